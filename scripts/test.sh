@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds everything with AddressSanitizer + UndefinedBehaviorSanitizer and
+# runs every test. Installs what a fresh machine lacks first.
+# Usage: scripts/test.sh [build-dir]   (default build-asan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-asan}
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+command -v clang++ >/dev/null || need+=(clang)
+command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
+[ -d /usr/include/gtest ] || need+=(libgtest-dev googletest)
+[ -d /usr/include/benchmark ] || need+=(libbenchmark-dev)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+  need+=(libclang-rt-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${need[@]}"
+fi
+
+cmake -S . -B "$build" -G Ninja -DZEPLO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build "$build"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd "$build" && ctest --output-on-failure -j2)
+
+# A few seconds of fuzzing of every fuzz target, built with clang.
+fuzz=${build}-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$fuzz" -G Ninja -DZEPLO_FUZZ=ON -DZEPLO_TESTS=OFF \
+  -DZEPLO_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+cmake --build "$fuzz"
+for target in "$fuzz"/bin/fuzz_*; do
+  [ -x "$target" ] || continue
+  echo "Fuzzing $(basename "$target") for 5 seconds"
+  "$target" -max_total_time=5 -rss_limit_mb=2048 >/dev/null 2>"$fuzz/$(basename "$target").log" ||
+    { tail -50 "$fuzz/$(basename "$target").log"; exit 1; }
+done
+echo "All tests passed."
