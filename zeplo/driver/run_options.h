@@ -202,6 +202,25 @@ struct RunOptions {
   bool RolledBack;
   MQHOBJ OutputHobj;             // -1 while no output queue is open
   char ExitMessage[kExitMessageLength];
+
+  // Processing-loop working state (zeplo/engine). The loop resets what it
+  // owns at the start of each call; the callers reset the counters above.
+  int64_t LastMessageTime;       // epoch seconds; -w is measured from it
+  bool UseSyncpoint;             // gets and puts run in units of work
+  int32_t UowMessageCount;       // messages in the open unit of work
+  uint32_t StatusCount;          // -vs: messages since the last status line
+  int64_t StatusTime;            // epoch seconds of the last status line
+  int64_t ThruputCount;
+  int64_t ThruputTime;
+  int32_t PeriodStart;           // -R: ms clock at the start of the period
+  int32_t PeriodCount;           // -R: messages read in this period
+  int32_t RateGuess;             // -R *: messages per period wanted
+  int32_t TargetDepth;           // -R *: depth seen at the last period end
+  int64_t RateEndTime;           // -R n:d: epoch seconds; 0 = none
+  bool RateSlow;
+  int32_t PutsForMessage;        // destinations that took this message
+  int64_t BytesForMessage;
+  MQHOBJ MonitorHobj;            // -R *: target queue opened for inquire
 };
 
 #endif  // ZEPLO_DRIVER_RUN_OPTIONS_H_

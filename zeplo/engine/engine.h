@@ -1,0 +1,225 @@
+// zeplo/engine: the transfer engine. One call of RunProcessingLoop moves the
+// messages of one source (an input queue, a message file, a delimited file,
+// a browse listing or rebuilt log records) to the sinks the options name
+// (output queues, one output file, the queue summary, or nothing when
+// messages are only removed or counted).
+//
+// Calling sequence for an ordinary run (the driver's side):
+//   OpenInputQueues(options)            -> QueueElement array on InputList
+//   ... output queues and run files ...
+//   options->MessageIndex = -1;
+//   rc = RunProcessingLoop(options, firstElement, interactive);
+// The loop allocates the MessageBuffer storage, decides on syncpoint, and
+// cycles ReadNextMessage -> ProcessMessage (selection, DeliverMessage,
+// CountInUnit) until the source is exhausted, a stop is requested or an
+// error occurs. Whatever ends the cycle, the open unit of work is committed
+// (code 0) or backed out (any other code) and the storage freed before the
+// loop returns.
+//
+// Error handling: every procedure returns 0, an MQ reason code, or one of
+// the reason values the program reuses for its own failures (2046 options,
+// 2071 storage, 2098 context, 2102 file flush, 2195 internal, 2208 file
+// format). The first error text of the run goes into ExitMessage (only
+// while it is still empty, unless said otherwise); the driver prints it.
+// A stop that is not an error (end of source, -w interval passed, end of a
+// range, a limit) sets StopRequested and returns 0.
+#ifndef ZEPLO_ENGINE_ENGINE_H_
+#define ZEPLO_ENGINE_ENGINE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mqi/mqi.h"
+#include "zeplo/driver/run_options.h"
+
+// One opened queue: an input queue (array "HOBJS" hung on InputList's
+// Elements) or, with -O I, one output destination (array "QELEMS").
+// Zeroed on allocation; handles that are not open hold -1 where said.
+struct QueueElement {
+  MQHOBJ Hobj;                              // from MQOPEN
+  char Name[kMqNameLength + 1];             // queue name, terminated
+  int32_t Empty;                            // async consume: reported empty
+  int32_t Active;                           // async consume: delivering
+  char BackoutQueueName[kMqNameLength + 1]; // MQCA_BACKOUT_REQ_Q_NAME
+  int32_t BackoutThreshold;                 // 0 when no backout queue
+  MQHOBJ BackoutHobj;                       // -1 until opened
+  int32_t MaxDepth;                         // MQIA_MAX_Q_DEPTH
+  int32_t MaxMsgLength;                     // MQIA_MAX_MSG_LENGTH
+  int32_t QueueFileSize;                    // queue status inquiry (MB)
+  int32_t MaxQueueFileSize;                 // queue status inquiry (MB)
+};
+
+// ---- Processing loop (processing_loop.cpp) -------------------------------
+
+// Moves every message of the one source to its sinks. inputQueue is the
+// element of the single input queue, or null for a file or log source;
+// interactive enables the progress line. Returns 0 or the code that ended
+// the run (2098, 2046, 2208, 2071, 2102 or an MQ reason) with ExitMessage
+// set. The unit of work is resolved and the storage freed on every path;
+// counters stay in options for the driver. MessageIndex is 0 or more on
+// return once the loop got past its set-up checks.
+int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue,
+                      bool interactive);
+
+// Reads the next message of the source into options->Message. Returns 0
+// with either a message in hand or StopRequested set, or an error code.
+// The buffer's Cursor is reset to the start of Storage afterwards.
+int ReadNextMessage(RunOptions* options, QueueElement* inputQueue,
+                    bool interactive);
+
+// Milliseconds since the first call in this process (gettimeofday based).
+// The first call returns 0. Wraps after ~24 days, like the 32-bit fields
+// that store it.
+int32_t ElapsedMilliseconds();
+
+// Sleeps whole seconds first, then the remainder in microseconds. Values
+// of 0 or below return at once.
+void SleepMilliseconds(int32_t milliseconds);
+
+// Percentage of the progress line for `done` out of `total` (total > 0),
+// capped at 99; negative done counts as 0.
+int32_t ProgressPercent(int64_t done, int64_t total);
+
+// Seconds left for the progress ETA: (100 - percent) / percent * elapsed,
+// truncated; 0 when percent is 0 or below.
+int64_t ProgressEtaSeconds(int32_t percent, int64_t elapsedSeconds);
+
+// ---- Queue input (queue_input.cpp) ---------------------------------------
+
+// Opens every queue of options->InputList on the input slot's connection
+// into a zeroed "HOBJS" element array stored in InputList->Elements, and
+// inquires the backout settings and queue limits unless NoBackout. Clears
+// SelectionActive unless -I without -p. Returns 0; 2046 when the array
+// cannot be allocated; 2098 when context passing meets a browse; otherwise
+// the MQOPEN/MQINQ reason (reported through ReportMqiCall).
+int OpenInputQueues(RunOptions* options);
+
+// Grows options->Message.Storage to hold `size` bytes (rounded up to a
+// multiple of 4096), keeping the old content. Never shrinks: a size not
+// above Capacity returns 0 at once. Returns 0, or 2071 with "Unable to
+// allocate %d bytes message storage" when the block (or the rounding) is
+// not possible; the old block then stays in use.
+int AllocateMessageStorage(RunOptions* options, int64_t size);
+
+// Releases the message storage (and the "Msg+Properties" block) with the
+// -Vm trace; safe on a zeroed MessageBuffer.
+void ReleaseMessageStorage(RunOptions* options);
+
+// Resets a descriptor to the version-2 defaults every read starts from.
+void ResetDescriptor(MQMD* descriptor);
+
+// Adds the get-mode bits to an MQGMO Options word: properties as MQRFH2
+// unless -OF; under cursor, or browse-next, or a destructive get, each
+// with its syncpoint choice.
+MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions,
+                     bool underCursor);
+
+// Seconds an MQGET may wait: -w 0 -> 0, -w -1 -> 3600, otherwise what is
+// left of the interval since LastMessageTime (never below 0).
+int32_t GetWaitSeconds(const RunOptions* options, int64_t now);
+
+// One MQGET from `element`, browse-or-get (underCursor false) or the
+// browsed message under the cursor (true), growing the storage on 2080,
+// waiting, flushing and committing before a wait as the -w and -t rules
+// say. Returns 0 with a message in hand or StopRequested set; 2071; 2102
+// on a flush failure; otherwise the MQGET reason with "MQGET(%s) failed
+// RC(%d) %s" in ExitMessage (2034 under the cursor is returned as is).
+int GetQueueMessage(RunOptions* options, QueueElement* element,
+                    bool underCursor);
+
+// ---- Selection and shaping (selection.cpp) -------------------------------
+
+// Counts the message just read, selects it, makes room in the output
+// file, takes it from the queue when it was only browsed, delivers it,
+// applies the file limits and the range end, and does the unit-of-work
+// step. Returns 0 (possibly with StopRequested) or the first error code.
+int ProcessMessage(RunOptions* options, QueueElement* inputQueue,
+                   bool interactive);
+
+// True when the message in options->Message passes every filter of the
+// run (range, identifiers, size, priority, dead-letter reason, target,
+// the six search lists, put time), before -Gi inversion.
+bool MessageSelected(RunOptions* options);
+
+// Position of the first occurrence of needle in buffer, or -1. An empty
+// needle matches at 0. A match always lies wholly inside the buffer.
+int64_t FindBytes(const unsigned char* buffer, int64_t length,
+                  const unsigned char* needle, int64_t needleLength);
+
+// True when both 48-character fields, each cut at its first blank, match
+// the -G t masks (queue mask, then queue manager mask; case-sensitive).
+bool MatchesTarget(const RunOptions* options, const char* qmgrName,
+                   const char* queueName);
+
+// True when the current descriptor's put time lies in the -T/-Ts window.
+// A missing or unreadable put time is never in the window.
+bool InTimeWindow(const RunOptions* options);
+
+// Log replay: skips a leading "ZRFP" block and checks DataLength against
+// ExpectedLength. Returns 0 or 2242.
+int CheckLogMessage(RunOptions* options);
+
+// ---- Delivery (deliver.cpp) ----------------------------------------------
+
+// Hands one selected message to its sink: header stripping for -h, the
+// summary, the backout requeue, the output queues, or the output file.
+// Returns 0 or the error code of the sink.
+int DeliverMessage(RunOptions* options, QueueElement* inputQueue);
+
+// Strips a leading dead-letter header and then a transmission header from
+// the message in hand (the descriptor takes the inner values). Headers
+// that do not fit inside DataLength are left alone.
+void StripMessageHeaders(RunOptions* options);
+
+// True for a coded character set identifier of an EBCDIC code page.
+bool IsEbcdicCcsid(MQLONG ccsid);
+
+// Translates (ebcdic) and byte-swaps (swap) the fields of a version-1
+// descriptor taken from a transmission header.
+void ConvertDescriptorFields(MQMD* descriptor, bool swap, bool ebcdic);
+
+// ---- Queue output and pacing (queue_output.cpp) --------------------------
+
+// Puts the message in hand to the output queue, distribution list or
+// individual queues. Returns the reason of the first failed put (0 when
+// none) with "MQPUT(%s) failed RC(%d) %s" in ExitMessage; counts what was
+// written unless a unit of work is to be backed out.
+int PutToOutputs(RunOptions* options, QueueElement* inputQueue);
+
+// -R pacing after each message of the cycle. Sets *leaveCycle when the
+// rate end time has passed. Returns 0 or the failed commit's reason.
+int PaceByRate(RunOptions* options, bool* leaveCycle);
+
+// -D delays before a message is delivered (fixed, random or relative).
+void DelayMessage(RunOptions* options);
+
+// ---- Units of work (units_of_work.cpp) -----------------------------------
+
+// The unit-of-work step for every message read: counts it and commits
+// every TransactionLimit messages (flushing the output file first).
+// Returns 0, 2102 when the flush fails, or the commit's reason.
+int CountInUnit(RunOptions* options);
+
+// Commits the output side, then the input side (when read with -I), and
+// resets the uncommitted counters. Returns 0 or the MQCMIT reason.
+int CommitAll(RunOptions* options);
+
+// Backs out the output side, then the input side, and sets RolledBack.
+// The uncommitted counters keep what was undone. Returns 0 or the reason.
+int BackoutAll(RunOptions* options);
+
+// MQCMIT on one slot. Any completion code but MQCC_OK fails: "MQCMIT(%s)
+// failed RC(%d) %s", StopRequested set, the reason returned.
+int CommitQmgr(RunOptions* options, int slot);
+
+// MQBACK on one slot. MQCC_FAILED returns the reason ("MQBCK(%s) failed
+// RC(%d) %s" when no error text is set yet); a warning is ignored.
+int BackoutQmgr(RunOptions* options, int slot);
+
+// ---- Status line (status.cpp) ---------------------------------------------
+
+// -vs/-vt: prints "HH:MM:SS> Status - Read: ... Thruput: ..." on standard
+// error and restarts the status count and time.
+void PrintStatusLine(RunOptions* options, int64_t now);
+
+#endif  // ZEPLO_ENGINE_ENGINE_H_
