@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "mqi/mqi.h"
 
@@ -109,6 +110,7 @@ struct RunOptions {
   char OutputFile[kFileNameLength + 1];
   const char* FileAccessMode;  // -a, passed to the file open unchanged
   bool LogMode;                // -j
+  const char* LogSource;       // -j value as given; log replay reads it
 
   // Values.
   int32_t WaitInterval;        // seconds; -1 = unlimited
@@ -221,6 +223,35 @@ struct RunOptions {
   int32_t PutsForMessage;        // destinations that took this message
   int64_t BytesForMessage;
   MQHOBJ MonitorHobj;            // -R *: target queue opened for inquire
+
+  // Message files (zeplo/files): the open streams, their names, the
+  // per-file counts behind the -L limits, the header time and the
+  // progress line. Streams are null while no file is open; "stdout" and
+  // "null" make OutputStream the process's stdout.
+  FILE* InputStream;
+  FILE* OutputStream;
+  char CurrentInputFile[kFileNameLength + 1];
+  char CurrentOutputFile[kFileNameLength + 1];
+  int64_t InputFileBytes;        // bytes read from the current input file
+  int64_t FinishedInputBytes;    // bytes of earlier files of a sequence
+  int64_t OutputFilePosition;    // bytes now in the current output file
+  int64_t FileOpenTime;          // epoch seconds the output file was opened
+  int32_t FileMessageCount;      // messages written to the current file
+  int64_t CreatedTime;           // header time; 0 until the first header
+  int64_t SelectedCount;         // messages that passed selection
+  int64_t ProgressTotal;         // 0 = no progress line
+  int64_t ProgressStart;         // epoch seconds
+  int32_t ProgressLastPercent;
+  int64_t ProgressLastTime;
+  int32_t ProgressTextLength;    // characters of progress text on screen
+  bool ProgressActive;
+  bool CountingPass;             // the preliminary count of a delimited file
+  int32_t FoundCount;            // messages found by the counting pass
+  int32_t FoundWithPropsCount;   // of those, with properties
+  char GenericDirectory[kFileNameLength + 1];  // ends in '/'
+  char GenericBaseName[kFileNameLength + 1];
+  char GenericFileType[20];                    // ".zpd" by default
+  int32_t GenericFileTypeLength;
 };
 
 #endif  // ZEPLO_DRIVER_RUN_OPTIONS_H_
