@@ -111,6 +111,8 @@ struct RunOptions {
   const char* FileAccessMode;  // -a, passed to the file open unchanged
   bool LogMode;                // -j
   const char* LogSource;       // -j value as given; log replay reads it
+  bool QuotedName;             // some destination was given in quotes
+  struct IncludeFrame* InnermostInclude;  // destination file being read
 
   // Values.
   int32_t WaitInterval;        // seconds; -1 = unlimited
