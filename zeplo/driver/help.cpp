@@ -3,9 +3,9 @@
 // usage rows, the topic prompt and the topic listings of a run.
 #include <cstring>
 
-#include <cctype>
-
 #include "zeplo/driver/driver.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
 
 namespace {
 
@@ -57,17 +57,7 @@ bool ReadAnswer(char* buffer, int size) {
 }
 
 bool Contains(const char* text, const char* topic) {
-  const size_t textLength = strlen(text);
-  const size_t topicLength = strlen(topic);
-  for (size_t at = 0; at + topicLength <= textLength; ++at) {
-    size_t n = 0;
-    while (n < topicLength &&
-           tolower(static_cast<unsigned char>(text[at + n])) ==
-               tolower(static_cast<unsigned char>(topic[n])))
-      ++n;
-    if (n == topicLength) return true;
-  }
-  return false;
+  return SearchNoCase(text, strlen(text), topic, strlen(topic)) != nullptr;
 }
 
 // Prints the row and the rows after it that belong to the same option.
