@@ -225,6 +225,7 @@ struct RunOptions {
   int32_t PutsForMessage;        // destinations that took this message
   int64_t BytesForMessage;
   MQHOBJ MonitorHobj;            // -R *: target queue opened for inquire
+  int32_t UnflushedCount;        // messages written since the last flush
 
   // Message files (zeplo/files): the open streams, their names, the
   // per-file counts behind the -L limits, the header time and the
