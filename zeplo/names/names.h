@@ -26,12 +26,10 @@
 
 // Length of a queue or queue manager name field, and of a path in a
 // destination file include (text characters, terminator not counted).
-enum : int {
-  kDestinationNameLength = 48,
-  kIncludePathLength = 300,
-  kDestinationLineLength = 499,  // longest destination line of a file
-  kInitialQueueListCapacity = 10,
-};
+inline constexpr int kDestinationNameLength = 48;
+inline constexpr int kIncludePathLength = 300;
+inline constexpr int kDestinationLineLength = 499;  // longest line of a file
+inline constexpr int kInitialQueueListCapacity = 10;
 
 // One destination, laid out as IBM MQ's object record MQOR (ObjectName,
 // ObjectQMgrName) so that the entries in use serve directly as the object
@@ -97,7 +95,7 @@ int ParseDestinationN(RunOptions* options, char separator, const char* text, cha
 template <size_t A, size_t B>
 int ParseDestination(RunOptions* options, char separator, const char* text, char (&qmgrOut)[A],
                      char (&queueOut)[B], bool toInputList) {
-  static_assert(A >= kDestinationNameLength && B >= kDestinationNameLength,
+  static_assert(A >= size_t{kDestinationNameLength} && B >= size_t{kDestinationNameLength},
                 "destination fields hold 48 characters");
   return ParseDestinationN(options, separator, text, qmgrOut, A, queueOut, B, toInputList);
 }
