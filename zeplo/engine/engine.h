@@ -193,6 +193,21 @@ int PaceByRate(RunOptions* options, bool* leaveCycle);
 // -D delays before a message is delivered (fixed, random or relative).
 void DelayMessage(RunOptions* options);
 
+// -R *: the current depth of the monitored target queue (0 when the
+// inquire gives nothing).
+int32_t InquireTargetDepth(RunOptions* options);
+
+// ---- Asynchronous consume (consume.cpp) ------------------------------------
+
+// Consumes two or more input queues through MQCB/MQCTL in place of the
+// loop's cycle. Returns the run's code.
+int ConsumeQueues(RunOptions* options);
+
+// ---- Queue summary (summary.cpp) --------------------------------------------
+
+// -ds: adds the selected message to the age and size statistics.
+void AccumulateStatistics(RunOptions* options);
+
 // ---- Units of work (units_of_work.cpp) -----------------------------------
 
 // The unit-of-work step for every message read: counts it and commits
@@ -221,5 +236,23 @@ int BackoutQmgr(RunOptions* options, int slot);
 // -vs/-vt: prints "HH:MM:SS> Status - Read: ... Thruput: ..." on standard
 // error and restarts the status count and time.
 void PrintStatusLine(RunOptions* options, int64_t now);
+
+// ---- Shared by the engine's own files --------------------------------------
+
+// Bytes of the current message actually in hand from Cursor: DataLength,
+// cut to what the storage holds (a descriptor-only read holds none).
+int64_t ReceivedLength(const RunOptions* options);
+
+// True when a descriptor-only run (NoData) must still read the message
+// data because a filter or -h looks into it.
+bool NeedsMessageData(const RunOptions* options);
+
+// The before-write steps of the selection for the output file (room,
+// roll-over, open, header). Returns 0 or the file layer's code.
+int MakeOutputRoom(RunOptions* options, const QueueElement* inputQueue);
+
+// Flushes the output file when messages are waiting in its buffer.
+// Returns 0, or 2102 with "Error flushing data to file '%s'RC(%d)".
+int FlushOutputForCommit(RunOptions* options);
 
 #endif  // ZEPLO_ENGINE_ENGINE_H_

@@ -1,0 +1,138 @@
+// DeliverMessage: one selected message to its sink, in a fixed order:
+// delay, header stripping, summary, backout requeue, and then the output
+// queues or the output file.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "zeplo/engine/engine.h"
+#include "zeplo/files/files.h"
+#include "zeplo/mq/mq.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+// Queue output and pacing, and the summary statistics, live in their own
+// files of this folder and may be missing from a partial build; the weak
+// references let the file sink link without them. Remove the weak
+// attribute once every file is in place.
+int PutToOutputs(RunOptions* options, QueueElement* inputQueue) __attribute__((weak));
+void DelayMessage(RunOptions* options) __attribute__((weak));
+void AccumulateStatistics(RunOptions* options) __attribute__((weak));
+
+namespace {
+
+int MissingPiece(RunOptions* options, const char* what) {
+  if (options->ExitMessage[0] == '\0') {
+    snprintf(options->ExitMessage, sizeof options->ExitMessage,
+             "%s is not part of this build of ZEPLO", what);
+  }
+  return MQRC_UNEXPECTED_ERROR;
+}
+
+// A message backed out too often goes to its queue's backout queue rather
+// than to the outputs. Returns 0 or the MQOPEN/MQPUT reason.
+int RequeueToBackoutQueue(RunOptions* options, QueueElement* inputQueue) {
+  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+  MessageBuffer& m = options->Message;
+  MQLONG compCode = MQCC_OK;
+  MQLONG reason = MQRC_NONE;
+  if (inputQueue->BackoutHobj == MQHO_UNUSABLE_HOBJ) {
+    MQOD od = {MQOD_DEFAULT};
+    SetMqField(od.ObjectName, inputQueue->BackoutQueueName);
+    slot.Api->MQOPEN(slot.Hconn, &od, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT,
+                     &inputQueue->BackoutHobj, &compCode, &reason);
+    if (compCode == MQCC_FAILED || options->PrintApis) {
+      ReportMqiCall("MQOPEN", slot.Name, inputQueue->BackoutQueueName, reason);
+    }
+    if (compCode == MQCC_FAILED) {
+      inputQueue->BackoutHobj = MQHO_UNUSABLE_HOBJ;
+      return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
+    }
+  }
+  MQPMO pmo = {MQPMO_DEFAULT};
+  pmo.Options = (options->TransactionLimit != 0 ? MQPMO_SYNCPOINT
+                                                : MQPMO_NO_SYNCPOINT) |
+                MQPMO_SET_ALL_CONTEXT;
+  slot.Api->MQPUT(slot.Hconn, inputQueue->BackoutHobj, m.Descriptor, &pmo,
+                  m.DataLength < 0 ? 0 : m.DataLength, m.Cursor, &compCode,
+                  &reason);
+  if (compCode == MQCC_FAILED || options->PrintApis) {
+    ReportMqiCall("MQPUT", slot.Name, inputQueue->BackoutQueueName, reason);
+  }
+  if (compCode != MQCC_FAILED) return 0;
+  if (reason == MQRC_NONE) reason = MQRC_UNEXPECTED_ERROR;
+  if (options->ExitMessage[0] == '\0') {
+    snprintf(options->ExitMessage, sizeof options->ExitMessage,
+             "MQPUT(%s) failed RC(%d) %s", inputQueue->BackoutQueueName, reason,
+             MqReasonText(reason));
+  }
+  return reason;
+}
+
+int WriteToOutputFile(RunOptions* options) {
+  int64_t countBefore = options->WrittenCount;
+  uint64_t bytesBefore = options->WrittenBytes;
+  int rc = WriteMessage(options);
+  // What the writer counted is also what the open unit of work has done.
+  options->UncommittedWrittenCount += options->WrittenCount - countBefore;
+  options->UncommittedWrittenBytes += options->WrittenBytes - bytesBefore;
+  if (options->WrittenCount != countBefore && options->OutputStream != nullptr) {
+    options->UnflushedCount++;
+  }
+  return rc;
+}
+
+}  // namespace
+
+int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
+  if (options->Delay != 0 || options->RelativeDelay) {
+    if (DelayMessage == nullptr) return MissingPiece(options, "Message delay (-D)");
+    DelayMessage(options);
+  }
+  if (options->StripHeaders) StripMessageHeaders(options);
+  if (options->Summary) {
+    if (AccumulateStatistics == nullptr) return MissingPiece(options, "Queue summary");
+    AccumulateStatistics(options);
+    return 0;
+  }
+  if (!options->NoBackout && inputQueue != nullptr &&
+      inputQueue->BackoutThreshold > 0 &&
+      options->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
+    return RequeueToBackoutQueue(options, inputQueue);
+  }
+  if (options->OutputHobj != MQHO_UNUSABLE_HOBJ || options->OutputList != nullptr) {
+    if (PutToOutputs == nullptr) return MissingPiece(options, "Queue output");
+    return PutToOutputs(options, inputQueue);
+  }
+  return WriteToOutputFile(options);
+}
+
+int MakeOutputRoom(RunOptions* options, const QueueElement* inputQueue) {
+  int64_t length = options->Message.DataLength < 0 ? 0 : options->Message.DataLength;
+  bool wasOpen = options->OutputStream != nullptr;
+  int rc = PrepareOutputFile(options, length,
+                             inputQueue != nullptr ? inputQueue->Name : nullptr);
+  // A file closed (and perhaps reopened) by the roll-over was flushed.
+  if (!wasOpen || options->OutputStream == nullptr || options->FileMessageCount == 0) {
+    options->UnflushedCount = 0;
+  }
+  return rc;
+}
+
+int FlushOutputForCommit(RunOptions* options) {
+  if (options->UnflushedCount == 0 || options->OutputStream == nullptr) {
+    options->UnflushedCount = 0;
+    return 0;
+  }
+  if (fflush(options->OutputStream) != 0) {
+    int error = errno;
+    if (options->ExitMessage[0] == '\0') {
+      snprintf(options->ExitMessage, sizeof options->ExitMessage,
+               "Error flushing data to file '%s'RC(%d)",
+               options->CurrentOutputFile, error);
+    }
+    return MQRC_RESOURCE_PROBLEM;
+  }
+  options->UnflushedCount = 0;
+  return 0;
+}

@@ -1,0 +1,300 @@
+// The processing loop: set-up checks, source preparation, the choice of
+// syncpoint, the read-select-deliver cycle with status and progress, and
+// the resolution of the unit of work however the cycle ends.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "zeplo/engine/engine.h"
+#include "zeplo/files/files.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/banned.h"
+
+// Readers of the other sources and the later pieces of this folder. They
+// live in other subsystems (message file and browse listing reader,
+// delimited reader, log replay) or files of their own, and may be absent
+// from a partial build: a run that needs a missing one ends with 2195.
+// Identifies the input file: *listing for a browse-sample listing, *empty
+// when it holds nothing but blank lines.
+int PrepareMessageFile(RunOptions* options, bool* listing, bool* empty) __attribute__((weak));
+int ReadMessageFileMessage(RunOptions* options) __attribute__((weak));
+int ReadBrowseListingMessage(RunOptions* options) __attribute__((weak));
+int PrepareDelimitedFile(RunOptions* options) __attribute__((weak));
+int ReadDelimitedMessage(RunOptions* options) __attribute__((weak));
+void ResetDelimitedReader(RunOptions* options) __attribute__((weak));
+int PrepareLogReader(RunOptions* options) __attribute__((weak));
+int ReadLogMessage(RunOptions* options) __attribute__((weak));
+void ReleaseLineStorage(RunOptions* options) __attribute__((weak));
+int PaceByRate(RunOptions* options, bool* leaveCycle) __attribute__((weak));
+int32_t InquireTargetDepth(RunOptions* options) __attribute__((weak));
+int ConsumeQueues(RunOptions* options) __attribute__((weak));
+
+namespace {
+
+// Whether the source of this loop call is a browse-sample listing; decided
+// by the input file's first line, kept for the reads that follow.
+bool gSourceIsListing = false;
+
+int Missing(RunOptions* options, const char* what) {
+  if (options->ExitMessage[0] == '\0') {
+    snprintf(options->ExitMessage, sizeof options->ExitMessage,
+             "%s is not part of this build of ZEPLO", what);
+  }
+  return MQRC_UNEXPECTED_ERROR;
+}
+
+int SetupError(RunOptions* options, int rc, const char* text) {
+  if (options->ExitMessage[0] == '\0') {
+    snprintf(options->ExitMessage, sizeof options->ExitMessage, "%s", text);
+  }
+  return rc;
+}
+
+// The next file of a numbered input sequence. Returns true when one opened.
+bool OpenNextInputFile(RunOptions* options) {
+  options->FinishedInputBytes += options->InputFileBytes;
+  CloseInputFile(options);
+  options->InputFileBytes = 0;
+  // A missing later file is the normal end of the sequence, not an error.
+  return OpenRunFiles(options, false, true, false) == 0 &&
+         options->InputStream != nullptr;
+}
+
+int ReadFromFile(RunOptions* options) {
+  for (;;) {
+    int rc;
+    if (options->NonNative) {
+      if (ReadDelimitedMessage == nullptr) return Missing(options, "Delimited file input");
+      rc = ReadDelimitedMessage(options);
+    } else if (gSourceIsListing) {
+      if (ReadBrowseListingMessage == nullptr) return Missing(options, "Browse listing input");
+      rc = ReadBrowseListingMessage(options);
+    } else {
+      if (ReadMessageFileMessage == nullptr) return Missing(options, "Message file input");
+      rc = ReadMessageFileMessage(options);
+    }
+    if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
+    if (options->NonNative && ResetDelimitedReader != nullptr) ResetDelimitedReader(options);
+    if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
+    options->StopRequested = false;
+  }
+}
+
+// Set-up step 5 for the file and log sources. Returns 0 to go on, 1 when
+// the call is over with 0 (an empty file, a finished counting pass), or an
+// error code.
+int PrepareSource(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+  gSourceIsListing = false;
+  if (options->LogMode) {
+    if (PrepareLogReader == nullptr) return Missing(options, "Log replay");
+    int rc = PrepareLogReader(options);
+    if (rc != 0) {
+      fprintf(stderr, "No MQ log records found.\n");
+      if (options->LogSource != nullptr && options->LogSource[0] != '\0') {
+        fprintf(stderr, "Are you sure file '%s' is the output from DMPMQLOG ?\n",
+                options->LogSource);
+      }
+      return rc;
+    }
+    return 0;
+  }
+  if (inputQueue != nullptr) return 0;
+  if (options->NonNative) {
+    if (PrepareDelimitedFile == nullptr) return Missing(options, "Delimited file input");
+    int rc = PrepareDelimitedFile(options);
+    if (rc != 0) return rc;
+    if (options->PreliminaryCount && !options->NoPreliminaryCount &&
+        !options->WholeFileOneMessage) {
+      // The counting pass: read everything, deliver nothing.
+      options->CountingPass = true;
+      while (rc == 0 && !options->StopRequested) {
+        rc = ReadNextMessage(options, inputQueue, interactive);
+        if (rc == 0 && !options->StopRequested) {
+          options->ReadCount++;
+          options->FoundCount++;
+        }
+      }
+      if (rc != 0) return rc;
+      if (options->InputStream != nullptr) rewind(options->InputStream);
+      options->InputFileBytes = 0;
+      if (ResetDelimitedReader != nullptr) ResetDelimitedReader(options);
+      options->StopRequested = false;
+      return 1;
+    }
+    options->ReadCount = 0;
+    return 0;
+  }
+  if (options->InputFile[0] != '\0' || options->InputStream != nullptr) {
+    if (PrepareMessageFile == nullptr) return Missing(options, "Message file input");
+    bool empty = false;
+    int rc = PrepareMessageFile(options, &gSourceIsListing, &empty);
+    if (rc != 0) return rc;
+    if (empty) return 1;
+  }
+  return 0;
+}
+
+void ShowLoopProgress(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+  int64_t done;
+  if (inputQueue == nullptr && !options->LogMode) {
+    done = options->FinishedInputBytes +
+           (options->InputStream != nullptr ? options->InputFileBytes : 0);
+  } else {
+    done = options->WrittenCount;
+  }
+  int32_t percent = ProgressPercent(done, options->ProgressTotal);
+  int64_t now = time(nullptr);
+  if (percent == options->ProgressLastPercent || now == options->ProgressLastTime ||
+      !interactive) {
+    return;
+  }
+  options->ProgressLastPercent = percent;
+  options->ProgressLastTime = now;
+  char text[64];
+  FormatProgressText(percent, ProgressEtaSeconds(percent, now - options->ProgressStart),
+                     text, sizeof text);
+  ShowProgress(options, text);
+}
+
+// The read-select-deliver cycle. Returns the code that ended it.
+int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+  for (;;) {
+    options->MessageIndex++;
+    if (options->StatusReports) {
+      int64_t now = time(nullptr);
+      if (options->StatusCount >= options->StatusEveryMessages ||
+          options->StatusTime + options->StatusEverySeconds < now) {
+        PrintStatusLine(options, now);
+      }
+    }
+    int rc = ReadNextMessage(options, inputQueue, interactive);
+    if (rc != 0 || options->StopRequested) return rc;
+    rc = ProcessMessage(options, inputQueue, interactive);
+    if (rc != 0 || options->StopRequested) return rc;
+    if (options->Rate != 0) {
+      if (PaceByRate == nullptr) return Missing(options, "Rate pacing (-R)");
+      bool leave = false;
+      rc = PaceByRate(options, &leave);
+      if (rc != 0 || leave) return rc;
+    }
+    if (options->ProgressTotal != 0) ShowLoopProgress(options, inputQueue, interactive);
+  }
+}
+
+}  // namespace
+
+int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+  (void)interactive;
+  int rc;
+  if (options->LogMode) {
+    if (ReadLogMessage == nullptr) return Missing(options, "Log replay");
+    rc = ReadLogMessage(options);
+  } else if (inputQueue != nullptr) {
+    rc = GetQueueMessage(options, inputQueue, false);
+  } else {
+    rc = ReadFromFile(options);
+  }
+  options->Message.Cursor = options->Message.Storage;
+  return rc;
+}
+
+int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+  int rc = 0;
+  bool cycled = false;
+
+  if (options->DataWidth <= 0) {
+    options->DataWidth = 25;
+  } else if (options->DataWidth < 10) {
+    options->DataWidth = 10;
+  }
+  if ((options->Context == ContextMode::PassAll ||
+       options->Context == ContextMode::PassIdentity) &&
+      inputQueue == nullptr) {
+    return SetupError(options, MQRC_CONTEXT_NOT_AVAILABLE,
+                      "An input queue must be supplied to pass context");
+  }
+  if ((options->AsciiLines || options->AsciiColumns || options->WriteIndex ||
+       options->ShowTimeOnQueue || options->Summary || options->Printable) &&
+      options->OutputFile[0] == '\0') {
+    return SetupError(options, MQRC_OPTIONS_ERROR,
+                      "Display options require an output file");
+  }
+
+  options->Message.Descriptor = &options->Message.OwnDescriptor;
+  rc = AllocateMessageStorage(options, options->InitialBufferSize);
+  if (rc != 0) goto done;
+
+  rc = PrepareSource(options, inputQueue, interactive);
+  if (rc == 1) {
+    rc = 0;
+    goto done;
+  }
+  if (rc != 0) goto done;
+
+  if (options->OutputStream != nullptr) {
+    rc = WriteFileHeader(options, inputQueue != nullptr ? inputQueue->Name : nullptr);
+    if (rc != 0) goto done;
+  }
+
+  options->UseSyncpoint =
+      options->TransactionLimit != 0 &&
+      ((inputQueue != nullptr && options->DestructiveGet) ||
+       options->OutputQueueName[0] != '\0');
+  options->UowMessageCount = 0;
+  options->UnflushedCount = 0;
+  options->MessageIndex = 0;
+  options->SelectedCount = 0;
+  options->LastMessageTime = time(nullptr);
+  options->StatusCount = 0;
+  options->ThruputCount = 0;
+  options->StatusTime = options->NowSeconds != 0 ? options->NowSeconds
+                                                 : options->LastMessageTime;
+  options->ThruputTime = options->StatusTime;
+  options->ProgressLastPercent = -1;
+
+  if (options->Rate != 0) {
+    options->PeriodStart = ElapsedMilliseconds();
+    options->PeriodCount = 0;
+    options->RateGuess = 1000;
+    options->RateSlow = false;
+    if (options->Rate == -1) {
+      if (InquireTargetDepth == nullptr) {
+        rc = Missing(options, "Rate pacing (-R)");
+        goto done;
+      }
+      options->TargetDepth = InquireTargetDepth(options);
+    }
+    options->RateEndTime = options->RateDuration > 0
+                               ? options->LastMessageTime + options->RateDuration
+                               : 0;
+  }
+
+  cycled = true;
+  if (options->InputList != nullptr && options->InputList->Count >= 2 &&
+      inputQueue != nullptr) {
+    if (ConsumeQueues == nullptr) {
+      rc = Missing(options, "Reading several queues at once");
+    } else {
+      rc = ConsumeQueues(options);
+    }
+  } else {
+    rc = RunCycle(options, inputQueue, interactive);
+  }
+
+done:
+  if (cycled && options->UseSyncpoint) {
+    if (rc == 0) {
+      if (options->UowMessageCount > 0) {
+        rc = FlushOutputForCommit(options);
+        if (rc == 0) rc = CommitAll(options);
+      }
+    } else {
+      // The reason for the backout stays the run's code; a failed backout
+      // only adds its text when none is set.
+      BackoutAll(options);
+    }
+  }
+  ReleaseMessageStorage(options);
+  if (ReleaseLineStorage != nullptr) ReleaseLineStorage(options);
+  return rc;
+}

@@ -1,0 +1,397 @@
+// Queue input: opening the input queues, the message storage every reader
+// shares, and the MQGET cycle with its wait, match, conversion and
+// end-of-queue rules.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "zeplo/cs/cs.h"
+#include "zeplo/engine/engine.h"
+#include "zeplo/files/files.h"
+#include "zeplo/mq/mq.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+constexpr int64_t kStorageUnit = 4096;
+constexpr int32_t kUnlimitedWaitSeconds = 3600;  // one MQGET wait, re-issued
+
+int OpenOneInputQueue(RunOptions* options, QueueElement* element,
+                      MQLONG openOptions) {
+  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+  MQOD od = {MQOD_DEFAULT};
+  SetMqField(od.ObjectName, element->Name);
+  if (options->Selector != nullptr) {
+    od.Version = MQOD_VERSION_4;
+    od.SelectionString.VSPtr = options->Selector;
+    od.SelectionString.VSLength = static_cast<MQLONG>(strlen(options->Selector));
+  }
+  MQLONG compCode = MQCC_OK;
+  MQLONG reason = MQRC_NONE;
+  slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode,
+                   &reason);
+  if (compCode == MQCC_FAILED && reason == MQRC_NOT_AUTHORIZED &&
+      (openOptions & MQOO_INQUIRE) != 0) {
+    fprintf(stderr,
+            "Cannot open queue '%s' for inquire. Backout requeue processing "
+            "is disabled, ZEPLO will continue.\n",
+            element->Name);
+    options->NoBackout = true;
+    openOptions &= ~MQOO_INQUIRE;
+    slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode,
+                     &reason);
+  }
+  if (compCode == MQCC_FAILED || options->PrintApis) {
+    ReportMqiCall("MQOPEN", slot.Name, element->Name, reason);
+  }
+  if (compCode == MQCC_FAILED) {
+    element->Hobj = MQHO_UNUSABLE_HOBJ;
+    return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
+  }
+  return 0;
+}
+
+// Backout queue, threshold and limits of one opened queue. A failure is
+// reported but not fatal: the queue is then read without backout requeue.
+void InquireInputQueue(RunOptions* options, QueueElement* element) {
+  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+  MQLONG selectors[4] = {MQCA_BACKOUT_REQ_Q_NAME, MQIA_BACKOUT_THRESHOLD,
+                         MQIA_MAX_Q_DEPTH, MQIA_MAX_MSG_LENGTH};
+  MQLONG values[3] = {0, 0, 0};
+  char backoutName[MQ_Q_NAME_LENGTH];
+  memset(backoutName, ' ', sizeof backoutName);
+  MQLONG compCode = MQCC_OK;
+  MQLONG reason = MQRC_NONE;
+  slot.Api->MQINQ(slot.Hconn, element->Hobj, 4, selectors, 3, values,
+                  MQ_Q_NAME_LENGTH, backoutName, &compCode, &reason);
+  if (compCode == MQCC_FAILED || options->PrintApis) {
+    ReportMqiCall("MQINQ", slot.Name, element->Name, reason);
+  }
+  if (compCode == MQCC_FAILED) return;
+  int nameLength = 0;
+  CopyMqName(element->BackoutQueueName, backoutName, MQ_Q_NAME_LENGTH,
+             MQ_Q_NAME_LENGTH, &nameLength);
+  element->BackoutThreshold = nameLength > 0 ? values[0] : 0;
+  element->MaxDepth = values[1];
+  element->MaxMsgLength = values[2];
+}
+
+// Part of GetQueueMessage: what to do when the queue has no message.
+// Returns 0 to try again, 1 when the read is over (StopRequested), or an
+// error code.
+int NoMessageAvailable(RunOptions* options, MQGMO* gmo, int64_t now) {
+  if (options->Rate != 0 && options->RateDuration != 0) {
+    // Replaying the queue until the rate's end time.
+    if (options->ReadCount == 0) {
+      snprintf(options->ExitMessage, sizeof options->ExitMessage, "%s",
+               "'Required rate' processing not possible since the source "
+               "queue is empty.\n");
+      options->StopRequested = true;
+      return 1;
+    }
+    gmo->Options = (gmo->Options & ~MQGMO_BROWSE_NEXT) | MQGMO_BROWSE_FIRST;
+    return 0;
+  }
+  // Nothing written is left in a buffer and nothing got is left
+  // uncommitted while the run waits for more.
+  int rc = FlushOutputForCommit(options);
+  if (rc != 0) return rc;
+  if (options->UowMessageCount > 0 && options->TransactionLimit != -1) {
+    rc = CommitAll(options);
+    if (rc != 0) return rc;
+  }
+  if (options->WaitInterval == -1) return 0;
+  if (now - options->LastMessageTime >= options->WaitInterval) {
+    options->StopRequested = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void ResetDescriptor(MQMD* descriptor) {
+  static const MQMD kDefault = {MQMD_DEFAULT};
+  *descriptor = kDefault;
+  descriptor->Version = MQMD_VERSION_2;
+}
+
+int AllocateMessageStorage(RunOptions* options, int64_t size) {
+  MessageBuffer& m = options->Message;
+  if (size < 1) size = 1;
+  // Capacity is a 32-bit field; anything that cannot round up inside it
+  // is refused like a failed allocation.
+  int64_t capacity = (size + kStorageUnit - 1) / kStorageUnit * kStorageUnit;
+  if (m.Storage != nullptr && capacity <= m.Capacity) return 0;
+  void* block = nullptr;
+  if (options->MemoryTrace) {
+    fprintf(stderr, "Allocating %lld bytes\n", static_cast<long long>(capacity));
+  }
+  if (capacity <= INT32_MAX) {
+    block = CSGetMem(static_cast<size_t>(capacity), "Message Storage");
+  }
+  if (options->MemoryTrace) {
+    if (block != nullptr) {
+      fprintf(stderr, "Allocation success %p\n", block);
+    } else {
+      fprintf(stderr, "Allocation failed!\n");
+    }
+  }
+  if (block == nullptr) {
+    snprintf(options->ExitMessage, sizeof options->ExitMessage,
+             "Unable to allocate %lld bytes message storage",
+             static_cast<long long>(capacity));
+    return MQRC_STORAGE_NOT_AVAILABLE;
+  }
+  if (m.Storage != nullptr) {
+    // The cursor may point into the old block (header stripping); keep its
+    // offset valid in the new one.
+    int64_t cursorOffset = m.Cursor != nullptr ? m.Cursor - m.Storage : 0;
+    memcpy(block, m.Storage, static_cast<size_t>(m.Capacity));
+    if (options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
+    CSFreeMem(m.Storage);
+    m.Storage = static_cast<unsigned char*>(block);
+    m.Cursor = m.Storage + (cursorOffset >= 0 && cursorOffset <= m.Capacity
+                                ? cursorOffset : 0);
+  } else {
+    m.Storage = static_cast<unsigned char*>(block);
+    m.Cursor = m.Storage;
+  }
+  m.Capacity = static_cast<int32_t>(capacity);
+  if (m.Descriptor == nullptr) m.Descriptor = &m.OwnDescriptor;
+  return 0;
+}
+
+void ReleaseMessageStorage(RunOptions* options) {
+  MessageBuffer& m = options->Message;
+  if (m.Storage != nullptr) {
+    if (options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
+    CSFreeMem(m.Storage);
+  }
+  if (m.PropStorage != nullptr) {
+    if (options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.PropStorage));
+    CSFreeMem(m.PropStorage);
+  }
+  m.Storage = nullptr;
+  m.Capacity = 0;
+  m.Cursor = nullptr;
+  m.DataLength = 0;
+  m.PropStorage = nullptr;
+  m.PropCapacity = 0;
+  m.Descriptor = &m.OwnDescriptor;
+}
+
+int64_t ReceivedLength(const RunOptions* options) {
+  const MessageBuffer& m = options->Message;
+  if (m.Storage == nullptr || m.Cursor == nullptr || m.DataLength <= 0) return 0;
+  // A reader may hand us a cursor into a buffer that is not Storage (the
+  // consume callback); then the reader vouches for DataLength.
+  if (m.Cursor < m.Storage || m.Cursor > m.Storage + m.Capacity) return m.DataLength;
+  int64_t room = m.Storage + m.Capacity - m.Cursor;
+  if (options->NoData && !NeedsMessageData(options)) {
+    return 0;  // descriptor-only read: nothing of the data is looked at
+  }
+  return m.DataLength < room ? m.DataLength : room;
+}
+
+bool NeedsMessageData(const RunOptions* options) {
+  const SearchString* lists[] = {options->SearchAscii,  options->SearchAsciiNot,
+                                 options->SearchEbcdic, options->SearchEbcdicNot,
+                                 options->SearchHex,    options->SearchHexNot};
+  for (const SearchString* list : lists) {
+    if (list[0].Length > 0) return true;
+  }
+  return options->SelectByDlqReason || options->SelectByTarget ||
+         options->StripHeaders;
+}
+
+MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions,
+                     bool underCursor) {
+  if (!options->NoForceRfh2) gmoOptions |= MQGMO_PROPERTIES_FORCE_MQRFH2;
+  MQLONG syncpoint =
+      options->TransactionLimit != 0 ? MQGMO_SYNCPOINT : MQGMO_NO_SYNCPOINT;
+  if (underCursor) {
+    gmoOptions |= MQGMO_MSG_UNDER_CURSOR | syncpoint;
+  } else if (!options->DestructiveGet || options->SelectionActive) {
+    // Browses never run under syncpoint: nothing is taken by them.
+    gmoOptions |= MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT;
+  } else {
+    gmoOptions |= syncpoint;
+  }
+  return gmoOptions;
+}
+
+int32_t GetWaitSeconds(const RunOptions* options, int64_t now) {
+  if (options->WaitInterval == 0) return 0;
+  if (options->WaitInterval == -1) return kUnlimitedWaitSeconds;
+  int64_t left = options->WaitInterval - (now - options->LastMessageTime);
+  if (left < 0) return 0;
+  return left > options->WaitInterval ? options->WaitInterval
+                                      : static_cast<int32_t>(left);
+}
+
+int OpenInputQueues(RunOptions* options) {
+  QueueList* list = options->InputList;
+  if (list == nullptr || list->Count <= 0) return 0;
+  if (!options->DestructiveGet || options->Purge) options->SelectionActive = false;
+
+  MQLONG openOptions;
+  if (options->DestructiveGet) {
+    openOptions = options->ExclusiveInput ? MQOO_INPUT_EXCLUSIVE : MQOO_INPUT_SHARED;
+    if (options->SelectionActive) openOptions |= MQOO_BROWSE;
+  } else {
+    openOptions = MQOO_BROWSE;
+    if (options->ExclusiveInput) openOptions |= MQOO_INPUT_EXCLUSIVE;
+  }
+  if (options->Context == ContextMode::PassAll ||
+      options->Context == ContextMode::PassIdentity) {
+    // Context is saved only by a get that takes the message; a browse
+    // has nothing to pass on.
+    if (!options->DestructiveGet || options->SelectionActive) {
+      fprintf(stderr, "To pass context you must GET the source message not browse\n");
+      return MQRC_CONTEXT_NOT_AVAILABLE;
+    }
+    openOptions |= MQOO_SAVE_ALL_CONTEXT;
+  }
+  if (!options->NoBackout) openOptions |= MQOO_INQUIRE;
+
+  size_t bytes = sizeof(QueueElement) * static_cast<size_t>(list->Count);
+  QueueElement* elements = static_cast<QueueElement*>(CSGetMem(bytes, "HOBJS"));
+  if (elements == nullptr) {
+    fprintf(stderr, "Can not allocate queue element array. Max queues = %d\n",
+            list->Count);
+    return MQRC_OPTIONS_ERROR;
+  }
+  memset(elements, 0, bytes);
+  for (int32_t i = 0; i < list->Count; i++) {
+    elements[i].Hobj = MQHO_UNUSABLE_HOBJ;
+    elements[i].BackoutHobj = MQHO_UNUSABLE_HOBJ;
+    CopyMqName(elements[i].Name, list->Entries[i].QueueName, MQ_Q_NAME_LENGTH,
+               MQ_Q_NAME_LENGTH);
+  }
+  list->Elements = elements;
+
+  for (int32_t i = 0; i < list->Count; i++) {
+    // NoBackout may be switched on by the first queue's refused inquire.
+    MQLONG thisOpen = options->NoBackout ? (openOptions & ~MQOO_INQUIRE) : openOptions;
+    int rc = OpenOneInputQueue(options, &elements[i], thisOpen);
+    if (rc != 0) return rc;
+    if (!options->NoBackout) InquireInputQueue(options, &elements[i]);
+  }
+  return 0;
+}
+
+int GetQueueMessage(RunOptions* options, QueueElement* element,
+                    bool underCursor) {
+  MessageBuffer& m = options->Message;
+  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+  if (element == nullptr || slot.Api == nullptr) return MQRC_UNEXPECTED_ERROR;
+  MQGMO gmo = {MQGMO_DEFAULT};
+  gmo.Options = SetGetOptions(options, gmo.Options, underCursor);
+  bool descriptorOnly = options->NoData && !NeedsMessageData(options);
+  MQLONG baseOptions = gmo.Options;
+
+  for (;;) {
+    m.Descriptor = &m.OwnDescriptor;
+    ResetDescriptor(m.Descriptor);
+    MQMD* md = m.Descriptor;
+    int64_t now = time(nullptr);
+    gmo.Options = baseOptions;
+
+    // The browsed message is there or it is not: never wait for it.
+    int32_t wait = underCursor ? 0 : GetWaitSeconds(options, now);
+    if (options->OutputStream != nullptr && options->FileMessageCount > 0 &&
+        options->MaxFileAge > 0) {
+      int64_t age = now - options->FileOpenTime;
+      if (age < options->MaxFileAge) {
+        int64_t left = options->MaxFileAge - age;
+        if (left < wait) wait = static_cast<int32_t>(left);
+      } else {
+        // The file is old enough: close it now rather than after the wait,
+        // the next message opens the next file.
+        int rc = CloseOutputFile(options);
+        if (rc != 0) return rc;
+        options->UnflushedCount = 0;
+      }
+    }
+    bool waitOn;
+    if (wait == 0) {
+      waitOn = false;
+    } else if (options->UowMessageCount > 0 && options->TransactionLimit != -1) {
+      waitOn = false;  // commit the partial unit first (no-message path)
+    } else if (options->OutputStream == nullptr) {
+      waitOn = true;
+    } else {
+      waitOn = options->UnflushedCount == 0;  // flush first, then wait
+    }
+    if (waitOn) {
+      gmo.Options |= MQGMO_WAIT;
+      gmo.WaitInterval = wait * 1000;
+    } else {
+      gmo.Options &= ~MQGMO_WAIT;
+      gmo.WaitInterval = 0;
+    }
+
+    if (options->SelectByMsgId) memcpy(md->MsgId, options->SelectMsgId, sizeof md->MsgId);
+    if (options->SelectByCorrelId) {
+      memcpy(md->CorrelId, options->SelectCorrelId, sizeof md->CorrelId);
+    }
+    if (options->SelectByGroupId) {
+      memcpy(md->GroupId, options->SelectGroupId, sizeof md->GroupId);
+      gmo.MatchOptions |= MQMO_MATCH_GROUP_ID;
+      if (gmo.Version < MQGMO_VERSION_2) gmo.Version = MQGMO_VERSION_2;
+    }
+    if (options->Convert) {
+      gmo.Options |= MQGMO_CONVERT;
+      md->CodedCharSetId = options->ConvertCcsid;
+      md->Encoding = options->ConvertEncoding;
+    }
+    MQLONG bufferLength = m.Capacity;
+    if (descriptorOnly) {
+      gmo.Options |= MQGMO_ACCEPT_TRUNCATED_MSG;
+      bufferLength = 0;
+    }
+
+    MQLONG dataLength = 0;
+    MQLONG compCode = MQCC_OK;
+    MQLONG reason = MQRC_NONE;
+    slot.Api->MQGET(slot.Hconn, element->Hobj, md, &gmo, bufferLength, m.Storage,
+                    &dataLength, &compCode, &reason);
+    if (options->PrintApis) ReportMqiCall("MQGET", slot.Name, element->Name, reason);
+    m.DataLength = dataLength;
+    m.Cursor = m.Storage;
+
+    if (compCode != MQCC_FAILED &&
+        (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED ||
+         reason == MQRC_NOT_CONVERTED)) {
+      options->LastMessageTime = time(nullptr);
+      return 0;
+    }
+    if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {
+      int rc = AllocateMessageStorage(options, dataLength);
+      if (rc != 0) return rc;
+      continue;
+    }
+    if (reason == MQRC_NO_MSG_AVAILABLE && !underCursor) {
+      m.DataLength = 0;
+      int rc = NoMessageAvailable(options, &gmo, time(nullptr));
+      if (rc == 1) return 0;
+      if (rc != 0) return rc;
+      baseOptions = gmo.Options & ~MQGMO_WAIT;
+      continue;
+    }
+    m.DataLength = 0;
+    if (reason == MQRC_NONE) reason = MQRC_UNEXPECTED_ERROR;
+    // A message taken by someone else between browse and get is not an
+    // error of this run: the caller skips it without a text.
+    if (!(underCursor && reason == MQRC_NO_MSG_UNDER_CURSOR) &&
+        options->ExitMessage[0] == '\0') {
+      snprintf(options->ExitMessage, sizeof options->ExitMessage,
+               "MQGET(%s) failed RC(%d) %s", element->Name, reason,
+               MqReasonText(reason));
+    }
+    return reason;
+  }
+}

@@ -1,0 +1,300 @@
+// Message selection: the filters of the command line applied to the message
+// in hand, in a fixed order, and ProcessMessage, which counts, selects,
+// takes, delivers and accounts for one message.
+#include <cstdio>
+#include <cstring>
+
+#include "zeplo/engine/engine.h"
+#include "zeplo/files/files.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
+
+namespace {
+
+constexpr uint32_t kSizeNotSet = 0xFFFFFFFFu;
+
+// Offsets inside the headers the filters look into (integers in the
+// message's own encoding, names as 48-character fields).
+constexpr int kDlhReasonOffset = 8;
+constexpr int kDlhDestQNameOffset = 12;
+constexpr int kDlhDestQMgrNameOffset = 60;
+constexpr int kXqhRemoteQNameOffset = 8;
+constexpr int kXqhRemoteQMgrNameOffset = 56;
+
+bool FormatIs(const MQMD* md, const char* format) {
+  return memcmp(md->Format, format, MQ_FORMAT_LENGTH) == 0;
+}
+
+// Reads a 32-bit integer of message data in the byte order its
+// descriptor's Encoding names (normal = big-endian, reversed = native x86).
+int32_t ReadMessageInt(const unsigned char* p, MQLONG encoding) {
+  uint32_t v;
+  if ((encoding & MQENC_INTEGER_MASK) == MQENC_INTEGER_NORMAL) {
+    v = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
+        (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+  } else {
+    v = (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) |
+        (uint32_t{p[1]} << 8) | uint32_t{p[0]};
+  }
+  return static_cast<int32_t>(v);
+}
+
+// Every listed string (up to the first free entry) must occur (wantAll),
+// or none may occur (!wantAll).
+bool SearchListPasses(const SearchString* list, const unsigned char* data,
+                      int64_t length, bool wantAll) {
+  for (int i = 0; i < kSearchStringsPerKind; i++) {
+    int32_t n = list[i].Length;
+    if (n <= 0) break;
+    if (n > kSearchStringBytes) n = kSearchStringBytes;
+    bool found = FindBytes(data, length, list[i].Text, n) >= 0;
+    if (found != wantAll) return false;
+  }
+  return true;
+}
+
+// The target names of a dead-letter or transmission header, or false when
+// the message carries neither or the header is not wholly in hand.
+bool TargetNames(const RunOptions* options, char (&qmgr)[MQ_Q_MGR_NAME_LENGTH],
+                 char (&queue)[MQ_Q_NAME_LENGTH]) {
+  const MQMD* md = options->Message.Descriptor;
+  const unsigned char* data = options->Message.Cursor;
+  int64_t length = ReceivedLength(options);
+  int queueOffset, qmgrOffset;
+  if (FormatIs(md, MQFMT_DEAD_LETTER_HEADER)) {
+    if (length < MQDLH_LENGTH_1) return false;
+    queueOffset = kDlhDestQNameOffset;
+    qmgrOffset = kDlhDestQMgrNameOffset;
+  } else if (FormatIs(md, MQFMT_XMIT_Q_HEADER)) {
+    if (length < MQXQH_LENGTH_1) return false;
+    queueOffset = kXqhRemoteQNameOffset;
+    qmgrOffset = kXqhRemoteQMgrNameOffset;
+  } else {
+    return false;
+  }
+  memcpy(queue, data + queueOffset, sizeof queue);
+  memcpy(qmgr, data + qmgrOffset, sizeof qmgr);
+  if (IsEbcdicCcsid(md->CodedCharSetId)) {
+    // Names of a header from an EBCDIC system are in EBCDIC too; the masks
+    // were typed here, in ASCII.
+    EbcdicToAscii(reinterpret_cast<unsigned char*>(queue),
+                  reinterpret_cast<unsigned char*>(queue), sizeof queue);
+    EbcdicToAscii(reinterpret_cast<unsigned char*>(qmgr),
+                  reinterpret_cast<unsigned char*>(qmgr), sizeof qmgr);
+  }
+  return true;
+}
+
+bool InRange(const RunOptions* options) {
+  if (options->RangeFirst == 0) return true;
+  if (options->MessageIndex < options->RangeFirst) return false;
+  return options->RangeLast == 0 || options->MessageIndex <= options->RangeLast;
+}
+
+// True when the message has somewhere to go (or is counted): otherwise it
+// has only been read, and for a destructive get without filters removed.
+bool HasSink(const RunOptions* options) {
+  return options->OutputHobj != MQHO_UNUSABLE_HOBJ ||
+         options->OutputList != nullptr || options->OutputFile[0] != '\0' ||
+         options->Count;
+}
+
+}  // namespace
+
+int64_t FindBytes(const unsigned char* buffer, int64_t length,
+                  const unsigned char* needle, int64_t needleLength) {
+  if (needleLength <= 0) return 0;
+  if (buffer == nullptr || needle == nullptr || length < needleLength) {
+    return -1;
+  }
+  int64_t pos = 0;
+  while (length - pos >= needleLength) {
+    // Only positions where the whole needle still fits are candidates.
+    const void* hit = memchr(buffer + pos, needle[0],
+                             static_cast<size_t>(length - pos - needleLength + 1));
+    if (hit == nullptr) return -1;
+    pos = static_cast<const unsigned char*>(hit) - buffer;
+    if (memcmp(buffer + pos, needle, static_cast<size_t>(needleLength)) == 0) {
+      return pos;
+    }
+    pos++;
+  }
+  return -1;
+}
+
+bool MatchesTarget(const RunOptions* options, const char* qmgrName,
+                   const char* queueName) {
+  char queue[kMqNameLength + 1];
+  char qmgr[kMqNameLength + 1];
+  int queueLength = 0;
+  int qmgrLength = 0;
+  CopyMqName(queue, queueName, kMqNameLength, kMqNameLength, &queueLength);
+  CopyMqName(qmgr, qmgrName, kMqNameLength, kMqNameLength, &qmgrLength);
+  if (!MatchName(queue, queueLength, options->TargetQueueMask,
+                 options->TargetQueueMaskLength)) {
+    return false;
+  }
+  return MatchName(qmgr, qmgrLength, options->TargetQmgrMask,
+                   options->TargetQmgrMaskLength);
+}
+
+bool InTimeWindow(const RunOptions* options) {
+  const MQMD* md = options->Message.Descriptor;
+  int64_t putTime = MqDateTimeToEpoch(md->PutDate, md->PutTime);
+  if (options->TimeTrace) {
+    fprintf(stderr, "Mesage Timestamp Date %.8s Time %.6s UTC Time %d\n",
+            md->PutDate, md->PutTime, static_cast<int>(putTime));
+    fflush(stderr);
+  }
+  if (putTime < 1) return false;
+  if (options->PutBefore != 0 && putTime >= options->PutBefore) return false;
+  if (options->PutAfter != 0 && putTime < options->PutAfter) return false;
+  return true;
+}
+
+bool MessageSelected(RunOptions* options) {
+  const MessageBuffer& m = options->Message;
+  const MQMD* md = m.Descriptor;
+  if (!InRange(options)) return false;
+
+  if (options->SelectByMsgId &&
+      memcmp(md->MsgId, options->SelectMsgId, sizeof md->MsgId) != 0) {
+    return false;
+  }
+  if (options->SelectByCorrelId &&
+      memcmp(md->CorrelId, options->SelectCorrelId, sizeof md->CorrelId) != 0) {
+    return false;
+  }
+  if (options->SelectByGroupId &&
+      memcmp(md->GroupId, options->SelectGroupId, sizeof md->GroupId) != 0) {
+    return false;
+  }
+
+  // DataLength is the full length even when only the descriptor was read.
+  uint32_t size = static_cast<uint32_t>(m.DataLength < 0 ? 0 : m.DataLength);
+  if (options->SizeBelow != kSizeNotSet && size >= options->SizeBelow) {
+    return false;
+  }
+  if (options->SizeAtLeast != kSizeNotSet && size < options->SizeAtLeast) {
+    return false;
+  }
+
+  if (options->PriorityMin != -1 && md->Priority < options->PriorityMin) {
+    return false;
+  }
+  if (options->PriorityMax != -1 && md->Priority > options->PriorityMax) {
+    return false;
+  }
+
+  const unsigned char* data = m.Cursor;
+  int64_t length = ReceivedLength(options);
+  if (options->SelectByDlqReason) {
+    if (!FormatIs(md, MQFMT_DEAD_LETTER_HEADER)) return false;
+    if (length < MQDLH_LENGTH_1) return false;  // header not in hand
+    if (ReadMessageInt(data + kDlhReasonOffset, md->Encoding) !=
+        options->DlqReason) {
+      return false;
+    }
+  }
+  if (options->SelectByTarget) {
+    char qmgr[MQ_Q_MGR_NAME_LENGTH];
+    char queue[MQ_Q_NAME_LENGTH];
+    if (!TargetNames(options, qmgr, queue)) return false;
+    if (!MatchesTarget(options, qmgr, queue)) return false;
+  }
+
+  if (!SearchListPasses(options->SearchAscii, data, length, true)) return false;
+  if (!SearchListPasses(options->SearchAsciiNot, data, length, false)) return false;
+  if (!SearchListPasses(options->SearchEbcdic, data, length, true)) return false;
+  if (!SearchListPasses(options->SearchEbcdicNot, data, length, false)) return false;
+  if (!SearchListPasses(options->SearchHex, data, length, true)) return false;
+  if (!SearchListPasses(options->SearchHexNot, data, length, false)) return false;
+
+  if ((options->PutAfter != 0 || options->PutBefore != 0) &&
+      !InTimeWindow(options)) {
+    return false;
+  }
+  return true;
+}
+
+int CheckLogMessage(RunOptions* options) {
+  MessageBuffer& m = options->Message;
+  int64_t length = ReceivedLength(options);
+  // A rebuilt message may start with a block of the queue manager's own
+  // ("ZRFP", version word 0x01000001, then the block's length).
+  if (length >= 12 && memcmp(m.Cursor, "ZRFP", 4) == 0) {
+    int32_t marker;
+    int32_t blockLength;
+    memcpy(&marker, m.Cursor + 4, 4);
+    memcpy(&blockLength, m.Cursor + 8, 4);
+    if (marker == 0x01000001 && blockLength > 0 && blockLength <= length) {
+      m.Cursor += blockLength;
+      m.DataLength -= blockLength;
+    }
+  }
+  if (m.DataLength != m.ExpectedLength) {
+    fprintf(stderr,
+            "Can not construct message %d, message length does not match.\n",
+            static_cast<int>(options->MessageIndex));
+    fflush(stderr);
+    return MQRC_INCOMPLETE_MSG;
+  }
+  return 0;
+}
+
+int ProcessMessage(RunOptions* options, QueueElement* inputQueue,
+                   bool interactive) {
+  (void)interactive;
+  MessageBuffer& m = options->Message;
+  int64_t length = m.DataLength < 0 ? 0 : m.DataLength;
+  options->StatusCount++;
+  options->ReadCount++;
+  options->UncommittedReadCount++;
+  options->ReadBytes += static_cast<uint64_t>(length);
+  options->UncommittedReadBytes += static_cast<uint64_t>(length);
+
+  bool sink = HasSink(options);
+  bool selected = MessageSelected(options);
+  if (options->InvertSelection) selected = !selected;
+  // Browsed for selection: a destructive run that looks before it takes.
+  bool takeUnderCursor = options->SelectionActive && options->DestructiveGet &&
+                         inputQueue != nullptr && options->InputList != nullptr &&
+                         !options->LogMode;
+
+  if (selected) {
+    if (sink && options->LogMode) {
+      int rc = CheckLogMessage(options);
+      if (rc != 0) return rc;
+    }
+    if (sink && !options->Count && options->OutputFile[0] != '\0') {
+      int rc = MakeOutputRoom(options, inputQueue);
+      if (rc != 0) return rc;
+    }
+    if (takeUnderCursor) {
+      int rc = GetQueueMessage(options, inputQueue, true);
+      // Another application took the message between our browse and get.
+      if (rc == MQRC_NO_MSG_UNDER_CURSOR) return 0;
+      if (rc != 0) return rc;
+      if (options->StopRequested) return 0;
+    }
+    options->SelectedCount++;
+    if (sink) {
+      options->PutsForMessage = 0;
+      options->BytesForMessage = 0;
+      int rc = DeliverMessage(options, inputQueue);
+      if (rc != 0) return rc;
+      if (options->OutputFileHasInserts && FileLimitReached(options)) {
+        int rc2 = CloseOutputFile(options);
+        if (rc2 != 0) return rc2;
+      }
+    }
+  }
+
+  if (options->RangeFirst != 0 && options->RangeLast != 0 &&
+      options->MessageIndex >= options->RangeLast) {
+    if (options->UseSyncpoint) options->UowMessageCount++;
+    options->StopRequested = true;
+    return 0;
+  }
+  return CountInUnit(options);
+}
