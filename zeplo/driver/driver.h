@@ -12,11 +12,176 @@
 #ifndef ZEPLO_DRIVER_DRIVER_H_
 #define ZEPLO_DRIVER_DRIVER_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "zeplo/driver/run_options.h"
 
 // ---- Options, value parsers, checks, reports and the run driver ----------
+//
+// Every procedure here that can refuse returns 0 or kOptionsRefused (2046,
+// MQRC_OPTIONS_ERROR) after printing its one message on standard error.
+// Texts in quotes below are the program's own, shown exactly as printed.
+
+enum : int { kOptionsRefused = 2046 };
+
+// Program entry: start-up, options, checks, connection, the run, the final
+// report and the disconnects. Returns the run's return code (0, 2046 for a
+// refused command line, otherwise the code of the step that ended the run);
+// main() passes it on as the exit status.
+int ZeploMain(int argc, char** argv);
+
+// Start-up readings and defaults: zeroes *options, notes whether standard
+// input is a terminal, echoes argv when KALVO_ZEPLO_PARMS is set, takes the
+// terminal height (24, the terminal's rows, then LINES), applies every
+// default and reads the clock into NowSeconds/NowCentiseconds. Also resets
+// the run's -A template. Never fails.
+void RunOptionsInit(RunOptions* options, int argc, char** argv);
+
+// The option loop (getopt over argv) and what follows it: the banner, the
+// -Vv line and the self-test request. Returns the run's code and sets
+// *endRun when the run ends here: 2046 after a refusal or any help display,
+// 0 after the condensed usage (no arguments, or a word that is not an
+// option). With *endRun false the options are ready for CheckOptions.
+// REQUIRES: RunOptionsInit first. May be called again in one process (it
+// resets getopt).
+int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);
+
+// -- Value parsers --------------------------------------------------------
+
+// Lenient decimal integer: leading blanks, an optional sign and the digits
+// that follow; what comes after the digits is ignored and no digits read
+// as 0. The value saturates at the int32 limits instead of overflowing.
+int32_t LenientInt(std::string_view text);
+
+// One age "[[DD:]HH:]MM" into *field as seconds. Refuses "You can only
+// specify the '<label>' age once" when *field is already set, and more than
+// three fields. Empty text sets nothing. The sum saturates at int32 range.
+int ParseAge(std::string_view text, const char* label, int32_t* field);
+
+// One timestamp "[u][DD/MM/YYYY][_][HH:MM:SS]" (see -T) into *field as
+// epoch seconds; a time of day alone is on the local date of nowSeconds.
+// Refuses "You can only specify the '<label>' time once" and "Unrecognised
+// time format '<text>'" (longer than 19 characters, a pattern mismatch or a
+// time before the epoch).
+int ParseTimestamp(std::string_view text, const char* label,
+                   int64_t nowSeconds, int64_t* field);
+
+// One size with units (ParseQuantity over SizeUnits, one significant
+// letter) into *field. Empty text sets nothing; refuses "You can only
+// specify the '<label>' message size once" when *field is not 0xFFFFFFFF.
+int ParseSize(std::string_view text, const char* label, uint32_t* field);
+
+// A sum of numbers with units, e.g. "1m512k": each number (digits and
+// points, single precision) times the first unit of table whose long name
+// matches the following text over `significant` letters, ignoring case; a
+// number at the very end counts as the last unit; a number followed by an
+// unknown unit is dropped. The sum is truncated into [0, INT32_MAX].
+// `table` is one of util's unit tables (terminated by a 0 divisor).
+int32_t ParseQuantity(std::string_view text, const struct UnitEntry* table,
+                      int significant);
+
+// The option values read by the option loop. Each fills its RunOptions
+// fields as the option's table says and returns 0 or 2046 with its message
+// printed: -T (ages and timestamps), -z (size bounds), -P (priority
+// bounds), -r ("Invalid message range parameter '<value>'"), -D (fixed,
+// random or relative delay), -R (rate and duration, "*" for -1) and -w
+// (negative waits become -1). None of them keeps a pointer to value.
+int ParseTimeOnQueue(RunOptions* options, const char* value);
+int ParseSizeRange(RunOptions* options, const char* value);
+int ParsePriorityRange(RunOptions* options, const char* value);
+int ParseMessageRange(RunOptions* options, const char* value);
+int ParseDelay(RunOptions* options, const char* value);
+int ParseRate(RunOptions* options, const char* value);
+int ParseWait(RunOptions* options, const char* value);
+
+// The -VT diagnostic: prints the date (YYYYMMDD) at 12:00:00 converted as
+// local time and as UTC on standard error.
+void PrintExampleDates(const char* date);
+
+// -- Option values with letters of their own --------------------------------
+// Each applies one option value to *options and returns 0 or 2046 with the
+// refusal printed (followed by the option's usage lines for -C, -d, -n, -O
+// and -v). A value is never kept by pointer, except -a, -j, -u, -U, -l,
+// which point into argv (it outlives the run).
+
+// -A: "<letter>:<value>" into the run's descriptor template (Override and
+// OverrideFields). OverrideTemplate is that template; RunOptionsInit resets
+// it to the MQMD defaults with ResetOverrideTemplate.
+int ParseAttributeOverride(RunOptions* options, const char* value);
+MQMD* OverrideTemplate();
+void ResetOverrideTemplate();
+
+int ParseContext(RunOptions* options, const char* value);          // -C
+int ParseDisplayOptions(RunOptions* options, const char* value);   // -d
+int ParseGetById(RunOptions* options, const char* value);          // -g
+int ParseGetFilter(RunOptions* options, const char* value);        // -G
+int ParseFileLimits(RunOptions* options, const char* value);       // -L
+int ParseNonNative(RunOptions* options, const char* value);        // -n
+int ParseGeneralOptions(RunOptions* options, const char* value);   // -O
+int ParseVerbose(RunOptions* options, const char* value);          // -v
+int ParseDiagnostics(RunOptions* options, const char* value);      // -V
+
+// -s -S -e -E -x -X (letter): fills the first free of the three entries of
+// that search list. Text is stored as typed (EBCDIC for -e/-E); hex as the
+// bytes its digit pairs spell, an odd last digit ignored.
+int AddSearchString(RunOptions* options, char letter, const char* value);
+
+// -- Checks and reports ---------------------------------------------------
+
+// The command line as a whole, after parsing: rate, age ordering (ages
+// become PutAfter/PutBefore), file roles, summary, count, input/output,
+// purge, selector, file-name inserts, generic names, limits and the move
+// rules, in that order. Fills the derived fields. Returns 0 or 2046 with the
+// refusal printed; the generic-load note about -L is printed and not a
+// refusal. Call once, before connecting.
+int CheckOptions(RunOptions* options);
+
+// Which range line the selection report shows.
+enum class RangeLine { None, Single, Between, Onwards, UpTo };
+
+// Puts the -r bounds in order (a "#n" or "..n" range starts at 1) and
+// returns the line that describes them. Call once, after connecting.
+RangeLine NormaliseRange(RunOptions* options);
+
+// The selection report ("Message selection active:" and one line per active
+// filter, then an empty line) and the output file limits report, on
+// standard error. The caller decides whether they are due (Quiet, and the
+// selection or limits switches).
+void PrintSelectionReport(RunOptions* options, RangeLine rangeLine);
+void PrintLimitsReport(RunOptions* options);
+
+// -- Run driver -----------------------------------------------------------
+
+// Writes value in decimal with a comma before every third digit from the
+// right; leading blanks of a right-aligned text are kept (e.g. "   1234567"
+// becomes "   1,234,567"). Returns the length written; out is always
+// terminated (truncated to size - 1).
+int GroupThousands(const char* text, char* out, size_t size);
+
+// One final-report count line, newline included: "Read", "Written" with a
+// file count (files >= 0), or "Counted" without one (files < 0). Returns
+// the length; out is always terminated.
+int FormatCountLine(const char* label, int32_t files, int64_t messages,
+                    uint64_t bytes, char* out, size_t size);
+
+// The final report after a run that reached the processing loop
+// (countsDue) or ended earlier: ExitMessage, the count lines or the bare
+// -dK count, the summary display, and the rolled-back report. Writes to
+// standard error (the bare count to standard output).
+void PrintFinalReport(RunOptions* options, bool countsDue);
+
+// Disconnects the output slot, then the input slot (once when they are the
+// same), each only while connected, reporting MQDISC with -va.
+void DisconnectQmgrs(RunOptions* options);
+
+// The run after a successful CheckOptions: connect, reports, mode choice,
+// opens, the processing loop, the final report and the disconnects.
+// Returns the run's return code.
+int RunDriver(RunOptions* options);
+
 
 // ---- Help and usage -------------------------------------------------------
 //

@@ -1,0 +1,311 @@
+// The command line as a whole: combinations that are refused, the settings
+// derived from it, and the two reports that tell the user what a run will
+// select and how its output files are limited.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "zeplo/driver/driver.h"
+#include "zeplo/files/files.h"
+#include "zeplo/mq/mq.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+bool HasInputQueues(const RunOptions* options) {
+  return options->InputList != nullptr && options->InputList->Count > 0;
+}
+
+int Refuse(const char* message) {
+  fputs(message, stderr);
+  return kOptionsRefused;
+}
+
+// ctime text of an epoch value, with its own newline; times the platform
+// cannot show are written as the number.
+void TimeText(int64_t epoch, char* out, size_t size) {
+  time_t t = static_cast<time_t>(epoch);
+  char text[64];
+  if (ctime_r(&t, text) != nullptr)
+    snprintf(out, size, "%s", text);
+  else
+    snprintf(out, size, "%lld\n", static_cast<long long>(epoch));
+}
+
+void PrintSearchList(const SearchString* list, const char* format,
+                     bool ebcdic) {
+  for (int i = 0; i < kSearchStringsPerKind; i++) {
+    const SearchString& s = list[i];
+    if (s.Length <= 0) continue;
+    int length = s.Length < kSearchStringBytes ? s.Length : kSearchStringBytes;
+    char text[kSearchStringBytes + 1];
+    memcpy(text, s.Text, static_cast<size_t>(length));
+    text[length] = '\0';
+    if (ebcdic)
+      EbcdicToAscii(reinterpret_cast<unsigned char*>(text),
+                    reinterpret_cast<unsigned char*>(text), length);
+    fprintf(stderr, format, text);
+  }
+}
+
+void PrintHexList(const SearchString* list, const char* format) {
+  for (int i = 0; i < kSearchStringsPerKind; i++) {
+    const SearchString& s = list[i];
+    if (s.Length <= 0) continue;
+    int length = s.Length < kSearchStringBytes ? s.Length : kSearchStringBytes;
+    char hex[2 * kSearchStringBytes + 1];
+    BytesToHex(s.Text, length, hex, 0);
+    fprintf(stderr, format, hex);
+  }
+}
+
+}  // namespace
+
+int CheckOptions(RunOptions* options) {
+  const bool inputQueues = HasInputQueues(options);
+  const bool outputQueue = options->OutputQueueName[0] != '\0';
+
+  if (options->Rate != 0) {
+    if (!outputQueue)
+      return Refuse("'Required rate' processing requires that the target is "
+                    "a Queue.\n");
+    if (options->RateDuration != 0) {
+      if (!inputQueues)
+        return Refuse("Repeated 'Required rate' processing requires that the "
+                      "input is a queue.\n");
+      if (options->DestructiveGet)
+        return Refuse("Repeated 'Required rate' processing requires that you "
+                      "browse the input queue.\n");
+    }
+  }
+
+  // Ages: YoungerThan is the larger age, the earlier put time.
+  if (options->YoungerThan != 0 && options->OlderThan != 0 &&
+      options->YoungerThan < options->OlderThan) {
+    int32_t swap = options->YoungerThan;
+    options->YoungerThan = options->OlderThan;
+    options->OlderThan = swap;
+  }
+  if (options->YoungerThan != 0)
+    options->PutAfter = options->NowSeconds - options->YoungerThan;
+  if (options->OlderThan != 0)
+    options->PutBefore = options->NowSeconds - options->OlderThan;
+
+  // One file with input queues is where they are written to.
+  if (options->InputFile[0] != '\0' && options->OutputFile[0] == '\0' &&
+      inputQueues) {
+    snprintf(options->OutputFile, sizeof options->OutputFile, "%s",
+             options->InputFile);
+    options->InputFile[0] = '\0';
+  }
+
+  if (options->Summary) {
+    if (options->OutputFile[0] == '\0')
+      snprintf(options->OutputFile, sizeof options->OutputFile, "stdout");
+    if (outputQueue)
+      return Refuse("Sorry, you can't specify an output queue with summary "
+                    "display.\n");
+  }
+  if (options->Count && (options->OutputFile[0] != '\0' || outputQueue))
+    return Refuse("Sorry, you can't specify an output queue/file with the "
+                  "count display.\n");
+
+  if (inputQueues && options->InputFile[0] != '\0')
+    return Refuse("Please don't specify both an input queue and an input "
+                  "file.\n");
+  if (!options->LogMode && !inputQueues && options->InputFile[0] == '\0')
+    return Refuse("Please enter either an input queue or an input file.\n");
+  if (outputQueue && options->OutputFile[0] != '\0')
+    return Refuse("Please enter either an output queue or an output file, "
+                  "not both.\n");
+
+  if (inputQueues && options->Purge && !options->DestructiveGet)
+    return Refuse("Purge is not valid when you are browsing the Input Queue\n");
+
+  if (options->Selector != nullptr) {
+    if (options->LogMode || options->InputFile[0] != '\0')
+      return Refuse("SQL92 Selection is only supported when the input is a "
+                    "queue\n");
+    if (options->Purge)
+      return Refuse("The purge option is not supported when using the SQL92 "
+                    "selector\n");
+  }
+
+  if (FileNameHasIndexInsert(options->InputFile))
+    options->InputFileHasInserts = true;
+  if (FileNameHasIndexInsert(options->OutputFile)) {
+    // Without -L every such file holds one message (the default limit).
+    options->OutputFileHasInserts = true;
+    options->LimitsActive = true;
+  }
+
+  if (strchr(options->OutputFile, '*') != nullptr) {
+    options->Generic = true;
+    options->OutputFileHasInserts = true;
+    if (!options->LimitsActive) {
+      options->LimitsActive = true;
+      options->MaxMessagesPerFile = 0;
+      options->MaxFileSize = 524288000;  // 500 MiB per generic file
+    }
+  }
+  if (strchr(options->InputFile, '*') != nullptr) {
+    options->Generic = true;
+    if (options->LimitsActive) {
+      fputs("-L parameters are ignored in generic load\n\n", stderr);
+      options->LimitsActive = false;
+    }
+  } else if (options->LimitsActive && !options->OutputFileHasInserts) {
+    return Refuse("The use of -L parameters requires the use of file index "
+                  "inserts\n");
+  }
+
+  if (options->Summary && options->DestructiveGet)
+    return Refuse("Sumary option is not valid with move, use browse\n");
+  if (options->Count && options->DestructiveGet)
+    return Refuse("Count option is not valid with move, use browse\n");
+  return 0;
+}
+
+RangeLine NormaliseRange(RunOptions* options) {
+  int32_t& first = options->RangeFirst;
+  int32_t& last = options->RangeLast;
+  if (first != 0 && last != 0) {
+    if (first > last) {
+      int32_t swap = first;
+      first = last;
+      last = swap;
+    }
+    return first == last ? RangeLine::Single : RangeLine::Between;
+  }
+  if (first != 0) return RangeLine::Onwards;
+  if (last != 0) {
+    first = 1;
+    return RangeLine::UpTo;
+  }
+  return RangeLine::None;
+}
+
+void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
+  const RunOptions& o = *options;
+  if (o.TimeTrace)
+    fprintf(stderr, "Current Time:%lld\n", static_cast<long long>(o.NowSeconds));
+  fputs(o.InvertSelection ? "Inverse Message selection active:\n"
+                          : "Message selection active:\n",
+        stderr);
+  switch (rangeLine) {
+    case RangeLine::Single:
+      fprintf(stderr, "  Message index %d only.\n", o.RangeFirst);
+      break;
+    case RangeLine::Between:
+      fprintf(stderr, "  Message indexes %d -> %d.\n", o.RangeFirst,
+              o.RangeLast);
+      break;
+    case RangeLine::Onwards:
+      fprintf(stderr, "  Message indexes %d onwards.\n", o.RangeFirst);
+      break;
+    case RangeLine::UpTo:
+      fprintf(stderr, "  Message index up to %d.\n", o.RangeLast);
+      break;
+    case RangeLine::None:
+      break;
+  }
+  if (o.Selector != nullptr)
+    fprintf(stderr, "  Messages matching selector '%s'\n", o.Selector);
+  char text[kQuantityTextSize];
+  if (o.SizeAtLeast != 0xFFFFFFFFu) {
+    FormatQuantity(o.SizeAtLeast, text, SizeUnits, 3);
+    fprintf(stderr, "  Message size greater or equal to %s\n", text);
+  }
+  if (o.SizeBelow != 0xFFFFFFFFu) {
+    FormatQuantity(o.SizeBelow, text, SizeUnits, 3);
+    fprintf(stderr, "  Message size less than %s\n", text);
+  }
+  if (o.PriorityMin != -1)
+    fprintf(stderr, "  Message priority greater or equal to %d\n",
+            o.PriorityMin);
+  if (o.PriorityMax != -1)
+    fprintf(stderr, "  Message priority less than or equal to %d\n",
+            o.PriorityMax);
+  char hex[2 * kIdentifierLength + 1];
+  if (o.SelectByMsgId) {
+    BytesToHex(o.SelectMsgId, kIdentifierLength, hex, 2 * kIdentifierLength);
+    fprintf(stderr, "  Message Identifier 0x'%s'\n", hex);
+  }
+  if (o.SelectByCorrelId) {
+    BytesToHex(o.SelectCorrelId, kIdentifierLength, hex, 2 * kIdentifierLength);
+    fprintf(stderr, "  Correlation Identifier 0x'%s'\n", hex);
+  }
+  if (o.SelectByGroupId) {
+    BytesToHex(o.SelectGroupId, kIdentifierLength, hex, 2 * kIdentifierLength);
+    fprintf(stderr, "  Group Identifier 0x'%s'\n", hex);
+  }
+  char when[80];
+  char age[kQuantityTextSize];
+  if (o.PutAfter != 0) {
+    TimeText(o.PutAfter, when, sizeof when);
+    if (o.YoungerThan != 0) {
+      FormatDuration(age, o.YoungerThan, false);
+      fprintf(stderr, "  Younger than (%s) %s", age, when);
+    } else {
+      fprintf(stderr, "  Put after  %s", when);
+    }
+    if (o.TimeTrace)
+      fprintf(stderr, "  Put after  %lld (%lld)",
+              static_cast<long long>(o.PutAfter),
+              static_cast<long long>(o.NowSeconds - o.PutAfter));
+  }
+  if (o.PutBefore != 0) {
+    TimeText(o.PutBefore, when, sizeof when);
+    if (o.OlderThan != 0) {
+      FormatDuration(age, o.OlderThan, false);
+      fprintf(stderr,
+              o.PutAfter != 0 ? "  Older   than (%s) %s" : "  Older than (%s) %s",
+              age, when);
+    } else {
+      fprintf(stderr, "  Put before %s", when);
+    }
+    if (o.TimeTrace)
+      fprintf(stderr, "  Put before %lld (%lld)",
+              static_cast<long long>(o.PutBefore),
+              static_cast<long long>(o.NowSeconds - o.PutBefore));
+  }
+  if (o.SelectByTarget) {
+    if (o.TargetQmgrMask[0] != '\0' || o.TargetQueueMask[0] == '\0')
+      fprintf(stderr, "  Messages targeted to %s/%s\n", o.TargetQmgrMask,
+              o.TargetQueueMask);
+    else
+      fprintf(stderr, "  Messages targeted to %s\n", o.TargetQueueMask);
+  }
+  if (o.SelectByDlqReason)
+    fprintf(stderr, "  Messages with DLQ Reason %d %s\n", o.DlqReason,
+            MqReasonText(o.DlqReason));
+  PrintSearchList(o.SearchAscii, "  Containing the ASCII string '%s'\n", false);
+  PrintSearchList(o.SearchAsciiNot, "  Not containing the ASCII string '%s'\n",
+                  false);
+  PrintSearchList(o.SearchEbcdic, "  Containing the EBCDIC string '%s'\n",
+                  true);
+  PrintSearchList(o.SearchEbcdicNot,
+                  "  Not containing the EBCDIC string '%s'\n", true);
+  PrintHexList(o.SearchHex, "  Containing the HEX string 0x'%s'\n");
+  PrintHexList(o.SearchHexNot, "  Not containing the HEX string 0x'%s'\n");
+  fputs("\n", stderr);
+}
+
+void PrintLimitsReport(RunOptions* options) {
+  fputs("Output file limits active:\n", stderr);
+  if (options->MaxMessagesPerFile != 0)
+    fprintf(stderr, "  Maximum number of messages:%d\n",
+            options->MaxMessagesPerFile);
+  char text[kQuantityTextSize];
+  if (options->MaxFileSize != 0) {
+    FormatQuantity(options->MaxFileSize, text, SizeUnits, 3);
+    fprintf(stderr, "  Maximum file size         :%s\n", text);
+  }
+  if (options->MaxFileAge != 0) {
+    FormatQuantity(options->MaxFileAge, text, TimeUnitsSec, 3);
+    fprintf(stderr, "  Maximum file age          :%s\n", text);
+  }
+  fputs("\n", stderr);
+}

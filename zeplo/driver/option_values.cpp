@@ -1,0 +1,672 @@
+// The options whose value is a small language of letters: -A (descriptor
+// overrides), -C (context), -d (display), -g (get by identifier), -G (get
+// filters), -L (file limits), -O (general), -v (verbose), -V (diagnostics),
+// and the six search-string options.
+//
+// Each procedure applies one option value to RunOptions and returns 0 or
+// 2046 after printing its refusal (and, where the option has them, its usage
+// lines). A refusal leaves the run to end; fields it already changed do not
+// matter then.
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "zeplo/driver/driver.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+// The run's -A template: a full descriptor that -A values write into and
+// that the selection stage copies the marked fields from.
+MQMD g_overrideTemplate = {MQMD_DEFAULT};
+
+// Reads the digits at value[*i] (none: 0) and advances past them, with
+// saturation instead of overflow.
+int64_t TakeDigits(const char* value, size_t* i, int64_t limit) {
+  int64_t n = 0;
+  while (isdigit(static_cast<unsigned char>(value[*i]))) {
+    if (n < limit) n = n * 10 + (value[*i] - '0');
+    (*i)++;
+  }
+  return n > limit ? limit : n;
+}
+
+// -Ar: [']qmgr<sep>queue['] into ReplyToQMgr/ReplyToQ.
+int SetReplyTo(RunOptions* options, const char* text) {
+  char value[kExitMessageLength];
+  if (text[0] == '\'') text++;
+  snprintf(value, sizeof value, "%s", text);
+  size_t length = strlen(value);
+  if (length > 0 && value[length - 1] == '\'') value[--length] = '\0';
+  const char* sep = nullptr;
+  if (options->QueueSeparator != 0) {
+    sep = strchr(value, options->QueueSeparator);
+  } else {
+    for (char c : {'#', ',', '\\', '/'}) {
+      sep = strchr(value, c);
+      if (sep != nullptr) break;
+    }
+  }
+  MQMD* md = &g_overrideTemplate;
+  if (sep == nullptr) {
+    if (length > kMqNameLength) {
+      fprintf(stderr, "The Queue name '%s' is too long.\n", value);
+      return kOptionsRefused;
+    }
+    SetMqField(md->ReplyToQ, value);
+    SetMqField(md->ReplyToQMgr, "");
+    return 0;
+  }
+  size_t qmgrLength = static_cast<size_t>(sep - value);
+  if (qmgrLength > kMqNameLength) {
+    fprintf(stderr, "The Queue Manager part of reply queue '%s' is too long.\n",
+            value);
+    return kOptionsRefused;
+  }
+  if (strlen(sep + 1) > kMqNameLength) {
+    fprintf(stderr, "The Queue name part of reply queue '%s' is too long.\n",
+            value);
+    return kOptionsRefused;
+  }
+  char qmgr[kMqNameLength + 1];
+  snprintf(qmgr, sizeof qmgr, "%.*s", static_cast<int>(qmgrLength), value);
+  SetMqField(md->ReplyToQMgr, qmgr);
+  SetMqField(md->ReplyToQ, sep + 1);
+  return 0;
+}
+
+// Copies a delimiter value into its field after the length and once-only
+// checks of -n. `tooLong` has one %d for the limit.
+int SetDelimiter(const char* value, size_t length, char* field,
+                 const char* tooLong, const char* twice) {
+  if (length < 1 || length > kDelimiterLength) {
+    fprintf(stderr, tooLong, kDelimiterLength);
+    return kOptionsRefused;
+  }
+  if (field[0] != '\0') {
+    fputs(twice, stderr);
+    return kOptionsRefused;
+  }
+  snprintf(field, kDelimiterLength + 1, "%.*s", static_cast<int>(length),
+           value);
+  return 0;
+}
+
+const char kStartMsgTwice[] =
+    "Start message delimiter must only be specified once.\n";
+const char kEndMsgTwice[] = "End message delimiter only be specified once.\n";
+
+}  // namespace
+
+MQMD* OverrideTemplate() { return &g_overrideTemplate; }
+
+void ResetOverrideTemplate() { g_overrideTemplate = MQMD{MQMD_DEFAULT}; }
+
+int ParseAttributeOverride(RunOptions* options, const char* value) {
+  if (value[0] == '\0' || value[1] != ':') {
+    fprintf(stderr, "':' missing as second character in parameter '-A %s'\n",
+            value);
+    return kOptionsRefused;
+  }
+  options->Override = &g_overrideTemplate;
+  MQMD* md = &g_overrideTemplate;
+  const char* text = value + 2;
+  switch (value[0]) {
+    case 'c':
+      md->CodedCharSetId = LenientInt(text);
+      options->OverrideFields |= kOverrideCodedCharSetId;
+      return 0;
+    case 'e':
+      md->Expiry = LenientInt(text);
+      options->OverrideFields |= kOverrideExpiry;
+      return 0;
+    case 'f':
+      // The first 8 characters; the rest of the field is zero.
+      memset(md->Format, 0, sizeof md->Format);
+      memcpy(md->Format, text, strnlen(text, sizeof md->Format));
+      options->OverrideFields |= kOverrideFormat;
+      return 0;
+    case 'p':
+      md->Priority = LenientInt(text);
+      options->OverrideFields |= kOverridePriority;
+      return 0;
+    case 'r': {
+      int rc = SetReplyTo(options, text);
+      if (rc != 0) return rc;
+      md->MsgType = MQMT_REQUEST;
+      options->OverrideFields |= kOverrideReplyTo | kOverrideMsgType;
+      return 0;
+    }
+    case 't': {
+      static const struct {
+        const char* Word;
+        MQLONG Type;
+      } kTypes[] = {{"REQUEST", MQMT_REQUEST},
+                    {"REPLY", MQMT_REPLY},
+                    {"DATAGRAM", MQMT_DATAGRAM},
+                    {"REPORT", MQMT_REPORT}};
+      for (const auto& t : kTypes) {
+        if (CompareNoCase(text, t.Word) == 0) {
+          md->MsgType = t.Type;
+          options->OverrideFields |= kOverrideMsgType;
+          return 0;
+        }
+      }
+      fprintf(stderr, "Unrecognised -At: parameter '%s'\n", text);
+      return kOptionsRefused;
+    }
+    default:
+      fprintf(stderr, "Unrecognised 'A' flag '%c'\n", value[0]);
+      return kOptionsRefused;
+  }
+}
+
+int ParseContext(RunOptions* options, const char* value) {
+  if (value[0] == '\0' || value[1] != '\0') {
+    fputs("The context parameter can only be a single letter\n\n", stderr);
+    PrintOptionUsage(options, 'C');
+    return kOptionsRefused;
+  }
+  switch (value[0]) {
+    case 'A': options->Context = ContextMode::SetAll; return 0;
+    case 't': options->Context = ContextMode::SetAllUpdateTimes; return 0;
+    case 'I': options->Context = ContextMode::SetIdentity; return 0;
+    case 'a': options->Context = ContextMode::PassAll; return 0;
+    case 'i': options->Context = ContextMode::PassIdentity; return 0;
+    case 'd': options->Context = ContextMode::Default; return 0;
+    case 'n': options->Context = ContextMode::None; return 0;
+    default:
+      fputs("I did not understand your context parameter\n\n", stderr);
+      PrintOptionUsage(options, 'C');
+      return kOptionsRefused;
+  }
+}
+
+int ParseDisplayOptions(RunOptions* options, const char* value) {
+  // Only one file layout at a time. The letters of the self-test word are
+  // not layout letters (its two t's would otherwise make it unreachable).
+  int layouts = 0;
+  for (size_t i = 0; value[i] != '\0'; i++) {
+    if (strncmp(value + i, "xtest", 5) == 0) {
+      i += 4;
+    } else if (value[i] == 'A' || value[i] == 'p' || value[i] == 't') {
+      layouts++;
+    }
+  }
+  if (layouts > 1) {
+    fputs("Please enter only one display option, 'A', 'p' or 't'\n", stderr);
+    return kOptionsRefused;
+  }
+  size_t i = 0;
+  while (value[i] != '\0') {
+    char c = value[i++];
+    switch (c) {
+      case 'a': options->AsciiColumns = true; break;
+      case 'A': options->AsciiLines = true; break;
+      case 'c': options->ApplDataAsChar = true; break;
+      case 'C': options->SummaryCorrelIds = true; break;
+      case 'H': options->NoHeader = true; break;
+      case 'i': options->WriteIndex = true; break;
+      case 'k': options->Count = true; break;
+      case 'K': options->Count = options->Quiet = true; break;
+      case 'M': options->SummaryMsgIds = true; break;
+      case 'N': options->NoMqmd = true; break;
+      case 'p': options->Printable = true; break;
+      case 'r': options->RawBytes = true; break;
+      case 's':
+        options->Summary = true;
+        if (value[i] == '-') {
+          options->SummaryNoQStatus = true;
+          i++;
+        }
+        break;
+      case 't': options->TextLines = true; break;
+      case 'T': options->ShowTimeOnQueue = true; break;
+      case 'w':
+        options->DataWidth =
+            static_cast<int32_t>(TakeDigits(value, &i, INT32_MAX));
+        break;
+      case 'x':
+        if (strncmp(value + i, "test", 4) != 0) {
+          fputs("I did not understand display parameter\n\n", stderr);
+          PrintOptionUsage(options, 'x');
+          return kOptionsRefused;
+        }
+        options->SelfTest = true;
+        i += 4;
+        break;
+      default:
+        fprintf(stderr, "I did not understand your display parameter '%c'\n\n",
+                c);
+        PrintOptionUsage(options, 'd');
+        return kOptionsRefused;
+    }
+  }
+  return 0;
+}
+
+int ParseGetById(RunOptions* options, const char* value) {
+  bool hex = value[0] == 'x';
+  const char* rest = hex ? value + 1 : value;
+  MQBYTE* field = nullptr;
+  switch (rest[0]) {
+    case 'm':
+      field = options->SelectMsgId;
+      options->SelectByMsgId = true;
+      break;
+    case 'c':
+      field = options->SelectCorrelId;
+      options->SelectByCorrelId = true;
+      break;
+    case 'g':
+      field = options->SelectGroupId;
+      options->SelectByGroupId = true;
+      break;
+    default:
+      if (hex) {
+        fprintf(stderr,
+                "Unrecognised 'g' flag '%c', please specify 'm','c' or 'g'\n",
+                rest[0]);
+      } else {
+        fprintf(stderr,
+                "Unrecognised 'g' flag '%c', please specify 'm',c','g' or "
+                "'x'\n",
+                rest[0]);
+      }
+      return kOptionsRefused;
+  }
+  const char* id = rest + 1;
+  if (hex) {
+    // Bytes not given stay zero; conversion stops quietly at the first
+    // pair that is not hexadecimal.
+    memset(field, 0, kIdentifierLength);
+    HexToBytes(id, 2 * kIdentifierLength, field);
+  } else {
+    memset(field, ' ', kIdentifierLength);
+    memcpy(field, id, strnlen(id, kIdentifierLength));
+  }
+  return 0;
+}
+
+int ParseGetFilter(RunOptions* options, const char* value) {
+  if (value[0] == '\0' || value[1] != ':') {
+    fprintf(stderr, "':' missing as second character in parameter '-G %s'\n",
+            value);
+    return kOptionsRefused;
+  }
+  const char* text = value + 2;
+  switch (value[0]) {
+    case 'r':
+      options->DlqReason = LenientInt(text);
+      options->SelectByDlqReason = options->SelectionActive = true;
+      return 0;
+    case 't':
+      if (ParseDestination(options, options->QueueSeparator, text,
+                           options->TargetQmgrMask, options->TargetQueueMask,
+                           false) != 0)
+        return kOptionsRefused;
+      options->TargetQmgrMaskLength =
+          static_cast<int32_t>(strnlen(options->TargetQmgrMask, kMqNameLength));
+      options->TargetQueueMaskLength = static_cast<int32_t>(
+          strnlen(options->TargetQueueMask, kMqNameLength));
+      options->SelectByTarget = options->SelectionActive = true;
+      return 0;
+    case 'i':
+      options->InvertSelection = true;
+      return 0;
+    default:
+      // Not a refusal: the filter is ignored and parsing goes on.
+      fprintf(stderr, "Unrecognised 'G' flag '%c'\n", value[0]);
+      return 0;
+  }
+}
+
+int ParseFileLimits(RunOptions* options, const char* value) {
+  if (!options->LimitsActive) {
+    // The first -L replaces the default of one message per file.
+    options->LimitsActive = true;
+    options->MaxMessagesPerFile = 0;
+    options->MaxFileSize = 0;
+    options->MaxFileAge = 0;
+  }
+  char kind = value[0];
+  if (kind == 'm') {
+    int32_t count = LenientInt(value + 1);
+    if (count <= 0) {
+      fprintf(stderr, "Invalid -Lm parameter '%s'\n", value);
+      return kOptionsRefused;
+    }
+    options->MaxMessagesPerFile = count;
+    return 0;
+  }
+  if (kind != 's' && kind != 'a') {
+    fprintf(stderr, "Unrecognised -L parameter '%s'\n", value);
+    return kOptionsRefused;
+  }
+  // A number and a unit letter, read the way "%d%c%c" reads them: the
+  // count of fields tells a missing unit from trailing rubbish.
+  const char* p = value + 1;
+  while (isspace(static_cast<unsigned char>(*p))) p++;
+  const char* digitsAt = p;
+  if (*p == '-' || *p == '+') p++;
+  int fields = 0;
+  int64_t number = 0;
+  char unit = 0;
+  if (isdigit(static_cast<unsigned char>(*p))) {
+    size_t i = static_cast<size_t>(p - value);
+    number = TakeDigits(value, &i, INT64_MAX / 4);
+    if (*digitsAt == '-') number = -number;
+    p = value + i;
+    fields = 1;
+    if (*p != '\0') {
+      unit = *p++;
+      fields = 2;
+      if (*p != '\0') fields = 3;
+    }
+  }
+  const char letter = kind;
+  if (fields == 1) {
+    fprintf(stderr, "Please specify the units for -L%c parameter '%s'\n",
+            letter, value);
+    return kOptionsRefused;
+  }
+  if (fields != 2) {
+    fprintf(stderr, "Unrecognised -L%c parameter '%s'\n", letter, value);
+    return kOptionsRefused;
+  }
+  if (number <= 0 || number > INT32_MAX) {
+    // Above the 32-bit range the product would wrap; refuse it as invalid.
+    fprintf(stderr, "Invalid -L%c parameter '%s'\n", letter, value);
+    return kOptionsRefused;
+  }
+  if (kind == 's') {
+    int64_t factor = 0;
+    switch (unit) {
+      case 'b': case 'B': factor = 1; break;
+      case 'k': case 'K': factor = 1024; break;
+      case 'm': case 'M': factor = 1048576; break;
+      case 'g': case 'G': factor = 1073741824; break;
+      default:
+        fprintf(stderr, "Unrecognised -Ls file size unit '%c'\n", unit);
+        return kOptionsRefused;
+    }
+    options->MaxFileSize = number * factor;
+    return 0;
+  }
+  int64_t factor = 0;
+  switch (unit) {
+    case 's': case 'S': factor = 1; break;
+    case 'm': case 'M': factor = 60; break;
+    case 'h': case 'H': factor = 3600; break;
+    default:
+      fprintf(stderr, "Unrecognised -La file age unit '%c'\n", unit);
+      return kOptionsRefused;
+  }
+  if (number * factor > INT32_MAX) {
+    fprintf(stderr, "Invalid -La parameter '%s'\n", value);
+    return kOptionsRefused;
+  }
+  options->MaxFileAge = static_cast<int32_t>(number * factor);
+  return 0;
+}
+
+int ParseNonNative(RunOptions* options, const char* value) {
+  options->NonNative = true;
+  bool include = false, exclude = false;
+  enum { kNone, kMessage, kProperty } delimiterKind = kNone;
+  for (size_t i = 0; value[i] != '\0' && delimiterKind == kNone; i++) {
+    char c = value[i];
+    switch (c) {
+      case 'i': include = true; continue;
+      case 'n': exclude = true; continue;
+      case '1': options->WholeFileOneMessage = true; continue;
+      case '!': options->AllowSameDelimiters = true; continue;
+      case 'B': options->NoBracketCheck = true; continue;
+      case 'F': options->NoPreliminaryCount = true; continue;
+      case 'W': options->KeepPropWhitespace = true; continue;
+      case 's': case 'e': case 'd': case 'p': case 'q': break;
+      default:
+        fprintf(stderr, "Unrecognised -%c%.*s parameter.\n\n", 'n',
+                static_cast<int>(i + 1), value);
+        PrintOptionUsage(options, 'n');
+        return kOptionsRefused;
+    }
+    if (value[i + 1] != ':') {
+      fprintf(stderr, "Expected ':' after parameter -%c%.*s\n", 'n',
+              static_cast<int>(i + 1), value);
+      return kOptionsRefused;
+    }
+    // The rest of the argument is the delimiter; it ends the option.
+    const char* text = value + i + 2;
+    size_t length = strlen(text);
+    int rc = 0;
+    switch (c) {
+      case 's':
+        rc = SetDelimiter(text, length, options->MsgStartDelimiter,
+                          "Start message delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          kStartMsgTwice);
+        delimiterKind = kMessage;
+        break;
+      case 'e':
+        rc = SetDelimiter(text, length, options->MsgEndDelimiter,
+                          "End message delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          kEndMsgTwice);
+        delimiterKind = kMessage;
+        break;
+      case 'd':
+        if (length % 2 != 0) {
+          fputs("Message delimiter parameter must be even in length.\n",
+                stderr);
+          return kOptionsRefused;
+        }
+        if (length == 0 || length > 2 * kDelimiterLength) {
+          fprintf(stderr,
+                  "Message delimiters must be between 1 and %d characters in "
+                  "length.\n",
+                  kDelimiterLength);
+          return kOptionsRefused;
+        }
+        if (options->MsgStartDelimiter[0] != '\0') {
+          fputs(kStartMsgTwice, stderr);
+          return kOptionsRefused;
+        }
+        if (options->MsgEndDelimiter[0] != '\0') {
+          fputs(kEndMsgTwice, stderr);
+          return kOptionsRefused;
+        }
+        snprintf(options->MsgStartDelimiter, kDelimiterLength + 1, "%.*s",
+                 static_cast<int>(length / 2), text);
+        snprintf(options->MsgEndDelimiter, kDelimiterLength + 1, "%s",
+                 text + length / 2);
+        delimiterKind = kMessage;
+        break;
+      case 'p':
+        rc = SetDelimiter(text, length, options->PropStartDelimiter,
+                          "Start property delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          "Start property delimiter must only be specified "
+                          "once.\n");
+        delimiterKind = kProperty;
+        break;
+      default:  // 'q'
+        rc = SetDelimiter(text, length, options->PropEndDelimiter,
+                          "End property delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          "End property delimiter only be specified once.\n");
+        delimiterKind = kProperty;
+        break;
+    }
+    if (rc != 0) return rc;
+  }
+  // "i" and "n" apply to the delimiters this value set, or to both kinds
+  // when it set none.
+  if (delimiterKind != kProperty) {
+    if (include) options->IncludeMsgDelimiters = true;
+    if (exclude) options->ExcludeMsgDelimiters = true;
+  }
+  if (delimiterKind != kMessage) {
+    if (include) options->IncludePropDelimiters = true;
+    if (exclude) options->ExcludePropDelimiters = true;
+  }
+  return 0;
+}
+
+int ParseGeneralOptions(RunOptions* options, const char* value) {
+  for (size_t i = 0; value[i] != '\0'; i++) {
+    switch (value[i]) {
+      case 'a': options->AsyncPut = true; break;
+      case 'B': options->NoBackout = true; break;
+      case 'e': options->ExclusiveInput = true; break;
+      case 'F': options->NoForceRfh2 = true; break;
+      case 'I': options->IndividualQueues = true; break;
+      case 'r': options->ReadAhead = true; break;
+      case 'T': options->FullData = true; break;
+      case 'S': {
+        options->FullData = true;
+        if (value[i + 1] != '(') break;
+        i++;  // the "(" is consumed even without its ")"
+        const char* close = strchr(value + i + 1, ')');
+        if (close == nullptr) break;
+        const char* inner = value + i + 1;
+        if (close - inner == 4 && strncmp(inner, "CFH3", 4) == 0) {
+          fputs("CFH3 Processing Active\n", stdout);
+          options->Cfh3Processing = true;
+        }
+        i = static_cast<size_t>(close - value);
+        break;
+      }
+      default:
+        fprintf(stderr, "I did not understand your options parameter '%c'\n\n",
+                value[i]);
+        PrintOptionUsage(options, 'O');
+        return kOptionsRefused;
+    }
+  }
+  return 0;
+}
+
+int ParseVerbose(RunOptions* options, const char* value) {
+  size_t i = 0;
+  while (value[i] != '\0') {
+    char c = value[i++];
+    switch (c) {
+      case 'a': options->PrintApis = true; break;
+      case 'd': options->PrintDestinations = true; break;
+      case 'r': options->RateDetails = true; break;
+      case 's':
+      case 't':
+        options->StatusReports = true;
+        if (isdigit(static_cast<unsigned char>(value[i]))) {
+          uint32_t n = static_cast<uint32_t>(TakeDigits(value, &i, UINT32_MAX));
+          (c == 's' ? options->StatusEveryMessages
+                    : options->StatusEverySeconds) = n;
+        }
+        break;
+      case '!':
+        fprintf(stderr, "sizeof(MQLONG) '%d'\n", static_cast<int>(sizeof(MQLONG)));
+        fprintf(stderr, "sizeof(char *) '%d'\n", static_cast<int>(sizeof(char*)));
+        break;
+      default:
+        fprintf(stderr, "Unrecognised verbose option '%c'\n", c);
+        PrintOptionUsage(options, 'v');
+        return kOptionsRefused;
+    }
+  }
+  return 0;
+}
+
+int ParseDiagnostics(RunOptions* options, const char* value) {
+  if (strchr(value, 'm') != nullptr) options->MemoryTrace = true;
+  if (strchr(value, 't') != nullptr) options->TimeTrace = true;
+  if (strchr(value, 'v') != nullptr) options->PrintPlatform = true;
+  if (strchr(value, 'T') != nullptr) {
+    time_t now = static_cast<time_t>(options->NowSeconds);
+    char text[64];
+    if (ctime_r(&now, text) == nullptr) snprintf(text, sizeof text, "?\n");
+    fprintf(stderr, "Current Time:%lld\n",
+            static_cast<long long>(options->NowSeconds));
+    fprintf(stderr, "Local Time  :%s\n", text);
+    PrintExampleDates("20141225");
+    PrintExampleDates("20150625");
+  }
+  return 0;
+}
+
+int AddSearchString(RunOptions* options, char letter, const char* value) {
+  struct Kind {
+    char Letter;
+    SearchString* List;
+    const char* Full;      // all three entries taken
+    const char* TooLong;   // one %d
+    const char* NotHex;    // hex kinds only
+  };
+  const Kind kinds[] = {
+      {'s', options->SearchAscii,
+       "Sorry, you can only specify %d ASCII search strings\n",
+       "Sorry the search string is limited to %d characters\n", nullptr},
+      {'S', options->SearchAsciiNot,
+       "Sorry, you can only specify %d ASCII 'not' search strings\n",
+       "Sorry the search string is limited to %d characters\n", nullptr},
+      {'e', options->SearchEbcdic,
+       "Sorry, you can only specify %d Ebcdic search strings\n",
+       "Sorry the search string is limited to %d characters\n", nullptr},
+      {'E', options->SearchEbcdicNot,
+       "Sorry, you can only specify %d Ebcdic 'not' search strings\n",
+       "Sorry the search string is limited to %d characters\n", nullptr},
+      {'x', options->SearchHex,
+       "Sorry, you can only specify %d Hex search strings\n",
+       "Sorry the hex search string is limited to %d characters\n",
+       "Sorry the hex search string does not appear to be hex\n"},
+      {'X', options->SearchHexNot,
+       "Sorry, you can only specify %d Hex 'not' search strings\n",
+       "Sorry the search string is limited to %d characters\n",
+       "Sorry the negative hex search string does not appear to be hex\n"},
+  };
+  const Kind* kind = nullptr;
+  for (const Kind& k : kinds)
+    if (k.Letter == letter) kind = &k;
+  if (kind == nullptr) return kOptionsRefused;  // not a search option
+  options->SelectionActive = true;
+  SearchString* entry = nullptr;
+  for (int n = 0; n < kSearchStringsPerKind && entry == nullptr; n++)
+    if (kind->List[n].Length == 0) entry = &kind->List[n];
+  if (entry == nullptr) {
+    fprintf(stderr, kind->Full, kSearchStringsPerKind);
+    return kOptionsRefused;
+  }
+  size_t length = strlen(value);
+  if (kind->NotHex == nullptr) {
+    if (length > kSearchStringBytes - 1) {
+      fprintf(stderr, kind->TooLong, kSearchStringBytes - 1);
+      return kOptionsRefused;
+    }
+    memset(entry->Text, 0, sizeof entry->Text);
+    memcpy(entry->Text, value, length);
+    if (letter == 'e' || letter == 'E')
+      AsciiToEbcdic(entry->Text, entry->Text, static_cast<int>(length));
+    entry->Length = static_cast<int32_t>(length);
+    return 0;
+  }
+  const size_t maxDigits = 2 * (kSearchStringBytes - 1);
+  if (length > maxDigits) {
+    fprintf(stderr, kind->TooLong, static_cast<int>(maxDigits));
+    return kOptionsRefused;
+  }
+  // An odd last digit is ignored; every pair before it must be hex.
+  size_t pairs = length / 2;
+  unsigned char bytes[kSearchStringBytes];
+  if (HexToBytes(value, static_cast<int>(2 * pairs), bytes) != 0) {
+    fputs(kind->NotHex, stderr);
+    return kOptionsRefused;
+  }
+  memset(entry->Text, 0, sizeof entry->Text);
+  memcpy(entry->Text, bytes, pairs);
+  entry->Length = static_cast<int32_t>(pairs);
+  return 0;
+}

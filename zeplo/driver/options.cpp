@@ -1,0 +1,356 @@
+// Start-up readings, the RunOptions defaults and the option loop.
+//
+// The loop walks argv with POSIX getopt over one fixed option string; every
+// option letter except h, p and q takes a value, attached or as the next
+// word. An option either fills RunOptions or refuses the command line: its
+// message goes to standard error and the run ends with 2046 before anything
+// is connected or written.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "zeplo/cs/cs.h"
+#include "zeplo/driver/driver.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+const char kOptionString[] =
+    "a:A:b:c:C:d:D:e:E:f:F:g:G:hH:i:I:l:j:L:m:n:o:O:pP:qr:R:s:S:$:t:T:u:U:"
+    "v:V:w:x:X:z:?:";
+
+// What the loop needs to remember between options and nowhere else: which
+// queue-manager slot -l/-u/-U/-m write to, how many file options were seen,
+// and at which option the first queue manager was named.
+struct ParseState {
+  int CurrentSlot;
+  int FileOptions;
+  int OptionCount;
+  int FirstQmgrOption;  // option number of the -m that named slot 0
+};
+
+bool HasInputQueues(const RunOptions* options) {
+  return options->InputList != nullptr && options->InputList->Count > 0;
+}
+
+// -f / -F: the first is the input file, the second the output file.
+int TakeFileOption(RunOptions* options, ParseState* state, const char* value) {
+  if (state->FileOptions >= 2) {
+    fputs("Sorry, you can only specify one input and one output file\n",
+          stderr);
+    return kOptionsRefused;
+  }
+  if (strlen(value) > kFileNameLength) {
+    // Cutting the name would read or overwrite some other file.
+    fprintf(stderr, "Sorry, the file name '%s' is longer than %d characters\n",
+            value, kFileNameLength);
+    return kOptionsRefused;
+  }
+  char* field = state->FileOptions == 0 ? options->InputFile
+                                        : options->OutputFile;
+  snprintf(field, kFileNameLength + 1, "%s", value);
+  state->FileOptions++;
+  return 0;
+}
+
+// -l, -u, -U: one per queue-manager slot.
+int SetSlotText(RunOptions* options, ParseState* state, char letter,
+                const char* value) {
+  QmgrSlot* slot = &options->Qmgrs[state->CurrentSlot];
+  const char** field = letter == 'l'   ? &slot->Library
+                       : letter == 'u' ? &slot->User
+                                       : &slot->Password;
+  if (*field != nullptr) {
+    fprintf(stderr,
+            "-%c parameter specifified more than once for the same Queue "
+            "Manaager\n",
+            letter);
+    return kOptionsRefused;
+  }
+  *field = value;
+  return 0;
+}
+
+// -m: the first names slot 0; a second moves to slot 1 under the rules that
+// make a two-queue-manager command line unambiguous.
+int TakeQmgr(RunOptions* options, ParseState* state, const char* value) {
+  if (options->Qmgrs[state->CurrentSlot].Name[0] != '\0') {
+    if (state->CurrentSlot >= 1) {
+      fputs("Sorry, you can only specify at most two Queue Managers\n",
+            stderr);
+      return kOptionsRefused;
+    }
+    if (state->FirstQmgrOption != 1) {
+      fputs("Sorry, if you are using two Queue Managers then -m must be the "
+            "first parameter.\n",
+            stderr);
+      return kOptionsRefused;
+    }
+    if (strncmp(options->Qmgrs[0].Name, value, kMqNameLength) == 0) {
+      fputs("Sorry, the Queue Manager names must be different.\n", stderr);
+      return kOptionsRefused;
+    }
+    bool input = HasInputQueues(options);
+    bool output = options->OutputQueueName[0] != '\0';
+    if (input && output) {
+      fputs("Sorry, you can not specify both input and output queues before "
+            "the second -m parameter.\n",
+            stderr);
+      return kOptionsRefused;
+    }
+    if (options->LogMode && !input) {
+      fputs("Please specify the name of the queue to search the log for "
+            "using the -i parameter.\n",
+            stderr);
+      return kOptionsRefused;
+    }
+    if (!options->LogMode && !input && !output) {
+      fputs("Sorry, you must at least specify an input or output queue "
+            "before the second -m parameter.\n",
+            stderr);
+      return kOptionsRefused;
+    }
+    state->CurrentSlot = 1;
+    if (input || options->LogMode) {
+      options->OutputSlot = 1;
+    } else {
+      options->InputSlot = 1;  // the output lives on the first
+    }
+  }
+  if (strlen(value) > kMqNameLength) {
+    // A cut name could connect to a different queue manager.
+    fprintf(stderr, "The Queue Manager name '%s' is too long.\n", value);
+    return kOptionsRefused;
+  }
+  snprintf(options->Qmgrs[state->CurrentSlot].Name, kMqNameLength + 1, "%s",
+           value);
+  if (state->CurrentSlot == 0 && state->FirstQmgrOption == 0)
+    state->FirstQmgrOption = state->OptionCount;
+  return 0;
+}
+
+int TakeConvert(RunOptions* options, const char* value) {
+  // "<ccsid>[:<encoding in hex>]"; an absent or zero encoding is native 546.
+  options->Convert = true;
+  options->ConvertCcsid = LenientInt(value);
+  const char* colon = strchr(value, ':');
+  int64_t encoding = 0;
+  if (colon != nullptr) {
+    for (const char* p = colon + 1; *p != '\0'; p++) {
+      int digit = -1;
+      if (*p >= '0' && *p <= '9') digit = *p - '0';
+      if (*p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
+      if (*p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
+      if (digit < 0) break;
+      if (encoding <= 0x7FFFFFFF) encoding = encoding * 16 + digit;
+    }
+  }
+  if (encoding > 0x7FFFFFFF) encoding = 0x7FFFFFFF;
+  options->ConvertEncoding = encoding == 0 ? 546 : static_cast<int32_t>(encoding);
+  return 0;
+}
+
+int TakeBufferSize(RunOptions* options, const char* value) {
+  // Kilobytes; the field holds bytes in 32 bits.
+  const int32_t maxKb = INT32_MAX / 1024;
+  int32_t kb = LenientInt(value);
+  if (kb < 0 || kb > maxKb) {
+    fprintf(stderr, "Sorry, the initial buffer size must be between 0 and %d "
+            "Kb\n", maxKb);
+    return kOptionsRefused;
+  }
+  options->InitialBufferSize = kb == 0 ? 1 : kb * 1024;
+  return 0;
+}
+
+int TakeSelector(RunOptions* options, const char* value) {
+  size_t size = strlen(value) + 1;
+  char* copy = static_cast<char*>(CSGetMem(size, "SQL92"));
+  if (copy == nullptr) return 0;  // without a copy the option has no effect
+  memcpy(copy, value, size);
+  if (options->Selector != nullptr) CSFreeMem(options->Selector);
+  options->Selector = copy;
+  options->SelectionActive = true;
+  return 0;
+}
+
+// -o: the first goes to OutputQmgrName/OutputQueueName (or, as "file:", to
+// OutputList); every later one to OutputList.
+int TakeOutputQueue(RunOptions* options, const char* value) {
+  int rc;
+  if (options->OutputQueueName[0] == '\0' && options->OutputList == nullptr) {
+    rc = ParseDestination(options, options->QueueSeparator, value,
+                          options->OutputQmgrName, options->OutputQueueName,
+                          false);
+  } else {
+    rc = AddDestination(options, value, false);
+  }
+  return rc == 0 ? 0 : kOptionsRefused;
+}
+
+int TakeInputQueue(RunOptions* options, bool destructive, const char* value) {
+  if (HasInputQueues(options) && options->DestructiveGet != destructive) {
+    fputs("Sorry, you can not specify both -i and -I in the same command\n",
+          stderr);
+    return kOptionsRefused;
+  }
+  if (destructive) options->DestructiveGet = true;
+  return AddDestination(options, value, true) == 0 ? 0 : kOptionsRefused;
+}
+
+// One option returned by getopt, with its value (null for h, p, q).
+int HandleOption(RunOptions* options, ParseState* state, int letter,
+                 const char* value) {
+  switch (letter) {
+    case 'a': options->FileAccessMode = value; return 0;
+    case 'A': return ParseAttributeOverride(options, value);
+    case 'b': return TakeBufferSize(options, value);
+    case 'c': return TakeConvert(options, value);
+    case 'C': return ParseContext(options, value);
+    case 'd': return ParseDisplayOptions(options, value);
+    case 'D': return ParseDelay(options, value);
+    case 'e': case 'E': case 's': case 'S': case 'x': case 'X':
+      return AddSearchString(options, static_cast<char>(letter), value);
+    case 'F':
+      options->ForceOverwrite = true;
+      return TakeFileOption(options, state, value);
+    case 'f': return TakeFileOption(options, state, value);
+    case 'g': return ParseGetById(options, value);
+    case 'G': return ParseGetFilter(options, value);
+    case 'h': options->StripHeaders = true; return 0;
+    case 'H': return TakeSelector(options, value);
+    case 'i': return TakeInputQueue(options, false, value);
+    case 'I': return TakeInputQueue(options, true, value);
+    case 'j':
+      // Kept as given; the log reader interprets it when the run starts.
+      options->LogSource = value;
+      options->LogMode = true;
+      return 0;
+    case 'l': case 'u': case 'U':
+      return SetSlotText(options, state, static_cast<char>(letter), value);
+    case 'L': return ParseFileLimits(options, value);
+    case 'm': return TakeQmgr(options, state, value);
+    case 'n': return ParseNonNative(options, value);
+    case 'o': return TakeOutputQueue(options, value);
+    case 'O': return ParseGeneralOptions(options, value);
+    case 'p': options->Purge = true; return 0;
+    case 'P': return ParsePriorityRange(options, value);
+    case 'q': options->Quiet = true; return 0;
+    case 'r': return ParseMessageRange(options, value);
+    case 'R': return ParseRate(options, value);
+    case 't': options->TransactionLimit = LenientInt(value); return 0;
+    case 'T': return ParseTimeOnQueue(options, value);
+    case 'v': return ParseVerbose(options, value);
+    case 'V': return ParseDiagnostics(options, value);
+    case 'w': return ParseWait(options, value);
+    case 'z': return ParseSizeRange(options, value);
+    case '$': options->QueueSeparator = value[0]; return 0;
+    default: return kOptionsRefused;  // getopt returned a letter we lack
+  }
+}
+
+}  // namespace
+
+void RunOptionsInit(RunOptions* options, int argc, char** argv) {
+  *options = RunOptions{};
+  options->Interactive = isatty(0) == 1;
+  if (getenv("KALVO_ZEPLO_PARMS") != nullptr) {
+    for (int i = 0; i < argc; i++) printf("argv[%d] = '%s'\n", i, argv[i]);
+  }
+  options->TerminalLines = 24;
+  struct winsize size;
+  if (isatty(1) == 1 && ioctl(0, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
+    options->TerminalLines = size.ws_row;
+  const char* lines = getenv("LINES");
+  if (lines != nullptr && LenientInt(lines) > 0)
+    options->TerminalLines = LenientInt(lines);
+
+  for (QmgrSlot& slot : options->Qmgrs) slot.Hconn = MQHC_UNUSABLE_HCONN;
+  options->DataWidth = 25;
+  options->TransactionLimit = 200;
+  options->InitialBufferSize = 1;
+  options->SizeAtLeast = options->SizeBelow = 0xFFFFFFFFu;
+  options->PriorityMin = options->PriorityMax = -1;
+  options->StatusEveryMessages = 1000;
+  options->StatusEverySeconds = 300;
+  options->MaxMessagesPerFile = 1;
+  options->Context = ContextMode::SetAll;
+  options->OutputHobj = MQHO_UNUSABLE_HOBJ;
+  options->MonitorHobj = MQHO_UNUSABLE_HOBJ;
+  ResetOverrideTemplate();
+  NowCs(&options->NowSeconds, &options->NowCentiseconds);
+}
+
+int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
+  *endRun = true;
+  ParseState state = {};
+  // getopt keeps its position between calls; 0 restarts it completely
+  // (also forgetting a half-read word of letters).
+  optind = 0;
+  opterr = 0;  // its complaints are printed below, in the same words
+  while (true) {
+    optarg = nullptr;
+    int letter = getopt(argc, argv, kOptionString);
+    if (letter == -1) break;
+    state.OptionCount++;
+    if (letter == '?' && optarg == nullptr) {
+      // Unknown option, or an option (including -? itself) without its
+      // value. A lone -? is simply the way to ask for the full usage.
+      if (optopt != '?') {
+        const char* known = strchr(kOptionString, optopt);
+        if (optopt != 0 && optopt != ':' && known != nullptr)
+          fprintf(stderr, "%s: option requires an argument -- '%c'\n",
+                  argv[0], optopt);
+        else
+          fprintf(stderr, "%s: invalid option -- '%c'\n", argv[0], optopt);
+      }
+      PrintBanner(options);
+      if (optopt != '?' && optopt != 0)
+        fprintf(stderr, "-%c is not a valid parameter.\n\n", optopt);
+      PrintUsage(options);
+      return kOptionsRefused;
+    }
+    if (optarg != nullptr && strcmp(optarg, "?") == 0) {
+      // "-x?" asks for the usage lines of -x; "-??" for the topic help.
+      if (letter == '?')
+        InteractiveHelp(options, nullptr);
+      else
+        PrintOptionUsage(options, static_cast<char>(letter));
+      return kOptionsRefused;
+    }
+    if (letter == '?') {
+      InteractiveHelp(options, optarg);
+      return kOptionsRefused;
+    }
+    if (optarg == nullptr && optind < argc) {
+      // h, p and q take no value: "-h?" is their help request.
+      const char* word = argv[optind];
+      if (word[0] == '-' && word[1] == letter && word[2] == '?' &&
+          word[3] == '\0') {
+        PrintOptionUsage(options, static_cast<char>(letter));
+        return kOptionsRefused;
+      }
+    }
+    int rc = HandleOption(options, &state, letter, optarg);
+    if (rc != 0) return rc;
+  }
+  if (argc <= 1 || optind < argc) {
+    // Nothing asked, or a word that is not an option: show what can be.
+    PrintCondensedUsage(options);
+    return 0;
+  }
+  PrintBanner(options);
+  if (options->PrintPlatform) {
+    const uint16_t probe = 1;
+    const bool little = *reinterpret_cast<const unsigned char*>(&probe) == 1;
+    fprintf(stderr, "%dBit %s\n", static_cast<int>(8 * sizeof(void*)),
+            little ? "LittleEndian" : "BigEndian");
+  }
+  *endRun = false;
+  return 0;
+}
