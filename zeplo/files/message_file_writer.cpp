@@ -1,0 +1,536 @@
+// The message file writer: the header block and one section per message.
+//
+// Every section is formatted into one process-wide chunk buffer and handed
+// to the stream in as few writes as possible: a chunk goes out when it is
+// full and at the end of the section, each time followed by a flush, so a
+// message counts as written only once all its bytes have reached the
+// system. Formatting never needs more room than the chunk: every append
+// helper splits its work at the chunk's end, so wide -dw values or huge
+// messages cost no extra memory.
+//
+// A failed write is reported with the text of the line kind the failing
+// chunk began in: header, index, A, N and X lines give "Can not write to
+// file '%s'", S, T and raw data add " RC(%d)" with the system error.
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+
+#include "zeplo/files/files.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+enum LineKind { kPlainLine, kErrnoLine };
+
+constexpr size_t kChunkSize = 64 * 1024;
+
+struct ChunkWriter {
+  FILE* Stream;
+  size_t Used;
+  uint64_t Total;      // bytes handed to the stream for this call
+  bool Failed;
+  int Errno;
+  LineKind ChunkKind;  // kind of the line the unsent bytes began in
+  LineKind CurrentKind;  // kind of the line being formatted
+  LineKind FailedKind;
+  char Data[kChunkSize];
+};
+
+ChunkWriter gOut;
+
+// "0123...EF" pairs for every byte value: one 2-byte copy per byte.
+struct HexPairs {
+  char Pair[256][2];
+  constexpr HexPairs() : Pair() {
+    const char* digits = "0123456789ABCDEF";
+    for (int i = 0; i < 256; ++i) {
+      Pair[i][0] = digits[i >> 4];
+      Pair[i][1] = digits[i & 15];
+    }
+  }
+};
+constexpr HexPairs kHex;
+
+// Byte classes of the string-run layouts.
+enum ByteClass : unsigned char {
+  kPrintable = 1,   // 0x20 - 0x7E
+  kAsciiSafe = 2,   // letters, digits and " *'()<>+,-./:=?_"
+};
+struct ByteClasses {
+  unsigned char Class[256];
+  constexpr ByteClasses() : Class() {
+    const char* extra = " *'()<>+,-./:=?_";
+    for (int c = 0x20; c <= 0x7E; ++c) {
+      Class[c] = kPrintable;
+      bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                   (c >= 'a' && c <= 'z');
+      for (const char* e = extra; *e != '\0'; ++e) {
+        if (*e == c) alnum = true;
+      }
+      if (alnum) Class[c] |= kAsciiSafe;
+    }
+  }
+};
+constexpr ByteClasses kClasses;
+
+void Begin(FILE* stream) {
+  gOut.Stream = stream;
+  gOut.Used = 0;
+  gOut.Total = 0;
+  gOut.Failed = false;
+  gOut.Errno = 0;
+  gOut.ChunkKind = kPlainLine;
+  gOut.CurrentKind = kPlainLine;
+}
+
+// Sends the unsent bytes and flushes the stream. After a failure nothing
+// more is sent; the formatting that follows only fills the chunk again.
+// The next chunk begins inside the line being formatted.
+void SendChunk() {
+  LineKind sentKind = gOut.ChunkKind;
+  gOut.ChunkKind = gOut.CurrentKind;
+  if (gOut.Failed || gOut.Used == 0) {
+    gOut.Used = 0;
+    return;
+  }
+  errno = 0;
+  size_t sent = std::fwrite(gOut.Data, 1, gOut.Used, gOut.Stream);
+  if (sent != gOut.Used || std::fflush(gOut.Stream) != 0) {
+    gOut.Failed = true;
+    gOut.Errno = errno;
+    gOut.FailedKind = sentKind;
+  } else {
+    gOut.Total += sent;
+  }
+  gOut.Used = 0;
+}
+
+// Marks the start of a line of `kind`.
+inline void StartLine(LineKind kind) {
+  gOut.CurrentKind = kind;
+  if (gOut.Used == 0) gOut.ChunkKind = kind;
+}
+
+// Room for `n` more bytes (n <= kChunkSize), sending the chunk if needed.
+inline char* Room(size_t n) {
+  if (kChunkSize - gOut.Used < n) SendChunk();
+  return gOut.Data + gOut.Used;
+}
+
+void AppendText(const char* text, size_t n) {
+  char* p = Room(n);
+  std::memcpy(p, text, n);
+  gOut.Used += n;
+}
+
+void AppendLiteral(const char* text) { AppendText(text, std::strlen(text)); }
+
+void AppendChar(char c) {
+  *Room(1) = c;
+  ++gOut.Used;
+}
+
+void AppendBytes(const unsigned char* p, uint64_t n) {
+  while (n > 0) {
+    size_t room = kChunkSize - gOut.Used;
+    if (room == 0) {
+      SendChunk();
+      room = kChunkSize;
+    }
+    size_t k = n < room ? static_cast<size_t>(n) : room;
+    std::memcpy(gOut.Data + gOut.Used, p, k);
+    gOut.Used += k;
+    p += k;
+    n -= k;
+  }
+}
+
+void AppendFill(char c, uint64_t n) {
+  while (n > 0) {
+    size_t room = kChunkSize - gOut.Used;
+    if (room == 0) {
+      SendChunk();
+      room = kChunkSize;
+    }
+    size_t k = n < room ? static_cast<size_t>(n) : room;
+    std::memset(gOut.Data + gOut.Used, c, k);
+    gOut.Used += k;
+    n -= k;
+  }
+}
+
+void AppendHex(const unsigned char* p, uint64_t n) {
+  while (n > 0) {
+    size_t room = (kChunkSize - gOut.Used) / 2;
+    if (room == 0) {
+      SendChunk();
+      room = kChunkSize / 2;
+    }
+    size_t k = n < room ? static_cast<size_t>(n) : room;
+    char* out = gOut.Data + gOut.Used;
+    for (size_t i = 0; i < k; ++i) {
+      std::memcpy(out + 2 * i, kHex.Pair[p[i]], 2);
+    }
+    gOut.Used += 2 * k;
+    p += k;
+    n -= k;
+  }
+}
+
+// The ASCII column of -da: printable bytes as themselves, others as '.'.
+void AppendColumn(const unsigned char* p, uint64_t n) {
+  while (n > 0) {
+    size_t room = kChunkSize - gOut.Used;
+    if (room == 0) {
+      SendChunk();
+      room = kChunkSize;
+    }
+    size_t k = n < room ? static_cast<size_t>(n) : room;
+    char* out = gOut.Data + gOut.Used;
+    for (size_t i = 0; i < k; ++i) {
+      out[i] = (kClasses.Class[p[i]] & kPrintable) ? static_cast<char>(p[i]) : '.';
+    }
+    gOut.Used += k;
+    p += k;
+    n -= k;
+  }
+}
+
+// Decimal of a signed 32-bit value, without the locale or format parsing.
+void AppendNumber(int32_t value) {
+  char digits[12];
+  int n = 0;
+  int64_t v = value;
+  bool negative = v < 0;
+  if (negative) v = -v;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  char* p = Room(13);
+  size_t used = 0;
+  if (negative) p[used++] = '-';
+  while (n > 0) p[used++] = digits[--n];
+  gOut.Used += used;
+}
+
+int SetExitMessage(RunOptions* opts, int rc, const char* format, ...) {
+  if (opts->ExitMessage[0] == '\0') {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
+    va_end(args);
+  }
+  return rc;
+}
+
+const char* OutputName(const RunOptions* opts) {
+  return opts->CurrentOutputFile[0] != '\0' ? opts->CurrentOutputFile : opts->OutputFile;
+}
+
+// Ends a call: sends what is left and turns a failure into its code.
+int Finish(RunOptions* opts) {
+  SendChunk();
+  opts->OutputFilePosition += static_cast<int64_t>(gOut.Total);
+  if (!gOut.Failed) return 0;
+  if (gOut.FailedKind == kErrnoLine) {
+    return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s' RC(%d)",
+                          OutputName(opts), gOut.Errno);
+  }
+  return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+                        OutputName(opts));
+}
+
+// ---- Line kinds ------------------------------------------------------------
+
+void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
+  const uint64_t width = static_cast<uint64_t>(EffectiveDataWidth(opts->DataWidth));
+  if (n == 0) {
+    StartLine(kPlainLine);
+    AppendText("X \n", 3);
+    return;
+  }
+  while (n > 0) {
+    uint64_t k = n < width ? n : width;
+    StartLine(kPlainLine);
+    AppendText("X ", 2);
+    AppendHex(p, k);
+    if (opts->AsciiColumns) {
+      // The column starts at the same place on every line: 2 blanks after a
+      // full line, 2 more for every byte a short line lacks.
+      AppendFill(' ', 2 * (width - k + 1));
+      AppendChar('<');
+      AppendColumn(p, k);
+      AppendChar('>');
+    }
+    AppendChar('\n');
+    p += k;
+    n -= k;
+  }
+}
+
+// S lines carry 2 x (width - 1) data bytes each; escapes do not count.
+void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
+  const uint64_t capacity = 2 * (static_cast<uint64_t>(EffectiveDataWidth(opts->DataWidth)) - 1);
+  if (n == 0) {
+    StartLine(kErrnoLine);
+    AppendText("S \n", 3);
+    return;
+  }
+  while (n > 0) {
+    uint64_t k = n < capacity ? n : capacity;
+    StartLine(kErrnoLine);
+    AppendText("S \"", 3);
+    const unsigned char* end = p + k;
+    while (p < end) {
+      // Copy the stretch up to the next byte that needs a tilde in one go.
+      const unsigned char* q = p;
+      while (q < end && *q != '"' && *q != '~') ++q;
+      AppendBytes(p, static_cast<uint64_t>(q - p));
+      if (q < end) {
+        char escaped[2] = {'~', static_cast<char>(*q)};
+        AppendText(escaped, 2);
+        ++q;
+      }
+      p = q;
+    }
+    AppendText("\"\n", 2);
+    n -= k;
+  }
+}
+
+void WriteTextLine(const unsigned char* p, uint64_t n) {
+  StartLine(kErrnoLine);
+  AppendText("T ", 2);
+  AppendBytes(p, n);
+  AppendChar('\n');
+}
+
+// String runs and hexadecimal runs in turn; the first line is always S.
+void WriteAlternatingRuns(const RunOptions* opts, const unsigned char* data, uint64_t length,
+                          unsigned char safeClass) {
+  uint64_t pos = 0;
+  bool first = true;
+  for (;;) {
+    uint64_t start = pos;
+    while (pos < length && (kClasses.Class[data[pos]] & safeClass)) ++pos;
+    if (pos > start || first) WriteStringLines(opts, data + start, pos - start);
+    first = false;
+    if (pos == length) return;
+    start = pos;
+    while (pos < length && !(kClasses.Class[data[pos]] & safeClass)) ++pos;
+    WriteHexLines(opts, data + start, pos - start);
+    if (pos == length) return;
+  }
+}
+
+// One T line per line of text; LF, CR, CR LF and LF CR each end a line.
+void WriteTextLines(const RunOptions* opts, const unsigned char* data, uint64_t length) {
+  uint64_t pos = 0;
+  bool first = true;
+  for (;;) {
+    uint64_t start = pos;
+    while (pos < length && (kClasses.Class[data[pos]] & kPrintable)) ++pos;
+    bool endsLine = pos < length && (data[pos] == '\n' || data[pos] == '\r');
+    if (pos > start || first || endsLine) WriteTextLine(data + start, pos - start);
+    first = false;
+    if (pos == length) return;
+    if (data[pos] == '\n' || data[pos] == '\r') {
+      unsigned char partner = data[pos] == '\n' ? '\r' : '\n';
+      ++pos;
+      if (pos < length && data[pos] == partner) ++pos;
+      continue;
+    }
+    start = pos;
+    while (pos < length && !(kClasses.Class[data[pos]] & kPrintable)) ++pos;
+    WriteHexLines(opts, data + start, pos - start);
+    if (pos == length) return;
+  }
+}
+
+void WriteAttributeLines(const RunOptions* opts, const MQMD* md) {
+  if (opts->NoMqmd) {
+    StartLine(kPlainLine);
+    AppendText("N\n", 2);
+    return;
+  }
+  // A descriptor claiming a version below 1 still has every version-1
+  // field; writing none would leave a section the reader refuses.
+  int32_t version = md->Version < 1 ? 1 : md->Version;
+  const char* base = reinterpret_cast<const char*>(md);
+  for (int32_t i = 0; i < MessageAttributeCount; ++i) {
+    const MessageAttribute* row = &MessageAttributeTable[i];
+    if (!AttributeIsWritten(row, version, opts->ApplDataAsChar)) continue;
+    const char* field = base + row->Offset;
+    StartLine(kPlainLine);
+    char* p = Room(6);
+    p[0] = 'A';
+    p[1] = ' ';
+    std::memcpy(p + 2, row->Key, 3);
+    p[5] = ' ';
+    gOut.Used += 6;
+    switch (row->Kind) {
+      case kAttributeNumber: {
+        int32_t value;
+        std::memcpy(&value, field, sizeof(value));
+        AppendNumber(value);
+        break;
+      }
+      case kAttributeText: {
+        const void* nul = std::memchr(field, '\0', static_cast<size_t>(row->Width));
+        size_t n = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - field)
+                                  : static_cast<size_t>(row->Width);
+        AppendText(field, n);
+        break;
+      }
+      case kAttributeBytes:
+        AppendHex(reinterpret_cast<const unsigned char*>(field),
+                  static_cast<uint64_t>(row->Width));
+        break;
+    }
+    AppendChar('\n');
+  }
+}
+
+void WriteDataLines(const RunOptions* opts, const unsigned char* data, uint64_t length) {
+  if (opts->RawBytes) {
+    StartLine(kErrnoLine);
+    AppendBytes(data, length);
+  } else if (opts->AsciiLines) {
+    WriteAlternatingRuns(opts, data, length, kAsciiSafe);
+  } else if (opts->Printable) {
+    WriteAlternatingRuns(opts, data, length, kPrintable);
+  } else if (opts->TextLines) {
+    WriteTextLines(opts, data, length);
+  } else {
+    WriteHexLines(opts, data, length);
+  }
+}
+
+// The -dT entry: the message's position, its MsgId and its time on queue.
+int WriteTimeOnQueueEntry(RunOptions* opts, const MQMD* md) {
+  char prefix[32];
+  int prefixLength = std::snprintf(prefix, sizeof(prefix), "%5lld. MsgId:",
+                                   static_cast<long long>(opts->MessageIndex));
+  if (prefixLength < 0) prefixLength = 0;
+  if (prefixLength >= static_cast<int>(sizeof(prefix))) prefixLength = sizeof(prefix) - 1;
+  char duration[kQuantityTextSize] = "Unknown";
+  int64_t put = MqDateTimeToEpoch(md->PutDate, md->PutTime);
+  if (put > 0) FormatDuration(duration, opts->NowSeconds - put, false);
+
+  Begin(opts->OutputStream);
+  StartLine(kPlainLine);
+  AppendText(prefix, static_cast<size_t>(prefixLength));
+  AppendHex(md->MsgId, sizeof(md->MsgId));
+  AppendChar('\n');
+  AppendFill(' ', static_cast<uint64_t>(prefixLength));
+  AppendLiteral(duration);
+  AppendText("\n\n", 2);
+  SendChunk();
+  opts->OutputFilePosition += static_cast<int64_t>(gOut.Total);
+  if (gOut.Failed) {
+    std::printf("Error writing to file '%s'\n", OutputName(opts));
+    return MQRC_FILE_SYSTEM_ERROR;
+  }
+  return 0;
+}
+
+// The bytes of the message that may be read: never beyond the storage
+// when the cursor lies inside it, whatever DataLength claims.
+uint64_t DeliverableLength(const MessageBuffer* m) {
+  if (m->DataLength <= 0 || m->Cursor == nullptr) return 0;
+  uint64_t length = static_cast<uint64_t>(m->DataLength);
+  if (m->Storage != nullptr && m->Cursor >= m->Storage &&
+      m->Cursor <= m->Storage + m->Capacity) {
+    uint64_t room = static_cast<uint64_t>(m->Storage + m->Capacity - m->Cursor);
+    if (length > room) length = room;
+  }
+  return length;
+}
+
+}  // namespace
+
+int32_t EffectiveDataWidth(int32_t dataWidth) {
+  if (dataWidth <= 0) return 25;
+  if (dataWidth < 10) return 10;
+  return dataWidth;
+}
+
+int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
+  if (opts->NoHeader || opts->OutputIsNull) return 0;
+  if (opts->OutputStream == nullptr) {
+    return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+                          OutputName(opts));
+  }
+  // Every file of a run carries the time of the run's first header.
+  if (opts->CreatedTime == 0) opts->CreatedTime = static_cast<int64_t>(std::time(nullptr));
+  time_t created = static_cast<time_t>(opts->CreatedTime);
+  struct tm local {};
+  localtime_r(&created, &local);
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char line[256];
+  // The 24-character form of ctime, and its LF ending the line.
+  int n = std::snprintf(line, sizeof(line), "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
+                        kZeploFileVersion, kDays[(local.tm_wday % 7 + 7) % 7],
+                        kMonths[(local.tm_mon % 12 + 12) % 12], local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec, local.tm_year + 1900);
+  Begin(opts->OutputStream);
+  StartLine(kPlainLine);
+  AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
+  if (sourceQueue != nullptr && sourceQueue[0] != '\0') {
+    int slot = opts->InputSlot == 1 ? 1 : 0;
+    const char* qmgr = opts->Qmgrs[slot].Name;
+    if (qmgr[0] != '\0') {
+      n = std::snprintf(line, sizeof(line), "* Qmgr  = %.48s\n", qmgr);
+      AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
+    }
+    n = std::snprintf(line, sizeof(line), "* Queue = %.48s\n", sourceQueue);
+    AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
+  }
+  AppendChar('\n');
+  return Finish(opts);
+}
+
+int WriteMessage(RunOptions* opts) {
+  MessageBuffer* m = &opts->Message;
+  uint64_t length = DeliverableLength(m);
+  if (opts->OutputIsNull || opts->Count) {
+    ++opts->WrittenCount;
+    opts->WrittenBytes += static_cast<uint64_t>(m->DataLength > 0 ? m->DataLength : 0);
+    return 0;
+  }
+  if (opts->OutputStream == nullptr || m->Descriptor == nullptr) {
+    return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+                          OutputName(opts));
+  }
+  const MQMD* md = m->Descriptor;
+  if (opts->ShowTimeOnQueue) {
+    int rc = WriteTimeOnQueueEntry(opts, md);
+    if (rc != 0) return rc;
+    ++opts->WrittenCount;
+    opts->WrittenBytes += length;
+    return 0;
+  }
+  Begin(opts->OutputStream);
+  if (opts->WriteIndex) {
+    StartLine(kPlainLine);
+    AppendText("* Index ", 8);
+    AppendNumber(static_cast<int32_t>(opts->SelectedCount));
+    AppendChar('\n');
+  }
+  WriteAttributeLines(opts, md);
+  WriteDataLines(opts, m->Cursor, length);
+  // The empty line ending the section; raw data runs straight into it.
+  StartLine(opts->RawBytes ? kErrnoLine : kPlainLine);
+  AppendChar('\n');
+  int rc = Finish(opts);
+  if (rc != 0) return rc;
+  ++opts->WrittenCount;
+  opts->WrittenBytes += length;
+  ++opts->FileMessageCount;
+  return 0;
+}
