@@ -1,6 +1,7 @@
 // Labelled memory blocks: a hidden header in front of every block and a
 // guard behind it, so that CSFreeMem needs only the address and notices a
 // stray pointer or an overrun instead of corrupting the system allocator.
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +39,9 @@ BlockHeader* HeaderOf(const void* block) {
 
 void* CSGetMem(size_t size, const char* label) {
   (void)label;  // names the request for the reader; not kept
-  if (size > SIZE_MAX - kHeaderBytes - kTrailerBytes) return nullptr;
+  // No object may exceed PTRDIFF_MAX bytes; such a size is a miscalculation
+  // upstream (a negative length turned unsigned, say), never a real need.
+  if (size > static_cast<size_t>(PTRDIFF_MAX) - kHeaderBytes - kTrailerBytes) return nullptr;
   size_t total = size + kHeaderBytes + kTrailerBytes;
   void* raw = std::malloc(total);
   if (raw == nullptr && total <= kRetryLimit) raw = std::malloc(total);
