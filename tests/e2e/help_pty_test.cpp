@@ -1,0 +1,103 @@
+// Paging on a real terminal: the pause comes after a screenful less three
+// lines, for the terminal's own height and for LINES; Enter goes on, an
+// answer with "?" opens the topic prompt.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+constexpr int kOptionsError = 2046 % 256;
+const std::string kMore = "More <Press Enter>...\n";
+const std::string kPrompt = "Help - Enter topic:\n";
+
+// Lines shown before each pause, for a terminal height from the terminal
+// itself or from LINES (which wins).
+struct PagingCase {
+  unsigned short rows;
+  std::vector<std::string> env;
+  size_t perScreen;
+};
+
+TEST(HelpPty, FullUsagePausesEveryScreenful) {
+  const PagingCase cases[] = {
+      {24, {}, 21},
+      {15, {}, 12},  // the terminal's own height
+      {24, {"LINES=10"}, 7},
+      {40, {"LINES=12"}, 9},
+  };
+  for (const PagingCase& c : cases) {
+    PtySession pty;
+    PtyOptions options;
+    options.rows = c.rows;
+    options.env = c.env;
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-?"}, options));
+    // Two screens: the first holds the banner.
+    for (int screen = 0; screen < 2; ++screen) {
+      size_t from = pty.consumed;
+      ASSERT_TRUE(PtyWaitFor(&pty, "More <Press Enter>...\r\n")) << c.rows << "\n" << PtyText(pty);
+      std::string shown = pty.output.substr(from, pty.consumed - from);
+      size_t lines = 0;  // not counting the pause line itself
+      for (char ch : shown) lines += (ch == '\n');
+      --lines;
+      EXPECT_EQ(c.perScreen, lines) << "rows " << c.rows << " screen " << screen << ":\n" << shown;
+      PtySend(&pty, "\n");
+    }
+    // The program is waiting at its next pause, not running on.
+    ASSERT_TRUE(PtyWaitFor(&pty, "More <Press Enter>..."));
+    PtySend(&pty, "\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
+    EXPECT_EQ(kOptionsError, PtyFinish(&pty)) << PtyText(pty);
+    EXPECT_NE(std::string::npos, PtyText(pty).find("zeplo -iQ1 -ds\n"));
+  }
+}
+
+TEST(HelpPty, QuestionMarkAtPauseOpensTopicHelp) {
+  PtySession pty;
+  ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-?"}));
+  ASSERT_TRUE(PtyWaitFor(&pty, kMore));
+  PtySend(&pty, "?\n");
+  ASSERT_TRUE(PtyWaitFor(&pty, kPrompt)) << PtyText(pty);
+  const size_t from = PtyText(pty).size();
+  PtySend(&pty, "append\n");
+  ASSERT_TRUE(PtyWaitFor(&pty, kPrompt)) << PtyText(pty);
+  EXPECT_EQ(
+      "        [-a <File access mode for fopen()>]\n"
+      "            a  Append\n"
+      "            b  Binary\n"
+      "Help - Enter topic:\n",
+      PtyText(pty).substr(from));
+  PtySend(&pty, "\n");
+  EXPECT_EQ(kOptionsError, PtyFinish(&pty));
+  // The usage stopped at the first pause: its later rows never showed.
+  EXPECT_EQ(std::string::npos, PtyText(pty).find("Examples"));
+}
+
+TEST(HelpPty, CondensedUsagePausesAndEndsWithSuccess) {
+  PtySession pty;
+  ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {}));
+  ASSERT_TRUE(PtyWaitFor(&pty, kMore)) << PtyText(pty);
+  // Banner and 17 summary lines before the first pause, up to -i.
+  EXPECT_NE(std::string::npos,
+            PtyText(pty).find("        [-i <Input Queue> (Browse)]                  - [multiple times]\n" + kMore));
+  PtySend(&pty, "\n");
+  ASSERT_TRUE(PtyWaitFor(&pty, kMore));
+  PtySend(&pty, "\n");
+  EXPECT_EQ(0, PtyFinish(&pty)) << PtyText(pty);
+  EXPECT_NE(std::string::npos, PtyText(pty).find("Provide Summary of messages"));
+}
+
+TEST(HelpPty, EndOfInputAtPromptEndsHelp) {
+  PtySession pty;
+  ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-?", "hex"}));
+  ASSERT_TRUE(PtyWaitFor(&pty, kMore)) << PtyText(pty);  // -d alone fills a screen
+  PtySend(&pty, "\n");
+  ASSERT_TRUE(PtyWaitFor(&pty, kPrompt)) << PtyText(pty);
+  PtySend(&pty, "\x04");  // Ctrl-D: end of input on a terminal
+  EXPECT_EQ(kOptionsError, PtyFinish(&pty)) << PtyText(pty);
+  EXPECT_NE(std::string::npos, PtyText(pty).find("        [-X <Hex Not Search String>]\n"));
+}
+
+}  // namespace
