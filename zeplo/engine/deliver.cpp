@@ -124,8 +124,9 @@ int FlushOutputForCommit(RunOptions* options) {
     options->UnflushedCount = 0;
     return 0;
   }
-  if (fflush(options->OutputStream) != 0) {
-    int error = errno;
+  // A stream may report a failed write only through its error flag.
+  if (fflush(options->OutputStream) != 0 || ferror(options->OutputStream)) {
+    int error = errno != 0 ? errno : EIO;
     if (options->ExitMessage[0] == '\0') {
       snprintf(options->ExitMessage, sizeof options->ExitMessage,
                "Error flushing data to file '%s'RC(%d)",
