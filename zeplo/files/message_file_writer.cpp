@@ -352,6 +352,8 @@ void WriteTextLines(const RunOptions* opts, const unsigned char* data, uint64_t 
 
 void WriteAttributeLines(const RunOptions* opts, const MQMD* md) {
   if (opts->NoMqmd) {
+    // Raw data without a descriptor is data and separators only.
+    if (opts->RawBytes) return;
     StartLine(kPlainLine);
     AppendText("N\n", 2);
     return;
