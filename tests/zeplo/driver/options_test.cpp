@@ -1,0 +1,500 @@
+// The option loop: argument vectors in, RunOptions fields or a refusal out.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "zeplo/driver/driver.h"
+#include "zeplo/cs/cs.h"
+#include "zeplo/names/names.h"
+
+namespace {
+
+struct Parsed {
+  int Rc;
+  bool EndRun;
+  std::string Err;
+};
+
+class OptionsTest : public testing::Test {
+ protected:
+  void TearDown() override { Release(); }
+
+  void Release() {
+    QueueListRelease(&options_.InputList);
+    QueueListRelease(&options_.OutputList);
+    if (options_.Selector != nullptr) CSFreeMem(options_.Selector);
+    options_.Selector = nullptr;
+  }
+
+  // Parses "zeplo <args>" into options_. The words stay alive for the
+  // test, as argv does for a run (some fields point into it).
+  Parsed Parse(const std::vector<std::string>& args) {
+    Release();
+    words_.emplace_back(std::vector<std::string>{"zeplo"});
+    std::vector<std::string>& words = words_.back();
+    words.insert(words.end(), args.begin(), args.end());
+    argv_.emplace_back();
+    for (std::string& w : words) argv_.back().push_back(w.data());
+    argv_.back().push_back(nullptr);
+    char** argv = argv_.back().data();
+    int argc = static_cast<int>(words.size());
+    RunOptionsInit(&options_, argc, argv);
+    ResetHelpState();
+    Parsed p;
+    testing::internal::CaptureStderr();
+    p.Rc = ParseOptions(&options_, argc, argv, &p.EndRun);
+    p.Err = testing::internal::GetCapturedStderr();
+    return p;
+  }
+
+  RunOptions options_{};
+  std::deque<std::vector<std::string>> words_;
+  std::deque<std::vector<char*>> argv_;
+};
+
+std::string IdText(const MQBYTE24& id) {
+  return std::string(reinterpret_cast<const char*>(id), 24);
+}
+
+TEST_F(OptionsTest, AcceptedCommandLines) {
+  using Check = std::function<bool(const RunOptions&)>;
+  struct Case {
+    std::vector<std::string> Args;
+    Check Holds;
+  } cases[] = {
+      {{"-iQ1", "-fq1.txt"},
+       [](const RunOptions& o) {
+         return o.InputList->Count == 1 && strcmp(o.InputFile, "q1.txt") == 0;
+       }},
+      {{"-f", "a", "-F", "b"},
+       [](const RunOptions& o) {
+         return strcmp(o.InputFile, "a") == 0 &&
+                strcmp(o.OutputFile, "b") == 0 && o.ForceOverwrite;
+       }},
+      {{"-IQ1", "-IQ2", "-oQ3"},
+       [](const RunOptions& o) {
+         return o.DestructiveGet && o.InputList->Count == 2 &&
+                strcmp(o.OutputQueueName, "Q3") == 0 && o.OutputList == nullptr;
+       }},
+      {{"-iQ1", "-oQ2", "-oQM9/Q3"},
+       [](const RunOptions& o) {
+         return o.OutputList != nullptr && o.OutputList->Count == 2;
+       }},
+      {{"-m", "QM1", "-iQ1", "-m", "QM2", "-oQ2"},
+       [](const RunOptions& o) {
+         return o.InputSlot == 0 && o.OutputSlot == 1 &&
+                strcmp(o.Qmgrs[0].Name, "QM1") == 0 &&
+                strcmp(o.Qmgrs[1].Name, "QM2") == 0;
+       }},
+      {{"-m", "QM1", "-oQ1", "-m", "QM2", "-iQ2"},
+       [](const RunOptions& o) { return o.InputSlot == 1 && o.OutputSlot == 0; }},
+      {{"-mQM1", "-uA", "-lmqm", "-iQ1", "-mQM2", "-uB", "-lmqic", "-oQ2"},
+       [](const RunOptions& o) {
+         return strcmp(o.Qmgrs[0].User, "A") == 0 &&
+                strcmp(o.Qmgrs[1].User, "B") == 0 &&
+                strcmp(o.Qmgrs[1].Library, "mqic") == 0;
+       }},
+      {{"-iQ1", "-Ar:QM1/REPLY.Q"},
+       [](const RunOptions& o) {
+         return strcmp(o.Override->ReplyToQMgr, "QM1") == 0 &&
+                strcmp(o.Override->ReplyToQ, "REPLY.Q") == 0 &&
+                o.Override->MsgType == MQMT_REQUEST &&
+                o.OverrideFields == (kOverrideReplyTo | kOverrideMsgType);
+       }},
+      {{"-iQ1", "-Ar:'QM1/REPLY.Q'"},
+       [](const RunOptions& o) {
+         return strcmp(o.Override->ReplyToQ, "REPLY.Q") == 0;
+       }},
+      {{"-iQ1", "-$:", "-Ar:QM1:A/B"},
+       [](const RunOptions& o) {
+         return strcmp(o.Override->ReplyToQMgr, "QM1") == 0 &&
+                strcmp(o.Override->ReplyToQ, "A/B") == 0;
+       }},
+      {{"-iQ1", "-Ar:R"},
+       [](const RunOptions& o) {
+         return strcmp(o.Override->ReplyToQ, "R") == 0 &&
+                o.Override->ReplyToQMgr[0] == '\0';
+       }},
+      {{"-iQ1", "-Af:MQSTRINGXX", "-Ap:7", "-Ac:1208", "-Ae:100", "-At:reply"},
+       [](const RunOptions& o) {
+         return memcmp(o.Override->Format, "MQSTRING", 8) == 0 &&
+                o.Override->Priority == 7 && o.Override->CodedCharSetId == 1208 &&
+                o.Override->Expiry == 100 && o.Override->MsgType == MQMT_REPLY;
+       }},
+      {{"-iQ1", "-Af:AB"},
+       [](const RunOptions& o) {
+         return memcmp(o.Override->Format, "AB\0\0\0\0\0\0", 8) == 0;
+       }},
+      {{"-iQ1", "-c1208"},
+       [](const RunOptions& o) {
+         return o.Convert && o.ConvertCcsid == 1208 && o.ConvertEncoding == 546;
+       }},
+      {{"-iQ1", "-c1208:111"},
+       [](const RunOptions& o) { return o.ConvertEncoding == 0x111; }},
+      {{"-iQ1", "-b64"},
+       [](const RunOptions& o) { return o.InitialBufferSize == 65536; }},
+      {{"-iQ1", "-w-3", "-t50"},
+       [](const RunOptions& o) {
+         return o.WaitInterval == -1 && o.TransactionLimit == 50;
+       }},
+      {{"-iQ1", "-gmABC"},
+       [](const RunOptions& o) {
+         return o.SelectByMsgId &&
+                IdText(o.SelectMsgId) == "ABC" + std::string(21, ' ') &&
+                !o.SelectionActive;
+       }},
+      {{"-iQ1", "-gxc0A"},
+       [](const RunOptions& o) {
+         return o.SelectByCorrelId && o.SelectCorrelId[0] == 0x0A &&
+                IdText(o.SelectCorrelId).substr(1) == std::string(23, '\0');
+       }},
+      {{"-iQ1", "-Gr:2085", "-Gi:"},
+       [](const RunOptions& o) {
+         return o.DlqReason == 2085 && o.SelectByDlqReason &&
+                o.InvertSelection && o.SelectionActive;
+       }},
+      {{"-iQ1", "-Gt:QM*/APP.*"},
+       [](const RunOptions& o) {
+         return strcmp(o.TargetQmgrMask, "QM*") == 0 &&
+                strcmp(o.TargetQueueMask, "APP.*") == 0 &&
+                o.TargetQmgrMaskLength == 3 && o.TargetQueueMaskLength == 5 &&
+                o.SelectByTarget;
+       }},
+      {{"-iQ1", "-dsM"},
+       [](const RunOptions& o) {
+         return o.Summary && o.SummaryMsgIds && !o.SummaryNoQStatus;
+       }},
+      {{"-iQ1", "-ds-"},
+       [](const RunOptions& o) { return o.Summary && o.SummaryNoQStatus; }},
+      {{"-iQ1", "-dw80aAi"},
+       [](const RunOptions& o) {
+         return o.DataWidth == 80 && o.AsciiColumns && o.AsciiLines &&
+                o.WriteIndex;
+       }},
+      {{"-iQ1", "-dw"}, [](const RunOptions& o) { return o.DataWidth == 0; }},
+      {{"-iQ1", "-dK"},
+       [](const RunOptions& o) { return o.Count && o.Quiet; }},
+      {{"-iQ1", "-dxtestt"},
+       [](const RunOptions& o) { return o.SelfTest && o.TextLines; }},
+      {{"-iQ1", "-Lm5", "-Ls1m"},
+       [](const RunOptions& o) {
+         return o.LimitsActive && o.MaxMessagesPerFile == 5 &&
+                o.MaxFileSize == 1048576 && o.MaxFileAge == 0;
+       }},
+      {{"-iQ1", "-Ls10m"},
+       [](const RunOptions& o) {
+         return o.MaxFileSize == 10485760 && o.MaxMessagesPerFile == 0;
+       }},
+      {{"-iQ1", "-La2h"}, [](const RunOptions& o) { return o.MaxFileAge == 7200; }},
+      {{"-iQ1", "-Ls3g"},
+       [](const RunOptions& o) { return o.MaxFileSize == 3LL * 1073741824; }},
+      {{"-fa", "-ns:<m>"},
+       [](const RunOptions& o) {
+         return o.NonNative && strcmp(o.MsgStartDelimiter, "<m>") == 0;
+       }},
+      {{"-fa", "-nd:[]"},
+       [](const RunOptions& o) {
+         return strcmp(o.MsgStartDelimiter, "[") == 0 &&
+                strcmp(o.MsgEndDelimiter, "]") == 0;
+       }},
+      {{"-fa", "-nip:<p>"},
+       [](const RunOptions& o) {
+         return o.IncludePropDelimiters && !o.IncludeMsgDelimiters;
+       }},
+      {{"-fa", "-nie:x:y"},
+       [](const RunOptions& o) {
+         return o.IncludeMsgDelimiters && !o.IncludePropDelimiters &&
+                strcmp(o.MsgEndDelimiter, "x:y") == 0;
+       }},
+      {{"-fa", "-nn1!BFW"},
+       [](const RunOptions& o) {
+         return o.ExcludeMsgDelimiters && o.ExcludePropDelimiters &&
+                o.WholeFileOneMessage && o.AllowSameDelimiters &&
+                o.NoBracketCheck && o.NoPreliminaryCount && o.KeepPropWhitespace;
+       }},
+      {{"-iQ1", "-OaBeFIrT"},
+       [](const RunOptions& o) {
+         return o.AsyncPut && o.NoBackout && o.ExclusiveInput && o.NoForceRfh2 &&
+                o.IndividualQueues && o.ReadAhead && o.FullData &&
+                !o.Cfh3Processing;
+       }},
+      {{"-iQ1", "-OS(CFH3)a"},
+       [](const RunOptions& o) {
+         return o.FullData && o.Cfh3Processing && o.AsyncPut;
+       }},
+      {{"-iQ1", "-OS(a"},
+       [](const RunOptions& o) { return o.FullData && o.AsyncPut; }},
+      {{"-iQ1", "-vadrs50t9"},
+       [](const RunOptions& o) {
+         return o.PrintApis && o.PrintDestinations && o.RateDetails &&
+                o.StatusReports && o.StatusEveryMessages == 50 &&
+                o.StatusEverySeconds == 9;
+       }},
+      {{"-iQ1", "-vs"},
+       [](const RunOptions& o) {
+         return o.StatusReports && o.StatusEveryMessages == 1000;
+       }},
+      {{"-iQ1", "-Vxmtz"},
+       [](const RunOptions& o) { return o.MemoryTrace && o.TimeTrace; }},
+      {{"-iQ1", "-Ca", "-Cn"},
+       [](const RunOptions& o) { return o.Context == ContextMode::None; }},
+      {{"-iQ1", "-Ct"},
+       [](const RunOptions& o) {
+         return o.Context == ContextMode::SetAllUpdateTimes;
+       }},
+      {{"-iQ1", "-x414", "-Xff00", "-sAB", "-eAB"},
+       [](const RunOptions& o) {
+         return o.SearchHex[0].Length == 1 && o.SearchHex[0].Text[0] == 0x41 &&
+                o.SearchHexNot[0].Length == 2 && o.SearchHexNot[0].Text[0] == 0xFF &&
+                o.SearchAscii[0].Length == 2 && o.SearchEbcdic[0].Text[0] == 0xC1 &&
+                o.SelectionActive;
+       }},
+      {{"-iQ1", "-sA", "-sB", "-sC"},
+       [](const RunOptions& o) {
+         return o.SearchAscii[2].Length == 1 && o.SearchAscii[2].Text[0] == 'C';
+       }},
+      {{"-iQ1", "-HColour = 'red'"},
+       [](const RunOptions& o) {
+         return o.Selector != nullptr &&
+                strcmp(o.Selector, "Colour = 'red'") == 0 && o.SelectionActive;
+       }},
+      {{"-iQ1", "-jlog.txt"},
+       [](const RunOptions& o) {
+         return o.LogMode && strcmp(o.LogSource, "log.txt") == 0;
+       }},
+      {{"-iQ1", "-q", "-h", "-p", "-aab"},
+       [](const RunOptions& o) {
+         return o.Quiet && o.StripHeaders && o.Purge &&
+                strcmp(o.FileAccessMode, "ab") == 0;
+       }},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.Args) line += a + " ";
+    Parsed p = Parse(c.Args);
+    ASSERT_EQ(p.Rc, 0) << line << p.Err;
+    ASSERT_FALSE(p.EndRun) << line << p.Err;
+    EXPECT_TRUE(c.Holds(options_)) << line;
+    if (options_.Selector != nullptr) {
+      CSFreeMem(options_.Selector);
+      options_.Selector = nullptr;
+    }
+  }
+}
+
+// Every refusal of the option loop: its exact text first on standard
+// error, and 2046.
+TEST_F(OptionsTest, Refusals) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Message;
+  } cases[] = {
+      {{"-fa", "-fb", "-fc"},
+       "Sorry, you can only specify one input and one output file\n"},
+      {{"-iQ1", "-IQ2"},
+       "Sorry, you can not specify both -i and -I in the same command\n"},
+      {{"-IQ1", "-iQ2"},
+       "Sorry, you can not specify both -i and -I in the same command\n"},
+      {{"-lmqm", "-lmqic"},
+       "-l parameter specifified more than once for the same Queue Manaager\n"},
+      {{"-uA", "-uB"},
+       "-u parameter specifified more than once for the same Queue Manaager\n"},
+      {{"-UA", "-UB"},
+       "-U parameter specifified more than once for the same Queue Manaager\n"},
+      {{"-mA", "-iQ1", "-mB", "-oQ2", "-mC"},
+       "Sorry, you can only specify at most two Queue Managers\n"},
+      {{"-iQ1", "-mA", "-mB"},
+       "Sorry, if you are using two Queue Managers then -m must be the first "
+       "parameter.\n"},
+      {{"-mA", "-iQ1", "-mA"},
+       "Sorry, the Queue Manager names must be different.\n"},
+      {{"-mA", "-iQ1", "-oQ2", "-mB"},
+       "Sorry, you can not specify both input and output queues before the "
+       "second -m parameter.\n"},
+      {{"-mA", "-jx", "-mB"},
+       "Please specify the name of the queue to search the log for using the "
+       "-i parameter.\n"},
+      {{"-mA", "-mB"},
+       "Sorry, you must at least specify an input or output queue before the "
+       "second -m parameter.\n"},
+      {{"-sA", "-sB", "-sC", "-sD"},
+       "Sorry, you can only specify 3 ASCII search strings\n"},
+      {{"-SA", "-SB", "-SC", "-SD"},
+       "Sorry, you can only specify 3 ASCII 'not' search strings\n"},
+      {{"-eA", "-eB", "-eC", "-eD"},
+       "Sorry, you can only specify 3 Ebcdic search strings\n"},
+      {{"-EA", "-EB", "-EC", "-ED"},
+       "Sorry, you can only specify 3 Ebcdic 'not' search strings\n"},
+      {{"-x01", "-x02", "-x03", "-x04"},
+       "Sorry, you can only specify 3 Hex search strings\n"},
+      {{"-X01", "-X02", "-X03", "-X04"},
+       "Sorry, you can only specify 3 Hex 'not' search strings\n"},
+      {{"-s" + std::string(100, 'a')},
+       "Sorry the search string is limited to 99 characters\n"},
+      {{"-E" + std::string(100, 'a')},
+       "Sorry the search string is limited to 99 characters\n"},
+      {{"-x" + std::string(200, 'a')},
+       "Sorry the hex search string is limited to 198 characters\n"},
+      {{"-X" + std::string(200, 'a')},
+       "Sorry the search string is limited to 198 characters\n"},
+      {{"-x4G"}, "Sorry the hex search string does not appear to be hex\n"},
+      {{"-XZZ"},
+       "Sorry the negative hex search string does not appear to be hex\n"},
+      {{"-Ax"}, "':' missing as second character in parameter '-A x'\n"},
+      {{"-Az:1"}, "Unrecognised 'A' flag 'z'\n"},
+      {{"-At:QUERY"}, "Unrecognised -At: parameter 'QUERY'\n"},
+      {{"-Ar:" + std::string(49, 'Q')},
+       "The Queue name '" + std::string(49, 'Q') + "' is too long.\n"},
+      {{"-Ar:" + std::string(49, 'M') + "/Q"},
+       "The Queue Manager part of reply queue '" + std::string(49, 'M') +
+           "/Q' is too long.\n"},
+      {{"-Ar:M/" + std::string(49, 'Q')},
+       "The Queue name part of reply queue 'M/" + std::string(49, 'Q') +
+           "' is too long.\n"},
+      {{"-CAI"}, "The context parameter can only be a single letter\n\n"},
+      {{"-Cz"}, "I did not understand your context parameter\n\n"},
+      {{"-dAp"}, "Please enter only one display option, 'A', 'p' or 't'\n"},
+      {{"-dtt"}, "Please enter only one display option, 'A', 'p' or 't'\n"},
+      {{"-dxtes"}, "I did not understand display parameter\n\n"},
+      {{"-dq"}, "I did not understand your display parameter 'q'\n\n"},
+      {{"-gz1"},
+       "Unrecognised 'g' flag 'z', please specify 'm',c','g' or 'x'\n"},
+      {{"-gxz1"}, "Unrecognised 'g' flag 'z', please specify 'm','c' or 'g'\n"},
+      {{"-Gr5"}, "':' missing as second character in parameter '-G r5'\n"},
+      {{"-Gt:" + std::string(49, 'Q')},
+       "The Queue name '" + std::string(49, 'Q') + "' is too long.\n"},
+      {{"-Lm0"}, "Invalid -Lm parameter 'm0'\n"},
+      {{"-Ls10"}, "Please specify the units for -Ls parameter 's10'\n"},
+      {{"-Ls10mb"}, "Unrecognised -Ls parameter 's10mb'\n"},
+      {{"-Lsm"}, "Unrecognised -Ls parameter 'sm'\n"},
+      {{"-Ls0m"}, "Invalid -Ls parameter 's0m'\n"},
+      {{"-Ls10t"}, "Unrecognised -Ls file size unit 't'\n"},
+      {{"-La5"}, "Please specify the units for -La parameter 'a5'\n"},
+      {{"-La5hx"}, "Unrecognised -La parameter 'a5hx'\n"},
+      {{"-La-1h"}, "Invalid -La parameter 'a-1h'\n"},
+      {{"-La999999h"}, "Invalid -La parameter 'a999999h'\n"},
+      {{"-La5d"}, "Unrecognised -La file age unit 'd'\n"},
+      {{"-Lx5"}, "Unrecognised -L parameter 'x5'\n"},
+      {{"-nis"}, "Expected ':' after parameter -nis\n"},
+      {{"-niz"}, "Unrecognised -niz parameter.\n\n"},
+      {{"-nB:x"}, "Unrecognised -nB: parameter.\n\n"},
+      {{"-ns:"},
+       "Start message delimiter must be between 1 and 99 characters in "
+       "length.\n"},
+      {{"-ne:" + std::string(100, 'e')},
+       "End message delimiter must be between 1 and 99 characters in "
+       "length.\n"},
+      {{"-ns:a", "-ns:b"},
+       "Start message delimiter must only be specified once.\n"},
+      {{"-ne:a", "-ne:b"}, "End message delimiter only be specified once.\n"},
+      {{"-nd:abc"}, "Message delimiter parameter must be even in length.\n"},
+      {{"-nd:"},
+       "Message delimiters must be between 1 and 99 characters in length.\n"},
+      {{"-nd:" + std::string(200, 'd')},
+       "Message delimiters must be between 1 and 99 characters in length.\n"},
+      {{"-ns:a", "-nd:bc"},
+       "Start message delimiter must only be specified once.\n"},
+      {{"-ne:a", "-nd:bc"}, "End message delimiter only be specified once.\n"},
+      {{"-np:"},
+       "Start property delimiter must be between 1 and 99 characters in "
+       "length.\n"},
+      {{"-np:a", "-np:b"},
+       "Start property delimiter must only be specified once.\n"},
+      {{"-nq:"},
+       "End property delimiter must be between 1 and 99 characters in "
+       "length.\n"},
+      {{"-nq:a", "-nq:b"}, "End property delimiter only be specified once.\n"},
+      {{"-OaX"}, "I did not understand your options parameter 'X'\n\n"},
+      {{"-vq"}, "Unrecognised verbose option 'q'\n"},
+      {{"-T1:2:3:4"}, "Unrecognised age '1:2:3:4'\n"},
+      {{"-T5", "-T6"}, "You can only specify the 'older than' age once\n"},
+      {{"-Tf01/01/2015", "-Tf02/01/2015"},
+       "You can only specify the 'younger than' time once\n"},
+      {{"-Tt2014-12-25"}, "Unrecognised time format '2014-12-25'\n"},
+      {{"-z1k", "-z2k"},
+       "You can only specify the 'larger than' message size once\n"},
+      {{"-r5x"}, "Invalid message range parameter '5x'\n"},
+      {{"-f" + std::string(256, 'f')},
+       "Sorry, the file name '" + std::string(256, 'f') +
+           "' is longer than 255 characters\n"},
+      {{"-m" + std::string(49, 'M')},
+       "The Queue Manager name '" + std::string(49, 'M') + "' is too long.\n"},
+      {{"-b-1"}, "Sorry, the initial buffer size must be between 0 and "
+                 "2097151 Kb\n"},
+      {{"-o" + std::string(49, 'Q')},
+       "The Queue name '" + std::string(49, 'Q') + "' is too long.\n"},
+      {{"-i" + std::string(49, 'Q')},
+       "The Queue name '" + std::string(49, 'Q') + "' is too long.\n"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.Args) line += a + " ";
+    Parsed p = Parse(c.Args);
+    EXPECT_EQ(p.Rc, kOptionsRefused) << line;
+    EXPECT_TRUE(p.EndRun) << line;
+    EXPECT_EQ(p.Err.substr(0, c.Message.size()), c.Message) << line;
+  }
+}
+
+TEST_F(OptionsTest, UnknownGetFilterLetterIsOnlyReported) {
+  Parsed p = Parse({"-iQ1", "-Gq:x", "-q"});
+  EXPECT_EQ(p.Rc, 0);
+  EXPECT_FALSE(p.EndRun);
+  EXPECT_EQ(p.Err, "Unrecognised 'G' flag 'q'\n");
+  EXPECT_TRUE(options_.Quiet);  // parsing went on past it
+}
+
+TEST_F(OptionsTest, UsageDisplaysEndTheRun) {
+  struct Case {
+    std::vector<std::string> Args;
+    int Rc;
+    std::string Contains;   // a line the display must show
+    std::string Excludes;   // and one it must not
+  } cases[] = {
+      {{}, 0, "[-a <File access mode for fopen()>]", "a  Append"},
+      {{"-iQ1", "stray"}, 0, "[-a <File access mode for fopen()>]", "a  Append"},
+      {{"-L?"}, kOptionsRefused, "m<Message>       Maximum messages per file",
+       "[-a <File"},
+      {{"-h?"}, kOptionsRefused, "[-h Strip headers]", "[-a <File"},
+      {{"-k"}, kOptionsRefused, "-k is not a valid parameter.\n\n", "Usage: x"},
+      {{"-?"}, kOptionsRefused, "a  Append", "is not a valid parameter"},
+      {{"-iQ1", "-m"}, kOptionsRefused, "-m is not a valid parameter.", "x@x"},
+      {{"-Cz"}, kOptionsRefused, "n  No context", "[-a <File"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.Args) line += a + " ";
+    Parsed p = Parse(c.Args);
+    EXPECT_EQ(p.Rc, c.Rc) << line;
+    EXPECT_TRUE(p.EndRun) << line;
+    EXPECT_NE(p.Err.find(c.Contains), std::string::npos) << line << p.Err;
+    EXPECT_EQ(p.Err.find(c.Excludes), std::string::npos) << line;
+  }
+}
+
+TEST_F(OptionsTest, DefaultsBeforeAnyOption) {
+  Parsed p = Parse({"-iQ1"});
+  ASSERT_EQ(p.Rc, 0);
+  const RunOptions& o = options_;
+  EXPECT_EQ(o.DataWidth, 25);
+  EXPECT_EQ(o.TransactionLimit, 200);
+  EXPECT_EQ(o.InitialBufferSize, 1);
+  EXPECT_EQ(o.SizeAtLeast, 0xFFFFFFFFu);
+  EXPECT_EQ(o.PriorityMax, -1);
+  EXPECT_EQ(o.StatusEveryMessages, 1000u);
+  EXPECT_EQ(o.StatusEverySeconds, 300u);
+  EXPECT_EQ(o.MaxMessagesPerFile, 1);
+  EXPECT_EQ(o.Qmgrs[0].Hconn, MQHC_UNUSABLE_HCONN);
+  EXPECT_EQ(o.Qmgrs[1].Hconn, MQHC_UNUSABLE_HCONN);
+  EXPECT_EQ(o.OutputHobj, MQHO_UNUSABLE_HOBJ);
+  EXPECT_EQ(o.Context, ContextMode::SetAll);
+  EXPECT_GT(o.NowSeconds, 0);
+  EXPECT_EQ(o.NowCentiseconds / 100, o.NowSeconds);
+  EXPECT_EQ(o.Override, nullptr);
+}
+
+}  // namespace

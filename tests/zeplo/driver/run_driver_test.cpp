@@ -1,0 +1,203 @@
+// The final report: count lines, the bare -dK count, the rolled-back
+// report, and the disconnect order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "zeplo/driver/driver.h"
+#include "zeplo/mq/mq.h"
+
+namespace {
+
+TEST(GroupThousandsTest, CommasCountDigitsOnly) {
+  struct Case {
+    const char* In;
+    const char* Out;
+  } cases[] = {
+      {"0", "0"},
+      {"999", "999"},
+      {"1000", "1,000"},
+      {"   1234567", "   1,234,567"},
+      {"1234567890123", "1,234,567,890,123"},
+      {"-1234", "-1,234"},
+      {"      9999", "      9,999"},
+  };
+  for (const Case& c : cases) {
+    char out[64];
+    GroupThousands(c.In, out, sizeof out);
+    EXPECT_STREQ(out, c.Out);
+  }
+  char tiny[4];
+  EXPECT_EQ(GroupThousands("1234567", tiny, sizeof tiny), 3);
+  EXPECT_STREQ(tiny, "1,2");
+}
+
+TEST(FormatCountLineTest, Layouts) {
+  struct Case {
+    const char* Label;
+    int32_t Files;
+    int64_t Messages;
+    uint64_t Bytes;
+    const char* Line;
+  } cases[] = {
+      {"Read", 0, 12, 1234567,
+       "Read    - Files:   0  Messages:     12  Bytes:   1,234,567\n"},
+      {"Written", 3, 1234, 5,
+       "Written - Files:   3  Messages:  1,234  Bytes:           5\n"},
+      {"Counted", -1, 7, 70,
+       "Counted -             Messages:      7  Bytes:          70\n"},
+      {"Read", 1, 12345678, 12345678901ULL,
+       "Read    - Files:   1  Messages:12,345,678  Bytes:12,345,678,901\n"},
+  };
+  for (const Case& c : cases) {
+    char line[160];
+    int n = FormatCountLine(c.Label, c.Files, c.Messages, c.Bytes, line,
+                            sizeof line);
+    EXPECT_STREQ(line, c.Line);
+    EXPECT_EQ(n, static_cast<int>(strlen(c.Line)));
+  }
+}
+
+class FinalReportTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char* argv[] = {const_cast<char*>("zeplo"), nullptr};
+    RunOptionsInit(&o_, 1, argv);
+    o_.ReadCount = 12;
+    o_.ReadBytes = 1200;
+    o_.WrittenCount = 10;
+    o_.WrittenBytes = 1000;
+    o_.WrittenFiles = 1;
+  }
+  void Report(bool countsDue, std::string* out, std::string* err) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    PrintFinalReport(&o_, countsDue);
+    *err = testing::internal::GetCapturedStderr();
+    *out = testing::internal::GetCapturedStdout();
+  }
+  RunOptions o_;
+};
+
+TEST_F(FinalReportTest, WhichLinesShow) {
+  const std::string read =
+      "Read    - Files:   0  Messages:     12  Bytes:       1,200\n";
+  const std::string written =
+      "Written - Files:   1  Messages:     10  Bytes:       1,000\n";
+  const std::string counted =
+      "Counted -             Messages:     10  Bytes:       1,000\n";
+  struct Case {
+    const char* Name;
+    void (*Set)(RunOptions*);
+    bool CountsDue;
+    std::string Out, Err;
+  } cases[] = {
+      {"file output", [](RunOptions* o) { snprintf(o->OutputFile, 8, "x.txt"); },
+       true, "", read + written},
+      {"no output", [](RunOptions*) {}, true, "", read},
+      {"no output, count", [](RunOptions* o) { o->Count = true; }, true, "",
+       read + counted},
+      {"queue output, count",
+       [](RunOptions* o) {
+         o->Count = true;
+         o->OutputHobj = 5;
+       },
+       true, "", read + counted},
+      {"null file",
+       [](RunOptions* o) {
+         snprintf(o->OutputFile, 8, "null");
+         o->OutputIsNull = true;
+       },
+       true, "", read},
+      {"error text and counts",
+       [](RunOptions* o) {
+         snprintf(o->ExitMessage, 40, "MQGET(Q1) failed RC(2009)");
+         o->OutputHobj = 5;
+       },
+       true, "", "MQGET(Q1) failed RC(2009)\n" + read + written},
+      {"error text, no counts",
+       [](RunOptions* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
+       false, "", "Can not open\n"},
+      {"quiet", [](RunOptions* o) { o->Quiet = true; }, true, "", ""},
+      {"quiet count",
+       [](RunOptions* o) { o->Quiet = o->Count = true; }, true, "10", ""},
+      {"quiet count, not reached",
+       [](RunOptions* o) { o->Quiet = o->Count = true; }, false, "", ""},
+      {"summary", [](RunOptions* o) { o->Summary = true; }, true, "", ""},
+      {"rolled back",
+       [](RunOptions* o) {
+         o->RolledBack = true;
+         o->OutputHobj = 5;
+         o->UncommittedReadCount = 2;
+         o->UncommittedReadBytes = 200;
+         o->UncommittedWrittenCount = 2;
+         o->UncommittedWrittenBytes = 200;
+       },
+       false, "",
+       "\nOperation rolled back, completed operations as follows:\n"
+       "Read    - Files:   0  Messages:     10  Bytes:       1,000\n"
+       "Written - Files:   1  Messages:      8  Bytes:         800\n"},
+      {"rolled back, no output",
+       [](RunOptions* o) {
+         o->RolledBack = true;
+         o->UncommittedReadCount = 12;
+         o->UncommittedReadBytes = 1200;
+       },
+       false, "",
+       "\nOperation rolled back, completed operations as follows:\n"
+       "Read    - Files:   0  Messages:      0  Bytes:           0\n"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    c.Set(&o_);
+    std::string out, err;
+    Report(c.CountsDue, &out, &err);
+    EXPECT_EQ(out, c.Out) << c.Name;
+    EXPECT_EQ(err, c.Err) << c.Name;
+  }
+}
+
+// A stand-in MQDISC that records which connection handles it was given.
+std::vector<MQHCONN> g_disconnected;
+void RecordingDisc(PMQHCONN hconn, PMQLONG compCode, PMQLONG reason) {
+  g_disconnected.push_back(*hconn);
+  *hconn = MQHC_UNUSABLE_HCONN;
+  *compCode = MQCC_OK;
+  *reason = MQRC_NONE;
+}
+
+TEST(DisconnectTest, OutputSlotFirstAndEachOnce) {
+  MqApi api{};
+  api.MQDISC = RecordingDisc;
+  struct Case {
+    int InputSlot, OutputSlot;
+    MQHCONN Hconn0, Hconn1;
+    std::vector<MQHCONN> Order;
+  } cases[] = {
+      {0, 1, 100, 200, {200, 100}},
+      {1, 0, 100, 200, {100, 200}},
+      {0, 0, 100, MQHC_UNUSABLE_HCONN, {100}},
+      {0, 1, MQHC_UNUSABLE_HCONN, 200, {200}},
+      {0, 0, MQHC_UNUSABLE_HCONN, MQHC_UNUSABLE_HCONN, {}},
+  };
+  for (const Case& c : cases) {
+    RunOptions o;
+    char* argv[] = {const_cast<char*>("zeplo"), nullptr};
+    RunOptionsInit(&o, 1, argv);
+    o.InputSlot = c.InputSlot;
+    o.OutputSlot = c.OutputSlot;
+    o.Qmgrs[0].Hconn = c.Hconn0;
+    o.Qmgrs[1].Hconn = c.Hconn1;
+    o.Qmgrs[0].Api = o.Qmgrs[1].Api = &api;
+    g_disconnected.clear();
+    DisconnectQmgrs(&o);
+    EXPECT_EQ(g_disconnected, c.Order);
+    EXPECT_EQ(o.Qmgrs[0].Hconn, MQHC_UNUSABLE_HCONN);
+    if (c.InputSlot != c.OutputSlot) {
+      EXPECT_EQ(o.Qmgrs[1].Hconn, MQHC_UNUSABLE_HCONN);
+    }
+  }
+}
+
+}  // namespace
