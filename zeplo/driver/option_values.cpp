@@ -1,7 +1,7 @@
 // The options whose value is a small language of letters: -A (descriptor
 // overrides), -C (context), -d (display), -g (get by identifier), -G (get
-// filters), -L (file limits), -O (general), -v (verbose), -V (diagnostics),
-// and the six search-string options.
+// filters), -L (file limits), -O (general), -v (verbose) and -V
+// (diagnostics).
 //
 // Each procedure applies one option value to RunOptions and returns 0 or
 // 2046 after printing its refusal (and, where the option has them, its usage
@@ -78,27 +78,6 @@ int SetReplyTo(RunOptions* options, const char* text) {
   SetMqField(md->ReplyToQ, sep + 1);
   return 0;
 }
-
-// Copies a delimiter value into its field after the length and once-only
-// checks of -n. `tooLong` has one %d for the limit.
-int SetDelimiter(const char* value, size_t length, char* field,
-                 const char* tooLong, const char* twice) {
-  if (length < 1 || length > kDelimiterLength) {
-    fprintf(stderr, tooLong, kDelimiterLength);
-    return kOptionsRefused;
-  }
-  if (field[0] != '\0') {
-    fputs(twice, stderr);
-    return kOptionsRefused;
-  }
-  snprintf(field, kDelimiterLength + 1, "%.*s", static_cast<int>(length),
-           value);
-  return 0;
-}
-
-const char kStartMsgTwice[] =
-    "Start message delimiter must only be specified once.\n";
-const char kEndMsgTwice[] = "End message delimiter only be specified once.\n";
 
 }  // namespace
 
@@ -414,109 +393,6 @@ int ParseFileLimits(RunOptions* options, const char* value) {
   return 0;
 }
 
-int ParseNonNative(RunOptions* options, const char* value) {
-  options->NonNative = true;
-  bool include = false, exclude = false;
-  enum { kNone, kMessage, kProperty } delimiterKind = kNone;
-  for (size_t i = 0; value[i] != '\0' && delimiterKind == kNone; i++) {
-    char c = value[i];
-    switch (c) {
-      case 'i': include = true; continue;
-      case 'n': exclude = true; continue;
-      case '1': options->WholeFileOneMessage = true; continue;
-      case '!': options->AllowSameDelimiters = true; continue;
-      case 'B': options->NoBracketCheck = true; continue;
-      case 'F': options->NoPreliminaryCount = true; continue;
-      case 'W': options->KeepPropWhitespace = true; continue;
-      case 's': case 'e': case 'd': case 'p': case 'q': break;
-      default:
-        fprintf(stderr, "Unrecognised -%c%.*s parameter.\n\n", 'n',
-                static_cast<int>(i + 1), value);
-        PrintOptionUsage(options, 'n');
-        return kOptionsRefused;
-    }
-    if (value[i + 1] != ':') {
-      fprintf(stderr, "Expected ':' after parameter -%c%.*s\n", 'n',
-              static_cast<int>(i + 1), value);
-      return kOptionsRefused;
-    }
-    // The rest of the argument is the delimiter; it ends the option.
-    const char* text = value + i + 2;
-    size_t length = strlen(text);
-    int rc = 0;
-    switch (c) {
-      case 's':
-        rc = SetDelimiter(text, length, options->MsgStartDelimiter,
-                          "Start message delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          kStartMsgTwice);
-        delimiterKind = kMessage;
-        break;
-      case 'e':
-        rc = SetDelimiter(text, length, options->MsgEndDelimiter,
-                          "End message delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          kEndMsgTwice);
-        delimiterKind = kMessage;
-        break;
-      case 'd':
-        if (length % 2 != 0) {
-          fputs("Message delimiter parameter must be even in length.\n",
-                stderr);
-          return kOptionsRefused;
-        }
-        if (length == 0 || length > 2 * kDelimiterLength) {
-          fprintf(stderr,
-                  "Message delimiters must be between 1 and %d characters in "
-                  "length.\n",
-                  kDelimiterLength);
-          return kOptionsRefused;
-        }
-        if (options->MsgStartDelimiter[0] != '\0') {
-          fputs(kStartMsgTwice, stderr);
-          return kOptionsRefused;
-        }
-        if (options->MsgEndDelimiter[0] != '\0') {
-          fputs(kEndMsgTwice, stderr);
-          return kOptionsRefused;
-        }
-        snprintf(options->MsgStartDelimiter, kDelimiterLength + 1, "%.*s",
-                 static_cast<int>(length / 2), text);
-        snprintf(options->MsgEndDelimiter, kDelimiterLength + 1, "%s",
-                 text + length / 2);
-        delimiterKind = kMessage;
-        break;
-      case 'p':
-        rc = SetDelimiter(text, length, options->PropStartDelimiter,
-                          "Start property delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          "Start property delimiter must only be specified "
-                          "once.\n");
-        delimiterKind = kProperty;
-        break;
-      default:  // 'q'
-        rc = SetDelimiter(text, length, options->PropEndDelimiter,
-                          "End property delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          "End property delimiter only be specified once.\n");
-        delimiterKind = kProperty;
-        break;
-    }
-    if (rc != 0) return rc;
-  }
-  // "i" and "n" apply to the delimiters this value set, or to both kinds
-  // when it set none.
-  if (delimiterKind != kProperty) {
-    if (include) options->IncludeMsgDelimiters = true;
-    if (exclude) options->ExcludeMsgDelimiters = true;
-  }
-  if (delimiterKind != kMessage) {
-    if (include) options->IncludePropDelimiters = true;
-    if (exclude) options->ExcludePropDelimiters = true;
-  }
-  return 0;
-}
-
 int ParseGeneralOptions(RunOptions* options, const char* value) {
   for (size_t i = 0; value[i] != '\0'; i++) {
     switch (value[i]) {
@@ -595,78 +471,5 @@ int ParseDiagnostics(RunOptions* options, const char* value) {
     PrintExampleDates("20141225");
     PrintExampleDates("20150625");
   }
-  return 0;
-}
-
-int AddSearchString(RunOptions* options, char letter, const char* value) {
-  struct Kind {
-    char Letter;
-    SearchString* List;
-    const char* Full;      // all three entries taken
-    const char* TooLong;   // one %d
-    const char* NotHex;    // hex kinds only
-  };
-  const Kind kinds[] = {
-      {'s', options->SearchAscii,
-       "Sorry, you can only specify %d ASCII search strings\n",
-       "Sorry the search string is limited to %d characters\n", nullptr},
-      {'S', options->SearchAsciiNot,
-       "Sorry, you can only specify %d ASCII 'not' search strings\n",
-       "Sorry the search string is limited to %d characters\n", nullptr},
-      {'e', options->SearchEbcdic,
-       "Sorry, you can only specify %d Ebcdic search strings\n",
-       "Sorry the search string is limited to %d characters\n", nullptr},
-      {'E', options->SearchEbcdicNot,
-       "Sorry, you can only specify %d Ebcdic 'not' search strings\n",
-       "Sorry the search string is limited to %d characters\n", nullptr},
-      {'x', options->SearchHex,
-       "Sorry, you can only specify %d Hex search strings\n",
-       "Sorry the hex search string is limited to %d characters\n",
-       "Sorry the hex search string does not appear to be hex\n"},
-      {'X', options->SearchHexNot,
-       "Sorry, you can only specify %d Hex 'not' search strings\n",
-       "Sorry the search string is limited to %d characters\n",
-       "Sorry the negative hex search string does not appear to be hex\n"},
-  };
-  const Kind* kind = nullptr;
-  for (const Kind& k : kinds)
-    if (k.Letter == letter) kind = &k;
-  if (kind == nullptr) return kOptionsRefused;  // not a search option
-  options->SelectionActive = true;
-  SearchString* entry = nullptr;
-  for (int n = 0; n < kSearchStringsPerKind && entry == nullptr; n++)
-    if (kind->List[n].Length == 0) entry = &kind->List[n];
-  if (entry == nullptr) {
-    fprintf(stderr, kind->Full, kSearchStringsPerKind);
-    return kOptionsRefused;
-  }
-  size_t length = strlen(value);
-  if (kind->NotHex == nullptr) {
-    if (length > kSearchStringBytes - 1) {
-      fprintf(stderr, kind->TooLong, kSearchStringBytes - 1);
-      return kOptionsRefused;
-    }
-    memset(entry->Text, 0, sizeof entry->Text);
-    memcpy(entry->Text, value, length);
-    if (letter == 'e' || letter == 'E')
-      AsciiToEbcdic(entry->Text, entry->Text, static_cast<int>(length));
-    entry->Length = static_cast<int32_t>(length);
-    return 0;
-  }
-  const size_t maxDigits = 2 * (kSearchStringBytes - 1);
-  if (length > maxDigits) {
-    fprintf(stderr, kind->TooLong, static_cast<int>(maxDigits));
-    return kOptionsRefused;
-  }
-  // An odd last digit is ignored; every pair before it must be hex.
-  size_t pairs = length / 2;
-  unsigned char bytes[kSearchStringBytes];
-  if (HexToBytes(value, static_cast<int>(2 * pairs), bytes) != 0) {
-    fputs(kind->NotHex, stderr);
-    return kOptionsRefused;
-  }
-  memset(entry->Text, 0, sizeof entry->Text);
-  memcpy(entry->Text, bytes, pairs);
-  entry->Length = static_cast<int32_t>(pairs);
   return 0;
 }
