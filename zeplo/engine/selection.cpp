@@ -258,8 +258,7 @@ int ProcessMessage(RunOptions* options, QueueElement* inputQueue,
   if (options->InvertSelection) selected = !selected;
   // Browsed for selection: a destructive run that looks before it takes.
   bool takeUnderCursor = options->SelectionActive && options->DestructiveGet &&
-                         inputQueue != nullptr && options->InputList != nullptr &&
-                         !options->LogMode;
+                         inputQueue != nullptr && !options->LogMode;
 
   if (selected) {
     if (sink && options->LogMode) {
