@@ -36,6 +36,7 @@ int OpenInput(RunOptions* opts) {
   int rc = opts->Generic ? NextGenericFileName(opts, true, name, sizeof(name))
                          : ExpandFileName(opts, opts->InputFile, name, sizeof(name));
   if (rc == 0 && !first && std::strcmp(name, opts->CurrentInputFile) == 0) {
+    --opts->ReadFiles;  // nothing was opened
     return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Duplicate input file '%s'\n", name);
   }
   std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
