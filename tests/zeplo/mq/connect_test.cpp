@@ -1,0 +1,237 @@
+// Connecting a slot through the real binding, against the stand-in library
+// whose control record plays the queue manager.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/zeplo/mq/fake_mq_control.h"
+#include "zeplo/mq/mq.h"
+
+namespace {
+
+const std::string kFake = FAKE_MQ_DIR;
+
+// The control record of one stand-in library file.
+FakeMqControl* Control(const char* dir, const char* file) {
+  std::string path = kFake + "/" + dir + "/" + file;
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (handle == nullptr) return nullptr;
+  return static_cast<FakeMqControl*>(dlsym(handle, "fakeMqControl"));
+}
+
+class ConnectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("MQM_DLL_PATH", (kFake + "/server").c_str(), 1);
+    setenv("MQIC_DLL_PATH", (kFake + "/client").c_str(), 1);
+    control_ = Control("server", "libmqm_r.so");
+    ASSERT_NE(nullptr, control_);
+    std::memset(control_, 0, sizeof *control_);
+    std::snprintf(control_->QmgrName, sizeof control_->QmgrName, "%s", "FAKEQM");
+    control_->MaxCnoVersion = 8;
+    control_->CommandLevel = 945;
+    control_->Platform = MQPL_UNIX;
+    options_ = std::make_unique<RunOptions>();
+    QmgrSlot* slot = &options_->Qmgrs[0];
+    slot->Api = &api_;
+    slot->Library = "mqm";
+    slot->Hconn = MQHC_UNUSABLE_HCONN;
+    slot->CommandLevel = -7;
+    slot->Platform = -7;
+  }
+  void TearDown() override {
+    unsetenv("MQM_DLL_PATH");
+    unsetenv("MQIC_DLL_PATH");
+  }
+  // Connects slot 0 and returns its code, with standard error captured.
+  int Connect() {
+    testing::internal::CaptureStderr();
+    int rc = ConnectQmgr(options_.get(), 0);
+    err_ = testing::internal::GetCapturedStderr();
+    return rc;
+  }
+  QmgrSlot* Slot() { return &options_->Qmgrs[0]; }
+
+  FakeMqControl* control_ = nullptr;
+  std::unique_ptr<RunOptions> options_;
+  MqApi api_ = {};
+  std::string err_;
+};
+
+TEST_F(ConnectTest, DefaultQmgrTakesTheReportedName) {
+  ASSERT_EQ(0, Connect());
+  EXPECT_EQ("", err_);
+  EXPECT_EQ(5, Slot()->Hconn);
+  EXPECT_STREQ("FAKEQM", Slot()->Name);
+  EXPECT_EQ(945, Slot()->CommandLevel);
+  EXPECT_EQ(MQPL_UNIX, Slot()->Platform);
+  ASSERT_EQ(1, control_->ConnxCalls);
+  EXPECT_EQ(MQCNO_VERSION_7, control_->CnoVersions[0]);
+  EXPECT_EQ(MQCNO_HANDLE_SHARE_BLOCK, control_->CnoOptions[0] & MQCNO_HANDLE_SHARE_BLOCK);
+  EXPECT_EQ(0, std::memcmp("Kalvo Software ZEPLO\0       ", control_->ApplNames[0], 28));
+  EXPECT_EQ(MQOT_Q_MGR, control_->LastOpenType);
+  EXPECT_EQ(MQOO_INQUIRE, control_->LastOpenOptions);
+  EXPECT_EQ(1, control_->CloseCalls);
+}
+
+struct ConnectCase {
+  const char* name;
+  const char* qmgr;
+  const char* user;
+  const char* password;
+  MQLONG maxCno;
+  const char* requiredUser;   // "" = no authentication
+  int expectedRc;
+  std::vector<MQLONG> versions;  // MQCNO versions MQCONNX saw, in order
+  const char* expectedErr;
+};
+
+TEST_F(ConnectTest, VersionRetryAndRefusals) {
+  const ConnectCase cases[] = {
+      {"plain", "FAKEQM", nullptr, nullptr, 8, "", 0, {7}, ""},
+      {"v7 refused: plain retry", "", nullptr, nullptr, 6, "", 0, {7, 1}, ""},
+      {"v7 refused with user: retry at 5", "", "app", "pw", 6, "app", 0, {7, 5}, ""},
+      {"refused twice: no endless retry", "", "app", "pw", 4, "app", MQRC_CNO_ERROR, {7, 5},
+       "MQCONN returned 2139 MQCNO Error.\n"},
+      {"plain refused twice", "FAKEQM", nullptr, nullptr, 0, "", MQRC_CNO_ERROR, {7, 1},
+       "MQCONN on qmgr 'FAKEQM' returned 2139 MQCNO Error.\n"},
+      {"wrong password", "FAKEQM", "app", "nope", 8, "app", MQRC_NOT_AUTHORIZED, {7},
+       "MQCONN on qmgr 'FAKEQM' returned 2035 Not authorized.\n"},
+      {"user required, none given", "", nullptr, nullptr, 8, "app", MQRC_NOT_AUTHORIZED, {7},
+       "MQCONN returned 2035 Not authorized.\n"},
+      {"empty user counts as none", "", "", nullptr, 8, "app", MQRC_NOT_AUTHORIZED, {7},
+       "MQCONN returned 2035 Not authorized.\n"},
+      {"unknown queue manager", "NOPE", nullptr, nullptr, 8, "", MQRC_Q_MGR_NAME_ERROR, {7},
+       "MQCONN on qmgr 'NOPE' returned 2058 QMgr name error.\n"},
+  };
+  for (const ConnectCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    std::snprintf(Slot()->Name, sizeof Slot()->Name, "%s", c.qmgr);
+    Slot()->User = c.user;
+    Slot()->Password = c.password;
+    control_->MaxCnoVersion = c.maxCno;
+    std::snprintf(control_->RequiredUser, sizeof control_->RequiredUser, "%s", c.requiredUser);
+    std::snprintf(control_->RequiredPassword, sizeof control_->RequiredPassword, "pw");
+    EXPECT_EQ(c.expectedRc, Connect());
+    EXPECT_EQ(c.expectedErr, err_);
+    ASSERT_EQ(static_cast<int>(c.versions.size()), control_->ConnxCalls);
+    for (size_t i = 0; i < c.versions.size(); ++i) {
+      EXPECT_EQ(c.versions[i], control_->CnoVersions[i]);
+    }
+    if (c.expectedRc == 0) {
+      EXPECT_NE(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
+      EXPECT_STREQ("FAKEQM", Slot()->Name);
+    } else {
+      EXPECT_EQ(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
+      EXPECT_EQ(0, control_->OpenCalls);
+    }
+  }
+}
+
+TEST_F(ConnectTest, PrintApisReportsEveryCall) {
+  options_->PrintApis = true;
+  std::snprintf(Slot()->Name, sizeof Slot()->Name, "%s", "FAKEQM");
+  ASSERT_EQ(0, Connect());
+  EXPECT_EQ(
+      "MQCONN on qmgr 'FAKEQM' returned 0 OK.\n"
+      "MQOPEN on qmgr 'FAKEQM' returned 0 OK.\n"
+      "MQINQ on qmgr 'FAKEQM' returned 0 OK.\n"
+      "MQCLOSE on qmgr 'FAKEQM' returned 0 OK.\n",
+      err_);
+}
+
+TEST_F(ConnectTest, WarningStillConnectsButIsReturned) {
+  control_->ConnectWarning = MQRC_ALREADY_CONNECTED;
+  EXPECT_EQ(MQRC_ALREADY_CONNECTED, Connect());
+  EXPECT_EQ(5, Slot()->Hconn);
+  EXPECT_STREQ("FAKEQM", Slot()->Name);
+  EXPECT_EQ("", err_);
+}
+
+TEST_F(ConnectTest, FailedInquiryKeepsTheSlotAsItWas) {
+  struct {
+    MQLONG openReason;
+    MQLONG inqReason;
+    int closes;
+    MQLONG lastReason;  // InquireQmgr's result: the last call's reason
+    const char* err;
+  } const kCases[] = {
+      {MQRC_NOT_AUTHORIZED, 0, 0, MQRC_NOT_AUTHORIZED,
+       "MQCONN returned 0 OK.\nMQOPEN returned 2035 Not authorized.\n"},
+      {0, MQRC_SELECTOR_ERROR, 1, MQRC_NONE,
+       "MQCONN returned 0 OK.\nMQOPEN returned 0 OK.\nMQINQ returned 2067 Selector error.\n"
+       "MQCLOSE returned 0 OK.\n"},
+  };
+  for (const auto& c : kCases) {
+    SetUp();
+    options_->PrintApis = true;
+    control_->OpenReason = c.openReason;
+    control_->InqReason = c.inqReason;
+    EXPECT_EQ(0, Connect());
+    EXPECT_EQ(c.err, err_);
+    EXPECT_STREQ("", Slot()->Name);
+    EXPECT_EQ(-7, Slot()->CommandLevel);
+    EXPECT_EQ(-7, Slot()->Platform);
+    EXPECT_EQ(c.closes, control_->CloseCalls);
+    options_->PrintApis = false;
+    EXPECT_EQ(c.lastReason, InquireQmgr(options_.get(), 0));
+  }
+}
+
+TEST_F(ConnectTest, BindFailuresAndBadSlots) {
+  Slot()->Library = "nosuch_mq.so";
+  EXPECT_EQ(MQRC_ENVIRONMENT_ERROR, Connect());
+  EXPECT_EQ("Error loading MQAPI DLL nosuch_mq.so RC(2)\n", err_);
+
+  Slot()->Library = nullptr;
+  setenv("MQM_DLL_PATH", "/nonexistent", 1);
+  setenv("MQIC_DLL_PATH", "/nonexistent", 1);
+  EXPECT_EQ(MQRC_ENVIRONMENT_ERROR, Connect());
+  EXPECT_EQ("Error loading MQAPI DLL  RC(2)\n", err_);
+  EXPECT_EQ(0, control_->ConnxCalls);
+
+  // An old library without MQCONNX: the fallback's reason is reported.
+  setenv("MQM_DLL_PATH", (kFake + "/old").c_str(), 1);
+  Slot()->Library = "mqm";
+  EXPECT_EQ(MQRC_FUNCTION_NOT_SUPPORTED, Connect());
+  EXPECT_EQ("MQCONN returned 2298 Function not supported.\n", err_);
+
+  Slot()->NoConnect = true;
+  EXPECT_EQ(0, Connect());
+  EXPECT_EQ(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
+  Slot()->NoConnect = false;
+
+  EXPECT_EQ(MQRC_UNEXPECTED_ERROR, ConnectQmgr(options_.get(), 2));
+  EXPECT_EQ(MQRC_UNEXPECTED_ERROR, ConnectQmgr(options_.get(), -1));
+  EXPECT_EQ(MQRC_UNEXPECTED_ERROR, ConnectQmgr(nullptr, 0));
+  Slot()->Api = nullptr;
+  EXPECT_EQ(MQRC_UNEXPECTED_ERROR, ConnectQmgr(options_.get(), 0));
+}
+
+TEST_F(ConnectTest, PasswordPromptNeedsATerminal) {
+  int saved = dup(STDIN_FILENO);
+  int devnull = open("/dev/null", O_RDONLY);
+  ASSERT_GE(devnull, 0);
+  dup2(devnull, STDIN_FILENO);
+  close(devnull);
+  Slot()->User = "app";
+  Slot()->Password = nullptr;
+  int rc = Connect();
+  dup2(saved, STDIN_FILENO);
+  close(saved);
+  EXPECT_EQ(MQRC_OPTIONS_ERROR, rc);
+  EXPECT_EQ("Password prompt not supported for non-stdin file\n", err_);
+  EXPECT_EQ(0, control_->ConnxCalls);
+  EXPECT_EQ(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
+}
+
+}  // namespace

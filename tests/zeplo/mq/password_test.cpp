@@ -1,0 +1,162 @@
+// The password reading loop, and the prompt on a real pseudo-terminal:
+// stars, erasing, and the terminal put back afterwards, also when a signal
+// ends the process in the middle of the prompt.
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "zeplo/mq/mq.h"
+
+namespace {
+
+struct MaskedCase {
+  std::string input;
+  size_t size;
+  std::string password;
+  std::string echo;
+};
+
+TEST(ReadMaskedLineTest, StarsErasesAndLimits) {
+  const MaskedCase cases[] = {
+      {"secret\n", 200, "secret", "******"},
+      {"ab\x7f" "c\n", 200, "ac", "**\b \b*"},
+      {"\x08\x7fxy\n", 200, "xy", "**"},  // erasing nothing does nothing
+      {"x\x08\x08y\n", 200, "y", "*\b \b*"},
+      {"abc", 200, "abc", "***"},  // end of input ends the password
+      {"\n", 200, "", ""},
+      {"a\nb\n", 200, "a", "*"},  // reading stops at the newline
+      {"abcdef\n", 4, "abc", "***"},  // full buffer: cut, terminated
+      {"abc\n", 1, "", ""},
+      {std::string(300, 'p') + "\n", kPasswordBufferSize, std::string(199, 'p'),
+       std::string(199, '*')},
+  };
+  for (const MaskedCase& c : cases) {
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    ASSERT_EQ(static_cast<ssize_t>(c.input.size()), write(fds[1], c.input.data(), c.input.size()));
+    close(fds[1]);
+    char* echoText = nullptr;
+    size_t echoSize = 0;
+    FILE* echo = open_memstream(&echoText, &echoSize);
+    std::unique_ptr<char[]> buffer(new char[c.size + 1]);
+    buffer[c.size] = 0x5A;  // guard byte just past the buffer
+    size_t stored = ReadMaskedLine(fds[0], echo, buffer.get(), c.size);
+    std::fclose(echo);
+    close(fds[0]);
+    EXPECT_EQ(c.password, std::string(buffer.get())) << c.input;
+    EXPECT_EQ(c.password.size(), stored);
+    EXPECT_EQ(c.echo, std::string(echoText, echoSize)) << c.input;
+    EXPECT_EQ(0x5A, buffer[c.size]) << "wrote past the buffer";
+    std::free(echoText);
+  }
+}
+
+// Waits until the terminal has been switched to non-canonical input.
+bool WaitForRawMode(int fd) {
+  for (int i = 0; i < 5000; ++i) {
+    struct termios now;
+    if (tcgetattr(fd, &now) == 0 && (now.c_lflag & ICANON) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+class PromptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
+    ASSERT_EQ(0, tcgetattr(slave_, &before_));
+    ASSERT_NE(0u, before_.c_lflag & ICANON);
+    ASSERT_NE(0u, before_.c_lflag & ECHO);
+    options_ = std::make_unique<RunOptions>();
+    options_->Qmgrs[0].User = "bob";
+  }
+  void TearDown() override {
+    close(master_);
+    close(slave_);
+  }
+  void ExpectTerminalRestored() {
+    struct termios after;
+    ASSERT_EQ(0, tcgetattr(slave_, &after));
+    EXPECT_EQ(before_.c_lflag, after.c_lflag);
+    EXPECT_EQ(before_.c_cc[VMIN], after.c_cc[VMIN]);
+  }
+  int master_ = -1;
+  int slave_ = -1;
+  struct termios before_;
+  std::unique_ptr<RunOptions> options_;
+};
+
+TEST_F(PromptTest, TypedPasswordIsMaskedAndTerminalRestored) {
+  struct {
+    const char* qmgr;
+    const char* keys;
+    const char* password;
+    const char* stars;
+    const char* prompt;
+  } const kCases[] = {
+      {"QM1", "pw\x7f" "d\n", "pd", "**\b \b*\n", "Please enter password for QM(QM1) User(bob) >"},
+      {"", "\x7fok\n", "ok", "**\n", "Please enter password for User(bob) >"},
+  };
+  for (const auto& c : kCases) {
+    std::snprintf(options_->Qmgrs[0].Name, sizeof options_->Qmgrs[0].Name, "%s", c.qmgr);
+    // The keys are typed only once the prompt has the terminal in raw mode,
+    // as a person would; typed earlier, the line discipline would edit them.
+    std::thread typist([&] {
+      if (WaitForRawMode(slave_)) {
+        ssize_t n = write(master_, c.keys, std::strlen(c.keys));
+        (void)n;
+      }
+    });
+    int savedIn = dup(STDIN_FILENO);
+    dup2(slave_, STDIN_FILENO);
+    char password[kPasswordBufferSize];
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int rc = PromptPassword(options_.get(), 0, password, sizeof password);
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string out = testing::internal::GetCapturedStdout();
+    dup2(savedIn, STDIN_FILENO);
+    close(savedIn);
+    typist.join();
+    EXPECT_EQ(0, rc);
+    EXPECT_STREQ(c.password, password);
+    EXPECT_EQ(c.stars, out);
+    EXPECT_EQ(c.prompt, err);
+    ExpectTerminalRestored();
+  }
+}
+
+TEST_F(PromptTest, SignalDuringPromptRestoresTheTerminal) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(slave_, STDIN_FILENO);
+    char password[kPasswordBufferSize];
+    PromptPassword(options_.get(), 0, password, sizeof password);
+    _exit(0);  // only reached if the signal did not end the process
+  }
+  ASSERT_TRUE(WaitForRawMode(slave_));
+  kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFSIGNALED(status));
+  if (WIFSIGNALED(status)) {
+    EXPECT_EQ(SIGTERM, WTERMSIG(status));
+  }
+  ExpectTerminalRestored();
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+// The password prompt: the terminal is switched to character-at-a-time,
+// no-echo input for the reading and always put back afterwards, also when
+// the read fails or a terminating signal arrives in the middle.
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "zeplo/mq/mq.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+// The signal that interrupted the prompt, 0 while none did. The handler only
+// notes it; the read loop sees EINTR, stops, and the prompt restores the
+// terminal before handing the signal on.
+volatile sig_atomic_t gPromptSignal = 0;
+
+const int kPromptSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
+constexpr int kPromptSignalCount = sizeof kPromptSignals / sizeof kPromptSignals[0];
+
+void NotePromptSignal(int signal) { gPromptSignal = signal; }
+
+void Echo(FILE* echo, const char* text) {
+  if (echo == nullptr) return;
+  std::fputs(text, echo);
+  std::fflush(echo);
+}
+
+}  // namespace
+
+size_t ReadMaskedLine(int inFd, FILE* echo, char* buffer, size_t size) {
+  size_t stored = 0;
+  while (stored + 1 < size) {
+    unsigned char ch;
+    ssize_t n = read(inFd, &ch, 1);
+    if (n < 0) {
+      if (errno == EINTR && gPromptSignal == 0) continue;
+      break;
+    }
+    if (n == 0 || ch == '\n') break;
+    if (ch == 8 || ch == 127) {
+      // Erase: one character less, one star less on the screen.
+      if (stored > 0) {
+        --stored;
+        Echo(echo, "\b \b");
+      }
+      continue;
+    }
+    buffer[stored++] = static_cast<char>(ch);
+    Echo(echo, "*");
+  }
+  buffer[stored] = '\0';
+  return stored;
+}
+
+int PromptPassword(RunOptions* options, int slot, char* buffer, size_t size) {
+  buffer[0] = '\0';
+  QmgrSlot* qmgr = &options->Qmgrs[slot];
+  struct termios saved;
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
+    std::fputs("Password prompt not supported for non-stdin file\n", stderr);
+    return MQRC_OPTIONS_ERROR;
+  }
+  const char* user = qmgr->User != nullptr ? qmgr->User : "";
+  if (qmgr->Name[0] != '\0') {
+    std::fprintf(stderr, "Please enter password for QM(%s) User(%s) >", qmgr->Name, user);
+  } else {
+    std::fprintf(stderr, "Please enter password for User(%s) >", user);
+  }
+  std::fflush(stderr);
+
+  // Catch the signals that would end the process with echo still off. No
+  // SA_RESTART: the pending read must return so the terminal gets restored.
+  struct sigaction previous[kPromptSignalCount];
+  struct sigaction note;
+  std::memset(&note, 0, sizeof note);
+  note.sa_handler = NotePromptSignal;
+  sigemptyset(&note.sa_mask);
+  gPromptSignal = 0;
+  for (int i = 0; i < kPromptSignalCount; ++i) sigaction(kPromptSignals[i], &note, &previous[i]);
+
+  struct termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+
+  ReadMaskedLine(STDIN_FILENO, stdout, buffer, size);
+
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  for (int i = 0; i < kPromptSignalCount; ++i) sigaction(kPromptSignals[i], &previous[i], nullptr);
+
+  int signal = gPromptSignal;
+  gPromptSignal = 0;
+  if (signal != 0) {
+    // Deliver it as if it had arrived outside the prompt. If the process
+    // survives it (a handler of the run), the password is incomplete.
+    std::memset(buffer, 0, size);
+    raise(signal);
+    return MQRC_OPTIONS_ERROR;
+  }
+  return 0;
+}
