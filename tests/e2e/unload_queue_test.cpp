@@ -1,0 +1,127 @@
+// Unloading queues to message files with the real binary against localqm:
+// browse against move, units of work with a fault in mid-run, filters on a
+// move, message ranges, and nothing lost whatever fails.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+class UnloadTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"define", "QM1", "Q1"});
+  }
+  static void Put(const std::vector<std::string>& texts) {
+    for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", "Q1", "--text", t});
+  }
+  static int Depth() {
+    std::string out = LocalqmOrFail({"depth", "QM1", "Q1"});
+    size_t digits = out.find_last_of("0123456789");
+    if (digits == std::string::npos) return -1;
+    size_t start = out.find_last_not_of("0123456789", digits);
+    return atoi(out.c_str() + (start == std::string::npos ? 0 : start + 1));
+  }
+  // Messages in a message file: one MsgId attribute line each.
+  static int MessagesInFile(const std::string& name) {
+    int n = 0;
+    for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name)))) {
+      if (line.rfind("A MSI ", 0) == 0) n++;
+    }
+    return n;
+  }
+  static bool FileHolds(const std::string& name, const std::string& text) {
+    std::string hex;
+    const char* digits = "0123456789ABCDEF";
+    for (unsigned char c : text) {
+      hex += digits[c >> 4];
+      hex += digits[c & 15];
+    }
+    std::string file = ReadFileText(ScratchPath(name));
+    return file.find(hex) != std::string::npos || file.find(text) != std::string::npos;
+  }
+};
+
+TEST_F(UnloadTest, BrowseLeavesTheQueueMoveEmptiesIt) {
+  struct Case {
+    const char* inputOption;
+    int depthAfter;
+  } cases[] = {{"-i", 3}, {"-I", 0}};
+  for (const Case& c : cases) {
+    LocalqmOrFail({"clear", "QM1", "Q1"});
+    Put({"first", "second", "third"});
+    RunResult r = RunZeplo({"-m", "QM1", c.inputOption, "Q1", "-F", "out.zpd"});
+    EXPECT_EQ(0, r.exitStatus) << c.inputOption << "\n" << r.err;
+    EXPECT_EQ(c.depthAfter, Depth()) << c.inputOption;
+    EXPECT_EQ(3, MessagesInFile("out.zpd")) << c.inputOption;
+    for (const char* t : {"first", "second", "third"}) {
+      EXPECT_TRUE(FileHolds("out.zpd", t)) << c.inputOption << " " << t;
+    }
+  }
+}
+
+TEST_F(UnloadTest, FaultInMidUnitBacksOutOnlyThatUnit) {
+  Put({"m1", "m2", "m3", "m4", "m5", "m6", "m7"});
+  // The fifth get fails: units 1-3 are committed, message 4 is in the open
+  // unit and must go back to the queue.
+  LocalqmOrFail({"fault", "QM1", "MQGET", "--reason", "2009", "--queue", "Q1", "--after", "4"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-t", "3", "-F", "out.zpd"});
+  EXPECT_EQ(2009 & 0xFF, r.exitStatus) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("MQGET(Q1) failed RC(2009)")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("Operation rolled back")) << r.err;
+  LocalqmOrFail({"fault", "QM1", "--clear"});
+  EXPECT_EQ(4, Depth());
+  // The file is not transactional: message 4 was written before the fault.
+  EXPECT_EQ(4, MessagesInFile("out.zpd"));
+  // Everything is either still on the queue or was committed to the file.
+  std::string left = LocalqmOrFail({"browse", "QM1", "Q1"});
+  for (const char* t : {"m4", "m5", "m6", "m7"}) {
+    EXPECT_NE(std::string::npos, left.find(t)) << t << "\n" << left;
+  }
+}
+
+TEST_F(UnloadTest, FiltersOnAMoveTakeOnlyMatchingMessages) {
+  Put({"keep one", "take two", "keep three", "take four"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-s", "take", "-F", "out.zpd"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(2, Depth());
+  EXPECT_EQ(2, MessagesInFile("out.zpd"));
+  EXPECT_TRUE(FileHolds("out.zpd", "take two"));
+  EXPECT_FALSE(FileHolds("out.zpd", "keep one"));
+  std::string left = LocalqmOrFail({"browse", "QM1", "Q1"});
+  EXPECT_NE(std::string::npos, left.find("keep three")) << left;
+}
+
+TEST_F(UnloadTest, RangesSelectByPosition) {
+  Put({"r1", "r2", "r3", "r4", "r5"});
+  struct Case {
+    const char* range;
+    std::vector<std::string> in, out;
+  } cases[] = {
+      {"3", {"r3"}, {"r2", "r4"}},
+      {"2..4", {"r2", "r3", "r4"}, {"r1", "r5"}},
+      {"#2", {"r1", "r2"}, {"r3"}},
+      {"4..", {"r4", "r5"}, {"r3"}},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-r", c.range, "-F", "out.zpd"});
+    EXPECT_EQ(0, r.exitStatus) << c.range << "\n" << r.err;
+    EXPECT_EQ(static_cast<int>(c.in.size()), MessagesInFile("out.zpd")) << c.range;
+    for (const std::string& t : c.in) EXPECT_TRUE(FileHolds("out.zpd", t)) << c.range << t;
+    for (const std::string& t : c.out) EXPECT_FALSE(FileHolds("out.zpd", t)) << c.range << t;
+  }
+  EXPECT_EQ(5, Depth());
+}
+
+TEST_F(UnloadTest, WaitIntervalEndsAnEmptyQueueRun) {
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-w", "1", "-F", "out.zpd"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(0, MessagesInFile("out.zpd"));
+}
+
+}  // namespace
