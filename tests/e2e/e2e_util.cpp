@@ -384,7 +384,7 @@ bool PtyStart(PtySession* session, const std::string& path, const std::vector<st
 bool PtyWaitFor(PtySession* session, const std::string& text, int timeoutMs) {
   const long long deadline = NowMs() + timeoutMs;
   for (;;) {
-    size_t at = session->output.find(text, session->consumed);
+    size_t at = PtyText(*session).find(text, session->consumed);
     if (at != std::string::npos) {
       session->consumed = at + text.size();
       return true;

@@ -103,12 +103,13 @@ std::vector<std::string> SplitLines(const std::string& text);
 // size is what TIOCGWINSZ reports. Echo of typed keys is off unless asked
 // for, so output holds only what the program wrote. The terminal turns
 // each "\n" the program writes into "\r\n"; output keeps what arrived and
-// PtyText() gives it with every "\r\n" made "\n".
+// PtyText() gives it with every "\r\n" made "\n", which is what
+// PtyWaitFor searches.
 struct PtySession {
   pid_t pid = -1;
   int master = -1;
-  std::string output;  // everything read from the terminal so far
-  size_t consumed = 0; // PtyWaitFor matches only after this offset
+  std::string output;   // everything read from the terminal so far
+  size_t consumed = 0;  // offset in PtyText(); PtyWaitFor matches after it
   int exitStatus = -1000;  // set by PtyFinish
 
   PtySession() = default;
@@ -130,9 +131,9 @@ struct PtyOptions {
 bool PtyStart(PtySession* session, const std::string& path, const std::vector<std::string>& args,
               const PtyOptions& options = PtyOptions());
 
-// Reads output until text appears after session->consumed (then consumed
-// moves past it and true is returned), the child closes the terminal, or
-// timeoutMs pass (false).
+// Reads output until text appears in PtyText() after session->consumed
+// (then consumed moves past it and true is returned), the child closes the
+// terminal, or timeoutMs pass (false).
 bool PtyWaitFor(PtySession* session, const std::string& text, int timeoutMs = 20000);
 
 // Writes keys to the terminal as typed ("\n" is Enter).

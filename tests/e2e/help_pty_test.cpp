@@ -38,8 +38,8 @@ TEST(HelpPty, FullUsagePausesEveryScreenful) {
     // Two screens: the first holds the banner.
     for (int screen = 0; screen < 2; ++screen) {
       size_t from = pty.consumed;
-      ASSERT_TRUE(PtyWaitFor(&pty, "More <Press Enter>...\r\n")) << c.rows << "\n" << PtyText(pty);
-      std::string shown = pty.output.substr(from, pty.consumed - from);
+      ASSERT_TRUE(PtyWaitFor(&pty, kMore)) << c.rows << "\n" << PtyText(pty);
+      std::string shown = PtyText(pty).substr(from, pty.consumed - from);
       size_t lines = 0;  // not counting the pause line itself
       for (char ch : shown) lines += (ch == '\n');
       --lines;

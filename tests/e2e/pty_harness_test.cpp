@@ -114,7 +114,7 @@ TEST(Harness, PtyKeysWithAndWithoutEcho) {
     PtyOptions options;
     options.echo = echo;
     ASSERT_TRUE(PtyStart(&pty, kShell, {"-c", "echo ready; read x; echo got $x"}, options));
-    ASSERT_TRUE(PtyWaitFor(&pty, "ready\r\n"));
+    ASSERT_TRUE(PtyWaitFor(&pty, "ready\n"));
     PtySend(&pty, "hello\n");
     ASSERT_TRUE(PtyWaitFor(&pty, "got hello")) << PtyText(pty);
     EXPECT_EQ(0, PtyFinish(&pty));
