@@ -245,8 +245,23 @@ int Finish(RunOptions* opts) {
 
 // ---- Line kinds ------------------------------------------------------------
 
+// Room for a whole line of `n` bytes in the chunk, sending the chunk first
+// when needed; null when the line is larger than a chunk (the caller then
+// uses the splitting helpers).
+inline char* Reserve(uint64_t n) {
+  if (n > kChunkSize) return nullptr;
+  if (kChunkSize - gOut.Used < n) SendChunk();
+  return gOut.Data + gOut.Used;
+}
+
+inline char* PutHex(char* out, const unsigned char* p, uint64_t n) {
+  for (uint64_t i = 0; i < n; ++i) std::memcpy(out + 2 * i, kHex.Pair[p[i]], 2);
+  return out + 2 * n;
+}
+
 void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
   const uint64_t width = static_cast<uint64_t>(EffectiveDataWidth(opts->DataWidth));
+  const bool columns = opts->AsciiColumns;
   if (n == 0) {
     StartLine(kPlainLine);
     AppendText("X \n", 3);
@@ -254,18 +269,37 @@ void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
   }
   while (n > 0) {
     uint64_t k = n < width ? n : width;
+    // The column starts at the same place on every line: 2 blanks after a
+    // full line, 2 more for every byte a short line lacks.
+    uint64_t pad = 2 * (width - k + 1);
+    uint64_t size = 2 + 2 * k + 1 + (columns ? pad + 2 + k : 0);
     StartLine(kPlainLine);
-    AppendText("X ", 2);
-    AppendHex(p, k);
-    if (opts->AsciiColumns) {
-      // The column starts at the same place on every line: 2 blanks after a
-      // full line, 2 more for every byte a short line lacks.
-      AppendFill(' ', 2 * (width - k + 1));
-      AppendChar('<');
-      AppendColumn(p, k);
-      AppendChar('>');
+    if (char* out = Reserve(size)) {
+      out[0] = 'X';
+      out[1] = ' ';
+      out = PutHex(out + 2, p, k);
+      if (columns) {
+        std::memset(out, ' ', pad);
+        out += pad;
+        *out++ = '<';
+        for (uint64_t i = 0; i < k; ++i) {
+          *out++ = (kClasses.Class[p[i]] & kPrintable) ? static_cast<char>(p[i]) : '.';
+        }
+        *out++ = '>';
+      }
+      *out = '\n';
+      gOut.Used += size;
+    } else {
+      AppendText("X ", 2);
+      AppendHex(p, k);
+      if (columns) {
+        AppendFill(' ', pad);
+        AppendChar('<');
+        AppendColumn(p, k);
+        AppendChar('>');
+      }
+      AppendChar('\n');
     }
-    AppendChar('\n');
     p += k;
     n -= k;
   }
@@ -281,22 +315,37 @@ void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n
   }
   while (n > 0) {
     uint64_t k = n < capacity ? n : capacity;
-    StartLine(kErrnoLine);
-    AppendText("S \"", 3);
     const unsigned char* end = p + k;
-    while (p < end) {
-      // Copy the stretch up to the next byte that needs a tilde in one go.
-      const unsigned char* q = p;
-      while (q < end && *q != '"' && *q != '~') ++q;
-      AppendBytes(p, static_cast<uint64_t>(q - p));
-      if (q < end) {
-        char escaped[2] = {'~', static_cast<char>(*q)};
-        AppendText(escaped, 2);
-        ++q;
+    StartLine(kErrnoLine);
+    // Worst case every byte takes a tilde.
+    if (char* start = Reserve(5 + 2 * k)) {
+      char* out = start;
+      *out++ = 'S';
+      *out++ = ' ';
+      *out++ = '"';
+      for (; p < end; ++p) {
+        if (*p == '"' || *p == '~') *out++ = '~';
+        *out++ = static_cast<char>(*p);
       }
-      p = q;
+      *out++ = '"';
+      *out++ = '\n';
+      gOut.Used += static_cast<size_t>(out - start);
+    } else {
+      AppendText("S \"", 3);
+      while (p < end) {
+        // Copy the stretch up to the next byte that needs a tilde in one go.
+        const unsigned char* q = p;
+        while (q < end && *q != '"' && *q != '~') ++q;
+        AppendBytes(p, static_cast<uint64_t>(q - p));
+        if (q < end) {
+          char escaped[2] = {'~', static_cast<char>(*q)};
+          AppendText(escaped, 2);
+          ++q;
+        }
+        p = q;
+      }
+      AppendText("\"\n", 2);
     }
-    AppendText("\"\n", 2);
     n -= k;
   }
 }

@@ -448,6 +448,35 @@ TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
   }
 }
 
+// S lines wider than the writer's chunk take the splitting path.
+TEST(MessageFileWriterTest, WideStringLinesKeepTheirEscapes) {
+  std::string bytes;
+  for (int i = 0; i < 250000; ++i) bytes += "ab\"c~"[i % 5];
+  struct {
+    const char* name;
+    int32_t width;
+  } cases[] = {{"one line per chunk or more", 100000}, {"default width", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Writer w;
+    w.opts->NoMqmd = true;
+    w.opts->Printable = true;
+    w.opts->DataWidth = c.width;
+    ASSERT_EQ(0, w.Write(bytes));
+    size_t capacity = 2 * ((c.width == 0 ? 25 : c.width) - 1);
+    std::string expected = "N\n";
+    for (size_t at = 0; at < bytes.size(); at += capacity) {
+      expected += "S \"";
+      for (char ch : bytes.substr(at, capacity)) {
+        if (ch == '"' || ch == '~') expected += '~';
+        expected += ch;
+      }
+      expected += "\"\n";
+    }
+    EXPECT_TRUE(expected + "\n" == w.Text());
+  }
+}
+
 TEST(MessageFileWriterTest, FullDeviceGivesTheLineKindsText) {
   std::FILE* full = std::fopen("/dev/full", "w");
   if (full == nullptr) GTEST_SKIP() << "no /dev/full";
