@@ -75,29 +75,4 @@ TEST(HelpPty, QuestionMarkAtPauseOpensTopicHelp) {
   EXPECT_EQ(std::string::npos, PtyText(pty).find("Examples"));
 }
 
-TEST(HelpPty, CondensedUsagePausesAndEndsWithSuccess) {
-  PtySession pty;
-  ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {}));
-  ASSERT_TRUE(PtyWaitFor(&pty, kMore)) << PtyText(pty);
-  // Banner and 17 summary lines before the first pause, up to -i.
-  EXPECT_NE(std::string::npos,
-            PtyText(pty).find("        [-i <Input Queue> (Browse)]                  - [multiple times]\n" + kMore));
-  PtySend(&pty, "\n");
-  ASSERT_TRUE(PtyWaitFor(&pty, kMore));
-  PtySend(&pty, "\n");
-  EXPECT_EQ(0, PtyFinish(&pty)) << PtyText(pty);
-  EXPECT_NE(std::string::npos, PtyText(pty).find("Provide Summary of messages"));
-}
-
-TEST(HelpPty, EndOfInputAtPromptEndsHelp) {
-  PtySession pty;
-  ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-?", "hex"}));
-  ASSERT_TRUE(PtyWaitFor(&pty, kMore)) << PtyText(pty);  // -d alone fills a screen
-  PtySend(&pty, "\n");
-  ASSERT_TRUE(PtyWaitFor(&pty, kPrompt)) << PtyText(pty);
-  PtySend(&pty, "\x04");  // Ctrl-D: end of input on a terminal
-  EXPECT_EQ(kOptionsError, PtyFinish(&pty)) << PtyText(pty);
-  EXPECT_NE(std::string::npos, PtyText(pty).find("        [-X <Hex Not Search String>]\n"));
-}
-
 }  // namespace

@@ -38,6 +38,9 @@ TEST(Harness, StatusStreamsAndInput) {
       {"exit 0", big, 0, "", ""},  // input never read: no hang, no SIGPIPE
       {"kill -ABRT $$", "", -6, "", ""},
       {"exit 254", "", 254, "", ""},
+      // Both streams beyond a pipe buffer at once: no deadlock.
+      {"head -c 70000 /dev/zero | tr '\\0' o; head -c 90000 /dev/zero | tr '\\0' e >&2", "", 0,
+       std::string(70000, 'o'), std::string(90000, 'e')},
   };
   for (const ShellCase& c : cases) {
     RunResult r = RunProgram(kShell, {"-c", c.script}, c.stdinText);
@@ -45,14 +48,6 @@ TEST(Harness, StatusStreamsAndInput) {
     EXPECT_EQ(c.out, r.out) << c.script;
     EXPECT_EQ(c.err, r.err) << c.script;
   }
-}
-
-TEST(Harness, BothStreamsFullAtOnceDoNotDeadlock) {
-  RunResult r = RunProgram(
-      kShell, {"-c", "head -c 300000 /dev/zero; head -c 400000 /dev/zero >&2; head -c 5 /dev/zero"});
-  EXPECT_EQ(0, r.exitStatus);
-  EXPECT_EQ(300005u, r.out.size());
-  EXPECT_EQ(400000u, r.err.size());
 }
 
 TEST(Harness, HungChildIsKilledAtItsLimit) {
@@ -87,15 +82,11 @@ TEST(Harness, EnvironmentAndDirectory) {
 }
 
 TEST(Harness, ScratchDirectoryIsPerTestAndFresh) {
-  const std::string dir = ScratchDir();
-  EXPECT_NE(std::string::npos, dir.find("Harness.ScratchDirectoryIsPerTestAndFresh"));
+  EXPECT_NE(std::string::npos, ScratchDir().find("/Harness.ScratchDirectoryIsPerTestAndFresh"));
   EXPECT_TRUE(FileExists(LocalqmRoot()));
-  // A leftover of an earlier run of this very test is gone.
-  EXPECT_FALSE(FileExists(ScratchPath("leftover")));
+  EXPECT_FALSE(FileExists(ScratchPath("leftover")));  // from an earlier run of this test
   ASSERT_TRUE(WriteFileText(ScratchPath("leftover"), "x\ny"));
-  EXPECT_EQ("x\ny", ReadFileText(ScratchPath("leftover")));
   EXPECT_EQ((std::vector<std::string>{"x", "y"}), SplitLines(ReadFileText(ScratchPath("leftover"))));
-  EXPECT_EQ(dir, ScratchDir());  // stable within the test
 }
 
 TEST(Harness, PtyIsATerminalOfTheGivenSize) {
