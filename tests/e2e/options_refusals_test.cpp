@@ -144,6 +144,31 @@ TEST(OptionsRefusals, OptionLoop) {
       {{"-z,1", "-z,2"},
        "You can only specify the 'less than' message size once\n"},
       {{"-r1-5"}, "Invalid message range parameter '1-5'\n"},
+      {{"-T1:2:3:4"}, "Unrecognised age '1:2:3:4'\n"},
+      {{"-E" + std::string(100, 'e')},
+       "Sorry the search string is limited to 99 characters\n"},
+      {{"-dtt"}, "Please enter only one display option, 'A', 'p' or 't'\n"},
+      {{"-Gr5"}, "':' missing as second character in parameter '-G r5'\n"},
+      {{"-Gt:" + q49}, "The Queue name '" + q49 + "' is too long.\n"},
+      {{"-Lsm"}, "Unrecognised -Ls parameter 'sm'\n"},
+      {{"-La-1h"}, "Invalid -La parameter 'a-1h'\n"},
+      {{"-La999999h"}, "Invalid -La parameter 'a999999h'\n"},
+      {{"-ns:a", "-nd:bc"},
+       "Start message delimiter must only be specified once.\n"},
+      {{"-nd:" + std::string(200, 'd')},
+       "Message delimiters must be between 1 and 99 characters in length.\n"},
+      // Values that cannot be stored whole are refused, never cut.
+      {{"-f" + std::string(256, 'f')},
+       "Sorry, the file name '" + std::string(256, 'f') +
+           "' is longer than 255 characters\n"},
+      {{"-m" + std::string(49, 'M')},
+       "The Queue Manager name '" + std::string(49, 'M') + "' is too long.\n"},
+      {{"-b-1"},
+       "Sorry, the initial buffer size must be between 0 and 2097151 Kb\n"},
+      {{"-b2097152"},
+       "Sorry, the initial buffer size must be between 0 and 2097151 Kb\n"},
+      {{"-o" + q49}, "The Queue name '" + q49 + "' is too long.\n"},
+      {{"-I" + q49}, "The Queue name '" + q49 + "' is too long.\n"},
   });
 }
 
@@ -160,6 +185,8 @@ TEST(OptionsRefusals, FollowedByUsageLines) {
        "            n  No context\n"},
       {{"-dxyz"}, "I did not understand display parameter\n\n",
        "        [-x <Hex Search String>]\n"},
+      {{"-nB:x"}, "Unrecognised -nB: parameter.\n\n",
+       "           W Dont strip whitespace from properties\n"},
       {{"-dZ"}, "I did not understand your display parameter 'Z'\n\n",
        "            w<Length> Data width\n"},
       {{"-n1Z"}, "Unrecognised -n1Z parameter.\n\n",
@@ -216,6 +243,14 @@ TEST(OptionsRefusals, CommandLineChecks) {
       {{"-q", "-IQ1", "-ds"},
        "Sumary option is not valid with move, use browse\n"},
       {{"-q", "-IQ1", "-dk"}, "Count option is not valid with move, use browse\n"},
+      {{"-q", "-iQ1", "-oQ2", "-dk"},
+       "Sorry, you can't specify an output queue/file with the count "
+       "display.\n"},
+      {{"-q", "-jlog.txt", "-oQ", "-Ha=1"},
+       "SQL92 Selection is only supported when the input is a queue\n"},
+      // "%%" is a literal percent sign, not an index insert.
+      {{"-q", "-iQ1", "-fout%%i", "-Lm5"},
+       "The use of -L parameters requires the use of file index inserts\n"},
   });
 }
 

@@ -59,55 +59,6 @@ class CheckOptionsTest : public testing::Test {
   std::deque<std::vector<char*>> argv_;
 };
 
-TEST_F(CheckOptionsTest, Refusals) {
-  struct Case {
-    std::vector<std::string> Args;
-    const char* Message;
-  } cases[] = {
-      {{"-fa", "-R10"},
-       "'Required rate' processing requires that the target is a Queue.\n"},
-      {{"-fa", "-oQ", "-R10:5"},
-       "Repeated 'Required rate' processing requires that the input is a "
-       "queue.\n"},
-      {{"-IQ1", "-oQ", "-R10:5"},
-       "Repeated 'Required rate' processing requires that you browse the "
-       "input queue.\n"},
-      {{"-iQ1", "-oQ2", "-ds"},
-       "Sorry, you can't specify an output queue with summary display.\n"},
-      {{"-iQ1", "-fout", "-dk"},
-       "Sorry, you can't specify an output queue/file with the count "
-       "display.\n"},
-      {{"-iQ1", "-oQ2", "-dk"},
-       "Sorry, you can't specify an output queue/file with the count "
-       "display.\n"},
-      {{"-iQ1", "-fa", "-fb"},
-       "Please don't specify both an input queue and an input file.\n"},
-      {{"-oQ1"}, "Please enter either an input queue or an input file.\n"},
-      {{"-fa", "-fb", "-oQ1"},
-       "Please enter either an output queue or an output file, not both.\n"},
-      {{"-iQ1", "-p"},
-       "Purge is not valid when you are browsing the Input Queue\n"},
-      {{"-fa", "-oQ", "-Hx=1"},
-       "SQL92 Selection is only supported when the input is a queue\n"},
-      {{"-jlog", "-oQ", "-Hx=1"},
-       "SQL92 Selection is only supported when the input is a queue\n"},
-      {{"-IQ1", "-oQ", "-p", "-Hx=1"},
-       "The purge option is not supported when using the SQL92 selector\n"},
-      {{"-iQ1", "-fout", "-Ls1m"},
-       "The use of -L parameters requires the use of file index inserts\n"},
-      {{"-iQ1", "-fout%%i", "-Lm5"},
-       "The use of -L parameters requires the use of file index inserts\n"},
-      {{"-IQ1", "-ds"}, "Sumary option is not valid with move, use browse\n"},
-      {{"-IQ1", "-dk"}, "Count option is not valid with move, use browse\n"},
-  };
-  for (const Case& c : cases) {
-    std::string line, err;
-    for (const std::string& a : c.Args) line += a + " ";
-    EXPECT_EQ(Check(c.Args, &err), kOptionsRefused) << line;
-    EXPECT_EQ(err, c.Message) << line;
-  }
-}
-
 TEST_F(CheckOptionsTest, DerivedSettings) {
   using Check_ = std::function<bool(const RunOptions&)>;
   struct Case {

@@ -1,0 +1,122 @@
+// Whole runs through the real binary against localqm, as the driver sees
+// them: which slots are connected, the final count lines, the bare count of
+// -dK, exit statuses of failed steps, and the disconnect at the end.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+class DriverRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"define", "QM1", "Q1"});
+  }
+  static void Put(const std::string& text, int count = 1) {
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", text, "--count",
+                   std::to_string(count)});
+  }
+  // Standard error without the banner (its four lines come first).
+  static std::string AfterBanner(const std::string& err) {
+    size_t at = err.find("\n\n");
+    return at == std::string::npos ? err : err.substr(at + 2);
+  }
+};
+
+TEST_F(DriverRunTest, CountLinesOfAnUnload) {
+  Put("0123456789", 3);
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-f", "q1.txt"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(AfterBanner(r.err),
+            "Read    - Files:   0  Messages:      3  Bytes:          30\n"
+            "Written - Files:   1  Messages:      3  Bytes:          30\n");
+  EXPECT_TRUE(FileExists(ScratchPath("q1.txt")));
+}
+
+TEST_F(DriverRunTest, CountingRuns) {
+  Put("abcd", 12);
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Out, Err;
+  } cases[] = {
+      // -dK: the bare count on standard output, nothing else anywhere.
+      {{"-m", "QM1", "-i", "Q1", "-dK"}, "12", ""},
+      {{"-m", "QM1", "-i", "Q1", "-dk", "-q"}, "", ""},
+      {{"-m", "QM1", "-i", "Q1", "-dk"}, "",
+       "Read    - Files:   0  Messages:     12  Bytes:          48\n"
+       "Counted -             Messages:     12  Bytes:          48\n"},
+      // Only reading (browse with no output): the Read line alone.
+      {{"-m", "QM1", "-i", "Q1", "-r", "2..4"}, "",
+       "Message selection active:\n"
+       "  Message indexes 2 -> 4.\n\n"
+       "Read    - Files:   0  Messages:      4  Bytes:          16\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunZeplo(c.Args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out, c.Out);
+    EXPECT_EQ(c.Err.empty() ? r.err : AfterBanner(r.err), c.Err);
+  }
+}
+
+TEST_F(DriverRunTest, LargeCountsAreGrouped) {
+  std::string big(1234567, 'x');
+  ASSERT_TRUE(WriteFileText(ScratchPath("big.bin"), big));
+  LocalqmOrFail({"put", "QM1", "Q1", "--file", ScratchPath("big.bin")});
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-dk"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_NE(r.err.find("Messages:      1  Bytes:   1,234,567\n"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(DriverRunTest, FailedStepsGiveTheirReason) {
+  struct Case {
+    std::vector<std::string> Args;
+    int Status;  // the reason, cut to 8 bits by the platform
+    std::string ErrHas;
+  } cases[] = {
+      {{"-m", "NOSUCHQM", "-i", "Q1", "-f", "x.txt"}, 2058 & 0xFF, "2058"},
+      {{"-m", "QM1", "-i", "NOSUCH", "-f", "x.txt"}, 2085 & 0xFF, "2085"},
+      {{"-m", "QM1", "-i", "Q1", "-f", "/nonexistent-dir/x.txt"}, 2208 & 0xFF,
+       "/nonexistent-dir/x.txt"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunZeplo(c.Args);
+    EXPECT_EQ(r.exitStatus, c.Status) << r.err;
+    EXPECT_NE(r.err.find(c.ErrHas), std::string::npos) << r.err;
+    // The run never reached its messages: no count lines.
+    EXPECT_EQ(r.err.find("Read    -"), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(DriverRunTest, DisconnectIsTheLastCall) {
+  Put("m");
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-f", "out.txt", "-va"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  std::vector<std::string> lines = SplitLines(r.err);
+  size_t disc = 0, written = 0;
+  for (size_t i = 0; i < lines.size(); i++) {
+    if (lines[i].rfind("MQDISC", 0) == 0) disc = i;
+    if (lines[i].rfind("Written", 0) == 0) written = i;
+  }
+  ASSERT_GT(disc, 0u) << r.err;
+  EXPECT_GT(disc, written);
+  EXPECT_EQ(disc, lines.size() - 1);
+}
+
+TEST_F(DriverRunTest, FileToFileConnectsNothing) {
+  // No queue named: nothing is loaded or connected, even without an MQ
+  // installation in reach.
+  RunResult r = RunZeplo({"-f", "missing-in.txt", "-f", "out.txt"}, "",
+                         {"MQ_INSTALLATION_PATH=/nonexistent"});
+  EXPECT_EQ(r.err.find("Error loading MQAPI DLL"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("missing-in.txt"), std::string::npos) << r.err;
+}
+
+}  // namespace
