@@ -46,8 +46,9 @@ TEST(HelpPty, FullUsagePausesEveryScreenful) {
       EXPECT_EQ(c.perScreen, lines) << "rows " << c.rows << " screen " << screen << ":\n" << shown;
       PtySend(&pty, "\n");
     }
-    // The program is waiting at its next pause, not running on.
-    ASSERT_TRUE(PtyWaitFor(&pty, "More <Press Enter>..."));
+    // At the next pause the program waits for Enter, it does not run on.
+    ASSERT_TRUE(PtyWaitFor(&pty, kMore));
+    EXPECT_FALSE(PtyWaitFor(&pty, "\n", 300)) << PtyText(pty).substr(pty.consumed);
     PtySend(&pty, "\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
     EXPECT_EQ(kOptionsError, PtyFinish(&pty)) << PtyText(pty);
     EXPECT_NE(std::string::npos, PtyText(pty).find("zeplo -iQ1 -ds\n"));
