@@ -172,16 +172,13 @@ TEST(ClockTest, ProgressTable) {
   }
 }
 
-TEST(ClockTest, SleepAndElapsed) {
+TEST(ClockTest, SleepSplitsSecondsAndRemainder) {
   int32_t start = ElapsedMilliseconds();
-  SleepMilliseconds(1100);  // a whole second plus a remainder
-  int32_t took = ElapsedMilliseconds() - start;
-  EXPECT_GE(took, 1090);
-  EXPECT_LT(took, 3000);
-  start = ElapsedMilliseconds();
-  SleepMilliseconds(0);
+  SleepMilliseconds(1020);
   SleepMilliseconds(-50);
-  EXPECT_LT(ElapsedMilliseconds() - start, 50);
+  int32_t took = ElapsedMilliseconds() - start;
+  EXPECT_GE(took, 1015);
+  EXPECT_LT(took, 3000);
 }
 
 TEST(StatusLineTest, ThroughputAndTheSameSecond) {

@@ -21,10 +21,7 @@ class ProcessingLoopTest : public ::testing::Test {
  public:
   void SetUp() override {
     FakeReset(&options_);
-    memset(&element_, 0, sizeof element_);
-    element_.Hobj = 1;
-    element_.BackoutHobj = MQHO_UNUSABLE_HOBJ;
-    snprintf(element_.Name, sizeof element_.Name, "IN.Q");
+    element_ = QueueElement{1, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
     options_.MessageIndex = -1;
   }
   void TearDown() override {
@@ -50,16 +47,15 @@ TEST_F(ProcessingLoopTest, SetupRefusals) {
   struct Case {
     const char* name;
     ContextMode context;
-    bool display;
-    bool withQueue;
+    bool display, withQueue;
     int rc;
     const char* text;
   } cases[] = {
-      {"pass all without an input queue", ContextMode::PassAll, false, false, 2098,
+      {"pass all, no input queue", ContextMode::PassAll, false, false, 2098,
        "An input queue must be supplied to pass context"},
-      {"pass identity without an input queue", ContextMode::PassIdentity, false, false, 2098,
+      {"pass identity, no input queue", ContextMode::PassIdentity, false, false, 2098,
        "An input queue must be supplied to pass context"},
-      {"file display without an output file", ContextMode::SetAll, true, true, 2046,
+      {"file display, no output file", ContextMode::SetAll, true, true, 2046,
        "Display options require an output file"},
   };
   for (const Case& c : cases) {
@@ -71,18 +67,6 @@ TEST_F(ProcessingLoopTest, SetupRefusals) {
     EXPECT_STREQ(c.text, options_.ExitMessage) << c.name;
     EXPECT_EQ(-1, options_.MessageIndex) << c.name;  // never started
     EXPECT_TRUE(gFake.Calls.empty()) << c.name;
-  }
-}
-
-TEST_F(ProcessingLoopTest, DataWidthIsNormalised) {
-  struct Case {
-    int32_t given, used;
-  } cases[] = {{0, 25}, {-3, 25}, {1, 10}, {9, 10}, {10, 10}, {64, 64}};
-  for (const Case& c : cases) {
-    SetUp();
-    options_.DataWidth = c.given;
-    ASSERT_EQ(0, Run());
-    EXPECT_EQ(c.used, options_.DataWidth);
   }
 }
 
