@@ -168,9 +168,10 @@ void FileAccessModeFor(const char* accessMode, char base, char* mode);
 // 2102 with "Can not write to file '%s'" when the flush or close fails.
 int CloseOutputFile(RunOptions* opts);
 
-// Closes the current input file and adds its bytes read to
-// FinishedInputBytes; the name stays (it guards against reading the same
-// file twice). Safe when none is open.
+// Closes the current input file. The byte counts are the caller's: the
+// processing loop adds InputFileBytes to FinishedInputBytes itself. The
+// name stays (it guards against reading the same file twice). Safe when
+// none is open.
 void CloseInputFile(RunOptions* opts);
 
 // The before-write steps for one message of `messageLength` bytes going to

@@ -186,9 +186,6 @@ int CloseOutputFile(RunOptions* opts) {
 void CloseInputFile(RunOptions* opts) {
   FILE* stream = opts->InputStream;
   if (stream == nullptr) return;
-  long position = std::ftell(stream);
-  opts->FinishedInputBytes += position >= 0 ? static_cast<int64_t>(position) : opts->InputFileBytes;
-  opts->InputFileBytes = 0;
   opts->InputStream = nullptr;
   if (stream != stdin) std::fclose(stream);
 }
