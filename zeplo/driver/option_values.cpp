@@ -260,10 +260,15 @@ int ParseGetById(RunOptions* options, const char* value) {
   }
   const char* id = rest + 1;
   if (hex) {
-    // Bytes not given stay zero; conversion stops quietly at the first
-    // pair that is not hexadecimal.
+    // Bytes not given stay zero. A mistyped identifier is refused rather
+    // than read in part: all zeros (or a cut prefix) would match other
+    // messages than the one meant, and with -I move them.
     memset(field, 0, kIdentifierLength);
-    HexToBytes(id, 2 * kIdentifierLength, field);
+    if (id[0] == '\0' || HexToBytes(id, 2 * kIdentifierLength, field) != 0) {
+      fprintf(stderr, "Sorry the identifier '%s' does not appear to be hex\n",
+              id);
+      return kOptionsRefused;
+    }
   } else {
     memset(field, ' ', kIdentifierLength);
     memcpy(field, id, strnlen(id, kIdentifierLength));

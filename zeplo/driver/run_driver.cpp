@@ -125,7 +125,8 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   if (strcmp(options->OutputFile, "null") == 0) options->OutputIsNull = true;
   int rc = OpenRunFiles(options, true, true, false);
   if (rc != 0) return rc;
-  if (options->ExitMessage[0] != '\0') return rc;
+  // An error text without a code would end the run as a success.
+  if (options->ExitMessage[0] != '\0') return MQRC_FILE_SYSTEM_ERROR;
   options->NoData =
       (options->OutputIsNull || options->Summary) && !options->FullData;
   return 0;
