@@ -34,26 +34,22 @@ FILE* HelpIn() { return gHelp.In != nullptr ? gHelp.In : stdin; }
 // Reads one answer line into buffer (size bytes, terminator included) with
 // its line end removed. A line longer than the buffer is cut, and the rest
 // of it is read and dropped so that it is not taken as the next answer.
-// Returns false at the end of input with nothing read (buffer empty).
+// Read byte by byte (not fgets) so that a NUL inside the line cannot hide
+// where the line ended. Returns false at the end of input with nothing
+// read (buffer empty).
 bool ReadAnswer(char* buffer, int size) {
-  buffer[0] = '\0';
   FILE* in = HelpIn();
-  if (fgets(buffer, size, in) == nullptr) {
-    buffer[0] = '\0';
-    return false;
+  int length = 0;
+  bool readAny = false;
+  for (int c; (c = fgetc(in)) != EOF;) {
+    readAny = true;
+    if (c == '\n') break;
+    if (length < size - 1) buffer[length++] = static_cast<char>(c);
   }
-  size_t length = strlen(buffer);
-  if (length > 0 && buffer[length - 1] == '\n') {
-    buffer[--length] = '\0';
-  } else {
-    int c;
-    do {
-      c = fgetc(in);
-    } while (c != EOF && c != '\n');
-  }
+  buffer[length] = '\0';
   // Answers piped from a file written on another system may end in CR LF.
   if (length > 0 && buffer[length - 1] == '\r') buffer[--length] = '\0';
-  return true;
+  return readAny;
 }
 
 bool Contains(const char* text, const char* topic) {

@@ -249,6 +249,10 @@ TEST_F(HelpTest, AnswersAtPausesAndPrompts) {
       // A topic is cut at 199 characters, the rest is not a second topic.
       {1000, nullptr, std::string(250, 'q') + "\n",
        {kPrompt, "Options relating to '" + std::string(199, 'q') + "' not found", kPrompt}},
+      // A NUL inside an answer ends the topic, not the line.
+      {1000, nullptr, std::string("zz\0q\nappend\n", 12),
+       {kPrompt, "Options relating to 'zz' not found", kPrompt, HelpTable[1].Text, HelpTable[2].Text,
+        HelpTable[3].Text, kPrompt}},
       // "?" at the pause just before the prompt still shows the prompt.
       {8, "strip headers", "?\n", {"        [-h Strip headers]", kMore, kPrompt}},
   };
