@@ -65,6 +65,16 @@ TEST_F(UnloadTest, BrowseLeavesTheQueueMoveEmptiesIt) {
   }
 }
 
+TEST_F(UnloadTest, LargeMessageIsNotSkippedWhenTheBufferGrows) {
+  std::string big(10000, 'B');
+  Put({"small1", big, "small2"});
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", "out.zpd"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(3, MessagesInFile("out.zpd"));
+  EXPECT_TRUE(FileHolds("out.zpd", "small2"));
+  EXPECT_TRUE(FileHolds("out.zpd", std::string(10, 'B')));
+}
+
 TEST_F(UnloadTest, FaultInMidUnitBacksOutOnlyThatUnit) {
   Put({"m1", "m2", "m3", "m4", "m5", "m6", "m7"});
   // The fifth get fails: units 1-3 are committed, message 4 is in the open

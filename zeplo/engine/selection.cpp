@@ -8,6 +8,7 @@
 #include "zeplo/files/files.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
 
 namespace {
 
