@@ -156,6 +156,8 @@ TEST(OptionsRefusals, OptionLoop) {
       {{"-Lsm"}, "Unrecognised -Ls parameter 'sm'\n"},
       {{"-La-1h"}, "Invalid -La parameter 'a-1h'\n"},
       {{"-La999999h"}, "Invalid -La parameter 'a999999h'\n"},
+      {{"-Ls99999999999999999999999k"},
+       "Invalid -Ls parameter 's99999999999999999999999k'\n"},
       {{"-ns:a", "-nd:bc"},
        "Start message delimiter must only be specified once.\n"},
       {{"-nd:" + std::string(200, 'd')},

@@ -29,10 +29,11 @@ MQMD g_overrideTemplate = {MQMD_DEFAULT};
 int64_t TakeDigits(const char* value, size_t* i, int64_t limit) {
   int64_t n = 0;
   while (isdigit(static_cast<unsigned char>(value[*i]))) {
-    if (n < limit) n = n * 10 + (value[*i] - '0');
+    int digit = value[*i] - '0';
+    n = n > (limit - digit) / 10 ? limit : n * 10 + digit;
     (*i)++;
   }
-  return n > limit ? limit : n;
+  return n;
 }
 
 // -Ar: [']qmgr<sep>queue['] into ReplyToQMgr/ReplyToQ.
