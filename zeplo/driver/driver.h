@@ -40,8 +40,8 @@ int ZeploMain(int argc, char** argv);
 // the run's -A template. Never fails.
 void RunOptionsInit(RunOptions* options, int argc, char** argv);
 
-// The option loop (getopt over argv) and what follows it: the banner, the
-// -Vv line and the self-test request. Returns the run's code and sets
+// The option loop (getopt over argv) and what follows it: the banner and
+// the -Vv line (-dxtest only sets SelfTest). Returns the run's code and sets
 // *endRun when the run ends here: 2046 after a refusal or any help display,
 // 0 after the condensed usage (no arguments, or a word that is not an
 // option). With *endRun false the options are ready for CheckOptions.
@@ -57,8 +57,9 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);
 int32_t LenientInt(std::string_view text);
 
 // One age "[[DD:]HH:]MM" into *field as seconds. Refuses "You can only
-// specify the '<label>' age once" when *field is already set, and more than
-// three fields. Empty text sets nothing. The sum saturates at int32 range.
+// specify the '<label>' age once" when *field is already set, and
+// "Unrecognised age '<text>'" for more than three fields. Empty text sets
+// nothing. The sum saturates at int32 range.
 int ParseAge(std::string_view text, const char* label, int32_t* field);
 
 // One timestamp "[u][DD/MM/YYYY][_][HH:MM:SS]" (see -T) into *field as
@@ -117,6 +118,7 @@ void ResetOverrideTemplate();
 int ParseContext(RunOptions* options, const char* value);          // -C
 int ParseDisplayOptions(RunOptions* options, const char* value);   // -d
 int ParseGetById(RunOptions* options, const char* value);          // -g
+    // (a hex identifier that is empty or not all hex pairs is refused)
 int ParseGetFilter(RunOptions* options, const char* value);        // -G
 int ParseFileLimits(RunOptions* options, const char* value);       // -L
 int ParseNonNative(RunOptions* options, const char* value);        // -n
@@ -155,8 +157,8 @@ void PrintLimitsReport(RunOptions* options);
 
 // -- Run driver -----------------------------------------------------------
 
-// Writes value in decimal with a comma before every third digit from the
-// right; leading blanks of a right-aligned text are kept (e.g. "   1234567"
+// Copies a number's text with a comma before every third digit from the
+// right (digits counted only); leading blanks of a right-aligned text are kept (e.g. "   1234567"
 // becomes "   1,234,567"). Returns the length written; out is always
 // terminated (truncated to size - 1).
 int GroupThousands(const char* text, char* out, size_t size);
@@ -167,9 +169,9 @@ int GroupThousands(const char* text, char* out, size_t size);
 int FormatCountLine(const char* label, int32_t files, int64_t messages,
                     uint64_t bytes, char* out, size_t size);
 
-// The final report after a run that reached the processing loop
-// (countsDue) or ended earlier: ExitMessage, the count lines or the bare
-// -dK count, the summary display, and the rolled-back report. Writes to
+// The final report after a run that reached its messages (countsDue) or
+// ended earlier: ExitMessage, then the count lines (none with Summary) or,
+// when quiet, the bare -dK count, then the rolled-back report. Writes to
 // standard error (the bare count to standard output).
 void PrintFinalReport(RunOptions* options, bool countsDue);
 
@@ -179,9 +181,10 @@ void DisconnectQmgrs(RunOptions* options);
 
 // The run after a successful CheckOptions: connect, reports, mode choice,
 // opens, the processing loop, the final report and the disconnects.
-// Returns the run's return code.
+// Returns the run's return code. Generic unload and load, log replay, the
+// queue summary and output queues are refused with 2046 ("Sorry, <what> is
+// not available in this build.") at the step that would need them.
 int RunDriver(RunOptions* options);
-
 
 // ---- Help and usage -------------------------------------------------------
 //
