@@ -102,6 +102,35 @@ TEST(ProgressTest, EndWithoutDisplayWritesNothing) {
   EXPECT_EQ("", CaptureStderr([&] { EndProgress(opts.get(), true); }));
 }
 
+TEST(ProgressTest, OpeningTheFirstInputFileStartsTheDisplay) {
+  char path[] = "/tmp/zeplo_progress_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(7, write(fd, "1234567", 7));
+  close(fd);
+  const struct {
+    const char* name;
+    bool interactive, quiet;
+    int64_t total;
+    std::string shown;
+  } cases[] = {
+      {"terminal", true, false, 7, std::string("\nLoading '") + path + "' :  0%"},
+      {"quiet", true, true, 0, ""},
+      {"not a terminal", false, false, 0, ""},
+  };
+  for (const auto& c : cases) {
+    auto opts = std::make_unique<RunOptions>();
+    opts->Interactive = c.interactive;
+    opts->Quiet = c.quiet;
+    std::snprintf(opts->InputFile, sizeof(opts->InputFile), "%s", path);
+    std::string out = CaptureStderr([&] { ASSERT_EQ(0, OpenRunFiles(opts.get(), false, true, false)); });
+    EXPECT_EQ(c.shown, out) << c.name;
+    EXPECT_EQ(c.total, opts->ProgressTotal) << c.name;
+    CloseInputFile(opts.get());
+  }
+  unlink(path);
+}
+
 TEST(ProgressTest, ProgressTexts) {
   const struct {
     int32_t percent;
