@@ -255,6 +255,9 @@ struct RunOptions {
   char GenericBaseName[kFileNameLength + 1];
   char GenericFileType[20];                    // ".zpd" by default
   int32_t GenericFileTypeLength;
+  // Message file reader (zeplo/files): the input line storage and the
+  // reader's place in the current input file; null until the first read.
+  struct LineStorage* InputLines;
 };
 
 #endif  // ZEPLO_DRIVER_RUN_OPTIONS_H_
