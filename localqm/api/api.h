@@ -1,0 +1,141 @@
+// localqm api: the MQI calls, with IBM MQ's signatures and documented
+// results, implemented over the core store. The shared libraries
+// (libmqm_r.so, libmqic_r.so) export each LqmXXX below as the plain MQI
+// name; the admin command calls them directly.
+//
+// Every call reports through *pCompCode and *pReason (when those pointers
+// are null there is nowhere to report, and the call does nothing). Every
+// structure is read by its Version: a caller of an older version is never
+// read or written past that version's length. Handles are small integers
+// local to the process: Hconn indexes the process's connections, Hobj the
+// connection's open objects; 0 and -1 are never valid.
+//
+// Threads: one process-wide lock serialises the calls; an MQGET that waits
+// lets go of it while it sleeps, so other threads keep working.
+#ifndef LOCALQM_API_API_H_
+#define LOCALQM_API_API_H_
+
+#include <mutex>
+#include <vector>
+
+#include "localqm/core/core.h"
+#include "mqi/mqi.h"
+
+// ---- the MQI (connect.cpp, open.cpp, put.cpp, get.cpp, inquire.cpp) ----
+
+// Connect to a queue manager by name (blank: the default). Reasons: 2058
+// unknown name or no default, 2059 stopped, 2139 bad MQCNO or a version
+// above the queue manager's maximum, 2035 user or password wrong or
+// missing while users are defined, 2595 bad MQCSP, 2018 null pHconn.
+void LqmMQCONN(PMQCHAR pQMgrName, PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason);
+void LqmMQCONNX(PMQCHAR pQMgrName, PMQCNO pConnectOpts, PMQHCONN pHconn, PMQLONG pCompCode,
+                PMQLONG pReason);
+// Commits the open unit of work, closes every handle (removing temporary
+// dynamic queues) and ends the connection; *pHconn becomes
+// MQHC_UNUSABLE_HCONN. 2018 for a bad handle.
+void LqmMQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason);
+// Opens the queue manager (inquire only), a local, alias or model queue,
+// a queue of another queue manager of the same data root, or a
+// distribution list. Reasons as IBM MQ: 2018, 2019, 2044, 2043, 2046,
+// 2045, 2085, 2087, 2082, 2042, 2035, 2011, 2100, 2136, 2154, 2155, 2156.
+void LqmMQOPEN(MQHCONN Hconn, PMQVOID pObjDesc, MQLONG Options, PMQHOBJ pHobj,
+               PMQLONG pCompCode, PMQLONG pReason);
+// Closes a handle; a temporary dynamic queue is removed, a permanent one
+// with MQCO_DELETE (2055 when not empty) or MQCO_DELETE_PURGE.
+void LqmMQCLOSE(MQHCONN Hconn, PMQHOBJ pHobj, MQLONG Options, PMQLONG pCompCode,
+                PMQLONG pReason);
+void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
+              MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pDataLength, PMQLONG pCompCode,
+              PMQLONG pReason);
+void LqmMQPUT(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
+              MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason);
+void LqmMQPUT1(MQHCONN Hconn, PMQVOID pObjDesc, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
+               MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason);
+void LqmMQINQ(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
+              MQLONG IntAttrCount, PMQLONG pIntAttrs, MQLONG CharAttrLength, PMQCHAR pCharAttrs,
+              PMQLONG pCompCode, PMQLONG pReason);
+// Sets MQIA_INHIBIT_PUT and MQIA_INHIBIT_GET (handle opened with MQOO_SET).
+void LqmMQSET(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
+              MQLONG IntAttrCount, PMQLONG pIntAttrs, MQLONG CharAttrLength, PMQCHAR pCharAttrs,
+              PMQLONG pCompCode, PMQLONG pReason);
+void LqmMQCMIT(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason);
+void LqmMQBACK(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason);
+
+// ---- process state shared by the calls (connect.cpp) ----
+
+// One destination of a distribution list.
+struct LqmDest {
+  char Queue[kLqmNameLength + 1];   // local queue the messages go to
+  char Qmgr[kLqmNameLength + 1];    // its queue manager
+  LqmStore* Store;                  // that queue manager's store
+  MQLONG OpenReason;                // 0 when it opened
+  bool Remote;                      // another queue manager of the data root
+};
+
+struct LqmHandle {
+  bool InUse;
+  MQLONG ObjectType;       // MQOT_Q or MQOT_Q_MGR
+  MQLONG Options;          // the MQOPEN options
+  char ObjectName[kLqmNameLength + 1];  // as opened (alias, or the dynamic name)
+  char BaseQueue[kLqmNameLength + 1];   // the local queue behind it
+  bool Alias;
+  bool TempDynamic;        // created by this handle, removed when it closes
+  bool PermDynamic;
+  bool Remote;             // BaseQueue lives in Store, another queue manager
+  bool Registered;         // has a row in the store's open-handle table
+  LqmStore* Store;         // where BaseQueue lives
+  std::vector<LqmDest> Dests;  // distribution list; empty otherwise
+  bool DistList;
+  bool CursorValid;        // browse cursor: the last message browsed
+  int64_t CursorRank;
+  int64_t CursorId;
+  bool HasContext;         // context saved by the last destructive get
+  MQMD SavedContext;
+};
+
+struct LqmConnection {
+  bool InUse;
+  LqmStore Main;
+  std::vector<LqmStore*> Remotes;   // other queue managers put to directly
+  std::vector<LqmHandle> Handles;   // Hobj = index + 1
+  char UserId[13];                  // MQMD.UserIdentifier for default context
+  char ApplName[29];                // MQMD.PutApplName for default context
+  MQBYTE AccountingToken[32];
+};
+
+// The lock every call holds while it touches process state or a store.
+std::mutex& LqmApiLock();
+// The connection for Hconn, or null (the caller then reports 2018).
+LqmConnection* LqmFindConnection(MQHCONN hconn);
+// The open handle for Hobj on a connection, or null (2019).
+LqmHandle* LqmFindHandle(LqmConnection* conn, MQHOBJ hobj);
+// The store of another queue manager of the data root, opened once per
+// connection and registered there so its units of work are tracked.
+// 0; 2087 when there is no such queue manager.
+int LqmRemoteStore(LqmConnection* conn, const char* qmgr, LqmStore** out);
+// Starts a call's transaction on `store`: begins it, refuses with 2162
+// when the queue manager has been stopped, and applies the faults set for
+// `call` on `queue` (call null: no fault check). On failure the
+// transaction is already ended. *qmgr (may be null) gets the attributes.
+int LqmCallBegin(LqmStore* store, const char* call, const char* queue, LqmQmgr* qmgr);
+// Sets the completion code for a reason: 0 OK, warnings listed in the
+// implementation, everything else MQCC_FAILED.
+void LqmReport(MQLONG reason, PMQLONG pCompCode, PMQLONG pReason);
+bool LqmIsWarning(MQLONG reason);
+
+// Internal pieces shared between the calls (open.cpp, put.cpp). faultCall
+// names the call whose faults apply (null: none).
+int LqmOpenObject(LqmConnection* conn, MQOD* od, MQLONG options, const char* faultCall,
+                  MQHOBJ* hobj, MQLONG* warning);
+int LqmCloseObject(LqmConnection* conn, MQHOBJ hobj, MQLONG options);
+// Both return the failure reason (0: the call worked) and set *warning to
+// a warning reason (2136 when some destinations failed, 2049, ...) or 0.
+int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* md, MQPMO* pmo, MQLONG length,
+                   const void* buffer, const char* faultCall, MQLONG* warning);
+
+// For the admin command: puts with every descriptor field as given
+// (BackoutCount included), bypassing context rules. 0 or a reason.
+int LqmAdminPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,
+                MQLONG length);
+
+#endif  // LOCALQM_API_API_H_

@@ -1,0 +1,321 @@
+// Connections: MQCONN, MQCONNX, MQDISC, MQCMIT, MQBACK, and the process
+// state (connection and handle tables) that every call shares.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "localqm/api/api.h"
+
+// IBM's accounting-token type byte for UNIX numeric user ids (cmqc.h);
+// mqi/ declares no MQACTT_* constants.
+#ifndef MQACTT_UNIX_NUMERIC_ID
+#define MQACTT_UNIX_NUMERIC_ID 0x06
+#endif
+
+namespace {
+
+std::vector<LqmConnection*>& Connections() {
+  static std::vector<LqmConnection*> conns;
+  return conns;
+}
+
+void ProcessUser(char* out /*13*/) {
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  char buf[4096];
+  out[0] = '\0';
+  if (getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr)
+    snprintf(out, 13, "%s", found->pw_name);
+  else
+    snprintf(out, 13, "%u", static_cast<unsigned>(geteuid()));
+}
+
+void ProgramName(char* out /*29*/) {
+  out[0] = '\0';
+  FILE* f = fopen("/proc/self/comm", "r");
+  if (f != nullptr) {
+    char line[64] = "";
+    if (fgets(line, sizeof line, f) != nullptr) {
+      line[strcspn(line, "\n")] = '\0';
+      snprintf(out, 29, "%.28s", line);
+    }
+    fclose(f);
+  }
+}
+
+// Reads a string that an MQCSP gives by pointer or by offset from the
+// MQCSP. 0; 2595 when the length is impossible or neither is given.
+int CspString(const MQCSP* csp, MQPTR ptr, MQLONG offset, MQLONG length, char* out,
+              size_t outSize) {
+  out[0] = '\0';
+  if (length < 0 || length > 1024) return MQRC_CSP_ERROR;
+  const char* src = nullptr;
+  if (ptr != nullptr)
+    src = static_cast<const char*>(ptr);
+  else if (offset > 0)
+    src = reinterpret_cast<const char*>(csp) + offset;
+  else if (length > 0)
+    return MQRC_CSP_ERROR;
+  size_t n = static_cast<size_t>(length);
+  if (src != nullptr) n = strnlen(src, n);
+  if (n >= outSize) return MQRC_CSP_ERROR;
+  if (n > 0) memcpy(out, src, n);
+  out[n] = '\0';
+  return 0;
+}
+
+int CommitOrBack(LqmConnection* conn, bool commit, const char* faultCall) {
+  int rc = LqmCallBegin(&conn->Main, faultCall, "", nullptr);
+  if (rc == MQRC_BACKED_OUT && commit) {
+    // A commit that fails with 2003 means the unit of work was backed out:
+    // make it so, for the caller's recovery logic to be tested truthfully.
+    commit = false;
+    int brc = LqmTxnBegin(&conn->Main);
+    if (brc == 0) brc = LqmTxnEnd(&conn->Main, LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
+    for (LqmStore* r : conn->Remotes) {
+      if (LqmTxnBegin(r) == 0) LqmTxnEnd(r, LqmUowBackout(r, r->ConnId, nullptr));
+    }
+    return MQRC_BACKED_OUT;
+  }
+  if (rc != 0) return rc;
+  rc = commit ? LqmUowCommit(&conn->Main, nullptr)
+              : LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr);
+  rc = LqmTxnEnd(&conn->Main, rc);
+  if (rc != 0) return rc;
+  for (LqmStore* r : conn->Remotes) {
+    int rrc = LqmTxnBegin(r);
+    if (rrc == 0)
+      rrc = LqmTxnEnd(r, commit ? LqmUowCommit(r, nullptr) : LqmUowBackout(r, r->ConnId, nullptr));
+    if (rrc != 0 && rc == 0) rc = rrc;
+  }
+  return rc;
+}
+
+void ReleaseConnection(LqmConnection* conn) {
+  for (size_t i = 0; i < conn->Handles.size(); ++i)
+    if (conn->Handles[i].InUse) LqmCloseObject(conn, static_cast<MQHOBJ>(i + 1), MQCO_NONE);
+  for (LqmStore* r : conn->Remotes) {
+    LqmConnUnregister(r);
+    LqmStoreClose(r);
+    delete r;
+  }
+  conn->Remotes.clear();
+  LqmConnUnregister(&conn->Main);
+  LqmStoreClose(&conn->Main);
+  conn->InUse = false;
+}
+
+}  // namespace
+
+std::mutex& LqmApiLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+LqmConnection* LqmFindConnection(MQHCONN hconn) {
+  auto& conns = Connections();
+  if (hconn <= 0 || static_cast<size_t>(hconn) > conns.size()) return nullptr;
+  LqmConnection* c = conns[hconn - 1];
+  return c != nullptr && c->InUse ? c : nullptr;
+}
+
+LqmHandle* LqmFindHandle(LqmConnection* conn, MQHOBJ hobj) {
+  if (hobj <= 0 || static_cast<size_t>(hobj) > conn->Handles.size()) return nullptr;
+  LqmHandle* h = &conn->Handles[hobj - 1];
+  return h->InUse ? h : nullptr;
+}
+
+int LqmRemoteStore(LqmConnection* conn, const char* qmgr, LqmStore** out) {
+  *out = nullptr;
+  for (LqmStore* r : conn->Remotes) {
+    if (strcmp(r->Name, qmgr) == 0) {
+      *out = r;
+      return 0;
+    }
+  }
+  LqmStore* r = new LqmStore{};
+  int rc = LqmStoreOpen(qmgr, r);
+  if (rc == MQRC_Q_MGR_NAME_ERROR) rc = MQRC_UNKNOWN_REMOTE_Q_MGR;
+  if (rc == 0) rc = LqmConnRegister(r, conn->ApplName);
+  if (rc != 0) {
+    LqmStoreClose(r);
+    delete r;
+    return rc;
+  }
+  conn->Remotes.push_back(r);
+  *out = r;
+  return 0;
+}
+
+int LqmCallBegin(LqmStore* store, const char* call, const char* queue, LqmQmgr* qmgr) {
+  int rc = LqmTxnBegin(store);
+  if (rc != 0) return rc;
+  LqmQmgr local;
+  LqmQmgr* q = qmgr != nullptr ? qmgr : &local;
+  rc = LqmQmgrRead(store, q);
+  if (rc == 0 && !q->Running) rc = MQRC_Q_MGR_STOPPING;
+  if (rc == 0 && call != nullptr) {
+    MQLONG reason = 0;
+    rc = LqmFaultCheck(store, call, queue, &reason);
+    if (rc == 0 && reason != 0) {
+      // The fault's counters must survive the failure it causes.
+      LqmTxnEnd(store, 0);
+      return reason;
+    }
+  }
+  if (rc != 0) return LqmTxnEnd(store, rc);
+  return 0;
+}
+
+bool LqmIsWarning(MQLONG reason) {
+  switch (reason) {
+    case MQRC_TRUNCATED_MSG_ACCEPTED:
+    case MQRC_NOT_CONVERTED:
+    case MQRC_FORMAT_ERROR:
+    case MQRC_PRIORITY_EXCEEDS_MAXIMUM:
+    case MQRC_INT_ATTR_COUNT_TOO_SMALL:
+    case MQRC_CHAR_ATTRS_TOO_SHORT:
+    case MQRC_SELECTOR_NOT_FOR_TYPE:
+    case MQRC_ALREADY_CONNECTED:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void LqmReport(MQLONG reason, PMQLONG pCompCode, PMQLONG pReason) {
+  *pReason = reason;
+  *pCompCode = reason == 0 ? MQCC_OK : LqmIsWarning(reason) ? MQCC_WARNING : MQCC_FAILED;
+}
+
+static void Connect(const char* call, PMQCHAR pQMgrName, PMQCNO pConnectOpts, PMQHCONN pHconn,
+                    PMQLONG pCompCode, PMQLONG pReason) {
+  if (pCompCode == nullptr || pReason == nullptr) return;
+  std::lock_guard<std::mutex> guard(LqmApiLock());
+  if (pHconn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
+  *pHconn = MQHC_UNUSABLE_HCONN;
+  const MQCNO* cno = pConnectOpts;
+  if (cno == nullptr || memcmp(cno->StrucId, MQCNO_STRUC_ID, 4) != 0 || cno->Version < 1 ||
+      cno->Version > MQCNO_CURRENT_VERSION)
+    return LqmReport(MQRC_CNO_ERROR, pCompCode, pReason);
+  char name[kLqmNameLength + 1] = "";
+  if (pQMgrName != nullptr) LqmNameFromField(pQMgrName, 48, name);
+
+  LqmConnection* conn = new LqmConnection{};
+  conn->InUse = true;
+  int rc = LqmStoreOpen(name, &conn->Main);
+  LqmQmgr qm{};
+  if (rc == 0) rc = LqmQmgrRead(&conn->Main, &qm);
+  if (rc == 0 && !qm.Running) rc = MQRC_Q_MGR_NOT_AVAILABLE;
+  if (rc == 0 && cno->Version > qm.MaxCnoVersion) rc = MQRC_CNO_ERROR;
+
+  ProcessUser(conn->UserId);
+  ProgramName(conn->ApplName);
+  // Credentials: an MQCSP from version 5, by pointer or by offset.
+  char user[1025] = "", password[1025] = "";
+  bool haveCsp = false;
+  if (rc == 0 && cno->Version >= 5) {
+    const MQCSP* csp = cno->SecurityParmsPtr;
+    if (csp == nullptr && cno->SecurityParmsOffset > 0)
+      csp = reinterpret_cast<const MQCSP*>(reinterpret_cast<const char*>(cno) +
+                                           cno->SecurityParmsOffset);
+    if (csp != nullptr) {
+      if (memcmp(csp->StrucId, MQCSP_STRUC_ID, 4) != 0 || csp->Version < 1 || csp->Version > 3)
+        rc = MQRC_CSP_ERROR;
+      else if (csp->AuthenticationType == MQCSP_AUTH_USER_ID_AND_PWD) {
+        haveCsp = true;
+        rc = CspString(csp, csp->CSPUserIdPtr, csp->CSPUserIdOffset, csp->CSPUserIdLength, user,
+                       sizeof user);
+        if (rc == 0)
+          rc = CspString(csp, csp->CSPPasswordPtr, csp->CSPPasswordOffset,
+                         csp->CSPPasswordLength, password, sizeof password);
+      } else if (csp->AuthenticationType != MQCSP_AUTH_NONE) {
+        rc = MQRC_CSP_ERROR;
+      }
+    }
+  }
+  if (rc == 0) {
+    bool usersDefined = false;
+    rc = LqmUserCheck(&conn->Main, haveCsp ? user : nullptr, haveCsp ? password : nullptr,
+                      &usersDefined);
+    if (rc == 0 && haveCsp && usersDefined) snprintf(conn->UserId, sizeof conn->UserId, "%.12s", user);
+  }
+  if (rc == 0 && cno->Version >= 7) {
+    char appl[29];
+    size_t n = 0;
+    while (n < 28 && cno->ApplName[n] != '\0') ++n;
+    memcpy(appl, cno->ApplName, n);
+    appl[n] = '\0';
+    while (n > 0 && appl[n - 1] == ' ') appl[--n] = '\0';
+    if (n > 0) snprintf(conn->ApplName, sizeof conn->ApplName, "%s", appl);
+  }
+  if (rc == 0) {
+    rc = LqmCallBegin(&conn->Main, call, "", nullptr);
+    if (rc == MQRC_Q_MGR_STOPPING) rc = MQRC_Q_MGR_NOT_AVAILABLE;
+    if (rc == 0) rc = LqmTxnEnd(&conn->Main, 0);
+  }
+  if (rc == 0) rc = LqmConnRegister(&conn->Main, conn->ApplName);
+  if (rc != 0) {
+    LqmStoreClose(&conn->Main);
+    delete conn;
+    return LqmReport(rc, pCompCode, pReason);
+  }
+  // Accounting token: the user's numeric id, as on UNIX systems.
+  char uid[32];
+  int n = snprintf(uid, sizeof uid, "%u", static_cast<unsigned>(geteuid()));
+  conn->AccountingToken[0] = static_cast<MQBYTE>(n);
+  memcpy(conn->AccountingToken + 1, uid, static_cast<size_t>(n));
+  conn->AccountingToken[31] = MQACTT_UNIX_NUMERIC_ID;
+
+  auto& conns = Connections();
+  size_t slot = 0;
+  while (slot < conns.size() && conns[slot] != nullptr) ++slot;
+  if (slot == conns.size()) conns.push_back(nullptr);
+  conns[slot] = conn;
+  *pHconn = static_cast<MQHCONN>(slot + 1);
+  LqmReport(0, pCompCode, pReason);
+}
+
+void LqmMQCONN(PMQCHAR pQMgrName, PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
+  MQCNO cno = {MQCNO_DEFAULT};
+  Connect("MQCONN", pQMgrName, &cno, pHconn, pCompCode, pReason);
+}
+
+void LqmMQCONNX(PMQCHAR pQMgrName, PMQCNO pConnectOpts, PMQHCONN pHconn, PMQLONG pCompCode,
+                PMQLONG pReason) {
+  Connect("MQCONNX", pQMgrName, pConnectOpts, pHconn, pCompCode, pReason);
+}
+
+void LqmMQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
+  if (pCompCode == nullptr || pReason == nullptr) return;
+  std::lock_guard<std::mutex> guard(LqmApiLock());
+  if (pHconn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
+  LqmConnection* conn = LqmFindConnection(*pHconn);
+  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
+  // A normal disconnect commits; a stopped queue manager backs out.
+  int rc = CommitOrBack(conn, true, "MQDISC");
+  if (rc != 0 && rc != MQRC_BACKED_OUT) CommitOrBack(conn, false, nullptr);
+  ReleaseConnection(conn);
+  Connections()[*pHconn - 1] = nullptr;
+  delete conn;
+  *pHconn = MQHC_UNUSABLE_HCONN;
+  LqmReport(rc == MQRC_Q_MGR_STOPPING ? 0 : rc, pCompCode, pReason);
+}
+
+void LqmMQCMIT(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
+  if (pCompCode == nullptr || pReason == nullptr) return;
+  std::lock_guard<std::mutex> guard(LqmApiLock());
+  LqmConnection* conn = LqmFindConnection(Hconn);
+  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
+  LqmReport(CommitOrBack(conn, true, "MQCMIT"), pCompCode, pReason);
+}
+
+void LqmMQBACK(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
+  if (pCompCode == nullptr || pReason == nullptr) return;
+  std::lock_guard<std::mutex> guard(LqmApiLock());
+  LqmConnection* conn = LqmFindConnection(Hconn);
+  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
+  LqmReport(CommitOrBack(conn, false, "MQBACK"), pCompCode, pReason);
+}

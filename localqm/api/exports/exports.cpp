@@ -1,0 +1,70 @@
+// The exported MQI entry points of libmqm_r.so and libmqic_r.so. Only
+// these names leave the library; everything else is hidden and bound
+// inside it (-Bsymbolic), so two copies loaded into one process never call
+// into each other.
+#include "localqm/api/api.h"
+
+#define LQM_EXPORT extern "C" __attribute__((visibility("default")))
+
+LQM_EXPORT void MQCONN(PMQCHAR pQMgrName, PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQCONN(pQMgrName, pHconn, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQCONNX(PMQCHAR pQMgrName, PMQCNO pConnectOpts, PMQHCONN pHconn,
+                        PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQCONNX(pQMgrName, pConnectOpts, pHconn, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQDISC(pHconn, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQOPEN(MQHCONN Hconn, PMQVOID pObjDesc, MQLONG Options, PMQHOBJ pHobj,
+                       PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQOPEN(Hconn, pObjDesc, Options, pHobj, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQCLOSE(MQHCONN Hconn, PMQHOBJ pHobj, MQLONG Options, PMQLONG pCompCode,
+                        PMQLONG pReason) {
+  LqmMQCLOSE(Hconn, pHobj, Options, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
+                      MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pDataLength,
+                      PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQGET(Hconn, Hobj, pMsgDesc, pGetMsgOpts, BufferLength, pBuffer, pDataLength, pCompCode,
+           pReason);
+}
+
+LQM_EXPORT void MQPUT(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
+                      MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQPUT(Hconn, Hobj, pMsgDesc, pPutMsgOpts, BufferLength, pBuffer, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQPUT1(MQHCONN Hconn, PMQVOID pObjDesc, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
+                       MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode,
+                       PMQLONG pReason) {
+  LqmMQPUT1(Hconn, pObjDesc, pMsgDesc, pPutMsgOpts, BufferLength, pBuffer, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQINQ(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
+                      MQLONG IntAttrCount, PMQLONG pIntAttrs, MQLONG CharAttrLength,
+                      PMQCHAR pCharAttrs, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQINQ(Hconn, Hobj, SelectorCount, pSelectors, IntAttrCount, pIntAttrs, CharAttrLength,
+           pCharAttrs, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQSET(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
+                      MQLONG IntAttrCount, PMQLONG pIntAttrs, MQLONG CharAttrLength,
+                      PMQCHAR pCharAttrs, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQSET(Hconn, Hobj, SelectorCount, pSelectors, IntAttrCount, pIntAttrs, CharAttrLength,
+           pCharAttrs, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQCMIT(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQCMIT(Hconn, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQBACK(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQBACK(Hconn, pCompCode, pReason);
+}
