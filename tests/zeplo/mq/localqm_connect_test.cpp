@@ -3,7 +3,12 @@
 // command in a scratch data root.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -134,6 +139,42 @@ TEST_F(LocalqmConnectTest, InjectedConnectFailureIsTheResult) {
       "MQCONN on qmgr 'QMF' returned 0 OK.\nMQOPEN on qmgr 'QMF' returned 0 OK.\n"
       "MQINQ on qmgr 'QMF' returned 0 OK.\nMQCLOSE on qmgr 'QMF' returned 0 OK.\n",
       err_);
+}
+
+TEST_F(LocalqmConnectTest, TypedPasswordServesTheConnectAndItsRetry) {
+  // The queue manager refuses the first, version-7 MQCNO; the retry must
+  // reuse the typed password instead of asking again.
+  Admin("create QMP --max-cno-version 5");
+  Admin("user QMP app secret");
+  int master = -1, slave = -1;
+  ASSERT_EQ(0, openpty(&master, &slave, nullptr, nullptr, nullptr));
+  std::thread typist([&] {
+    for (int i = 0; i < 5000; ++i) {
+      struct termios now;
+      if (tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON) == 0) {
+        const char keys[] = "secrez\x7ft\n";
+        ssize_t n = write(master, keys, sizeof keys - 1);
+        (void)n;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  int savedIn = dup(STDIN_FILENO);
+  dup2(slave, STDIN_FILENO);
+  options_->Qmgrs[0].User = "app";
+  testing::internal::CaptureStdout();
+  int rc = Connect(0, "QMP");
+  std::string stars = testing::internal::GetCapturedStdout();
+  dup2(savedIn, STDIN_FILENO);
+  close(savedIn);
+  typist.join();
+  close(master);
+  close(slave);
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ("Please enter password for QM(QMP) User(app) >", err_);
+  EXPECT_EQ("******\b \b*\n", stars);
+  EXPECT_STREQ("secret", options_->Qmgrs[0].Password);
 }
 
 }  // namespace
