@@ -149,10 +149,6 @@ int ReadDestinationFileText(RunOptions* options, std::string_view name, bool toI
     std::fprintf(stderr, "The file name '%.*s' is too long.\n", shown, name.data());
     return kOptionsError;
   }
-  if (name.find('\0') != std::string_view::npos) {
-    std::fprintf(stderr, "Can not open file '%.*s'.\n", shown, name.data());
-    return kOptionsError;
-  }
 
   IncludeFrame frame{};
   frame.Parent = options->InnermostInclude;

@@ -8,46 +8,37 @@
 
 namespace {
 
-const std::string k48(48, 'Q');
-const std::string k49(49, 'Q');
-
-struct ParseCase {
-  std::string Text;
-  char Separator;
-  int Rc;
-  const char* Qmgr;
-  std::string Queue;
-  bool Quoted;
-  std::string Message;  // on standard error
-};
-
-const ParseCase kParseCases[] = {
-    {"QM1/Q1", 0, 0, "QM1", "Q1", false, ""},
-    {"QM1#Q1", 0, 0, "QM1", "Q1", false, ""},
-    {"QM1,Q1", 0, 0, "QM1", "Q1", false, ""},
-    {"QM1\\Q1", 0, 0, "QM1", "Q1", false, ""},
-    {"A#B/C", 0, 0, "A", "B/C", false, ""},  // '#' wins wherever it stands
-    {"A/B#C", 0, 0, "A/B", "C", false, ""},
-    {"A,B\\C", 0, 0, "A", "B\\C", false, ""},
-    {"QM1:Q1/X", ':', 0, "QM1", "Q1/X", false, ""},
-    {"QM1/Q1", ':', 0, "", "QM1/Q1", false, ""},
-    {"/Q1", 0, 0, "", "Q1", false, ""},
-    {"'Q1'", 0, 0, "", "Q1", true, ""},
-    {"'QM1/q1", 0, 0, "QM1", "q1", true, ""},
-    {"'", 0, 0, "", "", true, ""},
-    {"", 0, 0, "", "", false, ""},
-    {k48, 0, 0, "", k48, false, ""},
-    {k48 + "/" + k48, 0, 0, k48.c_str(), k48, false, ""},
-    {k49, 0, 2046, "", "", false, "The Queue name '" + k49 + "' is too long.\n"},
-    {"'" + k49 + "'", 0, 2046, "", "", true, "The Queue name '" + k49 + "' is too long.\n"},
-    {k49 + "/Q", 0, 2046, "", "", false,
-     "The Queue Manager part of destination '" + k49 + "/Q' is too long.\n"},
-    {"QM/" + k49, 0, 2046, "", "", false,
-     "The Queue name part of destination 'QM/" + k49 + "' is too long.\n"},
-};
+const std::string k48(48, 'Q'), k49(49, 'Q');
 
 TEST(DestinationsTest, ParseDestinationTable) {
-  for (const ParseCase& c : kParseCases) {
+  struct Case {
+    std::string Text;
+    char Separator;
+    std::string Qmgr, Queue;
+    bool Quoted;
+    std::string Message;  // on standard error; refused (2046) when set
+  };
+  const Case kCases[] = {
+      {"QM1/Q1", 0, "QM1", "Q1", false, ""},
+      {"QM1#Q1", 0, "QM1", "Q1", false, ""},
+      {"QM1,Q1", 0, "QM1", "Q1", false, ""},
+      {"A#B/C", 0, "A", "B/C", false, ""},  // '#' wins wherever it stands
+      {"A/B#C", 0, "A/B", "C", false, ""},
+      {"A,B\\C", 0, "A", "B\\C", false, ""},
+      {"QM1:Q1/X", ':', "QM1", "Q1/X", false, ""},
+      {"QM1/Q1", ':', "", "QM1/Q1", false, ""},
+      {"'Q1'", 0, "", "Q1", true, ""},
+      {"'QM1/q1", 0, "QM1", "q1", true, ""},
+      {"'", 0, "", "", true, ""},
+      {k48 + "/" + k48, 0, k48, k48, false, ""},
+      {k49, 0, "", "", false, "The Queue name '" + k49 + "' is too long.\n"},
+      {"'" + k49 + "'", 0, "", "", true, "The Queue name '" + k49 + "' is too long.\n"},
+      {k49 + "/Q", 0, "", "", false,
+       "The Queue Manager part of destination '" + k49 + "/Q' is too long.\n"},
+      {"QM/" + k49, 0, "", "", false,
+       "The Queue name part of destination 'QM/" + k49 + "' is too long.\n"},
+  };
+  for (const Case& c : kCases) {
     ScopedOptions options;
     char qmgr[49], queue[49];
     std::memset(qmgr, 'X', sizeof qmgr);
@@ -55,50 +46,45 @@ TEST(DestinationsTest, ParseDestinationTable) {
     testing::internal::CaptureStderr();
     int rc = ParseDestination(options.get(), c.Separator, c.Text.c_str(), qmgr, queue, false);
     EXPECT_EQ(c.Message, testing::internal::GetCapturedStderr()) << c.Text;
-    EXPECT_EQ(c.Rc, rc) << c.Text;
-    EXPECT_STREQ(c.Qmgr, qmgr) << c.Text;  // always terminated, even at 48
+    EXPECT_EQ(c.Message.empty() ? 0 : 2046, rc) << c.Text;
+    EXPECT_EQ(c.Qmgr, qmgr) << c.Text;  // terminated even at 48 characters
     EXPECT_EQ(c.Queue, queue) << c.Text;
     EXPECT_EQ(c.Quoted, options->QuotedName) << c.Text;
-    EXPECT_EQ(nullptr, options->OutputList);
   }
 }
 
-TEST(DestinationsTest, ListsGrowByDoublingAndKeepOrder) {
+TEST(DestinationsTest, ListsGrowByDoublingKeepOrderAndASpareZeroEntry) {
   ScopedOptions options;
+  options->QueueSeparator = ':';
   std::string expected;
   for (int i = 0; i < 25; ++i) {
-    std::string name = "Q" + std::to_string(i);
+    std::string name = "QM:Q/" + std::to_string(i);
     ASSERT_EQ(0, AddDestination(options.get(), name.c_str(), true));
-    expected += (i ? " /" : "/") + name;
+    expected += (i ? " QM/Q/" : "QM/Q/") + std::to_string(i);
     const QueueList* list = options->InputList;
     EXPECT_EQ(i < 10 ? 10 : i < 20 ? 20 : 40, list->Capacity);
-    // The spare entry after the last one in use stays zero.
     EXPECT_EQ(std::string(96, '\0'),
               std::string(reinterpret_cast<const char*>(&list->Entries[list->Count]), 96));
   }
   EXPECT_EQ(expected, Entries(options->InputList));
-  EXPECT_EQ(nullptr, options->OutputList);
   EXPECT_EQ(QueueListBytes(40), CSMemSize(options->InputList));
-}
-
-TEST(DestinationsTest, FirstOutputQueueLeadsTheOutputList) {
-  ScopedOptions options;
-  ASSERT_EQ(0, ParseDestination(options.get(), 0, "QM1/Q1", options->OutputQmgrName,
-                                options->OutputQueueName, false));
   EXPECT_EQ(nullptr, options->OutputList);
-  ASSERT_EQ(0, AddDestination(options.get(), "Q2", false));
-  ASSERT_EQ(0, AddDestination(options.get(), "QM3#Q3", false));
-  EXPECT_EQ("QM1/Q1 /Q2 QM3/Q3", Entries(options->OutputList));
-  EXPECT_STREQ("Q1", options->OutputQueueName);
 }
 
-TEST(DestinationsTest, OutputQueueNameComesFromTheFirstListEntry) {
-  ScopedOptions options;
-  ASSERT_EQ(0, AddDestination(options.get(), "QM9/Q9", false));
-  EXPECT_STREQ("Q9", options->OutputQueueName);
-  EXPECT_STREQ("", options->OutputQmgrName);
-  ASSERT_EQ(0, AddDestination(options.get(), "Q10", false));
-  EXPECT_EQ("QM9/Q9 /Q10", Entries(options->OutputList));
+TEST(DestinationsTest, OutputListAndTheFirstOutputQueue) {
+  ScopedOptions first;  // a first -o kept outside the list leads it
+  ASSERT_EQ(0, ParseDestination(first.get(), 0, "QM1/Q1", first->OutputQmgrName,
+                                first->OutputQueueName, false));
+  EXPECT_EQ(nullptr, first->OutputList);
+  ASSERT_EQ(0, AddDestination(first.get(), "Q2", false));
+  EXPECT_EQ("QM1/Q1 /Q2", Entries(first->OutputList));
+
+  ScopedOptions none;  // no first -o: the first entry names the output queue
+  ASSERT_EQ(0, AddDestination(none.get(), "QM9/Q9", false));
+  ASSERT_EQ(0, AddDestination(none.get(), "Q10", false));
+  EXPECT_EQ("QM9/Q9 /Q10", Entries(none->OutputList));
+  EXPECT_STREQ("Q9", none->OutputQueueName);
+  EXPECT_STREQ("", none->OutputQmgrName);
 }
 
 TEST(DestinationsTest, EmptyAndRefusedTextsAddNothingButKeepEarlierEntries) {
@@ -110,13 +96,6 @@ TEST(DestinationsTest, EmptyAndRefusedTextsAddNothingButKeepEarlierEntries) {
   EXPECT_EQ(2046, AddDestination(options.get(), k49.c_str(), true));
   testing::internal::GetCapturedStderr();
   EXPECT_EQ("/Q1", Entries(options->InputList));
-}
-
-TEST(DestinationsTest, SeparatorOptionAppliesToListEntries) {
-  ScopedOptions options;
-  options->QueueSeparator = ':';
-  ASSERT_EQ(0, AddDestination(options.get(), "QM1:A/B", true));
-  EXPECT_EQ("QM1/A/B", Entries(options->InputList));
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 #include <memory>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -17,11 +15,11 @@ struct ScopedOptions {
     QueueListRelease(&Options->InputList);
     QueueListRelease(&Options->OutputList);
   }
-  RunOptions* operator->() { return Options.get(); }
   RunOptions* get() { return Options.get(); }
+  RunOptions* operator->() { return get(); }
 };
 
-// "QM/Q" for every entry in use, joined by blanks ("" for no list).
+// "QM/Q" for every entry in use, joined by blanks.
 inline std::string Entries(const QueueList* list) {
   std::string text;
   for (int i = 0; list != nullptr && i < list->Count; ++i) {
