@@ -1,0 +1,155 @@
+// Helpers shared by the localqm tests: a fresh data root per test, queue
+// managers and queues made through the store, and small MQI wrappers that
+// return the reason so that tables of cases stay short.
+#ifndef TESTS_LOCALQM_LQM_TEST_UTIL_H_
+#define TESTS_LOCALQM_LQM_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "localqm/core/core.h"
+#include "mqi/mqi.h"
+
+// Each test gets its own LOCALQM_ROOT, removed afterwards.
+class LqmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/lqmtest.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    setenv("LOCALQM_ROOT", root_.c_str(), 1);
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + root_ + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+
+  // Creates a running queue manager with default attributes.
+  static void CreateQmgr(const char* name, bool makeDefault = false, MQLONG maxCno = 8) {
+    LqmQmgr q{};
+    snprintf(q.Name, sizeof q.Name, "%s", name);
+    q.CommandLevel = kLqmDefaultCommandLevel;
+    q.Platform = MQPL_UNIX;
+    q.MaxCnoVersion = maxCno;
+    q.Running = true;
+    q.Ccsid = kLqmDefaultCcsid;
+    ASSERT_EQ(LqmStoreCreate(&q, makeDefault), 0);
+  }
+
+  // Runs `edit` on a store of `qmgr` inside one transaction.
+  template <typename F>
+  static void WithStore(const char* qmgr, F edit) {
+    LqmStore s{};
+    ASSERT_EQ(LqmStoreOpen(qmgr, &s), 0);
+    ASSERT_EQ(LqmTxnBegin(&s), 0);
+    int rc = edit(&s);
+    EXPECT_EQ(LqmTxnEnd(&s, rc), 0);
+    LqmStoreClose(&s);
+  }
+
+  static void DefineQueue(const char* qmgr, const LqmQueue& q) {
+    WithStore(qmgr, [&](LqmStore* s) { return LqmQueueWrite(s, &q, true); });
+  }
+  static void DefineLocal(const char* qmgr, const char* name, MQLONG maxDepth = 5000) {
+    LqmQueue q;
+    LqmQueueDefaults(&q, name);
+    q.MaxDepth = maxDepth;
+    DefineQueue(qmgr, q);
+  }
+  static MQLONG Depth(const char* qmgr, const char* queue) {
+    LqmStore s{};
+    MQLONG d = -1;
+    EXPECT_EQ(LqmStoreOpen(qmgr, &s), 0);
+    EXPECT_EQ(LqmQueueDepth(&s, queue, &d), 0);
+    LqmStoreClose(&s);
+    return d;
+  }
+
+  std::string root_;
+};
+
+// ---- MQI wrappers: each returns the reason, with the completion code
+// checked for consistency (0 <-> MQCC_OK). ----
+
+inline MQLONG CheckCc(MQLONG cc, MQLONG reason) {
+  if (reason == 0) EXPECT_EQ(cc, MQCC_OK);
+  else EXPECT_NE(cc, MQCC_OK) << "reason " << reason;
+  return reason;
+}
+
+inline MQLONG Connect(const char* qmgr, MQHCONN* hconn) {
+  MQCHAR48 name;
+  memset(name, 0, sizeof name);
+  memcpy(name, qmgr, strnlen(qmgr, sizeof name));
+  MQCNO cno = {MQCNO_DEFAULT};
+  MQLONG cc, reason;
+  MQCONNX(name, &cno, hconn, &cc, &reason);
+  return CheckCc(cc, reason);
+}
+
+inline void Disconnect(MQHCONN* hconn) {
+  MQLONG cc, reason;
+  MQDISC(hconn, &cc, &reason);
+  EXPECT_EQ(reason, 0);
+}
+
+inline MQLONG Open(MQHCONN hconn, const char* queue, MQLONG options, MQHOBJ* hobj,
+                   const char* qmgr = "") {
+  MQOD od = {MQOD_DEFAULT};
+  strncpy(od.ObjectName, queue, sizeof od.ObjectName);
+  strncpy(od.ObjectQMgrName, qmgr, sizeof od.ObjectQMgrName);
+  MQLONG cc, reason;
+  MQOPEN(hconn, &od, options, hobj, &cc, &reason);
+  return CheckCc(cc, reason);
+}
+
+inline void Close(MQHCONN hconn, MQHOBJ* hobj) {
+  MQLONG cc, reason;
+  MQCLOSE(hconn, hobj, MQCO_NONE, &cc, &reason);
+  EXPECT_EQ(reason, 0);
+}
+
+inline MQLONG Put(MQHCONN hconn, MQHOBJ hobj, const std::string& data, MQLONG pmoOptions = 0,
+                  MQMD* mdOut = nullptr, MQLONG priority = MQPRI_PRIORITY_AS_Q_DEF) {
+  MQMD md = {MQMD_DEFAULT};
+  md.Version = MQMD_VERSION_2;
+  md.Priority = priority;
+  memcpy(md.Format, MQFMT_STRING, 8);
+  MQPMO pmo = {MQPMO_DEFAULT};
+  pmo.Options = pmoOptions;
+  MQLONG cc, reason;
+  MQPUT(hconn, hobj, &md, &pmo, static_cast<MQLONG>(data.size()),
+        const_cast<char*>(data.data()), &cc, &reason);
+  if (mdOut != nullptr) *mdOut = md;
+  return CheckCc(cc, reason);
+}
+
+// Gets (or browses) one message; the data goes to *data.
+inline MQLONG Get(MQHCONN hconn, MQHOBJ hobj, std::string* data, MQLONG gmoOptions = MQGMO_NO_WAIT,
+                  MQMD* mdInOut = nullptr, MQLONG bufferLength = 4096, MQLONG waitMs = 0) {
+  MQMD md = {MQMD_DEFAULT};
+  md.Version = MQMD_VERSION_2;
+  if (mdInOut != nullptr) md = *mdInOut;
+  MQGMO gmo = {MQGMO_DEFAULT};
+  gmo.Version = MQGMO_VERSION_2;
+  gmo.Options = gmoOptions;
+  gmo.WaitInterval = waitMs;
+  gmo.MatchOptions = MQMO_NONE;
+  std::vector<char> buffer(static_cast<size_t>(bufferLength) + 1);
+  MQLONG length = -1, cc, reason;
+  MQGET(hconn, hobj, &md, &gmo, bufferLength, buffer.data(), &length, &cc, &reason);
+  if (data != nullptr) {
+    data->clear();
+    if (length >= 0 && (reason == 0 || cc == MQCC_WARNING || reason == MQRC_TRUNCATED_MSG_FAILED))
+      data->assign(buffer.data(), static_cast<size_t>(length < bufferLength ? length : bufferLength));
+  }
+  if (mdInOut != nullptr) *mdInOut = md;
+  return reason;
+}
+
+#endif  // TESTS_LOCALQM_LQM_TEST_UTIL_H_

@@ -1,0 +1,344 @@
+// The store on its own: queue-manager lifecycle, names, delivery order,
+// browse positions, units of work in the rows, recovery of dead
+// connections, faults and text conversion.
+#include "tests/localqm/lqm_test_util.h"
+
+namespace {
+
+using StoreTest = LqmTest;
+
+// Inserts a committed (or pending) message with the given priority and text.
+int64_t Insert(LqmStore* s, const char* queue, MQLONG priority, const std::string& text,
+               bool syncpoint = false, MQLONG expiryTenths = -1) {
+  MQMD md = {MQMD_DEFAULT};
+  md.Version = 2;
+  md.Priority = priority;
+  md.Expiry = expiryTenths;
+  LqmNewId(s->Name, md.MsgId);
+  EXPECT_EQ(LqmMsgInsert(s, queue, &md, text.data(), text.size(), expiryTenths, syncpoint), 0);
+  return 0;
+}
+
+std::string Text(const LqmMessage& m) { return std::string(m.Data.begin(), m.Data.end()); }
+
+TEST_F(StoreTest, NamesAreCheckedBeforeTheyBecomePaths) {
+  // A queue-manager name becomes a directory: no '/', no "..".
+  struct Case {
+    const char* name;
+    bool qmgrOk;
+    bool queueOk;
+  } cases[] = {
+      {"QM1", true, true},      {"A.B_C%D", true, true}, {"a/b", false, true},
+      {"", false, false},       {"..", false, true},     {"QM 1", false, false},
+      {"Q\xC3\xA9", false, false},
+      {"123456789012345678901234567890123456789012345678", true, true},
+      {"1234567890123456789012345678901234567890123456789", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LqmCheckName(c.name, MQRC_Q_MGR_NAME_ERROR) == 0, c.qmgrOk) << c.name;
+    EXPECT_EQ(LqmCheckName(c.name, 1) == 0, c.queueOk) << c.name;
+  }
+}
+
+TEST_F(StoreTest, FixedFieldsConvertBothWays) {
+  struct Case {
+    const char* field;
+    size_t length;
+    const char* name;
+  } cases[] = {
+      {"Q1      ", 8, "Q1"}, {"Q1\0garbage", 11, "Q1"}, {"        ", 8, ""}, {"ABCDEFGH", 8, "ABCDEFGH"},
+  };
+  for (const Case& c : cases) {
+    char out[49];
+    LqmNameFromField(c.field, c.length, out);
+    EXPECT_STREQ(out, c.name);
+  }
+  char field[8];
+  LqmNameToField("AB", field, sizeof field);
+  EXPECT_EQ(std::string(field, 8), "AB      ");
+}
+
+TEST_F(StoreTest, QueueManagerLifecycle) {
+  CreateQmgr("QM1", true);
+  LqmQmgr dup{};
+  snprintf(dup.Name, sizeof dup.Name, "QM1");
+  EXPECT_EQ(LqmStoreCreate(&dup, false), MQRC_OBJECT_ALREADY_EXISTS);
+  char def[49];
+  LqmDefaultQmgr(def);
+  EXPECT_STREQ(def, "QM1");
+  LqmStore s{};
+  ASSERT_EQ(LqmStoreOpen("", &s), 0);  // the default one
+  EXPECT_STREQ(s.Name, "QM1");
+  std::vector<std::string> queues;
+  ASSERT_EQ(LqmQueueList(&s, &queues), 0);
+  EXPECT_EQ(queues.size(), 4u);  // the default objects
+  LqmStoreClose(&s);
+  EXPECT_EQ(LqmStoreOpen("NOPE", &s), MQRC_Q_MGR_NAME_ERROR);
+  EXPECT_EQ(LqmStoreDelete("QM1"), 0);
+  LqmDefaultQmgr(def);
+  EXPECT_STREQ(def, "");
+  EXPECT_EQ(LqmStoreOpen("", &s), MQRC_Q_MGR_NAME_ERROR);
+  EXPECT_EQ(LqmStoreDelete("QM1"), MQRC_Q_MGR_NAME_ERROR);
+}
+
+TEST_F(StoreTest, DeliveryIsByPriorityThenArrival) {
+  CreateQmgr("QM1");
+  DefineLocal("QM1", "Q1");
+  WithStore("QM1", [](LqmStore* s) {
+    Insert(s, "Q1", 0, "a0");
+    Insert(s, "Q1", 5, "b5");
+    Insert(s, "Q1", 0, "c0");
+    Insert(s, "Q1", 9, "d9");
+    Insert(s, "Q1", 5, "e5");
+    return 0;
+  });
+  LqmStore s{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
+  // Browse by position, then take destructively: both must see one order.
+  std::vector<std::string> browsed;
+  LqmMatch m{};
+  LqmMessage msg;
+  while (LqmMsgFind(&s, "Q1", &m, &msg, true) == 0) {
+    browsed.push_back(Text(msg));
+    m.UseAfter = true;
+    m.AfterRank = msg.Rank;
+    m.AfterId = msg.Id;
+  }
+  EXPECT_EQ(browsed, (std::vector<std::string>{"d9", "b5", "e5", "a0", "c0"}));
+  std::vector<std::string> taken;
+  LqmMatch first{};
+  while (LqmMsgFind(&s, "Q1", &first, &msg, true) == 0) {
+    taken.push_back(Text(msg));
+    ASSERT_EQ(LqmMsgTake(&s, "Q1", msg.Id, false), 0);
+  }
+  EXPECT_EQ(taken, browsed);
+  MQLONG depth;
+  ASSERT_EQ(LqmQueueDepth(&s, "Q1", &depth), 0);
+  EXPECT_EQ(depth, 0);
+  LqmStoreClose(&s);
+}
+
+TEST_F(StoreTest, UnitOfWorkRowsCommitAndBackOut) {
+  CreateQmgr("QM1");
+  DefineLocal("QM1", "Q1");
+  LqmStore a{}, b{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &a), 0);
+  ASSERT_EQ(LqmStoreOpen("QM1", &b), 0);
+  ASSERT_EQ(LqmConnRegister(&a, "a"), 0);
+  ASSERT_EQ(LqmConnRegister(&b, "b"), 0);
+  Insert(&a, "Q1", 0, "committed");
+  Insert(&a, "Q1", 0, "pending", true);
+  LqmMatch any{};
+  LqmMessage m;
+  // The pending put is invisible to everyone, its own connection included.
+  ASSERT_EQ(LqmMsgFind(&b, "Q1", &any, &m, true), 0);
+  EXPECT_EQ(Text(m), "committed");
+  ASSERT_EQ(LqmMsgTake(&b, "Q1", m.Id, true), 0);
+  EXPECT_EQ(LqmMsgFind(&a, "Q1", &any, &m, true), MQRC_NO_MSG_AVAILABLE);
+  EXPECT_EQ(Depth("QM1", "Q1"), 2);  // pending rows still count
+  // b backs out: its get returns with BackoutCount 1.
+  long changed = 0;
+  ASSERT_EQ(LqmUowBackout(&b, b.ConnId, &changed), 0);
+  EXPECT_EQ(changed, 1);
+  ASSERT_EQ(LqmMsgFind(&b, "Q1", &any, &m, true), 0);
+  EXPECT_EQ(Text(m), "committed");
+  EXPECT_EQ(m.Md.BackoutCount, 1);
+  // a commits: its put appears; b's second get and commit remove one row.
+  ASSERT_EQ(LqmUowCommit(&a, &changed), 0);
+  EXPECT_EQ(changed, 1);
+  ASSERT_EQ(LqmMsgTake(&b, "Q1", m.Id, true), 0);
+  ASSERT_EQ(LqmUowCommit(&b, &changed), 0);
+  EXPECT_EQ(Depth("QM1", "Q1"), 1);
+  ASSERT_EQ(LqmMsgFind(&b, "Q1", &any, &m, true), 0);
+  EXPECT_EQ(Text(m), "pending");
+  // Taking a row someone else took already is "no message".
+  ASSERT_EQ(LqmMsgTake(&a, "Q1", m.Id, false), 0);
+  EXPECT_EQ(LqmMsgTake(&b, "Q1", m.Id, false), MQRC_NO_MSG_AVAILABLE);
+  LqmStoreClose(&a);
+  LqmStoreClose(&b);
+}
+
+TEST_F(StoreTest, DeadConnectionsAreRolledBackLiveOnesAreNot) {
+  CreateQmgr("QM1");
+  DefineLocal("QM1", "Q1");
+  LqmStore live{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &live), 0);
+  ASSERT_EQ(LqmConnRegister(&live, "live"), 0);
+  Insert(&live, "Q1", 0, "got-by-dead");
+  Insert(&live, "Q1", 0, "live-pending", true);
+  // A connection row of a process that no longer exists, holding a get
+  // and a put of its unit of work.
+  LqmStore dead{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &dead), 0);
+  ASSERT_EQ(LqmConnRegister(&dead, "dead"), 0);
+  LqmMatch any{};
+  LqmMessage m;
+  ASSERT_EQ(LqmMsgFind(&dead, "Q1", &any, &m, true), 0);
+  ASSERT_EQ(LqmMsgTake(&dead, "Q1", m.Id, true), 0);
+  Insert(&dead, "Q1", 0, "dead-pending", true);
+  char sql[128];
+  snprintf(sql, sizeof sql, "UPDATE conns SET pid = 999999999 WHERE id = %lld",
+           static_cast<long long>(dead.ConnId));
+  ASSERT_EQ(LqmExec(&dead, sql), 0);
+  LqmStoreClose(&dead);
+  // Opening the store (as Depth does) recovers: the dead put is gone, the
+  // dead get is back, the live put stays.
+  EXPECT_EQ(Depth("QM1", "Q1"), 2);
+  int recovered = -1;
+  ASSERT_EQ(LqmRecoverDead(&live, &recovered), 0);
+  EXPECT_EQ(recovered, 0);  // ...so nothing is left to do here
+  ASSERT_EQ(LqmMsgFind(&live, "Q1", &any, &m, true), 0);
+  EXPECT_EQ(Text(m), "got-by-dead");
+  EXPECT_EQ(m.Md.BackoutCount, 1);
+  // The live connection's pending put survived the recovery.
+  ASSERT_EQ(LqmUowCommit(&live, nullptr), 0);
+  EXPECT_EQ(Depth("QM1", "Q1"), 2);
+  LqmStoreClose(&live);
+}
+
+TEST_F(StoreTest, ExpiredMessagesAreNeverFound) {
+  CreateQmgr("QM1");
+  DefineLocal("QM1", "Q1");
+  LqmStore s{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
+  Insert(&s, "Q1", 5, "short", false, 1);  // a tenth of a second
+  Insert(&s, "Q1", 0, "long", false, 600);
+  usleep(150 * 1000);
+  LqmMatch any{};
+  LqmMessage m;
+  ASSERT_EQ(LqmMsgFind(&s, "Q1", &any, &m, true), 0);
+  EXPECT_EQ(Text(m), "long");
+  EXPECT_EQ(Depth("QM1", "Q1"), 1);  // the expired one is gone for good
+  LqmStoreClose(&s);
+}
+
+TEST_F(StoreTest, MatchOnIdentifiers) {
+  CreateQmgr("QM1");
+  DefineLocal("QM1", "Q1");
+  LqmStore s{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
+  MQBYTE ids[3][24];
+  for (int i = 0; i < 3; ++i) {
+    MQMD md = {MQMD_DEFAULT};
+    md.Version = 2;
+    md.Priority = 0;
+    memset(md.MsgId, 'a' + i, 24);
+    memset(md.CorrelId, i < 2 ? 'X' : 'Y', 24);
+    memset(md.GroupId, 'g' + i, 24);
+    memcpy(ids[i], md.MsgId, 24);
+    std::string t(1, static_cast<char>('0' + i));
+    ASSERT_EQ(LqmMsgInsert(&s, "Q1", &md, t.data(), 1, -1, false), 0);
+  }
+  MQBYTE corrY[24], corrX[24], none[24], group1[24];
+  memset(corrY, 'Y', 24);
+  memset(corrX, 'X', 24);
+  memset(none, 'z', 24);
+  memset(group1, 'h', 24);
+  struct Case {
+    const MQBYTE* msgId;
+    const MQBYTE* correlId;
+    const MQBYTE* groupId;
+    const char* expect;  // null: no message
+  } cases[] = {
+      {nullptr, nullptr, nullptr, "0"}, {ids[1], nullptr, nullptr, "1"},
+      {nullptr, corrY, nullptr, "2"},   {ids[1], corrY, nullptr, nullptr},
+      {none, nullptr, nullptr, nullptr}, {nullptr, corrX, group1, "1"},
+  };
+  for (const Case& c : cases) {
+    LqmMatch m{};
+    m.MsgId = c.msgId;
+    m.CorrelId = c.correlId;
+    m.GroupId = c.groupId;
+    LqmMessage msg;
+    int rc = LqmMsgFind(&s, "Q1", &m, &msg, true);
+    if (c.expect == nullptr) {
+      EXPECT_EQ(rc, MQRC_NO_MSG_AVAILABLE);
+    } else {
+      ASSERT_EQ(rc, 0);
+      EXPECT_EQ(Text(msg), c.expect);
+    }
+  }
+  LqmStoreClose(&s);
+}
+
+TEST_F(StoreTest, FaultsFireAfterTheirCountAndOnlyOnTheirQueue) {
+  CreateQmgr("QM1");
+  LqmStore s{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
+  ASSERT_EQ(LqmFaultAdd(&s, "MQPUT", "Q2", 2053, 2, 2), 0);
+  struct Step {
+    const char* call;
+    const char* queue;
+    MQLONG reason;
+  } steps[] = {
+      {"MQPUT", "Q2", 0},    {"MQPUT", "Q1", 0},    {"MQGET", "Q2", 0},
+      {"MQPUT", "Q2", 0},    {"MQPUT", "Q2", 2053}, {"MQPUT", "Q2", 2053},
+      {"MQPUT", "Q2", 0},  // --times 2 used up
+  };
+  for (const Step& st : steps) {
+    MQLONG reason = -1;
+    ASSERT_EQ(LqmTxnBegin(&s), 0);
+    ASSERT_EQ(LqmFaultCheck(&s, st.call, st.queue, &reason), 0);
+    ASSERT_EQ(LqmTxnEnd(&s, 0), 0);
+    EXPECT_EQ(reason, st.reason) << st.call << " " << st.queue;
+  }
+  ASSERT_EQ(LqmFaultClear(&s), 0);
+  MQLONG reason = -1;
+  ASSERT_EQ(LqmFaultCheck(&s, "MQPUT", "Q2", &reason), 0);
+  EXPECT_EQ(reason, 0);
+  LqmStoreClose(&s);
+}
+
+TEST_F(StoreTest, TextConversionBetweenCodePages) {
+  struct Case {
+    MQLONG from, to;
+    std::string in, out;
+    int rc;
+  } cases[] = {
+      {819, 37, "Hello, World!", "\xC8\x85\x93\x93\x96\x6B\x40\xE6\x96\x99\x93\x84\x5A", 0},
+      {37, 819, "\xC8\x85\x93\x93\x96", "Hello", 0},
+      {1208, 819, "caf\xC3\xA9", "caf\xE9", 0},
+      {819, 1208, "caf\xE9", "caf\xC3\xA9", 0},
+      {850, 819, "\x82", "\xE9", 0},          // e acute
+      {437, 1208, "\x9B", "\xC2\xA2", 0},     // cent sign
+      {1047, 37, "\xAD\xBD", "\xBA\xBB", 0},  // brackets move between the two
+      {500, 819, "\x4A\x5A", "[]", 0},
+      {1208, 819, "\xE2\x82\xAC", "\x1A", 0},  // euro has no place in 8859-1
+      {1208, 37, "\xE2\x82\xAC", "\x3F", 0},
+      {1208, 819, "\xC3", "", MQRC_NOT_CONVERTED},  // cut UTF-8
+      {1208, 819, "\xC0\x80", "", MQRC_NOT_CONVERTED},  // overlong
+      {1208, 819, "\xED\xA0\x80", "", MQRC_NOT_CONVERTED},  // surrogate
+      {819, 1200, "x", "", MQRC_NOT_CONVERTED},
+      {4321, 819, "x", "", MQRC_NOT_CONVERTED},
+      {819, 37, "", "", 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<unsigned char> out;
+    int rc = LqmConvertText(c.from, c.to, reinterpret_cast<const unsigned char*>(c.in.data()),
+                            c.in.size(), &out);
+    EXPECT_EQ(rc, c.rc) << c.from << "->" << c.to;
+    EXPECT_EQ(std::string(out.begin(), out.end()), c.out) << c.from << "->" << c.to;
+  }
+  // Every byte survives a trip through each EBCDIC page and back.
+  for (MQLONG page : {37, 500, 1047, 850, 437}) {
+    std::vector<unsigned char> all(256), there, back;
+    for (int i = 0; i < 256; ++i) all[i] = static_cast<unsigned char>(i);
+    ASSERT_EQ(LqmConvertText(page, 1208, all.data(), all.size(), &there), 0);
+    ASSERT_EQ(LqmConvertText(1208, page, there.data(), there.size(), &back), 0);
+    EXPECT_EQ(back, all) << page;
+  }
+}
+
+TEST_F(StoreTest, IdentifiersAreUniqueAndCarryTheQueueManager) {
+  MQBYTE a[24], b[24];
+  LqmNewId("QMGR.WITH.LONG.NAME", a);
+  LqmNewId("QMGR.WITH.LONG.NAME", b);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(a), 16), "AMQ QMGR.WITH.LO");
+  EXPECT_NE(memcmp(a, b, 24), 0);
+  char date[8], time[8];
+  LqmFormatPutTime(86400000LL * 365 + 3723450, date, time);  // 1971-01-01 01:02:03.45
+  EXPECT_EQ(std::string(date, 8), "19710101");
+  EXPECT_EQ(std::string(time, 8), "01020345");
+}
+
+}  // namespace
