@@ -81,7 +81,13 @@ int PromptPassword(RunOptions* options, int slot, char* buffer, size_t size) {
   note.sa_handler = NotePromptSignal;
   sigemptyset(&note.sa_mask);
   gPromptSignal = 0;
-  for (int i = 0; i < kPromptSignalCount; ++i) sigaction(kPromptSignals[i], &note, &previous[i]);
+  bool caught[kPromptSignalCount];
+  for (int i = 0; i < kPromptSignalCount; ++i) {
+    // A signal the process ignores (a run under nohup) stays ignored.
+    sigaction(kPromptSignals[i], nullptr, &previous[i]);
+    caught[i] = previous[i].sa_handler != SIG_IGN;
+    if (caught[i]) sigaction(kPromptSignals[i], &note, nullptr);
+  }
 
   struct termios raw = saved;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -94,7 +100,9 @@ int PromptPassword(RunOptions* options, int slot, char* buffer, size_t size) {
   std::fputc('\n', stdout);
   std::fflush(stdout);
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-  for (int i = 0; i < kPromptSignalCount; ++i) sigaction(kPromptSignals[i], &previous[i], nullptr);
+  for (int i = 0; i < kPromptSignalCount; ++i) {
+    if (caught[i]) sigaction(kPromptSignals[i], &previous[i], nullptr);
+  }
 
   int signal = gPromptSignal;
   gPromptSignal = 0;

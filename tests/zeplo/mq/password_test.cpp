@@ -139,24 +139,40 @@ TEST_F(PromptTest, TypedPasswordIsMaskedAndTerminalRestored) {
   }
 }
 
-TEST_F(PromptTest, SignalDuringPromptRestoresTheTerminal) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(slave_, STDIN_FILENO);
-    char password[kPasswordBufferSize];
-    PromptPassword(options_.get(), 0, password, sizeof password);
-    _exit(0);  // only reached if the signal did not end the process
+TEST_F(PromptTest, SignalsDuringPromptLeaveTheTerminalUsable) {
+  struct {
+    int signal;
+    bool ignored;      // the process ignores it before the prompt
+    int exitStatus;    // -signal when the signal ends the child
+  } const kCases[] = {
+      {SIGTERM, false, -SIGTERM},  // ends the run, terminal restored first
+      {SIGINT, false, -SIGINT},
+      {SIGHUP, true, 0},           // ignored (nohup): the prompt carries on
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.signal);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (c.ignored) signal(c.signal, SIG_IGN);
+      dup2(slave_, STDIN_FILENO);
+      char password[kPasswordBufferSize];
+      int rc = PromptPassword(options_.get(), 0, password, sizeof password);
+      _exit(rc == 0 && std::strcmp(password, "ok") == 0 ? 0 : 3);
+    }
+    ASSERT_TRUE(WaitForRawMode(slave_));
+    kill(child, c.signal);
+    if (c.ignored) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ssize_t n = write(master_, "ok\n", 3);
+      (void)n;
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    int result = WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+    EXPECT_EQ(c.exitStatus, result);
+    ExpectTerminalRestored();
   }
-  ASSERT_TRUE(WaitForRawMode(slave_));
-  kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFSIGNALED(status));
-  if (WIFSIGNALED(status)) {
-    EXPECT_EQ(SIGTERM, WTERMSIG(status));
-  }
-  ExpectTerminalRestored();
 }
 
 }  // namespace
