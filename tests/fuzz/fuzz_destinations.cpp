@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string value = text.substr(1);
     value = value.substr(0, value.find('\0'));
     AddDestination(options.get(), value.c_str(), (selector & 2) != 0);
-    ParseDestination(options.get(), options->QueueSeparator, value.c_str(),
-                     options->TargetQmgrMask, options->TargetQueueMask, false);
+    ParseDestination(options.get(), options->QueueSeparator, value.c_str(), options->TargetQmgrMask,
+                     options->TargetQueueMask, false);
     if (options->InputList != nullptr) InInputList(options.get(), value.c_str());
     MatchQueueMask(options.get(), options->TargetQueueMask, value.c_str());
   }

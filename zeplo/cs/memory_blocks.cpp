@@ -24,8 +24,8 @@ constexpr size_t kRetryLimit = 1023;
 
 struct BlockHeader {
   uint64_t Magic;
-  uint64_t Size;          // usable bytes asked for
-  uint64_t SizeCheck;     // ~Size, so a damaged header is seen as damaged
+  uint64_t Size;       // usable bytes asked for
+  uint64_t SizeCheck;  // ~Size, so a damaged header is seen as damaged
   unsigned char Spare[16];
 };
 static_assert(sizeof(BlockHeader) == kHeaderBytes);

@@ -29,8 +29,8 @@ void SplitPath(IncludeFrame* frame, const char* path) {
     frame->Directory[0] = '\0';
     std::snprintf(frame->FileName, sizeof frame->FileName, "%s", path);
   } else {
-    std::snprintf(frame->Directory, sizeof frame->Directory, "%.*s",
-                  static_cast<int>(cut - path), path);
+    std::snprintf(frame->Directory, sizeof frame->Directory, "%.*s", static_cast<int>(cut - path),
+                  path);
     std::snprintf(frame->FileName, sizeof frame->FileName, "%s", cut + 1);
   }
 }

@@ -19,7 +19,7 @@ static_assert(offsetof(Destination, QmgrName) == offsetof(MQOR, ObjectQMgrName))
 
 namespace {
 
-constexpr int kOptionsError = 2046;  // MQRC_OPTIONS_ERROR
+constexpr int kOptionsError = 2046;   // MQRC_OPTIONS_ERROR
 constexpr int kNoListStorage = 4018;  // MQRCCF_NO_STORAGE
 
 // The separator between queue manager and queue: the -$ character when

@@ -49,8 +49,7 @@ bool MatchName(const char* name, size_t nameLength, const char* mask, size_t mas
   return Match<false>(name, nameLength, mask, maskLength);
 }
 
-bool MatchNameNoCase(const char* name, size_t nameLength, const char* mask,
-                     size_t maskLength) {
+bool MatchNameNoCase(const char* name, size_t nameLength, const char* mask, size_t maskLength) {
   return Match<true>(name, nameLength, mask, maskLength);
 }
 
@@ -69,9 +68,8 @@ bool InInputList(const RunOptions* options, const char* name) {
     size_t maskLength = strnlen(entry.QueueName, kDestinationNameLength);
     if (maskLength == 0) return true;
     size_t nameLength = std::strlen(name);
-    bool hit = options->QuotedName
-                   ? MatchName(name, nameLength, entry.QueueName, maskLength)
-                   : MatchNameNoCase(name, nameLength, entry.QueueName, maskLength);
+    bool hit = options->QuotedName ? MatchName(name, nameLength, entry.QueueName, maskLength)
+                                   : MatchNameNoCase(name, nameLength, entry.QueueName, maskLength);
     if (hit) return true;
   }
   return false;

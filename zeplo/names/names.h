@@ -18,9 +18,10 @@
 #ifndef ZEPLO_NAMES_NAMES_H_
 #define ZEPLO_NAMES_NAMES_H_
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <sys/types.h>
 
 #include "zeplo/driver/run_options.h"
 
@@ -71,7 +72,7 @@ void QueueListRelease(QueueList** list);
 // ReadDestinationFile and are chained from the innermost (reachable as
 // RunOptions::InnermostInclude while a file is read) to the outermost.
 struct IncludeFrame {
-  IncludeFrame* Parent;  // the including file; null for a command-line file
+  IncludeFrame* Parent;                    // the including file; null for a command-line file
   char GivenName[kIncludePathLength + 1];  // as written after "file:"
   char Directory[kIncludePathLength + 1];  // of FullPath, no trailing '/'
   char FileName[kIncludePathLength + 1];   // of FullPath
@@ -126,8 +127,7 @@ int ReadDestinationFile(RunOptions* options, const char* name, bool toInputList)
 // escape). Neither needs a terminator. MatchNameNoCase compares after
 // toupper in the current locale. An empty mask matches only an empty name.
 bool MatchName(const char* name, size_t nameLength, const char* mask, size_t maskLength);
-bool MatchNameNoCase(const char* name, size_t nameLength, const char* mask,
-                     size_t maskLength);
+bool MatchNameNoCase(const char* name, size_t nameLength, const char* mask, size_t maskLength);
 
 // Matches NUL-terminated `name` against NUL-terminated `mask`,
 // case-sensitively when options->QuotedName is set (a destination was

@@ -20,22 +20,20 @@ struct Pair {
 // EBCDIC punctuation that reads as ASCII. 4A/6A and BA/BB are the code
 // page's cent, broken bar and bracket positions shown as their look-alikes.
 constexpr Pair kEbcdicPunctuation[] = {
-    {0x40, ' '}, {0x4A, '$'}, {0x4C, '<'}, {0x4D, '('}, {0x4E, '+'}, {0x4F, '|'},
-    {0x50, '&'}, {0x5A, '!'}, {0x5B, 0x9C}, {0x5C, '*'}, {0x5D, ')'}, {0x5E, ';'},
-    {0x60, '-'}, {0x61, '/'}, {0x6A, 0xDD}, {0x6B, ','}, {0x6C, '%'}, {0x6D, '_'},
-    {0x6E, '>'}, {0x6F, '?'}, {0x7A, ':'}, {0x7B, '#'}, {0x7C, '@'}, {0x7D, '\''},
-    {0x7E, '='}, {0x7F, '"'}, {0x8B, '{'}, {0x8D, '('}, {0x8E, '+'}, {0x9B, '}'},
-    {0x9D, ')'}, {0xA1, '~'}, {0xBA, '['}, {0xBB, ']'}, {0xBF, '-'}, {0xC0, '{'},
-    {0xD0, '}'},
+    {0x40, ' '},  {0x4A, '$'},  {0x4C, '<'},  {0x4D, '('}, {0x4E, '+'}, {0x4F, '|'}, {0x50, '&'},
+    {0x5A, '!'},  {0x5B, 0x9C}, {0x5C, '*'},  {0x5D, ')'}, {0x5E, ';'}, {0x60, '-'}, {0x61, '/'},
+    {0x6A, 0xDD}, {0x6B, ','},  {0x6C, '%'},  {0x6D, '_'}, {0x6E, '>'}, {0x6F, '?'}, {0x7A, ':'},
+    {0x7B, '#'},  {0x7C, '@'},  {0x7D, '\''}, {0x7E, '='}, {0x7F, '"'}, {0x8B, '{'}, {0x8D, '('},
+    {0x8E, '+'},  {0x9B, '}'},  {0x9D, ')'},  {0xA1, '~'}, {0xBA, '['}, {0xBB, ']'}, {0xBF, '-'},
+    {0xC0, '{'},  {0xD0, '}'},
 };
 
 constexpr Pair kAsciiPunctuation[] = {
-    {0x0A, 0x15}, {0x0D, 0x0D}, {' ', 0x40},  {'!', 0x5A},  {'"', 0x7F},  {'#', 0x7B},
-    {'$', 0x5B},  {'%', 0x6C},  {'&', 0x50},  {'\'', 0x7D}, {'(', 0x4D},  {')', 0x5D},
-    {'*', 0x5C},  {'+', 0x4E},  {',', 0x6B},  {'-', 0x60},  {'/', 0x61},  {':', 0x7A},
-    {';', 0x5E},  {'<', 0x4C},  {'=', 0x7E},  {'>', 0x6E},  {'?', 0x6F},  {'@', 0x7C},
-    {'[', 0xAD},  {'\\', 0xE0}, {']', 0xBD},  {'_', 0x6D},  {'{', 0xC0},  {'|', 0x4F},
-    {'}', 0xD0},  {'~', 0xA1},  {0x9C, 0x5B}, {0xDD, 0x6A},
+    {0x0A, 0x15}, {0x0D, 0x0D}, {' ', 0x40},  {'!', 0x5A}, {'"', 0x7F},  {'#', 0x7B},  {'$', 0x5B},
+    {'%', 0x6C},  {'&', 0x50},  {'\'', 0x7D}, {'(', 0x4D}, {')', 0x5D},  {'*', 0x5C},  {'+', 0x4E},
+    {',', 0x6B},  {'-', 0x60},  {'/', 0x61},  {':', 0x7A}, {';', 0x5E},  {'<', 0x4C},  {'=', 0x7E},
+    {'>', 0x6E},  {'?', 0x6F},  {'@', 0x7C},  {'[', 0xAD}, {'\\', 0xE0}, {']', 0xBD},  {'_', 0x6D},
+    {'{', 0xC0},  {'|', 0x4F},  {'}', 0xD0},  {'~', 0xA1}, {0x9C, 0x5B}, {0xDD, 0x6A},
 };
 
 // Letter and digit runs of code page 037: EBCDIC start, ASCII start, count.
@@ -45,7 +43,7 @@ struct Run {
   int Count;
 };
 constexpr Run kAlphanumericRuns[] = {
-    {0x81, 'a', 9}, {0x91, 'j', 9}, {0xA2, 's', 8}, {0xC1, 'A', 9},
+    {0x81, 'a', 9}, {0x91, 'j', 9}, {0xA2, 's', 8},  {0xC1, 'A', 9},
     {0xD1, 'J', 9}, {0xE2, 'S', 8}, {0xF0, '0', 10},
 };
 
@@ -67,9 +65,6 @@ constexpr std::array<unsigned char, 256> BuildAsciiToEbcdic() {
   return table;
 }
 
-constexpr std::array<unsigned char, 256> kEbcdicToAscii = BuildEbcdicToAscii();
-constexpr std::array<unsigned char, 256> kAsciiToEbcdic = BuildAsciiToEbcdic();
-
 int Translate(const unsigned char* table, unsigned char substitute, unsigned char* out,
               const unsigned char* in, int length) {
   int translated = 0;
@@ -82,35 +77,14 @@ int Translate(const unsigned char* table, unsigned char substitute, unsigned cha
 
 }  // namespace
 
-// Exported as plain arrays so that callers can index them directly.
-const unsigned char EbcdicToAsciiTable[256] = {
-#define ROW(n)                                                                            \
-  kEbcdicToAscii[n], kEbcdicToAscii[n + 1], kEbcdicToAscii[n + 2], kEbcdicToAscii[n + 3], \
-      kEbcdicToAscii[n + 4], kEbcdicToAscii[n + 5], kEbcdicToAscii[n + 6],                \
-      kEbcdicToAscii[n + 7]
-    ROW(0),   ROW(8),   ROW(16),  ROW(24),  ROW(32),  ROW(40),  ROW(48),  ROW(56),
-    ROW(64),  ROW(72),  ROW(80),  ROW(88),  ROW(96),  ROW(104), ROW(112), ROW(120),
-    ROW(128), ROW(136), ROW(144), ROW(152), ROW(160), ROW(168), ROW(176), ROW(184),
-    ROW(192), ROW(200), ROW(208), ROW(216), ROW(224), ROW(232), ROW(240), ROW(248),
-#undef ROW
-};
-
-const unsigned char AsciiToEbcdicTable[256] = {
-#define ROW(n)                                                                            \
-  kAsciiToEbcdic[n], kAsciiToEbcdic[n + 1], kAsciiToEbcdic[n + 2], kAsciiToEbcdic[n + 3], \
-      kAsciiToEbcdic[n + 4], kAsciiToEbcdic[n + 5], kAsciiToEbcdic[n + 6],                \
-      kAsciiToEbcdic[n + 7]
-    ROW(0),   ROW(8),   ROW(16),  ROW(24),  ROW(32),  ROW(40),  ROW(48),  ROW(56),
-    ROW(64),  ROW(72),  ROW(80),  ROW(88),  ROW(96),  ROW(104), ROW(112), ROW(120),
-    ROW(128), ROW(136), ROW(144), ROW(152), ROW(160), ROW(168), ROW(176), ROW(184),
-    ROW(192), ROW(200), ROW(208), ROW(216), ROW(224), ROW(232), ROW(240), ROW(248),
-#undef ROW
-};
+// Built at compile time (constinit): ready before any code runs.
+constinit const std::array<unsigned char, 256> EbcdicToAsciiTable = BuildEbcdicToAscii();
+constinit const std::array<unsigned char, 256> AsciiToEbcdicTable = BuildAsciiToEbcdic();
 
 int EbcdicToAscii(unsigned char* out, const unsigned char* in, int length) {
-  return Translate(EbcdicToAsciiTable, kAsciiSubstitute, out, in, length);
+  return Translate(EbcdicToAsciiTable.data(), kAsciiSubstitute, out, in, length);
 }
 
 int AsciiToEbcdic(unsigned char* out, const unsigned char* in, int length) {
-  return Translate(AsciiToEbcdicTable, kEbcdicSubstitute, out, in, length);
+  return Translate(AsciiToEbcdicTable.data(), kEbcdicSubstitute, out, in, length);
 }

@@ -21,15 +21,13 @@ const UnitEntry TimeUnitsSec[] = {
 };
 
 const UnitEntry SizeUnits[] = {
-    {1073741824, "GB", "GB", nullptr}, {1048576, "MB", "MB", nullptr},
-    {1024, "KB", "KB", nullptr},       {1, "byte", "byte", nullptr},
-    {0, nullptr, nullptr, nullptr},
+    {1073741824, "GB", "GB", nullptr}, {1048576, "MB", "MB", nullptr}, {1024, "KB", "KB", nullptr},
+    {1, "byte", "byte", nullptr},      {0, nullptr, nullptr, nullptr},
 };
 
 const UnitEntry LargeSizeUnits[] = {
-    {1073741824, "PB", "PB", nullptr}, {1048576, "TB", "TB", nullptr},
-    {1024, "GB", "GB", nullptr},       {1, "MB", "MB", nullptr},
-    {0, nullptr, nullptr, nullptr},
+    {1073741824, "PB", "PB", nullptr}, {1048576, "TB", "TB", nullptr}, {1024, "GB", "GB", nullptr},
+    {1, "MB", "MB", nullptr},          {0, nullptr, nullptr, nullptr},
 };
 
 namespace {
@@ -77,8 +75,7 @@ void AppendUnitName(TextOut* t, const UnitEntry& unit, double q, bool shortNames
 
 }  // namespace
 
-int FormatQuantity(int64_t value, char* out, size_t outSize, const UnitEntry* table,
-                   int flags) {
+int FormatQuantity(int64_t value, char* out, size_t outSize, const UnitEntry* table, int flags) {
   TextOut t{out, outSize, 0, false};
   if (outSize > 0) out[0] = '\0';
   // Work on the magnitude as unsigned: -INT64_MIN does not fit an int64.
@@ -144,8 +141,8 @@ int FormatDuration(char* out, size_t outSize, int64_t seconds, bool shortForm) {
     char Letter;
   };
   static const Part kParts[] = {
-      {31536000, "year", 'y'}, {604800, "week", 'w'},  {86400, "day", 'd'},
-      {3600, "hour", 'h'},     {60, "minute", 'm'},    {1, "second", 's'},
+      {31536000, "year", 'y'}, {604800, "week", 'w'}, {86400, "day", 'd'},
+      {3600, "hour", 'h'},     {60, "minute", 'm'},   {1, "second", 's'},
   };
   bool any = false;
   for (const Part& part : kParts) {

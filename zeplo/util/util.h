@@ -12,6 +12,7 @@
 #ifndef ZEPLO_UTIL_UTIL_H_
 #define ZEPLO_UTIL_UTIL_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,8 +21,8 @@
 // 256-entry tables indexed by the source byte. Untranslatable bytes become
 // the substitute: ASCII '.' (0x2E) or EBCDIC full stop (0x4B). The two
 // tables are not inverses of each other; they are used as they stand.
-extern const unsigned char EbcdicToAsciiTable[256];
-extern const unsigned char AsciiToEbcdicTable[256];
+extern const std::array<unsigned char, 256> EbcdicToAsciiTable;
+extern const std::array<unsigned char, 256> AsciiToEbcdicTable;
 
 // Translates `length` bytes of `in` into `out` (the same buffer is fine).
 // Returns how many result bytes are not the substitute character. A
@@ -62,8 +63,7 @@ enum : int { kQuantityTextSize = 160 };
 // "1.5 KBs ", with flags 3 "1 KB 512 bytes ". Returns 0, or 1 when `out` was
 // too small and the text was cut (still terminated). REQUIRES: table ends
 // with a zero Divisor and has at least one other entry.
-int FormatQuantity(int64_t value, char* out, size_t outSize, const UnitEntry* table,
-                   int flags);
+int FormatQuantity(int64_t value, char* out, size_t outSize, const UnitEntry* table, int flags);
 template <size_t N>
 int FormatQuantity(int64_t value, char (&out)[N], const UnitEntry* table, int flags) {
   return FormatQuantity(value, out, N, table, flags);

@@ -1,9 +1,8 @@
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdio>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/zeplo/names/names_test_util.h"
 
@@ -84,8 +83,8 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
       {"file:", "Can not open file ''.\n"},
       {"file:" + p300, "Can not open file '" + p300 + "'.\n"},
       {"file:" + p300 + "x", "The file name '" + p300 + "x' is too long.\n"},
-      {kFile + deep + "/x", "The file name '" + d + "/" + deep + "/" + std::string(30, 'f') +
-                                "' is too long.\n"},
+      {kFile + deep + "/x",
+       "The file name '" + d + "/" + deep + "/" + std::string(30, 'f') + "' is too long.\n"},
       {kFile + "root", "Can not open file '/zeplo-no-such-file'.\n"},
       {kFile + "long_line", "Line 1 of file '" + d + "/long_line' is too long.\n"},
       {kFile + "long_name", "The Queue name '" + std::string(49, 'Q') + "' is too long.\n"},

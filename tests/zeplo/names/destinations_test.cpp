@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/zeplo/names/names_test_util.h"
 #include "zeplo/cs/cs.h"

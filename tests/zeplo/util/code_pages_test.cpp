@@ -1,6 +1,6 @@
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "zeplo/util/util.h"
 
@@ -27,7 +27,8 @@ TEST(CodePagesTest, TablesTranslateAsListedAndCountRealCharacters) {
       {false, "\x40\x4A\x5B\x6A\x7D\x7F\xA1\xBA\xBB\xBF\xC0\xD0", " $\x9C\xDD'\"~[]-{}", 12},
       {false, "\x81\x89\x91\x99\xA2\xA9\xC1\xC9\xD1\xD9\xE2\xE9\xF0\xF9", "aijrszAIJRSZ09", 14},
       {false, std::string("\x4B\x8A\xAD\xBD\xE0\x15\xFF\x00", 8), "........", 0},
-      {true, "\n\r .$[]\\^`{}\x9C\xDD\t", "\x15\x0D\x40\x4B\x5B\xAD\xBD\xE0\x4B\x4B\xC0\xD0\x5B\x6A\x4B", 11},
+      {true, "\n\r .$[]\\^`{}\x9C\xDD\t",
+       "\x15\x0D\x40\x4B\x5B\xAD\xBD\xE0\x4B\x4B\xC0\xD0\x5B\x6A\x4B", 11},
       {true, "aijrszAZ09", "\x81\x89\x91\x99\xA2\xA9\xC1\xE9\xF0\xF9", 10},
       {true, "a.b", "\x81\x4B\x82", 2},
   };

@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "zeplo/util/util.h"
 
@@ -18,7 +18,7 @@ TEST(MqTimeTest, PutDateAndTimeToEpoch) {
   };
   const Case kCases[] = {
       {"19700101", "00000000", 0, 0},
-      {"20240229", "12345678", 1709210096, 170921009678},  // leap day
+      {"20240229", "12345678", 1709210096, 170921009678},      // leap day
       {"20380119", "03140800", 2147483648LL, 214748364800LL},  // past 32 bits
       {nullptr, "12000000", -1, 0},
       {"20240101", nullptr, -1, 0},

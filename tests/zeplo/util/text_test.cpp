@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "zeplo/util/util.h"
 
@@ -39,9 +39,9 @@ TEST(HexTest, BytesToHexAndBack) {
   const Back kBack[] = {
       {"0A", 48, 0, "\x0A" + std::string(23, '\0')},
       {"abCD", 4, 0, "\xAB\xCD"},
-      {"0102030405", 4, 0, "\x01\x02"},              // the maximum ends it quietly
-      {"ABC", 8, 1, std::string("\xAB\0\0\0", 4)},   // lone last digit
-      {"12G4", 4, 1, std::string("\x12\0", 2)},      // earlier bytes stay
+      {"0102030405", 4, 0, "\x01\x02"},             // the maximum ends it quietly
+      {"ABC", 8, 1, std::string("\xAB\0\0\0", 4)},  // lone last digit
+      {"12G4", 4, 1, std::string("\x12\0", 2)},     // earlier bytes stay
       {"FFFF", 3, 0, "\xFF"},
   };
   for (const Back& c : kBack) {
@@ -99,8 +99,11 @@ TEST(NoCaseTest, ComparisonsAndSearches) {
     int At;  // -1: not found
   };
   const Case kCases[] = {
-      {"the Summary topic", "SUMMARY", 4}, {"abc", "", 0},     {"", "a", -1},
-      {"abcABC", "cab", 2},               {"abcde", "DEF", -1},  // would pass the end
+      {"the Summary topic", "SUMMARY", 4},
+      {"abc", "", 0},
+      {"", "a", -1},
+      {"abcABC", "cab", 2},
+      {"abcde", "DEF", -1},                // would pass the end
       {std::string("a\0Bc", 4), "bC", 2},  // a buffer is not a C string
   };
   for (const Case& c : kCases) {
