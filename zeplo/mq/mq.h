@@ -189,7 +189,10 @@ enum : size_t { kPasswordBufferSize = 200 };
 // for QM(<name>) User(<user>) >", without "QM(...) " when Name is empty),
 // switches standard input's terminal to non-canonical, no-echo mode, reads
 // with ReadMaskedLine (stars on standard output) and restores the terminal,
-// also when reading fails or a terminating signal arrives meanwhile.
+// also when reading fails or SIGINT, SIGTERM, SIGQUIT or SIGHUP arrives
+// meanwhile: the prompt then ends, the terminal is restored and the signal
+// is delivered again under its previous disposition (signals the process
+// ignores stay ignored). If the process survives that, 2046 is returned.
 // Returns 0 with the password in buffer[size]; 2046 after printing
 // "Password prompt not supported for non-stdin file" when standard input is
 // not a terminal.
