@@ -87,10 +87,11 @@ struct IncludeFrame {
 // NULs to the end of the field (so a char[49] field is always terminated).
 // `separator` is the -$ character, 0 for the automatic choice. A quoted
 // text sets options->QuotedName. A "file:" text (prefix in any case) is
-// read into InputList (toInputList) or OutputList instead and *queueOut is
-// left empty. Returns 0; 2046 after printing why the text is refused
-// (names too long, file unreadable or recursive); 4018 when list storage
-// ran out.
+// read into InputList (toInputList) or OutputList instead; both outputs are
+// emptied before the file is read (reading may then fill OutputQueueName).
+// REQUIRES: `text` does not lie in either output. Returns 0; 2046 after
+// printing why the text is refused (names too long, file unreadable or
+// recursive); 4018 when list storage ran out.
 int ParseDestinationN(RunOptions* options, char separator, const char* text, char* qmgrOut,
                       size_t qmgrSize, char* queueOut, size_t queueSize, bool toInputList);
 template <size_t A, size_t B>

@@ -68,7 +68,7 @@ int CopyMqNameN(char* dst, size_t dstSize, const char* name, int fieldLength, in
   if (maxLength > 0 && maxLength < limit) limit = maxLength;
   if (limit < 0) limit = 0;
   int n = 0;
-  while (n < limit && name[n] != '\0' && name[n] != ' ') ++n;
+  while (name != nullptr && n < limit && name[n] != '\0' && name[n] != ' ') ++n;
   int rc = 0;
   if (dstSize == 0) {
     if (length != nullptr) *length = 0;
@@ -78,7 +78,7 @@ int CopyMqNameN(char* dst, size_t dstSize, const char* name, int fieldLength, in
     n = static_cast<int>(dstSize - 1);
     rc = 1;
   }
-  std::memcpy(dst, name, static_cast<size_t>(n));
+  if (n > 0) std::memcpy(dst, name, static_cast<size_t>(n));
   dst[n] = '\0';
   if (length != nullptr) *length = n;
   return rc;
@@ -91,7 +91,7 @@ int SetMqFieldN(char* field, size_t fieldSize, const char* text) {
     n = fieldSize;
     rc = 1;
   }
-  std::memcpy(field, text, n);
+  if (n > 0) std::memcpy(field, text, n);
   std::memset(field + n, 0, fieldSize - n);
   return rc;
 }

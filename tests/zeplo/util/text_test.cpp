@@ -83,6 +83,8 @@ TEST(MqNameTest, CopyAndSetFixedFields) {
   std::memset(field, 'X', sizeof field);
   EXPECT_EQ(0, SetMqField(field, "Q1"));
   EXPECT_EQ(std::string("Q1\0\0\0\0\0\0", 8), std::string(field, 8));
+  EXPECT_EQ(0, SetMqField(field, nullptr));
+  EXPECT_EQ(std::string(8, '\0'), std::string(field, 8));
   EXPECT_EQ(1, SetMqField(field, "123456789"));
   EXPECT_EQ("12345678", std::string(field, 8));
 }
