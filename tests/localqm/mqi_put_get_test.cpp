@@ -1,0 +1,489 @@
+// MQPUT, MQPUT1, MQGET, MQCMIT and MQBACK through the built library.
+#include "tests/localqm/lqm_test_util.h"
+
+namespace {
+
+class PutGetTest : public LqmTest {
+ protected:
+  void SetUp() override {
+    LqmTest::SetUp();
+    CreateQmgr("QM1", true);
+    LqmQueue q;
+    LqmQueueDefaults(&q, "Q1");
+    q.MaxDepth = 3;
+    q.MaxMsgLength = 100;
+    DefineQueue("QM1", q);
+    DefineLocal("QM1", "Q2");
+    ASSERT_EQ(Connect("QM1", &h_), 0);
+    ASSERT_EQ(Open(h_, "Q1", MQOO_INPUT_SHARED | MQOO_OUTPUT | MQOO_BROWSE | MQOO_SET, &q1_), 0);
+  }
+  void TearDown() override {
+    if (h_ != MQHC_UNUSABLE_HCONN) Disconnect(&h_);
+    LqmTest::TearDown();
+  }
+  MQHCONN h_ = MQHC_UNUSABLE_HCONN;
+  MQHOBJ q1_ = MQHO_UNUSABLE_HOBJ;
+};
+
+void SetInhibit(MQHCONN h, MQHOBJ o, MQLONG selector, MQLONG value) {
+  MQLONG cc, reason;
+  MQSET(h, o, 1, &selector, 1, &value, 0, nullptr, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+}
+
+TEST_F(PutGetTest, PutLimitsAndDescriptorChecks) {
+  struct Case {
+    const char* what;
+    MQLONG length;
+    MQLONG priority, persistence, expiry, msgType;
+    MQLONG reason;
+  } cases[] = {
+      {"fits", 100, 0, 0, -1, MQMT_DATAGRAM, 0},
+      {"too long", 101, 0, 0, -1, MQMT_DATAGRAM, MQRC_MSG_TOO_BIG_FOR_Q},
+      {"bad priority", 1, -2, 0, -1, MQMT_DATAGRAM, MQRC_PRIORITY_ERROR},
+      {"priority above max", 1, 12, 0, -1, MQMT_DATAGRAM, MQRC_PRIORITY_EXCEEDS_MAXIMUM},
+      {"bad persistence", 1, 0, 7, -1, MQMT_DATAGRAM, MQRC_PERSISTENCE_ERROR},
+      {"zero expiry", 1, 0, 0, 0, MQMT_DATAGRAM, MQRC_EXPIRY_ERROR},
+      {"request without reply queue", 1, 0, 0, -1, MQMT_REQUEST, MQRC_MISSING_REPLY_TO_Q},
+      {"full", 1, 0, 0, -1, MQMT_DATAGRAM, 0},
+      {"now full", 1, 0, 0, -1, MQMT_DATAGRAM, MQRC_Q_FULL},
+  };
+  for (const Case& c : cases) {
+    MQMD md = {MQMD_DEFAULT};
+    md.Priority = c.priority;
+    md.Persistence = c.persistence;
+    md.Expiry = c.expiry;
+    md.MsgType = c.msgType;
+    MQPMO pmo = {MQPMO_DEFAULT};
+    std::string data(static_cast<size_t>(c.length), 'x');
+    MQLONG cc, reason;
+    MQPUT(h_, q1_, &md, &pmo, c.length, data.data(), &cc, &reason);
+    EXPECT_EQ(reason, c.reason) << c.what;
+    EXPECT_EQ(cc, c.reason == 0 ? MQCC_OK
+                  : c.reason == MQRC_PRIORITY_EXCEEDS_MAXIMUM ? MQCC_WARNING
+                                                              : MQCC_FAILED)
+        << c.what;
+  }
+  EXPECT_EQ(Depth("QM1", "Q1"), 3);
+}
+
+TEST_F(PutGetTest, InhibitsAndBadParameters) {
+  MQLONG cc, reason;
+  SetInhibit(h_, q1_, MQIA_INHIBIT_PUT, MQQA_PUT_INHIBITED);
+  EXPECT_EQ(Put(h_, q1_, "x"), MQRC_PUT_INHIBITED);
+  SetInhibit(h_, q1_, MQIA_INHIBIT_PUT, MQQA_PUT_ALLOWED);
+  ASSERT_EQ(Put(h_, q1_, "x"), 0);
+  SetInhibit(h_, q1_, MQIA_INHIBIT_GET, MQQA_GET_INHIBITED);
+  std::string data;
+  EXPECT_EQ(Get(h_, q1_, &data), MQRC_GET_INHIBITED);
+  EXPECT_EQ(Get(h_, q1_, &data, MQGMO_BROWSE_FIRST), MQRC_GET_INHIBITED);
+  SetInhibit(h_, q1_, MQIA_INHIBIT_GET, MQQA_GET_ALLOWED);
+  MQLONG selector = MQIA_INHIBIT_GET, bad = 5;
+  MQSET(h_, q1_, 1, &selector, 1, &bad, 0, nullptr, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_INHIBIT_VALUE_ERROR);
+  selector = MQIA_MAX_Q_DEPTH;
+  MQSET(h_, q1_, 1, &selector, 1, &bad, 0, nullptr, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_SELECTOR_ERROR);
+
+  MQMD md = {MQMD_DEFAULT};
+  MQGMO gmo = {MQGMO_DEFAULT};
+  MQPMO pmo = {MQPMO_DEFAULT};
+  char buf[16];
+  MQLONG len;
+  struct Case {
+    const char* what;
+    MQLONG reason;
+  };
+  std::vector<Case> got;
+  MQGET(h_, q1_, &md, &gmo, -1, buf, &len, &cc, &reason);
+  got.push_back({"negative buffer length", reason});
+  MQGET(h_, q1_, &md, &gmo, 16, nullptr, &len, &cc, &reason);
+  got.push_back({"null buffer", reason});
+  MQGET(h_, q1_, nullptr, &gmo, 16, buf, &len, &cc, &reason);
+  got.push_back({"null MQMD", reason});
+  MQGET(h_, q1_, &md, nullptr, 16, buf, &len, &cc, &reason);
+  got.push_back({"null MQGMO", reason});
+  MQGET(h_, q1_, &md, &gmo, 16, buf, nullptr, &cc, &reason);
+  got.push_back({"null data length", reason});
+  gmo.Options = MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT;
+  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
+  got.push_back({"two browse options", reason});
+  gmo.Options = MQGMO_BROWSE_FIRST | MQGMO_SYNCPOINT;
+  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
+  got.push_back({"browse under syncpoint", reason});
+  gmo.Options = MQGMO_WAIT;
+  gmo.WaitInterval = -5;
+  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
+  got.push_back({"bad wait interval", reason});
+  gmo.Options = MQGMO_SET_SIGNAL;
+  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
+  got.push_back({"signals", reason});
+  MQPUT(h_, q1_, &md, &pmo, -1, buf, &cc, &reason);
+  got.push_back({"negative put length", reason});
+  pmo.Options = MQPMO_SYNCPOINT | MQPMO_NO_SYNCPOINT;
+  MQPUT(h_, q1_, &md, &pmo, 1, buf, &cc, &reason);
+  got.push_back({"both syncpoint options", reason});
+  pmo.Options = MQPMO_SET_ALL_CONTEXT;
+  MQPUT(h_, q1_, &md, &pmo, 1, buf, &cc, &reason);
+  got.push_back({"set context not opened for", reason});
+  pmo.Options = 0;
+  MQPUT(h_, q1_, &md, nullptr, 1, buf, &cc, &reason);
+  got.push_back({"null MQPMO", reason});
+  MQPUT(h_, 999, &md, &pmo, 1, buf, &cc, &reason);
+  got.push_back({"bad object handle", reason});
+  const Case want[] = {
+      {"negative buffer length", MQRC_BUFFER_LENGTH_ERROR}, {"null buffer", MQRC_BUFFER_ERROR},
+      {"null MQMD", MQRC_MD_ERROR}, {"null MQGMO", MQRC_GMO_ERROR},
+      {"null data length", MQRC_DATA_LENGTH_ERROR}, {"two browse options", MQRC_OPTIONS_ERROR},
+      {"browse under syncpoint", MQRC_OPTIONS_ERROR}, {"bad wait interval", MQRC_WAIT_INTERVAL_ERROR},
+      {"signals", MQRC_OPTIONS_ERROR}, {"negative put length", MQRC_BUFFER_LENGTH_ERROR},
+      {"both syncpoint options", MQRC_OPTIONS_ERROR},
+      {"set context not opened for", MQRC_NOT_OPEN_FOR_SET_ALL}, {"null MQPMO", MQRC_PMO_ERROR},
+      {"bad object handle", MQRC_HOBJ_ERROR},
+  };
+  ASSERT_EQ(got.size(), std::size(want));
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].reason, want[i].reason) << want[i].what;
+  // None of that touched the queue.
+  EXPECT_EQ(Depth("QM1", "Q1"), 1);
+}
+
+TEST_F(PutGetTest, TruncationAndZeroLengthBuffers) {
+  ASSERT_EQ(Put(h_, q1_, "0123456789"), 0);
+  struct Case {
+    MQLONG options, buffer, reason;
+    const char* data;
+    MQLONG depthAfter;
+  } cases[] = {
+      {MQGMO_NO_WAIT, 0, MQRC_TRUNCATED_MSG_FAILED, "", 1},
+      {MQGMO_NO_WAIT, 4, MQRC_TRUNCATED_MSG_FAILED, "0123", 1},
+      {MQGMO_BROWSE_FIRST, 4, MQRC_TRUNCATED_MSG_FAILED, "0123", 1},
+      {MQGMO_BROWSE_MSG_UNDER_CURSOR, 10, 0, "0123456789", 1},
+      {MQGMO_ACCEPT_TRUNCATED_MSG, 4, MQRC_TRUNCATED_MSG_ACCEPTED, "0123", 0},
+  };
+  for (const Case& c : cases) {
+    MQMD md = {MQMD_DEFAULT};
+    MQGMO gmo = {MQGMO_DEFAULT};
+    gmo.Options = c.options;
+    char buf[16] = {};
+    MQLONG len = -1, cc, reason;
+    MQGET(h_, q1_, &md, &gmo, c.buffer, c.buffer > 0 ? buf : nullptr, &len, &cc, &reason);
+    EXPECT_EQ(reason, c.reason) << c.options << "/" << c.buffer;
+    EXPECT_EQ(len, 10);  // always the full length
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(c.buffer)), c.data);
+    EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");  // the descriptor came back
+    EXPECT_EQ(Depth("QM1", "Q1"), c.depthAfter);
+  }
+}
+
+TEST_F(PutGetTest, BrowseCursorAndGetUnderCursor) {
+  for (const char* t : {"a", "b", "c"}) ASSERT_EQ(Put(h_, q1_, t), 0);
+  MQHCONN other;
+  MQHOBJ o2;
+  ASSERT_EQ(Connect("QM1", &other), 0);
+  ASSERT_EQ(Open(other, "Q1", MQOO_INPUT_SHARED, &o2), 0);
+  struct Step {
+    MQHCONN* conn;
+    MQHOBJ* obj;
+    MQLONG options;
+    MQLONG reason;
+    const char* data;
+  } steps[] = {
+      {&h_, &q1_, MQGMO_BROWSE_MSG_UNDER_CURSOR, MQRC_NO_MSG_UNDER_CURSOR, ""},
+      {&h_, &q1_, MQGMO_BROWSE_NEXT, 0, "a"},  // no cursor yet: from the start
+      {&h_, &q1_, MQGMO_BROWSE_NEXT, 0, "b"},
+      {&h_, &q1_, MQGMO_MSG_UNDER_CURSOR, 0, "b"},
+      {&h_, &q1_, MQGMO_BROWSE_MSG_UNDER_CURSOR, MQRC_NO_MSG_UNDER_CURSOR, ""},
+      {&h_, &q1_, MQGMO_BROWSE_NEXT, 0, "c"},
+      {&other, &o2, MQGMO_NO_WAIT, 0, "a"},
+      {&other, &o2, MQGMO_NO_WAIT, 0, "c"},  // takes the one under h_'s cursor
+      {&h_, &q1_, MQGMO_MSG_UNDER_CURSOR, MQRC_NO_MSG_UNDER_CURSOR, ""},
+      {&h_, &q1_, MQGMO_BROWSE_NEXT, MQRC_NO_MSG_AVAILABLE, ""},
+      {&h_, &q1_, MQGMO_BROWSE_FIRST, MQRC_NO_MSG_AVAILABLE, ""},
+  };
+  int i = 0;
+  for (const Step& s : steps) {
+    std::string data;
+    EXPECT_EQ(Get(*s.conn, *s.obj, &data, s.options), s.reason) << "step " << i;
+    EXPECT_EQ(data, s.data) << "step " << i;
+    ++i;
+  }
+  Disconnect(&other);
+}
+
+TEST_F(PutGetTest, MatchOptionsPickTheMessage) {
+  MQMD put = {MQMD_DEFAULT};
+  put.Version = 2;
+  MQPMO pmo = {MQPMO_DEFAULT};
+  std::vector<MQMD> sent;
+  for (int i = 0; i < 3; ++i) {
+    MQMD md = put;
+    memset(md.CorrelId, i == 2 ? 'B' : 'A', 24);
+    memset(md.GroupId, 'g' + i, 24);
+    char c = static_cast<char>('0' + i);
+    MQLONG cc, reason;
+    MQPUT(h_, q1_, &md, &pmo, 1, &c, &cc, &reason);
+    ASSERT_EQ(reason, 0);
+    sent.push_back(md);  // MsgId filled in by the put
+  }
+  EXPECT_NE(memcmp(sent[0].MsgId, sent[1].MsgId, 24), 0);
+  struct Case {
+    MQLONG gmoVersion, matchOptions;
+    int msgIdOf, correlIdOf, groupIdOf;  // -1: none
+    MQLONG reason;
+    const char* data;
+  } cases[] = {
+      {2, MQMO_MATCH_MSG_ID, 1, -1, -1, 0, "1"},
+      {2, MQMO_MATCH_CORREL_ID, -1, 2, -1, 0, "2"},
+      {2, MQMO_MATCH_MSG_ID | MQMO_MATCH_CORREL_ID, 0, 2, -1, MQRC_NO_MSG_AVAILABLE, ""},
+      {2, MQMO_NONE, 1, 2, -1, 0, "0"},  // fields given but not matched on
+      {1, 0, 1, -1, -1, 0, "1"},  // version 1: message and correlation id always match
+      {2, MQMO_MATCH_GROUP_ID, -1, -1, 0, 0, "0"},
+      {2, MQMO_MATCH_MSG_TOKEN, -1, -1, -1, MQRC_MATCH_OPTIONS_ERROR, ""},
+  };
+  for (const Case& c : cases) {
+    MQMD md = {MQMD_DEFAULT};
+    md.Version = 2;
+    if (c.msgIdOf >= 0) memcpy(md.MsgId, sent[c.msgIdOf].MsgId, 24);
+    if (c.correlIdOf >= 0) memcpy(md.CorrelId, sent[c.correlIdOf].CorrelId, 24);
+    if (c.groupIdOf >= 0) memcpy(md.GroupId, sent[c.groupIdOf].GroupId, 24);
+    MQGMO gmo = {MQGMO_DEFAULT};
+    gmo.Version = c.gmoVersion;
+    gmo.Options = MQGMO_BROWSE_FIRST;
+    gmo.MatchOptions = c.matchOptions;
+    char buf[8] = {};
+    MQLONG len = 0, cc, reason;
+    MQGET(h_, q1_, &md, &gmo, sizeof buf, buf, &len, &cc, &reason);
+    EXPECT_EQ(reason, c.reason) << c.matchOptions;
+    EXPECT_EQ(std::string(buf, reason == 0 ? 1 : 0), c.data) << c.matchOptions;
+  }
+}
+
+TEST_F(PutGetTest, SyncpointVisibilityCommitAndBackout) {
+  MQHCONN other;
+  MQHOBJ o2;
+  ASSERT_EQ(Connect("QM1", &other), 0);
+  ASSERT_EQ(Open(other, "Q1", MQOO_INPUT_SHARED | MQOO_OUTPUT, &o2), 0);
+  std::string data;
+  ASSERT_EQ(Put(h_, q1_, "uow", MQPMO_SYNCPOINT), 0);
+  EXPECT_EQ(Get(other, o2, &data), MQRC_NO_MSG_AVAILABLE);  // invisible to others
+  EXPECT_EQ(Get(h_, q1_, &data), MQRC_NO_MSG_AVAILABLE);    // and to itself
+  EXPECT_EQ(Depth("QM1", "Q1"), 1);
+  MQLONG cc, reason;
+  MQBACK(h_, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  EXPECT_EQ(Depth("QM1", "Q1"), 0);  // the put is gone
+
+  ASSERT_EQ(Put(h_, q1_, "kept", MQPMO_SYNCPOINT), 0);
+  MQCMIT(h_, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  // A get under syncpoint hides the message; backout restores it with
+  // BackoutCount raised, every time.
+  for (MQLONG round = 1; round <= 2; ++round) {
+    ASSERT_EQ(Get(other, o2, &data, MQGMO_SYNCPOINT), 0);
+    EXPECT_EQ(Get(h_, q1_, &data, MQGMO_BROWSE_FIRST), MQRC_NO_MSG_AVAILABLE);
+    MQBACK(other, &cc, &reason);
+    ASSERT_EQ(reason, 0);
+    MQMD md = {MQMD_DEFAULT};
+    ASSERT_EQ(Get(h_, q1_, &data, MQGMO_BROWSE_FIRST, &md), 0);
+    EXPECT_EQ(md.BackoutCount, round);
+  }
+  ASSERT_EQ(Get(other, o2, &data, MQGMO_SYNCPOINT), 0);
+  // Disconnecting commits the open unit of work.
+  Disconnect(&other);
+  EXPECT_EQ(Depth("QM1", "Q1"), 0);
+}
+
+TEST_F(PutGetTest, ContextByPutOption) {
+  MQHOBJ in, out, reader;
+  ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT, &in), 0);
+  // Results are read through a handle that saves nothing, so that the
+  // context saved on `in` stays the source message's.
+  ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED, &reader), 0);
+  ASSERT_EQ(Open(h_, "Q2", MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &out), 0);
+  // A source message with a full set context, then each option in turn.
+  MQMD src = {MQMD_DEFAULT};
+  memcpy(src.UserIdentifier, "origuser    ", 12);
+  memcpy(src.ApplIdentityData, "ident", 5);
+  memcpy(src.PutApplName, "origappl", 8);
+  memcpy(src.PutDate, "19991231", 8);
+  memcpy(src.PutTime, "23595900", 8);
+  MQPMO pmo = {MQPMO_DEFAULT};
+  pmo.Options = MQPMO_SET_ALL_CONTEXT;
+  MQLONG cc, reason;
+  MQPUT(h_, out, &src, &pmo, 1, const_cast<char*>("s"), &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  std::string data;
+  MQMD got = {MQMD_DEFAULT};
+  ASSERT_EQ(Get(h_, in, &data, MQGMO_NO_WAIT, &got), 0);  // saves the context
+  struct Case {
+    MQLONG option;
+    const char* user;      // expected UserIdentifier (12)
+    const char* putDate;   // expected PutDate; null: today's
+    MQLONG applType;
+  } cases[] = {
+      {MQPMO_SET_ALL_CONTEXT, "setuser     ", "20200102", MQAT_UNIX},
+      {MQPMO_PASS_ALL_CONTEXT, "origuser    ", "19991231", src.PutApplType},
+      {MQPMO_PASS_IDENTITY_CONTEXT, "origuser    ", nullptr, MQAT_UNIX},
+      {MQPMO_SET_IDENTITY_CONTEXT, "setuser     ", nullptr, MQAT_UNIX},
+      {MQPMO_NO_CONTEXT, "            ", "        ", MQAT_NO_CONTEXT},
+  };
+  char today[8], now[8];
+  LqmFormatPutTime(LqmNowMs(), today, now);
+  for (const Case& c : cases) {
+    MQMD md = {MQMD_DEFAULT};
+    memcpy(md.UserIdentifier, "setuser     ", 12);
+    memcpy(md.PutDate, "20200102", 8);
+    md.PutApplType = MQAT_UNIX;
+    MQPMO p = {MQPMO_DEFAULT};
+    p.Options = c.option;
+    p.Context = in;
+    MQPUT(h_, out, &md, &p, 1, const_cast<char*>("x"), &cc, &reason);
+    ASSERT_EQ(reason, 0) << c.option;
+    MQMD back = {MQMD_DEFAULT};
+    ASSERT_EQ(Get(h_, reader, &data, MQGMO_NO_WAIT, &back), 0);
+    EXPECT_EQ(std::string(back.UserIdentifier, 12), c.user) << c.option;
+    EXPECT_EQ(std::string(back.PutDate, 8), c.putDate ? c.putDate : std::string(today, 8))
+        << c.option;
+    EXPECT_EQ(back.PutApplType, c.applType) << c.option;
+  }
+  // Passing needs a handle that saves context.
+  MQPMO p = {MQPMO_DEFAULT};
+  p.Options = MQPMO_PASS_ALL_CONTEXT;
+  p.Context = q1_;
+  MQMD md = {MQMD_DEFAULT};
+  MQPUT(h_, out, &md, &p, 1, const_cast<char*>("x"), &cc, &reason);
+  EXPECT_EQ(reason, MQRC_CONTEXT_HANDLE_ERROR);
+  // Default context: this process's user and a put time of now.
+  MQPUT(h_, q1_, &md, &pmo, 0, nullptr, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_NOT_OPEN_FOR_SET_ALL);
+  MQPMO plain = {MQPMO_DEFAULT};
+  MQPUT(h_, q1_, &md, &plain, 0, nullptr, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  EXPECT_EQ(std::string(md.PutDate, 8), std::string(today, 8));
+  EXPECT_EQ(md.PutApplType, MQAT_UNIX);
+  EXPECT_NE(std::string(md.UserIdentifier, 12), std::string(12, ' '));
+}
+
+TEST_F(PutGetTest, ConversionOfStringData) {
+  MQHOBJ o2;
+  ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_OUTPUT, &o2), 0);
+  struct Case {
+    const char* format;
+    MQLONG putCcsid, getCcsid;
+    std::string in, out;
+    MQLONG reason, ccsidAfter;
+  } cases[] = {
+      {MQFMT_STRING, 819, 37, "AB", "\xC1\xC2", 0, 37},
+      {MQFMT_STRING, 1047, 1208, "\xC1\xC2", "AB", 0, 1208},
+      {MQFMT_STRING, 819, 819, "same", "same", 0, 819},
+      {MQFMT_STRING, 819, 0, "caf\xE9", "caf\xC3\xA9", 0, 1208},  // 0: the qmgr's CCSID
+      {MQFMT_STRING, 819, 9999, "AB", "AB", MQRC_NOT_CONVERTED, 819},
+      {MQFMT_STRING, 1208, 819, "\xFF", "\xFF", MQRC_NOT_CONVERTED, 1208},
+      {MQFMT_NONE, 819, 37, "AB", "AB", MQRC_FORMAT_ERROR, 819},
+      {"MYFMT   ", 819, 37, "AB", "AB", MQRC_NOT_CONVERTED, 819},
+  };
+  for (const Case& c : cases) {
+    MQMD md = {MQMD_DEFAULT};
+    memcpy(md.Format, c.format, 8);
+    md.CodedCharSetId = c.putCcsid;
+    MQPMO pmo = {MQPMO_DEFAULT};
+    MQLONG cc, reason;
+    MQPUT(h_, o2, &md, &pmo, static_cast<MQLONG>(c.in.size()), const_cast<char*>(c.in.data()), &cc, &reason);
+    ASSERT_EQ(reason, 0);
+    MQMD want = {MQMD_DEFAULT};
+    want.CodedCharSetId = c.getCcsid;
+    std::string data;
+    EXPECT_EQ(Get(h_, o2, &data, MQGMO_CONVERT, &want), c.reason) << c.putCcsid << "->" << c.getCcsid;
+    EXPECT_EQ(data, c.out) << c.putCcsid << "->" << c.getCcsid;
+    EXPECT_EQ(want.CodedCharSetId, c.ccsidAfter);
+  }
+  EXPECT_EQ(Depth("QM1", "Q2"), 0);  // delivered even when not converted
+}
+
+TEST_F(PutGetTest, Put1AndOldStructureVersions) {
+  MQOD od = {MQOD_DEFAULT};
+  strncpy(od.ObjectName, "Q2", 48);
+  // A version-1 MQMD: only its 324 bytes may be read or written.
+  struct {
+    MQMD1 md;
+    char guard[40];
+  } v1;
+  MQMD1 init = {MQMD1_DEFAULT};
+  v1.md = init;
+  memset(v1.guard, 0x5A, sizeof v1.guard);
+  MQPMO pmo = {MQPMO_DEFAULT};
+  MQLONG cc, reason;
+  MQPUT1(h_, &od, &v1.md, &pmo, 3, const_cast<char*>("one"), &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  EXPECT_EQ(std::string(v1.guard, sizeof v1.guard), std::string(sizeof v1.guard, 0x5A));
+  EXPECT_NE(memcmp(v1.md.MsgId, MQMI_NONE, 24), 0);
+  MQHOBJ o2;
+  ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED, &o2), 0);
+  memset(&v1.md, 0, sizeof v1.md);
+  v1.md = init;
+  // A version-1 MQGMO followed by a guard too.
+  struct {
+    MQGMO gmo;
+  } g;
+  MQGMO ginit = {MQGMO_DEFAULT};
+  g.gmo = ginit;
+  memset(reinterpret_cast<char*>(&g.gmo) + MQGMO_LENGTH_1, 0x5A, sizeof(MQGMO) - MQGMO_LENGTH_1);
+  char buf[8];
+  MQLONG len;
+  MQGET(h_, o2, &v1.md, &g.gmo, sizeof buf, buf, &len, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  EXPECT_EQ(std::string(buf, 3), "one");
+  EXPECT_EQ(std::string(v1.guard, sizeof v1.guard), std::string(sizeof v1.guard, 0x5A));
+  EXPECT_EQ(static_cast<unsigned char>(g.gmo.GroupStatus), 0x5A);  // not a version-1 field
+  // MQPUT1 to a queue that is not there, and to a closed-for-put one.
+  strncpy(od.ObjectName, "NOSUCH", 48);
+  MQMD md = {MQMD_DEFAULT};
+  MQPUT1(h_, &od, &md, &pmo, 1, buf, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_UNKNOWN_OBJECT_NAME);
+}
+
+TEST_F(PutGetTest, AsyncPutCanBeRefused) {
+  MQPMO pmo = {MQPMO_DEFAULT};
+  pmo.Options = MQPMO_ASYNC_RESPONSE;
+  MQMD md = {MQMD_DEFAULT};
+  MQLONG cc, reason;
+  MQPUT(h_, q1_, &md, &pmo, 1, const_cast<char*>("a"), &cc, &reason);
+  EXPECT_EQ(reason, 0);
+  WithStore("QM1", [](LqmStore* s) {
+    LqmQmgr q;
+    int rc = LqmQmgrRead(s, &q);
+    q.RefuseAsyncPut = true;
+    return rc != 0 ? rc : LqmQmgrWrite(s, &q);
+  });
+  MQPUT(h_, q1_, &md, &pmo, 1, const_cast<char*>("a"), &cc, &reason);
+  EXPECT_EQ(reason, MQRC_OPTIONS_ERROR);
+  EXPECT_EQ(Depth("QM1", "Q1"), 1);
+}
+
+TEST_F(PutGetTest, FaultsAndStoppedQueueManager) {
+  WithStore("QM1", [](LqmStore* s) {
+    int rc = LqmFaultAdd(s, "MQPUT", "Q1", MQRC_Q_FULL, 2, 0);
+    return rc != 0 ? rc : LqmFaultAdd(s, "MQCMIT", "", MQRC_BACKED_OUT, 0, 1);
+  });
+  MQLONG expected[] = {0, 0, MQRC_Q_FULL, MQRC_Q_FULL};
+  for (MQLONG e : expected) EXPECT_EQ(Put(h_, q1_, "x", MQPMO_SYNCPOINT), e);
+  MQLONG cc, reason;
+  // The commit "fails" with 2003 and really backs the two puts out.
+  MQCMIT(h_, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_BACKED_OUT);
+  EXPECT_EQ(Depth("QM1", "Q1"), 0);
+  MQCMIT(h_, &cc, &reason);
+  EXPECT_EQ(reason, 0);  // that fault fired its one time
+  WithStore("QM1", [](LqmStore* s) {
+    LqmQmgr q;
+    int rc = LqmQmgrRead(s, &q);
+    q.Running = false;
+    return rc != 0 ? rc : LqmQmgrWrite(s, &q);
+  });
+  std::string data;
+  EXPECT_EQ(Get(h_, q1_, &data), MQRC_Q_MGR_STOPPING);
+  MQHCONN again;
+  EXPECT_EQ(Connect("QM1", &again), MQRC_Q_MGR_NOT_AVAILABLE);
+}
+
+}  // namespace
