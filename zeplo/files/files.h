@@ -212,4 +212,141 @@ void EndProgress(RunOptions* opts, bool newline);
 void FormatProgressText(int32_t percent, int64_t etaSeconds, char* text,
                         size_t textSize);
 
+// ---- The reader ----------------------------------------------------------
+//
+// Turns an input file back into messages, one per call: the program's own
+// message files (first non-blank line "* ZEPLO" or "* DMPMQMSG") and the
+// listings of IBM MQ's browse sample (first line "AMQSBCG0"). The reader
+// keeps one line of lookahead in the run's LineStorage: a message ends at
+// the first line that is not its own, and that line stays current for the
+// next call.
+//
+// Calling sequence (processing loop): PrepareMessageFile once after the
+// first input file is opened; then ReadMessageFileMessage or, for a
+// listing, ReadBrowseListingMessage once per message; ReleaseLineStorage
+// when the loop ends. Opening the next file of a numbered sequence needs
+// no call: the reader sees the new stream and starts counting lines again.
+//
+// Errors: format errors compose "... on line %ld of file '%s'" (the
+// current line number and CurrentInputFile) into ExitMessage, only while
+// it is empty, and return 2208; storage failures return 2071; a table row
+// of unknown kind 2195. A failed read leaves DataLength 0: no partial
+// message is handed on.
+
+// The input line and the reader's place in the current file. Lives in
+// RunOptions::InputLines (a labelled block, as is Text).
+struct LineStorage {
+  char* Text;            // Capacity bytes; the line, terminated after Length
+  int32_t Capacity;      // a multiple of 1024, only ever grown
+  int32_t Length;        // characters of the current line; 0 = no line
+  char* Last;            // last character of the current line, or null
+  int64_t LineNumber;    // physical lines read from this file, skipped ones too
+  bool EndOfFile;        // the file has no more lines
+  bool ListingMode;      // browse listing: "*" lines are not comments
+  int32_t TokenOffset;   // browse listing: where the next token starts
+  FILE* Stream;          // the input stream the state belongs to
+  char FileName[kFileNameLength + 1];  // and its name
+};
+
+// Makes sure the line storage exists and holds at least `size` bytes
+// (rounded up to a multiple of 1024), keeping the current line. Returns 0,
+// or 2071 with "Unable to allocate %d bytes line storage". With -Vm each
+// change is traced on standard error.
+int AllocateLineStorage(RunOptions* opts, int64_t size);
+
+// Frees the line storage and the reader state (tracing "Freeing %p" with
+// -Vm) and nulls InputLines. Safe when nothing was allocated.
+void ReleaseLineStorage(RunOptions* opts);
+
+// Forgets the current line and the place in the file (line number 0, no
+// end of file), keeping the storage and the listing mode.
+void ResetLineReader(RunOptions* opts);
+
+// Skips leading lines of blanks, TABs, CRs and LFs, checks the first real
+// line for "AMQSBCG0" (browse listing, ListingMode set), "* ZEPLO" or
+// "* DMPMQMSG", and makes the following line current. A file that ends
+// first is not an error (EndOfFile set). Returns 0; 2208 with "File '%s'
+// does not appear to be a ZEPLO file"; 2071.
+int IdentifyInputFile(RunOptions* opts);
+
+// The processing loop's entry: IdentifyInputFile, then *listing for a
+// browse listing and *empty when there is nothing to load (no line at
+// all, or nothing after the header unless the input is a numbered
+// sequence). Returns what IdentifyInputFile returns.
+int PrepareMessageFile(RunOptions* opts, bool* listing, bool* empty);
+
+// Makes a line current. With `advance` off and a line current, keeps it.
+// Otherwise reads the next line that counts (not empty, not a "*" comment
+// outside listing mode), whole at any length, without its LF and then CR.
+// `raw` returns the next physical line as read, line end included. At end
+// of file sets *endOfFile (and EndOfFile), no line current. Returns 0 or
+// 2071 when the storage cannot grow.
+int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw);
+
+// Reads one message of a message file into opts->Message: the default
+// version-2 descriptor, the A lines over it, the data of the X, S and T
+// lines (storage grown to four times what is needed). Returns 0 with the
+// message; 0 with *endOfFile set when no message is left; 2208, 2071 or
+// 2195 with ExitMessage set.
+int ReadFileMessage(RunOptions* opts, bool* endOfFile);
+
+// ReadFileMessage for the processing loop: the end of the file sets
+// StopRequested. Returns what ReadFileMessage returns.
+int ReadMessageFileMessage(RunOptions* opts);
+
+// Reads the next message of a browse listing: its "****Message
+// descriptor****" section of name and value pairs (named by the long names
+// of MessageAttributeTable), then its dump lines. A descriptor whose
+// version-2 fields all hold their defaults becomes version 1. At the end
+// of the file sets StopRequested and returns 0; also StopRequested with
+// 2208 when the file ends inside a descriptor. Returns 0, 2208 or 2071.
+int ReadBrowseListingMessage(RunOptions* opts);
+
+// Reads pairs of hex digits (either case) from [text, end) into `out`, at
+// most *count bytes (a negative *count: no limit; `out` must then hold
+// (end - text) / 2 bytes). `skipBlanks` skips blanks before each pair.
+// Stops at the end or at a character that cannot start a pair; *count
+// gets the bytes written. Returns 0, or 2208 with "Badly formed HEX
+// string on line %lld of file '%s'" when a pair has no second digit.
+int ParseHex(RunOptions* opts, const char* text, const char* end,
+             unsigned char* out, int64_t* count, bool skipBlanks);
+
+// The next token of a browse listing's descriptor section, from where the
+// last one ended: a quoted value without its quotes, or a word ended by a
+// blank, TAB, CR, LF or colon. Reads on over line ends; "*" ends a line.
+// *endOfSection at a line that begins "****", *endOfFile at the end of
+// the file; otherwise *token and *length point into the current line.
+// Returns 0 or 2071.
+int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection,
+              const char** token, int32_t* length);
+
+// Makes the message storage hold at least `needed` bytes, growing it to
+// MessageStorageTarget(needed) (rounded up to 4096) and keeping the data
+// so far. Returns 0, or 2071 with "Unable to allocate %d bytes message
+// storage"; the old block then stays in use.
+int EnsureMessageStorage(RunOptions* opts, int64_t needed);
+
+// Stores the value [value, end) into the field of `md` that `row` names:
+// a number read as atoi reads it (out-of-range values saturate), text cut
+// at the width and blank-padded, bytes as hex digits for at most the width
+// or half the digits (the rest keeps its value). Returns 0, 2208 from
+// ParseHex, or 2195 for a row of unknown kind or outside MQMD.
+int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
+                        const char* value, const char* end);
+
+// Resets `descriptor` to IBM MQ's default MQMD with Version 2: what every
+// message read from a file starts from.
+void ResetDescriptorDefaults(MQMD* descriptor);
+
+// Composes a reader error into ExitMessage when it is still empty and
+// returns `rc`. ReaderFileName is the name the texts quote.
+int SetReaderError(RunOptions* opts, int rc, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+const char* ReaderFileName(const RunOptions* opts);
+
+// The capacity the file reader asks for when `needed` bytes do not fit:
+// four times `needed`, or the largest 32-bit capacity when that is more;
+// -1 when `needed` itself cannot be held.
+int64_t MessageStorageTarget(int64_t needed);
+
 #endif  // ZEPLO_FILES_FILES_H_

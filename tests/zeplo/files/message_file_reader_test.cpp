@@ -1,0 +1,294 @@
+// The message file reader: files written by the writer in every layout
+// come back byte for byte; hand-made and damaged files give their texts.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "zeplo/cs/cs.h"
+#include "zeplo/files/files.h"
+
+namespace {
+
+struct Reader {
+  std::unique_ptr<RunOptions> opts = std::make_unique<RunOptions>();
+  explicit Reader(const std::string& text) { Open(text, "in.zpd"); }
+  ~Reader() {
+    ReleaseLineStorage(opts.get());
+    CSReleaseMem(&opts->Message.Storage);
+    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
+  }
+  void Open(const std::string& text, const char* name) {
+    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
+    opts->InputStream = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), opts->InputStream);
+    std::rewind(opts->InputStream);
+    std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
+  }
+  int Next(bool* eof) { return ReadFileMessage(opts.get(), eof); }
+  std::string Data() const {
+    return std::string(reinterpret_cast<const char*>(opts->Message.Storage),
+                       opts->Message.DataLength);
+  }
+  // Reads every message; "|" separates their data, "!" ends in an error.
+  std::string All() {
+    bool listing, empty, eof = false;
+    if (PrepareMessageFile(opts.get(), &listing, &empty) != 0) return "!";
+    std::string out;
+    for (int n = 0; !empty && n < 100; ++n) {
+      if (Next(&eof) != 0) return out + "!";
+      if (eof) break;
+      out += (n > 0 ? "|" : "") + Data();
+    }
+    return out;
+  }
+};
+
+const char kHeader[] = "* ZEPLO Version:9.1.1 Created:Sat Dec  5 17:44:17 2026\n\n";
+
+std::string Bytes(int n, int seed) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += static_cast<char>((i * 7 + seed) & 0xFF);
+  return s;
+}
+
+// Every field distinct; text fields blank-padded and never NUL, as MQ
+// gives them; the shared ApplIdentityData/ApplOriginData take text.
+MQMD FullDescriptor(int32_t version) {
+  MQMD md{};
+  for (int32_t i = 0; i < MessageAttributeCount; ++i) {
+    const MessageAttribute& row = MessageAttributeTable[i];
+    unsigned char* field = reinterpret_cast<unsigned char*>(&md) + row.Offset;
+    if (row.Kind == kAttributeNumber) {
+      int32_t v = (i - 15) * 100003;
+      std::memcpy(field, &v, 4);
+    }
+    for (int j = 0; j < row.Width; ++j) {
+      if (row.Kind == kAttributeText) field[j] = j < row.Width - 2 ? 'A' + (i + j) % 26 : ' ';
+      if (row.Kind == kAttributeBytes &&
+          FindAttributeByLongName(row.LongName, std::strlen(row.LongName))->Kind != kAttributeText)
+        field[j] = static_cast<unsigned char>(i * 31 + j * 17);
+    }
+  }
+  std::memcpy(md.StrucId, "MD  ", 4);
+  md.Version = version;
+  if (version == 1) {  // what the reader leaves in the fields not written
+    std::memset(md.GroupId, 0, sizeof md.GroupId);
+    md.MsgSeqNumber = 1, md.Offset = 0, md.MsgFlags = 0, md.OriginalLength = -1;
+  }
+  return md;
+}
+
+std::string WriteFile(const std::function<void(RunOptions*)>& layout, const MQMD& md,
+                      const std::string* data, int count) {
+  auto opts = std::make_unique<RunOptions>();
+  layout(opts.get());
+  opts->OutputStream = std::tmpfile();
+  std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "out.zpd");
+  EXPECT_EQ(0, WriteFileHeader(opts.get(), "Q1"));
+  for (int i = 0; i < count; ++i) {
+    std::string copy = data[i];
+    MessageBuffer& m = opts->Message;
+    m.OwnDescriptor = md;
+    m.Descriptor = &m.OwnDescriptor;
+    m.Storage = m.Cursor = reinterpret_cast<unsigned char*>(copy.data());
+    m.Capacity = m.DataLength = static_cast<int32_t>(copy.size());
+    EXPECT_EQ(0, WriteMessage(opts.get()));
+  }
+  std::string text(static_cast<size_t>(std::ftell(opts->OutputStream)), '\0');
+  std::rewind(opts->OutputStream);
+  EXPECT_EQ(text.size(), std::fread(text.data(), 1, text.size(), opts->OutputStream));
+  std::fclose(opts->OutputStream);
+  return text;
+}
+
+struct LayoutCase {
+  const char* name;
+  std::function<void(RunOptions*)> apply;
+  bool descriptor;  // false: -dN, the default descriptor comes back
+};
+
+const LayoutCase kLayouts[] = {
+    {"hex", [](RunOptions*) {}, true},
+    {"-dA", [](RunOptions* o) { o->AsciiLines = true; }, true},
+    {"-dp", [](RunOptions* o) { o->Printable = true; }, true},
+    {"-da", [](RunOptions* o) { o->AsciiColumns = true; }, true},
+    {"-dA -da", [](RunOptions* o) { o->AsciiLines = o->AsciiColumns = true; }, true},
+    {"-di", [](RunOptions* o) { o->WriteIndex = true; }, true},
+    {"-dN", [](RunOptions* o) { o->NoMqmd = true; }, false},
+    {"-dc", [](RunOptions* o) { o->ApplDataAsChar = true; }, true},
+    {"-dw5", [](RunOptions* o) { o->DataWidth = 5; }, true},
+    {"-dw2000 (lines over 1023)", [](RunOptions* o) { o->DataWidth = 2000; }, true},
+    {"-dp -dw10", [](RunOptions* o) { o->Printable = true, o->DataWidth = 10; }, true},
+};
+
+TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
+  const std::string data[] = {"", std::string(1, '\0'), Bytes(256, 0) + Bytes(256, 3),
+                              "say \"~~\" ~\" and ~", Bytes(25, 65), Bytes(26, 1),
+                              Bytes(70001, 9)};
+  for (const LayoutCase& c : kLayouts) {
+    for (int32_t version : {1, 2}) {
+      SCOPED_TRACE(std::string(c.name) + " version " + std::to_string(version));
+      MQMD md = FullDescriptor(version);
+      Reader r(WriteFile(c.apply, md, data, 7));
+      MQMD expected = md;
+      if (!c.descriptor) ResetDescriptorDefaults(&expected);
+      bool listing, empty, eof = false;
+      ASSERT_EQ(0, PrepareMessageFile(r.opts.get(), &listing, &empty));
+      ASSERT_FALSE(listing || empty);
+      for (const std::string& d : data) {
+        ASSERT_EQ(0, r.Next(&eof)) << r.opts->ExitMessage;
+        ASSERT_FALSE(eof);
+        EXPECT_EQ(0, std::memcmp(&expected, &r.opts->Message.OwnDescriptor, sizeof(MQMD)));
+        EXPECT_TRUE(d == r.Data()) << d.size() << " bytes";
+      }
+      ASSERT_EQ(0, r.Next(&eof));
+      EXPECT_TRUE(eof);
+      EXPECT_EQ(static_cast<int64_t>(std::ftell(r.opts->InputStream)),
+                r.opts->InputFileBytes);
+    }
+  }
+}
+
+TEST(MessageFileReaderTest, LayoutsThatDoNotComeBackAsWritten) {
+  const struct {
+    const char* name;
+    std::function<void(RunOptions*)> apply;
+    std::string data, expected;  // "!" = refused
+  } cases[] = {
+      {"-dt folds line ends, adds the last", [](RunOptions* o) { o->TextLines = true; },
+       "A\r\nB\n\rC\rD", "A\nB\nC\nD\n"},
+      {"-dt text before binary gains a line end", [](RunOptions* o) { o->TextLines = true; },
+       std::string("x\x01\x02y\n", 5), std::string("x\n\x01\x02y\n", 6)},
+      {"-dr data is not lines", [](RunOptions* o) { o->RawBytes = true; }, "raw", "!"},
+      {"-dH has no header", [](RunOptions* o) { o->NoHeader = true; }, "abc", "!"},
+  };
+  for (const auto& c : cases) {
+    Reader r(WriteFile(c.apply, FullDescriptor(2), &c.data, 1));
+    EXPECT_EQ(c.expected, r.All()) << c.name;
+  }
+  // Without the identification a header-less file reads as any other.
+  std::string data = "abc";
+  Reader r(WriteFile([](RunOptions* o) { o->NoHeader = true; }, FullDescriptor(2), &data, 1));
+  bool eof;
+  ASSERT_EQ(0, r.Next(&eof));
+  EXPECT_EQ("abc", r.Data());
+}
+
+TEST(MessageFileReaderTest, HandWrittenFiles) {
+  const std::string big(1 << 20, 'm');
+  const struct {
+    std::string text, expected;
+  } cases[] = {
+      {"", ""},
+      {" \t\r\n\n  \n", ""},
+      {"* ZEPLO\n", ""},
+      {"\n\n* DMPMQMSG dump\nN\nT hi\n", "hi\n"},
+      {"* ZEPLO\r\nN\r\nX 4142\r\n\r\nA VER 1\r\nS \"x\"\r\n", "AB|x"},
+      {"* ZEPLO\nN\nX 41 42\nX4344  <CD>\n", "ACD"},
+      {"* ZEPLO\nN\nT abc\nT \nT\n", "abc\n\n\n"},
+      {"* ZEPLO\nN\nS  \"a~\"b~~\" tail\nS   plain text   \nS \nS\n", "a\"b~plain text"},
+      {"* ZEPLO\nN\n* comment inside\nX 41\n\n* between\nN\nX 42", "A|B"},
+      {"* ZEPLO\nN\nX 41\nX 42", "AB"},
+      {"* ZEPLO\nN\nT end", "end\n"},
+      {"* ZEPLO\nN\nT " + big + "\n", big + "\n"},
+      {"* ZEPLO\nN\nT a" + std::string(1, '\0') + "b\nT c\n", std::string("a\0b\nc\n", 6)},
+  };
+  for (const auto& c : cases) {
+    Reader r(c.text);
+    EXPECT_TRUE(c.expected == r.All()) << c.text.substr(0, 60);
+  }
+}
+
+TEST(MessageFileReaderTest, AttributeValues) {
+  const struct {
+    const char* line;
+    std::function<bool(const MQMD&)> check;
+  } cases[] = {
+      {"A FMT MQSTR   ", [](const MQMD& m) { return !std::memcmp(m.Format, "MQSTR   ", 8); }},
+      {"A FMT ", [](const MQMD& m) { return !std::memcmp(m.Format, "        ", 8); }},
+      {"A FMT MQSTRINGS", [](const MQMD& m) { return !std::memcmp(m.Format, "MQSTRING", 8); }},
+      {"A PRI", [](const MQMD& m) { return m.Priority == -1; }},
+      {"A PRI  \t+7x", [](const MQMD& m) { return m.Priority == 7; }},
+      {"A EXP many", [](const MQMD& m) { return m.Expiry == 0; }},
+      {"A OFF 99999999999", [](const MQMD& m) { return m.Offset == INT32_MAX; }},
+      {"A MSI 41424", [](const MQMD& m) { return m.MsgId[0] == 0x41 && m.MsgId[1] == 0x42 &&
+                                              m.MsgId[2] == 0; }},
+      {"A COI 0102 03", [](const MQMD& m) { return m.CorrelId[1] == 2 && m.CorrelId[2] == 0; }},
+      {"A ACC ", [](const MQMD& m) { return m.AccountingToken[0] == 0; }},
+  };
+  for (const auto& c : cases) {
+    Reader r(std::string(kHeader) + c.line + "\nX 00\n");
+    bool listing, empty, eof;
+    ASSERT_EQ(0, PrepareMessageFile(r.opts.get(), &listing, &empty));
+    ASSERT_EQ(0, r.Next(&eof)) << c.line;
+    EXPECT_TRUE(c.check(r.opts->Message.OwnDescriptor)) << c.line;
+  }
+}
+
+TEST(MessageFileReaderTest, EveryFailureNamesItsLineAndFile) {
+  const struct {
+    std::string text;
+    int rc;
+    const char* message;
+  } cases[] = {
+      {"\x7f" "ELF\x02\x01\x01", 2208, "File 'in.zpd' does not appear to be a ZEPLO file"},
+      {"\n  * ZEPLO\n", 2208, "File 'in.zpd' does not appear to be a ZEPLO file"},
+      {"* ZEPLO\n\nX 41\n", 2208, "Expected message attribute at line  3 of file 'in.zpd'"},
+      {"* ZEPLO\nA VE\n", 2208, "Invalid attribute line on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nA XYZ 1\n", 2208, "Unrecognised attribute on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nA ver 1\n", 2208, "Unrecognised attribute on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nA VER 2\nA PRI 1", 2208, "Expected message at line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\n\nQ 41\n", 2208, "Expected message at line 4 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nX 414  <AA>\n", 2208, "Badly formed HEX string on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nA MSI 4G\nX 41\n", 2208, "Badly formed HEX string on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nS \"abc\n", 2208,
+       "Invalid string line - no terminating \" symbol on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nS \"abc~\n", 2208,
+       "Invalid string line - no terminating \" symbol on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nS \"a~b\"\n", 2208, "Unexpected escape sequence on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nX 41\n\nN\nX 42\n* c\n\nN\nS \"~x\"\n", 2208,
+       "Unexpected escape sequence on line 10 of file 'in.zpd'"},
+  };
+  for (const auto& c : cases) {
+    Reader r(c.text);
+    bool listing, empty, eof = false;
+    int rc = PrepareMessageFile(r.opts.get(), &listing, &empty);
+    for (int n = 0; rc == 0 && !eof && n < 5; ++n) rc = r.Next(&eof);
+    EXPECT_EQ(c.rc, rc) << c.message;
+    EXPECT_STREQ(c.message, r.opts->ExitMessage);
+    EXPECT_EQ(0, r.opts->Message.DataLength) << c.message;
+  }
+}
+
+TEST(MessageFileReaderTest, StorageGrowsOnlyAndByFour) {
+  const struct {
+    int64_t needed, target;
+  } cases[] = {{1, 4}, {1000, 4000}, {536868864, 2147475456}, {536869888, 2147479552},
+               {536869889, 2147479552}, {2147479552, 2147479552}, {2147479553, -1}, {-1, -1}};
+  for (const auto& c : cases) EXPECT_EQ(c.target, MessageStorageTarget(c.needed)) << c.needed;
+
+  Reader r(std::string(kHeader) + "N\nX " + std::string(20000, 'A') + "\nN\nX 41\n");
+  bool eof;
+  ASSERT_EQ(0, r.Next(&eof));
+  EXPECT_EQ(81920, r.opts->Message.Capacity);  // 4 x (0 + 20002), in 4096s
+  EXPECT_EQ(32768, r.opts->InputLines->Capacity);
+  ASSERT_EQ(0, r.Next(&eof));
+  EXPECT_EQ(81920, r.opts->Message.Capacity);
+  EXPECT_EQ("A", r.Data());
+}
+
+TEST(MessageFileReaderTest, NextFileOfASequenceCountsLinesAfresh) {
+  Reader r(std::string(kHeader) + "N\nX 41\n");
+  r.opts->InputFileHasInserts = true;
+  EXPECT_EQ("A", r.All());
+  r.Open("\n* ZEPLO\nN\nS \"~q\"\n", "in2.zpd");
+  bool eof;
+  EXPECT_EQ(2208, r.Next(&eof));
+  EXPECT_STREQ("Unexpected escape sequence on line 4 of file 'in2.zpd'", r.opts->ExitMessage);
+}
+
+}  // namespace

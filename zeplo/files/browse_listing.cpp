@@ -1,0 +1,198 @@
+// The browse-listing reader: messages from the text IBM MQ's browse sample
+// prints. Each message is a "****Message descriptor****" section of
+// "Name : value" pairs, named by the long names of MessageAttributeTable,
+// followed by dump lines "00000000:  4865 6C6C ...  'Hell...'".
+//
+// In listing mode ReadLine keeps lines that begin with "*": the section
+// headings are such lines. Tokens point into the current line, so a name
+// is looked up before the value is read (which may move to the next line,
+// as the sample does for AccountingToken).
+#include <cstring>
+
+#include "zeplo/files/files.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ':'; }
+
+bool LineStartsWith(const LineStorage* ls, const char* prefix) {
+  size_t n = std::strlen(prefix);
+  return static_cast<size_t>(ls->Length) >= n && std::memcmp(ls->Text, prefix, n) == 0;
+}
+
+int ListingError(RunOptions* opts, const char* format) {
+  opts->Message.DataLength = 0;
+  return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR, format,
+                        static_cast<long>(opts->InputLines->LineNumber), ReaderFileName(opts));
+}
+
+int UnexpectedEnd(RunOptions* opts) {
+  opts->StopRequested = true;
+  return ListingError(opts, "Unexpected end of file on line %ld of file '%s'");
+}
+
+// Stores one "Name value" pair. Byte fields must be written X'...'.
+int StoreListingValue(RunOptions* opts, const MessageAttribute* row, const char* value,
+                      int32_t length) {
+  const char* end = value + length;
+  if (row->Kind == kAttributeBytes) {
+    if (length < 3 || value[0] != 'X' || value[1] != '\'' || end[-1] != '\'') {
+      return ListingError(opts, "Badly formed hex string on line %ld of file '%s'");
+    }
+    value += 2;
+    end -= 1;
+  }
+  int rc = StoreAttributeValue(opts, &opts->Message.OwnDescriptor, row, value, end);
+  if (rc != 0) opts->Message.DataLength = 0;
+  return rc;
+}
+
+// The sample prints version-2 fields for every message; when they all hold
+// their defaults the message was a version-1 one.
+void NarrowVersion(MQMD* md) {
+  static const MQBYTE24 kNoGroup = {};
+  if (std::memcmp(md->GroupId, kNoGroup, sizeof kNoGroup) == 0 && md->MsgSeqNumber == 1 &&
+      md->Offset == 0 && md->MsgFlags == 0 && md->OriginalLength == MQOL_UNDEFINED) {
+    md->Version = MQMD_VERSION_1;
+  }
+}
+
+// Reads the dump lines up to the sample's next " MQ..." line or the end.
+int ReadDumpLines(RunOptions* opts) {
+  MessageBuffer& m = opts->Message;
+  const LineStorage* ls = opts->InputLines;
+  bool eof = false;
+  for (;;) {
+    int rc = ReadLine(opts, true, &eof, false);
+    if (rc != 0) return rc;
+    if (eof || LineStartsWith(ls, " MQ")) return 0;
+    const char* colon = static_cast<const char*>(std::memchr(ls->Text, ':', ls->Length));
+    if (colon == nullptr) continue;
+    rc = EnsureMessageStorage(opts, static_cast<int64_t>(m.DataLength) + ls->Length);
+    if (rc != 0) return rc;
+    int64_t count = -1;
+    rc = ParseHex(opts, colon + 1, ls->Text + ls->Length, m.Storage + m.DataLength, &count,
+                  true);
+    if (rc != 0) return rc;
+    m.DataLength += static_cast<int32_t>(count);
+  }
+}
+
+}  // namespace
+
+int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection, const char** token,
+              int32_t* length) {
+  *endOfFile = false;
+  *endOfSection = false;
+  *token = nullptr;
+  *length = 0;
+  LineStorage* ls = opts->InputLines;
+  if (ls == nullptr) {
+    int rc = AllocateLineStorage(opts, 1);
+    if (rc != 0) return rc;
+    ls = opts->InputLines;
+  }
+  for (;;) {
+    if (ls->EndOfFile && ls->Length == 0) {
+      *endOfFile = true;
+      return 0;
+    }
+    const char* p = ls->Text + ls->TokenOffset;
+    const char* end = ls->Text + ls->Length;
+    while (p < end && IsSeparator(*p)) ++p;
+    if (p == end || *p == '*') {
+      // The line is used up; "**" sub-headings count as used up too.
+      bool eof = false;
+      int rc = ReadLine(opts, true, &eof, false);
+      if (rc != 0) return rc;
+      if (eof) {
+        *endOfFile = true;
+        return 0;
+      }
+      if (LineStartsWith(ls, "****")) {
+        *endOfSection = true;
+        return 0;
+      }
+      continue;
+    }
+    const char* q;
+    if (*p == '\'') {
+      ++p;
+      const char* close = static_cast<const char*>(std::memchr(p, '\'', end - p));
+      q = close != nullptr ? close : end;
+      ls->TokenOffset = static_cast<int32_t>((close != nullptr ? close + 1 : end) - ls->Text);
+    } else {
+      q = p;
+      while (q < end && !IsSeparator(*q)) ++q;
+      ls->TokenOffset = static_cast<int32_t>(q - ls->Text);
+    }
+    *token = p;
+    *length = static_cast<int32_t>(q - p);
+    return 0;
+  }
+}
+
+int ReadBrowseListingMessage(RunOptions* opts) {
+  MessageBuffer& m = opts->Message;
+  m.Descriptor = &m.OwnDescriptor;
+  ResetDescriptorDefaults(&m.OwnDescriptor);
+  m.DataLength = 0;
+  m.Cursor = m.Storage;
+
+  // Find the next descriptor section. The current line is looked at first:
+  // it is whatever ended the previous read.
+  bool eof = false;
+  bool advance = false;
+  int rc;
+  const LineStorage* ls;
+  for (;;) {
+    rc = ReadLine(opts, advance, &eof, false);
+    if (rc != 0) return rc;
+    if (eof) {
+      opts->StopRequested = true;
+      return 0;
+    }
+    ls = opts->InputLines;
+    if (LineStartsWith(ls, "****Message descriptor****")) break;
+    advance = true;
+  }
+  rc = ReadLine(opts, true, &eof, false);
+  if (rc != 0) return rc;
+  // A section without a single pair ends at once.
+  bool endOfSection = !eof && LineStartsWith(ls, "****");
+  while (!endOfSection) {
+    const char* name;
+    int32_t nameLength;
+    rc = ReadToken(opts, &eof, &endOfSection, &name, &nameLength);
+    if (rc != 0) return rc;
+    if (endOfSection) break;
+    if (eof) return UnexpectedEnd(opts);
+    const MessageAttribute* row = FindAttributeByLongName(name, static_cast<size_t>(nameLength));
+    if (row == nullptr) {
+      m.DataLength = 0;
+      return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR,
+                            "Unrecognised attribute '%.*s' on line %ld of file '%s'",
+                            static_cast<int>(nameLength), name,
+                            static_cast<long>(ls->LineNumber), ReaderFileName(opts));
+    }
+    const char* value;
+    int32_t valueLength;
+    rc = ReadToken(opts, &eof, &endOfSection, &value, &valueLength);
+    if (rc != 0) return rc;
+    if (endOfSection) {
+      return ListingError(opts, "Unexpected end of section on line %ld of file '%s'");
+    }
+    if (eof) return UnexpectedEnd(opts);
+    rc = StoreListingValue(opts, row, value, valueLength);
+    if (rc != 0) return rc;
+  }
+  NarrowVersion(&m.OwnDescriptor);
+  rc = ReadDumpLines(opts);
+  if (rc != 0) {
+    m.DataLength = 0;
+    return rc;
+  }
+  m.Cursor = m.Storage;
+  return 0;
+}

@@ -1,0 +1,257 @@
+// The input line storage: one growable buffer holding the current line of
+// the input file, the line counter every error text quotes, and the
+// identification of the file by its first line.
+//
+// A line is read with fgets. When it does not fit, the storage doubles and
+// the rest of the line is read behind what is already there, so a line of
+// any length ends up whole without going back in the file (the input may
+// be a pipe). fgets reports no length, so a NUL inside a line is found by
+// looking for the line end behind it: lines keep their true length and the
+// next line starts where it should.
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "zeplo/cs/cs.h"
+#include "zeplo/files/files.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+constexpr int64_t kLineUnit = 1024;
+// The largest multiple of kLineUnit a 32-bit capacity can hold.
+constexpr int64_t kMaxLineCapacity = (INT32_MAX / kLineUnit) * kLineUnit;
+
+bool StartsWith(const LineStorage* ls, const char* magic) {
+  size_t n = std::strlen(magic);
+  return static_cast<size_t>(ls->Length) >= n && std::memcmp(ls->Text, magic, n) == 0;
+}
+
+// The state record, created zeroed on first use.
+int EnsureState(RunOptions* opts) {
+  if (opts->InputLines != nullptr) return 0;
+  void* block = CSGetMem(sizeof(LineStorage), "Line Reader");
+  if (block == nullptr) {
+    return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+                          "Unable to allocate %d bytes line storage",
+                          static_cast<int>(sizeof(LineStorage)));
+  }
+  opts->InputLines = new (block) LineStorage{};
+  return 0;
+}
+
+// A new input stream (the next file of a sequence, or a file opened again)
+// starts counting from its first line.
+void FollowStream(RunOptions* opts, LineStorage* ls) {
+  if (ls->Stream == opts->InputStream &&
+      std::strcmp(ls->FileName, opts->CurrentInputFile) == 0) {
+    return;
+  }
+  ResetLineReader(opts);
+  ls->Stream = opts->InputStream;
+  std::snprintf(ls->FileName, sizeof(ls->FileName), "%s", opts->CurrentInputFile);
+}
+
+// Reads one physical line, line end included, into ls->Text. *length gets
+// its bytes; 0 means the file had no more. Returns 0 or 2071.
+int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
+  FILE* in = opts->InputStream;
+  int64_t used = 0;
+  *length = 0;
+  if (in == nullptr) return 0;
+  for (;;) {
+    char* start = ls->Text + used;
+    int room = static_cast<int>(ls->Capacity - used);  // at least 2
+    if (std::fgets(start, room, in) == nullptr) break;
+    int64_t got = static_cast<int64_t>(std::strlen(start));
+    if ((got == 0 || start[got - 1] != '\n') && got < room - 1 && !std::feof(in) &&
+        !std::ferror(in)) {
+      // fgets stopped at a line end or a full buffer, not where strlen
+      // says: a NUL is inside. The line end is the first LF behind it
+      // (the line itself holds none before it).
+      const void* lf = std::memchr(start + got, '\n', static_cast<size_t>(room - 1 - got));
+      got = lf != nullptr ? static_cast<const char*>(lf) - start + 1 : room - 1;
+    }
+    used += got;
+    if (used > 0 && ls->Text[used - 1] == '\n') break;
+    if (got < room - 1) break;  // the last line of the file, without a line end
+    int rc = AllocateLineStorage(opts, ls->Capacity * 2);
+    if (rc != 0) {
+      opts->InputFileBytes += used;
+      return rc;
+    }
+  }
+  opts->InputFileBytes += used;
+  *length = used;
+  return 0;
+}
+
+}  // namespace
+
+int SetReaderError(RunOptions* opts, int rc, const char* format, ...) {
+  if (opts->ExitMessage[0] == '\0') {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
+    va_end(args);
+  }
+  return rc;
+}
+
+const char* ReaderFileName(const RunOptions* opts) {
+  return opts->CurrentInputFile[0] != '\0' ? opts->CurrentInputFile : opts->InputFile;
+}
+
+int AllocateLineStorage(RunOptions* opts, int64_t size) {
+  int rc = EnsureState(opts);
+  if (rc != 0) return rc;
+  LineStorage* ls = opts->InputLines;
+  if (size < 1) size = 1;
+  int64_t capacity = (size + kLineUnit - 1) / kLineUnit * kLineUnit;
+  if (capacity > kMaxLineCapacity) capacity = kMaxLineCapacity;
+  if (ls->Text != nullptr && capacity <= ls->Capacity) {
+    // Already as large as a 32-bit capacity allows, and still too small.
+    if (size <= ls->Capacity) return 0;
+    return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+                          "Unable to allocate %lld bytes line storage",
+                          static_cast<long long>(size));
+  }
+  if (opts->MemoryTrace) std::fprintf(stderr, "Allocating %d bytes\n", static_cast<int>(capacity));
+  char* block = static_cast<char*>(CSGetMem(static_cast<size_t>(capacity), "Line Storage"));
+  if (opts->MemoryTrace) {
+    if (block != nullptr) {
+      std::fprintf(stderr, "Allocation success %p\n", static_cast<void*>(block));
+    } else {
+      std::fprintf(stderr, "Allocation failed\n");
+    }
+  }
+  if (block == nullptr) {
+    return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+                          "Unable to allocate %d bytes line storage", static_cast<int>(capacity));
+  }
+  if (ls->Text != nullptr) {
+    std::memcpy(block, ls->Text, static_cast<size_t>(ls->Capacity));
+    if (opts->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(ls->Text));
+    CSFreeMem(ls->Text);
+  } else {
+    block[0] = '\0';
+  }
+  if (ls->Last != nullptr) ls->Last = block + (ls->Last - ls->Text);
+  ls->Text = block;
+  ls->Capacity = static_cast<int32_t>(capacity);
+  return 0;
+}
+
+void ReleaseLineStorage(RunOptions* opts) {
+  LineStorage* ls = opts->InputLines;
+  if (ls == nullptr) return;
+  if (ls->Text != nullptr) {
+    if (opts->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(ls->Text));
+    CSFreeMem(ls->Text);
+  }
+  CSFreeMem(ls);
+  opts->InputLines = nullptr;
+}
+
+void ResetLineReader(RunOptions* opts) {
+  LineStorage* ls = opts->InputLines;
+  if (ls == nullptr) return;
+  ls->Length = 0;
+  ls->Last = nullptr;
+  ls->LineNumber = 0;
+  ls->EndOfFile = false;
+  ls->TokenOffset = 0;
+  if (ls->Text != nullptr) ls->Text[0] = '\0';
+}
+
+int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
+  bool eofLocal = false;
+  if (endOfFile == nullptr) endOfFile = &eofLocal;
+  *endOfFile = false;
+  int rc = 0;
+  if (opts->InputLines == nullptr || opts->InputLines->Text == nullptr) {
+    rc = AllocateLineStorage(opts, 1);
+    if (rc != 0) return rc;
+  }
+  LineStorage* ls = opts->InputLines;
+  FollowStream(opts, ls);
+  if (!advance && !raw && ls->Length > 0) return 0;
+  for (;;) {
+    ls->Length = 0;
+    ls->Last = nullptr;
+    ls->TokenOffset = 0;
+    int64_t got = 0;
+    rc = ReadPhysicalLine(opts, ls, &got);
+    if (rc != 0) {
+      ls->Text[0] = '\0';
+      return rc;
+    }
+    if (got == 0) {
+      ls->EndOfFile = true;
+      ls->Text[0] = '\0';
+      *endOfFile = true;
+      return 0;
+    }
+    ++ls->LineNumber;
+    if (!raw) {
+      if (got > 0 && ls->Text[got - 1] == '\n') --got;
+      if (got > 0 && ls->Text[got - 1] == '\r') --got;
+    }
+    ls->Text[got] = '\0';
+    ls->Length = static_cast<int32_t>(got);
+    ls->Last = got > 0 ? ls->Text + got - 1 : nullptr;
+    if (raw) return 0;
+    if (got == 0 || (ls->Text[0] == '*' && !ls->ListingMode)) continue;
+    return 0;
+  }
+}
+
+// IdentifyInputFile with *found telling whether a non-blank line was there.
+static int Identify(RunOptions* opts, bool* found) {
+  *found = false;
+  int rc = AllocateLineStorage(opts, 1);
+  if (rc != 0) return rc;
+  LineStorage* ls = opts->InputLines;
+  // Whatever was read before belongs to another file or an earlier call.
+  ResetLineReader(opts);
+  ls->ListingMode = false;
+  ls->Stream = opts->InputStream;
+  std::snprintf(ls->FileName, sizeof(ls->FileName), "%s", opts->CurrentInputFile);
+  bool eof = false;
+  for (;;) {
+    rc = ReadLine(opts, true, &eof, true);
+    if (rc != 0) return rc;
+    if (eof) return 0;  // nothing but blank lines: nothing to load
+    if (std::strspn(ls->Text, " \t\r\n") < static_cast<size_t>(ls->Length)) break;
+  }
+  *found = true;
+  if (StartsWith(ls, "AMQSBCG0")) {
+    ls->ListingMode = true;
+  } else if (!StartsWith(ls, "* ZEPLO") && !StartsWith(ls, "* DMPMQMSG")) {
+    ls->Length = 0;
+    ls->Last = nullptr;
+    return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR,
+                          "File '%s' does not appear to be a ZEPLO file", ReaderFileName(opts));
+  }
+  return ReadLine(opts, true, &eof, false);
+}
+
+int IdentifyInputFile(RunOptions* opts) {
+  bool found = false;
+  return Identify(opts, &found);
+}
+
+int PrepareMessageFile(RunOptions* opts, bool* listing, bool* empty) {
+  *listing = false;
+  *empty = false;
+  bool found = false;
+  int rc = Identify(opts, &found);
+  if (rc != 0) return rc;
+  const LineStorage* ls = opts->InputLines;
+  *listing = ls->ListingMode;
+  // Blank lines alone never load anything; a header alone ends the input
+  // unless later files of a numbered sequence may follow.
+  if (ls->EndOfFile) *empty = !found || !opts->InputFileHasInserts;
+  return 0;
+}
