@@ -20,17 +20,19 @@ constexpr int kMaxIncludeDepth = 64;
 bool IsTrimmed(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Splits `path` at its last '/' or '\' into directory (without the
-// separator) and file name. Both fit: they are parts of `path`.
+// separator) and file name. Both fit: they are parts of `path`. A file in
+// the root directory ("/list") keeps "/" as its directory, so that it
+// stays absolute and its own includes are found beside it.
 void SplitPath(IncludeFrame* frame, const char* path) {
-  const char* slash = std::strrchr(path, '/');
+  const char* cut = std::strrchr(path, '/');
   const char* backslash = std::strrchr(path, '\\');
-  const char* cut = slash > backslash ? slash : backslash;
+  if (backslash != nullptr && (cut == nullptr || backslash > cut)) cut = backslash;
   if (cut == nullptr) {
     frame->Directory[0] = '\0';
     std::snprintf(frame->FileName, sizeof frame->FileName, "%s", path);
   } else {
-    std::snprintf(frame->Directory, sizeof frame->Directory, "%.*s", static_cast<int>(cut - path),
-                  path);
+    int length = (cut == path && *cut == '/') ? 1 : static_cast<int>(cut - path);
+    std::snprintf(frame->Directory, sizeof frame->Directory, "%.*s", length, path);
     std::snprintf(frame->FileName, sizeof frame->FileName, "%s", cut + 1);
   }
 }
@@ -101,14 +103,13 @@ int OpenIncluded(IncludeFrame* frame, FILE** out) {
 int ResolvePath(IncludeFrame* frame) {
   SplitPath(frame, frame->GivenName);
   const IncludeFrame* parent = frame->Parent;
-  // A name starting with '/' is absolute even when its directory part is
-  // empty ("/list"): it must not be glued to the includer's directory.
-  if (frame->GivenName[0] == '/' || parent == nullptr || parent->Directory[0] == '\0') {
+  if (frame->Directory[0] == '/' || parent == nullptr || parent->Directory[0] == '\0') {
     std::snprintf(frame->FullPath, sizeof frame->FullPath, "%s", frame->GivenName);
     return 0;
   }
   char composed[2 * (kIncludePathLength + 1) + 1];
-  std::snprintf(composed, sizeof composed, "%s/%s", parent->Directory, frame->GivenName);
+  const char* joint = std::strcmp(parent->Directory, "/") == 0 ? "" : "/";
+  std::snprintf(composed, sizeof composed, "%s%s%s", parent->Directory, joint, frame->GivenName);
   size_t length = std::strlen(composed);
   if (length > static_cast<size_t>(kIncludePathLength)) {
     std::fprintf(stderr, "The file name '%s' is too long.\n", composed);
