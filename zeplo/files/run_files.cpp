@@ -191,9 +191,12 @@ void CloseInputFile(RunOptions* opts) {
 }
 
 int PrepareOutputFile(RunOptions* opts, int64_t messageLength, const char* sourceQueue) {
-  if (opts->OutputStream != nullptr && opts->LimitsActive && opts->MaxFileSize > 0) {
+  if (opts->OutputStream != nullptr && opts->LimitsActive && opts->MaxFileSize > 0 &&
+      opts->FileMessageCount > 0) {
     // Keep room for the message written out in full (twice its bytes
-    // covers hex digits) and its descriptor lines.
+    // covers hex digits) and its descriptor lines. A file that holds no
+    // message yet takes it whatever its size: closing it would only leave
+    // an empty file behind.
     int64_t room = opts->MaxFileSize - opts->OutputFilePosition;
     if (room < 2 * (messageLength + 512)) {
       int rc = CloseOutputFile(opts);

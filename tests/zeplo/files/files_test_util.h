@@ -1,0 +1,64 @@
+// Helpers shared by the message file tests.
+#ifndef ZEPLO_TESTS_FILES_TEST_UTIL_H_
+#define ZEPLO_TESTS_FILES_TEST_UTIL_H_
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "zeplo/files/files.h"
+
+// Everything a stream holds, from its start.
+inline std::string StreamText(std::FILE* f) {
+  std::string text;
+  std::rewind(f);
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) text.append(buf, n);
+  return text;
+}
+
+inline std::string FileText(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  std::string text = StreamText(f);
+  std::fclose(f);
+  return text;
+}
+
+// A fresh directory under /tmp, removed with everything in it.
+struct ScratchDir {
+  std::string path;
+  ScratchDir() {
+    char pattern[] = "/tmp/zeplo_files_XXXXXX";
+    if (mkdtemp(pattern) != nullptr) path = pattern;
+  }
+  ~ScratchDir() {
+    std::string command = "rm -rf '" + path + "'";
+    if (!path.empty() && std::system(command.c_str()) != 0) ADD_FAILURE() << command;
+  }
+  std::string operator/(const std::string& leaf) const { return path + "/" + leaf; }
+  void Create(const std::string& leaf, const std::string& content) const {
+    std::FILE* f = std::fopen((*this / leaf).c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+  }
+};
+
+// Makes `bytes` (kept alive by the caller) the message in hand.
+inline void SetMessage(RunOptions* opts, std::string* bytes) {
+  MessageBuffer& m = opts->Message;
+  m.Storage = reinterpret_cast<unsigned char*>(bytes->data());
+  m.Cursor = m.Storage;
+  m.Capacity = m.DataLength = static_cast<int32_t>(bytes->size());
+  m.Descriptor = &m.OwnDescriptor;
+}
+
+inline std::unique_ptr<RunOptions> NewOptions() { return std::make_unique<RunOptions>(); }
+
+#endif  // ZEPLO_TESTS_FILES_TEST_UTIL_H_
