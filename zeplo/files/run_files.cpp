@@ -75,7 +75,9 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
   char name[kFileNameLength + 1];
   int rc = opts->Generic ? NextGenericFileName(opts, false, name, sizeof(name))
                          : ExpandFileName(opts, opts->OutputFile, name, sizeof(name));
-  if (rc != 0 && opts->Generic) return rc;  // rename refused, text is set
+  // The roll-over rename was refused (its text is set). Any other failure
+  // is a name too long to hold, refused below as a file that cannot open.
+  if (rc != 0 && opts->Generic && opts->WrittenFiles == 1) return rc;
   bool special = std::strcmp(name, "stdout") == 0 || std::strcmp(name, "null") == 0;
   // A name that comes out the same as the file this run has just written
   // (a constant name, or %n while the input is one file) would overwrite
