@@ -110,8 +110,10 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   }
 
   if (options->Summary) return Unavailable("the queue summary display");
-  if (options->OutputQueueName[0] != '\0')
-    return Unavailable("putting messages to output queues");
+  if (options->OutputQueueName[0] != '\0') {
+    int rc = OpenOutputQueues(options);
+    if (rc != 0) return rc;
+  }
 
   if (options->NonNative && !options->WholeFileOneMessage &&
       !options->NoPreliminaryCount) {

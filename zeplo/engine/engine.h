@@ -178,7 +178,7 @@ bool IsEbcdicCcsid(MQLONG ccsid);
 // descriptor taken from a transmission header.
 void ConvertDescriptorFields(MQMD* descriptor, bool swap, bool ebcdic);
 
-// ---- Queue output and pacing (queue_output.cpp) --------------------------
+// ---- Queue output and pacing (queue_output*.cpp, pacing.cpp) -------------
 
 // Puts the message in hand to the output queue, distribution list or
 // individual queues. Returns the reason of the first failed put (0 when
@@ -196,6 +196,62 @@ void DelayMessage(RunOptions* options);
 // -R *: the current depth of the monitored target queue (0 when the
 // inquire gives nothing).
 int32_t InquireTargetDepth(RunOptions* options);
+
+// Opens the outputs on the output slot's connection: the single -o queue,
+// the distribution list of OutputList, or (-O I) each destination of it on
+// its own ("QELEMS" elements on OutputList->Elements), with the open
+// options of the context mode, after the -vd listing. With -R * also opens
+// the resolved target queue for inquire into MonitorHobj. Returns 0; 2046
+// when a destination array cannot be allocated (message printed); else the
+// MQOPEN reason, every failed destination reported by its MQI call report.
+int OpenOutputQueues(RunOptions* options);
+
+// Frees the "RESPONSES" and "QELEMS" arrays hung on OutputList. Handles
+// are left to MQDISC. Safe without a list, on a zeroed list and twice.
+void ReleaseOutputQueues(RunOptions* options);
+
+// MQOPEN options of the output queues for the run's context mode (plus
+// MQOO_RESOLVE_LOCAL_Q with -R *), and the matching MQPMO context option.
+MQLONG OutputOpenOptions(const RunOptions* options);
+MQLONG PutContextOption(ContextMode mode);
+
+// One MQPUT of the message in hand to `hobj` on the output slot, after the
+// -O S(CFH3) header repair, the -C t put time and the -A overrides; retried
+// once without MQPMO_ASYNC_RESPONSE when asynchronous put is refused (-O a
+// is then off for the run) and once with a version-1 descriptor on
+// MQRC_CFH_ERROR when that can help. qmgrName/queueName only name the
+// destination in reports (kDistributionListName for a list). Returns the
+// reason when *compCode is MQCC_FAILED, else 0.
+inline constexpr const char* kDistributionListName = "<Distribution List>";
+int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName,
+                  const char* queueName, MQPMO* pmo, MQLONG* compCode,
+                  MQLONG* reason);
+
+// "%.48s/%.48s" (queue manager, queue), or the queue alone when the queue
+// manager name is empty or blank. Names need no terminator within 48
+// characters. The text is cut, still terminated, to textSize.
+inline constexpr size_t kDestinationTextSize = 2 * kMqNameLength + 2;
+void FormatDestination(const char* qmgrName, const char* queueName,
+                       char* text, size_t textSize);
+
+// Pacing arithmetic, separated from the clock and the sleeps.
+// -D -n: a random wait of 0 .. n milliseconds (n = |delay|).
+int32_t RandomDelayMilliseconds(int32_t delay);
+// -D r[percent]: the wait before the message in hand when the millisecond
+// clock reads nowMs; updates the process-wide reference (the first message,
+// or one whose put time lies before the reference, becomes it). 0 for no
+// wait; a message without a readable put time waits nothing.
+int64_t RelativeDelayWait(RunOptions* options, int32_t nowMs);
+// Forgets the relative-delay reference (the next message sets it again).
+void ResetRelativeDelay();
+// -R n: end of a full period that took `elapsed` ms. Prints the period
+// line on standard output; returns the milliseconds still to sleep.
+int32_t EndFixedRatePeriod(const RunOptions* options, int32_t elapsed);
+// -R *: end of a period of `elapsed` ms (not below 0) when the target queue
+// holds `depth` messages: prints the rate lines, moves TargetDepth,
+// RateGuess and RateSlow on. Returns the remaining milliseconds of the
+// second (may be negative).
+int32_t EndTargetRatePeriod(RunOptions* options, int32_t elapsed, int32_t depth);
 
 // ---- Asynchronous consume (consume.cpp) ------------------------------------
 

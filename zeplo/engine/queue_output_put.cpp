@@ -1,0 +1,234 @@
+// Putting the message in hand to the outputs: the put options, one MQPUT
+// with its two retries, the -A overrides and PCF header repair, and the
+// counting rules for a single queue, a distribution list and individual
+// queues.
+#include <cstdio>
+#include <cstring>
+
+#include "zeplo/engine/engine.h"
+#include "zeplo/mq/mq.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+// The PCF header's Version sits after Type and StrucLength.
+constexpr int64_t kCfhVersionOffset = 8;
+constexpr int32_t kCfhRepairedVersion = 3;
+
+bool IsPcfMessage(const MQMD* md) {
+  return memcmp(md->Format, MQFMT_ADMIN, MQ_FORMAT_LENGTH) == 0 ||
+         memcmp(md->Format, MQFMT_PCF, MQ_FORMAT_LENGTH) == 0;
+}
+
+// PCF integers are in the message's own byte order: reversed (little-endian)
+// integer encoding, or normal (big-endian) for anything else.
+bool LittleEndianIntegers(const MQMD* md) {
+  return (md->Encoding & MQENC_INTEGER_MASK) == MQENC_INTEGER_REVERSED;
+}
+
+// The MQCFH Version of the message in hand. False when the data in hand is
+// too short to hold it.
+bool ReadCfhVersion(const RunOptions* options, int32_t* version) {
+  if (ReceivedLength(options) < kCfhVersionOffset + 4) return false;
+  const unsigned char* p = options->Message.Cursor + kCfhVersionOffset;
+  uint32_t v = LittleEndianIntegers(options->Message.Descriptor)
+                   ? p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24)
+                   : (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+  *version = static_cast<int32_t>(v);
+  return true;
+}
+
+void WriteCfhVersion(RunOptions* options, int32_t version) {
+  unsigned char* p = options->Message.Cursor + kCfhVersionOffset;
+  uint32_t v = static_cast<uint32_t>(version);
+  for (int i = 0; i < 4; i++) {
+    int shift = LittleEndianIntegers(options->Message.Descriptor) ? 8 * i : 8 * (3 - i);
+    p[i] = static_cast<unsigned char>(v >> shift);
+  }
+}
+
+// -O S(CFH3): PCF messages with an old header are raised to version 3.
+void RepairCfhVersion(RunOptions* options) {
+  int32_t version = 0;
+  if (!IsPcfMessage(options->Message.Descriptor) || !ReadCfhVersion(options, &version)) return;
+  if (version >= kCfhRepairedVersion) return;
+  printf("\nMQCFH updated from %d to %d\n", version, kCfhRepairedVersion);
+  WriteCfhVersion(options, kCfhRepairedVersion);
+}
+
+void ApplyOverrides(const RunOptions* options, MQMD* md) {
+  const MQMD* o = options->Override;
+  uint32_t fields = options->OverrideFields;
+  if (o == nullptr || fields == 0) return;
+  if (fields & kOverrideCodedCharSetId) md->CodedCharSetId = o->CodedCharSetId;
+  if (fields & kOverridePriority) md->Priority = o->Priority;
+  if (fields & kOverrideMsgType) md->MsgType = o->MsgType;
+  if (fields & kOverrideExpiry) md->Expiry = o->Expiry;
+  if (fields & kOverrideReplyTo) {
+    memcpy(md->ReplyToQ, o->ReplyToQ, sizeof md->ReplyToQ);
+    memcpy(md->ReplyToQMgr, o->ReplyToQMgr, sizeof md->ReplyToQMgr);
+  }
+  if (fields & kOverrideFormat) memcpy(md->Format, o->Format, sizeof md->Format);
+}
+
+// A broker refuses an old PCF header in a version-2 descriptor; the same
+// message in a version-1 descriptor is accepted, as long as nothing of the
+// version-2 part (grouping, segmentation) would be lost.
+bool CanRetryAsVersion1(const RunOptions* options) {
+  const MQMD* md = options->Message.Descriptor;
+  int32_t version = 0;
+  if (md->Version < MQMD_VERSION_2 || options->Message.DataLength < MQCFH_STRUC_LENGTH ||
+      !ReadCfhVersion(options, &version) || version > 2) {
+    return false;
+  }
+  static const MQBYTE24 kNoGroup = {0};
+  return memcmp(md->GroupId, kNoGroup, sizeof kNoGroup) == 0 && md->MsgSeqNumber == 1 &&
+         md->Offset == 0 && md->MsgFlags == 0;
+}
+
+void ReportPut(const char* qmgrName, const char* queueName, MQLONG reason) {
+  if (queueName == kDistributionListName) {
+    char bare[512];
+    FormatMqiCall(bare, sizeof bare, "MQPUT", nullptr, nullptr, reason);
+    fprintf(stderr, "MQPUT on object '%s' %s", kDistributionListName, bare + strlen("MQPUT "));
+    return;
+  }
+  ReportMqiCall("MQPUT", qmgrName, queueName, reason);
+}
+
+// The failed put of this message outranks any text left by earlier work:
+// it is what ends the run.
+void SetPutFailure(RunOptions* options, const char* qmgrName, const char* queueName,
+                   MQLONG reason) {
+  char destination[kDestinationTextSize];
+  FormatDestination(qmgrName, queueName, destination, sizeof destination);
+  snprintf(options->ExitMessage, sizeof options->ExitMessage, "MQPUT(%s) failed RC(%d) %s",
+           destination, reason, MqReasonText(reason));
+}
+
+}  // namespace
+
+int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName, const char* queueName,
+                  MQPMO* pmo, MQLONG* compCode, MQLONG* reason) {
+  QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
+  MessageBuffer& m = options->Message;
+  MQMD* md = m.Descriptor;
+  *compCode = MQCC_OK;
+  *reason = MQRC_NONE;
+
+  // Every byte put must be in hand: a shorter buffer would send whatever
+  // lies beyond it.
+  int64_t length = m.DataLength < 0 ? 0 : m.DataLength;
+  if (ReceivedLength(options) < length) {
+    *compCode = MQCC_FAILED;
+    *reason = MQRC_UNEXPECTED_ERROR;
+    return *reason;
+  }
+  if (options->Cfh3Processing) RepairCfhVersion(options);
+  if (options->Context == ContextMode::SetAllUpdateTimes) {
+    EpochToMqDateTime(nullptr, md->PutDate, md->PutTime, true);
+  }
+  ApplyOverrides(options, md);
+
+  // At most one retry of each kind: the asynchronous option is dropped for
+  // good, and a version-1 descriptor never qualifies for the second retry.
+  for (int attempt = 0; attempt < 3; attempt++) {
+    slot.Api->MQPUT(slot.Hconn, hobj, md, pmo, static_cast<MQLONG>(length), m.Cursor, compCode,
+                    reason);
+    if (options->PrintApis) ReportPut(qmgrName, queueName, *reason);
+    if (*compCode != MQCC_FAILED) return 0;
+    if (*reason == MQRC_OPTIONS_ERROR && options->AsyncPut &&
+        (pmo->Options & MQPMO_ASYNC_RESPONSE) != 0) {
+      options->AsyncPut = false;
+      pmo->Options &= ~MQPMO_ASYNC_RESPONSE;
+      continue;
+    }
+    if (*reason == MQRC_CFH_ERROR && CanRetryAsVersion1(options)) {
+      md->Version = MQMD_VERSION_1;
+      continue;
+    }
+    break;
+  }
+  if (*reason == MQRC_NONE) *reason = MQRC_UNEXPECTED_ERROR;
+  return *reason;
+}
+
+int PutToOutputs(RunOptions* options, QueueElement* inputQueue) {
+  MQPMO pmo = {MQPMO_DEFAULT};
+  pmo.Options = (options->TransactionLimit != 0 ? MQPMO_SYNCPOINT : MQPMO_NO_SYNCPOINT) |
+                PutContextOption(options->Context);
+  if (options->AsyncPut) pmo.Options |= MQPMO_ASYNC_RESPONSE;
+  pmo.Context = inputQueue != nullptr ? inputQueue->Hobj : MQHO_UNUSABLE_HOBJ;
+
+  MQLONG compCode = MQCC_OK;
+  MQLONG reason = MQRC_NONE;
+  int32_t puts = 0;
+  QueueList* list = options->OutputList;
+
+  if (list != nullptr && options->IndividualQueues && list->Elements != nullptr) {
+    bool failed = false;
+    for (int32_t i = 0; i < list->Count; i++) {
+      const Destination& d = list->Entries[i];
+      MQLONG oneCode = MQCC_OK;
+      MQLONG oneReason = MQRC_NONE;
+      PutOneMessage(options, list->Elements[i].Hobj, d.QmgrName, d.QueueName, &pmo, &oneCode,
+                    &oneReason);
+      if (oneCode != MQCC_FAILED) {
+        puts++;
+      } else if (!failed) {
+        failed = true;
+        compCode = oneCode;
+        reason = oneReason;
+        SetPutFailure(options, d.QmgrName, d.QueueName, oneReason);
+      }
+    }
+  } else if (list != nullptr) {
+    puts = list->Count;
+    auto* responses = static_cast<MQRR*>(list->Responses);
+    if (responses != nullptr) memset(responses, 0, sizeof(MQRR) * static_cast<size_t>(list->Count));
+    if (pmo.Version < MQPMO_VERSION_2) pmo.Version = MQPMO_VERSION_2;
+    pmo.RecsPresent = list->Count;
+    pmo.ResponseRecPtr = responses;
+    PutOneMessage(options, options->OutputHobj, nullptr, kDistributionListName, &pmo, &compCode,
+                  &reason);
+    if (compCode == MQCC_FAILED || reason == MQRC_MULTIPLE_REASONS) {
+      bool named = false;
+      for (int32_t i = 0; responses != nullptr && i < list->Count; i++) {
+        if (responses[i].CompCode != MQCC_FAILED) continue;
+        puts--;
+        if (named) continue;
+        named = true;
+        // A destination that did not get the message fails the put as a
+        // whole, as it does for individual queues: under syncpoint the unit
+        // goes back and the message stays on its source for every queue.
+        compCode = MQCC_FAILED;
+        reason = responses[i].Reason != MQRC_NONE ? responses[i].Reason : MQRC_UNEXPECTED_ERROR;
+        SetPutFailure(options, list->Entries[i].QmgrName, list->Entries[i].QueueName, reason);
+      }
+      if (compCode == MQCC_FAILED && !named) {
+        SetPutFailure(options, list->Entries[0].QmgrName, list->Entries[0].QueueName, reason);
+        puts = 0;
+      }
+    }
+  } else {
+    PutOneMessage(options, options->OutputHobj, options->OutputQmgrName, options->OutputQueueName,
+                  &pmo, &compCode, &reason);
+    puts = compCode != MQCC_FAILED ? 1 : 0;
+    if (compCode == MQCC_FAILED) {
+      SetPutFailure(options, options->OutputQmgrName, options->OutputQueueName, reason);
+    }
+  }
+
+  options->PutsForMessage = puts;
+  int64_t length = options->Message.DataLength < 0 ? 0 : options->Message.DataLength;
+  options->BytesForMessage = static_cast<int64_t>(puts) * length;
+  if (compCode != MQCC_FAILED) reason = MQRC_NONE;  // warnings are not errors
+  if (reason != MQRC_NONE && options->UseSyncpoint) return reason;  // backed out
+  options->WrittenCount += puts;
+  options->UncommittedWrittenCount += puts;
+  options->WrittenBytes += static_cast<uint64_t>(options->BytesForMessage);
+  options->UncommittedWrittenBytes += static_cast<uint64_t>(options->BytesForMessage);
+  return reason;
+}
