@@ -38,7 +38,10 @@ void LqmQueueDefaults(LqmQueue* q, const char* name) {
   q->DefInputOpen = MQOO_INPUT_SHARED;
 }
 
-int LqmQueueRead(LqmStore* store, const char* name, LqmQueue* out) {
+int LqmQueueRead(LqmStore* store, const char* nameIn, LqmQueue* out) {
+  // The name may live inside *out (an alias's Target): copy it first.
+  char name[kLqmNameLength + 1];
+  snprintf(name, sizeof name, "%s", nameIn);
   *out = LqmQueue{};
   sqlite3_stmt* st = LqmStmt(store, kStmtQueueRead,
                              "SELECT name, type, deftype, target, maxdepth, maxmsgl, boqname,"

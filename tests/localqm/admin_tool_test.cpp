@@ -1,0 +1,154 @@
+// The `localqm` admin command, run as a separate program: exit statuses,
+// outputs meant for scripts, and the queue state it sets up as the MQI
+// sees it.
+#include <sys/wait.h>
+
+#include "tests/localqm/lqm_test_util.h"
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs the built tool with `args`, feeding `input` on standard input.
+ToolRun Tool(const std::vector<std::string>& args, const std::string& input = "") {
+  std::string tool = std::string(ZEPLO_BUILD_DIR) + "/mqinst/bin/localqm";
+  int in[2], out[2], err[2];
+  EXPECT_EQ(pipe(in), 0);
+  EXPECT_EQ(pipe(out), 0);
+  EXPECT_EQ(pipe(err), 0);
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(tool.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(tool.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  if (!input.empty()) {
+    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  }
+  close(in[1]);
+  ToolRun r;
+  char buf[4096];
+  for (int fd : {out[0], err[0]}) {
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) (fd == out[0] ? r.out : r.err).append(buf, static_cast<size_t>(n));
+    close(fd);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+using AdminToolTest = LqmTest;
+
+TEST_F(AdminToolTest, VerbsAndExitStatuses) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* outHas;  // substring of standard output, or of standard error when failing
+  } cases[] = {
+      {{"--help"}, 0, "localqm fault QM CALL --reason R"},
+      {{}, 2, "Usage: localqm"},
+      {{"frobnicate"}, 2, "unknown verb"},
+      {{"create", "QMA", "--default", "--cmdlevel", "915", "--platform", "28"}, 0, "created"},
+      {{"create", "QMA"}, 1, "already exists"},
+      {{"create", "bad/name"}, 1, "not a valid queue manager name"},
+      {{"create", "QMB", "--cmdlevel", "x1"}, 2, "whole number"},
+      {{"define", "QMA", "Q1", "--maxdepth", "2", "--boqname", "Q1.BO", "--bothresh", "4"}, 0,
+       "defined"},
+      {{"define", "QMA", "AL", "--type", "alias"}, 2, "needs --target"},
+      {{"define", "QMA", "AL", "--type", "alias", "--target", "Q1"}, 0, "defined"},
+      {{"define", "QMA", "Q1"}, 1, "already exists"},
+      {{"define", "QMA", "Q9", "--colour", "red"}, 2, "does not take --colour"},
+      {{"put", "QMA", "AL", "--text", "hello", "--format", "MQSTR", "--priority", "7",
+        "--correlid", "C0FFEE", "--backout", "2"},
+       0, "1 messages put"},
+      {{"put", "QMA", "Q1", "--hex", "0001FF"}, 0, "1 messages put"},
+      {{"put", "QMA", "Q1", "--text", "one too many"}, 1, "queue full"},
+      {{"put", "QMA", "Q1", "--hex", "ABC"}, 2, "even number"},
+      {{"depth", "QMA", "Q1"}, 0, "2\n"},
+      {{"show", "QMA", "Q1"}, 0, "BackoutThreshold : 4\n"},
+      {{"show", "QMA"}, 0, "CommandLevel : 915\n"},
+      {{"depth", "QMA", "NOPE"}, 1, "does not exist"},
+      {{"depth", "QMX", "Q1"}, 1, "queue manager QMX does not exist"},
+      {{"remove", "QMA", "Q1"}, 1, "--purge"},
+      {{"fault", "QMA", "MQPUT", "--reason", "2053", "--queue", "Q1", "--after", "1"}, 0, "Fault set"},
+      {{"fault", "QMA", "MQFOO", "--reason", "1"}, 2, "not an MQI call"},
+      {{"fault", "QMA", "MQPUT"}, 2, "needs --reason"},
+      {{"show", "QMA"}, 0, "Fault : MQPUT queue=Q1 reason=2053 after=1"},
+      {{"fault", "QMA", "--clear"}, 0, "cleared"},
+      {{"list"}, 0, "QMA running default\n"},
+      {{"stop", "QMA"}, 0, "stopped"},
+      {{"list"}, 0, "QMA stopped default\n"},
+      {{"start", "QMA"}, 0, "started"},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = Tool(c.args);
+    std::string where = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(r.status, c.status) << where << ": " << r.err;
+    const std::string& text = c.status == 0 ? r.out : r.err;
+    EXPECT_NE(text.find(c.outHas), std::string::npos) << where << " printed: " << text << r.err;
+  }
+}
+
+TEST_F(AdminToolTest, BrowseShowsEveryFieldAndGetEmpties) {
+  ASSERT_EQ(Tool({"create", "QMA"}).status, 0);
+  ASSERT_EQ(Tool({"define", "QMA", "Q1"}).status, 0);
+  ASSERT_EQ(Tool({"put", "QMA", "Q1", "--priority", "1", "--msgid", "0102", "--replyto", "R.Q",
+                  "--user", "someone", "--putdate", "20240229", "--puttime", "12345678",
+                  "--expiry", "-1", "--format", "MQSTR"},
+                 "from stdin")
+                .status,
+            0);
+  ASSERT_EQ(Tool({"put", "QMA", "Q1", "--priority", "5", "--text", "first", "--count", "2"}).status, 0);
+  ToolRun r = Tool({"browse", "QMA", "Q1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Priority order, then every descriptor field of the low-priority one.
+  size_t first = r.out.find("Data : first");
+  size_t stdinMsg = r.out.find("Data : from stdin");
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(stdinMsg, std::string::npos);
+  EXPECT_LT(first, stdinMsg);
+  for (const char* line :
+       {"MsgId : 010200000000000000000000000000000000000000000000\n", "ReplyToQ : R.Q\n",
+        "ReplyToQMgr : \n", "UserIdentifier : someone\n", "PutDate : 20240229\n",
+        "PutTime : 12345678\n", "Format : MQSTR\n", "Priority : 1\n", "DataLength : 10\n",
+        "Message : 3\n", "BackoutCount : 0\n", "OriginalLength : -1\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  }
+  ToolRun hex = Tool({"browse", "QMA", "Q1", "--hex", "--count", "1"});
+  EXPECT_NE(hex.out.find("DataHex : 6669727374\n"), std::string::npos) << hex.out;
+  EXPECT_EQ(hex.out.find("Message : 2"), std::string::npos);
+  // What the tool put, the MQI gets.
+  MQHCONN h;
+  MQHOBJ o;
+  ASSERT_EQ(Connect("QMA", &h), 0);
+  ASSERT_EQ(Open(h, "Q1", MQOO_INPUT_SHARED, &o), 0);
+  std::string data;
+  MQMD md = {MQMD_DEFAULT};
+  ASSERT_EQ(Get(h, o, &data, MQGMO_NO_WAIT, &md), 0);
+  EXPECT_EQ(data, "first");
+  EXPECT_EQ(md.Priority, 5);
+  Close(h, &o);
+  Disconnect(&h);
+  ToolRun got = Tool({"get", "QMA", "Q1"});
+  EXPECT_NE(got.out.find("Message : 2\n"), std::string::npos);
+  EXPECT_EQ(Tool({"depth", "QMA", "Q1"}).out, "0\n");
+}
+
+}  // namespace
