@@ -51,8 +51,8 @@ const Layout kLayouts[] = {
     {"text -dt", [](RunOptions* o) { o->TextLines = true; }},
 };
 
-double Writer(const Layout& layout, std::vector<unsigned char>& data, int messages,
-              std::FILE* sink, int* rc) {
+double Writer(const Layout& layout, std::vector<unsigned char>& data, int messages, std::FILE* sink,
+              int* rc) {
   auto opts = std::make_unique<RunOptions>();
   layout.apply(opts.get());
   opts->OutputStream = sink;

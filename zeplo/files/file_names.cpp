@@ -13,9 +13,9 @@ namespace {
 
 const char* const kMonthShort[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kMonthLong[] = {"January", "February", "March",     "April",
-                                  "May",     "June",     "July",      "August",
-                                  "September", "October", "November", "December"};
+const char* const kMonthLong[] = {"January",   "February", "March",    "April",
+                                  "May",       "June",     "July",     "August",
+                                  "September", "October",  "November", "December"};
 const char* const kDayShort[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kDayLong[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                 "Thursday", "Friday", "Saturday"};
@@ -47,8 +47,8 @@ void Format(NameOut* out, const char* format, ...) {
   int n = std::vsnprintf(piece, sizeof(piece), format, args);
   va_end(args);
   if (n < 0) return;
-  Put(out, piece, static_cast<size_t>(n) < sizeof(piece) ? static_cast<size_t>(n)
-                                                         : sizeof(piece) - 1);
+  Put(out, piece,
+      static_cast<size_t>(n) < sizeof(piece) ? static_cast<size_t>(n) : sizeof(piece) - 1);
 }
 
 // How many times `c` repeats from `p` (1, 2 or 3 at most as `limit` says).
@@ -60,10 +60,18 @@ int Repeats(const char* p, char c, int limit) {
 
 const char* OrdinalSuffix(int day) {
   switch (day) {
-    case 1: case 21: case 31: return "st";
-    case 2: case 22: return "nd";
-    case 3: case 23: return "rd";
-    default: return "th";
+    case 1:
+    case 21:
+    case 31:
+      return "st";
+    case 2:
+    case 22:
+      return "nd";
+    case 3:
+    case 23:
+      return "rd";
+    default:
+      return "th";
   }
 }
 
@@ -113,29 +121,44 @@ int ExpandFileNameAt(RunOptions* opts, const char* pattern, const struct tm* whe
     if (c == '\0') break;  // a lone % at the end is dropped
     int n = 1;
     switch (c) {
-      case 'C': Format(&out, "%04d%02d%02d", year, t.tm_mon + 1, t.tm_mday); break;
-      case 'c': Format(&out, "%02d%02d%02d", ((year % 100) + 100) % 100, t.tm_mon + 1, t.tm_mday); break;
-      case 't': Format(&out, "%02d%02d%02d", t.tm_hour, t.tm_min, t.tm_sec); break;
+      case 'C':
+        Format(&out, "%04d%02d%02d", year, t.tm_mon + 1, t.tm_mday);
+        break;
+      case 'c':
+        Format(&out, "%02d%02d%02d", ((year % 100) + 100) % 100, t.tm_mon + 1, t.tm_mday);
+        break;
+      case 't':
+        Format(&out, "%02d%02d%02d", t.tm_hour, t.tm_min, t.tm_sec);
+        break;
       case 'y':
         n = Repeats(p, 'y', 2);
-        if (n == 2) Format(&out, "%02d", ((year % 100) + 100) % 100);
-        else Format(&out, "%04d", year);
+        if (n == 2)
+          Format(&out, "%02d", ((year % 100) + 100) % 100);
+        else
+          Format(&out, "%04d", year);
         break;
       case 'm':
         n = Repeats(p, 'm', 3);
-        if (n == 3) Put(&out, kMonthLong[month], std::strlen(kMonthLong[month]));
-        else if (n == 2) Format(&out, "%02d", month + 1);
-        else Put(&out, kMonthShort[month], 3);
+        if (n == 3)
+          Put(&out, kMonthLong[month], std::strlen(kMonthLong[month]));
+        else if (n == 2)
+          Format(&out, "%02d", month + 1);
+        else
+          Put(&out, kMonthShort[month], 3);
         break;
       case 'd':
         n = Repeats(p, 'd', 2);
-        if (n == 2) Format(&out, "%d%s", t.tm_mday, OrdinalSuffix(t.tm_mday));
-        else Format(&out, "%02d", t.tm_mday);
+        if (n == 2)
+          Format(&out, "%d%s", t.tm_mday, OrdinalSuffix(t.tm_mday));
+        else
+          Format(&out, "%02d", t.tm_mday);
         break;
       case 'D':
         n = Repeats(p, 'D', 2);
-        if (n == 2) Put(&out, kDayLong[weekday], std::strlen(kDayLong[weekday]));
-        else Put(&out, kDayShort[weekday], 3);
+        if (n == 2)
+          Put(&out, kDayLong[weekday], std::strlen(kDayLong[weekday]));
+        else
+          Put(&out, kDayShort[weekday], 3);
         break;
       case 'H':
         n = Repeats(p, 'H', 2);
@@ -146,20 +169,47 @@ int ExpandFileNameAt(RunOptions* opts, const char* pattern, const struct tm* whe
         n = Repeats(p, 'h', 2);
         Format(&out, n == 2 ? "%d" : "%02d", ((t.tm_hour % 12) + 12) % 12);
         break;
-      case 'M': Format(&out, "%02d", t.tm_min); break;
-      case 'S': Format(&out, "%02d", t.tm_sec); break;
-      case 'p': Put(&out, t.tm_hour < 12 ? "am" : "pm", 2); break;
-      case 'P': Put(&out, t.tm_hour < 12 ? "AM" : "PM", 2); break;
-      case 'j': Format(&out, "%03d", t.tm_yday); break;
-      case 'J': Format(&out, "%03d", t.tm_yday + 1); break;
-      case 'n': Format(&out, "%d", fileNumber); break;
-      case 'N': Format(&out, "%05d", fileNumber); break;
-      case 'i': Format(&out, "%lld", messageIndex); break;
-      case 'I': Format(&out, "%05lld", messageIndex); break;
-      case 'o': Format(&out, "%lld", nextOutput); break;
-      case 'O': Format(&out, "%05lld", nextOutput); break;
-      case '%': Put(&out, "%", 1); break;
-      default: break;  // an unknown insert is dropped with its letter
+      case 'M':
+        Format(&out, "%02d", t.tm_min);
+        break;
+      case 'S':
+        Format(&out, "%02d", t.tm_sec);
+        break;
+      case 'p':
+        Put(&out, t.tm_hour < 12 ? "am" : "pm", 2);
+        break;
+      case 'P':
+        Put(&out, t.tm_hour < 12 ? "AM" : "PM", 2);
+        break;
+      case 'j':
+        Format(&out, "%03d", t.tm_yday);
+        break;
+      case 'J':
+        Format(&out, "%03d", t.tm_yday + 1);
+        break;
+      case 'n':
+        Format(&out, "%d", fileNumber);
+        break;
+      case 'N':
+        Format(&out, "%05d", fileNumber);
+        break;
+      case 'i':
+        Format(&out, "%lld", messageIndex);
+        break;
+      case 'I':
+        Format(&out, "%05lld", messageIndex);
+        break;
+      case 'o':
+        Format(&out, "%lld", nextOutput);
+        break;
+      case 'O':
+        Format(&out, "%05lld", nextOutput);
+        break;
+      case '%':
+        Put(&out, "%", 1);
+        break;
+      default:
+        break;  // an unknown insert is dropped with its letter
     }
     p += n;
   }
@@ -201,8 +251,8 @@ int NextGenericFileName(RunOptions* opts, bool forInput, char* name, size_t name
     return fits ? 0 : MQRC_FILE_SYSTEM_ERROR;
   }
   if (opts->WrittenFiles <= 0) {
-    int n = std::snprintf(name, nameSize, "%s%s%s", opts->GenericDirectory,
-                          opts->GenericBaseName, opts->GenericFileType);
+    int n = std::snprintf(name, nameSize, "%s%s%s", opts->GenericDirectory, opts->GenericBaseName,
+                          opts->GenericFileType);
     return n >= 0 && static_cast<size_t>(n) < nameSize ? 0 : MQRC_FILE_SYSTEM_ERROR;
   }
   if (opts->WrittenFiles == 1) {
@@ -216,12 +266,11 @@ int NextGenericFileName(RunOptions* opts, bool forInput, char* name, size_t name
     bool namesFit = a >= 0 && static_cast<size_t>(a) < sizeof(plain) && b >= 0 &&
                     static_cast<size_t>(b) < sizeof(first);
     if (!namesFit || std::rename(plain, first) != 0) {
-      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not rename file '%s' to '%s'",
-                            plain, first);
+      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not rename file '%s' to '%s'", plain,
+                            first);
     }
   }
-  int n = std::snprintf(name, nameSize, "%s%s%c%d%s", opts->GenericDirectory,
-                        opts->GenericBaseName, '$', opts->WrittenFiles + 1,
-                        opts->GenericFileType);
+  int n = std::snprintf(name, nameSize, "%s%s%c%d%s", opts->GenericDirectory, opts->GenericBaseName,
+                        '$', opts->WrittenFiles + 1, opts->GenericFileType);
   return n >= 0 && static_cast<size_t>(n) < nameSize ? 0 : MQRC_FILE_SYSTEM_ERROR;
 }

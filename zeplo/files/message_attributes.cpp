@@ -7,8 +7,8 @@
 
 #include "zeplo/files/files.h"
 
-#define ZEPLO_MD(field) static_cast<int32_t>(offsetof(MQMD, field)), \
-                        static_cast<int32_t>(sizeof(MQMD{}.field))
+#define ZEPLO_MD(field) \
+  static_cast<int32_t>(offsetof(MQMD, field)), static_cast<int32_t>(sizeof(MQMD{}.field))
 
 const MessageAttribute MessageAttributeTable[] = {
     {"VER", "Version", kAttributeNumber, ZEPLO_MD(Version), 1, kAttributeAlways},
@@ -17,31 +17,23 @@ const MessageAttribute MessageAttributeTable[] = {
     {"EXP", "Expiry", kAttributeNumber, ZEPLO_MD(Expiry), 1, kAttributeAlways},
     {"FDB", "Feedback", kAttributeNumber, ZEPLO_MD(Feedback), 1, kAttributeAlways},
     {"ENC", "Encoding", kAttributeNumber, ZEPLO_MD(Encoding), 1, kAttributeAlways},
-    {"CCS", "CodedCharSetId", kAttributeNumber, ZEPLO_MD(CodedCharSetId), 1,
-     kAttributeAlways},
+    {"CCS", "CodedCharSetId", kAttributeNumber, ZEPLO_MD(CodedCharSetId), 1, kAttributeAlways},
     {"FMT", "Format", kAttributeText, ZEPLO_MD(Format), 1, kAttributeAlways},
     {"PRI", "Priority", kAttributeNumber, ZEPLO_MD(Priority), 1, kAttributeAlways},
-    {"PER", "Persistence", kAttributeNumber, ZEPLO_MD(Persistence), 1,
-     kAttributeAlways},
+    {"PER", "Persistence", kAttributeNumber, ZEPLO_MD(Persistence), 1, kAttributeAlways},
     {"MSI", "MsgId", kAttributeBytes, ZEPLO_MD(MsgId), 1, kAttributeAlways},
     {"COI", "CorrelId", kAttributeBytes, ZEPLO_MD(CorrelId), 1, kAttributeAlways},
-    {"BOC", "BackoutCount", kAttributeNumber, ZEPLO_MD(BackoutCount), 1,
-     kAttributeAlways},
+    {"BOC", "BackoutCount", kAttributeNumber, ZEPLO_MD(BackoutCount), 1, kAttributeAlways},
     {"RTQ", "ReplyToQ", kAttributeText, ZEPLO_MD(ReplyToQ), 1, kAttributeAlways},
-    {"RTM", "ReplyToQMgr", kAttributeText, ZEPLO_MD(ReplyToQMgr), 1,
-     kAttributeAlways},
-    {"USR", "UserIdentifier", kAttributeText, ZEPLO_MD(UserIdentifier), 1,
-     kAttributeAlways},
-    {"ACC", "AccountingToken", kAttributeBytes, ZEPLO_MD(AccountingToken), 1,
-     kAttributeAlways},
+    {"RTM", "ReplyToQMgr", kAttributeText, ZEPLO_MD(ReplyToQMgr), 1, kAttributeAlways},
+    {"USR", "UserIdentifier", kAttributeText, ZEPLO_MD(UserIdentifier), 1, kAttributeAlways},
+    {"ACC", "AccountingToken", kAttributeBytes, ZEPLO_MD(AccountingToken), 1, kAttributeAlways},
     {"AID", "ApplIdentityData", kAttributeText, ZEPLO_MD(ApplIdentityData), 1,
      kAttributeWithApplDataAsChar},
     {"AIX", "ApplIdentityData", kAttributeBytes, ZEPLO_MD(ApplIdentityData), 1,
      kAttributeWithoutApplDataAsChar},
-    {"PAT", "PutApplType", kAttributeNumber, ZEPLO_MD(PutApplType), 1,
-     kAttributeAlways},
-    {"PAN", "PutApplName", kAttributeText, ZEPLO_MD(PutApplName), 1,
-     kAttributeAlways},
+    {"PAT", "PutApplType", kAttributeNumber, ZEPLO_MD(PutApplType), 1, kAttributeAlways},
+    {"PAN", "PutApplName", kAttributeText, ZEPLO_MD(PutApplName), 1, kAttributeAlways},
     {"PTD", "PutDate", kAttributeText, ZEPLO_MD(PutDate), 1, kAttributeAlways},
     {"PTT", "PutTime", kAttributeText, ZEPLO_MD(PutTime), 1, kAttributeAlways},
     {"AOD", "ApplOriginData", kAttributeText, ZEPLO_MD(ApplOriginData), 1,
@@ -50,12 +42,10 @@ const MessageAttribute MessageAttributeTable[] = {
      kAttributeWithoutApplDataAsChar},
     {"", "StrucId", kAttributeText, ZEPLO_MD(StrucId), 1, kAttributeAlways},
     {"GRP", "GroupId", kAttributeBytes, ZEPLO_MD(GroupId), 2, kAttributeAlways},
-    {"MSQ", "MsgSeqNumber", kAttributeNumber, ZEPLO_MD(MsgSeqNumber), 2,
-     kAttributeAlways},
+    {"MSQ", "MsgSeqNumber", kAttributeNumber, ZEPLO_MD(MsgSeqNumber), 2, kAttributeAlways},
     {"OFF", "Offset", kAttributeNumber, ZEPLO_MD(Offset), 2, kAttributeAlways},
     {"MSF", "MsgFlags", kAttributeNumber, ZEPLO_MD(MsgFlags), 2, kAttributeAlways},
-    {"ORL", "OriginalLength", kAttributeNumber, ZEPLO_MD(OriginalLength), 2,
-     kAttributeAlways},
+    {"ORL", "OriginalLength", kAttributeNumber, ZEPLO_MD(OriginalLength), 2, kAttributeAlways},
 };
 
 #undef ZEPLO_MD
@@ -79,16 +69,14 @@ const MessageAttribute* FindAttributeByLongName(const char* name, size_t length)
   if (name == nullptr) return nullptr;
   for (int32_t i = 0; i < MessageAttributeCount; ++i) {
     const MessageAttribute& row = MessageAttributeTable[i];
-    if (std::strlen(row.LongName) == length &&
-        std::memcmp(row.LongName, name, length) == 0) {
+    if (std::strlen(row.LongName) == length && std::memcmp(row.LongName, name, length) == 0) {
       return &row;
     }
   }
   return nullptr;
 }
 
-bool AttributeIsWritten(const MessageAttribute* row, int32_t version,
-                        bool applDataAsChar) {
+bool AttributeIsWritten(const MessageAttribute* row, int32_t version, bool applDataAsChar) {
   if (row == nullptr || row->Key[0] == '\0') return false;
   if (version < row->FromVersion) return false;
   switch (row->Condition) {

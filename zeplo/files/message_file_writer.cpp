@@ -17,8 +17,8 @@
 #include <ctime>
 
 #include "zeplo/files/files.h"
-#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
+#include "zeplo/util/util.h"
 
 namespace {
 
@@ -29,10 +29,10 @@ constexpr size_t kChunkSize = 64 * 1024;
 struct ChunkWriter {
   FILE* Stream;
   size_t Used;
-  uint64_t Total;      // bytes handed to the stream for this call
+  uint64_t Total;  // bytes handed to the stream for this call
   bool Failed;
   int Errno;
-  LineKind ChunkKind;  // kind of the line the unsent bytes began in
+  LineKind ChunkKind;    // kind of the line the unsent bytes began in
   LineKind CurrentKind;  // kind of the line being formatted
   LineKind FailedKind;
   char Data[kChunkSize];
@@ -55,8 +55,8 @@ constexpr HexPairs kHex;
 
 // Byte classes of the string-run layouts.
 enum ByteClass : unsigned char {
-  kPrintable = 1,   // 0x20 - 0x7E
-  kAsciiSafe = 2,   // letters, digits and " *'()<>+,-./:=?_"
+  kPrintable = 1,  // 0x20 - 0x7E
+  kAsciiSafe = 2,  // letters, digits and " *'()<>+,-./:=?_"
 };
 struct ByteClasses {
   unsigned char Class[256];
@@ -64,8 +64,7 @@ struct ByteClasses {
     const char* extra = " *'()<>+,-./:=?_";
     for (int c = 0x20; c <= 0x7E; ++c) {
       Class[c] = kPrintable;
-      bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-                   (c >= 'a' && c <= 'z');
+      bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
       for (const char* e = extra; *e != '\0'; ++e) {
         if (*e == c) alnum = true;
       }
@@ -437,8 +436,7 @@ void WriteAttributeLines(const RunOptions* opts, const MQMD* md) {
         break;
       }
       case kAttributeBytes:
-        AppendHex(reinterpret_cast<const unsigned char*>(field),
-                  static_cast<uint64_t>(row->Width));
+        AppendHex(reinterpret_cast<const unsigned char*>(field), static_cast<uint64_t>(row->Width));
         break;
     }
     AppendChar('\n');
@@ -463,8 +461,8 @@ void WriteDataLines(const RunOptions* opts, const unsigned char* data, uint64_t 
 // The -dT entry: the message's position, its MsgId and its time on queue.
 int WriteTimeOnQueueEntry(RunOptions* opts, const MQMD* md) {
   char prefix[32];
-  int prefixLength = std::snprintf(prefix, sizeof(prefix), "%5lld. MsgId:",
-                                   static_cast<long long>(opts->MessageIndex));
+  int prefixLength = std::snprintf(prefix, sizeof(prefix),
+                                   "%5lld. MsgId:", static_cast<long long>(opts->MessageIndex));
   if (prefixLength < 0) prefixLength = 0;
   if (prefixLength >= static_cast<int>(sizeof(prefix))) prefixLength = sizeof(prefix) - 1;
   char duration[kQuantityTextSize] = "Unknown";
@@ -493,8 +491,7 @@ int WriteTimeOnQueueEntry(RunOptions* opts, const MQMD* md) {
 uint64_t DeliverableLength(const MessageBuffer* m) {
   if (m->DataLength <= 0 || m->Cursor == nullptr) return 0;
   uint64_t length = static_cast<uint64_t>(m->DataLength);
-  if (m->Storage != nullptr && m->Cursor >= m->Storage &&
-      m->Cursor <= m->Storage + m->Capacity) {
+  if (m->Storage != nullptr && m->Cursor >= m->Storage && m->Cursor <= m->Storage + m->Capacity) {
     uint64_t room = static_cast<uint64_t>(m->Storage + m->Capacity - m->Cursor);
     if (length > room) length = room;
   }
@@ -525,10 +522,10 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char line[256];
   // The 24-character form of ctime, and its LF ending the line.
-  int n = std::snprintf(line, sizeof(line), "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
-                        kZeploFileVersion, kDays[(local.tm_wday % 7 + 7) % 7],
-                        kMonths[(local.tm_mon % 12 + 12) % 12], local.tm_mday, local.tm_hour,
-                        local.tm_min, local.tm_sec, local.tm_year + 1900);
+  int n = std::snprintf(
+      line, sizeof(line), "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
+      kZeploFileVersion, kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],
+      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
   Begin(opts->OutputStream);
   StartLine(kPlainLine);
   AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));

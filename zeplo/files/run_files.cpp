@@ -82,8 +82,8 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
   // A name that comes out the same as the file this run has just written
   // (a constant name, or %n while the input is one file) would overwrite
   // that file at every roll-over: refuse it whatever -F says.
-  bool again = !special && opts->WrittenFiles > 0 &&
-               std::strcmp(name, opts->CurrentOutputFile) == 0;
+  bool again =
+      !special && opts->WrittenFiles > 0 && std::strcmp(name, opts->CurrentOutputFile) == 0;
   std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "%s", name);
   if (again) {
     return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
@@ -108,11 +108,10 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
     if (rc == 0) stream = std::fopen(name, mode);
     if (stream == nullptr) {
       if (opts->FileAccessMode != nullptr) {
-        return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR,
-                              "Can not open output file '%s'(%s)\n", name, mode);
+        return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'(%s)\n",
+                              name, mode);
       }
-      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'\n",
-                            name);
+      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'\n", name);
     }
   }
   opts->OutputStream = stream;
@@ -148,7 +147,8 @@ int AskOverwrite(RunOptions* opts, const char* name, FILE* in, FILE* out) {
     // An over-long answer is one answer: drop the rest of its line.
     if (std::strchr(line, '\n') == nullptr) {
       int c;
-      do c = std::fgetc(in); while (c != EOF && c != '\n');
+      do c = std::fgetc(in);
+      while (c != EOF && c != '\n');
     }
     char first = line[0];
     if (first == 'y' || first == 'Y') return 0;

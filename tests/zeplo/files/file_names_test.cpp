@@ -25,17 +25,29 @@ TEST(FileNamesTest, Inserts) {
     struct tm when;
     const char* expected;
   } cases[] = {
-      {"%C %c %t", Day(), "20261222 261222 123005"}, {"%y %yy", Day(), "2026 26"},
+      {"%C %c %t", Day(), "20261222 261222 123005"},
+      {"%y %yy", Day(), "2026 26"},
       {"%m %mm %mmm %mmmm", Day(), "Dec 12 December Decemberm"},
-      {"%d %dd %ddd", Day(), "22 22nd 22ndd"},       {"%D %DD", Day(), "Tue Tuesday"},
+      {"%d %dd %ddd", Day(), "22 22nd 22ndd"},
+      {"%D %DD", Day(), "Tue Tuesday"},
       {"%H %HH %h %hh %p %P", Day(), "12 12 00 0 pm PM"},
-      {"%H %HH %h %hh %p", Day(0), "00 0 00 0 am"},  {"%H %HH %h %hh %P", Day(9), "09 9 09 9 AM"},
-      {"%h %hh %p", Day(23), "11 11 pm"},            {"%M %S %j %J", Day(), "30 05 355 356"},
-      {"%j %J %dd", Day(-1, 1, 0), "000 001 1st"},   {"%dd %dd %dd", Day(-1, 2), "2nd 2nd 2nd"},
-      {"%dd", Day(-1, 3), "3rd"},   {"%dd", Day(-1, 4), "4th"},   {"%dd", Day(-1, 11), "11th"},
-      {"%dd", Day(-1, 12), "12th"}, {"%dd", Day(-1, 13), "13th"}, {"%dd", Day(-1, 21), "21st"},
-      {"%dd", Day(-1, 23), "23rd"}, {"%dd", Day(-1, 31), "31st"},
-      {"%% %%n a%qb", Day(), "% %n ab"}, {"abc%", Day(), "abc"}, {"%", Day(), ""},
+      {"%H %HH %h %hh %p", Day(0), "00 0 00 0 am"},
+      {"%H %HH %h %hh %P", Day(9), "09 9 09 9 AM"},
+      {"%h %hh %p", Day(23), "11 11 pm"},
+      {"%M %S %j %J", Day(), "30 05 355 356"},
+      {"%j %J %dd", Day(-1, 1, 0), "000 001 1st"},
+      {"%dd %dd %dd", Day(-1, 2), "2nd 2nd 2nd"},
+      {"%dd", Day(-1, 3), "3rd"},
+      {"%dd", Day(-1, 4), "4th"},
+      {"%dd", Day(-1, 11), "11th"},
+      {"%dd", Day(-1, 12), "12th"},
+      {"%dd", Day(-1, 13), "13th"},
+      {"%dd", Day(-1, 21), "21st"},
+      {"%dd", Day(-1, 23), "23rd"},
+      {"%dd", Day(-1, 31), "31st"},
+      {"%% %%n a%qb", Day(), "% %n ab"},
+      {"abc%", Day(), "abc"},
+      {"%", Day(), ""},
       {"/d/q_%y%mm%d_%H%M%S.zpd", Day(), "/d/q_20261222_123005.zpd"},
   };
   auto opts = NewOptions();
@@ -55,10 +67,14 @@ TEST(FileNamesTest, CounterInsertsAndCutNames) {
     int rc;
     const char* expected;
   } cases[] = {
-      {0, 0, 0, 0, "out%n.zpd", 64, 0, "out1.zpd"},  {0, 4, 0, 0, "%n-%N", 64, 0, "5-00005"},
-      {2, 9, 0, 0, "out%n", 64, 0, "out2"},          {0, 0, 42, 0, "%i_%I", 64, 0, "42_00042"},
-      {0, 0, 0, 6, "%o_%O", 64, 0, "7_00007"},       {0, 0, 123456, 0, "%I", 64, 0, "123456"},
-      {0, 0, 0, 0, "abcdefghij", 8, 2208, "abcdefg"}, {0, 0, 0, 0, "abc%mmm", 8, 2208, "abcDece"},
+      {0, 0, 0, 0, "out%n.zpd", 64, 0, "out1.zpd"},
+      {0, 4, 0, 0, "%n-%N", 64, 0, "5-00005"},
+      {2, 9, 0, 0, "out%n", 64, 0, "out2"},
+      {0, 0, 42, 0, "%i_%I", 64, 0, "42_00042"},
+      {0, 0, 0, 6, "%o_%O", 64, 0, "7_00007"},
+      {0, 0, 123456, 0, "%I", 64, 0, "123456"},
+      {0, 0, 0, 0, "abcdefghij", 8, 2208, "abcdefg"},
+      {0, 0, 0, 0, "abc%mmm", 8, 2208, "abcDece"},
       {0, 0, 0, 0, "x", 1, 2208, ""},
   };
   for (const auto& c : cases) {
@@ -81,7 +97,7 @@ TEST(FileNamesTest, IndexInsertDetection) {
   const struct {
     const char* pattern;
     bool has;
-  } cases[] = {{"a%n", true}, {"%I", true},   {"%o", true},  {"%O", true},      {"%i", true},
+  } cases[] = {{"a%n", true}, {"%I", true},   {"%o", true},   {"%O", true},    {"%i", true},
                {"%N", true},  {"%%n", false}, {"%%%n", true}, {"%C%t", false}, {"end%", false}};
   for (const auto& c : cases) EXPECT_EQ(c.has, FileNameHasIndexInsert(c.pattern)) << c.pattern;
 }
@@ -114,7 +130,8 @@ TEST(FileNamesTest, GenericNames) {
   const struct {
     int32_t readFiles;
     const char* leaf;
-  } inputs[] = {{0, "APP!IN$1.zpd"}, {1, "APP!IN$1.zpd"}, {2, "APP!IN$2.zpd"}, {10, "APP!IN$10.zpd"}};
+  } inputs[] = {
+      {0, "APP!IN$1.zpd"}, {1, "APP!IN$1.zpd"}, {2, "APP!IN$2.zpd"}, {10, "APP!IN$10.zpd"}};
   for (const auto& c : inputs) {
     opts->ReadFiles = c.readFiles;
     ASSERT_EQ(0, NextGenericFileName(opts.get(), true, name, sizeof(name)));

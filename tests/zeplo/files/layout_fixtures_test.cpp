@@ -66,7 +66,8 @@ std::string Write(void (*apply)(RunOptions*)) {
   std::fclose(opts->OutputStream);
   // The Created time is local time: pin it to the fixtures' line.
   size_t end = text.find('\n') + 1;
-  EXPECT_TRUE(std::regex_match(text.substr(0, end), std::regex("\\* ZEPLO Version:9\\.1\\.1 Created:.{24}\n")));
+  EXPECT_TRUE(std::regex_match(text.substr(0, end),
+                               std::regex("\\* ZEPLO Version:9\\.1\\.1 Created:.{24}\n")));
   return "* ZEPLO Version:9.1.1 Created:Sat Dec  5 17:44:17 2026\n" + text.substr(end);
 }
 

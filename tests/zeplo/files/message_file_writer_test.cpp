@@ -10,11 +10,21 @@
 
 namespace {
 
-enum Flag { kCols = 1, kAscii = 2, kPrint = 4, kText = 8, kRaw = 16, kNoMd = 32, kNull = 64, kCount = 128 };
+enum Flag {
+  kCols = 1,
+  kAscii = 2,
+  kPrint = 4,
+  kText = 8,
+  kRaw = 16,
+  kNoMd = 32,
+  kNull = 64,
+  kCount = 128
+};
 
 std::string Hex(const std::string& bytes) {
   std::string out;
-  for (unsigned char c : bytes) out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
+  for (unsigned char c : bytes)
+    out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
   return out;
 }
 
@@ -49,9 +59,13 @@ const struct {
     {"columns full line", kNoMd | kCols, 0, std::string(24, 'b') + '\x7f',
      "N\nX " + Hex(std::string(24, 'b') + '\x7f') + "  <" + std::string(24, 'b') + ".>\n\n"},
     {"ascii empty", kNoMd | kAscii, 0, "", "N\nS \n\n"},
-    {"ascii unsafe first", kNoMd | kAscii, 0, "\x01" "A", "N\nS \nX 01\nS \"A\"\n\n"},
+    {"ascii unsafe first", kNoMd | kAscii, 0,
+     "\x01"
+     "A",
+     "N\nS \nX 01\nS \"A\"\n\n"},
     {"ascii bang unsafe", kNoMd | kAscii, 0, "Hi, you!", "N\nS \"Hi, you\"\nX 21\n\n"},
-    {"ascii NUL and tilde", kNoMd | kAscii, 0, std::string("a\0~b", 4), "N\nS \"a\"\nX 007E\nS \"b\"\n\n"},
+    {"ascii NUL and tilde", kNoMd | kAscii, 0, std::string("a\0~b", 4),
+     "N\nS \"a\"\nX 007E\nS \"b\"\n\n"},
     {"ascii safe set", kNoMd | kAscii, 0, " *'()<>+,-./:=?_", "N\nS \" *'()<>+,-./:=?_\"\n\n"},
     {"printable escapes", kNoMd | kPrint, 0, "a\"b~c", "N\nS \"a~\"b~~c\"\n\n"},
     {"printable 48 a line", kNoMd | kPrint, 0, std::string(49, 'q'),
@@ -121,11 +135,14 @@ TEST(MessageFileWriterTest, VersionTwoDescriptorWithIndex) {
       "A FMT MQSTR   \nA PRI 0\nA PER 0\n"
       "A MSI 000102030405060708090A0B0C0D0E0F1011121314151617\n"
       "A COI 0000000000000000000000000000000000000000000000AB\nA BOC 2147483647\n"
-      "A RTQ REPLY.Q\nA RTM " + std::string(48, ' ') + "\nA USR mqm         \n"
-      "A ACC 16" + std::string(62, '0') + "\nA AIX 6964656E74" + std::string(54, '0') +
+      "A RTQ REPLY.Q\nA RTM " +
+          std::string(48, ' ') +
+          "\nA USR mqm         \n"
+          "A ACC 16" +
+          std::string(62, '0') + "\nA AIX 6964656E74" + std::string(54, '0') +
           "\nA PAT 0\nA PAN app\nA PTD 20261205\nA PTT 17441700\nA AOX 6F720000\n"
-          "A GRP FF" + std::string(46, '0') +
-          "\nA MSQ 1\nA OFF 0\nA MSF 0\nA ORL -2147483648\nX 6869\n\n",
+          "A GRP FF" +
+          std::string(46, '0') + "\nA MSQ 1\nA OFF 0\nA MSF 0\nA ORL -2147483648\nX 6869\n\n",
       Write(opts.get(), 0, "hi"));
 }
 
@@ -136,8 +153,8 @@ TEST(MessageFileWriterTest, AttributeRowsFollowVersionAndCharChoice) {
     int lines;
     const char *present, *absent;
   } cases[] = {
-      {1, false, 23, "\nA AOX 6F720000\n", "A GRP"},     {1, true, 23, "\nA AID ident\n", "A AIX"},
-      {2, true, 28, "\nA AOD or\nA GRP", "A AOX"},        {0, false, 23, "A VER 0\n", "A MSQ"},
+      {1, false, 23, "\nA AOX 6F720000\n", "A GRP"}, {1, true, 23, "\nA AID ident\n", "A AIX"},
+      {2, true, 28, "\nA AOD or\nA GRP", "A AOX"},   {0, false, 23, "A VER 0\n", "A MSQ"},
       {3, false, 28, "A VER 3\n", "A AID"},
   };
   for (const auto& c : cases) {
@@ -177,8 +194,9 @@ TEST(MessageFileWriterTest, HeaderLines) {
       continue;
     }
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(text, m, std::regex("^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} "
-                                                      "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3}\n")));
+    ASSERT_TRUE(std::regex_search(text, m,
+                                  std::regex("^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} "
+                                             "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3}\n")));
     EXPECT_EQ(c.tail, text.substr(m.length()));
   }
 }
@@ -235,7 +253,8 @@ TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
                   Hex(bytes.substr(200000)) + std::string(200002, ' ') + "<" + cols.substr(200000) +
                   ">\n\n" ==
               Write(opts.get(), kNoMd | kCols, bytes));
-  for (char ch : cols) escaped += (ch == '"' || ch == '~') ? std::string("~") + ch : std::string(1, ch);
+  for (char ch : cols)
+    escaped += (ch == '"' || ch == '~') ? std::string("~") + ch : std::string(1, ch);
   opts = NewOptions();
   opts->DataWidth = 200000;  // 399998 bytes a line: one line
   EXPECT_TRUE("N\nS \"" + escaped + "\"\n\n" == Write(opts.get(), kNoMd | kPrint, cols));
@@ -249,9 +268,11 @@ TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {
     int rc;
     const char* message;
   } cases[] = {
-      {0, false, false, 2102, plain},        {kNoMd | kPrint, false, false, 2102, plain},
+      {0, false, false, 2102, plain},
+      {kNoMd | kPrint, false, false, 2102, plain},
       {kNoMd | kRaw, false, false, 2102, "Can not write to file '/dev/full' RC(28)"},
-      {0, true, false, 2208, ""},            {0, false, true, 2102, plain},
+      {0, true, false, 2208, ""},
+      {0, false, true, 2102, plain},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();

@@ -33,18 +33,21 @@ TEST(ProgressTest, DisplaySequences) {
     std::string shown;
   } cases[] = {
       {"terminal", true, false, false, "", 7,
-       "\nLoading '" + dir / "in.zpd" + "' :  0%"  // opening the first input file
-       "\b \b\b\b\b\babcd"                        // blank the extra one, back over all
-       "\b\b  \b\b\b\bxy"                          // blank the two extra, back over all
-       "\b\b  \b\b\n"},                             // erased, then the newline
+       "\nLoading '" + dir / "in.zpd" +
+           "' :  0%"            // opening the first input file
+           "\b \b\b\b\b\babcd"  // blank the extra one, back over all
+           "\b\b  \b\b\b\bxy"   // blank the two extra, back over all
+           "\b\b  \b\b\n"},     // erased, then the newline
       {"quiet", true, true, false, "", 0, "abcd\b\b  \b\b\b\bxy\b\b  \b\b\n"},
       {"not a terminal", false, false, false, "", 0, ""},
       {"counted", true, true, true, "", 7,
-       "\nLoading '" + dir / "in.zpd" + "' :  0%\b \b\b\b\b\babcd\b\b  \b\b\b\bxy"
-       "\b\b: 5 messages found\n"},
+       "\nLoading '" + dir / "in.zpd" +
+           "' :  0%\b \b\b\b\b\babcd\b\b  \b\b\b\bxy"
+           "\b\b: 5 messages found\n"},
       {"counted with properties", true, false, true, "<p>", 7,
-       "\nLoading '" + dir / "in.zpd" + "' :  0%\b \b\b\b\b\babcd\b\b  \b\b\b\bxy"
-       "\b\b: 5 messages found (2 with properties)\n"},
+       "\nLoading '" + dir / "in.zpd" +
+           "' :  0%\b \b\b\b\b\babcd\b\b  \b\b\b\bxy"
+           "\b\b: 5 messages found (2 with properties)\n"},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
@@ -74,8 +77,10 @@ TEST(ProgressTest, ProgressTexts) {
     int32_t percent;
     int64_t eta;
     const char* text;
-  } cases[] = {{0, 0, ":  0%  ETA:0 secs"}, {5, 60, ":  5%  ETA:60 secs"},
-               {50, 61, ": 50%  ETA:1 mins"}, {99, 7200, ": 99%  ETA:120 mins"}};
+  } cases[] = {{0, 0, ":  0%  ETA:0 secs"},
+               {5, 60, ":  5%  ETA:60 secs"},
+               {50, 61, ": 50%  ETA:1 mins"},
+               {99, 7200, ": 99%  ETA:120 mins"}};
   for (const auto& c : cases) {
     char text[48];
     FormatProgressText(c.percent, c.eta, text, sizeof(text));

@@ -26,8 +26,9 @@ TEST(RunFilesTest, OverwriteAnswers) {
     bool all;
     int prompts;
   } cases[] = {
-      {"y\n", 0, false, 1},        {"Yes\n", 0, false, 1},      {"a\n", 0, true, 1},
-      {"n\n", 2208, false, 1},     {"", 2208, false, 1},        {"q", 2208, false, 2},
+      {"y\n", 0, false, 1},          {"Yes\n", 0, false, 1},
+      {"a\n", 0, true, 1},           {"n\n", 2208, false, 1},
+      {"", 2208, false, 1},          {"q", 2208, false, 2},
       {"maybe\n\ny\n", 0, false, 3}, {std::string(150, 'q') + "\ny\n", 0, false, 2},
   };
   for (const auto& c : cases) {
@@ -52,8 +53,13 @@ TEST(RunFilesTest, AccessModes) {
     const char* given;
     char base;
     const char* mode;
-  } cases[] = {{nullptr, 'r', "r"}, {"b", 'r', "rb"},  {"rb", 'r', "rb"}, {"b", 'w', "wb"},
-               {"w+", 'w', "w+"},   {"a", 'w', "a"},   {"a", 'r', "ra"},
+  } cases[] = {{nullptr, 'r', "r"},
+               {"b", 'r', "rb"},
+               {"rb", 'r', "rb"},
+               {"b", 'w', "wb"},
+               {"w+", 'w', "w+"},
+               {"a", 'w', "a"},
+               {"a", 'r', "ra"},
                {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
                {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
   for (const auto& c : cases) {
@@ -78,8 +84,10 @@ TEST(RunFilesTest, OutputOpenOutcomes) {
        "0123456789", 0},
       {dir / "old.zpd", true, "a", "", "0123456789", 10},  // append keeps the content
       {dir / "old.zpd", true, nullptr, "", "", 0},
-      {dir / "no/x", false, nullptr, "Can not open output file '" + dir / "no/x" + "'\n", "<missing>", 0},
-      {dir / "no/x", false, "b", "Can not open output file '" + dir / "no/x" + "'(wb)\n", "<missing>", 0},
+      {dir / "no/x", false, nullptr, "Can not open output file '" + dir / "no/x" + "'\n",
+       "<missing>", 0},
+      {dir / "no/x", false, "b", "Can not open output file '" + dir / "no/x" + "'(wb)\n",
+       "<missing>", 0},
       {"stdout", false, nullptr, "", "", 0},
       {"null", false, nullptr, "", "", 0},
   };
@@ -228,7 +236,10 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
       {dir / "in%n.zpd", nullptr, {dir / "in1.zpd", dir / "in2.zpd"}, ""},  // ends quietly
       {dir / "none", nullptr, {}, "Can not open input file '" + dir / "none" + "'\n"},
       {dir / "none", "b", {}, "Can not open input file '" + dir / "none" + "'(rb)\n"},
-      {dir / "in1.zpd", nullptr, {dir / "in1.zpd"}, "Duplicate input file '" + dir / "in1.zpd" + "'\n"},
+      {dir / "in1.zpd",
+       nullptr,
+       {dir / "in1.zpd"},
+       "Duplicate input file '" + dir / "in1.zpd" + "'\n"},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
