@@ -38,6 +38,7 @@ int Unavailable(const char* what) {
 
 void ReleaseRunStorage(RunOptions* options) {
   QueueListRelease(&options->InputList);
+  ReleaseOutputQueues(options);  // the arrays the engine hung on the list
   QueueListRelease(&options->OutputList);
   if (options->Selector != nullptr) {
     CSFreeMem(options->Selector);

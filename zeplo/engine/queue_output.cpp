@@ -13,31 +13,6 @@
 
 namespace {
 
-// How each -C choice opens the outputs and puts the messages.
-struct ContextRow {
-  ContextMode Mode;
-  MQLONG OpenOptions;
-  MQLONG PutOption;
-};
-constexpr ContextRow kContextRows[] = {
-    {ContextMode::SetAll, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, MQPMO_SET_ALL_CONTEXT},
-    {ContextMode::SetAllUpdateTimes, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, MQPMO_SET_ALL_CONTEXT},
-    {ContextMode::SetIdentity, MQOO_OUTPUT | MQOO_SET_IDENTITY_CONTEXT,
-     MQPMO_SET_IDENTITY_CONTEXT},
-    {ContextMode::PassAll, MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, MQPMO_PASS_ALL_CONTEXT},
-    {ContextMode::PassIdentity, MQOO_OUTPUT | MQOO_PASS_IDENTITY_CONTEXT,
-     MQPMO_PASS_IDENTITY_CONTEXT},
-    {ContextMode::Default, MQOO_OUTPUT, MQPMO_DEFAULT_CONTEXT},
-    {ContextMode::None, MQOO_OUTPUT, MQPMO_NO_CONTEXT},
-};
-
-const ContextRow& RowFor(ContextMode mode) {
-  for (const ContextRow& row : kContextRows) {
-    if (row.Mode == mode) return row;
-  }
-  return kContextRows[0];  // an unknown value behaves as the default
-}
-
 bool IsBlankName(const char* name) {
   return name == nullptr || name[0] == '\0' || name[0] == ' ';
 }
@@ -198,14 +173,6 @@ int OpenMonitorQueue(RunOptions* options, const MQOD& opened) {
 }
 
 }  // namespace
-
-MQLONG OutputOpenOptions(const RunOptions* options) {
-  MQLONG openOptions = RowFor(options->Context).OpenOptions;
-  if (options->Rate == -1) openOptions |= MQOO_RESOLVE_LOCAL_Q;
-  return openOptions;
-}
-
-MQLONG PutContextOption(ContextMode mode) { return RowFor(mode).PutOption; }
 
 void FormatDestination(const char* qmgrName, const char* queueName, char* text,
                        size_t textSize) {

@@ -1,4 +1,5 @@
-// Putting the message in hand to the outputs: the put options, one MQPUT
+// Putting the message in hand to the outputs: the context table of open
+// and put options, one MQPUT
 // with its two retries, the -A overrides and PCF header repair, and the
 // counting rules for a single queue, a distribution list and individual
 // queues.
@@ -12,6 +13,31 @@
 #include "zeplo/util/banned.h"
 
 namespace {
+
+// How each -C choice opens the outputs and puts the messages.
+struct ContextRow {
+  ContextMode Mode;
+  MQLONG OpenOptions;
+  MQLONG PutOption;
+};
+constexpr ContextRow kContextRows[] = {
+    {ContextMode::SetAll, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, MQPMO_SET_ALL_CONTEXT},
+    {ContextMode::SetAllUpdateTimes, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, MQPMO_SET_ALL_CONTEXT},
+    {ContextMode::SetIdentity, MQOO_OUTPUT | MQOO_SET_IDENTITY_CONTEXT,
+     MQPMO_SET_IDENTITY_CONTEXT},
+    {ContextMode::PassAll, MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, MQPMO_PASS_ALL_CONTEXT},
+    {ContextMode::PassIdentity, MQOO_OUTPUT | MQOO_PASS_IDENTITY_CONTEXT,
+     MQPMO_PASS_IDENTITY_CONTEXT},
+    {ContextMode::Default, MQOO_OUTPUT, MQPMO_DEFAULT_CONTEXT},
+    {ContextMode::None, MQOO_OUTPUT, MQPMO_NO_CONTEXT},
+};
+
+const ContextRow& RowFor(ContextMode mode) {
+  for (const ContextRow& row : kContextRows) {
+    if (row.Mode == mode) return row;
+  }
+  return kContextRows[0];  // an unknown value behaves as the default
+}
 
 // The PCF header's Version sits after Type and StrucLength.
 constexpr int64_t kCfhVersionOffset = 8;
@@ -109,6 +135,14 @@ void SetPutFailure(RunOptions* options, const char* qmgrName, const char* queueN
 }
 
 }  // namespace
+
+MQLONG OutputOpenOptions(const RunOptions* options) {
+  MQLONG openOptions = RowFor(options->Context).OpenOptions;
+  if (options->Rate == -1) openOptions |= MQOO_RESOLVE_LOCAL_Q;
+  return openOptions;
+}
+
+MQLONG PutContextOption(ContextMode mode) { return RowFor(mode).PutOption; }
 
 int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName, const char* queueName,
                   MQPMO* pmo, MQLONG* compCode, MQLONG* reason) {
