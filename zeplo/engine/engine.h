@@ -94,6 +94,12 @@ int64_t ProgressEtaSeconds(int32_t percent, int64_t elapsedSeconds);
 // the MQOPEN/MQINQ reason (reported through ReportMqiCall).
 int OpenInputQueues(RunOptions* options);
 
+// Frees the element arrays the engine hung on InputList and OutputList
+// (their handles are closed by the disconnect). Call after disconnecting,
+// before the lists themselves are released; safe to call twice or with no
+// lists.
+void ReleaseQueueElements(RunOptions* options);
+
 // Grows options->Message.Storage to hold `size` bytes (rounded up to a
 // multiple of 4096), keeping the old content. Never shrinks: a size not
 // above Capacity returns 0 at once. Returns 0, or 2071 with "Unable to

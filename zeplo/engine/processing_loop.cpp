@@ -11,20 +11,14 @@
 #include "zeplo/util/banned.h"
 
 // Readers of the other sources and the later pieces of this folder. They
-// live in other subsystems (message file and browse listing reader,
-// delimited reader, log replay) or files of their own, and may be absent
-// from a partial build: a run that needs a missing one ends with 2195.
-// Identifies the input file: *listing for a browse-sample listing, *empty
-// when it holds nothing but blank lines.
-int PrepareMessageFile(RunOptions* options, bool* listing, bool* empty) __attribute__((weak));
-int ReadMessageFileMessage(RunOptions* options) __attribute__((weak));
-int ReadBrowseListingMessage(RunOptions* options) __attribute__((weak));
+// live in other subsystems (delimited reader, log replay) or files of
+// their own, and may be absent from a partial build: a run that needs a
+// missing one ends with 2195.
 int PrepareDelimitedFile(RunOptions* options) __attribute__((weak));
 int ReadDelimitedMessage(RunOptions* options) __attribute__((weak));
 void ResetDelimitedReader(RunOptions* options) __attribute__((weak));
 int PrepareLogReader(RunOptions* options) __attribute__((weak));
 int ReadLogMessage(RunOptions* options) __attribute__((weak));
-void ReleaseLineStorage(RunOptions* options) __attribute__((weak));
 int PaceByRate(RunOptions* options, bool* leaveCycle) __attribute__((weak));
 int32_t InquireTargetDepth(RunOptions* options) __attribute__((weak));
 int ConsumeQueues(RunOptions* options) __attribute__((weak));
@@ -67,10 +61,8 @@ int ReadFromFile(RunOptions* options) {
       if (ReadDelimitedMessage == nullptr) return Missing(options, "Delimited file input");
       rc = ReadDelimitedMessage(options);
     } else if (gSourceIsListing) {
-      if (ReadBrowseListingMessage == nullptr) return Missing(options, "Browse listing input");
       rc = ReadBrowseListingMessage(options);
     } else {
-      if (ReadMessageFileMessage == nullptr) return Missing(options, "Message file input");
       rc = ReadMessageFileMessage(options);
     }
     if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
@@ -125,7 +117,6 @@ int PrepareSource(RunOptions* options, QueueElement* inputQueue, bool interactiv
     return 0;
   }
   if (options->InputFile[0] != '\0' || options->InputStream != nullptr) {
-    if (PrepareMessageFile == nullptr) return Missing(options, "Message file input");
     bool empty = false;
     int rc = PrepareMessageFile(options, &gSourceIsListing, &empty);
     if (rc != 0) return rc;
@@ -295,6 +286,6 @@ done:
     }
   }
   ReleaseMessageStorage(options);
-  if (ReleaseLineStorage != nullptr) ReleaseLineStorage(options);
+  ReleaseLineStorage(options);
   return rc;
 }

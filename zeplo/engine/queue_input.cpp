@@ -16,6 +16,12 @@
 namespace {
 
 constexpr int64_t kStorageUnit = 4096;
+
+// The input queue elements this process opened. The array outlives the
+// processing loop (the handles stay open until the disconnect) and may
+// outlive the input list itself, so the engine keeps its own reference
+// for ReleaseQueueElements.
+QueueElement* gInputElements = nullptr;
 constexpr int32_t kUnlimitedWaitSeconds = 3600;  // one MQGET wait, re-issued
 
 int OpenOneInputQueue(RunOptions* options, QueueElement* element,
@@ -265,6 +271,11 @@ int OpenInputQueues(RunOptions* options) {
     return MQRC_OPTIONS_ERROR;
   }
   memset(elements, 0, bytes);
+  // Opened again (another run of the loop over the same list): the old
+  // array's handles belong to the same connection and are not reused.
+  if (list->Elements == gInputElements) list->Elements = nullptr;
+  CSReleaseMem(&gInputElements);
+  gInputElements = elements;
   for (int32_t i = 0; i < list->Count; i++) {
     elements[i].Hobj = MQHO_UNUSABLE_HOBJ;
     elements[i].BackoutHobj = MQHO_UNUSABLE_HOBJ;
@@ -281,6 +292,14 @@ int OpenInputQueues(RunOptions* options) {
     if (!options->NoBackout) InquireInputQueue(options, &elements[i]);
   }
   return 0;
+}
+
+void ReleaseQueueElements(RunOptions* options) {
+  if (options->InputList != nullptr && options->InputList->Elements == gInputElements) {
+    options->InputList->Elements = nullptr;
+  }
+  CSReleaseMem(&gInputElements);
+  if (options->OutputList != nullptr) CSReleaseMem(&options->OutputList->Elements);
 }
 
 int GetQueueMessage(RunOptions* options, QueueElement* element,
@@ -372,6 +391,13 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
     if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {
       int rc = AllocateMessageStorage(options, dataLength);
       if (rc != 0) return rc;
+      // A browse that did not fit has still moved the cursor onto the
+      // message: browsing "next" again would skip it, so it is read again
+      // under the cursor.
+      if ((baseOptions & (MQGMO_BROWSE_NEXT | MQGMO_BROWSE_FIRST)) != 0) {
+        baseOptions = (baseOptions & ~(MQGMO_BROWSE_NEXT | MQGMO_BROWSE_FIRST)) |
+                      MQGMO_BROWSE_MSG_UNDER_CURSOR;
+      }
       continue;
     }
     if (reason == MQRC_NO_MSG_AVAILABLE && !underCursor) {

@@ -111,24 +111,26 @@ inline void FakeMQGET(MQHCONN, MQHOBJ, PMQVOID mdArg, PMQVOID gmoArg, MQLONG buf
   *dataLength = 0;
   if (FakeCall("MQGET", cc, rc)) return;
   auto& q = gFake.Queue;
-  bool browse = (o & (MQGMO_BROWSE_NEXT | MQGMO_BROWSE_FIRST)) != 0;
+  bool browse = (o & (MQGMO_BROWSE_NEXT | MQGMO_BROWSE_FIRST | MQGMO_BROWSE_MSG_UNDER_CURSOR)) != 0;
   long after = (o & MQGMO_BROWSE_FIRST) ? 0 : gFake.Cursor;
   auto it = q.begin();
-  if (o & MQGMO_MSG_UNDER_CURSOR) {
+  if (o & (MQGMO_MSG_UNDER_CURSOR | MQGMO_BROWSE_MSG_UNDER_CURSOR)) {
     it = std::find_if(q.begin(), q.end(), [](const FakeMessage& m) { return m.Serial == gFake.Cursor; });
   } else if (browse) {
     it = std::find_if(q.begin(), q.end(), [after](const FakeMessage& m) { return m.Serial > after; });
   }
   if (it == q.end()) {
     *cc = MQCC_FAILED;
-    *rc = (o & MQGMO_MSG_UNDER_CURSOR) ? MQRC_NO_MSG_UNDER_CURSOR : MQRC_NO_MSG_AVAILABLE;
+    *rc = (o & (MQGMO_MSG_UNDER_CURSOR | MQGMO_BROWSE_MSG_UNDER_CURSOR)) ? MQRC_NO_MSG_UNDER_CURSOR
+                                                                       : MQRC_NO_MSG_AVAILABLE;
     return;
   }
   MQLONG length = static_cast<MQLONG>(it->Data.size());
   *dataLength = length;
   if (length > bufferLength && !(o & MQGMO_ACCEPT_TRUNCATED_MSG)) {
-    *cc = MQCC_FAILED;  // nothing moves, the cursor included
+    *cc = MQCC_FAILED;  // the message stays, but a browse cursor moves onto it
     *rc = MQRC_TRUNCATED_MSG_FAILED;
+    if (browse) gFake.Cursor = it->Serial;
     return;
   }
   memcpy(mdArg, &it->Md, sizeof(MQMD));

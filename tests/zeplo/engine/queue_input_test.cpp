@@ -94,11 +94,22 @@ TEST(GetOptionsTest, Table) {
 }
 
 TEST_F(QueueInputTest, LargeMessageGrowsTheStorageOnce) {
-  FakeAddMessage(std::string(10000, 'x'));
-  ASSERT_EQ(0, Get());
-  EXPECT_EQ(12288, options_.Message.Capacity);
-  EXPECT_EQ((Longs{4096, 12288}), gFake.GetBufferLengths);
-  EXPECT_EQ(std::string(10000, 'x'), Data());
+  for (bool destructive : {false, true}) {
+    SetUp();
+    options_.DestructiveGet = destructive;
+    FakeAddMessage("small");
+    FakeAddMessage(std::string(10000, 'x'));
+    FakeAddMessage("after");
+    for (const std::string& expected : {std::string("small"), std::string(10000, 'x'),
+                                        std::string("after")}) {
+      ASSERT_EQ(0, Get());
+      EXPECT_EQ(expected, Data()) << destructive;  // nothing skipped
+    }
+    EXPECT_EQ(12288, options_.Message.Capacity);
+    EXPECT_EQ((Longs{4096, 4096, 12288, 12288}), gFake.GetBufferLengths);
+    // A browse reads the message that did not fit again under the cursor.
+    EXPECT_EQ(!destructive, (gFake.GetOptions[2] & MQGMO_BROWSE_MSG_UNDER_CURSOR) != 0);
+  }
 }
 
 TEST_F(QueueInputTest, WaitsTable) {
@@ -198,7 +209,7 @@ class OpenInputTest : public ::testing::Test {
     options_.InputList = list_;
   }
   void TearDown() override {
-    CSReleaseMem(&list_->Elements);
+    ReleaseQueueElements(&options_);
     QueueListRelease(&list_);
   }
   void Restart() {
