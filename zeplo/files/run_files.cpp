@@ -29,6 +29,15 @@ int64_t FileSize(FILE* stream) {
   return S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
 }
 
+// True when `name` is the very file the open input stream reads, under
+// whatever name.
+bool IsOpenInput(const RunOptions* opts, const char* name) {
+  struct stat in {
+  }, out{};
+  return opts->InputStream != nullptr && fstat(fileno(opts->InputStream), &in) == 0 &&
+         stat(name, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
 int OpenInput(RunOptions* opts) {
   char name[kFileNameLength + 1];
   ++opts->ReadFiles;
@@ -98,6 +107,11 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
     opts->OutputIsNull = true;
   } else {
     struct stat st {};
+    if (rc == 0 && IsOpenInput(opts, name)) {
+      // Opening it for writing would destroy the messages being read.
+      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR,
+                            "Output file '%s' is the input file being read\n", name);
+    }
     if (rc == 0 && !opts->ForceOverwrite && stat(name, &st) == 0) {
       if (!mayPrompt) {
         return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);

@@ -258,4 +258,18 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
   }
 }
 
+TEST(RunFilesTest, TheInputIsNeverOpenedForWriting) {
+  ScratchDir dir;
+  dir.Create("in.zpd", "keep me");
+  auto opts = NewOptions();
+  std::snprintf(opts->InputFile, sizeof(opts->InputFile), "%s", (dir / "in.zpd").c_str());
+  std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", (dir / "./in.zpd").c_str());
+  opts->ForceOverwrite = true;
+  EXPECT_EQ(2208, OpenRunFiles(opts.get(), false, true, true));
+  EXPECT_EQ("Output file '" + dir / "./in.zpd" + "' is the input file being read\n",
+            std::string(opts->ExitMessage));
+  CloseInputFile(opts.get());
+  EXPECT_EQ("keep me", FileText(dir / "in.zpd"));
+}
+
 }  // namespace
