@@ -181,9 +181,9 @@ void DisconnectQmgrs(RunOptions* options);
 
 // The run after a successful CheckOptions: connect, reports, mode choice,
 // opens, the processing loop, the final report and the disconnects.
-// Returns the run's return code. Generic unload and load, log replay, the
-// queue summary and output queues are refused with 2046 ("Sorry, <what> is
-// not available in this build.") at the step that would need them.
+// Returns the run's return code. Generic unload and load, log replay and
+// the queue summary are refused with 2046 ("Sorry, <what> is not available
+// in this build.") at the step that would need them.
 int RunDriver(RunOptions* options);
 
 // ---- Help and usage -------------------------------------------------------

@@ -37,6 +37,7 @@ int Unavailable(const char* what) {
 }
 
 void ReleaseRunStorage(RunOptions* options) {
+  ReleaseQueueElements(options);  // the engine's arrays hung on the lists
   QueueListRelease(&options->InputList);
   ReleaseOutputQueues(options);  // the arrays the engine hung on the list
   QueueListRelease(&options->OutputList);
