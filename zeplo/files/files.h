@@ -145,7 +145,9 @@ int NextGenericFileName(RunOptions* opts, bool forInput, char* name,
 // A later file of a numbered input sequence that cannot be opened returns
 // 2208 with ExitMessage untouched (the input has simply ended). Returns 0,
 // or 2208 with ExitMessage set ("Duplicate input file", "Can not open
-// input/output file", "File '%s' already exists.").
+// input/output file", "File '%s' already exists.", or "Output file '%s'
+// is the input file being read" whatever -F says). An output name that
+// comes out the same as the file just written is refused as existing.
 int OpenRunFiles(RunOptions* opts, bool mayPrompt, bool openInput,
                  bool openOutput);
 
