@@ -1,0 +1,36 @@
+// Arbitrary bytes as the body of a browse-sample listing: the reader must
+// hand on only messages inside its storage, give a text with every
+// failure, and stop at the end of the file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "zeplo/cs/cs.h"
+#include "zeplo/files/files.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  auto opts = std::make_unique<RunOptions>();
+  static const char kHeader[] = "AMQSBCG0 - starts here\n****Message descriptor****\n";
+  opts->InputStream = std::tmpfile();
+  if (opts->InputStream == nullptr) return 0;
+  std::fwrite(kHeader, 1, sizeof kHeader - 1, opts->InputStream);
+  std::fwrite(data, 1, size, opts->InputStream);
+  std::rewind(opts->InputStream);
+  std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "fuzz.txt");
+
+  bool listing = false, empty = false;
+  int rc = PrepareMessageFile(opts.get(), &listing, &empty);
+  if (rc != 0 || !listing) __builtin_trap();
+  for (int n = 0; rc == 0 && !opts->StopRequested && n < 1000; ++n) {
+    rc = ReadBrowseListingMessage(opts.get());
+    const MessageBuffer& m = opts->Message;
+    if (m.DataLength < 0 || m.DataLength > m.Capacity) __builtin_trap();
+    if (rc != 0 && (opts->ExitMessage[0] == '\0' || m.DataLength != 0)) __builtin_trap();
+    if (rc == 0 && !opts->StopRequested && m.Descriptor != &m.OwnDescriptor) __builtin_trap();
+  }
+  ReleaseLineStorage(opts.get());
+  CSReleaseMem(&opts->Message.Storage);
+  std::fclose(opts->InputStream);
+  return 0;
+}
