@@ -125,4 +125,59 @@ TEST_F(DriverRunTest, FileToFileConnectsNothing) {
   EXPECT_NE(r.err.find("missing-in.txt"), std::string::npos) << r.err;
 }
 
+// Runs that put to queues: two queue managers, distribution lists, and the
+// report of a unit of work backed out.
+class DriverQueueRunTest : public DriverRunTest {
+ protected:
+  void SetUp() override {
+    DriverRunTest::SetUp();
+    LocalqmOrFail({"create", "QM2"});
+    LocalqmOrFail({"define", "QM2", "Q2"});
+    LocalqmOrFail({"define", "QM1", "Q3"});
+  }
+};
+
+TEST_F(DriverQueueRunTest, SecondQueueManagerConnectsSecondAndLeavesFirst) {
+  Put("hello", 3);
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-m", "QM2", "-o", "Q2", "-va"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  std::vector<std::string> connects, disconnects;
+  for (const std::string& line : SplitLines(r.err)) {
+    if (line.rfind("MQCONN", 0) == 0) connects.push_back(line);
+    if (line.rfind("MQDISC", 0) == 0) disconnects.push_back(line);
+  }
+  ASSERT_EQ(connects.size(), 2u) << r.err;
+  EXPECT_NE(connects[0].find("'QM1'"), std::string::npos);
+  EXPECT_NE(connects[1].find("'QM2'"), std::string::npos);
+  ASSERT_EQ(disconnects.size(), 2u) << r.err;
+  EXPECT_NE(disconnects[0].find("'QM2'"), std::string::npos);
+  EXPECT_NE(disconnects[1].find("'QM1'"), std::string::npos);
+  EXPECT_NE(r.err.find("Read    - Files:   0  Messages:      3  Bytes:          15\n"
+                       "Written - Files:   0  Messages:      3  Bytes:          15\n"),
+            std::string::npos);
+}
+
+TEST_F(DriverQueueRunTest, FailedOpenOfOneDestinationMovesNothing) {
+  Put("hello", 2);
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q3", "-o", "NOSUCH"});
+  EXPECT_EQ(r.exitStatus, 2085 & 0xFF) << r.err;
+  EXPECT_EQ(r.err.find("Read    -"), std::string::npos) << r.err;
+  EXPECT_EQ(LocalqmOrFail({"depth", "QM1", "Q1"}), "2\n");  // nothing moved
+}
+
+TEST_F(DriverQueueRunTest, RolledBackReportShowsWhatWasCommitted) {
+  Put("hello", 5);
+  LocalqmOrFail({"fault", "QM1", "MQPUT", "--reason", "2053", "--queue", "Q3",
+                 "--after", "3"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q3", "-t", "2"});
+  EXPECT_EQ(r.exitStatus, 2053 & 0xFF) << r.err;
+  EXPECT_EQ(AfterBanner(r.err),
+            "MQPUT(Q3) failed RC(2053) Queue full\n"
+            "Read    - Files:   0  Messages:      4  Bytes:          20\n"
+            "Written - Files:   0  Messages:      3  Bytes:          15\n"
+            "\nOperation rolled back, completed operations as follows:\n"
+            "Read    - Files:   0  Messages:      2  Bytes:          10\n"
+            "Written - Files:   0  Messages:      2  Bytes:          10\n");
+}
+
 }  // namespace
