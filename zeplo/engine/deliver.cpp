@@ -11,12 +11,8 @@
 #include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
 
-// Queue output and pacing, and the summary statistics, live in their own
-// files of this folder and may be missing from a partial build; the weak
-// references let the file sink link without them. Remove the weak
-// attribute once every file is in place.
-int PutToOutputs(RunOptions* options, QueueElement* inputQueue) __attribute__((weak));
-void DelayMessage(RunOptions* options) __attribute__((weak));
+// The summary statistics live in a file of their own that may be missing
+// from a partial build; the weak reference lets delivery link without it.
 void AccumulateStatistics(RunOptions* options) __attribute__((weak));
 
 namespace {
@@ -85,10 +81,7 @@ int WriteToOutputFile(RunOptions* options) {
 }  // namespace
 
 int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
-  if (options->Delay != 0 || options->RelativeDelay) {
-    if (DelayMessage == nullptr) return MissingPiece(options, "Message delay (-D)");
-    DelayMessage(options);
-  }
+  if (options->Delay != 0 || options->RelativeDelay) DelayMessage(options);
   if (options->StripHeaders) StripMessageHeaders(options);
   if (options->Summary) {
     if (AccumulateStatistics == nullptr) return MissingPiece(options, "Queue summary");
@@ -101,7 +94,6 @@ int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
     return RequeueToBackoutQueue(options, inputQueue);
   }
   if (options->OutputHobj != MQHO_UNUSABLE_HOBJ || options->OutputList != nullptr) {
-    if (PutToOutputs == nullptr) return MissingPiece(options, "Queue output");
     return PutToOutputs(options, inputQueue);
   }
   return WriteToOutputFile(options);

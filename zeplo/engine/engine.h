@@ -94,10 +94,9 @@ int64_t ProgressEtaSeconds(int32_t percent, int64_t elapsedSeconds);
 // the MQOPEN/MQINQ reason (reported through ReportMqiCall).
 int OpenInputQueues(RunOptions* options);
 
-// Frees the element arrays the engine hung on InputList and OutputList
-// (their handles are closed by the disconnect). Call after disconnecting,
-// before the lists themselves are released; safe to call twice or with no
-// lists.
+// Frees the "HOBJS" element array of the input queues (their handles are
+// closed by the disconnect). Call after disconnecting; safe before or after
+// the input list itself is released, twice, or when nothing was opened.
 void ReleaseQueueElements(RunOptions* options);
 
 // Grows options->Message.Storage to hold `size` bytes (rounded up to a

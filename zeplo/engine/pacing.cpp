@@ -89,7 +89,9 @@ bool EndPeriod(RunOptions* options) {
 
 int32_t RandomDelayMilliseconds(int32_t delay) {
   double magnitude = delay < 0 ? -static_cast<double>(delay) : static_cast<double>(delay);
-  return static_cast<int32_t>(magnitude * rand() / 2147483647.0);
+  double wait = magnitude * rand() / 2147483647.0;
+  // -D -2147483648 can draw one more than a 32-bit wait holds.
+  return wait >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(wait);
 }
 
 void ResetRelativeDelay() { gReference = RelativeReference{}; }

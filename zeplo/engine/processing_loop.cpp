@@ -19,8 +19,6 @@ int ReadDelimitedMessage(RunOptions* options) __attribute__((weak));
 void ResetDelimitedReader(RunOptions* options) __attribute__((weak));
 int PrepareLogReader(RunOptions* options) __attribute__((weak));
 int ReadLogMessage(RunOptions* options) __attribute__((weak));
-int PaceByRate(RunOptions* options, bool* leaveCycle) __attribute__((weak));
-int32_t InquireTargetDepth(RunOptions* options) __attribute__((weak));
 int ConsumeQueues(RunOptions* options) __attribute__((weak));
 
 namespace {
@@ -163,7 +161,6 @@ int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
     rc = ProcessMessage(options, inputQueue, interactive);
     if (rc != 0 || options->StopRequested) return rc;
     if (options->Rate != 0) {
-      if (PaceByRate == nullptr) return Missing(options, "Rate pacing (-R)");
       bool leave = false;
       rc = PaceByRate(options, &leave);
       if (rc != 0 || leave) return rc;
@@ -248,13 +245,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
     options->PeriodCount = 0;
     options->RateGuess = 1000;
     options->RateSlow = false;
-    if (options->Rate == -1) {
-      if (InquireTargetDepth == nullptr) {
-        rc = Missing(options, "Rate pacing (-R)");
-        goto done;
-      }
-      options->TargetDepth = InquireTargetDepth(options);
-    }
+    if (options->Rate == -1) options->TargetDepth = InquireTargetDepth(options);
     options->RateEndTime = options->RateDuration > 0
                                ? options->LastMessageTime + options->RateDuration
                                : 0;

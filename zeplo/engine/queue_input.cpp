@@ -299,7 +299,6 @@ void ReleaseQueueElements(RunOptions* options) {
     options->InputList->Elements = nullptr;
   }
   CSReleaseMem(&gInputElements);
-  if (options->OutputList != nullptr) CSReleaseMem(&options->OutputList->Elements);
 }
 
 int GetQueueMessage(RunOptions* options, QueueElement* element,
