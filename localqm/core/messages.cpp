@@ -162,18 +162,21 @@ int LqmMsgClear(LqmStore* store, const char* queue, long* count) {
   return rc;
 }
 
+// Every unit-of-work statement says "conn <> 0" although ?1 is never 0:
+// only then may SQLite use the partial index messages_uow, instead of
+// scanning the whole table at every commit.
 int LqmUowCommit(LqmStore* store, long* changed) {
   long gets = 0, puts = 0;
   int rc = Run(store,
                "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
-               " m.conn = ?1 AND m.state = 2 AND m.queue = queues.name) WHERE name IN"
-               " (SELECT queue FROM messages WHERE conn = ?1 AND state = 2)",
+               " m.conn = ?1 AND m.conn <> 0 AND m.state = 2 AND m.queue = queues.name) WHERE name IN"
+               " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 2)",
                store->ConnId, nullptr, nullptr);
   if (rc == 0)
-    rc = Run(store, "DELETE FROM messages WHERE conn = ?1 AND state = 2", store->ConnId, nullptr,
+    rc = Run(store, "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 2", store->ConnId, nullptr,
              &gets);
   if (rc == 0)
-    rc = Run(store, "UPDATE messages SET state = 0, conn = 0 WHERE conn = ?1 AND state = 1",
+    rc = Run(store, "UPDATE messages SET state = 0, conn = 0 WHERE conn = ?1 AND conn <> 0 AND state = 1",
              store->ConnId, nullptr, &puts);
   if (rc == 0 && puts > 0) store->NotifyPending = true;
   if (changed != nullptr) *changed = rc == 0 ? gets + puts : 0;
@@ -184,15 +187,15 @@ int LqmUowBackout(LqmStore* store, int64_t conn, long* changed) {
   long gets = 0, puts = 0;
   int rc = Run(store,
                "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
-               " m.conn = ?1 AND m.state = 1 AND m.queue = queues.name) WHERE name IN"
-               " (SELECT queue FROM messages WHERE conn = ?1 AND state = 1)",
+               " m.conn = ?1 AND m.conn <> 0 AND m.state = 1 AND m.queue = queues.name) WHERE name IN"
+               " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1)",
                conn, nullptr, nullptr);
   if (rc == 0)
-    rc = Run(store, "DELETE FROM messages WHERE conn = ?1 AND state = 1", conn, nullptr, &puts);
+    rc = Run(store, "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1", conn, nullptr, &puts);
   if (rc == 0)
     rc = Run(store,
              "UPDATE messages SET state = 0, conn = 0, backouts = backouts + 1 WHERE conn = ?1"
-             " AND state = 2",
+             " AND conn <> 0 AND state = 2",
              conn, nullptr, &gets);
   if (rc == 0 && gets > 0) store->NotifyPending = true;
   if (changed != nullptr) *changed = rc == 0 ? gets + puts : 0;

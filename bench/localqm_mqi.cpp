@@ -1,0 +1,209 @@
+// localqm against its floor: 20,000 messages of 1 KB put and then got
+// through the MQI (libmqm_r.so, loaded as zeplo loads it) in units of work
+// of 200, compared with the same number of plain SQLite inserts and
+// deletes of the same rows in a database with the same settings.
+//
+// Two floors are measured. Every MQI call is its own SQLite transaction
+// (so that no process holds the database while a unit of work is open),
+// so the like-for-like floor is one insert or delete per transaction; the
+// batched floor (200 rows per transaction) is printed as well, to show
+// what that design costs.
+//
+// Usage: bench_localqm_mqi [messages]    (prints ratios; exit 1 on failure)
+#include <dlfcn.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "localqm/core/core.h"
+#include "mqi/mqi.h"
+
+namespace {
+
+constexpr int kUnit = 200;
+constexpr int kLength = 1024;
+
+double Seconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+struct Api {
+  PFN_MQCONNX Connx;
+  PFN_MQDISC Disc;
+  PFN_MQOPEN Open;
+  PFN_MQCLOSE Close;
+  PFN_MQPUT Put;
+  PFN_MQGET Get;
+  PFN_MQCMIT Cmit;
+};
+
+bool LoadApi(Api* api) {
+  std::string path = std::string(ZEPLO_MQINST_DIR) + "/lib64/libmqm_r.so";
+  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (lib == nullptr) {
+    fprintf(stderr, "cannot load %s: %s\n", path.c_str(), dlerror());
+    return false;
+  }
+  api->Connx = reinterpret_cast<PFN_MQCONNX>(dlsym(lib, "MQCONNX"));
+  api->Disc = reinterpret_cast<PFN_MQDISC>(dlsym(lib, "MQDISC"));
+  api->Open = reinterpret_cast<PFN_MQOPEN>(dlsym(lib, "MQOPEN"));
+  api->Close = reinterpret_cast<PFN_MQCLOSE>(dlsym(lib, "MQCLOSE"));
+  api->Put = reinterpret_cast<PFN_MQPUT>(dlsym(lib, "MQPUT"));
+  api->Get = reinterpret_cast<PFN_MQGET>(dlsym(lib, "MQGET"));
+  api->Cmit = reinterpret_cast<PFN_MQCMIT>(dlsym(lib, "MQCMIT"));
+  return api->Connx && api->Disc && api->Open && api->Close && api->Put && api->Get && api->Cmit;
+}
+
+// Puts then gets `count` messages through the MQI; seconds, or -1.
+double RunMqi(const Api& api, int count) {
+  MQCHAR48 name = "BENCH";
+  MQCNO cno = {MQCNO_DEFAULT};
+  MQHCONN h;
+  MQLONG cc, reason;
+  api.Connx(name, &cno, &h, &cc, &reason);
+  if (reason != 0) return -1;
+  MQOD od = {MQOD_DEFAULT};
+  strncpy(od.ObjectName, "BENCH.Q", 48);
+  MQHOBJ o;
+  api.Open(h, &od, MQOO_OUTPUT | MQOO_INPUT_SHARED, &o, &cc, &reason);
+  if (reason != 0) return -1;
+  std::vector<char> data(kLength, 'm'), buffer(kLength);
+  double start = Seconds();
+  for (int i = 0; i < count; ++i) {
+    MQMD md = {MQMD_DEFAULT};
+    MQPMO pmo = {MQPMO_DEFAULT};
+    pmo.Options = MQPMO_SYNCPOINT;
+    api.Put(h, o, &md, &pmo, kLength, data.data(), &cc, &reason);
+    if (reason != 0) return -1;
+    if ((i + 1) % kUnit == 0) api.Cmit(h, &cc, &reason);
+  }
+  api.Cmit(h, &cc, &reason);
+  double putDone = Seconds();
+  for (int i = 0; i < count; ++i) {
+    MQMD md = {MQMD_DEFAULT};
+    MQGMO gmo = {MQGMO_DEFAULT};
+    gmo.Options = MQGMO_SYNCPOINT;
+    MQLONG length;
+    api.Get(h, o, &md, &gmo, kLength, buffer.data(), &length, &cc, &reason);
+    if (reason != 0 || length != kLength) return -1;
+    if ((i + 1) % kUnit == 0) api.Cmit(h, &cc, &reason);
+  }
+  api.Cmit(h, &cc, &reason);
+  double elapsed = Seconds() - start;
+  printf("MQI puts %.3f s, gets %.3f s\n", putDone - start, elapsed - (putDone - start));
+  api.Close(h, &o, MQCO_NONE, &cc, &reason);
+  api.Disc(&h, &cc, &reason);
+  return elapsed;
+}
+
+// The same rows inserted then deleted with plain SQLite, `perTxn` rows per
+// transaction; seconds, or -1.
+double RunFloor(const char* dir, int count, int perTxn) {
+  std::string path = std::string(dir) + "/floor.db";
+  unlink(path.c_str());
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return -1;
+  sqlite3_busy_timeout(db, 30000);
+  sqlite3_exec(db,
+               "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+               "CREATE TABLE messages(id INTEGER PRIMARY KEY AUTOINCREMENT, queue TEXT NOT NULL,"
+               " rank INT NOT NULL, state INT NOT NULL, conn INT NOT NULL, expires INT NOT NULL,"
+               " backouts INT NOT NULL, msgid BLOB, correlid BLOB, groupid BLOB, md BLOB NOT NULL,"
+               " data BLOB);"
+               "CREATE INDEX messages_order ON messages(queue, rank, id);",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* ins = nullptr;
+  sqlite3_stmt* del = nullptr;
+  sqlite3_prepare_v2(db,
+                     "INSERT INTO messages(queue, rank, state, conn, expires, backouts, msgid,"
+                     " correlid, groupid, md, data) VALUES('BENCH.Q', 9, 0, 0, 0, 0, ?, ?, ?, ?, ?)",
+                     -1, &ins, nullptr);
+  sqlite3_prepare_v2(db,
+                     "DELETE FROM messages WHERE id = (SELECT id FROM messages WHERE"
+                     " queue = 'BENCH.Q' ORDER BY rank, id LIMIT 1)",
+                     -1, &del, nullptr);
+  if (ins == nullptr || del == nullptr) return -1;
+  std::vector<unsigned char> data(kLength, 'm'), id(24, 1);
+  MQMD md = {MQMD_DEFAULT};
+  double start = Seconds();
+  for (int pass = 0; pass < 2; ++pass) {
+    sqlite3_stmt* st = pass == 0 ? ins : del;
+    for (int i = 0; i < count; ++i) {
+      if (i % perTxn == 0) sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      if (pass == 0) {
+        memcpy(id.data(), &i, sizeof i);
+        sqlite3_bind_blob(st, 1, id.data(), 24, SQLITE_STATIC);
+        sqlite3_bind_blob(st, 2, id.data(), 24, SQLITE_STATIC);
+        sqlite3_bind_blob(st, 3, id.data(), 24, SQLITE_STATIC);
+        sqlite3_bind_blob(st, 4, &md, sizeof md, SQLITE_STATIC);
+        sqlite3_bind_blob(st, 5, data.data(), kLength, SQLITE_STATIC);
+      }
+      if (sqlite3_step(st) != SQLITE_DONE) return -1;
+      sqlite3_reset(st);
+      if ((i + 1) % perTxn == 0 || i + 1 == count)
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    }
+  }
+  double elapsed = Seconds() - start;
+  sqlite3_finalize(ins);
+  sqlite3_finalize(del);
+  sqlite3_close(db);
+  unlink(path.c_str());
+  return elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int count = argc > 1 ? atoi(argv[1]) : 20000;
+  if (count <= 0) count = 20000;
+  char dir[] = "/tmp/localqm-bench.XXXXXX";
+  if (mkdtemp(dir) == nullptr) return 1;
+  setenv("LOCALQM_ROOT", dir, 1);
+  LqmQmgr qm{};
+  snprintf(qm.Name, sizeof qm.Name, "BENCH");
+  qm.CommandLevel = kLqmDefaultCommandLevel;
+  qm.Platform = MQPL_UNIX;
+  qm.MaxCnoVersion = MQCNO_CURRENT_VERSION;
+  qm.Running = true;
+  qm.Ccsid = kLqmDefaultCcsid;
+  int rc = LqmStoreCreate(&qm, false);
+  LqmStore store{};
+  if (rc == 0) rc = LqmStoreOpen("BENCH", &store);
+  if (rc == 0) {
+    LqmQueue q;
+    LqmQueueDefaults(&q, "BENCH.Q");
+    q.MaxDepth = count + 1;
+    rc = LqmQueueWrite(&store, &q, true);
+  }
+  LqmStoreClose(&store);
+  Api api{};
+  if (rc != 0 || !LoadApi(&api)) {
+    fprintf(stderr, "setup failed (%d)\n", rc);
+    return 1;
+  }
+  char qmDir[kLqmPathLength + 16];
+  snprintf(qmDir, sizeof qmDir, "%s/BENCH", dir);
+  double mqi = RunMqi(api, count);
+  double perCall = RunFloor(qmDir, count, 1);
+  double batched = RunFloor(qmDir, count, kUnit);
+  std::string cleanup = std::string("rm -rf '") + dir + "'";
+  if (system(cleanup.c_str()) != 0) fprintf(stderr, "could not remove %s\n", dir);
+  if (mqi < 0 || perCall < 0 || batched < 0) {
+    fprintf(stderr, "a run failed\n");
+    return 1;
+  }
+  printf("messages                  : %d of %d bytes, units of %d\n", count, kLength, kUnit);
+  printf("MQI put+get               : %.3f s (%.1f us per message)\n", mqi, mqi * 1e6 / count);
+  printf("SQLite, one row per txn   : %.3f s  ratio %.2f\n", perCall, mqi / perCall);
+  printf("SQLite, %d rows per txn  : %.3f s  ratio %.2f\n", kUnit, batched, mqi / batched);
+  return 0;
+}

@@ -1,0 +1,160 @@
+// The message file reader against plain hexadecimal decoding of the same
+// bytes. Both read a file of the page cache: the reader a message file the
+// writer made, the baseline the bare hex digits of the same messages, one
+// line each, read in large blocks and decoded pair by pair. The ratio is
+// what counts on a shared machine; the target is 2x or better.
+//
+//   reader_bench [bytes-per-size]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zeplo/cs/cs.h"
+#include "zeplo/files/files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Layout {
+  const char* name;
+  void (*apply)(RunOptions*);
+};
+
+const Layout kLayouts[] = {
+    {"hex", [](RunOptions*) {}},
+    {"hex -da", [](RunOptions* o) { o->AsciiColumns = true; }},
+    {"ascii -dA", [](RunOptions* o) { o->AsciiLines = true; }},
+    {"printable -dp", [](RunOptions* o) { o->Printable = true; }},
+};
+
+std::FILE* WriteMessageFile(const Layout& layout, std::vector<unsigned char>& data, int messages) {
+  auto opts = std::make_unique<RunOptions>();
+  layout.apply(opts.get());
+  opts->OutputStream = std::tmpfile();
+  if (opts->OutputStream == nullptr || WriteFileHeader(opts.get(), "BENCH.Q") != 0) return nullptr;
+  MessageBuffer& m = opts->Message;
+  m.Storage = m.Cursor = data.data();
+  m.Capacity = m.DataLength = static_cast<int32_t>(data.size());
+  m.Descriptor = &m.OwnDescriptor;
+  ResetDescriptorDefaults(&m.OwnDescriptor);
+  for (int i = 0; i < messages; ++i) {
+    if (WriteMessage(opts.get()) != 0) return nullptr;
+  }
+  return opts->OutputStream;
+}
+
+std::FILE* WritePlainHex(const std::vector<unsigned char>& data, int messages) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string line;
+  for (unsigned char b : data) {
+    line += digits[b >> 4];
+    line += digits[b & 15];
+  }
+  line += '\n';
+  std::FILE* f = std::tmpfile();
+  for (int i = 0; f != nullptr && i < messages; ++i) std::fwrite(line.data(), 1, line.size(), f);
+  return f;
+}
+
+// The baseline: blocks of the hex file, every pair of digits to a byte.
+double PlainHex(std::FILE* in, size_t size, int* messages) {
+  static int8_t value[256];
+  for (int i = 0; i < 256; ++i) value[i] = -1;
+  for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<int8_t>(i);
+  for (int i = 0; i < 6; ++i) value['A' + i] = static_cast<int8_t>(10 + i);
+  std::vector<unsigned char> out(size);
+  std::vector<char> block(1 << 16);
+  std::rewind(in);
+  Clock::time_point start = Clock::now();
+  size_t used = 0;
+  int high = -1;
+  *messages = 0;
+  size_t got;
+  while ((got = std::fread(block.data(), 1, block.size(), in)) > 0) {
+    for (size_t i = 0; i < got; ++i) {
+      int v = value[static_cast<unsigned char>(block[i])];
+      if (v < 0) {  // the line end: one message complete
+        ++*messages;
+        used = 0;
+      } else if (high < 0) {
+        high = v;
+      } else {
+        out[used++ % size] = static_cast<unsigned char>(high << 4 | v);
+        high = -1;
+      }
+    }
+  }
+  return Seconds(start);
+}
+
+double Reader(std::FILE* in, int* messages, int* rc) {
+  auto opts = std::make_unique<RunOptions>();
+  opts->InputStream = in;
+  std::rewind(in);
+  std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "bench.zpd");
+  Clock::time_point start = Clock::now();
+  bool listing, empty;
+  *rc = PrepareMessageFile(opts.get(), &listing, &empty);
+  *messages = 0;
+  while (*rc == 0 && !empty && !opts->StopRequested) {
+    *rc = ReadMessageFileMessage(opts.get());
+    if (*rc == 0 && !opts->StopRequested) ++*messages;
+  }
+  double seconds = Seconds(start);
+  ReleaseLineStorage(opts.get());
+  CSReleaseMem(&opts->Message.Storage);
+  return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long budget = argc > 1 ? std::atol(argv[1]) : 100000000;  // bytes per size
+  std::printf("%-14s %8s %12s %10s %12s %10s %7s\n", "layout", "size", "reader msg/s",
+              "reader MB/s", "hex msg/s", "hex MB/s", "ratio");
+  const size_t sizes[] = {100, 1024, 10240, 102400, 1048576};
+  for (size_t size : sizes) {
+    // Mixed content: text with a binary stretch every few hundred bytes.
+    std::vector<unsigned char> data(size);
+    unsigned state = 12345;
+    for (size_t i = 0; i < size; ++i) {
+      state = state * 1103515245u + 12345u;
+      data[i] = (i % 300) < 250 ? static_cast<unsigned char>('a' + (state >> 16) % 26)
+                                : static_cast<unsigned char>(state >> 16);
+    }
+    int messages = static_cast<int>(budget / static_cast<long>(size));
+    if (messages < 20) messages = 20;
+    std::FILE* plain = WritePlainHex(data, messages);
+    int hexMessages = 0;
+    double hex = plain != nullptr ? PlainHex(plain, size, &hexMessages) : 0;
+    if (plain != nullptr) std::fclose(plain);
+    for (const Layout& layout : kLayouts) {
+      std::FILE* file = WriteMessageFile(layout, data, messages);
+      if (file == nullptr) {
+        std::fprintf(stderr, "could not write the %s file\n", layout.name);
+        return 1;
+      }
+      int read = 0, rc = 0;
+      double reader = Reader(file, &read, &rc);
+      std::fclose(file);
+      if (rc != 0 || read != messages || hexMessages != messages) {
+        std::fprintf(stderr, "%s: read %d of %d messages, rc %d\n", layout.name, read, messages,
+                     rc);
+        return 1;
+      }
+      double mb = static_cast<double>(size) * messages / 1048576.0;
+      std::printf("%-14s %8zu %12.0f %10.1f %12.0f %10.1f %6.2fx\n", layout.name, size,
+                  messages / reader, mb / reader, messages / hex, mb / hex, reader / hex);
+    }
+  }
+  return 0;
+}
