@@ -85,8 +85,8 @@ bool AttributeIsWritten(const MessageAttribute* row, int32_t version,
 // Version text carried by line 1 of every header.
 inline constexpr const char kZeploFileVersion[] = "9.1.1";
 
-// Writes the header block to the current output stream: nothing with -dH;
-// otherwise "* ZEPLO Version:... Created:..." (the Created time is the
+// Writes the header block to the current output stream: nothing with -dH
+// or to the null output; otherwise "* ZEPLO Version:... Created:..." (the Created time is the
 // run's first header time, kept in CreatedTime), then the "* Qmgr" and
 // "* Queue" lines when `sourceQueue` is a non-empty queue name (the qmgr
 // line only when the input slot's name is non-empty), then an empty line.
@@ -96,6 +96,7 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue);
 // Writes the message in opts->Message (Descriptor, DataLength bytes from
 // Cursor) to the current output stream in the layout the -d switches
 // choose, and counts it (WrittenCount, WrittenBytes, FileMessageCount).
+// A descriptor Version below 1 is written with the version-1 rows.
 // With the null output or -dk/-dK it writes nothing but still counts.
 // The section reaches the stream in full before it counts as written.
 // Returns 0; 2102 when a file line could not be written (ExitMessage
@@ -177,8 +178,8 @@ int CloseOutputFile(RunOptions* opts);
 void CloseInputFile(RunOptions* opts);
 
 // The before-write steps for one message of `messageLength` bytes going to
-// the output file: when a file is open and MaxFileSize leaves less than
-// 2 x (messageLength + 512) bytes of room, close it; when none is open and
+// the output file: when a file holding messages is open and MaxFileSize
+// leaves less than 2 x (messageLength + 512) bytes of room, close it; when none is open and
 // the output is not the null file, open the next one and write its header
 // (`sourceQueue` as for WriteFileHeader). Returns 0 or the code of the
 // failed close, open or header write.
