@@ -95,6 +95,27 @@ TEST_F(UnloadTest, FaultInMidUnitBacksOutOnlyThatUnit) {
   }
 }
 
+TEST_F(UnloadTest, PutFailureInAMoveLosesAndDuplicatesNothing) {
+  LocalqmOrFail({"define", "QM1", "Q2"});
+  Put({"p1", "p2", "p3", "p4", "p5", "p6", "p7"});
+  // The fifth put fails: two units of two are committed, message 5 was got
+  // in the open unit and goes back to Q1.
+  LocalqmOrFail({"fault", "QM1", "MQPUT", "--reason", "2053", "--queue", "Q2", "--after", "4"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-t", "2"});
+  EXPECT_EQ(2053 & 0xFF, r.exitStatus) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("MQPUT(Q2) failed RC(2053)")) << r.err;
+  LocalqmOrFail({"fault", "QM1", "--clear"});
+  std::string moved = LocalqmOrFail({"browse", "QM1", "Q2"});
+  std::string left = LocalqmOrFail({"browse", "QM1", "Q1"});
+  for (int i = 1; i <= 7; i++) {
+    std::string t = "p" + std::to_string(i);
+    bool inMoved = moved.find(t) != std::string::npos;
+    bool inLeft = left.find(t) != std::string::npos;
+    EXPECT_NE(inMoved, inLeft) << t << " must be on exactly one queue";
+    EXPECT_EQ(i <= 4, inMoved) << t;
+  }
+}
+
 TEST_F(UnloadTest, FiltersOnAMoveTakeOnlyMatchingMessages) {
   Put({"keep one", "take two", "keep three", "take four"});
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-s", "take", "-F", "out.zpd"});
