@@ -1,0 +1,267 @@
+// Pacing: the relative-delay arithmetic over sequences of put times, the
+// random delay's range, both rate algorithms checked by what they print and
+// how they move their state, and the real waits by order of magnitude only.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/zeplo/engine/fake_mq.h"
+#include "zeplo/engine/engine.h"
+
+namespace {
+
+class PacingTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    FakeReset(&options_);
+    ResetRelativeDelay();
+  }
+  void PutTime(const char* date, const char* time) {
+    MQMD* md = options_.Message.Descriptor;
+    memcpy(md->PutDate, date, 8);
+    memcpy(md->PutTime, time, 8);
+  }
+  RunOptions options_;
+};
+
+TEST_F(PacingTest, RelativeDelayReplaysTheGapsBetweenPutTimes) {
+  struct Step {
+    const char* date;
+    const char* time;
+    int32_t nowMs;
+    int64_t wait;
+  };
+  struct Case {
+    const char* name;
+    int32_t percent;
+    std::vector<Step> steps;
+  } cases[] = {
+      // The reference is taken at clock 0, the clock's very first reading.
+      {"gap minus the time already gone", 100,
+       {{"20261206", "12000000", 0, 0}, {"20261206", "12000200", 500, 1500},
+        {"20261206", "12000250", 2600, 0}}},
+      {"hundredths count", 100, {{"20261206", "12000000", 0, 0}, {"20261206", "12000055", 0, 550}}},
+      {"half of each remaining gap", 50,
+       {{"20261206", "12000000", 10, 0}, {"20261206", "12000400", 1010, 1500}}},
+      {"put times going backwards restart from there", 100,
+       {{"20261206", "12001000", 0, 0}, {"20261206", "12000500", 100, 0},
+        {"20261206", "12000600", 200, 900}}},
+      {"across midnight", 100, {{"20261206", "23595900", 0, 0}, {"20261207", "00000100", 0, 2000}}},
+      {"no put time: no wait, reference kept", 100,
+       {{"        ", "        ", 0, 0}, {"20261206", "12000000", 0, 0},
+        {"2026120X", "12000000", 0, 0}, {"20261206", "12000100", 0, 1000}}},
+      // 364 days at 90 percent does not fit 32 bits: the wait is capped,
+      // never wrapped into a short or negative one.
+      {"a year apart", 90, {{"20260101", "00000000", 0, 0}, {"20261231", "00000000", 0, INT32_MAX}}},
+      {"negative percent never waits", -50,
+       {{"20261206", "12000000", 0, 0}, {"20261206", "12000500", 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    options_.RelativeDelay = true;
+    options_.Delay = c.percent;
+    for (size_t i = 0; i < c.steps.size(); i++) {
+      const Step& s = c.steps[i];
+      PutTime(s.date, s.time);
+      EXPECT_EQ(s.wait, RelativeDelayWait(&options_, s.nowMs)) << c.name << ", step " << i;
+    }
+  }
+}
+
+TEST_F(PacingTest, RandomDelayStaysWithinItsBound) {
+  struct Case {
+    int32_t delay, bound;
+  } cases[] = {{-100, 100}, {-1, 1}, {-2147483647 - 1, INT32_MAX}};
+  for (const Case& c : cases) {
+    int32_t low = INT32_MAX, high = -1;
+    for (int i = 0; i < 2000; i++) {
+      int32_t ms = RandomDelayMilliseconds(c.delay);
+      low = std::min(low, ms);
+      high = std::max(high, ms);
+    }
+    EXPECT_GE(low, 0) << c.delay;
+    EXPECT_LE(high, c.bound) << c.delay;
+    if (c.bound >= 100) {
+      EXPECT_LT(low, c.bound / 2) << c.delay;  // spread, not a constant
+      EXPECT_GT(high, c.bound / 2) << c.delay;
+    }
+  }
+}
+
+TEST_F(PacingTest, FixedRatePeriodLines) {
+  struct Case {
+    int32_t rate, elapsed, sleep;
+    const char* printed;
+  } cases[] = {
+      {10, 250, 750, "10 msgs sent in 250 milliseconds\n"},
+      {10, 1000, 0, "10 msgs sent in 1000 milliseconds\n"},
+      {10, 1500, 0, "Can not achieve 10 msgs/second, took 1.5 seconds\n"},
+  };
+  for (const Case& c : cases) {
+    options_.Rate = c.rate;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(c.sleep, EndFixedRatePeriod(&options_, c.elapsed));
+    EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout());
+  }
+}
+
+TEST_F(PacingTest, TargetRateFollowsTheConsumer) {
+  struct Case {
+    const char* name;
+    int32_t guess, targetDepth, periodCount;
+    bool slow, details;
+    int32_t elapsed, depth;
+    const char* printed;
+    int32_t newGuess;
+    bool newSlow;
+  } cases[] = {
+      {"consumer keeps up in half a second", 1000, 0, 1000, false, false, 500, 0,
+       "Message Rate  1000 msgs/sec\n", 2000, false},
+      {"nobody reads the queue", 1000, 0, 1000, false, false, 200, 1000,
+       "Target Queue does not appear to be being processed.\n", 5000, false},
+      {"slow period is damped to 5 percent", 1000, 0, 1000, false, true, 2000, 0,
+       "  Period:2000 Guess:1000 Rate:1000 Remain:0 Depth:0 Processed:1000\n"
+       " 1000 msgs sent in 2000 milliseconds\n"
+       "  Adjust:0.95\n",
+       950, true},
+      {"on time", 800, 100, 700, false, true, 1003, 0,
+       "  Period:1003 Guess:800 Rate:700 Remain:100 Depth:0 Processed:800\n"
+       "  800 msgs sent in 1003 milliseconds\n"
+       "  Adjust:1.00\n",
+       800, false},
+      {"deep queue scales to what was taken", 1000, 5500, 1000, false, false, 1000, 6000,
+       "Message Rate   500 msgs/sec\n", 500, false},
+      {"no guess yet takes what was processed", 0, 0, 300, false, false, 1000, 0,
+       "Message Rate   300 msgs/sec\n", 300, false},
+      {"depth of exactly 5000 changes nothing", 0, 5000, 10, false, false, 1000, 5000,
+       "Message Rate    10 msgs/sec\n", 0, false},
+      // A guess of 0 against a deep queue divides by zero: the result is not
+      // a number, which becomes the smallest 32-bit integer.
+      {"zero guess on a deep queue", 0, 6000, 10, false, false, 1000, 6000,
+       "Message Rate    10 msgs/sec\n", INT32_MIN, false},
+      {"instant period doubles", 100, 0, 100, false, false, 0, 0, "Message Rate   100 msgs/sec\n",
+       200, false},
+      {"small guesses are never slow", 400, 0, 400, true, false, 1003, 0,
+       "Message Rate   400 msgs/sec\n", 400, false},
+  };
+  for (const Case& c : cases) {
+    options_.RateGuess = c.guess;
+    options_.TargetDepth = c.targetDepth;
+    options_.PeriodCount = c.periodCount;
+    options_.RateSlow = c.slow;
+    options_.RateDetails = c.details;
+    testing::internal::CaptureStdout();
+    int32_t remain = EndTargetRatePeriod(&options_, c.elapsed, c.depth);
+    EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout()) << c.name;
+    EXPECT_EQ(1000 - c.elapsed, remain) << c.name;
+    EXPECT_EQ(c.newGuess, options_.RateGuess) << c.name;
+    EXPECT_EQ(c.newSlow, options_.RateSlow) << c.name;
+    EXPECT_EQ(c.depth, options_.TargetDepth) << c.name;
+  }
+}
+
+TEST_F(PacingTest, FixedRateWaitsOutEachFullPeriodAndCommitsIt) {
+  options_.Rate = 5;
+  options_.UseSyncpoint = true;
+  options_.PeriodStart = ElapsedMilliseconds();
+  testing::internal::CaptureStdout();
+  int32_t start = ElapsedMilliseconds();
+  for (int i = 0; i < 12; i++) {
+    bool leave = true;
+    ASSERT_EQ(0, PaceByRate(&options_, &leave));
+    EXPECT_FALSE(leave);
+  }
+  int32_t took = ElapsedMilliseconds() - start;
+  std::string out = testing::internal::GetCapturedStdout();
+  std::regex line("^5 msgs sent in [0-9]+ milliseconds$");
+  std::vector<std::string> lines;
+  for (size_t p = 0, e; (e = out.find('\n', p)) != std::string::npos; p = e + 1) {
+    lines.push_back(out.substr(p, e - p));
+  }
+  ASSERT_EQ(2u, lines.size()) << out;  // the last 2 messages end no period
+  for (const std::string& l : lines) EXPECT_TRUE(std::regex_match(l, line)) << l;
+  EXPECT_EQ(2, options_.PeriodCount);
+  EXPECT_EQ(2u, static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQCMIT(10)")));
+  EXPECT_GE(took, 1800);  // two seconds of periods, by order of magnitude
+  EXPECT_LT(took, 8000);
+}
+
+TEST_F(PacingTest, PeriodsEndAtTheRateEndTime) {
+  struct Case {
+    int32_t rate;
+    bool details;
+    const char* printed;
+  } cases[] = {
+      {1, false, "Can not achieve 1 msgs/second, took 2.0 seconds\nRequired Rate End Time Reached.\n"},
+      {-1, true,
+       "  Period:2000 Guess:1 Rate:1 Remain:0 Depth:0 Processed:1\n"
+       "    1 msgs sent in 2000 milliseconds\n  Adjust:0.50\n  Sleep skipped\n"
+       "Required Rate End Time Reached.\n"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    options_.Rate = c.rate;
+    options_.RateDetails = c.details;
+    options_.RateGuess = 1;
+    options_.RateEndTime = time(nullptr) - 1;
+    options_.PeriodStart = ElapsedMilliseconds() - 2000;
+    bool leave = false;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, PaceByRate(&options_, &leave));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(leave) << c.rate;
+    // The clock may tick between the two readings; compare without it.
+    std::string expected = c.printed;
+    EXPECT_EQ(std::regex_replace(expected, std::regex("2000|2\\.0"), "#"),
+              std::regex_replace(out, std::regex("20[0-9][0-9]|2\\.[0-9]"), "#"))
+        << out;
+  }
+  // Without an end time the period just restarts.
+  SetUp();
+  options_.Rate = 1;
+  options_.PeriodStart = ElapsedMilliseconds() - 2000;
+  bool leave = true;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(0, PaceByRate(&options_, &leave));
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(leave);
+  EXPECT_EQ(0, options_.PeriodCount);
+}
+
+TEST_F(PacingTest, DelaysWaitRoughlyWhatTheyAsk) {
+  struct Case {
+    int32_t delay;
+    int32_t atLeast, below;
+  } cases[] = {{150, 450, 3000}, {-60, 0, 3000}, {0, 0, 100}};
+  for (const Case& c : cases) {
+    options_.Delay = c.delay;
+    options_.RelativeDelay = false;
+    int32_t start = ElapsedMilliseconds();
+    for (int i = 0; i < 3; i++) DelayMessage(&options_);
+    int32_t took = ElapsedMilliseconds() - start;
+    EXPECT_GE(took, c.atLeast) << c.delay;
+    EXPECT_LT(took, c.below) << c.delay;
+  }
+}
+
+TEST_F(PacingTest, LongRelativeWaitIsAnnounced) {
+  options_.RelativeDelay = true;
+  options_.Delay = 100;
+  testing::internal::CaptureStdout();
+  PutTime("20261206", "12000000");
+  DelayMessage(&options_);  // the reference: no wait
+  PutTime("20261206", "12000520");
+  int32_t start = ElapsedMilliseconds();
+  DelayMessage(&options_);
+  int32_t took = ElapsedMilliseconds() - start;
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(std::regex_match(out, std::regex("[0-2][0-9]:[0-5][0-9] - sleeping for 5 seconds\n")))
+      << out;
+  EXPECT_GE(took, 4500);
+  EXPECT_LT(took, 15000);
+}
+
+}  // namespace
