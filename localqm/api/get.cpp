@@ -114,6 +114,9 @@ void Attempt(LqmConnection* conn, LqmHandle* h, const MQMD& request, const MQGMO
   }
   if (rc == 0 && (q.GetInhibited || base.GetInhibited)) rc = MQRC_GET_INHIBITED;
 
+  // Browse-first starts over even when it finds nothing, so that a later
+  // browse-next begins at the front of the queue.
+  if ((o & MQGMO_BROWSE_FIRST) != 0) h->CursorValid = false;
   LqmMatch match{};
   MQLONG matchOptions = gmo.Version >= MQGMO_VERSION_2 ? gmo.MatchOptions
                                                        : MQMO_MATCH_MSG_ID | MQMO_MATCH_CORREL_ID;
@@ -254,9 +257,12 @@ void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
     }
     // Sleep without the lock; the connection or handle may be gone when
     // it is taken again (another thread disconnected or closed it).
-    LqmStore* store = &conn->Main;
+    // Only the shared counter's address is kept across the sleep: the
+    // connection's own memory may be freed meanwhile.
+    LqmStore counter{};
+    counter.Notify = conn->Main.Notify;
     guard.unlock();
-    LqmNotifyWait(store, seen, slice);
+    LqmNotifyWait(&counter, seen, slice);
     guard.lock();
     conn = LqmFindConnection(Hconn);
     if (conn == nullptr) return LqmReport(MQRC_CONNECTION_BROKEN, pCompCode, pReason);

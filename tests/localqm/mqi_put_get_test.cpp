@@ -207,6 +207,13 @@ TEST_F(PutGetTest, BrowseCursorAndGetUnderCursor) {
     EXPECT_EQ(data, s.data) << "step " << i;
     ++i;
   }
+  // The failed browse-first still moved the cursor to the front: a message
+  // of higher priority than the last one browsed is found by browse-next.
+  ASSERT_EQ(Put(h_, q1_, "urgent", 0, nullptr, 9), 0);
+  std::string data;
+  EXPECT_EQ(Get(h_, q1_, &data, MQGMO_BROWSE_NEXT), 0);
+  EXPECT_EQ(data, "urgent");
+  EXPECT_EQ(Get(h_, q1_, &data, MQGMO_BROWSE_NEXT), MQRC_NO_MSG_AVAILABLE);
   Disconnect(&other);
 }
 
