@@ -253,6 +253,9 @@ TEST(OptionsRefusals, CommandLineChecks) {
        "display.\n"},
       {{"-q", "-jlog.txt", "-oQ", "-Ha=1"},
        "SQL92 Selection is only supported when the input is a queue\n"},
+      // Found by the driver, before anything is connected in log mode.
+      {{"-q", "-iQ1", "-iQ2", "-jlog.txt"},
+       "Only one queue name is allowed in log mode.\n"},
       // "%%" is a literal percent sign, not an index insert.
       {{"-q", "-iQ1", "-fout%%i", "-Lm5"},
        "The use of -L parameters requires the use of file index inserts\n"},
