@@ -144,8 +144,12 @@ void ApplyContext(const LqmConnection* conn, MQLONG options, const LqmHandle* so
 int PutOne(LqmConnection* conn, LqmStore* store, const char* opened, const char* baseQueue,
            MQMD* md, MQLONG length, const void* buffer, bool syncpoint, const char* faultCall,
            const char* faultQueue) {
-  int rc = LqmCallBegin(&conn->Main, faultCall, faultQueue, nullptr);
+  LqmQmgr qm;
+  int rc = LqmCallBegin(&conn->Main, faultCall, faultQueue, &qm);
   if (rc != 0) return rc;
+  if (md->CodedCharSetId == MQCCSI_Q_MGR || md->CodedCharSetId == MQCCSI_INHERIT ||
+      md->CodedCharSetId == MQCCSI_APPL)
+    md->CodedCharSetId = qm.Ccsid;
   if (store != &conn->Main) {
     LqmTxnEnd(&conn->Main, 0);
     rc = LqmTxnBegin(store);
@@ -226,11 +230,6 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
   int64_t now = LqmNowMs();
   ApplyContext(conn, options, source, &md, now);
   md.BackoutCount = 0;
-  if (md.CodedCharSetId == MQCCSI_Q_MGR || md.CodedCharSetId == MQCCSI_INHERIT ||
-      md.CodedCharSetId == MQCCSI_APPL) {
-    LqmQmgr qm;
-    if (LqmQmgrRead(&conn->Main, &qm) == 0) md.CodedCharSetId = qm.Ccsid;
-  }
   if ((options & MQPMO_NEW_MSG_ID) != 0 || memcmp(md.MsgId, MQMI_NONE, 24) == 0)
     LqmNewId(conn->Main.Name, md.MsgId);
   if ((options & MQPMO_NEW_CORREL_ID) != 0) LqmNewId(conn->Main.Name, md.CorrelId);
