@@ -5,6 +5,9 @@
 // what counts on a shared machine; the target is 2x or better.
 //
 //   reader_bench [bytes-per-size]
+//
+// Small messages are ruled by their descriptor: 28 attribute lines
+// against one line of digits, so the ratio means most from 1 KB up.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -134,8 +137,13 @@ int main(int argc, char** argv) {
     int messages = static_cast<int>(budget / static_cast<long>(size));
     if (messages < 20) messages = 20;
     std::FILE* plain = WritePlainHex(data, messages);
+    // Best of three for both sides: the machine is shared.
     int hexMessages = 0;
-    double hex = plain != nullptr ? PlainHex(plain, size, &hexMessages) : 0;
+    double hex = 1e30;
+    for (int run = 0; plain != nullptr && run < 3; ++run) {
+      double t = PlainHex(plain, size, &hexMessages);
+      if (t < hex) hex = t;
+    }
     if (plain != nullptr) std::fclose(plain);
     for (const Layout& layout : kLayouts) {
       std::FILE* file = WriteMessageFile(layout, data, messages);
@@ -144,7 +152,11 @@ int main(int argc, char** argv) {
         return 1;
       }
       int read = 0, rc = 0;
-      double reader = Reader(file, &read, &rc);
+      double reader = 1e30;
+      for (int run = 0; run < 3 && rc == 0; ++run) {
+        double t = Reader(file, &read, &rc);
+        if (t < reader) reader = t;
+      }
       std::fclose(file);
       if (rc != 0 || read != messages || hexMessages != messages) {
         std::fprintf(stderr, "%s: read %d of %d messages, rc %d\n", layout.name, read, messages,

@@ -248,7 +248,8 @@ struct LineStorage {
   bool ListingMode;      // browse listing: "*" lines are not comments
   int32_t TokenOffset;   // browse listing: where the next token starts
   FILE* Stream;          // the input stream the state belongs to
-  char FileName[kFileNameLength + 1];  // and its name
+  int64_t BytesSeen;     // InputFileBytes after the last read: a stream
+                         // reopened or rewound by others shows as a change
 };
 
 // Makes sure the line storage exists and holds at least `size` bytes

@@ -19,6 +19,13 @@
 
 namespace {
 
+// The stream is never shared between threads: skip the per-call lock.
+#ifdef __GLIBC__
+inline char* ReadUpToLineEnd(char* s, int n, FILE* in) { return fgets_unlocked(s, n, in); }
+#else
+inline char* ReadUpToLineEnd(char* s, int n, FILE* in) { return std::fgets(s, n, in); }
+#endif
+
 constexpr int64_t kLineUnit = 1024;
 // The largest multiple of kLineUnit a 32-bit capacity can hold.
 constexpr int64_t kMaxLineCapacity = (INT32_MAX / kLineUnit) * kLineUnit;
@@ -41,16 +48,13 @@ int EnsureState(RunOptions* opts) {
   return 0;
 }
 
-// A new input stream (the next file of a sequence, or a file opened again)
-// starts counting from its first line.
+// A new input stream, or the same one opened again or rewound (the byte
+// count of the file then restarts), begins counting from its first line.
 void FollowStream(RunOptions* opts, LineStorage* ls) {
-  if (ls->Stream == opts->InputStream &&
-      std::strcmp(ls->FileName, opts->CurrentInputFile) == 0) {
-    return;
-  }
+  if (ls->Stream == opts->InputStream && ls->BytesSeen == opts->InputFileBytes) return;
   ResetLineReader(opts);
   ls->Stream = opts->InputStream;
-  std::snprintf(ls->FileName, sizeof(ls->FileName), "%s", opts->CurrentInputFile);
+  ls->BytesSeen = opts->InputFileBytes;
 }
 
 // Reads one physical line, line end included, into ls->Text. *length gets
@@ -63,7 +67,7 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
   for (;;) {
     char* start = ls->Text + used;
     int room = static_cast<int>(ls->Capacity - used);  // at least 2
-    if (std::fgets(start, room, in) == nullptr) break;
+    if (ReadUpToLineEnd(start, room, in) == nullptr) break;
     int64_t got = static_cast<int64_t>(std::strlen(start));
     if ((got == 0 || start[got - 1] != '\n') && got < room - 1 && !std::feof(in) &&
         !std::ferror(in)) {
@@ -79,10 +83,12 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
     int rc = AllocateLineStorage(opts, ls->Capacity * 2);
     if (rc != 0) {
       opts->InputFileBytes += used;
+      ls->BytesSeen = opts->InputFileBytes;
       return rc;
     }
   }
   opts->InputFileBytes += used;
+  ls->BytesSeen = opts->InputFileBytes;
   *length = used;
   return 0;
 }
@@ -217,7 +223,7 @@ static int Identify(RunOptions* opts, bool* found) {
   ResetLineReader(opts);
   ls->ListingMode = false;
   ls->Stream = opts->InputStream;
-  std::snprintf(ls->FileName, sizeof(ls->FileName), "%s", opts->CurrentInputFile);
+  ls->BytesSeen = opts->InputFileBytes;
   bool eof = false;
   for (;;) {
     rc = ReadLine(opts, true, &eof, true);

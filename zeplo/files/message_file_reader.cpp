@@ -53,6 +53,12 @@ int32_t ReadNumber(const char* p, const char* end) {
   return static_cast<int32_t>(value);
 }
 
+// The first `c` in [p, end), or end.
+const char* FindByte(const char* p, const char* end, char c) {
+  const void* at = std::memchr(p, c, static_cast<size_t>(end - p));
+  return at != nullptr ? static_cast<const char*>(at) : end;
+}
+
 int64_t LineNumberOf(const RunOptions* opts) {
   return opts->InputLines != nullptr ? opts->InputLines->LineNumber : 0;
 }
@@ -70,10 +76,17 @@ int AppendStringLine(RunOptions* opts, const char* p, const char* end, unsigned 
   while (p < end && *p == ' ') ++p;
   if (p < end && *p == '"') {
     ++p;
+    // The next quote and the next tilde, each found once with memchr and
+    // looked for again only when passed, so a line costs one pass however
+    // many escapes it holds.
+    const char* quote = p;
+    const char* tilde = p;
     for (;;) {
-      // Copy the plain run up to the next quote or tilde in one go.
-      const char* q = p;
-      while (q < end && *q != '"' && *q != '~') ++q;
+      if (quote < p) quote = p;
+      if (quote < end && *quote != '"') quote = FindByte(quote, end, '"');
+      if (tilde < p) tilde = p;
+      if (tilde < end && *tilde != '~') tilde = FindByte(tilde, end, '~');
+      const char* q = quote < tilde ? quote : tilde;
       std::memcpy(out, p, static_cast<size_t>(q - p));
       out += q - p;
       p = q;
@@ -135,6 +148,19 @@ int AppendDataLine(RunOptions* opts, const LineStorage* ls) {
   }
   m.DataLength += static_cast<int32_t>(added);
   return 0;
+}
+
+// Files the writer made list their keys in table order, so the row after
+// the last match is tried before the whole table is searched.
+const MessageAttribute* LookUpKey(const char* key, int32_t* next) {
+  while (*next < MessageAttributeCount && MessageAttributeTable[*next].Key[0] == '\0') ++*next;
+  if (*next < MessageAttributeCount &&
+      std::memcmp(MessageAttributeTable[*next].Key, key, 3) == 0) {
+    return &MessageAttributeTable[(*next)++];
+  }
+  const MessageAttribute* row = FindAttributeByKey(key);
+  if (row != nullptr) *next = static_cast<int32_t>(row - MessageAttributeTable) + 1;
+  return row;
 }
 
 bool IsDataLine(const LineStorage* ls) {
@@ -281,11 +307,12 @@ int ReadFileMessage(RunOptions* opts, bool* endOfFile) {
     rc = ReadLine(opts, true, &eof, false);
     if (rc != 0) return rc;
   }
+  int32_t nextRow = 0;
   while (!eof && ls->Text[0] == 'A') {
     if (ls->Length < 5) {
       return FileFormatError(opts, "Invalid attribute line on line %ld of file '%s'");
     }
-    const MessageAttribute* row = FindAttributeByKey(ls->Text + 2);
+    const MessageAttribute* row = LookUpKey(ls->Text + 2, &nextRow);
     if (row == nullptr) {
       return FileFormatError(opts, "Unrecognised attribute on line %ld of file '%s'");
     }

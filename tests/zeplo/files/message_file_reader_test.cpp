@@ -27,6 +27,7 @@ struct Reader {
     std::fwrite(text.data(), 1, text.size(), opts->InputStream);
     std::rewind(opts->InputStream);
     std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
+    opts->InputFileBytes = 0;  // as opening a file of a sequence does
   }
   int Next(bool* eof) { return ReadFileMessage(opts.get(), eof); }
   std::string Data() const {
