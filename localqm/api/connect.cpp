@@ -200,6 +200,14 @@ static void Connect(const char* call, PMQCHAR pQMgrName, PMQCNO pConnectOpts, PM
   if (cno == nullptr || memcmp(cno->StrucId, MQCNO_STRUC_ID, 4) != 0 || cno->Version < 1 ||
       cno->Version > MQCNO_CURRENT_VERSION)
     return LqmReport(MQRC_CNO_ERROR, pCompCode, pReason);
+  // At most one binding and one handle-sharing option.
+  MQLONG binding = cno->Options & (MQCNO_FASTPATH_BINDING | MQCNO_SHARED_BINDING |
+                                   MQCNO_ISOLATED_BINDING | MQCNO_LOCAL_BINDING |
+                                   MQCNO_CLIENT_BINDING);
+  MQLONG sharing = cno->Options & (MQCNO_HANDLE_SHARE_NONE | MQCNO_HANDLE_SHARE_BLOCK |
+                                   MQCNO_HANDLE_SHARE_NO_BLOCK);
+  if ((binding & (binding - 1)) != 0 || (sharing & (sharing - 1)) != 0)
+    return LqmReport(MQRC_OPTIONS_ERROR, pCompCode, pReason);
   char name[kLqmNameLength + 1] = "";
   if (pQMgrName != nullptr) LqmNameFromField(pQMgrName, 48, name);
 

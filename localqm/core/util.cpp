@@ -66,7 +66,8 @@ int64_t LqmProcessStart(long pid) {
   if (p == nullptr) return 0;
   int field = 2;
   long long value = 0;
-  for (char* tok = strtok(p + 1, " "); tok != nullptr; tok = strtok(nullptr, " ")) {
+  char* save = nullptr;
+  for (char* tok = strtok_r(p + 1, " ", &save); tok != nullptr; tok = strtok_r(nullptr, " ", &save)) {
     if (++field == 22) {
       if (sscanf(tok, "%lld", &value) != 1) return 0;
       return value;

@@ -74,6 +74,14 @@ TEST_F(ConnectOpenTest, ConnectResults) {
   EXPECT_EQ(reason, MQRC_CNO_ERROR);
   MQCONNX(nullptr, nullptr, &h, &cc, &reason);
   EXPECT_EQ(reason, MQRC_CNO_ERROR);
+  MQCNO twoWays = {MQCNO_DEFAULT};
+  twoWays.Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_HANDLE_SHARE_NO_BLOCK;
+  MQCONNX(nullptr, &twoWays, &h, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_OPTIONS_ERROR);
+  twoWays.Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_CLIENT_BINDING;  // as zeplo asks
+  MQCONNX(nullptr, &twoWays, &h, &cc, &reason);
+  EXPECT_EQ(reason, 0);
+  Disconnect(&h);
   MQHCONN stale = 12345;
   MQDISC(&stale, &cc, &reason);
   EXPECT_EQ(reason, MQRC_HCONN_ERROR);
