@@ -1,4 +1,6 @@
 // MQPUT, MQPUT1, MQGET, MQCMIT and MQBACK through the built library.
+#include <functional>
+
 #include "tests/localqm/lqm_test_util.h"
 
 namespace {
@@ -491,6 +493,85 @@ TEST_F(PutGetTest, FaultsAndStoppedQueueManager) {
   EXPECT_EQ(Get(h_, q1_, &data), MQRC_Q_MGR_STOPPING);
   MQHCONN again;
   EXPECT_EQ(Connect("QM1", &again), MQRC_Q_MGR_NOT_AVAILABLE);
+}
+
+}  // namespace
+
+namespace {
+
+// Every call named by a fault is hooked: with a one-shot fault set, the
+// call fails with its reason once and works the next time.
+TEST_F(LqmTest, EveryCallHonoursItsFault) {
+  CreateQmgr("QMF");
+  DefineLocal("QMF", "QF");
+  struct Case {
+    const char* call;
+    std::function<MQLONG(MQHCONN*, MQHOBJ*)> run;
+  };
+  auto inq = [](MQHCONN* h, MQHOBJ* o) {
+    MQLONG sel = MQIA_Q_TYPE, value, cc, reason;
+    MQINQ(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason);
+    return reason;
+  };
+  auto set = [](MQHCONN* h, MQHOBJ* o) {
+    MQLONG sel = MQIA_INHIBIT_PUT, value = 0, cc, reason;
+    MQSET(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason);
+    return reason;
+  };
+  auto put1 = [](MQHCONN* h, MQHOBJ*) {
+    MQOD od = {MQOD_DEFAULT};
+    strncpy(od.ObjectName, "QF", 48);
+    MQMD md = {MQMD_DEFAULT};
+    MQPMO pmo = {MQPMO_DEFAULT};
+    MQLONG cc, reason;
+    MQPUT1(*h, &od, &md, &pmo, 1, const_cast<char*>("p"), &cc, &reason);
+    return reason;
+  };
+  auto cmit = [](MQHCONN* h, MQHOBJ*) {
+    MQLONG cc, reason;
+    MQCMIT(*h, &cc, &reason);
+    return reason;
+  };
+  auto back = [](MQHCONN* h, MQHOBJ*) {
+    MQLONG cc, reason;
+    MQBACK(*h, &cc, &reason);
+    return reason;
+  };
+  std::vector<Case> cases = {
+      {"MQOPEN", [](MQHCONN* h, MQHOBJ* o) { return Open(*h, "QF", MQOO_OUTPUT, o); }},
+      {"MQPUT", [](MQHCONN* h, MQHOBJ* o) { return Put(*h, *o, "x"); }},
+      {"MQPUT1", put1},
+      {"MQGET", [](MQHCONN* h, MQHOBJ* o) { return Get(*h, *o, nullptr); }},
+      {"MQINQ", inq},
+      {"MQSET", set},
+      {"MQCMIT", cmit},
+      {"MQBACK", back},
+  };
+  for (const Case& c : cases) {
+    MQHCONN h;
+    MQHOBJ o;
+    ASSERT_EQ(Connect("QMF", &h), 0);
+    ASSERT_EQ(Open(h, "QF", MQOO_OUTPUT | MQOO_INPUT_SHARED | MQOO_INQUIRE | MQOO_SET, &o), 0);
+    ASSERT_EQ(Put(h, o, "m"), 0);
+    WithStore("QMF", [&](LqmStore* s) { return LqmFaultAdd(s, c.call, "", 2195, 0, 1); });
+    MQHOBJ spare = o;
+    EXPECT_EQ(c.run(&h, &spare), 2195) << c.call;
+    EXPECT_EQ(c.run(&h, &spare), 0) << c.call << " (fault used up)";
+    if (spare != o) Close(h, &spare);
+    Close(h, &o);
+    Disconnect(&h);
+    WithStore("QMF", [](LqmStore* s) { return LqmFaultClear(s); });
+  }
+  // Connect and disconnect too.
+  WithStore("QMF", [](LqmStore* s) { return LqmFaultAdd(s, "MQCONNX", "", 2059, 0, 1); });
+  MQHCONN h;
+  EXPECT_EQ(Connect("QMF", &h), 2059);
+  ASSERT_EQ(Connect("QMF", &h), 0);
+  WithStore("QMF", [](LqmStore* s) { return LqmFaultAdd(s, "MQDISC", "", 2195, 0, 1); });
+  MQLONG cc, reason;
+  MQDISC(&h, &cc, &reason);
+  EXPECT_EQ(reason, 2195);
+  EXPECT_EQ(h, MQHC_UNUSABLE_HCONN);  // the connection is gone all the same
 }
 
 }  // namespace
