@@ -292,4 +292,41 @@ TEST(MessageFileReaderTest, NextFileOfASequenceCountsLinesAfresh) {
   EXPECT_STREQ("Unexpected escape sequence on line 4 of file 'in2.zpd'", r.opts->ExitMessage);
 }
 
+TEST(MessageFileReaderTest, StorageFailuresAndInternalFaultsGiveTheirTexts) {
+  RunOptions opts{};
+  EXPECT_EQ(2071, EnsureMessageStorage(&opts, INT64_C(3000000000)));
+  EXPECT_STREQ("Unable to allocate 3000000512 bytes message storage", opts.ExitMessage);
+  EXPECT_EQ(nullptr, opts.Message.Storage);
+
+  opts.ExitMessage[0] = '\0';
+  std::snprintf(opts.CurrentInputFile, sizeof(opts.CurrentInputFile), "odd.zpd");
+  MessageAttribute odd = MessageAttributeTable[0];
+  odd.Kind = static_cast<AttributeKind>(9);
+  MQMD md{};
+  const char value[] = "7";
+  EXPECT_EQ(2195, StoreAttributeValue(&opts, &md, &odd, value, value + 1));
+  EXPECT_STREQ("Internal Eror:Unrecognised attribute type 9 on line 0 of file 'odd.zpd'",
+               opts.ExitMessage);
+  odd = MessageAttributeTable[MessageAttributeCount - 1];
+  odd.Offset = static_cast<int32_t>(sizeof(MQMD)) - 2;  // would run past the descriptor
+  EXPECT_EQ(2195, StoreAttributeValue(&opts, &md, &odd, value, value + 1));
+}
+
+TEST(MessageFileReaderTest, MemoryTraceFollowsTheLineStorage) {
+  Reader r(std::string(kHeader) + "N\nT " + std::string(1500, 'x') + "\n");
+  r.opts->MemoryTrace = true;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(std::string(1500, 'x') + "\n", r.All());
+  ReleaseLineStorage(r.opts.get());
+  std::string trace = testing::internal::GetCapturedStderr();
+  const char* expected[] = {"Allocating 1024 bytes\nAllocation success 0x", "Allocating 2048 bytes\n",
+                            "Freeing 0x", "Allocating 8192 bytes\n"};
+  size_t at = 0;
+  for (const char* e : expected) {
+    at = trace.find(e, at);
+    ASSERT_NE(std::string::npos, at) << e << " in\n" << trace;
+  }
+  EXPECT_EQ(nullptr, r.opts->InputLines);
+}
+
 }  // namespace
