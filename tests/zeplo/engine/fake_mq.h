@@ -1,7 +1,6 @@
-// An in-process stand-in for one queue manager, bound into an MqApi table
-// for the engine's unit tests: one queue with a browse cursor, syncpoint
-// gets that a backout restores, and faults on demand. End-to-end tests use
-// localqm instead.
+// An in-process stand-in for one queue manager in an MqApi table: one
+// queue with a browse cursor, syncpoint gets that a backout restores, and
+// faults on demand. End-to-end tests use localqm instead.
 #ifndef TESTS_ZEPLO_ENGINE_FAKE_MQ_H_
 #define TESTS_ZEPLO_ENGINE_FAKE_MQ_H_
 

@@ -1,14 +1,10 @@
-// The processing loop end to end against the fake queue manager: set-up
-// refusals, units of work over a whole run, faults in mid-unit, filters on
-// a destructive run, ranges, the backout requeue and delivery to a file.
+// The processing loop and its units of work against the fake queue
+// manager: set-up refusals, batching, commit and backout order and texts,
+// faults in mid-unit, filters on a move, ranges, the backout requeue, and
+// the status line.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/zeplo/engine/fake_mq.h"
@@ -17,197 +13,214 @@
 
 namespace {
 
+using Strings = std::vector<std::string>;
+
 class ProcessingLoopTest : public ::testing::Test {
  public:
   void SetUp() override {
-    FakeReset(&options_);
+    FakeReset(&o_);
     element_ = QueueElement{1, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
-    options_.MessageIndex = -1;
+    o_.MessageIndex = -1;
   }
-  void TearDown() override {
-    if (options_.OutputStream != nullptr) CloseOutputFile(&options_);
+  void TearDown() override { CloseOutputFile(&o_); }
+  int Run(int messages) {
+    for (int i = 1; i <= messages; i++) FakeAddMessage("msg" + std::to_string(i));
+    return RunProcessingLoop(&o_, &element_, false);
   }
-  int Run() { return RunProcessingLoop(&options_, &element_, false); }
-  size_t CountCalls(const std::string& call) const {
+  size_t Count(const std::string& call) const {
     return static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), call));
   }
-  std::vector<std::string> QueueData() const {
-    std::vector<std::string> out;
+  static Strings Left() {
+    Strings out;
     for (const FakeMessage& m : gFake.Queue) out.push_back(m.Data);
     return out;
   }
-  void Fill(int n) {
-    for (int i = 1; i <= n; i++) FakeAddMessage("msg" + std::to_string(i));
-  }
-  RunOptions options_;
+  RunOptions o_;
   QueueElement element_;
 };
 
 TEST_F(ProcessingLoopTest, SetupRefusals) {
   struct Case {
-    const char* name;
     ContextMode context;
     bool display, withQueue;
     int rc;
     const char* text;
   } cases[] = {
-      {"pass all, no input queue", ContextMode::PassAll, false, false, 2098,
-       "An input queue must be supplied to pass context"},
-      {"pass identity, no input queue", ContextMode::PassIdentity, false, false, 2098,
-       "An input queue must be supplied to pass context"},
-      {"file display, no output file", ContextMode::SetAll, true, true, 2046,
-       "Display options require an output file"},
+      {ContextMode::PassAll, false, false, 2098, "An input queue must be supplied to pass context"},
+      {ContextMode::PassIdentity, false, false, 2098, "An input queue must be supplied to pass context"},
+      {ContextMode::SetAll, true, true, 2046, "Display options require an output file"},
   };
   for (const Case& c : cases) {
     SetUp();
-    options_.Context = c.context;
-    options_.WriteIndex = c.display;
-    int rc = RunProcessingLoop(&options_, c.withQueue ? &element_ : nullptr, false);
-    EXPECT_EQ(c.rc, rc) << c.name;
-    EXPECT_STREQ(c.text, options_.ExitMessage) << c.name;
-    EXPECT_EQ(-1, options_.MessageIndex) << c.name;  // never started
-    EXPECT_TRUE(gFake.Calls.empty()) << c.name;
+    o_.Context = c.context;
+    o_.WriteIndex = c.display;
+    EXPECT_EQ(c.rc, RunProcessingLoop(&o_, c.withQueue ? &element_ : nullptr, false));
+    EXPECT_STREQ(c.text, o_.ExitMessage);
+    EXPECT_EQ(-1, o_.MessageIndex);  // never started
+    EXPECT_TRUE(gFake.Calls.empty());
   }
 }
 
-TEST_F(ProcessingLoopTest, MoveInUnitsOfThree) {
-  Fill(7);
-  options_.DestructiveGet = true;
-  options_.TransactionLimit = 3;
-  ASSERT_EQ(0, Run());
-  EXPECT_TRUE(gFake.Queue.empty());
-  EXPECT_TRUE(gFake.Pending.empty());  // everything committed
-  EXPECT_EQ(3u, CountCalls("MQCMIT(10)"));  // after 3, 6, and at the empty queue
-  EXPECT_EQ(0u, CountCalls("MQBACK(10)"));
-  EXPECT_EQ(7, options_.ReadCount);
-  EXPECT_EQ(0, options_.UncommittedReadCount);
-  EXPECT_FALSE(options_.RolledBack);
-}
-
-TEST_F(ProcessingLoopTest, NoSyncpointWithTransactionLimitZero) {
-  Fill(4);
-  options_.DestructiveGet = true;
-  options_.TransactionLimit = 0;
-  gFake.Faults.push_back({"MQGET", 2, MQCC_FAILED, 2009});
-  EXPECT_EQ(2009, Run());
-  EXPECT_EQ(0u, CountCalls("MQCMIT(10)"));
-  EXPECT_EQ(0u, CountCalls("MQBACK(10)"));
-  // What was moved stays moved; nothing is rolled back.
-  EXPECT_EQ((std::vector<std::string>{"msg3", "msg4"}), QueueData());
-  EXPECT_FALSE(options_.RolledBack);
-}
-
-TEST_F(ProcessingLoopTest, FaultInMidUnitLosesNothing) {
-  Fill(7);
-  options_.DestructiveGet = true;
-  options_.TransactionLimit = 3;
-  // The fifth MQGET fails: messages 1-3 are committed, 4 is in the open unit.
-  gFake.Faults.push_back({"MQGET", 4, MQCC_FAILED, 2009});
-  EXPECT_EQ(2009, Run());
-  EXPECT_STREQ("MQGET(IN.Q) failed RC(2009) Connection broken", options_.ExitMessage);
-  EXPECT_EQ(1u, CountCalls("MQCMIT(10)"));
-  EXPECT_EQ(1u, CountCalls("MQBACK(10)"));
-  EXPECT_TRUE(options_.RolledBack);
-  EXPECT_EQ((std::vector<std::string>{"msg4", "msg5", "msg6", "msg7"}), QueueData());
-  EXPECT_EQ(4, options_.ReadCount);
-  EXPECT_EQ(1, options_.UncommittedReadCount);  // what the backout undid
-  EXPECT_EQ(nullptr, options_.Message.Storage);  // freed on the error path too
-}
-
-TEST_F(ProcessingLoopTest, FiltersOnAMoveTakeOnlyTheSelected) {
-  FakeAddMessage("keep 1");
-  FakeAddMessage("take 2");
-  FakeAddMessage("keep 3");
-  FakeAddMessage("take 4");
-  options_.DestructiveGet = true;
-  options_.SelectionActive = true;
-  options_.SearchAscii[0].Length = 4;
-  memcpy(options_.SearchAscii[0].Text, "take", 4);
-  ASSERT_EQ(0, Run());
-  EXPECT_EQ((std::vector<std::string>{"keep 1", "keep 3"}), QueueData());
-  EXPECT_EQ(4, options_.ReadCount);
-  EXPECT_EQ(2, options_.SelectedCount);
-  EXPECT_TRUE(gFake.Pending.empty());
-}
-
-TEST_F(ProcessingLoopTest, MessageTakenByAnotherApplicationIsSkipped) {
-  Fill(3);
-  options_.DestructiveGet = true;
-  options_.SelectionActive = true;
-  options_.PriorityMin = 0;
-  // Get calls: browse 1, take 1 (gone), browse 2, take 2, ...
-  gFake.Faults.push_back({"MQGET", 1, MQCC_FAILED, MQRC_NO_MSG_UNDER_CURSOR});
-  ASSERT_EQ(0, Run());
-  EXPECT_STREQ("", options_.ExitMessage);
-  EXPECT_EQ((std::vector<std::string>{"msg1"}), QueueData());
-  EXPECT_EQ(2, options_.SelectedCount);
-}
-
-TEST_F(ProcessingLoopTest, RangeEndsTheRun) {
+TEST_F(ProcessingLoopTest, MovesTable) {
   struct Case {
-    int32_t first, last;
-    bool invert;
-    int64_t read;
-    int32_t selected;
+    int32_t limit;
+    int getFaultAfter;  // -1: none
+    int rc;
+    size_t commits, backouts;
+    Strings left;
+    int64_t uncommitted;
   } cases[] = {
-      {3, 3, false, 3, 1},
-      {2, 4, false, 4, 3},
-      {2, 4, true, 4, 1},   // inverted: only message 1, still ends at 4
-      {5, 0, false, 9, 5},  // open-ended
+      {3, -1, 0, 3, 0, {}, 0},  // after 3, 6, and the last one when the queue is empty
+      {-1, -1, 0, 1, 0, {}, 0},
+      {3, 4, 2009, 1, 1, {"msg4", "msg5", "msg6", "msg7"}, 1},  // unit of msg4 backed out
+      {0, 2, 2009, 0, 0, {"msg3", "msg4", "msg5", "msg6", "msg7"}, 2},  // -t 0: nothing to undo
   };
   for (const Case& c : cases) {
     SetUp();
-    Fill(9);
-    options_.RangeFirst = c.first;
-    options_.RangeLast = c.last;
-    options_.InvertSelection = c.invert;
-    options_.SelectionActive = true;
-    snprintf(options_.OutputFile, sizeof options_.OutputFile, "null");
-    ASSERT_EQ(0, Run()) << c.first << ".." << c.last;
-    EXPECT_EQ(c.read, options_.ReadCount) << c.first << ".." << c.last;
-    EXPECT_EQ(c.selected, options_.SelectedCount) << c.first << ".." << c.last;
+    o_.DestructiveGet = true;
+    o_.TransactionLimit = c.limit;
+    if (c.getFaultAfter >= 0) gFake.Faults.push_back({"MQGET", c.getFaultAfter, MQCC_FAILED, 2009});
+    EXPECT_EQ(c.rc, Run(7)) << c.limit;
+    EXPECT_EQ(c.commits, Count("MQCMIT(10)")) << c.limit;
+    EXPECT_EQ(c.backouts, Count("MQBACK(10)")) << c.limit;
+    EXPECT_EQ(c.left, Left()) << c.limit;
+    EXPECT_TRUE(gFake.Pending.empty());  // nothing left in doubt
+    EXPECT_EQ(c.backouts > 0, o_.RolledBack);
+    EXPECT_EQ(c.uncommitted, o_.UncommittedReadCount) << c.limit;
+    EXPECT_EQ(nullptr, o_.Message.Storage);  // freed on every path
+  }
+  EXPECT_STREQ("MQGET(IN.Q) failed RC(2009) Connection broken", o_.ExitMessage);
+}
+
+TEST_F(ProcessingLoopTest, FiltersOnAMoveTakeOnlyTheSelected) {
+  for (bool takenElsewhere : {false, true}) {
+    SetUp();
+    for (const char* m : {"keep 1", "take 2", "keep 3", "take 4"}) FakeAddMessage(m);
+    o_.DestructiveGet = o_.SelectionActive = true;
+    o_.SearchAscii[0] = SearchString{4, "take"};
+    // Calls: browse 1, browse 2, take 2 (gone when takenElsewhere), ...
+    if (takenElsewhere) gFake.Faults.push_back({"MQGET", 2, MQCC_FAILED, MQRC_NO_MSG_UNDER_CURSOR});
+    ASSERT_EQ(0, RunProcessingLoop(&o_, &element_, false));
+    Strings left = {"keep 1", "keep 3"};
+    if (takenElsewhere) left.insert(left.begin() + 1, "take 2");
+    EXPECT_EQ(left, Left());
+    EXPECT_STREQ("", o_.ExitMessage);
+    EXPECT_EQ(4, o_.ReadCount);
+    EXPECT_EQ(takenElsewhere ? 1 : 2, o_.SelectedCount);
+  }
+}
+
+TEST_F(ProcessingLoopTest, RangesEndTheRun) {
+  // {first, last, inverted, read, selected}
+  int cases[][5] = {{3, 3, 0, 3, 1}, {2, 4, 0, 4, 3}, {2, 4, 1, 4, 1}, {5, 0, 0, 9, 5}};
+  for (auto& c : cases) {
+    SetUp();
+    o_.RangeFirst = c[0];
+    o_.RangeLast = c[1];
+    o_.InvertSelection = c[2] != 0;
+    o_.SelectionActive = true;
+    snprintf(o_.OutputFile, sizeof o_.OutputFile, "null");
+    ASSERT_EQ(0, Run(9));
+    EXPECT_EQ(c[3], o_.ReadCount) << c[0] << ".." << c[1];
+    EXPECT_EQ(c[4], o_.SelectedCount) << c[0] << ".." << c[1];
     EXPECT_EQ(9u, gFake.Queue.size());  // browsed, nothing taken
-    CloseOutputFile(&options_);
+    CloseOutputFile(&o_);
   }
 }
 
 TEST_F(ProcessingLoopTest, BackedOutTooOftenGoesToTheBackoutQueue) {
   FakeAddMessage("poison", 0, 5);
-  FakeAddMessage("fine", 0, 0);
-  options_.DestructiveGet = true;
+  o_.DestructiveGet = true;
   element_.BackoutThreshold = 3;
   snprintf(element_.BackoutQueueName, sizeof element_.BackoutQueueName, "BACKOUT.Q");
-  snprintf(options_.OutputFile, sizeof options_.OutputFile, "null");
-  ASSERT_EQ(0, Run());
+  snprintf(o_.OutputFile, sizeof o_.OutputFile, "null");
+  ASSERT_EQ(0, Run(1));
   ASSERT_EQ(1u, gFake.Puts.size());
   EXPECT_EQ("poison", gFake.Puts[0].Data);
-  EXPECT_EQ(1, options_.WrittenCount);  // only "fine" was written
-  EXPECT_EQ(1u, CountCalls("MQOPEN"));  // the backout queue, opened once
+  EXPECT_EQ(1, o_.WrittenCount);  // only msg1 went to the file
 }
 
-TEST_F(ProcessingLoopTest, BrowseToAFile) {
-  char path[] = "/tmp/zeplo_loop_XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  Fill(3);
-  options_.ForceOverwrite = true;
-  snprintf(options_.OutputFile, sizeof options_.OutputFile, "%s", path);
-  ASSERT_EQ(0, OpenRunFiles(&options_, false, false, true));
-  ASSERT_EQ(0, Run());
-  ASSERT_EQ(0, CloseOutputFile(&options_));
-  EXPECT_EQ(3, options_.WrittenCount);
-  EXPECT_EQ(3u, gFake.Queue.size());  // a browse leaves the queue alone
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
-  EXPECT_NE(std::string::npos, s.find("* ZEPLO"));
-  // Each message's data appears once, in hex or as text.
-  for (const char* hex : {"6D736731", "6D736732", "6D736733"}) {
-    EXPECT_NE(std::string::npos, s.find(hex)) << hex << "\n" << s;
+TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
+  struct Case {
+    bool twoQmgrs, destructive;
+    MQLONG commitCc, commitRc;
+    int skip, rc;
+    Strings calls;
+    const char* text;
+  } cases[] = {
+      {true, true, 0, 0, 0, 0, {"MQCMIT(20)", "MQCMIT(10)"}, ""},  // output side first
+      {true, false, 0, 0, 0, 0, {"MQCMIT(20)"}, ""},                // a browse has no unit
+      {false, true, MQCC_WARNING, 2003, 0, 2003, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2003) Backed out"},
+      {false, true, MQCC_FAILED, 0, 0, 2195, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2195) Unexpected error"},
+      {true, true, MQCC_FAILED, 2009, 1, 2009, {"MQCMIT(20)", "MQCMIT(10)"},
+       "MQCMIT(QM1) failed RC(2009) Connection broken"},
+  };
+  for (const Case& c : cases) {
+    FakeReset(&o_, c.twoQmgrs);
+    o_.UseSyncpoint = true;
+    o_.DestructiveGet = c.destructive;
+    o_.UncommittedReadCount = 3;
+    if (c.commitCc != 0) gFake.Faults.push_back({"MQCMIT", c.skip, c.commitCc, c.commitRc});
+    EXPECT_EQ(c.rc, CommitAll(&o_));
+    EXPECT_EQ(c.calls, gFake.Calls);
+    EXPECT_STREQ(c.text, o_.ExitMessage);
+    EXPECT_EQ(c.rc != 0 ? 3 : 0, o_.UncommittedReadCount);  // reset only by a commit
   }
-  unlink(path);
+  // A failed backout keeps the error that caused it; a warning is ignored.
+  FakeReset(&o_);
+  snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "MQPUT(Q) failed");
+  gFake.Faults = {{"MQBACK", 0, MQCC_FAILED, 2009}};
+  EXPECT_EQ(2009, BackoutAll(&o_));
+  EXPECT_STREQ("MQPUT(Q) failed", o_.ExitMessage);
+  o_.ExitMessage[0] = '\0';
+  gFake.Faults = {{"MQBACK", 0, MQCC_FAILED, 2009}};
+  EXPECT_EQ(2009, BackoutAll(&o_));
+  EXPECT_STREQ("MQBCK(QM1) failed RC(2009) Connection broken", o_.ExitMessage);
+  gFake.Faults = {{"MQBACK", 0, MQCC_WARNING, 2009}};
+  EXPECT_EQ(0, BackoutAll(&o_));
+}
+
+TEST_F(ProcessingLoopTest, FlushFailureCommitsNothing) {
+  o_.UseSyncpoint = true;
+  o_.TransactionLimit = 1;
+  FILE* full = fopen("/dev/full", "w");
+  ASSERT_NE(nullptr, full);
+  fputs("pending", full);
+  o_.OutputStream = full;
+  o_.UnflushedCount = 1;
+  snprintf(o_.CurrentOutputFile, sizeof o_.CurrentOutputFile, "/dev/full");
+  EXPECT_EQ(MQRC_RESOURCE_PROBLEM, CountInUnit(&o_));
+  EXPECT_STREQ("Error flushing data to file '/dev/full'RC(28)", o_.ExitMessage);
+  EXPECT_TRUE(gFake.Calls.empty());
+  o_.OutputStream = nullptr;
+  fclose(full);
+}
+
+TEST_F(ProcessingLoopTest, StatusLineAndProgress) {
+  o_.ThruputTime = 1000;
+  o_.WrittenCount = 8;
+  testing::internal::CaptureStderr();
+  for (auto [count, now] : {std::pair{10, 1004}, {10, 1004}, {5, 1005}}) {
+    o_.StatusCount = count;
+    o_.ReadCount += count;
+    PrintStatusLine(&o_, now);
+  }
+  std::string err = testing::internal::GetCapturedStderr();
+  Strings lines;  // without the local time HH:MM:SS at their front
+  for (size_t p = 0, e; (e = err.find('\n', p)) != std::string::npos; p = e + 1)
+    lines.push_back(err.substr(p + 8, e - p - 8));
+  EXPECT_EQ((Strings{"> Status - Read:        10 Written:         8 Thruput:     2.5 msg/sec",
+                     "> Status - Read:        20 Written:         8 Thruput:       * msg/sec",
+                     "> Status - Read:        25 Written:         8 Thruput:    15.0 msg/sec"}),
+            lines);
+  EXPECT_EQ(0u, o_.StatusCount);
+  // {done, total, percent, elapsed, eta}
+  int64_t progress[][5] = {{0, 100, 0, 50, 0}, {1, 100, 1, 10, 990}, {50, 100, 50, 30, 30},
+                           {250, 100, 99, 99, 1}, {1, 3, 33, 10, 20}, {5, 0, 0, 1, 0}};
+  for (auto& p : progress) {
+    EXPECT_EQ(p[2], ProgressPercent(p[0], p[1]));
+    EXPECT_EQ(p[4], ProgressEtaSeconds(static_cast<int32_t>(p[2]), p[3]));
+  }
 }
 
 }  // namespace

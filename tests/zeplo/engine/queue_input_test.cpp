@@ -1,5 +1,5 @@
-// Queue input: storage growth, get options and waits, the get cycle against
-// the fake queue manager, and opening the input queues.
+// Queue input against the fake queue manager: storage growth, waits, the
+// get options, failures, and opening the input queues.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -17,163 +17,118 @@ using Longs = std::vector<MQLONG>;
 class QueueInputTest : public ::testing::Test {
  public:
   void SetUp() override {
-    ReleaseMessageStorage(&options_);  // a case that starts over
-    FakeReset(&options_);
+    TearDown();  // a case that starts over
+    FakeReset(&o_);
     element_ = QueueElement{1, "Q1", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
-    options_.LastMessageTime = time(nullptr);
-    ASSERT_EQ(0, AllocateMessageStorage(&options_, 1));
+    o_.LastMessageTime = time(nullptr);
+    ASSERT_EQ(0, AllocateMessageStorage(&o_, 1));
+    list_ = static_cast<QueueList*>(CSGetMem(QueueListBytes(1), "QUEUELIST"));
+    memset(list_, 0, QueueListBytes(1));
+    list_->Count = list_->Capacity = 1;
+    memcpy(list_->Entries[0].QueueName, "IN.Q", 4);
   }
-  void TearDown() override { ReleaseMessageStorage(&options_); }
-  int Get(bool underCursor = false) { return GetQueueMessage(&options_, &element_, underCursor); }
+  void TearDown() override {
+    ReleaseMessageStorage(&o_);
+    ReleaseQueueElements(&o_);
+    QueueListRelease(&list_);
+  }
+  int Get(bool underCursor = false) { return GetQueueMessage(&o_, &element_, underCursor); }
   std::string Data() const {
-    return std::string(reinterpret_cast<const char*>(options_.Message.Cursor),
-                       static_cast<size_t>(options_.Message.DataLength));
+    return std::string(reinterpret_cast<const char*>(o_.Message.Cursor),
+                       static_cast<size_t>(o_.Message.DataLength));
   }
-  RunOptions options_{};
+  RunOptions o_{};
   QueueElement element_;
+  QueueList* list_ = nullptr;
 };
 
-TEST(StorageTest, RoundingGrowthAndRefusal) {
-  RunOptions o;
-  FakeReset(&o);
-  for (auto [request, capacity] : {std::pair{1, 4096}, {4096, 4096}, {4097, 8192},
-                                   {10000, 12288}, {5000, 12288}}) {
-    ASSERT_EQ(0, AllocateMessageStorage(&o, request));
-    EXPECT_EQ(capacity, o.Message.Capacity) << request;  // never shrinks
+TEST_F(QueueInputTest, StorageRoundsUpKeepsContentAndRefusesTheImpossible) {
+  for (auto [request, capacity] : {std::pair{4096, 4096}, {4097, 8192}, {10000, 12288}, {5000, 12288}}) {
+    ASSERT_EQ(0, AllocateMessageStorage(&o_, request));
+    EXPECT_EQ(capacity, o_.Message.Capacity) << request;  // never shrinks
   }
-  memcpy(o.Message.Storage, "keep me", 7);
-  ASSERT_EQ(0, AllocateMessageStorage(&o, 100000));
-  EXPECT_EQ(0, memcmp(o.Message.Storage, "keep me", 7));
-  unsigned char* kept = o.Message.Storage;
-  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, AllocateMessageStorage(&o, int64_t{1} << 40));
-  EXPECT_STREQ("Unable to allocate 1099511627776 bytes message storage", o.ExitMessage);
-  EXPECT_EQ(kept, o.Message.Storage);  // the old block stays in use
-  ReleaseMessageStorage(&o);
-  ReleaseMessageStorage(&o);  // safe twice
-  EXPECT_EQ(nullptr, o.Message.Storage);
+  memcpy(o_.Message.Storage, "keep", 4);
+  ASSERT_EQ(0, AllocateMessageStorage(&o_, 100000));
+  EXPECT_EQ(0, memcmp(o_.Message.Storage, "keep", 4));
+  unsigned char* kept = o_.Message.Storage;
+  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, AllocateMessageStorage(&o_, int64_t{1} << 40));
+  EXPECT_STREQ("Unable to allocate 1099511627776 bytes message storage", o_.ExitMessage);
+  EXPECT_EQ(kept, o_.Message.Storage);
 }
 
-TEST(GetWaitTest, Table) {
-  // {-w, seconds since the last message, seconds to wait}
-  int cases[][3] = {{0, 0, 0}, {0, 100, 0}, {-1, 0, 3600}, {-1, 99999, 3600}, {5, 0, 5},
-                    {5, 3, 2}, {5, 5, 0},   {5, 70, 0},    {5, -10, 5}};  // clock went back
-  for (auto& c : cases) {
-    RunOptions o;
-    FakeReset(&o);
-    o.WaitInterval = c[0];
-    o.LastMessageTime = 1000;
-    EXPECT_EQ(c[2], GetWaitSeconds(&o, 1000 + c[1])) << c[0] << " after " << c[1];
-  }
-}
-
-TEST(GetOptionsTest, Table) {
-  struct Case {
-    bool destructive, selection, noRfh2, underCursor;
-    int32_t limit;
-    MQLONG expected;
-  } cases[] = {
-      {false, false, false, false, 200,
-       MQGMO_PROPERTIES_FORCE_MQRFH2 | MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT},
-      {false, false, true, false, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT},
-      {true, false, true, false, 200, MQGMO_SYNCPOINT},
-      {true, false, true, false, 0, MQGMO_NO_SYNCPOINT},
-      {true, true, true, false, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT},
-      {true, true, true, true, 200, MQGMO_MSG_UNDER_CURSOR | MQGMO_SYNCPOINT},
-      {true, true, true, true, 0, MQGMO_MSG_UNDER_CURSOR | MQGMO_NO_SYNCPOINT},
-  };
-  int row = 0;
-  for (const Case& c : cases) {
-    RunOptions o;
-    FakeReset(&o);
-    o.DestructiveGet = c.destructive;
-    o.SelectionActive = c.selection;
-    o.NoForceRfh2 = c.noRfh2;
-    o.TransactionLimit = c.limit;
-    EXPECT_EQ(c.expected, SetGetOptions(&o, 0, c.underCursor)) << "row " << row++;
-  }
-}
-
-TEST_F(QueueInputTest, LargeMessageGrowsTheStorageOnce) {
+TEST_F(QueueInputTest, LargeMessageIsReadWholeAndNothingIsSkipped) {
   for (bool destructive : {false, true}) {
     SetUp();
-    options_.DestructiveGet = destructive;
-    FakeAddMessage("small");
-    FakeAddMessage(std::string(10000, 'x'));
-    FakeAddMessage("after");
-    for (const std::string& expected : {std::string("small"), std::string(10000, 'x'),
-                                        std::string("after")}) {
+    o_.DestructiveGet = destructive;
+    for (const std::string& m : {std::string("small"), std::string(10000, 'x'), std::string("after")})
+      FakeAddMessage(m);
+    for (const std::string& m : {std::string("small"), std::string(10000, 'x'), std::string("after")}) {
       ASSERT_EQ(0, Get());
-      EXPECT_EQ(expected, Data()) << destructive;  // nothing skipped
+      EXPECT_EQ(m, Data());
     }
-    EXPECT_EQ(12288, options_.Message.Capacity);
     EXPECT_EQ((Longs{4096, 4096, 12288, 12288}), gFake.GetBufferLengths);
-    // A browse reads the message that did not fit again under the cursor.
+    // A browse that did not fit has moved the cursor: read again under it.
     EXPECT_EQ(!destructive, (gFake.GetOptions[2] & MQGMO_BROWSE_MSG_UNDER_CURSOR) != 0);
   }
 }
 
-TEST_F(QueueInputTest, WaitsTable) {
-  // -w 0 on an empty queue: one get, no wait, the run stops.
-  options_.WaitInterval = 0;
-  ASSERT_EQ(0, Get());
-  EXPECT_TRUE(options_.StopRequested);
-  EXPECT_EQ((Longs{-1}), gFake.GetWaits);
-
-  // The wait is what is left of the -w interval.
-  SetUp();
-  options_.WaitInterval = 5;
-  options_.LastMessageTime = time(nullptr) - 2;
-  FakeAddMessage("m");
-  ASSERT_EQ(0, Get());
-  EXPECT_GE(gFake.GetWaits[0], 2000);
-  EXPECT_LE(gFake.GetWaits[0], 3000);
-
+TEST_F(QueueInputTest, WaitTable) {
+  // {-w, seconds since the last message, seconds to wait}
+  int cases[][3] = {{0, 100, 0}, {-1, 99999, 3600}, {5, 0, 5}, {5, 3, 2}, {5, 70, 0}, {5, -10, 5}};
+  for (auto& c : cases) {
+    o_.WaitInterval = c[0];
+    o_.LastMessageTime = 1000;
+    EXPECT_EQ(c[2], GetWaitSeconds(&o_, 1000 + c[1])) << c[0] << " after " << c[1];
+  }
   // A partial unit is committed before waiting, never left open during it.
-  SetUp();
-  options_.DestructiveGet = options_.UseSyncpoint = true;
-  options_.WaitInterval = 30;
-  options_.UowMessageCount = 2;
+  o_.DestructiveGet = o_.UseSyncpoint = true;
+  o_.WaitInterval = 30;
+  o_.UowMessageCount = 2;
+  o_.LastMessageTime = time(nullptr);
   FakeAddMessage("late");
   gFake.Faults.push_back({"MQGET", 0, MQCC_FAILED, MQRC_NO_MSG_AVAILABLE});
   ASSERT_EQ(0, Get());
   EXPECT_EQ((std::vector<std::string>{"MQGET", "MQCMIT(10)", "MQGET"}), gFake.Calls);
   EXPECT_EQ(-1, gFake.GetWaits[0]);
-  EXPECT_GT(gFake.GetWaits[1], 0);
-  EXPECT_EQ("late", Data());
-}
-
-TEST_F(QueueInputTest, DescriptorOnlyRunsReadDataOnlyWhenAFilterNeedsIt) {
-  for (bool search : {false, true}) {
-    SetUp();
-    options_.NoData = true;
-    options_.SearchAscii[0].Length = search ? 1 : 0;
-    FakeAddMessage(std::string(9000, 'd'));
-    ASSERT_EQ(0, Get());
-    EXPECT_EQ(search ? 4096 : 0, gFake.GetBufferLengths[0]);
-    EXPECT_EQ(!search, (gFake.GetOptions[0] & MQGMO_ACCEPT_TRUNCATED_MSG) != 0);
-    EXPECT_EQ(9000, options_.Message.DataLength);  // the full length either way
-  }
-}
-
-TEST_F(QueueInputTest, RateReplay) {
-  options_.Rate = 10;
-  options_.RateDuration = 5;
-  ASSERT_EQ(0, Get());  // an empty source cannot be replayed
-  EXPECT_TRUE(options_.StopRequested);
-  EXPECT_STREQ("'Required rate' processing not possible since the source queue is empty.\n",
-               options_.ExitMessage);
-
+  EXPECT_GT(gFake.GetWaits[1], 25000);
+  // -w 0 on an empty queue: no wait, the run stops.
   SetUp();
-  options_.Rate = 10;
-  options_.RateDuration = 5;
-  FakeAddMessage("one");
-  FakeAddMessage("two");
   ASSERT_EQ(0, Get());
-  ASSERT_EQ(0, Get());
-  options_.ReadCount = 2;
-  ASSERT_EQ(0, Get());  // past the end: browsed again from the first
-  EXPECT_EQ("one", Data());
-  EXPECT_EQ(MQGMO_BROWSE_FIRST, gFake.GetOptions.back() & (MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT));
+  EXPECT_TRUE(o_.StopRequested);
+  EXPECT_EQ((Longs{-1}), gFake.GetWaits);
+}
+
+TEST_F(QueueInputTest, GetOptionsTable) {
+  struct Case {
+    bool destructive, selection, underCursor, noData, search;
+    int32_t limit;
+    MQLONG expected;
+    MQLONG bufferLength;
+  } cases[] = {
+      {false, false, false, false, false, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT, 4096},
+      {true, false, false, false, false, 200, MQGMO_SYNCPOINT, 4096},
+      {true, false, false, false, false, 0, MQGMO_NO_SYNCPOINT, 4096},
+      {true, true, false, false, false, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT, 4096},
+      {true, true, true, false, false, 200, MQGMO_MSG_UNDER_CURSOR | MQGMO_SYNCPOINT, 4096},
+      {true, true, true, false, false, 0, MQGMO_MSG_UNDER_CURSOR | MQGMO_NO_SYNCPOINT, 4096},
+      {false, false, false, true, false, 200,
+       MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT | MQGMO_ACCEPT_TRUNCATED_MSG, 0},
+      {false, false, false, true, true, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT, 4096},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    o_.DestructiveGet = c.destructive;
+    o_.SelectionActive = c.selection;
+    o_.TransactionLimit = c.limit;
+    o_.NoData = c.noData;
+    o_.SearchAscii[0].Length = c.search ? 1 : 0;
+    FakeAddMessage("m");
+    gFake.Cursor = c.underCursor ? 1 : 0;  // as left by the browse
+    ASSERT_EQ(0, Get(c.underCursor));
+    EXPECT_EQ(c.expected | MQGMO_PROPERTIES_FORCE_MQRFH2, gFake.GetOptions[0]) << &c - cases;
+    EXPECT_EQ(c.bufferLength, gFake.GetBufferLengths[0]) << &c - cases;
+    EXPECT_EQ(1, o_.Message.DataLength);  // the full length, read or not
+  }
 }
 
 TEST_F(QueueInputTest, FailureTable) {
@@ -183,106 +138,62 @@ TEST_F(QueueInputTest, FailureTable) {
     const char* text;
   } cases[] = {
       {2009, false, "MQGET(Q1) failed RC(2009) Connection broken"},
-      // Someone else took the browsed message: no text, the caller skips it.
-      {MQRC_NO_MSG_UNDER_CURSOR, true, ""},
-      // A truncation claim without a longer message must not spin.
+      {MQRC_NO_MSG_UNDER_CURSOR, true, ""},  // someone else took it: skipped silently
       {MQRC_TRUNCATED_MSG_FAILED, false, "MQGET(Q1) failed RC(2080) Truncated message failed"},
   };
   for (const Case& c : cases) {
     SetUp();
     gFake.Faults.push_back({"MQGET", 0, MQCC_FAILED, c.reason});
     EXPECT_EQ(c.reason, Get(c.underCursor));
-    EXPECT_STREQ(c.text, options_.ExitMessage);
-    EXPECT_FALSE(options_.StopRequested);
+    EXPECT_STREQ(c.text, o_.ExitMessage);
   }
+  SetUp();  // replaying an empty source for a rate is refused
+  o_.Rate = 10;
+  o_.RateDuration = 5;
+  ASSERT_EQ(0, Get());
+  EXPECT_TRUE(o_.StopRequested);
+  EXPECT_STREQ("'Required rate' processing not possible since the source queue is empty.\n", o_.ExitMessage);
 }
 
-class OpenInputTest : public ::testing::Test {
- public:
-  void SetUp() override {
-    FakeReset(&options_);
-    list_ = static_cast<QueueList*>(CSGetMem(QueueListBytes(2), "QUEUELIST"));
-    memset(list_, 0, QueueListBytes(2));
-    list_->Capacity = 2;
-    list_->Count = 1;
-    memcpy(list_->Entries[0].QueueName, "IN.Q", 4);
-    options_.InputList = list_;
-  }
-  void TearDown() override {
-    ReleaseQueueElements(&options_);
-    QueueListRelease(&list_);
-  }
-  void Restart() {
-    TearDown();
-    SetUp();
-  }
-  RunOptions options_;
-  QueueList* list_ = nullptr;
-};
-
-TEST_F(OpenInputTest, OpenOptionsTable) {
+TEST_F(QueueInputTest, OpenTable) {
   struct Case {
     bool destructive, selection, exclusive, noBackout, purge;
-    MQLONG expected;
-    bool selectionAfter;
+    ContextMode context;
+    MQLONG fault;
+    int rc;
+    Longs opens;
   } cases[] = {
-      {false, true, false, false, false, MQOO_BROWSE | MQOO_INQUIRE, false},
-      {false, false, true, true, false, 12, false},
-      {true, false, false, false, false, MQOO_INPUT_SHARED | MQOO_INQUIRE, false},
-      {true, true, false, true, false, MQOO_INPUT_SHARED | MQOO_BROWSE, true},
-      {true, true, true, true, false, MQOO_INPUT_EXCLUSIVE | MQOO_BROWSE, true},
-      {true, true, false, true, true, MQOO_INPUT_SHARED, false},  // purge never browses
+      {false, true, false, false, false, ContextMode::SetAll, 0, 0, {MQOO_BROWSE | MQOO_INQUIRE}},
+      {false, false, true, true, false, ContextMode::SetAll, 0, 0, {12}},
+      {true, false, false, false, false, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED | MQOO_INQUIRE}},
+      {true, true, true, true, false, ContextMode::SetAll, 0, 0, {MQOO_INPUT_EXCLUSIVE | MQOO_BROWSE}},
+      {true, true, false, true, true, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED}},  // purge
+      {false, false, false, true, false, ContextMode::PassAll, 0, 2098, {}},  // nothing to pass
+      {true, false, false, true, false, ContextMode::PassIdentity, 0, 0, {MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT}},
+      {false, false, false, false, false, ContextMode::SetAll, 2035, 0, {MQOO_BROWSE | MQOO_INQUIRE, MQOO_BROWSE}},
+      {false, false, false, true, false, ContextMode::SetAll, 2085, 2085, {MQOO_BROWSE}},
   };
   for (const Case& c : cases) {
-    Restart();
-    options_.DestructiveGet = c.destructive;
-    options_.SelectionActive = c.selection;
-    options_.ExclusiveInput = c.exclusive;
-    options_.NoBackout = c.noBackout;
-    options_.Purge = c.purge;
-    ASSERT_EQ(0, OpenInputQueues(&options_));
-    EXPECT_EQ((Longs{c.expected}), gFake.OpenOptions);
-    EXPECT_EQ(c.selectionAfter, options_.SelectionActive);
-    EXPECT_STREQ("IN.Q", list_->Elements[0].Name);
-  }
-}
-
-TEST_F(OpenInputTest, ContextInquireAndFailures) {
-  options_.Context = ContextMode::PassAll;  // a browse has no context to pass
-  EXPECT_EQ(MQRC_CONTEXT_NOT_AVAILABLE, OpenInputQueues(&options_));
-  EXPECT_TRUE(gFake.OpenOptions.empty());
-
-  Restart();
-  options_.Context = ContextMode::PassIdentity;
-  options_.DestructiveGet = options_.NoBackout = true;
-  ASSERT_EQ(0, OpenInputQueues(&options_));
-  EXPECT_EQ((Longs{MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT}), gFake.OpenOptions);
-
-  Restart();  // inquire refused: opened again without it, requeue disabled
-  gFake.Faults.push_back({"MQOPEN", 0, MQCC_FAILED, MQRC_NOT_AUTHORIZED});
-  ASSERT_EQ(0, OpenInputQueues(&options_));
-  EXPECT_EQ((Longs{MQOO_BROWSE | MQOO_INQUIRE, MQOO_BROWSE}), gFake.OpenOptions);
-  EXPECT_TRUE(options_.NoBackout);
-  EXPECT_EQ(0, std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQINQ"));
-
-  Restart();
-  gFake.Faults.push_back({"MQOPEN", 0, MQCC_FAILED, 2085});
-  EXPECT_EQ(2085, OpenInputQueues(&options_));
-  EXPECT_EQ(MQHO_UNUSABLE_HOBJ, list_->Elements[0].Hobj);
-}
-
-TEST_F(OpenInputTest, InquiredLimitsAndBackoutSettings) {
-  for (const char* backout : {"BACKOUT.Q", ""}) {
-    Restart();
-    gFake.BackoutQueue = backout;
+    SetUp();
+    o_.InputList = list_;
+    o_.DestructiveGet = c.destructive;
+    o_.SelectionActive = c.selection;
+    o_.ExclusiveInput = c.exclusive;
+    o_.NoBackout = c.noBackout;
+    o_.Purge = c.purge;
+    o_.Context = c.context;
+    gFake.BackoutQueue = "BACKOUT.Q";
     gFake.BackoutThreshold = 3;
-    gFake.MaxDepth = 777;
-    ASSERT_EQ(0, OpenInputQueues(&options_));
+    if (c.fault != 0) gFake.Faults.push_back({"MQOPEN", 0, MQCC_FAILED, c.fault});
+    EXPECT_EQ(c.rc, OpenInputQueues(&o_)) << &c - cases;
+    EXPECT_EQ(c.opens, gFake.OpenOptions) << &c - cases;
+    EXPECT_EQ(c.selection && c.destructive && !c.purge, o_.SelectionActive) << &c - cases;
+    if (c.rc != 0 || c.opens.empty()) continue;
     const QueueElement& e = list_->Elements[0];
-    EXPECT_STREQ(backout, e.BackoutQueueName);
-    EXPECT_EQ(backout[0] != '\0' ? 3 : 0, e.BackoutThreshold);  // no queue, no threshold
-    EXPECT_EQ(777, e.MaxDepth);
-    EXPECT_EQ(MQHO_UNUSABLE_HOBJ, e.BackoutHobj);
+    EXPECT_STREQ("IN.Q", e.Name);
+    bool inquired = (c.opens.back() & MQOO_INQUIRE) != 0;  // refused inquire: no requeue
+    EXPECT_EQ(inquired ? 3 : 0, e.BackoutThreshold) << &c - cases;
+    EXPECT_EQ(!inquired, o_.NoBackout);
   }
 }
 
