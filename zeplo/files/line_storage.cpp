@@ -80,7 +80,7 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
     used += got;
     if (used > 0 && ls->Text[used - 1] == '\n') break;
     if (got < room - 1) break;  // the last line of the file, without a line end
-    int rc = AllocateLineStorage(opts, ls->Capacity * 2);
+    int rc = AllocateLineStorage(opts, int64_t{ls->Capacity} * 2);
     if (rc != 0) {
       opts->InputFileBytes += used;
       ls->BytesSeen = opts->InputFileBytes;
@@ -136,6 +136,7 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
     return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
                           "Unable to allocate %d bytes line storage", static_cast<int>(capacity));
   }
+  if (ls->Last != nullptr) ls->Last = block + (ls->Last - ls->Text);
   if (ls->Text != nullptr) {
     std::memcpy(block, ls->Text, static_cast<size_t>(ls->Capacity));
     if (opts->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(ls->Text));
@@ -143,7 +144,6 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
   } else {
     block[0] = '\0';
   }
-  if (ls->Last != nullptr) ls->Last = block + (ls->Last - ls->Text);
   ls->Text = block;
   ls->Capacity = static_cast<int32_t>(capacity);
   return 0;
