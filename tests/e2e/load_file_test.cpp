@@ -1,0 +1,176 @@
+// Loading message files onto queues with the real binary against localqm:
+// unload, load elsewhere and compare; context choices and -A overrides on
+// the way in; paced loads (-D r, -R n); the PCF header repair.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+using Fields = std::map<std::string, std::string>;
+
+class LoadTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
+  }
+  static std::vector<Fields> Browse(const std::string& queue) {
+    std::vector<Fields> messages;
+    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", queue, "--hex"}))) {
+      size_t colon = line.find(" : ");
+      if (colon == std::string::npos) continue;
+      std::string key = line.substr(0, colon);
+      if (key == "Message") messages.emplace_back();
+      if (!messages.empty()) messages.back()[key] = line.substr(colon + 3);
+    }
+    return messages;
+  }
+  // Unloads Q1 (browsing) into name.
+  static void Unload(const std::string& name) {
+    RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", name});
+    ASSERT_EQ(0, r.exitStatus) << r.err;
+  }
+  static bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  }
+};
+
+TEST_F(LoadTest, RoundTripRestoresEveryDescriptorField) {
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "plain"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--hex", "00FF10E2", "--priority", "7", "--correlid",
+                 "C0FFEE", "--format", "MQHRF2", "--user", "alice", "--applid", "app id",
+                 "--putappl", "loader", "--putdate", "20240229", "--puttime", "23595999",
+                 "--expiry", "-1", "--msgtype", "2", "--replyto", "RQ", "--replytoqmgr", "QM1",
+                 "--persistence", "1"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", std::string(5000, 'z')});
+  Unload("q1.zpd");
+  RunResult r = RunZeplo({"-m", "QM1", "-f", "q1.zpd", "-o", "Q2"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_TRUE(Has(r.err, "Written - Files:   0  Messages:      3  Bytes:       5,009")) << r.err;
+  std::vector<Fields> before = Browse("Q1");
+  std::vector<Fields> after = Browse("Q2");
+  ASSERT_EQ(3u, after.size());
+  // Priority order puts the priority-7 message first on both queues.
+  for (size_t i = 0; i < 3; i++) {
+    for (auto& [field, value] : before[i]) {
+      EXPECT_EQ(value, after[i][field]) << field << " of message " << i;
+    }
+  }
+}
+
+TEST_F(LoadTest, ContextAndOverridesOnTheWayIn) {
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "m", "--user", "alice", "--putdate", "20200101",
+                 "--puttime", "10000000", "--priority", "1"});
+  Unload("one.zpd");
+  struct Case {
+    std::vector<std::string> options;
+    int exitStatus;
+    const char* field;
+    const char* value;  // expected, or null: anything but the source's
+    const char* source;
+  } cases[] = {
+      {{}, 0, "PutDate", "20200101", nullptr},
+      {{"-C", "d"}, 0, "PutDate", nullptr, "20200101"},
+      {{"-C", "n"}, 0, "UserIdentifier", "", nullptr},
+      {{"-C", "I"}, 0, "UserIdentifier", "alice", nullptr},
+      {{"-A", "p:6"}, 0, "Priority", "6", nullptr},
+      {{"-A", "f:MYFMT"}, 0, "Format", "MYFMT", nullptr},
+      {{"-A", "t:REPLY"}, 0, "MsgType", "2", nullptr},
+      {{"-A", "e:500"}, 0, "Expiry", nullptr, "-1"},
+      // Context can only be passed from a queue that was got from.
+      {{"-C", "a"}, 2098 & 0xFF, nullptr, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    LocalqmOrFail({"clear", "QM1", "Q2"});
+    std::vector<std::string> args = {"-m", "QM1", "-f", "one.zpd", "-o", "Q2"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    RunResult r = RunZeplo(args);
+    std::string name = c.options.empty() ? "defaults" : c.options[0] + c.options[1];
+    ASSERT_EQ(c.exitStatus, r.exitStatus) << name << "\n" << r.err;
+    if (c.field == nullptr) {
+      EXPECT_TRUE(Has(r.err, "An input queue must be supplied to pass context")) << r.err;
+      EXPECT_TRUE(Browse("Q2").empty());
+      continue;
+    }
+    std::vector<Fields> out = Browse("Q2");
+    ASSERT_EQ(1u, out.size()) << name;
+    if (c.value != nullptr) {
+      EXPECT_EQ(c.value, out[0][c.field]) << name;
+    } else {
+      EXPECT_NE(c.source, out[0][c.field]) << name;
+    }
+  }
+}
+
+TEST_F(LoadTest, PacedLoadsTakeTheirTime) {
+  // Three messages put 1.5 seconds apart by their recorded put times.
+  for (const char* t : {"12000000", "12000150", "12000300"}) {
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", t, "--putdate", "20261206", "--puttime", t});
+  }
+  // Then three put long before: the put times go backwards, and each
+  // becomes the new reference without a wait.
+  for (int i = 0; i < 3; i++) {
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "more", "--putdate", "20200101", "--puttime",
+                   "00000000"});
+  }
+  Unload("six.zpd");
+  struct Case {
+    std::vector<std::string> options;
+    int atLeastMs;
+    const char* stdoutLine;
+    int lines;
+  } cases[] = {
+      // Three seconds of gaps replayed, or half of what is left of each.
+      {{"-D", "r"}, 2800, nullptr, 0},
+      {{"-D", "r50"}, 1300, nullptr, 0},
+      {{"-R", "2"}, 2000, " msgs sent in ", 3},
+  };
+  for (const Case& c : cases) {
+    LocalqmOrFail({"clear", "QM1", "Q2"});
+    std::vector<std::string> args = {"-m", "QM1", "-f", "six.zpd", "-o", "Q2"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto start = std::chrono::steady_clock::now();
+    RunResult r = RunZeplo(args);
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start)
+                    .count();
+    std::string name = c.options[0] + c.options[1];
+    EXPECT_EQ(0, r.exitStatus) << name << "\n" << r.err;
+    EXPECT_EQ(6u, Browse("Q2").size()) << name;
+    EXPECT_GE(took, c.atLeastMs) << name;
+    EXPECT_LT(took, 30000) << name;
+    if (c.stdoutLine == nullptr) {
+      EXPECT_EQ("", r.out) << name;  // waits under 5 seconds are not announced
+    } else {
+      int lines = 0;
+      for (const std::string& l : SplitLines(r.out)) lines += Has(l, c.stdoutLine) ? 1 : 0;
+      EXPECT_EQ(c.lines, lines) << name << "\n" << r.out;
+    }
+  }
+}
+
+TEST_F(LoadTest, OldPcfHeadersAreRaisedToVersion3) {
+  // An MQCFH in reversed (native) integers: Type 1, StrucLength 36,
+  // Version 1, then the rest of the header.
+  std::string header = "01000000" "24000000" "01000000" "0D000000" "01000000" "01000000"
+                       "00000000" "00000000" "00000000";
+  LocalqmOrFail({"put", "QM1", "Q1", "--hex", header, "--format", "MQADMIN", "--encoding", "546"});
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-O", "S(CFH3)"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ("CFH3 Processing Active\n\nMQCFH updated from 1 to 3\n", r.out);
+  std::vector<Fields> out = Browse("Q2");
+  ASSERT_EQ(1u, out.size());
+  std::string raised = header;
+  raised.replace(16, 8, "03000000");
+  EXPECT_EQ(raised, out[0]["DataHex"]);
+  // The source keeps its own copy as it was.
+  EXPECT_EQ(header, Browse("Q1")[0]["DataHex"]);
+}
+
+}  // namespace
