@@ -44,13 +44,32 @@ void LqmMQOPEN(MQHCONN Hconn, PMQVOID pObjDesc, MQLONG Options, PMQHOBJ pHobj,
 // with MQCO_DELETE (2055 when not empty) or MQCO_DELETE_PURGE.
 void LqmMQCLOSE(MQHCONN Hconn, PMQHOBJ pHobj, MQLONG Options, PMQLONG pCompCode,
                 PMQLONG pReason);
+// Gets or browses a message in priority then arrival order, matching on
+// MsgId/CorrelId/GroupId, waiting (other processes' puts wake it), under
+// syncpoint or not, converting MQSTR data on MQGMO_CONVERT. DataLength is
+// always the full length. Reasons: 2033, 2034, 2080 (message left; a browse
+// cursor still moves onto it), 2079/2119/2110 (warnings), 2016, 2036, 2037,
+// 2046, 2090, 2247, 2004, 2005, 2010, 2026, 2186, 2162. A version-1 MQMD
+// gets non-default version-2 fields as an MQMDE in front of the data.
 void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
               MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pDataLength, PMQLONG pCompCode,
               PMQLONG pReason);
+// Puts a message with the context the MQPMO asks for, a new MsgId unless
+// one is given, to a queue or every destination of a distribution list
+// (per-destination results in the response records; 2136 when they
+// differ). Reasons: 2051, 2053, 2030, 2031, 2047, 2050, 2049 (warning),
+// 2013, 2027, 2039, 2046, 2093-2097, 2173, 2026, 2004, 2005, 2052, 2154-2159.
+// A version-1 MQMD may carry an MQMDE in front of the data.
 void LqmMQPUT(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
               MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason);
+// MQOPEN for output (plus the context the MQPMO needs), MQPUT, MQCLOSE.
+// Faults set on MQPUT1 apply; those on MQOPEN and MQPUT do not.
 void LqmMQPUT1(MQHCONN Hconn, PMQVOID pObjDesc, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
                MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason);
+// Inquires attributes of the queue manager or a queue, in selector order:
+// integers into pIntAttrs, characters (blank-padded) one after another
+// into pCharAttrs. Warnings 2022, 2008, 2068 (value -1 or blanks); failures
+// 2038, 2065, 2067, 2021, 2006, 2023, 2007, 2052.
 void LqmMQINQ(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
               MQLONG IntAttrCount, PMQLONG pIntAttrs, MQLONG CharAttrLength, PMQCHAR pCharAttrs,
               PMQLONG pCompCode, PMQLONG pReason);
@@ -58,6 +77,9 @@ void LqmMQINQ(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelecto
 void LqmMQSET(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
               MQLONG IntAttrCount, PMQLONG pIntAttrs, MQLONG CharAttrLength, PMQCHAR pCharAttrs,
               PMQLONG pCompCode, PMQLONG pReason);
+// Commit or back out the connection's unit of work on every queue manager
+// it touched. Backout returns gets (BackoutCount + 1) and drops puts. A
+// fault of 2003 on MQCMIT backs the unit of work out, as the reason says.
 void LqmMQCMIT(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason);
 void LqmMQBACK(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason);
 

@@ -84,6 +84,29 @@ int EndKeeping(LqmStore* store, int rc) {
   return end != 0 ? end : rc;
 }
 
+// A version-1 descriptor has no room for the version-2 fields: when they
+// hold anything but their defaults, they travel in an MQMDE put in front
+// of the data, and the descriptor's format, encoding and character set
+// then describe that MQMDE.
+void PrependExtension(MQMD* md, std::vector<unsigned char>* data) {
+  if (memcmp(md->GroupId, MQGI_NONE, 24) == 0 && md->MsgSeqNumber == 1 && md->Offset == 0 &&
+      md->MsgFlags == MQMF_NONE && md->OriginalLength == MQOL_UNDEFINED)
+    return;
+  MQMDE mde = {MQMDE_DEFAULT};
+  mde.Encoding = md->Encoding;
+  mde.CodedCharSetId = md->CodedCharSetId;
+  memcpy(mde.Format, md->Format, 8);
+  memcpy(mde.GroupId, md->GroupId, 24);
+  mde.MsgSeqNumber = md->MsgSeqNumber;
+  mde.Offset = md->Offset;
+  mde.MsgFlags = md->MsgFlags;
+  mde.OriginalLength = md->OriginalLength;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(&mde);
+  data->insert(data->begin(), p, p + MQMDE_LENGTH_2);
+  memcpy(md->Format, MQFMT_MD_EXTENSION, 8);
+  md->Encoding = MQENC_NATIVE;
+}
+
 struct GetResult {
   MQLONG Reason;        // failure, or 0
   MQLONG Warning;       // 2079, 2110, 2119, or 0
@@ -148,6 +171,7 @@ void Attempt(LqmConnection* conn, LqmHandle* h, const MQMD& request, const MQGMO
   }
   r->Stored = r->Msg.Md;
   if ((o & MQGMO_CONVERT) != 0) r->Warning = Convert(request, qm.Ccsid, &r->Msg.Md, &r->Msg.Data);
+  if (request.Version == MQMD_VERSION_1) PrependExtension(&r->Msg.Md, &r->Msg.Data);
   bool truncated = r->Msg.Data.size() > static_cast<size_t>(bufferLength);
   if (truncated) {
     if ((o & MQGMO_ACCEPT_TRUNCATED_MSG) != 0)

@@ -224,6 +224,26 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
   if ((options & MQPMO_MD_FOR_OUTPUT_ONLY) == 0)
     memcpy(&md, callerMd, callerMd->Version >= MQMD_VERSION_2 ? sizeof(MQMD) : MQMD_LENGTH_1);
   md.Version = MQMD_VERSION_2;
+  // A version-1 descriptor carries the version-2 fields in an MQMDE at the
+  // front of the data; the queue manager takes them from there.
+  if (callerMd->Version == MQMD_VERSION_1 && memcmp(md.Format, MQFMT_MD_EXTENSION, 8) == 0 &&
+      length >= MQMDE_LENGTH_2 && (md.Encoding & MQENC_INTEGER_MASK) == MQENC_INTEGER_REVERSED) {
+    MQMDE mde;
+    memcpy(&mde, buffer, sizeof mde);
+    if (memcmp(mde.StrucId, MQMDE_STRUC_ID, 4) == 0 && mde.Version == MQMDE_VERSION_2 &&
+        mde.StrucLength >= MQMDE_LENGTH_2 && mde.StrucLength <= length) {
+      md.Encoding = mde.Encoding;
+      md.CodedCharSetId = mde.CodedCharSetId;
+      memcpy(md.Format, mde.Format, 8);
+      memcpy(md.GroupId, mde.GroupId, 24);
+      md.MsgSeqNumber = mde.MsgSeqNumber;
+      md.Offset = mde.Offset;
+      md.MsgFlags = mde.MsgFlags;
+      md.OriginalLength = mde.OriginalLength;
+      buffer = static_cast<const char*>(buffer) + mde.StrucLength;
+      length -= mde.StrucLength;
+    }
+  }
   rc = CheckDescriptor(&md);
   if (rc != 0) return rc;
   MQLONG warning = md.Priority > kLqmMaxPriority ? MQRC_PRIORITY_EXCEEDS_MAXIMUM : 0;

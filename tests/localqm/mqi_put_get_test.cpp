@@ -451,6 +451,50 @@ TEST_F(PutGetTest, Put1AndOldStructureVersions) {
   EXPECT_EQ(reason, MQRC_UNKNOWN_OBJECT_NAME);
 }
 
+TEST_F(PutGetTest, VersionOneDescriptorsCarryAnExtension) {
+  MQHOBJ o2;
+  ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_OUTPUT | MQOO_BROWSE, &o2), 0);
+  // Put with a version-2 descriptor that has group fields...
+  MQMD md = {MQMD_DEFAULT};
+  md.Version = 2;
+  memcpy(md.Format, MQFMT_STRING, 8);
+  memset(md.GroupId, 'G', 24);
+  md.MsgSeqNumber = 3;
+  md.MsgFlags = MQMF_MSG_IN_GROUP;
+  MQPMO pmo = {MQPMO_DEFAULT};
+  MQLONG cc, reason;
+  MQPUT(h_, o2, &md, &pmo, 4, const_cast<char*>("data"), &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  // ...a version-1 reader gets them in an MQMDE before the data...
+  MQMD1 v1 = {MQMD1_DEFAULT};
+  MQGMO gmo = {MQGMO_DEFAULT};
+  gmo.Options = MQGMO_BROWSE_FIRST;
+  unsigned char buf[128];
+  MQLONG len;
+  MQGET(h_, o2, &v1, &gmo, sizeof buf, buf, &len, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  ASSERT_EQ(len, MQMDE_LENGTH_2 + 4);
+  EXPECT_EQ(std::string(v1.Format, 8), "MQHMDE  ");
+  MQMDE mde;
+  memcpy(&mde, buf, sizeof mde);
+  EXPECT_EQ(std::string(mde.Format, 8), "MQSTR   ");
+  EXPECT_EQ(mde.MsgSeqNumber, 3);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + MQMDE_LENGTH_2, 4), "data");
+  // ...and putting that back with the version-1 descriptor restores them.
+  MQPMO again = {MQPMO_DEFAULT};
+  MQPUT(h_, q1_, &v1, &again, len, buf, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  MQMD back = {MQMD_DEFAULT};
+  back.Version = 2;
+  std::string data;
+  ASSERT_EQ(Get(h_, q1_, &data, MQGMO_NO_WAIT, &back), 0);
+  EXPECT_EQ(data, "data");
+  EXPECT_EQ(std::string(back.Format, 8), "MQSTR   ");
+  EXPECT_EQ(back.MsgSeqNumber, 3);
+  EXPECT_EQ(back.MsgFlags, MQMF_MSG_IN_GROUP);
+  EXPECT_EQ(back.GroupId[0], 'G');
+}
+
 TEST_F(PutGetTest, AsyncPutCanBeRefused) {
   MQPMO pmo = {MQPMO_DEFAULT};
   pmo.Options = MQPMO_ASYNC_RESPONSE;
