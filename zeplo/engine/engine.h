@@ -91,7 +91,8 @@ int64_t ProgressEtaSeconds(int32_t percent, int64_t elapsedSeconds);
 // inquires the backout settings and queue limits unless NoBackout. Clears
 // SelectionActive unless -I without -p. Returns 0; 2046 when the array
 // cannot be allocated; 2098 when context passing meets a browse; otherwise
-// the MQOPEN/MQINQ reason (reported through ReportMqiCall).
+// the MQOPEN reason (reported through ReportMqiCall). A failed MQINQ is
+// reported and leaves that queue without backout requeue.
 int OpenInputQueues(RunOptions* options);
 
 // Frees the "HOBJS" element array of the input queues (their handles are
@@ -124,9 +125,10 @@ MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions,
 int32_t GetWaitSeconds(const RunOptions* options, int64_t now);
 
 // One MQGET from `element`, browse-or-get (underCursor false) or the
-// browsed message under the cursor (true), growing the storage on 2080,
-// waiting, flushing and committing before a wait as the -w and -t rules
-// say. Returns 0 with a message in hand or StopRequested set; 2071; 2102
+// browsed message under the cursor (true), growing the storage on 2080 (a
+// browse then reads the same message again under the cursor, which the
+// failed browse has already moved onto it), waiting, flushing and
+// committing before a wait as the -w and -t rules say. Returns 0 with a message in hand or StopRequested set; 2071; 2102
 // on a flush failure; otherwise the MQGET reason with "MQGET(%s) failed
 // RC(%d) %s" in ExitMessage (2034 under the cursor is returned as is).
 int GetQueueMessage(RunOptions* options, QueueElement* element,
