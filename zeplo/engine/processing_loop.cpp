@@ -210,6 +210,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
 
   options->Message.Descriptor = &options->Message.OwnDescriptor;
   rc = AllocateMessageStorage(options, options->InitialBufferSize);
+  if (rc == 0) rc = AllocateLineStorage(options, 1);
   if (rc != 0) goto done;
 
   rc = PrepareSource(options, inputQueue, interactive);

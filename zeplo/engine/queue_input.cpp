@@ -196,8 +196,11 @@ int64_t ReceivedLength(const RunOptions* options) {
   // consume callback); then the reader vouches for DataLength.
   if (m.Cursor < m.Storage || m.Cursor > m.Storage + m.Capacity) return m.DataLength;
   int64_t room = m.Storage + m.Capacity - m.Cursor;
-  if (options->NoData && !NeedsMessageData(options)) {
-    return 0;  // descriptor-only read: nothing of the data is looked at
+  // A descriptor-only get leaves nothing of the data in the storage; the
+  // file and log readers always hand over the whole message.
+  if (options->NoData && !NeedsMessageData(options) && options->InputList != nullptr &&
+      !options->LogMode) {
+    return 0;
   }
   return m.DataLength < room ? m.DataLength : room;
 }
