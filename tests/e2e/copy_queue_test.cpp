@@ -231,4 +231,51 @@ TEST_F(CopyTest, TwoQueueManagersCommitOutputThenInput) {
   EXPECT_EQ(5u, Data("R1", "QM2").size());
 }
 
+TEST_F(CopyTest, RefusedAsynchronousPutGoesOnSynchronously) {
+  LocalqmOrFail({"alter-qmgr", "QM1", "--refuse-async-put"});
+  Put(kThree);
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-O", "a", "-va"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(kThree, Data("Q2"));
+  // One refusal, then every put synchronous and successful.
+  size_t refused = 0, ok = 0;
+  for (const std::string& l : SplitLines(r.err)) {
+    if (Has(l, "MQPUT on object 'Q2' returned 2046")) refused++;
+    if (Has(l, "MQPUT on object 'Q2' returned 0")) ok++;
+  }
+  EXPECT_EQ(1u, refused) << r.err;
+  EXPECT_EQ(3u, ok) << r.err;
+  EXPECT_FALSE(Has(r.err, "failed")) << r.err;
+}
+
+TEST_F(CopyTest, TargetRateWatchesTheQueueBehindAnAlias) {
+  LocalqmOrFail({"define", "QM1", "ALIAS.Q", "--type", "alias", "--target", "Q2"});
+  // A full target that nobody reads: the first message ends a period.
+  LocalqmOrFail({"put", "QM1", "Q2", "--text", "fill", "--count", "1000"});
+  Put(kThree);
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "ALIAS.Q", "-R", "*"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_TRUE(Has(r.err, "Monitoring depth of queue 'Q2'\n\n")) << r.err;
+  EXPECT_EQ("Target Queue does not appear to be being processed.\n", r.out);
+  EXPECT_EQ(1003u, Data("Q2").size());
+}
+
+TEST_F(CopyTest, MessagesBackedOutTooOftenGoToTheBackoutQueue) {
+  LocalqmOrFail({"define", "QM1", "BOQ"});
+  LocalqmOrFail({"alter", "QM1", "Q1", "--boqname", "BOQ", "--bothresh", "3"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "fresh"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "poison", "--backout", "5"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "tired", "--backout", "3"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"fresh"}), Data("Q2"));
+  EXPECT_EQ((std::vector<std::string>{"poison", "tired"}), Data("BOQ"));
+  EXPECT_TRUE(Data("Q1").empty());
+  // -O B ignores the backout settings.
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "poison", "--backout", "5"});
+  r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-O", "B"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"fresh", "poison"}), Data("Q2"));
+}
+
 }  // namespace
