@@ -300,9 +300,8 @@ int64_t LqmProcessStart(long pid);
 // Slots of the per-store prepared statement cache.
 enum LqmStmtSlot : int {
   kStmtQmgrRead, kStmtQueueRead, kStmtMsgInsert, kStmtDepthAdd, kStmtMsgFind,
-  kStmtMsgFindAfter, kStmtMsgFindId, kStmtMsgDelete, kStmtMsgSetPending, kStmtFaultCount,
-  kStmtFaultSelect, kStmtFaultBump, kStmtMsgFindData, kStmtMsgFindAfterData,
-  kStmtMsgFindIdData, kStmtCount
+  kStmtMsgFindAfter, kStmtMsgFindId, kStmtMsgDelete, kStmtMsgSetPending, kStmtFaultSelect,
+  kStmtFaultBump, kStmtCount
 };
 // The cached statement for `slot`, prepared from `sql` on first use and
 // reset with its bindings cleared. Null on failure.
