@@ -155,6 +155,10 @@ int LqmCloseObject(LqmConnection* conn, MQHOBJ hobj, MQLONG options);
 int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* md, MQPMO* pmo, MQLONG length,
                    const void* buffer, const char* faultCall, MQLONG* warning);
 
+// Writes one response record (MQRR) of an array the caller gave by pointer
+// or offset: byte-wise, since an offset need not be aligned.
+void LqmSetResponse(char* records, MQLONG index, MQLONG reason);
+
 // For the admin command: puts with every descriptor field as given
 // (BackoutCount included), bypassing context rules. 0 or a reason.
 int LqmAdminPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,

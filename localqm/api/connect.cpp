@@ -47,7 +47,7 @@ void ProgramName(char* out /*29*/) {
 
 // Reads a string that an MQCSP gives by pointer or by offset from the
 // MQCSP. 0; 2595 when the length is impossible or neither is given.
-int CspString(const MQCSP* csp, MQPTR ptr, MQLONG offset, MQLONG length, char* out,
+int CspString(const char* csp, MQPTR ptr, MQLONG offset, MQLONG length, char* out,
               size_t outSize) {
   out[0] = '\0';
   if (length < 0 || length > 1024) return MQRC_CSP_ERROR;
@@ -55,7 +55,7 @@ int CspString(const MQCSP* csp, MQPTR ptr, MQLONG offset, MQLONG length, char* o
   if (ptr != nullptr)
     src = static_cast<const char*>(ptr);
   else if (offset > 0)
-    src = reinterpret_cast<const char*>(csp) + offset;
+    src = csp + offset;
   else if (length > 0)
     return MQRC_CSP_ERROR;
   size_t n = static_cast<size_t>(length);
@@ -169,6 +169,11 @@ int LqmCallBegin(LqmStore* store, const char* call, const char* queue, LqmQmgr* 
   return 0;
 }
 
+void LqmSetResponse(char* records, MQLONG index, MQLONG reason) {
+  MQRR rr = {reason == 0 ? MQCC_OK : MQCC_FAILED, reason};
+  memcpy(records + static_cast<size_t>(index) * sizeof(MQRR), &rr, sizeof rr);
+}
+
 bool LqmIsWarning(MQLONG reason) {
   switch (reason) {
     case MQRC_TRUNCATED_MSG_ACCEPTED:
@@ -225,19 +230,26 @@ static void Connect(const char* call, PMQCHAR pQMgrName, PMQCNO pConnectOpts, PM
   char user[1025] = "", password[1025] = "";
   bool haveCsp = false;
   if (rc == 0 && cno->Version >= 5) {
-    const MQCSP* csp = cno->SecurityParmsPtr;
-    if (csp == nullptr && cno->SecurityParmsOffset > 0)
-      csp = reinterpret_cast<const MQCSP*>(reinterpret_cast<const char*>(cno) +
-                                           cno->SecurityParmsOffset);
+    // Copied out, as an offset need not leave the MQCSP aligned; string
+    // offsets stay relative to where the caller's MQCSP is.
+    const char* where = reinterpret_cast<const char*>(cno->SecurityParmsPtr);
+    if (where == nullptr && cno->SecurityParmsOffset > 0)
+      where = reinterpret_cast<const char*>(cno) + cno->SecurityParmsOffset;
+    MQCSP copy{};
+    const MQCSP* csp = nullptr;
+    if (where != nullptr) {
+      memcpy(&copy, where, MQCSP_LENGTH_1);
+      csp = &copy;
+    }
     if (csp != nullptr) {
       if (memcmp(csp->StrucId, MQCSP_STRUC_ID, 4) != 0 || csp->Version < 1 || csp->Version > 3)
         rc = MQRC_CSP_ERROR;
       else if (csp->AuthenticationType == MQCSP_AUTH_USER_ID_AND_PWD) {
         haveCsp = true;
-        rc = CspString(csp, csp->CSPUserIdPtr, csp->CSPUserIdOffset, csp->CSPUserIdLength, user,
+        rc = CspString(where, csp->CSPUserIdPtr, csp->CSPUserIdOffset, csp->CSPUserIdLength, user,
                        sizeof user);
         if (rc == 0)
-          rc = CspString(csp, csp->CSPPasswordPtr, csp->CSPPasswordOffset,
+          rc = CspString(where, csp->CSPPasswordPtr, csp->CSPPasswordOffset,
                          csp->CSPPasswordLength, password, sizeof password);
       } else if (csp->AuthenticationType != MQCSP_AUTH_NONE) {
         rc = MQRC_CSP_ERROR;

@@ -162,10 +162,10 @@ int OpenDistributionList(LqmConnection* conn, MQOD* od, MQLONG options, const ch
     if (od->ObjectRecOffset <= 0) return MQRC_OBJECT_RECORDS_ERROR;
     records = reinterpret_cast<const MQOR*>(reinterpret_cast<const char*>(od) + od->ObjectRecOffset);
   }
-  MQRR* responses = static_cast<MQRR*>(od->ResponseRecPtr);
+  char* responses = static_cast<char*>(od->ResponseRecPtr);
   if (responses != nullptr && od->ResponseRecOffset != 0) return MQRC_RESPONSE_RECORDS_ERROR;
   if (responses == nullptr && od->ResponseRecOffset > 0)
-    responses = reinterpret_cast<MQRR*>(reinterpret_cast<char*>(od) + od->ResponseRecOffset);
+    responses = reinterpret_cast<char*>(od) + od->ResponseRecOffset;
   int rc = LqmCallBegin(&conn->Main, faultCall, "", nullptr);
   if (rc != 0) return rc;
   LqmTxnEnd(&conn->Main, 0);
@@ -205,8 +205,7 @@ int OpenDistributionList(LqmConnection* conn, MQOD* od, MQLONG options, const ch
       ++known;
     }
     if (responses != nullptr) {
-      responses[i].CompCode = drc == 0 ? MQCC_OK : MQCC_FAILED;
-      responses[i].Reason = drc;
+      LqmSetResponse(responses, i, drc);
     }
     h->Dests.push_back(d);
   }

@@ -273,7 +273,7 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
     // opened, each with its own result.
     MQLONG n = static_cast<MQLONG>(h->Dests.size());
     unsigned char* recs = nullptr;
-    MQRR* responses = nullptr;
+    char* responses = nullptr;
     MQLONG fields = 0;
     if (pmo->Version >= MQPMO_VERSION_2 && pmo->RecsPresent != 0) {
       if (pmo->RecsPresent != n) return MQRC_RECS_PRESENT_ERROR;
@@ -286,9 +286,9 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
       if (fields != 0 && recs == nullptr) return MQRC_PUT_MSG_RECORDS_ERROR;
       if (pmo->ResponseRecPtr != nullptr && pmo->ResponseRecOffset != 0)
         return MQRC_RESPONSE_RECORDS_ERROR;
-      responses = static_cast<MQRR*>(pmo->ResponseRecPtr);
+      responses = static_cast<char*>(pmo->ResponseRecPtr);
       if (responses == nullptr && pmo->ResponseRecOffset > 0)
-        responses = reinterpret_cast<MQRR*>(reinterpret_cast<char*>(pmo) + pmo->ResponseRecOffset);
+        responses = reinterpret_cast<char*>(pmo) + pmo->ResponseRecOffset;
     }
     size_t recSize = ((fields & MQPMRF_MSG_ID) ? 24 : 0) + ((fields & MQPMRF_CORREL_ID) ? 24 : 0) +
                      ((fields & MQPMRF_GROUP_ID) ? 24 : 0) + ((fields & MQPMRF_FEEDBACK) ? 4 : 0) +
@@ -324,8 +324,7 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
         ++known;
       }
       if (responses != nullptr) {
-        responses[i].CompCode = drc == 0 ? MQCC_OK : MQCC_FAILED;
-        responses[i].Reason = drc;
+        LqmSetResponse(responses, i, drc);
       }
     }
     pmo->KnownDestCount = known;

@@ -139,6 +139,55 @@ TEST_F(ConnectOpenTest, PasswordsAreCheckedOnceUsersExist) {
   EXPECT_EQ(ConnectWith("QM1", 5, &big, &h), MQRC_CSP_ERROR);
 }
 
+TEST_F(ConnectOpenTest, StructuresGivenByOffset) {
+  WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "carol", "pw"); });
+  // One block: MQCNO, then (deliberately unaligned) an MQCSP, then its
+  // strings, all found by offsets as a caller in another language might.
+  std::vector<char> block(sizeof(MQCNO) + 1 + sizeof(MQCSP) + 16, 0);
+  MQCNO cno = {MQCNO_DEFAULT};
+  cno.Version = 5;
+  cno.SecurityParmsOffset = sizeof(MQCNO) + 1;
+  MQCSP csp = {MQCSP_DEFAULT};
+  csp.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
+  csp.CSPUserIdOffset = sizeof(MQCSP);
+  csp.CSPUserIdLength = 5;
+  csp.CSPPasswordOffset = sizeof(MQCSP) + 8;
+  csp.CSPPasswordLength = 2;
+  memcpy(block.data(), &cno, sizeof cno);
+  char* cspAt = block.data() + cno.SecurityParmsOffset;
+  memcpy(cspAt, &csp, sizeof csp);
+  memcpy(cspAt + sizeof(MQCSP), "carol", 5);
+  memcpy(cspAt + sizeof(MQCSP) + 8, "pw", 2);
+  alignas(8) char name[48] = "QM1";
+  MQHCONN h;
+  MQLONG cc, reason;
+  MQCONNX(name, reinterpret_cast<MQCNO*>(block.data()), &h, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  // A distribution list whose records follow the MQOD, found by offset,
+  // with the response records unaligned.
+  std::vector<char> od(sizeof(MQOD) + 2 * sizeof(MQOR) + 1 + 2 * sizeof(MQRR), 0);
+  MQOD head = {MQOD_DEFAULT};
+  head.Version = MQOD_VERSION_2;
+  head.RecsPresent = 2;
+  head.ObjectRecOffset = sizeof(MQOD);
+  head.ResponseRecOffset = sizeof(MQOD) + 2 * sizeof(MQOR) + 1;
+  memcpy(od.data(), &head, sizeof head);
+  MQOR ors[2] = {};
+  strncpy(ors[0].ObjectName, "Q1", 48);
+  strncpy(ors[1].ObjectName, "NOSUCH", 48);
+  memcpy(od.data() + sizeof(MQOD), ors, sizeof ors);
+  MQHOBJ o;
+  MQOPEN(h, od.data(), MQOO_OUTPUT, &o, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_MULTIPLE_REASONS);
+  MQRR rr[2];
+  memcpy(rr, od.data() + head.ResponseRecOffset, sizeof rr);
+  EXPECT_EQ(rr[0].Reason, 0);
+  EXPECT_EQ(rr[1].Reason, MQRC_UNKNOWN_OBJECT_NAME);
+  EXPECT_EQ(rr[1].CompCode, MQCC_FAILED);
+  Close(h, &o);
+  Disconnect(&h);
+}
+
 TEST_F(ConnectOpenTest, OpenResults) {
   MQHCONN h;
   ASSERT_EQ(Connect("QM1", &h), 0);
