@@ -80,17 +80,21 @@ int CommitOrBack(LqmConnection* conn, bool commit, const char* faultCall) {
     return MQRC_BACKED_OUT;
   }
   if (rc != 0) return rc;
-  rc = commit ? LqmUowCommit(&conn->Main, nullptr)
-              : LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr);
-  rc = LqmTxnEnd(&conn->Main, rc);
-  if (rc != 0) return rc;
+  LqmTxnEnd(&conn->Main, 0);
+  // Other queue managers only ever hold this unit's puts, so they commit
+  // first: a crash before the local commit can then duplicate a moved
+  // message (it is back on its source, and at its target), never lose it.
   for (LqmStore* r : conn->Remotes) {
     int rrc = LqmTxnBegin(r);
     if (rrc == 0)
       rrc = LqmTxnEnd(r, commit ? LqmUowCommit(r, nullptr) : LqmUowBackout(r, r->ConnId, nullptr));
     if (rrc != 0 && rc == 0) rc = rrc;
   }
-  return rc;
+  int mrc = LqmTxnBegin(&conn->Main);
+  if (mrc == 0)
+    mrc = LqmTxnEnd(&conn->Main, commit ? LqmUowCommit(&conn->Main, nullptr)
+                                        : LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
+  return rc != 0 ? rc : mrc;
 }
 
 void ReleaseConnection(LqmConnection* conn) {

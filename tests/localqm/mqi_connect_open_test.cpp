@@ -340,6 +340,38 @@ TEST_F(ConnectOpenTest, TemporaryDynamicQueuesComeAndGo) {
   Disconnect(&other);
 }
 
+TEST_F(ConnectOpenTest, UnitsOfWorkReachOtherQueueManagers) {
+  MQHCONN h;
+  MQHOBJ remote, local;
+  ASSERT_EQ(Connect("QM1", &h), 0);
+  ASSERT_EQ(Open(h, "REMOTE.Q", MQOO_OUTPUT, &remote, "QM2"), 0);
+  ASSERT_EQ(Open(h, "Q1", MQOO_OUTPUT, &local), 0);
+  struct Step {
+    bool commit;
+    MQLONG remoteDepth, localDepth;
+  } steps[] = {{false, 0, 0}, {true, 1, 1}};
+  for (const Step& s : steps) {
+    ASSERT_EQ(Put(h, remote, "far", MQPMO_SYNCPOINT), 0);
+    ASSERT_EQ(Put(h, local, "near", MQPMO_SYNCPOINT), 0);
+    // Pending on both queue managers, visible on neither.
+    MQHCONN reader;
+    MQHOBJ ro;
+    ASSERT_EQ(Connect("QM2", &reader), 0);
+    ASSERT_EQ(Open(reader, "REMOTE.Q", MQOO_BROWSE, &ro), 0);
+    std::string data;
+    EXPECT_EQ(Get(reader, ro, &data, MQGMO_BROWSE_FIRST), MQRC_NO_MSG_AVAILABLE);
+    MQLONG cc, reason;
+    if (s.commit) MQCMIT(h, &cc, &reason);
+    else MQBACK(h, &cc, &reason);
+    EXPECT_EQ(reason, 0);
+    EXPECT_EQ(Get(reader, ro, &data, MQGMO_BROWSE_FIRST), s.remoteDepth == 0 ? MQRC_NO_MSG_AVAILABLE : 0);
+    Disconnect(&reader);
+    EXPECT_EQ(Depth("QM2", "REMOTE.Q"), s.remoteDepth);
+    EXPECT_EQ(Depth("QM1", "Q1"), s.localDepth);
+  }
+  Disconnect(&h);
+}
+
 TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
   DefineLocal("QM1", "Q2");
   MQHCONN h;
