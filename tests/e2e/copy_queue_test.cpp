@@ -278,4 +278,25 @@ TEST_F(CopyTest, MessagesBackedOutTooOftenGoToTheBackoutQueue) {
   EXPECT_EQ((std::vector<std::string>{"fresh", "poison"}), Data("Q2"));
 }
 
+TEST_F(CopyTest, RateWithADurationReplaysTheBrowsedQueueUntilItsEnd) {
+  Put(kThree);
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-R", "5:2"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  std::vector<std::string> lines = SplitLines(r.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ("Required Rate End Time Reached.", lines.back()) << r.out;
+  // Five a second for two to three seconds: whole periods of five, each
+  // announced, every one a copy of the three messages in turn.
+  size_t periods = lines.size() - 1;
+  EXPECT_GE(periods, 2u) << r.out;
+  EXPECT_LE(periods, 4u) << r.out;
+  for (size_t i = 0; i < periods; i++) {
+    EXPECT_EQ(0u, lines[i].rfind("5 msgs sent in ", 0)) << lines[i];
+  }
+  std::vector<std::string> copies = Data("Q2");
+  ASSERT_EQ(5 * periods, copies.size());
+  for (size_t i = 0; i < copies.size(); i++) EXPECT_EQ(kThree[i % 3], copies[i]) << i;
+  EXPECT_EQ(kThree, Data("Q1"));
+}
+
 }  // namespace
