@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -66,6 +67,57 @@ int CspString(const char* csp, MQPTR ptr, MQLONG offset, MQLONG length, char* ou
   return 0;
 }
 
+// Commits the connection's unit of work. Other queue managers that hold
+// puts of it are prepared first; the local commit writes the decision in
+// the same transaction; then they finish (see core/uow.cpp).
+int CommitAll(LqmConnection* conn) {
+  static std::atomic<uint64_t> counter{0};
+  char uow[160];
+  snprintf(uow, sizeof uow, "%s:%lld:%ld:%llu", conn->Main.Name,
+           static_cast<long long>(conn->Main.ConnId), static_cast<long>(getpid()),
+           static_cast<unsigned long long>(counter++));
+  std::vector<LqmStore*> prepared;
+  int rc = 0;
+  for (LqmStore* r : conn->Remotes) {
+    bool p = false;
+    rc = LqmTxnBegin(r);
+    if (rc == 0) rc = LqmTxnEnd(r, LqmUowPrepare(r, uow, conn->Main.Name, &p));
+    if (rc != 0) break;
+    if (p) prepared.push_back(r);
+  }
+  if (rc == 0) {
+    rc = LqmTxnBegin(&conn->Main);
+    if (rc == 0) {
+      int crc = LqmUowCommit(&conn->Main, nullptr);
+      if (crc == 0 && !prepared.empty()) crc = LqmDecisionWrite(&conn->Main, uow);
+      rc = LqmTxnEnd(&conn->Main, crc);
+    }
+  }
+  if (rc != 0) {
+    // Nothing was decided: everything goes back.
+    for (LqmStore* r : conn->Remotes) {
+      if (LqmTxnBegin(r) != 0) continue;
+      int brc = LqmUowResolvePrepared(r, r->ConnId, false, nullptr);
+      if (brc == 0) brc = LqmUowBackout(r, r->ConnId, nullptr);
+      LqmTxnEnd(r, brc);
+    }
+    if (LqmTxnBegin(&conn->Main) == 0)
+      LqmTxnEnd(&conn->Main, LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
+    return MQRC_BACKED_OUT;
+  }
+  bool finished = true;
+  for (LqmStore* r : prepared) {
+    int frc = LqmTxnBegin(r);
+    if (frc == 0) frc = LqmTxnEnd(r, LqmUowResolvePrepared(r, r->ConnId, true, nullptr));
+    // Left prepared, the rows are committed later by whoever finds them,
+    // since the decision stays.
+    if (frc != 0) finished = false;
+  }
+  if (!prepared.empty() && finished && LqmTxnBegin(&conn->Main) == 0)
+    LqmTxnEnd(&conn->Main, LqmDecisionErase(&conn->Main, uow));
+  return 0;
+}
+
 int CommitOrBack(LqmConnection* conn, bool commit, const char* faultCall) {
   int rc = LqmCallBegin(&conn->Main, faultCall, "", nullptr);
   if (rc == MQRC_BACKED_OUT && commit) {
@@ -81,20 +133,17 @@ int CommitOrBack(LqmConnection* conn, bool commit, const char* faultCall) {
   }
   if (rc != 0) return rc;
   LqmTxnEnd(&conn->Main, 0);
-  // Other queue managers only ever hold this unit's puts, so they commit
-  // first: a crash before the local commit can then duplicate a moved
-  // message (it is back on its source, and at its target), never lose it.
-  for (LqmStore* r : conn->Remotes) {
-    int rrc = LqmTxnBegin(r);
-    if (rrc == 0)
-      rrc = LqmTxnEnd(r, commit ? LqmUowCommit(r, nullptr) : LqmUowBackout(r, r->ConnId, nullptr));
-    if (rrc != 0 && rc == 0) rc = rrc;
+  if (!commit) {
+    for (LqmStore* r : conn->Remotes) {
+      int rrc = LqmTxnBegin(r);
+      if (rrc == 0) rrc = LqmTxnEnd(r, LqmUowBackout(r, r->ConnId, nullptr));
+      if (rrc != 0 && rc == 0) rc = rrc;
+    }
+    int mrc = LqmTxnBegin(&conn->Main);
+    if (mrc == 0) mrc = LqmTxnEnd(&conn->Main, LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
+    return rc != 0 ? rc : mrc;
   }
-  int mrc = LqmTxnBegin(&conn->Main);
-  if (mrc == 0)
-    mrc = LqmTxnEnd(&conn->Main, commit ? LqmUowCommit(&conn->Main, nullptr)
-                                        : LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
-  return rc != 0 ? rc : mrc;
+  return CommitAll(conn);
 }
 
 void ReleaseConnection(LqmConnection* conn) {

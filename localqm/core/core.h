@@ -47,6 +47,7 @@ enum LqmMsgState : int {
   kMsgCommitted = 0,
   kMsgPutPending = 1,   // put under syncpoint, invisible to everyone
   kMsgGetPending = 2,   // got under syncpoint, hidden from everyone
+  kMsgPutPrepared = 3,  // a pending put whose unit of work is committing
 };
 
 // Queue-manager attributes kept in the store.
@@ -246,6 +247,25 @@ int LqmQueueDepth(LqmStore* store, const char* queue, MQLONG* depth);
 // *changed (may be null) counts the rows touched.
 int LqmUowCommit(LqmStore* store, long* changed);
 int LqmUowBackout(LqmStore* store, int64_t conn, long* changed);
+
+// ---- units of work across queue managers (uow.cpp) ----
+
+// Marks store->ConnId's pending puts prepared for unit `uow`, coordinated
+// by queue manager `coordinator`; *prepared tells whether there were any.
+// Inside the caller's transaction. 0 or a database failure.
+int LqmUowPrepare(LqmStore* store, const char* uow, const char* coordinator, bool* prepared);
+// Commits or backs out the prepared puts of `conn` and forgets the unit.
+int LqmUowResolvePrepared(LqmStore* store, int64_t conn, bool commit, long* changed);
+// The coordinator's decision row: written in the same transaction as its
+// own commit, erased once every other queue manager has finished.
+int LqmDecisionWrite(LqmStore* store, const char* uow);
+int LqmDecisionErase(LqmStore* store, const char* uow);
+// Whether queue manager `qmgr` holds the decision for `uow` (read-only; a
+// missing queue manager has decided nothing). 0 or a database failure.
+int LqmDecisionFind(const char* qmgr, const char* uow, bool* found);
+// For prepared rows of `conn` in this store: *any tells whether there are
+// some, *commit what their coordinator decided.
+int LqmPreparedDecision(LqmStore* store, int64_t conn, bool* any, bool* commit);
 
 // ---- faults (faults.cpp) ----
 

@@ -46,6 +46,12 @@ const char* const kSchema =
     " reason INT, after INT, times INT, seen INT NOT NULL DEFAULT 0,"
     " fired INT NOT NULL DEFAULT 0);";
 
+// Tables added after the first stores were made; opening adds them.
+const char* const kSchemaUow =
+    "CREATE TABLE IF NOT EXISTS prepared(uow TEXT PRIMARY KEY, conn INT NOT NULL,"
+    " coordinator TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS decisions(uow TEXT PRIMARY KEY, at INT);";
+
 int QmgrDir(const char* name, char* out, size_t outSize) {
   char root[kLqmPathLength];
   int rc = LqmRootDir(root, sizeof root);
@@ -258,6 +264,7 @@ int LqmStoreCreate(const LqmQmgr* attrs, bool makeDefault) {
   snprintf(store.Dir, sizeof store.Dir, "%s", dir);
   rc = OpenDb(dir, &store.Db);
   if (rc == 0) rc = LqmExec(&store, kSchema);
+  if (rc == 0) rc = LqmExec(&store, kSchemaUow);
   if (rc == 0) rc = LqmTxnBegin(&store);
   if (rc == 0) {
     rc = LqmQmgrWrite(&store, attrs);
@@ -302,6 +309,7 @@ int LqmStoreOpen(const char* name, LqmStore* store) {
   if (access(db, F_OK) != 0) return MQRC_Q_MGR_NAME_ERROR;
   snprintf(store->Name, sizeof store->Name, "%s", qm);
   rc = OpenDb(store->Dir, &store->Db);
+  if (rc == 0) rc = LqmExec(store, kSchemaUow);
   if (rc == 0) rc = LqmNotifyMap(store);
   if (rc == 0) rc = LqmRecoverDead(store, nullptr);
   if (rc != 0) LqmStoreClose(store);
@@ -449,9 +457,13 @@ int LqmConnUnregister(LqmStore* store) {
   int rc = LqmTxnBegin(store);
   if (rc != 0) return rc;
   // Whatever unit of work is still open (the queue manager was stopped
-  // under it, say) is backed out, never left orphaned in the rows.
+  // under it, say) is backed out, never left orphaned in the rows; puts
+  // already prepared follow their coordinator's decision.
   long changed = 0;
-  rc = LqmUowBackout(store, store->ConnId, &changed);
+  bool any = false, commit = false;
+  rc = LqmPreparedDecision(store, store->ConnId, &any, &commit);
+  if (rc == 0 && any) rc = LqmUowResolvePrepared(store, store->ConnId, commit, &changed);
+  if (rc == 0) rc = LqmUowBackout(store, store->ConnId, &changed);
   if (rc == 0) rc = DropConnectionObjects(store, store->ConnId);
   rc = LqmTxnEnd(store, rc);
   if (rc == 0) store->ConnId = 0;
@@ -474,11 +486,21 @@ int LqmRecoverDead(LqmStore* store, int* recovered) {
   sqlite3_finalize(st);
   if (step != SQLITE_DONE) return LqmSqlReason(step);
   if (dead.empty()) return 0;
+  // Decisions are looked up before taking the write lock: they live in
+  // other queue managers' databases.
+  std::vector<std::pair<bool, bool>> decided(dead.size());
+  for (size_t i = 0; i < dead.size(); ++i) {
+    rc = LqmPreparedDecision(store, dead[i], &decided[i].first, &decided[i].second);
+    if (rc != 0) return rc;
+  }
   rc = LqmTxnBegin(store);
   if (rc != 0) return rc;
-  for (int64_t conn : dead) {
-    long changed = 0;
-    rc = LqmUowBackout(store, conn, &changed);
+  for (size_t i = 0; i < dead.size(); ++i) {
+    int64_t conn = dead[i];
+    long changed = 0, resolved = 0;
+    if (decided[i].first) rc = LqmUowResolvePrepared(store, conn, decided[i].second, &resolved);
+    if (rc == 0) rc = LqmUowBackout(store, conn, &changed);
+    changed += resolved;
     if (rc == 0) rc = DropConnectionObjects(store, conn);
     if (rc != 0) break;
     if (changed > 0) store->NotifyPending = true;

@@ -1,6 +1,8 @@
 // The store on its own: queue-manager lifecycle, names, delivery order,
 // browse positions, units of work in the rows, recovery of dead
 // connections, faults and text conversion.
+#include <sys/wait.h>
+
 #include "tests/localqm/lqm_test_util.h"
 
 namespace {
@@ -194,6 +196,56 @@ TEST_F(StoreTest, DeadConnectionsAreRolledBackLiveOnesAreNot) {
   ASSERT_EQ(LqmUowCommit(&live, nullptr), 0);
   EXPECT_EQ(Depth("QM1", "Q1"), 2);
   LqmStoreClose(&live);
+}
+
+// A process dies in the middle of committing a unit of work that put to
+// another queue manager: whatever it reached, the other queue manager ends
+// up agreeing with the coordinator's decision.
+TEST_F(StoreTest, PreparedPutsFollowTheCoordinatorsDecision) {
+  CreateQmgr("QM1");
+  CreateQmgr("QM2");
+  DefineLocal("QM2", "RQ");
+  struct Case {
+    const char* coordinator;
+    bool decided;
+    MQLONG depthAfter;
+  } cases[] = {{"QM1", true, 1}, {"QM1", false, 0}, {"GONE", false, 0}};
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string uow = "U" + std::to_string(n++);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      LqmStore r{};
+      if (LqmStoreOpen("QM2", &r) != 0 || LqmConnRegister(&r, "dying") != 0) _exit(1);
+      Insert(&r, "RQ", 0, "moved", true);
+      bool prepared = false;
+      if (LqmTxnBegin(&r) != 0 || LqmTxnEnd(&r, LqmUowPrepare(&r, uow.c_str(), c.coordinator,
+                                                               &prepared)) != 0 || !prepared)
+        _exit(2);
+      if (c.decided) {
+        LqmStore m{};
+        if (LqmStoreOpen(c.coordinator, &m) != 0 || LqmTxnBegin(&m) != 0 ||
+            LqmTxnEnd(&m, LqmDecisionWrite(&m, uow.c_str())) != 0)
+          _exit(3);
+      }
+      _exit(0);  // dies before finishing: no resolve, no disconnect
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Depth("QM2", "RQ"), c.depthAfter) << uow;  // opening recovers
+    LqmStore r{};
+    ASSERT_EQ(LqmStoreOpen("QM2", &r), 0);
+    LqmMatch any{};
+    LqmMessage m;
+    EXPECT_EQ(LqmMsgFind(&r, "RQ", &any, &m, true), c.depthAfter ? 0 : MQRC_NO_MSG_AVAILABLE);
+    if (c.depthAfter) {
+      ASSERT_EQ(LqmTxnBegin(&r), 0);
+      ASSERT_EQ(LqmTxnEnd(&r, LqmMsgTake(&r, "RQ", m.Id, false)), 0);
+    }
+    LqmStoreClose(&r);
+  }
 }
 
 TEST_F(StoreTest, ExpiredMessagesAreNeverFound) {
