@@ -1,0 +1,292 @@
+// The layouts of an unloaded queue with the real binary against localqm:
+// every display option's data lines compared whole, the descriptor lines
+// and the header, the time-on-queue listing, standard output, the null file
+// and the two counting displays. Every run browses, so the queue must keep
+// all its messages.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+// Five messages that between them reach every branch of the layouts: text
+// with a double quote and a tilde (escaped in S lines, not string-safe in
+// the ASCII layout), an unsafe byte before a letter (the first S line of a
+// message is then empty), no data at all, text lines ended by CR LF and by
+// LF LF, and 26 bytes (one more than an X line holds by default).
+const char* const kMessageHex[] = {
+    "48656C6C6F2C2022776F726C6422207E78",  // Hello, "world" ~x
+    "0141",
+    "",
+    "410D0A420A0A",  // A CR LF B LF LF
+    "6162636465666768696A6B6C6D6E6F707172737475767778797A",  // a..z
+};
+const int kMessages = 5;  // of 51 data bytes in all
+
+class UnloadLayoutsTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"define", "QM1", "Q1"});
+    for (const char* hex : kMessageHex) {
+      if (hex[0] == '\0')
+        LocalqmOrFail({"put", "QM1", "Q1", "--text", ""});
+      else
+        LocalqmOrFail({"put", "QM1", "Q1", "--hex", hex});
+    }
+  }
+  static int Depth() {
+    std::string out = LocalqmOrFail({"depth", "QM1", "Q1"});
+    size_t digits = out.find_last_of("0123456789");
+    if (digits == std::string::npos) return -1;
+    size_t start = out.find_last_not_of("0123456789", digits);
+    return atoi(out.c_str() + (start == std::string::npos ? 0 : start + 1));
+  }
+  static RunResult Unload(std::vector<std::string> extra, const std::string& file = "out.zpd") {
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-F", file};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunZeplo(args);
+  }
+  static int CountPrefix(const std::string& text, const std::string& prefix) {
+    int n = 0;
+    for (const std::string& line : SplitLines(text)) n += line.rfind(prefix, 0) == 0;
+    return n;
+  }
+};
+
+// Each message's section with -dNH: the N line, the data lines, an empty
+// line. Raw is the exception (no N line with -dN, and the data as is).
+std::string Sections(const std::vector<std::string>& data) {
+  std::string text;
+  for (const std::string& d : data) text += "N\n" + d + "\n";
+  return text;
+}
+
+TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
+  const std::string blanks48(48, ' '), blanks50(50, ' ');
+  struct Case {
+    const char* options;
+    std::string expected;
+  } cases[] = {
+      {"-dNH",
+       Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
+                 "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+      {"-dNHA",
+       Sections({"S \"Hello, \"\nX 22\nS \"world\"\nX 22\nS \" \"\nX 7E\nS \"x\"\n",
+                 "S \nX 01\nS \"A\"\n", "S \n", "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
+                 "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
+      {"-dNHp",
+       Sections({"S \"Hello, ~\"world~\" ~~x\"\n", "S \nX 01\nS \"A\"\n", "S \n",
+                 "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n", "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
+      {"-dNHt",
+       Sections({"T Hello, \"world\" ~x\n", "T \nX 01\nT A\n", "T \n", "T A\nT B\nT \n",
+                 "T abcdefghijklmnopqrstuvwxyz\n"})},
+      // The ASCII column starts at the same place on every line.
+      {"-dNHa",
+       Sections({"X 48656C6C6F2C2022776F726C6422207E78" + std::string(18, ' ') +
+                     "<Hello, \"world\" ~x>\n",
+                 "X 0141" + blanks48 + "<.A>\n", "X \n",
+                 "X 410D0A420A0A" + std::string(40, ' ') + "<A..B..>\n",
+                 "X 6162636465666768696A6B6C6D6E6F70717273747576777879  "
+                 "<abcdefghijklmnopqrstuvwxy>\nX 7A" +
+                     blanks50 + "<z>\n"})},
+      // The column also follows the hex runs of the ASCII-lines layout.
+      {"-dNHAa",
+       Sections({"S \"Hello, \"\nX 22" + blanks50 + "<\">\nS \"world\"\nX 22" + blanks50 +
+                     "<\">\nS \" \"\nX 7E" + blanks50 + "<~>\nS \"x\"\n",
+                 "S \nX 01" + blanks50 + "<.>\nS \"A\"\n", "S \n",
+                 "S \"A\"\nX 0D0A" + blanks48 + "<..>\nS \"B\"\nX 0A0A" + blanks48 + "<..>\n",
+                 "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
+      {"-dNHw10",
+       Sections({"X 48656C6C6F2C2022776F\nX 726C6422207E78\n", "X 0141\n", "X \n",
+                 "X 410D0A420A0A\n",
+                 "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
+      // Widths below 10 are raised to 10; 0 means the default.
+      {"-dNHw5",
+       Sections({"X 48656C6C6F2C2022776F\nX 726C6422207E78\n", "X 0141\n", "X \n",
+                 "X 410D0A420A0A\n",
+                 "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
+      {"-dNHw0",
+       Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
+                 "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+      // With -dw10 an S line holds 18 data bytes, escapes not counted.
+      {"-dNHpw10",
+       Sections({"S \"Hello, ~\"world~\" ~~x\"\n", "S \nX 01\nS \"A\"\n", "S \n",
+                 "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
+                 "S \"abcdefghijklmnopqr\"\nS \"stuvwxyz\"\n"})},
+      {"-dNHr",
+       std::string("Hello, \"world\" ~x\n\x01" "A\n\nA\r\nB\n\n\nabcdefghijklmnopqrstuvwxyz\n")},
+      {"-dNHi",
+       "* Index 1\n" + Sections({"X 48656C6C6F2C2022776F726C6422207E78\n"}) + "* Index 2\n" +
+           Sections({"X 0141\n"}) + "* Index 3\n" + Sections({"X \n"}) + "* Index 4\n" +
+           Sections({"X 410D0A420A0A\n"}) + "* Index 5\n" +
+           Sections({"X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Unload({c.options});
+    EXPECT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
+    EXPECT_EQ(c.expected, ReadFileText(ScratchPath("out.zpd"))) << c.options;
+    EXPECT_NE(std::string::npos, r.err.find("Written - Files:   1  Messages:      5  Bytes:          51"))
+        << c.options << "\n" << r.err;
+  }
+  EXPECT_EQ(kMessages, Depth());
+}
+
+TEST_F(UnloadLayoutsTest, DescriptorLinesAndHeader) {
+  struct Case {
+    const char* options;
+    int headerLines;  // comment lines before the first section
+    int attributeLines;
+    bool textIdentity;  // -dc: AID/AOD instead of AIX/AOX
+  } cases[] = {
+      {"-dw25", 3, 28, false},
+      {"-dH", 0, 28, false},
+      {"-dc", 3, 28, true},
+      {"-dN", 3, 0, false},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Unload({c.options});
+    EXPECT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
+    std::string file = ReadFileText(ScratchPath("out.zpd"));
+    std::vector<std::string> lines = SplitLines(file);
+    ASSERT_FALSE(lines.empty()) << c.options;
+    EXPECT_EQ(c.headerLines, CountPrefix(file, "* ")) << c.options;
+    if (c.headerLines > 0) {
+      EXPECT_EQ(0u, lines[0].rfind("* ZEPLO Version:9.1.1 Created:", 0)) << lines[0];
+      EXPECT_EQ("* Qmgr  = QM1", lines[1]);
+      EXPECT_EQ("* Queue = Q1", lines[2]);
+      EXPECT_EQ("", lines[3]);
+    }
+    // Every message is a version-2 descriptor: 28 lines each.
+    EXPECT_EQ(c.attributeLines * kMessages, CountPrefix(file, "A ")) << c.options;
+    EXPECT_EQ(c.attributeLines == 0 ? kMessages : 0, CountPrefix(file, "N")) << c.options;
+    int aid = CountPrefix(file, "A AID "), aix = CountPrefix(file, "A AIX ");
+    int aod = CountPrefix(file, "A AOD "), aox = CountPrefix(file, "A AOX ");
+    if (c.attributeLines > 0) {
+      EXPECT_EQ(c.textIdentity ? kMessages : 0, aid) << c.options;
+      EXPECT_EQ(c.textIdentity ? 0 : kMessages, aix) << c.options;
+      EXPECT_EQ(c.textIdentity ? kMessages : 0, aod) << c.options;
+      EXPECT_EQ(c.textIdentity ? 0 : kMessages, aox) << c.options;
+    }
+    // The data lines do not depend on the descriptor options.
+    EXPECT_NE(std::string::npos, file.find("\nX 0141\n\n")) << c.options;
+  }
+  EXPECT_EQ(kMessages, Depth());
+}
+
+TEST_F(UnloadLayoutsTest, AttributeLinesCarryTheDescriptor) {
+  LocalqmOrFail({"clear", "QM1", "Q1"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "x", "--priority", "7", "--format", "MQSTR",
+                 "--msgid", "0102030405060708090A0B0C0D0E0F101112131415161718", "--replyto",
+                 "REPLY.Q", "--expiry", "600", "--applid", "Ident", "--putdate", "20240229",
+                 "--puttime", "23595999"});
+  RunResult r = Unload({"-dHc"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  std::vector<std::string> lines = SplitLines(ReadFileText(ScratchPath("out.zpd")));
+  auto has = [&](const std::string& line) {
+    for (const std::string& l : lines)
+      if (l == line) return true;
+    return false;
+  };
+  for (const std::string& line : {
+           std::string("A PRI 7"), std::string("A FMT MQSTR   "), std::string("A EXP 600"),
+           std::string("A MSI 0102030405060708090A0B0C0D0E0F101112131415161718"),
+           "A RTQ REPLY.Q" + std::string(41, ' '), std::string("A PTD 20240229"),
+           std::string("A PTT 23595999"), "A AID Ident" + std::string(27, ' '),
+           std::string("A COI 000000000000000000000000000000000000000000000000"),
+           std::string("X 78")}) {
+    EXPECT_TRUE(has(line)) << "missing '" << line << "'";
+  }
+}
+
+TEST_F(UnloadLayoutsTest, TimeOnQueueListing) {
+  LocalqmOrFail({"clear", "QM1", "Q1"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "old", "--msgid",
+                 "0101010101010101010101010101010101010101010101AB", "--putdate", "20000101",
+                 "--puttime", "00000000"});
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "bad", "--msgid",
+                 "0202020202020202020202020202020202020202020202CD", "--putdate", "        ",
+                 "--puttime", "        "});
+  RunResult r = Unload({"-dT"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  std::vector<std::string> lines = SplitLines(ReadFileText(ScratchPath("out.zpd")));
+  ASSERT_EQ(10u, lines.size()) << ReadFileText(ScratchPath("out.zpd"));
+  EXPECT_EQ("    1. MsgId:0101010101010101010101010101010101010101010101AB", lines[4]);
+  // Put in 2000: more than twenty years on the queue, in the long form.
+  EXPECT_EQ(0u, lines[5].rfind(std::string(13, ' ') + "2", 0)) << lines[5];
+  EXPECT_NE(std::string::npos, lines[5].find("years")) << lines[5];
+  EXPECT_EQ("", lines[6]);
+  EXPECT_EQ("    2. MsgId:0202020202020202020202020202020202020202020202CD", lines[7]);
+  EXPECT_EQ(std::string(13, ' ') + "Unknown", lines[8]);
+  EXPECT_EQ("", lines[9]);
+}
+
+TEST_F(UnloadLayoutsTest, StandardOutputNullAndCounting) {
+  const std::string hexSections =
+      Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
+                "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"});
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;        // standard output, whole
+    const char* errHas;     // a line standard error must hold ("" = nothing)
+    const char* errLacks;   // text standard error must not hold
+  } cases[] = {
+      {{"-f", "stdout", "-dNH"}, hexSections,
+       "Written - Files:   1  Messages:      5  Bytes:          51", "Counted"},
+      {{"-f", "null"}, "", "Read    - Files:   0  Messages:      5  Bytes:          51", "Written"},
+      {{"-dk"}, "", "Counted -             Messages:      5  Bytes:          51", "Written"},
+      {{"-dK"}, "5", "", "Read"},
+      {{"-q", "-f", "null"}, "", "", "Read"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    std::string label = c.args[0] + " " + c.args.back();
+    EXPECT_EQ(0, r.exitStatus) << label << "\n" << r.err;
+    EXPECT_EQ(c.out, r.out) << label;
+    if (c.errHas[0] == '\0')
+      EXPECT_EQ("", r.err) << label;
+    else
+      EXPECT_NE(std::string::npos, r.err.find(c.errHas)) << label << "\n" << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find(c.errLacks)) << label << "\n" << r.err;
+    // Neither name is a file: both select the standard output.
+    EXPECT_FALSE(FileExists(ScratchPath("stdout"))) << label;
+    EXPECT_FALSE(FileExists(ScratchPath("null"))) << label;
+  }
+  EXPECT_EQ(kMessages, Depth());
+}
+
+TEST_F(UnloadLayoutsTest, DisplayRefusalsLeaveTheQueueAlone) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* err;
+  } cases[] = {
+      // Counting takes no output at all, and only browses.
+      {{"-i", "Q1", "-dk", "-f", "out.zpd"},
+       "Sorry, you can't specify an output queue/file with the count display."},
+      {{"-I", "Q1", "-dK"}, "Count option is not valid with move, use browse"},
+      {{"-i", "Q1", "-dAp", "-f", "out.zpd"},
+       "Please enter only one display option, 'A', 'p' or 't'"},
+      // Layouts that write into a file, with no file to write.
+      {{"-i", "Q1", "-dA"}, "Display options require an output file"},
+      {{"-i", "Q1", "-dT"}, "Display options require an output file"},
+      {{"-I", "Q1", "-di"}, "Display options require an output file"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-m", "QM1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    std::string label = c.args[0] + " " + c.args[2];
+    EXPECT_EQ(2046 & 0xFF, r.exitStatus) << label << "\n" << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(c.err)) << label << "\n" << r.err;
+    EXPECT_FALSE(FileExists(ScratchPath("out.zpd"))) << label;
+    EXPECT_EQ(kMessages, Depth()) << label;
+  }
+}
+
+}  // namespace
