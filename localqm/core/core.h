@@ -184,7 +184,7 @@ int LqmConnUnregister(LqmStore* store);
 // null) gets the number of connections cleaned up.
 int LqmRecoverDead(LqmStore* store, int* recovered);
 
-// ---- queue manager attributes and users (store.cpp) ----
+// ---- queue manager attributes and users (qmgr.cpp) ----
 
 int LqmQmgrRead(LqmStore* store, LqmQmgr* out);
 int LqmQmgrWrite(LqmStore* store, const LqmQmgr* attrs);
