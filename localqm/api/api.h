@@ -37,7 +37,7 @@ void LqmMQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason);
 // Opens the queue manager (inquire only), a local, alias or model queue,
 // a queue of another queue manager of the same data root, or a
 // distribution list. Reasons as IBM MQ: 2018, 2019, 2044, 2043, 2046,
-// 2045, 2085, 2087, 2082, 2042, 2035, 2011, 2100, 2136, 2154, 2155, 2156.
+// 2045, 2085, 2087, 2082, 2001, 2042, 2035, 2011, 2100, 2136, 2154, 2155, 2156.
 void LqmMQOPEN(MQHCONN Hconn, PMQVOID pObjDesc, MQLONG Options, PMQHOBJ pHobj,
                PMQLONG pCompCode, PMQLONG pReason);
 // Closes a handle; a temporary dynamic queue is removed, a permanent one

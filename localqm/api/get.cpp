@@ -71,7 +71,11 @@ MQLONG Convert(const MQMD& request, MQLONG qmgrCcsid, MQMD* md, std::vector<unsi
     md->Encoding = request.Encoding;
     return 0;
   }
-  if (SameFormat(md->Format, MQFMT_NONE)) return MQRC_FORMAT_ERROR;
+  // No format, or a user format whose conversion exit would be needed:
+  // a format error. Other built-in formats (their names begin "MQ") are
+  // ones this queue manager does not convert.
+  if (SameFormat(md->Format, MQFMT_NONE) || memcmp(md->Format, "MQ", 2) != 0)
+    return MQRC_FORMAT_ERROR;
   return MQRC_NOT_CONVERTED;
 }
 
@@ -170,7 +174,9 @@ void Attempt(LqmConnection* conn, LqmHandle* h, const MQMD& request, const MQGMO
     return;
   }
   r->Stored = r->Msg.Md;
-  if ((o & MQGMO_CONVERT) != 0) r->Warning = Convert(request, qm.Ccsid, &r->Msg.Md, &r->Msg.Data);
+  // Empty data, or a zero-length buffer, is never converted.
+  if ((o & MQGMO_CONVERT) != 0 && !r->Msg.Data.empty() && bufferLength > 0)
+    r->Warning = Convert(request, qm.Ccsid, &r->Msg.Md, &r->Msg.Data);
   if (request.Version == MQMD_VERSION_1) PrependExtension(&r->Msg.Md, &r->Msg.Data);
   bool truncated = r->Msg.Data.size() > static_cast<size_t>(bufferLength);
   if (truncated) {

@@ -42,7 +42,8 @@ MQHOBJ AllocateHandle(LqmConnection* conn) {
 }
 
 // Resolves a queue name on one store to the local queue behind it (alias
-// targets must be local queues). 0; 2085; 2082 for a broken alias.
+// targets must be local queues). 0; 2085; 2082 when the target is missing,
+// 2001 when it is not a local queue.
 int ResolveQueue(LqmStore* store, const char* name, LqmQueue* q, LqmQueue* base, bool* alias) {
   int rc = LqmQueueRead(store, name, q);
   if (rc != 0) return rc;
@@ -52,8 +53,8 @@ int ResolveQueue(LqmStore* store, const char* name, LqmQueue* q, LqmQueue* base,
     return 0;
   }
   rc = LqmQueueRead(store, q->Target, base);
-  if (rc == MQRC_UNKNOWN_OBJECT_NAME || (rc == 0 && base->Type != MQQT_LOCAL))
-    return MQRC_UNKNOWN_ALIAS_BASE_Q;
+  if (rc == MQRC_UNKNOWN_OBJECT_NAME) return MQRC_UNKNOWN_ALIAS_BASE_Q;
+  if (rc == 0 && base->Type != MQQT_LOCAL) return MQRC_ALIAS_BASE_Q_TYPE_ERROR;
   return rc;
 }
 

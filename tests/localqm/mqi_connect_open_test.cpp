@@ -20,6 +20,10 @@ class ConnectOpenTest : public LqmTest {
     alias.Type = MQQT_ALIAS;
     snprintf(alias.Target, sizeof alias.Target, "NOWHERE");
     DefineQueue("QM1", alias);
+    LqmQueueDefaults(&alias, "ALIAS.TO.ALIAS");
+    alias.Type = MQQT_ALIAS;
+    snprintf(alias.Target, sizeof alias.Target, "ALIAS.Q1");
+    DefineQueue("QM1", alias);
     LqmQueue secret;
     LqmQueueDefaults(&secret, "SECRET");
     secret.DenyInquire = true;
@@ -201,6 +205,7 @@ TEST_F(ConnectOpenTest, OpenResults) {
       {"Q1", "QM1", MQOO_OUTPUT | MQOO_INQUIRE | MQOO_BROWSE | MQOO_SET, 0},
       {"ALIAS.Q1", "", MQOO_INPUT_SHARED, 0},
       {"ALIAS.BROKEN", "", MQOO_OUTPUT, MQRC_UNKNOWN_ALIAS_BASE_Q},
+      {"ALIAS.TO.ALIAS", "", MQOO_OUTPUT, MQRC_ALIAS_BASE_Q_TYPE_ERROR},
       {"NOSUCH", "", MQOO_OUTPUT, MQRC_UNKNOWN_OBJECT_NAME},
       {"", "", MQOO_OUTPUT, MQRC_UNKNOWN_OBJECT_NAME},
       {"Q1", "", 0, MQRC_OPTIONS_ERROR},

@@ -389,7 +389,9 @@ TEST_F(PutGetTest, ConversionOfStringData) {
       {MQFMT_STRING, 819, 9999, "AB", "AB", MQRC_NOT_CONVERTED, 819},
       {MQFMT_STRING, 1208, 819, "\xFF", "\xFF", MQRC_NOT_CONVERTED, 1208},
       {MQFMT_NONE, 819, 37, "AB", "AB", MQRC_FORMAT_ERROR, 819},
-      {"MYFMT   ", 819, 37, "AB", "AB", MQRC_NOT_CONVERTED, 819},
+      {"MYFMT   ", 819, 37, "AB", "AB", MQRC_FORMAT_ERROR, 819},  // would need an exit
+      {MQFMT_ADMIN, 819, 37, "AB", "AB", MQRC_NOT_CONVERTED, 819},
+      {MQFMT_STRING, 819, 37, "", "", 0, 819},  // nothing to convert
   };
   for (const Case& c : cases) {
     MQMD md = {MQMD_DEFAULT};
