@@ -72,39 +72,16 @@ TEST_F(PacingTest, RelativeDelayReplaysTheGapsBetweenPutTimes) {
 }
 
 TEST_F(PacingTest, RandomDelayStaysWithinItsBound) {
-  struct Case {
-    int32_t delay, bound;
-  } cases[] = {{-100, 100}, {-1, 1}, {-2147483647 - 1, INT32_MAX}};
-  for (const Case& c : cases) {
-    int32_t low = INT32_MAX, high = -1;
+  for (int32_t delay : {-100, -1, INT32_MIN}) {
+    int32_t bound = delay == INT32_MIN ? INT32_MAX : -delay, low = INT32_MAX, high = -1;
     for (int i = 0; i < 2000; i++) {
-      int32_t ms = RandomDelayMilliseconds(c.delay);
+      int32_t ms = RandomDelayMilliseconds(delay);
       low = std::min(low, ms);
       high = std::max(high, ms);
     }
-    EXPECT_GE(low, 0) << c.delay;
-    EXPECT_LE(high, c.bound) << c.delay;
-    if (c.bound >= 100) {
-      EXPECT_LT(low, c.bound / 2) << c.delay;  // spread, not a constant
-      EXPECT_GT(high, c.bound / 2) << c.delay;
-    }
-  }
-}
-
-TEST_F(PacingTest, FixedRatePeriodLines) {
-  struct Case {
-    int32_t rate, elapsed, sleep;
-    const char* printed;
-  } cases[] = {
-      {10, 250, 750, "10 msgs sent in 250 milliseconds\n"},
-      {10, 1000, 0, "10 msgs sent in 1000 milliseconds\n"},
-      {10, 1500, 0, "Can not achieve 10 msgs/second, took 1.5 seconds\n"},
-  };
-  for (const Case& c : cases) {
-    options_.Rate = c.rate;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(c.sleep, EndFixedRatePeriod(&options_, c.elapsed));
-    EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout());
+    EXPECT_GE(low, 0) << delay;
+    EXPECT_LE(high, bound) << delay;
+    EXPECT_TRUE(bound < 100 || (low < bound / 2 && high > bound / 2)) << delay;  // spread out
   }
 }
 
@@ -187,48 +164,10 @@ TEST_F(PacingTest, FixedRateWaitsOutEachFullPeriodAndCommitsIt) {
   EXPECT_EQ(2u, static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQCMIT(10)")));
   EXPECT_GE(took, 1800);  // two seconds of periods, by order of magnitude
   EXPECT_LT(took, 8000);
-}
-
-TEST_F(PacingTest, PeriodsEndAtTheRateEndTime) {
-  struct Case {
-    int32_t rate;
-    bool details;
-    const char* printed;
-  } cases[] = {
-      {1, false, "Can not achieve 1 msgs/second, took 2.0 seconds\nRequired Rate End Time Reached.\n"},
-      {-1, true,
-       "  Period:2000 Guess:1 Rate:1 Remain:0 Depth:0 Processed:1\n"
-       "    1 msgs sent in 2000 milliseconds\n  Adjust:0.50\n  Sleep skipped\n"
-       "Required Rate End Time Reached.\n"},
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    options_.Rate = c.rate;
-    options_.RateDetails = c.details;
-    options_.RateGuess = 1;
-    options_.RateEndTime = time(nullptr) - 1;
-    options_.PeriodStart = ElapsedMilliseconds() - 2000;
-    bool leave = false;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(0, PaceByRate(&options_, &leave));
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(leave) << c.rate;
-    // The clock may tick between the two readings; compare without it.
-    std::string expected = c.printed;
-    EXPECT_EQ(std::regex_replace(expected, std::regex("2000|2\\.0"), "#"),
-              std::regex_replace(out, std::regex("20[0-9][0-9]|2\\.[0-9]"), "#"))
-        << out;
-  }
-  // Without an end time the period just restarts.
-  SetUp();
-  options_.Rate = 1;
-  options_.PeriodStart = ElapsedMilliseconds() - 2000;
-  bool leave = true;
+  // A period that overran has nothing left to sleep.
   testing::internal::CaptureStdout();
-  EXPECT_EQ(0, PaceByRate(&options_, &leave));
-  testing::internal::GetCapturedStdout();
-  EXPECT_FALSE(leave);
-  EXPECT_EQ(0, options_.PeriodCount);
+  EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
+  EXPECT_EQ("Can not achieve 5 msgs/second, took 1.5 seconds\n", testing::internal::GetCapturedStdout());
 }
 
 TEST_F(PacingTest, DelaysWaitRoughlyWhatTheyAsk) {
