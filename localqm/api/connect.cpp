@@ -209,7 +209,7 @@ int LqmCallBegin(LqmStore* store, const char* call, const char* queue, LqmQmgr* 
   LqmQmgr* q = qmgr != nullptr ? qmgr : &local;
   rc = LqmQmgrRead(store, q);
   if (rc == 0 && !q->Running) rc = MQRC_Q_MGR_STOPPING;
-  if (rc == 0 && call != nullptr) {
+  if (rc == 0 && call != nullptr && q->FaultCount > 0) {
     MQLONG reason = 0;
     rc = LqmFaultCheck(store, call, queue, &reason);
     if (rc == 0 && reason != 0) {

@@ -60,6 +60,7 @@ struct LqmQmgr {
   bool Running;            // false: connects fail 2059, calls 2162
   MQLONG Ccsid;            // MQIA_CODED_CHAR_SET_ID, MQCCSI_Q_MGR resolves here
   char DeadLetterQ[kLqmNameLength + 1];
+  long FaultCount;         // read only: faults set (none: no per-call fault check)
 };
 
 // One queue definition and its current depth.

@@ -10,7 +10,7 @@ int LqmQmgrRead(LqmStore* store, LqmQmgr* out) {
   *out = LqmQmgr{};
   sqlite3_stmt* st = LqmStmt(store, kStmtQmgrRead,
                              "SELECT name, cmdlevel, platform, max_cno, refuse_async, running,"
-                             " ccsid, deadq FROM qmgr WHERE id = 1");
+                             " ccsid, deadq, (SELECT count(*) FROM faults) FROM qmgr WHERE id = 1");
   if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
   int step = sqlite3_step(st);
   if (step != SQLITE_ROW) {
@@ -28,6 +28,7 @@ int LqmQmgrRead(LqmStore* store, LqmQmgr* out) {
   const unsigned char* dlq = sqlite3_column_text(st, 7);
   snprintf(out->DeadLetterQ, sizeof out->DeadLetterQ, "%s",
            dlq ? reinterpret_cast<const char*>(dlq) : "");
+  out->FaultCount = static_cast<long>(sqlite3_column_int64(st, 8));
   sqlite3_reset(st);
   return 0;
 }
