@@ -1,0 +1,352 @@
+// Unloading when something breaks, with the real binary against localqm:
+// a get or a commit failing in mid-run, the queue deleted or the queue
+// manager stopped while the run waits, a file that cannot be opened or
+// written, messages larger than the buffer, and the -w wait itself. The
+// rule every case checks: a message is either in the file and gone from
+// the queue (committed), or still on the queue; the rolled-back report
+// counts only what stayed done.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+constexpr int Status(int reason) { return reason & 0xFF; }
+
+// Standard error after the four-line banner.
+std::string AfterBanner(const std::string& err) {
+  size_t at = err.find("\n\n");
+  return at == std::string::npos ? err : err.substr(at + 2);
+}
+
+std::string CountLine(const char* label, int files, int messages, int bytes) {
+  char line[128];
+  snprintf(line, sizeof line, "%-7s - Files:%4d  Messages:%7d  Bytes:%12d\n", label, files,
+           messages, bytes);
+  return line;
+}
+
+// A zeplo run on a thread of its own, for the cases where the test acts
+// while the program waits for messages.
+class BackgroundRun {
+ public:
+  explicit BackgroundRun(std::vector<std::string> args) {
+    ScratchDir();  // created here, on the test's thread
+    start_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this, args] {
+      result_ = RunZeplo(args);
+      seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+      done_ = true;
+    });
+  }
+  ~BackgroundRun() {
+    if (thread_.joinable()) thread_.join();
+  }
+  const RunResult& Finish() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+  bool Done() const { return done_; }
+  double Seconds() const { return seconds_; }
+
+ private:
+  std::thread thread_;
+  RunResult result_{-1000, "", ""};
+  std::chrono::steady_clock::time_point start_;
+  double seconds_ = 0;
+  std::atomic<bool> done_{false};
+};
+
+class UnloadFailureTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"define", "QM1", "Q1"});
+  }
+  void TearDown() override { RunLocalqm({"fault", "QM1", "--clear"}); }
+
+  static void Reset(const std::vector<std::string>& texts) {
+    LocalqmOrFail({"fault", "QM1", "--clear"});
+    LocalqmOrFail({"clear", "QM1", "Q1"});
+    for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", "Q1", "--text", t});
+  }
+  static std::vector<std::string> QueueData() {
+    std::vector<std::string> data;
+    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", "Q1"}))) {
+      if (line.rfind("Data : ", 0) == 0) data.push_back(line.substr(7));
+    }
+    return data;
+  }
+  // Message data lengths in a message file, from its X (hex data) lines.
+  static std::vector<size_t> FileMessageLengths(const std::string& name) {
+    std::vector<size_t> lengths;
+    for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name)))) {
+      if (line.rfind("A VER ", 0) == 0) lengths.push_back(0);
+      if (line.rfind("X ", 0) == 0 && !lengths.empty()) lengths.back() += (line.size() - 2) / 2;
+    }
+    return lengths;
+  }
+  static size_t MessagesInFile(const std::string& name) {
+    return FileMessageLengths(name).size();
+  }
+};
+
+const std::vector<std::string> kSeven = {"m1", "m2", "m3", "m4", "m5", "m6", "m7"};
+
+TEST_F(UnloadFailureTest, GetFailingMidRunLeavesEveryUncommittedMessage) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int after;  // successful gets before the failing one
+    std::vector<std::string> left;
+    size_t inFile;
+    int committed;  // messages the rolled-back report keeps; -1: no report
+  } cases[] = {
+      // A browse takes nothing off the queue, so there is nothing to undo.
+      {"browse", {"-i", "Q1"}, 4, kSeven, 4, -1},
+      // Units of two: m1..m4 committed, m5 in the open unit goes back.
+      {"units of 2", {"-I", "Q1", "-t", "2"}, 5, {"m5", "m6", "m7"}, 5, 4},
+      // No count limit: nothing is committed before the queue runs dry.
+      {"one unit", {"-I", "Q1", "-t", "-1"}, 5, kSeven, 5, 0},
+      // Outside syncpoint every get is final; nothing is backed out.
+      {"no syncpoint", {"-I", "Q1", "-t", "0"}, 5, {"m6", "m7"}, 5, -1},
+  };
+  for (const Case& c : cases) {
+    Reset(kSeven);
+    LocalqmOrFail({"fault", "QM1", "MQGET", "--reason", "2009", "--queue", "Q1", "--after",
+                   std::to_string(c.after)});
+    std::vector<std::string> args = {"-m", "QM1", "-F", "out.zpd"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    LocalqmOrFail({"fault", "QM1", "--clear"});
+    EXPECT_EQ(Status(2009), r.exitStatus) << c.name << "\n" << r.err;
+    std::string expected = "MQGET(Q1) failed RC(2009) Connection broken\n" +
+                           CountLine("Read", 0, c.after, 2 * c.after) +
+                           CountLine("Written", 1, c.after, 2 * c.after);
+    if (c.committed >= 0) {
+      expected += "\nOperation rolled back, completed operations as follows:\n" +
+                  CountLine("Read", 0, c.committed, 2 * c.committed) +
+                  CountLine("Written", 1, c.committed, 2 * c.committed);
+    }
+    EXPECT_EQ(expected, AfterBanner(r.err)) << c.name;
+    EXPECT_EQ(c.left, QueueData()) << c.name;
+    // The file is not transactional: it keeps what was written before the
+    // failure, also the messages that went back to the queue.
+    EXPECT_EQ(c.inFile, MessagesInFile("out.zpd")) << c.name;
+  }
+}
+
+TEST_F(UnloadFailureTest, FailedCommitBacksOutItsUnitOnly) {
+  struct Case {
+    const char* name;
+    int reason;
+    std::vector<std::string> args;
+    int goodCommits;
+    std::vector<std::string> left;
+    int read, committed;
+  } cases[] = {
+      // The second commit (m4..m6) fails: m1..m3 stay moved.
+      {"backed out", 2003, {"-t", "3"}, 1, {"m4", "m5", "m6", "m7"}, 6, 3},
+      {"broken", 2009, {"-t", "3"}, 1, {"m4", "m5", "m6", "m7"}, 6, 3},
+      // The only commit, when the queue is found empty, fails: all return.
+      {"final commit", 2003, {}, 0, kSeven, 7, 0},
+  };
+  for (const Case& c : cases) {
+    Reset(kSeven);
+    LocalqmOrFail({"fault", "QM1", "MQCMIT", "--reason", std::to_string(c.reason), "--after",
+                   std::to_string(c.goodCommits), "--times", "1"});
+    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-F", "out.zpd"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    EXPECT_EQ(Status(c.reason), r.exitStatus) << c.name << "\n" << r.err;
+    std::string err = AfterBanner(r.err);
+    EXPECT_EQ(0u, err.find("MQCMIT(QM1) failed RC(" + std::to_string(c.reason) + ") "))
+        << c.name << "\n" << err;
+    EXPECT_NE(std::string::npos,
+              err.find(CountLine("Read", 0, c.read, 2 * c.read) +
+                       CountLine("Written", 1, c.read, 2 * c.read) +
+                       "\nOperation rolled back, completed operations as follows:\n" +
+                       CountLine("Read", 0, c.committed, 2 * c.committed) +
+                       CountLine("Written", 1, c.committed, 2 * c.committed)))
+        << c.name << "\n" << err;
+    EXPECT_EQ(c.left, QueueData()) << c.name;
+  }
+}
+
+// The run waits for more messages; meanwhile its queue goes away or its
+// queue manager stops. The run ends at once with the reason, and what was
+// committed before the wait stays committed.
+TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> action;
+    int reason;
+    const char* text;
+  } cases[] = {
+      {"queue removed", {"remove", "QM1", "Q1", "--purge"}, 2052, "Queue deleted"},
+      {"qmgr stopped", {"stop", "QM1"}, 2162, "QMgr stopping"},
+  };
+  for (const Case& c : cases) {
+    RunLocalqm({"start", "QM1"});
+    RunLocalqm({"define", "QM1", "Q1"});
+    Reset({"early"});
+    BackgroundRun run({"-m", "QM1", "-I", "Q1", "-w", "60", "-F", "out.zpd"});
+    // The message is committed before the wait begins.
+    ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 1 && QueueData().empty(); },
+                        30000))
+        << c.name;
+    LocalqmOrFail(c.action);
+    const RunResult& r = run.Finish();
+    EXPECT_LT(run.Seconds(), 50.0) << c.name << ": the run sat out its wait";
+    EXPECT_EQ(Status(c.reason), r.exitStatus) << c.name << "\n" << r.err;
+    EXPECT_EQ("MQGET(Q1) failed RC(" + std::to_string(c.reason) + ") " + c.text + "\n" +
+                  CountLine("Read", 0, 1, 5) + CountLine("Written", 1, 1, 5) +
+                  "\nOperation rolled back, completed operations as follows:\n" +
+                  CountLine("Read", 0, 1, 5) + CountLine("Written", 1, 1, 5),
+              AfterBanner(r.err))
+        << c.name;
+    EXPECT_EQ(std::vector<size_t>{5}, FileMessageLengths("out.zpd")) << c.name;
+  }
+  // A restarted queue manager does not bring the committed message back.
+  LocalqmOrFail({"start", "QM1"});
+  EXPECT_TRUE(QueueData().empty());
+}
+
+TEST_F(UnloadFailureTest, FullDiskBacksOutTheMove) {
+  struct Case {
+    std::vector<std::string> extra;
+  } cases[] = {{{}}, {{"-t", "2"}}, {{"-t", "-1"}}};
+  for (const Case& c : cases) {
+    Reset({"m1", "m2", "m3", "m4", "m5"});
+    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-F", "/dev/full"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    RunResult r = RunZeplo(args);
+    EXPECT_EQ(Status(2102), r.exitStatus) << r.err;
+    EXPECT_EQ("Can not write to file '/dev/full'\n" + CountLine("Read", 0, 1, 2) +
+                  CountLine("Written", 1, 0, 0) +
+                  "\nOperation rolled back, completed operations as follows:\n" +
+                  CountLine("Read", 0, 0, 0) + CountLine("Written", 1, 0, 0),
+              AfterBanner(r.err));
+    EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m3", "m4", "m5"}), QueueData());
+  }
+}
+
+TEST_F(UnloadFailureTest, OutputFileThatCannotBeOpened) {
+  ASSERT_EQ(0, RunProgram("/bin/mkdir", {ScratchPath("adir")}).exitStatus);
+  struct Case {
+    std::vector<std::string> args;
+    const char* text;
+  } cases[] = {
+      {{"-F", "adir"}, "Can not open output file 'adir'\n"},
+      {{"-F", "adir", "-a", "b"}, "Can not open output file 'adir'(wb)\n"},
+      {{"-F", "no/such/dir/out.zpd"}, "Can not open output file 'no/such/dir/out.zpd'\n"},
+      // Without -F an existing name is refused before any open is tried.
+      {{"-f", "adir"}, "File 'adir' already exists.\n"},
+  };
+  for (const Case& c : cases) {
+    for (const char* input : {"-i", "-I"}) {
+      Reset({"one", "two"});
+      std::vector<std::string> args = {"-m", "QM1", input, "Q1"};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      RunResult r = RunZeplo(args);
+      EXPECT_EQ(Status(2208), r.exitStatus) << c.text << r.err;
+      std::string expected = std::string(c.text) + "\n" + CountLine("Read", 0, 1, 3) +
+                             CountLine("Written", 0, 0, 0);
+      if (std::string(input) == "-I") {
+        expected += "\nOperation rolled back, completed operations as follows:\n" +
+                    CountLine("Read", 0, 0, 0) + CountLine("Written", 0, 0, 0);
+      }
+      EXPECT_EQ(expected, AfterBanner(r.err)) << input;
+      EXPECT_EQ((std::vector<std::string>{"one", "two"}), QueueData()) << input << " " << c.text;
+    }
+  }
+}
+
+// The storage starts at one page and grows to the next multiple of 4096
+// when a get reports truncation; the message is then read again whole.
+TEST_F(UnloadFailureTest, StorageGrowsForLargeMessages) {
+  struct Case {
+    size_t size;
+    std::vector<std::string> extra;
+    std::vector<std::string> allocations;  // after the first page
+  } cases[] = {
+      {4096, {}, {}},
+      {4097, {}, {"Allocating 8192 bytes"}},
+      {1048577, {}, {"Allocating 1052672 bytes"}},
+      // -b gives the first size in kilobytes: no regrowth needed.
+      {10000, {"-b", "16"}, {}},
+  };
+  for (const Case& c : cases) {
+    Reset({});
+    ASSERT_TRUE(WriteFileText(ScratchPath("big.bin"), std::string(c.size, 'Z')));
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "before"});
+    LocalqmOrFail({"put", "QM1", "Q1", "--file", ScratchPath("big.bin")});
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "after"});
+    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-F", "out.zpd", "-Vm", "-va"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    RunResult r = RunZeplo(args);
+    ASSERT_EQ(0, r.exitStatus) << c.size << "\n" << r.err;
+    std::vector<std::string> allocations;
+    int truncated = 0;
+    for (const std::string& line : SplitLines(r.err)) {
+      if (line.rfind("Allocating ", 0) == 0) allocations.push_back(line);
+      if (line.find("returned 2080 Truncated message failed.") != std::string::npos) truncated++;
+    }
+    // The first two are the initial message page and the line storage.
+    ASSERT_GE(allocations.size(), 2u) << r.err;
+    EXPECT_EQ(c.extra.empty() ? "Allocating 4096 bytes" : "Allocating 16384 bytes",
+              allocations[0]);
+    allocations.erase(allocations.begin(), allocations.begin() + 2);
+    EXPECT_EQ(c.allocations, allocations) << c.size;
+    EXPECT_EQ(c.allocations.size(), static_cast<size_t>(truncated)) << c.size;
+    EXPECT_EQ((std::vector<size_t>{6, c.size, 5}), FileMessageLengths("out.zpd")) << c.size;
+    EXPECT_TRUE(QueueData().empty()) << c.size;
+  }
+}
+
+TEST_F(UnloadFailureTest, WaitEndsAfterItsSecondsWithoutMessages) {
+  struct Case {
+    const char* input;
+    int wait;
+  } cases[] = {{"-i", 0}, {"-I", 0}, {"-i", 2}, {"-I", 3}};
+  for (const Case& c : cases) {
+    Reset({});
+    BackgroundRun run({"-m", "QM1", c.input, "Q1", "-w", std::to_string(c.wait), "-F", "out.zpd"});
+    const RunResult& r = run.Finish();
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    // The wait is counted in whole seconds of the clock: up to one less.
+    EXPECT_GE(run.Seconds(), c.wait - 1.0) << c.input << " -w " << c.wait;
+    EXPECT_LT(run.Seconds(), c.wait + 30.0) << c.input << " -w " << c.wait;
+    EXPECT_EQ(0u, MessagesInFile("out.zpd"));
+  }
+}
+
+// A message put by another process while the run waits is taken, and the
+// wait starts again from it.
+TEST_F(UnloadFailureTest, MessagePutDuringTheWaitIsTaken) {
+  for (const char* input : {"-i", "-I"}) {
+    Reset({"early"});
+    BackgroundRun run({"-m", "QM1", input, "Q1", "-w", "4", "-F", "out.zpd"});
+    // Waiting: the first message has been flushed to the file.
+    ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 1; }, 30000)) << input;
+    EXPECT_FALSE(run.Done()) << input << ": the run did not wait";
+    auto put = std::chrono::steady_clock::now();
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "late-message"});
+    const RunResult& r = run.Finish();
+    double sincePut =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - put).count();
+    EXPECT_EQ(0, r.exitStatus) << input << "\n" << r.err;
+    EXPECT_EQ((std::vector<size_t>{5, 12}), FileMessageLengths("out.zpd")) << input;
+    EXPECT_NE(std::string::npos, AfterBanner(r.err).find(CountLine("Read", 0, 2, 17))) << r.err;
+    EXPECT_GE(sincePut, 2.5) << input << ": the wait did not restart at the late message";
+    EXPECT_EQ(std::string(input) == "-i" ? 2u : 0u, QueueData().size()) << input;
+  }
+}
+
+}  // namespace
