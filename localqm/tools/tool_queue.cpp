@@ -261,8 +261,11 @@ int ToolDepth(const ToolArgs& args) {
   LqmStore store{};
   rc = ToolOpen(args.Words[0].c_str(), &store);
   if (rc != kToolOk) return rc;
+  // An alias has no messages of its own: its depth is its target's.
   MQLONG depth = 0;
-  int mrc = LqmQueueDepth(&store, args.Words[1].c_str(), &depth);
+  LqmQueue q;
+  int mrc = LqmQueueRead(&store, args.Words[1].c_str(), &q);
+  if (mrc == 0) mrc = LqmQueueDepth(&store, q.Type == MQQT_ALIAS ? q.Target : q.Name, &depth);
   LqmStoreClose(&store);
   if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
     fprintf(stderr, "localqm: queue %s does not exist on %s\n", args.Words[1].c_str(),

@@ -82,6 +82,7 @@ TEST_F(AdminToolTest, VerbsAndExitStatuses) {
       {{"put", "QMA", "Q1", "--text", "one too many"}, 1, "queue full"},
       {{"put", "QMA", "Q1", "--hex", "ABC"}, 2, "even number"},
       {{"depth", "QMA", "Q1"}, 0, "2\n"},
+      {{"depth", "QMA", "AL"}, 0, "2\n"},  // an alias counts its target
       {{"show", "QMA", "Q1"}, 0, "BackoutThreshold : 4\n"},
       {{"show", "QMA"}, 0, "CommandLevel : 915\n"},
       {{"depth", "QMA", "NOPE"}, 1, "does not exist"},
