@@ -192,11 +192,22 @@ int ToolRemove(const ToolArgs& args) {
   rc = ToolOpen(args.Words[0].c_str(), &store);
   if (rc != kToolOk) return rc;
   const char* name = args.Words[1].c_str();
+  // Like a queue manager, refuse to delete a queue that is open.
+  MQLONG inputs = 0, outputs = 0;
   int mrc = LqmTxnBegin(&store);
-  if (mrc == 0) mrc = LqmTxnEnd(&store, LqmQueueDelete(&store, name, ToolFlag(args, "purge")));
+  if (mrc == 0) {
+    mrc = LqmOpenCounts(&store, name, &inputs, &outputs);
+    if (mrc == 0 && inputs + outputs > 0) mrc = MQRC_OBJECT_IN_USE;
+    if (mrc == 0) mrc = LqmQueueDelete(&store, name, ToolFlag(args, "purge"));
+    mrc = LqmTxnEnd(&store, mrc);
+  }
   LqmStoreClose(&store);
   if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
     fprintf(stderr, "localqm: queue %s does not exist on %s\n", name, args.Words[0].c_str());
+    return kToolFailed;
+  }
+  if (mrc == MQRC_OBJECT_IN_USE) {
+    fprintf(stderr, "localqm: queue %s is open by a running application\n", name);
     return kToolFailed;
   }
   if (mrc == MQRC_Q_NOT_EMPTY) {

@@ -146,10 +146,17 @@ TEST_F(AdminToolTest, BrowseShowsEveryFieldAndGetEmpties) {
   EXPECT_EQ(data, "first");
   EXPECT_EQ(md.Priority, 5);
   Close(h, &o);
+  // An open queue cannot be removed; once closed it can.
+  ASSERT_EQ(Open(h, "Q1", MQOO_OUTPUT, &o), 0);
+  ToolRun busy = Tool({"remove", "QMA", "Q1", "--purge"});
+  EXPECT_EQ(busy.status, 1);
+  EXPECT_NE(busy.err.find("is open"), std::string::npos) << busy.err;
+  Close(h, &o);
   Disconnect(&h);
   ToolRun got = Tool({"get", "QMA", "Q1"});
   EXPECT_NE(got.out.find("Message : 2\n"), std::string::npos);
   EXPECT_EQ(Tool({"depth", "QMA", "Q1"}).out, "0\n");
+  EXPECT_EQ(Tool({"remove", "QMA", "Q1"}).status, 0);
 }
 
 }  // namespace
