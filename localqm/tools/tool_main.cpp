@@ -26,7 +26,7 @@ const char kHelp[] =
     "                 [--defprty N] [--defpsist yes|no] [--defsopt shared|exclusive]\n"
     "                 [--deftype temporary|permanent] [--descr TEXT]\n"
     "  localqm alter QM QUEUE [the define options]\n"
-    "  localqm remove QM QUEUE [--purge]      (a queue holding messages needs --purge)\n"
+    "  localqm remove QM QUEUE [--purge]      (messages need --purge; an open queue stays)\n"
     "  localqm show QM [QUEUE]      localqm depth QM QUEUE      localqm clear QM QUEUE\n"
     "\n"
     "Messages:\n"
