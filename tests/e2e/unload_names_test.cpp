@@ -1,0 +1,208 @@
+// Output file names of an unload with the real binary against localqm: the
+// counter inserts that split a run over numbered files, the date and time
+// inserts, the escapes, the -Lm and -Ls roll-over limits, and an existing
+// file met in the middle of a numbered sequence.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+using Files = std::map<std::string, int>;  // file name -> messages in it
+
+class UnloadNamesTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"define", "QM1", "Q1"});
+  }
+  // Messages m1..mN ("m<i>" padded with dots to length bytes).
+  static void Put(int count, int length = 2) {
+    for (int i = 1; i <= count; i++) {
+      std::string text = "m" + std::to_string(i);
+      if (static_cast<int>(text.size()) < length) text.resize(length, '.');
+      LocalqmOrFail({"put", "QM1", "Q1", "--text", text});
+    }
+  }
+  // Every file of the scratch directory but localqm's, with the number of
+  // message sections in it (an N line, or the VER line of a descriptor).
+  static Files Written() {
+    Files files;
+    DIR* dir = opendir(ScratchDir().c_str());
+    if (dir == nullptr) return files;
+    std::vector<std::string> names;
+    while (struct dirent* entry = readdir(dir)) names.push_back(entry->d_name);
+    closedir(dir);
+    for (const std::string& name : names) {
+      if (name == "localqm" || name == "." || name == "..") continue;
+      int n = 0;
+      for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name))))
+        n += line == "N" || line == "A VER 2";
+      files[name] = n;
+    }
+    return files;
+  }
+  static std::string Describe(const Files& files) {
+    std::string text;
+    for (const auto& [name, n] : files) text += name + ":" + std::to_string(n) + " ";
+    return text;
+  }
+  static void RemoveWritten() {
+    for (const auto& entry : Written()) std::remove(ScratchPath(entry.first).c_str());
+  }
+  static long Size(const std::string& name) {
+    struct stat st;
+    return stat(ScratchPath(name).c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+  }
+};
+
+TEST_F(UnloadNamesTest, CounterInsertsNumberTheFiles) {
+  Put(5);
+  struct Case {
+    std::vector<std::string> args;
+    Files files;
+  } cases[] = {
+      // Without -L a counter insert means one message per file.
+      {{"-f", "out%n.zpd"}, {{"out1.zpd", 1}, {"out2.zpd", 1}, {"out3.zpd", 1}, {"out4.zpd", 1},
+                             {"out5.zpd", 1}}},
+      {{"-f", "out%N.zpd", "-r", "#2"}, {{"out00001.zpd", 1}, {"out00002.zpd", 1}}},
+      // %i is the message's place in the queue, %o its place among the
+      // messages written.
+      {{"-f", "m%i.zpd", "-r", "3..4"}, {{"m3.zpd", 1}, {"m4.zpd", 1}}},
+      {{"-f", "m%I.zpd", "-r", "4"}, {{"m00004.zpd", 1}}},
+      {{"-f", "w%o.zpd", "-r", "3..4"}, {{"w1.zpd", 1}, {"w2.zpd", 1}}},
+      {{"-f", "w%O.zpd", "-s", "m5"}, {{"w00001.zpd", 1}}},
+      // -Lm replaces the one-message default.
+      {{"-f", "out%n.zpd", "-Lm2"}, {{"out1.zpd", 2}, {"out2.zpd", 2}, {"out3.zpd", 1}}},
+      {{"-f", "out%n.zpd", "-Lm9"}, {{"out1.zpd", 5}}},
+      // Date inserts alone do not split the output.
+      {{"-f", "d%y.zpd"}, {}},
+      // An escaped % is not an insert either.
+      {{"-f", "p%%n.zpd"}, {{"p%n.zpd", 5}}},
+  };
+  for (Case& c : cases) {
+    RemoveWritten();
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-dN"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (c.files.empty()) {
+      time_t now = time(nullptr);
+      struct tm local;
+      localtime_r(&now, &local);
+      char name[32];
+      strftime(name, sizeof name, "d%Y.zpd", &local);
+      c.files[name] = 5;
+    }
+    RunResult r = RunZeplo(args);
+    std::string label = c.args[1] + (c.args.size() > 2 ? " " + c.args[2] : "");
+    EXPECT_EQ(0, r.exitStatus) << label << "\n" << r.err;
+    EXPECT_EQ(Describe(c.files), Describe(Written())) << label;
+    char written[80];
+    snprintf(written, sizeof written, "Written - Files:%4d", static_cast<int>(c.files.size()));
+    EXPECT_NE(std::string::npos, r.err.find(written)) << label << "\n" << r.err;
+  }
+}
+
+// The name the date and time inserts give at a moment, worked out here
+// independently from the calendar.
+std::string ExpectedDateName(time_t when) {
+  static const char* const kMonths[] = {"January", "February", "March",     "April",
+                                        "May",     "June",     "July",      "August",
+                                        "September", "October", "November", "December"};
+  static const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                      "Thursday", "Friday", "Saturday"};
+  struct tm t;
+  localtime_r(&when, &t);
+  int day = t.tm_mday;
+  const char* suffix = (day == 1 || day == 21 || day == 31) ? "st"
+                       : (day == 2 || day == 22)            ? "nd"
+                       : (day == 3 || day == 23)            ? "rd"
+                                                            : "th";
+  char text[256];
+  snprintf(text, sizeof text,
+           "d%04d%02d%02d_%02d%02d%02d_%04d_%02d_%.3s_%02d_%s_%02d_%d%s_%.3s_%s_%03d_%03d_"
+           "%02d_%d_%02d_%d_%s_%s_%%_ab.zpd",
+           t.tm_year + 1900, t.tm_mon + 1, day, t.tm_year % 100, t.tm_mon + 1, day,
+           t.tm_year + 1900, t.tm_year % 100, kMonths[t.tm_mon], t.tm_mon + 1, kMonths[t.tm_mon],
+           day, day, suffix, kDays[t.tm_wday], kDays[t.tm_wday], t.tm_yday, t.tm_yday + 1,
+           t.tm_hour, t.tm_hour, t.tm_hour % 12, t.tm_hour % 12, t.tm_hour < 12 ? "am" : "pm",
+           t.tm_hour < 12 ? "AM" : "PM");
+  return text;
+}
+
+TEST_F(UnloadNamesTest, DateAndTimeInserts) {
+  Put(2);
+  // The longest form of a repeated letter is taken first; an unknown
+  // insert is dropped with its letter, and so is a % at the very end.
+  const std::string pattern =
+      "d%C_%c_%y_%yy_%m_%mm_%mmm_%d_%dd_%D_%DD_%j_%J_%H_%HH_%h_%hh_%p_%P_%%_a%qb.zpd%";
+  time_t before = time(nullptr);
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-f", pattern});
+  time_t after = time(nullptr);
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  Files files = Written();
+  ASSERT_EQ(1u, files.size()) << Describe(files);
+  const std::string& name = files.begin()->first;
+  EXPECT_TRUE(name == ExpectedDateName(before) || name == ExpectedDateName(after))
+      << name << "\nexpected " << ExpectedDateName(before);
+  EXPECT_EQ(2, files.begin()->second);
+}
+
+TEST_F(UnloadNamesTest, SizeLimitRollsOverBeforeTheFileIsFull) {
+  // Without header or descriptor a 1000-byte message takes 2123 bytes:
+  // "N", 40 X lines of 53 characters, the empty line. A message goes into
+  // the open file only while the room left is at least 2 x (1000 + 512),
+  // so a 10 KB file takes four (8492 bytes) and a 1 KB file one, although
+  // the message is larger than the whole limit.
+  Put(10, 1000);
+  struct Case {
+    std::vector<std::string> limits;
+    std::vector<int> perFile;
+  } cases[] = {
+      {{"-Ls10k"}, {4, 4, 2}},
+      {{"-Ls1k"}, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+      // The message limit and the size limit both hold.
+      {{"-Ls10k", "-Lm3"}, {3, 3, 3, 1}},
+  };
+  for (const Case& c : cases) {
+    RemoveWritten();
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-dNH", "-f", "out%n.zpd"};
+    args.insert(args.end(), c.limits.begin(), c.limits.end());
+    const std::string label = c.limits.back();
+    RunResult r = RunZeplo(args);
+    EXPECT_EQ(0, r.exitStatus) << label << "\n" << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("Output file limits active:")) << r.err;
+    Files files = Written();
+    ASSERT_EQ(c.perFile.size(), files.size()) << label << " " << Describe(files);
+    for (size_t i = 0; i < c.perFile.size(); i++) {
+      std::string name = "out" + std::to_string(i + 1) + ".zpd";
+      EXPECT_EQ(c.perFile[i], files[name]) << label << " " << name;
+      EXPECT_EQ(2123L * c.perFile[i], Size(name)) << label << " " << name;
+    }
+  }
+}
+
+TEST_F(UnloadNamesTest, ExistingFileInTheSequenceStopsTheRun) {
+  Put(3);
+  ASSERT_TRUE(WriteFileText(ScratchPath("out2.zpd"), "keep me\n"));
+  // Standard input is not a terminal, so nobody is asked.
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-dN", "-f", "out%n.zpd"});
+  EXPECT_EQ(2208 & 0xFF, r.exitStatus) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("File 'out2.zpd' already exists.")) << r.err;
+  EXPECT_EQ("keep me\n", ReadFileText(ScratchPath("out2.zpd")));
+  EXPECT_EQ(1, Written()["out1.zpd"]);
+  EXPECT_FALSE(FileExists(ScratchPath("out3.zpd")));
+  // -F overwrites it.
+  r = RunZeplo({"-m", "QM1", "-i", "Q1", "-dN", "-F", "out%n.zpd"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ("{out1.zpd:1 out2.zpd:1 out3.zpd:1 }", "{" + Describe(Written()) + "}");
+}
+
+}  // namespace
