@@ -324,8 +324,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "the minimal load of %s failed (%ld messages)\n", c.queue, put);
         break;
       }
-      double z = RunZeplo({"-m", kQmgr, "-f", zeploFiles[i].c_str(), "-o", c.queue},
-                          errFile.c_str());
+      double z =
+          RunZeplo({"-m", kQmgr, "-f", zeploFiles[i].c_str(), "-o", c.queue}, errFile.c_str());
       ok = z >= 0 && WrittenCount(errFile.c_str()) == c.count && ClearQueue(c.queue);
       if (!ok) {
         fprintf(stderr, "zeplo did not load all %d messages of %s; see %s\n", c.count, c.queue,

@@ -75,8 +75,8 @@ bool LoadApi(Api* api) {
   api->Get = reinterpret_cast<PFN_MQGET>(dlsym(lib, "MQGET"));
   api->Inq = reinterpret_cast<PFN_MQINQ>(dlsym(lib, "MQINQ"));
   api->Cmit = reinterpret_cast<PFN_MQCMIT>(dlsym(lib, "MQCMIT"));
-  return api->Connx && api->Disc && api->Open && api->Close && api->Put && api->Get &&
-         api->Inq && api->Cmit;
+  return api->Connx && api->Disc && api->Open && api->Close && api->Put && api->Get && api->Inq &&
+         api->Cmit;
 }
 
 bool CreateQmgr(const char* const* queues, int n, int depth) {
@@ -174,8 +174,8 @@ double MinimalMove(const Api& api, const char* from, const char* to, long* messa
     MQGMO gmo = {MQGMO_DEFAULT};
     gmo.Options = MQGMO_SYNCPOINT | MQGMO_PROPERTIES_FORCE_MQRFH2;
     MQLONG length = 0;
-    api.Get(h, input, &md, &gmo, static_cast<MQLONG>(buffer.size()), buffer.data(), &length,
-            &cc, &reason);
+    api.Get(h, input, &md, &gmo, static_cast<MQLONG>(buffer.size()), buffer.data(), &length, &cc,
+            &reason);
     if (reason == MQRC_TRUNCATED_MSG_FAILED) {
       buffer.resize((static_cast<size_t>(length) + 4095) / 4096 * 4096);
       continue;

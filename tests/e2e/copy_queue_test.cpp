@@ -58,20 +58,52 @@ TEST_F(CopyTest, OutputsTakeEveryMessageOnceAndStopAtTheFirstFailure) {
     const char* err;
     Texts q1, q2, q3;
   } cases[] = {
-      {{"-i", "Q1", "-o", "Q2"}, false, 0, "Written - Files:   0  Messages:      3", kThree, kThree, {}},
-      {{"-I", "Q1", "-o", "Q2"}, false, 0, "Written - Files:   0  Messages:      3", {}, kThree, {}},
-      {{"-i", "Q1", "-o", "Q2", "-o", "Q3", "-OI", "-vd"}, false, 0,
-       "Output Destinations : Q2\n                    : Q3\n\n", kThree, kThree, kThree},
+      {{"-i", "Q1", "-o", "Q2"},
+       false,
+       0,
+       "Written - Files:   0  Messages:      3",
+       kThree,
+       kThree,
+       {}},
+      {{"-I", "Q1", "-o", "Q2"},
+       false,
+       0,
+       "Written - Files:   0  Messages:      3",
+       {},
+       kThree,
+       {}},
+      {{"-i", "Q1", "-o", "Q2", "-o", "Q3", "-OI", "-vd"},
+       false,
+       0,
+       "Output Destinations : Q2\n                    : Q3\n\n",
+       kThree,
+       kThree,
+       kThree},
       {{"-i", "Q1", "-o", "file:dests.txt"}, false, 0, "Messages:      6", kThree, kThree, kThree},
       // Q3 holds one message: under syncpoint the unit goes back whole;
       // without, the first message reached both, the second only Q2.
-      {{"-I", "Q1", "-o", "Q2", "-o", "Q3"}, true, 2053 & 0xFF, "MQPUT(Q3) failed RC(2053)",
-       kThree, {}, {}},
-      {{"-I", "Q1", "-o", "Q2", "-o", "Q3", "-t", "0"}, true, 2053 & 0xFF,
-       "Written - Files:   0  Messages:      3", {"third"}, {"first", "second"}, {"first"}},
+      {{"-I", "Q1", "-o", "Q2", "-o", "Q3"},
+       true,
+       2053 & 0xFF,
+       "MQPUT(Q3) failed RC(2053)",
+       kThree,
+       {},
+       {}},
+      {{"-I", "Q1", "-o", "Q2", "-o", "Q3", "-t", "0"},
+       true,
+       2053 & 0xFF,
+       "Written - Files:   0  Messages:      3",
+       {"third"},
+       {"first", "second"},
+       {"first"}},
       // A destination that does not exist stops the run before anything moves.
-      {{"-I", "Q1", "-o", "Q2", "-o", "NOT.THERE"}, false, 2085 & 0xFF,
-       "MQOPEN on object 'NOT.THERE' returned 2085", kThree, {}, {}},
+      {{"-I", "Q1", "-o", "Q2", "-o", "NOT.THERE"},
+       false,
+       2085 & 0xFF,
+       "MQOPEN on object 'NOT.THERE' returned 2085",
+       kThree,
+       {},
+       {}},
   };
   for (const auto& c : cases) {
     Refill(kThree);
@@ -93,8 +125,8 @@ TEST_F(CopyTest, ContextModesDecideWhatThePutDescriptorKeeps) {
   struct {
     const char* mode;
     bool identity, time, appl;
-  } cases[] = {{"A", true, true, true},    {"t", true, false, true},   {"I", true, false, false},
-               {"a", true, true, true},    {"i", true, false, false},  {"d", false, false, false},
+  } cases[] = {{"A", true, true, true},   {"t", true, false, true},  {"I", true, false, false},
+               {"a", true, true, true},   {"i", true, false, false}, {"d", false, false, false},
                {"n", false, false, false}};
   for (const auto& c : cases) {
     Refill({});
@@ -159,7 +191,8 @@ TEST_F(CopyTest, PacingAndRetriedPuts) {
   EXPECT_EQ(0, r.exitStatus) << r.err;
   EXPECT_EQ(kThree, Data("Q2"));
   size_t refused = 0;
-  for (const std::string& l : SplitLines(r.err)) refused += Has(l, "MQPUT on object 'Q2' returned 2046");
+  for (const std::string& l : SplitLines(r.err))
+    refused += Has(l, "MQPUT on object 'Q2' returned 2046");
   EXPECT_EQ(1u, refused) << r.err;
   EXPECT_FALSE(Has(r.err, "failed")) << r.err;
 

@@ -43,11 +43,12 @@ class LoadTest : public ::testing::Test {
 
 TEST_F(LoadTest, RoundTripRestoresEveryDescriptorField) {
   LocalqmOrFail({"put", "QM1", "Q1", "--text", "plain"});
-  LocalqmOrFail({"put", "QM1", "Q1", "--hex", "00FF10E2", "--priority", "7", "--correlid",
-                 "C0FFEE", "--format", "MQHRF2", "--user", "alice", "--applid", "app id",
-                 "--putappl", "loader", "--putdate", "20240229", "--puttime", "23595999",
-                 "--expiry", "-1", "--msgtype", "2", "--replyto", "RQ", "--replytoqmgr", "QM1",
-                 "--persistence", "1"});
+  LocalqmOrFail({"put",      "QM1",        "Q1",       "--hex",         "00FF10E2", "--priority",
+                 "7",        "--correlid", "C0FFEE",   "--format",      "MQHRF2",   "--user",
+                 "alice",    "--applid",   "app id",   "--putappl",     "loader",   "--putdate",
+                 "20240229", "--puttime",  "23595999", "--expiry",      "-1",       "--msgtype",
+                 "2",        "--replyto",  "RQ",       "--replytoqmgr", "QM1",      "--persistence",
+                 "1"});
   LocalqmOrFail({"put", "QM1", "Q1", "--text", std::string(5000, 'z')});
   Unload("q1.zpd");
   RunResult r = RunZeplo({"-m", "QM1", "-f", "q1.zpd", "-o", "Q2"});
@@ -96,8 +97,8 @@ TEST_F(LoadTest, PacedLoadsTakeTheirTime) {
   // Then three put long before: the put times go backwards, and each
   // becomes the new reference without a wait.
   for (int i = 0; i < 3; i++) {
-    LocalqmOrFail({"put", "QM1", "Q1", "--text", "more", "--putdate", "20200101", "--puttime",
-                   "00000000"});
+    LocalqmOrFail(
+        {"put", "QM1", "Q1", "--text", "more", "--putdate", "20200101", "--puttime", "00000000"});
   }
   Unload("six.zpd");
   // -D r replays three seconds of gaps; -R 2 makes three periods of two.
@@ -112,7 +113,8 @@ TEST_F(LoadTest, PacedLoadsTakeTheirTime) {
     auto start = std::chrono::steady_clock::now();
     RunResult r = RunZeplo({"-m", "QM1", "-f", "six.zpd", "-o", "Q2", c.option, c.value});
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    std::chrono::steady_clock::now() - start).count();
+                    std::chrono::steady_clock::now() - start)
+                    .count();
     EXPECT_EQ(0, r.exitStatus) << c.option << "\n" << r.err;
     EXPECT_EQ(6u, Browse("Q2").size()) << c.option;
     EXPECT_GE(took, c.atLeastMs) << c.option;
@@ -126,8 +128,16 @@ TEST_F(LoadTest, PacedLoadsTakeTheirTime) {
 TEST_F(LoadTest, OldPcfHeadersAreRaisedToVersion3) {
   // An MQCFH in reversed (native) integers: Type 1, StrucLength 36,
   // Version 1, then the rest of the header.
-  std::string header = "01000000" "24000000" "01000000" "0D000000" "01000000" "01000000"
-                       "00000000" "00000000" "00000000";
+  std::string header =
+      "01000000"
+      "24000000"
+      "01000000"
+      "0D000000"
+      "01000000"
+      "01000000"
+      "00000000"
+      "00000000"
+      "00000000";
   LocalqmOrFail({"put", "QM1", "Q1", "--hex", header, "--format", "MQADMIN", "--encoding", "546"});
   RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-O", "S(CFH3)"});
   EXPECT_EQ(0, r.exitStatus) << r.err;

@@ -11,8 +11,8 @@
 #include <ctime>
 
 #include "zeplo/engine/engine.h"
-#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
+#include "zeplo/util/util.h"
 
 namespace {
 
@@ -140,8 +140,7 @@ void DelayMessage(RunOptions* options) {
 int32_t EndFixedRatePeriod(const RunOptions* options, int32_t elapsed) {
   int32_t remain = 1000 - elapsed;
   if (remain < 0) {
-    printf("Can not achieve %d msgs/second, took %.1f seconds\n", options->Rate,
-           elapsed / 1000.0);
+    printf("Can not achieve %d msgs/second, took %.1f seconds\n", options->Rate, elapsed / 1000.0);
     fflush(stdout);
     return 0;
   }
@@ -155,8 +154,7 @@ int32_t EndTargetRatePeriod(RunOptions* options, int32_t elapsed, int32_t depth)
   int32_t remain = 1000 - elapsed;
   // What the consumer took: what we added plus what was there minus what
   // is left.
-  int64_t processed64 =
-      static_cast<int64_t>(options->PeriodCount) + options->TargetDepth - depth;
+  int64_t processed64 = static_cast<int64_t>(options->PeriodCount) + options->TargetDepth - depth;
   int32_t processed = processed64 > INT32_MAX   ? INT32_MAX
                       : processed64 < INT32_MIN ? INT32_MIN
                                                 : static_cast<int32_t>(processed64);

@@ -8,14 +8,12 @@
 #include "zeplo/engine/engine.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
-#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
+#include "zeplo/util/util.h"
 
 namespace {
 
-bool IsBlankName(const char* name) {
-  return name == nullptr || name[0] == '\0' || name[0] == ' ';
-}
+bool IsBlankName(const char* name) { return name == nullptr || name[0] == '\0' || name[0] == ' '; }
 
 void PrintDestinationLine(int index, int count, const char* qmgr, const char* queue) {
   char text[kDestinationTextSize];
@@ -174,8 +172,7 @@ int OpenMonitorQueue(RunOptions* options, const MQOD& opened) {
 
 }  // namespace
 
-void FormatDestination(const char* qmgrName, const char* queueName, char* text,
-                       size_t textSize) {
+void FormatDestination(const char* qmgrName, const char* queueName, char* text, size_t textSize) {
   if (text == nullptr || textSize == 0) return;
   const char* queue = queueName != nullptr ? queueName : "";
   if (IsBlankName(qmgrName)) {
@@ -201,6 +198,7 @@ int OpenOutputQueues(RunOptions* options) {
   if (options->PrintDestinations) PrintDestinations(options);
 
   if (list != nullptr) {
+    ReleaseOutputQueues(options);  // a second open (generic runs) starts afresh
     size_t bytes = sizeof(MQRR) * static_cast<size_t>(list->Count);
     list->Responses = CSGetMem(bytes, "RESPONSES");
     if (list->Responses == nullptr) {
@@ -231,7 +229,7 @@ int32_t InquireTargetDepth(RunOptions* options) {
   MQLONG depth = 0;
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
-  slot.Api->MQINQ(slot.Hconn, options->MonitorHobj, 1, &selector, 1, &depth, 0, nullptr,
-                  &compCode, &reason);
+  slot.Api->MQINQ(slot.Hconn, options->MonitorHobj, 1, &selector, 1, &depth, 0, nullptr, &compCode,
+                  &reason);
   return compCode == MQCC_FAILED ? 0 : depth;
 }

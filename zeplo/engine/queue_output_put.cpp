@@ -9,8 +9,8 @@
 #include "zeplo/engine/engine.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
-#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
+#include "zeplo/util/util.h"
 
 namespace {
 
@@ -23,8 +23,7 @@ struct ContextRow {
 constexpr ContextRow kContextRows[] = {
     {ContextMode::SetAll, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, MQPMO_SET_ALL_CONTEXT},
     {ContextMode::SetAllUpdateTimes, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, MQPMO_SET_ALL_CONTEXT},
-    {ContextMode::SetIdentity, MQOO_OUTPUT | MQOO_SET_IDENTITY_CONTEXT,
-     MQPMO_SET_IDENTITY_CONTEXT},
+    {ContextMode::SetIdentity, MQOO_OUTPUT | MQOO_SET_IDENTITY_CONTEXT, MQPMO_SET_IDENTITY_CONTEXT},
     {ContextMode::PassAll, MQOO_OUTPUT | MQOO_PASS_ALL_CONTEXT, MQPMO_PASS_ALL_CONTEXT},
     {ContextMode::PassIdentity, MQOO_OUTPUT | MQOO_PASS_IDENTITY_CONTEXT,
      MQPMO_PASS_IDENTITY_CONTEXT},
@@ -258,7 +257,7 @@ int PutToOutputs(RunOptions* options, QueueElement* inputQueue) {
   options->PutsForMessage = puts;
   int64_t length = options->Message.DataLength < 0 ? 0 : options->Message.DataLength;
   options->BytesForMessage = static_cast<int64_t>(puts) * length;
-  if (compCode != MQCC_FAILED) reason = MQRC_NONE;  // warnings are not errors
+  if (compCode != MQCC_FAILED) reason = MQRC_NONE;                  // warnings are not errors
   if (reason != MQRC_NONE && options->UseSyncpoint) return reason;  // backed out
   options->WrittenCount += puts;
   options->UncommittedWrittenCount += puts;

@@ -40,23 +40,34 @@ TEST_F(PacingTest, RelativeDelayReplaysTheGapsBetweenPutTimes) {
     std::vector<Step> steps;
   } cases[] = {
       // The reference is taken at clock 0, the clock's very first reading.
-      {"gap minus the time already gone", 100,
-       {{"20261206", "12000000", 0, 0}, {"20261206", "12000200", 500, 1500},
+      {"gap minus the time already gone",
+       100,
+       {{"20261206", "12000000", 0, 0},
+        {"20261206", "12000200", 500, 1500},
         {"20261206", "12000250", 2600, 0}}},
       {"hundredths count", 100, {{"20261206", "12000000", 0, 0}, {"20261206", "12000055", 0, 550}}},
-      {"half of each remaining gap", 50,
+      {"half of each remaining gap",
+       50,
        {{"20261206", "12000000", 10, 0}, {"20261206", "12000400", 1010, 1500}}},
-      {"put times going backwards restart from there", 100,
-       {{"20261206", "12001000", 0, 0}, {"20261206", "12000500", 100, 0},
+      {"put times going backwards restart from there",
+       100,
+       {{"20261206", "12001000", 0, 0},
+        {"20261206", "12000500", 100, 0},
         {"20261206", "12000600", 200, 900}}},
       {"across midnight", 100, {{"20261206", "23595900", 0, 0}, {"20261207", "00000100", 0, 2000}}},
-      {"no put time: no wait, reference kept", 100,
-       {{"        ", "        ", 0, 0}, {"20261206", "12000000", 0, 0},
-        {"2026120X", "12000000", 0, 0}, {"20261206", "12000100", 0, 1000}}},
+      {"no put time: no wait, reference kept",
+       100,
+       {{"        ", "        ", 0, 0},
+        {"20261206", "12000000", 0, 0},
+        {"2026120X", "12000000", 0, 0},
+        {"20261206", "12000100", 0, 1000}}},
       // 364 days at 90 percent does not fit 32 bits: the wait is capped,
       // never wrapped into a short or negative one.
-      {"a year apart", 90, {{"20260101", "00000000", 0, 0}, {"20261231", "00000000", 0, INT32_MAX}}},
-      {"negative percent never waits", -50,
+      {"a year apart",
+       90,
+       {{"20260101", "00000000", 0, 0}, {"20261231", "00000000", 0, INT32_MAX}}},
+      {"negative percent never waits",
+       -50,
        {{"20261206", "12000000", 0, 0}, {"20261206", "12000500", 0, 0}}},
   };
   for (const Case& c : cases) {
@@ -161,13 +172,15 @@ TEST_F(PacingTest, FixedRateWaitsOutEachFullPeriodAndCommitsIt) {
   ASSERT_EQ(2u, lines.size()) << out;  // the last 2 messages end no period
   for (const std::string& l : lines) EXPECT_TRUE(std::regex_match(l, line)) << l;
   EXPECT_EQ(2, options_.PeriodCount);
-  EXPECT_EQ(2u, static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQCMIT(10)")));
+  EXPECT_EQ(2u,
+            static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQCMIT(10)")));
   EXPECT_GE(took, 1800);  // two seconds of periods, by order of magnitude
   EXPECT_LT(took, 8000);
   // A period that overran has nothing left to sleep.
   testing::internal::CaptureStdout();
   EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
-  EXPECT_EQ("Can not achieve 5 msgs/second, took 1.5 seconds\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ("Can not achieve 5 msgs/second, took 1.5 seconds\n",
+            testing::internal::GetCapturedStdout());
 }
 
 TEST_F(PacingTest, DelaysWaitRoughlyWhatTheyAsk) {

@@ -35,7 +35,8 @@ void Play(const std::vector<Scripted>& script, size_t i, void* records, PMQLONG 
   const Scripted s = i < script.size() ? script[i] : Scripted{MQCC_OK, 0, {}};
   *cc = s.CompCode;
   *rc = s.Reason;
-  if (records != nullptr && !s.Responses.empty()) memcpy(records, s.Responses.data(), s.Responses.size() * sizeof(MQRR));
+  if (records != nullptr && !s.Responses.empty())
+    memcpy(records, s.Responses.data(), s.Responses.size() * sizeof(MQRR));
 }
 void OutOPEN(MQHCONN, PMQVOID odArg, MQLONG options, PMQHOBJ hobj, PMQLONG cc, PMQLONG rc) {
   auto* od = static_cast<MQOD*>(odArg);
@@ -45,11 +46,14 @@ void OutOPEN(MQHCONN, PMQVOID odArg, MQLONG options, PMQHOBJ hobj, PMQLONG cc, P
   if (od->Version >= MQOD_VERSION_3 && od->RecsPresent == 0) SetMqField(od->ResolvedQName, "LOCAL");
   *hobj = *cc == MQCC_FAILED ? MQHO_UNUSABLE_HOBJ : static_cast<MQHOBJ>(100 + gOut.Opens.size());
 }
-void OutPUT(MQHCONN, MQHOBJ, PMQVOID md, PMQVOID pmoArg, MQLONG length, PMQVOID buffer,
-            PMQLONG cc, PMQLONG rc) {
+void OutPUT(MQHCONN, MQHOBJ, PMQVOID md, PMQVOID pmoArg, MQLONG length, PMQVOID buffer, PMQLONG cc,
+            PMQLONG rc) {
   auto* pmo = static_cast<MQPMO*>(pmoArg);
-  gOut.Puts.push_back({0, *static_cast<MQMD*>(md), *pmo,
-                       std::string(static_cast<char*>(buffer), static_cast<size_t>(length)), {}});
+  gOut.Puts.push_back({0,
+                       *static_cast<MQMD*>(md),
+                       *pmo,
+                       std::string(static_cast<char*>(buffer), static_cast<size_t>(length)),
+                       {}});
   Play(gOut.PutScript, gOut.Puts.size() - 1, pmo->ResponseRecPtr, cc, rc);
 }
 MqApi gOutApi = [] {
@@ -108,10 +112,11 @@ TEST_F(QueueOutputTest, ContextModesOpenAndPutWithTheirOptions) {
   struct {
     ContextMode mode;
     MQLONG open, put;
-  } cases[] = {{ContextMode::SetAll, 2064, 0x800},     {ContextMode::SetAllUpdateTimes, 2064, 0x800},
-               {ContextMode::SetIdentity, 1040, 0x400}, {ContextMode::PassAll, 528, 0x200},
-               {ContextMode::PassIdentity, 272, 0x100}, {ContextMode::Default, 16, 0x20},
-               {ContextMode::None, 16, 0x4000}};
+  } cases[] = {
+      {ContextMode::SetAll, 2064, 0x800},      {ContextMode::SetAllUpdateTimes, 2064, 0x800},
+      {ContextMode::SetIdentity, 1040, 0x400}, {ContextMode::PassAll, 528, 0x200},
+      {ContextMode::PassIdentity, 272, 0x100}, {ContextMode::Default, 16, 0x20},
+      {ContextMode::None, 16, 0x4000}};
   for (const auto& c : cases) {
     SetUp();
     options_.Context = c.mode;
@@ -121,7 +126,8 @@ TEST_F(QueueOutputTest, ContextModesOpenAndPutWithTheirOptions) {
     const Recorded& p = gOut.Puts.at(0);
     EXPECT_EQ(c.open, gOut.Opens.at(0).Options);
     EXPECT_EQ(c.put, p.Pmo.Options & contextBits);
-    EXPECT_EQ(c.mode == ContextMode::None ? MQPMO_NO_SYNCPOINT : MQPMO_SYNCPOINT, p.Pmo.Options & 6);
+    EXPECT_EQ(c.mode == ContextMode::None ? MQPMO_NO_SYNCPOINT : MQPMO_SYNCPOINT,
+              p.Pmo.Options & 6);
     EXPECT_EQ(7, p.Pmo.Context);  // the input queue's handle
     // Only -C t makes the put time current.
     MQMD fresh;
@@ -140,7 +146,10 @@ TEST_F(QueueOutputTest, FailingOpensNameEachDestination) {
   } cases[] = {
       {false, {MQCC_WARNING, 2136, {Ok(), Bad(2085), Bad(2052)}}, 2052, "'QM9/B' returned 2085"},
       {false, {MQCC_WARNING, 2136, {Ok(), Bad(2085), Bad(2052)}}, 2052, "'C' returned 2052"},
-      {false, {MQCC_FAILED, 2035, {}}, 2035, "MQOPEN on object '<Distribution List>' returned 2035"},
+      {false,
+       {MQCC_FAILED, 2035, {}},
+       2035,
+       "MQOPEN on object '<Distribution List>' returned 2035"},
       {true, {MQCC_FAILED, 2087, {}}, 2087, "MQOPEN on object 'A' returned 2087"},
   };
   for (const auto& c : cases) {
@@ -192,17 +201,44 @@ TEST_F(QueueOutputTest, PutsCountPerDestinationUnlessTheUnitIsBackedOut) {
     const char* text;
   } cases[] = {
       {0, true, {}, 0, 1, 1, ""},
-      {0, true, {{MQCC_FAILED, 2053, {}}}, 2053, 0, 0, "MQPUT(QM2/OUT.Q) failed RC(2053) Queue full"},
+      {0,
+       true,
+       {{MQCC_FAILED, 2053, {}}},
+       2053,
+       0,
+       0,
+       "MQPUT(QM2/OUT.Q) failed RC(2053) Queue full"},
       {0, true, {{MQCC_WARNING, 2049, {}}}, 0, 1, 1, ""},
       {1, true, {}, 0, 3, 3, ""},
       {1, true, {fullB}, 2053, 2, 0, "MQPUT(QM9/B) failed RC(2053) Queue full"},
       {1, false, {fullB}, 2053, 2, 2, "MQPUT(QM9/B) failed RC(2053) Queue full"},
-      {1, false, {{MQCC_FAILED, 2136, {Bad(2051), Bad(2053), Ok()}}}, 2051, 1, 1,
+      {1,
+       false,
+       {{MQCC_FAILED, 2136, {Bad(2051), Bad(2053), Ok()}}},
+       2051,
+       1,
+       1,
        "MQPUT(A) failed RC(2051) Put inhibited"},
-      {1, false, {{MQCC_FAILED, 2009, {}}}, 2009, 0, 0, "MQPUT(A) failed RC(2009) Connection broken"},
-      {2, true, {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}, {MQCC_FAILED, 2051, {}}}, 2053, 1, 0,
+      {1,
+       false,
+       {{MQCC_FAILED, 2009, {}}},
+       2009,
+       0,
+       0,
+       "MQPUT(A) failed RC(2009) Connection broken"},
+      {2,
+       true,
+       {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}, {MQCC_FAILED, 2051, {}}},
+       2053,
+       1,
+       0,
        "MQPUT(QM9/B) failed RC(2053) Queue full"},
-      {2, false, {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}}, 2053, 2, 2,
+      {2,
+       false,
+       {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}},
+       2053,
+       2,
+       2,
        "MQPUT(QM9/B) failed RC(2053) Queue full"},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
@@ -235,12 +271,24 @@ TEST_F(QueueOutputTest, PutRetries) {
   } cases[] = {
       {true, MQFMT_STRING, "x", {MQCC_FAILED, 2046, {}}, 0, 2},
       {false, MQFMT_STRING, "x", {MQCC_FAILED, 2046, {}}, 2046, 0},
-      {false, MQFMT_ADMIN, std::string("\1\0\0\0\44\0\0\0\2\0\0\0", 12) + std::string(24, '\0'),
-       {MQCC_FAILED, 2235, {}}, 0, 1},
-      {false, MQFMT_ADMIN, std::string("\1\0\0\0\44\0\0\0\3\0\0\0", 12) + std::string(24, '\0'),
-       {MQCC_FAILED, 2235, {}}, 2235, 0},
-      {false, MQFMT_ADMIN, std::string("\1\0\0\0\44\0\0\0\1\0\0\0", 12), {MQCC_FAILED, 2235, {}},
-       2235, 0},  // shorter than a whole header
+      {false,
+       MQFMT_ADMIN,
+       std::string("\1\0\0\0\44\0\0\0\2\0\0\0", 12) + std::string(24, '\0'),
+       {MQCC_FAILED, 2235, {}},
+       0,
+       1},
+      {false,
+       MQFMT_ADMIN,
+       std::string("\1\0\0\0\44\0\0\0\3\0\0\0", 12) + std::string(24, '\0'),
+       {MQCC_FAILED, 2235, {}},
+       2235,
+       0},
+      {false,
+       MQFMT_ADMIN,
+       std::string("\1\0\0\0\44\0\0\0\1\0\0\0", 12),
+       {MQCC_FAILED, 2235, {}},
+       2235,
+       0},  // shorter than a whole header
   };
   for (const auto& c : cases) {
     SetUp();
