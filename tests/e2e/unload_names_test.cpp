@@ -205,4 +205,49 @@ TEST_F(UnloadNamesTest, ExistingFileInTheSequenceStopsTheRun) {
   EXPECT_EQ("{out1.zpd:1 out2.zpd:1 out3.zpd:1 }", "{" + Describe(Written()) + "}");
 }
 
+TEST_F(UnloadNamesTest, AgeLimitClosesTheFileWhileTheRunWaits) {
+  Put(2);
+  // m1 and m2 go into the first file at once; the run then waits for more
+  // (-w 4), and once the file is a second old it is closed, so m3, put two
+  // seconds in, opens the second file.
+  const std::string command = "'" + ZeploPath() +
+                              "' -m QM1 -i Q1 -dN -f 'out%n.zpd' -La1s -w 4 & sleep 2; '" +
+                              LocalqmPath() + "' put QM1 Q1 --text m3 >/dev/null; wait $!";
+  RunResult r = RunProgram("/bin/sh", {"-c", command});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ("out1.zpd:2 out2.zpd:1 ", Describe(Written())) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("Written - Files:   2  Messages:      3")) << r.err;
+}
+
+TEST_F(UnloadNamesTest, OverwritePromptOnATerminal) {
+  const std::string prompt = "exists - overwrite (y)es/(n)o/(a)ll ?";
+  struct Case {
+    std::vector<std::string> answers;  // one per prompt, in order
+    int exitStatus;
+    Files files;  // "old" files hold no message
+  } cases[] = {
+      // "a" answers for the rest of the run: out2.zpd is not asked about.
+      {{"a"}, 0, {{"out1.zpd", 1}, {"out2.zpd", 1}}},
+      {{"y", "y"}, 0, {{"out1.zpd", 1}, {"out2.zpd", 1}}},
+      // An answer that is none of the three asks again.
+      {{"maybe", "y", "n"}, 2208 & 0xFF, {{"out1.zpd", 1}, {"out2.zpd", 0}}},
+      {{"n"}, 2208 & 0xFF, {{"out1.zpd", 0}, {"out2.zpd", 0}}},
+  };
+  Put(2);
+  for (const Case& c : cases) {
+    std::string label = c.answers[0] + "/" + std::to_string(c.answers.size());
+    for (const char* name : {"out1.zpd", "out2.zpd"})
+      ASSERT_TRUE(WriteFileText(ScratchPath(name), "old\n"));
+    PtySession pty;
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-q", "-m", "QM1", "-i", "Q1", "-dN", "-f", "out%n.zpd"}));
+    for (const std::string& answer : c.answers) {
+      ASSERT_TRUE(PtyWaitFor(&pty, prompt)) << label << "\n" << PtyText(pty);
+      PtySend(&pty, answer + "\n");
+    }
+    EXPECT_EQ(c.exitStatus, PtyFinish(&pty)) << label << "\n" << PtyText(pty);
+    EXPECT_EQ(std::string::npos, PtyText(pty).find(prompt, pty.consumed)) << label;
+    EXPECT_EQ(Describe(c.files), Describe(Written())) << label;
+  }
+}
+
 }  // namespace
