@@ -136,6 +136,38 @@ TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
   EXPECT_EQ(kMessages, Depth());
 }
 
+TEST_F(UnloadLayoutsTest, LongRunsContinueOnFurtherLines) {
+  // 60 string-safe bytes, then 30 unsafe ones, then 3 safe: each run is
+  // split at its own kind's capacity (48 bytes per S line and 25 per X
+  // line by default), and a T line is never split.
+  LocalqmOrFail({"clear", "QM1", "Q1"});
+  std::string hex;
+  for (int i = 0; i < 60; i++) hex += "61";
+  for (int i = 0; i < 30; i++) hex += "01";
+  hex += "7A7A7A";
+  LocalqmOrFail({"put", "QM1", "Q1", "--hex", hex});
+  const std::string a48(48, 'a'), a12(12, 'a'), x25 = [] {
+    std::string x;
+    for (int i = 0; i < 25; i++) x += "01";
+    return x;
+  }();
+  struct Case {
+    const char* options;
+    std::string expected;
+  } cases[] = {
+      {"-dNHA", Sections({"S \"" + a48 + "\"\nS \"" + a12 + "\"\nX " + x25 +
+                          "\nX 0101010101\nS \"zzz\"\n"})},
+      {"-dNHp", Sections({"S \"" + a48 + "\"\nS \"" + a12 + "\"\nX " + x25 +
+                          "\nX 0101010101\nS \"zzz\"\n"})},
+      {"-dNHt", Sections({"T " + std::string(60, 'a') + "\nX " + x25 + "\nX 0101010101\nT zzz\n"})},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Unload({c.options});
+    EXPECT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
+    EXPECT_EQ(c.expected, ReadFileText(ScratchPath("out.zpd"))) << c.options;
+  }
+}
+
 TEST_F(UnloadLayoutsTest, DescriptorLinesAndHeader) {
   struct Case {
     const char* options;
