@@ -143,6 +143,9 @@ int LqmCallBegin(LqmStore* store, const char* call, const char* queue, LqmQmgr* 
 // Sets the completion code for a reason: 0 OK, warnings listed in the
 // implementation, everything else MQCC_FAILED.
 void LqmReport(MQLONG reason, PMQLONG pCompCode, PMQLONG pReason);
+// 2161 when the caller asked to fail while the queue manager quiesces and
+// it does; otherwise 0. Reads the queue manager outside any transaction.
+int LqmQuiesceCheck(LqmStore* store, bool failIfQuiescing);
 bool LqmIsWarning(MQLONG reason);
 
 // Internal pieces shared between the calls (open.cpp, put.cpp). faultCall

@@ -222,6 +222,14 @@ int LqmCallBegin(LqmStore* store, const char* call, const char* queue, LqmQmgr* 
   return 0;
 }
 
+int LqmQuiesceCheck(LqmStore* store, bool failIfQuiescing) {
+  if (!failIfQuiescing) return 0;
+  LqmQmgr qm;
+  int rc = LqmQmgrRead(store, &qm);
+  if (rc != 0) return rc;
+  return qm.Running && qm.Quiescing ? MQRC_Q_MGR_QUIESCING : 0;
+}
+
 void LqmSetResponse(char* records, MQLONG index, MQLONG reason) {
   MQRR rr = {reason == 0 ? MQCC_OK : MQCC_FAILED, reason};
   memcpy(records + static_cast<size_t>(index) * sizeof(MQRR), &rr, sizeof rr);
@@ -275,6 +283,7 @@ static void Connect(const char* call, PMQCHAR pQMgrName, PMQCNO pConnectOpts, PM
   LqmQmgr qm{};
   if (rc == 0) rc = LqmQmgrRead(&conn->Main, &qm);
   if (rc == 0 && !qm.Running) rc = MQRC_Q_MGR_NOT_AVAILABLE;
+  if (rc == 0 && qm.Quiescing) rc = MQRC_Q_MGR_QUIESCING;
   if (rc == 0 && cno->Version > qm.MaxCnoVersion) rc = MQRC_CNO_ERROR;
 
   ProcessUser(conn->UserId);

@@ -277,6 +277,8 @@ void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
   GetResult r;
   for (;;) {
     uint32_t seen = LqmNotifyRead(&conn->Main);
+    int qrc = LqmQuiesceCheck(&conn->Main, (options.Options & MQGMO_FAIL_IF_QUIESCING) != 0);
+    if (qrc != 0) return LqmReport(qrc, pCompCode, pReason);
     Attempt(conn, h, request, options, BufferLength, &r);
     if (r.Reason != MQRC_NO_MSG_AVAILABLE || !wait) break;
     long slice = kWaitSliceMs;

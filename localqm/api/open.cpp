@@ -233,6 +233,8 @@ int LqmOpenObject(LqmConnection* conn, MQOD* od, MQLONG options, const char* fau
     return MQRC_OD_ERROR;
   int rc = CheckOpenOptions(options);
   if (rc != 0) return rc;
+  rc = LqmQuiesceCheck(&conn->Main, (options & MQOO_FAIL_IF_QUIESCING) != 0);
+  if (rc != 0) return rc;
   MQHOBJ hobj = AllocateHandle(conn);
   LqmHandle h{};
   if (od->Version >= MQOD_VERSION_2 && od->RecsPresent != 0) {

@@ -217,6 +217,8 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
     if (qm.RefuseAsyncPut) return MQRC_OPTIONS_ERROR;
   }
   if (length > kLqmQmgrMaxMsgLength) return MQRC_MSG_TOO_BIG_FOR_Q_MGR;
+  rc = LqmQuiesceCheck(&conn->Main, (options & MQPMO_FAIL_IF_QUIESCING) != 0);
+  if (rc != 0) return rc;
 
   // The stored descriptor is always version 2; a version-1 caller's
   // descriptor supplies only its own fields.

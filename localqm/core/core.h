@@ -58,6 +58,7 @@ struct LqmQmgr {
   MQLONG MaxCnoVersion;    // MQCONNX refuses higher MQCNO versions (2139)
   bool RefuseAsyncPut;     // MQPMO_ASYNC_RESPONSE fails with 2046
   bool Running;            // false: connects fail 2059, calls 2162
+  bool Quiescing;          // (with Running) connects and FAIL_IF_QUIESCING calls fail 2161
   MQLONG Ccsid;            // MQIA_CODED_CHAR_SET_ID, MQCCSI_Q_MGR resolves here
   char DeadLetterQ[kLqmNameLength + 1];
   long FaultCount;         // read only: faults set (none: no per-call fault check)

@@ -23,7 +23,9 @@ int LqmQmgrRead(LqmStore* store, LqmQmgr* out) {
   out->Platform = sqlite3_column_int(st, 2);
   out->MaxCnoVersion = sqlite3_column_int(st, 3);
   out->RefuseAsyncPut = sqlite3_column_int(st, 4) != 0;
+  // running: 0 stopped, 1 running, 2 running but quiescing.
   out->Running = sqlite3_column_int(st, 5) != 0;
+  out->Quiescing = sqlite3_column_int(st, 5) == 2;
   out->Ccsid = sqlite3_column_int(st, 6);
   const unsigned char* dlq = sqlite3_column_text(st, 7);
   snprintf(out->DeadLetterQ, sizeof out->DeadLetterQ, "%s",
@@ -46,7 +48,7 @@ int LqmQmgrWrite(LqmStore* store, const LqmQmgr* a) {
     sqlite3_bind_int(st, 3, a->Platform);
     sqlite3_bind_int(st, 4, a->MaxCnoVersion);
     sqlite3_bind_int(st, 5, a->RefuseAsyncPut ? 1 : 0);
-    sqlite3_bind_int(st, 6, a->Running ? 1 : 0);
+    sqlite3_bind_int(st, 6, !a->Running ? 0 : a->Quiescing ? 2 : 1);
     sqlite3_bind_int(st, 7, a->Ccsid);
     sqlite3_bind_text(st, 8, a->DeadLetterQ, -1, SQLITE_TRANSIENT);
     rc = LqmSqlReason(sqlite3_step(st));

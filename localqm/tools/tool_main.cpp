@@ -16,7 +16,9 @@ const char kHelp[] =
     "  localqm create QM [--default] [--cmdlevel N] [--platform N] [--max-cno-version N]\n"
     "                    [--refuse-async-put] [--ccsid N] [--deadq QUEUE]\n"
     "  localqm alter-qmgr QM [the create options] [--allow-async-put]\n"
-    "  localqm delete QM        localqm list        localqm start QM        localqm stop QM\n"
+    "  localqm delete QM        localqm list        localqm start QM\n"
+    "  localqm stop QM [--quiesce]   (stopped: connects fail 2059, calls 2162; quiescing:\n"
+    "                                 connects and calls asking to fail if quiescing get 2161)\n"
     "  localqm user QM NAME PASSWORD      (once a user exists, connections need a password)\n"
     "\n"
     "Queues:\n"
@@ -168,7 +170,7 @@ int main(int argc, char** argv) {
   ToolArgs args;
   static const std::vector<std::string> kFlags = {
       "default", "refuse-async-put", "allow-async-put", "deny-inquire", "allow-inquire",
-      "hex",     "clear",            "purge"};
+      "hex",     "clear",            "purge",           "quiesce"};
   // "--hex" is a flag for browse and get but takes a value for put.
   std::vector<std::string> flags = kFlags;
   if (strcmp(verb, "put") == 0) flags.erase(flags.begin() + 5);

@@ -98,14 +98,15 @@ int ToolList(const ToolArgs& args) {
     LqmQmgr q{};
     bool ok = LqmStoreOpen(n.c_str(), &store) == 0 && LqmQmgrRead(&store, &q) == 0;
     LqmStoreClose(&store);
-    printf("%s %s%s\n", n.c_str(), !ok ? "damaged" : q.Running ? "running" : "stopped",
+    printf("%s %s%s\n", n.c_str(),
+           !ok ? "damaged" : !q.Running ? "stopped" : q.Quiescing ? "quiescing" : "running",
            n == def ? " default" : "");
   }
   return kToolOk;
 }
 
 int ToolStartStop(const ToolArgs& args, bool start) {
-  int rc = ToolArgsCheck(args, {}, 1, 1, start ? "start" : "stop");
+  int rc = ToolArgsCheck(args, {"quiesce"}, 1, 1, start ? "start" : "stop");
   if (rc != kToolOk) return rc;
   LqmStore store{};
   rc = ToolOpen(args.Words[0].c_str(), &store);
@@ -114,13 +115,16 @@ int ToolStartStop(const ToolArgs& args, bool start) {
   int mrc = LqmTxnBegin(&store);
   if (mrc == 0) {
     mrc = LqmQmgrRead(&store, &q);
-    q.Running = start;
+    bool quiesce = !start && ToolFlag(args, "quiesce");
+    q.Running = start || quiesce;
+    q.Quiescing = quiesce;
     if (mrc == 0) mrc = LqmQmgrWrite(&store, &q);
     mrc = LqmTxnEnd(&store, mrc);
   }
   LqmStoreClose(&store);
   if (mrc != 0) return ToolFail(start ? "start" : "stop", mrc);
-  printf("Queue manager %s %s.\n", args.Words[0].c_str(), start ? "started" : "stopped");
+  printf("Queue manager %s %s.\n", args.Words[0].c_str(),
+         start ? "started" : ToolFlag(args, "quiesce") ? "quiescing" : "stopped");
   return kToolOk;
 }
 

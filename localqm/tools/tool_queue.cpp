@@ -240,7 +240,7 @@ int ToolShow(const ToolArgs& args) {
       char def[kLqmNameLength + 1];
       LqmDefaultQmgr(def);
       printf("QueueManager : %s\n", q.Name);
-      printf("Status : %s\n", q.Running ? "running" : "stopped");
+      printf("Status : %s\n", !q.Running ? "stopped" : q.Quiescing ? "quiescing" : "running");
       printf("Default : %s\n", strcmp(def, q.Name) == 0 ? "yes" : "no");
       printf("CommandLevel : %d\n", q.CommandLevel);
       printf("Platform : %d\n", q.Platform);

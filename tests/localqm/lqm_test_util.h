@@ -29,6 +29,7 @@ class LqmTest : public ::testing::Test {
     ASSERT_EQ(system(cmd.c_str()), 0);
   }
 
+ public:
   // Creates a running queue manager with default attributes.
   static void CreateQmgr(const char* name, bool makeDefault = false, MQLONG maxCno = 8) {
     LqmQmgr q{};
@@ -70,6 +71,7 @@ class LqmTest : public ::testing::Test {
     return d;
   }
 
+ protected:
   std::string root_;
 };
 

@@ -1,5 +1,7 @@
 // MQPUT, MQPUT1, MQGET, MQCMIT and MQBACK through the built library.
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "tests/localqm/lqm_test_util.h"
 
@@ -539,6 +541,49 @@ TEST_F(PutGetTest, FaultsAndStoppedQueueManager) {
   EXPECT_EQ(Get(h_, q1_, &data), MQRC_Q_MGR_STOPPING);
   MQHCONN again;
   EXPECT_EQ(Connect("QM1", &again), MQRC_Q_MGR_NOT_AVAILABLE);
+}
+
+void SetQuiescing(bool quiescing) {
+  LqmTest::WithStore("QM1", [quiescing](LqmStore* s) {
+    LqmQmgr q;
+    int rc = LqmQmgrRead(s, &q);
+    q.Quiescing = quiescing;
+    return rc != 0 ? rc : LqmQmgrWrite(s, &q);
+  });
+}
+
+TEST_F(PutGetTest, QuiescingFailsOnlyThoseWhoAsk) {
+  ASSERT_EQ(Put(h_, q1_, "before"), 0);
+  SetQuiescing(true);
+  struct Case {
+    const char* what;
+    std::function<MQLONG()> call;
+    MQLONG reason;
+  } cases[] = {
+      {"open asking", [&] { MQHOBJ o; return Open(h_, "Q2", MQOO_OUTPUT | MQOO_FAIL_IF_QUIESCING, &o); },
+       MQRC_Q_MGR_QUIESCING},
+      {"put asking", [&] { return Put(h_, q1_, "x", MQPMO_FAIL_IF_QUIESCING); }, MQRC_Q_MGR_QUIESCING},
+      {"get asking", [&] { return Get(h_, q1_, nullptr, MQGMO_FAIL_IF_QUIESCING); },
+       MQRC_Q_MGR_QUIESCING},
+      {"put not asking", [&] { return Put(h_, q1_, "x"); }, 0},
+      {"get not asking", [&] { return Get(h_, q1_, nullptr); }, 0},
+      {"new connection", [&] { MQHCONN other; return Connect("QM1", &other); }, MQRC_Q_MGR_QUIESCING},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.call(), c.reason) << c.what;
+  SetQuiescing(false);
+  // A getter waiting with the option is told as soon as quiescing starts.
+  std::string data;
+  ASSERT_EQ(Get(h_, q1_, &data), 0);
+  ASSERT_EQ(Get(h_, q1_, &data), MQRC_NO_MSG_AVAILABLE);
+  std::thread later([] {
+    usleep(200 * 1000);
+    SetQuiescing(true);
+  });
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Get(h_, q1_, &data, MQGMO_WAIT | MQGMO_FAIL_IF_QUIESCING, nullptr, 64, 10000),
+            MQRC_Q_MGR_QUIESCING);
+  later.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace
