@@ -96,7 +96,10 @@ TEST_F(AdminToolTest, VerbsAndExitStatuses) {
       {{"list"}, 0, "QMA running default\n"},
       {{"stop", "QMA"}, 0, "stopped"},
       {{"list"}, 0, "QMA stopped default\n"},
+      {{"stop", "QMA", "--quiesce"}, 0, "quiescing"},
+      {{"list"}, 0, "QMA quiescing default\n"},
       {{"start", "QMA"}, 0, "started"},
+      {{"list"}, 0, "QMA running default\n"},
   };
   for (const Case& c : cases) {
     ToolRun r = Tool(c.args);
