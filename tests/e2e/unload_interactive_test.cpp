@@ -1,0 +1,294 @@
+// Unloading at a terminal, with the real binary on a pseudo-terminal
+// against localqm: the overwrite question for existing output files, the
+// password prompt for a queue manager with users, and the progress line.
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+constexpr int Status(int reason) { return reason & 0xFF; }
+
+const std::string kOverwrite = " exists - overwrite (y)es/(n)o/(a)ll ?\n";
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+// What a terminal shows for text: a backspace moves the cursor one place
+// left, other characters overwrite at the cursor. One entry per line,
+// trailing blanks removed.
+std::vector<std::string> Rendered(const std::string& text) {
+  std::vector<std::string> lines(1);
+  size_t cursor = 0;
+  for (char ch : text) {
+    std::string& line = lines.back();
+    if (ch == '\n') {
+      line.erase(line.find_last_not_of(' ') + 1);
+      lines.emplace_back();
+      cursor = 0;
+    } else if (ch == '\b') {
+      if (cursor > 0) cursor--;
+    } else if (ch != '\r') {
+      if (cursor < line.size()) {
+        line[cursor] = ch;
+      } else {
+        line += ch;
+      }
+      cursor++;
+    }
+  }
+  if (lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+class UnloadInteractiveTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"define", "QM1", "Q1"});
+  }
+  static void Put(const std::vector<std::string>& texts) {
+    for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", "Q1", "--text", t});
+  }
+  static size_t Depth() {
+    size_t n = 0;
+    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", "Q1"}))) {
+      if (line.rfind("DataLength ", 0) == 0) n++;
+    }
+    return n;
+  }
+};
+
+// ---- The overwrite question ---------------------------------------------
+
+TEST_F(UnloadInteractiveTest, OverwriteQuestionAnswers) {
+  struct Step {
+    const char* file;    // the file the question names
+    const char* answer;  // typed, with its Enter
+  };
+  struct Case {
+    const char* name;
+    const char* input;       // -i browses, -I moves
+    const char* output;      // the -f value
+    std::vector<Step> steps; // every question asked, in order
+    int status;
+    std::vector<const char*> replaced;  // existing files written anew
+    size_t depthAfter;
+  } cases[] = {
+      {"yes", "-i", "out.zpd", {{"out.zpd", "y\n"}}, 0, {"out.zpd"}, 3},
+      {"Yes", "-I", "out.zpd", {{"out.zpd", "Yes\n"}}, 0, {"out.zpd"}, 0},
+      {"no", "-I", "out.zpd", {{"out.zpd", "n\n"}}, Status(2208), {}, 3},
+      // Anything else asks again.
+      {"again", "-i", "out.zpd", {{"out.zpd", "maybe\n"}, {"out.zpd", "\n"}, {"out.zpd", "y\n"}},
+       0, {"out.zpd"}, 3},
+      // The input ends (Ctrl-D): no answer is no.
+      {"end of input", "-I", "out.zpd", {{"out.zpd", "\x04"}}, Status(2208), {}, 3},
+      // One message per numbered file: each existing file is asked about.
+      {"each", "-i", "out%n.zpd", {{"out1.zpd", "y\n"}, {"out2.zpd", "y\n"}}, 0,
+       {"out1.zpd", "out2.zpd"}, 3},
+      // a: this file and every later one without asking.
+      {"all", "-I", "out%n.zpd", {{"out1.zpd", "a\n"}}, 0, {"out1.zpd", "out2.zpd"}, 0},
+      // No for the second file: the first stays written (files are not
+      // transactional) but the whole unit of the move is undone.
+      {"yes then no", "-I", "out%n.zpd", {{"out1.zpd", "y\n"}, {"out2.zpd", "n\n"}},
+       Status(2208), {"out1.zpd"}, 3},
+  };
+  for (const Case& c : cases) {
+    LocalqmOrFail({"clear", "QM1", "Q1"});
+    Put({"one", "two", "three"});
+    for (const char* f : {"out.zpd", "out1.zpd", "out2.zpd", "out3.zpd"}) {
+      RunProgram("/bin/rm", {"-f", ScratchPath(f)});
+    }
+    for (const char* f : {"out.zpd", "out1.zpd", "out2.zpd"}) {
+      ASSERT_TRUE(WriteFileText(ScratchPath(f), "old contents\n"));
+    }
+    PtySession pty;
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-m", "QM1", c.input, "Q1", "-f", c.output}));
+    for (const Step& s : c.steps) {
+      ASSERT_TRUE(PtyWaitFor(&pty, std::string("File '") + s.file + "'" + kOverwrite))
+          << c.name << "\n" << PtyText(pty);
+      PtySend(&pty, s.answer);
+    }
+    EXPECT_EQ(c.status, PtyFinish(&pty)) << c.name << "\n" << PtyText(pty);
+    std::string shown = PtyText(pty);
+    EXPECT_EQ(c.steps.size(), Occurrences(shown, kOverwrite)) << c.name << "\n" << shown;
+    if (c.status != 0) {
+      EXPECT_EQ(1u, Occurrences(shown, std::string("File '") + c.steps.back().file +
+                                           "' already exists.\n"))
+          << c.name << "\n" << shown;
+    }
+    for (const char* f : {"out.zpd", "out1.zpd", "out2.zpd"}) {
+      bool replaced = false;
+      for (const char* r : c.replaced) replaced |= std::string(r) == f;
+      bool old = ReadFileText(ScratchPath(f)) == "old contents\n";
+      EXPECT_EQ(replaced, !old) << c.name << " " << f;
+    }
+    EXPECT_EQ(c.depthAfter, Depth()) << c.name;
+  }
+}
+
+// ---- The password prompt ------------------------------------------------
+
+// zeplo on a terminal with its standard output going to stars.txt, so the
+// terminal shows only standard error; the terminal settings before and
+// after the run are saved for comparison.
+// The terminal's current mode, seen from the master side.
+bool CharacterModeWithoutEcho(int master) {
+  struct termios mode;
+  if (tcgetattr(master, &mode) != 0) return false;
+  return (mode.c_lflag & (ICANON | ECHO)) == 0;
+}
+
+void StartWithStdoutToFile(PtySession* pty, const std::vector<std::string>& args, bool echo) {
+  std::vector<std::string> shellArgs = {
+      "-c", "stty -g >before.txt; \"$0\" \"$@\" >stars.txt; s=$?; stty -g >after.txt; exit $s",
+      ZeploPath()};
+  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+  PtyOptions options;
+  options.echo = echo;
+  ASSERT_TRUE(PtyStart(pty, "/bin/sh", shellArgs, options));
+}
+
+TEST_F(UnloadInteractiveTest, PasswordPrompt) {
+  Put({"secret data"});
+  LocalqmOrFail({"user", "QM1", "alice", "s3cret"});
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* prompt;
+    std::string keys;
+    std::string stars;  // what standard output shows
+    int status;
+    bool echo;  // the terminal echoes typed keys unless the program stops it
+  } cases[] = {
+      {"typed", {"-m", "QM1", "-u", "alice"}, "Please enter password for QM(QM1) User(alice) >",
+       "s3cret\n", "******\n", 0, false},
+      // An erase at the start does nothing; later ones take one star back.
+      {"erased", {"-m", "QM1", "-u", "alice"}, "Please enter password for QM(QM1) User(alice) >",
+       "\x7fs3crx\x7f" "et\n", "*****\b \b**\n", 0, false},
+      {"backspace", {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >", "s3x\bcret\n", "***\b \b****\n", 0,
+       false},
+      {"echoing terminal", {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >", "s3cret\n", "******\n", 0, true},
+      // The default queue manager: no name is known at the prompt.
+      {"default qmgr", {"-u", "alice"}, "Please enter password for User(alice) >", "s3cret\n",
+       "******\n", 0, false},
+      {"wrong", {"-m", "QM1", "-u", "alice"}, "Please enter password for QM(QM1) User(alice) >",
+       "s3creT\n", "******\n", Status(2035), false},
+      // Longer than the buffer: cut, not written past it; then refused.
+      {"too long", {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >", std::string(300, 'p') + "\n",
+       std::string(199, '*') + "\n", Status(2035), false},
+  };
+  for (const Case& c : cases) {
+    PtySession pty;
+    std::vector<std::string> args = c.args;
+    for (const char* a : {"-i", "Q1", "-F", "out.zpd"}) args.push_back(a);
+    StartWithStdoutToFile(&pty, args, c.echo);
+    ASSERT_TRUE(PtyWaitFor(&pty, c.prompt)) << c.name << "\n" << PtyText(pty);
+    // Keys typed before the program has switched the terminal over would be
+    // echoed by the terminal itself; a person reading the prompt is slower.
+    ASSERT_TRUE(WaitFor([&pty] { return CharacterModeWithoutEcho(pty.master); }))
+        << c.name << ": the terminal still echoes or waits for whole lines";
+    PtySend(&pty, c.keys);
+    EXPECT_EQ(c.status, PtyFinish(&pty)) << c.name << "\n" << PtyText(pty);
+    std::string shown = PtyText(pty).substr(pty.consumed);
+    EXPECT_EQ(c.stars, ReadFileText(ScratchPath("stars.txt"))) << c.name;
+    // Neither the password nor any part of it is shown.
+    EXPECT_EQ(std::string::npos, shown.find("s3c")) << c.name << "\n" << shown;
+    EXPECT_EQ(std::string::npos, shown.find("ppp")) << c.name << "\n" << shown;
+    EXPECT_EQ(ReadFileText(ScratchPath("before.txt")), ReadFileText(ScratchPath("after.txt")))
+        << c.name << ": terminal settings not restored";
+    if (c.status == 0) {
+      EXPECT_NE(std::string::npos, shown.find("Written - Files:   1  Messages:      1"))
+          << c.name << "\n" << shown;
+    } else {
+      EXPECT_NE(std::string::npos, shown.find("MQCONN on qmgr 'QM1' returned 2035 Not authorized.\n"))
+          << c.name << "\n" << shown;
+    }
+  }
+}
+
+// Without a terminal nobody can be asked; a password on the command line
+// needs no prompt at all.
+TEST_F(UnloadInteractiveTest, PasswordWithoutATerminal) {
+  Put({"m"});
+  LocalqmOrFail({"user", "QM1", "alice", "s3cret"});
+  struct Case {
+    std::vector<std::string> credentials;
+    int status;
+    const char* errHas;
+  } cases[] = {
+      {{"-u", "alice"}, Status(2046), "Password prompt not supported for non-stdin file\n"},
+      {{"-u", "alice", "-U", "wrong"}, Status(2035), "returned 2035 Not authorized."},
+      {{"-u", "nobody", "-U", "s3cret"}, Status(2035), "returned 2035 Not authorized."},
+      {{"-u", "alice", "-U", "s3cret"}, 0, "Written - Files:   1  Messages:      1"},
+      // Users defined: connecting as nobody in particular is refused too.
+      {{}, Status(2035), "returned 2035 Not authorized."},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-F", "out.zpd"};
+    args.insert(args.end(), c.credentials.begin(), c.credentials.end());
+    RunResult r = RunZeplo(args, "s3cret\n");
+    EXPECT_EQ(c.status, r.exitStatus) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(c.errHas)) << r.err;
+    EXPECT_EQ("", r.out);
+    if (c.status == Status(2046)) {
+      EXPECT_EQ(std::string::npos, r.err.find("MQCONN")) << r.err;
+    }
+  }
+}
+
+// ---- The progress line --------------------------------------------------
+
+TEST_F(UnloadInteractiveTest, ProgressLine) {
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "message number 1", "--count", "400"});
+  ASSERT_EQ(0, RunZeplo({"-q", "-m", "QM1", "-i", "Q1", "-f", "in.zpd"}).exitStatus);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool progress;  // a "Loading" line with a percentage that is erased
+  } cases[] = {
+      // From a queue the total is not known: no percentage is made up.
+      {"queue", {"-m", "QM1", "-i", "Q1", "-F", "out.zpd"}, false},
+      {"file", {"-f", "in.zpd", "-F", "out.zpd"}, true},
+      {"file quiet", {"-q", "-f", "in.zpd", "-F", "out.zpd"}, false},
+  };
+  for (const Case& c : cases) {
+    PtySession pty;
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), c.args));
+    ASSERT_EQ(0, PtyFinish(&pty, 60000)) << c.name << "\n" << PtyText(pty);
+    std::string shown = PtyText(pty);
+    std::vector<std::string> screen = Rendered(shown);
+    // Whatever was shown, nothing of the percentage is left on the screen.
+    for (const std::string& line : screen) {
+      EXPECT_EQ(std::string::npos, line.find('%')) << c.name << "\n" << line;
+      EXPECT_EQ(std::string::npos, line.find("ETA")) << c.name << "\n" << line;
+    }
+    EXPECT_EQ(c.progress, shown.find("\nLoading 'in.zpd' :  0%") != std::string::npos)
+        << c.name << "\n" << shown;
+    EXPECT_EQ(c.progress, shown.find('\b') != std::string::npos) << c.name;
+    // The percentage stops at 99 until the line is erased.
+    EXPECT_EQ(std::string::npos, shown.find("100%")) << c.name;
+    bool loadingLine = false;
+    for (const std::string& line : screen) loadingLine |= line == "Loading 'in.zpd'";
+    EXPECT_EQ(c.progress, loadingLine) << c.name << "\n" << shown;
+    if (std::string(c.name) != "file quiet") {
+      ASSERT_GE(screen.size(), 2u);
+      EXPECT_EQ(0u, screen[screen.size() - 2].rfind("Read    - Files:"));
+      EXPECT_EQ("Written - Files:   1  Messages:    400  Bytes:       6,400", screen.back())
+          << c.name;
+    }
+    EXPECT_EQ(400u, Occurrences(ReadFileText(ScratchPath("out.zpd")), "\nA MSI "));
+  }
+}
+
+}  // namespace
