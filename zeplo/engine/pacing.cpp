@@ -44,6 +44,13 @@ void SetReference(const MQMD* md, int32_t nowMs, int64_t centiseconds) {
   gReference.ReferenceCentiseconds = centiseconds;
 }
 
+// Milliseconds from `start` to `now` on the 32-bit clock, across its wrap
+// (about every 24 days). Never negative.
+int32_t MillisecondsBetween(int32_t start, int32_t now) {
+  int32_t gone = static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(start));
+  return gone < 0 ? 0 : gone;
+}
+
 // A double as a 32-bit integer, truncated toward zero. A value the type
 // cannot hold (NaN, an infinity, anything out of range) gives the smallest
 // 32-bit integer, which is what the hardware conversion yields.
@@ -112,7 +119,7 @@ int64_t RelativeDelayWait(RunOptions* options, int32_t nowMs) {
     SetReference(md, nowMs, centiseconds);
     return 0;
   }
-  int64_t elapsed = static_cast<int64_t>(nowMs) - gReference.ReferenceClock;
+  int64_t elapsed = MillisecondsBetween(gReference.ReferenceClock, nowMs);
   if (offset <= elapsed) return 0;
   int64_t wait = offset - elapsed;
   // 64-bit so that a gap of days scaled by a percentage cannot overflow.
@@ -138,6 +145,7 @@ void DelayMessage(RunOptions* options) {
 }
 
 int32_t EndFixedRatePeriod(const RunOptions* options, int32_t elapsed) {
+  if (elapsed < 0) elapsed = 0;
   int32_t remain = 1000 - elapsed;
   if (remain < 0) {
     printf("Can not achieve %d msgs/second, took %.1f seconds\n", options->Rate, elapsed / 1000.0);
@@ -204,7 +212,7 @@ int PaceByRate(RunOptions* options, bool* leaveCycle) {
 
   if (options->Rate > 0) {
     if (options->PeriodCount < options->Rate) return 0;
-    int32_t elapsed = ElapsedMilliseconds() - options->PeriodStart;
+    int32_t elapsed = MillisecondsBetween(options->PeriodStart, ElapsedMilliseconds());
     SleepMilliseconds(EndFixedRatePeriod(options, elapsed));
     if (options->UseSyncpoint) {
       int rc = CommitAll(options);
@@ -218,7 +226,7 @@ int PaceByRate(RunOptions* options, bool* leaveCycle) {
       int rc = CommitAll(options);
       if (rc != 0) return rc;
     }
-    int32_t elapsed = ElapsedMilliseconds() - options->PeriodStart;
+    int32_t elapsed = MillisecondsBetween(options->PeriodStart, ElapsedMilliseconds());
     int32_t remain = EndTargetRatePeriod(options, elapsed, InquireTargetDepth(options));
     if (remain > 30) {
       if (options->RateDetails) printf("  Sleeping for %d\n", remain);

@@ -66,6 +66,11 @@ TEST_F(PacingTest, RelativeDelayReplaysTheGapsBetweenPutTimes) {
       {"a year apart",
        90,
        {{"20260101", "00000000", 0, 0}, {"20261231", "00000000", 0, INT32_MAX}}},
+      // The 32-bit clock wraps after about 24 days: 501 ms have gone.
+      {"clock wraps",
+       100,
+       {{"20261206", "12000000", INT32_MAX - 100, 0},
+        {"20261206", "12000200", INT32_MIN + 400, 1499}}},
       {"negative percent never waits",
        -50,
        {{"20261206", "12000000", 0, 0}, {"20261206", "12000500", 0, 0}}},
