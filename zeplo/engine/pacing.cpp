@@ -11,8 +11,11 @@
 #include <ctime>
 
 #include "zeplo/engine/engine.h"
-#include "zeplo/util/banned.h"
 #include "zeplo/util/util.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 

@@ -8,8 +8,11 @@
 #include "zeplo/engine/engine.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
-#include "zeplo/util/banned.h"
 #include "zeplo/util/util.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 

@@ -1,16 +1,18 @@
 // Putting the message in hand to the outputs: the context table of open
-// and put options, one MQPUT
-// with its two retries, the -A overrides and PCF header repair, and the
-// counting rules for a single queue, a distribution list and individual
-// queues.
+// and put options, one MQPUT with its two retries, the -A overrides and
+// the PCF header repair, and the counting rules for a single queue, a
+// distribution list and individual queues.
 #include <cstdio>
 #include <cstring>
 
 #include "zeplo/engine/engine.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
-#include "zeplo/util/banned.h"
 #include "zeplo/util/util.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
