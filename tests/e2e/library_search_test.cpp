@@ -1,0 +1,307 @@
+// Finding the MQ library, with the real binary and localqm's libraries laid
+// out as an MQ installation: the installation path, the two directory
+// overrides, the -l choices, the MQACCESS_DEBUG lines on standard output,
+// a library that cannot be found or is not an MQ library, and the -va
+// report of every MQI call.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+constexpr int Status(int reason) { return reason & 0xFF; }
+
+std::string AfterBanner(const std::string& err) {
+  size_t at = err.find("\n\n");
+  return at == std::string::npos ? err : err.substr(at + 2);
+}
+
+// The file the C library of this process was loaded from: a real shared
+// library without a single MQI entry point.
+std::string CLibraryPath() {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&getpid), &info) == 0 || info.dli_fname == nullptr) {
+    return "";
+  }
+  return info.dli_fname;
+}
+
+// Standard output lines against expected ones; an expected line "Load failed"
+// stands for the loader's own message, which must follow the words and end
+// in the blank the program adds.
+void ExpectDebugLines(const std::vector<std::string>& expected, const std::string& out,
+                      const std::string& label) {
+  std::vector<std::string> lines = SplitLines(out);
+  ASSERT_EQ(expected.size(), lines.size()) << label << "\n" << out;
+  for (size_t i = 0; i < lines.size(); i++) {
+    if (expected[i] == "Load failed") {
+      EXPECT_EQ(0u, lines[i].rfind("Load failed ", 0)) << label << "\n" << lines[i];
+      EXPECT_GT(lines[i].size(), 12u) << label;
+      EXPECT_EQ(' ', lines[i].back()) << label << "\n" << lines[i];
+    } else {
+      EXPECT_EQ(expected[i], lines[i]) << label;
+    }
+  }
+}
+
+class LibrarySearchTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"define", "QM1", "Q1"});
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "hello"});
+    lib_ = MqInstallPath() + "/lib64";
+  }
+  std::string lib_;
+};
+
+TEST_F(LibrarySearchTest, WhereTheLibraryIsLookedFor) {
+  const std::string scratch = ScratchDir();
+  for (const char* dir : {"empty", "server", "client"}) {
+    ASSERT_EQ(0, RunProgram("/bin/mkdir", {scratch + "/" + dir}).exitStatus);
+  }
+  ASSERT_EQ(0, symlink((lib_ + "/libmqm_r.so").c_str(), (scratch + "/server/mymq.so").c_str()));
+  ASSERT_EQ(0, symlink((lib_ + "/libmqic_r.so").c_str(), (scratch + "/client/mymqic.so").c_str()));
+  const std::string server = "Loading '" + lib_ + "/libmqm_r.so'";
+  const std::string client = "Loading '" + lib_ + "/libmqic_r.so'";
+  const std::string empty = scratch + "/empty";
+  const std::string libc = CLibraryPath();
+  ASSERT_FALSE(libc.empty());
+  const std::string tooLong(400, 'x');
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> env;  // on top of MQACCESS_DEBUG=1
+    const char* library;           // -l value, or none
+    std::vector<std::string> out;
+    int status;
+    std::string err;  // the whole of standard error after the banner
+  } cases[] = {
+      {"installation", {}, nullptr, {server}, 0, ""},
+      {"-l mqm", {}, "mqm", {server}, 0, ""},
+      {"-l mqic", {}, "mqic", {client}, 0, ""},
+      {"-l mqic32", {}, "mqic32", {client}, 0, ""},
+      {"server dir with slash", {"MQM_DLL_PATH=" + lib_ + "/"}, nullptr, {server}, 0, ""},
+      {"client dir override", {"MQIC_DLL_PATH=" + scratch + "/client"}, "mqic",
+       {"Loading '" + scratch + "/client/libmqic_r.so'", "Load failed"}, Status(2012),
+       "Error loading MQAPI DLL mqic RC(2)\n"},
+      // Empty: the bare name, found by the system's own library search.
+      {"server dir empty", {"MQM_DLL_PATH=", "LD_LIBRARY_PATH=" + lib_}, nullptr,
+       {"Loading 'libmqm_r.so'"}, 0, ""},
+      // No server library: the client library is the fallback ...
+      {"fallback", {"MQM_DLL_PATH=" + empty}, nullptr,
+       {"Loading '" + empty + "/libmqm_r.so'", "Load failed", client}, 0, ""},
+      // ... but not when -l asked for one of them.
+      {"no fallback for mqm", {"MQM_DLL_PATH=" + empty}, "mqm",
+       {"Loading '" + empty + "/libmqm_r.so'", "Load failed"}, Status(2012),
+       "Error loading MQAPI DLL mqm RC(2)\n"},
+      {"no fallback for mqic", {"MQIC_DLL_PATH=" + empty}, "mqic",
+       {"Loading '" + empty + "/libmqic_r.so'", "Load failed"}, Status(2012),
+       "Error loading MQAPI DLL mqic RC(2)\n"},
+      {"neither", {"MQM_DLL_PATH=" + empty, "MQIC_DLL_PATH=" + empty}, nullptr,
+       {"Loading '" + empty + "/libmqm_r.so'", "Load failed",
+        "Loading '" + empty + "/libmqic_r.so'", "Load failed"},
+       Status(2012), "Error loading MQAPI DLL  RC(2)\n"},
+      // Names of one's own: with "mqic" in them from the client directory,
+      // otherwise from the server directory; a path is used as it is.
+      {"own client name", {"MQIC_DLL_PATH=" + scratch + "/client"}, "mymqic.so",
+       {"Loading '" + scratch + "/client/mymqic.so'"}, 0, ""},
+      {"own server name", {"MQM_DLL_PATH=" + scratch + "/server"}, "mymq.so",
+       {"Loading '" + scratch + "/server/mymq.so'"}, 0, ""},
+      {"own server name, client dir", {"MQIC_DLL_PATH=" + scratch + "/server"}, "mymq.so",
+       {"Loading '" + lib_ + "/mymq.so'", "Load failed"}, Status(2012),
+       "Error loading MQAPI DLL mymq.so RC(2)\n"},
+      // The client directory plays no part while the server library loads.
+      {"client dir unused", {"MQIC_DLL_PATH=" + empty}, nullptr, {server}, 0, ""},
+      {"absolute -l", {"MQIC_DLL_PATH=" + empty, "MQM_DLL_PATH=" + empty},
+       "/nonexistent/libmqic_r.so", {"Loading '/nonexistent/libmqic_r.so'", "Load failed"},
+       Status(2012), "Error loading MQAPI DLL /nonexistent/libmqic_r.so RC(2)\n"},
+      // A library that loads but has no MQI in it.
+      {"not an MQ library", {}, libc.c_str(), {"Loading '" + libc + "'"}, Status(2012),
+       "Error loading MQAPI DLL " + libc + " RC(11)\n"},
+      // Directories that do not fit are refused, never cut or overrun.
+      {"installation path too long", {"MQ_INSTALLATION_PATH=/" + tooLong}, nullptr, {},
+       Status(2012), "Error loading MQAPI DLL  RC(36)\n"},
+      {"server path too long", {"MQM_DLL_PATH=/" + tooLong + tooLong}, nullptr, {client}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> env = {"MQACCESS_DEBUG=1"};
+    env.insert(env.end(), c.env.begin(), c.env.end());
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-F", "out.zpd"};
+    if (c.library != nullptr) {
+      args.push_back("-l");
+      args.push_back(c.library);
+    }
+    RunResult r = RunZeplo(args, "", env);
+    EXPECT_EQ(c.status, r.exitStatus) << c.name << "\n" << r.err;
+    ExpectDebugLines(c.out, r.out, c.name);
+    if (c.status == 0) {
+      EXPECT_EQ(std::string::npos, AfterBanner(r.err).find("Error")) << c.name << "\n" << r.err;
+      EXPECT_NE(std::string::npos, r.err.find("Written - Files:   1  Messages:      1"))
+          << c.name << "\n" << r.err;
+    } else {
+      EXPECT_EQ(c.err, AfterBanner(r.err)) << c.name;
+    }
+  }
+}
+
+TEST_F(LibrarySearchTest, DebugLinesOnlyWhenAsked) {
+  struct Case {
+    std::vector<std::string> env;
+    std::string out;
+  } cases[] = {
+      {{}, ""},
+      {{"MQACCESS_DEBUG="}, "Loading '" + lib_ + "/libmqm_r.so'\n"},  // set, though empty
+      {{"MQACCESS_DEBUG=no"}, "Loading '" + lib_ + "/libmqm_r.so'\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", "out.zpd"}, "", c.env);
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    EXPECT_EQ(c.out, r.out);
+  }
+}
+
+TEST_F(LibrarySearchTest, StandardLocationWithoutAnInstallationPath) {
+  if (access("/opt/mqm", F_OK) == 0) GTEST_SKIP() << "an MQ installation is present";
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", "out.zpd"}, "",
+                         {"MQ_INSTALLATION_PATH", "MQACCESS_DEBUG=1"});
+  EXPECT_EQ(Status(2012), r.exitStatus) << r.err;
+  ExpectDebugLines({"Loading '/opt/mqm/lib64/libmqm_r.so'", "Load failed",
+                    "Loading '/opt/mqm/lib64/libmqic_r.so'", "Load failed"},
+                   r.out, "standard location");
+  EXPECT_EQ("Error loading MQAPI DLL  RC(2)\n", AfterBanner(r.err));
+}
+
+// Two queue managers, each through its own library, in one process.
+TEST_F(LibrarySearchTest, EachQueueManagerItsOwnLibrary) {
+  LocalqmOrFail({"create", "QM2"});
+  LocalqmOrFail({"define", "QM2", "Q2"});
+  struct Case {
+    const char *first, *second;
+  } cases[] = {{"mqm", "mqic"}, {"mqic", "mqm"}};
+  for (const Case& c : cases) {
+    RunResult r = RunZeplo(
+        {"-m", "QM1", "-l", c.first, "-I", "Q1", "-m", "QM2", "-l", c.second, "-o", "Q2", "-va"},
+        "", {"MQACCESS_DEBUG=1"});
+    ASSERT_EQ(0, r.exitStatus) << r.err;
+    auto file = [](const char* l) {
+      return std::string(l) == "mqm" ? "libmqm_r.so" : "libmqic_r.so";
+    };
+    EXPECT_EQ("Loading '" + lib_ + "/" + file(c.first) + "'\nLoading '" + lib_ + "/" +
+                  file(c.second) + "'\n",
+              r.out);
+    // Each queue manager's calls reach its own queue manager.
+    EXPECT_NE(std::string::npos, r.err.find("MQPUT on object 'Q2' returned 0 OK.")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("MQCMIT on qmgr 'QM2' returned 0 OK.")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("MQCMIT on qmgr 'QM1' returned 0 OK.")) << r.err;
+    EXPECT_EQ("0\n", LocalqmOrFail({"depth", "QM1", "Q1"}));
+    EXPECT_EQ("1\n", LocalqmOrFail({"depth", "QM2", "Q2"}));
+    // Moved back for the next case.
+    ASSERT_EQ(0, RunZeplo({"-m", "QM2", "-I", "Q2", "-m", "QM1", "-o", "Q1"}).exitStatus);
+  }
+}
+
+// -va: every MQI call in one line each, in the order made.
+TEST_F(LibrarySearchTest, EveryCallReportedInOneLine) {
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "world"});
+  const std::string connect =
+      "MQCONN on qmgr 'QM1' returned 0 OK.\n"
+      "MQOPEN on qmgr 'QM1' returned 0 OK.\n"
+      "MQINQ on qmgr 'QM1' returned 0 OK.\n"
+      "MQCLOSE on qmgr 'QM1' returned 0 OK.\n"
+      "MQOPEN on object 'QM1/Q1' returned 0 OK.\n"
+      "MQINQ on object 'QM1/Q1' returned 0 OK.\n";
+  const std::string get = "MQGET on object 'QM1/Q1' returned 0 OK.\n";
+  const std::string empty = "MQGET on object 'QM1/Q1' returned 2033 No message available.\n";
+  const std::string counts =
+      "Read    - Files:   0  Messages:      2  Bytes:          10\n"
+      "Written - Files:   1  Messages:      2  Bytes:          10\n";
+  const std::string disc = "MQDISC on qmgr 'QM1' returned 0 OK.\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {"browse", {"-m", "QM1", "-i", "Q1"}, connect + get + get + empty + counts + disc},
+      {"move in units of one", {"-m", "QM1", "-I", "Q1", "-t", "1"},
+       connect + get + "MQCMIT on qmgr 'QM1' returned 0 OK.\n" + get +
+           "MQCMIT on qmgr 'QM1' returned 0 OK.\n" + empty + counts + disc},
+      // The default queue manager: nameless until it has told its name.
+      {"default qmgr", {"-i", "Q1"},
+       "MQCONN returned 0 OK.\n"
+       "MQOPEN returned 0 OK.\n"
+       "MQINQ returned 0 OK.\n"
+       "MQCLOSE on qmgr 'QM1' returned 0 OK.\n"
+       "MQOPEN on object 'QM1/Q1' returned 0 OK.\n"
+       "MQINQ on object 'QM1/Q1' returned 0 OK.\n" +
+           get + get + empty + counts + disc},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    for (const char* a : {"-F", "out.zpd", "-va"}) args.push_back(a);
+    RunResult r = RunZeplo(args);
+    EXPECT_EQ(0, r.exitStatus) << c.name << "\n" << r.err;
+    EXPECT_EQ(c.err, AfterBanner(r.err)) << c.name;
+    if (std::string(c.name) == "move in units of one") {
+      ASSERT_EQ(0, RunZeplo({"-q", "-f", "out.zpd", "-m", "QM1", "-o", "Q1"}).exitStatus);
+    }
+  }
+}
+
+TEST_F(LibrarySearchTest, FailedCallsInTheReport) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> fault;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> lines;  // in this order, among the others
+  } cases[] = {
+      // A reason without a text: nothing between the number and the stop.
+      {"unknown reason", {"MQGET", "--reason", "12345", "--queue", "Q1"}, {"-i", "Q1"},
+       Status(12345),
+       {"MQGET on object 'QM1/Q1' returned 12345.", "MQGET(Q1) failed RC(12345) ",
+        "MQDISC on qmgr 'QM1' returned 0 OK."}},
+      {"unknown queue", {}, {"-i", "NOSUCH"}, Status(2085),
+       {"MQOPEN on object 'QM1/NOSUCH' returned 2085 Unknown object name.",
+        "MQDISC on qmgr 'QM1' returned 0 OK."}},
+      {"backout", {"MQGET", "--reason", "2009", "--queue", "Q1", "--after", "1"},
+       {"-I", "Q1"}, Status(2009),
+       {"MQGET on object 'QM1/Q1' returned 0 OK.",
+        "MQGET on object 'QM1/Q1' returned 2009 Connection broken.",
+        "MQBACK on qmgr 'QM1' returned 0 OK.", "MQGET(Q1) failed RC(2009) Connection broken",
+        "MQDISC on qmgr 'QM1' returned 0 OK."}},
+      {"connect", {"MQCONNX", "--reason", "2059"}, {"-i", "Q1"}, Status(2059),
+       {"MQCONN on qmgr 'QM1' returned 2059 QMgr not available."}},
+  };
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "second"});
+  for (const Case& c : cases) {
+    LocalqmOrFail({"fault", "QM1", "--clear"});
+    if (!c.fault.empty()) {
+      std::vector<std::string> fault = {"fault", "QM1"};
+      fault.insert(fault.end(), c.fault.begin(), c.fault.end());
+      LocalqmOrFail(fault);
+    }
+    std::vector<std::string> args = {"-m", "QM1", "-F", "out.zpd", "-va"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    LocalqmOrFail({"fault", "QM1", "--clear"});
+    EXPECT_EQ(c.status, r.exitStatus) << c.name << "\n" << r.err;
+    std::vector<std::string> lines = SplitLines(AfterBanner(r.err));
+    size_t at = 0;
+    for (const std::string& want : c.lines) {
+      while (at < lines.size() && lines[at] != want) at++;
+      EXPECT_LT(at, lines.size()) << c.name << ": missing or out of order: " << want << "\n"
+                                  << r.err;
+    }
+    // Nothing was taken for good.
+    EXPECT_EQ("2\n", LocalqmOrFail({"depth", "QM1", "Q1"})) << c.name;
+  }
+}
+
+}  // namespace
