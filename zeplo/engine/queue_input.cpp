@@ -384,9 +384,15 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
     m.DataLength = dataLength;
     m.Cursor = m.Storage;
 
+    // A conversion warning (MQRC_FORMAT_ERROR for MQFMT_NONE data, the
+    // CCSID and encoding errors, MQRC_NOT_CONVERTED) still hands over the
+    // message unconverted, and a destructive get has taken it: treating it
+    // as a failure would stop the run on every binary message of a -c
+    // unload and, outside syncpoint, lose the message.
+    bool conversionWarning = compCode == MQCC_WARNING && reason >= MQRC_FORMAT_ERROR &&
+                             reason <= MQRC_CONVERTED_MSG_TOO_BIG;
     if (compCode != MQCC_FAILED &&
-        (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED ||
-         reason == MQRC_NOT_CONVERTED)) {
+        (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED || conversionWarning)) {
       options->LastMessageTime = time(nullptr);
       return 0;
     }
