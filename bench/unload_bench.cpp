@@ -80,8 +80,8 @@ bool LoadApi(Api* api) {
   api->Get = reinterpret_cast<PFN_MQGET>(dlsym(lib, "MQGET"));
   api->Inq = reinterpret_cast<PFN_MQINQ>(dlsym(lib, "MQINQ"));
   api->Cmit = reinterpret_cast<PFN_MQCMIT>(dlsym(lib, "MQCMIT"));
-  return api->Connx && api->Disc && api->Open && api->Close && api->Put && api->Get &&
-         api->Inq && api->Cmit;
+  return api->Connx && api->Disc && api->Open && api->Close && api->Put && api->Get && api->Inq &&
+         api->Cmit;
 }
 
 void SetName(MQCHAR48 field, const char* name) {
@@ -341,10 +341,11 @@ int main(int argc, char** argv) {
     }
     if (!ok) break;
     ratios[i] = best[1] / best[0];
-    printf("%-12s %6d x %7d bytes: minimal %7.3f s (%.1f MB), zeplo %7.3f s (%.1f MB)"
-           "  ratio %.2f %s\n",
-           c.queue, c.count, c.length, best[0], floorBytes / 1e6, best[1], zeploBytes / 1e6,
-           ratios[i], ratios[i] <= kTarget ? "(within target)" : "(TARGET MISSED)");
+    printf(
+        "%-12s %6d x %7d bytes: minimal %7.3f s (%.1f MB), zeplo %7.3f s (%.1f MB)"
+        "  ratio %.2f %s\n",
+        c.queue, c.count, c.length, best[0], floorBytes / 1e6, best[1], zeploBytes / 1e6, ratios[i],
+        ratios[i] <= kTarget ? "(within target)" : "(TARGET MISSED)");
     fflush(stdout);
   }
   std::string cleanup = std::string("rm -rf '") + dir + "'";

@@ -96,10 +96,12 @@ class UnloadFiltersTest : public ::testing::Test {
     std::vector<Message> messages = Messages();
     for (size_t i = 0; i < messages.size(); i++) {
       const Message& m = messages[i];
-      std::vector<std::string> args = {"put", "QM1", "Q1", "--hex", m.hex, "--priority",
+      std::vector<std::string> args = {"put",      "QM1",     "Q1",
+                                       "--hex",    m.hex,     "--priority",
                                        m.priority, "--msgid", MsgIdHex(static_cast<int>(i) + 1)};
       if (m.format[0] != '\0') args.insert(args.end(), {"--format", m.format});
-      if (m.putDate != nullptr) args.insert(args.end(), {"--putdate", m.putDate, "--puttime", "12000000"});
+      if (m.putDate != nullptr)
+        args.insert(args.end(), {"--putdate", m.putDate, "--puttime", "12000000"});
       LocalqmOrFail(args);
     }
   }
@@ -224,9 +226,8 @@ TEST_F(UnloadFiltersTest, BrowseWritesOnlyTheSelectedMessages) {
 
 TEST_F(UnloadFiltersTest, MoveTakesOnlyTheSelectedMessages) {
   const std::vector<std::vector<std::string>> filters = {
-      {"-s", "alpha"},        {"-P", "5,"},          {"-Gr:2053"},
-      {"-Gt:*/Q?"},           {"-s", "alpha", "-Gi:"}, {"-r", "2..4", "-Gi:"},
-      {"-gmID4"},             {"-T", "60"},          {"-e", "ABC"},
+      {"-s", "alpha"},        {"-P", "5,"}, {"-Gr:2053"}, {"-Gt:*/Q?"},  {"-s", "alpha", "-Gi:"},
+      {"-r", "2..4", "-Gi:"}, {"-gmID4"},   {"-T", "60"}, {"-e", "ABC"},
   };
   for (const FilterCase& c : FilterCases()) {
     bool wanted = false;
@@ -255,12 +256,10 @@ TEST_F(UnloadFiltersTest, SelectionReportNamesEveryFilter) {
   RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", "out.zpd", "-s", "alpha", "-S", "one",
                           "-x", "6C70", "-P", "2,", "-Gr:2053", "-Gi:"});
   ASSERT_EQ(0, r.exitStatus) << r.err;
-  for (const char* line : {"Inverse Message selection active:\n",
-                           "  Message priority greater or equal to 2\n",
-                           "  Messages with DLQ Reason 2053 ",
-                           "  Containing the ASCII string 'alpha'\n",
-                           "  Not containing the ASCII string 'one'\n",
-                           "  Containing the HEX string 0x'6C70'\n"}) {
+  for (const char* line :
+       {"Inverse Message selection active:\n", "  Message priority greater or equal to 2\n",
+        "  Messages with DLQ Reason 2053 ", "  Containing the ASCII string 'alpha'\n",
+        "  Not containing the ASCII string 'one'\n", "  Containing the HEX string 0x'6C70'\n"}) {
     EXPECT_NE(std::string::npos, r.err.find(line)) << line << "\n" << r.err;
   }
   // Nothing passes every filter, so the inverse takes every message.

@@ -22,7 +22,7 @@ const char* const kMessageHex[] = {
     "48656C6C6F2C2022776F726C6422207E78",  // Hello, "world" ~x
     "0141",
     "",
-    "410D0A420A0A",  // A CR LF B LF LF
+    "410D0A420A0A",                                          // A CR LF B LF LF
     "6162636465666768696A6B6C6D6E6F707172737475767778797A",  // a..z
 };
 const int kMessages = 5;  // of 51 data bytes in all
@@ -75,25 +75,22 @@ TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
       {"-dNH",
        Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
                  "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
-      {"-dNHA",
-       Sections({"S \"Hello, \"\nX 22\nS \"world\"\nX 22\nS \" \"\nX 7E\nS \"x\"\n",
-                 "S \nX 01\nS \"A\"\n", "S \n", "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
-                 "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
+      {"-dNHA", Sections({"S \"Hello, \"\nX 22\nS \"world\"\nX 22\nS \" \"\nX 7E\nS \"x\"\n",
+                          "S \nX 01\nS \"A\"\n", "S \n", "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
+                          "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
       {"-dNHp",
        Sections({"S \"Hello, ~\"world~\" ~~x\"\n", "S \nX 01\nS \"A\"\n", "S \n",
                  "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n", "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
-      {"-dNHt",
-       Sections({"T Hello, \"world\" ~x\n", "T \nX 01\nT A\n", "T \n", "T A\nT B\nT \n",
-                 "T abcdefghijklmnopqrstuvwxyz\n"})},
+      {"-dNHt", Sections({"T Hello, \"world\" ~x\n", "T \nX 01\nT A\n", "T \n", "T A\nT B\nT \n",
+                          "T abcdefghijklmnopqrstuvwxyz\n"})},
       // The ASCII column starts at the same place on every line.
-      {"-dNHa",
-       Sections({"X 48656C6C6F2C2022776F726C6422207E78" + std::string(18, ' ') +
-                     "<Hello, \"world\" ~x>\n",
-                 "X 0141" + blanks48 + "<.A>\n", "X \n",
-                 "X 410D0A420A0A" + std::string(40, ' ') + "<A..B..>\n",
-                 "X 6162636465666768696A6B6C6D6E6F70717273747576777879  "
-                 "<abcdefghijklmnopqrstuvwxy>\nX 7A" +
-                     blanks50 + "<z>\n"})},
+      {"-dNHa", Sections({"X 48656C6C6F2C2022776F726C6422207E78" + std::string(18, ' ') +
+                              "<Hello, \"world\" ~x>\n",
+                          "X 0141" + blanks48 + "<.A>\n", "X \n",
+                          "X 410D0A420A0A" + std::string(40, ' ') + "<A..B..>\n",
+                          "X 6162636465666768696A6B6C6D6E6F70717273747576777879  "
+                          "<abcdefghijklmnopqrstuvwxy>\nX 7A" +
+                              blanks50 + "<z>\n"})},
       // The column also follows the hex runs of the ASCII-lines layout.
       {"-dNHAa",
        Sections({"S \"Hello, \"\nX 22" + blanks50 + "<\">\nS \"world\"\nX 22" + blanks50 +
@@ -101,37 +98,35 @@ TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
                  "S \nX 01" + blanks50 + "<.>\nS \"A\"\n", "S \n",
                  "S \"A\"\nX 0D0A" + blanks48 + "<..>\nS \"B\"\nX 0A0A" + blanks48 + "<..>\n",
                  "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
-      {"-dNHw10",
-       Sections({"X 48656C6C6F2C2022776F\nX 726C6422207E78\n", "X 0141\n", "X \n",
-                 "X 410D0A420A0A\n",
-                 "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
+      {"-dNHw10", Sections({"X 48656C6C6F2C2022776F\nX 726C6422207E78\n", "X 0141\n", "X \n",
+                            "X 410D0A420A0A\n",
+                            "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
       // Widths below 10 are raised to 10; 0 means the default.
-      {"-dNHw5",
-       Sections({"X 48656C6C6F2C2022776F\nX 726C6422207E78\n", "X 0141\n", "X \n",
-                 "X 410D0A420A0A\n",
-                 "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
+      {"-dNHw5", Sections({"X 48656C6C6F2C2022776F\nX 726C6422207E78\n", "X 0141\n", "X \n",
+                           "X 410D0A420A0A\n",
+                           "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
       {"-dNHw0",
        Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
                  "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
       // With -dw10 an S line holds 18 data bytes, escapes not counted.
-      {"-dNHpw10",
-       Sections({"S \"Hello, ~\"world~\" ~~x\"\n", "S \nX 01\nS \"A\"\n", "S \n",
-                 "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
-                 "S \"abcdefghijklmnopqr\"\nS \"stuvwxyz\"\n"})},
-      {"-dNHr",
-       std::string("Hello, \"world\" ~x\n\x01" "A\n\nA\r\nB\n\n\nabcdefghijklmnopqrstuvwxyz\n")},
-      {"-dNHi",
-       "* Index 1\n" + Sections({"X 48656C6C6F2C2022776F726C6422207E78\n"}) + "* Index 2\n" +
-           Sections({"X 0141\n"}) + "* Index 3\n" + Sections({"X \n"}) + "* Index 4\n" +
-           Sections({"X 410D0A420A0A\n"}) + "* Index 5\n" +
-           Sections({"X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+      {"-dNHpw10", Sections({"S \"Hello, ~\"world~\" ~~x\"\n", "S \nX 01\nS \"A\"\n", "S \n",
+                             "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
+                             "S \"abcdefghijklmnopqr\"\nS \"stuvwxyz\"\n"})},
+      {"-dNHr", std::string("Hello, \"world\" ~x\n\x01"
+                            "A\n\nA\r\nB\n\n\nabcdefghijklmnopqrstuvwxyz\n")},
+      {"-dNHi", "* Index 1\n" + Sections({"X 48656C6C6F2C2022776F726C6422207E78\n"}) +
+                    "* Index 2\n" + Sections({"X 0141\n"}) + "* Index 3\n" + Sections({"X \n"}) +
+                    "* Index 4\n" + Sections({"X 410D0A420A0A\n"}) + "* Index 5\n" +
+                    Sections({"X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
   };
   for (const Case& c : cases) {
     RunResult r = Unload({c.options});
     EXPECT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
     EXPECT_EQ(c.expected, ReadFileText(ScratchPath("out.zpd"))) << c.options;
-    EXPECT_NE(std::string::npos, r.err.find("Written - Files:   1  Messages:      5  Bytes:          51"))
-        << c.options << "\n" << r.err;
+    EXPECT_NE(std::string::npos,
+              r.err.find("Written - Files:   1  Messages:      5  Bytes:          51"))
+        << c.options << "\n"
+        << r.err;
   }
   EXPECT_EQ(kMessages, Depth());
 }
@@ -212,10 +207,27 @@ TEST_F(UnloadLayoutsTest, DescriptorLinesAndHeader) {
 
 TEST_F(UnloadLayoutsTest, AttributeLinesCarryTheDescriptor) {
   LocalqmOrFail({"clear", "QM1", "Q1"});
-  LocalqmOrFail({"put", "QM1", "Q1", "--text", "x", "--priority", "7", "--format", "MQSTR",
-                 "--msgid", "0102030405060708090A0B0C0D0E0F101112131415161718", "--replyto",
-                 "REPLY.Q", "--expiry", "600", "--applid", "Ident", "--putdate", "20240229",
-                 "--puttime", "23595999"});
+  LocalqmOrFail({"put",
+                 "QM1",
+                 "Q1",
+                 "--text",
+                 "x",
+                 "--priority",
+                 "7",
+                 "--format",
+                 "MQSTR",
+                 "--msgid",
+                 "0102030405060708090A0B0C0D0E0F101112131415161718",
+                 "--replyto",
+                 "REPLY.Q",
+                 "--expiry",
+                 "600",
+                 "--applid",
+                 "Ident",
+                 "--putdate",
+                 "20240229",
+                 "--puttime",
+                 "23595999"});
   RunResult r = Unload({"-dHc"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
   std::vector<std::string> lines = SplitLines(ReadFileText(ScratchPath("out.zpd")));
@@ -224,13 +236,13 @@ TEST_F(UnloadLayoutsTest, AttributeLinesCarryTheDescriptor) {
       if (l == line) return true;
     return false;
   };
-  for (const std::string& line : {
-           std::string("A PRI 7"), std::string("A FMT MQSTR   "), std::string("A EXP 600"),
-           std::string("A MSI 0102030405060708090A0B0C0D0E0F101112131415161718"),
-           "A RTQ REPLY.Q" + std::string(41, ' '), std::string("A PTD 20240229"),
-           std::string("A PTT 23595999"), "A AID Ident" + std::string(27, ' '),
-           std::string("A COI 000000000000000000000000000000000000000000000000"),
-           std::string("X 78")}) {
+  for (const std::string& line :
+       {std::string("A PRI 7"), std::string("A FMT MQSTR   "), std::string("A EXP 600"),
+        std::string("A MSI 0102030405060708090A0B0C0D0E0F101112131415161718"),
+        "A RTQ REPLY.Q" + std::string(41, ' '), std::string("A PTD 20240229"),
+        std::string("A PTT 23595999"), "A AID Ident" + std::string(27, ' '),
+        std::string("A COI 000000000000000000000000000000000000000000000000"),
+        std::string("X 78")}) {
     EXPECT_TRUE(has(line)) << "missing '" << line << "'";
   }
 }
@@ -263,12 +275,14 @@ TEST_F(UnloadLayoutsTest, StandardOutputNullAndCounting) {
                 "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"});
   struct Case {
     std::vector<std::string> args;
-    std::string out;        // standard output, whole
-    const char* errHas;     // a line standard error must hold ("" = nothing)
-    const char* errLacks;   // text standard error must not hold
+    std::string out;       // standard output, whole
+    const char* errHas;    // a line standard error must hold ("" = nothing)
+    const char* errLacks;  // text standard error must not hold
   } cases[] = {
-      {{"-f", "stdout", "-dNH"}, hexSections,
-       "Written - Files:   1  Messages:      5  Bytes:          51", "Counted"},
+      {{"-f", "stdout", "-dNH"},
+       hexSections,
+       "Written - Files:   1  Messages:      5  Bytes:          51",
+       "Counted"},
       {{"-f", "null"}, "", "Read    - Files:   0  Messages:      5  Bytes:          51", "Written"},
       {{"-dk"}, "", "Counted -             Messages:      5  Bytes:          51", "Written"},
       {{"-dK"}, "5", "", "Read"},

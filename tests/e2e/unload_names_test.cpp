@@ -71,8 +71,8 @@ TEST_F(UnloadNamesTest, CounterInsertsNumberTheFiles) {
     Files files;
   } cases[] = {
       // Without -L a counter insert means one message per file.
-      {{"-f", "out%n.zpd"}, {{"out1.zpd", 1}, {"out2.zpd", 1}, {"out3.zpd", 1}, {"out4.zpd", 1},
-                             {"out5.zpd", 1}}},
+      {{"-f", "out%n.zpd"},
+       {{"out1.zpd", 1}, {"out2.zpd", 1}, {"out3.zpd", 1}, {"out4.zpd", 1}, {"out5.zpd", 1}}},
       {{"-f", "out%N.zpd", "-r", "#2"}, {{"out00001.zpd", 1}, {"out00002.zpd", 1}}},
       // %i is the message's place in the queue, %o its place among the
       // messages written.
@@ -113,9 +113,9 @@ TEST_F(UnloadNamesTest, CounterInsertsNumberTheFiles) {
 // The name the date and time inserts give at a moment, worked out here
 // independently from the calendar.
 std::string ExpectedDateName(time_t when) {
-  static const char* const kMonths[] = {"January", "February", "March",     "April",
-                                        "May",     "June",     "July",      "August",
-                                        "September", "October", "November", "December"};
+  static const char* const kMonths[] = {"January",   "February", "March",    "April",
+                                        "May",       "June",     "July",     "August",
+                                        "September", "October",  "November", "December"};
   static const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                       "Thursday", "Friday", "Saturday"};
   struct tm t;
@@ -239,7 +239,8 @@ TEST_F(UnloadNamesTest, OverwritePromptOnATerminal) {
     for (const char* name : {"out1.zpd", "out2.zpd"})
       ASSERT_TRUE(WriteFileText(ScratchPath(name), "old\n"));
     PtySession pty;
-    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-q", "-m", "QM1", "-i", "Q1", "-dN", "-f", "out%n.zpd"}));
+    ASSERT_TRUE(
+        PtyStart(&pty, ZeploPath(), {"-q", "-m", "QM1", "-i", "Q1", "-dN", "-f", "out%n.zpd"}));
     for (const std::string& answer : c.answers) {
       ASSERT_TRUE(PtyWaitFor(&pty, prompt)) << label << "\n" << PtyText(pty);
       PtySend(&pty, answer + "\n");
