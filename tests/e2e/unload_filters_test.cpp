@@ -252,6 +252,51 @@ TEST_F(UnloadFiltersTest, MoveTakesOnlyTheSelectedMessages) {
   EXPECT_EQ(Describe({}), Describe(OnQueue()));
 }
 
+TEST_F(UnloadFiltersTest, MoveToTheNullFileStillTestsTheData) {
+  // The null output reads no data unless a filter needs it: the filters
+  // below look into the data, so only the matching messages may go.
+  const std::vector<std::vector<std::string>> filters = {
+      {"-s", "alpha"}, {"-x", "C1C2C3"}, {"-Gr:2053"}, {"-Gt:QMY/*"}, {"-z", "30"}};
+  for (const FilterCase& c : FilterCases()) {
+    bool wanted = false;
+    for (const auto& f : filters) wanted = wanted || f == c.filter;
+    if (!wanted) continue;
+    Fill();
+    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-f", "null"};
+    args.insert(args.end(), c.filter.begin(), c.filter.end());
+    RunResult r = RunZeplo(args);
+    std::string label = Label(c.filter);
+    ASSERT_EQ(0, r.exitStatus) << label << "\n" << r.err;
+    EXPECT_EQ(Describe(Without(c.selected)), Describe(OnQueue())) << label;
+    EXPECT_FALSE(FileExists(ScratchPath("null"))) << label;
+  }
+}
+
+TEST_F(UnloadFiltersTest, HeadersCutShortAreNeverMatched) {
+  // A full dead-letter message first, so that a reader that looked past
+  // the data of the short ones would find its reason and names there.
+  LocalqmOrFail({"clear", "QM1", "Q1"});
+  const std::string full = DeadLetterHex();
+  for (const std::string& hex :
+       {full, full.substr(0, 16), full.substr(0, 8), full.substr(0, 2 * (sizeof(MQDLH) - 1))}) {
+    LocalqmOrFail({"put", "QM1", "Q1", "--hex", hex, "--format", "MQDEAD"});
+  }
+  const std::string xmit = TransmissionHex();
+  LocalqmOrFail({"put", "QM1", "Q1", "--hex", xmit.substr(0, 2 * 60), "--format", "MQXMIT"});
+  for (const std::vector<std::string>& filter :
+       std::vector<std::vector<std::string>>{{"-Gr:2053"}, {"-Gt:QMX/Q7"}, {"-Gt:*/*"}}) {
+    std::remove(ScratchPath("out.zpd").c_str());
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-dN", "-F", "out.zpd"};
+    args.insert(args.end(), filter.begin(), filter.end());
+    RunResult r = RunZeplo(args);
+    ASSERT_EQ(0, r.exitStatus) << filter[0] << "\n" << r.err;
+    EXPECT_NE(std::string::npos,
+              r.err.find("Written - Files:   1  Messages:      1  Bytes:         181"))
+        << filter[0] << "\n"
+        << r.err;
+  }
+}
+
 TEST_F(UnloadFiltersTest, SelectionReportNamesEveryFilter) {
   RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", "out.zpd", "-s", "alpha", "-S", "one",
                           "-x", "6C70", "-P", "2,", "-Gr:2053", "-Gi:"});
