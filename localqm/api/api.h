@@ -58,7 +58,8 @@ void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
 // one is given, to a queue or every destination of a distribution list
 // (per-destination results in the response records; 2136 when they
 // differ). Reasons: 2051, 2053, 2030, 2031, 2047, 2050, 2049 (warning),
-// 2013, 2027, 2039, 2046, 2093-2097, 2173, 2026, 2004, 2005, 2052, 2154-2159.
+// 2013, 2027, 2039, 2046, 2093-2097, 2173, 2026, 2004, 2005, 2052, 2154-2159,
+// 2235 (a PCF header the queue manager refuses, see LqmCheckPcfHeader).
 // A version-1 MQMD may carry an MQMDE in front of the data.
 void LqmMQPUT(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
               MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason);
@@ -157,6 +158,17 @@ int LqmCloseObject(LqmConnection* conn, MQHOBJ hobj, MQLONG options);
 // a warning reason (2136 when some destinations failed, 2049, ...) or 0.
 int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* md, MQPMO* pmo, MQLONG length,
                    const void* buffer, const char* faultCall, MQLONG* warning);
+
+// The check of the MQCFH at the front of a PCF message (Format MQADMIN,
+// MQPCF or MQEVENT) being put through `store`'s queue manager: 0 when it
+// accepts the message, MQRC_CFH_ERROR (2235) when the data is shorter than
+// an MQCFH, its StrucLength is not 36 or its Version is below the queue
+// manager's MinCfhVersion or above the current version. Nothing is
+// checked (and nothing read) for other formats, when fullChecks is false
+// (a version-1 descriptor without an MQMDE) or when MinCfhVersion is 0 or
+// 1. md gives Format and Encoding of the data; a store failure is returned.
+int LqmCheckPcfHeader(LqmStore* store, const MQMD* md, bool fullChecks, const void* data,
+                      MQLONG length);
 
 // Writes one response record (MQRR) of an array the caller gave by pointer
 // or offset: byte-wise, since an offset need not be aligned.

@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "localqm/api/api.h"
 
-// IBM's accounting-token type byte for UNIX numeric user ids (cmqc.h);
-// mqi/ declares no MQACTT_* constants.
+// The accounting-token type in the token's last byte for a UNIX numeric
+// user id: IBM publishes X'06'. The shared MQI constants do not list the
+// MQACTT_* values, so it is declared here until they do.
 #ifndef MQACTT_UNIX_NUMERIC_ID
 #define MQACTT_UNIX_NUMERIC_ID 0x06
 #endif
@@ -33,8 +35,20 @@ void ProcessUser(char* out /*13*/) {
     snprintf(out, 13, "%u", static_cast<unsigned>(geteuid()));
 }
 
+// The application name of a connection when MQCNO gives none: MQAPPLNAME
+// when set and not blank, else the process name as Linux keeps it (at most
+// 15 characters, which is what IBM MQ puts in PutApplName there).
 void ProgramName(char* out /*29*/) {
   out[0] = '\0';
+  if (const char* env = getenv("MQAPPLNAME")) {
+    size_t n = strnlen(env, 28);
+    while (n > 0 && env[n - 1] == ' ') --n;
+    if (n > 0) {
+      memcpy(out, env, n);
+      out[n] = '\0';
+      return;
+    }
+  }
   FILE* f = fopen("/proc/self/comm", "r");
   if (f != nullptr) {
     char line[64] = "";

@@ -226,6 +226,7 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
   if ((options & MQPMO_MD_FOR_OUTPUT_ONLY) == 0)
     memcpy(&md, callerMd, callerMd->Version >= MQMD_VERSION_2 ? sizeof(MQMD) : MQMD_LENGTH_1);
   md.Version = MQMD_VERSION_2;
+  bool carriesExtension = false;
   // A version-1 descriptor carries the version-2 fields in an MQMDE at the
   // front of the data; the queue manager takes them from there.
   if (callerMd->Version == MQMD_VERSION_1 && memcmp(md.Format, MQFMT_MD_EXTENSION, 8) == 0 &&
@@ -244,9 +245,13 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
       md.OriginalLength = mde.OriginalLength;
       buffer = static_cast<const char*>(buffer) + mde.StrucLength;
       length -= mde.StrucLength;
+      carriesExtension = true;
     }
   }
   rc = CheckDescriptor(&md);
+  if (rc != 0) return rc;
+  rc = LqmCheckPcfHeader(&conn->Main, &md, callerMd->Version >= MQMD_VERSION_2 || carriesExtension,
+                         buffer, length);
   if (rc != 0) return rc;
   MQLONG warning = md.Priority > kLqmMaxPriority ? MQRC_PRIORITY_EXCEEDS_MAXIMUM : 0;
   int64_t now = LqmNowMs();

@@ -61,6 +61,10 @@ struct LqmQmgr {
   bool Quiescing;          // (with Running) connects and FAIL_IF_QUIESCING calls fail 2161
   MQLONG Ccsid;            // MQIA_CODED_CHAR_SET_ID, MQCCSI_Q_MGR resolves here
   char DeadLetterQ[kLqmNameLength + 1];
+  // Lowest MQCFH Version accepted in a PCF message (Format MQADMIN, MQPCF,
+  // MQEVENT) put with a version-2 descriptor; 0 or 1 accepts every message
+  // without looking at its header. Refusals are MQRC_CFH_ERROR (2235).
+  MQLONG MinCfhVersion;
   long FaultCount;         // read only: faults set (none: no per-call fault check)
 };
 

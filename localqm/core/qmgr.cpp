@@ -10,7 +10,9 @@ int LqmQmgrRead(LqmStore* store, LqmQmgr* out) {
   *out = LqmQmgr{};
   sqlite3_stmt* st = LqmStmt(store, kStmtQmgrRead,
                              "SELECT name, cmdlevel, platform, max_cno, refuse_async, running,"
-                             " ccsid, deadq, (SELECT count(*) FROM faults) FROM qmgr WHERE id = 1");
+                             " ccsid, deadq, (SELECT count(*) FROM faults),"
+                             " coalesce((SELECT min_cfh FROM qmgr_more WHERE id = 1), 0)"
+                             " FROM qmgr WHERE id = 1");
   if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
   int step = sqlite3_step(st);
   if (step != SQLITE_ROW) {
@@ -31,6 +33,7 @@ int LqmQmgrRead(LqmStore* store, LqmQmgr* out) {
   snprintf(out->DeadLetterQ, sizeof out->DeadLetterQ, "%s",
            dlq ? reinterpret_cast<const char*>(dlq) : "");
   out->FaultCount = static_cast<long>(sqlite3_column_int64(st, 8));
+  out->MinCfhVersion = sqlite3_column_int(st, 9);
   sqlite3_reset(st);
   return 0;
 }
@@ -51,6 +54,15 @@ int LqmQmgrWrite(LqmStore* store, const LqmQmgr* a) {
     sqlite3_bind_int(st, 6, !a->Running ? 0 : a->Quiescing ? 2 : 1);
     sqlite3_bind_int(st, 7, a->Ccsid);
     sqlite3_bind_text(st, 8, a->DeadLetterQ, -1, SQLITE_TRANSIENT);
+    rc = LqmSqlReason(sqlite3_step(st));
+  }
+  sqlite3_finalize(st);
+  st = nullptr;
+  if (rc == 0)
+    rc = LqmSqlReason(sqlite3_prepare_v2(
+        store->Db, "INSERT OR REPLACE INTO qmgr_more(id, min_cfh) VALUES(1, ?)", -1, &st, nullptr));
+  if (rc == 0) {
+    sqlite3_bind_int(st, 1, a->MinCfhVersion);
     rc = LqmSqlReason(sqlite3_step(st));
   }
   sqlite3_finalize(st);

@@ -46,11 +46,17 @@ const char* const kSchema =
     " reason INT, after INT, times INT, seen INT NOT NULL DEFAULT 0,"
     " fired INT NOT NULL DEFAULT 0);";
 
-// Tables added after the first stores were made; opening adds them.
-const char* const kSchemaUow =
+// Tables added after the first stores were made; creating and opening add
+// them.
+const char* const kSchemaAdded =
     "CREATE TABLE IF NOT EXISTS prepared(uow TEXT PRIMARY KEY, conn INT NOT NULL,"
     " coordinator TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS decisions(uow TEXT PRIMARY KEY, at INT);";
+    "CREATE TABLE IF NOT EXISTS decisions(uow TEXT PRIMARY KEY, at INT);"
+    // Queue-manager attributes added later live in a one-row table of their
+    // own, so that older stores need no ALTER; a missing row reads as the
+    // defaults.
+    "CREATE TABLE IF NOT EXISTS qmgr_more(id INTEGER PRIMARY KEY CHECK(id = 1),"
+    " min_cfh INT NOT NULL DEFAULT 0);";
 
 int QmgrDir(const char* name, char* out, size_t outSize) {
   char root[kLqmPathLength];
@@ -264,7 +270,7 @@ int LqmStoreCreate(const LqmQmgr* attrs, bool makeDefault) {
   snprintf(store.Dir, sizeof store.Dir, "%s", dir);
   rc = OpenDb(dir, &store.Db);
   if (rc == 0) rc = LqmExec(&store, kSchema);
-  if (rc == 0) rc = LqmExec(&store, kSchemaUow);
+  if (rc == 0) rc = LqmExec(&store, kSchemaAdded);
   if (rc == 0) rc = LqmTxnBegin(&store);
   if (rc == 0) {
     rc = LqmQmgrWrite(&store, attrs);
@@ -309,7 +315,7 @@ int LqmStoreOpen(const char* name, LqmStore* store) {
   if (access(db, F_OK) != 0) return MQRC_Q_MGR_NAME_ERROR;
   snprintf(store->Name, sizeof store->Name, "%s", qm);
   rc = OpenDb(store->Dir, &store->Db);
-  if (rc == 0) rc = LqmExec(store, kSchemaUow);
+  if (rc == 0) rc = LqmExec(store, kSchemaAdded);
   if (rc == 0) rc = LqmNotifyMap(store);
   if (rc == 0) rc = LqmRecoverDead(store, nullptr);
   if (rc != 0) LqmStoreClose(store);

@@ -14,8 +14,11 @@ const char kHelp[] =
     "\n"
     "Queue managers:\n"
     "  localqm create QM [--default] [--cmdlevel N] [--platform N] [--max-cno-version N]\n"
-    "                    [--refuse-async-put] [--ccsid N] [--deadq QUEUE]\n"
+    "                    [--refuse-async-put] [--ccsid N] [--deadq QUEUE] [--min-cfh-version N]\n"
     "  localqm alter-qmgr QM [the create options] [--allow-async-put]\n"
+    "    --min-cfh-version N (0 to 3, default 0: accept all): a put of an MQADMIN, MQPCF or\n"
+    "    MQEVENT message with a version-2 descriptor fails with 2235 unless its data starts\n"
+    "    with an MQCFH of version N or above; version-1 descriptors are not checked.\n"
     "  localqm delete QM        localqm list        localqm start QM\n"
     "  localqm stop QM [--quiesce]   (stopped: connects fail 2059, calls 2162; quiescing:\n"
     "                                 connects and calls asking to fail if quiescing get 2161)\n"
@@ -57,7 +60,7 @@ const char kHelp[] =
 
 const std::vector<std::string> kQmgrOptions = {"default", "cmdlevel", "platform", "max-cno-version",
                                                "refuse-async-put", "allow-async-put", "ccsid",
-                                               "deadq"};
+                                               "deadq", "min-cfh-version"};
 
 int ToolArgsParse(int argc, char** argv, const std::vector<std::string>& flags, ToolArgs* out) {
   out->Words.clear();

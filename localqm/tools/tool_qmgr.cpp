@@ -35,6 +35,10 @@ bool ApplyQmgrOptions(const ToolArgs& args, LqmQmgr* q) {
     }
     snprintf(q->DeadLetterQ, sizeof q->DeadLetterQ, "%s", t);
   }
+  if (const char* t = ToolOption(args, "min-cfh-version")) {
+    if (!ToolNumber(t, "--min-cfh-version", 0, MQCFH_CURRENT_VERSION, &v)) return false;
+    q->MinCfhVersion = static_cast<MQLONG>(v);
+  }
   if (ToolFlag(args, "refuse-async-put")) q->RefuseAsyncPut = true;
   if (ToolFlag(args, "allow-async-put")) q->RefuseAsyncPut = false;
   return true;

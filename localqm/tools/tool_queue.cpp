@@ -248,6 +248,7 @@ int ToolShow(const ToolArgs& args) {
       printf("AsyncPut : %s\n", q.RefuseAsyncPut ? "refused" : "accepted");
       printf("Ccsid : %d\n", q.Ccsid);
       printf("DeadLetterQ : %s\n", q.DeadLetterQ);
+      printf("MinCfhVersion : %d\n", q.MinCfhVersion);
       for (const std::string& f : faults) printf("Fault : %s\n", f.c_str());
       for (const std::string& name : queues) {
         LqmQueue one;

@@ -85,6 +85,12 @@ TEST_F(AdminToolTest, VerbsAndExitStatuses) {
       {{"depth", "QMA", "AL"}, 0, "2\n"},  // an alias counts its target
       {{"show", "QMA", "Q1"}, 0, "BackoutThreshold : 4\n"},
       {{"show", "QMA"}, 0, "CommandLevel : 915\n"},
+      {{"show", "QMA"}, 0, "MinCfhVersion : 0\n"},  // accepts every PCF header
+      {{"alter-qmgr", "QMA", "--min-cfh-version", "3"}, 0, "altered"},
+      {{"show", "QMA"}, 0, "MinCfhVersion : 3\n"},
+      {{"alter-qmgr", "QMA", "--min-cfh-version", "4"}, 2, "from 0 to 3"},
+      {{"create", "QMC", "--min-cfh-version", "2"}, 0, "created"},
+      {{"show", "QMC"}, 0, "MinCfhVersion : 2\n"},
       {{"depth", "QMA", "NOPE"}, 1, "does not exist"},
       {{"depth", "QMX", "Q1"}, 1, "queue manager QMX does not exist"},
       {{"remove", "QMA", "Q1"}, 1, "--purge"},

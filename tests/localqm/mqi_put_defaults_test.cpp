@@ -1,0 +1,277 @@
+// What MQPUT and MQPUT1 fill in or check on the caller's behalf: the
+// reply-to queue manager, the default identity and origin context, the
+// fields left as given, and the PCF header check.
+#include <pwd.h>
+
+#include "tests/localqm/lqm_test_util.h"
+
+namespace {
+
+class PutDefaultsTest : public LqmTest {
+ protected:
+  void SetUp() override {
+    LqmTest::SetUp();
+    CreateQmgr("QM1", true);
+    CreateQmgr("QM2");
+    DefineLocal("QM1", "Q1");
+    DefineLocal("QM2", "FAR");
+    ASSERT_EQ(Connect("QM1", &h_), 0);
+    ASSERT_EQ(Open(h_, "Q1", MQOO_INPUT_SHARED | MQOO_OUTPUT, &q1_), 0);
+  }
+  void TearDown() override {
+    if (h_ != MQHC_UNUSABLE_HCONN) Disconnect(&h_);
+    unsetenv("MQAPPLNAME");
+    LqmTest::TearDown();
+  }
+  // Puts md with MQPUT (put1 false) or MQPUT1 to Q1; the reason.
+  MQLONG PutTo(bool put1, MQMD* md, const std::string& data, MQLONG pmoOptions = 0) {
+    MQPMO pmo = {MQPMO_DEFAULT};
+    pmo.Options = pmoOptions;
+    MQLONG cc, reason;
+    if (put1) {
+      MQOD od = {MQOD_DEFAULT};
+      strncpy(od.ObjectName, "Q1", sizeof od.ObjectName);
+      MQPUT1(h_, &od, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
+             &cc, &reason);
+    } else {
+      MQPUT(h_, q1_, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
+            &cc, &reason);
+    }
+    return CheckCc(cc, reason);
+  }
+  // The descriptor of the next message on Q1 (removed).
+  MQMD Take() {
+    MQMD md = {MQMD_DEFAULT};
+    md.Version = MQMD_VERSION_2;
+    std::string data;
+    EXPECT_EQ(Get(h_, q1_, &data, MQGMO_NO_WAIT, &md), 0);
+    return md;
+  }
+  static void SetMinCfhVersion(MQLONG version) {
+    WithStore("QM1", [version](LqmStore* s) {
+      LqmQmgr q;
+      int rc = LqmQmgrRead(s, &q);
+      q.MinCfhVersion = version;
+      return rc != 0 ? rc : LqmQmgrWrite(s, &q);
+    });
+  }
+  MQHCONN h_ = MQHC_UNUSABLE_HCONN;
+  MQHOBJ q1_ = MQHO_UNUSABLE_HOBJ;
+};
+
+std::string Field(const char* field, size_t length) { return std::string(field, length); }
+std::string Padded(const std::string& text, size_t length) {
+  return text + std::string(length - text.size(), ' ');
+}
+
+TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
+  struct Case {
+    bool put1;
+    const char* replyToQ;
+    const char* replyToQMgr;
+    const char* expected;  // the stored ReplyToQMgr
+  } cases[] = {
+      {false, "RQ", "", "QM1"},
+      {true, "RQ", "", "QM1"},
+      {false, "RQ", "ELSEWHERE", "ELSEWHERE"},
+      {true, "RQ", "   ", "QM1"},
+      {false, "", "", ""},  // no reply queue: nothing to qualify
+      {false, "", "KEPT", "KEPT"},
+  };
+  for (const Case& c : cases) {
+    MQMD md = {MQMD_DEFAULT};
+    strncpy(md.ReplyToQ, c.replyToQ, sizeof md.ReplyToQ);
+    strncpy(md.ReplyToQMgr, c.replyToQMgr, sizeof md.ReplyToQMgr);
+    ASSERT_EQ(PutTo(c.put1, &md, "r"), 0) << c.replyToQ << "/" << c.replyToQMgr;
+    // The caller's descriptor shows it too.
+    EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded(c.expected, 48)) << c.replyToQMgr;
+    MQMD got = Take();
+    EXPECT_EQ(Field(got.ReplyToQMgr, 48), Padded(c.expected, 48)) << c.replyToQMgr;
+    EXPECT_EQ(Field(got.ReplyToQ, 48), Padded(c.replyToQ, 48));
+  }
+  // A message for another queue manager is qualified with the one that
+  // the application is connected to.
+  MQHOBJ far;
+  ASSERT_EQ(Open(h_, "FAR", MQOO_OUTPUT, &far, "QM2"), 0);
+  MQMD md = {MQMD_DEFAULT};
+  strncpy(md.ReplyToQ, "RQ", sizeof md.ReplyToQ);
+  MQPMO pmo = {MQPMO_DEFAULT};
+  MQLONG cc, reason;
+  MQPUT(h_, far, &md, &pmo, 1, const_cast<char*>("f"), &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded("QM1", 48));
+}
+
+TEST_F(PutDefaultsTest, DefaultContextIdentifiesTheUserAndProcess) {
+  MQMD md = {MQMD_DEFAULT};
+  memset(md.UserIdentifier, 'u', sizeof md.UserIdentifier);
+  memset(md.AccountingToken, 0x77, sizeof md.AccountingToken);
+  memset(md.ApplIdentityData, 'a', sizeof md.ApplIdentityData);
+  md.PutApplType = MQAT_CICS;
+  ASSERT_EQ(PutTo(false, &md, "d"), 0);
+  MQMD got = Take();
+  struct passwd* pw = getpwuid(geteuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(Field(got.UserIdentifier, 12), Padded(std::string(pw->pw_name).substr(0, 12), 12));
+  EXPECT_EQ(Field(got.ApplIdentityData, 32), std::string(32, ' '));
+  EXPECT_EQ(got.PutApplType, MQAT_UNIX);
+  // Accounting token: length, the numeric user id in ASCII, binary zeros,
+  // and the token type in the last byte.
+  std::string uid = std::to_string(geteuid());
+  std::string token(32, '\0');
+  token[0] = static_cast<char>(uid.size());
+  token.replace(1, uid.size(), uid);
+  token[31] = 0x06;
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(got.AccountingToken), 32), token);
+}
+
+TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
+  // The test process's own name as Linux keeps it: 15 characters at most.
+  char comm[64] = "";
+  FILE* f = fopen("/proc/self/comm", "r");
+  ASSERT_NE(f, nullptr);
+  ASSERT_NE(fgets(comm, sizeof comm, f), nullptr);
+  fclose(f);
+  comm[strcspn(comm, "\n")] = '\0';
+  struct Case {
+    const char* env;      // MQAPPLNAME, or null for unset
+    const char* cnoName;  // MQCNO version 7 ApplName, or null for a version-5 MQCNO
+    std::string expected;
+  } cases[] = {
+      {nullptr, nullptr, comm},
+      {"   ", nullptr, comm},  // blank counts as not set
+      {"payroll nightly", nullptr, "payroll nightly"},
+      {"a-name-that-is-longer-than-twenty-eight", nullptr, "a-name-that-is-longer-than-t"},
+      {"payroll", "from the MQCNO", "from the MQCNO"},
+  };
+  Disconnect(&h_);
+  for (const Case& c : cases) {
+    if (c.env != nullptr) setenv("MQAPPLNAME", c.env, 1);
+    else unsetenv("MQAPPLNAME");
+    MQCNO cno = {MQCNO_DEFAULT};
+    cno.Version = c.cnoName != nullptr ? 7 : 5;
+    if (c.cnoName != nullptr) {
+      memset(cno.ApplName, ' ', sizeof cno.ApplName);
+      memcpy(cno.ApplName, c.cnoName, strlen(c.cnoName));
+    }
+    MQHCONN h;
+    MQLONG cc, reason;
+    MQCONNX(const_cast<char*>("QM1"), &cno, &h, &cc, &reason);
+    ASSERT_EQ(reason, 0);
+    MQOD od = {MQOD_DEFAULT};
+    strncpy(od.ObjectName, "Q1", sizeof od.ObjectName);
+    MQMD md = {MQMD_DEFAULT};
+    MQPMO pmo = {MQPMO_DEFAULT};
+    MQPUT1(h, &od, &md, &pmo, 1, const_cast<char*>("n"), &cc, &reason);
+    ASSERT_EQ(reason, 0);
+    EXPECT_EQ(Field(md.PutApplName, 28), Padded(c.expected, 28)) << (c.env ? c.env : "(unset)");
+    Disconnect(&h);
+  }
+}
+
+TEST_F(PutDefaultsTest, EncodingAndCodedCharSetIdStayAsGiven) {
+  struct Case {
+    MQLONG encoding, ccsid;
+    MQLONG storedCcsid;
+  } cases[] = {
+      {MQENC_NATIVE, 819, 819},
+      {273, 500, 500},  // big-endian integers, EBCDIC text: not the queue manager's business
+      {785, 37, 37},
+      {0, 1208, 1208},
+      {MQENC_NATIVE, MQCCSI_Q_MGR, kLqmDefaultCcsid},  // the one placeholder it resolves
+  };
+  for (const Case& c : cases) {
+    MQMD md = {MQMD_DEFAULT};
+    md.Encoding = c.encoding;
+    md.CodedCharSetId = c.ccsid;
+    memcpy(md.Format, MQFMT_STRING, 8);
+    ASSERT_EQ(PutTo(false, &md, "e"), 0);
+    MQMD got = Take();
+    EXPECT_EQ(got.Encoding, c.encoding) << c.encoding;
+    EXPECT_EQ(got.CodedCharSetId, c.storedCcsid) << c.ccsid;
+  }
+}
+
+// An MQCFH (36 bytes) with the given fields, in the byte order the
+// encoding names.
+std::string Cfh(MQLONG version, MQLONG strucLength, bool bigEndian) {
+  MQLONG fields[9] = {MQCFT_COMMAND, strucLength, version, MQCMD_INQUIRE_Q, 1, MQCFC_LAST,
+                      0,             0,           0};
+  std::string out;
+  for (MQLONG v : fields) {
+    uint32_t u = static_cast<uint32_t>(v);
+    for (int i = 0; i < 4; i++) {
+      int shift = bigEndian ? 8 * (3 - i) : 8 * i;
+      out.push_back(static_cast<char>((u >> shift) & 0xFF));
+    }
+  }
+  return out;
+}
+
+TEST_F(PutDefaultsTest, OldPcfHeadersAreRefusedInVersionTwoDescriptors) {
+  const std::string v1 = Cfh(1, 36, false), v2 = Cfh(2, 36, false), v3 = Cfh(3, 36, false);
+  struct Case {
+    const char* what;
+    MQLONG minVersion;
+    MQLONG mdVersion;
+    const char* format;
+    MQLONG encoding;
+    std::string data;
+    bool put1;
+    MQLONG reason;
+  } cases[] = {
+      {"accepting all", 0, 2, MQFMT_ADMIN, MQENC_NATIVE, v1, false, 0},
+      {"accepting all, not even a header", 0, 2, MQFMT_ADMIN, MQENC_NATIVE, "AB", false, 0},
+      {"old header", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v1, false, MQRC_CFH_ERROR},
+      {"old header by MQPUT1", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v2, true, MQRC_CFH_ERROR},
+      {"old header as MQPCF", 3, 2, MQFMT_PCF, MQENC_NATIVE, v2, false, MQRC_CFH_ERROR},
+      {"old header as MQEVENT", 2, 2, MQFMT_EVENT, MQENC_NATIVE, v1, false, MQRC_CFH_ERROR},
+      {"new enough", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, v2, false, 0},
+      {"current", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v3 + "params", true, 0},
+      {"from the future", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, Cfh(4, 36, false), false,
+       MQRC_CFH_ERROR},
+      {"big-endian current", 3, 2, MQFMT_ADMIN, 273, Cfh(3, 36, true), false, 0},
+      {"big-endian old", 3, 2, MQFMT_ADMIN, 273, Cfh(1, 36, true), false, MQRC_CFH_ERROR},
+      // Read in the wrong order, version 3 would be 0x03000000.
+      {"order from the encoding", 3, 2, MQFMT_ADMIN, 273, v3, false, MQRC_CFH_ERROR},
+      {"bad StrucLength", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, Cfh(3, 40, false), false,
+       MQRC_CFH_ERROR},
+      {"shorter than a header", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, v3.substr(0, 35), false,
+       MQRC_CFH_ERROR},
+      {"empty", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, "", true, MQRC_CFH_ERROR},
+      {"not a PCF format", 3, 2, MQFMT_STRING, MQENC_NATIVE, v1, false, 0},
+      {"version-1 descriptor", 3, 1, MQFMT_ADMIN, MQENC_NATIVE, v1, false, 0},
+      {"version-1 descriptor by MQPUT1", 3, 1, MQFMT_ADMIN, MQENC_NATIVE, "AB", true, 0},
+  };
+  MQLONG accepted = 0;
+  for (const Case& c : cases) {
+    SetMinCfhVersion(c.minVersion);
+    MQMD md = {MQMD_DEFAULT};
+    md.Version = c.mdVersion;
+    md.Encoding = c.encoding;
+    memcpy(md.Format, c.format, 8);
+    EXPECT_EQ(PutTo(c.put1, &md, c.data), c.reason) << c.what;
+    if (c.reason == 0) accepted++;
+  }
+  // A refused put leaves nothing behind.
+  EXPECT_EQ(Depth("QM1", "Q1"), accepted);
+}
+
+TEST_F(PutDefaultsTest, AnExtensionMakesAVersionOneDescriptorCheckedToo) {
+  SetMinCfhVersion(3);
+  for (MQLONG version : {1, 3}) {
+    MQMDE mde = {MQMDE_DEFAULT};
+    memcpy(mde.Format, MQFMT_ADMIN, 8);
+    std::string data(reinterpret_cast<char*>(&mde), sizeof mde);
+    data += Cfh(version, 36, false);
+    MQMD1 md = {MQMD1_DEFAULT};
+    memcpy(md.Format, MQFMT_MD_EXTENSION, 8);
+    MQPMO pmo = {MQPMO_DEFAULT};
+    MQLONG cc, reason;
+    MQPUT(h_, q1_, &md, &pmo, static_cast<MQLONG>(data.size()), data.data(), &cc, &reason);
+    EXPECT_EQ(reason, version == 3 ? 0 : MQRC_CFH_ERROR) << version;
+  }
+  EXPECT_EQ(Depth("QM1", "Q1"), 1);
+}
+
+}  // namespace
