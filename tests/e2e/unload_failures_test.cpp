@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +85,7 @@ class UnloadFailureTest : public ::testing::Test {
     }
     return data;
   }
+  static int Depth() { return atoi(LocalqmOrFail({"depth", "QM1", "Q1"}).c_str()); }
   // Message data lengths in a message file, from its X (hex data) lines.
   static std::vector<size_t> FileMessageLengths(const std::string& name) {
     std::vector<size_t> lengths;
@@ -179,29 +182,35 @@ TEST_F(UnloadFailureTest, FailedCommitBacksOutItsUnitOnly) {
   }
 }
 
-// The run waits for more messages; meanwhile its queue goes away or its
-// queue manager stops. The run ends at once with the reason, and what was
-// committed before the wait stays committed.
+// The run waits for more messages and its queue goes away under it, or
+// its queue manager stops. The run ends at once with the reason, and what
+// was committed before the wait stays committed.
 TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
   struct Case {
     const char* name;
-    std::vector<std::string> action;
+    std::vector<std::string> fault;   // set before the run
+    std::vector<std::string> action;  // done while the run waits
     int reason;
     const char* text;
   } cases[] = {
-      {"queue removed", {"remove", "QM1", "Q1", "--purge"}, 2052, "Queue deleted"},
-      {"qmgr stopped", {"stop", "QM1"}, 2162, "QMgr stopping"},
+      // An open queue cannot be removed with the admin command; the queue
+      // manager reports a deleted queue to the get that waits on it (the
+      // third: the first takes the message, the second finds no more and
+      // lets the unit be committed before waiting).
+      {"queue deleted", {"fault", "QM1", "MQGET", "--reason", "2052", "--after", "2"}, {}, 2052,
+       "Queue deleted"},
+      {"qmgr stopped", {}, {"stop", "QM1"}, 2162, "QMgr stopping"},
   };
   for (const Case& c : cases) {
-    RunLocalqm({"start", "QM1"});
-    RunLocalqm({"define", "QM1", "Q1"});
     Reset({"early"});
+    if (!c.fault.empty()) LocalqmOrFail(c.fault);
     BackgroundRun run({"-m", "QM1", "-I", "Q1", "-w", "60", "-F", "out.zpd"});
-    // The message is committed before the wait begins.
-    ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 1 && QueueData().empty(); },
-                        30000))
-        << c.name;
-    LocalqmOrFail(c.action);
+    if (!c.action.empty()) {
+      // The message is committed before the wait begins.
+      ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 1 && Depth() == 0; }, 30000))
+          << c.name;
+      LocalqmOrFail(c.action);
+    }
     const RunResult& r = run.Finish();
     EXPECT_LT(run.Seconds(), 50.0) << c.name << ": the run sat out its wait";
     EXPECT_EQ(Status(c.reason), r.exitStatus) << c.name << "\n" << r.err;
@@ -212,10 +221,94 @@ TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
               AfterBanner(r.err))
         << c.name;
     EXPECT_EQ(std::vector<size_t>{5}, FileMessageLengths("out.zpd")) << c.name;
+    // A restarted queue manager does not bring the committed message back.
+    RunLocalqm({"start", "QM1"});
+    EXPECT_EQ(0, Depth()) << c.name;
   }
-  // A restarted queue manager does not bring the committed message back.
-  LocalqmOrFail({"start", "QM1"});
-  EXPECT_TRUE(QueueData().empty());
+}
+
+// Removing the queue while the run has it open is refused; the run is not
+// disturbed and ends after its wait as usual.
+TEST_F(UnloadFailureTest, OpenQueueIsNotRemovedUnderTheRun) {
+  Reset({"early"});
+  BackgroundRun run({"-m", "QM1", "-I", "Q1", "-w", "3", "-F", "out.zpd"});
+  ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 1; }, 30000));
+  RunResult removal = RunLocalqm({"remove", "QM1", "Q1", "--purge"});
+  const RunResult& r = run.Finish();
+  if (removal.exitStatus == 0) {
+    // The run had already ended (a slow machine): it must have ended well.
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    return;
+  }
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(CountLine("Read", 0, 1, 5) + CountLine("Written", 1, 1, 5), AfterBanner(r.err));
+  EXPECT_EQ(0, Depth());  // the queue is still there, and empty
+}
+
+// The number of messages on a count line of the given label; -1 if none.
+int CountedMessages(const std::string& text, const std::string& label) {
+  for (const std::string& line : SplitLines(text)) {
+    if (line.rfind(label, 0) != 0) continue;
+    size_t at = line.find("Messages:");
+    if (at == std::string::npos) continue;
+    std::string digits;
+    for (char ch : line.substr(at + 9, 8)) {
+      if (ch >= '0' && ch <= '9') digits += ch;
+    }
+    return atoi(digits.c_str());
+  }
+  return -1;
+}
+
+// The queue manager stops while messages are streaming out. Whenever that
+// happens, each message is on the queue or committed to the file.
+TEST_F(UnloadFailureTest, QueueManagerStoppedInMidStream) {
+  constexpr int kMessages = 5000;
+  struct Case {
+    const char* input;
+    int unit;
+  } cases[] = {{"-I", 7}, {"-I", 1}, {"-i", 0}};
+  for (const Case& c : cases) {
+    RunLocalqm({"start", "QM1"});
+    Reset({});
+    LocalqmOrFail({"alter", "QM1", "Q1", "--maxdepth", std::to_string(kMessages)});
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "abcdefgh", "--count",
+                   std::to_string(kMessages)});
+    std::remove(ScratchPath("out.zpd").c_str());  // the last case's file
+    BackgroundRun run({"-m", "QM1", c.input, "Q1", "-t", std::to_string(c.unit), "-F", "out.zpd"});
+    ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") > 0; }, 30000)) << c.input;
+    LocalqmOrFail({"stop", "QM1"});
+    const RunResult& r = run.Finish();
+    LocalqmOrFail({"start", "QM1"});
+    int left = Depth();
+    int inFile = static_cast<int>(MessagesInFile("out.zpd"));
+    std::string err = AfterBanner(r.err);
+    if (r.exitStatus == 0) {
+      // The run won the race: everything went.
+      EXPECT_EQ(kMessages, inFile) << err;
+      EXPECT_EQ(std::string(c.input) == "-i" ? kMessages : 0, left);
+      continue;
+    }
+    EXPECT_EQ(Status(2162), r.exitStatus) << c.input << "\n" << err;
+    // The stop can hit a get or a commit.
+    EXPECT_TRUE(err.rfind("MQGET(Q1) failed RC(2162) QMgr stopping\n", 0) == 0 ||
+                err.rfind("MQCMIT(QM1) failed RC(2162) QMgr stopping\n", 0) == 0)
+        << err;
+    EXPECT_EQ(inFile, CountedMessages(err, "Written")) << err;
+    if (std::string(c.input) == "-i") {
+      EXPECT_EQ(kMessages, left);
+      EXPECT_EQ(std::string::npos, err.find("rolled back")) << err;
+      continue;
+    }
+    // What the rolled-back report keeps is what left the queue; the file may
+    // hold the messages of the undone unit as well, never more than a unit.
+    size_t report = err.find("\nOperation rolled back, completed operations as follows:\n");
+    ASSERT_NE(std::string::npos, report) << err;
+    int committed = CountedMessages(err.substr(report + 2), "Written");
+    EXPECT_EQ(kMessages, committed + left) << c.input << " -t " << c.unit << "\n" << err;
+    EXPECT_GE(inFile, committed);
+    EXPECT_LE(inFile, committed + c.unit);
+  }
 }
 
 TEST_F(UnloadFailureTest, FullDiskBacksOutTheMove) {
