@@ -126,6 +126,9 @@ TEST_F(LoadTest, PacedLoadsTakeTheirTime) {
 }
 
 TEST_F(LoadTest, OldPcfHeadersAreRaisedToVersion3) {
+  // The queue manager refuses PCF headers below version 3: the repaired
+  // message must get through on its first put.
+  LocalqmOrFail({"alter-qmgr", "QM1", "--min-cfh-version", "3"});
   // An MQCFH in reversed (native) integers: Type 1, StrucLength 36,
   // Version 1, then the rest of the header.
   std::string header =
@@ -139,9 +142,10 @@ TEST_F(LoadTest, OldPcfHeadersAreRaisedToVersion3) {
       "00000000"
       "00000000";
   LocalqmOrFail({"put", "QM1", "Q1", "--hex", header, "--format", "MQADMIN", "--encoding", "546"});
-  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-O", "S(CFH3)"});
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-O", "S(CFH3)", "-va"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
   EXPECT_EQ("CFH3 Processing Active\n\nMQCFH updated from 1 to 3\n", r.out);
+  EXPECT_FALSE(Has(r.err, "returned 2235")) << r.err;
   std::vector<Fields> out = Browse("Q2");
   ASSERT_EQ(1u, out.size());
   std::string raised = header;
