@@ -2,6 +2,8 @@
 // against localqm: the overwrite question for existing output files, the
 // password prompt for a queue manager with users, and the progress line.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 
 #include <string>
@@ -214,6 +216,86 @@ TEST_F(UnloadInteractiveTest, PasswordPrompt) {
       EXPECT_NE(std::string::npos, shown.find("MQCONN on qmgr 'QM1' returned 2035 Not authorized.\n"))
           << c.name << "\n" << shown;
     }
+  }
+}
+
+// A password is asked once per queue manager that needs one: not again
+// when the connect is retried with a plainer MQCNO, and each queue manager
+// of a two-queue-manager run by its own name.
+TEST_F(UnloadInteractiveTest, PasswordAskedOncePerQueueManager) {
+  LocalqmOrFail({"create", "QM2"});
+  LocalqmOrFail({"define", "QM2", "Q2"});
+  LocalqmOrFail({"user", "QM1", "alice", "a1"});
+  LocalqmOrFail({"user", "QM2", "bob", "b22"});
+  struct Prompt {
+    const char* text;
+    const char* keys;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::string> qmgrSetup;
+    std::vector<std::string> args;
+    std::vector<Prompt> prompts;
+    std::string stars;
+  } cases[] = {
+      {"retried connect", {"alter-qmgr", "QM1", "--max-cno-version", "5"},
+       {"-m", "QM1", "-u", "alice", "-i", "Q1", "-F", "out.zpd"},
+       {{"Please enter password for QM(QM1) User(alice) >", "a1\n"}}, "**\n"},
+      {"two queue managers", {"alter-qmgr", "QM1", "--max-cno-version", "8"},
+       {"-m", "QM1", "-u", "alice", "-i", "Q1", "-m", "QM2", "-u", "bob", "-o", "Q2"},
+       {{"Please enter password for QM(QM1) User(alice) >", "a1\n"},
+        {"Please enter password for QM(QM2) User(bob) >", "b22\n"}},
+       "**\n***\n"},
+  };
+  for (const Case& c : cases) {
+    LocalqmOrFail({"clear", "QM1", "Q1"});
+    Put({"payload"});
+    LocalqmOrFail(c.qmgrSetup);
+    PtySession pty;
+    StartWithStdoutToFile(&pty, c.args, false);
+    for (const Prompt& p : c.prompts) {
+      ASSERT_TRUE(PtyWaitFor(&pty, p.text)) << c.name << "\n" << PtyText(pty);
+      ASSERT_TRUE(WaitFor([&pty] { return CharacterModeWithoutEcho(pty.master); })) << c.name;
+      PtySend(&pty, p.keys);
+    }
+    EXPECT_EQ(0, PtyFinish(&pty)) << c.name << "\n" << PtyText(pty);
+    EXPECT_EQ(c.prompts.size(), Occurrences(PtyText(pty), "Please enter password"))
+        << c.name << "\n" << PtyText(pty);
+    EXPECT_EQ(c.stars, ReadFileText(ScratchPath("stars.txt"))) << c.name;
+    EXPECT_NE(std::string::npos, PtyText(pty).find("Written - Files:")) << PtyText(pty);
+  }
+  EXPECT_EQ("1\n", LocalqmOrFail({"depth", "QM2", "Q2"}));
+}
+
+// Ctrl-C or a hang-up at the prompt ends the program by that signal, and
+// the terminal is left in line mode again, not without echo.
+TEST_F(UnloadInteractiveTest, InterruptedPromptRestoresTheTerminal) {
+  LocalqmOrFail({"user", "QM1", "alice", "a1"});
+  struct Case {
+    const char* keys;  // typed at the prompt; empty: a signal is sent
+    int sendSignal;
+    int status;
+  } cases[] = {{"ab\x03", 0, -SIGINT}, {"ab\x1c", 0, -SIGQUIT}, {"", SIGTERM, -SIGTERM}};
+  for (const Case& c : cases) {
+    PtySession pty;
+    PtyOptions options;
+    options.echo = true;
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-m", "QM1", "-u", "alice", "-i", "Q1"}, options));
+    ASSERT_TRUE(PtyWaitFor(&pty, "User(alice) >")) << PtyText(pty);
+    ASSERT_TRUE(WaitFor([&pty] { return CharacterModeWithoutEcho(pty.master); }));
+    if (c.sendSignal != 0) {
+      kill(pty.pid, c.sendSignal);
+    } else {
+      PtySend(&pty, c.keys);
+    }
+    // Dead but not yet reaped: the terminal still shows what it left.
+    siginfo_t info;
+    ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(pty.pid), &info, WEXITED | WNOWAIT));
+    struct termios mode;
+    ASSERT_EQ(0, tcgetattr(pty.master, &mode));
+    EXPECT_EQ(static_cast<tcflag_t>(ICANON | ECHO), mode.c_lflag & (ICANON | ECHO))
+        << c.status;
+    EXPECT_EQ(c.status, PtyFinish(&pty)) << PtyText(pty);
   }
 }
 
