@@ -74,6 +74,7 @@ TEST_F(LibrarySearchTest, WhereTheLibraryIsLookedFor) {
   const std::string libc = CLibraryPath();
   ASSERT_FALSE(libc.empty());
   const std::string tooLong(400, 'x');
+  const std::string longName = std::string(600, 'y') + "mqic";
 
   struct Case {
     const char* name;
@@ -129,6 +130,9 @@ TEST_F(LibrarySearchTest, WhereTheLibraryIsLookedFor) {
       {"installation path too long", {"MQ_INSTALLATION_PATH=/" + tooLong}, nullptr, {},
        Status(2012), "Error loading MQAPI DLL  RC(36)\n"},
       {"server path too long", {"MQM_DLL_PATH=/" + tooLong + tooLong}, nullptr, {client}, 0, ""},
+      {"library name too long", {}, longName.c_str(), {}, Status(2012),
+       "Error loading MQAPI DLL " + longName + " RC(36)\n"},
+      {"-l empty", {}, "", {server}, 0, ""},
   };
   for (const Case& c : cases) {
     std::vector<std::string> env = {"MQACCESS_DEBUG=1"};
@@ -257,36 +261,42 @@ TEST_F(LibrarySearchTest, EveryCallReportedInOneLine) {
 TEST_F(LibrarySearchTest, FailedCallsInTheReport) {
   struct Case {
     const char* name;
-    std::vector<std::string> fault;
+    std::vector<std::string> setup;  // a localqm command before the run
     std::vector<std::string> args;
     int status;
     std::vector<std::string> lines;  // in this order, among the others
+    const char* absent;              // a text not to be seen
   } cases[] = {
       // A reason without a text: nothing between the number and the stop.
-      {"unknown reason", {"MQGET", "--reason", "12345", "--queue", "Q1"}, {"-i", "Q1"},
-       Status(12345),
+      {"unknown reason", {"fault", "QM1", "MQGET", "--reason", "12345", "--queue", "Q1"},
+       {"-i", "Q1"}, Status(12345),
        {"MQGET on object 'QM1/Q1' returned 12345.", "MQGET(Q1) failed RC(12345) ",
-        "MQDISC on qmgr 'QM1' returned 0 OK."}},
+        "MQDISC on qmgr 'QM1' returned 0 OK."},
+       "MQBACK"},  // a browse has nothing to back out
       {"unknown queue", {}, {"-i", "NOSUCH"}, Status(2085),
        {"MQOPEN on object 'QM1/NOSUCH' returned 2085 Unknown object name.",
-        "MQDISC on qmgr 'QM1' returned 0 OK."}},
-      {"backout", {"MQGET", "--reason", "2009", "--queue", "Q1", "--after", "1"},
+        "MQDISC on qmgr 'QM1' returned 0 OK."},
+       "MQGET"},
+      {"backout", {"fault", "QM1", "MQGET", "--reason", "2009", "--queue", "Q1", "--after", "1"},
        {"-I", "Q1"}, Status(2009),
        {"MQGET on object 'QM1/Q1' returned 0 OK.",
         "MQGET on object 'QM1/Q1' returned 2009 Connection broken.",
         "MQBACK on qmgr 'QM1' returned 0 OK.", "MQGET(Q1) failed RC(2009) Connection broken",
-        "MQDISC on qmgr 'QM1' returned 0 OK."}},
-      {"connect", {"MQCONNX", "--reason", "2059"}, {"-i", "Q1"}, Status(2059),
-       {"MQCONN on qmgr 'QM1' returned 2059 QMgr not available."}},
+        "MQDISC on qmgr 'QM1' returned 0 OK."},
+       "MQCMIT"},
+      {"connect", {"fault", "QM1", "MQCONNX", "--reason", "2059"}, {"-i", "Q1"}, Status(2059),
+       {"MQCONN on qmgr 'QM1' returned 2059 QMgr not available."}, "MQDISC"},
+      // A queue manager that takes only the plainest MQCNO: one silent
+      // retry, then the run goes on as usual.
+      {"connect retried", {"alter-qmgr", "QM1", "--max-cno-version", "1"}, {"-i", "Q1"}, 0,
+       {"MQCONN on qmgr 'QM1' returned 0 OK.", "MQGET on object 'QM1/Q1' returned 0 OK.",
+        "MQDISC on qmgr 'QM1' returned 0 OK."},
+       "2139"},
   };
   LocalqmOrFail({"put", "QM1", "Q1", "--text", "second"});
   for (const Case& c : cases) {
     LocalqmOrFail({"fault", "QM1", "--clear"});
-    if (!c.fault.empty()) {
-      std::vector<std::string> fault = {"fault", "QM1"};
-      fault.insert(fault.end(), c.fault.begin(), c.fault.end());
-      LocalqmOrFail(fault);
-    }
+    if (!c.setup.empty()) LocalqmOrFail(c.setup);
     std::vector<std::string> args = {"-m", "QM1", "-F", "out.zpd", "-va"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     RunResult r = RunZeplo(args);
@@ -299,6 +309,7 @@ TEST_F(LibrarySearchTest, FailedCallsInTheReport) {
       EXPECT_LT(at, lines.size()) << c.name << ": missing or out of order: " << want << "\n"
                                   << r.err;
     }
+    EXPECT_EQ(std::string::npos, r.err.find(c.absent)) << c.name << "\n" << r.err;
     // Nothing was taken for good.
     EXPECT_EQ("2\n", LocalqmOrFail({"depth", "QM1", "Q1"})) << c.name;
   }
