@@ -403,6 +403,19 @@ TEST_F(UnloadFailureTest, StorageGrowsForLargeMessages) {
   }
 }
 
+// A first storage size beyond what a message length can describe is
+// refused as storage not available, before any message is touched.
+TEST_F(UnloadFailureTest, StorageThatCannotBeHad) {
+  for (const char* input : {"-i", "-I"}) {
+    Reset({"kept"});
+    RunResult r = RunZeplo({"-m", "QM1", input, "Q1", "-F", "out.zpd", "-b", "2097151"});
+    EXPECT_EQ(Status(2071), r.exitStatus) << r.err;
+    EXPECT_EQ("Unable to allocate 2147483648 bytes message storage\n", AfterBanner(r.err));
+    EXPECT_EQ((std::vector<std::string>{"kept"}), QueueData()) << input;
+    EXPECT_FALSE(FileExists(ScratchPath("out.zpd"))) << input;
+  }
+}
+
 TEST_F(UnloadFailureTest, WaitEndsAfterItsSecondsWithoutMessages) {
   struct Case {
     const char* input;

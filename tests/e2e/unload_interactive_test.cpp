@@ -16,6 +16,9 @@ namespace {
 constexpr int Status(int reason) { return reason & 0xFF; }
 
 const std::string kOverwrite = " exists - overwrite (y)es/(n)o/(a)ll ?\n";
+// Longer than the question reads at once; its tail must not count as the
+// next answer.
+const std::string kLongAnswer = std::string(101, 'x') + "n\n";
 
 size_t Occurrences(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -90,6 +93,9 @@ TEST_F(UnloadInteractiveTest, OverwriteQuestionAnswers) {
       // Anything else asks again.
       {"again", "-i", "out.zpd", {{"out.zpd", "maybe\n"}, {"out.zpd", "\n"}, {"out.zpd", "y\n"}},
        0, {"out.zpd"}, 3},
+      // An answer longer than the question reads is one answer, not several.
+      {"long answer", "-i", "out.zpd", {{"out.zpd", kLongAnswer.c_str()}, {"out.zpd", "y\n"}}, 0,
+       {"out.zpd"}, 3},
       // The input ends (Ctrl-D): no answer is no.
       {"end of input", "-I", "out.zpd", {{"out.zpd", "\x04"}}, Status(2208), {}, 3},
       // One message per numbered file: each existing file is asked about.
