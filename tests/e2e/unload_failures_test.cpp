@@ -365,41 +365,53 @@ TEST_F(UnloadFailureTest, OutputFileThatCannotBeOpened) {
 // when a get reports truncation; the message is then read again whole.
 TEST_F(UnloadFailureTest, StorageGrowsForLargeMessages) {
   struct Case {
-    size_t size;
+    std::vector<size_t> sizes;  // between a small first and a small last message
     std::vector<std::string> extra;
     std::vector<std::string> allocations;  // after the first page
   } cases[] = {
-      {4096, {}, {}},
-      {4097, {}, {"Allocating 8192 bytes"}},
-      {1048577, {}, {"Allocating 1052672 bytes"}},
+      {{4096}, {}, {}},
+      {{4097}, {}, {"Allocating 8192 bytes"}},
+      {{1048577}, {}, {"Allocating 1052672 bytes"}},
+      // Each larger message grows the storage again; it never shrinks.
+      {{10000, 20000, 9000}, {}, {"Allocating 12288 bytes", "Allocating 20480 bytes"}},
       // -b gives the first size in kilobytes: no regrowth needed.
-      {10000, {"-b", "16"}, {}},
+      {{10000}, {"-b", "16"}, {}},
   };
   for (const Case& c : cases) {
-    Reset({});
-    ASSERT_TRUE(WriteFileText(ScratchPath("big.bin"), std::string(c.size, 'Z')));
-    LocalqmOrFail({"put", "QM1", "Q1", "--text", "before"});
-    LocalqmOrFail({"put", "QM1", "Q1", "--file", ScratchPath("big.bin")});
-    LocalqmOrFail({"put", "QM1", "Q1", "--text", "after"});
-    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-F", "out.zpd", "-Vm", "-va"};
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
-    RunResult r = RunZeplo(args);
-    ASSERT_EQ(0, r.exitStatus) << c.size << "\n" << r.err;
-    std::vector<std::string> allocations;
-    int truncated = 0;
-    for (const std::string& line : SplitLines(r.err)) {
-      if (line.rfind("Allocating ", 0) == 0) allocations.push_back(line);
-      if (line.find("returned 2080 Truncated message failed.") != std::string::npos) truncated++;
+    for (const char* input : {"-i", "-I"}) {
+      Reset({"before"});
+      std::vector<size_t> expected = {6};
+      for (size_t size : c.sizes) {
+        ASSERT_TRUE(WriteFileText(ScratchPath("big.bin"), std::string(size, 'Z')));
+        LocalqmOrFail({"put", "QM1", "Q1", "--file", ScratchPath("big.bin")});
+        expected.push_back(size);
+      }
+      LocalqmOrFail({"put", "QM1", "Q1", "--text", "after"});
+      expected.push_back(5);
+      std::vector<std::string> args = {"-m", "QM1", input, "Q1", "-F", "out.zpd", "-Vm", "-va"};
+      args.insert(args.end(), c.extra.begin(), c.extra.end());
+      RunResult r = RunZeplo(args);
+      const std::string label = std::string(input) + " " + std::to_string(c.sizes[0]);
+      ASSERT_EQ(0, r.exitStatus) << label << "\n" << r.err;
+      std::vector<std::string> allocations;
+      int truncated = 0;
+      for (const std::string& line : SplitLines(r.err)) {
+        if (line.rfind("Allocating ", 0) == 0) allocations.push_back(line);
+        if (line.find("returned 2080 Truncated message failed.") != std::string::npos) truncated++;
+      }
+      // The first two are the initial message page and the line storage.
+      ASSERT_GE(allocations.size(), 2u) << r.err;
+      EXPECT_EQ(c.extra.empty() ? "Allocating 4096 bytes" : "Allocating 16384 bytes",
+                allocations[0]);
+      allocations.erase(allocations.begin(), allocations.begin() + 2);
+      EXPECT_EQ(c.allocations, allocations) << label;
+      EXPECT_EQ(c.allocations.size(), static_cast<size_t>(truncated)) << label;
+      // Every message once, whole, in its place: a browse that had to grow
+      // neither skips nor repeats a message.
+      EXPECT_EQ(expected, FileMessageLengths("out.zpd")) << label;
+      EXPECT_EQ(std::string(input) == "-i" ? static_cast<int>(expected.size()) : 0, Depth())
+          << label;
     }
-    // The first two are the initial message page and the line storage.
-    ASSERT_GE(allocations.size(), 2u) << r.err;
-    EXPECT_EQ(c.extra.empty() ? "Allocating 4096 bytes" : "Allocating 16384 bytes",
-              allocations[0]);
-    allocations.erase(allocations.begin(), allocations.begin() + 2);
-    EXPECT_EQ(c.allocations, allocations) << c.size;
-    EXPECT_EQ(c.allocations.size(), static_cast<size_t>(truncated)) << c.size;
-    EXPECT_EQ((std::vector<size_t>{6, c.size, 5}), FileMessageLengths("out.zpd")) << c.size;
-    EXPECT_TRUE(QueueData().empty()) << c.size;
   }
 }
 
