@@ -5,6 +5,7 @@
 // all its messages.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -305,6 +306,40 @@ TEST_F(UnloadLayoutsTest, StandardOutputNullAndCounting) {
     EXPECT_FALSE(FileExists(ScratchPath("null"))) << label;
   }
   EXPECT_EQ(kMessages, Depth());
+}
+
+TEST_F(UnloadLayoutsTest, SelectionNumbersAndCountsOnlyTheSelected) {
+  // Messages 1 and 5 hold an "l". Index lines number the messages written;
+  // the time-on-queue listing numbers them by their place in the queue.
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> linesWith;  // lines of the file (or "out:" text)
+  } cases[] = {
+      {{"-dNHi", "-F", "out.zpd"}, {"* Index 1", "* Index 2"}},
+      {{"-dHT", "-F", "out.zpd"}, {"    1. MsgId:", "    5. MsgId:"}},
+      {{"-dk"}, {"err:Counted -             Messages:      2  Bytes:          43"}},
+      {{"-dK"}, {"out:2"}},
+  };
+  for (const Case& c : cases) {
+    std::remove(ScratchPath("out.zpd").c_str());
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-s", "l"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    EXPECT_EQ(0, r.exitStatus) << c.args[0] << "\n" << r.err;
+    std::vector<std::string> found;
+    if (c.linesWith[0].rfind("out:", 0) == 0) {
+      found.push_back("out:" + r.out);
+    } else if (c.linesWith[0].rfind("err:", 0) == 0) {
+      for (const std::string& line : SplitLines(r.err))
+        if (line.rfind("Counted", 0) == 0) found.push_back("err:" + line);
+    } else {
+      for (const std::string& line : SplitLines(ReadFileText(ScratchPath("out.zpd")))) {
+        if (line.rfind("* Index", 0) == 0) found.push_back(line);
+        if (line.find(". MsgId:") != std::string::npos) found.push_back(line.substr(0, 13));
+      }
+    }
+    EXPECT_EQ(c.linesWith, found) << c.args[0];
+  }
 }
 
 TEST_F(UnloadLayoutsTest, DisplayRefusalsLeaveTheQueueAlone) {
