@@ -205,6 +205,34 @@ TEST_F(UnloadNamesTest, ExistingFileInTheSequenceStopsTheRun) {
   EXPECT_EQ("{out1.zpd:1 out2.zpd:1 out3.zpd:1 }", "{" + Describe(Written()) + "}");
 }
 
+TEST_F(UnloadNamesTest, MoveStoppedByAnExistingFileLosesNothing) {
+  // The second file cannot be opened: the open unit of work goes back to
+  // the queue. The file is not part of the unit, so a message it already
+  // holds may also be back on the queue, but no message is lost.
+  struct Case {
+    const char* unit;
+    std::vector<std::string> left;  // data still on the queue, in order
+  } cases[] = {
+      {"200", {"m1", "m2", "m3"}},
+      {"1", {"m2", "m3"}},
+  };
+  for (const Case& c : cases) {
+    LocalqmOrFail({"clear", "QM1", "Q1"});
+    Put(3);
+    RemoveWritten();
+    ASSERT_TRUE(WriteFileText(ScratchPath("out2.zpd"), "keep me\n"));
+    RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-t", c.unit, "-dN", "-f", "out%n.zpd"});
+    EXPECT_EQ(2208 & 0xFF, r.exitStatus) << c.unit << "\n" << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("Operation rolled back")) << c.unit << "\n" << r.err;
+    EXPECT_EQ("keep me\n", ReadFileText(ScratchPath("out2.zpd")));
+    EXPECT_EQ("out1.zpd:1 out2.zpd:0 ", Describe(Written())) << c.unit;
+    std::vector<std::string> left;
+    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", "Q1"})))
+      if (line.rfind("Data : ", 0) == 0) left.push_back(line.substr(7));
+    EXPECT_EQ(c.left, left) << c.unit;
+  }
+}
+
 TEST_F(UnloadNamesTest, AgeLimitClosesTheFileWhileTheRunWaits) {
   Put(2);
   // m1 and m2 go into the first file at once; the run then waits for more
