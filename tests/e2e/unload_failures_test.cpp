@@ -330,6 +330,30 @@ TEST_F(UnloadFailureTest, FullDiskBacksOutTheMove) {
   }
 }
 
+// The write fails and so does the backout of the get. The normal
+// disconnect at the end of the run would commit the open unit, taking a
+// message off the queue that never reached the file.
+TEST_F(UnloadFailureTest, FailedBackoutNeverCommitsTheUnit) {
+  // Known fault: after a failed MQBACK the driver still ends with a plain
+  // MQDISC, which commits the unit (m1 is lost: neither on the queue nor
+  // in the file). Enable once the disconnect backs out again or leaves
+  // the connection to be backed out by the queue manager.
+  GTEST_SKIP() << "a failed backout is committed by the final MQDISC";
+  struct Case {
+    const char* times;  // how many backouts fail ("0": every one)
+  } cases[] = {{"1"}, {"0"}};
+  for (const Case& c : cases) {
+    Reset({"m1", "m2", "m3"});
+    LocalqmOrFail({"fault", "QM1", "MQBACK", "--reason", "2195", "--times", c.times});
+    RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-F", "/dev/full"});
+    LocalqmOrFail({"fault", "QM1", "--clear"});
+    EXPECT_EQ(Status(2102), r.exitStatus) << r.err;
+    // The first error stays the one shown.
+    EXPECT_EQ(0u, AfterBanner(r.err).find("Can not write to file '/dev/full'\n")) << r.err;
+    EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m3"}), QueueData()) << c.times;
+  }
+}
+
 TEST_F(UnloadFailureTest, OutputFileThatCannotBeOpened) {
   ASSERT_EQ(0, RunProgram("/bin/mkdir", {ScratchPath("adir")}).exitStatus);
   struct Case {
