@@ -3,9 +3,10 @@
 // disconnects. The return code is the process exit status.
 //
 // Every path that got as far as connecting leaves through the disconnect,
-// output slot first. Steps whose machinery this build lacks (generic unload
-// and load, log replay, queue summaries, output queues) are refused at the
-// step where the run would need them, with code 2046 and one message.
+// output slot first. Modes whose machinery this build lacks (generic unload
+// and load, log replay, delimited files, several input queues consumed at
+// once, the queue summary) are refused where the run chooses its mode,
+// with code 2046 and one message, before anything is read.
 #include <cstdio>
 #include <cstring>
 
@@ -45,18 +46,6 @@ void ReleaseRunStorage(RunOptions* options) {
     CSFreeMem(options->Selector);
     options->Selector = nullptr;
   }
-}
-
-// The counts a preliminary count leaves behind, cleared before the real
-// pass over the same file.
-void ResetCounters(RunOptions* options) {
-  options->StopRequested = false;
-  options->ReadCount = options->WrittenCount = 0;
-  options->ReadBytes = options->WrittenBytes = 0;
-  options->ReadFiles = options->WrittenFiles = 0;
-  options->FileMessageCount = 0;
-  options->InputFileBytes = options->FinishedInputBytes = 0;
-  options->SelectedCount = 0;
 }
 
 // True when the run has no output of any kind (it only reads, counts or
@@ -104,6 +93,13 @@ int PrepareRun(RunOptions* options, bool* quiet) {
     return Unavailable("replaying messages from a queue manager log");
   }
 
+  // Delimited files are read (after a preliminary count on a terminal)
+  // by a reader this build lacks.
+  if (options->NonNative) return Unavailable("loading delimited files");
+  // Two or more input queues are consumed asynchronously, not one by one.
+  if (options->InputList != nullptr && options->InputList->Count >= 2)
+    return Unavailable("reading several input queues at once");
+
   if (options->InputList == nullptr) {
     options->SelectionActive = false;
   } else {
@@ -117,14 +113,6 @@ int PrepareRun(RunOptions* options, bool* quiet) {
     if (rc != 0) return rc;
   }
 
-  if (options->NonNative && !options->WholeFileOneMessage &&
-      !options->NoPreliminaryCount) {
-    if (options->Interactive)
-      options->PreliminaryCount = true;
-    else
-      options->NoPreliminaryCount = true;
-  }
-
   options->MessageIndex = -1;
   if (strcmp(options->OutputFile, "null") == 0) options->OutputIsNull = true;
   int rc = OpenRunFiles(options, true, true, false);
@@ -134,37 +122,6 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   options->NoData =
       (options->OutputIsNull || options->Summary) && !options->FullData;
   return 0;
-}
-
-// A delimited file is first counted, and the user asked whether to go on.
-// Returns 0 to run for real; otherwise the run's code, with *quiet set when
-// the run ends without the final report.
-int PreliminaryCount(RunOptions* options, bool* quiet) {
-  options->MessageIndex = -1;
-  int rc = RunProcessingLoop(options, nullptr, options->Interactive);
-  if (rc != 0) return rc;
-  EndProgress(options, true);
-  *quiet = true;
-  if (options->ReadCount == 0) {
-    fputs("No messages were found in the file with those delimiters.\n",
-          stderr);
-    return 0;
-  }
-  fputs("Do you want to continue? (y/n)\n", stderr);
-  fflush(stderr);
-  char* answer = options->ExitMessage;
-  if (fgets(answer, kExitMessageLength, stdin) == nullptr || answer[0] != 'y') {
-    answer[0] = '\0';
-    return 0;
-  }
-  answer[0] = '\0';  // the answer is not an error text
-  *quiet = false;
-  options->PreliminaryCount = false;
-  options->NoPreliminaryCount = true;
-  ResetCounters(options);
-  CloseInputFile(options);
-  options->CurrentInputFile[0] = '\0';  // the same file is read again
-  return OpenRunFiles(options, false, true, false);
 }
 
 }  // namespace
@@ -278,7 +235,6 @@ int RunDriver(RunOptions* options) {
   }
 
   if (rc == 0) rc = PrepareRun(options, &quiet);
-  if (rc == 0 && options->PreliminaryCount) rc = PreliminaryCount(options, &quiet);
   if (rc == 0 && !quiet) {
     QueueElement* first = nullptr;
     if (options->InputList != nullptr && !options->LogMode)

@@ -1,6 +1,6 @@
 // DeliverMessage: one selected message to its sink, in a fixed order:
-// delay, header stripping, summary, backout requeue, and then the output
-// queues or the output file.
+// delay, header stripping, backout requeue, and then the output queues or
+// the output file.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,19 +11,7 @@
 #include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
 
-// The summary statistics live in a file of their own that may be missing
-// from a partial build; the weak reference lets delivery link without it.
-void AccumulateStatistics(RunOptions* options) __attribute__((weak));
-
 namespace {
-
-int MissingPiece(RunOptions* options, const char* what) {
-  if (options->ExitMessage[0] == '\0') {
-    snprintf(options->ExitMessage, sizeof options->ExitMessage,
-             "%s is not part of this build of ZEPLO", what);
-  }
-  return MQRC_UNEXPECTED_ERROR;
-}
 
 // A message backed out too often goes to its queue's backout queue rather
 // than to the outputs. Returns 0 or the MQOPEN/MQPUT reason.
@@ -37,12 +25,11 @@ int RequeueToBackoutQueue(RunOptions* options, QueueElement* inputQueue) {
     SetMqField(od.ObjectName, inputQueue->BackoutQueueName);
     slot.Api->MQOPEN(slot.Hconn, &od, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT,
                      &inputQueue->BackoutHobj, &compCode, &reason);
-    if (compCode == MQCC_FAILED || options->PrintApis) {
-      ReportMqiCall("MQOPEN", slot.Name, inputQueue->BackoutQueueName, reason);
-    }
-    if (compCode == MQCC_FAILED) {
+    int rc = CheckMqiCall(options, "MQOPEN", slot.Name, inputQueue->BackoutQueueName,
+                          compCode, reason);
+    if (rc != 0) {
       inputQueue->BackoutHobj = MQHO_UNUSABLE_HOBJ;
-      return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
+      return rc;
     }
   }
   MQPMO pmo = {MQPMO_DEFAULT};
@@ -52,17 +39,11 @@ int RequeueToBackoutQueue(RunOptions* options, QueueElement* inputQueue) {
   slot.Api->MQPUT(slot.Hconn, inputQueue->BackoutHobj, m.Descriptor, &pmo,
                   m.DataLength < 0 ? 0 : m.DataLength, m.Cursor, &compCode,
                   &reason);
-  if (compCode == MQCC_FAILED || options->PrintApis) {
-    ReportMqiCall("MQPUT", slot.Name, inputQueue->BackoutQueueName, reason);
-  }
-  if (compCode != MQCC_FAILED) return 0;
-  if (reason == MQRC_NONE) reason = MQRC_UNEXPECTED_ERROR;
-  if (options->ExitMessage[0] == '\0') {
-    snprintf(options->ExitMessage, sizeof options->ExitMessage,
-             "MQPUT(%s) failed RC(%d) %s", inputQueue->BackoutQueueName, reason,
-             MqReasonText(reason));
-  }
-  return reason;
+  int rc = CheckMqiCall(options, "MQPUT", slot.Name, inputQueue->BackoutQueueName, compCode,
+                        reason);
+  if (rc == 0) return 0;
+  return SetExitMessage(options, rc, "MQPUT(%s) failed RC(%d) %s",
+                        inputQueue->BackoutQueueName, rc, MqReasonText(rc));
 }
 
 int WriteToOutputFile(RunOptions* options) {
@@ -83,11 +64,8 @@ int WriteToOutputFile(RunOptions* options) {
 int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
   if (options->Delay != 0 || options->RelativeDelay) DelayMessage(options);
   if (options->StripHeaders) StripMessageHeaders(options);
-  if (options->Summary) {
-    if (AccumulateStatistics == nullptr) return MissingPiece(options, "Queue summary");
-    AccumulateStatistics(options);
-    return 0;
-  }
+  // The queue summary (-ds) takes the message here once it is built; the
+  // driver refuses it until then.
   if (!options->NoBackout && inputQueue != nullptr &&
       inputQueue->BackoutThreshold > 0 &&
       options->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
@@ -119,12 +97,9 @@ int FlushOutputForCommit(RunOptions* options) {
   // A stream may report a failed write only through its error flag.
   if (fflush(options->OutputStream) != 0 || ferror(options->OutputStream)) {
     int error = errno != 0 ? errno : EIO;
-    if (options->ExitMessage[0] == '\0') {
-      snprintf(options->ExitMessage, sizeof options->ExitMessage,
-               "Error flushing data to file '%s'RC(%d)",
-               options->CurrentOutputFile, error);
-    }
-    return MQRC_RESOURCE_PROBLEM;
+    return SetExitMessage(options, MQRC_RESOURCE_PROBLEM,
+                          "Error flushing data to file '%s'RC(%d)",
+                          options->CurrentOutputFile, error);
   }
   options->UnflushedCount = 0;
   return 0;

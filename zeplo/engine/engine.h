@@ -1,8 +1,12 @@
 // zeplo/engine: the transfer engine. One call of RunProcessingLoop moves the
-// messages of one source (an input queue, a message file, a delimited file,
-// a browse listing or rebuilt log records) to the sinks the options name
-// (output queues, one output file, the queue summary, or nothing when
-// messages are only removed or counted).
+// messages of one source (an input queue, a message file or a browse
+// listing) to the sinks the options name (output queues, one output file,
+// or nothing when messages are only removed or counted).
+//
+// Log replay, delimited files, the queue summary and the asynchronous
+// consume of several queues are not built yet: the run driver refuses
+// them, so the loop is never called for them. Their readers and sinks join
+// at the places marked in processing_loop.cpp and deliver.cpp.
 //
 // Calling sequence for an ordinary run (the driver's side):
 //   OpenInputQueues(options)            -> QueueElement array on InputList
@@ -52,7 +56,7 @@ struct QueueElement {
 // ---- Processing loop (processing_loop.cpp) -------------------------------
 
 // Moves every message of the one source to its sinks. inputQueue is the
-// element of the single input queue, or null for a file or log source;
+// element of the single input queue, or null for a file source;
 // interactive enables the progress line. Returns 0 or the code that ended
 // the run (2098, 2046, 2208, 2071, 2102 or an MQ reason) with ExitMessage
 // set. The unit of work is resolved and the storage freed on every path;
@@ -169,7 +173,7 @@ int CheckLogMessage(RunOptions* options);
 // ---- Delivery (deliver.cpp) ----------------------------------------------
 
 // Hands one selected message to its sink: header stripping for -h, the
-// summary, the backout requeue, the output queues, or the output file.
+// backout requeue, the output queues, or the output file.
 // Returns 0 or the error code of the sink.
 int DeliverMessage(RunOptions* options, QueueElement* inputQueue);
 
@@ -259,17 +263,6 @@ int32_t EndFixedRatePeriod(const RunOptions* options, int32_t elapsed);
 // RateGuess and RateSlow on. Returns the remaining milliseconds of the
 // second (may be negative).
 int32_t EndTargetRatePeriod(RunOptions* options, int32_t elapsed, int32_t depth);
-
-// ---- Asynchronous consume (consume.cpp) ------------------------------------
-
-// Consumes two or more input queues through MQCB/MQCTL in place of the
-// loop's cycle. Returns the run's code.
-int ConsumeQueues(RunOptions* options);
-
-// ---- Queue summary (summary.cpp) --------------------------------------------
-
-// -ds: adds the selected message to the age and size statistics.
-void AccumulateStatistics(RunOptions* options);
 
 // ---- Units of work (units_of_work.cpp) -----------------------------------
 

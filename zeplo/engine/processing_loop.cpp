@@ -7,40 +7,20 @@
 
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/banned.h"
 
-// Readers of the other sources and the later pieces of this folder. They
-// live in other subsystems (delimited reader, log replay) or files of
-// their own, and may be absent from a partial build: a run that needs a
-// missing one ends with 2195.
-int PrepareDelimitedFile(RunOptions* options) __attribute__((weak));
-int ReadDelimitedMessage(RunOptions* options) __attribute__((weak));
-void ResetDelimitedReader(RunOptions* options) __attribute__((weak));
-int PrepareLogReader(RunOptions* options) __attribute__((weak));
-int ReadLogMessage(RunOptions* options) __attribute__((weak));
-int ConsumeQueues(RunOptions* options) __attribute__((weak));
+// The sources this build reads are an input queue, a message file and a
+// browse listing. The run driver refuses the others (log replay, delimited
+// files, several queues consumed at once) before the loop is called; the
+// places where their readers join are marked below.
 
 namespace {
 
 // Whether the source of this loop call is a browse-sample listing; decided
 // by the input file's first line, kept for the reads that follow.
 bool gSourceIsListing = false;
-
-int Missing(RunOptions* options, const char* what) {
-  if (options->ExitMessage[0] == '\0') {
-    snprintf(options->ExitMessage, sizeof options->ExitMessage,
-             "%s is not part of this build of ZEPLO", what);
-  }
-  return MQRC_UNEXPECTED_ERROR;
-}
-
-int SetupError(RunOptions* options, int rc, const char* text) {
-  if (options->ExitMessage[0] == '\0') {
-    snprintf(options->ExitMessage, sizeof options->ExitMessage, "%s", text);
-  }
-  return rc;
-}
 
 // The next file of a numbered input sequence. Returns true when one opened.
 bool OpenNextInputFile(RunOptions* options) {
@@ -54,66 +34,22 @@ bool OpenNextInputFile(RunOptions* options) {
 
 int ReadFromFile(RunOptions* options) {
   for (;;) {
-    int rc;
-    if (options->NonNative) {
-      if (ReadDelimitedMessage == nullptr) return Missing(options, "Delimited file input");
-      rc = ReadDelimitedMessage(options);
-    } else if (gSourceIsListing) {
-      rc = ReadBrowseListingMessage(options);
-    } else {
-      rc = ReadMessageFileMessage(options);
-    }
+    // A delimited file's reader goes here, before the native reader.
+    int rc = gSourceIsListing ? ReadBrowseListingMessage(options)
+                              : ReadMessageFileMessage(options);
     if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
-    if (options->NonNative && ResetDelimitedReader != nullptr) ResetDelimitedReader(options);
     if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
     options->StopRequested = false;
   }
 }
 
-// Set-up step 5 for the file and log sources. Returns 0 to go on, 1 when
-// the call is over with 0 (an empty file, a finished counting pass), or an
-// error code.
-int PrepareSource(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+// Prepares a file source. Returns 0 to go on, 1 when the call is over
+// with 0 (an input holding nothing), or an error code.
+int PrepareSource(RunOptions* options, QueueElement* inputQueue) {
   gSourceIsListing = false;
-  if (options->LogMode) {
-    if (PrepareLogReader == nullptr) return Missing(options, "Log replay");
-    int rc = PrepareLogReader(options);
-    if (rc != 0) {
-      fprintf(stderr, "No MQ log records found.\n");
-      if (options->LogSource != nullptr && options->LogSource[0] != '\0') {
-        fprintf(stderr, "Are you sure file '%s' is the output from DMPMQLOG ?\n",
-                options->LogSource);
-      }
-      return rc;
-    }
-    return 0;
-  }
+  // The log reader and a delimited file (with its counting pass) are
+  // prepared here, ahead of the message file.
   if (inputQueue != nullptr) return 0;
-  if (options->NonNative) {
-    if (PrepareDelimitedFile == nullptr) return Missing(options, "Delimited file input");
-    int rc = PrepareDelimitedFile(options);
-    if (rc != 0) return rc;
-    if (options->PreliminaryCount && !options->NoPreliminaryCount &&
-        !options->WholeFileOneMessage) {
-      // The counting pass: read everything, deliver nothing.
-      options->CountingPass = true;
-      while (rc == 0 && !options->StopRequested) {
-        rc = ReadNextMessage(options, inputQueue, interactive);
-        if (rc == 0 && !options->StopRequested) {
-          options->ReadCount++;
-          options->FoundCount++;
-        }
-      }
-      if (rc != 0) return rc;
-      if (options->InputStream != nullptr) rewind(options->InputStream);
-      options->InputFileBytes = 0;
-      if (ResetDelimitedReader != nullptr) ResetDelimitedReader(options);
-      options->StopRequested = false;
-      return 1;
-    }
-    options->ReadCount = 0;
-    return 0;
-  }
   if (options->InputFile[0] != '\0' || options->InputStream != nullptr) {
     bool empty = false;
     int rc = PrepareMessageFile(options, &gSourceIsListing, &empty);
@@ -125,7 +61,7 @@ int PrepareSource(RunOptions* options, QueueElement* inputQueue, bool interactiv
 
 void ShowLoopProgress(RunOptions* options, QueueElement* inputQueue, bool interactive) {
   int64_t done;
-  if (inputQueue == nullptr && !options->LogMode) {
+  if (inputQueue == nullptr) {  // a file source: its bytes
     done = options->FinishedInputBytes +
            (options->InputStream != nullptr ? options->InputFileBytes : 0);
   } else {
@@ -173,15 +109,9 @@ int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
 
 int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
   (void)interactive;
-  int rc;
-  if (options->LogMode) {
-    if (ReadLogMessage == nullptr) return Missing(options, "Log replay");
-    rc = ReadLogMessage(options);
-  } else if (inputQueue != nullptr) {
-    rc = GetQueueMessage(options, inputQueue, false);
-  } else {
-    rc = ReadFromFile(options);
-  }
+  // The log reader comes first here once it is built.
+  int rc = inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false)
+                                 : ReadFromFile(options);
   options->Message.Cursor = options->Message.Storage;
   return rc;
 }
@@ -198,14 +128,14 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   if ((options->Context == ContextMode::PassAll ||
        options->Context == ContextMode::PassIdentity) &&
       inputQueue == nullptr) {
-    return SetupError(options, MQRC_CONTEXT_NOT_AVAILABLE,
-                      "An input queue must be supplied to pass context");
+    return SetExitMessage(options, MQRC_CONTEXT_NOT_AVAILABLE,
+                          "An input queue must be supplied to pass context");
   }
   if ((options->AsciiLines || options->AsciiColumns || options->WriteIndex ||
        options->ShowTimeOnQueue || options->Summary || options->Printable) &&
       options->OutputFile[0] == '\0') {
-    return SetupError(options, MQRC_OPTIONS_ERROR,
-                      "Display options require an output file");
+    return SetExitMessage(options, MQRC_OPTIONS_ERROR,
+                          "Display options require an output file");
   }
 
   options->Message.Descriptor = &options->Message.OwnDescriptor;
@@ -213,7 +143,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   if (rc == 0) rc = AllocateLineStorage(options, 1);
   if (rc != 0) goto done;
 
-  rc = PrepareSource(options, inputQueue, interactive);
+  rc = PrepareSource(options, inputQueue);
   if (rc == 1) {
     rc = 0;
     goto done;
@@ -253,16 +183,8 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   }
 
   cycled = true;
-  if (options->InputList != nullptr && options->InputList->Count >= 2 &&
-      inputQueue != nullptr) {
-    if (ConsumeQueues == nullptr) {
-      rc = Missing(options, "Reading several queues at once");
-    } else {
-      rc = ConsumeQueues(options);
-    }
-  } else {
-    rc = RunCycle(options, inputQueue, interactive);
-  }
+  // Two or more input queues would be consumed asynchronously here instead.
+  rc = RunCycle(options, inputQueue, interactive);
 
 done:
   if (cycled && options->UseSyncpoint) {

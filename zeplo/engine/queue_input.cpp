@@ -49,14 +49,9 @@ int OpenOneInputQueue(RunOptions* options, QueueElement* element,
     slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode,
                      &reason);
   }
-  if (compCode == MQCC_FAILED || options->PrintApis) {
-    ReportMqiCall("MQOPEN", slot.Name, element->Name, reason);
-  }
-  if (compCode == MQCC_FAILED) {
-    element->Hobj = MQHO_UNUSABLE_HOBJ;
-    return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
-  }
-  return 0;
+  int rc = CheckMqiCall(options, "MQOPEN", slot.Name, element->Name, compCode, reason);
+  if (rc != 0) element->Hobj = MQHO_UNUSABLE_HOBJ;
+  return rc;
 }
 
 // Backout queue, threshold and limits of one opened queue. A failure is
@@ -72,10 +67,7 @@ void InquireInputQueue(RunOptions* options, QueueElement* element) {
   MQLONG reason = MQRC_NONE;
   slot.Api->MQINQ(slot.Hconn, element->Hobj, 4, selectors, 3, values,
                   MQ_Q_NAME_LENGTH, backoutName, &compCode, &reason);
-  if (compCode == MQCC_FAILED || options->PrintApis) {
-    ReportMqiCall("MQINQ", slot.Name, element->Name, reason);
-  }
-  if (compCode == MQCC_FAILED) return;
+  if (CheckMqiCall(options, "MQINQ", slot.Name, element->Name, compCode, reason) != 0) return;
   int nameLength = 0;
   CopyMqName(element->BackoutQueueName, backoutName, MQ_Q_NAME_LENGTH,
              MQ_Q_NAME_LENGTH, &nameLength);
@@ -420,12 +412,8 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
     if (reason == MQRC_NONE) reason = MQRC_UNEXPECTED_ERROR;
     // A message taken by someone else between browse and get is not an
     // error of this run: the caller skips it without a text.
-    if (!(underCursor && reason == MQRC_NO_MSG_UNDER_CURSOR) &&
-        options->ExitMessage[0] == '\0') {
-      snprintf(options->ExitMessage, sizeof options->ExitMessage,
-               "MQGET(%s) failed RC(%d) %s", element->Name, reason,
-               MqReasonText(reason));
-    }
-    return reason;
+    if (underCursor && reason == MQRC_NO_MSG_UNDER_CURSOR) return reason;
+    return SetExitMessage(options, reason, "MQGET(%s) failed RC(%d) %s", element->Name,
+                          reason, MqReasonText(reason));
   }
 }

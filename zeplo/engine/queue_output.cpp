@@ -68,12 +68,10 @@ int OpenIndividualQueues(RunOptions* options, MQLONG openOptions) {
     MQLONG compCode = MQCC_OK;
     MQLONG reason = MQRC_NONE;
     slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &e.Hobj, &compCode, &reason);
-    if (compCode == MQCC_FAILED || options->PrintApis) {
-      ReportMqiCall("MQOPEN", d.QmgrName, d.QueueName, reason);
-    }
-    if (compCode == MQCC_FAILED) {
+    int rc = CheckMqiCall(options, "MQOPEN", d.QmgrName, d.QueueName, compCode, reason);
+    if (rc != 0) {
       e.Hobj = MQHO_UNUSABLE_HOBJ;
-      last = reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
+      last = rc;
     }
   }
   return last;
@@ -129,18 +127,16 @@ int OpenQueueOrList(RunOptions* options, MQLONG openOptions, bool monitor, MQOD*
     if (options->PrintApis) ReportListCall("MQOPEN", reason);
     return 0;
   }
-  if (compCode == MQCC_FAILED || options->PrintApis) {
-    if (list != nullptr) {
-      ReportListCall("MQOPEN", reason);
-    } else {
-      ReportMqiCall("MQOPEN", options->OutputQmgrName, options->OutputQueueName, reason);
-    }
+  int rc;
+  if (list != nullptr) {
+    if (compCode == MQCC_FAILED || options->PrintApis) ReportListCall("MQOPEN", reason);
+    rc = compCode != MQCC_FAILED ? 0 : reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
+  } else {
+    rc = CheckMqiCall(options, "MQOPEN", options->OutputQmgrName, options->OutputQueueName,
+                      compCode, reason);
   }
-  if (compCode == MQCC_FAILED) {
-    options->OutputHobj = MQHO_UNUSABLE_HOBJ;
-    return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
-  }
-  return 0;
+  if (rc != 0) options->OutputHobj = MQHO_UNUSABLE_HOBJ;
+  return rc;
 }
 
 // -R *: opens the queue the puts really land on (an alias or a remote
@@ -162,12 +158,10 @@ int OpenMonitorQueue(RunOptions* options, const MQOD& opened) {
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
   slot.Api->MQOPEN(slot.Hconn, &od, MQOO_INQUIRE, &options->MonitorHobj, &compCode, &reason);
-  if (compCode == MQCC_FAILED || options->PrintApis) {
-    ReportMqiCall("MQOPEN(INQUIRE)", slot.Name, name, reason);
-  }
-  if (compCode == MQCC_FAILED) {
+  int rc = CheckMqiCall(options, "MQOPEN(INQUIRE)", slot.Name, name, compCode, reason);
+  if (rc != 0) {
     options->MonitorHobj = MQHO_UNUSABLE_HOBJ;
-    return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
+    return rc;
   }
   fprintf(stderr, "Monitoring depth of queue '%.48s'\n\n", name);
   return 0;

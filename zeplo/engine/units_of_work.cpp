@@ -50,12 +50,8 @@ int BackoutQmgr(RunOptions* options, int slot) {
   if (compCode != MQCC_FAILED) return 0;  // a warning is ignored
   if (reason == MQRC_NONE) reason = MQRC_UNEXPECTED_ERROR;
   // The error that caused the backout stays the one shown.
-  if (options->ExitMessage[0] == '\0') {
-    snprintf(options->ExitMessage, sizeof options->ExitMessage,
-             "MQBCK(%s) failed RC(%d) %s", q.Name, reason,
-             MqReasonText(reason));
-  }
-  return reason;
+  return SetExitMessage(options, reason, "MQBCK(%s) failed RC(%d) %s", q.Name, reason,
+                        MqReasonText(reason));
 }
 
 int CommitAll(RunOptions* options) {

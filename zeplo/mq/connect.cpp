@@ -120,15 +120,12 @@ int ConnectQmgr(RunOptions* options, int slot) {
       firstAttempt = false;
       continue;
     }
-    if (compCode == MQCC_FAILED) {
-      ReportMqiCall("MQCONN", qmgr->Name, nullptr, reason);
-      return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
-    }
     break;
   }
+  rc = CheckMqiCall(options, "MQCONN", qmgr->Name, nullptr, compCode, reason);
+  if (rc != 0) return rc;
 
   qmgr->Hconn = hconn;
-  if (options->PrintApis) ReportMqiCall("MQCONN", qmgr->Name, nullptr, reason);
   InquireQmgr(options, slot);
   return reason;
 }

@@ -145,6 +145,20 @@ const char* MqReasonText(int64_t code);
 // from any thread.
 void ReportMqiCall(const char* callLabel, const char* qmgr, const char* object, MQLONG reason);
 
+// The program's rule for a finished MQI call: reported with ReportMqiCall
+// when it failed (MQCC_FAILED), and also when it worked with -va
+// (PrintApis). Returns 0 when the call did not fail, else its reason
+// (2195 when a failed call gave none).
+int CheckMqiCall(const RunOptions* options, const char* callLabel, const char* qmgr,
+                 const char* object, MQLONG compCode, MQLONG reason);
+
+// Composes the text of an error into options->ExitMessage (cut to fit,
+// always terminated) when it is still empty, so that the first error of a
+// run is the one shown, and returns rc unchanged: a failing path reads
+// `return SetExitMessage(options, reason, "MQGET(%s) failed RC(%d) %s", ...);`.
+int SetExitMessage(RunOptions* options, int rc, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // Composes the same line (newline included) into out[outSize]; the line is
 // cut, still terminated, when it does not fit. Returns the length written.
 size_t FormatMqiCall(char* out, size_t outSize, const char* callLabel, const char* qmgr,

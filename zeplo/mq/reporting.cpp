@@ -89,3 +89,20 @@ void ReportMqiCall(const char* callLabel, const char* qmgr, const char* object, 
     done += static_cast<size_t>(n);
   }
 }
+
+int CheckMqiCall(const RunOptions* options, const char* callLabel, const char* qmgr,
+                 const char* object, MQLONG compCode, MQLONG reason) {
+  bool failed = compCode == MQCC_FAILED;
+  if (failed || options->PrintApis) ReportMqiCall(callLabel, qmgr, object, reason);
+  if (!failed) return 0;
+  return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
+}
+
+int SetExitMessage(RunOptions* options, int rc, const char* format, ...) {
+  if (options->ExitMessage[0] != '\0') return rc;
+  va_list args;
+  va_start(args, format);
+  vsnprintf(options->ExitMessage, sizeof options->ExitMessage, format, args);
+  va_end(args);
+  return rc;
+}
