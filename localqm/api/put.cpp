@@ -18,15 +18,23 @@ constexpr MQLONG kValidPutOptions =
 constexpr MQLONG kValidRecFields = MQPMRF_MSG_ID | MQPMRF_CORREL_ID | MQPMRF_GROUP_ID |
                                    MQPMRF_FEEDBACK | MQPMRF_ACCOUNTING_TOKEN;
 
+// Report options that ask for a report message (each with its data
+// variants); the others only say how identifiers and disposal are handled.
+constexpr MQLONG kReportsRequested = MQRO_EXCEPTION_WITH_FULL_DATA | MQRO_EXPIRATION_WITH_FULL_DATA |
+                                     MQRO_COA_WITH_FULL_DATA | MQRO_COD_WITH_FULL_DATA |
+                                     MQRO_PAN | MQRO_NAN;
+
 // Pads a character field: a NUL ends the value, blanks fill the rest.
 void PadField(char* field, size_t length) {
   size_t n = strnlen(field, length);
   memset(field + n, ' ', length - n);
 }
 
+// A name field is blank when only blanks come before its end or its first
+// NUL (what follows a NUL counts as blanks).
 bool IsBlank(const char* field, size_t length) {
-  for (size_t i = 0; i < length; ++i)
-    if (field[i] != ' ' && field[i] != '\0') return false;
+  for (size_t i = 0; i < length && field[i] != '\0'; ++i)
+    if (field[i] != ' ') return false;
   return true;
 }
 
@@ -182,7 +190,14 @@ int CheckDescriptor(const MQMD* md) {
     return MQRC_PERSISTENCE_ERROR;
   if (md->Priority < MQPRI_PRIORITY_AS_Q_DEF) return MQRC_PRIORITY_ERROR;
   if (md->Expiry <= 0 && md->Expiry != MQEI_UNLIMITED) return MQRC_EXPIRY_ERROR;
-  if (md->MsgType == MQMT_REQUEST && IsBlank(md->ReplyToQ, sizeof md->ReplyToQ))
+  // Types and feedback codes live in the system range or the application
+  // range; 0 is a type of neither (MQFB_NONE is a valid feedback).
+  if (md->MsgType < MQMT_SYSTEM_FIRST || md->MsgType > MQMT_APPL_LAST) return MQRC_MSG_TYPE_ERROR;
+  if (md->Feedback < MQFB_NONE || md->Feedback > MQFB_APPL_LAST) return MQRC_FEEDBACK_ERROR;
+  // A request, or a message that asks for any report, needs somewhere for
+  // the answer to go.
+  if ((md->MsgType == MQMT_REQUEST || (md->Report & kReportsRequested) != 0) &&
+      IsBlank(md->ReplyToQ, sizeof md->ReplyToQ))
     return MQRC_MISSING_REPLY_TO_Q;
   return 0;
 }

@@ -89,6 +89,14 @@ TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
     EXPECT_EQ(Field(got.ReplyToQMgr, 48), Padded(c.expected, 48)) << c.replyToQMgr;
     EXPECT_EQ(Field(got.ReplyToQ, 48), Padded(c.replyToQ, 48));
   }
+  // A NUL ends a name: what follows it counts as blanks.
+  MQMD nul = {MQMD_DEFAULT};
+  memcpy(nul.ReplyToQ, "RQ\0junk", 7);
+  memcpy(nul.ReplyToQMgr, "\0junk", 5);
+  ASSERT_EQ(PutTo(false, &nul, "n"), 0);
+  MQMD got = Take();
+  EXPECT_EQ(Field(got.ReplyToQ, 48), Padded("RQ", 48));
+  EXPECT_EQ(Field(got.ReplyToQMgr, 48), Padded("QM1", 48));
   // A message for another queue manager is qualified with the one that
   // the application is connected to.
   MQHOBJ far;
@@ -100,6 +108,49 @@ TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
   MQPUT(h_, far, &md, &pmo, 1, const_cast<char*>("f"), &cc, &reason);
   ASSERT_EQ(reason, 0);
   EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded("QM1", 48));
+}
+
+TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
+  struct Case {
+    const char* what;
+    MQLONG msgType, feedback, report;
+    const char* replyToQ;
+    MQLONG reason;
+  } cases[] = {
+      {"datagram", MQMT_DATAGRAM, MQFB_NONE, MQRO_NONE, "", 0},
+      {"type 0", 0, MQFB_NONE, MQRO_NONE, "", MQRC_MSG_TYPE_ERROR},
+      {"negative type", -8, MQFB_NONE, MQRO_NONE, "", MQRC_MSG_TYPE_ERROR},
+      {"application type", MQMT_APPL_FIRST, MQFB_NONE, MQRO_NONE, "", 0},
+      {"beyond the application range", MQMT_APPL_LAST + 1, MQFB_NONE, MQRO_NONE, "",
+       MQRC_MSG_TYPE_ERROR},
+      {"report with system feedback", MQMT_REPORT, MQFB_COA, MQRO_NONE, "", 0},
+      {"application feedback", MQMT_DATAGRAM, MQFB_APPL_LAST, MQRO_NONE, "", 0},
+      {"negative feedback", MQMT_DATAGRAM, -1, MQRO_NONE, "", MQRC_FEEDBACK_ERROR},
+      {"request without reply queue", MQMT_REQUEST, MQFB_NONE, MQRO_NONE, "",
+       MQRC_MISSING_REPLY_TO_Q},
+      {"request", MQMT_REQUEST, MQFB_NONE, MQRO_NONE, "RQ", 0},
+      {"COA without reply queue", MQMT_DATAGRAM, MQFB_NONE, MQRO_COA, "", MQRC_MISSING_REPLY_TO_Q},
+      {"exception with data without reply queue", MQMT_DATAGRAM, MQFB_NONE,
+       MQRO_EXCEPTION_WITH_DATA, " ", MQRC_MISSING_REPLY_TO_Q},
+      {"NAN without reply queue", MQMT_DATAGRAM, MQFB_NONE, MQRO_NAN, "", MQRC_MISSING_REPLY_TO_Q},
+      {"COD with reply queue", MQMT_DATAGRAM, MQFB_NONE, MQRO_COD, "RQ", 0},
+      // Identifier and disposal options ask for no report.
+      {"identifier options only", MQMT_DATAGRAM, MQFB_NONE,
+       MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID | MQRO_DISCARD_MSG, "", 0},
+  };
+  MQLONG accepted = 0;
+  for (const Case& c : cases) {
+    for (bool put1 : {false, true}) {
+      MQMD md = {MQMD_DEFAULT};
+      md.MsgType = c.msgType;
+      md.Feedback = c.feedback;
+      md.Report = c.report;
+      strncpy(md.ReplyToQ, c.replyToQ, sizeof md.ReplyToQ);
+      EXPECT_EQ(PutTo(put1, &md, "t"), c.reason) << c.what << (put1 ? " (MQPUT1)" : "");
+      if (c.reason == 0) accepted++;
+    }
+  }
+  EXPECT_EQ(Depth("QM1", "Q1"), accepted);
 }
 
 TEST_F(PutDefaultsTest, DefaultContextIdentifiesTheUserAndProcess) {
