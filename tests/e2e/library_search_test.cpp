@@ -4,9 +4,8 @@
 // a library that cannot be found or is not an MQ library, and the -va
 // report of every MQI call.
 #include <dlfcn.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -89,48 +88,94 @@ TEST_F(LibrarySearchTest, WhereTheLibraryIsLookedFor) {
       {"-l mqic", {}, "mqic", {client}, 0, ""},
       {"-l mqic32", {}, "mqic32", {client}, 0, ""},
       {"server dir with slash", {"MQM_DLL_PATH=" + lib_ + "/"}, nullptr, {server}, 0, ""},
-      {"client dir override", {"MQIC_DLL_PATH=" + scratch + "/client"}, "mqic",
-       {"Loading '" + scratch + "/client/libmqic_r.so'", "Load failed"}, Status(2012),
+      {"client dir override",
+       {"MQIC_DLL_PATH=" + scratch + "/client"},
+       "mqic",
+       {"Loading '" + scratch + "/client/libmqic_r.so'", "Load failed"},
+       Status(2012),
        "Error loading MQAPI DLL mqic RC(2)\n"},
       // Empty: the bare name, found by the system's own library search.
-      {"server dir empty", {"MQM_DLL_PATH=", "LD_LIBRARY_PATH=" + lib_}, nullptr,
-       {"Loading 'libmqm_r.so'"}, 0, ""},
+      {"server dir empty",
+       {"MQM_DLL_PATH=", "LD_LIBRARY_PATH=" + lib_},
+       nullptr,
+       {"Loading 'libmqm_r.so'"},
+       0,
+       ""},
       // No server library: the client library is the fallback ...
-      {"fallback", {"MQM_DLL_PATH=" + empty}, nullptr,
-       {"Loading '" + empty + "/libmqm_r.so'", "Load failed", client}, 0, ""},
+      {"fallback",
+       {"MQM_DLL_PATH=" + empty},
+       nullptr,
+       {"Loading '" + empty + "/libmqm_r.so'", "Load failed", client},
+       0,
+       ""},
       // ... but not when -l asked for one of them.
-      {"no fallback for mqm", {"MQM_DLL_PATH=" + empty}, "mqm",
-       {"Loading '" + empty + "/libmqm_r.so'", "Load failed"}, Status(2012),
+      {"no fallback for mqm",
+       {"MQM_DLL_PATH=" + empty},
+       "mqm",
+       {"Loading '" + empty + "/libmqm_r.so'", "Load failed"},
+       Status(2012),
        "Error loading MQAPI DLL mqm RC(2)\n"},
-      {"no fallback for mqic", {"MQIC_DLL_PATH=" + empty}, "mqic",
-       {"Loading '" + empty + "/libmqic_r.so'", "Load failed"}, Status(2012),
+      {"no fallback for mqic",
+       {"MQIC_DLL_PATH=" + empty},
+       "mqic",
+       {"Loading '" + empty + "/libmqic_r.so'", "Load failed"},
+       Status(2012),
        "Error loading MQAPI DLL mqic RC(2)\n"},
-      {"neither", {"MQM_DLL_PATH=" + empty, "MQIC_DLL_PATH=" + empty}, nullptr,
+      {"neither",
+       {"MQM_DLL_PATH=" + empty, "MQIC_DLL_PATH=" + empty},
+       nullptr,
        {"Loading '" + empty + "/libmqm_r.so'", "Load failed",
         "Loading '" + empty + "/libmqic_r.so'", "Load failed"},
-       Status(2012), "Error loading MQAPI DLL  RC(2)\n"},
+       Status(2012),
+       "Error loading MQAPI DLL  RC(2)\n"},
       // Names of one's own: with "mqic" in them from the client directory,
       // otherwise from the server directory; a path is used as it is.
-      {"own client name", {"MQIC_DLL_PATH=" + scratch + "/client"}, "mymqic.so",
-       {"Loading '" + scratch + "/client/mymqic.so'"}, 0, ""},
-      {"own server name", {"MQM_DLL_PATH=" + scratch + "/server"}, "mymq.so",
-       {"Loading '" + scratch + "/server/mymq.so'"}, 0, ""},
-      {"own server name, client dir", {"MQIC_DLL_PATH=" + scratch + "/server"}, "mymq.so",
-       {"Loading '" + lib_ + "/mymq.so'", "Load failed"}, Status(2012),
+      {"own client name",
+       {"MQIC_DLL_PATH=" + scratch + "/client"},
+       "mymqic.so",
+       {"Loading '" + scratch + "/client/mymqic.so'"},
+       0,
+       ""},
+      {"own server name",
+       {"MQM_DLL_PATH=" + scratch + "/server"},
+       "mymq.so",
+       {"Loading '" + scratch + "/server/mymq.so'"},
+       0,
+       ""},
+      {"own server name, client dir",
+       {"MQIC_DLL_PATH=" + scratch + "/server"},
+       "mymq.so",
+       {"Loading '" + lib_ + "/mymq.so'", "Load failed"},
+       Status(2012),
        "Error loading MQAPI DLL mymq.so RC(2)\n"},
       // The client directory plays no part while the server library loads.
       {"client dir unused", {"MQIC_DLL_PATH=" + empty}, nullptr, {server}, 0, ""},
-      {"absolute -l", {"MQIC_DLL_PATH=" + empty, "MQM_DLL_PATH=" + empty},
-       "/nonexistent/libmqic_r.so", {"Loading '/nonexistent/libmqic_r.so'", "Load failed"},
-       Status(2012), "Error loading MQAPI DLL /nonexistent/libmqic_r.so RC(2)\n"},
+      {"absolute -l",
+       {"MQIC_DLL_PATH=" + empty, "MQM_DLL_PATH=" + empty},
+       "/nonexistent/libmqic_r.so",
+       {"Loading '/nonexistent/libmqic_r.so'", "Load failed"},
+       Status(2012),
+       "Error loading MQAPI DLL /nonexistent/libmqic_r.so RC(2)\n"},
       // A library that loads but has no MQI in it.
-      {"not an MQ library", {}, libc.c_str(), {"Loading '" + libc + "'"}, Status(2012),
+      {"not an MQ library",
+       {},
+       libc.c_str(),
+       {"Loading '" + libc + "'"},
+       Status(2012),
        "Error loading MQAPI DLL " + libc + " RC(11)\n"},
       // Directories that do not fit are refused, never cut or overrun.
-      {"installation path too long", {"MQ_INSTALLATION_PATH=/" + tooLong}, nullptr, {},
-       Status(2012), "Error loading MQAPI DLL  RC(36)\n"},
+      {"installation path too long",
+       {"MQ_INSTALLATION_PATH=/" + tooLong},
+       nullptr,
+       {},
+       Status(2012),
+       "Error loading MQAPI DLL  RC(36)\n"},
       {"server path too long", {"MQM_DLL_PATH=/" + tooLong + tooLong}, nullptr, {client}, 0, ""},
-      {"library name too long", {}, longName.c_str(), {}, Status(2012),
+      {"library name too long",
+       {},
+       longName.c_str(),
+       {},
+       Status(2012),
        "Error loading MQAPI DLL " + longName + " RC(36)\n"},
       {"-l empty", {}, "", {server}, 0, ""},
   };
@@ -148,7 +193,8 @@ TEST_F(LibrarySearchTest, WhereTheLibraryIsLookedFor) {
     if (c.status == 0) {
       EXPECT_EQ(std::string::npos, AfterBanner(r.err).find("Error")) << c.name << "\n" << r.err;
       EXPECT_NE(std::string::npos, r.err.find("Written - Files:   1  Messages:      1"))
-          << c.name << "\n" << r.err;
+          << c.name << "\n"
+          << r.err;
     } else {
       EXPECT_EQ(c.err, AfterBanner(r.err)) << c.name;
     }
@@ -233,11 +279,13 @@ TEST_F(LibrarySearchTest, EveryCallReportedInOneLine) {
     std::string err;
   } cases[] = {
       {"browse", {"-m", "QM1", "-i", "Q1"}, connect + get + get + empty + counts + disc},
-      {"move in units of one", {"-m", "QM1", "-I", "Q1", "-t", "1"},
+      {"move in units of one",
+       {"-m", "QM1", "-I", "Q1", "-t", "1"},
        connect + get + "MQCMIT on qmgr 'QM1' returned 0 OK.\n" + get +
            "MQCMIT on qmgr 'QM1' returned 0 OK.\n" + empty + counts + disc},
       // The default queue manager: nameless until it has told its name.
-      {"default qmgr", {"-i", "Q1"},
+      {"default qmgr",
+       {"-i", "Q1"},
        "MQCONN returned 0 OK.\n"
        "MQOPEN returned 0 OK.\n"
        "MQINQ returned 0 OK.\n"
@@ -268,27 +316,41 @@ TEST_F(LibrarySearchTest, FailedCallsInTheReport) {
     const char* absent;              // a text not to be seen
   } cases[] = {
       // A reason without a text: nothing between the number and the stop.
-      {"unknown reason", {"fault", "QM1", "MQGET", "--reason", "12345", "--queue", "Q1"},
-       {"-i", "Q1"}, Status(12345),
+      {"unknown reason",
+       {"fault", "QM1", "MQGET", "--reason", "12345", "--queue", "Q1"},
+       {"-i", "Q1"},
+       Status(12345),
        {"MQGET on object 'QM1/Q1' returned 12345.", "MQGET(Q1) failed RC(12345) ",
         "MQDISC on qmgr 'QM1' returned 0 OK."},
        "MQBACK"},  // a browse has nothing to back out
-      {"unknown queue", {}, {"-i", "NOSUCH"}, Status(2085),
+      {"unknown queue",
+       {},
+       {"-i", "NOSUCH"},
+       Status(2085),
        {"MQOPEN on object 'QM1/NOSUCH' returned 2085 Unknown object name.",
         "MQDISC on qmgr 'QM1' returned 0 OK."},
        "MQGET"},
-      {"backout", {"fault", "QM1", "MQGET", "--reason", "2009", "--queue", "Q1", "--after", "1"},
-       {"-I", "Q1"}, Status(2009),
+      {"backout",
+       {"fault", "QM1", "MQGET", "--reason", "2009", "--queue", "Q1", "--after", "1"},
+       {"-I", "Q1"},
+       Status(2009),
        {"MQGET on object 'QM1/Q1' returned 0 OK.",
         "MQGET on object 'QM1/Q1' returned 2009 Connection broken.",
         "MQBACK on qmgr 'QM1' returned 0 OK.", "MQGET(Q1) failed RC(2009) Connection broken",
         "MQDISC on qmgr 'QM1' returned 0 OK."},
        "MQCMIT"},
-      {"connect", {"fault", "QM1", "MQCONNX", "--reason", "2059"}, {"-i", "Q1"}, Status(2059),
-       {"MQCONN on qmgr 'QM1' returned 2059 QMgr not available."}, "MQDISC"},
+      {"connect",
+       {"fault", "QM1", "MQCONNX", "--reason", "2059"},
+       {"-i", "Q1"},
+       Status(2059),
+       {"MQCONN on qmgr 'QM1' returned 2059 QMgr not available."},
+       "MQDISC"},
       // A queue manager that takes only the plainest MQCNO: one silent
       // retry, then the run goes on as usual.
-      {"connect retried", {"alter-qmgr", "QM1", "--max-cno-version", "1"}, {"-i", "Q1"}, 0,
+      {"connect retried",
+       {"alter-qmgr", "QM1", "--max-cno-version", "1"},
+       {"-i", "Q1"},
+       0,
        {"MQCONN on qmgr 'QM1' returned 0 OK.", "MQGET on object 'QM1/Q1' returned 0 OK.",
         "MQDISC on qmgr 'QM1' returned 0 OK."},
        "2139"},

@@ -95,9 +95,7 @@ class UnloadFailureTest : public ::testing::Test {
     }
     return lengths;
   }
-  static size_t MessagesInFile(const std::string& name) {
-    return FileMessageLengths(name).size();
-  }
+  static size_t MessagesInFile(const std::string& name) { return FileMessageLengths(name).size(); }
 };
 
 const std::vector<std::string> kSeven = {"m1", "m2", "m3", "m4", "m5", "m6", "m7"};
@@ -170,14 +168,16 @@ TEST_F(UnloadFailureTest, FailedCommitBacksOutItsUnitOnly) {
     EXPECT_EQ(Status(c.reason), r.exitStatus) << c.name << "\n" << r.err;
     std::string err = AfterBanner(r.err);
     EXPECT_EQ(0u, err.find("MQCMIT(QM1) failed RC(" + std::to_string(c.reason) + ") "))
-        << c.name << "\n" << err;
+        << c.name << "\n"
+        << err;
     EXPECT_NE(std::string::npos,
               err.find(CountLine("Read", 0, c.read, 2 * c.read) +
                        CountLine("Written", 1, c.read, 2 * c.read) +
                        "\nOperation rolled back, completed operations as follows:\n" +
                        CountLine("Read", 0, c.committed, 2 * c.committed) +
                        CountLine("Written", 1, c.committed, 2 * c.committed)))
-        << c.name << "\n" << err;
+        << c.name << "\n"
+        << err;
     EXPECT_EQ(c.left, QueueData()) << c.name;
   }
 }
@@ -197,7 +197,10 @@ TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
       // manager reports a deleted queue to the get that waits on it (the
       // third: the first takes the message, the second finds no more and
       // lets the unit be committed before waiting).
-      {"queue deleted", {"fault", "QM1", "MQGET", "--reason", "2052", "--after", "2"}, {}, 2052,
+      {"queue deleted",
+       {"fault", "QM1", "MQGET", "--reason", "2052", "--after", "2"},
+       {},
+       2052,
        "Queue deleted"},
       {"qmgr stopped", {}, {"stop", "QM1"}, 2162, "QMgr stopping"},
   };
@@ -272,8 +275,7 @@ TEST_F(UnloadFailureTest, QueueManagerStoppedInMidStream) {
     RunLocalqm({"start", "QM1"});
     Reset({});
     LocalqmOrFail({"alter", "QM1", "Q1", "--maxdepth", std::to_string(kMessages)});
-    LocalqmOrFail({"put", "QM1", "Q1", "--text", "abcdefgh", "--count",
-                   std::to_string(kMessages)});
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "abcdefgh", "--count", std::to_string(kMessages)});
     std::remove(ScratchPath("out.zpd").c_str());  // the last case's file
     BackgroundRun run({"-m", "QM1", c.input, "Q1", "-t", std::to_string(c.unit), "-F", "out.zpd"});
     ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") > 0; }, 30000)) << c.input;
@@ -373,8 +375,8 @@ TEST_F(UnloadFailureTest, OutputFileThatCannotBeOpened) {
       args.insert(args.end(), c.args.begin(), c.args.end());
       RunResult r = RunZeplo(args);
       EXPECT_EQ(Status(2208), r.exitStatus) << c.text << r.err;
-      std::string expected = std::string(c.text) + "\n" + CountLine("Read", 0, 1, 3) +
-                             CountLine("Written", 0, 0, 0);
+      std::string expected =
+          std::string(c.text) + "\n" + CountLine("Read", 0, 1, 3) + CountLine("Written", 0, 0, 0);
       if (std::string(input) == "-I") {
         expected += "\nOperation rolled back, completed operations as follows:\n" +
                     CountLine("Read", 0, 0, 0) + CountLine("Written", 0, 0, 0);
@@ -485,8 +487,7 @@ TEST_F(UnloadFailureTest, MessagePutDuringTheWaitIsTaken) {
     EXPECT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 2; }, 30000)) << input;
     EXPECT_FALSE(run.Done()) << input << ": the message was taken only at the end of the wait";
     const RunResult& r = run.Finish();
-    double sincePut =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - put).count();
+    double sincePut = std::chrono::duration<double>(std::chrono::steady_clock::now() - put).count();
     EXPECT_EQ(0, r.exitStatus) << input << "\n" << r.err;
     EXPECT_EQ((std::vector<size_t>{5, 12}), FileMessageLengths("out.zpd")) << input;
     EXPECT_NE(std::string::npos, AfterBanner(r.err).find(CountLine("Read", 0, 2, 17))) << r.err;

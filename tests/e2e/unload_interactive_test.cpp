@@ -80,9 +80,9 @@ TEST_F(UnloadInteractiveTest, OverwriteQuestionAnswers) {
   };
   struct Case {
     const char* name;
-    const char* input;       // -i browses, -I moves
-    const char* output;      // the -f value
-    std::vector<Step> steps; // every question asked, in order
+    const char* input;        // -i browses, -I moves
+    const char* output;       // the -f value
+    std::vector<Step> steps;  // every question asked, in order
     int status;
     std::vector<const char*> replaced;  // existing files written anew
     size_t depthAfter;
@@ -91,22 +91,42 @@ TEST_F(UnloadInteractiveTest, OverwriteQuestionAnswers) {
       {"Yes", "-I", "out.zpd", {{"out.zpd", "Yes\n"}}, 0, {"out.zpd"}, 0},
       {"no", "-I", "out.zpd", {{"out.zpd", "n\n"}}, Status(2208), {}, 3},
       // Anything else asks again.
-      {"again", "-i", "out.zpd", {{"out.zpd", "maybe\n"}, {"out.zpd", "\n"}, {"out.zpd", "y\n"}},
-       0, {"out.zpd"}, 3},
+      {"again",
+       "-i",
+       "out.zpd",
+       {{"out.zpd", "maybe\n"}, {"out.zpd", "\n"}, {"out.zpd", "y\n"}},
+       0,
+       {"out.zpd"},
+       3},
       // An answer longer than the question reads is one answer, not several.
-      {"long answer", "-i", "out.zpd", {{"out.zpd", kLongAnswer.c_str()}, {"out.zpd", "y\n"}}, 0,
-       {"out.zpd"}, 3},
+      {"long answer",
+       "-i",
+       "out.zpd",
+       {{"out.zpd", kLongAnswer.c_str()}, {"out.zpd", "y\n"}},
+       0,
+       {"out.zpd"},
+       3},
       // The input ends (Ctrl-D): no answer is no.
       {"end of input", "-I", "out.zpd", {{"out.zpd", "\x04"}}, Status(2208), {}, 3},
       // One message per numbered file: each existing file is asked about.
-      {"each", "-i", "out%n.zpd", {{"out1.zpd", "y\n"}, {"out2.zpd", "y\n"}}, 0,
-       {"out1.zpd", "out2.zpd"}, 3},
+      {"each",
+       "-i",
+       "out%n.zpd",
+       {{"out1.zpd", "y\n"}, {"out2.zpd", "y\n"}},
+       0,
+       {"out1.zpd", "out2.zpd"},
+       3},
       // a: this file and every later one without asking.
       {"all", "-I", "out%n.zpd", {{"out1.zpd", "a\n"}}, 0, {"out1.zpd", "out2.zpd"}, 0},
       // No for the second file: the first stays written (files are not
       // transactional) but the whole unit of the move is undone.
-      {"yes then no", "-I", "out%n.zpd", {{"out1.zpd", "y\n"}, {"out2.zpd", "n\n"}},
-       Status(2208), {"out1.zpd"}, 3},
+      {"yes then no",
+       "-I",
+       "out%n.zpd",
+       {{"out1.zpd", "y\n"}, {"out2.zpd", "n\n"}},
+       Status(2208),
+       {"out1.zpd"},
+       3},
   };
   for (const Case& c : cases) {
     LocalqmOrFail({"clear", "QM1", "Q1"});
@@ -121,16 +141,18 @@ TEST_F(UnloadInteractiveTest, OverwriteQuestionAnswers) {
     ASSERT_TRUE(PtyStart(&pty, ZeploPath(), {"-m", "QM1", c.input, "Q1", "-f", c.output}));
     for (const Step& s : c.steps) {
       ASSERT_TRUE(PtyWaitFor(&pty, std::string("File '") + s.file + "'" + kOverwrite))
-          << c.name << "\n" << PtyText(pty);
+          << c.name << "\n"
+          << PtyText(pty);
       PtySend(&pty, s.answer);
     }
     EXPECT_EQ(c.status, PtyFinish(&pty)) << c.name << "\n" << PtyText(pty);
     std::string shown = PtyText(pty);
     EXPECT_EQ(c.steps.size(), Occurrences(shown, kOverwrite)) << c.name << "\n" << shown;
     if (c.status != 0) {
-      EXPECT_EQ(1u, Occurrences(shown, std::string("File '") + c.steps.back().file +
-                                           "' already exists.\n"))
-          << c.name << "\n" << shown;
+      EXPECT_EQ(1u, Occurrences(
+                        shown, std::string("File '") + c.steps.back().file + "' already exists.\n"))
+          << c.name << "\n"
+          << shown;
     }
     for (const char* f : {"out.zpd", "out1.zpd", "out2.zpd"}) {
       bool replaced = false;
@@ -176,25 +198,59 @@ TEST_F(UnloadInteractiveTest, PasswordPrompt) {
     int status;
     bool echo;  // the terminal echoes typed keys unless the program stops it
   } cases[] = {
-      {"typed", {"-m", "QM1", "-u", "alice"}, "Please enter password for QM(QM1) User(alice) >",
-       "s3cret\n", "******\n", 0, false},
-      // An erase at the start does nothing; later ones take one star back.
-      {"erased", {"-m", "QM1", "-u", "alice"}, "Please enter password for QM(QM1) User(alice) >",
-       "\x7fs3crx\x7f" "et\n", "*****\b \b**\n", 0, false},
-      {"backspace", {"-m", "QM1", "-u", "alice"},
-       "Please enter password for QM(QM1) User(alice) >", "s3x\bcret\n", "***\b \b****\n", 0,
+      {"typed",
+       {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >",
+       "s3cret\n",
+       "******\n",
+       0,
        false},
-      {"echoing terminal", {"-m", "QM1", "-u", "alice"},
-       "Please enter password for QM(QM1) User(alice) >", "s3cret\n", "******\n", 0, true},
+      // An erase at the start does nothing; later ones take one star back.
+      {"erased",
+       {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >",
+       "\x7fs3crx\x7f"
+       "et\n",
+       "*****\b \b**\n",
+       0,
+       false},
+      {"backspace",
+       {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >",
+       "s3x\bcret\n",
+       "***\b \b****\n",
+       0,
+       false},
+      {"echoing terminal",
+       {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >",
+       "s3cret\n",
+       "******\n",
+       0,
+       true},
       // The default queue manager: no name is known at the prompt.
-      {"default qmgr", {"-u", "alice"}, "Please enter password for User(alice) >", "s3cret\n",
-       "******\n", 0, false},
-      {"wrong", {"-m", "QM1", "-u", "alice"}, "Please enter password for QM(QM1) User(alice) >",
-       "s3creT\n", "******\n", Status(2035), false},
+      {"default qmgr",
+       {"-u", "alice"},
+       "Please enter password for User(alice) >",
+       "s3cret\n",
+       "******\n",
+       0,
+       false},
+      {"wrong",
+       {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >",
+       "s3creT\n",
+       "******\n",
+       Status(2035),
+       false},
       // Longer than the buffer: cut, not written past it; then refused.
-      {"too long", {"-m", "QM1", "-u", "alice"},
-       "Please enter password for QM(QM1) User(alice) >", std::string(300, 'p') + "\n",
-       std::string(199, '*') + "\n", Status(2035), false},
+      {"too long",
+       {"-m", "QM1", "-u", "alice"},
+       "Please enter password for QM(QM1) User(alice) >",
+       std::string(300, 'p') + "\n",
+       std::string(199, '*') + "\n",
+       Status(2035),
+       false},
   };
   for (const Case& c : cases) {
     PtySession pty;
@@ -217,10 +273,13 @@ TEST_F(UnloadInteractiveTest, PasswordPrompt) {
         << c.name << ": terminal settings not restored";
     if (c.status == 0) {
       EXPECT_NE(std::string::npos, shown.find("Written - Files:   1  Messages:      1"))
-          << c.name << "\n" << shown;
+          << c.name << "\n"
+          << shown;
     } else {
-      EXPECT_NE(std::string::npos, shown.find("MQCONN on qmgr 'QM1' returned 2035 Not authorized.\n"))
-          << c.name << "\n" << shown;
+      EXPECT_NE(std::string::npos,
+                shown.find("MQCONN on qmgr 'QM1' returned 2035 Not authorized.\n"))
+          << c.name << "\n"
+          << shown;
     }
   }
 }
@@ -244,10 +303,13 @@ TEST_F(UnloadInteractiveTest, PasswordAskedOncePerQueueManager) {
     std::vector<Prompt> prompts;
     std::string stars;
   } cases[] = {
-      {"retried connect", {"alter-qmgr", "QM1", "--max-cno-version", "5"},
+      {"retried connect",
+       {"alter-qmgr", "QM1", "--max-cno-version", "5"},
        {"-m", "QM1", "-u", "alice", "-i", "Q1", "-F", "out.zpd"},
-       {{"Please enter password for QM(QM1) User(alice) >", "a1\n"}}, "**\n"},
-      {"two queue managers", {"alter-qmgr", "QM1", "--max-cno-version", "8"},
+       {{"Please enter password for QM(QM1) User(alice) >", "a1\n"}},
+       "**\n"},
+      {"two queue managers",
+       {"alter-qmgr", "QM1", "--max-cno-version", "8"},
        {"-m", "QM1", "-u", "alice", "-i", "Q1", "-m", "QM2", "-u", "bob", "-o", "Q2"},
        {{"Please enter password for QM(QM1) User(alice) >", "a1\n"},
         {"Please enter password for QM(QM2) User(bob) >", "b22\n"}},
@@ -266,7 +328,8 @@ TEST_F(UnloadInteractiveTest, PasswordAskedOncePerQueueManager) {
     }
     EXPECT_EQ(0, PtyFinish(&pty)) << c.name << "\n" << PtyText(pty);
     EXPECT_EQ(c.prompts.size(), Occurrences(PtyText(pty), "Please enter password"))
-        << c.name << "\n" << PtyText(pty);
+        << c.name << "\n"
+        << PtyText(pty);
     EXPECT_EQ(c.stars, ReadFileText(ScratchPath("stars.txt"))) << c.name;
     EXPECT_NE(std::string::npos, PtyText(pty).find("Written - Files:")) << PtyText(pty);
   }
@@ -299,8 +362,7 @@ TEST_F(UnloadInteractiveTest, InterruptedPromptRestoresTheTerminal) {
     ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(pty.pid), &info, WEXITED | WNOWAIT));
     struct termios mode;
     ASSERT_EQ(0, tcgetattr(pty.master, &mode));
-    EXPECT_EQ(static_cast<tcflag_t>(ICANON | ECHO), mode.c_lflag & (ICANON | ECHO))
-        << c.status;
+    EXPECT_EQ(static_cast<tcflag_t>(ICANON | ECHO), mode.c_lflag & (ICANON | ECHO)) << c.status;
     EXPECT_EQ(c.status, PtyFinish(&pty)) << PtyText(pty);
   }
 }
@@ -362,7 +424,8 @@ TEST_F(UnloadInteractiveTest, ProgressLine) {
       EXPECT_EQ(std::string::npos, line.find("ETA")) << c.name << "\n" << line;
     }
     EXPECT_EQ(c.progress, shown.find("\nLoading 'in.zpd' :  0%") != std::string::npos)
-        << c.name << "\n" << shown;
+        << c.name << "\n"
+        << shown;
     EXPECT_EQ(c.progress, shown.find('\b') != std::string::npos) << c.name;
     // The percentage stops at 99 until the line is erased.
     EXPECT_EQ(std::string::npos, shown.find("100%")) << c.name;
