@@ -319,4 +319,23 @@ TEST_F(HeadersStripTest, WhatIsNotAWholeHeaderIsLeftAlone) {
   }
 }
 
+// A dead-letter header describes the data after it by its own Encoding
+// and CodedCharSetId, so a transmission header behind it is read in that
+// order and code page, not the outer message's. Disabled while -h still
+// reads the transmission header in the outer order: the embedded
+// descriptor then comes out byte-swapped and the put fails with 2026.
+TEST_F(HeadersStripTest, DISABLED_DeadLetterHeaderNamesTheOrderOfWhatFollows) {
+  const Variant& bigEndian = kVariants[1];
+  const Variant& native = kVariants[0];
+  MQDLH d = BuildDlh(bigEndian, "MQXMIT", native.encoding, native.ccsid);
+  MQXQH x = BuildXqh(native);
+  std::string data(reinterpret_cast<const char*>(&d), sizeof d);
+  data.append(reinterpret_cast<const char*>(&x), sizeof x);
+  PutHex(data + kPayload, "MQDEAD", bigEndian);
+  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-h"});
+  ASSERT_EQ(0, r.exitStatus) << r.err;
+  Fields moved = First("Q2");
+  for (const auto& [field, value] : Expected(kDlhXqh)) EXPECT_EQ(value, moved[field]) << field;
+}
+
 }  // namespace
