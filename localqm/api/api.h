@@ -58,9 +58,9 @@ void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
 // one is given, to a queue or every destination of a distribution list
 // (per-destination results in the response records; 2136 when they
 // differ). Reasons: 2051, 2053, 2030, 2031, 2047, 2050, 2049 (warning),
-// 2013, 2014, 2027 (also for reports asked for without a ReplyToQ), 2029, 2039, 2046, 2093-2097, 2173, 2026, 2004, 2005, 2052, 2154-2159,
-// 2235 (a PCF header the queue manager refuses, see LqmCheckPcfHeader).
-// A version-1 MQMD may carry an MQMDE in front of the data.
+// 2013, 2014, 2027 (also for reports asked for without a ReplyToQ), 2029, 2039, 2046, 2093-2097,
+// 2173, 2026, 2004, 2005, 2052, 2154-2159, 2235 (a PCF header the queue manager refuses, see
+// LqmCheckPcfHeader). A version-1 MQMD may carry an MQMDE in front of the data.
 void LqmMQPUT(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
               MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason);
 // MQOPEN for output (plus the context the MQPMO needs), MQPUT, MQCLOSE.

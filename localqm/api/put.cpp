@@ -20,9 +20,9 @@ constexpr MQLONG kValidRecFields = MQPMRF_MSG_ID | MQPMRF_CORREL_ID | MQPMRF_GRO
 
 // Report options that ask for a report message (each with its data
 // variants); the others only say how identifiers and disposal are handled.
-constexpr MQLONG kReportsRequested = MQRO_EXCEPTION_WITH_FULL_DATA | MQRO_EXPIRATION_WITH_FULL_DATA |
-                                     MQRO_COA_WITH_FULL_DATA | MQRO_COD_WITH_FULL_DATA |
-                                     MQRO_PAN | MQRO_NAN;
+constexpr MQLONG kReportsRequested = MQRO_EXCEPTION_WITH_FULL_DATA |
+                                     MQRO_EXPIRATION_WITH_FULL_DATA | MQRO_COA_WITH_FULL_DATA |
+                                     MQRO_COD_WITH_FULL_DATA | MQRO_PAN | MQRO_NAN;
 
 // Pads a character field: a NUL ends the value, blanks fill the rest.
 void PadField(char* field, size_t length) {

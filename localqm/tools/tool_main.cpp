@@ -58,9 +58,9 @@ const char kHelp[] =
 
 }  // namespace
 
-const std::vector<std::string> kQmgrOptions = {"default", "cmdlevel", "platform", "max-cno-version",
-                                               "refuse-async-put", "allow-async-put", "ccsid",
-                                               "deadq", "min-cfh-version"};
+const std::vector<std::string> kQmgrOptions = {
+    "default",         "cmdlevel", "platform", "max-cno-version", "refuse-async-put",
+    "allow-async-put", "ccsid",    "deadq",    "min-cfh-version"};
 
 int ToolArgsParse(int argc, char** argv, const std::vector<std::string>& flags, ToolArgs* out) {
   out->Words.clear();

@@ -54,11 +54,17 @@ char Ebcdic(char c) {
   if (c >= 'S' && c <= 'Z') return static_cast<char>(0xE2 + (c - 'S'));
   if (c >= '0' && c <= '9') return static_cast<char>(0xF0 + (c - '0'));
   switch (c) {
-    case ' ': return 0x40;
-    case '.': return 0x4B;
-    case '_': return 0x6D;
-    case '\0': return 0x00;
-    default: ADD_FAILURE() << "no EBCDIC for '" << c << "'"; return 0x6F;
+    case ' ':
+      return 0x40;
+    case '.':
+      return 0x4B;
+    case '_':
+      return 0x6D;
+    case '\0':
+      return 0x00;
+    default:
+      ADD_FAILURE() << "no EBCDIC for '" << c << "'";
+      return 0x6F;
   }
 }
 
@@ -138,9 +144,9 @@ MQXQH BuildXqh(const Variant& v) {
   Text(m.ApplOriginData, "ORIG", v.ebcdic);
   if (v.bigEndian) {
     Swap(&x.Version);
-    for (MQLONG* f : {&m.Version, &m.Report, &m.MsgType, &m.Expiry, &m.Feedback, &m.Encoding,
-                      &m.CodedCharSetId, &m.Priority, &m.Persistence, &m.BackoutCount,
-                      &m.PutApplType})
+    for (MQLONG* f :
+         {&m.Version, &m.Report, &m.MsgType, &m.Expiry, &m.Feedback, &m.Encoding, &m.CodedCharSetId,
+          &m.Priority, &m.Persistence, &m.BackoutCount, &m.PutApplType})
       Swap(f);
   }
   return x;
@@ -200,10 +206,10 @@ Fields Expected(Headers h) {
 
 // The message file keys of the fields above.
 const std::map<std::string, std::string> kFileKeys = {
-    {"Format", "FMT"},        {"CodedCharSetId", "CCS"}, {"Encoding", "ENC"},
-    {"PutApplType", "PAT"},   {"PutDate", "PTD"},        {"PutTime", "PTT"},
-    {"MsgId", "MSI"},         {"CorrelId", "COI"},       {"MsgType", "MST"},
-    {"Priority", "PRI"},      {"Persistence", "PER"},    {"AccountingToken", "ACC"}};
+    {"Format", "FMT"},      {"CodedCharSetId", "CCS"}, {"Encoding", "ENC"},
+    {"PutApplType", "PAT"}, {"PutDate", "PTD"},        {"PutTime", "PTT"},
+    {"MsgId", "MSI"},       {"CorrelId", "COI"},       {"MsgType", "MST"},
+    {"Priority", "PRI"},    {"Persistence", "PER"},    {"AccountingToken", "ACC"}};
 
 class HeadersStripTest : public ::testing::Test {
  public:
@@ -258,7 +264,8 @@ TEST_F(HeadersStripTest, InnerDescriptorIsRestoredInEveryByteOrderAndCodePage) {
       RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-h"});
       ASSERT_EQ(0, r.exitStatus) << what << "\n" << r.err;
       Fields moved = First("Q2");
-      for (const auto& [field, value] : want) EXPECT_EQ(value, moved[field]) << what << ": " << field;
+      for (const auto& [field, value] : want)
+        EXPECT_EQ(value, moved[field]) << what << ": " << field;
       if (h != kDlh) {
         // The embedded descriptor's expiry, less the moments spent queued.
         int expiry = atoi(moved["Expiry"].c_str());
@@ -292,14 +299,25 @@ TEST_F(HeadersStripTest, WhatIsNotAWholeHeaderIsLeftAlone) {
     std::string format2;  // Format of the message that arrives
     std::string data2;    // its data
   } cases[] = {
-      {"dead-letter header cut short", std::string(100, 'd'), "MQDEAD", {"-h"}, "MQDEAD",
+      {"dead-letter header cut short",
+       std::string(100, 'd'),
+       "MQDEAD",
+       {"-h"},
+       "MQDEAD",
        std::string(100, 'd')},
-      {"transmission header cut short", std::string(427, 'x'), "MQXMIT", {"-h"}, "MQXMIT",
+      {"transmission header cut short",
+       std::string(427, 'x'),
+       "MQXMIT",
+       {"-h"},
+       "MQXMIT",
        std::string(427, 'x')},
       // The dead-letter header goes; what follows is too short for the
       // transmission header it announces.
       {"dead-letter header before a short transmission header",
-       dlhThenXqh.substr(0, MQDLH_LENGTH_1 + 200), "MQDEAD", {"-h"}, "MQXMIT",
+       dlhThenXqh.substr(0, MQDLH_LENGTH_1 + 200),
+       "MQDEAD",
+       {"-h"},
+       "MQXMIT",
        dlhThenXqh.substr(MQDLH_LENGTH_1, 200)},
       {"no -h", dlhThenXqh, "MQDEAD", {}, "MQDEAD", dlhThenXqh},
       {"not a header format", dlhThenXqh, "MQSTR", {"-h"}, "MQSTR", dlhThenXqh},

@@ -71,11 +71,8 @@ TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
     const char* replyToQMgr;
     const char* expected;  // the stored ReplyToQMgr
   } cases[] = {
-      {false, "RQ", "", "QM1"},
-      {true, "RQ", "", "QM1"},
-      {false, "RQ", "ELSEWHERE", "ELSEWHERE"},
-      {true, "RQ", "   ", "QM1"},
-      {false, "", "", ""},  // no reply queue: nothing to qualify
+      {false, "RQ", "", "QM1"},    {true, "RQ", "", "QM1"}, {false, "RQ", "ELSEWHERE", "ELSEWHERE"},
+      {true, "RQ", "   ", "QM1"},  {false, "", "", ""},  // no reply queue: nothing to qualify
       {false, "", "KEPT", "KEPT"},
   };
   for (const Case& c : cases) {
@@ -197,8 +194,10 @@ TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
   };
   Disconnect(&h_);
   for (const Case& c : cases) {
-    if (c.env != nullptr) setenv("MQAPPLNAME", c.env, 1);
-    else unsetenv("MQAPPLNAME");
+    if (c.env != nullptr)
+      setenv("MQAPPLNAME", c.env, 1);
+    else
+      unsetenv("MQAPPLNAME");
     MQCNO cno = {MQCNO_DEFAULT};
     cno.Version = c.cnoName != nullptr ? 7 : 5;
     if (c.cnoName != nullptr) {
@@ -246,8 +245,7 @@ TEST_F(PutDefaultsTest, EncodingAndCodedCharSetIdStayAsGiven) {
 // An MQCFH (36 bytes) with the given fields, in the byte order the
 // encoding names.
 std::string Cfh(MQLONG version, MQLONG strucLength, bool bigEndian) {
-  MQLONG fields[9] = {MQCFT_COMMAND, strucLength, version, MQCMD_INQUIRE_Q, 1, MQCFC_LAST,
-                      0,             0,           0};
+  MQLONG fields[9] = {MQCFT_COMMAND, strucLength, version, MQCMD_INQUIRE_Q, 1, MQCFC_LAST, 0, 0, 0};
   std::string out;
   for (MQLONG v : fields) {
     uint32_t u = static_cast<uint32_t>(v);
