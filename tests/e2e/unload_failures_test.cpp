@@ -6,6 +6,7 @@
 // the queue (committed), or still on the queue; the rolled-back report
 // counts only what stayed done.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -310,6 +311,41 @@ TEST_F(UnloadFailureTest, QueueManagerStoppedInMidStream) {
     EXPECT_EQ(kMessages, committed + left) << c.input << " -t " << c.unit << "\n" << err;
     EXPECT_GE(inFile, committed);
     EXPECT_LE(inFile, committed + c.unit);
+  }
+}
+
+// The program itself is ended in the middle of a unit: Ctrl-C at its
+// terminal, or a signal from outside. Its gets were under syncpoint, so
+// the queue manager gives every message of the open unit back.
+TEST_F(UnloadFailureTest, RunEndedInMidUnitLosesNothing) {
+  struct Case {
+    const char* name;
+    const char* keys;  // typed at the terminal; null: the signal is sent
+    int sendSignal;
+    int status;
+  } cases[] = {
+      {"Ctrl-C", "\x03", 0, -SIGINT},
+      {"SIGTERM", nullptr, SIGTERM, -SIGTERM},
+      {"SIGKILL", nullptr, SIGKILL, -SIGKILL},
+  };
+  for (const Case& c : cases) {
+    Reset({"m1", "m2", "m3", "m4"});
+    std::remove(ScratchPath("out.zpd").c_str());
+    PtySession pty;
+    // One unit for the whole run: nothing is committed before the end.
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(),
+                         {"-m", "QM1", "-I", "Q1", "-t", "-1", "-w", "60", "-F", "out.zpd"}));
+    ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 4; }, 30000)) << c.name;
+    if (c.keys != nullptr) {
+      PtySend(&pty, c.keys);
+    } else {
+      kill(pty.pid, c.sendSignal);
+    }
+    EXPECT_EQ(c.status, PtyFinish(&pty)) << c.name << "\n" << PtyText(pty);
+    // The next connection finds the unit of the dead one backed out.
+    RunResult count = RunZeplo({"-m", "QM1", "-i", "Q1", "-dK"});
+    EXPECT_EQ("4", count.out) << c.name << "\n" << count.err;
+    EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m3", "m4"}), QueueData()) << c.name;
   }
 }
 
