@@ -23,7 +23,7 @@ bool LineStartsWith(const LineStorage* ls, const char* prefix) {
 
 int ListingError(RunOptions* opts, const char* format) {
   opts->Message.DataLength = 0;
-  return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR, format,
+  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, format,
                         static_cast<long>(opts->InputLines->LineNumber), ReaderFileName(opts));
 }
 
@@ -171,7 +171,7 @@ int ReadBrowseListingMessage(RunOptions* opts) {
     const MessageAttribute* row = FindAttributeByLongName(name, static_cast<size_t>(nameLength));
     if (row == nullptr) {
       m.DataLength = 0;
-      return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR,
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
                             "Unrecognised attribute '%.*s' on line %ld of file '%s'",
                             static_cast<int>(nameLength), name,
                             static_cast<long>(ls->LineNumber), ReaderFileName(opts));

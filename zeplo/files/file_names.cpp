@@ -75,16 +75,6 @@ const char* OrdinalSuffix(int day) {
   }
 }
 
-int SetExitMessage(RunOptions* opts, int rc, const char* format, ...) {
-  if (opts->ExitMessage[0] == '\0') {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
-    va_end(args);
-  }
-  return rc;
-}
-
 // Truncating, terminating copy that reports a cut.
 bool CopyName(char* name, size_t nameSize, const char* text) {
   int n = std::snprintf(name, nameSize, "%s", text);
@@ -266,7 +256,7 @@ int NextGenericFileName(RunOptions* opts, bool forInput, char* name, size_t name
     bool namesFit = a >= 0 && static_cast<size_t>(a) < sizeof(plain) && b >= 0 &&
                     static_cast<size_t>(b) < sizeof(first);
     if (!namesFit || std::rename(plain, first) != 0) {
-      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not rename file '%s' to '%s'", plain,
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not rename file '%s' to '%s'", plain,
                             first);
     }
   }

@@ -34,6 +34,12 @@
 #include "mqi/mqi.h"
 #include "zeplo/driver/run_options.h"
 
+// Composes `format` into ExitMessage (cut to fit, always terminated) when
+// it is still empty, so the first error of the run is the one shown, and
+// returns `rc` unchanged: `return SetFilesError(opts, 2208, "...", ...);`.
+int SetFilesError(RunOptions* opts, int rc, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // ---- The descriptor vocabulary (on disk: never renumber) -----------------
 //
 // The rows, their order, keys, long names, kinds and widths are part of the
@@ -236,6 +242,9 @@ void FormatProgressText(int32_t percent, int64_t etaSeconds, char* text,
 // of unknown kind 2195. A failed read leaves DataLength 0: no partial
 // message is handed on.
 
+// Bytes the reader takes from the input file in one read.
+inline constexpr int32_t kLineAheadSize = 64 * 1024;
+
 // The input line and the reader's place in the current file. Lives in
 // RunOptions::InputLines (a labelled block, as is Text).
 struct LineStorage {
@@ -250,6 +259,14 @@ struct LineStorage {
   FILE* Stream;          // the input stream the state belongs to
   int64_t BytesSeen;     // InputFileBytes after the last read: a stream
                          // reopened or rewound by others shows as a change
+  // Read-ahead: Ahead[AheadStart, AheadEnd) is read from Stream but not yet
+  // part of a line. A regular file fills it in blocks; any other stream
+  // (pipe, terminal) at most one line at a time, so each line is handed on
+  // as soon as it arrives. Counted in InputFileBytes only once consumed.
+  bool AheadInBlocks;
+  int32_t AheadStart;
+  int32_t AheadEnd;
+  char Ahead[kLineAheadSize];
 };
 
 // Makes sure the line storage exists and holds at least `size` bytes
@@ -324,12 +341,6 @@ int ParseHex(RunOptions* opts, const char* text, const char* end,
 int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection,
               const char** token, int32_t* length);
 
-// Makes the message storage hold at least `needed` bytes, growing it to
-// MessageStorageTarget(needed) (rounded up to 4096) and keeping the data
-// so far. Returns 0, or 2071 with "Unable to allocate %d bytes message
-// storage"; the old block then stays in use.
-int EnsureMessageStorage(RunOptions* opts, int64_t needed);
-
 // Stores the value [value, end) into the field of `md` that `row` names:
 // a number read as atoi reads it (out-of-range values saturate), text cut
 // at the width and blank-padded, bytes as hex digits for at most the width
@@ -338,19 +349,39 @@ int EnsureMessageStorage(RunOptions* opts, int64_t needed);
 int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
                         const char* value, const char* end);
 
-// Resets `descriptor` to IBM MQ's default MQMD with Version 2: what every
-// message read from a file starts from.
-void ResetDescriptorDefaults(MQMD* descriptor);
-
-// Composes a reader error into ExitMessage when it is still empty and
-// returns `rc`. ReaderFileName is the name the texts quote.
-int SetReaderError(RunOptions* opts, int rc, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+// The file name reader errors quote: CurrentInputFile, else InputFile.
 const char* ReaderFileName(const RunOptions* opts);
 
-// The capacity the file reader asks for when `needed` bytes do not fit:
+// ---- The message in hand -------------------------------------------------
+//
+// The storage and descriptor of RunOptions::Message, for every reader of
+// messages: queues, files, listings.
+
+// Grows the message storage to hold `size` bytes (below 1 counts as 1),
+// rounded up to a multiple of 4096, keeping the old content and the
+// cursor's offset in it; sets Descriptor to OwnDescriptor when it is null.
+// Never shrinks: a size that fits returns 0 at once. With -Vm traces
+// "Allocating %lld bytes", "Allocation success %p" or "Allocation failed!"
+// and "Freeing %p" on standard error. The block is labelled "Message
+// Storage" (free it with CSFreeMem). Returns 0, or 2071 with "Unable to
+// allocate %lld bytes message storage" (the rounded size) when the block
+// cannot be had or would not fit a 32-bit capacity; the old block then
+// stays in use.
+int GrowMessageStorage(RunOptions* opts, int64_t size);
+
+// The file readers' growth: when `needed` bytes do not fit, grows the
+// storage with GrowMessageStorage to MessageStorageTarget(needed) (to
+// `needed` itself when that is -1, which then fails). Returns what
+// GrowMessageStorage returns.
+int EnsureMessageStorage(RunOptions* opts, int64_t needed);
+
+// The capacity the file readers ask for when `needed` bytes do not fit:
 // four times `needed`, or the largest 32-bit capacity when that is more;
 // -1 when `needed` itself cannot be held.
 int64_t MessageStorageTarget(int64_t needed);
+
+// Resets `descriptor` to IBM MQ's default MQMD with Version 2: what every
+// read of a message, from a queue or a file, starts from.
+void ResetDescriptorDefaults(MQMD* descriptor);
 
 #endif  // ZEPLO_FILES_FILES_H_

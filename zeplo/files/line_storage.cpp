@@ -2,13 +2,13 @@
 // the input file, the line counter every error text quotes, and the
 // identification of the file by its first line.
 //
-// A line is read with fgets. When it does not fit, the storage doubles and
-// the rest of the line is read behind what is already there, so a line of
+// Lines are cut out of the read-ahead block with memchr and copied into
+// the line storage, which doubles while a line does not fit, so a line of
 // any length ends up whole without going back in the file (the input may
-// be a pipe). fgets reports no length, so a NUL inside a line is found by
-// looking for the line end behind it: lines keep their true length and the
-// next line starts where it should.
-#include <cstdarg>
+// be a pipe). Lines keep their true length whatever bytes they hold, NULs
+// included.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -21,9 +21,9 @@ namespace {
 
 // The stream is never shared between threads: skip the per-call lock.
 #ifdef __GLIBC__
-inline char* ReadUpToLineEnd(char* s, int n, FILE* in) { return fgets_unlocked(s, n, in); }
+inline size_t ReadBlock(char* to, size_t n, FILE* in) { return fread_unlocked(to, 1, n, in); }
 #else
-inline char* ReadUpToLineEnd(char* s, int n, FILE* in) { return std::fgets(s, n, in); }
+inline size_t ReadBlock(char* to, size_t n, FILE* in) { return std::fread(to, 1, n, in); }
 #endif
 
 constexpr int64_t kLineUnit = 1024;
@@ -40,70 +40,91 @@ int EnsureState(RunOptions* opts) {
   if (opts->InputLines != nullptr) return 0;
   void* block = CSGetMem(sizeof(LineStorage), "Line Reader");
   if (block == nullptr) {
-    return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
-                          "Unable to allocate %d bytes line storage",
-                          static_cast<int>(sizeof(LineStorage)));
+    return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+                         "Unable to allocate %d bytes line storage",
+                         static_cast<int>(sizeof(LineStorage)));
   }
   opts->InputLines = new (block) LineStorage{};
   return 0;
 }
 
-// A new input stream, or the same one opened again or rewound (the byte
-// count of the file then restarts), begins counting from its first line.
-void FollowStream(RunOptions* opts, LineStorage* ls) {
-  if (ls->Stream == opts->InputStream && ls->BytesSeen == opts->InputFileBytes) return;
-  ResetLineReader(opts);
+// Ties the state to the run's input stream. A new stream, or the same one
+// opened again or rewound (the byte count of the file then restarts),
+// drops what was read ahead of the old place. Returns true on a change.
+bool AttachStream(RunOptions* opts, LineStorage* ls) {
+  if (ls->Stream == opts->InputStream && ls->BytesSeen == opts->InputFileBytes) return false;
   ls->Stream = opts->InputStream;
   ls->BytesSeen = opts->InputFileBytes;
+  ls->AheadStart = ls->AheadEnd = 0;
+  struct stat st {};
+  int fd = ls->Stream != nullptr ? fileno(ls->Stream) : -1;
+  ls->AheadInBlocks = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  return true;
 }
 
-// Reads one physical line, line end included, into ls->Text. *length gets
-// its bytes; 0 means the file had no more. Returns 0 or 2071.
-int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
-  FILE* in = opts->InputStream;
-  int64_t used = 0;
-  *length = 0;
-  if (in == nullptr) return 0;
-  for (;;) {
-    char* start = ls->Text + used;
-    int room = static_cast<int>(ls->Capacity - used);  // at least 2
-    if (ReadUpToLineEnd(start, room, in) == nullptr) break;
-    int64_t got = static_cast<int64_t>(std::strlen(start));
-    if ((got == 0 || start[got - 1] != '\n') && got < room - 1 && !std::feof(in) &&
-        !std::ferror(in)) {
-      // fgets stopped at a line end or a full buffer, not where strlen
-      // says: a NUL is inside. The line end is the first LF behind it
-      // (the line itself holds none before it).
-      const void* lf = std::memchr(start + got, '\n', static_cast<size_t>(room - 1 - got));
-      got = lf != nullptr ? static_cast<const char*>(lf) - start + 1 : room - 1;
-    }
-    used += got;
-    if (used > 0 && ls->Text[used - 1] == '\n') break;
-    if (got < room - 1) break;  // the last line of the file, without a line end
-    int rc = AllocateLineStorage(opts, int64_t{ls->Capacity} * 2);
-    if (rc != 0) {
-      opts->InputFileBytes += used;
-      ls->BytesSeen = opts->InputFileBytes;
-      return rc;
+// Refills the read-ahead from the stream. False at the end of the input
+// (or a read error, which ends it the same way).
+bool FillAhead(LineStorage* ls, FILE* in) {
+  size_t got = 0;
+  if (ls->AheadInBlocks) {
+    got = ReadBlock(ls->Ahead, sizeof(ls->Ahead), in);
+  } else {
+    // A pipe or terminal: never wait for more than the line in hand.
+    int c;
+    while (got < sizeof(ls->Ahead) && (c = getc_unlocked(in)) != EOF) {
+      ls->Ahead[got++] = static_cast<char>(c);
+      if (c == '\n') break;
     }
   }
+  ls->AheadStart = 0;
+  ls->AheadEnd = static_cast<int32_t>(got);
+  return got > 0;
+}
+
+// Doubles the line storage until it holds `needed` bytes.
+int RoomForLine(RunOptions* opts, LineStorage* ls, int64_t needed) {
+  while (ls->Capacity < needed) {
+    int rc = AllocateLineStorage(opts, int64_t{ls->Capacity} * 2);
+    if (rc != 0) return rc;
+  }
+  return 0;
+}
+
+// Reads one physical line, line end included, into ls->Text (terminated).
+// *length gets its bytes; 0 means the file had no more. Returns 0 or 2071
+// (the bytes taken so far still count as read).
+int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
+  FILE* in = opts->InputStream;
+  *length = 0;
+  if (in == nullptr) return 0;
+  int64_t used = 0;
+  bool ended = false;
+  int rc = 0;
+  while (!ended) {
+    if (ls->AheadStart == ls->AheadEnd && !FillAhead(ls, in)) break;
+    const char* from = ls->Ahead + ls->AheadStart;
+    size_t available = static_cast<size_t>(ls->AheadEnd - ls->AheadStart);
+    const char* lf = static_cast<const char*>(std::memchr(from, '\n', available));
+    size_t take = lf != nullptr ? static_cast<size_t>(lf - from) + 1 : available;
+    rc = RoomForLine(opts, ls, used + static_cast<int64_t>(take) + 1);
+    if (rc != 0) break;
+    std::memcpy(ls->Text + used, from, take);
+    used += static_cast<int64_t>(take);
+    ls->AheadStart += static_cast<int32_t>(take);
+    ended = lf != nullptr;
+  }
+  // A last line without a line end takes one byte more, as it always has,
+  // so the -Vm trace of the storage growth is the same for every input.
+  if (rc == 0 && !ended && used > 0) rc = RoomForLine(opts, ls, used + 2);
   opts->InputFileBytes += used;
   ls->BytesSeen = opts->InputFileBytes;
+  if (rc != 0) return rc;
+  ls->Text[used] = '\0';
   *length = used;
   return 0;
 }
 
 }  // namespace
-
-int SetReaderError(RunOptions* opts, int rc, const char* format, ...) {
-  if (opts->ExitMessage[0] == '\0') {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
-    va_end(args);
-  }
-  return rc;
-}
 
 const char* ReaderFileName(const RunOptions* opts) {
   return opts->CurrentInputFile[0] != '\0' ? opts->CurrentInputFile : opts->InputFile;
@@ -119,7 +140,7 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
   if (ls->Text != nullptr && capacity <= ls->Capacity) {
     // Already as large as a 32-bit capacity allows, and still too small.
     if (size <= ls->Capacity) return 0;
-    return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+    return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
                           "Unable to allocate %lld bytes line storage",
                           static_cast<long long>(size));
   }
@@ -133,7 +154,7 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
     }
   }
   if (block == nullptr) {
-    return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+    return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
                           "Unable to allocate %d bytes line storage", static_cast<int>(capacity));
   }
   if (ls->Last != nullptr) ls->Last = block + (ls->Last - ls->Text);
@@ -181,7 +202,7 @@ int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
     if (rc != 0) return rc;
   }
   LineStorage* ls = opts->InputLines;
-  FollowStream(opts, ls);
+  if (AttachStream(opts, ls)) ResetLineReader(opts);
   if (!advance && !raw && ls->Length > 0) return 0;
   for (;;) {
     ls->Length = 0;
@@ -222,8 +243,7 @@ static int Identify(RunOptions* opts, bool* found) {
   // Whatever was read before belongs to another file or an earlier call.
   ResetLineReader(opts);
   ls->ListingMode = false;
-  ls->Stream = opts->InputStream;
-  ls->BytesSeen = opts->InputFileBytes;
+  AttachStream(opts, ls);
   bool eof = false;
   for (;;) {
     rc = ReadLine(opts, true, &eof, true);
@@ -237,7 +257,7 @@ static int Identify(RunOptions* opts, bool* found) {
   } else if (!StartsWith(ls, "* ZEPLO") && !StartsWith(ls, "* DMPMQMSG")) {
     ls->Length = 0;
     ls->Last = nullptr;
-    return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR,
+    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
                           "File '%s' does not appear to be a ZEPLO file", ReaderFileName(opts));
   }
   return ReadLine(opts, true, &eof, false);

@@ -3,14 +3,16 @@
 // names are what readers match. Offsets come from the MQMD layout itself,
 // so they cannot drift from the structure.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "zeplo/files/files.h"
 
 #define ZEPLO_MD(field) \
   static_cast<int32_t>(offsetof(MQMD, field)), static_cast<int32_t>(sizeof(MQMD{}.field))
 
-const MessageAttribute MessageAttributeTable[] = {
+constexpr MessageAttribute MessageAttributeTable[] = {
     {"VER", "Version", kAttributeNumber, ZEPLO_MD(Version), 1, kAttributeAlways},
     {"RPT", "Report", kAttributeNumber, ZEPLO_MD(Report), 1, kAttributeAlways},
     {"MST", "MsgType", kAttributeNumber, ZEPLO_MD(MsgType), 1, kAttributeAlways},
@@ -56,21 +58,78 @@ const int32_t MessageAttributeCount =
 static_assert(sizeof(MessageAttributeTable) / sizeof(MessageAttributeTable[0]) == 31,
               "the attribute table is part of the file format");
 
+namespace {
+
+constexpr int32_t kRowCount = sizeof(MessageAttributeTable) / sizeof(MessageAttributeTable[0]);
+
+// The keys are looked up by a perfect hash: the three characters packed
+// into 32 bits, times a multiplier chosen at compile time so that no two
+// keys share one of the 128 slots. A probe is one multiply and one compare.
+constexpr int kKeySlotBits = 7;
+constexpr int kKeySlots = 1 << kKeySlotBits;
+
+constexpr uint32_t PackKey(const char* key) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(key[0])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(key[1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(key[2])) << 16;
+}
+
+constexpr int KeySlot(uint32_t packed, uint32_t multiplier) {
+  return static_cast<int>((packed * multiplier) >> (32 - kKeySlotBits));
+}
+
+struct KeyIndex {
+  uint32_t Multiplier;   // 0 when none was found (refused below)
+  int8_t Row[kKeySlots];  // the row of each slot, -1 for none
+};
+
+constexpr KeyIndex BuildKeyIndex() {
+  uint32_t multiplier = 0x9E3779B1u;  // odd multipliers from the golden ratio on
+  for (int attempt = 0; attempt < 100000; ++attempt, multiplier += 2) {
+    KeyIndex index{multiplier, {}};
+    for (int8_t& row : index.Row) row = -1;
+    bool clash = false;
+    for (int32_t i = 0; i < kRowCount && !clash; ++i) {
+      const char* key = MessageAttributeTable[i].Key;
+      if (key[0] == '\0') continue;
+      int slot = KeySlot(PackKey(key), multiplier);
+      clash = index.Row[slot] >= 0;
+      index.Row[slot] = static_cast<int8_t>(i);
+    }
+    if (!clash) return index;
+  }
+  return KeyIndex{0, {}};
+}
+
+constexpr KeyIndex kKeyIndex = BuildKeyIndex();
+static_assert(kKeyIndex.Multiplier != 0, "no perfect hash for the attribute keys");
+
+// The long names' lengths, so a lookup compares lengths before bytes.
+struct LongNameLengths {
+  size_t Length[kRowCount];
+  constexpr LongNameLengths() : Length() {
+    for (int32_t i = 0; i < kRowCount; ++i) {
+      Length[i] = std::string_view(MessageAttributeTable[i].LongName).size();
+    }
+  }
+};
+constexpr LongNameLengths kLongNameLengths;
+
+}  // namespace
+
 const MessageAttribute* FindAttributeByKey(const char* key) {
   if (key == nullptr) return nullptr;
-  for (int32_t i = 0; i < MessageAttributeCount; ++i) {
-    const MessageAttribute& row = MessageAttributeTable[i];
-    if (row.Key[0] != '\0' && std::memcmp(row.Key, key, 3) == 0) return &row;
-  }
-  return nullptr;
+  int row = kKeyIndex.Row[KeySlot(PackKey(key), kKeyIndex.Multiplier)];
+  if (row < 0 || std::memcmp(MessageAttributeTable[row].Key, key, 3) != 0) return nullptr;
+  return &MessageAttributeTable[row];
 }
 
 const MessageAttribute* FindAttributeByLongName(const char* name, size_t length) {
   if (name == nullptr) return nullptr;
-  for (int32_t i = 0; i < MessageAttributeCount; ++i) {
-    const MessageAttribute& row = MessageAttributeTable[i];
-    if (std::strlen(row.LongName) == length && std::memcmp(row.LongName, name, length) == 0) {
-      return &row;
+  for (int32_t i = 0; i < kRowCount; ++i) {
+    if (kLongNameLengths.Length[i] == length &&
+        std::memcmp(MessageAttributeTable[i].LongName, name, length) == 0) {
+      return &MessageAttributeTable[i];
     }
   }
   return nullptr;

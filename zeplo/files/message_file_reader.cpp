@@ -2,7 +2,8 @@
 // through its X, S and T data lines, into the MessageBuffer.
 //
 // The descriptor keys are looked up in MessageAttributeTable, the same
-// rows the writer walks, so a key the writer knows is never unknown here.
+// rows the writer walks, so a key the writer knows is never unknown here;
+// the lookup is one hash probe, as every message repeats some 28 of them.
 // Data is appended straight into the message storage: the storage is made
 // to hold the data so far plus the whole line first, which is always
 // enough (an X line gives at most half its length, S and T lines at most
@@ -10,31 +11,61 @@
 #include <cstdint>
 #include <cstring>
 
-#include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 #include "zeplo/util/banned.h"
 
 namespace {
 
-constexpr int64_t kStorageUnit = 4096;
-// The largest multiple of kStorageUnit a 32-bit capacity can hold.
-constexpr int64_t kMaxStorage = (INT32_MAX / kStorageUnit) * kStorageUnit;
-
-// Digit values; -1 for a character that is not a hex digit.
+// Digit values; kNotHex (a bit no digit has) for any other character, so
+// that the OR of several lookups tells at once whether all were digits.
+constexpr uint8_t kNotHex = 0x10;
 struct HexTable {
-  int8_t Value[256];
+  uint8_t Value[256];
   constexpr HexTable() : Value() {
-    for (int i = 0; i < 256; ++i) Value[i] = -1;
-    for (int i = 0; i < 10; ++i) Value['0' + i] = static_cast<int8_t>(i);
+    for (int i = 0; i < 256; ++i) Value[i] = kNotHex;
+    for (int i = 0; i < 10; ++i) Value['0' + i] = static_cast<uint8_t>(i);
     for (int i = 0; i < 6; ++i) {
-      Value['A' + i] = static_cast<int8_t>(10 + i);
-      Value['a' + i] = static_cast<int8_t>(10 + i);
+      Value['A' + i] = static_cast<uint8_t>(10 + i);
+      Value['a' + i] = static_cast<uint8_t>(10 + i);
     }
   }
 };
 constexpr HexTable kHex;
 
-inline int HexDigit(char c) { return kHex.Value[static_cast<unsigned char>(c)]; }
+inline unsigned HexValue(char c) { return kHex.Value[static_cast<unsigned char>(c)]; }
+inline bool IsHexDigit(char c) { return HexValue(c) != kNotHex; }
+
+// Decodes whole pairs of digits from `p` into `out`, at most `limit`, up to
+// the first pair that is not two digits. Returns the pairs decoded; `out`
+// beyond them is untouched.
+int64_t DecodePairs(const char* p, const char* end, unsigned char* out, int64_t limit) {
+  int64_t pairs = (end - p) / 2;
+  if (pairs > limit) pairs = limit;
+  int64_t n = 0;
+  // Eight pairs at a time with one check; a group holding a non-digit is
+  // left to the pair-by-pair loop, which stops at the right place.
+  while (pairs - n >= 8) {
+    unsigned char group[8];
+    unsigned seen = 0;
+    for (int i = 0; i < 8; ++i) {
+      unsigned high = HexValue(p[2 * i]);
+      unsigned low = HexValue(p[2 * i + 1]);
+      seen |= high | low;
+      group[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    if (seen & kNotHex) break;
+    std::memcpy(out + n, group, sizeof group);
+    n += 8;
+    p += 16;
+  }
+  for (; n < pairs; ++n, p += 2) {
+    unsigned high = HexValue(p[0]);
+    unsigned low = HexValue(p[1]);
+    if ((high | low) & kNotHex) break;
+    out[n] = static_cast<unsigned char>(high << 4 | low);
+  }
+  return n;
+}
 
 // A signed decimal the way atoi reads one: leading white space, a sign,
 // digits up to the first other character; no digits give 0. Values beyond
@@ -65,7 +96,7 @@ int64_t LineNumberOf(const RunOptions* opts) {
 
 int FileFormatError(RunOptions* opts, const char* format) {
   opts->Message.DataLength = 0;
-  return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR, format,
+  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, format,
                         static_cast<long>(LineNumberOf(opts)), ReaderFileName(opts));
 }
 
@@ -150,98 +181,32 @@ int AppendDataLine(RunOptions* opts, const LineStorage* ls) {
   return 0;
 }
 
-// Files the writer made list their keys in table order, so the row after
-// the last match is tried before the whole table is searched.
-const MessageAttribute* LookUpKey(const char* key, int32_t* next) {
-  while (*next < MessageAttributeCount && MessageAttributeTable[*next].Key[0] == '\0') ++*next;
-  if (*next < MessageAttributeCount &&
-      std::memcmp(MessageAttributeTable[*next].Key, key, 3) == 0) {
-    return &MessageAttributeTable[(*next)++];
-  }
-  const MessageAttribute* row = FindAttributeByKey(key);
-  if (row != nullptr) *next = static_cast<int32_t>(row - MessageAttributeTable) + 1;
-  return row;
-}
-
 bool IsDataLine(const LineStorage* ls) {
   return ls->Length > 0 && (ls->Text[0] == 'X' || ls->Text[0] == 'S' || ls->Text[0] == 'T');
 }
 
 }  // namespace
 
-int64_t MessageStorageTarget(int64_t needed) {
-  if (needed < 0 || needed > kMaxStorage) return -1;
-  if (needed > kMaxStorage / 4) return kMaxStorage;
-  return needed * 4;
-}
-
-int EnsureMessageStorage(RunOptions* opts, int64_t needed) {
-  MessageBuffer& m = opts->Message;
-  if (m.Storage != nullptr && needed <= m.Capacity) return 0;
-  int64_t target = MessageStorageTarget(needed < 1 ? 1 : needed);
-  int64_t capacity = target < 0 ? (needed + kStorageUnit - 1) / kStorageUnit * kStorageUnit
-                                : (target + kStorageUnit - 1) / kStorageUnit * kStorageUnit;
-  if (opts->MemoryTrace) {
-    std::fprintf(stderr, "Allocating %lld bytes\n", static_cast<long long>(capacity));
-  }
-  void* block = target < 0 ? nullptr : CSGetMem(static_cast<size_t>(capacity), "Message Storage");
-  if (opts->MemoryTrace) {
-    if (block != nullptr) {
-      std::fprintf(stderr, "Allocation success %p\n", block);
-    } else {
-      std::fprintf(stderr, "Allocation failed!\n");
-    }
-  }
-  if (block == nullptr) {
-    return SetReaderError(opts, MQRC_STORAGE_NOT_AVAILABLE,
-                          "Unable to allocate %lld bytes message storage",
-                          static_cast<long long>(capacity));
-  }
-  if (m.Storage != nullptr) {
-    // Only the data read so far is worth keeping; the rest of the old
-    // block is stale.
-    int64_t keep = m.DataLength > 0 && m.DataLength <= m.Capacity ? m.DataLength : 0;
-    std::memcpy(block, m.Storage, static_cast<size_t>(keep));
-    if (opts->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
-    CSFreeMem(m.Storage);
-  }
-  m.Storage = static_cast<unsigned char*>(block);
-  m.Capacity = static_cast<int32_t>(capacity);
-  m.Cursor = m.Storage;
-  return 0;
-}
-
 int ParseHex(RunOptions* opts, const char* text, const char* end, unsigned char* out,
              int64_t* count, bool skipBlanks) {
-  int64_t limit = *count;
+  const int64_t limit = *count < 0 ? INT64_MAX : *count;
   int64_t n = 0;
   const char* p = text;
-  if (!skipBlanks && limit < 0) {
-    // The X line case: one run of pairs, no blanks, no limit.
-    while (end - p >= 2) {
-      int high = HexDigit(p[0]);
-      int low = HexDigit(p[1]);
-      if ((high | low) < 0) break;
-      out[n++] = static_cast<unsigned char>(high << 4 | low);
-      p += 2;
-    }
-  }
-  while (limit < 0 || n < limit) {
+  for (;;) {
     if (skipBlanks) {
       while (p < end && *p == ' ') ++p;
     }
-    if (p >= end) break;
-    int high = HexDigit(p[0]);
-    if (high < 0) break;
-    int low = p + 1 < end ? HexDigit(p[1]) : -1;
-    if (low < 0) {
-      *count = n;
-      return SetReaderError(opts, MQRC_FILE_SYSTEM_ERROR,
-                            "Badly formed HEX string on line %lld of file '%s'",
-                            static_cast<long long>(LineNumberOf(opts)), ReaderFileName(opts));
-    }
-    out[n++] = static_cast<unsigned char>(high << 4 | low);
-    p += 2;
+    int64_t k = DecodePairs(p, end, out + n, limit - n);
+    n += k;
+    p += 2 * k;
+    if (n >= limit || p >= end) break;
+    if (skipBlanks && *p == ' ') continue;
+    if (!IsHexDigit(*p)) break;  // cannot start a pair: the digits end here
+    // A first digit whose second is missing or not a digit.
+    *count = n;
+    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
+                         "Badly formed HEX string on line %lld of file '%s'",
+                         static_cast<long long>(LineNumberOf(opts)), ReaderFileName(opts));
   }
   *count = n;
   return 0;
@@ -253,7 +218,7 @@ int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
   if (row->Offset < 0 || row->Width < 0 ||
       static_cast<size_t>(row->Offset) + static_cast<size_t>(row->Width) > sizeof(MQMD) ||
       (row->Kind == kAttributeNumber && row->Width != 4)) {
-    return SetReaderError(opts, MQRC_UNEXPECTED_ERROR,
+    return SetFilesError(opts, MQRC_UNEXPECTED_ERROR,
                           "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
                           static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
                           ReaderFileName(opts));
@@ -277,7 +242,7 @@ int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
       return ParseHex(opts, value, end, field, &count, false);
     }
   }
-  return SetReaderError(opts, MQRC_UNEXPECTED_ERROR,
+  return SetFilesError(opts, MQRC_UNEXPECTED_ERROR,
                         "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
                         static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
                         ReaderFileName(opts));
@@ -307,12 +272,11 @@ int ReadFileMessage(RunOptions* opts, bool* endOfFile) {
     rc = ReadLine(opts, true, &eof, false);
     if (rc != 0) return rc;
   }
-  int32_t nextRow = 0;
   while (!eof && ls->Text[0] == 'A') {
     if (ls->Length < 5) {
       return FileFormatError(opts, "Invalid attribute line on line %ld of file '%s'");
     }
-    const MessageAttribute* row = LookUpKey(ls->Text + 2, &nextRow);
+    const MessageAttribute* row = FindAttributeByKey(ls->Text + 2);
     if (row == nullptr) {
       return FileFormatError(opts, "Unrecognised attribute on line %ld of file '%s'");
     }
@@ -349,10 +313,4 @@ int ReadMessageFileMessage(RunOptions* opts) {
   int rc = ReadFileMessage(opts, &eof);
   if (rc == 0 && eof) opts->StopRequested = true;
   return rc;
-}
-
-void ResetDescriptorDefaults(MQMD* descriptor) {
-  static const MQMD kDefault = {MQMD_DEFAULT};
-  *descriptor = kDefault;
-  descriptor->Version = MQMD_VERSION_2;
 }

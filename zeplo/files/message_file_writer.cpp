@@ -12,7 +12,6 @@
 // chunk began in: header, index, A, N and X lines give "Can not write to
 // file '%s'", S, T and raw data add " RC(%d)" with the system error.
 #include <cerrno>
-#include <cstdarg>
 #include <cstring>
 #include <ctime>
 
@@ -57,13 +56,17 @@ constexpr HexPairs kHex;
 enum ByteClass : unsigned char {
   kPrintable = 1,  // 0x20 - 0x7E
   kAsciiSafe = 2,  // letters, digits and " *'()<>+,-./:=?_"
+  kUnescaped = 4,  // everything but '"' and '~', which an S line escapes
 };
 struct ByteClasses {
   unsigned char Class[256];
   constexpr ByteClasses() : Class() {
     const char* extra = " *'()<>+,-./:=?_";
+    for (int c = 0; c < 256; ++c) Class[c] = kUnescaped;
+    Class[static_cast<unsigned char>('"')] = 0;
+    Class[static_cast<unsigned char>('~')] = 0;
     for (int c = 0x20; c <= 0x7E; ++c) {
-      Class[c] = kPrintable;
+      Class[c] |= kPrintable;
       bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
       for (const char* e = extra; *e != '\0'; ++e) {
         if (*e == c) alnum = true;
@@ -131,70 +134,48 @@ void AppendChar(char c) {
   ++gOut.Used;
 }
 
-void AppendBytes(const unsigned char* p, uint64_t n) {
-  while (n > 0) {
-    size_t room = kChunkSize - gOut.Used;
+// Appends `n` items of `unit` output bytes each, as many per chunk as
+// fit: `put(out, first, count)` formats items [first, first + count) at
+// `out`. The chunk is sent whenever it is full, so any `n` works.
+template <typename Put>
+void AppendSplit(uint64_t n, size_t unit, Put put) {
+  uint64_t done = 0;
+  while (done < n) {
+    size_t room = (kChunkSize - gOut.Used) / unit;
     if (room == 0) {
       SendChunk();
-      room = kChunkSize;
+      room = kChunkSize / unit;
     }
-    size_t k = n < room ? static_cast<size_t>(n) : room;
-    std::memcpy(gOut.Data + gOut.Used, p, k);
-    gOut.Used += k;
-    p += k;
-    n -= k;
+    size_t k = n - done < room ? static_cast<size_t>(n - done) : room;
+    put(gOut.Data + gOut.Used, done, k);
+    gOut.Used += k * unit;
+    done += k;
   }
+}
+
+void AppendBytes(const unsigned char* p, uint64_t n) {
+  AppendSplit(n, 1, [p](char* out, uint64_t first, size_t k) { std::memcpy(out, p + first, k); });
 }
 
 void AppendFill(char c, uint64_t n) {
-  while (n > 0) {
-    size_t room = kChunkSize - gOut.Used;
-    if (room == 0) {
-      SendChunk();
-      room = kChunkSize;
-    }
-    size_t k = n < room ? static_cast<size_t>(n) : room;
-    std::memset(gOut.Data + gOut.Used, c, k);
-    gOut.Used += k;
-    n -= k;
-  }
+  AppendSplit(n, 1, [c](char* out, uint64_t, size_t k) { std::memset(out, c, k); });
 }
 
 void AppendHex(const unsigned char* p, uint64_t n) {
-  while (n > 0) {
-    size_t room = (kChunkSize - gOut.Used) / 2;
-    if (room == 0) {
-      SendChunk();
-      room = kChunkSize / 2;
-    }
-    size_t k = n < room ? static_cast<size_t>(n) : room;
-    char* out = gOut.Data + gOut.Used;
-    for (size_t i = 0; i < k; ++i) {
-      std::memcpy(out + 2 * i, kHex.Pair[p[i]], 2);
-    }
-    gOut.Used += 2 * k;
-    p += k;
-    n -= k;
-  }
+  AppendSplit(n, 2, [p](char* out, uint64_t first, size_t k) {
+    for (size_t i = 0; i < k; ++i) std::memcpy(out + 2 * i, kHex.Pair[p[first + i]], 2);
+  });
 }
 
 // The ASCII column of -da: printable bytes as themselves, others as '.'.
+inline char ColumnChar(unsigned char c) {
+  return (kClasses.Class[c] & kPrintable) ? static_cast<char>(c) : '.';
+}
+
 void AppendColumn(const unsigned char* p, uint64_t n) {
-  while (n > 0) {
-    size_t room = kChunkSize - gOut.Used;
-    if (room == 0) {
-      SendChunk();
-      room = kChunkSize;
-    }
-    size_t k = n < room ? static_cast<size_t>(n) : room;
-    char* out = gOut.Data + gOut.Used;
-    for (size_t i = 0; i < k; ++i) {
-      out[i] = (kClasses.Class[p[i]] & kPrintable) ? static_cast<char>(p[i]) : '.';
-    }
-    gOut.Used += k;
-    p += k;
-    n -= k;
-  }
+  AppendSplit(n, 1, [p](char* out, uint64_t first, size_t k) {
+    for (size_t i = 0; i < k; ++i) out[i] = ColumnChar(p[first + i]);
+  });
 }
 
 // Decimal of a signed 32-bit value, without the locale or format parsing.
@@ -215,16 +196,6 @@ void AppendNumber(int32_t value) {
   gOut.Used += used;
 }
 
-int SetExitMessage(RunOptions* opts, int rc, const char* format, ...) {
-  if (opts->ExitMessage[0] == '\0') {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
-    va_end(args);
-  }
-  return rc;
-}
-
 const char* OutputName(const RunOptions* opts) {
   return opts->CurrentOutputFile[0] != '\0' ? opts->CurrentOutputFile : opts->OutputFile;
 }
@@ -235,10 +206,10 @@ int Finish(RunOptions* opts) {
   opts->OutputFilePosition += static_cast<int64_t>(gOut.Total);
   if (!gOut.Failed) return 0;
   if (gOut.FailedKind == kErrnoLine) {
-    return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s' RC(%d)",
+    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s' RC(%d)",
                           OutputName(opts), gOut.Errno);
   }
-  return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+  return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
                         OutputName(opts));
 }
 
@@ -281,9 +252,7 @@ void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
         std::memset(out, ' ', pad);
         out += pad;
         *out++ = '<';
-        for (uint64_t i = 0; i < k; ++i) {
-          *out++ = (kClasses.Class[p[i]] & kPrintable) ? static_cast<char>(p[i]) : '.';
-        }
+        for (uint64_t i = 0; i < k; ++i) *out++ = ColumnChar(p[i]);
         *out++ = '>';
       }
       *out = '\n';
@@ -305,7 +274,9 @@ void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
 }
 
 // S lines carry 2 x (width - 1) data bytes each; escapes do not count.
-void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
+// `unescaped`: the run holds no '"' or '~', so each line is copied whole.
+void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n,
+                      bool unescaped) {
   const uint64_t capacity = 2 * (static_cast<uint64_t>(EffectiveDataWidth(opts->DataWidth)) - 1);
   if (n == 0) {
     StartLine(kErrnoLine);
@@ -317,11 +288,17 @@ void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n
     const unsigned char* end = p + k;
     StartLine(kErrnoLine);
     // Worst case every byte takes a tilde.
-    if (char* start = Reserve(5 + 2 * k)) {
+    char* start = Reserve(unescaped ? 5 + k : 5 + 2 * k);
+    if (start != nullptr) {
       char* out = start;
       *out++ = 'S';
       *out++ = ' ';
       *out++ = '"';
+      if (unescaped) {
+        std::memcpy(out, p, k);
+        out += k;
+        p = end;
+      }
       for (; p < end; ++p) {
         if (*p == '"' || *p == '~') *out++ = '~';
         *out++ = static_cast<char>(*p);
@@ -334,7 +311,7 @@ void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n
       while (p < end) {
         // Copy the stretch up to the next byte that needs a tilde in one go.
         const unsigned char* q = p;
-        while (q < end && *q != '"' && *q != '~') ++q;
+        while (q < end && (kClasses.Class[*q] & kUnescaped)) ++q;
         AppendBytes(p, static_cast<uint64_t>(q - p));
         if (q < end) {
           char escaped[2] = {'~', static_cast<char>(*q)};
@@ -347,6 +324,34 @@ void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n
     }
     n -= k;
   }
+}
+
+// The end of the run from `pos` of bytes whose class has `wanted`; the AND
+// of their classes goes into *common (so kUnescaped there means no byte of
+// the run needs a tilde). Eight bytes are looked at per step while all
+// eight belong; the step that holds the run's end is done byte by byte.
+uint64_t RunEnd(const unsigned char* data, uint64_t pos, uint64_t length, unsigned char wanted,
+                unsigned char* common) {
+  const unsigned char* c = kClasses.Class;
+  unsigned char all = 0xFF;
+  while (length - pos >= 8) {
+    const unsigned char* d = data + pos;
+    unsigned char group = c[d[0]] & c[d[1]] & c[d[2]] & c[d[3]] & c[d[4]] & c[d[5]] & c[d[6]] &
+                          c[d[7]];
+    if (!(group & wanted)) break;
+    all &= group;
+    pos += 8;
+  }
+  for (; pos < length && (c[data[pos]] & wanted); ++pos) all &= c[data[pos]];
+  *common = all;
+  return pos;
+}
+
+// The end of the run from `pos` of bytes whose class lacks `wanted`.
+uint64_t OtherRunEnd(const unsigned char* data, uint64_t pos, uint64_t length,
+                     unsigned char wanted) {
+  while (pos < length && !(kClasses.Class[data[pos]] & wanted)) ++pos;
+  return pos;
 }
 
 void WriteTextLine(const unsigned char* p, uint64_t n) {
@@ -363,12 +368,15 @@ void WriteAlternatingRuns(const RunOptions* opts, const unsigned char* data, uin
   bool first = true;
   for (;;) {
     uint64_t start = pos;
-    while (pos < length && (kClasses.Class[data[pos]] & safeClass)) ++pos;
-    if (pos > start || first) WriteStringLines(opts, data + start, pos - start);
+    unsigned char common;
+    pos = RunEnd(data, pos, length, safeClass, &common);
+    if (pos > start || first) {
+      WriteStringLines(opts, data + start, pos - start, (common & kUnescaped) != 0);
+    }
     first = false;
     if (pos == length) return;
     start = pos;
-    while (pos < length && !(kClasses.Class[data[pos]] & safeClass)) ++pos;
+    pos = OtherRunEnd(data, pos, length, safeClass);
     WriteHexLines(opts, data + start, pos - start);
     if (pos == length) return;
   }
@@ -380,7 +388,8 @@ void WriteTextLines(const RunOptions* opts, const unsigned char* data, uint64_t 
   bool first = true;
   for (;;) {
     uint64_t start = pos;
-    while (pos < length && (kClasses.Class[data[pos]] & kPrintable)) ++pos;
+    unsigned char common;
+    pos = RunEnd(data, pos, length, kPrintable, &common);
     bool endsLine = pos < length && (data[pos] == '\n' || data[pos] == '\r');
     if (pos > start || first || endsLine) WriteTextLine(data + start, pos - start);
     first = false;
@@ -392,7 +401,7 @@ void WriteTextLines(const RunOptions* opts, const unsigned char* data, uint64_t 
       continue;
     }
     start = pos;
-    while (pos < length && !(kClasses.Class[data[pos]] & kPrintable)) ++pos;
+    pos = OtherRunEnd(data, pos, length, kPrintable);
     WriteHexLines(opts, data + start, pos - start);
     if (pos == length) return;
   }
@@ -509,7 +518,7 @@ int32_t EffectiveDataWidth(int32_t dataWidth) {
 int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
   if (opts->NoHeader || opts->OutputIsNull) return 0;
   if (opts->OutputStream == nullptr) {
-    return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
                           OutputName(opts));
   }
   // Every file of a run carries the time of the run's first header.
@@ -552,7 +561,7 @@ int WriteMessage(RunOptions* opts) {
     return 0;
   }
   if (opts->OutputStream == nullptr || m->Descriptor == nullptr) {
-    return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
                           OutputName(opts));
   }
   const MQMD* md = m->Descriptor;

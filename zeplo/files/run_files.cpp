@@ -13,16 +13,6 @@
 
 namespace {
 
-int SetExitMessage(RunOptions* opts, int rc, const char* format, ...) {
-  if (opts->ExitMessage[0] == '\0') {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
-    va_end(args);
-  }
-  return rc;
-}
-
 int64_t FileSize(FILE* stream) {
   struct stat st {};
   if (stream == nullptr || fstat(fileno(stream), &st) != 0) return 0;
@@ -46,7 +36,7 @@ int OpenInput(RunOptions* opts) {
                          : ExpandFileName(opts, opts->InputFile, name, sizeof(name));
   if (rc == 0 && !first && std::strcmp(name, opts->CurrentInputFile) == 0) {
     --opts->ReadFiles;  // nothing was opened
-    return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Duplicate input file '%s'\n", name);
+    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Duplicate input file '%s'\n", name);
   }
   std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
   char mode[21];
@@ -58,10 +48,10 @@ int OpenInput(RunOptions* opts) {
     // A later file of a numbered sequence that is missing ends the input.
     if (!first) return MQRC_FILE_SYSTEM_ERROR;
     if (opts->FileAccessMode != nullptr) {
-      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'(%s)\n",
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'(%s)\n",
                             name, mode);
     }
-    return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'\n", name);
+    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'\n", name);
   }
   opts->InputStream = stream;
   opts->InputFileBytes = 0;
@@ -95,7 +85,7 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
       !special && opts->WrittenFiles > 0 && std::strcmp(name, opts->CurrentOutputFile) == 0;
   std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "%s", name);
   if (again) {
-    return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
+    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
   }
   char mode[21];
   FileAccessModeFor(opts->FileAccessMode, 'w', mode);
@@ -109,12 +99,12 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
     struct stat st {};
     if (rc == 0 && IsOpenInput(opts, name)) {
       // Opening it for writing would destroy the messages being read.
-      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR,
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
                             "Output file '%s' is the input file being read\n", name);
     }
     if (rc == 0 && !opts->ForceOverwrite && stat(name, &st) == 0) {
       if (!mayPrompt) {
-        return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
+        return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
       }
       int answer = AskOverwrite(opts, name, stdin, stderr);
       if (answer != 0) return answer;
@@ -122,10 +112,10 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
     if (rc == 0) stream = std::fopen(name, mode);
     if (stream == nullptr) {
       if (opts->FileAccessMode != nullptr) {
-        return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'(%s)\n",
+        return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'(%s)\n",
                               name, mode);
       }
-      return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'\n", name);
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'\n", name);
     }
   }
   opts->OutputStream = stream;
@@ -139,6 +129,16 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
 }
 
 }  // namespace
+
+int SetFilesError(RunOptions* opts, int rc, const char* format, ...) {
+  if (opts->ExitMessage[0] == '\0') {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
+    va_end(args);
+  }
+  return rc;
+}
 
 void FileAccessModeFor(const char* accessMode, char base, char* mode) {
   if (accessMode == nullptr) {
@@ -172,7 +172,7 @@ int AskOverwrite(RunOptions* opts, const char* name, FILE* in, FILE* out) {
     }
     if (first == 'n' || first == 'N') break;
   }
-  return SetExitMessage(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
+  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
 }
 
 int OpenRunFiles(RunOptions* opts, bool mayPrompt, bool openInput, bool openOutput) {
@@ -193,7 +193,7 @@ int CloseOutputFile(RunOptions* opts) {
   opts->OutputStream = nullptr;
   int failed = stream == stdout ? std::fflush(stream) : std::fclose(stream);
   if (failed != 0) {
-    return SetExitMessage(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
                           opts->CurrentOutputFile);
   }
   return 0;
