@@ -266,7 +266,7 @@ struct LineStorage {
   bool AheadInBlocks;
   int32_t AheadStart;
   int32_t AheadEnd;
-  char Ahead[kLineAheadSize];
+  char Ahead[kLineAheadSize + 32];  // 32 bytes of slack for whole-block copies
 };
 
 // Makes sure the line storage exists and holds at least `size` bytes

@@ -16,24 +16,38 @@
 
 namespace {
 
-// Digit values; kNotHex (a bit no digit has) for any other character, so
-// that the OR of several lookups tells at once whether all were digits.
+// Digit values; kNotHex (a bit no digit has) for any other character.
 constexpr uint8_t kNotHex = 0x10;
-struct HexTable {
-  uint8_t Value[256];
-  constexpr HexTable() : Value() {
-    for (int i = 0; i < 256; ++i) Value[i] = kNotHex;
-    for (int i = 0; i < 10; ++i) Value['0' + i] = static_cast<uint8_t>(i);
-    for (int i = 0; i < 6; ++i) {
-      Value['A' + i] = static_cast<uint8_t>(10 + i);
-      Value['a' + i] = static_cast<uint8_t>(10 + i);
+constexpr uint8_t DigitValue(int c) {
+  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
+  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
+  return kNotHex;
+}
+
+// The byte of every pair of characters, indexed by first | second << 8;
+// kNotAPair where either is not a digit. One lookup decodes a pair, and
+// the OR of several lookups tells at once whether all were pairs.
+constexpr uint16_t kNotAPair = 0x100;
+struct PairTable {
+  uint16_t Value[256 * 256];
+  constexpr PairTable() : Value() {
+    for (int first = 0; first < 256; ++first) {
+      for (int second = 0; second < 256; ++second) {
+        uint8_t high = DigitValue(first);
+        uint8_t low = DigitValue(second);
+        Value[first | second << 8] =
+            (high | low) & kNotHex ? kNotAPair : static_cast<uint16_t>(high << 4 | low);
+      }
     }
   }
 };
-constexpr HexTable kHex;
+constexpr PairTable kPairs;
 
-inline unsigned HexValue(char c) { return kHex.Value[static_cast<unsigned char>(c)]; }
-inline bool IsHexDigit(char c) { return HexValue(c) != kNotHex; }
+inline unsigned PairValue(const char* p) {
+  return kPairs.Value[static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8];
+}
+inline bool IsHexDigit(char c) { return DigitValue(static_cast<unsigned char>(c)) != kNotHex; }
 
 // Decodes whole pairs of digits from `p` into `out`, at most `limit`, up to
 // the first pair that is not two digits. Returns the pairs decoded; `out`
@@ -42,27 +56,25 @@ int64_t DecodePairs(const char* p, const char* end, unsigned char* out, int64_t 
   int64_t pairs = (end - p) / 2;
   if (pairs > limit) pairs = limit;
   int64_t n = 0;
-  // Eight pairs at a time with one check; a group holding a non-digit is
+  // Eight pairs at a time with one check; a group holding a non-pair is
   // left to the pair-by-pair loop, which stops at the right place.
   while (pairs - n >= 8) {
     unsigned char group[8];
     unsigned seen = 0;
     for (int i = 0; i < 8; ++i) {
-      unsigned high = HexValue(p[2 * i]);
-      unsigned low = HexValue(p[2 * i + 1]);
-      seen |= high | low;
-      group[i] = static_cast<unsigned char>(high << 4 | low);
+      unsigned value = PairValue(p + 2 * i);
+      seen |= value;
+      group[i] = static_cast<unsigned char>(value);
     }
-    if (seen & kNotHex) break;
+    if (seen & kNotAPair) break;
     std::memcpy(out + n, group, sizeof group);
     n += 8;
     p += 16;
   }
   for (; n < pairs; ++n, p += 2) {
-    unsigned high = HexValue(p[0]);
-    unsigned low = HexValue(p[1]);
-    if ((high | low) & kNotHex) break;
-    out[n] = static_cast<unsigned char>(high << 4 | low);
+    unsigned value = PairValue(p);
+    if (value & kNotAPair) break;
+    out[n] = static_cast<unsigned char>(value);
   }
   return n;
 }
