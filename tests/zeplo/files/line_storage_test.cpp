@@ -1,0 +1,165 @@
+// The input line reader over regular files and pipes: whole lines of any
+// length and content, the storage growth the -Vm trace shows, lines handed
+// on as they arrive from a pipe, and a rewound stream read afresh.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "tests/zeplo/files/files_test_util.h"
+
+namespace {
+
+enum StreamKind { kRegular, kPipe };
+
+// An input stream holding `text`, as a regular file or as a pipe fed by
+// a thread (which `Finish` joins).
+struct Input {
+  std::unique_ptr<RunOptions> opts = NewOptions();
+  std::thread feeder;
+  Input(const std::string& text, StreamKind kind) {
+    if (kind == kRegular) {
+      opts->InputStream = std::tmpfile();
+      std::fwrite(text.data(), 1, text.size(), opts->InputStream);
+      std::rewind(opts->InputStream);
+      return;
+    }
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    opts->InputStream = fdopen(fds[0], "r");
+    feeder = std::thread([text, fd = fds[1]] {
+      size_t done = 0;
+      while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      close(fd);
+    });
+  }
+  ~Input() {
+    if (feeder.joinable()) feeder.join();
+    ReleaseLineStorage(opts.get());
+    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
+  }
+  // Every physical line as read (raw), then "<eof>".
+  std::vector<std::string> RawLines() {
+    std::vector<std::string> lines;
+    bool eof = false;
+    while (lines.size() < 100) {
+      if (ReadLine(opts.get(), true, &eof, true) != 0) return {"<error>"};
+      if (eof) break;
+      lines.emplace_back(opts->InputLines->Text, opts->InputLines->Length);
+    }
+    lines.emplace_back("<eof>");
+    return lines;
+  }
+};
+
+TEST(LineStorageTest, LinesComeBackWholeFromFilesAndPipes) {
+  const std::string longA(65530, 'a');  // ends just short of the first block
+  const std::string longC(200000, 'c');
+  const struct {
+    const char* name;
+    std::string text;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"empty", "", {"<eof>"}},
+      {"line ends kept", "a\nbb\r\n\nccc", {"a\n", "bb\r\n", "\n", "ccc", "<eof>"}},
+      {"NULs inside lines",
+       std::string("x\0y\n\0\nz\0", 8),
+       {std::string("x\0y\n", 4), std::string("\0\n", 2), std::string("z\0", 2), "<eof>"}},
+      {"across the block end", longA + "\n" + std::string(20, 'b') + "\nq\n",
+       {longA + "\n", std::string(20, 'b') + "\n", "q\n", "<eof>"}},
+      {"longer than a block, unterminated", "s\n" + longC, {"s\n", longC, "<eof>"}},
+  };
+  for (StreamKind kind : {kRegular, kPipe}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (kind == kPipe ? " (pipe)" : " (file)"));
+      Input in(c.text, kind);
+      ASSERT_NE(nullptr, in.opts->InputStream);
+      EXPECT_EQ(c.lines, in.RawLines());
+      EXPECT_EQ(static_cast<int64_t>(c.text.size()), in.opts->InputFileBytes);
+      EXPECT_EQ(static_cast<int64_t>(c.lines.size() - 1), in.opts->InputLines->LineNumber);
+    }
+  }
+}
+
+TEST(LineStorageTest, StorageGrowsByDoublingOnlyWhenALineNeedsIt) {
+  // A line and its terminating NUL must fit; a last line without a line
+  // end takes one byte more.
+  const struct {
+    int32_t length;
+    bool terminated;
+    int32_t capacity;
+  } cases[] = {
+      {0, true, 1024},       {990, true, 1024},     {1022, true, 1024},
+      {1023, true, 2048},    {1022, false, 1024},   {1023, false, 2048},
+      {2046, true, 2048},    {2047, true, 4096},    {5000, false, 8192},
+  };
+  for (const auto& c : cases) {
+    std::string line(static_cast<size_t>(c.length), 'x');
+    if (c.terminated) line += '\n';
+    Input in(line + (c.terminated ? "more\n" : ""), kRegular);
+    bool eof = false;
+    ASSERT_EQ(0, ReadLine(in.opts.get(), true, &eof, true));
+    EXPECT_EQ(static_cast<int32_t>(line.size()), in.opts->InputLines->Length) << c.length;
+    EXPECT_EQ(c.capacity, in.opts->InputLines->Capacity)
+        << c.length << (c.terminated ? " with" : " without") << " a line end";
+  }
+}
+
+TEST(LineStorageTest, PipeLinesArriveWithoutWaitingForMore) {
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  auto opts = NewOptions();
+  opts->InputStream = fdopen(fds[0], "r");
+  std::atomic<bool> gotMessage{false};
+  std::atomic<bool> closedEarly{false};
+  std::thread feeder([&] {
+    const char first[] = "* ZEPLO\n\nN\nX 41\n\n";
+    EXPECT_EQ(static_cast<ssize_t>(sizeof first - 1), write(fds[1], first, sizeof first - 1));
+    // A reader that waited for a full block would never get the message
+    // before the pipe closes.
+    for (int i = 0; i < 500 && !gotMessage; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    closedEarly = !gotMessage;
+    const char second[] = "N\nX 42\n";
+    EXPECT_EQ(static_cast<ssize_t>(sizeof second - 1), write(fds[1], second, sizeof second - 1));
+    close(fds[1]);
+  });
+  bool listing = false, empty = false, eof = false;
+  ASSERT_EQ(0, PrepareMessageFile(opts.get(), &listing, &empty));
+  EXPECT_STREQ("N", opts->InputLines->Text);
+  // "X 41" is the last line the feeder has sent so far.
+  ASSERT_EQ(0, ReadLine(opts.get(), true, &eof, false));
+  EXPECT_STREQ("X 41", opts->InputLines->Text);
+  gotMessage = true;
+  feeder.join();
+  EXPECT_FALSE(closedEarly);
+  std::vector<std::string> rest;
+  while (ReadLine(opts.get(), true, &eof, false) == 0 && !eof) rest.push_back(opts->InputLines->Text);
+  EXPECT_EQ((std::vector<std::string>{"N", "X 42"}), rest);
+  ReleaseLineStorage(opts.get());
+  std::fclose(opts->InputStream);
+}
+
+TEST(LineStorageTest, ARewoundStreamIsReadAfresh) {
+  Input in("* ZEPLO\none\ntwo\nthree\n", kRegular);
+  bool eof = false;
+  RunOptions* opts = in.opts.get();
+  for (const char* expected : {"one", "two"}) {
+    ASSERT_EQ(0, ReadLine(opts, true, &eof, false));
+    ASSERT_STREQ(expected, opts->InputLines->Text);
+  }
+  std::rewind(opts->InputStream);
+  opts->InputFileBytes = 0;  // as whoever rewinds it does
+  ASSERT_EQ(0, ReadLine(opts, true, &eof, false));
+  EXPECT_STREQ("one", opts->InputLines->Text);  // "* ZEPLO" is a comment line
+  EXPECT_EQ(2, opts->InputLines->LineNumber);
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// The message in hand: storage growth for every reader, the file readers'
+// four-fold policy on top of it, and the descriptor every read starts from.
+#include <cstring>
+
+#include "tests/zeplo/files/files_test_util.h"
+#include "zeplo/cs/cs.h"
+
+namespace {
+
+struct Storage {
+  RunOptions opts{};
+  ~Storage() { CSReleaseMem(&opts.Message.Storage); }
+};
+
+TEST(MessageStorageTest, GrowsInWholeUnitsAndNeverShrinks) {
+  // Each step starts from the capacity the previous one left.
+  const struct {
+    int64_t size, capacity;
+  } steps[] = {{0, 4096},    {-5, 4096},   {1, 4096},      {4096, 4096},
+               {4097, 8192}, {5000, 8192}, {10000, 12288}, {8192, 12288},
+               {12289, 16384}};
+  Storage s;
+  for (const auto& step : steps) {
+    ASSERT_EQ(0, GrowMessageStorage(&s.opts, step.size)) << step.size;
+    EXPECT_EQ(step.capacity, s.opts.Message.Capacity) << step.size;
+    EXPECT_EQ(&s.opts.Message.OwnDescriptor, s.opts.Message.Descriptor);
+  }
+}
+
+TEST(MessageStorageTest, GrowingKeepsContentAndCursorOffset) {
+  Storage s;
+  MessageBuffer& m = s.opts.Message;
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 100));
+  std::memcpy(m.Storage, "0123456789", 10);
+  std::memcpy(m.Storage + 4090, "tail!!", 6);  // the old block's very end
+  m.Cursor = m.Storage + 7;
+  MQMD other{};
+  m.Descriptor = &other;  // a descriptor chosen by the reader stays
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 50000));
+  EXPECT_EQ(53248, m.Capacity);
+  EXPECT_EQ(0, std::memcmp(m.Storage, "0123456789", 10));
+  EXPECT_EQ(0, std::memcmp(m.Storage + 4090, "tail!!", 6));
+  EXPECT_EQ(m.Storage + 7, m.Cursor);
+  EXPECT_EQ(&other, m.Descriptor);
+
+  // A cursor outside the block cannot be carried over: it starts again.
+  static unsigned char elsewhere[4];
+  m.Cursor = elsewhere;
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 60000));
+  EXPECT_EQ(m.Storage, m.Cursor);
+}
+
+TEST(MessageStorageTest, RefusalsKeepTheOldBlockAndTheFirstError) {
+  const struct {
+    int64_t size;
+    const char* earlier;
+    const char* message;
+  } cases[] = {
+      {int64_t{1} << 40, "", "Unable to allocate 1099511627776 bytes message storage"},
+      // 2147479553 rounds past the largest 32-bit multiple of 4096.
+      {2147479553, "", "Unable to allocate 2147483648 bytes message storage"},
+      {int64_t{1} << 40, "earlier", "earlier"},
+  };
+  for (const auto& c : cases) {
+    Storage s;
+    ASSERT_EQ(0, GrowMessageStorage(&s.opts, 1));
+    unsigned char* kept = s.opts.Message.Storage;
+    std::snprintf(s.opts.ExitMessage, sizeof(s.opts.ExitMessage), "%s", c.earlier);
+    EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&s.opts, c.size)) << c.size;
+    EXPECT_STREQ(c.message, s.opts.ExitMessage);
+    EXPECT_EQ(kept, s.opts.Message.Storage);
+    EXPECT_EQ(4096, s.opts.Message.Capacity);
+  }
+}
+
+TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
+  Storage s;
+  s.opts.MemoryTrace = true;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 1));
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 100));  // fits: no trace
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 5000));
+  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&s.opts, int64_t{1} << 40));
+  std::string trace = testing::internal::GetCapturedStderr();
+  const char* expected[] = {"Allocating 4096 bytes\nAllocation success 0x",
+                            "Allocating 8192 bytes\nAllocation success 0x", "Freeing 0x",
+                            "Allocating 1099511627776 bytes\nAllocation failed!\n"};
+  size_t at = 0;
+  for (const char* e : expected) {
+    at = trace.find(e, at);
+    ASSERT_NE(std::string::npos, at) << e << " in\n" << trace;
+  }
+  EXPECT_EQ(std::string::npos, trace.find("Allocating 4096 bytes", 1));
+}
+
+TEST(MessageStorageTest, FileReadersGrowFourFold) {
+  // needed -> capacity, each row from a fresh storage holding `before`.
+  const struct {
+    int64_t before, needed, capacity;
+  } cases[] = {
+      {0, 1, 4096},
+      {0, 1025, 8192},        // 4 x 1025 = 4100, in 4096s
+      {4096, 4096, 4096},     // fits: untouched
+      {4096, 4097, 20480},    // 16388
+      {0, 100000, 401408},
+  };
+  for (const auto& c : cases) {
+    Storage s;
+    if (c.before > 0) {
+      ASSERT_EQ(0, GrowMessageStorage(&s.opts, c.before));
+    }
+    ASSERT_EQ(0, EnsureMessageStorage(&s.opts, c.needed)) << c.needed;
+    EXPECT_EQ(c.capacity, s.opts.Message.Capacity) << c.needed;
+  }
+  Storage s;
+  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, EnsureMessageStorage(&s.opts, INT64_C(3000000000)));
+  EXPECT_STREQ("Unable to allocate 3000000512 bytes message storage", s.opts.ExitMessage);
+}
+
+TEST(MessageStorageTest, DescriptorDefaultsAreVersionTwo) {
+  MQMD md;
+  std::memset(&md, 0x5A, sizeof md);
+  ResetDescriptorDefaults(&md);
+  EXPECT_EQ(0, std::memcmp(md.StrucId, "MD  ", 4));
+  EXPECT_EQ(2, md.Version);
+  EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
+  EXPECT_EQ(MQEI_UNLIMITED, md.Expiry);
+  EXPECT_EQ(MQPRI_PRIORITY_AS_Q_DEF, md.Priority);
+  EXPECT_EQ(MQPER_PERSISTENCE_AS_Q_DEF, md.Persistence);
+  EXPECT_EQ(0, std::memcmp(md.Format, "        ", 8));
+  EXPECT_EQ(1, md.MsgSeqNumber);
+  EXPECT_EQ(MQOL_UNDEFINED, md.OriginalLength);
+  const MQBYTE24 none = {};
+  EXPECT_EQ(0, std::memcmp(md.MsgId, none, sizeof none));
+  EXPECT_EQ(0, std::memcmp(md.GroupId, none, sizeof none));
+}
+
+}  // namespace
