@@ -329,4 +329,98 @@ TEST(MessageFileReaderTest, MemoryTraceFollowsTheLineStorage) {
   EXPECT_EQ(nullptr, r.opts->InputLines);
 }
 
+TEST(MessageFileReaderTest, KeysAndLongNamesFindTheirRowsAndNothingElse) {
+  // Every three letters, upper case, then the keys with one letter
+  // lowered: exactly the table's keys are found, each to its own row.
+  int found = 0;
+  char key[4] = {};
+  for (key[0] = 'A'; key[0] <= 'Z'; ++key[0]) {
+    for (key[1] = 'A'; key[1] <= 'Z'; ++key[1]) {
+      for (key[2] = 'A'; key[2] <= 'Z'; ++key[2]) {
+        const MessageAttribute* row = FindAttributeByKey(key);
+        if (row == nullptr) continue;
+        ++found;
+        EXPECT_STREQ(key, row->Key);
+      }
+    }
+  }
+  int keyed = 0;
+  for (int32_t i = 0; i < MessageAttributeCount; ++i) {
+    const MessageAttribute& row = MessageAttributeTable[i];
+    if (row.Key[0] == '\0') continue;
+    ++keyed;
+    EXPECT_EQ(&row, FindAttributeByKey(row.Key));
+    for (int at = 0; at < 3; ++at) {
+      std::string lowered = row.Key;
+      lowered[at] = static_cast<char>(lowered[at] | 0x20);
+      EXPECT_EQ(nullptr, FindAttributeByKey(lowered.c_str())) << lowered;
+    }
+  }
+  EXPECT_EQ(keyed, found);
+  EXPECT_EQ(30, keyed);
+  const char odd[] = {'\0', '\0', '\0', 'x'};
+  EXPECT_EQ(nullptr, FindAttributeByKey(odd));
+  EXPECT_EQ(nullptr, FindAttributeByKey(nullptr));
+
+  const struct {
+    std::string name;
+    const char* row;  // key of the row found, "" for StrucId, null for none
+  } names[] = {
+      {"MsgId", "MSI"},           {"ApplIdentityData", "AID"}, {"ApplOriginData", "AOD"},
+      {"StrucId", ""},            {"OriginalLength", "ORL"},   {"MsgI", nullptr},
+      {"MsgIdX", nullptr},        {"msgid", nullptr},          {"", nullptr},
+      {std::string("MsgId\0", 6), nullptr},
+  };
+  for (const auto& n : names) {
+    const MessageAttribute* row = FindAttributeByLongName(n.name.data(), n.name.size());
+    if (n.row == nullptr) {
+      EXPECT_EQ(nullptr, row) << n.name;
+    } else {
+      ASSERT_NE(nullptr, row) << n.name;
+      EXPECT_STREQ(n.row, row->Key);
+    }
+  }
+}
+
+TEST(MessageFileReaderTest, HexRunsStopAtTheFirstPairThatIsNotOne) {
+  // 20 pairs with one spoilt at `at`: decoding stops there whichever place
+  // it has in a group of eight, and the bytes behind it are left alone.
+  const std::string digits = "000102030405060708090A0B0C0D0E0F10111213";
+  const struct {
+    int at;           // pair spoilt, -1 for none
+    const char* bad;  // its two characters
+    int64_t limit;
+    int64_t count;
+    int rc;
+  } cases[] = {
+      {-1, "", -1, 20, 0},   {0, "x0", -1, 0, 0},     {7, "0x", -1, 7, 2208},
+      {8, "  ", -1, 8, 0},   {9, "G0", -1, 9, 0},     {15, "0-", -1, 15, 2208},
+      {16, "--", -1, 16, 0}, {19, "0g", -1, 19, 2208}, {-1, "", 8, 8, 0},
+      {-1, "", 9, 9, 0},     {-1, "", 0, 0, 0},       {12, "zz", 12, 12, 0},
+      {12, "zz", 15, 12, 0},
+  };
+  for (const auto& c : cases) {
+    std::string text = digits;
+    if (c.at >= 0) text.replace(static_cast<size_t>(2 * c.at), 2, c.bad);
+    RunOptions opts{};
+    unsigned char out[24];
+    std::memset(out, 0xEE, sizeof out);
+    int64_t count = c.limit;
+    int rc = ParseHex(&opts, text.data(), text.data() + text.size(), out, &count, false);
+    SCOPED_TRACE(text + " limit " + std::to_string(c.limit));
+    EXPECT_EQ(c.rc, rc);
+    EXPECT_EQ(c.count, count);
+    for (int64_t i = 0; i < 24; ++i) {
+      EXPECT_EQ(i < count ? i : 0xEE, out[i]) << "byte " << i;
+    }
+  }
+  // Odd digits at the end: the last one has no partner.
+  RunOptions opts{};
+  unsigned char out[24];
+  int64_t count = -1;
+  const std::string odd = digits.substr(0, 33);
+  EXPECT_EQ(2208, ParseHex(&opts, odd.data(), odd.data() + odd.size(), out, &count, false));
+  EXPECT_EQ(16, count);
+}
+
 }  // namespace
