@@ -323,15 +323,28 @@ int64_t LqmProcessStart(long pid);
 
 // ---- statement cache (store.cpp; for the core's own .cpp files) ----
 
-// Slots of the per-store prepared statement cache.
+// Slots of the per-store prepared statement cache. Every statement an MQI
+// call runs per message is cached: preparing costs more than running.
+// The twelve find slots are kStmtMsgFind + key * 3 + position (see
+// messages.cpp).
 enum LqmStmtSlot : int {
-  kStmtQmgrRead, kStmtQueueRead, kStmtMsgInsert, kStmtDepthAdd, kStmtMsgFind,
-  kStmtMsgFindAfter, kStmtMsgFindId, kStmtMsgDelete, kStmtMsgSetPending, kStmtFaultSelect,
-  kStmtFaultBump, kStmtCount
+  kStmtQmgrRead, kStmtQueueRead, kStmtMsgInsert, kStmtDepthAdd, kStmtMsgFindId,
+  kStmtMsgDelete, kStmtMsgSetPending, kStmtFaultSelect, kStmtFaultBump,
+  kStmtBegin, kStmtCommit, kStmtRollback,
+  kStmtMsgFind, kStmtMsgFindLast = kStmtMsgFind + 11,
+  kStmtMsgClear, kStmtUowDepthGets, kStmtUowDeleteGets, kStmtUowCommitPuts, kStmtUowDepthPuts,
+  kStmtUowDeletePuts, kStmtUowBackoutGets, kStmtUowPrepare, kStmtUowCommitPrepared,
+  kStmtUowDepthPrepared, kStmtUowDeletePrepared, kStmtPreparedForget,
+  kStmtCount
 };
 // The cached statement for `slot`, prepared from `sql` on first use and
 // reset with its bindings cleared. Null on failure.
 sqlite3_stmt* LqmStmt(LqmStore* store, int slot, const char* sql);
+// Runs the cached statement `slot` once, with ?1 bound to `a` and ?2 to
+// `text` (when not null). *changes (may be null) gets the rows changed.
+// 0 or a mapped failure.
+int LqmStmtRun(LqmStore* store, int slot, const char* sql, int64_t a, const char* text,
+               long* changes);
 // Maps a SQLite result code to 0 / 2102 / 2195.
 int LqmSqlReason(int sqliteRc);
 // Runs one statement without results. 0 or a mapped failure.

@@ -1,25 +1,19 @@
 // Message rows: put, find in delivery order, take, clear, and the end of a
 // unit of work. Depth is kept in queues.depth in the same transaction as
 // every row change, so a put never has to count the queue.
+//
+// Cost: every statement here that a get, browse or put runs is a seek on
+// an index (see the schema in store.cpp), so one message costs the same on
+// a queue of ten messages as on one of a million. Statements of a unit of
+// work cost in proportion to the rows of that unit only.
 #include <sqlite3.h>
 
 #include <cstring>
+#include <string>
 
 #include "localqm/core/core.h"
 
 namespace {
-
-int Run(LqmStore* store, const char* sql, int64_t a, const char* text, long* changes) {
-  sqlite3_stmt* st = nullptr;
-  int rc = LqmSqlReason(sqlite3_prepare_v2(store->Db, sql, -1, &st, nullptr));
-  if (rc != 0) return rc;
-  sqlite3_bind_int64(st, 1, a);
-  if (text != nullptr) sqlite3_bind_text(st, 2, text, -1, SQLITE_TRANSIENT);
-  rc = LqmSqlReason(sqlite3_step(st));
-  sqlite3_finalize(st);
-  if (rc == 0 && changes != nullptr) *changes = sqlite3_changes(store->Db);
-  return rc;
-}
 
 int AddDepth(LqmStore* store, const char* queue, int delta) {
   sqlite3_stmt* st =
@@ -32,8 +26,113 @@ int AddDepth(LqmStore* store, const char* queue, int delta) {
   return rc;
 }
 
+// A none identifier (24 zero bytes) is stored as NULL: no get ever matches
+// on it, and it then stays out of the identifier indexes.
+bool IsNoneId(const MQBYTE* id) {
+  static const MQBYTE kNone[24] = {};
+  return memcmp(id, kNone, sizeof kNone) == 0;
+}
+
+void BindStoredId(sqlite3_stmt* st, int index, const MQBYTE* id) {
+  if (!IsNoneId(id)) sqlite3_bind_blob(st, index, id, 24, SQLITE_STATIC);
+}
+
 void BindId(sqlite3_stmt* st, int index, const MQBYTE* id) {
   if (id != nullptr) sqlite3_bind_blob(st, index, id, 24, SQLITE_STATIC);
+}
+
+// A find searches one index, chosen by the identifiers it matches on:
+// message ids are nearly unique, a group is small, many messages may
+// share a correlation id. The other identifiers filter the few rows of
+// that index range.
+enum FindKey : int { kKeyNone, kKeyMsgId, kKeyGroupId, kKeyCorrelId };
+// Where in delivery order it starts: at the front; after the browse
+// position within its priority; in the priorities after it. A browse
+// position (rank, id) is looked up as the last two, each one seek:
+// "(rank, id) > (r, i)" in one statement is planned as "rank >= r" and
+// scans the whole priority up to the position.
+enum FindFrom : int { kFromFront, kFromSameRank, kFromLaterRank };
+
+const char* FindSql(int key, int from) {
+  static const std::string* const kSql = [] {
+    static std::string sql[12];
+    const char* index[] = {"messages_ready", "messages_by_msgid", "messages_by_groupid",
+                           "messages_by_correlid"};
+    const char* column[] = {"", "msgid", "groupid", "correlid"};
+    const char* param[] = {"", "?2", "?4", "?3"};
+    const char* range[] = {"", " AND rank = ?5 AND id > ?6", " AND rank > ?5"};
+    for (int k = 0; k < 4; ++k) {
+      for (int f = 0; f < 3; ++f) {
+        std::string s =
+            "SELECT id, rank, state, conn, expires, backouts, md, data FROM messages INDEXED BY ";
+        s += index[k];
+        s += " WHERE queue = ?1 AND state = 0";
+        for (int other = 1; other < 4; ++other) {
+          s += " AND ";
+          if (other == k)
+            s += std::string(column[k]) + " = " + param[k];
+          else
+            s += std::string("(") + param[other] + " IS NULL OR " + column[other] + " = " +
+                 param[other] + ")";
+        }
+        s += range[f];
+        s += " ORDER BY rank, id LIMIT 1";
+        sql[k * 3 + f] = s;
+      }
+    }
+    return sql;
+  }();
+  return kSql[key * 3 + from].c_str();
+}
+
+static_assert(kStmtMsgFindLast - kStmtMsgFind + 1 == 12, "one slot per find statement");
+
+// Prepares find statement (key, from) with the match bound. Null on failure.
+sqlite3_stmt* FindStmt(LqmStore* store, const char* queue, const LqmMatch* match, int key,
+                       int from) {
+  sqlite3_stmt* st = LqmStmt(store, kStmtMsgFind + key * 3 + from, FindSql(key, from));
+  if (st == nullptr) return nullptr;
+  sqlite3_bind_text(st, 1, queue, -1, SQLITE_STATIC);
+  BindId(st, 2, match->MsgId);
+  BindId(st, 3, match->CorrelId);
+  BindId(st, 4, match->GroupId);
+  if (from != kFromFront) sqlite3_bind_int64(st, 5, match->AfterRank);
+  if (from == kFromSameRank) sqlite3_bind_int64(st, 6, match->AfterId);
+  return st;
+}
+
+// Steps the find for `match` once: SQLITE_ROW with *out positioned on the
+// row (the caller resets it), SQLITE_DONE, or a failure.
+int StepFind(LqmStore* store, const char* queue, const LqmMatch* match, sqlite3_stmt** out) {
+  *out = nullptr;
+  if (match->OnlyId != 0) {
+    sqlite3_stmt* st =
+        LqmStmt(store, kStmtMsgFindId,
+                "SELECT id, rank, state, conn, expires, backouts, md, data FROM messages"
+                " WHERE id = ?1 AND state = 0 AND queue = ?2");
+    if (st == nullptr) return SQLITE_NOMEM;
+    sqlite3_bind_int64(st, 1, match->OnlyId);
+    sqlite3_bind_text(st, 2, queue, -1, SQLITE_STATIC);
+    *out = st;
+    return sqlite3_step(st);
+  }
+  int key = match->MsgId != nullptr     ? kKeyMsgId
+            : match->GroupId != nullptr ? kKeyGroupId
+            : match->CorrelId != nullptr ? kKeyCorrelId
+                                         : kKeyNone;
+  int from = match->UseAfter ? kFromSameRank : kFromFront;
+  for (;;) {
+    sqlite3_stmt* st = FindStmt(store, queue, match, key, from);
+    if (st == nullptr) return SQLITE_NOMEM;
+    int step = sqlite3_step(st);
+    if (step == SQLITE_DONE && from == kFromSameRank) {
+      sqlite3_reset(st);
+      from = kFromLaterRank;
+      continue;
+    }
+    *out = st;
+    return step;
+  }
 }
 
 }  // namespace
@@ -53,9 +152,9 @@ int LqmMsgInsert(LqmStore* store, const char* queue, const MQMD* md, const void*
   sqlite3_bind_int64(st, 4, syncpoint ? store->ConnId : 0);
   sqlite3_bind_int64(st, 5, expires);
   sqlite3_bind_int(st, 6, md->BackoutCount);
-  sqlite3_bind_blob(st, 7, md->MsgId, 24, SQLITE_STATIC);
-  sqlite3_bind_blob(st, 8, md->CorrelId, 24, SQLITE_STATIC);
-  sqlite3_bind_blob(st, 9, md->GroupId, 24, SQLITE_STATIC);
+  BindStoredId(st, 7, md->MsgId);
+  BindStoredId(st, 8, md->CorrelId);
+  BindStoredId(st, 9, md->GroupId);
   sqlite3_bind_blob(st, 10, md, sizeof(MQMD), SQLITE_STATIC);
   // A zero-length blob, never NULL, so that data reads back as 0 bytes.
   sqlite3_bind_blob(st, 11, length > 0 ? data : "", static_cast<int>(length), SQLITE_STATIC);
@@ -71,45 +170,17 @@ int LqmMsgFind(LqmStore* store, const char* queue, const LqmMatch* match, LqmMes
   out->Id = 0;
   out->Data.clear();
   for (;;) {
-    sqlite3_stmt* st;
-    if (match->OnlyId != 0) {
-      st = LqmStmt(store, kStmtMsgFindId,
-                   "SELECT id, rank, state, conn, expires, backouts, md, data FROM messages"
-                   " WHERE id = ?1 AND state = 0 AND queue = ?2");
-      if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
-      sqlite3_bind_int64(st, 1, match->OnlyId);
-      sqlite3_bind_text(st, 2, queue, -1, SQLITE_STATIC);
-    } else {
-      bool after = match->UseAfter;
-      st = after ? LqmStmt(store, kStmtMsgFindAfter,
-                           "SELECT id, rank, state, conn, expires, backouts, md, data FROM"
-                           " messages WHERE queue = ?1 AND (rank, id) > (?5, ?6) AND state = 0"
-                           " AND (?2 IS NULL OR msgid = ?2) AND (?3 IS NULL OR correlid = ?3)"
-                           " AND (?4 IS NULL OR groupid = ?4) ORDER BY rank, id LIMIT 1")
-                 : LqmStmt(store, kStmtMsgFind,
-                           "SELECT id, rank, state, conn, expires, backouts, md, data FROM"
-                           " messages WHERE queue = ?1 AND state = 0"
-                           " AND (?2 IS NULL OR msgid = ?2) AND (?3 IS NULL OR correlid = ?3)"
-                           " AND (?4 IS NULL OR groupid = ?4) ORDER BY rank, id LIMIT 1");
-      if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
-      sqlite3_bind_text(st, 1, queue, -1, SQLITE_STATIC);
-      BindId(st, 2, match->MsgId);
-      BindId(st, 3, match->CorrelId);
-      BindId(st, 4, match->GroupId);
-      if (after) {
-        sqlite3_bind_int64(st, 5, match->AfterRank);
-        sqlite3_bind_int64(st, 6, match->AfterId);
-      }
-    }
-    int step = sqlite3_step(st);
+    sqlite3_stmt* st = nullptr;
+    int step = StepFind(store, queue, match, &st);
     if (step != SQLITE_ROW) {
-      sqlite3_reset(st);
+      if (st != nullptr) sqlite3_reset(st);
       return step == SQLITE_DONE ? MQRC_NO_MSG_AVAILABLE : LqmSqlReason(step);
     }
     int64_t id = sqlite3_column_int64(st, 0);
     int64_t expires = sqlite3_column_int64(st, 4);
     if (expires != 0 && expires <= LqmNowMs()) {
       // Expired messages are never delivered: discard it and look again.
+      // Each one is removed once, so skipping them stays a seek apiece.
       sqlite3_reset(st);
       int rc = LqmMsgTake(store, queue, id, false);
       if (rc != 0 && rc != MQRC_NO_MSG_AVAILABLE) return rc;
@@ -156,8 +227,8 @@ int LqmMsgTake(LqmStore* store, const char* queue, int64_t id, bool syncpoint) {
 
 int LqmMsgClear(LqmStore* store, const char* queue, long* count) {
   *count = 0;
-  int rc = Run(store, "DELETE FROM messages WHERE state = 0 AND queue = ?2", 0, queue,
-               count);
+  int rc = LqmStmtRun(store, kStmtMsgClear, "DELETE FROM messages WHERE state = 0 AND queue = ?2",
+                      0, queue, count);
   if (rc == 0 && *count > 0) rc = AddDepth(store, queue, -static_cast<int>(*count));
   return rc;
 }
@@ -167,17 +238,21 @@ int LqmMsgClear(LqmStore* store, const char* queue, long* count) {
 // scanning the whole table at every commit.
 int LqmUowCommit(LqmStore* store, long* changed) {
   long gets = 0, puts = 0;
-  int rc = Run(store,
-               "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
-               " m.conn = ?1 AND m.conn <> 0 AND m.state = 2 AND m.queue = queues.name) WHERE name IN"
-               " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 2)",
-               store->ConnId, nullptr, nullptr);
+  int rc = LqmStmtRun(
+      store, kStmtUowDepthGets,
+      "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
+      " m.conn = ?1 AND m.conn <> 0 AND m.state = 2 AND m.queue = queues.name) WHERE name IN"
+      " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 2)",
+      store->ConnId, nullptr, nullptr);
   if (rc == 0)
-    rc = Run(store, "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 2", store->ConnId, nullptr,
-             &gets);
+    rc = LqmStmtRun(store, kStmtUowDeleteGets,
+                    "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 2",
+                    store->ConnId, nullptr, &gets);
   if (rc == 0)
-    rc = Run(store, "UPDATE messages SET state = 0, conn = 0 WHERE conn = ?1 AND conn <> 0 AND state = 1",
-             store->ConnId, nullptr, &puts);
+    rc = LqmStmtRun(store, kStmtUowCommitPuts,
+                    "UPDATE messages SET state = 0, conn = 0 WHERE conn = ?1 AND conn <> 0 AND"
+                    " state = 1",
+                    store->ConnId, nullptr, &puts);
   if (rc == 0 && puts > 0) store->NotifyPending = true;
   if (changed != nullptr) *changed = rc == 0 ? gets + puts : 0;
   return rc;
@@ -185,18 +260,21 @@ int LqmUowCommit(LqmStore* store, long* changed) {
 
 int LqmUowBackout(LqmStore* store, int64_t conn, long* changed) {
   long gets = 0, puts = 0;
-  int rc = Run(store,
-               "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
-               " m.conn = ?1 AND m.conn <> 0 AND m.state = 1 AND m.queue = queues.name) WHERE name IN"
-               " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1)",
-               conn, nullptr, nullptr);
+  int rc = LqmStmtRun(
+      store, kStmtUowDepthPuts,
+      "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
+      " m.conn = ?1 AND m.conn <> 0 AND m.state = 1 AND m.queue = queues.name) WHERE name IN"
+      " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1)",
+      conn, nullptr, nullptr);
   if (rc == 0)
-    rc = Run(store, "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1", conn, nullptr, &puts);
+    rc = LqmStmtRun(store, kStmtUowDeletePuts,
+                    "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1", conn,
+                    nullptr, &puts);
   if (rc == 0)
-    rc = Run(store,
-             "UPDATE messages SET state = 0, conn = 0, backouts = backouts + 1 WHERE conn = ?1"
-             " AND conn <> 0 AND state = 2",
-             conn, nullptr, &gets);
+    rc = LqmStmtRun(store, kStmtUowBackoutGets,
+                    "UPDATE messages SET state = 0, conn = 0, backouts = backouts + 1 WHERE"
+                    " conn = ?1 AND conn <> 0 AND state = 2",
+                    conn, nullptr, &gets);
   if (rc == 0 && gets > 0) store->NotifyPending = true;
   if (changed != nullptr) *changed = rc == 0 ? gets + puts : 0;
   return rc;

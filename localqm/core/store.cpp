@@ -30,14 +30,14 @@ const char* const kSchema =
     " target TEXT, maxdepth INT, maxmsgl INT, boqname TEXT, bothresh INT, put_inh INT,"
     " get_inh INT, deny_inq INT, defprty INT, defpsist INT, defsopt INT, owner INT,"
     " depth INT NOT NULL DEFAULT 0, descr TEXT);"
-    // rank = 9 - priority, so that (rank, id) ascending is delivery order and
-    // a browse position is one row-value comparison on the index.
+    // rank = 9 - priority, so that (rank, id) ascending is delivery order.
+    // AUTOINCREMENT: an id is never reused, even after the newest message
+    // has gone, so a browse cursor or a MsgToken never names a newer one.
+    // The indexes are in kSchemaAdded, which every open runs.
     "CREATE TABLE IF NOT EXISTS messages(id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " queue TEXT NOT NULL, rank INT NOT NULL, state INT NOT NULL, conn INT NOT NULL,"
     " expires INT NOT NULL, backouts INT NOT NULL, msgid BLOB, correlid BLOB, groupid BLOB,"
     " md BLOB NOT NULL, data BLOB);"
-    "CREATE INDEX IF NOT EXISTS messages_order ON messages(queue, rank, id);"
-    "CREATE INDEX IF NOT EXISTS messages_uow ON messages(conn) WHERE conn <> 0;"
     "CREATE TABLE IF NOT EXISTS conns(id INTEGER PRIMARY KEY AUTOINCREMENT, pid INT,"
     " start INT, appl TEXT);"
     "CREATE TABLE IF NOT EXISTS opens(conn INT, hobj INT, queue TEXT, mode INT,"
@@ -46,9 +46,33 @@ const char* const kSchema =
     " reason INT, after INT, times INT, seen INT NOT NULL DEFAULT 0,"
     " fired INT NOT NULL DEFAULT 0);";
 
-// Tables added after the first stores were made; creating and opening add
-// them.
+// Tables and indexes added after the first stores were made; creating and
+// opening add them.
+//
+// Every lookup of a get or a browse must be a seek whatever the depth, so
+// each index leads with the queue and ends with rank (the rowid follows
+// implicitly), and the finds name their index (INDEXED BY: a statement
+// that could not use it fails to prepare instead of scanning):
+// - messages_ready holds every row, state second, so the committed rows
+//   of a queue are one contiguous run in delivery order however many
+//   pending rows a unit of work holds; deleting a queue uses its prefix.
+// - messages_by_* hold only committed rows with that identifier set (a
+//   none identifier is stored as NULL), for gets that match on it.
+// - messages_uow finds a connection's pending rows at commit or backout.
+// messages_order (queue, rank, id) of older stores let a browse position
+// scan a whole priority; it is dropped.
 const char* const kSchemaAdded =
+    "CREATE INDEX IF NOT EXISTS messages_ready ON messages(queue, state, rank);"
+    "CREATE INDEX IF NOT EXISTS messages_by_msgid ON messages(queue, msgid, rank)"
+    " WHERE state = 0 AND msgid IS NOT NULL;"
+    "CREATE INDEX IF NOT EXISTS messages_by_correlid ON messages(queue, correlid, rank)"
+    " WHERE state = 0 AND correlid IS NOT NULL;"
+    "CREATE INDEX IF NOT EXISTS messages_by_groupid ON messages(queue, groupid, rank)"
+    " WHERE state = 0 AND groupid IS NOT NULL;"
+    "CREATE INDEX IF NOT EXISTS messages_uow ON messages(conn) WHERE conn <> 0;"
+    "DROP INDEX IF EXISTS messages_order;"
+    // MQOPEN for input and MQINQ count a queue's handles.
+    "CREATE INDEX IF NOT EXISTS opens_queue ON opens(queue);"
     "CREATE TABLE IF NOT EXISTS prepared(uow TEXT PRIMARY KEY, conn INT NOT NULL,"
     " coordinator TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS decisions(uow TEXT PRIMARY KEY, at INT);"
@@ -204,6 +228,18 @@ sqlite3_stmt* LqmStmt(LqmStore* store, int slot, const char* sql) {
     sqlite3_clear_bindings(st);
   }
   return st;
+}
+
+int LqmStmtRun(LqmStore* store, int slot, const char* sql, int64_t a, const char* text,
+               long* changes) {
+  sqlite3_stmt* st = LqmStmt(store, slot, sql);
+  if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
+  sqlite3_bind_int64(st, 1, a);
+  if (text != nullptr) sqlite3_bind_text(st, 2, text, -1, SQLITE_STATIC);
+  int rc = LqmSqlReason(sqlite3_step(st));
+  sqlite3_reset(st);
+  if (rc == 0 && changes != nullptr) *changes = sqlite3_changes(store->Db);
+  return rc;
 }
 
 int LqmRootDir(char* out, size_t outSize) {
@@ -388,8 +424,22 @@ int LqmListQmgrs(std::vector<std::string>* names) {
 
 int LqmTxnBegin(LqmStore* store) {
   if (store->TxnDepth++ > 0) return 0;
-  int rc = LqmExec(store, "BEGIN IMMEDIATE");
+  int rc = LqmStmtRun(store, kStmtBegin, "BEGIN IMMEDIATE", 0, nullptr, nullptr);
   if (rc != 0) store->TxnDepth = 0;
+  return rc;
+}
+
+// Ends the open transaction. A failed COMMIT leaves it open (SQLite keeps
+// it when, say, the disk is full): it is rolled back then, never left to
+// the next call.
+static int TxnFinish(LqmStore* store, bool commit) {
+  int rc = commit ? LqmStmtRun(store, kStmtCommit, "COMMIT", 0, nullptr, nullptr) : 0;
+  if (!commit || rc != 0) {
+    int rrc = LqmStmtRun(store, kStmtRollback, "ROLLBACK", 0, nullptr, nullptr);
+    // The cached ROLLBACK may fail to prepare (no memory); the plain one
+    // must still end the transaction.
+    if (rrc != 0 && !sqlite3_get_autocommit(store->Db)) LqmExec(store, "ROLLBACK");
+  }
   return rc;
 }
 
@@ -397,15 +447,14 @@ int LqmTxnEnd(LqmStore* store, int rc) {
   if (store->TxnDepth <= 0) return rc;
   if (--store->TxnDepth > 0) return rc;
   if (rc == 0) {
-    int crc = LqmExec(store, "COMMIT");
+    int crc = TxnFinish(store, true);
     if (crc != 0) {
-      LqmExec(store, "ROLLBACK");
       store->NotifyPending = false;
       return crc;
     }
     if (store->NotifyPending) LqmNotifyPost(store);
   } else {
-    LqmExec(store, "ROLLBACK");
+    TxnFinish(store, false);
   }
   store->NotifyPending = false;
   return rc;

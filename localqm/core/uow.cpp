@@ -32,9 +32,9 @@ static_assert(kMsgPutPrepared == 3 && kMsgPutPending == 1, "state literals in SQ
 int LqmUowPrepare(LqmStore* store, const char* uow, const char* coordinator, bool* prepared) {
   *prepared = false;
   long changes = 0;
-  int rc = Exec1(store,
-                 "UPDATE messages SET state = 3 WHERE conn = ?1 AND conn <> 0 AND state = 1",
-                 store->ConnId, nullptr, &changes);
+  int rc = LqmStmtRun(store, kStmtUowPrepare,
+                      "UPDATE messages SET state = 3 WHERE conn = ?1 AND conn <> 0 AND state = 1",
+                      store->ConnId, nullptr, &changes);
   if (rc != 0 || changes == 0) return rc;
   sqlite3_stmt* st = nullptr;
   rc = LqmSqlReason(sqlite3_prepare_v2(
@@ -54,21 +54,26 @@ int LqmUowResolvePrepared(LqmStore* store, int64_t conn, bool commit, long* chan
   long n = 0;
   int rc;
   if (commit) {
-    rc = Exec1(store,
-               "UPDATE messages SET state = 0, conn = 0 WHERE conn = ?1 AND conn <> 0 AND state = 3",
-               conn, nullptr, &n);
+    rc = LqmStmtRun(store, kStmtUowCommitPrepared,
+                    "UPDATE messages SET state = 0, conn = 0 WHERE conn = ?1 AND conn <> 0 AND"
+                    " state = 3",
+                    conn, nullptr, &n);
     if (rc == 0 && n > 0) store->NotifyPending = true;
   } else {
-    rc = Exec1(store,
-               "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
-               " m.conn = ?1 AND m.conn <> 0 AND m.state = 3 AND m.queue = queues.name) WHERE name"
-               " IN (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3)",
-               conn, nullptr, nullptr);
+    rc = LqmStmtRun(
+        store, kStmtUowDepthPrepared,
+        "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
+        " m.conn = ?1 AND m.conn <> 0 AND m.state = 3 AND m.queue = queues.name) WHERE name"
+        " IN (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3)",
+        conn, nullptr, nullptr);
     if (rc == 0)
-      rc = Exec1(store, "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3", conn,
-                 nullptr, &n);
+      rc = LqmStmtRun(store, kStmtUowDeletePrepared,
+                      "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3", conn,
+                      nullptr, &n);
   }
-  if (rc == 0) rc = Exec1(store, "DELETE FROM prepared WHERE conn = ?1", conn, nullptr, nullptr);
+  if (rc == 0)
+    rc = LqmStmtRun(store, kStmtPreparedForget, "DELETE FROM prepared WHERE conn = ?1", conn,
+                    nullptr, nullptr);
   if (changed != nullptr) *changed = rc == 0 ? n : 0;
   return rc;
 }
