@@ -135,10 +135,7 @@ int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection, const char*
 
 int ReadBrowseListingMessage(RunOptions* opts) {
   MessageBuffer& m = opts->Message;
-  m.Descriptor = &m.OwnDescriptor;
-  ResetDescriptorDefaults(&m.OwnDescriptor);
-  m.DataLength = 0;
-  m.Cursor = m.Storage;
+  StartMessage(&m);
 
   // Find the next descriptor section. The current line is looked at first:
   // it is whatever ended the previous read.

@@ -384,4 +384,8 @@ int64_t MessageStorageTarget(int64_t needed);
 // read of a message, from a queue or a file, starts from.
 void ResetDescriptorDefaults(MQMD* descriptor);
 
+// Starts the next read into `m`: Descriptor is OwnDescriptor, reset with
+// ResetDescriptorDefaults; no data; Cursor at the start of Storage.
+void StartMessage(MessageBuffer* m);
+
 #endif  // ZEPLO_FILES_FILES_H_

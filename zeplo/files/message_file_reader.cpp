@@ -263,10 +263,7 @@ int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
 int ReadFileMessage(RunOptions* opts, bool* endOfFile) {
   MessageBuffer& m = opts->Message;
   *endOfFile = false;
-  m.Descriptor = &m.OwnDescriptor;
-  ResetDescriptorDefaults(&m.OwnDescriptor);
-  m.DataLength = 0;
-  m.Cursor = m.Storage;
+  StartMessage(&m);
 
   bool eof = false;
   int rc = ReadLine(opts, false, &eof, false);

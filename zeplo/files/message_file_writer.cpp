@@ -161,10 +161,14 @@ void AppendFill(char c, uint64_t n) {
   AppendSplit(n, 1, [c](char* out, uint64_t, size_t k) { std::memset(out, c, k); });
 }
 
+// Two digits per byte at `out`; returns the end of them.
+inline char* PutHex(char* out, const unsigned char* p, uint64_t n) {
+  for (uint64_t i = 0; i < n; ++i) std::memcpy(out + 2 * i, kHex.Pair[p[i]], 2);
+  return out + 2 * n;
+}
+
 void AppendHex(const unsigned char* p, uint64_t n) {
-  AppendSplit(n, 2, [p](char* out, uint64_t first, size_t k) {
-    for (size_t i = 0; i < k; ++i) std::memcpy(out + 2 * i, kHex.Pair[p[first + i]], 2);
-  });
+  AppendSplit(n, 2, [p](char* out, uint64_t first, size_t k) { PutHex(out, p + first, k); });
 }
 
 // The ASCII column of -da: printable bytes as themselves, others as '.'.
@@ -222,11 +226,6 @@ inline char* Reserve(uint64_t n) {
   if (n > kChunkSize) return nullptr;
   if (kChunkSize - gOut.Used < n) SendChunk();
   return gOut.Data + gOut.Used;
-}
-
-inline char* PutHex(char* out, const unsigned char* p, uint64_t n) {
-  for (uint64_t i = 0; i < n; ++i) std::memcpy(out + 2 * i, kHex.Pair[p[i]], 2);
-  return out + 2 * n;
 }
 
 void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {

@@ -78,3 +78,10 @@ void ResetDescriptorDefaults(MQMD* descriptor) {
   *descriptor = kDefault;
   descriptor->Version = MQMD_VERSION_2;
 }
+
+void StartMessage(MessageBuffer* m) {
+  m->Descriptor = &m->OwnDescriptor;
+  ResetDescriptorDefaults(&m->OwnDescriptor);
+  m->DataLength = 0;
+  m->Cursor = m->Storage;
+}

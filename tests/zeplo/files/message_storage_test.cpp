@@ -135,4 +135,22 @@ TEST(MessageStorageTest, DescriptorDefaultsAreVersionTwo) {
   EXPECT_EQ(0, std::memcmp(md.GroupId, none, sizeof none));
 }
 
+TEST(MessageStorageTest, StartingAMessageForgetsTheLastOne) {
+  Storage s;
+  MessageBuffer& m = s.opts.Message;
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 10));
+  MQMD other{};
+  m.Descriptor = &other;
+  m.OwnDescriptor.Priority = 7;
+  m.DataLength = 9;
+  m.Cursor = m.Storage + 5;
+  StartMessage(&m);
+  EXPECT_EQ(&m.OwnDescriptor, m.Descriptor);
+  EXPECT_EQ(MQPRI_PRIORITY_AS_Q_DEF, m.OwnDescriptor.Priority);
+  EXPECT_EQ(2, m.OwnDescriptor.Version);
+  EXPECT_EQ(0, m.DataLength);
+  EXPECT_EQ(m.Storage, m.Cursor);
+  EXPECT_EQ(4096, m.Capacity);  // the storage itself stays
+}
+
 }  // namespace
