@@ -176,7 +176,10 @@ int FormatCountLine(const char* label, int32_t files, int64_t messages,
 void PrintFinalReport(RunOptions* options, bool countsDue);
 
 // Disconnects the output slot, then the input slot (once when they are the
-// same), each only while connected, reporting MQDISC with -va.
+// same), each only while connected, reporting MQDISC with -va. A unit of
+// work still open (its backout failed) is backed out once more first; if
+// that fails on a working connection, nothing is disconnected, so that no
+// MQDISC commits it: the queue manager backs it out when the process ends.
 void DisconnectQmgrs(RunOptions* options);
 
 // The run after a successful CheckOptions: connect, reports, mode choice,

@@ -48,6 +48,14 @@ void ReleaseRunStorage(RunOptions* options) {
   }
 }
 
+// True for the reasons of a connection that can no longer commit: the
+// queue manager backs its unit out, and the disconnect only frees it.
+bool ConnectionGone(int reason) {
+  return reason == MQRC_CONNECTION_BROKEN || reason == MQRC_CONNECTION_STOPPING ||
+         reason == MQRC_HCONN_ERROR || reason == MQRC_Q_MGR_NOT_AVAILABLE ||
+         reason == MQRC_Q_MGR_STOPPING;
+}
+
 // True when the run has no output of any kind (it only reads, counts or
 // removes messages).
 bool NoOutputAtAll(const RunOptions* options) {
@@ -202,11 +210,19 @@ void PrintFinalReport(RunOptions* options, bool countsDue) {
 }
 
 void DisconnectQmgrs(RunOptions* options) {
+  // A unit whose backout failed may still be open, and MQDISC commits an
+  // open unit: got messages that never reached their output would be
+  // lost. It is backed out once more; if that fails too while the
+  // connection still works, the connections are left to the queue
+  // manager, which backs out what a process leaves open.
+  int backout = options->BackoutFailed ? BackoutAll(options) : 0;
+  bool unitOpen = backout != 0 && !ConnectionGone(backout);
   int slots[2] = {options->OutputSlot, options->InputSlot};
   int count = options->OutputSlot == options->InputSlot ? 1 : 2;
   for (int i = 0; i < count; i++) {
     QmgrSlot* slot = &options->Qmgrs[slots[i]];
     if (slot->Hconn == MQHC_UNUSABLE_HCONN || slot->Api == nullptr) continue;
+    if (unitOpen) continue;
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     slot->Api->MQDISC(&slot->Hconn, &compCode, &reason);
     if (options->PrintApis || reason != MQRC_NONE)

@@ -212,6 +212,7 @@ struct RunOptions {
   int64_t LastMessageTime;       // epoch seconds; -w is measured from it
   bool UseSyncpoint;             // gets and puts run in units of work
   int32_t UowMessageCount;       // messages in the open unit of work
+  bool BackoutFailed;            // the last backout failed: a unit may be open
   uint32_t StatusCount;          // -vs: messages since the last status line
   int64_t StatusTime;            // epoch seconds of the last status line
   int64_t ThruputCount;

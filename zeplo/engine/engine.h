@@ -104,19 +104,9 @@ int OpenInputQueues(RunOptions* options);
 // the input list itself is released, twice, or when nothing was opened.
 void ReleaseQueueElements(RunOptions* options);
 
-// Grows options->Message.Storage to hold `size` bytes (rounded up to a
-// multiple of 4096), keeping the old content. Never shrinks: a size not
-// above Capacity returns 0 at once. Returns 0, or 2071 with "Unable to
-// allocate %d bytes message storage" when the block (or the rounding) is
-// not possible; the old block then stays in use.
-int AllocateMessageStorage(RunOptions* options, int64_t size);
-
 // Releases the message storage (and the "Msg+Properties" block) with the
 // -Vm trace; safe on a zeroed MessageBuffer.
 void ReleaseMessageStorage(RunOptions* options);
-
-// Resets a descriptor to the version-2 defaults every read starts from.
-void ResetDescriptor(MQMD* descriptor);
 
 // Adds the get-mode bits to an MQGMO Options word: properties as MQRFH2
 // unless -OF; under cursor, or browse-next, or a destructive get, each
@@ -178,8 +168,10 @@ int CheckLogMessage(RunOptions* options);
 int DeliverMessage(RunOptions* options, QueueElement* inputQueue);
 
 // Strips a leading dead-letter header and then a transmission header from
-// the message in hand (the descriptor takes the inner values). Headers
-// that do not fit inside DataLength are left alone.
+// the message in hand (the descriptor takes the inner values). Each header
+// is read in the encoding and code page named before it: the message's
+// for the first, the dead-letter header's for a transmission header
+// behind it. Headers that do not fit inside DataLength are left alone.
 void StripMessageHeaders(RunOptions* options);
 
 // True for a coded character set identifier of an EBCDIC code page.
@@ -276,7 +268,9 @@ int CountInUnit(RunOptions* options);
 int CommitAll(RunOptions* options);
 
 // Backs out the output side, then the input side, and sets RolledBack.
-// The uncommitted counters keep what was undone. Returns 0 or the reason.
+// The uncommitted counters keep what was undone. BackoutFailed stays set
+// while a backout fails (the unit may still be open). Returns 0 or the
+// reason.
 int BackoutAll(RunOptions* options);
 
 // MQCMIT on one slot. Any completion code but MQCC_OK fails: "MQCMIT(%s)

@@ -102,8 +102,10 @@ void ConvertDescriptorFields(MQMD* md, bool swap, bool ebcdic) {
 void StripMessageHeaders(RunOptions* options) {
   MessageBuffer& m = options->Message;
   MQMD* md = m.Descriptor;
-  // Both taken before any change: the inner header is in the outer
-  // message's encoding and code page.
+  // A header is in the encoding and code page that the descriptor (or the
+  // header before it) names for what follows: the dead-letter header in
+  // the message's own, a transmission header behind it in the ones the
+  // dead-letter header gives.
   bool swap = (md->Encoding & 1) != 0;
   bool ebcdic = IsEbcdicCcsid(md->CodedCharSetId);
 
@@ -119,6 +121,8 @@ void StripMessageHeaders(RunOptions* options) {
     CopyText(md->PutTime, dlh + kDlhPutTime, sizeof md->PutTime, ebcdic);
     m.Cursor += MQDLH_LENGTH_1;
     m.DataLength -= MQDLH_LENGTH_1;
+    swap = (md->Encoding & 1) != 0;
+    ebcdic = IsEbcdicCcsid(md->CodedCharSetId);
   }
   if (memcmp(md->Format, MQFMT_XMIT_Q_HEADER, MQ_FORMAT_LENGTH) == 0 &&
       ReceivedLength(options) >= MQXQH_LENGTH_1) {

@@ -139,7 +139,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   }
 
   options->Message.Descriptor = &options->Message.OwnDescriptor;
-  rc = AllocateMessageStorage(options, options->InitialBufferSize);
+  rc = GrowMessageStorage(options, options->InitialBufferSize);
   if (rc == 0) rc = AllocateLineStorage(options, 1);
   if (rc != 0) goto done;
 
@@ -188,16 +188,16 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
 
 done:
   if (cycled && options->UseSyncpoint) {
-    if (rc == 0) {
-      if (options->UowMessageCount > 0) {
-        rc = FlushOutputForCommit(options);
-        if (rc == 0) rc = CommitAll(options);
-      }
-    } else {
-      // The reason for the backout stays the run's code; a failed backout
-      // only adds its text when none is set.
-      BackoutAll(options);
+    if (rc == 0 && options->UowMessageCount > 0) {
+      rc = FlushOutputForCommit(options);
+      if (rc == 0) rc = CommitAll(options);
     }
+    // Whatever failed, the last flush and commit included, the open unit
+    // goes back: a file write that never reached the disk or a commit that
+    // did not happen must not leave got messages to a later commit. The
+    // reason stays the run's code; a failed backout only adds its text
+    // when none is set, and leaves the unit counted for the disconnect.
+    if (rc != 0) BackoutAll(options);
   }
   ReleaseMessageStorage(options);
   ReleaseLineStorage(options);

@@ -1,6 +1,7 @@
-// Queue input: opening the input queues, the message storage every reader
-// shares, and the MQGET cycle with its wait, match, conversion and
-// end-of-queue rules.
+// Queue input: opening the input queues, releasing the message storage
+// (grown by the files layer's GrowMessageStorage, shared by every reader),
+// and the MQGET cycle with its wait, match, conversion and end-of-queue
+// rules.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -14,8 +15,6 @@
 #include "zeplo/util/banned.h"
 
 namespace {
-
-constexpr int64_t kStorageUnit = 4096;
 
 // The input queue elements this process opened. The array outlives the
 // processing loop (the handles stay open until the disconnect) and may
@@ -109,58 +108,6 @@ int NoMessageAvailable(RunOptions* options, MQGMO* gmo, int64_t now) {
 }
 
 }  // namespace
-
-void ResetDescriptor(MQMD* descriptor) {
-  static const MQMD kDefault = {MQMD_DEFAULT};
-  *descriptor = kDefault;
-  descriptor->Version = MQMD_VERSION_2;
-}
-
-int AllocateMessageStorage(RunOptions* options, int64_t size) {
-  MessageBuffer& m = options->Message;
-  if (size < 1) size = 1;
-  // Capacity is a 32-bit field; anything that cannot round up inside it
-  // is refused like a failed allocation.
-  int64_t capacity = (size + kStorageUnit - 1) / kStorageUnit * kStorageUnit;
-  if (m.Storage != nullptr && capacity <= m.Capacity) return 0;
-  void* block = nullptr;
-  if (options->MemoryTrace) {
-    fprintf(stderr, "Allocating %lld bytes\n", static_cast<long long>(capacity));
-  }
-  if (capacity <= INT32_MAX) {
-    block = CSGetMem(static_cast<size_t>(capacity), "Message Storage");
-  }
-  if (options->MemoryTrace) {
-    if (block != nullptr) {
-      fprintf(stderr, "Allocation success %p\n", block);
-    } else {
-      fprintf(stderr, "Allocation failed!\n");
-    }
-  }
-  if (block == nullptr) {
-    snprintf(options->ExitMessage, sizeof options->ExitMessage,
-             "Unable to allocate %lld bytes message storage",
-             static_cast<long long>(capacity));
-    return MQRC_STORAGE_NOT_AVAILABLE;
-  }
-  if (m.Storage != nullptr) {
-    // The cursor may point into the old block (header stripping); keep its
-    // offset valid in the new one.
-    int64_t cursorOffset = m.Cursor != nullptr ? m.Cursor - m.Storage : 0;
-    memcpy(block, m.Storage, static_cast<size_t>(m.Capacity));
-    if (options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
-    CSFreeMem(m.Storage);
-    m.Storage = static_cast<unsigned char*>(block);
-    m.Cursor = m.Storage + (cursorOffset >= 0 && cursorOffset <= m.Capacity
-                                ? cursorOffset : 0);
-  } else {
-    m.Storage = static_cast<unsigned char*>(block);
-    m.Cursor = m.Storage;
-  }
-  m.Capacity = static_cast<int32_t>(capacity);
-  if (m.Descriptor == nullptr) m.Descriptor = &m.OwnDescriptor;
-  return 0;
-}
 
 void ReleaseMessageStorage(RunOptions* options) {
   MessageBuffer& m = options->Message;
@@ -308,7 +255,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
 
   for (;;) {
     m.Descriptor = &m.OwnDescriptor;
-    ResetDescriptor(m.Descriptor);
+    ResetDescriptorDefaults(m.Descriptor);
     MQMD* md = m.Descriptor;
     int64_t now = time(nullptr);
     gmo.Options = baseOptions;
@@ -389,7 +336,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
       return 0;
     }
     if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {
-      int rc = AllocateMessageStorage(options, dataLength);
+      int rc = GrowMessageStorage(options, dataLength);
       if (rc != 0) return rc;
       // A browse that did not fit has still moved the cursor onto the
       // message: browsing "next" again would skip it, so it is read again

@@ -77,17 +77,19 @@ int CommitAll(RunOptions* options) {
 
 int BackoutAll(RunOptions* options) {
   options->RolledBack = true;
+  // Until a backout works, the unit may still hold got messages that a
+  // disconnect would commit.
+  options->BackoutFailed = true;
   int rc = 0;
   if (options->InputSlot != options->OutputSlot) {
     rc = BackoutQmgr(options, options->OutputSlot);
     if (rc != 0) return rc;
-    if (!options->DestructiveGet) {
-      options->UowMessageCount = 0;
-      return 0;
-    }
   }
-  rc = BackoutQmgr(options, options->InputSlot);
-  if (rc != 0) return rc;
+  if (options->InputSlot == options->OutputSlot || options->DestructiveGet) {
+    rc = BackoutQmgr(options, options->InputSlot);
+    if (rc != 0) return rc;
+  }
+  options->BackoutFailed = false;
   options->UowMessageCount = 0;
   return 0;
 }

@@ -1,76 +1,25 @@
 // Modes this build does not have are refused by the run driver, after
 // connecting and before anything is read or written: one "Sorry, ... is
-// not available in this build." line and 2046. Whole runs of ZeploMain
-// against the stand-in queue manager of the build tree.
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstdlib>
+// not available in this build." line and 2046.
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "zeplo/driver/driver.h"
+#include "tests/zeplo/driver/localqm_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kInstall = std::string(ZEPLO_BUILD_DIR) + "/mqinst";
-
-class UnbuiltModesTest : public testing::Test {
+class UnbuiltModesTest : public LocalqmRunTest {
  protected:
   static void SetUpTestSuite() {
-    root_ = fs::temp_directory_path() / ("driver_unbuilt_" + std::to_string(getpid()));
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "qm");
-    setenv("LOCALQM_ROOT", (root_ / "qm").c_str(), 1);
-    setenv("MQ_INSTALLATION_PATH", kInstall.c_str(), 1);
-    unsetenv("MQM_DLL_PATH");
-    unsetenv("MQIC_DLL_PATH");
-    Admin("create QM1 --default");
-    Admin("define QM1 Q1");
-    Admin("define QM1 Q2");
+    LocalqmRunTest::SetUpTestSuite();
     Admin("put QM1 Q1 --text hello --count 3");
     std::ofstream(root_ / "in.txt") << "hello\n";
   }
-  static void TearDownTestSuite() { fs::remove_all(root_); }
-
-  static std::string Admin(const std::string& args) {
-    std::string command = "'" + kInstall + "/bin/localqm' " + args;
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr) << command;
-    if (pipe == nullptr) return out;
-    char chunk[256];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-    EXPECT_EQ(pclose(pipe), 0) << command;
-    return out;
-  }
-
-  // Runs the program with `args` (paths taken relative to the scratch
-  // root) and returns its code, with standard error in *err.
-  static int Run(std::vector<std::string> args, std::string* err) {
-    fs::path previous = fs::current_path();
-    fs::current_path(root_);
-    args.insert(args.begin(), "zeplo");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    testing::internal::CaptureStderr();
-    int rc = ZeploMain(static_cast<int>(args.size()), argv.data());
-    *err = testing::internal::GetCapturedStderr();
-    fs::current_path(previous);
-    return rc;
-  }
-
-  static fs::path root_;
 };
-
-fs::path UnbuiltModesTest::root_;
 
 TEST_F(UnbuiltModesTest, RefusedBeforeAnythingMoves) {
   struct Case {

@@ -1,6 +1,7 @@
 // Pacing: the relative-delay arithmetic over sequences of put times, the
 // random delay's range, both rate algorithms checked by what they print and
-// how they move their state, and the real waits by order of magnitude only.
+// how they move their state, and one real wait by order of magnitude. (The
+// paced runs themselves are timed by the end-to-end tests.)
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -156,52 +157,13 @@ TEST_F(PacingTest, TargetRateFollowsTheConsumer) {
   }
 }
 
-TEST_F(PacingTest, FixedRateWaitsOutEachFullPeriodAndCommitsIt) {
+TEST_F(PacingTest, OverrunPeriodSleepsNothing) {
   options_.Rate = 5;
-  options_.UseSyncpoint = true;
-  options_.PeriodStart = ElapsedMilliseconds();
-  testing::internal::CaptureStdout();
-  int32_t start = ElapsedMilliseconds();
-  for (int i = 0; i < 12; i++) {
-    bool leave = true;
-    ASSERT_EQ(0, PaceByRate(&options_, &leave));
-    EXPECT_FALSE(leave);
-  }
-  int32_t took = ElapsedMilliseconds() - start;
-  std::string out = testing::internal::GetCapturedStdout();
-  std::regex line("^5 msgs sent in [0-9]+ milliseconds$");
-  std::vector<std::string> lines;
-  for (size_t p = 0, e; (e = out.find('\n', p)) != std::string::npos; p = e + 1) {
-    lines.push_back(out.substr(p, e - p));
-  }
-  ASSERT_EQ(2u, lines.size()) << out;  // the last 2 messages end no period
-  for (const std::string& l : lines) EXPECT_TRUE(std::regex_match(l, line)) << l;
-  EXPECT_EQ(2, options_.PeriodCount);
-  EXPECT_EQ(2u,
-            static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQCMIT(10)")));
-  EXPECT_GE(took, 1800);  // two seconds of periods, by order of magnitude
-  EXPECT_LT(took, 8000);
-  // A period that overran has nothing left to sleep.
   testing::internal::CaptureStdout();
   EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
-  EXPECT_EQ("Can not achieve 5 msgs/second, took 1.5 seconds\n",
+  EXPECT_EQ(600, EndFixedRatePeriod(&options_, 400));
+  EXPECT_EQ("Can not achieve 5 msgs/second, took 1.5 seconds\n5 msgs sent in 400 milliseconds\n",
             testing::internal::GetCapturedStdout());
-}
-
-TEST_F(PacingTest, DelaysWaitRoughlyWhatTheyAsk) {
-  struct Case {
-    int32_t delay;
-    int32_t atLeast, below;
-  } cases[] = {{150, 450, 3000}, {-60, 0, 3000}, {0, 0, 100}};
-  for (const Case& c : cases) {
-    options_.Delay = c.delay;
-    options_.RelativeDelay = false;
-    int32_t start = ElapsedMilliseconds();
-    for (int i = 0; i < 3; i++) DelayMessage(&options_);
-    int32_t took = ElapsedMilliseconds() - start;
-    EXPECT_GE(took, c.atLeast) << c.delay;
-    EXPECT_LT(took, c.below) << c.delay;
-  }
 }
 
 TEST_F(PacingTest, LongRelativeWaitIsAnnounced) {

@@ -1,7 +1,7 @@
 // The processing loop and its units of work against the fake queue
 // manager: set-up refusals, batching, commit and backout order and texts,
-// faults in mid-unit, filters on a move, ranges, the backout requeue, and
-// the status line.
+// faults in mid-unit and at the last commit, filters on a move, ranges,
+// and the status line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -128,16 +128,19 @@ TEST_F(ProcessingLoopTest, RangesEndTheRun) {
   }
 }
 
-TEST_F(ProcessingLoopTest, BackedOutTooOftenGoesToTheBackoutQueue) {
-  FakeAddMessage("poison", 0, 5);
+// The last unit is committed when the source ends; when that commit
+// fails, the unit goes back rather than waiting for a disconnect that
+// would commit it.
+TEST_F(ProcessingLoopTest, FailedLastCommitBacksOutItsUnit) {
   o_.DestructiveGet = true;
-  element_.BackoutThreshold = 3;
-  snprintf(element_.BackoutQueueName, sizeof element_.BackoutQueueName, "BACKOUT.Q");
-  snprintf(o_.OutputFile, sizeof o_.OutputFile, "null");
-  ASSERT_EQ(0, Run(1));
-  ASSERT_EQ(1u, gFake.Puts.size());
-  EXPECT_EQ("poison", gFake.Puts[0].Data);
-  EXPECT_EQ(1, o_.WrittenCount);  // only msg1 went to the file
+  o_.TransactionLimit = 3;
+  gFake.Faults.push_back({"MQCMIT", 2, MQCC_FAILED, 2009});
+  EXPECT_EQ(2009, Run(7));
+  EXPECT_EQ(1u, Count("MQBACK(10)"));
+  EXPECT_EQ(Strings{"msg7"}, Left());
+  EXPECT_TRUE(gFake.Pending.empty());
+  EXPECT_TRUE(o_.RolledBack);
+  EXPECT_EQ(0, o_.UowMessageCount);  // nothing left open for the disconnect
 }
 
 TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {

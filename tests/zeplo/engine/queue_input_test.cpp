@@ -1,5 +1,6 @@
 // Queue input against the fake queue manager: storage growth, waits, the
-// get options, failures, and opening the input queues.
+// get options, failures, and opening the input queues. (Large messages
+// read whole are run end to end.)
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -8,6 +9,7 @@
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/engine/engine.h"
+#include "zeplo/files/files.h"
 #include "zeplo/names/names.h"
 
 namespace {
@@ -21,7 +23,7 @@ class QueueInputTest : public ::testing::Test {
     FakeReset(&o_);
     element_ = QueueElement{1, "Q1", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
     o_.LastMessageTime = time(nullptr);
-    ASSERT_EQ(0, AllocateMessageStorage(&o_, 1));
+    ASSERT_EQ(0, GrowMessageStorage(&o_, 1));
     list_ = static_cast<QueueList*>(CSGetMem(QueueListBytes(1), "QUEUELIST"));
     memset(list_, 0, QueueListBytes(1));
     list_->Count = list_->Capacity = 1;
@@ -44,32 +46,16 @@ class QueueInputTest : public ::testing::Test {
 
 TEST_F(QueueInputTest, StorageRoundsUpKeepsContentAndRefusesTheImpossible) {
   for (auto [request, capacity] : {std::pair{4096, 4096}, {4097, 8192}, {10000, 12288}, {5000, 12288}}) {
-    ASSERT_EQ(0, AllocateMessageStorage(&o_, request));
+    ASSERT_EQ(0, GrowMessageStorage(&o_, request));
     EXPECT_EQ(capacity, o_.Message.Capacity) << request;  // never shrinks
   }
   memcpy(o_.Message.Storage, "keep", 4);
-  ASSERT_EQ(0, AllocateMessageStorage(&o_, 100000));
+  ASSERT_EQ(0, GrowMessageStorage(&o_, 100000));
   EXPECT_EQ(0, memcmp(o_.Message.Storage, "keep", 4));
   unsigned char* kept = o_.Message.Storage;
-  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, AllocateMessageStorage(&o_, int64_t{1} << 40));
+  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&o_, int64_t{1} << 40));
   EXPECT_STREQ("Unable to allocate 1099511627776 bytes message storage", o_.ExitMessage);
   EXPECT_EQ(kept, o_.Message.Storage);
-}
-
-TEST_F(QueueInputTest, LargeMessageIsReadWholeAndNothingIsSkipped) {
-  for (bool destructive : {false, true}) {
-    SetUp();
-    o_.DestructiveGet = destructive;
-    for (const std::string& m : {std::string("small"), std::string(10000, 'x'), std::string("after")})
-      FakeAddMessage(m);
-    for (const std::string& m : {std::string("small"), std::string(10000, 'x'), std::string("after")}) {
-      ASSERT_EQ(0, Get());
-      EXPECT_EQ(m, Data());
-    }
-    EXPECT_EQ((Longs{4096, 4096, 12288, 12288}), gFake.GetBufferLengths);
-    // A browse that did not fit has moved the cursor: read again under it.
-    EXPECT_EQ(!destructive, (gFake.GetOptions[2] & MQGMO_BROWSE_MSG_UNDER_CURSOR) != 0);
-  }
 }
 
 TEST_F(QueueInputTest, WaitTable) {
@@ -164,8 +150,6 @@ TEST_F(QueueInputTest, OpenTable) {
     Longs opens;
   } cases[] = {
       {false, true, false, false, false, ContextMode::SetAll, 0, 0, {MQOO_BROWSE | MQOO_INQUIRE}},
-      {false, false, true, true, false, ContextMode::SetAll, 0, 0, {12}},
-      {true, false, false, false, false, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED | MQOO_INQUIRE}},
       {true, true, true, true, false, ContextMode::SetAll, 0, 0, {MQOO_INPUT_EXCLUSIVE | MQOO_BROWSE}},
       {true, true, false, true, true, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED}},  // purge
       {false, false, false, true, false, ContextMode::PassAll, 0, 2098, {}},  // nothing to pass

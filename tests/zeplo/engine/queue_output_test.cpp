@@ -1,6 +1,7 @@
-// Queue output against a recording stand-in queue manager: the options of
-// every context mode, failing destinations at open and put, the counting
-// rules, the two put retries, the PCF header repair and the -A overrides.
+// Queue output against a recording stand-in queue manager: failing
+// destinations at open and put, the counting rules, the PCF header repair
+// and the -A overrides. (The context modes and the put retries are run
+// whole against the stand-in queue manager by the end-to-end tests.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/engine/engine.h"
+#include "zeplo/files/files.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -96,7 +98,7 @@ class QueueOutputTest : public ::testing::Test {
     m.Storage = m.Cursor = storage_.data();
     m.Capacity = 4096;
     m.DataLength = static_cast<int32_t>(text.size());
-    ResetDescriptor(m.Descriptor);
+    ResetDescriptorDefaults(m.Descriptor);
     memcpy(m.Descriptor->Format, format, 8);
     m.Descriptor->Encoding = encoding;
     return PutToOutputs(&options_, &input_);
@@ -106,36 +108,6 @@ class QueueOutputTest : public ::testing::Test {
   std::vector<unsigned char> storage_;
   std::string err_;
 };
-
-TEST_F(QueueOutputTest, ContextModesOpenAndPutWithTheirOptions) {
-  const MQLONG contextBits = 0x20 | 0x100 | 0x200 | 0x400 | 0x800 | 0x4000;
-  struct {
-    ContextMode mode;
-    MQLONG open, put;
-  } cases[] = {
-      {ContextMode::SetAll, 2064, 0x800},      {ContextMode::SetAllUpdateTimes, 2064, 0x800},
-      {ContextMode::SetIdentity, 1040, 0x400}, {ContextMode::PassAll, 528, 0x200},
-      {ContextMode::PassIdentity, 272, 0x100}, {ContextMode::Default, 16, 0x20},
-      {ContextMode::None, 16, 0x4000}};
-  for (const auto& c : cases) {
-    SetUp();
-    options_.Context = c.mode;
-    options_.TransactionLimit = c.mode == ContextMode::None ? 0 : 200;
-    ASSERT_EQ(0, Open());
-    ASSERT_EQ(0, Put("payload"));
-    const Recorded& p = gOut.Puts.at(0);
-    EXPECT_EQ(c.open, gOut.Opens.at(0).Options);
-    EXPECT_EQ(c.put, p.Pmo.Options & contextBits);
-    EXPECT_EQ(c.mode == ContextMode::None ? MQPMO_NO_SYNCPOINT : MQPMO_SYNCPOINT,
-              p.Pmo.Options & 6);
-    EXPECT_EQ(7, p.Pmo.Context);  // the input queue's handle
-    // Only -C t makes the put time current.
-    MQMD fresh;
-    ResetDescriptor(&fresh);
-    bool renewed = memcmp(p.Md.PutDate, fresh.PutDate, 8) != 0;
-    EXPECT_EQ(c.mode == ContextMode::SetAllUpdateTimes, renewed) << static_cast<int>(c.mode);
-  }
-}
 
 TEST_F(QueueOutputTest, FailingOpensNameEachDestination) {
   struct {
@@ -201,44 +173,17 @@ TEST_F(QueueOutputTest, PutsCountPerDestinationUnlessTheUnitIsBackedOut) {
     const char* text;
   } cases[] = {
       {0, true, {}, 0, 1, 1, ""},
-      {0,
-       true,
-       {{MQCC_FAILED, 2053, {}}},
-       2053,
-       0,
-       0,
-       "MQPUT(QM2/OUT.Q) failed RC(2053) Queue full"},
+      {0, true, {{MQCC_FAILED, 2053, {}}}, 2053, 0, 0, "MQPUT(QM2/OUT.Q) failed RC(2053) Queue full"},
       {0, true, {{MQCC_WARNING, 2049, {}}}, 0, 1, 1, ""},
       {1, true, {}, 0, 3, 3, ""},
       {1, true, {fullB}, 2053, 2, 0, "MQPUT(QM9/B) failed RC(2053) Queue full"},
       {1, false, {fullB}, 2053, 2, 2, "MQPUT(QM9/B) failed RC(2053) Queue full"},
-      {1,
-       false,
-       {{MQCC_FAILED, 2136, {Bad(2051), Bad(2053), Ok()}}},
-       2051,
-       1,
-       1,
+      {1, false, {{MQCC_FAILED, 2136, {Bad(2051), Bad(2053), Ok()}}}, 2051, 1, 1,
        "MQPUT(A) failed RC(2051) Put inhibited"},
-      {1,
-       false,
-       {{MQCC_FAILED, 2009, {}}},
-       2009,
-       0,
-       0,
-       "MQPUT(A) failed RC(2009) Connection broken"},
-      {2,
-       true,
-       {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}, {MQCC_FAILED, 2051, {}}},
-       2053,
-       1,
-       0,
+      {1, false, {{MQCC_FAILED, 2009, {}}}, 2009, 0, 0, "MQPUT(A) failed RC(2009) Connection broken"},
+      {2, true, {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}, {MQCC_FAILED, 2051, {}}}, 2053, 1, 0,
        "MQPUT(QM9/B) failed RC(2053) Queue full"},
-      {2,
-       false,
-       {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}},
-       2053,
-       2,
-       2,
+      {2, false, {{MQCC_OK, 0, {}}, {MQCC_FAILED, 2053, {}}}, 2053, 2, 2,
        "MQPUT(QM9/B) failed RC(2053) Queue full"},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
@@ -257,50 +202,6 @@ TEST_F(QueueOutputTest, PutsCountPerDestinationUnlessTheUnitIsBackedOut) {
     EXPECT_STREQ(c.text, options_.ExitMessage) << i;
     EXPECT_EQ(c.kind == 2 ? 3u : 1u, gOut.Puts.size()) << i;  // every queue is tried
     EXPECT_EQ(c.kind == 1 ? 3 : 0, gOut.Puts[0].Pmo.RecsPresent) << i;
-  }
-}
-
-TEST_F(QueueOutputTest, PutRetries) {
-  struct {
-    bool async;
-    const char* format;
-    std::string data;  // an MQCFH: Version at byte 8, little-endian
-    Scripted first;
-    int rc;
-    MQLONG secondVersion;  // 0: no second put
-  } cases[] = {
-      {true, MQFMT_STRING, "x", {MQCC_FAILED, 2046, {}}, 0, 2},
-      {false, MQFMT_STRING, "x", {MQCC_FAILED, 2046, {}}, 2046, 0},
-      {false,
-       MQFMT_ADMIN,
-       std::string("\1\0\0\0\44\0\0\0\2\0\0\0", 12) + std::string(24, '\0'),
-       {MQCC_FAILED, 2235, {}},
-       0,
-       1},
-      {false,
-       MQFMT_ADMIN,
-       std::string("\1\0\0\0\44\0\0\0\3\0\0\0", 12) + std::string(24, '\0'),
-       {MQCC_FAILED, 2235, {}},
-       2235,
-       0},
-      {false,
-       MQFMT_ADMIN,
-       std::string("\1\0\0\0\44\0\0\0\1\0\0\0", 12),
-       {MQCC_FAILED, 2235, {}},
-       2235,
-       0},  // shorter than a whole header
-  };
-  for (const auto& c : cases) {
-    SetUp();
-    options_.AsyncPut = c.async;
-    ASSERT_EQ(0, Open());
-    gOut.PutScript = {c.first};
-    EXPECT_EQ(c.rc, Put(c.data, c.format)) << c.data.size();
-    ASSERT_EQ(c.secondVersion != 0 ? 2u : 1u, gOut.Puts.size());
-    if (c.secondVersion == 0) continue;
-    EXPECT_EQ(c.secondVersion, gOut.Puts[1].Md.Version);
-    EXPECT_EQ(0, gOut.Puts[1].Pmo.Options & MQPMO_ASYNC_RESPONSE);
-    EXPECT_FALSE(options_.AsyncPut);  // dropped for the rest of the run
   }
 }
 

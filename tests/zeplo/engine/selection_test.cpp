@@ -1,5 +1,7 @@
-// Selection and shaping of the message in hand: FindBytes, the filters in
-// their order, the log-message check and header stripping.
+// Selection of the message in hand: FindBytes, the filters in their order,
+// the log-message check, and the order a transmission header behind a
+// dead-letter header is read in. (Header stripping itself is run whole, in
+// every byte order and code page, by the end-to-end tests.)
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,6 +9,7 @@
 
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/engine/engine.h"
+#include "zeplo/files/files.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -15,7 +18,8 @@ namespace {
 // A dead-letter header for qmgr/queue with `reason`, integers in either
 // byte order, and the inner format, put application and put time.
 std::string DeadLetter(MQLONG reason, const char* qmgr, const char* queue, bool bigEndian = false,
-                       const char* inner = MQFMT_STRING) {
+                       const char* inner = MQFMT_STRING, MQLONG innerEncoding = 273,
+                       MQLONG innerCcsid = 500) {
   std::string h(MQDLH_LENGTH_1, ' ');
   auto put = [&](size_t at, uint32_t v) {
     for (int i = 0; i < 4; i++) h[at + i] = static_cast<char>(v >> (bigEndian ? 24 - 8 * i : 8 * i));
@@ -23,7 +27,8 @@ std::string DeadLetter(MQLONG reason, const char* qmgr, const char* queue, bool 
   put(8, static_cast<uint32_t>(reason));
   memcpy(&h[12], queue, strlen(queue));
   memcpy(&h[60], qmgr, strlen(qmgr));
-  put(108, 273), put(112, 500), put(124, 6);  // Encoding, CodedCharSetId, PutApplType
+  put(108, static_cast<uint32_t>(innerEncoding)), put(112, static_cast<uint32_t>(innerCcsid));
+  put(124, 6);  // PutApplType
   memcpy(&h[116], inner, 8);
   memcpy(&h[128], "SENDER", 6);
   memcpy(&h[156], "2024031512345678", 16);  // PutDate, PutTime
@@ -38,7 +43,7 @@ class SelectionTest : public ::testing::Test {
     o_.Message.Storage = o_.Message.Cursor = storage_.data();
     o_.Message.Capacity = 8192;
     md_ = o_.Message.Descriptor;
-    ResetDescriptor(md_);
+    ResetDescriptorDefaults(md_);
     o_.MessageIndex = 1;
   }
   void Data(const std::string& data, const char* format = MQFMT_STRING, MQLONG encoding = 546) {
@@ -177,37 +182,32 @@ TEST_F(SelectionTest, LogMessageCheck) {
   EXPECT_EQ(o_.Message.Storage, o_.Message.Cursor);
 }
 
-TEST_F(SelectionTest, StripHeadersTable) {
-  MQMD inner = {MQMD_DEFAULT};
-  inner.Priority = 7;
-  memcpy(inner.PutApplName, "ORIGIN", 6);
-  std::string xqh(MQXQH_LENGTH_1, '\0');
-  memcpy(&xqh[104], &inner, MQMD_LENGTH_1);
+// A dead-letter header names the encoding and code page of what follows
+// it; the transmission header behind it is read in those, not in the
+// message's own.
+TEST_F(SelectionTest, TransmissionHeaderIsReadInTheOrderTheDeadLetterHeaderNames) {
   struct Case {
-    std::string data;
-    MQLONG encoding;
-    int32_t left;        // DataLength afterwards
-    MQLONG priority;     // from the inner descriptor, or unchanged (0)
-    const char* applName;
-  } cases[] = {
-      {DeadLetter(0, "", "") + "body", 546, 4, 0, "SENDER"},
-      {DeadLetter(0, "", "", true) + "body", 273, 4, 0, "SENDER"},
-      {DeadLetter(0, "", "", false, MQFMT_XMIT_Q_HEADER) + xqh + "payload", 546, 7, 7, "ORIGIN"},
-      {DeadLetter(0, "", "").substr(0, 171), 546, 171, 0, ""},  // cut short: left alone
-  };
+    bool outerBigEndian;
+    MQLONG innerEncoding, innerCcsid;
+  } cases[] = {{true, 546, 819}, {false, 273, 500}, {false, 546, 819}};
   for (const Case& c : cases) {
     SetUp();
-    md_->Priority = 0;
-    Data(c.data, MQFMT_DEAD_LETTER_HEADER, c.encoding);
+    const bool swap = (c.innerEncoding & 1) != 0, ebcdic = c.innerCcsid == 500;
+    MQMD inner = {MQMD_DEFAULT};
+    inner.Priority = swap ? 0x07000000 : 7;
+    memcpy(inner.PutApplName, "ORIGIN", 6);
+    if (ebcdic) AsciiToEbcdic(reinterpret_cast<unsigned char*>(inner.PutApplName),
+                              reinterpret_cast<unsigned char*>(inner.PutApplName), 6);
+    std::string xqh(MQXQH_LENGTH_1, '\0');
+    memcpy(&xqh[104], &inner, MQMD_LENGTH_1);
+    Data(DeadLetter(0, "", "", c.outerBigEndian, MQFMT_XMIT_Q_HEADER, c.innerEncoding,
+                    c.innerCcsid) + xqh + "payload",
+         MQFMT_DEAD_LETTER_HEADER, c.outerBigEndian ? 273 : 546);
     StripMessageHeaders(&o_);
-    EXPECT_EQ(c.left, o_.Message.DataLength) << c.applName;
-    EXPECT_EQ(c.priority, md_->Priority);
-    EXPECT_EQ(0, strncmp(md_->PutApplName, c.applName, strlen(c.applName))) << c.applName;
-    if (c.left == 4) {
-      EXPECT_EQ(0, memcmp(o_.Message.Cursor, "body", 4));
-      EXPECT_EQ(500, md_->CodedCharSetId);
-      EXPECT_EQ(0, memcmp(md_->PutDate, "20240315", 8));
-    }
+    EXPECT_EQ(7, o_.Message.DataLength) << c.innerEncoding;
+    EXPECT_EQ(0, memcmp(o_.Message.Cursor, "payload", 7));
+    EXPECT_EQ(7, md_->Priority) << c.innerEncoding;
+    EXPECT_EQ(0, memcmp(md_->PutApplName, "ORIGIN", 6)) << c.innerEncoding;
   }
 }
 
