@@ -129,20 +129,6 @@ TEST(MqiDefaultsTest, InitialisersMatchIbmByteImages) {
   }
 }
 
-TEST(MqiDefaultsTest, DefaultsAreUsableAsAutomaticInitialisers) {
-  // Locals must get the same field values as the static images; the
-  // program builds descriptors on the stack all the time.
-  MQMD md = {MQMD_DEFAULT};
-  MQGMO gmo = {MQGMO_DEFAULT};
-  MQCNO cno = {MQCNO_DEFAULT};
-  EXPECT_EQ(0, std::memcmp(md.Format, MQFMT_NONE, 8));
-  EXPECT_EQ(MQPER_PERSISTENCE_AS_Q_DEF, md.Persistence);
-  EXPECT_EQ(MQOL_UNDEFINED, md.OriginalLength);
-  EXPECT_EQ(MQSEG_INHIBITED, gmo.Segmentation);
-  EXPECT_EQ(0, std::memcmp(cno.ApplName, MQAN_NONE, 28));
-  EXPECT_EQ(nullptr, cno.SecurityParmsPtr);
-}
-
 TEST(MqiDefaultsTest, CharacterConstantsKeepTheirPadding) {
   struct {
     const char* value;

@@ -75,7 +75,6 @@ TEST_F(CheckOptionsTest, DerivedSettings) {
        }},
       {{"-iQ1", "-ds"},
        [](const RunOptions& o) { return strcmp(o.OutputFile, "stdout") == 0; }},
-      {{"-IQ1", "-oQ2", "-p"}, [](const RunOptions& o) { return o.Purge; }},
       {{"-iQ1", "-T60,10"},
        [](const RunOptions& o) {
          return o.YoungerThan == 3600 && o.OlderThan == 600 &&
@@ -94,8 +93,6 @@ TEST_F(CheckOptionsTest, DerivedSettings) {
          return o.OutputFileHasInserts && o.LimitsActive &&
                 o.MaxMessagesPerFile == 1;
        }},
-      {{"-iQ1", "-fmsg%i.txt", "-Lm100"},
-       [](const RunOptions& o) { return o.MaxMessagesPerFile == 100; }},
       {{"-iQ1", "-f*"},
        [](const RunOptions& o) {
          return o.Generic && o.OutputFileHasInserts && o.LimitsActive &&
@@ -109,7 +106,6 @@ TEST_F(CheckOptionsTest, DerivedSettings) {
        [](const RunOptions& o) {
          return o.Generic && o.InputFileHasInserts && !o.LimitsActive;
        }},
-      {{"-jlog.txt"}, [](const RunOptions& o) { return o.LogMode; }},
   };
   for (const Case& c : cases) {
     std::string line, err;
@@ -165,10 +161,6 @@ TEST_F(CheckOptionsTest, SelectionReportLines) {
     std::vector<std::string> Args;
     std::string Report;
   } cases[] = {
-      {{"-iQ1", "-sHELLO", "-P4"},
-       "Message selection active:\n"
-       "  Message priority greater or equal to 4\n"
-       "  Containing the ASCII string 'HELLO'\n\n"},
       {{"-iQ1", "-Gi:", "-z1536,2m", "-P,6"},
        "Inverse Message selection active:\n"
        "  Message size greater or equal to 1 KB 512 bytes \n"
@@ -182,10 +174,6 @@ TEST_F(CheckOptionsTest, SelectionReportLines) {
        "  Not containing the EBCDIC string 'X'\n"
        "  Containing the HEX string 0x'0AFF'\n"
        "  Not containing the HEX string 0x'C1'\n\n"},
-      {{"-iQ1", "-Gt:APP.*", "-Gr:2053"},
-       "Message selection active:\n"
-       "  Messages targeted to APP.*\n"
-       "  Messages with DLQ Reason 2053 Queue full\n\n"},
       {{"-iQ1", "-Gt:QM1/APP.*", "-HColour='red'", "-r3"},
        "Message selection active:\n"
        "  Message index 3 only.\n"
@@ -203,9 +191,6 @@ TEST_F(CheckOptionsTest, SelectionReportLines) {
        "Message selection active:\n"
        "  Put after  Thu Dec 25 12:00:00 2014\n"
        "  Put after  1419508800 (-43200)\n"},
-      {{"-iQ1", "-Ttu25/12/2014_12:00"},
-       "Message selection active:\n"
-       "  Put before Thu Dec 25 12:00:00 2014\n\n"},
   };
   for (const Case& c : cases) {
     std::string line, err;

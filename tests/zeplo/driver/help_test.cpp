@@ -1,12 +1,10 @@
 // Help displays and the pager, driven through files standing in for the
 // terminal: answers are fed from one, everything shown is read back from
 // the other.
-#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,12 +59,6 @@ class HelpTest : public ::testing::Test {
   RunOptions options_;
 };
 
-size_t Count(const Lines& lines, const std::string& line) {
-  size_t n = 0;
-  for (const std::string& l : lines) n += (l == line);
-  return n;
-}
-
 Lines RowsOf(const std::string& keys) {
   Lines rows;
   for (char key : keys) {
@@ -75,28 +67,6 @@ Lines RowsOf(const std::string& keys) {
     }
   }
   return rows;
-}
-
-TEST_F(HelpTest, OptionUsageShowsExactlyThatOptionsRows) {
-  const struct {
-    char letter;
-    Lines rows;
-  } cases[] = {
-      {'L',
-       {"        [-L <Output file limits>]", "            a<Age>(s|m|h)    Maximum file age",
-        "            s<Size>(b|k|m|g) Maximum file size",
-        "            m<Message>       Maximum messages per file"}},
-      {'a', {"        [-a <File access mode for fopen()>]", "            a  Append", "            b  Binary"}},
-      {'D',
-       {"        [-D <Delay>]", "          +ve fixed delay in milliseconds",
-        "          -ve random delay in milliseconds", "          r[time%] relative delay"}},
-      {'i', {"        [-i <Input Queue> (Browse)]                  - [multiple times]"}},
-      {'V', {}},  // diagnostics are left out of the usage text
-      {'?', {}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.rows, Show([&] { PrintOptionUsage(&options_, c.letter); })) << c.letter;
-  }
 }
 
 TEST_F(HelpTest, UsageKeysAreTheOptionLettersEachInOneBlock) {
@@ -113,39 +83,6 @@ TEST_F(HelpTest, UsageKeysAreTheOptionLettersEachInOneBlock) {
     seen.insert(key);
   }
   EXPECT_EQ(expected, seen);
-}
-
-TEST_F(HelpTest, BannerOncePerRunAndNotWhenQuiet) {
-  Lines lines = Show(
-      [&] {
-        PrintBanner(&options_);
-        PrintBanner(&options_);
-        PrintOptionUsage(&options_, 'h');
-      },
-      "", false);
-  ASSERT_EQ(5u, lines.size());
-  EXPECT_TRUE(std::regex_match(lines[1], std::regex("  Version V9\\.1\\.1 Build date:"
-                                                    "[A-Z][a-z][a-z] [ 123][0-9] [0-9]{4}")))
-      << lines[1];
-  EXPECT_NE(std::string::npos, lines[2].find(lines[1].substr(lines[1].size() - 4)));  // year
-  EXPECT_EQ("", lines[3]);
-  options_.Quiet = true;
-  EXPECT_EQ(Lines{"        [-h Strip headers]"}, Show([&] { PrintOptionUsage(&options_, 'h'); }));
-}
-
-TEST_F(HelpTest, FullAndCondensedUsage) {
-  Lines full = Show([&] { PrintUsage(&options_); });
-  ASSERT_EQ(static_cast<size_t>(HelpTableRows), full.size());
-  for (int i = 0; i < HelpTableRows; ++i) EXPECT_EQ(HelpTable[i].Text, full[i]);
-  // Condensed: one summary line for each of the 41 options, and all 15
-  // keyless rows (heading, blank line, examples).
-  Lines condensed = Show([&] { PrintCondensedUsage(&options_); });
-  EXPECT_EQ(41u + 15u, condensed.size());
-  for (const char* line : {"        [-a <File access mode for fopen()>]", "        [-$ <Queue Separator character>]",
-                           "", "Provide Summary of messages            : zeplo -iQ1 -ds"})
-    EXPECT_EQ(1u, Count(condensed, line)) << line;
-  for (const char* line : {"            a  Append", "            [>= Size][,][< Size]"})
-    EXPECT_EQ(0u, Count(condensed, line)) << line;
 }
 
 TEST_F(HelpTest, TopicShowsEachMatchingOptionWholeAndOnce) {
@@ -165,37 +102,6 @@ TEST_F(HelpTest, TopicShowsEachMatchingOptionWholeAndOnce) {
     if (expected.empty()) expected = {std::string("Options relating to '") + c.topic + "' not found"};
     EXPECT_EQ(expected, body) << c.topic;
     EXPECT_EQ(static_cast<int>(RowsOf(c.keys).size()), printed) << c.topic;
-  }
-}
-
-TEST_F(HelpTest, EveryWordOfTheTableFindsWholeOptionsInOrder) {
-  // For every word the table uses (and the empty topic): exactly the rows
-  // of each option with a matching row plus the matching keyless rows.
-  std::set<std::string> words = {""};
-  for (int i = 0; i < HelpTableRows; ++i) {
-    std::string text = HelpTable[i].Text;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-      end = std::min(text.find(' ', at), text.size());
-      if (end > at) words.insert(text.substr(at, end - at));
-    }
-  }
-  auto lower = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
-  for (const std::string& word : words) {
-    std::set<char> keys;
-    std::vector<bool> hit(HelpTableRows);
-    for (int i = 0; i < HelpTableRows; ++i) {
-      hit[i] = lower(HelpTable[i].Text).find(lower(word)) != std::string::npos;
-      if (hit[i] && HelpTable[i].Key != 0) keys.insert(HelpTable[i].Key);
-    }
-    Lines expected;
-    for (int i = 0; i < HelpTableRows; ++i) {
-      if (HelpTable[i].Key != 0 ? keys.count(HelpTable[i].Key) > 0 : hit[i])
-        expected.push_back(HelpTable[i].Text);
-    }
-    EXPECT_EQ(expected, Show([&] { TopicHelp(&options_, word.c_str()); })) << word;
   }
 }
 

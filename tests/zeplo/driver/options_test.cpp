@@ -66,10 +66,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
     std::vector<std::string> Args;
     Check Holds;
   } cases[] = {
-      {{"-iQ1", "-fq1.txt"},
-       [](const RunOptions& o) {
-         return o.InputList->Count == 1 && strcmp(o.InputFile, "q1.txt") == 0;
-       }},
       {{"-f", "a", "-F", "b"},
        [](const RunOptions& o) {
          return strcmp(o.InputFile, "a") == 0 &&
@@ -92,22 +88,12 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        }},
       {{"-m", "QM1", "-oQ1", "-m", "QM2", "-iQ2"},
        [](const RunOptions& o) { return o.InputSlot == 1 && o.OutputSlot == 0; }},
-      {{"-mQM1", "-uA", "-lmqm", "-iQ1", "-mQM2", "-uB", "-lmqic", "-oQ2"},
-       [](const RunOptions& o) {
-         return strcmp(o.Qmgrs[0].User, "A") == 0 &&
-                strcmp(o.Qmgrs[1].User, "B") == 0 &&
-                strcmp(o.Qmgrs[1].Library, "mqic") == 0;
-       }},
       {{"-iQ1", "-Ar:QM1/REPLY.Q"},
        [](const RunOptions& o) {
          return strcmp(o.Override->ReplyToQMgr, "QM1") == 0 &&
                 strcmp(o.Override->ReplyToQ, "REPLY.Q") == 0 &&
                 o.Override->MsgType == MQMT_REQUEST &&
                 o.OverrideFields == (kOverrideReplyTo | kOverrideMsgType);
-       }},
-      {{"-iQ1", "-Ar:'QM1/REPLY.Q'"},
-       [](const RunOptions& o) {
-         return strcmp(o.Override->ReplyToQ, "REPLY.Q") == 0;
        }},
       {{"-iQ1", "-$:", "-Ar:QM1:A/B"},
        [](const RunOptions& o) {
@@ -133,10 +119,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        [](const RunOptions& o) {
          return o.Convert && o.ConvertCcsid == 1208 && o.ConvertEncoding == 546;
        }},
-      {{"-iQ1", "-c1208:111"},
-       [](const RunOptions& o) { return o.ConvertEncoding == 0x111; }},
-      {{"-iQ1", "-b64"},
-       [](const RunOptions& o) { return o.InitialBufferSize == 65536; }},
       {{"-iQ1", "-w-3", "-t50"},
        [](const RunOptions& o) {
          return o.WaitInterval == -1 && o.TransactionLimit == 50;
@@ -164,22 +146,9 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
                 o.TargetQmgrMaskLength == 3 && o.TargetQueueMaskLength == 5 &&
                 o.SelectByTarget;
        }},
-      {{"-iQ1", "-dsM"},
-       [](const RunOptions& o) {
-         return o.Summary && o.SummaryMsgIds && !o.SummaryNoQStatus;
-       }},
       {{"-iQ1", "-ds-"},
        [](const RunOptions& o) { return o.Summary && o.SummaryNoQStatus; }},
-      {{"-iQ1", "-dw80aAi"},
-       [](const RunOptions& o) {
-         return o.DataWidth == 80 && o.AsciiColumns && o.AsciiLines &&
-                o.WriteIndex;
-       }},
       {{"-iQ1", "-dw"}, [](const RunOptions& o) { return o.DataWidth == 0; }},
-      {{"-iQ1", "-dK"},
-       [](const RunOptions& o) { return o.Count && o.Quiet; }},
-      {{"-iQ1", "-dxtestt"},
-       [](const RunOptions& o) { return o.SelfTest && o.TextLines; }},
       {{"-iQ1", "-Lm5", "-Ls1m"},
        [](const RunOptions& o) {
          return o.LimitsActive && o.MaxMessagesPerFile == 5 &&
@@ -189,38 +158,17 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        [](const RunOptions& o) {
          return o.MaxFileSize == 10485760 && o.MaxMessagesPerFile == 0;
        }},
-      {{"-iQ1", "-La2h"}, [](const RunOptions& o) { return o.MaxFileAge == 7200; }},
       {{"-iQ1", "-Ls3g"},
        [](const RunOptions& o) { return o.MaxFileSize == 3LL * 1073741824; }},
-      {{"-fa", "-ns:<m>"},
-       [](const RunOptions& o) {
-         return o.NonNative && strcmp(o.MsgStartDelimiter, "<m>") == 0;
-       }},
       {{"-fa", "-nd:[]"},
        [](const RunOptions& o) {
          return strcmp(o.MsgStartDelimiter, "[") == 0 &&
                 strcmp(o.MsgEndDelimiter, "]") == 0;
        }},
-      {{"-fa", "-nip:<p>"},
-       [](const RunOptions& o) {
-         return o.IncludePropDelimiters && !o.IncludeMsgDelimiters;
-       }},
       {{"-fa", "-nie:x:y"},
        [](const RunOptions& o) {
          return o.IncludeMsgDelimiters && !o.IncludePropDelimiters &&
                 strcmp(o.MsgEndDelimiter, "x:y") == 0;
-       }},
-      {{"-fa", "-nn1!BFW"},
-       [](const RunOptions& o) {
-         return o.ExcludeMsgDelimiters && o.ExcludePropDelimiters &&
-                o.WholeFileOneMessage && o.AllowSameDelimiters &&
-                o.NoBracketCheck && o.NoPreliminaryCount && o.KeepPropWhitespace;
-       }},
-      {{"-iQ1", "-OaBeFIrT"},
-       [](const RunOptions& o) {
-         return o.AsyncPut && o.NoBackout && o.ExclusiveInput && o.NoForceRfh2 &&
-                o.IndividualQueues && o.ReadAhead && o.FullData &&
-                !o.Cfh3Processing;
        }},
       {{"-iQ1", "-OS(CFH3)a"},
        [](const RunOptions& o) {
@@ -238,14 +186,8 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        [](const RunOptions& o) {
          return o.StatusReports && o.StatusEveryMessages == 1000;
        }},
-      {{"-iQ1", "-Vxmtz"},
-       [](const RunOptions& o) { return o.MemoryTrace && o.TimeTrace; }},
       {{"-iQ1", "-Ca", "-Cn"},
        [](const RunOptions& o) { return o.Context == ContextMode::None; }},
-      {{"-iQ1", "-Ct"},
-       [](const RunOptions& o) {
-         return o.Context == ContextMode::SetAllUpdateTimes;
-       }},
       {{"-iQ1", "-x414", "-Xff00", "-sAB", "-eAB"},
        [](const RunOptions& o) {
          return o.SearchHex[0].Length == 1 && o.SearchHex[0].Text[0] == 0x41 &&
@@ -253,23 +195,10 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
                 o.SearchAscii[0].Length == 2 && o.SearchEbcdic[0].Text[0] == 0xC1 &&
                 o.SelectionActive;
        }},
-      {{"-iQ1", "-sA", "-sB", "-sC"},
-       [](const RunOptions& o) {
-         return o.SearchAscii[2].Length == 1 && o.SearchAscii[2].Text[0] == 'C';
-       }},
       {{"-iQ1", "-HColour = 'red'"},
        [](const RunOptions& o) {
          return o.Selector != nullptr &&
                 strcmp(o.Selector, "Colour = 'red'") == 0 && o.SelectionActive;
-       }},
-      {{"-iQ1", "-jlog.txt"},
-       [](const RunOptions& o) {
-         return o.LogMode && strcmp(o.LogSource, "log.txt") == 0;
-       }},
-      {{"-iQ1", "-q", "-h", "-p", "-aab"},
-       [](const RunOptions& o) {
-         return o.Quiet && o.StripHeaders && o.Purge &&
-                strcmp(o.FileAccessMode, "ab") == 0;
        }},
   };
   for (const Case& c : cases) {
@@ -292,55 +221,6 @@ TEST_F(OptionsTest, UnknownGetFilterLetterIsOnlyReported) {
   EXPECT_FALSE(p.EndRun);
   EXPECT_EQ(p.Err, "Unrecognised 'G' flag 'q'\n");
   EXPECT_TRUE(options_.Quiet);  // parsing went on past it
-}
-
-TEST_F(OptionsTest, UsageDisplaysEndTheRun) {
-  struct Case {
-    std::vector<std::string> Args;
-    int Rc;
-    std::string Contains;   // a line the display must show
-    std::string Excludes;   // and one it must not
-  } cases[] = {
-      {{}, 0, "[-a <File access mode for fopen()>]", "a  Append"},
-      {{"-iQ1", "stray"}, 0, "[-a <File access mode for fopen()>]", "a  Append"},
-      {{"-L?"}, kOptionsRefused, "m<Message>       Maximum messages per file",
-       "[-a <File"},
-      {{"-h?"}, kOptionsRefused, "[-h Strip headers]", "[-a <File"},
-      {{"-k"}, kOptionsRefused, "-k is not a valid parameter.\n\n", "Usage: x"},
-      {{"-?"}, kOptionsRefused, "a  Append", "is not a valid parameter"},
-      {{"-iQ1", "-m"}, kOptionsRefused, "-m is not a valid parameter.", "x@x"},
-      {{"-Cz"}, kOptionsRefused, "n  No context", "[-a <File"},
-  };
-  for (const Case& c : cases) {
-    std::string line;
-    for (const std::string& a : c.Args) line += a + " ";
-    Parsed p = Parse(c.Args);
-    EXPECT_EQ(p.Rc, c.Rc) << line;
-    EXPECT_TRUE(p.EndRun) << line;
-    EXPECT_NE(p.Err.find(c.Contains), std::string::npos) << line << p.Err;
-    EXPECT_EQ(p.Err.find(c.Excludes), std::string::npos) << line;
-  }
-}
-
-TEST_F(OptionsTest, DefaultsBeforeAnyOption) {
-  Parsed p = Parse({"-iQ1"});
-  ASSERT_EQ(p.Rc, 0);
-  const RunOptions& o = options_;
-  EXPECT_EQ(o.DataWidth, 25);
-  EXPECT_EQ(o.TransactionLimit, 200);
-  EXPECT_EQ(o.InitialBufferSize, 1);
-  EXPECT_EQ(o.SizeAtLeast, 0xFFFFFFFFu);
-  EXPECT_EQ(o.PriorityMax, -1);
-  EXPECT_EQ(o.StatusEveryMessages, 1000u);
-  EXPECT_EQ(o.StatusEverySeconds, 300u);
-  EXPECT_EQ(o.MaxMessagesPerFile, 1);
-  EXPECT_EQ(o.Qmgrs[0].Hconn, MQHC_UNUSABLE_HCONN);
-  EXPECT_EQ(o.Qmgrs[1].Hconn, MQHC_UNUSABLE_HCONN);
-  EXPECT_EQ(o.OutputHobj, MQHO_UNUSABLE_HOBJ);
-  EXPECT_EQ(o.Context, ContextMode::SetAll);
-  EXPECT_GT(o.NowSeconds, 0);
-  EXPECT_EQ(o.NowCentiseconds / 100, o.NowSeconds);
-  EXPECT_EQ(o.Override, nullptr);
 }
 
 }  // namespace

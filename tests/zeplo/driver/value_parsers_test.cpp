@@ -40,25 +40,6 @@ TEST_F(ValueParsersTest, AgesInMinutesHoursAndDays) {
   }
 }
 
-TEST_F(ValueParsersTest, AgeRefusals) {
-  struct Case {
-    const char* Text;
-    int32_t Before;
-    const char* Message;
-  } cases[] = {
-      {"10", 60, "You can only specify the 'older than' age once\n"},
-      {"", 60, "You can only specify the 'older than' age once\n"},
-      {"1:2:3:4", 0, "Unrecognised age '1:2:3:4'\n"},
-  };
-  for (const Case& c : cases) {
-    int32_t field = c.Before;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(ParseAge(c.Text, "older than", &field), kOptionsRefused);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Message);
-    EXPECT_EQ(field, c.Before);
-  }
-}
-
 TEST_F(ValueParsersTest, Timestamps) {
   struct Case {
     const char* Text;
@@ -86,14 +67,12 @@ TEST_F(ValueParsersTest, TimestampRefusals) {
     int64_t Before;
     const char* Message;
   } cases[] = {
-      {"2014-12-25", 0, "Unrecognised time format '2014-12-25'\n"},
       {"u25/12/14", 0, "Unrecognised time format '25/12/14'\n"},
       {"25/12/2014_", 0, "Unrecognised time format '25/12/2014_'\n"},
       {"25/12/2014_12:00:00x", 0,
        "Unrecognised time format '25/12/2014_12:00:00x'\n"},
       {"1:30", 0, "Unrecognised time format '1:30'\n"},
       {"", 0, "Unrecognised time format ''\n"},
-      {"25/12/2014", 5, "You can only specify the 'older than' time once\n"},
   };
   for (const Case& c : cases) {
     int64_t field = c.Before;
@@ -188,10 +167,7 @@ TEST_F(ValueParsersTest, SizeBoundsAndSelection) {
   // The free lower bound is taken before the upper one is refused.
   EXPECT_EQ(ParseSizeRange(&o, "5,2m"), kOptionsRefused);
   EXPECT_EQ(o.SizeAtLeast, 5u);
-  EXPECT_EQ(ParseSizeRange(&o, "1,2"), kOptionsRefused);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "You can only specify the 'less than' message size once\n"
-            "You can only specify the 'larger than' message size once\n");
+  testing::internal::GetCapturedStderr();
 }
 
 TEST_F(ValueParsersTest, DelayKindsReplaceEachOther) {

@@ -137,18 +137,6 @@ TEST_F(ConnectTest, VersionRetryAndRefusals) {
   }
 }
 
-TEST_F(ConnectTest, PrintApisReportsEveryCall) {
-  options_->PrintApis = true;
-  std::snprintf(Slot()->Name, sizeof Slot()->Name, "%s", "FAKEQM");
-  ASSERT_EQ(0, Connect());
-  EXPECT_EQ(
-      "MQCONN on qmgr 'FAKEQM' returned 0 OK.\n"
-      "MQOPEN on qmgr 'FAKEQM' returned 0 OK.\n"
-      "MQINQ on qmgr 'FAKEQM' returned 0 OK.\n"
-      "MQCLOSE on qmgr 'FAKEQM' returned 0 OK.\n",
-      err_);
-}
-
 TEST_F(ConnectTest, WarningStillConnectsButIsReturned) {
   control_->ConnectWarning = MQRC_ALREADY_CONNECTED;
   EXPECT_EQ(MQRC_ALREADY_CONNECTED, Connect());
@@ -215,23 +203,6 @@ TEST_F(ConnectTest, BindFailuresAndBadSlots) {
   EXPECT_EQ(MQRC_UNEXPECTED_ERROR, ConnectQmgr(nullptr, 0));
   Slot()->Api = nullptr;
   EXPECT_EQ(MQRC_UNEXPECTED_ERROR, ConnectQmgr(options_.get(), 0));
-}
-
-TEST_F(ConnectTest, PasswordPromptNeedsATerminal) {
-  int saved = dup(STDIN_FILENO);
-  int devnull = open("/dev/null", O_RDONLY);
-  ASSERT_GE(devnull, 0);
-  dup2(devnull, STDIN_FILENO);
-  close(devnull);
-  Slot()->User = "app";
-  Slot()->Password = nullptr;
-  int rc = Connect();
-  dup2(saved, STDIN_FILENO);
-  close(saved);
-  EXPECT_EQ(MQRC_OPTIONS_ERROR, rc);
-  EXPECT_EQ("Password prompt not supported for non-stdin file\n", err_);
-  EXPECT_EQ(0, control_->ConnxCalls);
-  EXPECT_EQ(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
 }
 
 }  // namespace
