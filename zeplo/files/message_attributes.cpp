@@ -79,14 +79,16 @@ constexpr int KeySlot(uint32_t packed, uint32_t multiplier) {
 }
 
 struct KeyIndex {
-  uint32_t Multiplier;   // 0 when none was found (refused below)
-  int8_t Row[kKeySlots];  // the row of each slot, -1 for none
+  uint32_t Multiplier;       // 0 when none was found (refused below)
+  int8_t Row[kKeySlots];     // the row of each slot, -1 for none
+  uint32_t Packed[kKeySlots];  // its key, packed: compared without a
+                               // trip to the row's key text
 };
 
 constexpr KeyIndex BuildKeyIndex() {
   uint32_t multiplier = 0x9E3779B1u;  // odd multipliers from the golden ratio on
   for (int attempt = 0; attempt < 100000; ++attempt, multiplier += 2) {
-    KeyIndex index{multiplier, {}};
+    KeyIndex index{multiplier, {}, {}};
     for (int8_t& row : index.Row) row = -1;
     bool clash = false;
     for (int32_t i = 0; i < kRowCount && !clash; ++i) {
@@ -95,10 +97,11 @@ constexpr KeyIndex BuildKeyIndex() {
       int slot = KeySlot(PackKey(key), multiplier);
       clash = index.Row[slot] >= 0;
       index.Row[slot] = static_cast<int8_t>(i);
+      index.Packed[slot] = PackKey(key);
     }
     if (!clash) return index;
   }
-  return KeyIndex{0, {}};
+  return KeyIndex{0, {}, {}};
 }
 
 constexpr KeyIndex kKeyIndex = BuildKeyIndex();
@@ -119,8 +122,10 @@ constexpr LongNameLengths kLongNameLengths;
 
 const MessageAttribute* FindAttributeByKey(const char* key) {
   if (key == nullptr) return nullptr;
-  int row = kKeyIndex.Row[KeySlot(PackKey(key), kKeyIndex.Multiplier)];
-  if (row < 0 || std::memcmp(MessageAttributeTable[row].Key, key, 3) != 0) return nullptr;
+  uint32_t packed = PackKey(key);
+  int slot = KeySlot(packed, kKeyIndex.Multiplier);
+  int row = kKeyIndex.Row[slot];
+  if (row < 0 || kKeyIndex.Packed[slot] != packed) return nullptr;
   return &MessageAttributeTable[row];
 }
 
