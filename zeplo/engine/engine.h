@@ -24,7 +24,9 @@
 // the reason values the program reuses for its own failures (2046 options,
 // 2071 storage, 2098 context, 2102 file flush, 2195 internal, 2208 file
 // format). The first error text of the run goes into ExitMessage (only
-// while it is still empty, unless said otherwise); the driver prints it.
+// while it is still empty, unless said otherwise, through SetExitMessage
+// of zeplo/mq); the driver prints it. MQI calls are reported the one way
+// CheckMqiCall does: always when they fail, with -va also when they work.
 // A stop that is not an error (end of source, -w interval passed, end of a
 // range, a limit) sets StopRequested and returns 0.
 #ifndef ZEPLO_ENGINE_ENGINE_H_

@@ -11,8 +11,10 @@
 // Calling sequence (the run driver's):
 //   options->Qmgrs[slot].Api = &tableForThisSlot;
 //   rc = ConnectQmgr(options, slot);      // binds, MQCONNX, InquireQmgr
-//   ... MQI calls through Qmgrs[slot].Api, each followed (with -v a) by
-//   ReportMqiCall("MQGET", qmgrName, queueName, reason) ...
+//   ... MQI calls through Qmgrs[slot].Api, each followed by
+//   rc = CheckMqiCall(options, "MQOPEN", qmgrName, queueName, cc, reason)
+//   (reported when it fails, and with -v a always), or, where a call has
+//   a report rule of its own, ReportMqiCall(...) directly ...
 //
 // Error handling: procedures return 0 or a code (an MQ reason, an errno
 // from the loader, or 11 for a library that lacks a required call). Nothing

@@ -139,12 +139,6 @@ TEST_F(HelpTest, AnswersAtPausesAndPrompts) {
     Lines expected;  // after the banner
     size_t compared = 0;  // lines compared; 0 = all
   } cases[] = {
-      // "?" at the second pause: the topic prompt replaces the usage.
-      {10, "usage", "\nwhat?\nappend\n",
-       {HelpTable[0].Text, HelpTable[1].Text, HelpTable[2].Text, kMore, HelpTable[3].Text,
-        HelpTable[4].Text, HelpTable[5].Text, HelpTable[6].Text, HelpTable[7].Text, HelpTable[8].Text,
-        HelpTable[9].Text, kMore, kPrompt, HelpTable[1].Text, HelpTable[2].Text, HelpTable[3].Text,
-        kPrompt}},
       // A "?" beyond the 99 characters a pause reads is neither seen nor
       // left over to answer the next question.
       {5, "usage", longLine + "?\n", {kMore, HelpTable[0].Text, HelpTable[1].Text, kMore, HelpTable[2].Text}, 5},

@@ -66,20 +66,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
     std::vector<std::string> Args;
     Check Holds;
   } cases[] = {
-      {{"-f", "a", "-F", "b"},
-       [](const RunOptions& o) {
-         return strcmp(o.InputFile, "a") == 0 &&
-                strcmp(o.OutputFile, "b") == 0 && o.ForceOverwrite;
-       }},
-      {{"-IQ1", "-IQ2", "-oQ3"},
-       [](const RunOptions& o) {
-         return o.DestructiveGet && o.InputList->Count == 2 &&
-                strcmp(o.OutputQueueName, "Q3") == 0 && o.OutputList == nullptr;
-       }},
-      {{"-iQ1", "-oQ2", "-oQM9/Q3"},
-       [](const RunOptions& o) {
-         return o.OutputList != nullptr && o.OutputList->Count == 2;
-       }},
       {{"-m", "QM1", "-iQ1", "-m", "QM2", "-oQ2"},
        [](const RunOptions& o) {
          return o.InputSlot == 0 && o.OutputSlot == 1 &&
@@ -105,12 +91,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
          return strcmp(o.Override->ReplyToQ, "R") == 0 &&
                 o.Override->ReplyToQMgr[0] == '\0';
        }},
-      {{"-iQ1", "-Af:MQSTRINGXX", "-Ap:7", "-Ac:1208", "-Ae:100", "-At:reply"},
-       [](const RunOptions& o) {
-         return memcmp(o.Override->Format, "MQSTRING", 8) == 0 &&
-                o.Override->Priority == 7 && o.Override->CodedCharSetId == 1208 &&
-                o.Override->Expiry == 100 && o.Override->MsgType == MQMT_REPLY;
-       }},
       {{"-iQ1", "-Af:AB"},
        [](const RunOptions& o) {
          return memcmp(o.Override->Format, "AB\0\0\0\0\0\0", 8) == 0;
@@ -118,10 +98,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
       {{"-iQ1", "-c1208"},
        [](const RunOptions& o) {
          return o.Convert && o.ConvertCcsid == 1208 && o.ConvertEncoding == 546;
-       }},
-      {{"-iQ1", "-w-3", "-t50"},
-       [](const RunOptions& o) {
-         return o.WaitInterval == -1 && o.TransactionLimit == 50;
        }},
       {{"-iQ1", "-gmABC"},
        [](const RunOptions& o) {
@@ -176,12 +152,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        }},
       {{"-iQ1", "-OS(a"},
        [](const RunOptions& o) { return o.FullData && o.AsyncPut; }},
-      {{"-iQ1", "-vadrs50t9"},
-       [](const RunOptions& o) {
-         return o.PrintApis && o.PrintDestinations && o.RateDetails &&
-                o.StatusReports && o.StatusEveryMessages == 50 &&
-                o.StatusEverySeconds == 9;
-       }},
       {{"-iQ1", "-vs"},
        [](const RunOptions& o) {
          return o.StatusReports && o.StatusEveryMessages == 1000;
@@ -194,11 +164,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
                 o.SearchHexNot[0].Length == 2 && o.SearchHexNot[0].Text[0] == 0xFF &&
                 o.SearchAscii[0].Length == 2 && o.SearchEbcdic[0].Text[0] == 0xC1 &&
                 o.SelectionActive;
-       }},
-      {{"-iQ1", "-HColour = 'red'"},
-       [](const RunOptions& o) {
-         return o.Selector != nullptr &&
-                strcmp(o.Selector, "Colour = 'red'") == 0 && o.SelectionActive;
        }},
   };
   for (const Case& c : cases) {

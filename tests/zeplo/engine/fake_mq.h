@@ -27,10 +27,10 @@ struct FakeFault {
 };
 
 struct FakeQmgrState {
-  std::vector<FakeMessage> Queue, Pending, Puts;  // Pending: uncommitted gets
+  std::vector<FakeMessage> Queue, Pending;  // Pending: uncommitted gets
   long NextSerial = 1, Cursor = 0;                // Cursor: serial browsed last
   std::vector<std::string> Calls;
-  std::vector<MQLONG> GetOptions, GetBufferLengths, GetWaits, OpenOptions;  // wait -1: none
+  std::vector<MQLONG> GetWaits, OpenOptions;  // wait -1: none
   std::vector<FakeFault> Faults;
   std::string BackoutQueue;  // MQINQ answers
   MQLONG BackoutThreshold = 0, MaxDepth = 5000, MaxMsgLength = 4194304;
@@ -53,11 +53,10 @@ inline bool FakeCall(const std::string& call, PMQLONG cc, PMQLONG rc) {
   return false;
 }
 
-inline void FakeAddMessage(const std::string& data, MQLONG priority = 0, MQLONG backouts = 0) {
+inline void FakeAddMessage(const std::string& data, MQLONG priority = 0) {
   FakeMessage m{gFake.NextSerial++, {MQMD_DEFAULT}, data};
   m.Md.Version = MQMD_VERSION_2;
   m.Md.Priority = priority;
-  m.Md.BackoutCount = backouts;
   memcpy(m.Md.Format, MQFMT_STRING, MQ_FORMAT_LENGTH);
   gFake.Queue.push_back(m);
 }
@@ -92,20 +91,10 @@ inline void FakeMQINQ(MQHCONN, MQHOBJ, MQLONG, PMQLONG, MQLONG, PMQLONG ints, MQ
   memcpy(chars, gFake.BackoutQueue.data(), gFake.BackoutQueue.size());
 }
 
-inline void FakeMQPUT(MQHCONN, MQHOBJ, PMQVOID md, PMQVOID, MQLONG length, PMQVOID buffer,
-                      PMQLONG cc, PMQLONG rc) {
-  if (FakeCall("MQPUT", cc, rc)) return;
-  FakeMessage m{0, *static_cast<MQMD*>(md),
-                std::string(static_cast<const char*>(buffer), static_cast<size_t>(length))};
-  gFake.Puts.push_back(m);
-}
-
 inline void FakeMQGET(MQHCONN, MQHOBJ, PMQVOID mdArg, PMQVOID gmoArg, MQLONG bufferLength,
                       PMQVOID buffer, PMQLONG dataLength, PMQLONG cc, PMQLONG rc) {
   MQGMO* gmo = static_cast<MQGMO*>(gmoArg);
   MQLONG o = gmo->Options;
-  gFake.GetOptions.push_back(o);
-  gFake.GetBufferLengths.push_back(bufferLength);
   gFake.GetWaits.push_back((o & MQGMO_WAIT) ? gmo->WaitInterval : -1);
   *dataLength = 0;
   if (FakeCall("MQGET", cc, rc)) return;
@@ -153,7 +142,6 @@ inline MqApi gFakeApi = [] {
   api.MQOPEN = FakeMQOPEN;
   api.MQINQ = FakeMQINQ;
   api.MQGET = FakeMQGET;
-  api.MQPUT = FakeMQPUT;
   return api;
 }();
 

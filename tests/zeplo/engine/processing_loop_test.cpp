@@ -1,5 +1,5 @@
 // The processing loop and its units of work against the fake queue
-// manager: set-up refusals, batching, commit and backout order and texts,
+// manager: batching, commit and backout order and texts,
 // faults in mid-unit and at the last commit, filters on a move, ranges,
 // and the status line.
 #include <gtest/gtest.h>
@@ -38,28 +38,6 @@ class ProcessingLoopTest : public ::testing::Test {
   RunOptions o_;
   QueueElement element_;
 };
-
-TEST_F(ProcessingLoopTest, SetupRefusals) {
-  struct Case {
-    ContextMode context;
-    bool display, withQueue;
-    int rc;
-    const char* text;
-  } cases[] = {
-      {ContextMode::PassAll, false, false, 2098, "An input queue must be supplied to pass context"},
-      {ContextMode::PassIdentity, false, false, 2098, "An input queue must be supplied to pass context"},
-      {ContextMode::SetAll, true, true, 2046, "Display options require an output file"},
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    o_.Context = c.context;
-    o_.WriteIndex = c.display;
-    EXPECT_EQ(c.rc, RunProcessingLoop(&o_, c.withQueue ? &element_ : nullptr, false));
-    EXPECT_STREQ(c.text, o_.ExitMessage);
-    EXPECT_EQ(-1, o_.MessageIndex);  // never started
-    EXPECT_TRUE(gFake.Calls.empty());
-  }
-}
 
 TEST_F(ProcessingLoopTest, MovesTable) {
   struct Case {

@@ -1,6 +1,7 @@
-// Queue input against the fake queue manager: storage growth, waits, the
-// get options, failures, and opening the input queues. (Large messages
-// read whole are run end to end.)
+// Queue input against the fake queue manager: storage growth, waits,
+// failures, and the refusals and fallbacks of opening the input queues.
+// (The get options are judged by what whole runs keep and lose, end to
+// end, as are large messages read whole.)
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -84,39 +85,6 @@ TEST_F(QueueInputTest, WaitTable) {
   EXPECT_EQ((Longs{-1}), gFake.GetWaits);
 }
 
-TEST_F(QueueInputTest, GetOptionsTable) {
-  struct Case {
-    bool destructive, selection, underCursor, noData, search;
-    int32_t limit;
-    MQLONG expected;
-    MQLONG bufferLength;
-  } cases[] = {
-      {false, false, false, false, false, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT, 4096},
-      {true, false, false, false, false, 200, MQGMO_SYNCPOINT, 4096},
-      {true, false, false, false, false, 0, MQGMO_NO_SYNCPOINT, 4096},
-      {true, true, false, false, false, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT, 4096},
-      {true, true, true, false, false, 200, MQGMO_MSG_UNDER_CURSOR | MQGMO_SYNCPOINT, 4096},
-      {true, true, true, false, false, 0, MQGMO_MSG_UNDER_CURSOR | MQGMO_NO_SYNCPOINT, 4096},
-      {false, false, false, true, false, 200,
-       MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT | MQGMO_ACCEPT_TRUNCATED_MSG, 0},
-      {false, false, false, true, true, 200, MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT, 4096},
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    o_.DestructiveGet = c.destructive;
-    o_.SelectionActive = c.selection;
-    o_.TransactionLimit = c.limit;
-    o_.NoData = c.noData;
-    o_.SearchAscii[0].Length = c.search ? 1 : 0;
-    FakeAddMessage("m");
-    gFake.Cursor = c.underCursor ? 1 : 0;  // as left by the browse
-    ASSERT_EQ(0, Get(c.underCursor));
-    EXPECT_EQ(c.expected | MQGMO_PROPERTIES_FORCE_MQRFH2, gFake.GetOptions[0]) << &c - cases;
-    EXPECT_EQ(c.bufferLength, gFake.GetBufferLengths[0]) << &c - cases;
-    EXPECT_EQ(1, o_.Message.DataLength);  // the full length, read or not
-  }
-}
-
 TEST_F(QueueInputTest, FailureTable) {
   struct Case {
     MQLONG reason;
@@ -149,8 +117,6 @@ TEST_F(QueueInputTest, OpenTable) {
     int rc;
     Longs opens;
   } cases[] = {
-      {false, true, false, false, false, ContextMode::SetAll, 0, 0, {MQOO_BROWSE | MQOO_INQUIRE}},
-      {true, true, true, true, false, ContextMode::SetAll, 0, 0, {MQOO_INPUT_EXCLUSIVE | MQOO_BROWSE}},
       {true, true, false, true, true, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED}},  // purge
       {false, false, false, true, false, ContextMode::PassAll, 0, 2098, {}},  // nothing to pass
       {true, false, false, true, false, ContextMode::PassIdentity, 0, 0, {MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT}},
