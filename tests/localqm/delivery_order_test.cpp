@@ -165,6 +165,7 @@ TEST_F(DeliveryOrderTest, MatchingBrowseKeepsDeliveryOrderAmongTheMatches) {
     char correl, group;
   } msgs[] = {{5, 'A', 'x'}, {5, 'B', 'x'}, {5, 'A', 'y'}, {2, 'A', 'x'}, {7, 'B', 'y'},
               {7, 'A', 0},   {0, 'A', 'x'}};
+  std::vector<MQMD> sent;
   for (size_t i = 0; i < sizeof msgs / sizeof msgs[0]; ++i) {
     MQMD md = {MQMD_DEFAULT};
     md.Version = MQMD_VERSION_2;
@@ -176,20 +177,27 @@ TEST_F(DeliveryOrderTest, MatchingBrowseKeepsDeliveryOrderAmongTheMatches) {
     MQLONG cc, reason;
     MQPUT(h_, q_, &md, &pmo, 1, &c, &cc, &reason);
     ASSERT_EQ(reason, 0);
+    sent.push_back(md);
   }
   // Delivery order of all seven is 4 5 0 1 2 3 6.
   struct Expect {
     char correl, group;  // 0: not matched on
+    int msgIdOf;         // the MsgId of that message is matched on; -1: none
     std::string order;   // message numbers in the order browsing finds them
   } expects[] = {
-      {'A', 0, "50236"},  {'B', 0, "41"},   {0, 'x', "0136"}, {0, 'y', "42"},
-      {'A', 'x', "036"}, {'B', 'x', "1"},  {'A', 'y', "2"},  {'C', 0, ""},
-      {0, 'z', ""},      {0, 0, "4501236"},
+      {'A', 0, -1, "50236"}, {'B', 0, -1, "41"},  {0, 'x', -1, "0136"}, {0, 'y', -1, "42"},
+      {'A', 'x', -1, "036"}, {'B', 'x', -1, "1"}, {'A', 'y', -1, "2"},  {'C', 0, -1, ""},
+      {0, 'z', -1, ""},      {0, 0, -1, "4501236"}, {0, 0, 2, "2"},     {'A', 'x', 3, "3"},
+      {'B', 0, 3, ""},       {0, 'y', 5, ""},
   };
   for (const Expect& e : expects) {
     MQMD md = {MQMD_DEFAULT};
     md.Version = MQMD_VERSION_2;
     MQLONG match = MQMO_NONE;
+    if (e.msgIdOf >= 0) {
+      memcpy(md.MsgId, sent[e.msgIdOf].MsgId, 24);
+      match |= MQMO_MATCH_MSG_ID;
+    }
     if (e.correl != 0) {
       memset(md.CorrelId, e.correl, 24);
       match |= MQMO_MATCH_CORREL_ID;
@@ -216,7 +224,7 @@ TEST_F(DeliveryOrderTest, MatchingBrowseKeepsDeliveryOrderAmongTheMatches) {
       if (order.size() > 10) break;
     }
     EXPECT_EQ(order, e.order) << "correl " << (e.correl ? e.correl : '-') << " group "
-                              << (e.group ? e.group : '-');
+                              << (e.group ? e.group : '-') << " msgid of " << e.msgIdOf;
   }
 }
 
