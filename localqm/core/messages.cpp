@@ -56,8 +56,8 @@ enum FindFrom : int { kFromFront, kFromSameRank, kFromLaterRank };
 const char* FindSql(int key, int from) {
   static const std::string* const kSql = [] {
     static std::string sql[12];
-    const char* index[] = {"messages_ready", "messages_by_msgid", "messages_by_groupid",
-                           "messages_by_correlid"};
+    const char* index[] = {"messages_committed", "messages_msgid", "messages_groupid",
+                           "messages_correlid"};
     const char* column[] = {"", "msgid", "groupid", "correlid"};
     const char* param[] = {"", "?2", "?4", "?3"};
     const char* range[] = {"", " AND rank = ?5 AND id > ?6", " AND rank > ?5"};

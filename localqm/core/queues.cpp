@@ -118,7 +118,12 @@ int LqmQueueDelete(LqmStore* store, const char* name, bool purge) {
   int rc = LqmQueueRead(store, name, &q);
   if (rc != 0) return rc;
   if (q.Depth > 0 && !purge) return MQRC_Q_NOT_EMPTY;
-  const char* sqls[] = {"DELETE FROM messages WHERE queue = ?", "DELETE FROM queues WHERE name = ?"};
+  // A queue's rows are its committed rows and its rows in units of work,
+  // each found through its own index (see the schema in store.cpp).
+  const char* sqls[] = {
+      "DELETE FROM messages INDEXED BY messages_committed WHERE state = 0 AND queue = ?",
+      "DELETE FROM messages INDEXED BY messages_uow WHERE conn <> 0 AND queue = ?",
+      "DELETE FROM queues WHERE name = ?"};
   for (const char* sql : sqls) {
     sqlite3_stmt* st = nullptr;
     rc = LqmSqlReason(sqlite3_prepare_v2(store->Db, sql, -1, &st, nullptr));

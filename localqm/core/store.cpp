@@ -50,27 +50,39 @@ const char* const kSchema =
 // opening add them.
 //
 // Every lookup of a get or a browse must be a seek whatever the depth, so
-// each index leads with the queue and ends with rank (the rowid follows
-// implicitly), and the finds name their index (INDEXED BY: a statement
-// that could not use it fails to prepare instead of scanning):
-// - messages_ready holds every row, state second, so the committed rows
-//   of a queue are one contiguous run in delivery order however many
-//   pending rows a unit of work holds; deleting a queue uses its prefix.
-// - messages_by_* hold only committed rows with that identifier set (a
-//   none identifier is stored as NULL), for gets that match on it.
-// - messages_uow finds a connection's pending rows at commit or backout.
-// messages_order (queue, rank, id) of older stores let a browse position
-// scan a whole priority; it is dropped.
+// each index on messages leads with the queue and ends with rank (the
+// rowid follows implicitly, giving delivery order), and the finds name
+// their index (INDEXED BY: a statement that could not use it fails to
+// prepare instead of scanning). Each index a row is in costs a page write
+// when the row changes, and every call is its own transaction, so:
+// - messages_committed holds committed rows only: rows of units of work,
+//   however many, never lie between a get and the next message, and a get
+//   under syncpoint removes one entry rather than moving it.
+// - messages_msgid holds every row with a MsgId, whatever its state, so a
+//   get under syncpoint leaves it alone; MsgIds are unique in practice, so
+//   the pending rows it may pass are those of one MsgId.
+// - messages_correlid and messages_groupid hold committed rows with that
+//   identifier set (a none identifier is stored as NULL): many messages
+//   may share one, and only messages that have one pay for the index.
+// - messages_uow finds a connection's pending rows at commit or backout;
+//   with messages_committed it also finds every row of a queue (a row is
+//   committed exactly when its conn is 0).
+// Indexes of older stores that scanned a priority (messages_order) or
+// that were replaced are dropped.
 const char* const kSchemaAdded =
-    "CREATE INDEX IF NOT EXISTS messages_ready ON messages(queue, state, rank);"
-    "CREATE INDEX IF NOT EXISTS messages_by_msgid ON messages(queue, msgid, rank)"
-    " WHERE state = 0 AND msgid IS NOT NULL;"
-    "CREATE INDEX IF NOT EXISTS messages_by_correlid ON messages(queue, correlid, rank)"
+    "CREATE INDEX IF NOT EXISTS messages_committed ON messages(queue, rank) WHERE state = 0;"
+    "CREATE INDEX IF NOT EXISTS messages_msgid ON messages(queue, msgid, rank)"
+    " WHERE msgid IS NOT NULL;"
+    "CREATE INDEX IF NOT EXISTS messages_correlid ON messages(queue, correlid, rank)"
     " WHERE state = 0 AND correlid IS NOT NULL;"
-    "CREATE INDEX IF NOT EXISTS messages_by_groupid ON messages(queue, groupid, rank)"
+    "CREATE INDEX IF NOT EXISTS messages_groupid ON messages(queue, groupid, rank)"
     " WHERE state = 0 AND groupid IS NOT NULL;"
     "CREATE INDEX IF NOT EXISTS messages_uow ON messages(conn) WHERE conn <> 0;"
     "DROP INDEX IF EXISTS messages_order;"
+    "DROP INDEX IF EXISTS messages_ready;"
+    "DROP INDEX IF EXISTS messages_by_msgid;"
+    "DROP INDEX IF EXISTS messages_by_correlid;"
+    "DROP INDEX IF EXISTS messages_by_groupid;"
     // MQOPEN for input and MQINQ count a queue's handles.
     "CREATE INDEX IF NOT EXISTS opens_queue ON opens(queue);"
     "CREATE TABLE IF NOT EXISTS prepared(uow TEXT PRIMARY KEY, conn INT NOT NULL,"
@@ -480,23 +492,20 @@ int LqmConnRegister(LqmStore* store, const char* applName) {
 // temporary dynamic queues (with every message on them) and its open
 // handles. Inside the caller's transaction.
 static int DropConnectionObjects(LqmStore* store, int64_t conn) {
-  sqlite3_stmt* st = nullptr;
-  int rc = LqmSqlReason(sqlite3_prepare_v2(
-      store->Db,
-      "DELETE FROM messages WHERE queue IN (SELECT name FROM queues WHERE owner = ?1"
-      " AND deftype = 3);"
-      , -1, &st, nullptr));
   static_assert(MQQDT_TEMPORARY_DYNAMIC == 3, "deftype literal in SQL");
-  if (rc == 0) {
-    sqlite3_bind_int64(st, 1, conn);
-    rc = LqmSqlReason(sqlite3_step(st));
-  }
-  sqlite3_finalize(st);
-  const char* more[] = {"DELETE FROM queues WHERE owner = ?1 AND deftype = 3",
-                        "DELETE FROM opens WHERE conn = ?1", "DELETE FROM conns WHERE id = ?1"};
-  for (const char* sql : more) {
+  // A queue's rows are its committed rows and its rows in units of work,
+  // each found through its own index (see the schema).
+  const char* sqls[] = {
+      "DELETE FROM messages INDEXED BY messages_committed WHERE state = 0 AND queue IN"
+      " (SELECT name FROM queues WHERE owner = ?1 AND deftype = 3)",
+      "DELETE FROM messages INDEXED BY messages_uow WHERE conn <> 0 AND queue IN"
+      " (SELECT name FROM queues WHERE owner = ?1 AND deftype = 3)",
+      "DELETE FROM queues WHERE owner = ?1 AND deftype = 3", "DELETE FROM opens WHERE conn = ?1",
+      "DELETE FROM conns WHERE id = ?1"};
+  int rc = 0;
+  for (const char* sql : sqls) {
     if (rc != 0) break;
-    st = nullptr;
+    sqlite3_stmt* st = nullptr;
     rc = LqmSqlReason(sqlite3_prepare_v2(store->Db, sql, -1, &st, nullptr));
     if (rc == 0) {
       sqlite3_bind_int64(st, 1, conn);

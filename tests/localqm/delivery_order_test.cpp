@@ -251,8 +251,8 @@ TEST_F(LqmTest, AnOlderStoreIsBroughtUpToDateWhenOpened) {
   DefineLocal("OLD", "Q");
   std::string path = root_ + "/OLD/qm.db";
   std::vector<std::string> current = MessageIndexes(path);
-  EXPECT_EQ(current, (std::vector<std::string>{"messages_by_correlid", "messages_by_groupid",
-                                               "messages_by_msgid", "messages_ready",
+  EXPECT_EQ(current, (std::vector<std::string>{"messages_committed", "messages_correlid",
+                                               "messages_groupid", "messages_msgid",
                                                "messages_uow"}));
   // Make it look as the first stores did: one index in delivery order, and
   // none identifiers stored as 24 zero bytes rather than NULL.
@@ -271,8 +271,8 @@ TEST_F(LqmTest, AnOlderStoreIsBroughtUpToDateWhenOpened) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
-                         "DROP INDEX messages_ready; DROP INDEX messages_by_msgid;"
-                         " DROP INDEX messages_by_correlid; DROP INDEX messages_by_groupid;"
+                         "DROP INDEX messages_committed; DROP INDEX messages_msgid;"
+                         " DROP INDEX messages_correlid; DROP INDEX messages_groupid;"
                          " CREATE INDEX messages_order ON messages(queue, rank, id);"
                          " UPDATE messages SET correlid = zeroblob(24) WHERE correlid IS NULL;"
                          " UPDATE messages SET groupid = zeroblob(24) WHERE groupid IS NULL;",
@@ -306,6 +306,75 @@ TEST_F(LqmTest, AnOlderStoreIsBroughtUpToDateWhenOpened) {
   EXPECT_EQ(Get(h, q, &data), MQRC_NO_MSG_AVAILABLE);
   Close(h, &q);
   Disconnect(&h);
+}
+
+// Rows of a queue in every state, counted straight from the table.
+long RowsOf(const std::string& path, const char* queue) {
+  sqlite3* db = nullptr;
+  long n = -1;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM messages WHERE queue = ?", -1, &st,
+                           nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(st, 1, queue, -1, SQLITE_STATIC);
+      if (sqlite3_step(st) == SQLITE_ROW) n = sqlite3_column_int64(st, 0);
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return n;
+}
+
+TEST_F(DeliveryOrderTest, ADeletedQueueLeavesNoRowsInAnyState) {
+  // Committed rows, puts and gets of open units of work, of two
+  // connections, on the queue deleted and on one that stays.
+  DefineLocal("QM1", "Q2");
+  MQHOBJ q2;
+  ASSERT_EQ(Open(h_, "Q2", MQOO_OUTPUT, &q2), 0);
+  for (const char* t : {"a", "b", "c", "d"}) ASSERT_EQ(Put(h_, q_, t), 0);
+  ASSERT_EQ(Put(h_, q2, "keep"), 0);
+  ASSERT_EQ(Put(h_, q2, "keep too", MQPMO_SYNCPOINT), 0);
+  ASSERT_EQ(Put(h_, q_, "pending put", MQPMO_SYNCPOINT), 0);
+  std::string data;
+  ASSERT_EQ(Get(other_, o_, &data, MQGMO_SYNCPOINT), 0);
+  ASSERT_EQ(Get(h_, q_, &data, MQGMO_SYNCPOINT), 0);
+  std::string path = root_ + "/QM1/qm.db";
+  EXPECT_EQ(RowsOf(path, "Q1"), 5);
+  EXPECT_EQ(RowsOf(path, "Q2"), 2);
+  LqmStore s{};
+  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
+  ASSERT_EQ(LqmTxnBegin(&s), 0);
+  EXPECT_EQ(LqmQueueDelete(&s, "Q1", false), MQRC_Q_NOT_EMPTY);
+  EXPECT_EQ(LqmTxnEnd(&s, LqmQueueDelete(&s, "Q1", true)), 0);
+  LqmStoreClose(&s);
+  EXPECT_EQ(RowsOf(path, "Q1"), 0);
+  EXPECT_EQ(RowsOf(path, "Q2"), 2);
+  Close(h_, &q2);
+}
+
+TEST_F(LqmTest, ATemporaryQueueGoesWithItsRowsInAnyState) {
+  CreateQmgr("QM1");
+  MQHCONN h;
+  ASSERT_EQ(Connect("QM1", &h), 0);
+  MQOD od = {MQOD_DEFAULT};
+  strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", sizeof od.ObjectName);
+  strncpy(od.DynamicQName, "TMP.*", sizeof od.DynamicQName);
+  MQHOBJ q;
+  MQLONG cc, reason;
+  MQOPEN(h, &od, MQOO_INPUT_EXCLUSIVE | MQOO_OUTPUT, &q, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  char name[49];
+  LqmNameFromField(od.ObjectName, sizeof od.ObjectName, name);
+  for (const char* t : {"a", "b", "c"}) ASSERT_EQ(Put(h, q, t), 0);
+  ASSERT_EQ(Put(h, q, "pending", MQPMO_SYNCPOINT), 0);
+  std::string data;
+  ASSERT_EQ(Get(h, q, &data, MQGMO_SYNCPOINT), 0);
+  std::string path = root_ + "/QM1/qm.db";
+  EXPECT_EQ(RowsOf(path, name), 4);
+  // Ending the connection backs out its unit of work and removes the
+  // queue with whatever is on it.
+  Disconnect(&h);
+  EXPECT_EQ(RowsOf(path, name), 0);
 }
 
 }  // namespace
