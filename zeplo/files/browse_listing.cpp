@@ -24,7 +24,7 @@ bool LineStartsWith(const LineStorage* ls, const char* prefix) {
 int ListingError(RunOptions* opts, const char* format) {
   opts->Message.DataLength = 0;
   return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, format,
-                        static_cast<long>(opts->InputLines->LineNumber), ReaderFileName(opts));
+                       static_cast<long>(opts->InputLines->LineNumber), ReaderFileName(opts));
 }
 
 int UnexpectedEnd(RunOptions* opts) {
@@ -72,8 +72,7 @@ int ReadDumpLines(RunOptions* opts) {
     rc = EnsureMessageStorage(opts, static_cast<int64_t>(m.DataLength) + ls->Length);
     if (rc != 0) return rc;
     int64_t count = -1;
-    rc = ParseHex(opts, colon + 1, ls->Text + ls->Length, m.Storage + m.DataLength, &count,
-                  true);
+    rc = ParseHex(opts, colon + 1, ls->Text + ls->Length, m.Storage + m.DataLength, &count, true);
     if (rc != 0) return rc;
     m.DataLength += static_cast<int32_t>(count);
   }
@@ -169,9 +168,9 @@ int ReadBrowseListingMessage(RunOptions* opts) {
     if (row == nullptr) {
       m.DataLength = 0;
       return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
-                            "Unrecognised attribute '%.*s' on line %ld of file '%s'",
-                            static_cast<int>(nameLength), name,
-                            static_cast<long>(ls->LineNumber), ReaderFileName(opts));
+                           "Unrecognised attribute '%.*s' on line %ld of file '%s'",
+                           static_cast<int>(nameLength), name, static_cast<long>(ls->LineNumber),
+                           ReaderFileName(opts));
     }
     const char* value;
     int32_t valueLength;

@@ -257,7 +257,7 @@ int NextGenericFileName(RunOptions* opts, bool forInput, char* name, size_t name
                     static_cast<size_t>(b) < sizeof(first);
     if (!namesFit || std::rename(plain, first) != 0) {
       return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not rename file '%s' to '%s'", plain,
-                            first);
+                           first);
     }
   }
   int n = std::snprintf(name, nameSize, "%s%s%c%d%s", opts->GenericDirectory, opts->GenericBaseName,

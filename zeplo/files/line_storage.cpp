@@ -165,8 +165,8 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
     // Already as large as a 32-bit capacity allows, and still too small.
     if (size <= ls->Capacity) return 0;
     return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
-                          "Unable to allocate %lld bytes line storage",
-                          static_cast<long long>(size));
+                         "Unable to allocate %lld bytes line storage",
+                         static_cast<long long>(size));
   }
   if (opts->MemoryTrace) std::fprintf(stderr, "Allocating %d bytes\n", static_cast<int>(capacity));
   char* block = static_cast<char*>(CSGetMem(static_cast<size_t>(capacity), "Line Storage"));
@@ -179,7 +179,7 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
   }
   if (block == nullptr) {
     return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
-                          "Unable to allocate %d bytes line storage", static_cast<int>(capacity));
+                         "Unable to allocate %d bytes line storage", static_cast<int>(capacity));
   }
   if (ls->Last != nullptr) ls->Last = block + (ls->Last - ls->Text);
   if (ls->Text != nullptr) {
@@ -282,7 +282,7 @@ static int Identify(RunOptions* opts, bool* found) {
     ls->Length = 0;
     ls->Last = nullptr;
     return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
-                          "File '%s' does not appear to be a ZEPLO file", ReaderFileName(opts));
+                         "File '%s' does not appear to be a ZEPLO file", ReaderFileName(opts));
   }
   return ReadLine(opts, true, &eof, false);
 }

@@ -79,8 +79,8 @@ constexpr int KeySlot(uint32_t packed, uint32_t multiplier) {
 }
 
 struct KeyIndex {
-  uint32_t Multiplier;       // 0 when none was found (refused below)
-  int8_t Row[kKeySlots];     // the row of each slot, -1 for none
+  uint32_t Multiplier;         // 0 when none was found (refused below)
+  int8_t Row[kKeySlots];       // the row of each slot, -1 for none
   uint32_t Packed[kKeySlots];  // its key, packed: compared without a
                                // trip to the row's key text
 };

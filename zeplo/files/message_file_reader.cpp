@@ -108,8 +108,8 @@ int64_t LineNumberOf(const RunOptions* opts) {
 
 int FileFormatError(RunOptions* opts, const char* format) {
   opts->Message.DataLength = 0;
-  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, format,
-                        static_cast<long>(LineNumberOf(opts)), ReaderFileName(opts));
+  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, format, static_cast<long>(LineNumberOf(opts)),
+                       ReaderFileName(opts));
 }
 
 // Appends the text of an S line (its first column already skipped).
@@ -224,16 +224,16 @@ int ParseHex(RunOptions* opts, const char* text, const char* end, unsigned char*
   return 0;
 }
 
-int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
-                        const char* value, const char* end) {
+int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row, const char* value,
+                        const char* end) {
   // A row that points outside the descriptor would write past it.
   if (row->Offset < 0 || row->Width < 0 ||
       static_cast<size_t>(row->Offset) + static_cast<size_t>(row->Width) > sizeof(MQMD) ||
       (row->Kind == kAttributeNumber && row->Width != 4)) {
     return SetFilesError(opts, MQRC_UNEXPECTED_ERROR,
-                          "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
-                          static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
-                          ReaderFileName(opts));
+                         "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
+                         static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
+                         ReaderFileName(opts));
   }
   unsigned char* field = reinterpret_cast<unsigned char*>(md) + row->Offset;
   int64_t length = end - value;
@@ -255,9 +255,9 @@ int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
     }
   }
   return SetFilesError(opts, MQRC_UNEXPECTED_ERROR,
-                        "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
-                        static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
-                        ReaderFileName(opts));
+                       "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
+                       static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
+                       ReaderFileName(opts));
 }
 
 int ReadFileMessage(RunOptions* opts, bool* endOfFile) {
@@ -291,8 +291,7 @@ int ReadFileMessage(RunOptions* opts, bool* endOfFile) {
     }
     // The value starts in column 7; the key alone leaves the default.
     if (ls->Length > 6) {
-      rc = StoreAttributeValue(opts, &m.OwnDescriptor, row, ls->Text + 6,
-                               ls->Text + ls->Length);
+      rc = StoreAttributeValue(opts, &m.OwnDescriptor, row, ls->Text + 6, ls->Text + ls->Length);
       if (rc != 0) {
         m.DataLength = 0;
         return rc;

@@ -211,10 +211,9 @@ int Finish(RunOptions* opts) {
   if (!gOut.Failed) return 0;
   if (gOut.FailedKind == kErrnoLine) {
     return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s' RC(%d)",
-                          OutputName(opts), gOut.Errno);
+                         OutputName(opts), gOut.Errno);
   }
-  return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
-                        OutputName(opts));
+  return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'", OutputName(opts));
 }
 
 // ---- Line kinds ------------------------------------------------------------
@@ -274,8 +273,7 @@ void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
 
 // S lines carry 2 x (width - 1) data bytes each; escapes do not count.
 // `unescaped`: the run holds no '"' or '~', so each line is copied whole.
-void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n,
-                      bool unescaped) {
+void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n, bool unescaped) {
   const uint64_t capacity = 2 * (static_cast<uint64_t>(EffectiveDataWidth(opts->DataWidth)) - 1);
   if (n == 0) {
     StartLine(kErrnoLine);
@@ -335,8 +333,8 @@ uint64_t RunEnd(const unsigned char* data, uint64_t pos, uint64_t length, unsign
   unsigned char all = 0xFF;
   while (length - pos >= 8) {
     const unsigned char* d = data + pos;
-    unsigned char group = c[d[0]] & c[d[1]] & c[d[2]] & c[d[3]] & c[d[4]] & c[d[5]] & c[d[6]] &
-                          c[d[7]];
+    unsigned char group =
+        c[d[0]] & c[d[1]] & c[d[2]] & c[d[3]] & c[d[4]] & c[d[5]] & c[d[6]] & c[d[7]];
     if (!(group & wanted)) break;
     all &= group;
     pos += 8;
@@ -518,7 +516,7 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
   if (opts->NoHeader || opts->OutputIsNull) return 0;
   if (opts->OutputStream == nullptr) {
     return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
-                          OutputName(opts));
+                         OutputName(opts));
   }
   // Every file of a run carries the time of the run's first header.
   if (opts->CreatedTime == 0) opts->CreatedTime = static_cast<int64_t>(std::time(nullptr));
@@ -561,7 +559,7 @@ int WriteMessage(RunOptions* opts) {
   }
   if (opts->OutputStream == nullptr || m->Descriptor == nullptr) {
     return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
-                          OutputName(opts));
+                         OutputName(opts));
   }
   const MQMD* md = m->Descriptor;
   if (opts->ShowTimeOnQueue) {

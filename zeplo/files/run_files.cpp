@@ -48,8 +48,8 @@ int OpenInput(RunOptions* opts) {
     // A later file of a numbered sequence that is missing ends the input.
     if (!first) return MQRC_FILE_SYSTEM_ERROR;
     if (opts->FileAccessMode != nullptr) {
-      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'(%s)\n",
-                            name, mode);
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'(%s)\n", name,
+                           mode);
     }
     return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'\n", name);
   }
@@ -100,7 +100,7 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
     if (rc == 0 && IsOpenInput(opts, name)) {
       // Opening it for writing would destroy the messages being read.
       return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
-                            "Output file '%s' is the input file being read\n", name);
+                           "Output file '%s' is the input file being read\n", name);
     }
     if (rc == 0 && !opts->ForceOverwrite && stat(name, &st) == 0) {
       if (!mayPrompt) {
@@ -113,7 +113,7 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
     if (stream == nullptr) {
       if (opts->FileAccessMode != nullptr) {
         return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'(%s)\n",
-                              name, mode);
+                             name, mode);
       }
       return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'\n", name);
     }
@@ -194,7 +194,7 @@ int CloseOutputFile(RunOptions* opts) {
   int failed = stream == stdout ? std::fflush(stream) : std::fclose(stream);
   if (failed != 0) {
     return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
-                          opts->CurrentOutputFile);
+                         opts->CurrentOutputFile);
   }
   return 0;
 }

@@ -71,7 +71,8 @@ TEST(LineStorageTest, LinesComeBackWholeFromFilesAndPipes) {
       {"NULs inside lines",
        std::string("x\0y\n\0\nz\0", 8),
        {std::string("x\0y\n", 4), std::string("\0\n", 2), std::string("z\0", 2), "<eof>"}},
-      {"across the block end", longA + "\n" + std::string(20, 'b') + "\nq\n",
+      {"across the block end",
+       longA + "\n" + std::string(20, 'b') + "\nq\n",
        {longA + "\n", std::string(20, 'b') + "\n", "q\n", "<eof>"}},
       {"longer than a block, unterminated", "s\n" + longC, {"s\n", longC, "<eof>"}},
   };
@@ -95,9 +96,9 @@ TEST(LineStorageTest, StorageGrowsByDoublingOnlyWhenALineNeedsIt) {
     bool terminated;
     int32_t capacity;
   } cases[] = {
-      {0, true, 1024},       {990, true, 1024},     {1022, true, 1024},
-      {1023, true, 2048},    {1022, false, 1024},   {1023, false, 2048},
-      {2046, true, 2048},    {2047, true, 4096},    {5000, false, 8192},
+      {0, true, 1024},    {990, true, 1024},   {1022, true, 1024},
+      {1023, true, 2048}, {1022, false, 1024}, {1023, false, 2048},
+      {2046, true, 2048}, {2047, true, 4096},  {5000, false, 8192},
   };
   for (const auto& c : cases) {
     std::string line(static_cast<size_t>(c.length), 'x');
@@ -141,7 +142,8 @@ TEST(LineStorageTest, PipeLinesArriveWithoutWaitingForMore) {
   feeder.join();
   EXPECT_FALSE(closedEarly);
   std::vector<std::string> rest;
-  while (ReadLine(opts.get(), true, &eof, false) == 0 && !eof) rest.push_back(opts->InputLines->Text);
+  while (ReadLine(opts.get(), true, &eof, false) == 0 && !eof)
+    rest.push_back(opts->InputLines->Text);
   EXPECT_EQ((std::vector<std::string>{"N", "X 42"}), rest);
   ReleaseLineStorage(opts.get());
   std::fclose(opts->InputStream);

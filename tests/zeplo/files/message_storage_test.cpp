@@ -16,9 +16,8 @@ TEST(MessageStorageTest, GrowsInWholeUnitsAndNeverShrinks) {
   // Each step starts from the capacity the previous one left.
   const struct {
     int64_t size, capacity;
-  } steps[] = {{0, 4096},    {-5, 4096},   {1, 4096},      {4096, 4096},
-               {4097, 8192}, {5000, 8192}, {10000, 12288}, {8192, 12288},
-               {12289, 16384}};
+  } steps[] = {{0, 4096},    {-5, 4096},     {1, 4096},     {4096, 4096},  {4097, 8192},
+               {5000, 8192}, {10000, 12288}, {8192, 12288}, {12289, 16384}};
   Storage s;
   for (const auto& step : steps) {
     ASSERT_EQ(0, GrowMessageStorage(&s.opts, step.size)) << step.size;
@@ -98,10 +97,9 @@ TEST(MessageStorageTest, FileReadersGrowFourFold) {
   const struct {
     int64_t before, needed, capacity;
   } cases[] = {
-      {0, 1, 4096},
-      {0, 1025, 8192},        // 4 x 1025 = 4100, in 4096s
-      {4096, 4096, 4096},     // fits: untouched
-      {4096, 4097, 20480},    // 16388
+      {0, 1, 4096},        {0, 1025, 8192},  // 4 x 1025 = 4100, in 4096s
+      {4096, 4096, 4096},                    // fits: untouched
+      {4096, 4097, 20480},                   // 16388
       {0, 100000, 401408},
   };
   for (const auto& c : cases) {
