@@ -34,6 +34,26 @@ void TimeText(int64_t epoch, char* out, size_t size) {
     snprintf(out, size, "%lld\n", static_cast<long long>(epoch));
 }
 
+// One end of the put-time window: as an age ("Younger than (1 hour) ...")
+// when it was given as one, else as a time ("Put after  ..."), then with
+// -Vt the raw epoch and how far it lies before now (that line has no
+// newline of its own).
+void PrintTimeBound(const RunOptions& o, int64_t bound, int32_t age,
+                    const char* ageLabel, const char* timeLabel) {
+  char when[80];
+  TimeText(bound, when, sizeof when);
+  if (age != 0) {
+    char ageText[kQuantityTextSize];
+    FormatDuration(ageText, age, false);
+    fprintf(stderr, "  %s (%s) %s", ageLabel, ageText, when);
+  } else {
+    fprintf(stderr, "  %s %s", timeLabel, when);
+  }
+  if (o.TimeTrace)
+    fprintf(stderr, "  %s %lld (%lld)", timeLabel, static_cast<long long>(bound),
+            static_cast<long long>(o.NowSeconds - bound));
+}
+
 void PrintSearchList(const SearchString* list, const char* format,
                      bool ebcdic) {
   for (int i = 0; i < kSearchStringsPerKind; i++) {
@@ -241,36 +261,11 @@ void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
     BytesToHex(o.SelectGroupId, kIdentifierLength, hex, 2 * kIdentifierLength);
     fprintf(stderr, "  Group Identifier 0x'%s'\n", hex);
   }
-  char when[80];
-  char age[kQuantityTextSize];
-  if (o.PutAfter != 0) {
-    TimeText(o.PutAfter, when, sizeof when);
-    if (o.YoungerThan != 0) {
-      FormatDuration(age, o.YoungerThan, false);
-      fprintf(stderr, "  Younger than (%s) %s", age, when);
-    } else {
-      fprintf(stderr, "  Put after  %s", when);
-    }
-    if (o.TimeTrace)
-      fprintf(stderr, "  Put after  %lld (%lld)",
-              static_cast<long long>(o.PutAfter),
-              static_cast<long long>(o.NowSeconds - o.PutAfter));
-  }
-  if (o.PutBefore != 0) {
-    TimeText(o.PutBefore, when, sizeof when);
-    if (o.OlderThan != 0) {
-      FormatDuration(age, o.OlderThan, false);
-      fprintf(stderr,
-              o.PutAfter != 0 ? "  Older   than (%s) %s" : "  Older than (%s) %s",
-              age, when);
-    } else {
-      fprintf(stderr, "  Put before %s", when);
-    }
-    if (o.TimeTrace)
-      fprintf(stderr, "  Put before %lld (%lld)",
-              static_cast<long long>(o.PutBefore),
-              static_cast<long long>(o.NowSeconds - o.PutBefore));
-  }
+  if (o.PutAfter != 0)
+    PrintTimeBound(o, o.PutAfter, o.YoungerThan, "Younger than", "Put after ");
+  if (o.PutBefore != 0)
+    PrintTimeBound(o, o.PutBefore, o.OlderThan,
+                   o.PutAfter != 0 ? "Older   than" : "Older than", "Put before");
   if (o.SelectByTarget) {
     if (o.TargetQmgrMask[0] != '\0' || o.TargetQueueMask[0] == '\0')
       fprintf(stderr, "  Messages targeted to %s/%s\n", o.TargetQmgrMask,

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <span>
 
 #include "zeplo/driver/driver.h"
 #include "zeplo/names/names.h"
@@ -368,28 +369,26 @@ int ParseFileLimits(RunOptions* options, const char* value) {
     fprintf(stderr, "Invalid -L%c parameter '%s'\n", letter, value);
     return kOptionsRefused;
   }
+  // Units of -Ls and -La, either case; a letter not listed is refused.
+  struct Unit {
+    char Letter;
+    int64_t Factor;
+  };
+  static constexpr Unit kSizeUnits[] = {{'b', 1}, {'k', 1024}, {'m', 1048576}, {'g', 1073741824}};
+  static constexpr Unit kAgeUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}};
+  int64_t factor = 0;
+  const char lower = static_cast<char>(tolower(static_cast<unsigned char>(unit)));
+  for (const Unit& u : kind == 's' ? std::span<const Unit>(kSizeUnits) : std::span<const Unit>(kAgeUnits))
+    if (u.Letter == lower) factor = u.Factor;
+  if (factor == 0) {
+    fprintf(stderr, kind == 's' ? "Unrecognised -Ls file size unit '%c'\n"
+                                : "Unrecognised -La file age unit '%c'\n",
+            unit);
+    return kOptionsRefused;
+  }
   if (kind == 's') {
-    int64_t factor = 0;
-    switch (unit) {
-      case 'b': case 'B': factor = 1; break;
-      case 'k': case 'K': factor = 1024; break;
-      case 'm': case 'M': factor = 1048576; break;
-      case 'g': case 'G': factor = 1073741824; break;
-      default:
-        fprintf(stderr, "Unrecognised -Ls file size unit '%c'\n", unit);
-        return kOptionsRefused;
-    }
     options->MaxFileSize = number * factor;
     return 0;
-  }
-  int64_t factor = 0;
-  switch (unit) {
-    case 's': case 'S': factor = 1; break;
-    case 'm': case 'M': factor = 60; break;
-    case 'h': case 'H': factor = 3600; break;
-    default:
-      fprintf(stderr, "Unrecognised -La file age unit '%c'\n", unit);
-      return kOptionsRefused;
   }
   if (number * factor > INT32_MAX) {
     fprintf(stderr, "Invalid -La parameter '%s'\n", value);

@@ -191,6 +191,11 @@ TEST_F(CheckOptionsTest, SelectionReportLines) {
        "Message selection active:\n"
        "  Put after  Thu Dec 25 12:00:00 2014\n"
        "  Put after  1419508800 (-43200)\n"},
+      {{"-iQ1", "-Ttu25/12/2014_11:00", "-Vt"},
+       "Current Time:1419465600\n"
+       "Message selection active:\n"
+       "  Put before Thu Dec 25 11:00:00 2014\n"
+       "  Put before 1419505200 (-39600)"},
   };
   for (const Case& c : cases) {
     std::string line, err;

@@ -134,8 +134,9 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        [](const RunOptions& o) {
          return o.MaxFileSize == 10485760 && o.MaxMessagesPerFile == 0;
        }},
-      {{"-iQ1", "-Ls3g"},
+      {{"-iQ1", "-Ls3G"},  // units in either case
        [](const RunOptions& o) { return o.MaxFileSize == 3LL * 1073741824; }},
+      {{"-iQ1", "-La2H"}, [](const RunOptions& o) { return o.MaxFileAge == 7200; }},
       {{"-fa", "-nd:[]"},
        [](const RunOptions& o) {
          return strcmp(o.MsgStartDelimiter, "[") == 0 &&
