@@ -113,6 +113,7 @@ TEST(MessageStorageTest, FileReadersGrowFourFold) {
   Storage s;
   EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, EnsureMessageStorage(&s.opts, INT64_C(3000000000)));
   EXPECT_STREQ("Unable to allocate 3000000512 bytes message storage", s.opts.ExitMessage);
+  EXPECT_EQ(nullptr, s.opts.Message.Storage);
 }
 
 TEST(MessageStorageTest, DescriptorDefaultsAreVersionTwo) {
