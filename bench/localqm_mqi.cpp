@@ -127,10 +127,11 @@ double RunFloor(const char* dir, int count, int perTxn) {
                nullptr, nullptr, nullptr);
   sqlite3_stmt* ins = nullptr;
   sqlite3_stmt* del = nullptr;
-  sqlite3_prepare_v2(db,
-                     "INSERT INTO messages(queue, rank, state, conn, expires, backouts, msgid,"
-                     " correlid, groupid, md, data) VALUES('BENCH.Q', 9, 0, 0, 0, 0, ?, ?, ?, ?, ?)",
-                     -1, &ins, nullptr);
+  sqlite3_prepare_v2(
+      db,
+      "INSERT INTO messages(queue, rank, state, conn, expires, backouts, msgid,"
+      " correlid, groupid, md, data) VALUES('BENCH.Q', 9, 0, 0, 0, 0, ?, ?, ?, ?, ?)",
+      -1, &ins, nullptr);
   sqlite3_prepare_v2(db,
                      "DELETE FROM messages WHERE id = (SELECT id FROM messages WHERE"
                      " queue = 'BENCH.Q' ORDER BY rank, id LIMIT 1)",

@@ -116,8 +116,8 @@ int StepFind(LqmStore* store, const char* queue, const LqmMatch* match, sqlite3_
     *out = st;
     return sqlite3_step(st);
   }
-  int key = match->MsgId != nullptr     ? kKeyMsgId
-            : match->GroupId != nullptr ? kKeyGroupId
+  int key = match->MsgId != nullptr      ? kKeyMsgId
+            : match->GroupId != nullptr  ? kKeyGroupId
             : match->CorrelId != nullptr ? kKeyCorrelId
                                          : kKeyNone;
   int from = match->UseAfter ? kFromSameRank : kFromFront;
@@ -194,7 +194,8 @@ int LqmMsgFind(LqmStore* store, const char* queue, const LqmMatch* match, LqmMes
     MQMD md = {MQMD_DEFAULT};
     const void* blob = sqlite3_column_blob(st, 6);
     int blobLength = sqlite3_column_bytes(st, 6);
-    if (blob != nullptr && blobLength == static_cast<int>(sizeof(MQMD))) memcpy(&md, blob, sizeof md);
+    if (blob != nullptr && blobLength == static_cast<int>(sizeof(MQMD)))
+      memcpy(&md, blob, sizeof md);
     md.BackoutCount = sqlite3_column_int(st, 5);
     out->Md = md;
     if (withData) {
@@ -209,9 +210,10 @@ int LqmMsgFind(LqmStore* store, const char* queue, const LqmMatch* match, LqmMes
 
 int LqmMsgTake(LqmStore* store, const char* queue, int64_t id, bool syncpoint) {
   sqlite3_stmt* st =
-      syncpoint ? LqmStmt(store, kStmtMsgSetPending,
-                          "UPDATE messages SET state = 2, conn = ?2 WHERE id = ?1 AND state = 0")
-                : LqmStmt(store, kStmtMsgDelete, "DELETE FROM messages WHERE id = ?1 AND state = 0");
+      syncpoint
+          ? LqmStmt(store, kStmtMsgSetPending,
+                    "UPDATE messages SET state = 2, conn = ?2 WHERE id = ?1 AND state = 0")
+          : LqmStmt(store, kStmtMsgDelete, "DELETE FROM messages WHERE id = ?1 AND state = 0");
   static_assert(kMsgGetPending == 2, "state literal in SQL");
   if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
   sqlite3_bind_int64(st, 1, id);

@@ -32,17 +32,17 @@ class DeliveryOrderTest : public LqmTest {
 };
 
 enum Action {
-  kPut,         // h_ puts `text` at `priority`
-  kBrowse,      // h_ browses with `options`
-  kGet,         // h_ gets with `options` (MQGMO_MSG_UNDER_CURSOR, say)
-  kOtherGet,    // the other connection gets the first message, no syncpoint
-  kOtherSync,   // ... under syncpoint
-  kOtherBack,   // the other connection backs out
+  kPut,        // h_ puts `text` at `priority`
+  kBrowse,     // h_ browses with `options`
+  kGet,        // h_ gets with `options` (MQGMO_MSG_UNDER_CURSOR, say)
+  kOtherGet,   // the other connection gets the first message, no syncpoint
+  kOtherSync,  // ... under syncpoint
+  kOtherBack,  // the other connection backs out
 };
 
 struct Step {
   Action action;
-  MQLONG value;  // priority for kPut, options for kBrowse and kGet
+  MQLONG value;      // priority for kPut, options for kBrowse and kGet
   const char* text;  // put: the data; otherwise the data expected ("" with a reason)
   MQLONG reason;
 };
@@ -163,8 +163,8 @@ TEST_F(DeliveryOrderTest, MatchingBrowseKeepsDeliveryOrderAmongTheMatches) {
   struct Msg {
     MQLONG priority;
     char correl, group;
-  } msgs[] = {{5, 'A', 'x'}, {5, 'B', 'x'}, {5, 'A', 'y'}, {2, 'A', 'x'}, {7, 'B', 'y'},
-              {7, 'A', 0},   {0, 'A', 'x'}};
+  } msgs[] = {{5, 'A', 'x'}, {5, 'B', 'x'}, {5, 'A', 'y'}, {2, 'A', 'x'},
+              {7, 'B', 'y'}, {7, 'A', 0},   {0, 'A', 'x'}};
   std::vector<MQMD> sent;
   for (size_t i = 0; i < sizeof msgs / sizeof msgs[0]; ++i) {
     MQMD md = {MQMD_DEFAULT};
@@ -185,9 +185,9 @@ TEST_F(DeliveryOrderTest, MatchingBrowseKeepsDeliveryOrderAmongTheMatches) {
     int msgIdOf;         // the MsgId of that message is matched on; -1: none
     std::string order;   // message numbers in the order browsing finds them
   } expects[] = {
-      {'A', 0, -1, "50236"}, {'B', 0, -1, "41"},  {0, 'x', -1, "0136"}, {0, 'y', -1, "42"},
-      {'A', 'x', -1, "036"}, {'B', 'x', -1, "1"}, {'A', 'y', -1, "2"},  {'C', 0, -1, ""},
-      {0, 'z', -1, ""},      {0, 0, -1, "4501236"}, {0, 0, 2, "2"},     {'A', 'x', 3, "3"},
+      {'A', 0, -1, "50236"}, {'B', 0, -1, "41"},    {0, 'x', -1, "0136"}, {0, 'y', -1, "42"},
+      {'A', 'x', -1, "036"}, {'B', 'x', -1, "1"},   {'A', 'y', -1, "2"},  {'C', 0, -1, ""},
+      {0, 'z', -1, ""},      {0, 0, -1, "4501236"}, {0, 0, 2, "2"},       {'A', 'x', 3, "3"},
       {'B', 0, 3, ""},       {0, 'y', 5, ""},
   };
   for (const Expect& e : expects) {
@@ -251,9 +251,9 @@ TEST_F(LqmTest, AnOlderStoreIsBroughtUpToDateWhenOpened) {
   DefineLocal("OLD", "Q");
   std::string path = root_ + "/OLD/qm.db";
   std::vector<std::string> current = MessageIndexes(path);
-  EXPECT_EQ(current, (std::vector<std::string>{"messages_committed", "messages_correlid",
-                                               "messages_groupid", "messages_msgid",
-                                               "messages_uow"}));
+  EXPECT_EQ(current,
+            (std::vector<std::string>{"messages_committed", "messages_correlid", "messages_groupid",
+                                      "messages_msgid", "messages_uow"}));
   // Make it look as the first stores did: one index in delivery order, and
   // none identifiers stored as 24 zero bytes rather than NULL.
   WithStore("OLD", [](LqmStore* s) {
@@ -314,8 +314,8 @@ long RowsOf(const std::string& path, const char* queue) {
   long n = -1;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM messages WHERE queue = ?", -1, &st,
-                           nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM messages WHERE queue = ?", -1, &st, nullptr) ==
+        SQLITE_OK) {
       sqlite3_bind_text(st, 1, queue, -1, SQLITE_STATIC);
       if (sqlite3_step(st) == SQLITE_ROW) n = sqlite3_column_int64(st, 0);
     }

@@ -120,9 +120,9 @@ void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape,
     if (shape) shape(i, &md);
     char text[16];
     int n = snprintf(text, sizeof text, "m%d", static_cast<int>(b->Sent.size()));
-    ASSERT_EQ(LqmMsgInsert(&s, b->Queue.c_str(), &md, text, static_cast<size_t>(n), expiryTenths,
-                           false),
-              0);
+    ASSERT_EQ(
+        LqmMsgInsert(&s, b->Queue.c_str(), &md, text, static_cast<size_t>(n), expiryTenths, false),
+        0);
     b->Sent.push_back(md);
   }
   ASSERT_EQ(LqmTxnEnd(&s, 0), 0);
@@ -191,8 +191,7 @@ const std::vector<CostCase>& Cases() {
          EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_NONE, nullptr, &data), 0);
          EXPECT_EQ(data, "m" + std::to_string(b->Depth / 2));
        }},
-      {"get matching the MsgId of the last message",
-       [](Bench* b) { Fill(b, b->Depth, nullptr); },
+      {"get matching the MsgId of the last message", [](Bench* b) { Fill(b, b->Depth, nullptr); },
        [](Bench* b) {
          std::string data;
          EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_MSG_ID,
@@ -205,9 +204,9 @@ const std::vector<CostCase>& Cases() {
          Fill(b, b->Depth, [&](int i, MQMD* md) { SetCorrel(md, i == b->Depth - 1 ? 'Z' : 'A'); });
        },
        [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_CORREL_ID,
-                           &b->Sent.back()),
-                   0);
+         EXPECT_EQ(
+             CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_CORREL_ID, &b->Sent.back()),
+             0);
        }},
       {"get matching a GroupId and CorrelId behind many of that CorrelId",
        [](Bench* b) {
@@ -227,12 +226,10 @@ const std::vector<CostCase>& Cases() {
          Browse(b, b->Depth - 3, MQMO_MATCH_CORREL_ID, &b->Sent[0]);
        },
        [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_MATCH_CORREL_ID,
-                           &b->Sent[0]),
+         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_MATCH_CORREL_ID, &b->Sent[0]),
                    0);
        }},
-      {"get that finds no matching MsgId",
-       [](Bench* b) { Fill(b, b->Depth, nullptr); },
+      {"get that finds no matching MsgId", [](Bench* b) { Fill(b, b->Depth, nullptr); },
        [](Bench* b) {
          MQMD md = {MQMD_DEFAULT};
          md.Version = MQMD_VERSION_2;
@@ -242,7 +239,8 @@ const std::vector<CostCase>& Cases() {
        }},
       {"get past expired messages at the front",
        [](Bench* b) {
-         Fill(b, 3, [](int, MQMD* md) { md->Priority = 9; }, 1);
+         Fill(
+             b, 3, [](int, MQMD* md) { md->Priority = 9; }, 1);
          Fill(b, b->Depth, nullptr);
          Sleep(150);
        },
@@ -331,8 +329,8 @@ TEST_F(StatementCostTest, EveryCallCostsTheSameAtAnyDepth) {
     ++index;
     EXPECT_GT(shallow.Steps, 0) << "nothing was measured";
     EXPECT_LE(deep.Steps, shallow.Steps + kSlack)
-        << "steps at depth " << kShallow << ": " << shallow.Steps << ", at depth " << kDeep
-        << ": " << deep.Steps;
+        << "steps at depth " << kShallow << ": " << shallow.Steps << ", at depth " << kDeep << ": "
+        << deep.Steps;
     EXPECT_EQ(deep.Sorts, 0);
     EXPECT_EQ(deep.FullScanSteps, 0);
     sql.insert(deep.Sql.begin(), deep.Sql.end());
