@@ -10,7 +10,10 @@
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -38,8 +41,8 @@ void TimeText(int64_t epoch, char* out, size_t size) {
 // when it was given as one, else as a time ("Put after  ..."), then with
 // -Vt the raw epoch and how far it lies before now (that line has no
 // newline of its own).
-void PrintTimeBound(const RunOptions& o, int64_t bound, int32_t age,
-                    const char* ageLabel, const char* timeLabel) {
+void PrintTimeBound(const RunOptions& o, int64_t bound, int32_t age, const char* ageLabel,
+                    const char* timeLabel) {
   char when[80];
   TimeText(bound, when, sizeof when);
   if (age != 0) {
@@ -54,8 +57,7 @@ void PrintTimeBound(const RunOptions& o, int64_t bound, int32_t age,
             static_cast<long long>(o.NowSeconds - bound));
 }
 
-void PrintSearchList(const SearchString* list, const char* format,
-                     bool ebcdic) {
+void PrintSearchList(const SearchString* list, const char* format, bool ebcdic) {
   for (int i = 0; i < kSearchStringsPerKind; i++) {
     const SearchString& s = list[i];
     if (s.Length <= 0) continue;
@@ -64,8 +66,8 @@ void PrintSearchList(const SearchString* list, const char* format,
     memcpy(text, s.Text, static_cast<size_t>(length));
     text[length] = '\0';
     if (ebcdic)
-      EbcdicToAscii(reinterpret_cast<unsigned char*>(text),
-                    reinterpret_cast<unsigned char*>(text), length);
+      EbcdicToAscii(reinterpret_cast<unsigned char*>(text), reinterpret_cast<unsigned char*>(text),
+                    length);
     fprintf(stderr, format, text);
   }
 }
@@ -89,15 +91,18 @@ int CheckOptions(RunOptions* options) {
 
   if (options->Rate != 0) {
     if (!outputQueue)
-      return Refuse("'Required rate' processing requires that the target is "
-                    "a Queue.\n");
+      return Refuse(
+          "'Required rate' processing requires that the target is "
+          "a Queue.\n");
     if (options->RateDuration != 0) {
       if (!inputQueues)
-        return Refuse("Repeated 'Required rate' processing requires that the "
-                      "input is a queue.\n");
+        return Refuse(
+            "Repeated 'Required rate' processing requires that the "
+            "input is a queue.\n");
       if (options->DestructiveGet)
-        return Refuse("Repeated 'Required rate' processing requires that you "
-                      "browse the input queue.\n");
+        return Refuse(
+            "Repeated 'Required rate' processing requires that you "
+            "browse the input queue.\n");
     }
   }
 
@@ -108,16 +113,12 @@ int CheckOptions(RunOptions* options) {
     options->YoungerThan = options->OlderThan;
     options->OlderThan = swap;
   }
-  if (options->YoungerThan != 0)
-    options->PutAfter = options->NowSeconds - options->YoungerThan;
-  if (options->OlderThan != 0)
-    options->PutBefore = options->NowSeconds - options->OlderThan;
+  if (options->YoungerThan != 0) options->PutAfter = options->NowSeconds - options->YoungerThan;
+  if (options->OlderThan != 0) options->PutBefore = options->NowSeconds - options->OlderThan;
 
   // One file with input queues is where they are written to.
-  if (options->InputFile[0] != '\0' && options->OutputFile[0] == '\0' &&
-      inputQueues) {
-    snprintf(options->OutputFile, sizeof options->OutputFile, "%s",
-             options->InputFile);
+  if (options->InputFile[0] != '\0' && options->OutputFile[0] == '\0' && inputQueues) {
+    snprintf(options->OutputFile, sizeof options->OutputFile, "%s", options->InputFile);
     options->InputFile[0] = '\0';
   }
 
@@ -125,36 +126,41 @@ int CheckOptions(RunOptions* options) {
     if (options->OutputFile[0] == '\0')
       snprintf(options->OutputFile, sizeof options->OutputFile, "stdout");
     if (outputQueue)
-      return Refuse("Sorry, you can't specify an output queue with summary "
-                    "display.\n");
+      return Refuse(
+          "Sorry, you can't specify an output queue with summary "
+          "display.\n");
   }
   if (options->Count && (options->OutputFile[0] != '\0' || outputQueue))
-    return Refuse("Sorry, you can't specify an output queue/file with the "
-                  "count display.\n");
+    return Refuse(
+        "Sorry, you can't specify an output queue/file with the "
+        "count display.\n");
 
   if (inputQueues && options->InputFile[0] != '\0')
-    return Refuse("Please don't specify both an input queue and an input "
-                  "file.\n");
+    return Refuse(
+        "Please don't specify both an input queue and an input "
+        "file.\n");
   if (!options->LogMode && !inputQueues && options->InputFile[0] == '\0')
     return Refuse("Please enter either an input queue or an input file.\n");
   if (outputQueue && options->OutputFile[0] != '\0')
-    return Refuse("Please enter either an output queue or an output file, "
-                  "not both.\n");
+    return Refuse(
+        "Please enter either an output queue or an output file, "
+        "not both.\n");
 
   if (inputQueues && options->Purge && !options->DestructiveGet)
     return Refuse("Purge is not valid when you are browsing the Input Queue\n");
 
   if (options->Selector != nullptr) {
     if (options->LogMode || options->InputFile[0] != '\0')
-      return Refuse("SQL92 Selection is only supported when the input is a "
-                    "queue\n");
+      return Refuse(
+          "SQL92 Selection is only supported when the input is a "
+          "queue\n");
     if (options->Purge)
-      return Refuse("The purge option is not supported when using the SQL92 "
-                    "selector\n");
+      return Refuse(
+          "The purge option is not supported when using the SQL92 "
+          "selector\n");
   }
 
-  if (FileNameHasIndexInsert(options->InputFile))
-    options->InputFileHasInserts = true;
+  if (FileNameHasIndexInsert(options->InputFile)) options->InputFileHasInserts = true;
   if (FileNameHasIndexInsert(options->OutputFile)) {
     // Without -L every such file holds one message (the default limit).
     options->OutputFileHasInserts = true;
@@ -177,8 +183,9 @@ int CheckOptions(RunOptions* options) {
       options->LimitsActive = false;
     }
   } else if (options->LimitsActive && !options->OutputFileHasInserts) {
-    return Refuse("The use of -L parameters requires the use of file index "
-                  "inserts\n");
+    return Refuse(
+        "The use of -L parameters requires the use of file index "
+        "inserts\n");
   }
 
   if (options->Summary && options->DestructiveGet)
@@ -209,18 +216,15 @@ RangeLine NormaliseRange(RunOptions* options) {
 
 void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
   const RunOptions& o = *options;
-  if (o.TimeTrace)
-    fprintf(stderr, "Current Time:%lld\n", static_cast<long long>(o.NowSeconds));
-  fputs(o.InvertSelection ? "Inverse Message selection active:\n"
-                          : "Message selection active:\n",
+  if (o.TimeTrace) fprintf(stderr, "Current Time:%lld\n", static_cast<long long>(o.NowSeconds));
+  fputs(o.InvertSelection ? "Inverse Message selection active:\n" : "Message selection active:\n",
         stderr);
   switch (rangeLine) {
     case RangeLine::Single:
       fprintf(stderr, "  Message index %d only.\n", o.RangeFirst);
       break;
     case RangeLine::Between:
-      fprintf(stderr, "  Message indexes %d -> %d.\n", o.RangeFirst,
-              o.RangeLast);
+      fprintf(stderr, "  Message indexes %d -> %d.\n", o.RangeFirst, o.RangeLast);
       break;
     case RangeLine::Onwards:
       fprintf(stderr, "  Message indexes %d onwards.\n", o.RangeFirst);
@@ -231,8 +235,7 @@ void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
     case RangeLine::None:
       break;
   }
-  if (o.Selector != nullptr)
-    fprintf(stderr, "  Messages matching selector '%s'\n", o.Selector);
+  if (o.Selector != nullptr) fprintf(stderr, "  Messages matching selector '%s'\n", o.Selector);
   char text[kQuantityTextSize];
   if (o.SizeAtLeast != 0xFFFFFFFFu) {
     FormatQuantity(o.SizeAtLeast, text, SizeUnits, 3);
@@ -243,11 +246,9 @@ void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
     fprintf(stderr, "  Message size less than %s\n", text);
   }
   if (o.PriorityMin != -1)
-    fprintf(stderr, "  Message priority greater or equal to %d\n",
-            o.PriorityMin);
+    fprintf(stderr, "  Message priority greater or equal to %d\n", o.PriorityMin);
   if (o.PriorityMax != -1)
-    fprintf(stderr, "  Message priority less than or equal to %d\n",
-            o.PriorityMax);
+    fprintf(stderr, "  Message priority less than or equal to %d\n", o.PriorityMax);
   char hex[2 * kIdentifierLength + 1];
   if (o.SelectByMsgId) {
     BytesToHex(o.SelectMsgId, kIdentifierLength, hex, 2 * kIdentifierLength);
@@ -261,28 +262,22 @@ void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
     BytesToHex(o.SelectGroupId, kIdentifierLength, hex, 2 * kIdentifierLength);
     fprintf(stderr, "  Group Identifier 0x'%s'\n", hex);
   }
-  if (o.PutAfter != 0)
-    PrintTimeBound(o, o.PutAfter, o.YoungerThan, "Younger than", "Put after ");
+  if (o.PutAfter != 0) PrintTimeBound(o, o.PutAfter, o.YoungerThan, "Younger than", "Put after ");
   if (o.PutBefore != 0)
-    PrintTimeBound(o, o.PutBefore, o.OlderThan,
-                   o.PutAfter != 0 ? "Older   than" : "Older than", "Put before");
+    PrintTimeBound(o, o.PutBefore, o.OlderThan, o.PutAfter != 0 ? "Older   than" : "Older than",
+                   "Put before");
   if (o.SelectByTarget) {
     if (o.TargetQmgrMask[0] != '\0' || o.TargetQueueMask[0] == '\0')
-      fprintf(stderr, "  Messages targeted to %s/%s\n", o.TargetQmgrMask,
-              o.TargetQueueMask);
+      fprintf(stderr, "  Messages targeted to %s/%s\n", o.TargetQmgrMask, o.TargetQueueMask);
     else
       fprintf(stderr, "  Messages targeted to %s\n", o.TargetQueueMask);
   }
   if (o.SelectByDlqReason)
-    fprintf(stderr, "  Messages with DLQ Reason %d %s\n", o.DlqReason,
-            MqReasonText(o.DlqReason));
+    fprintf(stderr, "  Messages with DLQ Reason %d %s\n", o.DlqReason, MqReasonText(o.DlqReason));
   PrintSearchList(o.SearchAscii, "  Containing the ASCII string '%s'\n", false);
-  PrintSearchList(o.SearchAsciiNot, "  Not containing the ASCII string '%s'\n",
-                  false);
-  PrintSearchList(o.SearchEbcdic, "  Containing the EBCDIC string '%s'\n",
-                  true);
-  PrintSearchList(o.SearchEbcdicNot,
-                  "  Not containing the EBCDIC string '%s'\n", true);
+  PrintSearchList(o.SearchAsciiNot, "  Not containing the ASCII string '%s'\n", false);
+  PrintSearchList(o.SearchEbcdic, "  Containing the EBCDIC string '%s'\n", true);
+  PrintSearchList(o.SearchEbcdicNot, "  Not containing the EBCDIC string '%s'\n", true);
   PrintHexList(o.SearchHex, "  Containing the HEX string 0x'%s'\n");
   PrintHexList(o.SearchHexNot, "  Not containing the HEX string 0x'%s'\n");
   fputs("\n", stderr);
@@ -291,8 +286,7 @@ void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
 void PrintLimitsReport(RunOptions* options) {
   fputs("Output file limits active:\n", stderr);
   if (options->MaxMessagesPerFile != 0)
-    fprintf(stderr, "  Maximum number of messages:%d\n",
-            options->MaxMessagesPerFile);
+    fprintf(stderr, "  Maximum number of messages:%d\n", options->MaxMessagesPerFile);
   char text[kQuantityTextSize];
   if (options->MaxFileSize != 0) {
     FormatQuantity(options->MaxFileSize, text, SizeUnits, 3);

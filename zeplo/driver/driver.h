@@ -67,8 +67,7 @@ int ParseAge(std::string_view text, const char* label, int32_t* field);
 // Refuses "You can only specify the '<label>' time once" and "Unrecognised
 // time format '<text>'" (longer than 19 characters, a pattern mismatch or a
 // time before the epoch).
-int ParseTimestamp(std::string_view text, const char* label,
-                   int64_t nowSeconds, int64_t* field);
+int ParseTimestamp(std::string_view text, const char* label, int64_t nowSeconds, int64_t* field);
 
 // One size with units (ParseQuantity over SizeUnits, one significant
 // letter) into *field. Empty text sets nothing; refuses "You can only
@@ -81,8 +80,7 @@ int ParseSize(std::string_view text, const char* label, uint32_t* field);
 // number at the very end counts as the last unit; a number followed by an
 // unknown unit is dropped. The sum is truncated into [0, INT32_MAX].
 // `table` is one of util's unit tables (terminated by a 0 divisor).
-int32_t ParseQuantity(std::string_view text, const struct UnitEntry* table,
-                      int significant);
+int32_t ParseQuantity(std::string_view text, const struct UnitEntry* table, int significant);
 
 // The option values read by the option loop. Each fills its RunOptions
 // fields as the option's table says and returns 0 or 2046 with its message
@@ -115,16 +113,18 @@ int ParseAttributeOverride(RunOptions* options, const char* value);
 MQMD* OverrideTemplate();
 void ResetOverrideTemplate();
 
-int ParseContext(RunOptions* options, const char* value);          // -C
-int ParseDisplayOptions(RunOptions* options, const char* value);   // -d
-int ParseGetById(RunOptions* options, const char* value);          // -g
-    // (a hex identifier that is empty or not all hex pairs is refused)
-int ParseGetFilter(RunOptions* options, const char* value);        // -G
-int ParseFileLimits(RunOptions* options, const char* value);       // -L
-int ParseNonNative(RunOptions* options, const char* value);        // -n
-int ParseGeneralOptions(RunOptions* options, const char* value);   // -O
-int ParseVerbose(RunOptions* options, const char* value);          // -v
-int ParseDiagnostics(RunOptions* options, const char* value);      // -V
+int ParseContext(RunOptions* options, const char* value);         // -C
+int ParseDisplayOptions(RunOptions* options, const char* value);  // -d
+int ParseGetById(
+    RunOptions* options,
+    const char* value);  // -g
+                         // (a hex identifier that is empty or not all hex pairs is refused)
+int ParseGetFilter(RunOptions* options, const char* value);       // -G
+int ParseFileLimits(RunOptions* options, const char* value);      // -L
+int ParseNonNative(RunOptions* options, const char* value);       // -n
+int ParseGeneralOptions(RunOptions* options, const char* value);  // -O
+int ParseVerbose(RunOptions* options, const char* value);         // -v
+int ParseDiagnostics(RunOptions* options, const char* value);     // -V
 
 // -s -S -e -E -x -X (letter): fills the first free of the three entries of
 // that search list. Text is stored as typed (EBCDIC for -e/-E); hex as the
@@ -166,8 +166,8 @@ int GroupThousands(const char* text, char* out, size_t size);
 // One final-report count line, newline included: "Read", "Written" with a
 // file count (files >= 0), or "Counted" without one (files < 0). Returns
 // the length; out is always terminated.
-int FormatCountLine(const char* label, int32_t files, int64_t messages,
-                    uint64_t bytes, char* out, size_t size);
+int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t bytes, char* out,
+                    size_t size);
 
 // The final report after a run that reached its messages (countsDue) or
 // ended earlier: ExitMessage, then the count lines (none with Summary) or,

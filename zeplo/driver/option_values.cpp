@@ -17,7 +17,10 @@
 #include "zeplo/driver/driver.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -65,13 +68,11 @@ int SetReplyTo(RunOptions* options, const char* text) {
   }
   size_t qmgrLength = static_cast<size_t>(sep - value);
   if (qmgrLength > kMqNameLength) {
-    fprintf(stderr, "The Queue Manager part of reply queue '%s' is too long.\n",
-            value);
+    fprintf(stderr, "The Queue Manager part of reply queue '%s' is too long.\n", value);
     return kOptionsRefused;
   }
   if (strlen(sep + 1) > kMqNameLength) {
-    fprintf(stderr, "The Queue name part of reply queue '%s' is too long.\n",
-            value);
+    fprintf(stderr, "The Queue name part of reply queue '%s' is too long.\n", value);
     return kOptionsRefused;
   }
   char qmgr[kMqNameLength + 1];
@@ -89,8 +90,7 @@ void ResetOverrideTemplate() { g_overrideTemplate = MQMD{MQMD_DEFAULT}; }
 
 int ParseAttributeOverride(RunOptions* options, const char* value) {
   if (value[0] == '\0' || value[1] != ':') {
-    fprintf(stderr, "':' missing as second character in parameter '-A %s'\n",
-            value);
+    fprintf(stderr, "':' missing as second character in parameter '-A %s'\n", value);
     return kOptionsRefused;
   }
   options->Override = &g_overrideTemplate;
@@ -153,13 +153,27 @@ int ParseContext(RunOptions* options, const char* value) {
     return kOptionsRefused;
   }
   switch (value[0]) {
-    case 'A': options->Context = ContextMode::SetAll; return 0;
-    case 't': options->Context = ContextMode::SetAllUpdateTimes; return 0;
-    case 'I': options->Context = ContextMode::SetIdentity; return 0;
-    case 'a': options->Context = ContextMode::PassAll; return 0;
-    case 'i': options->Context = ContextMode::PassIdentity; return 0;
-    case 'd': options->Context = ContextMode::Default; return 0;
-    case 'n': options->Context = ContextMode::None; return 0;
+    case 'A':
+      options->Context = ContextMode::SetAll;
+      return 0;
+    case 't':
+      options->Context = ContextMode::SetAllUpdateTimes;
+      return 0;
+    case 'I':
+      options->Context = ContextMode::SetIdentity;
+      return 0;
+    case 'a':
+      options->Context = ContextMode::PassAll;
+      return 0;
+    case 'i':
+      options->Context = ContextMode::PassIdentity;
+      return 0;
+    case 'd':
+      options->Context = ContextMode::Default;
+      return 0;
+    case 'n':
+      options->Context = ContextMode::None;
+      return 0;
     default:
       fputs("I did not understand your context parameter\n\n", stderr);
       PrintOptionUsage(options, 'C');
@@ -186,18 +200,42 @@ int ParseDisplayOptions(RunOptions* options, const char* value) {
   while (value[i] != '\0') {
     char c = value[i++];
     switch (c) {
-      case 'a': options->AsciiColumns = true; break;
-      case 'A': options->AsciiLines = true; break;
-      case 'c': options->ApplDataAsChar = true; break;
-      case 'C': options->SummaryCorrelIds = true; break;
-      case 'H': options->NoHeader = true; break;
-      case 'i': options->WriteIndex = true; break;
-      case 'k': options->Count = true; break;
-      case 'K': options->Count = options->Quiet = true; break;
-      case 'M': options->SummaryMsgIds = true; break;
-      case 'N': options->NoMqmd = true; break;
-      case 'p': options->Printable = true; break;
-      case 'r': options->RawBytes = true; break;
+      case 'a':
+        options->AsciiColumns = true;
+        break;
+      case 'A':
+        options->AsciiLines = true;
+        break;
+      case 'c':
+        options->ApplDataAsChar = true;
+        break;
+      case 'C':
+        options->SummaryCorrelIds = true;
+        break;
+      case 'H':
+        options->NoHeader = true;
+        break;
+      case 'i':
+        options->WriteIndex = true;
+        break;
+      case 'k':
+        options->Count = true;
+        break;
+      case 'K':
+        options->Count = options->Quiet = true;
+        break;
+      case 'M':
+        options->SummaryMsgIds = true;
+        break;
+      case 'N':
+        options->NoMqmd = true;
+        break;
+      case 'p':
+        options->Printable = true;
+        break;
+      case 'r':
+        options->RawBytes = true;
+        break;
       case 's':
         options->Summary = true;
         if (value[i] == '-') {
@@ -205,11 +243,14 @@ int ParseDisplayOptions(RunOptions* options, const char* value) {
           i++;
         }
         break;
-      case 't': options->TextLines = true; break;
-      case 'T': options->ShowTimeOnQueue = true; break;
+      case 't':
+        options->TextLines = true;
+        break;
+      case 'T':
+        options->ShowTimeOnQueue = true;
+        break;
       case 'w':
-        options->DataWidth =
-            static_cast<int32_t>(TakeDigits(value, &i, INT32_MAX));
+        options->DataWidth = static_cast<int32_t>(TakeDigits(value, &i, INT32_MAX));
         break;
       case 'x':
         if (strncmp(value + i, "test", 4) != 0) {
@@ -221,8 +262,7 @@ int ParseDisplayOptions(RunOptions* options, const char* value) {
         i += 4;
         break;
       default:
-        fprintf(stderr, "I did not understand your display parameter '%c'\n\n",
-                c);
+        fprintf(stderr, "I did not understand your display parameter '%c'\n\n", c);
         PrintOptionUsage(options, 'd');
         return kOptionsRefused;
     }
@@ -249,9 +289,7 @@ int ParseGetById(RunOptions* options, const char* value) {
       break;
     default:
       if (hex) {
-        fprintf(stderr,
-                "Unrecognised 'g' flag '%c', please specify 'm','c' or 'g'\n",
-                rest[0]);
+        fprintf(stderr, "Unrecognised 'g' flag '%c', please specify 'm','c' or 'g'\n", rest[0]);
       } else {
         fprintf(stderr,
                 "Unrecognised 'g' flag '%c', please specify 'm',c','g' or "
@@ -267,8 +305,7 @@ int ParseGetById(RunOptions* options, const char* value) {
     // messages than the one meant, and with -I move them.
     memset(field, 0, kIdentifierLength);
     if (id[0] == '\0' || HexToBytes(id, 2 * kIdentifierLength, field) != 0) {
-      fprintf(stderr, "Sorry the identifier '%s' does not appear to be hex\n",
-              id);
+      fprintf(stderr, "Sorry the identifier '%s' does not appear to be hex\n", id);
       return kOptionsRefused;
     }
   } else {
@@ -280,8 +317,7 @@ int ParseGetById(RunOptions* options, const char* value) {
 
 int ParseGetFilter(RunOptions* options, const char* value) {
   if (value[0] == '\0' || value[1] != ':') {
-    fprintf(stderr, "':' missing as second character in parameter '-G %s'\n",
-            value);
+    fprintf(stderr, "':' missing as second character in parameter '-G %s'\n", value);
     return kOptionsRefused;
   }
   const char* text = value + 2;
@@ -291,14 +327,13 @@ int ParseGetFilter(RunOptions* options, const char* value) {
       options->SelectByDlqReason = options->SelectionActive = true;
       return 0;
     case 't':
-      if (ParseDestination(options, options->QueueSeparator, text,
-                           options->TargetQmgrMask, options->TargetQueueMask,
-                           false) != 0)
+      if (ParseDestination(options, options->QueueSeparator, text, options->TargetQmgrMask,
+                           options->TargetQueueMask, false) != 0)
         return kOptionsRefused;
       options->TargetQmgrMaskLength =
           static_cast<int32_t>(strnlen(options->TargetQmgrMask, kMqNameLength));
-      options->TargetQueueMaskLength = static_cast<int32_t>(
-          strnlen(options->TargetQueueMask, kMqNameLength));
+      options->TargetQueueMaskLength =
+          static_cast<int32_t>(strnlen(options->TargetQueueMask, kMqNameLength));
       options->SelectByTarget = options->SelectionActive = true;
       return 0;
     case 'i':
@@ -356,8 +391,7 @@ int ParseFileLimits(RunOptions* options, const char* value) {
   }
   const char letter = kind;
   if (fields == 1) {
-    fprintf(stderr, "Please specify the units for -L%c parameter '%s'\n",
-            letter, value);
+    fprintf(stderr, "Please specify the units for -L%c parameter '%s'\n", letter, value);
     return kOptionsRefused;
   }
   if (fields != 2) {
@@ -378,11 +412,13 @@ int ParseFileLimits(RunOptions* options, const char* value) {
   static constexpr Unit kAgeUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}};
   int64_t factor = 0;
   const char lower = static_cast<char>(tolower(static_cast<unsigned char>(unit)));
-  for (const Unit& u : kind == 's' ? std::span<const Unit>(kSizeUnits) : std::span<const Unit>(kAgeUnits))
+  for (const Unit& u :
+       kind == 's' ? std::span<const Unit>(kSizeUnits) : std::span<const Unit>(kAgeUnits))
     if (u.Letter == lower) factor = u.Factor;
   if (factor == 0) {
-    fprintf(stderr, kind == 's' ? "Unrecognised -Ls file size unit '%c'\n"
-                                : "Unrecognised -La file age unit '%c'\n",
+    fprintf(stderr,
+            kind == 's' ? "Unrecognised -Ls file size unit '%c'\n"
+                        : "Unrecognised -La file age unit '%c'\n",
             unit);
     return kOptionsRefused;
   }
@@ -401,13 +437,27 @@ int ParseFileLimits(RunOptions* options, const char* value) {
 int ParseGeneralOptions(RunOptions* options, const char* value) {
   for (size_t i = 0; value[i] != '\0'; i++) {
     switch (value[i]) {
-      case 'a': options->AsyncPut = true; break;
-      case 'B': options->NoBackout = true; break;
-      case 'e': options->ExclusiveInput = true; break;
-      case 'F': options->NoForceRfh2 = true; break;
-      case 'I': options->IndividualQueues = true; break;
-      case 'r': options->ReadAhead = true; break;
-      case 'T': options->FullData = true; break;
+      case 'a':
+        options->AsyncPut = true;
+        break;
+      case 'B':
+        options->NoBackout = true;
+        break;
+      case 'e':
+        options->ExclusiveInput = true;
+        break;
+      case 'F':
+        options->NoForceRfh2 = true;
+        break;
+      case 'I':
+        options->IndividualQueues = true;
+        break;
+      case 'r':
+        options->ReadAhead = true;
+        break;
+      case 'T':
+        options->FullData = true;
+        break;
       case 'S': {
         options->FullData = true;
         if (value[i + 1] != '(') break;
@@ -423,8 +473,7 @@ int ParseGeneralOptions(RunOptions* options, const char* value) {
         break;
       }
       default:
-        fprintf(stderr, "I did not understand your options parameter '%c'\n\n",
-                value[i]);
+        fprintf(stderr, "I did not understand your options parameter '%c'\n\n", value[i]);
         PrintOptionUsage(options, 'O');
         return kOptionsRefused;
     }
@@ -437,16 +486,21 @@ int ParseVerbose(RunOptions* options, const char* value) {
   while (value[i] != '\0') {
     char c = value[i++];
     switch (c) {
-      case 'a': options->PrintApis = true; break;
-      case 'd': options->PrintDestinations = true; break;
-      case 'r': options->RateDetails = true; break;
+      case 'a':
+        options->PrintApis = true;
+        break;
+      case 'd':
+        options->PrintDestinations = true;
+        break;
+      case 'r':
+        options->RateDetails = true;
+        break;
       case 's':
       case 't':
         options->StatusReports = true;
         if (isdigit(static_cast<unsigned char>(value[i]))) {
           uint32_t n = static_cast<uint32_t>(TakeDigits(value, &i, UINT32_MAX));
-          (c == 's' ? options->StatusEveryMessages
-                    : options->StatusEverySeconds) = n;
+          (c == 's' ? options->StatusEveryMessages : options->StatusEverySeconds) = n;
         }
         break;
       case '!':
@@ -470,8 +524,7 @@ int ParseDiagnostics(RunOptions* options, const char* value) {
     time_t now = static_cast<time_t>(options->NowSeconds);
     char text[64];
     if (ctime_r(&now, text) == nullptr) snprintf(text, sizeof text, "?\n");
-    fprintf(stderr, "Current Time:%lld\n",
-            static_cast<long long>(options->NowSeconds));
+    fprintf(stderr, "Current Time:%lld\n", static_cast<long long>(options->NowSeconds));
     fprintf(stderr, "Local Time  :%s\n", text);
     PrintExampleDates("20141225");
     PrintExampleDates("20150625");

@@ -16,7 +16,10 @@
 #include "zeplo/driver/driver.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -41,26 +44,23 @@ bool HasInputQueues(const RunOptions* options) {
 // -f / -F: the first is the input file, the second the output file.
 int TakeFileOption(RunOptions* options, ParseState* state, const char* value) {
   if (state->FileOptions >= 2) {
-    fputs("Sorry, you can only specify one input and one output file\n",
-          stderr);
+    fputs("Sorry, you can only specify one input and one output file\n", stderr);
     return kOptionsRefused;
   }
   if (strlen(value) > kFileNameLength) {
     // Cutting the name would read or overwrite some other file.
-    fprintf(stderr, "Sorry, the file name '%s' is longer than %d characters\n",
-            value, kFileNameLength);
+    fprintf(stderr, "Sorry, the file name '%s' is longer than %d characters\n", value,
+            kFileNameLength);
     return kOptionsRefused;
   }
-  char* field = state->FileOptions == 0 ? options->InputFile
-                                        : options->OutputFile;
+  char* field = state->FileOptions == 0 ? options->InputFile : options->OutputFile;
   snprintf(field, kFileNameLength + 1, "%s", value);
   state->FileOptions++;
   return 0;
 }
 
 // -l, -u, -U: one per queue-manager slot.
-int SetSlotText(RunOptions* options, ParseState* state, char letter,
-                const char* value) {
+int SetSlotText(RunOptions* options, ParseState* state, char letter, const char* value) {
   QmgrSlot* slot = &options->Qmgrs[state->CurrentSlot];
   const char** field = letter == 'l'   ? &slot->Library
                        : letter == 'u' ? &slot->User
@@ -81,14 +81,14 @@ int SetSlotText(RunOptions* options, ParseState* state, char letter,
 int TakeQmgr(RunOptions* options, ParseState* state, const char* value) {
   if (options->Qmgrs[state->CurrentSlot].Name[0] != '\0') {
     if (state->CurrentSlot >= 1) {
-      fputs("Sorry, you can only specify at most two Queue Managers\n",
-            stderr);
+      fputs("Sorry, you can only specify at most two Queue Managers\n", stderr);
       return kOptionsRefused;
     }
     if (state->FirstQmgrOption != 1) {
-      fputs("Sorry, if you are using two Queue Managers then -m must be the "
-            "first parameter.\n",
-            stderr);
+      fputs(
+          "Sorry, if you are using two Queue Managers then -m must be the "
+          "first parameter.\n",
+          stderr);
       return kOptionsRefused;
     }
     if (strncmp(options->Qmgrs[0].Name, value, kMqNameLength) == 0) {
@@ -98,21 +98,24 @@ int TakeQmgr(RunOptions* options, ParseState* state, const char* value) {
     bool input = HasInputQueues(options);
     bool output = options->OutputQueueName[0] != '\0';
     if (input && output) {
-      fputs("Sorry, you can not specify both input and output queues before "
-            "the second -m parameter.\n",
-            stderr);
+      fputs(
+          "Sorry, you can not specify both input and output queues before "
+          "the second -m parameter.\n",
+          stderr);
       return kOptionsRefused;
     }
     if (options->LogMode && !input) {
-      fputs("Please specify the name of the queue to search the log for "
-            "using the -i parameter.\n",
-            stderr);
+      fputs(
+          "Please specify the name of the queue to search the log for "
+          "using the -i parameter.\n",
+          stderr);
       return kOptionsRefused;
     }
     if (!options->LogMode && !input && !output) {
-      fputs("Sorry, you must at least specify an input or output queue "
-            "before the second -m parameter.\n",
-            stderr);
+      fputs(
+          "Sorry, you must at least specify an input or output queue "
+          "before the second -m parameter.\n",
+          stderr);
       return kOptionsRefused;
     }
     state->CurrentSlot = 1;
@@ -127,8 +130,7 @@ int TakeQmgr(RunOptions* options, ParseState* state, const char* value) {
     fprintf(stderr, "The Queue Manager name '%s' is too long.\n", value);
     return kOptionsRefused;
   }
-  snprintf(options->Qmgrs[state->CurrentSlot].Name, kMqNameLength + 1, "%s",
-           value);
+  snprintf(options->Qmgrs[state->CurrentSlot].Name, kMqNameLength + 1, "%s", value);
   if (state->CurrentSlot == 0 && state->FirstQmgrOption == 0)
     state->FirstQmgrOption = state->OptionCount;
   return 0;
@@ -160,8 +162,10 @@ int TakeBufferSize(RunOptions* options, const char* value) {
   const int32_t maxKb = INT32_MAX / 1024;
   int32_t kb = LenientInt(value);
   if (kb < 0 || kb > maxKb) {
-    fprintf(stderr, "Sorry, the initial buffer size must be between 0 and %d "
-            "Kb\n", maxKb);
+    fprintf(stderr,
+            "Sorry, the initial buffer size must be between 0 and %d "
+            "Kb\n",
+            maxKb);
     return kOptionsRefused;
   }
   options->InitialBufferSize = kb == 0 ? 1 : kb * 1024;
@@ -184,9 +188,8 @@ int TakeSelector(RunOptions* options, const char* value) {
 int TakeOutputQueue(RunOptions* options, const char* value) {
   int rc;
   if (options->OutputQueueName[0] == '\0' && options->OutputList == nullptr) {
-    rc = ParseDestination(options, options->QueueSeparator, value,
-                          options->OutputQmgrName, options->OutputQueueName,
-                          false);
+    rc = ParseDestination(options, options->QueueSeparator, value, options->OutputQmgrName,
+                          options->OutputQueueName, false);
   } else {
     rc = AddDestination(options, value, false);
   }
@@ -195,8 +198,7 @@ int TakeOutputQueue(RunOptions* options, const char* value) {
 
 int TakeInputQueue(RunOptions* options, bool destructive, const char* value) {
   if (HasInputQueues(options) && options->DestructiveGet != destructive) {
-    fputs("Sorry, you can not specify both -i and -I in the same command\n",
-          stderr);
+    fputs("Sorry, you can not specify both -i and -I in the same command\n", stderr);
     return kOptionsRefused;
   }
   if (destructive) options->DestructiveGet = true;
@@ -204,53 +206,97 @@ int TakeInputQueue(RunOptions* options, bool destructive, const char* value) {
 }
 
 // One option returned by getopt, with its value (null for h, p, q).
-int HandleOption(RunOptions* options, ParseState* state, int letter,
-                 const char* value) {
+int HandleOption(RunOptions* options, ParseState* state, int letter, const char* value) {
   switch (letter) {
-    case 'a': options->FileAccessMode = value; return 0;
-    case 'A': return ParseAttributeOverride(options, value);
-    case 'b': return TakeBufferSize(options, value);
-    case 'c': return TakeConvert(options, value);
-    case 'C': return ParseContext(options, value);
-    case 'd': return ParseDisplayOptions(options, value);
-    case 'D': return ParseDelay(options, value);
-    case 'e': case 'E': case 's': case 'S': case 'x': case 'X':
+    case 'a':
+      options->FileAccessMode = value;
+      return 0;
+    case 'A':
+      return ParseAttributeOverride(options, value);
+    case 'b':
+      return TakeBufferSize(options, value);
+    case 'c':
+      return TakeConvert(options, value);
+    case 'C':
+      return ParseContext(options, value);
+    case 'd':
+      return ParseDisplayOptions(options, value);
+    case 'D':
+      return ParseDelay(options, value);
+    case 'e':
+    case 'E':
+    case 's':
+    case 'S':
+    case 'x':
+    case 'X':
       return AddSearchString(options, static_cast<char>(letter), value);
     case 'F':
       options->ForceOverwrite = true;
       return TakeFileOption(options, state, value);
-    case 'f': return TakeFileOption(options, state, value);
-    case 'g': return ParseGetById(options, value);
-    case 'G': return ParseGetFilter(options, value);
-    case 'h': options->StripHeaders = true; return 0;
-    case 'H': return TakeSelector(options, value);
-    case 'i': return TakeInputQueue(options, false, value);
-    case 'I': return TakeInputQueue(options, true, value);
+    case 'f':
+      return TakeFileOption(options, state, value);
+    case 'g':
+      return ParseGetById(options, value);
+    case 'G':
+      return ParseGetFilter(options, value);
+    case 'h':
+      options->StripHeaders = true;
+      return 0;
+    case 'H':
+      return TakeSelector(options, value);
+    case 'i':
+      return TakeInputQueue(options, false, value);
+    case 'I':
+      return TakeInputQueue(options, true, value);
     case 'j':
       // Kept as given; the log reader interprets it when the run starts.
       options->LogSource = value;
       options->LogMode = true;
       return 0;
-    case 'l': case 'u': case 'U':
+    case 'l':
+    case 'u':
+    case 'U':
       return SetSlotText(options, state, static_cast<char>(letter), value);
-    case 'L': return ParseFileLimits(options, value);
-    case 'm': return TakeQmgr(options, state, value);
-    case 'n': return ParseNonNative(options, value);
-    case 'o': return TakeOutputQueue(options, value);
-    case 'O': return ParseGeneralOptions(options, value);
-    case 'p': options->Purge = true; return 0;
-    case 'P': return ParsePriorityRange(options, value);
-    case 'q': options->Quiet = true; return 0;
-    case 'r': return ParseMessageRange(options, value);
-    case 'R': return ParseRate(options, value);
-    case 't': options->TransactionLimit = LenientInt(value); return 0;
-    case 'T': return ParseTimeOnQueue(options, value);
-    case 'v': return ParseVerbose(options, value);
-    case 'V': return ParseDiagnostics(options, value);
-    case 'w': return ParseWait(options, value);
-    case 'z': return ParseSizeRange(options, value);
-    case '$': options->QueueSeparator = value[0]; return 0;
-    default: return kOptionsRefused;  // getopt returned a letter we lack
+    case 'L':
+      return ParseFileLimits(options, value);
+    case 'm':
+      return TakeQmgr(options, state, value);
+    case 'n':
+      return ParseNonNative(options, value);
+    case 'o':
+      return TakeOutputQueue(options, value);
+    case 'O':
+      return ParseGeneralOptions(options, value);
+    case 'p':
+      options->Purge = true;
+      return 0;
+    case 'P':
+      return ParsePriorityRange(options, value);
+    case 'q':
+      options->Quiet = true;
+      return 0;
+    case 'r':
+      return ParseMessageRange(options, value);
+    case 'R':
+      return ParseRate(options, value);
+    case 't':
+      options->TransactionLimit = LenientInt(value);
+      return 0;
+    case 'T':
+      return ParseTimeOnQueue(options, value);
+    case 'v':
+      return ParseVerbose(options, value);
+    case 'V':
+      return ParseDiagnostics(options, value);
+    case 'w':
+      return ParseWait(options, value);
+    case 'z':
+      return ParseSizeRange(options, value);
+    case '$':
+      options->QueueSeparator = value[0];
+      return 0;
+    default:
+      return kOptionsRefused;  // getopt returned a letter we lack
   }
 }
 
@@ -267,8 +313,7 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv) {
   if (isatty(1) == 1 && ioctl(0, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
     options->TerminalLines = size.ws_row;
   const char* lines = getenv("LINES");
-  if (lines != nullptr && LenientInt(lines) > 0)
-    options->TerminalLines = LenientInt(lines);
+  if (lines != nullptr && LenientInt(lines) > 0) options->TerminalLines = LenientInt(lines);
 
   for (QmgrSlot& slot : options->Qmgrs) slot.Hconn = MQHC_UNUSABLE_HCONN;
   options->DataWidth = 25;
@@ -304,8 +349,7 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
       if (optopt != '?') {
         const char* known = strchr(kOptionString, optopt);
         if (optopt != 0 && optopt != ':' && known != nullptr)
-          fprintf(stderr, "%s: option requires an argument -- '%c'\n",
-                  argv[0], optopt);
+          fprintf(stderr, "%s: option requires an argument -- '%c'\n", argv[0], optopt);
         else
           fprintf(stderr, "%s: invalid option -- '%c'\n", argv[0], optopt);
       }
@@ -330,8 +374,7 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
     if (optarg == nullptr && optind < argc) {
       // h, p and q take no value: "-h?" is their help request.
       const char* word = argv[optind];
-      if (word[0] == '-' && word[1] == letter && word[2] == '?' &&
-          word[3] == '\0') {
+      if (word[0] == '-' && word[1] == letter && word[2] == '?' && word[3] == '\0') {
         PrintOptionUsage(options, static_cast<char>(letter));
         return kOptionsRefused;
       }

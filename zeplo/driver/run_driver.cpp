@@ -28,9 +28,7 @@ MqApi g_apiTables[2];
 // points to stays reachable until the process ends.
 RunOptions g_options;
 
-bool HasEntries(const QueueList* list) {
-  return list != nullptr && list->Count > 0;
-}
+bool HasEntries(const QueueList* list) { return list != nullptr && list->Count > 0; }
 
 int Unavailable(const char* what) {
   fprintf(stderr, "Sorry, %s is not available in this build.\n", what);
@@ -59,12 +57,11 @@ bool ConnectionGone(int reason) {
 // True when the run has no output of any kind (it only reads, counts or
 // removes messages).
 bool NoOutputAtAll(const RunOptions* options) {
-  return options->OutputHobj == MQHO_UNUSABLE_HOBJ &&
-         options->OutputList == nullptr && options->OutputFile[0] == '\0';
+  return options->OutputHobj == MQHO_UNUSABLE_HOBJ && options->OutputList == nullptr &&
+         options->OutputFile[0] == '\0';
 }
 
-void PrintCountLine(const char* label, int32_t files, int64_t messages,
-                    uint64_t bytes) {
+void PrintCountLine(const char* label, int32_t files, int64_t messages, uint64_t bytes) {
   char line[160];
   FormatCountLine(label, files, messages, bytes, line, sizeof line);
   fputs(line, stderr);  // one write per line
@@ -77,8 +74,8 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   *quiet = false;
   RangeLine range = NormaliseRange(options);
   if (!options->Quiet) {
-    if (options->SelectionActive || options->SelectByMsgId ||
-        options->SelectByCorrelId || options->SelectByGroupId)
+    if (options->SelectionActive || options->SelectByMsgId || options->SelectByCorrelId ||
+        options->SelectByGroupId)
       PrintSelectionReport(options, range);
     if (options->LimitsActive) PrintLimitsReport(options);
   }
@@ -127,8 +124,7 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   if (rc != 0) return rc;
   // An error text without a code would end the run as a success.
   if (options->ExitMessage[0] != '\0') return MQRC_FILE_SYSTEM_ERROR;
-  options->NoData =
-      (options->OutputIsNull || options->Summary) && !options->FullData;
+  options->NoData = (options->OutputIsNull || options->Summary) && !options->FullData;
   return 0;
 }
 
@@ -151,8 +147,8 @@ int GroupThousands(const char* text, char* out, size_t size) {
   return static_cast<int>(n);
 }
 
-int FormatCountLine(const char* label, int32_t files, int64_t messages,
-                    uint64_t bytes, char* out, size_t size) {
+int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t bytes, char* out,
+                    size_t size) {
   char raw[32], count[48], byteText[48];
   snprintf(raw, sizeof raw, "%lld", static_cast<long long>(messages));
   GroupThousands(raw, count, sizeof count);
@@ -160,11 +156,11 @@ int FormatCountLine(const char* label, int32_t files, int64_t messages,
   GroupThousands(raw, byteText, sizeof byteText);
   int n;
   if (files >= 0)
-    n = snprintf(out, size, "%-7s - Files:%4d  Messages:%7s  Bytes:%12s\n",
-                 label, files, count, byteText);
+    n = snprintf(out, size, "%-7s - Files:%4d  Messages:%7s  Bytes:%12s\n", label, files, count,
+                 byteText);
   else
-    n = snprintf(out, size, "%-7s -             Messages:%7s  Bytes:%12s\n",
-                 label, count, byteText);
+    n = snprintf(out, size, "%-7s -             Messages:%7s  Bytes:%12s\n", label, count,
+                 byteText);
   if (n < 0) n = 0;
   if (size > 0 && static_cast<size_t>(n) >= size) n = static_cast<int>(size - 1);
   return n;
@@ -182,25 +178,20 @@ void PrintFinalReport(RunOptions* options, bool countsDue) {
     return;
   }
   if (countsDue && !options->Summary) {
-    PrintCountLine("Read", options->ReadFiles, options->ReadCount,
-                   options->ReadBytes);
+    PrintCountLine("Read", options->ReadFiles, options->ReadCount, options->ReadBytes);
     if (NoOutputAtAll(options)) {
       if (options->Count)
-        PrintCountLine("Counted", -1, options->WrittenCount,
-                       options->WrittenBytes);
+        PrintCountLine("Counted", -1, options->WrittenCount, options->WrittenBytes);
     } else if (options->Count) {
-      PrintCountLine("Counted", -1, options->WrittenCount,
-                     options->WrittenBytes);
+      PrintCountLine("Counted", -1, options->WrittenCount, options->WrittenBytes);
     } else if (!options->OutputIsNull) {
       PrintCountLine("Written", options->WrittenFiles, options->WrittenCount,
                      options->WrittenBytes);
     }
   }
   if (options->RolledBack) {
-    fputs("\nOperation rolled back, completed operations as follows:\n",
-          stderr);
-    PrintCountLine("Read", options->ReadFiles,
-                   options->ReadCount - options->UncommittedReadCount,
+    fputs("\nOperation rolled back, completed operations as follows:\n", stderr);
+    PrintCountLine("Read", options->ReadFiles, options->ReadCount - options->UncommittedReadCount,
                    options->ReadBytes - options->UncommittedReadBytes);
     if (!NoOutputAtAll(options))
       PrintCountLine("Written", options->WrittenFiles,
@@ -253,8 +244,7 @@ int RunDriver(RunOptions* options) {
   if (rc == 0) rc = PrepareRun(options, &quiet);
   if (rc == 0 && !quiet) {
     QueueElement* first = nullptr;
-    if (options->InputList != nullptr && !options->LogMode)
-      first = options->InputList->Elements;
+    if (options->InputList != nullptr && !options->LogMode) first = options->InputList->Elements;
     options->MessageIndex = -1;
     rc = RunProcessingLoop(options, first, options->Interactive);
     EndProgress(options, true);

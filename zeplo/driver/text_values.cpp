@@ -9,14 +9,17 @@
 
 #include "zeplo/driver/driver.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
 // Copies a delimiter value into its field after the length and once-only
 // checks of -n. `tooLong` has one %d for the limit.
-int SetDelimiter(const char* value, size_t length, char* field,
-                 const char* tooLong, const char* twice) {
+int SetDelimiter(const char* value, size_t length, char* field, const char* tooLong,
+                 const char* twice) {
   if (length < 1 || length > kDelimiterLength) {
     fprintf(stderr, tooLong, kDelimiterLength);
     return kOptionsRefused;
@@ -25,13 +28,11 @@ int SetDelimiter(const char* value, size_t length, char* field,
     fputs(twice, stderr);
     return kOptionsRefused;
   }
-  snprintf(field, kDelimiterLength + 1, "%.*s", static_cast<int>(length),
-           value);
+  snprintf(field, kDelimiterLength + 1, "%.*s", static_cast<int>(length), value);
   return 0;
 }
 
-const char kStartMsgTwice[] =
-    "Start message delimiter must only be specified once.\n";
+const char kStartMsgTwice[] = "Start message delimiter must only be specified once.\n";
 const char kEndMsgTwice[] = "End message delimiter only be specified once.\n";
 
 }  // namespace
@@ -43,23 +44,41 @@ int ParseNonNative(RunOptions* options, const char* value) {
   for (size_t i = 0; value[i] != '\0' && delimiterKind == kNone; i++) {
     char c = value[i];
     switch (c) {
-      case 'i': include = true; continue;
-      case 'n': exclude = true; continue;
-      case '1': options->WholeFileOneMessage = true; continue;
-      case '!': options->AllowSameDelimiters = true; continue;
-      case 'B': options->NoBracketCheck = true; continue;
-      case 'F': options->NoPreliminaryCount = true; continue;
-      case 'W': options->KeepPropWhitespace = true; continue;
-      case 's': case 'e': case 'd': case 'p': case 'q': break;
+      case 'i':
+        include = true;
+        continue;
+      case 'n':
+        exclude = true;
+        continue;
+      case '1':
+        options->WholeFileOneMessage = true;
+        continue;
+      case '!':
+        options->AllowSameDelimiters = true;
+        continue;
+      case 'B':
+        options->NoBracketCheck = true;
+        continue;
+      case 'F':
+        options->NoPreliminaryCount = true;
+        continue;
+      case 'W':
+        options->KeepPropWhitespace = true;
+        continue;
+      case 's':
+      case 'e':
+      case 'd':
+      case 'p':
+      case 'q':
+        break;
       default:
-        fprintf(stderr, "Unrecognised -%c%.*s parameter.\n\n", 'n',
-                static_cast<int>(i + 1), value);
+        fprintf(stderr, "Unrecognised -%c%.*s parameter.\n\n", 'n', static_cast<int>(i + 1), value);
         PrintOptionUsage(options, 'n');
         return kOptionsRefused;
     }
     if (value[i + 1] != ':') {
-      fprintf(stderr, "Expected ':' after parameter -%c%.*s\n", 'n',
-              static_cast<int>(i + 1), value);
+      fprintf(stderr, "Expected ':' after parameter -%c%.*s\n", 'n', static_cast<int>(i + 1),
+              value);
       return kOptionsRefused;
     }
     // The rest of the argument is the delimiter; it ends the option.
@@ -83,8 +102,7 @@ int ParseNonNative(RunOptions* options, const char* value) {
         break;
       case 'd':
         if (length % 2 != 0) {
-          fputs("Message delimiter parameter must be even in length.\n",
-                stderr);
+          fputs("Message delimiter parameter must be even in length.\n", stderr);
           return kOptionsRefused;
         }
         if (length == 0 || length > 2 * kDelimiterLength) {
@@ -104,8 +122,7 @@ int ParseNonNative(RunOptions* options, const char* value) {
         }
         snprintf(options->MsgStartDelimiter, kDelimiterLength + 1, "%.*s",
                  static_cast<int>(length / 2), text);
-        snprintf(options->MsgEndDelimiter, kDelimiterLength + 1, "%s",
-                 text + length / 2);
+        snprintf(options->MsgEndDelimiter, kDelimiterLength + 1, "%s", text + length / 2);
         delimiterKind = kMessage;
         break;
       case 'p':
@@ -143,29 +160,24 @@ int AddSearchString(RunOptions* options, char letter, const char* value) {
   struct Kind {
     char Letter;
     SearchString* List;
-    const char* Full;      // all three entries taken
-    const char* TooLong;   // one %d
-    const char* NotHex;    // hex kinds only
+    const char* Full;     // all three entries taken
+    const char* TooLong;  // one %d
+    const char* NotHex;   // hex kinds only
   };
   const Kind kinds[] = {
-      {'s', options->SearchAscii,
-       "Sorry, you can only specify %d ASCII search strings\n",
+      {'s', options->SearchAscii, "Sorry, you can only specify %d ASCII search strings\n",
        "Sorry the search string is limited to %d characters\n", nullptr},
-      {'S', options->SearchAsciiNot,
-       "Sorry, you can only specify %d ASCII 'not' search strings\n",
+      {'S', options->SearchAsciiNot, "Sorry, you can only specify %d ASCII 'not' search strings\n",
        "Sorry the search string is limited to %d characters\n", nullptr},
-      {'e', options->SearchEbcdic,
-       "Sorry, you can only specify %d Ebcdic search strings\n",
+      {'e', options->SearchEbcdic, "Sorry, you can only specify %d Ebcdic search strings\n",
        "Sorry the search string is limited to %d characters\n", nullptr},
       {'E', options->SearchEbcdicNot,
        "Sorry, you can only specify %d Ebcdic 'not' search strings\n",
        "Sorry the search string is limited to %d characters\n", nullptr},
-      {'x', options->SearchHex,
-       "Sorry, you can only specify %d Hex search strings\n",
+      {'x', options->SearchHex, "Sorry, you can only specify %d Hex search strings\n",
        "Sorry the hex search string is limited to %d characters\n",
        "Sorry the hex search string does not appear to be hex\n"},
-      {'X', options->SearchHexNot,
-       "Sorry, you can only specify %d Hex 'not' search strings\n",
+      {'X', options->SearchHexNot, "Sorry, you can only specify %d Hex 'not' search strings\n",
        "Sorry the search string is limited to %d characters\n",
        "Sorry the negative hex search string does not appear to be hex\n"},
   };

@@ -14,7 +14,10 @@
 
 #include "zeplo/driver/driver.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -63,8 +66,7 @@ bool MatchesPattern(std::string_view text, const char* pattern) {
 // A date "DD/MM/YYYY" into "YYYYMMDD" (8 characters and a terminator).
 bool DateFields(std::string_view text, char* out) {
   if (!MatchesPattern(text, "99/99/9999")) return false;
-  snprintf(out, 9, "%.4s%.2s%.2s", text.data() + 6, text.data() + 3,
-           text.data());
+  snprintf(out, 9, "%.4s%.2s%.2s", text.data() + 6, text.data() + 3, text.data());
   return true;
 }
 
@@ -72,8 +74,7 @@ bool DateFields(std::string_view text, char* out) {
 // fields are zero.
 bool TimeFields(std::string_view text, char* out) {
   if (MatchesPattern(text, "99:99:99")) {
-    snprintf(out, 7, "%.2s%.2s%.2s", text.data(), text.data() + 3,
-             text.data() + 6);
+    snprintf(out, 7, "%.2s%.2s%.2s", text.data(), text.data() + 3, text.data() + 6);
   } else if (MatchesPattern(text, "99:99")) {
     snprintf(out, 7, "%.2s%.2s00", text.data(), text.data() + 3);
   } else if (MatchesPattern(text, "99")) {
@@ -103,13 +104,11 @@ int ParseAge(std::string_view text, const char* label, int32_t* field) {
   while (true) {
     size_t colon = text.find(':', start);
     std::string_view piece = text.substr(
-        start, colon == std::string_view::npos ? std::string_view::npos
-                                               : colon - start);
+        start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
     if (count == 3) {
       // A fourth field has no meaning; taking some of them silently would
       // select the wrong messages.
-      fprintf(stderr, "Unrecognised age '%.*s'\n",
-              static_cast<int>(text.size()), text.data());
+      fprintf(stderr, "Unrecognised age '%.*s'\n", static_cast<int>(text.size()), text.data());
       return kOptionsRefused;
     }
     size_t pos = 0;
@@ -127,14 +126,12 @@ int ParseAge(std::string_view text, const char* label, int32_t* field) {
     if (v < INT64_MIN / 4 / unit) return INT64_MIN / 4;
     return v * unit;
   };
-  int64_t seconds =
-      scaled(days, 86400) + scaled(hours, 3600) + scaled(minutes, 60);
+  int64_t seconds = scaled(days, 86400) + scaled(hours, 3600) + scaled(minutes, 60);
   *field = Clamp32(seconds);
   return 0;
 }
 
-int ParseTimestamp(std::string_view text, const char* label,
-                   int64_t nowSeconds, int64_t* field) {
+int ParseTimestamp(std::string_view text, const char* label, int64_t nowSeconds, int64_t* field) {
   if (*field != 0) {
     fprintf(stderr, "You can only specify the '%s' time once\n", label);
     return kOptionsRefused;
@@ -157,40 +154,35 @@ int ParseTimestamp(std::string_view text, const char* label,
       time_t now = static_cast<time_t>(nowSeconds);
       struct tm local;
       ok = localtime_r(&now, &local) != nullptr &&
-           strftime(date, sizeof date, "%Y%m%d", &local) == 8 &&
-           TimeFields(text, time);
+           strftime(date, sizeof date, "%Y%m%d", &local) == 8 && TimeFields(text, time);
     } else {
       ok = DateFields(text, date);
     }
   }
   int64_t epoch = -1;
   if (ok) {
-    epoch = utc ? MqDateTimeToEpoch(date, time)
-                : MqDateTimeToEpochLocal(date, time);
+    epoch = utc ? MqDateTimeToEpoch(date, time) : MqDateTimeToEpochLocal(date, time);
   }
   if (!ok || epoch < 0) {
-    fprintf(stderr, "Unrecognised time format '%.*s'\n",
-            static_cast<int>(text.size()), text.data());
+    fprintf(stderr, "Unrecognised time format '%.*s'\n", static_cast<int>(text.size()),
+            text.data());
     return kOptionsRefused;
   }
   *field = epoch;
   return 0;
 }
 
-int32_t ParseQuantity(std::string_view text, const UnitEntry* table,
-                      int significant) {
+int32_t ParseQuantity(std::string_view text, const UnitEntry* table, int significant) {
   // Single precision on purpose: it is the unit of account of this grammar
   // (1.5m is exactly 1572864); the result is clamped rather than wrapped.
   float sum = 0;
   size_t i = 0;
   while (true) {
-    while (i < text.size() && !isdigit(static_cast<unsigned char>(text[i])))
-      i++;
+    while (i < text.size() && !isdigit(static_cast<unsigned char>(text[i]))) i++;
     if (i >= text.size()) break;
     char number[64];
     size_t n = 0;
-    while (i < text.size() &&
-           (isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.')) {
+    while (i < text.size() && (isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.')) {
       if (n + 1 < sizeof number) number[n++] = text[i];
       i++;
     }
@@ -204,8 +196,7 @@ int32_t ParseQuantity(std::string_view text, const UnitEntry* table,
     for (const UnitEntry* unit = table; unit->Divisor != 0; unit++) {
       size_t want = static_cast<size_t>(significant);
       if (i + want > text.size()) continue;
-      if (CompareNoCaseN(text.data() + i, unit->LongName,
-                         static_cast<int>(want)) == 0) {
+      if (CompareNoCaseN(text.data() + i, unit->LongName, static_cast<int>(want)) == 0) {
         sum += value * static_cast<float>(unit->Divisor);
         break;
       }
@@ -219,8 +210,7 @@ int32_t ParseQuantity(std::string_view text, const UnitEntry* table,
 int ParseSize(std::string_view text, const char* label, uint32_t* field) {
   if (text.empty()) return 0;
   if (*field != 0xFFFFFFFFu) {
-    fprintf(stderr, "You can only specify the '%s' message size once\n",
-            label);
+    fprintf(stderr, "You can only specify the '%s' message size once\n", label);
     return kOptionsRefused;
   }
   *field = static_cast<uint32_t>(ParseQuantity(text, SizeUnits, 1));
@@ -231,28 +221,22 @@ int ParseTimeOnQueue(RunOptions* options, const char* value) {
   std::string_view text(value);
   options->SelectionActive = true;
   if (!text.empty() && text[0] == 'f')
-    return ParseTimestamp(text.substr(1), "younger than", options->NowSeconds,
-                          &options->PutAfter);
+    return ParseTimestamp(text.substr(1), "younger than", options->NowSeconds, &options->PutAfter);
   if (!text.empty() && text[0] == 't')
-    return ParseTimestamp(text.substr(1), "older than", options->NowSeconds,
-                          &options->PutBefore);
+    return ParseTimestamp(text.substr(1), "older than", options->NowSeconds, &options->PutBefore);
   size_t comma = text.find(',');
-  if (comma == std::string_view::npos)
-    return ParseAge(text, "older than", &options->OlderThan);
+  if (comma == std::string_view::npos) return ParseAge(text, "older than", &options->OlderThan);
   int rc = ParseAge(text.substr(0, comma), "older than", &options->OlderThan);
   if (rc != 0) return rc;
-  return ParseAge(text.substr(comma + 1), "younger than",
-                  &options->YoungerThan);
+  return ParseAge(text.substr(comma + 1), "younger than", &options->YoungerThan);
 }
 
 int ParseSizeRange(RunOptions* options, const char* value) {
   std::string_view text(value);
   options->SelectionActive = true;
   size_t comma = text.find(',');
-  if (comma == std::string_view::npos)
-    return ParseSize(text, "larger than", &options->SizeAtLeast);
-  int rc = ParseSize(text.substr(0, comma), "larger than",
-                     &options->SizeAtLeast);
+  if (comma == std::string_view::npos) return ParseSize(text, "larger than", &options->SizeAtLeast);
+  int rc = ParseSize(text.substr(0, comma), "larger than", &options->SizeAtLeast);
   if (rc != 0) return rc;
   return ParseSize(text.substr(comma + 1), "less than", &options->SizeBelow);
 }
@@ -328,9 +312,7 @@ int ParseDelay(RunOptions* options, const char* value) {
 int ParseRate(RunOptions* options, const char* value) {
   std::string_view text(value);
   size_t colon = text.find(':');
-  auto field = [](std::string_view f) {
-    return f == "*" ? -1 : LenientInt(f);
-  };
+  auto field = [](std::string_view f) { return f == "*" ? -1 : LenientInt(f); };
   if (colon != std::string_view::npos) {
     options->RateDuration = field(text.substr(colon + 1));
     text = text.substr(0, colon);

@@ -32,8 +32,7 @@ void SleepMilliseconds(int32_t milliseconds) {
 int32_t ProgressPercent(int64_t done, int64_t total) {
   if (total <= 0 || done <= 0) return 0;
   // done * 100 could overflow only for absurd totals; divide first then.
-  int64_t percent = done > INT64_MAX / 100 ? done / (total / 100 + 1)
-                                           : done * 100 / total;
+  int64_t percent = done > INT64_MAX / 100 ? done / (total / 100 + 1) : done * 100 / total;
   return percent > 99 ? 99 : static_cast<int32_t>(percent);
 }
 

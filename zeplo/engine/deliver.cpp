@@ -9,7 +9,10 @@
 #include "zeplo/files/files.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -23,27 +26,25 @@ int RequeueToBackoutQueue(RunOptions* options, QueueElement* inputQueue) {
   if (inputQueue->BackoutHobj == MQHO_UNUSABLE_HOBJ) {
     MQOD od = {MQOD_DEFAULT};
     SetMqField(od.ObjectName, inputQueue->BackoutQueueName);
-    slot.Api->MQOPEN(slot.Hconn, &od, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT,
-                     &inputQueue->BackoutHobj, &compCode, &reason);
-    int rc = CheckMqiCall(options, "MQOPEN", slot.Name, inputQueue->BackoutQueueName,
-                          compCode, reason);
+    slot.Api->MQOPEN(slot.Hconn, &od, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &inputQueue->BackoutHobj,
+                     &compCode, &reason);
+    int rc =
+        CheckMqiCall(options, "MQOPEN", slot.Name, inputQueue->BackoutQueueName, compCode, reason);
     if (rc != 0) {
       inputQueue->BackoutHobj = MQHO_UNUSABLE_HOBJ;
       return rc;
     }
   }
   MQPMO pmo = {MQPMO_DEFAULT};
-  pmo.Options = (options->TransactionLimit != 0 ? MQPMO_SYNCPOINT
-                                                : MQPMO_NO_SYNCPOINT) |
+  pmo.Options = (options->TransactionLimit != 0 ? MQPMO_SYNCPOINT : MQPMO_NO_SYNCPOINT) |
                 MQPMO_SET_ALL_CONTEXT;
   slot.Api->MQPUT(slot.Hconn, inputQueue->BackoutHobj, m.Descriptor, &pmo,
-                  m.DataLength < 0 ? 0 : m.DataLength, m.Cursor, &compCode,
-                  &reason);
-  int rc = CheckMqiCall(options, "MQPUT", slot.Name, inputQueue->BackoutQueueName, compCode,
-                        reason);
+                  m.DataLength < 0 ? 0 : m.DataLength, m.Cursor, &compCode, &reason);
+  int rc =
+      CheckMqiCall(options, "MQPUT", slot.Name, inputQueue->BackoutQueueName, compCode, reason);
   if (rc == 0) return 0;
-  return SetExitMessage(options, rc, "MQPUT(%s) failed RC(%d) %s",
-                        inputQueue->BackoutQueueName, rc, MqReasonText(rc));
+  return SetExitMessage(options, rc, "MQPUT(%s) failed RC(%d) %s", inputQueue->BackoutQueueName, rc,
+                        MqReasonText(rc));
 }
 
 int WriteToOutputFile(RunOptions* options) {
@@ -66,8 +67,7 @@ int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
   if (options->StripHeaders) StripMessageHeaders(options);
   // The queue summary (-ds) takes the message here once it is built; the
   // driver refuses it until then.
-  if (!options->NoBackout && inputQueue != nullptr &&
-      inputQueue->BackoutThreshold > 0 &&
+  if (!options->NoBackout && inputQueue != nullptr && inputQueue->BackoutThreshold > 0 &&
       options->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
     return RequeueToBackoutQueue(options, inputQueue);
   }
@@ -80,8 +80,7 @@ int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
 int MakeOutputRoom(RunOptions* options, const QueueElement* inputQueue) {
   int64_t length = options->Message.DataLength < 0 ? 0 : options->Message.DataLength;
   bool wasOpen = options->OutputStream != nullptr;
-  int rc = PrepareOutputFile(options, length,
-                             inputQueue != nullptr ? inputQueue->Name : nullptr);
+  int rc = PrepareOutputFile(options, length, inputQueue != nullptr ? inputQueue->Name : nullptr);
   // A file closed (and perhaps reopened) by the roll-over was flushed.
   if (!wasOpen || options->OutputStream == nullptr || options->FileMessageCount == 0) {
     options->UnflushedCount = 0;
@@ -97,8 +96,7 @@ int FlushOutputForCommit(RunOptions* options) {
   // A stream may report a failed write only through its error flag.
   if (fflush(options->OutputStream) != 0 || ferror(options->OutputStream)) {
     int error = errno != 0 ? errno : EIO;
-    return SetExitMessage(options, MQRC_RESOURCE_PROBLEM,
-                          "Error flushing data to file '%s'RC(%d)",
+    return SetExitMessage(options, MQRC_RESOURCE_PROBLEM, "Error flushing data to file '%s'RC(%d)",
                           options->CurrentOutputFile, error);
   }
   options->UnflushedCount = 0;

@@ -42,17 +42,17 @@
 // Elements) or, with -O I, one output destination (array "QELEMS").
 // Zeroed on allocation; handles that are not open hold -1 where said.
 struct QueueElement {
-  MQHOBJ Hobj;                              // from MQOPEN
-  char Name[kMqNameLength + 1];             // queue name, terminated
-  int32_t Empty;                            // async consume: reported empty
-  int32_t Active;                           // async consume: delivering
-  char BackoutQueueName[kMqNameLength + 1]; // MQCA_BACKOUT_REQ_Q_NAME
-  int32_t BackoutThreshold;                 // 0 when no backout queue
-  MQHOBJ BackoutHobj;                       // -1 until opened
-  int32_t MaxDepth;                         // MQIA_MAX_Q_DEPTH
-  int32_t MaxMsgLength;                     // MQIA_MAX_MSG_LENGTH
-  int32_t QueueFileSize;                    // queue status inquiry (MB)
-  int32_t MaxQueueFileSize;                 // queue status inquiry (MB)
+  MQHOBJ Hobj;                               // from MQOPEN
+  char Name[kMqNameLength + 1];              // queue name, terminated
+  int32_t Empty;                             // async consume: reported empty
+  int32_t Active;                            // async consume: delivering
+  char BackoutQueueName[kMqNameLength + 1];  // MQCA_BACKOUT_REQ_Q_NAME
+  int32_t BackoutThreshold;                  // 0 when no backout queue
+  MQHOBJ BackoutHobj;                        // -1 until opened
+  int32_t MaxDepth;                          // MQIA_MAX_Q_DEPTH
+  int32_t MaxMsgLength;                      // MQIA_MAX_MSG_LENGTH
+  int32_t QueueFileSize;                     // queue status inquiry (MB)
+  int32_t MaxQueueFileSize;                  // queue status inquiry (MB)
 };
 
 // ---- Processing loop (processing_loop.cpp) -------------------------------
@@ -64,14 +64,12 @@ struct QueueElement {
 // set. The unit of work is resolved and the storage freed on every path;
 // counters stay in options for the driver. MessageIndex is 0 or more on
 // return once the loop got past its set-up checks.
-int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue,
-                      bool interactive);
+int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool interactive);
 
 // Reads the next message of the source into options->Message. Returns 0
 // with either a message in hand or StopRequested set, or an error code.
 // The buffer's Cursor is reset to the start of Storage afterwards.
-int ReadNextMessage(RunOptions* options, QueueElement* inputQueue,
-                    bool interactive);
+int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive);
 
 // Milliseconds since the first call in this process (gettimeofday based).
 // The first call returns 0. Wraps after ~24 days, like the 32-bit fields
@@ -113,8 +111,7 @@ void ReleaseMessageStorage(RunOptions* options);
 // Adds the get-mode bits to an MQGMO Options word: properties as MQRFH2
 // unless -OF; under cursor, or browse-next, or a destructive get, each
 // with its syncpoint choice.
-MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions,
-                     bool underCursor);
+MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions, bool underCursor);
 
 // Seconds an MQGET may wait: -w 0 -> 0, -w -1 -> 3600, otherwise what is
 // left of the interval since LastMessageTime (never below 0).
@@ -124,11 +121,10 @@ int32_t GetWaitSeconds(const RunOptions* options, int64_t now);
 // browsed message under the cursor (true), growing the storage on 2080 (a
 // browse then reads the same message again under the cursor, which the
 // failed browse has already moved onto it), waiting, flushing and
-// committing before a wait as the -w and -t rules say. Returns 0 with a message in hand or StopRequested set; 2071; 2102
-// on a flush failure; otherwise the MQGET reason with "MQGET(%s) failed
-// RC(%d) %s" in ExitMessage (2034 under the cursor is returned as is).
-int GetQueueMessage(RunOptions* options, QueueElement* element,
-                    bool underCursor);
+// committing before a wait as the -w and -t rules say. Returns 0 with a message in hand or
+// StopRequested set; 2071; 2102 on a flush failure; otherwise the MQGET reason with "MQGET(%s)
+// failed RC(%d) %s" in ExitMessage (2034 under the cursor is returned as is).
+int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor);
 
 // ---- Selection and shaping (selection.cpp) -------------------------------
 
@@ -136,8 +132,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
 // file, takes it from the queue when it was only browsed, delivers it,
 // applies the file limits and the range end, and does the unit-of-work
 // step. Returns 0 (possibly with StopRequested) or the first error code.
-int ProcessMessage(RunOptions* options, QueueElement* inputQueue,
-                   bool interactive);
+int ProcessMessage(RunOptions* options, QueueElement* inputQueue, bool interactive);
 
 // True when the message in options->Message passes every filter of the
 // run (range, identifiers, size, priority, dead-letter reason, target,
@@ -146,13 +141,12 @@ bool MessageSelected(RunOptions* options);
 
 // Position of the first occurrence of needle in buffer, or -1. An empty
 // needle matches at 0. A match always lies wholly inside the buffer.
-int64_t FindBytes(const unsigned char* buffer, int64_t length,
-                  const unsigned char* needle, int64_t needleLength);
+int64_t FindBytes(const unsigned char* buffer, int64_t length, const unsigned char* needle,
+                  int64_t needleLength);
 
 // True when both 48-character fields, each cut at its first blank, match
 // the -G t masks (queue mask, then queue manager mask; case-sensitive).
-bool MatchesTarget(const RunOptions* options, const char* qmgrName,
-                   const char* queueName);
+bool MatchesTarget(const RunOptions* options, const char* qmgrName, const char* queueName);
 
 // True when the current descriptor's put time lies in the -T/-Ts window.
 // A missing or unreadable put time is never in the window.
@@ -228,16 +222,14 @@ MQLONG PutContextOption(ContextMode mode);
 // destination in reports (kDistributionListName for a list). Returns the
 // reason when *compCode is MQCC_FAILED, else 0.
 inline constexpr const char* kDistributionListName = "<Distribution List>";
-int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName,
-                  const char* queueName, MQPMO* pmo, MQLONG* compCode,
-                  MQLONG* reason);
+int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName, const char* queueName,
+                  MQPMO* pmo, MQLONG* compCode, MQLONG* reason);
 
 // "%.48s/%.48s" (queue manager, queue), or the queue alone when the queue
 // manager name is empty or blank. Names need no terminator within 48
 // characters. The text is cut, still terminated, to textSize.
 inline constexpr size_t kDestinationTextSize = 2 * kMqNameLength + 2;
-void FormatDestination(const char* qmgrName, const char* queueName,
-                       char* text, size_t textSize);
+void FormatDestination(const char* qmgrName, const char* queueName, char* text, size_t textSize);
 
 // Pacing arithmetic, separated from the clock and the sleeps.
 // -D -n: a random wait of 0 .. n milliseconds (n = |delay|).

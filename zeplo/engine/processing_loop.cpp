@@ -28,15 +28,13 @@ bool OpenNextInputFile(RunOptions* options) {
   CloseInputFile(options);
   options->InputFileBytes = 0;
   // A missing later file is the normal end of the sequence, not an error.
-  return OpenRunFiles(options, false, true, false) == 0 &&
-         options->InputStream != nullptr;
+  return OpenRunFiles(options, false, true, false) == 0 && options->InputStream != nullptr;
 }
 
 int ReadFromFile(RunOptions* options) {
   for (;;) {
     // A delimited file's reader goes here, before the native reader.
-    int rc = gSourceIsListing ? ReadBrowseListingMessage(options)
-                              : ReadMessageFileMessage(options);
+    int rc = gSourceIsListing ? ReadBrowseListingMessage(options) : ReadMessageFileMessage(options);
     if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
     if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
     options->StopRequested = false;
@@ -69,15 +67,14 @@ void ShowLoopProgress(RunOptions* options, QueueElement* inputQueue, bool intera
   }
   int32_t percent = ProgressPercent(done, options->ProgressTotal);
   int64_t now = time(nullptr);
-  if (percent == options->ProgressLastPercent || now == options->ProgressLastTime ||
-      !interactive) {
+  if (percent == options->ProgressLastPercent || now == options->ProgressLastTime || !interactive) {
     return;
   }
   options->ProgressLastPercent = percent;
   options->ProgressLastTime = now;
   char text[64];
-  FormatProgressText(percent, ProgressEtaSeconds(percent, now - options->ProgressStart),
-                     text, sizeof text);
+  FormatProgressText(percent, ProgressEtaSeconds(percent, now - options->ProgressStart), text,
+                     sizeof text);
   ShowProgress(options, text);
 }
 
@@ -110,8 +107,8 @@ int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
 int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
   (void)interactive;
   // The log reader comes first here once it is built.
-  int rc = inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false)
-                                 : ReadFromFile(options);
+  int rc =
+      inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false) : ReadFromFile(options);
   options->Message.Cursor = options->Message.Storage;
   return rc;
 }
@@ -125,8 +122,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   } else if (options->DataWidth < 10) {
     options->DataWidth = 10;
   }
-  if ((options->Context == ContextMode::PassAll ||
-       options->Context == ContextMode::PassIdentity) &&
+  if ((options->Context == ContextMode::PassAll || options->Context == ContextMode::PassIdentity) &&
       inputQueue == nullptr) {
     return SetExitMessage(options, MQRC_CONTEXT_NOT_AVAILABLE,
                           "An input queue must be supplied to pass context");
@@ -134,8 +130,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   if ((options->AsciiLines || options->AsciiColumns || options->WriteIndex ||
        options->ShowTimeOnQueue || options->Summary || options->Printable) &&
       options->OutputFile[0] == '\0') {
-    return SetExitMessage(options, MQRC_OPTIONS_ERROR,
-                          "Display options require an output file");
+    return SetExitMessage(options, MQRC_OPTIONS_ERROR, "Display options require an output file");
   }
 
   options->Message.Descriptor = &options->Message.OwnDescriptor;
@@ -157,8 +152,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
 
   options->UseSyncpoint =
       options->TransactionLimit != 0 &&
-      ((inputQueue != nullptr && options->DestructiveGet) ||
-       options->OutputQueueName[0] != '\0');
+      ((inputQueue != nullptr && options->DestructiveGet) || options->OutputQueueName[0] != '\0');
   options->UowMessageCount = 0;
   options->UnflushedCount = 0;
   options->MessageIndex = 0;
@@ -166,8 +160,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   options->LastMessageTime = time(nullptr);
   options->StatusCount = 0;
   options->ThruputCount = 0;
-  options->StatusTime = options->NowSeconds != 0 ? options->NowSeconds
-                                                 : options->LastMessageTime;
+  options->StatusTime = options->NowSeconds != 0 ? options->NowSeconds : options->LastMessageTime;
   options->ThruputTime = options->StatusTime;
   options->ProgressLastPercent = -1;
 
@@ -177,9 +170,8 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
     options->RateGuess = 1000;
     options->RateSlow = false;
     if (options->Rate == -1) options->TargetDepth = InquireTargetDepth(options);
-    options->RateEndTime = options->RateDuration > 0
-                               ? options->LastMessageTime + options->RateDuration
-                               : 0;
+    options->RateEndTime =
+        options->RateDuration > 0 ? options->LastMessageTime + options->RateDuration : 0;
   }
 
   cycled = true;

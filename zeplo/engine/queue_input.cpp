@@ -12,7 +12,10 @@
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -23,8 +26,7 @@ namespace {
 QueueElement* gInputElements = nullptr;
 constexpr int32_t kUnlimitedWaitSeconds = 3600;  // one MQGET wait, re-issued
 
-int OpenOneInputQueue(RunOptions* options, QueueElement* element,
-                      MQLONG openOptions) {
+int OpenOneInputQueue(RunOptions* options, QueueElement* element, MQLONG openOptions) {
   QmgrSlot& slot = options->Qmgrs[options->InputSlot];
   MQOD od = {MQOD_DEFAULT};
   SetMqField(od.ObjectName, element->Name);
@@ -35,8 +37,7 @@ int OpenOneInputQueue(RunOptions* options, QueueElement* element,
   }
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
-  slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode,
-                   &reason);
+  slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode, &reason);
   if (compCode == MQCC_FAILED && reason == MQRC_NOT_AUTHORIZED &&
       (openOptions & MQOO_INQUIRE) != 0) {
     fprintf(stderr,
@@ -45,8 +46,7 @@ int OpenOneInputQueue(RunOptions* options, QueueElement* element,
             element->Name);
     options->NoBackout = true;
     openOptions &= ~MQOO_INQUIRE;
-    slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode,
-                     &reason);
+    slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode, &reason);
   }
   int rc = CheckMqiCall(options, "MQOPEN", slot.Name, element->Name, compCode, reason);
   if (rc != 0) element->Hobj = MQHO_UNUSABLE_HOBJ;
@@ -57,19 +57,19 @@ int OpenOneInputQueue(RunOptions* options, QueueElement* element,
 // reported but not fatal: the queue is then read without backout requeue.
 void InquireInputQueue(RunOptions* options, QueueElement* element) {
   QmgrSlot& slot = options->Qmgrs[options->InputSlot];
-  MQLONG selectors[4] = {MQCA_BACKOUT_REQ_Q_NAME, MQIA_BACKOUT_THRESHOLD,
-                         MQIA_MAX_Q_DEPTH, MQIA_MAX_MSG_LENGTH};
+  MQLONG selectors[4] = {MQCA_BACKOUT_REQ_Q_NAME, MQIA_BACKOUT_THRESHOLD, MQIA_MAX_Q_DEPTH,
+                         MQIA_MAX_MSG_LENGTH};
   MQLONG values[3] = {0, 0, 0};
   char backoutName[MQ_Q_NAME_LENGTH];
   memset(backoutName, ' ', sizeof backoutName);
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
-  slot.Api->MQINQ(slot.Hconn, element->Hobj, 4, selectors, 3, values,
-                  MQ_Q_NAME_LENGTH, backoutName, &compCode, &reason);
+  slot.Api->MQINQ(slot.Hconn, element->Hobj, 4, selectors, 3, values, MQ_Q_NAME_LENGTH, backoutName,
+                  &compCode, &reason);
   if (CheckMqiCall(options, "MQINQ", slot.Name, element->Name, compCode, reason) != 0) return;
   int nameLength = 0;
-  CopyMqName(element->BackoutQueueName, backoutName, MQ_Q_NAME_LENGTH,
-             MQ_Q_NAME_LENGTH, &nameLength);
+  CopyMqName(element->BackoutQueueName, backoutName, MQ_Q_NAME_LENGTH, MQ_Q_NAME_LENGTH,
+             &nameLength);
   element->BackoutThreshold = nameLength > 0 ? values[0] : 0;
   element->MaxDepth = values[1];
   element->MaxMsgLength = values[2];
@@ -151,15 +151,12 @@ bool NeedsMessageData(const RunOptions* options) {
   for (const SearchString* list : lists) {
     if (list[0].Length > 0) return true;
   }
-  return options->SelectByDlqReason || options->SelectByTarget ||
-         options->StripHeaders;
+  return options->SelectByDlqReason || options->SelectByTarget || options->StripHeaders;
 }
 
-MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions,
-                     bool underCursor) {
+MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions, bool underCursor) {
   if (!options->NoForceRfh2) gmoOptions |= MQGMO_PROPERTIES_FORCE_MQRFH2;
-  MQLONG syncpoint =
-      options->TransactionLimit != 0 ? MQGMO_SYNCPOINT : MQGMO_NO_SYNCPOINT;
+  MQLONG syncpoint = options->TransactionLimit != 0 ? MQGMO_SYNCPOINT : MQGMO_NO_SYNCPOINT;
   if (underCursor) {
     gmoOptions |= MQGMO_MSG_UNDER_CURSOR | syncpoint;
   } else if (!options->DestructiveGet || options->SelectionActive) {
@@ -176,8 +173,7 @@ int32_t GetWaitSeconds(const RunOptions* options, int64_t now) {
   if (options->WaitInterval == -1) return kUnlimitedWaitSeconds;
   int64_t left = options->WaitInterval - (now - options->LastMessageTime);
   if (left < 0) return 0;
-  return left > options->WaitInterval ? options->WaitInterval
-                                      : static_cast<int32_t>(left);
+  return left > options->WaitInterval ? options->WaitInterval : static_cast<int32_t>(left);
 }
 
 int OpenInputQueues(RunOptions* options) {
@@ -193,8 +189,7 @@ int OpenInputQueues(RunOptions* options) {
     openOptions = MQOO_BROWSE;
     if (options->ExclusiveInput) openOptions |= MQOO_INPUT_EXCLUSIVE;
   }
-  if (options->Context == ContextMode::PassAll ||
-      options->Context == ContextMode::PassIdentity) {
+  if (options->Context == ContextMode::PassAll || options->Context == ContextMode::PassIdentity) {
     // Context is saved only by a get that takes the message; a browse
     // has nothing to pass on.
     if (!options->DestructiveGet || options->SelectionActive) {
@@ -208,8 +203,7 @@ int OpenInputQueues(RunOptions* options) {
   size_t bytes = sizeof(QueueElement) * static_cast<size_t>(list->Count);
   QueueElement* elements = static_cast<QueueElement*>(CSGetMem(bytes, "HOBJS"));
   if (elements == nullptr) {
-    fprintf(stderr, "Can not allocate queue element array. Max queues = %d\n",
-            list->Count);
+    fprintf(stderr, "Can not allocate queue element array. Max queues = %d\n", list->Count);
     return MQRC_OPTIONS_ERROR;
   }
   memset(elements, 0, bytes);
@@ -221,8 +215,7 @@ int OpenInputQueues(RunOptions* options) {
   for (int32_t i = 0; i < list->Count; i++) {
     elements[i].Hobj = MQHO_UNUSABLE_HOBJ;
     elements[i].BackoutHobj = MQHO_UNUSABLE_HOBJ;
-    CopyMqName(elements[i].Name, list->Entries[i].QueueName, MQ_Q_NAME_LENGTH,
-               MQ_Q_NAME_LENGTH);
+    CopyMqName(elements[i].Name, list->Entries[i].QueueName, MQ_Q_NAME_LENGTH, MQ_Q_NAME_LENGTH);
   }
   list->Elements = elements;
 
@@ -243,8 +236,7 @@ void ReleaseQueueElements(RunOptions* options) {
   CSReleaseMem(&gInputElements);
 }
 
-int GetQueueMessage(RunOptions* options, QueueElement* element,
-                    bool underCursor) {
+int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor) {
   MessageBuffer& m = options->Message;
   QmgrSlot& slot = options->Qmgrs[options->InputSlot];
   if (element == nullptr || slot.Api == nullptr) return MQRC_UNEXPECTED_ERROR;
@@ -317,8 +309,8 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
     MQLONG dataLength = 0;
     MQLONG compCode = MQCC_OK;
     MQLONG reason = MQRC_NONE;
-    slot.Api->MQGET(slot.Hconn, element->Hobj, md, &gmo, bufferLength, m.Storage,
-                    &dataLength, &compCode, &reason);
+    slot.Api->MQGET(slot.Hconn, element->Hobj, md, &gmo, bufferLength, m.Storage, &dataLength,
+                    &compCode, &reason);
     if (options->PrintApis) ReportMqiCall("MQGET", slot.Name, element->Name, reason);
     m.DataLength = dataLength;
     m.Cursor = m.Storage;
@@ -360,7 +352,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element,
     // A message taken by someone else between browse and get is not an
     // error of this run: the caller skips it without a text.
     if (underCursor && reason == MQRC_NO_MSG_UNDER_CURSOR) return reason;
-    return SetExitMessage(options, reason, "MQGET(%s) failed RC(%d) %s", element->Name,
-                          reason, MqReasonText(reason));
+    return SetExitMessage(options, reason, "MQGET(%s) failed RC(%d) %s", element->Name, reason,
+                          MqReasonText(reason));
   }
 }

@@ -8,7 +8,10 @@
 #include "zeplo/files/files.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -31,19 +34,17 @@ bool FormatIs(const MQMD* md, const char* format) {
 int32_t ReadMessageInt(const unsigned char* p, MQLONG encoding) {
   uint32_t v;
   if ((encoding & MQENC_INTEGER_MASK) == MQENC_INTEGER_NORMAL) {
-    v = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-        (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+    v = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
   } else {
-    v = (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) |
-        (uint32_t{p[1]} << 8) | uint32_t{p[0]};
+    v = (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | uint32_t{p[0]};
   }
   return static_cast<int32_t>(v);
 }
 
 // Every listed string (up to the first free entry) must occur (wantAll),
 // or none may occur (!wantAll).
-bool SearchListPasses(const SearchString* list, const unsigned char* data,
-                      int64_t length, bool wantAll) {
+bool SearchListPasses(const SearchString* list, const unsigned char* data, int64_t length,
+                      bool wantAll) {
   for (int i = 0; i < kSearchStringsPerKind; i++) {
     int32_t n = list[i].Length;
     if (n <= 0) break;
@@ -78,10 +79,10 @@ bool TargetNames(const RunOptions* options, char (&qmgr)[MQ_Q_MGR_NAME_LENGTH],
   if (IsEbcdicCcsid(md->CodedCharSetId)) {
     // Names of a header from an EBCDIC system are in EBCDIC too; the masks
     // were typed here, in ASCII.
-    EbcdicToAscii(reinterpret_cast<unsigned char*>(queue),
-                  reinterpret_cast<unsigned char*>(queue), sizeof queue);
-    EbcdicToAscii(reinterpret_cast<unsigned char*>(qmgr),
-                  reinterpret_cast<unsigned char*>(qmgr), sizeof qmgr);
+    EbcdicToAscii(reinterpret_cast<unsigned char*>(queue), reinterpret_cast<unsigned char*>(queue),
+                  sizeof queue);
+    EbcdicToAscii(reinterpret_cast<unsigned char*>(qmgr), reinterpret_cast<unsigned char*>(qmgr),
+                  sizeof qmgr);
   }
   return true;
 }
@@ -95,15 +96,14 @@ bool InRange(const RunOptions* options) {
 // True when the message has somewhere to go (or is counted): otherwise it
 // has only been read, and for a destructive get without filters removed.
 bool HasSink(const RunOptions* options) {
-  return options->OutputHobj != MQHO_UNUSABLE_HOBJ ||
-         options->OutputList != nullptr || options->OutputFile[0] != '\0' ||
-         options->Count;
+  return options->OutputHobj != MQHO_UNUSABLE_HOBJ || options->OutputList != nullptr ||
+         options->OutputFile[0] != '\0' || options->Count;
 }
 
 }  // namespace
 
-int64_t FindBytes(const unsigned char* buffer, int64_t length,
-                  const unsigned char* needle, int64_t needleLength) {
+int64_t FindBytes(const unsigned char* buffer, int64_t length, const unsigned char* needle,
+                  int64_t needleLength) {
   if (needleLength <= 0) return 0;
   if (buffer == nullptr || needle == nullptr || length < needleLength) {
     return -1;
@@ -111,8 +111,8 @@ int64_t FindBytes(const unsigned char* buffer, int64_t length,
   int64_t pos = 0;
   while (length - pos >= needleLength) {
     // Only positions where the whole needle still fits are candidates.
-    const void* hit = memchr(buffer + pos, needle[0],
-                             static_cast<size_t>(length - pos - needleLength + 1));
+    const void* hit =
+        memchr(buffer + pos, needle[0], static_cast<size_t>(length - pos - needleLength + 1));
     if (hit == nullptr) return -1;
     pos = static_cast<const unsigned char*>(hit) - buffer;
     if (memcmp(buffer + pos, needle, static_cast<size_t>(needleLength)) == 0) {
@@ -123,28 +123,25 @@ int64_t FindBytes(const unsigned char* buffer, int64_t length,
   return -1;
 }
 
-bool MatchesTarget(const RunOptions* options, const char* qmgrName,
-                   const char* queueName) {
+bool MatchesTarget(const RunOptions* options, const char* qmgrName, const char* queueName) {
   char queue[kMqNameLength + 1];
   char qmgr[kMqNameLength + 1];
   int queueLength = 0;
   int qmgrLength = 0;
   CopyMqName(queue, queueName, kMqNameLength, kMqNameLength, &queueLength);
   CopyMqName(qmgr, qmgrName, kMqNameLength, kMqNameLength, &qmgrLength);
-  if (!MatchName(queue, queueLength, options->TargetQueueMask,
-                 options->TargetQueueMaskLength)) {
+  if (!MatchName(queue, queueLength, options->TargetQueueMask, options->TargetQueueMaskLength)) {
     return false;
   }
-  return MatchName(qmgr, qmgrLength, options->TargetQmgrMask,
-                   options->TargetQmgrMaskLength);
+  return MatchName(qmgr, qmgrLength, options->TargetQmgrMask, options->TargetQmgrMaskLength);
 }
 
 bool InTimeWindow(const RunOptions* options) {
   const MQMD* md = options->Message.Descriptor;
   int64_t putTime = MqDateTimeToEpoch(md->PutDate, md->PutTime);
   if (options->TimeTrace) {
-    fprintf(stderr, "Mesage Timestamp Date %.8s Time %.6s UTC Time %d\n",
-            md->PutDate, md->PutTime, static_cast<int>(putTime));
+    fprintf(stderr, "Mesage Timestamp Date %.8s Time %.6s UTC Time %d\n", md->PutDate, md->PutTime,
+            static_cast<int>(putTime));
     fflush(stderr);
   }
   if (putTime < 1) return false;
@@ -158,8 +155,7 @@ bool MessageSelected(RunOptions* options) {
   const MQMD* md = m.Descriptor;
   if (!InRange(options)) return false;
 
-  if (options->SelectByMsgId &&
-      memcmp(md->MsgId, options->SelectMsgId, sizeof md->MsgId) != 0) {
+  if (options->SelectByMsgId && memcmp(md->MsgId, options->SelectMsgId, sizeof md->MsgId) != 0) {
     return false;
   }
   if (options->SelectByCorrelId &&
@@ -192,8 +188,7 @@ bool MessageSelected(RunOptions* options) {
   if (options->SelectByDlqReason) {
     if (!FormatIs(md, MQFMT_DEAD_LETTER_HEADER)) return false;
     if (length < MQDLH_LENGTH_1) return false;  // header not in hand
-    if (ReadMessageInt(data + kDlhReasonOffset, md->Encoding) !=
-        options->DlqReason) {
+    if (ReadMessageInt(data + kDlhReasonOffset, md->Encoding) != options->DlqReason) {
       return false;
     }
   }
@@ -211,8 +206,7 @@ bool MessageSelected(RunOptions* options) {
   if (!SearchListPasses(options->SearchHex, data, length, true)) return false;
   if (!SearchListPasses(options->SearchHexNot, data, length, false)) return false;
 
-  if ((options->PutAfter != 0 || options->PutBefore != 0) &&
-      !InTimeWindow(options)) {
+  if ((options->PutAfter != 0 || options->PutBefore != 0) && !InTimeWindow(options)) {
     return false;
   }
   return true;
@@ -234,8 +228,7 @@ int CheckLogMessage(RunOptions* options) {
     }
   }
   if (m.DataLength != m.ExpectedLength) {
-    fprintf(stderr,
-            "Can not construct message %d, message length does not match.\n",
+    fprintf(stderr, "Can not construct message %d, message length does not match.\n",
             static_cast<int>(options->MessageIndex));
     fflush(stderr);
     return MQRC_INCOMPLETE_MSG;
@@ -243,8 +236,7 @@ int CheckLogMessage(RunOptions* options) {
   return 0;
 }
 
-int ProcessMessage(RunOptions* options, QueueElement* inputQueue,
-                   bool interactive) {
+int ProcessMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
   (void)interactive;
   MessageBuffer& m = options->Message;
   int64_t length = m.DataLength < 0 ? 0 : m.DataLength;

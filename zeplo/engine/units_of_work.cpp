@@ -33,9 +33,8 @@ int CommitQmgr(RunOptions* options, int slot) {
   if (reason == MQRC_NONE) reason = MQRC_UNEXPECTED_ERROR;
   // Overwrites on purpose: a failed commit outranks any informational text
   // left by the cycle (errors never reach a commit, they back out).
-  snprintf(options->ExitMessage, sizeof options->ExitMessage,
-           "MQCMIT(%s) failed RC(%d) %s", q.Name, reason,
-           MqReasonText(reason));
+  snprintf(options->ExitMessage, sizeof options->ExitMessage, "MQCMIT(%s) failed RC(%d) %s", q.Name,
+           reason, MqReasonText(reason));
   options->StopRequested = true;
   return reason;
 }
@@ -97,8 +96,7 @@ int BackoutAll(RunOptions* options) {
 int CountInUnit(RunOptions* options) {
   if (!options->UseSyncpoint) return 0;
   options->UowMessageCount++;
-  if (options->TransactionLimit == -1 ||
-      options->UowMessageCount < options->TransactionLimit) {
+  if (options->TransactionLimit == -1 || options->UowMessageCount < options->TransactionLimit) {
     return 0;
   }
   // The file is not transactional; flushing before the commit means that

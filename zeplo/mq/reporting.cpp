@@ -12,9 +12,7 @@
 namespace {
 
 // A name is shown when it starts with something other than NUL or blank.
-bool NamePresent(const char* name) {
-  return name != nullptr && name[0] != '\0' && name[0] != ' ';
-}
+bool NamePresent(const char* name) { return name != nullptr && name[0] != '\0' && name[0] != ' '; }
 
 // Length of a name field up to its first blank or NUL, at most 48.
 int NameLength(const char* name) {
@@ -60,8 +58,8 @@ size_t FormatMqiCall(char* out, size_t outSize, const char* callLabel, const cha
   bool haveQmgr = NamePresent(qmgr);
   bool haveObject = NamePresent(object);
   if (haveQmgr && haveObject) {
-    Append(out, size, &used, "on object '%.*s/%.*s' ", NameLength(qmgr), qmgr,
-           NameLength(object), object);
+    Append(out, size, &used, "on object '%.*s/%.*s' ", NameLength(qmgr), qmgr, NameLength(object),
+           object);
   } else if (haveQmgr) {
     Append(out, size, &used, "on qmgr '%.*s' ", NameLength(qmgr), qmgr);
   } else if (haveObject) {

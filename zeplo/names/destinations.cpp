@@ -10,7 +10,10 @@
 #include "zeplo/names/names.h"
 #include "zeplo/names/names_internal.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 // The entries in use are handed to MQOPEN/MQPUT1 as MQOR records.
 static_assert(sizeof(Destination) == sizeof(MQOR));

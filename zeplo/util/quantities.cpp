@@ -6,7 +6,10 @@
 #include <cstdio>
 
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 const UnitEntry TimeUnitsCs[] = {
     {60480000, "Week", "Week", nullptr}, {8640000, "Day", "Day", nullptr},

@@ -3,6 +3,7 @@
 // broken libraries and the fallbacks of an old one. Where the library is
 // looked for is run end to end by the library search tests.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,8 +11,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "zeplo/mq/mq.h"
 
