@@ -3,14 +3,15 @@
 // generator must notice a stale header, and the generated macros must carry
 // the kinds of value the table holds (negative numbers, masks, characters).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "mqi/mqi.h"
 

@@ -134,12 +134,9 @@ TEST(MqiDefaultsTest, CharacterConstantsKeepTheirPadding) {
     const char* value;
     const char* expected;
   } const kFormats[] = {
-      {MQFMT_NONE, "        "},
-      {MQFMT_STRING, "MQSTR   "},
-      {MQFMT_DEAD_LETTER_HEADER, "MQDEAD  "},
-      {MQFMT_XMIT_Q_HEADER, "MQXMIT  "},
-      {MQFMT_RF_HEADER_2, "MQHRF2  "},
-      {MQFMT_ADMIN, "MQADMIN "},
+      {MQFMT_NONE, "        "},   {MQFMT_STRING, "MQSTR   "},
+      {MQFMT_DEAD_LETTER_HEADER, "MQDEAD  "}, {MQFMT_XMIT_Q_HEADER, "MQXMIT  "},
+      {MQFMT_RF_HEADER_2, "MQHRF2  "}, {MQFMT_ADMIN, "MQADMIN "},
   };
   for (const auto& f : kFormats) {
     EXPECT_EQ(std::string(f.expected), std::string(f.value));

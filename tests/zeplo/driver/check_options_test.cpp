@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
+#include "zeplo/cs/cs.h"
 #include "zeplo/names/names.h"
 
 namespace {
@@ -73,21 +73,25 @@ TEST_F(CheckOptionsTest, DerivedSettings) {
        [](const RunOptions& o) {
          return strcmp(o.InputFile, "q1.txt") == 0 && o.OutputFile[0] == '\0';
        }},
-      {{"-iQ1", "-ds"}, [](const RunOptions& o) { return strcmp(o.OutputFile, "stdout") == 0; }},
+      {{"-iQ1", "-ds"},
+       [](const RunOptions& o) { return strcmp(o.OutputFile, "stdout") == 0; }},
       {{"-iQ1", "-T60,10"},
        [](const RunOptions& o) {
-         return o.YoungerThan == 3600 && o.OlderThan == 600 && o.PutAfter == 1419465600 - 3600 &&
-                o.PutBefore == 1419465600 - 600;
+         return o.YoungerThan == 3600 && o.OlderThan == 600 &&
+                o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
        }},
       {{"-iQ1", "-T10,60"},
        [](const RunOptions& o) {
          return o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
        }},
       {{"-iQ1", "-T60"},
-       [](const RunOptions& o) { return o.PutAfter == 0 && o.PutBefore == 1419465600 - 3600; }},
+       [](const RunOptions& o) {
+         return o.PutAfter == 0 && o.PutBefore == 1419465600 - 3600;
+       }},
       {{"-iQ1", "-fmsg%n.txt"},
        [](const RunOptions& o) {
-         return o.OutputFileHasInserts && o.LimitsActive && o.MaxMessagesPerFile == 1;
+         return o.OutputFileHasInserts && o.LimitsActive &&
+                o.MaxMessagesPerFile == 1;
        }},
       {{"-iQ1", "-f*"},
        [](const RunOptions& o) {
@@ -95,9 +99,13 @@ TEST_F(CheckOptionsTest, DerivedSettings) {
                 o.MaxMessagesPerFile == 0 && o.MaxFileSize == 524288000;
        }},
       {{"-iQ1", "-f*", "-Lm7"},
-       [](const RunOptions& o) { return o.MaxMessagesPerFile == 7 && o.MaxFileSize == 0; }},
+       [](const RunOptions& o) {
+         return o.MaxMessagesPerFile == 7 && o.MaxFileSize == 0;
+       }},
       {{"-oQ1", "-fin%I*.txt"},
-       [](const RunOptions& o) { return o.Generic && o.InputFileHasInserts && !o.LimitsActive; }},
+       [](const RunOptions& o) {
+         return o.Generic && o.InputFileHasInserts && !o.LimitsActive;
+       }},
   };
   for (const Case& c : cases) {
     std::string line, err;
@@ -160,14 +168,12 @@ TEST_F(CheckOptionsTest, SelectionReportLines) {
        "  Message priority less than or equal to 6\n\n"},
       {{"-iQ1", "-gxm0A0B", "-eABC", "-EX", "-x0aff", "-XC1", "-SNO"},
        "Message selection active:\n"
-       "  Message Identifier 0x'0A0B" +
-           std::string(44, '0') +
-           "'\n"
-           "  Not containing the ASCII string 'NO'\n"
-           "  Containing the EBCDIC string 'ABC'\n"
-           "  Not containing the EBCDIC string 'X'\n"
-           "  Containing the HEX string 0x'0AFF'\n"
-           "  Not containing the HEX string 0x'C1'\n\n"},
+       "  Message Identifier 0x'0A0B" + std::string(44, '0') + "'\n"
+       "  Not containing the ASCII string 'NO'\n"
+       "  Containing the EBCDIC string 'ABC'\n"
+       "  Not containing the EBCDIC string 'X'\n"
+       "  Containing the HEX string 0x'0AFF'\n"
+       "  Not containing the HEX string 0x'C1'\n\n"},
       {{"-iQ1", "-Gt:QM1/APP.*", "-HColour='red'", "-r3"},
        "Message selection active:\n"
        "  Message index 3 only.\n"

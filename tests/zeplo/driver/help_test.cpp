@@ -1,8 +1,6 @@
 // Help displays and the pager, driven through files standing in for the
 // terminal: answers are fed from one, everything shown is read back from
 // the other.
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +8,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "zeplo/driver/driver.h"
 
@@ -73,8 +73,7 @@ TEST_F(HelpTest, UsageKeysAreTheOptionLettersEachInOneBlock) {
   // The condensed usage and the topic search rely on an option's rows
   // being adjacent; every option but -V and -? has rows.
   std::set<char> expected, seen, closed;
-  for (char c : std::string(
-           "a:A:b:c:C:d:D:e:E:f:F:g:G:hH:i:I:l:j:L:m:n:o:O:pP:qr:R:s:S:$:t:T:u:U:v:w:x:X:z:"))
+  for (char c : std::string("a:A:b:c:C:d:D:e:E:f:F:g:G:hH:i:I:l:j:L:m:n:o:O:pP:qr:R:s:S:$:t:T:u:U:v:w:x:X:z:"))
     if (c != ':') expected.insert(c);
   for (int i = 0; i < HelpTableRows; ++i) {
     const char key = HelpTable[i].Key;
@@ -91,17 +90,16 @@ TEST_F(HelpTest, TopicShowsEachMatchingOptionWholeAndOnce) {
     const char* topic;
     const char* keys;  // the options shown, in order
   } cases[] = {
-      {"append", "a"},          // a sub-option pulls in its summary line
-      {"queue manager", "Am"},  // A through its r: row, m by its summary
-      {"HEX", "dgxX"},          // -d matches twice, shown once; case ignored
+      {"append", "a"},         // a sub-option pulls in its summary line
+      {"queue manager", "Am"}, // A through its r: row, m by its summary
+      {"HEX", "dgxX"},         // -d matches twice, shown once; case ignored
       {"xyz", ""},
   };
   for (const auto& c : cases) {
     int printed = -1;
     Lines body = Show([&] { printed = TopicHelp(&options_, c.topic); });
     Lines expected = RowsOf(c.keys);
-    if (expected.empty())
-      expected = {std::string("Options relating to '") + c.topic + "' not found"};
+    if (expected.empty()) expected = {std::string("Options relating to '") + c.topic + "' not found"};
     EXPECT_EQ(expected, body) << c.topic;
     EXPECT_EQ(static_cast<int>(RowsOf(c.keys).size()), printed) << c.topic;
   }
@@ -113,7 +111,7 @@ TEST_F(HelpTest, PauseEveryScreenfulLessThree) {
     size_t first;    // lines shown (banner included) before the first pause
     size_t between;  // lines shown between later pauses
   } cases[] = {
-      {24, 21, 21}, {10, 7, 7}, {5, 4, 2},        // the banner is never cut
+      {24, 21, 21}, {10, 7, 7}, {5, 4, 2},  // the banner is never cut
       {3, 4, 1},    {0, 4, 1},  {INT_MIN, 4, 1},  // no room: a pause per line
   };
   for (const auto& c : cases) {
@@ -122,10 +120,8 @@ TEST_F(HelpTest, PauseEveryScreenfulLessThree) {
     Lines lines = Show([&] { PrintUsage(&options_); }, "", false);
     std::vector<size_t> runs = {0};
     for (const std::string& l : lines) {
-      if (l == kMore)
-        runs.push_back(0);
-      else
-        ++runs.back();
+      if (l == kMore) runs.push_back(0);
+      else ++runs.back();
     }
     ASSERT_GE(runs.size(), 3u) << c.terminalLines;
     EXPECT_EQ(c.first, runs[0]) << c.terminalLines;
@@ -140,34 +136,23 @@ TEST_F(HelpTest, AnswersAtPausesAndPrompts) {
     int terminalLines;
     const char* firstTopic;  // "usage" = the full usage instead
     std::string answers;
-    Lines expected;       // after the banner
+    Lines expected;  // after the banner
     size_t compared = 0;  // lines compared; 0 = all
   } cases[] = {
       // A "?" beyond the 99 characters a pause reads is neither seen nor
       // left over to answer the next question.
-      {5,
-       "usage",
-       longLine + "?\n",
-       {kMore, HelpTable[0].Text, HelpTable[1].Text, kMore, HelpTable[2].Text},
-       5},
+      {5, "usage", longLine + "?\n", {kMore, HelpTable[0].Text, HelpTable[1].Text, kMore, HelpTable[2].Text}, 5},
       // Empty line or end of input ends the prompt; CR LF answers work.
       {1000, nullptr, "\nappend\n", {kPrompt}},
-      {1000,
-       "xyz",
-       "qq\r\n",
-       {"Options relating to 'xyz' not found", kPrompt, "Options relating to 'qq' not found",
-        kPrompt}},
+      {1000, "xyz", "qq\r\n", {"Options relating to 'xyz' not found", kPrompt,
+                                "Options relating to 'qq' not found", kPrompt}},
       // A topic is cut at 199 characters, the rest is not a second topic.
-      {1000,
-       nullptr,
-       std::string(250, 'q') + "\n",
+      {1000, nullptr, std::string(250, 'q') + "\n",
        {kPrompt, "Options relating to '" + std::string(199, 'q') + "' not found", kPrompt}},
       // A NUL inside an answer ends the topic, not the line.
-      {1000,
-       nullptr,
-       std::string("zz\0q\nappend\n", 12),
-       {kPrompt, "Options relating to 'zz' not found", kPrompt, HelpTable[1].Text,
-        HelpTable[2].Text, HelpTable[3].Text, kPrompt}},
+      {1000, nullptr, std::string("zz\0q\nappend\n", 12),
+       {kPrompt, "Options relating to 'zz' not found", kPrompt, HelpTable[1].Text, HelpTable[2].Text,
+        HelpTable[3].Text, kPrompt}},
       // "?" at the pause just before the prompt still shows the prompt.
       {8, "strip headers", "?\n", {"        [-h Strip headers]", kMore, kPrompt}},
   };

@@ -5,6 +5,7 @@
 #define ZEPLO_TESTS_ZEPLO_DRIVER_LOCALQM_RUN_H_
 
 #include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +21,8 @@ class LocalqmRunTest : public testing::Test {
  protected:
   // A fresh data root holding QM1 with the empty local queues Q1 and Q2.
   static void SetUpTestSuite() {
-    root_ = std::filesystem::temp_directory_path() / ("driver_run_" + std::to_string(getpid()));
+    root_ = std::filesystem::temp_directory_path() /
+            ("driver_run_" + std::to_string(getpid()));
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "qm");
     setenv("LOCALQM_ROOT", (root_ / "qm").c_str(), 1);

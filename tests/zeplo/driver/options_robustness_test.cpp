@@ -3,8 +3,9 @@
 // or yields options that keep their invariants, and nothing reads or
 // writes out of bounds (the sanitizer build watches).
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -20,90 +21,18 @@ namespace {
 
 // Values that sit on the edges of the option grammars.
 const char* const kValues[] = {
-    "",
-    "?",
-    "0",
-    "-1",
-    "1",
-    "5..9",
-    "#3",
-    "5#",
-    "..",
-    "x",
-    "*",
-    "*:*",
-    ":",
-    "1k,1m",
-    ",",
-    "1:2:3",
-    "1:2:3:4",
-    "f",
-    "t",
-    "fu",
-    "tu25/12/2014_12:00",
-    "f12:30",
-    "s10m",
-    "a2h",
-    "m0",
-    "s",
-    "a",
-    "r:QM/Q",
-    "r:'Q'",
-    "t:REPLY",
-    "c:1208",
-    "f:MQSTR",
-    "p:9",
-    "e:",
-    "r:",
-    "t:",
-    "i:",
-    "x",
-    "xm0A",
-    "mABC",
-    "xq",
-    "s:<",
-    "e:>",
-    "d:[]",
-    "d:abc",
-    "p:{",
-    "q:}",
-    "in1!BFW",
-    "B:",
-    "S(CFH3)",
-    "S(",
-    "aBeFIrT",
-    "s50t9",
-    "!",
-    "mtTv",
-    "ds-",
-    "xtest",
-    "w80",
-    "AT",
-    "QM1",
-    "Q1",
-    "QM1/Q1",
-    "'Q1'",
-    "file:/nonexistent/zeplo",
-    "%n",
-    "out%i.txt",
-    "*",
-    "99999999999",
-    "-99999999999",
-    "1.5m",
-    "10x",
-    "2147483647#2147483647",
-    "r",
-    "r50",
-    "-500",
-    "10:*",
-    "1208:111",
-    "s99999999999999999999999k",
-    "a99999999999999999999h",
-    "m99999999999999999999",
-    "w99999999999999999999",
-    "s99999999999999999",
-    "99999999999999999999:99999999999999999999",
-    "x99999999999999999999999",
+    "", "?", "0", "-1", "1", "5..9", "#3", "5#", "..", "x", "*", "*:*", ":",
+    "1k,1m", ",", "1:2:3", "1:2:3:4", "f", "t", "fu", "tu25/12/2014_12:00",
+    "f12:30", "s10m", "a2h", "m0", "s", "a", "r:QM/Q", "r:'Q'", "t:REPLY",
+    "c:1208", "f:MQSTR", "p:9", "e:", "r:", "t:", "i:", "x", "xm0A", "mABC",
+    "xq", "s:<", "e:>", "d:[]", "d:abc", "p:{", "q:}", "in1!BFW", "B:",
+    "S(CFH3)", "S(", "aBeFIrT", "s50t9", "!", "mtTv", "ds-", "xtest", "w80",
+    "AT", "QM1", "Q1", "QM1/Q1", "'Q1'", "file:/nonexistent/zeplo", "%n",
+    "out%i.txt", "*", "99999999999", "-99999999999", "1.5m", "10x",
+    "2147483647#2147483647", "r", "r50", "-500", "10:*", "1208:111",
+    "s99999999999999999999999k", "a99999999999999999999h",
+    "m99999999999999999999", "w99999999999999999999", "s99999999999999999",
+    "99999999999999999999:99999999999999999999", "x99999999999999999999999",
 };
 
 const char kLetters[] = "aAbcCdDeEfFgGhHiIljLmnoOpPqrRsStTuUvVwxXz$?";
@@ -148,8 +77,9 @@ TEST_F(OptionsRobustnessTest, GeneratedCommandLines) {
     int count = static_cast<int>(rng() % 7);
     for (int i = 0; i < count; i++) {
       char letter = kLetters[rng() % (sizeof kLetters - 1)];
-      std::string value =
-          rng() % 5 == 0 ? LongValue(&rng) : kValues[rng() % (sizeof kValues / sizeof *kValues)];
+      std::string value = rng() % 5 == 0
+                              ? LongValue(&rng)
+                              : kValues[rng() % (sizeof kValues / sizeof *kValues)];
       if (rng() % 3 == 0) {
         words.push_back(std::string("-") + letter);
         words.push_back(value);
@@ -182,7 +112,8 @@ TEST_F(OptionsRobustnessTest, GeneratedCommandLines) {
       EXPECT_LE(strlen(o.InputFile), static_cast<size_t>(kFileNameLength));
       EXPECT_LE(strlen(o.OutputFile), static_cast<size_t>(kFileNameLength));
       EXPECT_LE(strlen(o.Qmgrs[0].Name), static_cast<size_t>(kMqNameLength));
-      EXPECT_LE(strlen(o.MsgStartDelimiter), static_cast<size_t>(kDelimiterLength));
+      EXPECT_LE(strlen(o.MsgStartDelimiter),
+                static_cast<size_t>(kDelimiterLength));
       if (o.RangeFirst != 0 && o.RangeLast != 0) {
         EXPECT_LE(o.RangeFirst, o.RangeLast);
       }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
+#include "zeplo/cs/cs.h"
 #include "zeplo/names/names.h"
 
 namespace {
@@ -68,7 +68,8 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
   } cases[] = {
       {{"-m", "QM1", "-iQ1", "-m", "QM2", "-oQ2"},
        [](const RunOptions& o) {
-         return o.InputSlot == 0 && o.OutputSlot == 1 && strcmp(o.Qmgrs[0].Name, "QM1") == 0 &&
+         return o.InputSlot == 0 && o.OutputSlot == 1 &&
+                strcmp(o.Qmgrs[0].Name, "QM1") == 0 &&
                 strcmp(o.Qmgrs[1].Name, "QM2") == 0;
        }},
       {{"-m", "QM1", "-oQ1", "-m", "QM2", "-iQ2"},
@@ -87,17 +88,21 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        }},
       {{"-iQ1", "-Ar:R"},
        [](const RunOptions& o) {
-         return strcmp(o.Override->ReplyToQ, "R") == 0 && o.Override->ReplyToQMgr[0] == '\0';
+         return strcmp(o.Override->ReplyToQ, "R") == 0 &&
+                o.Override->ReplyToQMgr[0] == '\0';
        }},
       {{"-iQ1", "-Af:AB"},
-       [](const RunOptions& o) { return memcmp(o.Override->Format, "AB\0\0\0\0\0\0", 8) == 0; }},
+       [](const RunOptions& o) {
+         return memcmp(o.Override->Format, "AB\0\0\0\0\0\0", 8) == 0;
+       }},
       {{"-iQ1", "-c1208"},
        [](const RunOptions& o) {
          return o.Convert && o.ConvertCcsid == 1208 && o.ConvertEncoding == 546;
        }},
       {{"-iQ1", "-gmABC"},
        [](const RunOptions& o) {
-         return o.SelectByMsgId && IdText(o.SelectMsgId) == "ABC" + std::string(21, ' ') &&
+         return o.SelectByMsgId &&
+                IdText(o.SelectMsgId) == "ABC" + std::string(21, ' ') &&
                 !o.SelectionActive;
        }},
       {{"-iQ1", "-gxc0A"},
@@ -107,29 +112,35 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        }},
       {{"-iQ1", "-Gr:2085", "-Gi:"},
        [](const RunOptions& o) {
-         return o.DlqReason == 2085 && o.SelectByDlqReason && o.InvertSelection &&
-                o.SelectionActive;
+         return o.DlqReason == 2085 && o.SelectByDlqReason &&
+                o.InvertSelection && o.SelectionActive;
        }},
       {{"-iQ1", "-Gt:QM*/APP.*"},
        [](const RunOptions& o) {
-         return strcmp(o.TargetQmgrMask, "QM*") == 0 && strcmp(o.TargetQueueMask, "APP.*") == 0 &&
-                o.TargetQmgrMaskLength == 3 && o.TargetQueueMaskLength == 5 && o.SelectByTarget;
+         return strcmp(o.TargetQmgrMask, "QM*") == 0 &&
+                strcmp(o.TargetQueueMask, "APP.*") == 0 &&
+                o.TargetQmgrMaskLength == 3 && o.TargetQueueMaskLength == 5 &&
+                o.SelectByTarget;
        }},
-      {{"-iQ1", "-ds-"}, [](const RunOptions& o) { return o.Summary && o.SummaryNoQStatus; }},
+      {{"-iQ1", "-ds-"},
+       [](const RunOptions& o) { return o.Summary && o.SummaryNoQStatus; }},
       {{"-iQ1", "-dw"}, [](const RunOptions& o) { return o.DataWidth == 0; }},
       {{"-iQ1", "-Lm5", "-Ls1m"},
        [](const RunOptions& o) {
-         return o.LimitsActive && o.MaxMessagesPerFile == 5 && o.MaxFileSize == 1048576 &&
-                o.MaxFileAge == 0;
+         return o.LimitsActive && o.MaxMessagesPerFile == 5 &&
+                o.MaxFileSize == 1048576 && o.MaxFileAge == 0;
        }},
       {{"-iQ1", "-Ls10m"},
-       [](const RunOptions& o) { return o.MaxFileSize == 10485760 && o.MaxMessagesPerFile == 0; }},
+       [](const RunOptions& o) {
+         return o.MaxFileSize == 10485760 && o.MaxMessagesPerFile == 0;
+       }},
       {{"-iQ1", "-Ls3G"},  // units in either case
        [](const RunOptions& o) { return o.MaxFileSize == 3LL * 1073741824; }},
       {{"-iQ1", "-La2H"}, [](const RunOptions& o) { return o.MaxFileAge == 7200; }},
       {{"-fa", "-nd:[]"},
        [](const RunOptions& o) {
-         return strcmp(o.MsgStartDelimiter, "[") == 0 && strcmp(o.MsgEndDelimiter, "]") == 0;
+         return strcmp(o.MsgStartDelimiter, "[") == 0 &&
+                strcmp(o.MsgEndDelimiter, "]") == 0;
        }},
       {{"-fa", "-nie:x:y"},
        [](const RunOptions& o) {
@@ -137,11 +148,17 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
                 strcmp(o.MsgEndDelimiter, "x:y") == 0;
        }},
       {{"-iQ1", "-OS(CFH3)a"},
-       [](const RunOptions& o) { return o.FullData && o.Cfh3Processing && o.AsyncPut; }},
-      {{"-iQ1", "-OS(a"}, [](const RunOptions& o) { return o.FullData && o.AsyncPut; }},
+       [](const RunOptions& o) {
+         return o.FullData && o.Cfh3Processing && o.AsyncPut;
+       }},
+      {{"-iQ1", "-OS(a"},
+       [](const RunOptions& o) { return o.FullData && o.AsyncPut; }},
       {{"-iQ1", "-vs"},
-       [](const RunOptions& o) { return o.StatusReports && o.StatusEveryMessages == 1000; }},
-      {{"-iQ1", "-Ca", "-Cn"}, [](const RunOptions& o) { return o.Context == ContextMode::None; }},
+       [](const RunOptions& o) {
+         return o.StatusReports && o.StatusEveryMessages == 1000;
+       }},
+      {{"-iQ1", "-Ca", "-Cn"},
+       [](const RunOptions& o) { return o.Context == ContextMode::None; }},
       {{"-iQ1", "-x414", "-Xff00", "-sAB", "-eAB"},
        [](const RunOptions& o) {
          return o.SearchHex[0].Length == 1 && o.SearchHex[0].Text[0] == 0x41 &&

@@ -41,14 +41,17 @@ TEST(FormatCountLineTest, Layouts) {
     uint64_t Bytes;
     const char* Line;
   } cases[] = {
-      {"Read", 0, 12, 1234567, "Read    - Files:   0  Messages:     12  Bytes:   1,234,567\n"},
-      {"Counted", -1, 7, 70, "Counted -             Messages:      7  Bytes:          70\n"},
+      {"Read", 0, 12, 1234567,
+       "Read    - Files:   0  Messages:     12  Bytes:   1,234,567\n"},
+      {"Counted", -1, 7, 70,
+       "Counted -             Messages:      7  Bytes:          70\n"},
       {"Read", 1, 12345678, 12345678901ULL,
        "Read    - Files:   1  Messages:12,345,678  Bytes:12,345,678,901\n"},
   };
   for (const Case& c : cases) {
     char line[160];
-    int n = FormatCountLine(c.Label, c.Files, c.Messages, c.Bytes, line, sizeof line);
+    int n = FormatCountLine(c.Label, c.Files, c.Messages, c.Bytes, line,
+                            sizeof line);
     EXPECT_STREQ(line, c.Line);
     EXPECT_EQ(n, static_cast<int>(strlen(c.Line)));
   }
@@ -76,16 +79,20 @@ class FinalReportTest : public testing::Test {
 };
 
 TEST_F(FinalReportTest, WhichLinesShow) {
-  const std::string read = "Read    - Files:   0  Messages:     12  Bytes:       1,200\n";
-  const std::string written = "Written - Files:   1  Messages:     10  Bytes:       1,000\n";
-  const std::string counted = "Counted -             Messages:     10  Bytes:       1,000\n";
+  const std::string read =
+      "Read    - Files:   0  Messages:     12  Bytes:       1,200\n";
+  const std::string written =
+      "Written - Files:   1  Messages:     10  Bytes:       1,000\n";
+  const std::string counted =
+      "Counted -             Messages:     10  Bytes:       1,000\n";
   struct Case {
     const char* Name;
     void (*Set)(RunOptions*);
     bool CountsDue;
     std::string Out, Err;
   } cases[] = {
-      {"no output, count", [](RunOptions* o) { o->Count = true; }, true, "", read + counted},
+      {"no output, count", [](RunOptions* o) { o->Count = true; }, true, "",
+       read + counted},
       {"queue output, count",
        [](RunOptions* o) {
          o->Count = true;
@@ -104,11 +111,12 @@ TEST_F(FinalReportTest, WhichLinesShow) {
          o->OutputHobj = 5;
        },
        true, "", "MQGET(Q1) failed RC(2009)\n" + read + written},
-      {"error text, no counts", [](RunOptions* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
+      {"error text, no counts",
+       [](RunOptions* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
        false, "", "Can not open\n"},
       {"quiet", [](RunOptions* o) { o->Quiet = true; }, true, "", ""},
-      {"quiet count, not reached", [](RunOptions* o) { o->Quiet = o->Count = true; }, false, "",
-       ""},
+      {"quiet count, not reached",
+       [](RunOptions* o) { o->Quiet = o->Count = true; }, false, "", ""},
       {"summary", [](RunOptions* o) { o->Summary = true; }, true, "", ""},
       {"rolled back",
        [](RunOptions* o) {

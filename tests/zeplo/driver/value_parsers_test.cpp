@@ -29,8 +29,9 @@ TEST_F(ValueParsersTest, AgesInMinutesHoursAndDays) {
     const char* Text;
     int32_t Seconds;
   } cases[] = {
-      {"90", 5400}, {"1440", 86400}, {"1:00:00", 86400},          {"2:30", 9000}, {"1:2:3", 93780},
-      {"5x", 300},  {"", 0},         {"99999999:0:0", INT32_MAX},
+      {"90", 5400},          {"1440", 86400},      {"1:00:00", 86400},
+      {"2:30", 9000},        {"1:2:3", 93780},     {"5x", 300},
+      {"", 0},               {"99999999:0:0", INT32_MAX},
   };
   for (const Case& c : cases) {
     int32_t field = 0;
@@ -53,7 +54,9 @@ TEST_F(ValueParsersTest, Timestamps) {
   };
   for (const Case& c : cases) {
     int64_t field = 0;
-    EXPECT_EQ(ParseTimestamp(c.Text, "older than", options_.NowSeconds, &field), 0) << c.Text;
+    EXPECT_EQ(ParseTimestamp(c.Text, "older than", options_.NowSeconds, &field),
+              0)
+        << c.Text;
     EXPECT_EQ(field, c.Epoch) << c.Text;
   }
 }
@@ -66,14 +69,16 @@ TEST_F(ValueParsersTest, TimestampRefusals) {
   } cases[] = {
       {"u25/12/14", 0, "Unrecognised time format '25/12/14'\n"},
       {"25/12/2014_", 0, "Unrecognised time format '25/12/2014_'\n"},
-      {"25/12/2014_12:00:00x", 0, "Unrecognised time format '25/12/2014_12:00:00x'\n"},
+      {"25/12/2014_12:00:00x", 0,
+       "Unrecognised time format '25/12/2014_12:00:00x'\n"},
       {"1:30", 0, "Unrecognised time format '1:30'\n"},
       {"", 0, "Unrecognised time format ''\n"},
   };
   for (const Case& c : cases) {
     int64_t field = c.Before;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(ParseTimestamp(c.Text, "older than", options_.NowSeconds, &field), kOptionsRefused);
+    EXPECT_EQ(ParseTimestamp(c.Text, "older than", options_.NowSeconds, &field),
+              kOptionsRefused);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Message);
     EXPECT_EQ(field, c.Before);
   }
@@ -84,18 +89,13 @@ TEST_F(ValueParsersTest, Quantities) {
     const char* Text;
     int32_t Bytes;
   } cases[] = {
-      {"100", 100},
-      {"10k", 10240},
-      {"1.5m", 1572864},
-      {"1m512k", 1572864},
-      {"10x", 0},
-      {"2 G", INT32_MAX},
-      {"1g", 1073741824},
-      {"3 bytes", 3},
-      {"", 0},
+      {"100", 100},          {"10k", 10240},        {"1.5m", 1572864},
+      {"1m512k", 1572864},   {"10x", 0},            {"2 G", INT32_MAX},
+      {"1g", 1073741824},    {"3 bytes", 3},        {"", 0},
       {"99999999999k", INT32_MAX},
   };
-  for (const Case& c : cases) EXPECT_EQ(ParseQuantity(c.Text, SizeUnits, 1), c.Bytes) << c.Text;
+  for (const Case& c : cases)
+    EXPECT_EQ(ParseQuantity(c.Text, SizeUnits, 1), c.Bytes) << c.Text;
 }
 
 TEST_F(ValueParsersTest, OptionValues) {
@@ -139,24 +139,12 @@ TEST_F(ValueParsersTest, OptionValues) {
     RunOptions o = options_;
     int rc = -1;
     switch (c.Option) {
-      case 'T':
-        rc = ParseTimeOnQueue(&o, c.Value);
-        break;
-      case 'r':
-        rc = ParseMessageRange(&o, c.Value);
-        break;
-      case 'P':
-        rc = ParsePriorityRange(&o, c.Value);
-        break;
-      case 'D':
-        rc = ParseDelay(&o, c.Value);
-        break;
-      case 'R':
-        rc = ParseRate(&o, c.Value);
-        break;
-      case 'w':
-        rc = ParseWait(&o, c.Value);
-        break;
+      case 'T': rc = ParseTimeOnQueue(&o, c.Value); break;
+      case 'r': rc = ParseMessageRange(&o, c.Value); break;
+      case 'P': rc = ParsePriorityRange(&o, c.Value); break;
+      case 'D': rc = ParseDelay(&o, c.Value); break;
+      case 'R': rc = ParseRate(&o, c.Value); break;
+      case 'w': rc = ParseWait(&o, c.Value); break;
     }
     std::string label = std::string("-") + c.Option + c.Value;
     EXPECT_EQ(rc, 0) << label;
@@ -205,8 +193,8 @@ TEST_F(ValueParsersTest, LenientIntegers) {
   struct Case {
     const char* Text;
     int32_t Value;
-  } cases[] = {{"12abc", 12}, {"abc", 0}, {" -7", -7},
-               {"+3", 3},     {"", 0},    {"-99999999999", INT32_MIN}};
+  } cases[] = {{"12abc", 12},  {"abc", 0},  {" -7", -7},
+               {"+3", 3},      {"", 0},     {"-99999999999", INT32_MIN}};
   for (const Case& c : cases) EXPECT_EQ(LenientInt(c.Text), c.Value) << c.Text;
 }
 

@@ -28,7 +28,7 @@ struct FakeFault {
 
 struct FakeQmgrState {
   std::vector<FakeMessage> Queue, Pending;  // Pending: uncommitted gets
-  long NextSerial = 1, Cursor = 0;          // Cursor: serial browsed last
+  long NextSerial = 1, Cursor = 0;                // Cursor: serial browsed last
   std::vector<std::string> Calls;
   std::vector<MQLONG> GetWaits, OpenOptions;  // wait -1: none
   std::vector<FakeFault> Faults;
@@ -103,16 +103,14 @@ inline void FakeMQGET(MQHCONN, MQHOBJ, PMQVOID mdArg, PMQVOID gmoArg, MQLONG buf
   long after = (o & MQGMO_BROWSE_FIRST) ? 0 : gFake.Cursor;
   auto it = q.begin();
   if (o & (MQGMO_MSG_UNDER_CURSOR | MQGMO_BROWSE_MSG_UNDER_CURSOR)) {
-    it = std::find_if(q.begin(), q.end(),
-                      [](const FakeMessage& m) { return m.Serial == gFake.Cursor; });
+    it = std::find_if(q.begin(), q.end(), [](const FakeMessage& m) { return m.Serial == gFake.Cursor; });
   } else if (browse) {
-    it = std::find_if(q.begin(), q.end(),
-                      [after](const FakeMessage& m) { return m.Serial > after; });
+    it = std::find_if(q.begin(), q.end(), [after](const FakeMessage& m) { return m.Serial > after; });
   }
   if (it == q.end()) {
     *cc = MQCC_FAILED;
     *rc = (o & (MQGMO_MSG_UNDER_CURSOR | MQGMO_BROWSE_MSG_UNDER_CURSOR)) ? MQRC_NO_MSG_UNDER_CURSOR
-                                                                         : MQRC_NO_MSG_AVAILABLE;
+                                                                       : MQRC_NO_MSG_AVAILABLE;
     return;
   }
   MQLONG length = static_cast<MQLONG>(it->Data.size());

@@ -50,7 +50,7 @@ TEST_F(ProcessingLoopTest, MovesTable) {
   } cases[] = {
       {3, -1, 0, 3, 0, {}, 0},  // after 3, 6, and the last one when the queue is empty
       {-1, -1, 0, 1, 0, {}, 0},
-      {3, 4, 2009, 1, 1, {"msg4", "msg5", "msg6", "msg7"}, 1},          // unit of msg4 backed out
+      {3, 4, 2009, 1, 1, {"msg4", "msg5", "msg6", "msg7"}, 1},  // unit of msg4 backed out
       {0, 2, 2009, 0, 0, {"msg3", "msg4", "msg5", "msg6", "msg7"}, 2},  // -t 0: nothing to undo
   };
   for (const Case& c : cases) {
@@ -130,30 +130,10 @@ TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
     const char* text;
   } cases[] = {
       {true, true, 0, 0, 0, 0, {"MQCMIT(20)", "MQCMIT(10)"}, ""},  // output side first
-      {true, false, 0, 0, 0, 0, {"MQCMIT(20)"}, ""},               // a browse has no unit
-      {false,
-       true,
-       MQCC_WARNING,
-       2003,
-       0,
-       2003,
-       {"MQCMIT(10)"},
-       "MQCMIT(QM1) failed RC(2003) Backed out"},
-      {false,
-       true,
-       MQCC_FAILED,
-       0,
-       0,
-       2195,
-       {"MQCMIT(10)"},
-       "MQCMIT(QM1) failed RC(2195) Unexpected error"},
-      {true,
-       true,
-       MQCC_FAILED,
-       2009,
-       1,
-       2009,
-       {"MQCMIT(20)", "MQCMIT(10)"},
+      {true, false, 0, 0, 0, 0, {"MQCMIT(20)"}, ""},                // a browse has no unit
+      {false, true, MQCC_WARNING, 2003, 0, 2003, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2003) Backed out"},
+      {false, true, MQCC_FAILED, 0, 0, 2195, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2195) Unexpected error"},
+      {true, true, MQCC_FAILED, 2009, 1, 2009, {"MQCMIT(20)", "MQCMIT(10)"},
        "MQCMIT(QM1) failed RC(2009) Connection broken"},
   };
   for (const Case& c : cases) {
@@ -216,8 +196,8 @@ TEST_F(ProcessingLoopTest, StatusLineAndProgress) {
             lines);
   EXPECT_EQ(0u, o_.StatusCount);
   // {done, total, percent, elapsed, eta}
-  int64_t progress[][5] = {{0, 100, 0, 50, 0},    {1, 100, 1, 10, 990}, {50, 100, 50, 30, 30},
-                           {250, 100, 99, 99, 1}, {1, 3, 33, 10, 20},   {5, 0, 0, 1, 0}};
+  int64_t progress[][5] = {{0, 100, 0, 50, 0}, {1, 100, 1, 10, 990}, {50, 100, 50, 30, 30},
+                           {250, 100, 99, 99, 1}, {1, 3, 33, 10, 20}, {5, 0, 0, 1, 0}};
   for (auto& p : progress) {
     EXPECT_EQ(p[2], ProgressPercent(p[0], p[1]));
     EXPECT_EQ(p[4], ProgressEtaSeconds(static_cast<int32_t>(p[2]), p[3]));

@@ -46,8 +46,7 @@ class QueueInputTest : public ::testing::Test {
 };
 
 TEST_F(QueueInputTest, StorageRoundsUpKeepsContentAndRefusesTheImpossible) {
-  for (auto [request, capacity] :
-       {std::pair{4096, 4096}, {4097, 8192}, {10000, 12288}, {5000, 12288}}) {
+  for (auto [request, capacity] : {std::pair{4096, 4096}, {4097, 8192}, {10000, 12288}, {5000, 12288}}) {
     ASSERT_EQ(0, GrowMessageStorage(&o_, request));
     EXPECT_EQ(capacity, o_.Message.Capacity) << request;  // never shrinks
   }
@@ -107,8 +106,7 @@ TEST_F(QueueInputTest, FailureTable) {
   o_.RateDuration = 5;
   ASSERT_EQ(0, Get());
   EXPECT_TRUE(o_.StopRequested);
-  EXPECT_STREQ("'Required rate' processing not possible since the source queue is empty.\n",
-               o_.ExitMessage);
+  EXPECT_STREQ("'Required rate' processing not possible since the source queue is empty.\n", o_.ExitMessage);
 }
 
 TEST_F(QueueInputTest, OpenTable) {
@@ -121,24 +119,8 @@ TEST_F(QueueInputTest, OpenTable) {
   } cases[] = {
       {true, true, false, true, true, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED}},  // purge
       {false, false, false, true, false, ContextMode::PassAll, 0, 2098, {}},  // nothing to pass
-      {true,
-       false,
-       false,
-       true,
-       false,
-       ContextMode::PassIdentity,
-       0,
-       0,
-       {MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT}},
-      {false,
-       false,
-       false,
-       false,
-       false,
-       ContextMode::SetAll,
-       2035,
-       0,
-       {MQOO_BROWSE | MQOO_INQUIRE, MQOO_BROWSE}},
+      {true, false, false, true, false, ContextMode::PassIdentity, 0, 0, {MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT}},
+      {false, false, false, false, false, ContextMode::SetAll, 2035, 0, {MQOO_BROWSE | MQOO_INQUIRE, MQOO_BROWSE}},
       {false, false, false, true, false, ContextMode::SetAll, 2085, 2085, {MQOO_BROWSE}},
   };
   for (const Case& c : cases) {

@@ -22,8 +22,7 @@ std::string DeadLetter(MQLONG reason, const char* qmgr, const char* queue, bool 
                        MQLONG innerCcsid = 500) {
   std::string h(MQDLH_LENGTH_1, ' ');
   auto put = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++)
-      h[at + i] = static_cast<char>(v >> (bigEndian ? 24 - 8 * i : 8 * i));
+    for (int i = 0; i < 4; i++) h[at + i] = static_cast<char>(v >> (bigEndian ? 24 - 8 * i : 8 * i));
   };
   put(8, static_cast<uint32_t>(reason));
   memcpy(&h[12], queue, strlen(queue));
@@ -60,8 +59,7 @@ class SelectionTest : public ::testing::Test {
   void Target(const char* qmgrMask, const char* queueMask) {
     o_.SelectByTarget = true;
     o_.TargetQmgrMaskLength = snprintf(o_.TargetQmgrMask, sizeof o_.TargetQmgrMask, "%s", qmgrMask);
-    o_.TargetQueueMaskLength =
-        snprintf(o_.TargetQueueMask, sizeof o_.TargetQueueMask, "%s", queueMask);
+    o_.TargetQueueMaskLength = snprintf(o_.TargetQueueMask, sizeof o_.TargetQueueMask, "%s", queueMask);
   }
   static void Search(SearchString* list, const std::string& text) {
     int i = 0;
@@ -86,18 +84,11 @@ TEST(FindBytesTest, Table) {
     std::string buffer, needle;
     int64_t length, expected;  // length -1: the whole buffer
   } cases[] = {
-      {"hello world", "world", -1, 6},
-      {"hello world", "", -1, 0},
-      {"", "", -1, 0},
-      {"", "a", -1, -1},
-      {"aaab", "aab", -1, 1},
-      {"abcabd", "abd", -1, 3},
-      {"hello", "hello!", -1, -1},
-      {"Hello", "hello", -1, -1},
-      {"xyzxyz", "z", -1, 2},
+      {"hello world", "world", -1, 6}, {"hello world", "", -1, 0}, {"", "", -1, 0},
+      {"", "a", -1, -1},               {"aaab", "aab", -1, 1},      {"abcabd", "abd", -1, 3},
+      {"hello", "hello!", -1, -1},     {"Hello", "hello", -1, -1},  {"xyzxyz", "z", -1, 2},
       {"abcXY", "cX", 3, -1},  // would run past the given length
-      {"abcXY", "cX", 4, 2},
-      {std::string("\0\0\1\0", 4), std::string("\0\1", 2), -1, 1},
+      {"abcXY", "cX", 4, 2},           {std::string("\0\0\1\0", 4), std::string("\0\1", 2), -1, 1},
   };
   for (const Case& c : cases) {
     int64_t n = c.length < 0 ? static_cast<int64_t>(c.buffer.size()) : c.length;
@@ -116,228 +107,50 @@ TEST_F(SelectionTest, FilterTable) {
     bool selected;
   } cases[] = {
       {"no filters", [](T*) {}, true},
-      {"range: below",
-       [](T* t) {
-         t->o_.RangeFirst = 2;
-         t->o_.RangeLast = 4;
-       },
-       false},
-      {"range: last",
-       [](T* t) {
-         t->o_.RangeFirst = 2;
-         t->o_.RangeLast = t->o_.MessageIndex = 4;
-       },
-       true},
-      {"range: above",
-       [](T* t) {
-         t->o_.RangeFirst = 2;
-         t->o_.RangeLast = 4;
-         t->o_.MessageIndex = 5;
-       },
-       false},
-      {"range: open end",
-       [](T* t) {
-         t->o_.RangeFirst = 5;
-         t->o_.MessageIndex = 900;
-       },
-       true},
-      {"msgid differs",
-       [](T* t) {
-         t->o_.SelectByMsgId = true;
-         t->o_.SelectMsgId[0] = 'X';
-       },
-       false},
-      {"msgid equal",
-       [](T* t) {
-         t->o_.SelectByMsgId = true;
-         t->o_.SelectMsgId[0] = t->md_->MsgId[0] = 'X';
-       },
-       true},
-      {"correlid differs in its last byte",
-       [](T* t) {
-         t->o_.SelectByCorrelId = true;
-         t->o_.SelectCorrelId[23] = 1;
-       },
-       false},
-      {"size below excludes its bound",
-       [](T* t) {
-         t->Data("0123456789");
-         t->o_.SizeBelow = 10;
-       },
-       false},
-      {"size at least includes its bound",
-       [](T* t) {
-         t->Data("0123456789");
-         t->o_.SizeAtLeast = 10;
-       },
-       true},
-      {"size of a descriptor-only read is the full length",
-       [](T* t) {
-         t->o_.NoData = true;
-         t->o_.Message.DataLength = 100000;
-         t->o_.SizeAtLeast = 50000;
-       },
-       true},
-      {"priority under min",
-       [](T* t) {
-         t->o_.PriorityMin = 5;
-         t->md_->Priority = 4;
-       },
-       false},
-      {"priority at max",
-       [](T* t) {
-         t->o_.PriorityMin = 5;
-         t->o_.PriorityMax = t->md_->Priority = 7;
-       },
-       true},
-      {"priority over max",
-       [](T* t) {
-         t->o_.PriorityMax = 7;
-         t->md_->Priority = 8;
-       },
-       false},
-      {"dlq reason",
-       [](T* t) {
-         t->Dlq(2053, "QM", "Q");
-         t->o_.SelectByDlqReason = true;
-         t->o_.DlqReason = 2053;
-       },
-       true},
-      {"dlq reason, big-endian",
-       [](T* t) {
-         t->Dlq(2053, "QM", "Q", true);
-         t->o_.SelectByDlqReason = true;
-         t->o_.DlqReason = 2053;
-       },
-       true},
-      {"dlq reason differs",
-       [](T* t) {
-         t->Dlq(2085, "QM", "Q");
-         t->o_.SelectByDlqReason = true;
-         t->o_.DlqReason = 2053;
-       },
-       false},
-      {"dlq reason, header cut short",
-       [](T* t) {
-         t->Dlq(2053, "QM", "Q");
-         t->o_.Message.DataLength = 100;
-         t->o_.SelectByDlqReason = true;
-         t->o_.DlqReason = 2053;
-       },
-       false},
-      {"target Q? matches Q1",
-       [](T* t) {
-         t->Dlq(1, "QMX", "Q1");
-         t->Target("*", "Q?");
-       },
-       true},
-      {"target Q? not Q12",
-       [](T* t) {
-         t->Dlq(1, "QMX", "Q12");
-         t->Target("*", "Q?");
-       },
-       false},
-      {"target qmgr mask",
-       [](T* t) {
-         t->Dlq(1, "QMX", "Q1");
-         t->Target("QMY", "Q?");
-       },
-       false},
-      {"target is case-sensitive",
-       [](T* t) {
-         t->Dlq(1, "QMX", "q1");
-         t->Target("*", "Q?");
-       },
-       false},
-      {"target of a plain message",
-       [](T* t) {
-         t->Data("plain");
-         t->Target("*", "*");
-       },
-       false},
-      {"target in a transmission header",
-       [](T* t) {
+      {"range: below", [](T* t) { t->o_.RangeFirst = 2; t->o_.RangeLast = 4; }, false},
+      {"range: last", [](T* t) { t->o_.RangeFirst = 2; t->o_.RangeLast = t->o_.MessageIndex = 4; }, true},
+      {"range: above", [](T* t) { t->o_.RangeFirst = 2; t->o_.RangeLast = 4; t->o_.MessageIndex = 5; }, false},
+      {"range: open end", [](T* t) { t->o_.RangeFirst = 5; t->o_.MessageIndex = 900; }, true},
+      {"msgid differs", [](T* t) { t->o_.SelectByMsgId = true; t->o_.SelectMsgId[0] = 'X'; }, false},
+      {"msgid equal", [](T* t) { t->o_.SelectByMsgId = true; t->o_.SelectMsgId[0] = t->md_->MsgId[0] = 'X'; }, true},
+      {"correlid differs in its last byte", [](T* t) { t->o_.SelectByCorrelId = true; t->o_.SelectCorrelId[23] = 1; }, false},
+      {"size below excludes its bound", [](T* t) { t->Data("0123456789"); t->o_.SizeBelow = 10; }, false},
+      {"size at least includes its bound", [](T* t) { t->Data("0123456789"); t->o_.SizeAtLeast = 10; }, true},
+      {"size of a descriptor-only read is the full length", [](T* t) {
+         t->o_.NoData = true; t->o_.Message.DataLength = 100000; t->o_.SizeAtLeast = 50000; }, true},
+      {"priority under min", [](T* t) { t->o_.PriorityMin = 5; t->md_->Priority = 4; }, false},
+      {"priority at max", [](T* t) { t->o_.PriorityMin = 5; t->o_.PriorityMax = t->md_->Priority = 7; }, true},
+      {"priority over max", [](T* t) { t->o_.PriorityMax = 7; t->md_->Priority = 8; }, false},
+      {"dlq reason", [](T* t) { t->Dlq(2053, "QM", "Q"); t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, true},
+      {"dlq reason, big-endian", [](T* t) { t->Dlq(2053, "QM", "Q", true); t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, true},
+      {"dlq reason differs", [](T* t) { t->Dlq(2085, "QM", "Q"); t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, false},
+      {"dlq reason, header cut short", [](T* t) {
+         t->Dlq(2053, "QM", "Q"); t->o_.Message.DataLength = 100; t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, false},
+      {"target Q? matches Q1", [](T* t) { t->Dlq(1, "QMX", "Q1"); t->Target("*", "Q?"); }, true},
+      {"target Q? not Q12", [](T* t) { t->Dlq(1, "QMX", "Q12"); t->Target("*", "Q?"); }, false},
+      {"target qmgr mask", [](T* t) { t->Dlq(1, "QMX", "Q1"); t->Target("QMY", "Q?"); }, false},
+      {"target is case-sensitive", [](T* t) { t->Dlq(1, "QMX", "q1"); t->Target("*", "Q?"); }, false},
+      {"target of a plain message", [](T* t) { t->Data("plain"); t->Target("*", "*"); }, false},
+      {"target in a transmission header", [](T* t) {
          std::string x(MQXQH_LENGTH_1, ' ');
-         memcpy(&x[8], "REMOTE.Q", 8);
-         memcpy(&x[56], "RQM", 3);
-         t->Data(x, MQFMT_XMIT_Q_HEADER);
-         t->Target("R*", "REMOTE.?");
-       },
-       true},
-      {"all three -s present",
-       [](T* t) {
-         t->Data("alpha beta gamma");
-         for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.SearchAscii, s);
-       },
-       true},
-      {"one of three -s missing",
-       [](T* t) {
-         t->Data("alpha beta");
-         for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.SearchAscii, s);
-       },
-       false},
-      {"-S present",
-       [](T* t) {
-         t->Data("alpha beta");
-         Search(t->o_.SearchAsciiNot, "beta");
-       },
-       false},
-      {"-S absent",
-       [](T* t) {
-         t->Data("alpha beta");
-         Search(t->o_.SearchAsciiNot, "delta");
-       },
-       true},
-      {"-x 414243 finds ABC",
-       [](T* t) {
-         t->Data("xxABCxx");
-         Search(t->o_.SearchHex, "ABC");
-       },
-       true},
-      {"-e ABC finds C1C2C3",
-       [](T* t) {
-         t->Data("\x40\xC1\xC2\xC3");
-         Search(t->o_.SearchEbcdic, "\xC1\xC2\xC3");
-       },
-       true},
-      {"-E present",
-       [](T* t) {
-         t->Data("\xC1\xC2");
-         Search(t->o_.SearchEbcdicNot, "\xC2");
-       },
-       false},
-      {"-X present",
-       [](T* t) {
-         t->Data(std::string("a\0b", 3));
-         Search(t->o_.SearchHexNot, std::string(1, '\0'));
-       },
-       false},
-      {"a string past the end of the data",
-       [](T* t) {
-         t->Data("abcdef");
-         t->o_.Message.DataLength = 4;
-         Search(t->o_.SearchAscii, "def");
-       },
-       false},
+         memcpy(&x[8], "REMOTE.Q", 8); memcpy(&x[56], "RQM", 3);
+         t->Data(x, MQFMT_XMIT_Q_HEADER); t->Target("R*", "REMOTE.?"); }, true},
+      {"all three -s present", [](T* t) {
+         t->Data("alpha beta gamma"); for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.SearchAscii, s); }, true},
+      {"one of three -s missing", [](T* t) {
+         t->Data("alpha beta"); for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.SearchAscii, s); }, false},
+      {"-S present", [](T* t) { t->Data("alpha beta"); Search(t->o_.SearchAsciiNot, "beta"); }, false},
+      {"-S absent", [](T* t) { t->Data("alpha beta"); Search(t->o_.SearchAsciiNot, "delta"); }, true},
+      {"-x 414243 finds ABC", [](T* t) { t->Data("xxABCxx"); Search(t->o_.SearchHex, "ABC"); }, true},
+      {"-e ABC finds C1C2C3", [](T* t) { t->Data("\x40\xC1\xC2\xC3"); Search(t->o_.SearchEbcdic, "\xC1\xC2\xC3"); }, true},
+      {"-E present", [](T* t) { t->Data("\xC1\xC2"); Search(t->o_.SearchEbcdicNot, "\xC2"); }, false},
+      {"-X present", [](T* t) { t->Data(std::string("a\0b", 3)); Search(t->o_.SearchHexNot, std::string(1, '\0')); }, false},
+      {"a string past the end of the data", [](T* t) {
+         t->Data("abcdef"); t->o_.Message.DataLength = 4; Search(t->o_.SearchAscii, "def"); }, false},
       {"put time inside the window", [](T* t) { t->Window(-5, 5); }, true},
-      {"put time at PutBefore is outside",
-       [](T* t) {
-         t->Window(-5, 0);
-         t->o_.PutBefore = t->o_.PutAfter + 5;
-       },
-       false},
-      {"put time at PutAfter is inside",
-       [](T* t) {
-         t->Window(-5, 0);
-         t->o_.PutAfter += 5;
-       },
-       true},
-      {"a blank put date is in no window",
-       [](T* t) {
-         memset(t->md_->PutDate, ' ', 8);
-         t->o_.PutAfter = 1;
-       },
-       false},
+      {"put time at PutBefore is outside", [](T* t) { t->Window(-5, 0); t->o_.PutBefore = t->o_.PutAfter + 5; }, false},
+      {"put time at PutAfter is inside", [](T* t) { t->Window(-5, 0); t->o_.PutAfter += 5; }, true},
+      {"a blank put date is in no window", [](T* t) { memset(t->md_->PutDate, ' ', 8); t->o_.PutAfter = 1; }, false},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -353,24 +166,18 @@ TEST_F(SelectionTest, DescriptorOnlyReadHoldsNoData) {
   QueueList list = {};
   o_.InputList = &list;
   EXPECT_EQ(0, ReceivedLength(&o_));  // a descriptor-only get does not
-  Search(o_.SearchAscii, "needle");   // a filter that looks makes the run read the data
+  Search(o_.SearchAscii, "needle");  // a filter that looks makes the run read the data
   EXPECT_EQ(33, ReceivedLength(&o_));
 }
 
 TEST_F(SelectionTest, LogMessageCheck) {
   o_.Message.ExpectedLength = 5;
-  Data(
-      std::string("ZRFP\x01\x00\x00\x01\x10\x00\x00\x00"
-                  "1234hello",
-                  21));
+  Data(std::string("ZRFP\x01\x00\x00\x01\x10\x00\x00\x00" "1234hello", 21));
   EXPECT_EQ(0, CheckLogMessage(&o_));  // the leading block is skipped first
   EXPECT_EQ(0, memcmp(o_.Message.Cursor, "hello", 5));
   SetUp();
   o_.Message.ExpectedLength = 5;
-  Data(
-      std::string("ZRFP\x01\x00\x00\x01\x00\x00\x00\x40"
-                  "1234hello",
-                  21));
+  Data(std::string("ZRFP\x01\x00\x00\x01\x00\x00\x00\x40" "1234hello", 21));
   EXPECT_EQ(MQRC_INCOMPLETE_MSG, CheckLogMessage(&o_));  // a block past the data
   EXPECT_EQ(o_.Message.Storage, o_.Message.Cursor);
 }
@@ -389,14 +196,12 @@ TEST_F(SelectionTest, TransmissionHeaderIsReadInTheOrderTheDeadLetterHeaderNames
     MQMD inner = {MQMD_DEFAULT};
     inner.Priority = swap ? 0x07000000 : 7;
     memcpy(inner.PutApplName, "ORIGIN", 6);
-    if (ebcdic)
-      AsciiToEbcdic(reinterpret_cast<unsigned char*>(inner.PutApplName),
-                    reinterpret_cast<unsigned char*>(inner.PutApplName), 6);
+    if (ebcdic) AsciiToEbcdic(reinterpret_cast<unsigned char*>(inner.PutApplName),
+                              reinterpret_cast<unsigned char*>(inner.PutApplName), 6);
     std::string xqh(MQXQH_LENGTH_1, '\0');
     memcpy(&xqh[104], &inner, MQMD_LENGTH_1);
     Data(DeadLetter(0, "", "", c.outerBigEndian, MQFMT_XMIT_Q_HEADER, c.innerEncoding,
-                    c.innerCcsid) +
-             xqh + "payload",
+                    c.innerCcsid) + xqh + "payload",
          MQFMT_DEAD_LETTER_HEADER, c.outerBigEndian ? 273 : 546);
     StripMessageHeaders(&o_);
     EXPECT_EQ(7, o_.Message.DataLength) << c.innerEncoding;
@@ -407,10 +212,8 @@ TEST_F(SelectionTest, TransmissionHeaderIsReadInTheOrderTheDeadLetterHeaderNames
 }
 
 TEST(EbcdicCcsidTest, Table) {
-  for (MQLONG ccsid : {37, 500, 1047, 835, 1145, 4371, 61711, 61712})
-    EXPECT_TRUE(IsEbcdicCcsid(ccsid)) << ccsid;
-  for (MQLONG ccsid : {819, 1208, 437, 36, 38, 1139, 1150, 0, -1, 61713})
-    EXPECT_FALSE(IsEbcdicCcsid(ccsid)) << ccsid;
+  for (MQLONG ccsid : {37, 500, 1047, 835, 1145, 4371, 61711, 61712}) EXPECT_TRUE(IsEbcdicCcsid(ccsid)) << ccsid;
+  for (MQLONG ccsid : {819, 1208, 437, 36, 38, 1139, 1150, 0, -1, 61713}) EXPECT_FALSE(IsEbcdicCcsid(ccsid)) << ccsid;
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // broken libraries and the fallbacks of an old one. Where the library is
 // looked for is run end to end by the library search tests.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,6 +10,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "zeplo/mq/mq.h"
 

@@ -1,8 +1,9 @@
 // Connecting a slot through the real binding, against the stand-in library
 // whose control record plays the queue manager.
+#include <gtest/gtest.h>
+
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -87,7 +88,7 @@ struct ConnectCase {
   const char* user;
   const char* password;
   MQLONG maxCno;
-  const char* requiredUser;  // "" = no authentication
+  const char* requiredUser;   // "" = no authentication
   int expectedRc;
   std::vector<MQLONG> versions;  // MQCNO versions MQCONNX saw, in order
   const char* expectedErr;
@@ -98,41 +99,13 @@ TEST_F(ConnectTest, VersionRetryAndRefusals) {
       {"plain", "FAKEQM", nullptr, nullptr, 8, "", 0, {7}, ""},
       {"v7 refused: plain retry", "", nullptr, nullptr, 6, "", 0, {7, 1}, ""},
       {"v7 refused with user: retry at 5", "", "app", "pw", 6, "app", 0, {7, 5}, ""},
-      {"refused twice: no endless retry",
-       "",
-       "app",
-       "pw",
-       4,
-       "app",
-       MQRC_CNO_ERROR,
-       {7, 5},
+      {"refused twice: no endless retry", "", "app", "pw", 4, "app", MQRC_CNO_ERROR, {7, 5},
        "MQCONN returned 2139 MQCNO Error.\n"},
-      {"plain refused twice",
-       "FAKEQM",
-       nullptr,
-       nullptr,
-       0,
-       "",
-       MQRC_CNO_ERROR,
-       {7, 1},
+      {"plain refused twice", "FAKEQM", nullptr, nullptr, 0, "", MQRC_CNO_ERROR, {7, 1},
        "MQCONN on qmgr 'FAKEQM' returned 2139 MQCNO Error.\n"},
-      {"user required, none given",
-       "",
-       nullptr,
-       nullptr,
-       8,
-       "app",
-       MQRC_NOT_AUTHORIZED,
-       {7},
+      {"user required, none given", "", nullptr, nullptr, 8, "app", MQRC_NOT_AUTHORIZED, {7},
        "MQCONN returned 2035 Not authorized.\n"},
-      {"empty user counts as none",
-       "",
-       "",
-       nullptr,
-       8,
-       "app",
-       MQRC_NOT_AUTHORIZED,
-       {7},
+      {"empty user counts as none", "", "", nullptr, 8, "app", MQRC_NOT_AUTHORIZED, {7},
        "MQCONN returned 2035 Not authorized.\n"},
   };
   for (const ConnectCase& c : cases) {

@@ -53,8 +53,8 @@ void MQINQ(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelectors,
   c->InqCalls++;
   if (c->InqReason != 0) return FAKE_RESULT(MQCC_FAILED, c->InqReason);
   if (SelectorCount != 3 || pSelectors[0] != MQCA_Q_MGR_NAME ||
-      pSelectors[1] != MQIA_COMMAND_LEVEL || pSelectors[2] != MQIA_PLATFORM || IntAttrCount < 2 ||
-      CharAttrLength < 48) {
+      pSelectors[1] != MQIA_COMMAND_LEVEL || pSelectors[2] != MQIA_PLATFORM ||
+      IntAttrCount < 2 || CharAttrLength < 48) {
     return FAKE_RESULT(MQCC_FAILED, MQRC_SELECTOR_ERROR);
   }
   std::memset(pCharAttrs, ' ', 48);
@@ -141,19 +141,19 @@ FAKE_NOT_HERE(MQDLTMH, (MQHCONN Hconn, PMQHMSG pHmsg, PMQVOID pDltMsgHOpts, PMQL
 FAKE_NOT_HERE(MQINQMP, (MQHCONN Hconn, MQHMSG Hmsg, PMQVOID pInqPropOpts, PMQVOID pName,
                         PMQVOID pPropDesc, PMQLONG pType, MQLONG ValueLength, PMQVOID pValue,
                         PMQLONG pDataLength, PMQLONG pCompCode, PMQLONG pReason))
-FAKE_NOT_HERE(MQSETMP,
-              (MQHCONN Hconn, MQHMSG Hmsg, PMQVOID pSetPropOpts, PMQVOID pName, PMQVOID pPropDesc,
-               MQLONG Type, MQLONG ValueLength, PMQVOID pValue, PMQLONG pCompCode, PMQLONG pReason))
+FAKE_NOT_HERE(MQSETMP, (MQHCONN Hconn, MQHMSG Hmsg, PMQVOID pSetPropOpts, PMQVOID pName,
+                        PMQVOID pPropDesc, MQLONG Type, MQLONG ValueLength, PMQVOID pValue,
+                        PMQLONG pCompCode, PMQLONG pReason))
 FAKE_NOT_HERE(MQDLTMP, (MQHCONN Hconn, MQHMSG Hmsg, PMQVOID pDltPropOpts, PMQVOID pName,
                         PMQLONG pCompCode, PMQLONG pReason))
 FAKE_NOT_HERE(MQBUFMH, (MQHCONN Hconn, MQHMSG Hmsg, PMQVOID pBufMsgHOpts, PMQVOID pMsgDesc,
                         MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pDataLength,
                         PMQLONG pCompCode, PMQLONG pReason))
 FAKE_NOT_HERE(MQMHBUF, (MQHCONN Hconn, MQHMSG Hmsg, PMQVOID pMsgHBufOpts, PMQVOID pName,
-                        PMQVOID pMsgDesc, MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pDataLength,
-                        PMQLONG pCompCode, PMQLONG pReason))
-FAKE_NOT_HERE(MQSTAT,
-              (MQHCONN Hconn, MQLONG Type, PMQVOID pStatus, PMQLONG pCompCode, PMQLONG pReason))
+                        PMQVOID pMsgDesc, MQLONG BufferLength, PMQVOID pBuffer,
+                        PMQLONG pDataLength, PMQLONG pCompCode, PMQLONG pReason))
+FAKE_NOT_HERE(MQSTAT, (MQHCONN Hconn, MQLONG Type, PMQVOID pStatus, PMQLONG pCompCode,
+                       PMQLONG pReason))
 #endif
 
 #pragma GCC diagnostic pop

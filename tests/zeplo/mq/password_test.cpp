@@ -2,6 +2,7 @@
 // stars, erasing, and the terminal put back afterwards, also when a signal
 // ends the process in the middle of the prompt.
 #include <gtest/gtest.h>
+
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -30,14 +31,12 @@ struct MaskedCase {
 TEST(ReadMaskedLineTest, StarsErasesAndLimits) {
   const MaskedCase cases[] = {
       {"secret\n", 200, "secret", "******"},
-      {"ab\x7f"
-       "c\n",
-       200, "ac", "**\b \b*"},
+      {"ab\x7f" "c\n", 200, "ac", "**\b \b*"},
       {"\x08\x7fxy\n", 200, "xy", "**"},  // erasing nothing does nothing
       {"x\x08\x08y\n", 200, "y", "*\b \b*"},
       {"abc", 200, "abc", "***"},  // end of input ends the password
       {"\n", 200, "", ""},
-      {"a\nb\n", 200, "a", "*"},      // reading stops at the newline
+      {"a\nb\n", 200, "a", "*"},  // reading stops at the newline
       {"abcdef\n", 4, "abc", "***"},  // full buffer: cut, terminated
       {"abc\n", 1, "", ""},
       {std::string(300, 'p') + "\n", kPasswordBufferSize, std::string(199, 'p'),
@@ -103,8 +102,8 @@ class PromptTest : public ::testing::Test {
 TEST_F(PromptTest, SignalsDuringPromptLeaveTheTerminalUsable) {
   struct {
     int signal;
-    bool ignored;    // the process ignores it before the prompt
-    int exitStatus;  // -signal when the signal ends the child
+    bool ignored;      // the process ignores it before the prompt
+    int exitStatus;    // -signal when the signal ends the child
   } const kCases[] = {
       // Ending signals are run end to end; here the one the process
       // ignores (nohup), which must stay ignored: the prompt carries on.

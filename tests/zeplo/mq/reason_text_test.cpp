@@ -1,10 +1,11 @@
 // Reason descriptions and the one-line call report.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <sys/wait.h>
 
 #include "zeplo/mq/mq.h"
 
@@ -15,37 +16,23 @@ TEST(ReasonTextTest, KnownRowsHaveTheirExactTexts) {
     int64_t code;
     const char* text;
   } const kRows[] = {
-      {0, "OK"},
-      {2030, "Message to big for queue"},
-      {2139, "MQCNO Error"},
-      {2195, "Unexpected error"},
-      {2537, "Channel Not Available"},
+      {0, "OK"}, {2030, "Message to big for queue"}, {2139, "MQCNO Error"},
+      {2195, "Unexpected error"}, {2537, "Channel Not Available"},
       // Codes held by two rows: the first in table order wins.
-      {2192, "Pageset full"},
-      {3029, "Mode value error"},
-      {3250, "Listener status not found"},
-      {6104, "Attribute Locked"},
-      {6119, "Inconsistent Format"},
-      {6129, "Reference Error"},
+      {2192, "Pageset full"}, {3029, "Mode value error"}, {3250, "Listener status not found"},
+      {6104, "Attribute Locked"}, {6119, "Inconsistent Format"}, {6129, "Reference Error"},
       // The program's own codes and the feedback codes.
-      {33844, "Repository not available"},
-      {10004, "Progress message"},
-      {200001, "MQEV:Not a statistics message"},
-      {256, "Quit"},
-      {271, "Transmission Q Message Error"},
+      {33844, "Repository not available"}, {10004, "Progress message"},
+      {200001, "MQEV:Not a statistics message"}, {256, "Quit"}, {271, "Transmission Q Message Error"},
       // Unknown codes have no text.
-      {12345, ""},
-      {-1, ""},
-      {1, ""},
-      {65536, ""},
-      {INT64_MAX, ""},
+      {12345, ""}, {-1, ""}, {1, ""}, {65536, ""}, {INT64_MAX, ""},
   };
   for (const auto& row : kRows) EXPECT_STREQ(row.text, MqReasonText(row.code)) << row.code;
 }
 
 TEST(ReasonTextTest, GeneratedTableIsFresh) {
-  std::string command =
-      std::string("python3 '") + ZEPLO_SOURCE_DIR + "/zeplo/mq/gen_reason_texts.py' --check";
+  std::string command = std::string("python3 '") + ZEPLO_SOURCE_DIR +
+                        "/zeplo/mq/gen_reason_texts.py' --check";
   int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status)) << "run zeplo/mq/gen_reason_texts.py";
@@ -61,14 +48,13 @@ struct ReportCase {
 
 TEST(ReportMqiCallTest, LinesNameWhatIsPresent) {
   // A 60-character object field with no terminator: only 48 are shown.
-  static const char kLongField[60] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L',
-                                      'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X',
-                                      'Y', 'Z', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
-                                      'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l',
-                                      'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x'};
+  static const char kLongField[60] = {
+      'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P',
+      'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '0', '1', '2', '3', '4', '5',
+      '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l',
+      'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x'};
   const ReportCase cases[] = {
-      {"MQOPEN", "QM1", "Q1", 2085,
-       "MQOPEN on object 'QM1/Q1' returned 2085 Unknown object name.\n"},
+      {"MQOPEN", "QM1", "Q1", 2085, "MQOPEN on object 'QM1/Q1' returned 2085 Unknown object name.\n"},
       {"MQCONN", "QM1", nullptr, 0, "MQCONN on qmgr 'QM1' returned 0 OK.\n"},
       {"MQGET", "", "Q1", 2033, "MQGET on object 'Q1' returned 2033 No message available.\n"},
       {"MQGET", nullptr, "Q1", 2033, "MQGET on object 'Q1' returned 2033 No message available.\n"},
@@ -76,8 +62,7 @@ TEST(ReportMqiCallTest, LinesNameWhatIsPresent) {
       {"MQPUT", "QM1     ", "Q1 padded  ", 0, "MQPUT on object 'QM1/Q1' returned 0 OK.\n"},
       {"MQPUT", " QM1", "Q1", 0, "MQPUT on object 'Q1' returned 0 OK.\n"},
       {"MQPUT", "QM1", " ", 0, "MQPUT on qmgr 'QM1' returned 0 OK.\n"},
-      {"MQOPEN", "%s%n", "Q%d", 2035,
-       "MQOPEN on object '%s%n/Q%d' returned 2035 Not authorized.\n"},
+      {"MQOPEN", "%s%n", "Q%d", 2035, "MQOPEN on object '%s%n/Q%d' returned 2035 Not authorized.\n"},
       {"MQCTL(START_WAIT) >", "QM1", nullptr, 2446,
        "MQCTL(START_WAIT) > on qmgr 'QM1' returned 2446 No callbacks active.\n"},
       {"MQINQ", nullptr, kLongField, -1,
@@ -123,8 +108,7 @@ TEST(CheckMqiCallTest, ReportsFailuresAlwaysAndSuccessesWhenAsked) {
       {false, MQCC_OK, MQRC_NONE, 0, ""},
       {true, MQCC_OK, MQRC_NONE, 0, "MQOPEN on object 'QM1/Q1' returned 0 OK.\n"},
       {false, MQCC_WARNING, 2079, 0, ""},
-      {false, MQCC_FAILED, 2085, 2085,
-       "MQOPEN on object 'QM1/Q1' returned 2085 Unknown object name.\n"},
+      {false, MQCC_FAILED, 2085, 2085, "MQOPEN on object 'QM1/Q1' returned 2085 Unknown object name.\n"},
       // A failure without a reason must not read as success.
       {false, MQCC_FAILED, MQRC_NONE, 2195, "MQOPEN on object 'QM1/Q1' returned 0 OK.\n"},
   };
