@@ -41,7 +41,8 @@ int ZeploMain(int argc, char** argv);
 void RunOptionsInit(RunOptions* options, int argc, char** argv);
 
 // The option loop (getopt over argv) and what follows it: the banner and
-// the -Vv line (-dxtest only sets SelfTest). Returns the run's code and sets
+// the -Vv line (-dxtest only sets SelfTest; the run driver refuses it, the
+// self-test not being part of this build). Returns the run's code and sets
 // *endRun when the run ends here: 2046 after a refusal or any help display,
 // 0 after the condensed usage (no arguments, or a word that is not an
 // option). With *endRun false the options are ready for CheckOptions.

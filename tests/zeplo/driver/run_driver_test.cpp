@@ -93,12 +93,6 @@ TEST_F(FinalReportTest, WhichLinesShow) {
   } cases[] = {
       {"no output, count", [](RunOptions* o) { o->Count = true; }, true, "",
        read + counted},
-      {"queue output, count",
-       [](RunOptions* o) {
-         o->Count = true;
-         o->OutputHobj = 5;
-       },
-       true, "", read + counted},
       {"null file",
        [](RunOptions* o) {
          snprintf(o->OutputFile, 8, "null");
