@@ -342,7 +342,7 @@ TEST_F(HeadersStripTest, WhatIsNotAWholeHeaderIsLeftAlone) {
 // order and code page, not the outer message's. Disabled while -h still
 // reads the transmission header in the outer order: the embedded
 // descriptor then comes out byte-swapped and the put fails with 2026.
-TEST_F(HeadersStripTest, DISABLED_DeadLetterHeaderNamesTheOrderOfWhatFollows) {
+TEST_F(HeadersStripTest, DeadLetterHeaderNamesTheOrderOfWhatFollows) {
   const Variant& bigEndian = kVariants[1];
   const Variant& native = kVariants[0];
   MQDLH d = BuildDlh(bigEndian, "MQXMIT", native.encoding, native.ccsid);
