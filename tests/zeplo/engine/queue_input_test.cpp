@@ -1,7 +1,7 @@
-// Queue input against the fake queue manager: storage growth, waits,
-// failures, and the refusals and fallbacks of opening the input queues.
-// (The get options are judged by what whole runs keep and lose, end to
-// end, as are large messages read whole.)
+// Queue input against the fake queue manager: waits, failures, and the
+// refusals and fallbacks of opening the input queues. (Storage growth is
+// the files layer's; the get options are judged by what whole runs keep
+// and lose, end to end, as are large messages read whole.)
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -44,20 +44,6 @@ class QueueInputTest : public ::testing::Test {
   QueueElement element_;
   QueueList* list_ = nullptr;
 };
-
-TEST_F(QueueInputTest, StorageRoundsUpKeepsContentAndRefusesTheImpossible) {
-  for (auto [request, capacity] : {std::pair{4096, 4096}, {4097, 8192}, {10000, 12288}, {5000, 12288}}) {
-    ASSERT_EQ(0, GrowMessageStorage(&o_, request));
-    EXPECT_EQ(capacity, o_.Message.Capacity) << request;  // never shrinks
-  }
-  memcpy(o_.Message.Storage, "keep", 4);
-  ASSERT_EQ(0, GrowMessageStorage(&o_, 100000));
-  EXPECT_EQ(0, memcmp(o_.Message.Storage, "keep", 4));
-  unsigned char* kept = o_.Message.Storage;
-  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&o_, int64_t{1} << 40));
-  EXPECT_STREQ("Unable to allocate 1099511627776 bytes message storage", o_.ExitMessage);
-  EXPECT_EQ(kept, o_.Message.Storage);
-}
 
 TEST_F(QueueInputTest, WaitTable) {
   // {-w, seconds since the last message, seconds to wait}
