@@ -32,7 +32,10 @@ void LqmMQCONNX(PMQCHAR pQMgrName, PMQCNO pConnectOpts, PMQHCONN pHconn, PMQLONG
                 PMQLONG pReason);
 // Commits the open unit of work, closes every handle (removing temporary
 // dynamic queues) and ends the connection; *pHconn becomes
-// MQHC_UNUSABLE_HCONN. 2018 for a bad handle.
+// MQHC_UNUSABLE_HCONN. 2018 for a bad handle. A process that ends without
+// MQDISC has its units of work backed out instead: at exit (or when the
+// library is unloaded) for each connection it made itself, or by the next
+// connect to the queue manager when it could not (killed, _exit).
 void LqmMQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason);
 // Opens the queue manager (inquire only), a local, alias or model queue,
 // a queue of another queue manager of the same data root, or a
@@ -118,6 +121,9 @@ struct LqmHandle {
 
 struct LqmConnection {
   bool InUse;
+  long OwnerPid;                    // the process that connected (a forked
+                                    // child inherits the record, not the
+                                    // connection)
   LqmStore Main;
   std::vector<LqmStore*> Remotes;   // other queue managers put to directly
   std::vector<LqmHandle> Handles;   // Hobj = index + 1

@@ -19,9 +19,22 @@
 
 namespace {
 
+void EndConnectionsAtExit();
+
+// Every open connection of the process, Hconn = index + 1; used under the
+// lock. No static destructor ever frees it: a connection still open at exit
+// stays reachable (for leak checkers too) until the exit handler has ended
+// it, and the handler frees the table itself once it is empty. It runs at
+// exit and when the library is unloaded, so it is registered with the
+// table's creation; a table made again after it ran gets it again.
+std::vector<LqmConnection*>* gConnections = nullptr;
+
 std::vector<LqmConnection*>& Connections() {
-  static std::vector<LqmConnection*> conns;
-  return conns;
+  if (gConnections == nullptr) {
+    gConnections = new std::vector<LqmConnection*>();
+    atexit(EndConnectionsAtExit);
+  }
+  return *gConnections;
 }
 
 void ProcessUser(char* out /*13*/) {
@@ -132,31 +145,32 @@ int CommitAll(LqmConnection* conn) {
   return 0;
 }
 
+// Backs out the connection's unit of work on every queue manager it
+// touched. The first failure is returned; the others are still tried.
+int BackOutAll(LqmConnection* conn) {
+  int rc = 0;
+  for (LqmStore* r : conn->Remotes) {
+    int rrc = LqmTxnBegin(r);
+    if (rrc == 0) rrc = LqmTxnEnd(r, LqmUowBackout(r, r->ConnId, nullptr));
+    if (rrc != 0 && rc == 0) rc = rrc;
+  }
+  int mrc = LqmTxnBegin(&conn->Main);
+  if (mrc == 0)
+    mrc = LqmTxnEnd(&conn->Main, LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
+  return rc != 0 ? rc : mrc;
+}
+
 int CommitOrBack(LqmConnection* conn, bool commit, const char* faultCall) {
   int rc = LqmCallBegin(&conn->Main, faultCall, "", nullptr);
   if (rc == MQRC_BACKED_OUT && commit) {
     // A commit that fails with 2003 means the unit of work was backed out:
     // make it so, for the caller's recovery logic to be tested truthfully.
-    commit = false;
-    int brc = LqmTxnBegin(&conn->Main);
-    if (brc == 0) brc = LqmTxnEnd(&conn->Main, LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
-    for (LqmStore* r : conn->Remotes) {
-      if (LqmTxnBegin(r) == 0) LqmTxnEnd(r, LqmUowBackout(r, r->ConnId, nullptr));
-    }
+    BackOutAll(conn);
     return MQRC_BACKED_OUT;
   }
   if (rc != 0) return rc;
   LqmTxnEnd(&conn->Main, 0);
-  if (!commit) {
-    for (LqmStore* r : conn->Remotes) {
-      int rrc = LqmTxnBegin(r);
-      if (rrc == 0) rrc = LqmTxnEnd(r, LqmUowBackout(r, r->ConnId, nullptr));
-      if (rrc != 0 && rc == 0) rc = rrc;
-    }
-    int mrc = LqmTxnBegin(&conn->Main);
-    if (mrc == 0) mrc = LqmTxnEnd(&conn->Main, LqmUowBackout(&conn->Main, conn->Main.ConnId, nullptr));
-    return rc != 0 ? rc : mrc;
-  }
+  if (!commit) return BackOutAll(conn);
   return CommitAll(conn);
 }
 
@@ -172,6 +186,43 @@ void ReleaseConnection(LqmConnection* conn) {
   LqmConnUnregister(&conn->Main);
   LqmStoreClose(&conn->Main);
   conn->InUse = false;
+}
+
+// Runs at exit, or when the library is unloaded: a process that ends
+// without MQDISC has its units of work backed out, never committed, and
+// its connections released, so that other processes see the messages at
+// once rather than at the next connect. Only connections this process
+// made: a forked child that exits must leave its parent's alone (their
+// database handles are the parent's to use). Another thread may be inside
+// a call; calls hold the lock briefly (a waiting get sleeps without it),
+// so a lock that stays taken means a stuck call, and the work is left to
+// the recovery of the next connect once this process is gone.
+void EndConnectionsAtExit() {
+  std::unique_lock<std::mutex> guard(LqmApiLock(), std::defer_lock);
+  for (int tries = 0; !guard.try_lock(); ++tries) {
+    if (tries == 200) return;
+    usleep(10000);
+  }
+  if (gConnections == nullptr) return;
+  long self = static_cast<long>(getpid());
+  bool othersLeft = false;
+  for (LqmConnection*& conn : *gConnections) {
+    if (conn == nullptr) continue;
+    if (conn->OwnerPid != self) {
+      othersLeft = true;
+      continue;
+    }
+    BackOutAll(conn);
+    // Unregistering backs out again whatever the first pass could not
+    // reach, so a failure above leaves nothing committed.
+    ReleaseConnection(conn);
+    delete conn;
+    conn = nullptr;
+  }
+  if (!othersLeft) {
+    delete gConnections;
+    gConnections = nullptr;
+  }
 }
 
 }  // namespace
@@ -293,6 +344,7 @@ static void Connect(const char* call, PMQCHAR pQMgrName, PMQCNO pConnectOpts, PM
 
   LqmConnection* conn = new LqmConnection{};
   conn->InUse = true;
+  conn->OwnerPid = static_cast<long>(getpid());
   int rc = LqmStoreOpen(name, &conn->Main);
   LqmQmgr qm{};
   if (rc == 0) rc = LqmQmgrRead(&conn->Main, &qm);

@@ -318,7 +318,8 @@ void LqmFormatPutTime(int64_t ms, char* date8, char* time8);
 // A new 24-byte identifier: "AMQ " + the first 12 characters of the queue
 // manager name + 8 bytes unique across processes.
 void LqmNewId(const char* qmgrName, MQBYTE* id24);
-// This process's start time (clock ticks since boot), 0 when unknown.
+// The start time (clock ticks since boot) of process `pid`; 0 when it is
+// unknown or the process has ended (a zombie counts as ended).
 int64_t LqmProcessStart(long pid);
 
 // ---- statement cache (store.cpp; for the core's own .cpp files) ----

@@ -64,6 +64,10 @@ int64_t LqmProcessStart(long pid) {
   // fields after the last ')' are fixed. starttime is field 22.
   char* p = strrchr(buf, ')');
   if (p == nullptr) return 0;
+  // An ended process not yet reaped (Z) or being reaped (X) keeps its
+  // entry but will never call again: it counts as gone.
+  char state = '\0';
+  if (sscanf(p + 1, " %c", &state) != 1 || state == 'Z' || state == 'X') return 0;
   int field = 2;
   long long value = 0;
   char* save = nullptr;
