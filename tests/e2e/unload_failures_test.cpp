@@ -372,11 +372,6 @@ TEST_F(UnloadFailureTest, FullDiskBacksOutTheMove) {
 // disconnect at the end of the run would commit the open unit, taking a
 // message off the queue that never reached the file.
 TEST_F(UnloadFailureTest, FailedBackoutNeverCommitsTheUnit) {
-  // Known fault: after a failed MQBACK the driver still ends with a plain
-  // MQDISC, which commits the unit (m1 is lost: neither on the queue nor
-  // in the file). Enable once the disconnect backs out again or leaves
-  // the connection to be backed out by the queue manager.
-  GTEST_SKIP() << "a failed backout is committed by the final MQDISC";
   struct Case {
     const char* times;  // how many backouts fail ("0": every one)
   } cases[] = {{"1"}, {"0"}};
