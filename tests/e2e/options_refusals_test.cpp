@@ -95,6 +95,7 @@ TEST(OptionsRefusals, OptionLoop) {
       {{"-Ar:M#" + q49},
        "The Queue name part of reply queue 'M#" + q49 + "' is too long.\n"},
       {{"-dpt"}, "Please enter only one display option, 'A', 'p' or 't'\n"},
+      {{"-dw65537"}, "Sorry, the data width is limited to 65536 bytes per line\n"},
       {{"-gq1"},
        "Unrecognised 'g' flag 'q', please specify 'm',c','g' or 'x'\n"},
       {{"-gxq1"}, "Unrecognised 'g' flag 'q', please specify 'm','c' or 'g'\n"},

@@ -24,6 +24,9 @@
 
 namespace {
 
+// Largest -dw value: 64 KB of data (128 KB of digits) on one line.
+constexpr int kMaxDataWidth = 65536;
+
 // The run's -A template: a full descriptor that -A values write into and
 // that the selection stage copies the marked fields from.
 MQMD g_overrideTemplate = {MQMD_DEFAULT};
@@ -251,6 +254,13 @@ int ParseDisplayOptions(RunOptions* options, const char* value) {
         break;
       case 'w':
         options->DataWidth = static_cast<int32_t>(TakeDigits(value, &i, INT32_MAX));
+        // The ASCII column of -da pads every short line to the full width,
+        // so an unbounded width turns a few small messages into gigabytes.
+        if (options->DataWidth > kMaxDataWidth) {
+          fprintf(stderr, "Sorry, the data width is limited to %d bytes per line\n",
+                  kMaxDataWidth);
+          return kOptionsRefused;
+        }
         break;
       case 'x':
         if (strncmp(value + i, "test", 4) != 0) {
