@@ -9,15 +9,13 @@
 // batched floor (200 rows per transaction) is printed as well, to show
 // what that design costs.
 //
-// Each side runs kRounds times, alternating, and the best time counts: the
+// Each side runs kBenchRounds times, alternating, and the best time counts: the
 // machine is shared, and the minimum is the least disturbed.
 //
 // Usage: bench_localqm_mqi [messages [mqi]]   (prints ratios; exit 1 on
 // failure). With "mqi" only the MQI side runs, once: for profiling.
-#include <dlfcn.h>
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,73 +23,34 @@
 #include <string>
 #include <vector>
 
-#include "localqm/core/core.h"
-#include "mqi/mqi.h"
+#include "bench/bench_util.h"
 
 namespace {
 
-constexpr int kRounds = 3;
-constexpr int kUnit = 200;
 constexpr int kLength = 1024;
 
-double Seconds() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-struct Api {
-  PFN_MQCONNX Connx;
-  PFN_MQDISC Disc;
-  PFN_MQOPEN Open;
-  PFN_MQCLOSE Close;
-  PFN_MQPUT Put;
-  PFN_MQGET Get;
-  PFN_MQCMIT Cmit;
-};
-
-bool LoadApi(Api* api) {
-  std::string path = std::string(ZEPLO_MQINST_DIR) + "/lib64/libmqm_r.so";
-  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
-  if (lib == nullptr) {
-    fprintf(stderr, "cannot load %s: %s\n", path.c_str(), dlerror());
-    return false;
-  }
-  api->Connx = reinterpret_cast<PFN_MQCONNX>(dlsym(lib, "MQCONNX"));
-  api->Disc = reinterpret_cast<PFN_MQDISC>(dlsym(lib, "MQDISC"));
-  api->Open = reinterpret_cast<PFN_MQOPEN>(dlsym(lib, "MQOPEN"));
-  api->Close = reinterpret_cast<PFN_MQCLOSE>(dlsym(lib, "MQCLOSE"));
-  api->Put = reinterpret_cast<PFN_MQPUT>(dlsym(lib, "MQPUT"));
-  api->Get = reinterpret_cast<PFN_MQGET>(dlsym(lib, "MQGET"));
-  api->Cmit = reinterpret_cast<PFN_MQCMIT>(dlsym(lib, "MQCMIT"));
-  return api->Connx && api->Disc && api->Open && api->Close && api->Put && api->Get && api->Cmit;
-}
-
 // Puts then gets `count` messages through the MQI; seconds, or -1.
-double RunMqi(const Api& api, int count) {
-  MQCHAR48 name = "BENCH";
-  MQCNO cno = {MQCNO_DEFAULT};
+double RunMqi(const BenchApi& api, int count) {
   MQHCONN h;
+  if (BenchConnect(api, &h) != 0) return -1;
   MQLONG cc, reason;
-  api.Connx(name, &cno, &h, &cc, &reason);
-  if (reason != 0) return -1;
   MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, "BENCH.Q", 48);
+  BenchSetName(od.ObjectName, "BENCH.Q");
   MQHOBJ o;
   api.Open(h, &od, MQOO_OUTPUT | MQOO_INPUT_SHARED, &o, &cc, &reason);
   if (reason != 0) return -1;
   std::vector<char> data(kLength, 'm'), buffer(kLength);
-  double start = Seconds();
+  double start = BenchSeconds();
   for (int i = 0; i < count; ++i) {
     MQMD md = {MQMD_DEFAULT};
     MQPMO pmo = {MQPMO_DEFAULT};
     pmo.Options = MQPMO_SYNCPOINT;
     api.Put(h, o, &md, &pmo, kLength, data.data(), &cc, &reason);
     if (reason != 0) return -1;
-    if ((i + 1) % kUnit == 0) api.Cmit(h, &cc, &reason);
+    if ((i + 1) % kBenchUnit == 0) api.Cmit(h, &cc, &reason);
   }
   api.Cmit(h, &cc, &reason);
-  double putDone = Seconds();
+  double putDone = BenchSeconds();
   for (int i = 0; i < count; ++i) {
     MQMD md = {MQMD_DEFAULT};
     MQGMO gmo = {MQGMO_DEFAULT};
@@ -99,10 +58,10 @@ double RunMqi(const Api& api, int count) {
     MQLONG length;
     api.Get(h, o, &md, &gmo, kLength, buffer.data(), &length, &cc, &reason);
     if (reason != 0 || length != kLength) return -1;
-    if ((i + 1) % kUnit == 0) api.Cmit(h, &cc, &reason);
+    if ((i + 1) % kBenchUnit == 0) api.Cmit(h, &cc, &reason);
   }
   api.Cmit(h, &cc, &reason);
-  double elapsed = Seconds() - start;
+  double elapsed = BenchSeconds() - start;
   printf("MQI puts %.3f s, gets %.3f s\n", putDone - start, elapsed - (putDone - start));
   api.Close(h, &o, MQCO_NONE, &cc, &reason);
   api.Disc(&h, &cc, &reason);
@@ -139,7 +98,7 @@ double RunFloor(const char* dir, int count, int perTxn) {
   if (ins == nullptr || del == nullptr) return -1;
   std::vector<unsigned char> data(kLength, 'm'), id(24, 1);
   MQMD md = {MQMD_DEFAULT};
-  double start = Seconds();
+  double start = BenchSeconds();
   for (int pass = 0; pass < 2; ++pass) {
     sqlite3_stmt* st = pass == 0 ? ins : del;
     for (int i = 0; i < count; ++i) {
@@ -158,7 +117,7 @@ double RunFloor(const char* dir, int count, int perTxn) {
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     }
   }
-  double elapsed = Seconds() - start;
+  double elapsed = BenchSeconds() - start;
   sqlite3_finalize(ins);
   sqlite3_finalize(del);
   sqlite3_close(db);
@@ -172,59 +131,45 @@ int main(int argc, char** argv) {
   int count = argc > 1 ? atoi(argv[1]) : 20000;
   if (count <= 0) count = 20000;
   char dir[] = "/tmp/localqm-bench.XXXXXX";
-  if (mkdtemp(dir) == nullptr) return 1;
-  setenv("LOCALQM_ROOT", dir, 1);
-  LqmQmgr qm{};
-  snprintf(qm.Name, sizeof qm.Name, "BENCH");
-  qm.CommandLevel = kLqmDefaultCommandLevel;
-  qm.Platform = MQPL_UNIX;
-  qm.MaxCnoVersion = MQCNO_CURRENT_VERSION;
-  qm.Running = true;
-  qm.Ccsid = kLqmDefaultCcsid;
-  int rc = LqmStoreCreate(&qm, false);
-  LqmStore store{};
-  if (rc == 0) rc = LqmStoreOpen("BENCH", &store);
-  if (rc == 0) {
-    LqmQueue q;
-    LqmQueueDefaults(&q, "BENCH.Q");
-    q.MaxDepth = count + 1;
-    rc = LqmQueueWrite(&store, &q, true);
-  }
-  LqmStoreClose(&store);
-  Api api{};
-  if (rc != 0 || !LoadApi(&api)) {
-    fprintf(stderr, "setup failed (%d)\n", rc);
+  if (!BenchMakeRoot(dir)) return 1;
+  const BenchCase queue = {"BENCH.Q", count, kLength};
+  BenchApi api{};
+  if (!BenchCreateQmgr(&queue, 1) || !BenchLoadApi(&api)) {
+    fprintf(stderr, "setup failed\n");
     return 1;
   }
   char qmDir[kLqmPathLength + 16];
-  snprintf(qmDir, sizeof qmDir, "%s/BENCH", dir);
+  snprintf(qmDir, sizeof qmDir, "%s/%s", dir, kBenchQmgr);
   bool mqiOnly = argc > 2 && strcmp(argv[2], "mqi") == 0;
-  double mqi = -1, perCall = -1, batched = -1;
-  for (int round = 0; round < (mqiOnly ? 1 : kRounds); ++round) {
+  int rounds = mqiOnly ? 1 : kBenchRounds;
+  double mqi = kBenchNoTime, perCall = kBenchNoTime, batched = kBenchNoTime;
+  bool ok = true;
+  for (int round = 0; ok && round < rounds; ++round) {
     double t = RunMqi(api, count);
-    if (t < 0) break;
-    mqi = mqi < 0 || t < mqi ? t : mqi;
+    ok = t >= 0;
+    if (!ok) break;
+    BenchKeepBest(&mqi, t);
     if (mqiOnly) {
       perCall = batched = t;
       break;
     }
     t = RunFloor(qmDir, count, 1);
-    if (t < 0) break;
-    perCall = perCall < 0 || t < perCall ? t : perCall;
-    t = RunFloor(qmDir, count, kUnit);
-    if (t < 0) break;
-    batched = batched < 0 || t < batched ? t : batched;
+    ok = t >= 0;
+    if (!ok) break;
+    BenchKeepBest(&perCall, t);
+    t = RunFloor(qmDir, count, kBenchUnit);
+    ok = t >= 0;
+    if (ok) BenchKeepBest(&batched, t);
   }
-  std::string cleanup = std::string("rm -rf '") + dir + "'";
-  if (system(cleanup.c_str()) != 0) fprintf(stderr, "could not remove %s\n", dir);
-  if (mqi < 0 || perCall < 0 || batched < 0) {
+  BenchRemoveRoot(dir);
+  if (!ok) {
     fprintf(stderr, "a run failed\n");
     return 1;
   }
   printf("messages                  : %d of %d bytes, units of %d, best of %d rounds\n", count,
-         kLength, kUnit, mqiOnly ? 1 : kRounds);
+         kLength, kBenchUnit, rounds);
   printf("MQI put+get               : %.3f s (%.1f us per message)\n", mqi, mqi * 1e6 / count);
   printf("SQLite, one row per txn   : %.3f s  ratio %.2f\n", perCall, mqi / perCall);
-  printf("SQLite, %d rows per txn  : %.3f s  ratio %.2f\n", kUnit, batched, mqi / batched);
+  printf("SQLite, %d rows per txn  : %.3f s  ratio %.2f\n", kBenchUnit, batched, mqi / batched);
   return 0;
 }

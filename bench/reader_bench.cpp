@@ -8,7 +8,6 @@
 //
 // Small messages are ruled by their descriptor: 28 attribute lines
 // against one line of digits, so the ratio means most from 1 KB up.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,32 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-struct Layout {
-  const char* name;
-  void (*apply)(RunOptions*);
-};
-
-const Layout kLayouts[] = {
-    {"hex", [](RunOptions*) {}},
-    {"hex -da", [](RunOptions* o) { o->AsciiColumns = true; }},
-    {"ascii -dA", [](RunOptions* o) { o->AsciiLines = true; }},
-    {"printable -dp", [](RunOptions* o) { o->Printable = true; }},
-};
-
-std::FILE* WriteMessageFile(const Layout& layout, std::vector<unsigned char>& data, int messages) {
+std::FILE* WriteMessageFile(const BenchLayout& layout, std::vector<unsigned char>& data, int messages) {
   auto opts = std::make_unique<RunOptions>();
-  layout.apply(opts.get());
+  layout.Apply(opts.get());
   opts->OutputStream = std::tmpfile();
   if (opts->OutputStream == nullptr || WriteFileHeader(opts.get(), "BENCH.Q") != 0) return nullptr;
   MessageBuffer& m = opts->Message;
@@ -77,7 +59,7 @@ double PlainHex(std::FILE* in, size_t size, int* messages) {
   std::vector<unsigned char> out(size);
   std::vector<char> block(1 << 16);
   std::rewind(in);
-  Clock::time_point start = Clock::now();
+  double start = BenchSeconds();
   size_t used = 0;
   int high = -1;
   *messages = 0;
@@ -96,7 +78,7 @@ double PlainHex(std::FILE* in, size_t size, int* messages) {
       }
     }
   }
-  return Seconds(start);
+  return BenchSeconds() - start;
 }
 
 double Reader(std::FILE* in, int* messages, int* rc) {
@@ -104,7 +86,7 @@ double Reader(std::FILE* in, int* messages, int* rc) {
   opts->InputStream = in;
   std::rewind(in);
   std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "bench.zpd");
-  Clock::time_point start = Clock::now();
+  double start = BenchSeconds();
   bool listing, empty;
   *rc = PrepareMessageFile(opts.get(), &listing, &empty);
   *messages = 0;
@@ -112,7 +94,7 @@ double Reader(std::FILE* in, int* messages, int* rc) {
     *rc = ReadMessageFileMessage(opts.get());
     if (*rc == 0 && !opts->StopRequested) ++*messages;
   }
-  double seconds = Seconds(start);
+  double seconds = BenchSeconds() - start;
   ReleaseLineStorage(opts.get());
   CSReleaseMem(&opts->Message.Storage);
   return seconds;
@@ -122,50 +104,36 @@ double Reader(std::FILE* in, int* messages, int* rc) {
 
 int main(int argc, char** argv) {
   long budget = argc > 1 ? std::atol(argv[1]) : 100000000;  // bytes per size
-  std::printf("%-14s %8s %12s %10s %12s %10s %7s\n", "layout", "size", "reader msg/s",
-              "reader MB/s", "hex msg/s", "hex MB/s", "ratio");
-  const size_t sizes[] = {100, 1024, 10240, 102400, 1048576};
-  for (size_t size : sizes) {
-    // Mixed content: text with a binary stretch every few hundred bytes.
-    std::vector<unsigned char> data(size);
-    unsigned state = 12345;
-    for (size_t i = 0; i < size; ++i) {
-      state = state * 1103515245u + 12345u;
-      data[i] = (i % 300) < 250 ? static_cast<unsigned char>('a' + (state >> 16) % 26)
-                                : static_cast<unsigned char>(state >> 16);
-    }
+  BenchPrintTableHeader("reader");
+  for (size_t size : kBenchSizes) {
+    std::vector<unsigned char> data = BenchMixedData(size);
     int messages = static_cast<int>(budget / static_cast<long>(size));
     if (messages < 20) messages = 20;
     std::FILE* plain = WritePlainHex(data, messages);
     // Best of three for both sides: the machine is shared.
     int hexMessages = 0;
-    double hex = 1e30;
+    double hex = kBenchNoTime;
     for (int run = 0; plain != nullptr && run < 3; ++run) {
-      double t = PlainHex(plain, size, &hexMessages);
-      if (t < hex) hex = t;
+      BenchKeepBest(&hex, PlainHex(plain, size, &hexMessages));
     }
     if (plain != nullptr) std::fclose(plain);
-    for (const Layout& layout : kLayouts) {
+    for (const BenchLayout& layout : kBenchLayouts) {
+      if (!layout.ReadBack) continue;
       std::FILE* file = WriteMessageFile(layout, data, messages);
       if (file == nullptr) {
-        std::fprintf(stderr, "could not write the %s file\n", layout.name);
+        std::fprintf(stderr, "could not write the %s file\n", layout.Name);
         return 1;
       }
       int read = 0, rc = 0;
-      double reader = 1e30;
-      for (int run = 0; run < 3 && rc == 0; ++run) {
-        double t = Reader(file, &read, &rc);
-        if (t < reader) reader = t;
-      }
+      double reader = kBenchNoTime;
+      for (int run = 0; run < 3 && rc == 0; ++run) BenchKeepBest(&reader, Reader(file, &read, &rc));
       std::fclose(file);
       if (rc != 0 || read != messages || hexMessages != messages) {
-        std::fprintf(stderr, "%s: read %d of %d messages, rc %d\n", layout.name, read, messages,
+        std::fprintf(stderr, "%s: read %d of %d messages, rc %d\n", layout.Name, read, messages,
                      rc);
         return 1;
       }
-      double mb = static_cast<double>(size) * messages / 1048576.0;
-      std::printf("%-14s %8zu %12.0f %10.1f %12.0f %10.1f %6.2fx\n", layout.name, size,
-                  messages / reader, mb / reader, messages / hex, mb / hex, reader / hex);
+      BenchPrintTableRow(layout.Name, size, messages, reader, hex);
     }
   }
   return 0;
