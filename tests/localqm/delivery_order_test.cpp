@@ -112,6 +112,33 @@ TEST_F(DeliveryOrderTest, BrowseNextFollowsTheCursorThroughPriorities) {
            });
 }
 
+TEST_F(DeliveryOrderTest, GetUnderTheCursorAndAFailedBrowseFirst) {
+  constexpr MQLONG kBrowseUnder = MQGMO_BROWSE_MSG_UNDER_CURSOR;
+  RunSteps(h_, q_, other_, o_,
+           {
+               {kPut, 0, "a", 0},
+               {kPut, 0, "b", 0},
+               {kPut, 0, "c", 0},
+               {kBrowse, kBrowseUnder, "", MQRC_NO_MSG_UNDER_CURSOR},
+               {kBrowse, kNext, "a", 0},  // no cursor yet: from the start
+               {kBrowse, kNext, "b", 0},
+               {kGet, kUnder, "b", 0},
+               {kBrowse, kBrowseUnder, "", MQRC_NO_MSG_UNDER_CURSOR},
+               {kBrowse, kNext, "c", 0},
+               {kOtherGet, 0, "a", 0},
+               {kOtherGet, 0, "c", 0},  // takes the one under h_'s cursor
+               {kGet, kUnder, "", MQRC_NO_MSG_UNDER_CURSOR},
+               {kBrowse, kNext, "", MQRC_NO_MSG_AVAILABLE},
+               {kBrowse, kFirst, "", MQRC_NO_MSG_AVAILABLE},
+               // The failed browse-first still moved the cursor to the
+               // front: a message of higher priority than the last one
+               // browsed is found by browse-next.
+               {kPut, 9, "urgent", 0},
+               {kBrowse, kNext, "urgent", 0},
+               {kBrowse, kNext, "", MQRC_NO_MSG_AVAILABLE},
+           });
+}
+
 TEST_F(DeliveryOrderTest, TheNewestMessageGoneLeavesNoCursorForItsSuccessor) {
   // The cursor stands on the newest message, someone takes it, and a new
   // one arrives at the same priority: it is ahead of the cursor, and it is

@@ -53,6 +53,17 @@ class LqmTest : public ::testing::Test {
     LqmStoreClose(&s);
   }
 
+  // Changes the stored attributes of `qmgr` through `edit(LqmQmgr*)`.
+  template <typename F>
+  static void EditQmgr(const char* qmgr, F edit) {
+    WithStore(qmgr, [&](LqmStore* s) {
+      LqmQmgr q;
+      int rc = LqmQmgrRead(s, &q);
+      if (rc == 0) edit(&q);
+      return rc != 0 ? rc : LqmQmgrWrite(s, &q);
+    });
+  }
+
   static void DefineQueue(const char* qmgr, const LqmQueue& q) {
     WithStore(qmgr, [&](LqmStore* s) { return LqmQueueWrite(s, &q, true); });
   }

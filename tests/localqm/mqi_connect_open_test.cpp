@@ -43,12 +43,7 @@ MQLONG ConnectWith(const char* qmgr, MQLONG version, MQCSP* csp, MQHCONN* hconn)
 }
 
 TEST_F(ConnectOpenTest, ConnectResults) {
-  WithStore("QM2", [](LqmStore* s) {
-    LqmQmgr q;
-    int rc = LqmQmgrRead(s, &q);
-    q.Running = false;
-    return rc != 0 ? rc : LqmQmgrWrite(s, &q);
-  });
+  EditQmgr("QM2", [](LqmQmgr* q) { q->Running = false; });
   struct Case {
     const char* qmgr;
     MQLONG version;

@@ -48,12 +48,7 @@ class PutDefaultsTest : public LqmTest {
     return md;
   }
   static void SetMinCfhVersion(MQLONG version) {
-    WithStore("QM1", [version](LqmStore* s) {
-      LqmQmgr q;
-      int rc = LqmQmgrRead(s, &q);
-      q.MinCfhVersion = version;
-      return rc != 0 ? rc : LqmQmgrWrite(s, &q);
-    });
+    EditQmgr("QM1", [version](LqmQmgr* q) { q->MinCfhVersion = version; });
   }
   MQHCONN h_ = MQHC_UNUSABLE_HCONN;
   MQHOBJ q1_ = MQHO_UNUSABLE_HOBJ;
@@ -226,8 +221,6 @@ TEST_F(PutDefaultsTest, EncodingAndCodedCharSetIdStayAsGiven) {
   } cases[] = {
       {MQENC_NATIVE, 819, 819},
       {273, 500, 500},  // big-endian integers, EBCDIC text: not the queue manager's business
-      {785, 37, 37},
-      {0, 1208, 1208},
       {MQENC_NATIVE, MQCCSI_Q_MGR, kLqmDefaultCcsid},  // the one placeholder it resolves
   };
   for (const Case& c : cases) {
@@ -258,6 +251,8 @@ std::string Cfh(MQLONG version, MQLONG strucLength, bool bigEndian) {
 }
 
 TEST_F(PutDefaultsTest, OldPcfHeadersAreRefusedInVersionTwoDescriptors) {
+  // Headers that zeplo itself moves (old, current, from the future, under a
+  // version-1 descriptor) are tried through the program; these are the rest.
   const std::string v1 = Cfh(1, 36, false), v2 = Cfh(2, 36, false), v3 = Cfh(3, 36, false);
   struct Case {
     const char* what;
@@ -269,16 +264,11 @@ TEST_F(PutDefaultsTest, OldPcfHeadersAreRefusedInVersionTwoDescriptors) {
     bool put1;
     MQLONG reason;
   } cases[] = {
-      {"accepting all", 0, 2, MQFMT_ADMIN, MQENC_NATIVE, v1, false, 0},
       {"accepting all, not even a header", 0, 2, MQFMT_ADMIN, MQENC_NATIVE, "AB", false, 0},
-      {"old header", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v1, false, MQRC_CFH_ERROR},
       {"old header by MQPUT1", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v2, true, MQRC_CFH_ERROR},
-      {"old header as MQPCF", 3, 2, MQFMT_PCF, MQENC_NATIVE, v2, false, MQRC_CFH_ERROR},
       {"old header as MQEVENT", 2, 2, MQFMT_EVENT, MQENC_NATIVE, v1, false, MQRC_CFH_ERROR},
       {"new enough", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, v2, false, 0},
       {"current", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v3 + "params", true, 0},
-      {"from the future", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, Cfh(4, 36, false), false,
-       MQRC_CFH_ERROR},
       {"big-endian current", 3, 2, MQFMT_ADMIN, 273, Cfh(3, 36, true), false, 0},
       {"big-endian old", 3, 2, MQFMT_ADMIN, 273, Cfh(1, 36, true), false, MQRC_CFH_ERROR},
       // Read in the wrong order, version 3 would be 0x03000000.
@@ -289,7 +279,6 @@ TEST_F(PutDefaultsTest, OldPcfHeadersAreRefusedInVersionTwoDescriptors) {
        MQRC_CFH_ERROR},
       {"empty", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, "", true, MQRC_CFH_ERROR},
       {"not a PCF format", 3, 2, MQFMT_STRING, MQENC_NATIVE, v1, false, 0},
-      {"version-1 descriptor", 3, 1, MQFMT_ADMIN, MQENC_NATIVE, v1, false, 0},
       {"version-1 descriptor by MQPUT1", 3, 1, MQFMT_ADMIN, MQENC_NATIVE, "AB", true, 0},
   };
   MQLONG accepted = 0;

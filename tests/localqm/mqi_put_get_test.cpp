@@ -48,7 +48,6 @@ TEST_F(PutGetTest, PutLimitsAndDescriptorChecks) {
       {"priority above max", 1, 12, 0, -1, MQMT_DATAGRAM, MQRC_PRIORITY_EXCEEDS_MAXIMUM},
       {"bad persistence", 1, 0, 7, -1, MQMT_DATAGRAM, MQRC_PERSISTENCE_ERROR},
       {"zero expiry", 1, 0, 0, 0, MQMT_DATAGRAM, MQRC_EXPIRY_ERROR},
-      {"request without reply queue", 1, 0, 0, -1, MQMT_REQUEST, MQRC_MISSING_REPLY_TO_Q},
       {"full", 1, 0, 0, -1, MQMT_DATAGRAM, 0},
       {"now full", 1, 0, 0, -1, MQMT_DATAGRAM, MQRC_Q_FULL},
   };
@@ -90,63 +89,53 @@ TEST_F(PutGetTest, InhibitsAndBadParameters) {
   EXPECT_EQ(reason, MQRC_SELECTOR_ERROR);
 
   MQMD md = {MQMD_DEFAULT};
-  MQGMO gmo = {MQGMO_DEFAULT};
-  MQPMO pmo = {MQPMO_DEFAULT};
   char buf[16];
   MQLONG len;
-  struct Case {
+  auto get = [&](MQLONG options, MQLONG length, char* buffer, MQMD* m, bool gmoGiven,
+                 MQLONG* dataLength, MQLONG wait = 0) {
+    MQGMO gmo = {MQGMO_DEFAULT};
+    gmo.Options = options;
+    gmo.WaitInterval = wait;
+    MQGET(h_, q1_, m, gmoGiven ? &gmo : nullptr, length, buffer, dataLength, &cc, &reason);
+    return reason;
+  };
+  auto put = [&](MQLONG options, MQLONG length, bool pmoGiven = true, MQHOBJ o = 0) {
+    MQPMO pmo = {MQPMO_DEFAULT};
+    pmo.Options = options;
+    MQPUT(h_, o == 0 ? q1_ : o, &md, pmoGiven ? &pmo : nullptr, length, buf, &cc, &reason);
+    return reason;
+  };
+  const struct {
     const char* what;
+    std::function<MQLONG()> call;
     MQLONG reason;
+  } cases[] = {
+      {"negative buffer length", [&] { return get(0, -1, buf, &md, true, &len); },
+       MQRC_BUFFER_LENGTH_ERROR},
+      {"null buffer", [&] { return get(0, 16, nullptr, &md, true, &len); }, MQRC_BUFFER_ERROR},
+      {"null MQMD", [&] { return get(0, 16, buf, nullptr, true, &len); }, MQRC_MD_ERROR},
+      {"null MQGMO", [&] { return get(0, 16, buf, &md, false, &len); }, MQRC_GMO_ERROR},
+      {"null data length", [&] { return get(0, 16, buf, &md, true, nullptr); },
+       MQRC_DATA_LENGTH_ERROR},
+      {"two browse options",
+       [&] { return get(MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT, 16, buf, &md, true, &len); },
+       MQRC_OPTIONS_ERROR},
+      {"browse under syncpoint",
+       [&] { return get(MQGMO_BROWSE_FIRST | MQGMO_SYNCPOINT, 16, buf, &md, true, &len); },
+       MQRC_OPTIONS_ERROR},
+      {"bad wait interval", [&] { return get(MQGMO_WAIT, 16, buf, &md, true, &len, -5); },
+       MQRC_WAIT_INTERVAL_ERROR},
+      {"signals", [&] { return get(MQGMO_SET_SIGNAL, 16, buf, &md, true, &len); },
+       MQRC_OPTIONS_ERROR},
+      {"negative put length", [&] { return put(0, -1); }, MQRC_BUFFER_LENGTH_ERROR},
+      {"both syncpoint options", [&] { return put(MQPMO_SYNCPOINT | MQPMO_NO_SYNCPOINT, 1); },
+       MQRC_OPTIONS_ERROR},
+      {"set context not opened for", [&] { return put(MQPMO_SET_ALL_CONTEXT, 1); },
+       MQRC_NOT_OPEN_FOR_SET_ALL},
+      {"null MQPMO", [&] { return put(0, 1, false); }, MQRC_PMO_ERROR},
+      {"bad object handle", [&] { return put(0, 1, true, 999); }, MQRC_HOBJ_ERROR},
   };
-  std::vector<Case> got;
-  MQGET(h_, q1_, &md, &gmo, -1, buf, &len, &cc, &reason);
-  got.push_back({"negative buffer length", reason});
-  MQGET(h_, q1_, &md, &gmo, 16, nullptr, &len, &cc, &reason);
-  got.push_back({"null buffer", reason});
-  MQGET(h_, q1_, nullptr, &gmo, 16, buf, &len, &cc, &reason);
-  got.push_back({"null MQMD", reason});
-  MQGET(h_, q1_, &md, nullptr, 16, buf, &len, &cc, &reason);
-  got.push_back({"null MQGMO", reason});
-  MQGET(h_, q1_, &md, &gmo, 16, buf, nullptr, &cc, &reason);
-  got.push_back({"null data length", reason});
-  gmo.Options = MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT;
-  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
-  got.push_back({"two browse options", reason});
-  gmo.Options = MQGMO_BROWSE_FIRST | MQGMO_SYNCPOINT;
-  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
-  got.push_back({"browse under syncpoint", reason});
-  gmo.Options = MQGMO_WAIT;
-  gmo.WaitInterval = -5;
-  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
-  got.push_back({"bad wait interval", reason});
-  gmo.Options = MQGMO_SET_SIGNAL;
-  MQGET(h_, q1_, &md, &gmo, 16, buf, &len, &cc, &reason);
-  got.push_back({"signals", reason});
-  MQPUT(h_, q1_, &md, &pmo, -1, buf, &cc, &reason);
-  got.push_back({"negative put length", reason});
-  pmo.Options = MQPMO_SYNCPOINT | MQPMO_NO_SYNCPOINT;
-  MQPUT(h_, q1_, &md, &pmo, 1, buf, &cc, &reason);
-  got.push_back({"both syncpoint options", reason});
-  pmo.Options = MQPMO_SET_ALL_CONTEXT;
-  MQPUT(h_, q1_, &md, &pmo, 1, buf, &cc, &reason);
-  got.push_back({"set context not opened for", reason});
-  pmo.Options = 0;
-  MQPUT(h_, q1_, &md, nullptr, 1, buf, &cc, &reason);
-  got.push_back({"null MQPMO", reason});
-  MQPUT(h_, 999, &md, &pmo, 1, buf, &cc, &reason);
-  got.push_back({"bad object handle", reason});
-  const Case want[] = {
-      {"negative buffer length", MQRC_BUFFER_LENGTH_ERROR}, {"null buffer", MQRC_BUFFER_ERROR},
-      {"null MQMD", MQRC_MD_ERROR}, {"null MQGMO", MQRC_GMO_ERROR},
-      {"null data length", MQRC_DATA_LENGTH_ERROR}, {"two browse options", MQRC_OPTIONS_ERROR},
-      {"browse under syncpoint", MQRC_OPTIONS_ERROR}, {"bad wait interval", MQRC_WAIT_INTERVAL_ERROR},
-      {"signals", MQRC_OPTIONS_ERROR}, {"negative put length", MQRC_BUFFER_LENGTH_ERROR},
-      {"both syncpoint options", MQRC_OPTIONS_ERROR},
-      {"set context not opened for", MQRC_NOT_OPEN_FOR_SET_ALL}, {"null MQPMO", MQRC_PMO_ERROR},
-      {"bad object handle", MQRC_HOBJ_ERROR},
-  };
-  ASSERT_EQ(got.size(), std::size(want));
-  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].reason, want[i].reason) << want[i].what;
+  for (const auto& c : cases) EXPECT_EQ(c.call(), c.reason) << c.what;
   // None of that touched the queue.
   EXPECT_EQ(Depth("QM1", "Q1"), 1);
 }
@@ -177,48 +166,6 @@ TEST_F(PutGetTest, TruncationAndZeroLengthBuffers) {
     EXPECT_EQ(std::string(md.Format, 8), "MQSTR   ");  // the descriptor came back
     EXPECT_EQ(Depth("QM1", "Q1"), c.depthAfter);
   }
-}
-
-TEST_F(PutGetTest, BrowseCursorAndGetUnderCursor) {
-  for (const char* t : {"a", "b", "c"}) ASSERT_EQ(Put(h_, q1_, t), 0);
-  MQHCONN other;
-  MQHOBJ o2;
-  ASSERT_EQ(Connect("QM1", &other), 0);
-  ASSERT_EQ(Open(other, "Q1", MQOO_INPUT_SHARED, &o2), 0);
-  struct Step {
-    MQHCONN* conn;
-    MQHOBJ* obj;
-    MQLONG options;
-    MQLONG reason;
-    const char* data;
-  } steps[] = {
-      {&h_, &q1_, MQGMO_BROWSE_MSG_UNDER_CURSOR, MQRC_NO_MSG_UNDER_CURSOR, ""},
-      {&h_, &q1_, MQGMO_BROWSE_NEXT, 0, "a"},  // no cursor yet: from the start
-      {&h_, &q1_, MQGMO_BROWSE_NEXT, 0, "b"},
-      {&h_, &q1_, MQGMO_MSG_UNDER_CURSOR, 0, "b"},
-      {&h_, &q1_, MQGMO_BROWSE_MSG_UNDER_CURSOR, MQRC_NO_MSG_UNDER_CURSOR, ""},
-      {&h_, &q1_, MQGMO_BROWSE_NEXT, 0, "c"},
-      {&other, &o2, MQGMO_NO_WAIT, 0, "a"},
-      {&other, &o2, MQGMO_NO_WAIT, 0, "c"},  // takes the one under h_'s cursor
-      {&h_, &q1_, MQGMO_MSG_UNDER_CURSOR, MQRC_NO_MSG_UNDER_CURSOR, ""},
-      {&h_, &q1_, MQGMO_BROWSE_NEXT, MQRC_NO_MSG_AVAILABLE, ""},
-      {&h_, &q1_, MQGMO_BROWSE_FIRST, MQRC_NO_MSG_AVAILABLE, ""},
-  };
-  int i = 0;
-  for (const Step& s : steps) {
-    std::string data;
-    EXPECT_EQ(Get(*s.conn, *s.obj, &data, s.options), s.reason) << "step " << i;
-    EXPECT_EQ(data, s.data) << "step " << i;
-    ++i;
-  }
-  // The failed browse-first still moved the cursor to the front: a message
-  // of higher priority than the last one browsed is found by browse-next.
-  ASSERT_EQ(Put(h_, q1_, "urgent", 0, nullptr, 9), 0);
-  std::string data;
-  EXPECT_EQ(Get(h_, q1_, &data, MQGMO_BROWSE_NEXT), 0);
-  EXPECT_EQ(data, "urgent");
-  EXPECT_EQ(Get(h_, q1_, &data, MQGMO_BROWSE_NEXT), MQRC_NO_MSG_AVAILABLE);
-  Disconnect(&other);
 }
 
 TEST_F(PutGetTest, MatchOptionsPickTheMessage) {
@@ -506,12 +453,7 @@ TEST_F(PutGetTest, AsyncPutCanBeRefused) {
   MQLONG cc, reason;
   MQPUT(h_, q1_, &md, &pmo, 1, const_cast<char*>("a"), &cc, &reason);
   EXPECT_EQ(reason, 0);
-  WithStore("QM1", [](LqmStore* s) {
-    LqmQmgr q;
-    int rc = LqmQmgrRead(s, &q);
-    q.RefuseAsyncPut = true;
-    return rc != 0 ? rc : LqmQmgrWrite(s, &q);
-  });
+  EditQmgr("QM1", [](LqmQmgr* q) { q->RefuseAsyncPut = true; });
   MQPUT(h_, q1_, &md, &pmo, 1, const_cast<char*>("a"), &cc, &reason);
   EXPECT_EQ(reason, MQRC_OPTIONS_ERROR);
   EXPECT_EQ(Depth("QM1", "Q1"), 1);
@@ -531,12 +473,7 @@ TEST_F(PutGetTest, FaultsAndStoppedQueueManager) {
   EXPECT_EQ(Depth("QM1", "Q1"), 0);
   MQCMIT(h_, &cc, &reason);
   EXPECT_EQ(reason, 0);  // that fault fired its one time
-  WithStore("QM1", [](LqmStore* s) {
-    LqmQmgr q;
-    int rc = LqmQmgrRead(s, &q);
-    q.Running = false;
-    return rc != 0 ? rc : LqmQmgrWrite(s, &q);
-  });
+  EditQmgr("QM1", [](LqmQmgr* q) { q->Running = false; });
   std::string data;
   EXPECT_EQ(Get(h_, q1_, &data), MQRC_Q_MGR_STOPPING);
   MQHCONN again;
@@ -544,12 +481,7 @@ TEST_F(PutGetTest, FaultsAndStoppedQueueManager) {
 }
 
 void SetQuiescing(bool quiescing) {
-  LqmTest::WithStore("QM1", [quiescing](LqmStore* s) {
-    LqmQmgr q;
-    int rc = LqmQmgrRead(s, &q);
-    q.Quiescing = quiescing;
-    return rc != 0 ? rc : LqmQmgrWrite(s, &q);
-  });
+  LqmTest::EditQmgr("QM1", [quiescing](LqmQmgr* q) { q->Quiescing = quiescing; });
 }
 
 TEST_F(PutGetTest, QuiescingFailsOnlyThoseWhoAsk) {

@@ -1,6 +1,6 @@
-// The store on its own: queue-manager lifecycle, names, delivery order,
-// browse positions, units of work in the rows, recovery of dead
-// connections, faults and text conversion.
+// The store on its own: queue-manager lifecycle, names, recovery of dead
+// connections, expiry, faults and text conversion. Delivery order, matching
+// and units of work are tested through the MQI.
 #include <sys/wait.h>
 
 #include "tests/localqm/lqm_test_util.h"
@@ -10,7 +10,7 @@ namespace {
 using StoreTest = LqmTest;
 
 // Inserts a committed (or pending) message with the given priority and text.
-int64_t Insert(LqmStore* s, const char* queue, MQLONG priority, const std::string& text,
+void Insert(LqmStore* s, const char* queue, MQLONG priority, const std::string& text,
                bool syncpoint = false, MQLONG expiryTenths = -1) {
   MQMD md = {MQMD_DEFAULT};
   md.Version = 2;
@@ -18,7 +18,6 @@ int64_t Insert(LqmStore* s, const char* queue, MQLONG priority, const std::strin
   md.Expiry = expiryTenths;
   LqmNewId(s->Name, md.MsgId);
   EXPECT_EQ(LqmMsgInsert(s, queue, &md, text.data(), text.size(), expiryTenths, syncpoint), 0);
-  return 0;
 }
 
 std::string Text(const LqmMessage& m) { return std::string(m.Data.begin(), m.Data.end()); }
@@ -81,83 +80,6 @@ TEST_F(StoreTest, QueueManagerLifecycle) {
   EXPECT_STREQ(def, "");
   EXPECT_EQ(LqmStoreOpen("", &s), MQRC_Q_MGR_NAME_ERROR);
   EXPECT_EQ(LqmStoreDelete("QM1"), MQRC_Q_MGR_NAME_ERROR);
-}
-
-TEST_F(StoreTest, DeliveryIsByPriorityThenArrival) {
-  CreateQmgr("QM1");
-  DefineLocal("QM1", "Q1");
-  WithStore("QM1", [](LqmStore* s) {
-    Insert(s, "Q1", 0, "a0");
-    Insert(s, "Q1", 5, "b5");
-    Insert(s, "Q1", 0, "c0");
-    Insert(s, "Q1", 9, "d9");
-    Insert(s, "Q1", 5, "e5");
-    return 0;
-  });
-  LqmStore s{};
-  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
-  // Browse by position, then take destructively: both must see one order.
-  std::vector<std::string> browsed;
-  LqmMatch m{};
-  LqmMessage msg;
-  while (LqmMsgFind(&s, "Q1", &m, &msg, true) == 0) {
-    browsed.push_back(Text(msg));
-    m.UseAfter = true;
-    m.AfterRank = msg.Rank;
-    m.AfterId = msg.Id;
-  }
-  EXPECT_EQ(browsed, (std::vector<std::string>{"d9", "b5", "e5", "a0", "c0"}));
-  std::vector<std::string> taken;
-  LqmMatch first{};
-  while (LqmMsgFind(&s, "Q1", &first, &msg, true) == 0) {
-    taken.push_back(Text(msg));
-    ASSERT_EQ(LqmMsgTake(&s, "Q1", msg.Id, false), 0);
-  }
-  EXPECT_EQ(taken, browsed);
-  MQLONG depth;
-  ASSERT_EQ(LqmQueueDepth(&s, "Q1", &depth), 0);
-  EXPECT_EQ(depth, 0);
-  LqmStoreClose(&s);
-}
-
-TEST_F(StoreTest, UnitOfWorkRowsCommitAndBackOut) {
-  CreateQmgr("QM1");
-  DefineLocal("QM1", "Q1");
-  LqmStore a{}, b{};
-  ASSERT_EQ(LqmStoreOpen("QM1", &a), 0);
-  ASSERT_EQ(LqmStoreOpen("QM1", &b), 0);
-  ASSERT_EQ(LqmConnRegister(&a, "a"), 0);
-  ASSERT_EQ(LqmConnRegister(&b, "b"), 0);
-  Insert(&a, "Q1", 0, "committed");
-  Insert(&a, "Q1", 0, "pending", true);
-  LqmMatch any{};
-  LqmMessage m;
-  // The pending put is invisible to everyone, its own connection included.
-  ASSERT_EQ(LqmMsgFind(&b, "Q1", &any, &m, true), 0);
-  EXPECT_EQ(Text(m), "committed");
-  ASSERT_EQ(LqmMsgTake(&b, "Q1", m.Id, true), 0);
-  EXPECT_EQ(LqmMsgFind(&a, "Q1", &any, &m, true), MQRC_NO_MSG_AVAILABLE);
-  EXPECT_EQ(Depth("QM1", "Q1"), 2);  // pending rows still count
-  // b backs out: its get returns with BackoutCount 1.
-  long changed = 0;
-  ASSERT_EQ(LqmUowBackout(&b, b.ConnId, &changed), 0);
-  EXPECT_EQ(changed, 1);
-  ASSERT_EQ(LqmMsgFind(&b, "Q1", &any, &m, true), 0);
-  EXPECT_EQ(Text(m), "committed");
-  EXPECT_EQ(m.Md.BackoutCount, 1);
-  // a commits: its put appears; b's second get and commit remove one row.
-  ASSERT_EQ(LqmUowCommit(&a, &changed), 0);
-  EXPECT_EQ(changed, 1);
-  ASSERT_EQ(LqmMsgTake(&b, "Q1", m.Id, true), 0);
-  ASSERT_EQ(LqmUowCommit(&b, &changed), 0);
-  EXPECT_EQ(Depth("QM1", "Q1"), 1);
-  ASSERT_EQ(LqmMsgFind(&b, "Q1", &any, &m, true), 0);
-  EXPECT_EQ(Text(m), "pending");
-  // Taking a row someone else took already is "no message".
-  ASSERT_EQ(LqmMsgTake(&a, "Q1", m.Id, false), 0);
-  EXPECT_EQ(LqmMsgTake(&b, "Q1", m.Id, false), MQRC_NO_MSG_AVAILABLE);
-  LqmStoreClose(&a);
-  LqmStoreClose(&b);
 }
 
 TEST_F(StoreTest, DeadConnectionsAreRolledBackLiveOnesAreNot) {
@@ -261,55 +183,6 @@ TEST_F(StoreTest, ExpiredMessagesAreNeverFound) {
   ASSERT_EQ(LqmMsgFind(&s, "Q1", &any, &m, true), 0);
   EXPECT_EQ(Text(m), "long");
   EXPECT_EQ(Depth("QM1", "Q1"), 1);  // the expired one is gone for good
-  LqmStoreClose(&s);
-}
-
-TEST_F(StoreTest, MatchOnIdentifiers) {
-  CreateQmgr("QM1");
-  DefineLocal("QM1", "Q1");
-  LqmStore s{};
-  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
-  MQBYTE ids[3][24];
-  for (int i = 0; i < 3; ++i) {
-    MQMD md = {MQMD_DEFAULT};
-    md.Version = 2;
-    md.Priority = 0;
-    memset(md.MsgId, 'a' + i, 24);
-    memset(md.CorrelId, i < 2 ? 'X' : 'Y', 24);
-    memset(md.GroupId, 'g' + i, 24);
-    memcpy(ids[i], md.MsgId, 24);
-    std::string t(1, static_cast<char>('0' + i));
-    ASSERT_EQ(LqmMsgInsert(&s, "Q1", &md, t.data(), 1, -1, false), 0);
-  }
-  MQBYTE corrY[24], corrX[24], none[24], group1[24];
-  memset(corrY, 'Y', 24);
-  memset(corrX, 'X', 24);
-  memset(none, 'z', 24);
-  memset(group1, 'h', 24);
-  struct Case {
-    const MQBYTE* msgId;
-    const MQBYTE* correlId;
-    const MQBYTE* groupId;
-    const char* expect;  // null: no message
-  } cases[] = {
-      {nullptr, nullptr, nullptr, "0"}, {ids[1], nullptr, nullptr, "1"},
-      {nullptr, corrY, nullptr, "2"},   {ids[1], corrY, nullptr, nullptr},
-      {none, nullptr, nullptr, nullptr}, {nullptr, corrX, group1, "1"},
-  };
-  for (const Case& c : cases) {
-    LqmMatch m{};
-    m.MsgId = c.msgId;
-    m.CorrelId = c.correlId;
-    m.GroupId = c.groupId;
-    LqmMessage msg;
-    int rc = LqmMsgFind(&s, "Q1", &m, &msg, true);
-    if (c.expect == nullptr) {
-      EXPECT_EQ(rc, MQRC_NO_MSG_AVAILABLE);
-    } else {
-      ASSERT_EQ(rc, 0);
-      EXPECT_EQ(Text(msg), c.expect);
-    }
-  }
   LqmStoreClose(&s);
 }
 

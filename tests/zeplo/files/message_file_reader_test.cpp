@@ -265,23 +265,6 @@ TEST(MessageFileReaderTest, EveryFailureNamesItsLineAndFile) {
   }
 }
 
-TEST(MessageFileReaderTest, StorageGrowsOnlyAndByFour) {
-  const struct {
-    int64_t needed, target;
-  } cases[] = {{1, 4}, {1000, 4000}, {536868864, 2147475456}, {536869888, 2147479552},
-               {536869889, 2147479552}, {2147479552, 2147479552}, {2147479553, -1}, {-1, -1}};
-  for (const auto& c : cases) EXPECT_EQ(c.target, MessageStorageTarget(c.needed)) << c.needed;
-
-  Reader r(std::string(kHeader) + "N\nX " + std::string(20000, 'A') + "\nN\nX 41\n");
-  bool eof;
-  ASSERT_EQ(0, r.Next(&eof));
-  EXPECT_EQ(81920, r.opts->Message.Capacity);  // 4 x (0 + 20002), in 4096s
-  EXPECT_EQ(32768, r.opts->InputLines->Capacity);
-  ASSERT_EQ(0, r.Next(&eof));
-  EXPECT_EQ(81920, r.opts->Message.Capacity);
-  EXPECT_EQ("A", r.Data());
-}
-
 TEST(MessageFileReaderTest, NextFileOfASequenceCountsLinesAfresh) {
   Reader r(std::string(kHeader) + "N\nX 41\n");
   r.opts->InputFileHasInserts = true;

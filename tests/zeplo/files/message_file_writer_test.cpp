@@ -229,25 +229,6 @@ TEST(MessageFileWriterTest, EveryHeaderOfARunCarriesTheFirstTime) {
   EXPECT_EQ(86400 * 365, opts->CreatedTime);
 }
 
-TEST(MessageFileWriterTest, TimeOnQueueListing) {
-  const struct {
-    const char* putDate;
-    const char* age;
-  } cases[] = {{"20261205", "1 hour 1 minute 1 second"}, {"        ", "Unknown"}};
-  for (const auto& c : cases) {
-    auto opts = NewOptions();
-    Fill(&opts->Message.OwnDescriptor, 2);
-    std::memcpy(opts->Message.OwnDescriptor.PutDate, c.putDate, 8);
-    opts->ShowTimeOnQueue = opts->WriteIndex = true;  // no index line in a listing
-    opts->MessageIndex = 7;
-    opts->NowSeconds = 1796492657 + 3661;  // put time 2026-12-05 17:44:17 UTC
-    EXPECT_EQ("    7. MsgId:000102030405060708090A0B0C0D0E0F1011121314151617\n" +
-                  std::string(13, ' ') + c.age + "\n\n",
-              Write(opts.get(), 0, "data"));
-    EXPECT_EQ(1, opts->WrittenCount);
-  }
-}
-
 TEST(MessageFileWriterTest, NeverReadsPastTheStorage) {
   auto opts = NewOptions();
   opts->OutputStream = std::tmpfile();
@@ -260,10 +241,10 @@ TEST(MessageFileWriterTest, NeverReadsPastTheStorage) {
   EXPECT_EQ("N\nX 4344\n\n", StreamText(opts->OutputStream));
 }
 
-// Lines and messages larger than the writer's 64 KB chunk: 300000 bytes
-// as hex lines with a wide ASCII column, and as S lines wider than a chunk.
+// A hex line and its ASCII column wider than the writer's 64 KB chunk
+// (S lines wider than a chunk are in the layout table).
 TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
-  std::string bytes, cols, escaped;
+  std::string bytes, cols;
   for (int i = 0; i < 300000; ++i) bytes += static_cast<char>((i * 7919) & 0xFF);
   for (unsigned char ch : bytes) cols += (ch >= 0x20 && ch <= 0x7e) ? char(ch) : '.';
   auto opts = NewOptions();
@@ -272,11 +253,6 @@ TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
                   Hex(bytes.substr(200000)) + std::string(200002, ' ') + "<" + cols.substr(200000) +
                   ">\n\n" ==
               Write(opts.get(), kNoMd | kCols, bytes));
-  for (char ch : cols)
-    escaped += (ch == '"' || ch == '~') ? std::string("~") + ch : std::string(1, ch);
-  opts = NewOptions();
-  opts->DataWidth = 200000;  // 399998 bytes a line: one line
-  EXPECT_TRUE("N\nS \"" + escaped + "\"\n\n" == Write(opts.get(), kNoMd | kPrint, cols));
 }
 
 TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {

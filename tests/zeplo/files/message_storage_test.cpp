@@ -12,31 +12,26 @@ struct Storage {
   ~Storage() { CSReleaseMem(&opts.Message.Storage); }
 };
 
-TEST(MessageStorageTest, GrowsInWholeUnitsAndNeverShrinks) {
+TEST(MessageStorageTest, GrowsInWholeUnitsKeepingContentAndCursor) {
   // Each step starts from the capacity the previous one left.
   const struct {
     int64_t size, capacity;
-  } steps[] = {{0, 4096},    {-5, 4096},     {1, 4096},     {4096, 4096},  {4097, 8192},
-               {5000, 8192}, {10000, 12288}, {8192, 12288}, {12289, 16384}};
-  Storage s;
-  for (const auto& step : steps) {
-    ASSERT_EQ(0, GrowMessageStorage(&s.opts, step.size)) << step.size;
-    EXPECT_EQ(step.capacity, s.opts.Message.Capacity) << step.size;
-    EXPECT_EQ(&s.opts.Message.OwnDescriptor, s.opts.Message.Descriptor);
-  }
-}
-
-TEST(MessageStorageTest, GrowingKeepsContentAndCursorOffset) {
+  } steps[] = {{0, 4096}, {-5, 4096}, {4096, 4096}, {4097, 8192}, {5000, 8192}, {10000, 12288},
+               {8192, 12288}, {50000, 53248}};
   Storage s;
   MessageBuffer& m = s.opts.Message;
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 100));
-  std::memcpy(m.Storage, "0123456789", 10);
-  std::memcpy(m.Storage + 4090, "tail!!", 6);  // the old block's very end
-  m.Cursor = m.Storage + 7;
   MQMD other{};
-  m.Descriptor = &other;  // a descriptor chosen by the reader stays
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 50000));
-  EXPECT_EQ(53248, m.Capacity);
+  for (const auto& step : steps) {
+    ASSERT_EQ(0, GrowMessageStorage(&s.opts, step.size)) << step.size;
+    EXPECT_EQ(step.capacity, m.Capacity) << step.size;
+    if (step.size == 0) {
+      EXPECT_EQ(&m.OwnDescriptor, m.Descriptor);
+      std::memcpy(m.Storage, "0123456789", 10);
+      std::memcpy(m.Storage + 4090, "tail!!", 6);  // the first block's very end
+      m.Cursor = m.Storage + 7;
+      m.Descriptor = &other;  // a descriptor chosen by the reader stays
+    }
+  }
   EXPECT_EQ(0, std::memcmp(m.Storage, "0123456789", 10));
   EXPECT_EQ(0, std::memcmp(m.Storage + 4090, "tail!!", 6));
   EXPECT_EQ(m.Storage + 7, m.Cursor);
@@ -93,6 +88,12 @@ TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
 }
 
 TEST(MessageStorageTest, FileReadersGrowFourFold) {
+  // The target alone, up to the largest 32-bit multiple of 4096.
+  const struct {
+    int64_t needed, target;
+  } targets[] = {{1, 4}, {536868864, 2147475456}, {536869888, 2147479552},
+                 {536869889, 2147479552}, {2147479552, 2147479552}, {2147479553, -1}, {-1, -1}};
+  for (const auto& t : targets) EXPECT_EQ(t.target, MessageStorageTarget(t.needed)) << t.needed;
   // needed -> capacity, each row from a fresh storage holding `before`.
   const struct {
     int64_t before, needed, capacity;
@@ -116,37 +117,28 @@ TEST(MessageStorageTest, FileReadersGrowFourFold) {
   EXPECT_EQ(nullptr, s.opts.Message.Storage);
 }
 
-TEST(MessageStorageTest, DescriptorDefaultsAreVersionTwo) {
-  MQMD md;
-  std::memset(&md, 0x5A, sizeof md);
-  ResetDescriptorDefaults(&md);
-  EXPECT_EQ(0, std::memcmp(md.StrucId, "MD  ", 4));
-  EXPECT_EQ(2, md.Version);
-  EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
-  EXPECT_EQ(MQEI_UNLIMITED, md.Expiry);
-  EXPECT_EQ(MQPRI_PRIORITY_AS_Q_DEF, md.Priority);
-  EXPECT_EQ(MQPER_PERSISTENCE_AS_Q_DEF, md.Persistence);
-  EXPECT_EQ(0, std::memcmp(md.Format, "        ", 8));
-  EXPECT_EQ(1, md.MsgSeqNumber);
-  EXPECT_EQ(MQOL_UNDEFINED, md.OriginalLength);
-  const MQBYTE24 none = {};
-  EXPECT_EQ(0, std::memcmp(md.MsgId, none, sizeof none));
-  EXPECT_EQ(0, std::memcmp(md.GroupId, none, sizeof none));
-}
-
 TEST(MessageStorageTest, StartingAMessageForgetsTheLastOne) {
   Storage s;
   MessageBuffer& m = s.opts.Message;
   ASSERT_EQ(0, GrowMessageStorage(&s.opts, 10));
   MQMD other{};
   m.Descriptor = &other;
-  m.OwnDescriptor.Priority = 7;
+  std::memset(&m.OwnDescriptor, 0x5A, sizeof m.OwnDescriptor);
   m.DataLength = 9;
   m.Cursor = m.Storage + 5;
   StartMessage(&m);
   EXPECT_EQ(&m.OwnDescriptor, m.Descriptor);
-  EXPECT_EQ(MQPRI_PRIORITY_AS_Q_DEF, m.OwnDescriptor.Priority);
-  EXPECT_EQ(2, m.OwnDescriptor.Version);
+  const MQMD& md = m.OwnDescriptor;  // the MQ defaults, as version 2
+  EXPECT_EQ(0, std::memcmp(md.StrucId, "MD  ", 4));
+  EXPECT_EQ(2, md.Version);
+  EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
+  EXPECT_EQ(MQEI_UNLIMITED, md.Expiry);
+  EXPECT_EQ(MQPRI_PRIORITY_AS_Q_DEF, md.Priority);
+  EXPECT_EQ(0, std::memcmp(md.Format, "        ", 8));
+  EXPECT_EQ(1, md.MsgSeqNumber);
+  EXPECT_EQ(MQOL_UNDEFINED, md.OriginalLength);
+  const MQBYTE24 none = {};
+  EXPECT_EQ(0, std::memcmp(md.GroupId, none, sizeof none));
   EXPECT_EQ(0, m.DataLength);
   EXPECT_EQ(m.Storage, m.Cursor);
   EXPECT_EQ(4096, m.Capacity);  // the storage itself stays

