@@ -117,6 +117,17 @@ inline void BenchSetName(MQCHAR48 field, const char* name) {
   memcpy(field, name, std::min<size_t>(strlen(name), 48));
 }
 
+// MQOPEN of the local queue named queue on connection h with options; the
+// reason code (0 on success, *o then set).
+inline int BenchOpenQueue(const BenchApi& api, MQHCONN h, const char* queue, MQLONG options,
+                          MQHOBJ* o) {
+  MQOD od = {MQOD_DEFAULT};
+  BenchSetName(od.ObjectName, queue);
+  MQLONG cc, reason;
+  api.Open(h, &od, options, o, &cc, &reason);
+  return reason;
+}
+
 // ---- the scratch queue manager ----
 
 // One queue of a benchmark: Count messages of Length bytes.
@@ -185,6 +196,21 @@ inline bool BenchCreateQmgr(const BenchCase* cases, int n) {
   return rc == 0;
 }
 
+// The message count argument argv[index]: its value when it is there and
+// positive, fallback otherwise.
+inline int BenchCountArgument(int argc, char** argv, int index, int fallback) {
+  int value = argc > index ? atoi(argv[index]) : 0;
+  return value > 0 ? value : fallback;
+}
+
+// The two queues of the unload and load benches: BENCH.SMALL with argv[1]
+// (default 20,000) messages of 1 KB and BENCH.BIG with argv[2] (default
+// 200) of 1 MB.
+inline void BenchSmallAndBig(int argc, char** argv, BenchCase cases[2]) {
+  cases[0] = {"BENCH.SMALL", BenchCountArgument(argc, argv, 1, 20000), 1024};
+  cases[1] = {"BENCH.BIG", BenchCountArgument(argc, argv, 2, 200), 1024 * 1024};
+}
+
 // Empties queue through the store, outside any connection; false on failure.
 inline bool BenchClearQueue(const char* queue) {
   LqmStore store{};
@@ -194,6 +220,31 @@ inline bool BenchClearQueue(const char* queue) {
   if (rc == 0) rc = LqmTxnEnd(&store, LqmMsgClear(&store, queue, &count));
   LqmStoreClose(&store);
   return rc == 0;
+}
+
+// ---- calls as zeplo makes them ----
+
+// The MQINQ zeplo makes on a queue it reads (backout queue and threshold,
+// maximum depth and message length); the reason code. o must be open with
+// MQOO_INQUIRE. The answers are not kept: the call is what costs.
+inline int BenchInquireSource(const BenchApi& api, MQHCONN h, MQHOBJ o) {
+  MQLONG selectors[4] = {MQCA_BACKOUT_REQ_Q_NAME, MQIA_BACKOUT_THRESHOLD, MQIA_MAX_Q_DEPTH,
+                         MQIA_MAX_MSG_LENGTH};
+  MQLONG ints[3];
+  MQCHAR backout[48];
+  MQLONG cc, reason;
+  api.Inq(h, o, 4, selectors, 3, ints, 48, backout, &cc, &reason);
+  return reason;
+}
+
+// Counts one more message put under syncpoint in *inUnit and commits when
+// that makes kBenchUnit, as zeplo's default -t does; the MQCMIT reason, or 0.
+inline int BenchCountInUnit(const BenchApi& api, MQHCONN h, int* inUnit) {
+  if (++*inUnit < kBenchUnit) return 0;
+  *inUnit = 0;
+  MQLONG cc, reason;
+  api.Cmit(h, &cc, &reason);
+  return reason;
 }
 
 // ---- hex lines ----
@@ -228,11 +279,8 @@ inline void BenchHexLines(const unsigned char* p, size_t n, std::string* text) {
 inline bool BenchFill(const BenchApi& api, const BenchCase& c, FILE* hex) {
   MQHCONN h;
   if (BenchConnect(api, &h) != 0) return false;
-  MQOD od = {MQOD_DEFAULT};
-  BenchSetName(od.ObjectName, c.Queue);
   MQHOBJ o;
-  MQLONG cc, reason;
-  api.Open(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
+  MQLONG cc, reason = BenchOpenQueue(api, h, c.Queue, MQOO_OUTPUT, &o);
   if (reason != 0) {
     fprintf(stderr, "opening %s failed with reason %d\n", c.Queue, reason);
     api.Disc(&h, &cc, &reason);

@@ -20,7 +20,6 @@
 // Usage: bench_load_bench [small-count [big-count]]
 // Prints the figures; exit 1 when a run fails, 0 otherwise (a missed
 // target is printed, not an error).
-#include <stdlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -46,12 +45,9 @@ double MinimalLoad(const BenchApi& api, const char* queue, const char* hexFile, 
   if (in == nullptr) return -1;
   MQHCONN h;
   if (BenchConnect(api, &h) != 0) return -1;
-  MQOD od = {MQOD_DEFAULT};
-  BenchSetName(od.ObjectName, queue);
   MQHOBJ o;
+  if (BenchOpenQueue(api, h, queue, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &o) != 0) return -1;
   MQLONG cc, reason;
-  api.Open(h, &od, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &o, &cc, &reason);
-  if (reason != 0) return -1;
   std::vector<unsigned char> bytes;  // descriptor then data of one message
   char line[256];
   long count = 0;
@@ -75,10 +71,7 @@ double MinimalLoad(const BenchApi& api, const char* queue, const char* hexFile, 
     if (reason != 0) return -1;
     bytes.clear();
     count++;
-    if (++inUnit == kBenchUnit) {
-      api.Cmit(h, &cc, &reason);
-      inUnit = 0;
-    }
+    BenchCountInUnit(api, h, &inUnit);
   }
   if (inUnit > 0) api.Cmit(h, &cc, &reason);
   api.Close(h, &o, MQCO_NONE, &cc, &reason);
@@ -99,12 +92,9 @@ bool FillWithHex(const BenchApi& api, const BenchCase& c, const char* hexFile) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int small = argc > 1 ? atoi(argv[1]) : 20000;
-  int big = argc > 2 ? atoi(argv[2]) : 200;
-  if (small <= 0) small = 20000;
-  if (big <= 0) big = 200;
-  const BenchCase cases[] = {{"BENCH.SMALL", small, 1024}, {"BENCH.BIG", big, 1024 * 1024}};
   const int n = 2;
+  BenchCase cases[n];
+  BenchSmallAndBig(argc, argv, cases);
 
   char dir[] = "/tmp/zeplo-load-bench.XXXXXX";
   if (!BenchMakeRoot(dir)) return 1;

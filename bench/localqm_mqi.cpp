@@ -15,7 +15,6 @@
 // Usage: bench_localqm_mqi [messages [mqi]]   (prints ratios; exit 1 on
 // failure). With "mqi" only the MQI side runs, once: for profiling.
 #include <sqlite3.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,12 +32,9 @@ constexpr int kLength = 1024;
 double RunMqi(const BenchApi& api, int count) {
   MQHCONN h;
   if (BenchConnect(api, &h) != 0) return -1;
-  MQLONG cc, reason;
-  MQOD od = {MQOD_DEFAULT};
-  BenchSetName(od.ObjectName, "BENCH.Q");
   MQHOBJ o;
-  api.Open(h, &od, MQOO_OUTPUT | MQOO_INPUT_SHARED, &o, &cc, &reason);
-  if (reason != 0) return -1;
+  if (BenchOpenQueue(api, h, "BENCH.Q", MQOO_OUTPUT | MQOO_INPUT_SHARED, &o) != 0) return -1;
+  MQLONG cc, reason;
   std::vector<char> data(kLength, 'm'), buffer(kLength);
   double start = BenchSeconds();
   for (int i = 0; i < count; ++i) {
@@ -128,8 +124,7 @@ double RunFloor(const char* dir, int count, int perTxn) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int count = argc > 1 ? atoi(argv[1]) : 20000;
-  if (count <= 0) count = 20000;
+  const int count = BenchCountArgument(argc, argv, 1, 20000);
   char dir[] = "/tmp/localqm-bench.XXXXXX";
   if (!BenchMakeRoot(dir)) return 1;
   const BenchCase queue = {"BENCH.Q", count, kLength};

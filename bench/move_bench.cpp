@@ -20,7 +20,6 @@
 // Usage: bench_move_bench [count]
 // Prints the figure; exit 1 when a run fails, 0 otherwise (a missed target
 // is printed, not an error).
-#include <stdlib.h>
 
 #include <cstdio>
 #include <string>
@@ -35,24 +34,13 @@ double MinimalMove(const BenchApi& api, const char* from, const char* to, long* 
   double start = BenchSeconds();
   MQHCONN h;
   if (BenchConnect(api, &h) != 0) return -1;
-  MQLONG cc, reason;
-  MQOD in = {MQOD_DEFAULT};
-  BenchSetName(in.ObjectName, from);
   MQHOBJ input;
-  api.Open(h, &in, MQOO_INPUT_AS_Q_DEF | MQOO_INQUIRE | MQOO_FAIL_IF_QUIESCING, &input, &cc,
-           &reason);
-  if (reason != 0) return -1;
-  MQLONG selectors[4] = {MQCA_BACKOUT_REQ_Q_NAME, MQIA_BACKOUT_THRESHOLD, MQIA_MAX_Q_DEPTH,
-                         MQIA_MAX_MSG_LENGTH};
-  MQLONG ints[3];
-  MQCHAR backout[48];
-  api.Inq(h, input, 4, selectors, 3, ints, 48, backout, &cc, &reason);
-  if (reason != 0) return -1;
-  MQOD out = {MQOD_DEFAULT};
-  BenchSetName(out.ObjectName, to);
+  const MQLONG inputOptions = MQOO_INPUT_AS_Q_DEF | MQOO_INQUIRE | MQOO_FAIL_IF_QUIESCING;
+  if (BenchOpenQueue(api, h, from, inputOptions, &input) != 0) return -1;
+  if (BenchInquireSource(api, h, input) != 0) return -1;
   MQHOBJ output;
-  api.Open(h, &out, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &output, &cc, &reason);
-  if (reason != 0) return -1;
+  if (BenchOpenQueue(api, h, to, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &output) != 0) return -1;
+  MQLONG cc, reason;
   std::vector<unsigned char> buffer(4096);
   long count = 0;
   int inUnit = 0;
@@ -75,10 +63,7 @@ double MinimalMove(const BenchApi& api, const char* from, const char* to, long* 
     api.Put(h, output, &md, &pmo, length, buffer.data(), &cc, &reason);
     if (reason != 0) return -1;
     count++;
-    if (++inUnit == kBenchUnit) {
-      api.Cmit(h, &cc, &reason);
-      inUnit = 0;
-    }
+    BenchCountInUnit(api, h, &inUnit);
   }
   if (inUnit > 0) api.Cmit(h, &cc, &reason);
   api.Close(h, &input, MQCO_NONE, &cc, &reason);
@@ -91,8 +76,7 @@ double MinimalMove(const BenchApi& api, const char* from, const char* to, long* 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int count = argc > 1 ? atoi(argv[1]) : 20000;
-  if (count <= 0) count = 20000;
+  const int count = BenchCountArgument(argc, argv, 1, 20000);
   const int length = 1024;
   // Both queues are deep enough for all the messages; only the first is filled.
   const BenchCase queues[2] = {{"BENCH.A", count, length}, {"BENCH.B", count, length}};

@@ -23,7 +23,6 @@
 // Usage: bench_unload_bench [small-count [big-count]]
 // Prints the figures; exit 1 when a run fails, 0 otherwise (a missed
 // target is printed, not an error, so the figures can be collected).
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,18 +41,10 @@ double MinimalUnload(const BenchApi& api, const char* queue, const char* file, l
   if (out == nullptr) return -1;
   MQHCONN h;
   if (BenchConnect(api, &h) != 0) return -1;
-  MQOD od = {MQOD_DEFAULT};
-  BenchSetName(od.ObjectName, queue);
   MQHOBJ o;
+  if (BenchOpenQueue(api, h, queue, MQOO_BROWSE | MQOO_INQUIRE, &o) != 0) return -1;
   MQLONG cc, reason;
-  api.Open(h, &od, MQOO_BROWSE | MQOO_INQUIRE, &o, &cc, &reason);
-  if (reason != 0) return -1;
-  MQLONG selectors[4] = {MQCA_BACKOUT_REQ_Q_NAME, MQIA_BACKOUT_THRESHOLD, MQIA_MAX_Q_DEPTH,
-                         MQIA_MAX_MSG_LENGTH};
-  MQLONG ints[3];
-  MQCHAR backout[48];
-  api.Inq(h, o, 4, selectors, 3, ints, 48, backout, &cc, &reason);
-  if (reason != 0) return -1;
+  if (BenchInquireSource(api, h, o) != 0) return -1;
   std::vector<unsigned char> buffer(4096);
   std::string text;  // one message's lines, written with one call
   long count = 0;
@@ -103,12 +94,9 @@ long FileSize(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int small = argc > 1 ? atoi(argv[1]) : 20000;
-  int big = argc > 2 ? atoi(argv[2]) : 200;
-  if (small <= 0) small = 20000;
-  if (big <= 0) big = 200;
-  const BenchCase cases[] = {{"BENCH.SMALL", small, 1024}, {"BENCH.BIG", big, 1024 * 1024}};
   const int n = 2;
+  BenchCase cases[n];
+  BenchSmallAndBig(argc, argv, cases);
 
   char dir[] = "/tmp/zeplo-unload-bench.XXXXXX";
   if (!BenchMakeRoot(dir)) return 1;
