@@ -8,14 +8,8 @@ class InquireTest : public LqmTest {
  protected:
   void SetUp() override {
     LqmTest::SetUp();
-    LqmQmgr q{};
-    snprintf(q.Name, sizeof q.Name, "QMI");
-    q.CommandLevel = 915;
-    q.Platform = 28;
-    q.MaxCnoVersion = 8;
-    q.Running = true;
-    q.Ccsid = 819;
-    ASSERT_EQ(LqmStoreCreate(&q, false), 0);
+    CreateQmgr("QMI");
+    EditQmgr("QMI", [](LqmQmgr* q) { q->CommandLevel = 915, q->Platform = 28, q->Ccsid = 819; });
     LqmQueue local;
     LqmQueueDefaults(&local, "LQ");
     local.MaxDepth = 42;

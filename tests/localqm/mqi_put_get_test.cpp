@@ -190,12 +190,11 @@ TEST_F(PutGetTest, MatchOptionsPickTheMessage) {
     MQLONG reason;
     const char* data;
   } cases[] = {
-      {2, MQMO_MATCH_MSG_ID, 1, -1, -1, 0, "1"},
-      {2, MQMO_MATCH_CORREL_ID, -1, 2, -1, 0, "2"},
-      {2, MQMO_MATCH_MSG_ID | MQMO_MATCH_CORREL_ID, 0, 2, -1, MQRC_NO_MSG_AVAILABLE, ""},
+      // Matching in delivery order is in the delivery-order tests; here
+      // what the version and the options ask for.
       {2, MQMO_NONE, 1, 2, -1, 0, "0"},  // fields given but not matched on
       {1, 0, 1, -1, -1, 0, "1"},  // version 1: message and correlation id always match
-      {2, MQMO_MATCH_GROUP_ID, -1, -1, 0, 0, "0"},
+      {1, 0, 0, 2, -1, MQRC_NO_MSG_AVAILABLE, ""},
       {2, MQMO_MATCH_MSG_TOKEN, -1, -1, -1, MQRC_MATCH_OPTIONS_ERROR, ""},
   };
   for (const Case& c : cases) {
@@ -332,8 +331,6 @@ TEST_F(PutGetTest, ConversionOfStringData) {
     MQLONG reason, ccsidAfter;
   } cases[] = {
       {MQFMT_STRING, 819, 37, "AB", "\xC1\xC2", 0, 37},
-      {MQFMT_STRING, 1047, 1208, "\xC1\xC2", "AB", 0, 1208},
-      {MQFMT_STRING, 819, 819, "same", "same", 0, 819},
       {MQFMT_STRING, 819, 0, "caf\xE9", "caf\xC3\xA9", 0, 1208},  // 0: the qmgr's CCSID
       {MQFMT_STRING, 819, 9999, "AB", "AB", MQRC_NOT_CONVERTED, 819},
       {MQFMT_STRING, 1208, 819, "\xFF", "\xFF", MQRC_NOT_CONVERTED, 1208},
@@ -527,50 +524,39 @@ namespace {
 TEST_F(LqmTest, EveryCallHonoursItsFault) {
   CreateQmgr("QMF");
   DefineLocal("QMF", "QF");
-  struct Case {
+  MQLONG cc, reason;
+  const struct {
     const char* call;
     std::function<MQLONG(MQHCONN*, MQHOBJ*)> run;
-  };
-  auto inq = [](MQHCONN* h, MQHOBJ* o) {
-    MQLONG sel = MQIA_Q_TYPE, value, cc, reason;
-    MQINQ(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason);
-    return reason;
-  };
-  auto set = [](MQHCONN* h, MQHOBJ* o) {
-    MQLONG sel = MQIA_INHIBIT_PUT, value = 0, cc, reason;
-    MQSET(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason);
-    return reason;
-  };
-  auto put1 = [](MQHCONN* h, MQHOBJ*) {
-    MQOD od = {MQOD_DEFAULT};
-    strncpy(od.ObjectName, "QF", 48);
-    MQMD md = {MQMD_DEFAULT};
-    MQPMO pmo = {MQPMO_DEFAULT};
-    MQLONG cc, reason;
-    MQPUT1(*h, &od, &md, &pmo, 1, const_cast<char*>("p"), &cc, &reason);
-    return reason;
-  };
-  auto cmit = [](MQHCONN* h, MQHOBJ*) {
-    MQLONG cc, reason;
-    MQCMIT(*h, &cc, &reason);
-    return reason;
-  };
-  auto back = [](MQHCONN* h, MQHOBJ*) {
-    MQLONG cc, reason;
-    MQBACK(*h, &cc, &reason);
-    return reason;
-  };
-  std::vector<Case> cases = {
+  } cases[] = {
       {"MQOPEN", [](MQHCONN* h, MQHOBJ* o) { return Open(*h, "QF", MQOO_OUTPUT, o); }},
       {"MQPUT", [](MQHCONN* h, MQHOBJ* o) { return Put(*h, *o, "x"); }},
-      {"MQPUT1", put1},
+      {"MQPUT1",
+       [&](MQHCONN* h, MQHOBJ*) {
+         MQOD od = {MQOD_DEFAULT};
+         strncpy(od.ObjectName, "QF", 48);
+         MQMD md = {MQMD_DEFAULT};
+         MQPMO pmo = {MQPMO_DEFAULT};
+         MQPUT1(*h, &od, &md, &pmo, 1, const_cast<char*>("p"), &cc, &reason);
+         return reason;
+       }},
       {"MQGET", [](MQHCONN* h, MQHOBJ* o) { return Get(*h, *o, nullptr); }},
-      {"MQINQ", inq},
-      {"MQSET", set},
-      {"MQCMIT", cmit},
-      {"MQBACK", back},
+      {"MQINQ",
+       [&](MQHCONN* h, MQHOBJ* o) {
+         MQLONG sel = MQIA_Q_TYPE, value;
+         MQINQ(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason);
+         return reason;
+       }},
+      {"MQSET",
+       [&](MQHCONN* h, MQHOBJ* o) {
+         MQLONG sel = MQIA_INHIBIT_PUT, value = 0;
+         MQSET(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason);
+         return reason;
+       }},
+      {"MQCMIT", [&](MQHCONN* h, MQHOBJ*) { return MQCMIT(*h, &cc, &reason), reason; }},
+      {"MQBACK", [&](MQHCONN* h, MQHOBJ*) { return MQBACK(*h, &cc, &reason), reason; }},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     MQHCONN h;
     MQHOBJ o;
     ASSERT_EQ(Connect("QMF", &h), 0);
@@ -591,7 +577,6 @@ TEST_F(LqmTest, EveryCallHonoursItsFault) {
   EXPECT_EQ(Connect("QMF", &h), 2059);
   ASSERT_EQ(Connect("QMF", &h), 0);
   WithStore("QMF", [](LqmStore* s) { return LqmFaultAdd(s, "MQDISC", "", 2195, 0, 1); });
-  MQLONG cc, reason;
   MQDISC(&h, &cc, &reason);
   EXPECT_EQ(reason, 2195);
   EXPECT_EQ(h, MQHC_UNUSABLE_HCONN);  // the connection is gone all the same

@@ -163,11 +163,10 @@ TEST(BrowseListingTest, ParseHexPairs) {
     std::string bytes;
     int rc;
   } cases[] = {
-      {"4142", -1, false, "AB", 0},       {"41 42", -1, false, "A", 0},
-      {"41 42", -1, true, "AB", 0},       {" 4142", -1, false, "", 0},
-      {"aBcD'x'", -1, false, "\xAB\xCD", 0}, {"41424344", 2, false, "AB", 0},
-      {"414", -1, false, "A", 2208},      {"41 4", -1, true, "A", 2208},
-      {"4g", -1, false, "", 2208},        {"g4", -1, false, "", 0},
+      // Runs, limits and bad digits are the message file reader's cases too;
+      // these are the spaces between pairs that a listing has.
+      {"41 42", -1, false, "A", 0},   {"41 42", -1, true, "AB", 0}, {" 4142", -1, false, "", 0},
+      {"aBcD'x'", -1, false, "\xAB\xCD", 0}, {"41 4", -1, true, "A", 2208},
   };
   for (const auto& c : cases) {
     RunOptions opts{};

@@ -44,30 +44,21 @@ std::string Write(RunOptions* opts, int flags, std::string data, int rc = 0) {
   return StreamText(opts->OutputStream);
 }
 
+// The plain cases of every layout are run through the program as well;
+// these are the edges: widths, runs measured in groups, chunk-wide lines.
 const std::string A25(25, 'A');
 const struct {
   const char* name;
   int flags, width;
   std::string data, expected;
 } kLayouts[] = {
-    {"hex empty", kNoMd, 0, "", "N\nX \n\n"},
-    {"hex one full line", kNoMd, 0, A25, "N\nX " + Hex(A25) + "\n\n"},
-    {"hex one byte over", kNoMd, 0, A25 + "A", "N\nX " + Hex(A25) + "\nX 41\n\n"},
-    {"hex -dw5 is 10", kNoMd, 5, "0123456789a", "N\nX 30313233343536373839\nX 61\n\n"},
     {"hex -dw-3 is 25", kNoMd, -3, A25 + "z", "N\nX " + Hex(A25) + "\nX 7A\n\n"},
-    {"columns one byte", kNoMd | kCols, 0, "A", "N\nX 41" + std::string(50, ' ') + "<A>\n\n"},
     {"columns full line", kNoMd | kCols, 0, std::string(24, 'b') + '\x7f',
      "N\nX " + Hex(std::string(24, 'b') + '\x7f') + "  <" + std::string(24, 'b') + ".>\n\n"},
-    {"ascii empty", kNoMd | kAscii, 0, "", "N\nS \n\n"},
-    {"ascii unsafe first", kNoMd | kAscii, 0,
-     "\x01"
-     "A",
-     "N\nS \nX 01\nS \"A\"\n\n"},
     {"ascii bang unsafe", kNoMd | kAscii, 0, "Hi, you!", "N\nS \"Hi, you\"\nX 21\n\n"},
     {"ascii NUL and tilde", kNoMd | kAscii, 0, std::string("a\0~b", 4),
      "N\nS \"a\"\nX 007E\nS \"b\"\n\n"},
     {"ascii safe set", kNoMd | kAscii, 0, " *'()<>+,-./:=?_", "N\nS \" *'()<>+,-./:=?_\"\n\n"},
-    {"printable escapes", kNoMd | kPrint, 0, "a\"b~c", "N\nS \"a~\"b~~c\"\n\n"},
     {"printable 48 a line", kNoMd | kPrint, 0, std::string(49, 'q'),
      "N\nS \"" + std::string(48, 'q') + "\"\nS \"q\"\n\n"},
     {"printable -dw10 is 18", kNoMd | kPrint, 10, std::string(19, 'r'),
@@ -93,14 +84,10 @@ const struct {
     {"printable wide line escaped", kNoMd | kPrint, 40000,
      std::string(65000, 'a') + "~" + std::string(4999, 'b'),
      "N\nS \"" + std::string(65000, 'a') + "~~" + std::string(4999, 'b') + "\"\n\n"},
-    {"text empty", kNoMd | kText, 0, "", "N\nT \n\n"},
-    {"text line ends", kNoMd | kText, 0, "A\r\nB\n\n", "N\nT A\nT B\nT \n\n"},
     {"text LF CR, CR alone", kNoMd | kText, 0, "a\n\rb\rc", "N\nT a\nT b\nT c\n\n"},
     {"text starts with LF", kNoMd | kText, 0, "\nx", "N\nT \nT x\n\n"},
     {"text binary inside", kNoMd | kText, 0, "a\x01\nb", "N\nT a\nX 010A\nT b\n\n"},
-    {"text binary first", kNoMd | kText, 0, "\x05", "N\nT \nX 05\n\n"},
     {"raw", kNoMd | kRaw, 0, std::string("a\0\n\xff", 4), std::string("a\0\n\xff\n", 5)},
-    {"raw empty", kNoMd | kRaw, 0, "", "\n"},
     {"raw before ascii", kNoMd | kRaw | kAscii | kPrint | kText, 0, "!", "!\n"},
     {"ascii before printable", kNoMd | kAscii | kPrint | kText, 0, "!", "N\nS \nX 21\n\n"},
     {"printable before text", kNoMd | kPrint | kText, 0, "!", "N\nS \"!\"\n\n"},
@@ -173,8 +160,7 @@ TEST(MessageFileWriterTest, AttributeRowsFollowVersionAndCharChoice) {
     const char *present, *absent;
   } cases[] = {
       {1, false, 23, "\nA AOX 6F720000\n", "A GRP"}, {1, true, 23, "\nA AID ident\n", "A AIX"},
-      {2, true, 28, "\nA AOD or\nA GRP", "A AOX"},   {0, false, 23, "A VER 0\n", "A MSQ"},
-      {3, false, 28, "A VER 3\n", "A AID"},
+      {0, false, 23, "A VER 0\n", "A MSQ"},          {3, false, 28, "A VER 3\n", "A AID"},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
@@ -192,11 +178,9 @@ TEST(MessageFileWriterTest, HeaderLines) {
     const char *qmgr, *queue, *tail;
     bool noHeader, null;
   } cases[] = {
-      {"QM1", "Q1", "* Qmgr  = QM1\n* Queue = Q1\n\n", false, false},
       {"", "Q1", "* Queue = Q1\n\n", false, false},
       {"QM1", nullptr, "\n", false, false},
       {"QM1", "", "\n", false, false},
-      {"QM1", "Q1", nullptr, true, false},
       {"QM1", "Q1", nullptr, false, true},
   };
   for (const auto& c : cases) {

@@ -23,10 +23,10 @@ TEST(RunFilesTest, OverwriteAnswers) {
     bool all;
     int prompts;
   } cases[] = {
-      {"y\n", 0, false, 1},          {"Yes\n", 0, false, 1},
-      {"a\n", 0, true, 1},           {"n\n", 2208, false, 1},
-      {"", 2208, false, 1},          {"q", 2208, false, 2},
-      {"maybe\n\ny\n", 0, false, 3}, {std::string(150, 'q') + "\ny\n", 0, false, 2},
+      // y, n, a and an answer asked again are tried on a terminal as well.
+      {"Yes\n", 0, false, 1},       {"a\n", 0, true, 1},
+      {"", 2208, false, 1},         {"q", 2208, false, 2},
+      {"\ny\n", 0, false, 2},       {std::string(150, 'q') + "\ny\n", 0, false, 2},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
