@@ -4,9 +4,8 @@
 // tables are data typed in by hand, so one wrong entry is the fault to
 // catch; the hand-picked cases live with the store tests.
 #include <errno.h>
-#include <iconv.h>
-
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <string>
 #include <vector>
@@ -46,8 +45,8 @@ bool Iconv(const char* from, const char* to, const std::string& in, std::string*
 
 std::string Convert(MQLONG from, MQLONG to, const std::string& in, int* rc) {
   std::vector<unsigned char> out;
-  *rc = LqmConvertText(from, to, reinterpret_cast<const unsigned char*>(in.data()), in.size(),
-                       &out);
+  *rc =
+      LqmConvertText(from, to, reinterpret_cast<const unsigned char*>(in.data()), in.size(), &out);
   return std::string(out.begin(), out.end());
 }
 
@@ -99,8 +98,7 @@ TEST(ConvertTest, CharactersAPageLacksBecomeItsSubstitute) {
     for (const char* text : lacking) {
       int rc = -1;
       EXPECT_EQ(Convert(1208, p.Ccsid, std::string(text) + "A", &rc),
-                std::string(1, static_cast<char>(p.Substitute)) +
-                    Convert(819, p.Ccsid, "A", &rc))
+                std::string(1, static_cast<char>(p.Substitute)) + Convert(819, p.Ccsid, "A", &rc))
           << p.Ccsid << " " << text;
       EXPECT_EQ(rc, 0);
     }
@@ -112,7 +110,7 @@ TEST(ConvertTest, OnlyTheTabledPagesAreSupported) {
     MQLONG ccsid;
     bool supported;
   } cases[] = {
-      {819, true},  {1208, true}, {437, true},  {850, true},  {37, true},  {500, true},
+      {819, true},  {1208, true}, {437, true},   {850, true},   {37, true},  {500, true},
       {1047, true}, {0, false},   {1200, false}, {1051, false}, {-1, false}, {273, false},
   };
   for (const Case& c : cases) {
