@@ -35,9 +35,9 @@
 #include "mqi/mqi.h"
 #include "zeplo/driver/run_options.h"
 
-constexpr int kBenchRounds = 3;      // rounds per side; the best one counts
-constexpr double kBenchTarget = 1.3;  // zeplo's time over the minimal loop's
-constexpr int kBenchUnit = 200;       // messages per unit of work, as zeplo's -t default
+constexpr int kBenchRounds = 3;         // rounds per side; the best one counts
+constexpr double kBenchTarget = 1.3;    // zeplo's time over the minimal loop's
+constexpr int kBenchUnit = 200;         // messages per unit of work, as zeplo's -t default
 constexpr int kBenchHexLineBytes = 25;  // zeplo's default X line width
 constexpr double kBenchNoTime = 1e30;   // a best time before the first round
 

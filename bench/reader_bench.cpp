@@ -21,7 +21,8 @@
 
 namespace {
 
-std::FILE* WriteMessageFile(const BenchLayout& layout, std::vector<unsigned char>& data, int messages) {
+std::FILE* WriteMessageFile(const BenchLayout& layout, std::vector<unsigned char>& data,
+                            int messages) {
   auto opts = std::make_unique<RunOptions>();
   layout.Apply(opts.get());
   opts->OutputStream = std::tmpfile();

@@ -32,8 +32,8 @@ double PlainHex(const std::vector<unsigned char>& data, int messages, std::FILE*
   return BenchSeconds() - start;
 }
 
-double Writer(const BenchLayout& layout, std::vector<unsigned char>& data, int messages, std::FILE* sink,
-              int* rc) {
+double Writer(const BenchLayout& layout, std::vector<unsigned char>& data, int messages,
+              std::FILE* sink, int* rc) {
   auto opts = std::make_unique<RunOptions>();
   layout.Apply(opts.get());
   opts->OutputStream = sink;
