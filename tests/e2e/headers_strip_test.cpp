@@ -299,25 +299,14 @@ TEST_F(HeadersStripTest, WhatIsNotAWholeHeaderIsLeftAlone) {
     std::string format2;  // Format of the message that arrives
     std::string data2;    // its data
   } cases[] = {
-      {"dead-letter header cut short",
-       std::string(100, 'd'),
-       "MQDEAD",
-       {"-h"},
-       "MQDEAD",
+      {"dead-letter header cut short", std::string(100, 'd'), "MQDEAD", {"-h"}, "MQDEAD",
        std::string(100, 'd')},
-      {"transmission header cut short",
-       std::string(427, 'x'),
-       "MQXMIT",
-       {"-h"},
-       "MQXMIT",
+      {"transmission header cut short", std::string(427, 'x'), "MQXMIT", {"-h"}, "MQXMIT",
        std::string(427, 'x')},
       // The dead-letter header goes; what follows is too short for the
       // transmission header it announces.
       {"dead-letter header before a short transmission header",
-       dlhThenXqh.substr(0, MQDLH_LENGTH_1 + 200),
-       "MQDEAD",
-       {"-h"},
-       "MQXMIT",
+       dlhThenXqh.substr(0, MQDLH_LENGTH_1 + 200), "MQDEAD", {"-h"}, "MQXMIT",
        dlhThenXqh.substr(MQDLH_LENGTH_1, 200)},
       {"no -h", dlhThenXqh, "MQDEAD", {}, "MQDEAD", dlhThenXqh},
       {"not a header format", dlhThenXqh, "MQSTR", {"-h"}, "MQSTR", dlhThenXqh},

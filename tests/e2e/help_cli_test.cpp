@@ -59,7 +59,6 @@ TEST(HelpCli, HelpRequestsPrintExactlyTheirRows) {
       // An option letter and a question mark, attached or apart.
       {{"-L?"}, "", kOptionsError, Join({{"<banner>"}, kL})},
       {{"-L", "?"}, "", kOptionsError, Join({{"<banner>"}, kL})},
-      {{"-h?"}, "", kOptionsError, {"<banner>", "        [-h Strip headers]"}},
       {{"-u?"}, "", kOptionsError, {"<banner>", "        [-u <Connection Userid>"}},
       {{"-q", "-a?"}, "", kOptionsError, kA},  // quiet: no banner
       // A refused sub-option: its message, then the option's rows.

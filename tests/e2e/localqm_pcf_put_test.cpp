@@ -62,7 +62,6 @@ TEST_F(PcfPutTest, OldHeadersAreRetriedWithAVersionOneDescriptorWhenNothingIsLos
       {"current header", CfhHex(3, false), {"--encoding", "546"}, 0, 0},
       // In a group: a version-1 descriptor would drop the group fields.
       {"in a group", CfhHex(1, false), {"--seq", "2", "--msgflags", "8"}, 2235 & 0xFF, 1},
-      {"segment", CfhHex(1, false), {"--offset", "100"}, 2235 & 0xFF, 1},
       // Too short to be a header at all, or a header the retry cannot help.
       {"not a header", "0100000024000000", {}, 2235 & 0xFF, 1},
       {"from the future", CfhHex(4, false), {}, 2235 & 0xFF, 1},
@@ -87,17 +86,6 @@ TEST_F(PcfPutTest, OldHeadersAreRetriedWithAVersionOneDescriptorWhenNothingIsLos
       EXPECT_NE(std::string::npos, r.err.find("MQPUT(Q2) failed RC(2235)")) << c.what << r.err;
     }
   }
-}
-
-TEST_F(PcfPutTest, AcceptingQueueManagerTakesEveryHeaderFirstTime) {
-  LocalqmOrFail({"alter-qmgr", "QM1", "--min-cfh-version", "0"});
-  for (const std::string& hex : {CfhHex(1, false), std::string("0100")}) {
-    LocalqmOrFail({"put", "QM1", "Q1", "--hex", hex, "--format", "MQADMIN"});
-  }
-  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-va"});
-  EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ(0u, Count(r.err, "returned 2235")) << r.err;
-  EXPECT_EQ("2\n", LocalqmOrFail({"depth", "QM1", "Q2"}));
 }
 
 }  // namespace

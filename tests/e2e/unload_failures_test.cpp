@@ -155,7 +155,6 @@ TEST_F(UnloadFailureTest, FailedCommitBacksOutItsUnitOnly) {
   } cases[] = {
       // The second commit (m4..m6) fails: m1..m3 stay moved.
       {"backed out", 2003, {"-t", "3"}, 1, {"m4", "m5", "m6", "m7"}, 6, 3},
-      {"broken", 2009, {"-t", "3"}, 1, {"m4", "m5", "m6", "m7"}, 6, 3},
       // The only commit, when the queue is found empty, fails: all return.
       {"final commit", 2003, {}, 0, kSeven, 7, 0},
   };
@@ -198,10 +197,7 @@ TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
       // manager reports a deleted queue to the get that waits on it (the
       // third: the first takes the message, the second finds no more and
       // lets the unit be committed before waiting).
-      {"queue deleted",
-       {"fault", "QM1", "MQGET", "--reason", "2052", "--after", "2"},
-       {},
-       2052,
+      {"queue deleted", {"fault", "QM1", "MQGET", "--reason", "2052", "--after", "2"}, {}, 2052,
        "Queue deleted"},
       {"qmgr stopped", {}, {"stop", "QM1"}, 2162, "QMgr stopping"},
   };
@@ -231,24 +227,6 @@ TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
   }
 }
 
-// Removing the queue while the run has it open is refused; the run is not
-// disturbed and ends after its wait as usual.
-TEST_F(UnloadFailureTest, OpenQueueIsNotRemovedUnderTheRun) {
-  Reset({"early"});
-  BackgroundRun run({"-m", "QM1", "-I", "Q1", "-w", "3", "-F", "out.zpd"});
-  ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 1; }, 30000));
-  RunResult removal = RunLocalqm({"remove", "QM1", "Q1", "--purge"});
-  const RunResult& r = run.Finish();
-  if (removal.exitStatus == 0) {
-    // The run had already ended (a slow machine): it must have ended well.
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    return;
-  }
-  EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ(CountLine("Read", 0, 1, 5) + CountLine("Written", 1, 1, 5), AfterBanner(r.err));
-  EXPECT_EQ(0, Depth());  // the queue is still there, and empty
-}
-
 // The number of messages on a count line of the given label; -1 if none.
 int CountedMessages(const std::string& text, const std::string& label) {
   for (const std::string& line : SplitLines(text)) {
@@ -271,7 +249,7 @@ TEST_F(UnloadFailureTest, QueueManagerStoppedInMidStream) {
   struct Case {
     const char* input;
     int unit;
-  } cases[] = {{"-I", 7}, {"-I", 1}, {"-i", 0}};
+  } cases[] = {{"-I", 7}, {"-i", 0}};
   for (const Case& c : cases) {
     RunLocalqm({"start", "QM1"});
     Reset({});
@@ -325,7 +303,6 @@ TEST_F(UnloadFailureTest, RunEndedInMidUnitLosesNothing) {
     int status;
   } cases[] = {
       {"Ctrl-C", "\x03", 0, -SIGINT},
-      {"SIGTERM", nullptr, SIGTERM, -SIGTERM},
       {"SIGKILL", nullptr, SIGKILL, -SIGKILL},
   };
   for (const Case& c : cases) {
@@ -350,22 +327,15 @@ TEST_F(UnloadFailureTest, RunEndedInMidUnitLosesNothing) {
 }
 
 TEST_F(UnloadFailureTest, FullDiskBacksOutTheMove) {
-  struct Case {
-    std::vector<std::string> extra;
-  } cases[] = {{{}}, {{"-t", "2"}}, {{"-t", "-1"}}};
-  for (const Case& c : cases) {
-    Reset({"m1", "m2", "m3", "m4", "m5"});
-    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-F", "/dev/full"};
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
-    RunResult r = RunZeplo(args);
-    EXPECT_EQ(Status(2102), r.exitStatus) << r.err;
-    EXPECT_EQ("Can not write to file '/dev/full'\n" + CountLine("Read", 0, 1, 2) +
-                  CountLine("Written", 1, 0, 0) +
-                  "\nOperation rolled back, completed operations as follows:\n" +
-                  CountLine("Read", 0, 0, 0) + CountLine("Written", 1, 0, 0),
-              AfterBanner(r.err));
-    EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m3", "m4", "m5"}), QueueData());
-  }
+  Reset({"m1", "m2", "m3", "m4", "m5"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-F", "/dev/full", "-t", "2"});
+  EXPECT_EQ(Status(2102), r.exitStatus) << r.err;
+  EXPECT_EQ("Can not write to file '/dev/full'\n" + CountLine("Read", 0, 1, 2) +
+                CountLine("Written", 1, 0, 0) +
+                "\nOperation rolled back, completed operations as follows:\n" +
+                CountLine("Read", 0, 0, 0) + CountLine("Written", 1, 0, 0),
+            AfterBanner(r.err));
+  EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m3", "m4", "m5"}), QueueData());
 }
 
 // The write fails and so does the backout of the get. The normal
@@ -395,7 +365,6 @@ TEST_F(UnloadFailureTest, OutputFileThatCannotBeOpened) {
   } cases[] = {
       {{"-F", "adir"}, "Can not open output file 'adir'\n"},
       {{"-F", "adir", "-a", "b"}, "Can not open output file 'adir'(wb)\n"},
-      {{"-F", "no/such/dir/out.zpd"}, "Can not open output file 'no/such/dir/out.zpd'\n"},
       // Without -F an existing name is refused before any open is tried.
       {{"-f", "adir"}, "File 'adir' already exists.\n"},
   };
@@ -428,7 +397,6 @@ TEST_F(UnloadFailureTest, StorageGrowsForLargeMessages) {
   } cases[] = {
       {{4096}, {}, {}},
       {{4097}, {}, {"Allocating 8192 bytes"}},
-      {{1048577}, {}, {"Allocating 1052672 bytes"}},
       // Each larger message grows the storage again; it never shrinks.
       {{10000, 20000, 9000}, {}, {"Allocating 12288 bytes", "Allocating 20480 bytes"}},
       // -b gives the first size in kilobytes: no regrowth needed.
@@ -475,21 +443,19 @@ TEST_F(UnloadFailureTest, StorageGrowsForLargeMessages) {
 // A first storage size beyond what a message length can describe is
 // refused as storage not available, before any message is touched.
 TEST_F(UnloadFailureTest, StorageThatCannotBeHad) {
-  for (const char* input : {"-i", "-I"}) {
-    Reset({"kept"});
-    RunResult r = RunZeplo({"-m", "QM1", input, "Q1", "-F", "out.zpd", "-b", "2097151"});
-    EXPECT_EQ(Status(2071), r.exitStatus) << r.err;
-    EXPECT_EQ("Unable to allocate 2147483648 bytes message storage\n", AfterBanner(r.err));
-    EXPECT_EQ((std::vector<std::string>{"kept"}), QueueData()) << input;
-    EXPECT_FALSE(FileExists(ScratchPath("out.zpd"))) << input;
-  }
+  Reset({"kept"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-F", "out.zpd", "-b", "2097151"});
+  EXPECT_EQ(Status(2071), r.exitStatus) << r.err;
+  EXPECT_EQ("Unable to allocate 2147483648 bytes message storage\n", AfterBanner(r.err));
+  EXPECT_EQ((std::vector<std::string>{"kept"}), QueueData());
+  EXPECT_FALSE(FileExists(ScratchPath("out.zpd")));
 }
 
 TEST_F(UnloadFailureTest, WaitEndsAfterItsSecondsWithoutMessages) {
   struct Case {
     const char* input;
     int wait;
-  } cases[] = {{"-i", 0}, {"-I", 0}, {"-i", 2}, {"-I", 3}};
+  } cases[] = {{"-i", 0}, {"-I", 3}};
   for (const Case& c : cases) {
     Reset({});
     BackgroundRun run({"-m", "QM1", c.input, "Q1", "-w", std::to_string(c.wait), "-F", "out.zpd"});

