@@ -67,11 +67,9 @@ void RunSteps(MQHCONN h, MQHOBJ q, MQHCONN other, MQHOBJ o, const std::vector<St
       case kOtherSync:
         reason = Get(other, o, &data, MQGMO_SYNCPOINT);
         break;
-      case kOtherBack: {
-        MQLONG cc;
-        MQBACK(other, &cc, &reason);
+      case kOtherBack:
+        reason = EndUnit(other, false);
         break;
-      }
     }
     EXPECT_EQ(reason, s.reason);
     if (s.action != kPut && s.action != kOtherBack) {
@@ -199,11 +197,7 @@ TEST_F(DeliveryOrderTest, MatchingBrowseKeepsDeliveryOrderAmongTheMatches) {
     md.Priority = msgs[i].priority;
     memset(md.CorrelId, msgs[i].correl, 24);
     if (msgs[i].group != 0) memset(md.GroupId, msgs[i].group, 24);
-    MQPMO pmo = {MQPMO_DEFAULT};
-    char c = static_cast<char>('0' + i);
-    MQLONG cc, reason;
-    MQPUT(h_, q_, &md, &pmo, 1, &c, &cc, &reason);
-    ASSERT_EQ(reason, 0);
+    ASSERT_EQ(PutMd(h_, q_, &md, std::string(1, static_cast<char>('0' + i))), 0);
     sent.push_back(md);
   }
   // Delivery order of all seven is 4 5 0 1 2 3 6.

@@ -127,19 +127,36 @@ inline void Close(MQHCONN hconn, MQHOBJ* hobj) {
   EXPECT_EQ(reason, 0);
 }
 
+// MQCMIT, or MQBACK when `commit` is false; the reason.
+inline MQLONG EndUnit(MQHCONN hconn, bool commit) {
+  MQLONG cc, reason;
+  if (commit) MQCMIT(hconn, &cc, &reason);
+  else MQBACK(hconn, &cc, &reason);
+  return CheckCc(cc, reason);
+}
+
+// Puts `data` under the caller's descriptor (an MQMD or MQMD1, which comes
+// back as the put left it), passing the context of `context` if asked.
+inline MQLONG PutMd(MQHCONN hconn, MQHOBJ hobj, void* md, const std::string& data,
+                    MQLONG pmoOptions = 0, MQHOBJ context = MQHO_NONE) {
+  MQPMO pmo = {MQPMO_DEFAULT};
+  pmo.Options = pmoOptions;
+  pmo.Context = context;
+  MQLONG cc, reason;
+  MQPUT(hconn, hobj, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
+        &cc, &reason);
+  return CheckCc(cc, reason);
+}
+
 inline MQLONG Put(MQHCONN hconn, MQHOBJ hobj, const std::string& data, MQLONG pmoOptions = 0,
                   MQMD* mdOut = nullptr, MQLONG priority = MQPRI_PRIORITY_AS_Q_DEF) {
   MQMD md = {MQMD_DEFAULT};
   md.Version = MQMD_VERSION_2;
   md.Priority = priority;
   memcpy(md.Format, MQFMT_STRING, 8);
-  MQPMO pmo = {MQPMO_DEFAULT};
-  pmo.Options = pmoOptions;
-  MQLONG cc, reason;
-  MQPUT(hconn, hobj, &md, &pmo, static_cast<MQLONG>(data.size()),
-        const_cast<char*>(data.data()), &cc, &reason);
+  MQLONG reason = PutMd(hconn, hobj, &md, data, pmoOptions);
   if (mdOut != nullptr) *mdOut = md;
-  return CheckCc(cc, reason);
+  return reason;
 }
 
 // Gets (or browses) one message; the data goes to *data.

@@ -360,10 +360,7 @@ TEST_F(ConnectOpenTest, UnitsOfWorkReachOtherQueueManagers) {
     ASSERT_EQ(Open(reader, "REMOTE.Q", MQOO_BROWSE, &ro), 0);
     std::string data;
     EXPECT_EQ(Get(reader, ro, &data, MQGMO_BROWSE_FIRST), MQRC_NO_MSG_AVAILABLE);
-    MQLONG cc, reason;
-    if (s.commit) MQCMIT(h, &cc, &reason);
-    else MQBACK(h, &cc, &reason);
-    EXPECT_EQ(reason, 0);
+    EXPECT_EQ(EndUnit(h, s.commit), 0);
     EXPECT_EQ(Get(reader, ro, &data, MQGMO_BROWSE_FIRST), s.remoteDepth == 0 ? MQRC_NO_MSG_AVAILABLE : 0);
     Disconnect(&reader);
     EXPECT_EQ(Depth("QM2", "REMOTE.Q"), s.remoteDepth);

@@ -25,18 +25,14 @@ class PutDefaultsTest : public LqmTest {
   }
   // Puts md with MQPUT (put1 false) or MQPUT1 to Q1; the reason.
   MQLONG PutTo(bool put1, MQMD* md, const std::string& data, MQLONG pmoOptions = 0) {
+    if (!put1) return PutMd(h_, q1_, md, data, pmoOptions);
     MQPMO pmo = {MQPMO_DEFAULT};
     pmo.Options = pmoOptions;
+    MQOD od = {MQOD_DEFAULT};
+    strncpy(od.ObjectName, "Q1", sizeof od.ObjectName);
     MQLONG cc, reason;
-    if (put1) {
-      MQOD od = {MQOD_DEFAULT};
-      strncpy(od.ObjectName, "Q1", sizeof od.ObjectName);
-      MQPUT1(h_, &od, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
-             &cc, &reason);
-    } else {
-      MQPUT(h_, q1_, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
-            &cc, &reason);
-    }
+    MQPUT1(h_, &od, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
+           &cc, &reason);
     return CheckCc(cc, reason);
   }
   // The descriptor of the next message on Q1 (removed).
@@ -95,10 +91,7 @@ TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
   ASSERT_EQ(Open(h_, "FAR", MQOO_OUTPUT, &far, "QM2"), 0);
   MQMD md = {MQMD_DEFAULT};
   strncpy(md.ReplyToQ, "RQ", sizeof md.ReplyToQ);
-  MQPMO pmo = {MQPMO_DEFAULT};
-  MQLONG cc, reason;
-  MQPUT(h_, far, &md, &pmo, 1, const_cast<char*>("f"), &cc, &reason);
-  ASSERT_EQ(reason, 0);
+  ASSERT_EQ(PutMd(h_, far, &md, "f"), 0);
   EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded("QM1", 48));
 }
 
@@ -304,10 +297,7 @@ TEST_F(PutDefaultsTest, AnExtensionMakesAVersionOneDescriptorCheckedToo) {
     data += Cfh(version, 36, false);
     MQMD1 md = {MQMD1_DEFAULT};
     memcpy(md.Format, MQFMT_MD_EXTENSION, 8);
-    MQPMO pmo = {MQPMO_DEFAULT};
-    MQLONG cc, reason;
-    MQPUT(h_, q1_, &md, &pmo, static_cast<MQLONG>(data.size()), data.data(), &cc, &reason);
-    EXPECT_EQ(reason, version == 3 ? 0 : MQRC_CFH_ERROR) << version;
+    EXPECT_EQ(PutMd(h_, q1_, &md, data), version == 3 ? 0 : MQRC_CFH_ERROR) << version;
   }
   EXPECT_EQ(Depth("QM1", "Q1"), 1);
 }
