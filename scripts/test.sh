@@ -35,10 +35,12 @@ fuzz=${build}-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$fuzz" -G Ninja -DZEPLO_FUZZ=ON -DZEPLO_TESTS=OFF \
   -DZEPLO_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 cmake --build "$fuzz"
+# Run inside the fuzz build folder: a crash leaves its reproducer there.
 for target in "$fuzz"/bin/fuzz_*; do
   [ -x "$target" ] || continue
-  echo "Fuzzing $(basename "$target") for 5 seconds"
-  "$target" -max_total_time=5 -rss_limit_mb=2048 >/dev/null 2>"$fuzz/$(basename "$target").log" ||
-    { tail -50 "$fuzz/$(basename "$target").log"; exit 1; }
+  name=$(basename "$target")
+  echo "Fuzzing $name for 5 seconds"
+  (cd "$fuzz" && "bin/$name" -max_total_time=5 -rss_limit_mb=2048 >/dev/null 2>"$name.log") ||
+    { tail -50 "$fuzz/$name.log"; exit 1; }
 done
 echo "All tests passed."
