@@ -21,9 +21,6 @@ const std::string kUsageHeading = "Usage: ZEPLO <Optional flags as below>";
 const Lines kL = {"        [-L <Output file limits>]", "            a<Age>(s|m|h)    Maximum file age",
                   "            s<Size>(b|k|m|g) Maximum file size",
                   "            m<Message>       Maximum messages per file"};
-const Lines kV = {"        [-v <Verbose options>]", "           a           Print APIs",
-                  "           d           Print Destinations", "           r           Rate details",
-                  "           s[messages] Report Status", "           t[seconds]  Report Status"};
 const Lines kA = {"        [-a <File access mode for fopen()>]", "            a  Append", "            b  Binary"};
 
 Lines Join(std::initializer_list<Lines> parts) {
@@ -62,7 +59,6 @@ TEST(HelpCli, HelpRequestsPrintExactlyTheirRows) {
       {{"-u?"}, "", kOptionsError, {"<banner>", "        [-u <Connection Userid>"}},
       {{"-q", "-a?"}, "", kOptionsError, kA},  // quiet: no banner
       // A refused sub-option: its message, then the option's rows.
-      {{"-vaZ"}, "", kOptionsError, Join({{"Unrecognised verbose option 'Z'", "<banner>"}, kV})},
       {{"-CAB"}, "", kOptionsError,
        {"The context parameter can only be a single letter", "", "<banner>",
         "        [-C [A][I][a][i][d][n] Context]", "            A  Set all context (default)",
