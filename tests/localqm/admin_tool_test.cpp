@@ -13,45 +13,31 @@ struct ToolRun {
   std::string err;
 };
 
-// Runs the built tool with `args`, feeding `input` on standard input.
+std::string Slurp(const std::string& path) {
+  std::string text;
+  if (FILE* f = fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    fclose(f);
+  }
+  return text;
+}
+
+// Runs the built tool with `args` (none holds a single quote) through the
+// shell, feeding `input` on standard input; the outputs go through files in
+// the test's data root.
 ToolRun Tool(const std::vector<std::string>& args, const std::string& input = "") {
-  std::string tool = std::string(ZEPLO_BUILD_DIR) + "/mqinst/bin/localqm";
-  int in[2], out[2], err[2];
-  EXPECT_EQ(pipe(in), 0);
-  EXPECT_EQ(pipe(out), 0);
-  EXPECT_EQ(pipe(err), 0);
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(tool.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(tool.c_str(), argv.data());
-    _exit(127);
+  std::string dir = getenv("LOCALQM_ROOT");
+  if (FILE* f = fopen((dir + "/tool.in").c_str(), "wb")) {
+    fwrite(input.data(), 1, input.size(), f);
+    fclose(f);
   }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  if (!input.empty()) {
-    EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  }
-  close(in[1]);
-  ToolRun r;
-  char buf[4096];
-  for (int fd : {out[0], err[0]}) {
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) (fd == out[0] ? r.out : r.err).append(buf, static_cast<size_t>(n));
-    close(fd);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  std::string command = "'" + std::string(ZEPLO_BUILD_DIR) + "/mqinst/bin/localqm'";
+  for (const std::string& a : args) command += " '" + a + "'";
+  command += " <'" + dir + "/tool.in' >'" + dir + "/tool.out' 2>'" + dir + "/tool.err'";
+  int status = system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(dir + "/tool.out"),
+          Slurp(dir + "/tool.err")};
 }
 
 using AdminToolTest = LqmTest;

@@ -330,20 +330,8 @@ TEST_F(LqmTest, AnOlderStoreIsBroughtUpToDateWhenOpened) {
 }
 
 // Rows of a queue in every state, counted straight from the table.
-long RowsOf(const std::string& path, const char* queue) {
-  sqlite3* db = nullptr;
-  long n = -1;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM messages WHERE queue = ?", -1, &st, nullptr) ==
-        SQLITE_OK) {
-      sqlite3_bind_text(st, 1, queue, -1, SQLITE_STATIC);
-      if (sqlite3_step(st) == SQLITE_ROW) n = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
-  }
-  sqlite3_close(db);
-  return n;
+long RowsOf(const std::string& path, const std::string& queue) {
+  return SqlCount(path, "SELECT count(*) FROM messages WHERE queue = '" + queue + "'");
 }
 
 TEST_F(DeliveryOrderTest, ADeletedQueueLeavesNoRowsInAnyState) {

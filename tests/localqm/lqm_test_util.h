@@ -5,7 +5,9 @@
 #define TESTS_LOCALQM_LQM_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -85,6 +87,31 @@ class LqmTest : public ::testing::Test {
  protected:
   std::string root_;
 };
+
+// One number that `sql` reads from the database at `path`, opened read-only
+// and never through the store (which would recover dead connections first);
+// -1 when it cannot be read.
+inline long SqlCount(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  long n = -1;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      n = static_cast<long>(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return n;
+}
+
+// The exit status of child `pid`, 128 + the signal that ended it, or -1.
+inline int WaitExit(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 // ---- MQI wrappers: each returns the reason, with the completion code
 // checked for consistency (0 <-> MQCC_OK). ----

@@ -2,7 +2,6 @@
 // 10,000 messages, a process killed inside a unit of work, and getters
 // woken by another process's put.
 #include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
 
 #include <algorithm>
@@ -30,12 +29,6 @@ pid_t Spawn(F body) {
   pid_t pid = fork();
   if (pid == 0) _exit(body());
   return pid;
-}
-
-int WaitExit(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool WriteAll(int fd, const void* p, size_t n) {

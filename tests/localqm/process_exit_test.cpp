@@ -10,8 +10,6 @@
 // whether the exit handler did the work.
 #include <dlfcn.h>
 #include <signal.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
 
 #include "tests/localqm/lqm_test_util.h"
 
@@ -26,28 +24,12 @@ class ProcessExitTest : public LqmTest {
     DefineLocal("QM1", "Q2");
   }
 
-  // One number from the queue manager's database, read without recovery.
-  long Count(const char* sql) {
-    std::string path = root_ + "/QM1/qm.db";
-    sqlite3* db = nullptr;
-    long n = -1;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-      sqlite3_busy_timeout(db, 5000);
-      sqlite3_stmt* st = nullptr;
-      if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
-          sqlite3_step(st) == SQLITE_ROW)
-        n = static_cast<long>(sqlite3_column_int64(st, 0));
-      sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return n;
-  }
+  long Count(const std::string& sql) { return SqlCount(root_ + "/QM1/qm.db", sql); }
   long PendingRows() { return Count("SELECT count(*) FROM messages WHERE conn <> 0"); }
   long Connections() { return Count("SELECT count(*) FROM conns"); }
   long TempQueues() { return Count("SELECT count(*) FROM queues WHERE name LIKE 'EXIT.%'"); }
   long OnQueue(const char* q) {
-    std::string sql = std::string("SELECT count(*) FROM messages WHERE queue = '") + q + "'";
-    return Count(sql.c_str());
+    return Count(std::string("SELECT count(*) FROM messages WHERE queue = '") + q + "'");
   }
 };
 
@@ -57,12 +39,6 @@ pid_t Spawn(F body) {
   pid_t pid = fork();
   if (pid == 0) body();  // ends the child itself
   return pid;
-}
-
-int WaitExit(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // Whether `pid` has ended and waits to be reaped, polled for up to 10 s.
