@@ -77,7 +77,6 @@ TEST_F(UnloadNamesTest, CounterInsertsNumberTheFiles) {
       // %i is the message's place in the queue, %o its place among the
       // messages written.
       {{"-f", "m%i.zpd", "-r", "3..4"}, {{"m3.zpd", 1}, {"m4.zpd", 1}}},
-      {{"-f", "m%I.zpd", "-r", "4"}, {{"m00004.zpd", 1}}},
       {{"-f", "w%o.zpd", "-r", "3..4"}, {{"w1.zpd", 1}, {"w2.zpd", 1}}},
       {{"-f", "w%O.zpd", "-s", "m5"}, {{"w00001.zpd", 1}}},
       // -Lm replaces the one-message default.
