@@ -88,22 +88,26 @@ class LqmTest : public ::testing::Test {
   std::string root_;
 };
 
-// One number that `sql` reads from the database at `path`, opened read-only
-// and never through the store (which would recover dead connections first);
-// -1 when it cannot be read.
-inline long SqlCount(const std::string& path, const std::string& sql) {
+// The first value that `sql` reads from the database at `path` as text,
+// opened read-only and never through the store (which would recover dead
+// connections first); "<none>" when there is none.
+inline std::string SqlValue(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
-  long n = -1;
+  std::string value = "<none>";
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_busy_timeout(db, 5000);
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-      n = static_cast<long>(sqlite3_column_int64(st, 0));
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0) != nullptr)
+      value = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
     sqlite3_finalize(st);
   }
   sqlite3_close(db);
-  return n;
+  return value;
+}
+inline long SqlCount(const std::string& path, const std::string& sql) {
+  std::string value = SqlValue(path, sql);
+  return value == "<none>" ? -1 : atol(value.c_str());
 }
 
 // The exit status of child `pid`, 128 + the signal that ended it, or -1.

@@ -1,49 +1,23 @@
 // The browse-listing reader against a listing in the browse sample's own
 // layout (tests/data/files/reader), whole and damaged on purpose; tokens
 // and hex pairs on their own.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
 
-#include "zeplo/cs/cs.h"
-#include "zeplo/files/files.h"
+#include "tests/zeplo/files/files_test_util.h"
 
 namespace {
 
 std::string Fixture() {
-  std::ifstream in(std::string(ZEPLO_SOURCE_DIR) +
-                   "/tests/data/files/reader/amqsbcg_three_messages.txt");
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return FileText(std::string(ZEPLO_SOURCE_DIR) +
+                  "/tests/data/files/reader/amqsbcg_three_messages.txt");
 }
 
-struct Listing {
-  std::unique_ptr<RunOptions> opts = std::make_unique<RunOptions>();
-  explicit Listing(const std::string& text) {
-    opts->InputStream = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), opts->InputStream);
-    std::rewind(opts->InputStream);
-    std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "listing.txt");
+struct Listing : TextInput {
+  explicit Listing(const std::string& text) : TextInput(text, "listing.txt") {
     bool listing, empty;
     EXPECT_EQ(0, PrepareMessageFile(opts.get(), &listing, &empty));
     EXPECT_TRUE(listing);
-  }
-  ~Listing() {
-    ReleaseLineStorage(opts.get());
-    CSReleaseMem(&opts->Message.Storage);
-    std::fclose(opts->InputStream);
-  }
-  const MQMD& Md() const { return opts->Message.OwnDescriptor; }
-  std::string Data() const {
-    return std::string(reinterpret_cast<const char*>(opts->Message.Storage),
-                       opts->Message.DataLength);
   }
 };
 

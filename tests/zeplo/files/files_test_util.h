@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 
 // Everything a stream holds, from its start.
@@ -60,5 +61,30 @@ inline void SetMessage(RunOptions* opts, std::string* bytes) {
 }
 
 inline std::unique_ptr<RunOptions> NewOptions() { return std::make_unique<RunOptions>(); }
+
+// An input stream holding `text` as file `name`; the storage that reading
+// it leaves behind is released with it.
+struct TextInput {
+  std::unique_ptr<RunOptions> opts = NewOptions();
+  explicit TextInput(const std::string& text, const char* name = "in.zpd") { Open(text, name); }
+  ~TextInput() {
+    ReleaseLineStorage(opts.get());
+    CSReleaseMem(&opts->Message.Storage);
+    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
+  }
+  void Open(const std::string& text, const char* name) {
+    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
+    opts->InputStream = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), opts->InputStream);
+    std::rewind(opts->InputStream);
+    std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
+    opts->InputFileBytes = 0;  // as opening a file of a sequence does
+  }
+  const MQMD& Md() const { return opts->Message.OwnDescriptor; }
+  std::string Data() const {
+    return std::string(reinterpret_cast<const char*>(opts->Message.Storage),
+                       opts->Message.DataLength);
+  }
+};
 
 #endif  // ZEPLO_TESTS_FILES_TEST_UTIL_H_

@@ -1,39 +1,15 @@
 // The message file reader: files written by the writer in every layout
 // come back byte for byte; hand-made and damaged files give their texts.
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
-#include <string>
 
-#include "zeplo/cs/cs.h"
-#include "zeplo/files/files.h"
+#include "tests/zeplo/files/files_test_util.h"
 
 namespace {
 
-struct Reader {
-  std::unique_ptr<RunOptions> opts = std::make_unique<RunOptions>();
-  explicit Reader(const std::string& text) { Open(text, "in.zpd"); }
-  ~Reader() {
-    ReleaseLineStorage(opts.get());
-    CSReleaseMem(&opts->Message.Storage);
-    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
-  }
-  void Open(const std::string& text, const char* name) {
-    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
-    opts->InputStream = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), opts->InputStream);
-    std::rewind(opts->InputStream);
-    std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
-    opts->InputFileBytes = 0;  // as opening a file of a sequence does
-  }
+struct Reader : TextInput {
+  using TextInput::TextInput;
   int Next(bool* eof) { return ReadFileMessage(opts.get(), eof); }
-  std::string Data() const {
-    return std::string(reinterpret_cast<const char*>(opts->Message.Storage),
-                       opts->Message.DataLength);
-  }
   // Reads every message; "|" separates their data, "!" ends in an error.
   std::string All() {
     bool listing, empty, eof = false;
@@ -85,23 +61,18 @@ MQMD FullDescriptor(int32_t version) {
 
 std::string WriteFile(const std::function<void(RunOptions*)>& layout, const MQMD& md,
                       const std::string* data, int count) {
-  auto opts = std::make_unique<RunOptions>();
+  auto opts = NewOptions();
   layout(opts.get());
   opts->OutputStream = std::tmpfile();
   std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "out.zpd");
   EXPECT_EQ(0, WriteFileHeader(opts.get(), "Q1"));
   for (int i = 0; i < count; ++i) {
     std::string copy = data[i];
-    MessageBuffer& m = opts->Message;
-    m.OwnDescriptor = md;
-    m.Descriptor = &m.OwnDescriptor;
-    m.Storage = m.Cursor = reinterpret_cast<unsigned char*>(copy.data());
-    m.Capacity = m.DataLength = static_cast<int32_t>(copy.size());
+    SetMessage(opts.get(), &copy);
+    opts->Message.OwnDescriptor = md;
     EXPECT_EQ(0, WriteMessage(opts.get()));
   }
-  std::string text(static_cast<size_t>(std::ftell(opts->OutputStream)), '\0');
-  std::rewind(opts->OutputStream);
-  EXPECT_EQ(text.size(), std::fread(text.data(), 1, text.size(), opts->OutputStream));
+  std::string text = StreamText(opts->OutputStream);
   std::fclose(opts->OutputStream);
   return text;
 }
