@@ -1,6 +1,6 @@
 // Loading message files onto queues with the real binary against localqm:
-// unload, load elsewhere and compare; context choices and -A overrides on
-// the way in; paced loads (-D r, -R n); the PCF header repair.
+// context choices and -A overrides on the way in; paced loads (-D r, -R n);
+// the PCF header repair. Exact round trips are in load_layouts_test.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -40,30 +40,6 @@ class LoadTest : public ::testing::Test {
     return text.find(part) != std::string::npos;
   }
 };
-
-TEST_F(LoadTest, RoundTripRestoresEveryDescriptorField) {
-  LocalqmOrFail({"put", "QM1", "Q1", "--text", "plain"});
-  LocalqmOrFail({"put",      "QM1",        "Q1",       "--hex",         "00FF10E2", "--priority",
-                 "7",        "--correlid", "C0FFEE",   "--format",      "MQHRF2",   "--user",
-                 "alice",    "--applid",   "app id",   "--putappl",     "loader",   "--putdate",
-                 "20240229", "--puttime",  "23595999", "--expiry",      "-1",       "--msgtype",
-                 "2",        "--replyto",  "RQ",       "--replytoqmgr", "QM1",      "--persistence",
-                 "1"});
-  LocalqmOrFail({"put", "QM1", "Q1", "--text", std::string(5000, 'z')});
-  Unload("q1.zpd");
-  RunResult r = RunZeplo({"-m", "QM1", "-f", "q1.zpd", "-o", "Q2"});
-  EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_TRUE(Has(r.err, "Written - Files:   0  Messages:      3  Bytes:       5,009")) << r.err;
-  std::vector<Fields> before = Browse("Q1");
-  std::vector<Fields> after = Browse("Q2");
-  ASSERT_EQ(3u, after.size());
-  // Priority order puts the priority-7 message first on both queues.
-  for (size_t i = 0; i < 3; i++) {
-    for (auto& [field, value] : before[i]) {
-      EXPECT_EQ(value, after[i][field]) << field << " of message " << i;
-    }
-  }
-}
 
 TEST_F(LoadTest, ContextAndOverridesOnTheWayIn) {
   LocalqmOrFail({"put", "QM1", "Q1", "--text", "m", "--putdate", "20200101", "--priority", "1"});

@@ -38,7 +38,7 @@ TEST(LoadLayouts, EveryLayoutRoundTripsExactly) {
   LocalqmOrFail({"put", "QM1", "Q1", "--hex", "00FF10E2", "--priority", "7", "--correlid", "C0FFEE",
                  "--groupid", "0102", "--user", "alice", "--applid", "app id", "--applorigin", "org",
                  "--putappl", "loader", "--putdate", "20240229", "--puttime", "23595999",
-                 "--msgtype", "1", "--replyto", "RQ", "--replytoqmgr", "QM9", "--seq", "3",
+                 "--msgtype", "2", "--persistence", "1", "--expiry", "-1", "--replyto", "RQ", "--replytoqmgr", "QM9", "--seq", "3",
                  "--ccsid", "500", "--encoding", "273", "--format", "MYFMT"});
   const std::vector<Fields> original = Browse("Q1");
   ASSERT_EQ(5u, original.size());
