@@ -349,29 +349,4 @@ TEST_F(DeliveryOrderTest, ADeletedQueueLeavesNoRowsInAnyState) {
   Close(h_, &q2);
 }
 
-TEST_F(LqmTest, ATemporaryQueueGoesWithItsRowsInAnyState) {
-  CreateQmgr("QM1");
-  MQHCONN h;
-  ASSERT_EQ(Connect("QM1", &h), 0);
-  MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", sizeof od.ObjectName);
-  strncpy(od.DynamicQName, "TMP.*", sizeof od.DynamicQName);
-  MQHOBJ q;
-  MQLONG cc, reason;
-  MQOPEN(h, &od, MQOO_INPUT_EXCLUSIVE | MQOO_OUTPUT, &q, &cc, &reason);
-  ASSERT_EQ(reason, 0);
-  char name[49];
-  LqmNameFromField(od.ObjectName, sizeof od.ObjectName, name);
-  for (const char* t : {"a", "b", "c"}) ASSERT_EQ(Put(h, q, t), 0);
-  ASSERT_EQ(Put(h, q, "pending", MQPMO_SYNCPOINT), 0);
-  std::string data;
-  ASSERT_EQ(Get(h, q, &data, MQGMO_SYNCPOINT), 0);
-  std::string path = root_ + "/QM1/qm.db";
-  EXPECT_EQ(RowsOf(path, name), 4);
-  // Ending the connection backs out its unit of work and removes the
-  // queue with whatever is on it.
-  Disconnect(&h);
-  EXPECT_EQ(RowsOf(path, name), 0);
-}
-
 }  // namespace

@@ -326,16 +326,24 @@ TEST_F(ConnectOpenTest, TemporaryDynamicQueuesComeAndGo) {
   Close(other, &po);
   EXPECT_EQ(Open(other, name, MQOO_OUTPUT, &po), MQRC_UNKNOWN_OBJECT_NAME);
   // A fixed name that exists already is refused; a connection's queues go
-  // with it.
+  // with it, whatever state the messages on them are in.
   strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", 48);
   strncpy(od.DynamicQName, "Q1", 48);
   MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
   EXPECT_EQ(reason, MQRC_OBJECT_ALREADY_EXISTS);
   strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", 48);
   strncpy(od.DynamicQName, "MINE", 48);
-  MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
+  MQOPEN(h, &od, MQOO_INPUT_EXCLUSIVE | MQOO_OUTPUT, &o, &cc, &reason);
   ASSERT_EQ(reason, 0);
+  for (const char* t : {"a", "b"}) ASSERT_EQ(Put(h, o, t), 0);
+  ASSERT_EQ(Put(h, o, "pending", MQPMO_SYNCPOINT), 0);
+  std::string data;
+  ASSERT_EQ(Get(h, o, &data, MQGMO_SYNCPOINT), 0);
+  const std::string db = root_ + "/QM1/qm.db";
+  const char* rows = "SELECT count(*) FROM messages WHERE queue = 'MINE'";
+  EXPECT_EQ(SqlCount(db, rows), 3);
   Disconnect(&h);
+  EXPECT_EQ(SqlCount(db, rows), 0);
   EXPECT_EQ(Open(other, "MINE", MQOO_OUTPUT, &po), MQRC_UNKNOWN_OBJECT_NAME);
   Disconnect(&other);
 }

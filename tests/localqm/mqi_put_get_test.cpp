@@ -344,22 +344,17 @@ TEST_F(PutGetTest, Put1AndOldStructureVersions) {
   EXPECT_NE(memcmp(v1.md.MsgId, MQMI_NONE, 24), 0);
   MQHOBJ o2;
   ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED, &o2), 0);
-  memset(&v1.md, 0, sizeof v1.md);
   v1.md = init;
-  // A version-1 MQGMO followed by a guard too.
-  struct {
-    MQGMO gmo;
-  } g;
-  MQGMO ginit = {MQGMO_DEFAULT};
-  g.gmo = ginit;
-  memset(reinterpret_cast<char*>(&g.gmo) + MQGMO_LENGTH_1, 0x5A, sizeof(MQGMO) - MQGMO_LENGTH_1);
+  // A version-1 MQGMO: what follows its version-1 part stays untouched.
+  MQGMO gmo = {MQGMO_DEFAULT};
+  memset(reinterpret_cast<char*>(&gmo) + MQGMO_LENGTH_1, 0x5A, sizeof(MQGMO) - MQGMO_LENGTH_1);
   char buf[8];
   MQLONG len;
-  MQGET(h_, o2, &v1.md, &g.gmo, sizeof buf, buf, &len, &cc, &reason);
+  MQGET(h_, o2, &v1.md, &gmo, sizeof buf, buf, &len, &cc, &reason);
   ASSERT_EQ(reason, 0);
   EXPECT_EQ(std::string(buf, 3), "one");
   EXPECT_EQ(std::string(v1.guard, sizeof v1.guard), std::string(sizeof v1.guard, 0x5A));
-  EXPECT_EQ(static_cast<unsigned char>(g.gmo.GroupStatus), 0x5A);  // not a version-1 field
+  EXPECT_EQ(static_cast<unsigned char>(gmo.GroupStatus), 0x5A);  // not a version-1 field
   // MQPUT1 to a queue that is not there, and to a closed-for-put one.
   strncpy(od.ObjectName, "NOSUCH", 48);
   MQMD md = {MQMD_DEFAULT};

@@ -41,24 +41,6 @@ TEST_F(StoreTest, NamesAreCheckedBeforeTheyBecomePaths) {
   }
 }
 
-TEST_F(StoreTest, FixedFieldsConvertBothWays) {
-  struct Case {
-    const char* field;
-    size_t length;
-    const char* name;
-  } cases[] = {
-      {"Q1      ", 8, "Q1"}, {"Q1\0garbage", 11, "Q1"}, {"        ", 8, ""}, {"ABCDEFGH", 8, "ABCDEFGH"},
-  };
-  for (const Case& c : cases) {
-    char out[49];
-    LqmNameFromField(c.field, c.length, out);
-    EXPECT_STREQ(out, c.name);
-  }
-  char field[8];
-  LqmNameToField("AB", field, sizeof field);
-  EXPECT_EQ(std::string(field, 8), "AB      ");
-}
-
 TEST_F(StoreTest, QueueManagerLifecycle) {
   CreateQmgr("QM1", true);
   LqmQmgr dup{};

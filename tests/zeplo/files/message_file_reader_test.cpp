@@ -315,9 +315,8 @@ TEST(MessageFileReaderTest, KeysAndLongNamesFindTheirRowsAndNothingElse) {
     std::string name;
     const char* row;  // key of the row found, "" for StrucId, null for none
   } names[] = {
-      {"MsgId", "MSI"},           {"ApplIdentityData", "AID"}, {"ApplOriginData", "AOD"},
-      {"StrucId", ""},            {"OriginalLength", "ORL"},   {"MsgI", nullptr},
-      {"MsgIdX", nullptr},        {"msgid", nullptr},          {"", nullptr},
+      {"MsgId", "MSI"},     {"ApplIdentityData", "AID"}, {"StrucId", ""},   {"MsgI", nullptr},
+      {"MsgIdX", nullptr},  {"msgid", nullptr},          {"", nullptr},
       {std::string("MsgId\0", 6), nullptr},
   };
   for (const auto& n : names) {
