@@ -22,7 +22,8 @@ const struct {
     {"raw_no_mqmd.zpd", [](RunOptions* o) { o->RawBytes = o->NoMqmd = true; }},
     {"no_mqmd.zpd", [](RunOptions* o) { o->NoMqmd = true; }},
     {"index_char.zpd", [](RunOptions* o) { o->WriteIndex = o->ApplDataAsChar = true; }},
-    {"time_on_queue.zpd", [](RunOptions* o) { o->ShowTimeOnQueue = true; }},
+    // A listing has no index line, even when asked for one.
+    {"time_on_queue.zpd", [](RunOptions* o) { o->ShowTimeOnQueue = o->WriteIndex = true; }},
 };
 
 // Three messages: text with escapes and line ends, an empty one with a

@@ -15,19 +15,13 @@ namespace {
 enum StreamKind { kRegular, kPipe };
 
 // An input stream holding `text`, as a regular file or as a pipe fed by
-// a thread (which `Finish` joins).
-struct Input {
-  std::unique_ptr<RunOptions> opts = NewOptions();
+// a thread that the destructor joins.
+struct Input : TextInput {
   std::thread feeder;
-  Input(const std::string& text, StreamKind kind) {
-    if (kind == kRegular) {
-      opts->InputStream = std::tmpfile();
-      std::fwrite(text.data(), 1, text.size(), opts->InputStream);
-      std::rewind(opts->InputStream);
-      return;
-    }
+  Input(const std::string& text, StreamKind kind) : TextInput(kind == kRegular ? text : "") {
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (kind == kRegular || pipe(fds) != 0) return;
+    std::fclose(opts->InputStream);
     opts->InputStream = fdopen(fds[0], "r");
     feeder = std::thread([text, fd = fds[1]] {
       size_t done = 0;
@@ -41,8 +35,6 @@ struct Input {
   }
   ~Input() {
     if (feeder.joinable()) feeder.join();
-    ReleaseLineStorage(opts.get());
-    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
   }
   // Every physical line as read (raw), then "<eof>".
   std::vector<std::string> RawLines() {
