@@ -17,10 +17,6 @@ class DriverRunTest : public testing::Test {
     LocalqmOrFail({"put", "QM1", "Q1", "--text", "abc", "--count", "2"});
   }
   // Standard error without the banner (its four lines come first).
-  static std::string AfterBanner(const std::string& err) {
-    size_t at = err.find("\n\n");
-    return at == std::string::npos ? err : err.substr(at + 2);
-  }
 };
 
 TEST_F(DriverRunTest, UnknownQueueManagerStopsBeforeAnyMessage) {

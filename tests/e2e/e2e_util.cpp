@@ -331,6 +331,11 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   }
 }
 
+std::string AfterBanner(const std::string& err) {
+  size_t at = err.find("\n\n");
+  return at == std::string::npos ? err : err.substr(at + 2);
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;

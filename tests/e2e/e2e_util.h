@@ -96,6 +96,12 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 // newline counts, an empty text has no lines.
 std::vector<std::string> SplitLines(const std::string& text);
 
+// The exit status a run ending with MQ reason `reason` shows (8 bits).
+constexpr int Status(int reason) { return reason & 0xFF; }
+
+// Standard error after the banner (its lines end at the first empty line).
+std::string AfterBanner(const std::string& err);
+
 // ---- Pseudo-terminal runs ---------------------------------------------
 //
 // A child on a pseudo-terminal of the given size: its standard input,

@@ -14,13 +14,6 @@
 
 namespace {
 
-constexpr int Status(int reason) { return reason & 0xFF; }
-
-std::string AfterBanner(const std::string& err) {
-  size_t at = err.find("\n\n");
-  return at == std::string::npos ? err : err.substr(at + 2);
-}
-
 // The file the C library of this process was loaded from: a real shared
 // library without a single MQI entry point.
 std::string CLibraryPath() {

@@ -20,14 +20,6 @@
 
 namespace {
 
-constexpr int Status(int reason) { return reason & 0xFF; }
-
-// Standard error after the four-line banner.
-std::string AfterBanner(const std::string& err) {
-  size_t at = err.find("\n\n");
-  return at == std::string::npos ? err : err.substr(at + 2);
-}
-
 std::string CountLine(const char* label, int files, int messages, int bytes) {
   char line[128];
   snprintf(line, sizeof line, "%-7s - Files:%4d  Messages:%7d  Bytes:%12d\n", label, files,

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int Status(int reason) { return reason & 0xFF; }
-
 const std::string kOverwrite = " exists - overwrite (y)es/(n)o/(a)ll ?\n";
 // Longer than the question reads at once; its tail must not count as the
 // next answer.
