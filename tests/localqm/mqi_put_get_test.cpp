@@ -1,4 +1,6 @@
-// MQPUT, MQPUT1, MQGET, MQCMIT and MQBACK through the built library.
+// MQPUT, MQPUT1, MQGET, MQCMIT and MQBACK through the built library. Context
+// passing and the refused asynchronous put are tried by the program's own
+// copies, end to end.
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -242,56 +244,6 @@ TEST_F(PutGetTest, SyncpointVisibilityCommitAndBackout) {
   EXPECT_EQ(Depth("QM1", "Q1"), 0);
 }
 
-TEST_F(PutGetTest, ContextByPutOption) {
-  MQHOBJ in, out, reader;
-  ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT, &in), 0);
-  // Results are read through a handle that saves nothing, so that the
-  // context saved on `in` stays the source message's.
-  ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED, &reader), 0);
-  ASSERT_EQ(Open(h_, "Q2", MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &out), 0);
-  // A source message with a full set context, then each option in turn.
-  MQMD src = {MQMD_DEFAULT};
-  memcpy(src.UserIdentifier, "origuser    ", 12);
-  memcpy(src.ApplIdentityData, "ident", 5);
-  memcpy(src.PutApplName, "origappl", 8);
-  memcpy(src.PutDate, "19991231", 8);
-  memcpy(src.PutTime, "23595900", 8);
-  ASSERT_EQ(PutMd(h_, out, &src, "s", MQPMO_SET_ALL_CONTEXT), 0);
-  std::string data;
-  MQMD got = {MQMD_DEFAULT};
-  ASSERT_EQ(Get(h_, in, &data, MQGMO_NO_WAIT, &got), 0);  // saves the context
-  struct Case {
-    MQLONG option;
-    const char* user;      // expected UserIdentifier (12)
-    const char* putDate;   // expected PutDate; null: today's
-    MQLONG applType;
-  } cases[] = {
-      {MQPMO_SET_ALL_CONTEXT, "setuser     ", "20200102", MQAT_UNIX},
-      {MQPMO_PASS_ALL_CONTEXT, "origuser    ", "19991231", src.PutApplType},
-      {MQPMO_PASS_IDENTITY_CONTEXT, "origuser    ", nullptr, MQAT_UNIX},
-      {MQPMO_SET_IDENTITY_CONTEXT, "setuser     ", nullptr, MQAT_UNIX},
-      {MQPMO_NO_CONTEXT, "            ", "        ", MQAT_NO_CONTEXT},
-  };
-  char today[8], now[8];
-  LqmFormatPutTime(LqmNowMs(), today, now);
-  for (const Case& c : cases) {
-    MQMD md = {MQMD_DEFAULT};
-    memcpy(md.UserIdentifier, "setuser     ", 12);
-    memcpy(md.PutDate, "20200102", 8);
-    md.PutApplType = MQAT_UNIX;
-    ASSERT_EQ(PutMd(h_, out, &md, "x", c.option, in), 0) << c.option;
-    MQMD back = {MQMD_DEFAULT};
-    ASSERT_EQ(Get(h_, reader, &data, MQGMO_NO_WAIT, &back), 0);
-    EXPECT_EQ(std::string(back.UserIdentifier, 12), c.user) << c.option;
-    EXPECT_EQ(std::string(back.PutDate, 8), c.putDate ? c.putDate : std::string(today, 8))
-        << c.option;
-    EXPECT_EQ(back.PutApplType, c.applType) << c.option;
-  }
-  // Passing needs a handle that saves context.
-  MQMD md = {MQMD_DEFAULT};
-  EXPECT_EQ(PutMd(h_, out, &md, "x", MQPMO_PASS_ALL_CONTEXT, q1_), MQRC_CONTEXT_HANDLE_ERROR);
-}
-
 TEST_F(PutGetTest, ConversionOfStringData) {
   MQHOBJ o2;
   ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_OUTPUT, &o2), 0);
@@ -305,7 +257,6 @@ TEST_F(PutGetTest, ConversionOfStringData) {
       {MQFMT_STRING, 819, 0, "caf\xE9", "caf\xC3\xA9", 0, 1208},  // 0: the qmgr's CCSID
       {MQFMT_STRING, 819, 9999, "AB", "AB", MQRC_NOT_CONVERTED, 819},
       {MQFMT_STRING, 1208, 819, "\xFF", "\xFF", MQRC_NOT_CONVERTED, 1208},
-      {MQFMT_NONE, 819, 37, "AB", "AB", MQRC_FORMAT_ERROR, 819},
       {"MYFMT   ", 819, 37, "AB", "AB", MQRC_FORMAT_ERROR, 819},  // would need an exit
       {MQFMT_ADMIN, 819, 37, "AB", "AB", MQRC_NOT_CONVERTED, 819},
       {MQFMT_STRING, 819, 37, "", "", 0, 819},  // nothing to convert
@@ -399,14 +350,6 @@ TEST_F(PutGetTest, VersionOneDescriptorsCarryAnExtension) {
   EXPECT_EQ(back.MsgSeqNumber, 3);
   EXPECT_EQ(back.MsgFlags, MQMF_MSG_IN_GROUP);
   EXPECT_EQ(back.GroupId[0], 'G');
-}
-
-TEST_F(PutGetTest, AsyncPutCanBeRefused) {
-  MQMD md = {MQMD_DEFAULT};
-  EXPECT_EQ(PutMd(h_, q1_, &md, "a", MQPMO_ASYNC_RESPONSE), 0);
-  EditQmgr("QM1", [](LqmQmgr* q) { q->RefuseAsyncPut = true; });
-  EXPECT_EQ(PutMd(h_, q1_, &md, "a", MQPMO_ASYNC_RESPONSE), MQRC_OPTIONS_ERROR);
-  EXPECT_EQ(Depth("QM1", "Q1"), 1);
 }
 
 TEST_F(PutGetTest, FaultsWithoutAnEndAndACommitThatBacksOut) {
