@@ -138,6 +138,11 @@ std::mutex& LqmApiLock();
 LqmConnection* LqmFindConnection(MQHCONN hconn);
 // The open handle for Hobj on a connection, or null (2019).
 LqmHandle* LqmFindHandle(LqmConnection* conn, MQHOBJ hobj);
+// Both at once, as a call on an object handle starts: 0, MQRC_HCONN_ERROR
+// (2018) when Hconn is no live connection, MQRC_HOBJ_ERROR (2019) when Hobj
+// is not open on it. The pointers stay owned by the connection table and
+// are only good while LqmApiLock() is held.
+int LqmFindConnHandle(MQHCONN hconn, MQHOBJ hobj, LqmConnection** conn, LqmHandle** h);
 // The store of another queue manager of the data root, opened once per
 // connection and registered there so its units of work are tracked.
 // 0; 2087 when there is no such queue manager.
@@ -179,6 +184,27 @@ int LqmCheckPcfHeader(LqmStore* store, const MQMD* md, bool fullChecks, const vo
 // Writes one response record (MQRR) of an array the caller gave by pointer
 // or offset: byte-wise, since an offset need not be aligned.
 void LqmSetResponse(char* records, MQLONG index, MQLONG reason);
+// A record array the caller gives either by pointer or by offset from the
+// start of `base` (the MQOD or MQPMO). Both at once returns `reason`;
+// neither leaves *out null. *out points into caller memory, not owned.
+int LqmRecordArray(void* pointer, MQLONG offset, void* base, MQLONG reason, char** out);
+
+// How the destinations of a distribution list fared, counted as an open or
+// a put goes through them one by one.
+struct LqmDestTally {
+  MQLONG Known = 0, Unknown = 0, Invalid = 0;
+  MQLONG First = 0;  // reason of the first destination that failed
+  bool Same = true;  // every failed destination failed with First
+};
+// Counts destination `index` (reason 0: it worked; a remote one counts as
+// unknown) and writes its response record when `responses` is not null.
+void LqmTallyDest(LqmDestTally* t, MQLONG index, MQLONG reason, bool remote, char* responses);
+// Closes a tally of `count` destinations: writes the three counts, returns
+// the shared reason (or 2136 MQRC_MULTIPLE_REASONS) when all of them
+// failed, otherwise 0 and sets *warning to 2136 when some failed (left
+// alone when none did).
+int LqmTallyEnd(const LqmDestTally& t, MQLONG count, MQLONG* known, MQLONG* unknown,
+                MQLONG* invalid, MQLONG* warning);
 
 // For the admin command: puts with every descriptor field as given
 // (BackoutCount included), bypassing context rules. 0 or a reason.

@@ -245,6 +245,14 @@ LqmHandle* LqmFindHandle(LqmConnection* conn, MQHOBJ hobj) {
   return h->InUse ? h : nullptr;
 }
 
+int LqmFindConnHandle(MQHCONN hconn, MQHOBJ hobj, LqmConnection** conn, LqmHandle** h) {
+  *h = nullptr;
+  *conn = LqmFindConnection(hconn);
+  if (*conn == nullptr) return MQRC_HCONN_ERROR;
+  *h = LqmFindHandle(*conn, hobj);
+  return *h == nullptr ? MQRC_HOBJ_ERROR : 0;
+}
+
 int LqmRemoteStore(LqmConnection* conn, const char* qmgr, LqmStore** out) {
   *out = nullptr;
   for (LqmStore* r : conn->Remotes) {
@@ -298,6 +306,36 @@ int LqmQuiesceCheck(LqmStore* store, bool failIfQuiescing) {
 void LqmSetResponse(char* records, MQLONG index, MQLONG reason) {
   MQRR rr = {reason == 0 ? MQCC_OK : MQCC_FAILED, reason};
   memcpy(records + static_cast<size_t>(index) * sizeof(MQRR), &rr, sizeof rr);
+}
+
+int LqmRecordArray(void* pointer, MQLONG offset, void* base, MQLONG reason, char** out) {
+  *out = static_cast<char*>(pointer);
+  if (pointer != nullptr && offset != 0) return reason;
+  if (pointer == nullptr && offset > 0) *out = static_cast<char*>(base) + offset;
+  return 0;
+}
+
+void LqmTallyDest(LqmDestTally* t, MQLONG index, MQLONG reason, bool remote, char* responses) {
+  if (reason != 0) {
+    ++t->Invalid;
+    if (t->First == 0) t->First = reason;
+    else if (t->First != reason) t->Same = false;
+  } else if (remote) {
+    ++t->Unknown;
+  } else {
+    ++t->Known;
+  }
+  if (responses != nullptr) LqmSetResponse(responses, index, reason);
+}
+
+int LqmTallyEnd(const LqmDestTally& t, MQLONG count, MQLONG* known, MQLONG* unknown,
+                MQLONG* invalid, MQLONG* warning) {
+  *known = t.Known;
+  *unknown = t.Unknown;
+  *invalid = t.Invalid;
+  if (t.Invalid == count && count > 0) return t.Same ? t.First : MQRC_MULTIPLE_REASONS;
+  if (t.Invalid > 0) *warning = MQRC_MULTIPLE_REASONS;
+  return 0;
 }
 
 bool LqmIsWarning(MQLONG reason) {

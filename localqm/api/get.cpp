@@ -241,10 +241,10 @@ void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
               PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
   std::unique_lock<std::mutex> guard(LqmApiLock());
-  LqmConnection* conn = LqmFindConnection(Hconn);
-  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
-  LqmHandle* h = LqmFindHandle(conn, Hobj);
-  if (h == nullptr) return LqmReport(MQRC_HOBJ_ERROR, pCompCode, pReason);
+  LqmConnection* conn;
+  LqmHandle* h;
+  int rc = LqmFindConnHandle(Hconn, Hobj, &conn, &h);
+  if (rc != 0) return LqmReport(rc, pCompCode, pReason);
   MQMD* md = static_cast<MQMD*>(pMsgDesc);
   MQGMO* gmo = static_cast<MQGMO*>(pGetMsgOpts);
   if (md == nullptr || memcmp(md->StrucId, MQMD_STRUC_ID, 4) != 0 ||
@@ -257,7 +257,7 @@ void LqmMQGET(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pGetMsgOpts,
   if (pBuffer == nullptr && BufferLength > 0)
     return LqmReport(MQRC_BUFFER_ERROR, pCompCode, pReason);
   if (pDataLength == nullptr) return LqmReport(MQRC_DATA_LENGTH_ERROR, pCompCode, pReason);
-  int rc = CheckGetOptions(gmo, h);
+  rc = CheckGetOptions(gmo, h);
   if (rc != 0) return LqmReport(rc, pCompCode, pReason);
 
   // Copy what the call reads before anything is written back: the request

@@ -136,13 +136,13 @@ void LqmMQINQ(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelecto
               PMQLONG pCompCode, PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
   std::lock_guard<std::mutex> guard(LqmApiLock());
-  LqmConnection* conn = LqmFindConnection(Hconn);
-  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
-  LqmHandle* h = LqmFindHandle(conn, Hobj);
-  if (h == nullptr) return LqmReport(MQRC_HOBJ_ERROR, pCompCode, pReason);
+  LqmConnection* conn;
+  LqmHandle* h;
+  int rc = LqmFindConnHandle(Hconn, Hobj, &conn, &h);
+  if (rc != 0) return LqmReport(rc, pCompCode, pReason);
   if ((h->Options & MQOO_INQUIRE) == 0 || h->DistList)
     return LqmReport(MQRC_NOT_OPEN_FOR_INQUIRE, pCompCode, pReason);
-  int rc = CheckArrays(SelectorCount, pSelectors, IntAttrCount, pIntAttrs, CharAttrLength, pCharAttrs);
+  rc = CheckArrays(SelectorCount, pSelectors, IntAttrCount, pIntAttrs, CharAttrLength, pCharAttrs);
   if (rc != 0) return LqmReport(rc, pCompCode, pReason);
 
   Subject s{};
@@ -191,10 +191,10 @@ void LqmMQSET(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelecto
               PMQLONG pCompCode, PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
   std::lock_guard<std::mutex> guard(LqmApiLock());
-  LqmConnection* conn = LqmFindConnection(Hconn);
-  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
-  LqmHandle* h = LqmFindHandle(conn, Hobj);
-  if (h == nullptr) return LqmReport(MQRC_HOBJ_ERROR, pCompCode, pReason);
+  LqmConnection* conn;
+  LqmHandle* h;
+  int rc = LqmFindConnHandle(Hconn, Hobj, &conn, &h);
+  if (rc != 0) return LqmReport(rc, pCompCode, pReason);
   if ((h->Options & MQOO_SET) == 0 || h->ObjectType != MQOT_Q || h->DistList)
     return LqmReport(MQRC_NOT_OPEN_FOR_SET, pCompCode, pReason);
   if (SelectorCount < 0 || SelectorCount > kMaxSelectors)
@@ -219,7 +219,7 @@ void LqmMQSET(MQHCONN Hconn, MQHOBJ Hobj, MQLONG SelectorCount, PMQLONG pSelecto
   for (MQLONG i = 0; i < ints; ++i)
     if (pIntAttrs[i] != 0 && pIntAttrs[i] != 1)
       return LqmReport(MQRC_INHIBIT_VALUE_ERROR, pCompCode, pReason);
-  int rc = LqmCallBegin(&conn->Main, "MQSET", h->ObjectName, nullptr);
+  rc = LqmCallBegin(&conn->Main, "MQSET", h->ObjectName, nullptr);
   if (rc != 0) return LqmReport(rc, pCompCode, pReason);
   const char* target = h->Alias && (h->Options & MQOO_RESOLVE_LOCAL_Q) == 0 ? h->ObjectName : h->BaseQueue;
   LqmQueue q;

@@ -163,16 +163,15 @@ int OpenDistributionList(LqmConnection* conn, MQOD* od, MQLONG options, const ch
     if (od->ObjectRecOffset <= 0) return MQRC_OBJECT_RECORDS_ERROR;
     records = reinterpret_cast<const MQOR*>(reinterpret_cast<const char*>(od) + od->ObjectRecOffset);
   }
-  char* responses = static_cast<char*>(od->ResponseRecPtr);
-  if (responses != nullptr && od->ResponseRecOffset != 0) return MQRC_RESPONSE_RECORDS_ERROR;
-  if (responses == nullptr && od->ResponseRecOffset > 0)
-    responses = reinterpret_cast<char*>(od) + od->ResponseRecOffset;
-  int rc = LqmCallBegin(&conn->Main, faultCall, "", nullptr);
+  char* responses = nullptr;
+  int rc = LqmRecordArray(od->ResponseRecPtr, od->ResponseRecOffset, od,
+                          MQRC_RESPONSE_RECORDS_ERROR, &responses);
+  if (rc != 0) return rc;
+  rc = LqmCallBegin(&conn->Main, faultCall, "", nullptr);
   if (rc != 0) return rc;
   LqmTxnEnd(&conn->Main, 0);
 
-  MQLONG known = 0, unknown = 0, invalid = 0, firstReason = 0;
-  bool sameReason = true;
+  LqmDestTally tally;
   h->Dests.clear();
   for (MQLONG i = 0; i < od->RecsPresent; ++i) {
     LqmDest d{};
@@ -196,26 +195,12 @@ int OpenDistributionList(LqmConnection* conn, MQOD* od, MQLONG options, const ch
     }
     snprintf(d.Qmgr, sizeof d.Qmgr, "%s", d.Store != nullptr ? d.Store->Name : qmgr);
     d.OpenReason = drc;
-    if (drc != 0) {
-      ++invalid;
-      if (firstReason == 0) firstReason = drc;
-      else if (firstReason != drc) sameReason = false;
-    } else if (d.Remote) {
-      ++unknown;
-    } else {
-      ++known;
-    }
-    if (responses != nullptr) {
-      LqmSetResponse(responses, i, drc);
-    }
+    LqmTallyDest(&tally, i, drc, d.Remote, responses);
     h->Dests.push_back(d);
   }
-  od->KnownDestCount = known;
-  od->UnknownDestCount = unknown;
-  od->InvalidDestCount = invalid;
-  if (invalid == od->RecsPresent && invalid > 0)
-    return sameReason ? firstReason : MQRC_MULTIPLE_REASONS;
-  if (invalid > 0) *warning = MQRC_MULTIPLE_REASONS;
+  rc = LqmTallyEnd(tally, od->RecsPresent, &od->KnownDestCount, &od->UnknownDestCount,
+                   &od->InvalidDestCount, warning);
+  if (rc != 0) return rc;
   h->ObjectType = MQOT_Q;
   h->DistList = true;
   h->Store = &conn->Main;

@@ -301,22 +301,20 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
       if (pmo->RecsPresent != n) return MQRC_RECS_PRESENT_ERROR;
       fields = pmo->PutMsgRecFields;
       if ((fields & ~kValidRecFields) != 0) return MQRC_PMO_RECORD_FLAGS_ERROR;
-      if (pmo->PutMsgRecPtr != nullptr && pmo->PutMsgRecOffset != 0) return MQRC_PUT_MSG_RECORDS_ERROR;
-      recs = static_cast<unsigned char*>(pmo->PutMsgRecPtr);
-      if (recs == nullptr && pmo->PutMsgRecOffset > 0)
-        recs = reinterpret_cast<unsigned char*>(pmo) + pmo->PutMsgRecOffset;
+      char* given = nullptr;
+      rc = LqmRecordArray(pmo->PutMsgRecPtr, pmo->PutMsgRecOffset, pmo,
+                          MQRC_PUT_MSG_RECORDS_ERROR, &given);
+      if (rc != 0) return rc;
+      recs = reinterpret_cast<unsigned char*>(given);
       if (fields != 0 && recs == nullptr) return MQRC_PUT_MSG_RECORDS_ERROR;
-      if (pmo->ResponseRecPtr != nullptr && pmo->ResponseRecOffset != 0)
-        return MQRC_RESPONSE_RECORDS_ERROR;
-      responses = static_cast<char*>(pmo->ResponseRecPtr);
-      if (responses == nullptr && pmo->ResponseRecOffset > 0)
-        responses = reinterpret_cast<char*>(pmo) + pmo->ResponseRecOffset;
+      rc = LqmRecordArray(pmo->ResponseRecPtr, pmo->ResponseRecOffset, pmo,
+                          MQRC_RESPONSE_RECORDS_ERROR, &responses);
+      if (rc != 0) return rc;
     }
     size_t recSize = ((fields & MQPMRF_MSG_ID) ? 24 : 0) + ((fields & MQPMRF_CORREL_ID) ? 24 : 0) +
                      ((fields & MQPMRF_GROUP_ID) ? 24 : 0) + ((fields & MQPMRF_FEEDBACK) ? 4 : 0) +
                      ((fields & MQPMRF_ACCOUNTING_TOKEN) ? 32 : 0);
-    MQLONG known = 0, unknown = 0, invalid = 0, first = 0;
-    bool same = true;
+    LqmDestTally tally;
     for (MQLONG i = 0; i < n; ++i) {
       const LqmDest& d = h->Dests[i];
       MQMD one = md;
@@ -336,24 +334,11 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
       if (drc == 0)
         drc = PutOne(conn, d.Store, d.Queue, d.Queue, &one, length, buffer, syncpoint, faultCall,
                      d.Queue);
-      if (drc != 0) {
-        ++invalid;
-        if (first == 0) first = drc;
-        else if (first != drc) same = false;
-      } else if (d.Remote) {
-        ++unknown;
-      } else {
-        ++known;
-      }
-      if (responses != nullptr) {
-        LqmSetResponse(responses, i, drc);
-      }
+      LqmTallyDest(&tally, i, drc, d.Remote, responses);
     }
-    pmo->KnownDestCount = known;
-    pmo->UnknownDestCount = unknown;
-    pmo->InvalidDestCount = invalid;
-    if (invalid == n && n > 0) return same ? first : MQRC_MULTIPLE_REASONS;
-    if (invalid > 0) warning = MQRC_MULTIPLE_REASONS;
+    rc = LqmTallyEnd(tally, n, &pmo->KnownDestCount, &pmo->UnknownDestCount,
+                     &pmo->InvalidDestCount, &warning);
+    if (rc != 0) return rc;
   }
   // The caller sees the descriptor as stored: identifiers, context, and
   // the resolved defaults. A version-1 caller gets only its fields.
@@ -367,12 +352,12 @@ void LqmMQPUT(MQHCONN Hconn, MQHOBJ Hobj, PMQVOID pMsgDesc, PMQVOID pPutMsgOpts,
               MQLONG BufferLength, PMQVOID pBuffer, PMQLONG pCompCode, PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
   std::lock_guard<std::mutex> guard(LqmApiLock());
-  LqmConnection* conn = LqmFindConnection(Hconn);
-  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
-  LqmHandle* h = LqmFindHandle(conn, Hobj);
-  if (h == nullptr) return LqmReport(MQRC_HOBJ_ERROR, pCompCode, pReason);
+  LqmConnection* conn;
+  LqmHandle* h;
+  int rc = LqmFindConnHandle(Hconn, Hobj, &conn, &h);
+  if (rc != 0) return LqmReport(rc, pCompCode, pReason);
   MQLONG warning = 0;
-  int rc = LqmPutOnHandle(conn, h, static_cast<MQMD*>(pMsgDesc), static_cast<MQPMO*>(pPutMsgOpts),
+  rc = LqmPutOnHandle(conn, h, static_cast<MQMD*>(pMsgDesc), static_cast<MQPMO*>(pPutMsgOpts),
                           BufferLength, pBuffer, "MQPUT", &warning);
   if (rc == 0 && warning != 0) {
     *pReason = warning;
