@@ -253,6 +253,10 @@ int LqmQueueDepth(LqmStore* store, const char* queue, MQLONG* depth);
 // *changed (may be null) counts the rows touched.
 int LqmUowCommit(LqmStore* store, long* changed);
 int LqmUowBackout(LqmStore* store, int64_t conn, long* changed);
+// Discards `conn`'s uncommitted puts, the pending ones (prepared false) or
+// those prepared for a unit across queue managers, and takes them off
+// their queues' depths. *dropped counts them. 0 or a database failure.
+int LqmUowDropPuts(LqmStore* store, int64_t conn, bool prepared, long* dropped);
 
 // ---- units of work across queue managers (uow.cpp) ----
 

@@ -260,18 +260,36 @@ int LqmUowCommit(LqmStore* store, long* changed) {
   return rc;
 }
 
+int LqmUowDropPuts(LqmStore* store, int64_t conn, bool prepared, long* dropped) {
+  // Pending puts are state 1, prepared ones state 3; each pair of
+  // statements has its own cache slot, so the state is part of the text.
+  struct DropStatements {
+    int DepthSlot;
+    const char* Depth;
+    int DeleteSlot;
+    const char* Delete;
+  };
+  static const DropStatements kDrop[2] = {
+      {kStmtUowDepthPuts,
+       "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
+       " m.conn = ?1 AND m.conn <> 0 AND m.state = 1 AND m.queue = queues.name) WHERE name IN"
+       " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1)",
+       kStmtUowDeletePuts, "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1"},
+      {kStmtUowDepthPrepared,
+       "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
+       " m.conn = ?1 AND m.conn <> 0 AND m.state = 3 AND m.queue = queues.name) WHERE name"
+       " IN (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3)",
+       kStmtUowDeletePrepared, "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3"},
+  };
+  const DropStatements& d = kDrop[prepared ? 1 : 0];
+  int rc = LqmStmtRun(store, d.DepthSlot, d.Depth, conn, nullptr, nullptr);
+  if (rc == 0) rc = LqmStmtRun(store, d.DeleteSlot, d.Delete, conn, nullptr, dropped);
+  return rc;
+}
+
 int LqmUowBackout(LqmStore* store, int64_t conn, long* changed) {
   long gets = 0, puts = 0;
-  int rc = LqmStmtRun(
-      store, kStmtUowDepthPuts,
-      "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
-      " m.conn = ?1 AND m.conn <> 0 AND m.state = 1 AND m.queue = queues.name) WHERE name IN"
-      " (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1)",
-      conn, nullptr, nullptr);
-  if (rc == 0)
-    rc = LqmStmtRun(store, kStmtUowDeletePuts,
-                    "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 1", conn,
-                    nullptr, &puts);
+  int rc = LqmUowDropPuts(store, conn, false, &puts);
   if (rc == 0)
     rc = LqmStmtRun(store, kStmtUowBackoutGets,
                     "UPDATE messages SET state = 0, conn = 0, backouts = backouts + 1 WHERE"

@@ -60,16 +60,7 @@ int LqmUowResolvePrepared(LqmStore* store, int64_t conn, bool commit, long* chan
                     conn, nullptr, &n);
     if (rc == 0 && n > 0) store->NotifyPending = true;
   } else {
-    rc = LqmStmtRun(
-        store, kStmtUowDepthPrepared,
-        "UPDATE queues SET depth = depth - (SELECT count(*) FROM messages m WHERE"
-        " m.conn = ?1 AND m.conn <> 0 AND m.state = 3 AND m.queue = queues.name) WHERE name"
-        " IN (SELECT queue FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3)",
-        conn, nullptr, nullptr);
-    if (rc == 0)
-      rc = LqmStmtRun(store, kStmtUowDeletePrepared,
-                      "DELETE FROM messages WHERE conn = ?1 AND conn <> 0 AND state = 3", conn,
-                      nullptr, &n);
+    rc = LqmUowDropPuts(store, conn, true, &n);
   }
   if (rc == 0)
     rc = LqmStmtRun(store, kStmtPreparedForget, "DELETE FROM prepared WHERE conn = ?1", conn,
