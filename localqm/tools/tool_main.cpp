@@ -132,6 +132,17 @@ bool ToolNumber(const char* text, const char* what, long min, long max, long* ou
   return true;
 }
 
+bool ToolNumberOption(const ToolArgs& args, const char* name, long min, long max, MQLONG* field) {
+  const char* t = ToolOption(args, name);
+  if (t == nullptr) return true;
+  char what[64];
+  snprintf(what, sizeof what, "--%s", name);
+  long v;
+  if (!ToolNumber(t, what, min, max, &v)) return false;
+  *field = static_cast<MQLONG>(v);
+  return true;
+}
+
 int ToolFail(const char* what, int reason) {
   const char* name = "";
   switch (reason) {

@@ -63,17 +63,6 @@ bool TextOption(const ToolArgs& args, const char* name, char* field, size_t leng
   return true;
 }
 
-bool NumberOption(const ToolArgs& args, const char* name, long min, long max, MQLONG* field) {
-  const char* t = ToolOption(args, name);
-  if (t == nullptr) return true;
-  char what[64];
-  snprintf(what, sizeof what, "--%s", name);
-  long v;
-  if (!ToolNumber(t, what, min, max, &v)) return false;
-  *field = static_cast<MQLONG>(v);
-  return true;
-}
-
 bool BuildDescriptor(const ToolArgs& args, const LqmQmgr& qm, MQMD* md) {
   *md = MQMD{MQMD_DEFAULT};
   md->Version = MQMD_VERSION_2;
@@ -88,8 +77,8 @@ bool BuildDescriptor(const ToolArgs& args, const LqmQmgr& qm, MQMD* md) {
   LqmFormatPutTime(LqmNowMs(), md->PutDate, md->PutTime);
   memset(md->ApplOriginData, ' ', sizeof md->ApplOriginData);
   bool ok = TextOption(args, "format", md->Format, 8) &&
-            NumberOption(args, "priority", -1, kLqmMaxPriority, &md->Priority) &&
-            NumberOption(args, "persistence", 0, 2, &md->Persistence) &&
+            ToolNumberOption(args, "priority", -1, kLqmMaxPriority, &md->Priority) &&
+            ToolNumberOption(args, "persistence", 0, 2, &md->Persistence) &&
             BytesOption(args, "msgid", md->MsgId, 24) &&
             BytesOption(args, "correlid", md->CorrelId, 24) &&
             BytesOption(args, "groupid", md->GroupId, 24) &&
@@ -97,23 +86,23 @@ bool BuildDescriptor(const ToolArgs& args, const LqmQmgr& qm, MQMD* md) {
             TextOption(args, "replytoqmgr", md->ReplyToQMgr, 48) &&
             TextOption(args, "putdate", md->PutDate, 8) &&
             TextOption(args, "puttime", md->PutTime, 8) &&
-            NumberOption(args, "backout", 0, INT_MAX, &md->BackoutCount) &&
-            NumberOption(args, "expiry", -1, INT_MAX, &md->Expiry) &&
-            NumberOption(args, "encoding", INT_MIN, INT_MAX, &md->Encoding) &&
-            NumberOption(args, "ccsid", 0, 65535, &md->CodedCharSetId) &&
-            NumberOption(args, "msgtype", 0, INT_MAX, &md->MsgType) &&
-            NumberOption(args, "report", INT_MIN, INT_MAX, &md->Report) &&
-            NumberOption(args, "feedback", 0, INT_MAX, &md->Feedback) &&
+            ToolNumberOption(args, "backout", 0, INT_MAX, &md->BackoutCount) &&
+            ToolNumberOption(args, "expiry", -1, INT_MAX, &md->Expiry) &&
+            ToolNumberOption(args, "encoding", INT_MIN, INT_MAX, &md->Encoding) &&
+            ToolNumberOption(args, "ccsid", 0, 65535, &md->CodedCharSetId) &&
+            ToolNumberOption(args, "msgtype", 0, INT_MAX, &md->MsgType) &&
+            ToolNumberOption(args, "report", INT_MIN, INT_MAX, &md->Report) &&
+            ToolNumberOption(args, "feedback", 0, INT_MAX, &md->Feedback) &&
             TextOption(args, "user", md->UserIdentifier, 12) &&
             BytesOption(args, "accounting", md->AccountingToken, 32) &&
             TextOption(args, "applid", md->ApplIdentityData, 32) &&
             TextOption(args, "applorigin", md->ApplOriginData, 4) &&
             TextOption(args, "putappl", md->PutApplName, 28) &&
-            NumberOption(args, "putappltype", -1, INT_MAX, &md->PutApplType) &&
-            NumberOption(args, "seq", 1, INT_MAX, &md->MsgSeqNumber) &&
-            NumberOption(args, "offset", 0, INT_MAX, &md->Offset) &&
-            NumberOption(args, "msgflags", 0, INT_MAX, &md->MsgFlags) &&
-            NumberOption(args, "origlength", -1, INT_MAX, &md->OriginalLength);
+            ToolNumberOption(args, "putappltype", -1, INT_MAX, &md->PutApplType) &&
+            ToolNumberOption(args, "seq", 1, INT_MAX, &md->MsgSeqNumber) &&
+            ToolNumberOption(args, "offset", 0, INT_MAX, &md->Offset) &&
+            ToolNumberOption(args, "msgflags", 0, INT_MAX, &md->MsgFlags) &&
+            ToolNumberOption(args, "origlength", -1, INT_MAX, &md->OriginalLength);
   if (ok && md->Expiry == 0) {
     fprintf(stderr, "localqm: --expiry is -1 (unlimited) or a positive number of tenths\n");
     ok = false;

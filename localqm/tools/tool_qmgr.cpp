@@ -11,23 +11,11 @@ namespace {
 
 // Applies the create/alter-qmgr options to a record. False on a bad value.
 bool ApplyQmgrOptions(const ToolArgs& args, LqmQmgr* q) {
-  long v;
-  if (const char* t = ToolOption(args, "cmdlevel")) {
-    if (!ToolNumber(t, "--cmdlevel", 0, 99999, &v)) return false;
-    q->CommandLevel = static_cast<MQLONG>(v);
-  }
-  if (const char* t = ToolOption(args, "platform")) {
-    if (!ToolNumber(t, "--platform", 0, 99999, &v)) return false;
-    q->Platform = static_cast<MQLONG>(v);
-  }
-  if (const char* t = ToolOption(args, "max-cno-version")) {
-    if (!ToolNumber(t, "--max-cno-version", 1, MQCNO_CURRENT_VERSION, &v)) return false;
-    q->MaxCnoVersion = static_cast<MQLONG>(v);
-  }
-  if (const char* t = ToolOption(args, "ccsid")) {
-    if (!ToolNumber(t, "--ccsid", 1, 65535, &v)) return false;
-    q->Ccsid = static_cast<MQLONG>(v);
-  }
+  if (!ToolNumberOption(args, "cmdlevel", 0, 99999, &q->CommandLevel) ||
+      !ToolNumberOption(args, "platform", 0, 99999, &q->Platform) ||
+      !ToolNumberOption(args, "max-cno-version", 1, MQCNO_CURRENT_VERSION, &q->MaxCnoVersion) ||
+      !ToolNumberOption(args, "ccsid", 1, 65535, &q->Ccsid))
+    return false;
   if (const char* t = ToolOption(args, "deadq")) {
     if (LqmCheckName(t, 1) != 0) {
       fprintf(stderr, "localqm: '%s' is not a valid queue name\n", t);
@@ -35,10 +23,8 @@ bool ApplyQmgrOptions(const ToolArgs& args, LqmQmgr* q) {
     }
     snprintf(q->DeadLetterQ, sizeof q->DeadLetterQ, "%s", t);
   }
-  if (const char* t = ToolOption(args, "min-cfh-version")) {
-    if (!ToolNumber(t, "--min-cfh-version", 0, MQCFH_CURRENT_VERSION, &v)) return false;
-    q->MinCfhVersion = static_cast<MQLONG>(v);
-  }
+  if (!ToolNumberOption(args, "min-cfh-version", 0, MQCFH_CURRENT_VERSION, &q->MinCfhVersion))
+    return false;
   if (ToolFlag(args, "refuse-async-put")) q->RefuseAsyncPut = true;
   if (ToolFlag(args, "allow-async-put")) q->RefuseAsyncPut = false;
   return true;

@@ -34,7 +34,6 @@ bool Choice(const char* text, const char* what, const char* yes, const char* no,
 }
 
 bool ApplyQueueOptions(const ToolArgs& args, LqmQueue* q) {
-  long v;
   bool b;
   if (const char* t = ToolOption(args, "type")) {
     if (strcmp(t, "local") == 0) q->Type = MQQT_LOCAL;
@@ -50,22 +49,13 @@ bool ApplyQueueOptions(const ToolArgs& args, LqmQueue* q) {
   }
   if (const char* t = ToolOption(args, "target"))
     if (!QueueName(t, "--target queue name", q->Target)) return false;
-  if (const char* t = ToolOption(args, "maxdepth")) {
-    if (!ToolNumber(t, "--maxdepth", 0, 999999999, &v)) return false;
-    q->MaxDepth = static_cast<MQLONG>(v);
-  }
-  if (const char* t = ToolOption(args, "maxmsgl")) {
-    if (!ToolNumber(t, "--maxmsgl", 0, kLqmQmgrMaxMsgLength, &v)) return false;
-    q->MaxMsgLength = static_cast<MQLONG>(v);
-  }
+  if (!ToolNumberOption(args, "maxdepth", 0, 999999999, &q->MaxDepth)) return false;
+  if (!ToolNumberOption(args, "maxmsgl", 0, kLqmQmgrMaxMsgLength, &q->MaxMsgLength)) return false;
   if (const char* t = ToolOption(args, "boqname")) {
     if (t[0] == '\0') q->BackoutQName[0] = '\0';
     else if (!QueueName(t, "--boqname queue name", q->BackoutQName)) return false;
   }
-  if (const char* t = ToolOption(args, "bothresh")) {
-    if (!ToolNumber(t, "--bothresh", 0, 999999999, &v)) return false;
-    q->BackoutThreshold = static_cast<MQLONG>(v);
-  }
+  if (!ToolNumberOption(args, "bothresh", 0, 999999999, &q->BackoutThreshold)) return false;
   if (const char* t = ToolOption(args, "put")) {
     if (!Choice(t, "--put", "disabled", "enabled", &b)) return false;
     q->PutInhibited = b;
@@ -76,10 +66,7 @@ bool ApplyQueueOptions(const ToolArgs& args, LqmQueue* q) {
   }
   if (ToolFlag(args, "deny-inquire")) q->DenyInquire = true;
   if (ToolFlag(args, "allow-inquire")) q->DenyInquire = false;
-  if (const char* t = ToolOption(args, "defprty")) {
-    if (!ToolNumber(t, "--defprty", 0, kLqmMaxPriority, &v)) return false;
-    q->DefPriority = static_cast<MQLONG>(v);
-  }
+  if (!ToolNumberOption(args, "defprty", 0, kLqmMaxPriority, &q->DefPriority)) return false;
   if (const char* t = ToolOption(args, "defpsist")) {
     if (!Choice(t, "--defpsist", "yes", "no", &b)) return false;
     q->DefPersistence = b ? MQPER_PERSISTENT : MQPER_NOT_PERSISTENT;

@@ -34,6 +34,10 @@ bool ToolFlag(const ToolArgs& args, const char* name);
 // Parses a whole decimal number within [min, max]; prints a message naming
 // the option and returns false when it is not one.
 bool ToolNumber(const char* text, const char* what, long min, long max, long* out);
+// Option --name as such a number into *field: true when it is absent
+// (*field untouched) or valid; false, message printed, field untouched
+// when it is not.
+bool ToolNumberOption(const ToolArgs& args, const char* name, long min, long max, MQLONG* field);
 // Prints "localqm: <text>" and the reason's MQ name when it has one.
 int ToolFail(const char* what, int reason);
 // Opens a queue manager's store for an admin verb; prints the error.
