@@ -38,7 +38,15 @@ def c_char(ch):
     return "'%s'" % ch
 
 
+# read_constants and write_or_check are also imported by
+# zeplo/mq/gen_reason_texts.py, which reads the same table. They live here,
+# not in a module of their own, so that this script still runs alone.
+
+
 def read_constants(path):
+    """The (name, value) rows of a constants table, in file order. Raises
+    ValueError naming the line when a row is not NAME<TAB>VALUE or a name
+    comes twice."""
     rows = []
     seen = set()
     with open(path, encoding="ascii") as f:
@@ -55,6 +63,26 @@ def read_constants(path):
             seen.add(name)
             rows.append((name, value))
     return rows
+
+
+def write_or_check(argv, target, text, label, script):
+    """The main of a generator: with --check, 0 when `target` holds exactly
+    `text`, else 1 with a message naming `label` (the file) and `script`
+    (what to run); without it, writes `text` to `target` and returns 0."""
+    if len(argv) > 1 and argv[1] == "--check":
+        try:
+            with open(target, encoding="ascii") as f:
+                current = f.read()
+        except OSError as err:
+            print("%s cannot be read: %s" % (label, err), file=sys.stderr)
+            return 1
+        if current != text:
+            print("%s is stale: run %s" % (label, script), file=sys.stderr)
+            return 1
+        return 0
+    with open(target, "w", encoding="ascii") as f:
+        f.write(text)
+    return 0
 
 
 def render(rows):
@@ -97,20 +125,7 @@ def render(rows):
 
 def main(argv):
     text = render(read_constants(SOURCE))
-    if len(argv) > 1 and argv[1] == "--check":
-        try:
-            with open(TARGET, encoding="ascii") as f:
-                current = f.read()
-        except OSError as err:
-            print("mq_constants.h cannot be read: %s" % err, file=sys.stderr)
-            return 1
-        if current != text:
-            print("mq_constants.h is stale: run mqi/gen_constants.py", file=sys.stderr)
-            return 1
-        return 0
-    with open(TARGET, "w", encoding="ascii") as f:
-        f.write(text)
-    return 0
+    return write_or_check(argv, TARGET, text, "mq_constants.h", "mqi/gen_constants.py")
 
 
 if __name__ == "__main__":

@@ -20,8 +20,14 @@ import os
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.join(HERE, "..", "..", "mqi", "constants.tsv")
+MQI = os.path.join(HERE, "..", "..", "mqi")
+SOURCE = os.path.join(MQI, "constants.tsv")
 TARGET = os.path.join(HERE, "reason_tables.cpp")
+
+# The table reader and the write-or-check step are mqi/gen_constants.py's.
+sys.path.insert(0, MQI)
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+from gen_constants import read_constants, write_or_check  # noqa: E402
 
 GROUPS = ["MQRC_", "MQRCCF_", "MQFB_"]
 
@@ -132,15 +138,7 @@ def describe(name, prefix, title, keep_q=False):
 
 
 def read_codes(path):
-    codes = {}
-    with open(path, encoding="ascii") as f:
-        for line in f:
-            line = line.rstrip("\n")
-            if not line or line.startswith("#"):
-                continue
-            name, value = line.split("\t")
-            codes[name] = value
-    return codes
+    return dict(read_constants(path))
 
 
 def group_of(name):
@@ -200,20 +198,8 @@ def render(main, feedback):
 
 def main(argv):
     text = render(*build(read_codes(SOURCE)))
-    if len(argv) > 1 and argv[1] == "--check":
-        try:
-            with open(TARGET, encoding="ascii") as f:
-                current = f.read()
-        except OSError as err:
-            print("reason_tables.cpp cannot be read: %s" % err, file=sys.stderr)
-            return 1
-        if current != text:
-            print("reason_tables.cpp is stale: run zeplo/mq/gen_reason_texts.py", file=sys.stderr)
-            return 1
-        return 0
-    with open(TARGET, "w", encoding="ascii") as f:
-        f.write(text)
-    return 0
+    return write_or_check(argv, TARGET, text, "reason_tables.cpp",
+                          "zeplo/mq/gen_reason_texts.py")
 
 
 if __name__ == "__main__":
