@@ -143,6 +143,11 @@ bool ToolNumberOption(const ToolArgs& args, const char* name, long min, long max
   return true;
 }
 
+int ToolQueueMissing(const char* queue, const char* qmgr) {
+  fprintf(stderr, "localqm: queue %s does not exist on %s\n", queue, qmgr);
+  return kToolFailed;
+}
+
 int ToolFail(const char* what, int reason) {
   const char* name = "";
   switch (reason) {

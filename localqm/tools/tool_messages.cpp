@@ -238,11 +238,8 @@ int ToolPut(const ToolArgs& args) {
   }
   LqmStoreClose(&store);
   if (mrc != 0) {
-    if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
-      fprintf(stderr, "localqm: queue %s does not exist on %s\n", args.Words[1].c_str(),
-              args.Words[0].c_str());
-      return kToolFailed;
-    }
+    if (mrc == MQRC_UNKNOWN_OBJECT_NAME)
+      return ToolQueueMissing(args.Words[1].c_str(), args.Words[0].c_str());
     fprintf(stderr, "localqm: %ld of %ld messages put\n", put - 1, count);
     return ToolFail("put", mrc);
   }
@@ -283,11 +280,8 @@ int ToolBrowseGet(const ToolArgs& args, bool destructive) {
   }
   LqmStoreClose(&store);
   if (mrc == MQRC_NO_MSG_AVAILABLE) mrc = 0;
-  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
-    fprintf(stderr, "localqm: queue %s does not exist on %s\n", args.Words[1].c_str(),
-            args.Words[0].c_str());
-    return kToolFailed;
-  }
+  if (mrc == MQRC_UNKNOWN_OBJECT_NAME)
+    return ToolQueueMissing(args.Words[1].c_str(), args.Words[0].c_str());
   if (mrc != 0) return ToolFail(verb, mrc);
   return kToolOk;
 }

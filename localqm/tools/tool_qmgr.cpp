@@ -30,6 +30,14 @@ bool ApplyQmgrOptions(const ToolArgs& args, LqmQmgr* q) {
   return true;
 }
 
+// The end of a verb that changed queue manager `qmgr`: the failure, or
+// "Queue manager <qmgr> <done>." on standard output.
+int QmgrDone(const char* verb, int mrc, const char* qmgr, const char* done) {
+  if (mrc != 0) return ToolFail(verb, mrc);
+  printf("Queue manager %s %s.\n", qmgr, done);
+  return kToolOk;
+}
+
 const char* const kCalls[] = {"MQCONN", "MQCONNX", "MQDISC", "MQOPEN", "MQCLOSE", "MQGET",
                               "MQPUT",  "MQPUT1",  "MQINQ",  "MQSET",  "MQCMIT",  "MQBACK"};
 
@@ -56,9 +64,7 @@ int ToolCreate(const ToolArgs& args) {
     fprintf(stderr, "localqm: queue manager %s already exists\n", q.Name);
     return kToolFailed;
   }
-  if (rc != 0) return ToolFail("create", rc);
-  printf("Queue manager %s created.\n", q.Name);
-  return kToolOk;
+  return QmgrDone("create", rc, q.Name, "created");
 }
 
 int ToolDelete(const ToolArgs& args) {
@@ -69,9 +75,7 @@ int ToolDelete(const ToolArgs& args) {
     fprintf(stderr, "localqm: queue manager %s does not exist\n", args.Words[0].c_str());
     return kToolFailed;
   }
-  if (rc != 0) return ToolFail("delete", rc);
-  printf("Queue manager %s deleted.\n", args.Words[0].c_str());
-  return kToolOk;
+  return QmgrDone("delete", rc, args.Words[0].c_str(), "deleted");
 }
 
 int ToolList(const ToolArgs& args) {
@@ -112,10 +116,8 @@ int ToolStartStop(const ToolArgs& args, bool start) {
     mrc = LqmTxnEnd(&store, mrc);
   }
   LqmStoreClose(&store);
-  if (mrc != 0) return ToolFail(start ? "start" : "stop", mrc);
-  printf("Queue manager %s %s.\n", args.Words[0].c_str(),
-         start ? "started" : ToolFlag(args, "quiesce") ? "quiescing" : "stopped");
-  return kToolOk;
+  return QmgrDone(start ? "start" : "stop", mrc, args.Words[0].c_str(),
+                  start ? "started" : ToolFlag(args, "quiesce") ? "quiescing" : "stopped");
 }
 
 int ToolAlterQmgr(const ToolArgs& args) {
@@ -136,9 +138,7 @@ int ToolAlterQmgr(const ToolArgs& args) {
   LqmStoreClose(&store);
   if (!valid) return kToolUsage;
   if (mrc == 0 && ToolFlag(args, "default")) mrc = LqmSetDefaultQmgr(args.Words[0].c_str());
-  if (mrc != 0) return ToolFail("alter-qmgr", mrc);
-  printf("Queue manager %s altered.\n", args.Words[0].c_str());
-  return kToolOk;
+  return QmgrDone("alter-qmgr", mrc, args.Words[0].c_str(), "altered");
 }
 
 int ToolUser(const ToolArgs& args) {

@@ -163,10 +163,7 @@ int ToolDefine(const ToolArgs& args, bool alter) {
     fprintf(stderr, "localqm: queue %s already exists on %s\n", name, args.Words[0].c_str());
     return kToolFailed;
   }
-  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
-    fprintf(stderr, "localqm: queue %s does not exist on %s\n", name, args.Words[0].c_str());
-    return kToolFailed;
-  }
+  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) return ToolQueueMissing(name, args.Words[0].c_str());
   if (mrc != 0) return ToolFail(verb, mrc);
   printf("Queue %s %s.\n", name, alter ? "altered" : "defined");
   return kToolOk;
@@ -189,10 +186,7 @@ int ToolRemove(const ToolArgs& args) {
     mrc = LqmTxnEnd(&store, mrc);
   }
   LqmStoreClose(&store);
-  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
-    fprintf(stderr, "localqm: queue %s does not exist on %s\n", name, args.Words[0].c_str());
-    return kToolFailed;
-  }
+  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) return ToolQueueMissing(name, args.Words[0].c_str());
   if (mrc == MQRC_OBJECT_IN_USE) {
     fprintf(stderr, "localqm: queue %s is open by a running application\n", name);
     return kToolFailed;
@@ -245,11 +239,8 @@ int ToolShow(const ToolArgs& args) {
     }
   }
   LqmStoreClose(&store);
-  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
-    fprintf(stderr, "localqm: queue %s does not exist on %s\n", args.Words[1].c_str(),
-            args.Words[0].c_str());
-    return kToolFailed;
-  }
+  if (mrc == MQRC_UNKNOWN_OBJECT_NAME)
+    return ToolQueueMissing(args.Words[1].c_str(), args.Words[0].c_str());
   if (mrc != 0) return ToolFail("show", mrc);
   return kToolOk;
 }
@@ -266,11 +257,8 @@ int ToolDepth(const ToolArgs& args) {
   int mrc = LqmQueueRead(&store, args.Words[1].c_str(), &q);
   if (mrc == 0) mrc = LqmQueueDepth(&store, q.Type == MQQT_ALIAS ? q.Target : q.Name, &depth);
   LqmStoreClose(&store);
-  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
-    fprintf(stderr, "localqm: queue %s does not exist on %s\n", args.Words[1].c_str(),
-            args.Words[0].c_str());
-    return kToolFailed;
-  }
+  if (mrc == MQRC_UNKNOWN_OBJECT_NAME)
+    return ToolQueueMissing(args.Words[1].c_str(), args.Words[0].c_str());
   if (mrc != 0) return ToolFail("depth", mrc);
   printf("%d\n", depth);
   return kToolOk;
@@ -292,11 +280,8 @@ int ToolClear(const ToolArgs& args) {
     mrc = LqmTxnEnd(&store, mrc);
   }
   LqmStoreClose(&store);
-  if (mrc == MQRC_UNKNOWN_OBJECT_NAME) {
-    fprintf(stderr, "localqm: queue %s does not exist on %s\n", args.Words[1].c_str(),
-            args.Words[0].c_str());
-    return kToolFailed;
-  }
+  if (mrc == MQRC_UNKNOWN_OBJECT_NAME)
+    return ToolQueueMissing(args.Words[1].c_str(), args.Words[0].c_str());
   if (mrc == MQRC_Q_TYPE_ERROR) {
     fprintf(stderr, "localqm: only a local queue can be cleared\n");
     return kToolFailed;

@@ -40,6 +40,9 @@ bool ToolNumber(const char* text, const char* what, long min, long max, long* ou
 bool ToolNumberOption(const ToolArgs& args, const char* name, long min, long max, MQLONG* field);
 // Prints "localqm: <text>" and the reason's MQ name when it has one.
 int ToolFail(const char* what, int reason);
+// Prints that `queue` is not defined on queue manager `qmgr`; returns
+// kToolFailed.
+int ToolQueueMissing(const char* queue, const char* qmgr);
 // Opens a queue manager's store for an admin verb; prints the error.
 int ToolOpen(const char* qmgr, LqmStore* store);
 
