@@ -490,18 +490,23 @@ void LqmMQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
   LqmReport(rc == MQRC_Q_MGR_STOPPING ? 0 : rc, pCompCode, pReason);
 }
 
-void LqmMQCMIT(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
+namespace {
+
+// MQCMIT and MQBACK: the same call but for which way the unit ends.
+void EndUnitCall(MQHCONN Hconn, bool commit, PMQLONG pCompCode, PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
   std::lock_guard<std::mutex> guard(LqmApiLock());
   LqmConnection* conn = LqmFindConnection(Hconn);
   if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
-  LqmReport(CommitOrBack(conn, true, "MQCMIT"), pCompCode, pReason);
+  LqmReport(CommitOrBack(conn, commit, commit ? "MQCMIT" : "MQBACK"), pCompCode, pReason);
+}
+
+}  // namespace
+
+void LqmMQCMIT(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
+  EndUnitCall(Hconn, true, pCompCode, pReason);
 }
 
 void LqmMQBACK(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
-  if (pCompCode == nullptr || pReason == nullptr) return;
-  std::lock_guard<std::mutex> guard(LqmApiLock());
-  LqmConnection* conn = LqmFindConnection(Hconn);
-  if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
-  LqmReport(CommitOrBack(conn, false, "MQBACK"), pCompCode, pReason);
+  EndUnitCall(Hconn, false, pCompCode, pReason);
 }
