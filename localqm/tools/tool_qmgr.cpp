@@ -30,6 +30,41 @@ bool ApplyQmgrOptions(const ToolArgs& args, LqmQmgr* q) {
   return true;
 }
 
+bool MarkStarted(const ToolArgs&, LqmQmgr* q) {
+  q->Running = true;
+  q->Quiescing = false;
+  return true;
+}
+
+// A quiescing queue manager still runs: it only refuses what asks to fail.
+bool MarkStopped(const ToolArgs& args, LqmQmgr* q) {
+  bool quiesce = ToolFlag(args, "quiesce");
+  q->Running = quiesce;
+  q->Quiescing = quiesce;
+  return true;
+}
+
+// Reads the record of queue manager args.Words[0], lets `edit` change it
+// and writes it back, in one transaction. Returns ToolOpen's status,
+// kToolUsage when `edit` refused a value (nothing written), or kToolOk
+// with the store's result in *mrc.
+int EditQmgr(const ToolArgs& args, bool (*edit)(const ToolArgs&, LqmQmgr*), int* mrc) {
+  LqmStore store{};
+  int rc = ToolOpen(args.Words[0].c_str(), &store);
+  if (rc != kToolOk) return rc;
+  LqmQmgr q;
+  bool valid = true;
+  *mrc = LqmTxnBegin(&store);
+  if (*mrc == 0) {
+    *mrc = LqmQmgrRead(&store, &q);
+    if (*mrc == 0) valid = edit(args, &q);
+    if (*mrc == 0 && valid) *mrc = LqmQmgrWrite(&store, &q);
+    *mrc = LqmTxnEnd(&store, valid ? *mrc : MQRC_OPTIONS_ERROR);
+  }
+  LqmStoreClose(&store);
+  return valid ? kToolOk : kToolUsage;
+}
+
 // The end of a verb that changed queue manager `qmgr`: the failure, or
 // "Queue manager <qmgr> <done>." on standard output.
 int QmgrDone(const char* verb, int mrc, const char* qmgr, const char* done) {
@@ -102,20 +137,9 @@ int ToolList(const ToolArgs& args) {
 int ToolStartStop(const ToolArgs& args, bool start) {
   int rc = ToolArgsCheck(args, {"quiesce"}, 1, 1, start ? "start" : "stop");
   if (rc != kToolOk) return rc;
-  LqmStore store{};
-  rc = ToolOpen(args.Words[0].c_str(), &store);
+  int mrc = 0;
+  rc = EditQmgr(args, start ? MarkStarted : MarkStopped, &mrc);
   if (rc != kToolOk) return rc;
-  LqmQmgr q;
-  int mrc = LqmTxnBegin(&store);
-  if (mrc == 0) {
-    mrc = LqmQmgrRead(&store, &q);
-    bool quiesce = !start && ToolFlag(args, "quiesce");
-    q.Running = start || quiesce;
-    q.Quiescing = quiesce;
-    if (mrc == 0) mrc = LqmQmgrWrite(&store, &q);
-    mrc = LqmTxnEnd(&store, mrc);
-  }
-  LqmStoreClose(&store);
   return QmgrDone(start ? "start" : "stop", mrc, args.Words[0].c_str(),
                   start ? "started" : ToolFlag(args, "quiesce") ? "quiescing" : "stopped");
 }
@@ -123,20 +147,9 @@ int ToolStartStop(const ToolArgs& args, bool start) {
 int ToolAlterQmgr(const ToolArgs& args) {
   int rc = ToolArgsCheck(args, kQmgrOptions, 1, 1, "alter-qmgr");
   if (rc != kToolOk) return rc;
-  LqmStore store{};
-  rc = ToolOpen(args.Words[0].c_str(), &store);
+  int mrc = 0;
+  rc = EditQmgr(args, ApplyQmgrOptions, &mrc);
   if (rc != kToolOk) return rc;
-  LqmQmgr q;
-  int mrc = LqmTxnBegin(&store);
-  bool valid = true;
-  if (mrc == 0) {
-    mrc = LqmQmgrRead(&store, &q);
-    if (mrc == 0) valid = ApplyQmgrOptions(args, &q);
-    if (mrc == 0 && valid) mrc = LqmQmgrWrite(&store, &q);
-    mrc = LqmTxnEnd(&store, valid ? mrc : MQRC_OPTIONS_ERROR);
-  }
-  LqmStoreClose(&store);
-  if (!valid) return kToolUsage;
   if (mrc == 0 && ToolFlag(args, "default")) mrc = LqmSetDefaultQmgr(args.Words[0].c_str());
   return QmgrDone("alter-qmgr", mrc, args.Words[0].c_str(), "altered");
 }
