@@ -218,6 +218,12 @@ int LqmOpenObject(LqmConnection* conn, MQOD* od, MQLONG options, const char* fau
     return MQRC_OD_ERROR;
   int rc = CheckOpenOptions(options);
   if (rc != 0) return rc;
+  // This queue manager has no message selection: a selection string is
+  // refused rather than ignored, so a selecting application never takes
+  // messages its selector would have left alone.
+  if (od->Version >= MQOD_VERSION_4 && od->SelectionString.VSLength != 0) {
+    return MQRC_SELECTION_NOT_AVAILABLE;
+  }
   rc = LqmQuiesceCheck(&conn->Main, (options & MQOO_FAIL_IF_QUIESCING) != 0);
   if (rc != 0) return rc;
   MQHOBJ hobj = AllocateHandle(conn);
