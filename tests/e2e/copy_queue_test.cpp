@@ -13,7 +13,7 @@
 
 namespace {
 
-using Fields = std::map<std::string, std::string>;
+using Fields = MessageFields;
 using Texts = std::vector<std::string>;
 const Texts kThree = {"first", "second", "third"};
 
@@ -30,14 +30,7 @@ class CopyTest : public ::testing::Test {
   }
   // Every message of a queue, as localqm's browse lists its fields.
   static std::vector<Fields> Browse(const std::string& queue, const std::string& qmgr = "QM1") {
-    std::vector<Fields> messages;
-    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", qmgr, queue}))) {
-      size_t colon = line.find(" : ");
-      if (colon == std::string::npos) continue;
-      if (line.compare(0, colon, "Message") == 0) messages.emplace_back();
-      if (!messages.empty()) messages.back()[line.substr(0, colon)] = line.substr(colon + 3);
-    }
-    return messages;
+    return BrowseMessages(qmgr, queue);
   }
   static Texts Data(const std::string& queue, const std::string& qmgr = "QM1") {
     Texts out;

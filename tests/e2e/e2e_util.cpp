@@ -331,6 +331,21 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   }
 }
 
+std::vector<MessageFields> BrowseMessages(const std::string& qmgr, const std::string& queue,
+                                          bool hex) {
+  std::vector<std::string> args = {"browse", qmgr, queue};
+  if (hex) args.push_back("--hex");
+  std::vector<MessageFields> messages;
+  for (const std::string& line : SplitLines(LocalqmOrFail(args))) {
+    size_t colon = line.find(" : ");
+    if (colon == std::string::npos) continue;
+    std::string key = line.substr(0, colon);
+    if (key == "Message") messages.emplace_back();
+    if (!messages.empty()) messages.back()[key] = line.substr(colon + 3);
+  }
+  return messages;
+}
+
 std::string AfterBanner(const std::string& err) {
   size_t at = err.find("\n\n");
   return at == std::string::npos ? err : err.substr(at + 2);

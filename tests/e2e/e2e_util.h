@@ -27,6 +27,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,15 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 // Splits text into lines (without their "\n"); a final line without a
 // newline counts, an empty text has no lines.
 std::vector<std::string> SplitLines(const std::string& text);
+
+// One message as localqm's admin command lists it: field name -> value.
+using MessageFields = std::map<std::string, std::string>;
+
+// Every message of `queue` on `qmgr`, in delivery order, from `localqm
+// browse` (with --hex when `hex`, so the data is "DataHex"). Fails the
+// test when the admin command fails.
+std::vector<MessageFields> BrowseMessages(const std::string& qmgr, const std::string& queue,
+                                          bool hex = false);
 
 // The exit status a run ending with MQ reason `reason` shows (8 bits).
 constexpr int Status(int reason) { return reason & 0xFF; }

@@ -12,7 +12,7 @@
 
 namespace {
 
-using Fields = std::map<std::string, std::string>;
+using Fields = MessageFields;
 
 class LoadTest : public ::testing::Test {
  public:
@@ -21,15 +21,7 @@ class LoadTest : public ::testing::Test {
     for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
   }
   static std::vector<Fields> Browse(const std::string& queue) {
-    std::vector<Fields> messages;
-    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", queue, "--hex"}))) {
-      size_t colon = line.find(" : ");
-      if (colon == std::string::npos) continue;
-      std::string key = line.substr(0, colon);
-      if (key == "Message") messages.emplace_back();
-      if (!messages.empty()) messages.back()[key] = line.substr(colon + 3);
-    }
-    return messages;
+    return BrowseMessages("QM1", queue, true);
   }
   // Unloads Q1 (browsing) into name.
   static void Unload(const std::string& name) {

@@ -11,19 +11,9 @@
 
 namespace {
 
-using Fields = std::map<std::string, std::string>;
+using Fields = MessageFields;
 
-std::vector<Fields> Browse(const std::string& queue) {
-  std::vector<Fields> messages;
-  for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", queue, "--hex"}))) {
-    size_t colon = line.find(" : ");
-    if (colon == std::string::npos) continue;
-    std::string key = line.substr(0, colon);
-    if (key == "Message") messages.emplace_back();
-    if (!messages.empty()) messages.back()[key] = line.substr(colon + 3);
-  }
-  return messages;
-}
+std::vector<Fields> Browse(const std::string& queue) { return BrowseMessages("QM1", queue, true); }
 
 TEST(LoadLayouts, EveryLayoutRoundTripsExactly) {
   LocalqmOrFail({"create", "QM1", "--default"});
