@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything with AddressSanitizer + UndefinedBehaviorSanitizer and
-# runs every test. Installs what a fresh machine lacks first.
-# Usage: scripts/test.sh [build-dir]   (default build-asan)
+# runs every test; then builds the default optimised configuration with GCC
+# and runs the tests again (optimisation finds warnings and faults that a
+# Debug build hides); then fuzzes briefly. Warnings are errors throughout.
+# Installs what a fresh machine lacks first.
+# Usage: scripts/test.sh [build-dir]   (default build-asan; the optimised
+# build goes to <build-dir>-opt, the fuzz build to <build-dir>-fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-asan}
@@ -24,17 +28,23 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y --no-install-recommends "${need[@]}"
 fi
 
-cmake -S . -B "$build" -G Ninja -DZEPLO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-cmake --build "$build"
+cmake -S . -B "$build" -G Ninja -DZEPLO_SANITIZE=ON -DZEPLO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build "$build" -j2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$build" && ctest --output-on-failure -j2)
 
+# The default configuration (RelWithDebInfo) with GCC, as a user builds it.
+opt=${build}-opt
+CC=gcc CXX=g++ cmake -S . -B "$opt" -G Ninja -DZEPLO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$opt" -j2
+(cd "$opt" && ctest --output-on-failure -j2)
+
 # A few seconds of fuzzing of every fuzz target, built with clang.
 fuzz=${build}-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$fuzz" -G Ninja -DZEPLO_FUZZ=ON -DZEPLO_TESTS=OFF \
-  -DZEPLO_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-cmake --build "$fuzz"
+  -DZEPLO_BENCH=OFF -DZEPLO_WERROR=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build "$fuzz" -j2
 # Run inside the fuzz build folder: a crash leaves its reproducer there.
 for target in "$fuzz"/bin/fuzz_*; do
   [ -x "$target" ] || continue

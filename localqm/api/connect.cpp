@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "localqm/api/api.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 // The accounting-token type in the token's last byte for a UNIX numeric
 // user id: IBM publishes X'06'. The shared MQI constants do not list the

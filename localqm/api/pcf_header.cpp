@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "localqm/api/api.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 namespace {
 

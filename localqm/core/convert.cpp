@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 namespace {
 

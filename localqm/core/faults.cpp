@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 int LqmFaultAdd(LqmStore* store, const char* call, const char* queue, MQLONG reason, long after,
                 long times) {

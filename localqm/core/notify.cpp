@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 namespace {
 constexpr size_t kNotifySize = 4096;

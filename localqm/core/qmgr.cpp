@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 int LqmQmgrRead(LqmStore* store, LqmQmgr* out) {
   *out = LqmQmgr{};

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 namespace {
 

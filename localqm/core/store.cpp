@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "localqm/core/core.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 int64_t LqmNowMs() {
   struct timespec ts;

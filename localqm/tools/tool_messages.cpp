@@ -8,6 +8,7 @@
 
 #include "localqm/api/api.h"
 #include "localqm/tools/tools.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 const std::vector<std::string> kPutOptions = {
     "text",    "hex",        "file",     "count",    "format",    "priority",   "persistence",

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "localqm/tools/tools.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 namespace {
 

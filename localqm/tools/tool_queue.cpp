@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "localqm/tools/tools.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 const std::vector<std::string> kQueueOptions = {
     "type",   "target",  "maxdepth", "maxmsgl", "boqname", "bothresh",     "put",

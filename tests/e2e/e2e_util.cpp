@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include "zeplo/util/banned.h"  // after every other header
 
 extern char** environ;
 

@@ -38,7 +38,7 @@ TEST_F(LibrariesTest, EachLibraryKeepsItsOwnConnections) {
   ASSERT_EQ(reason, 0);
   // The client library's handle means nothing to the server library...
   MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, "Q1", 48);
+  SetMqField(od.ObjectName, "Q1");
   MQHOBJ o;
   serverOpen(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
   EXPECT_EQ(reason, MQRC_HCONN_ERROR);
@@ -61,8 +61,8 @@ TEST_F(LibrariesTest, DistributionListPutMessageRecords) {
   MQHCONN h;
   ASSERT_EQ(Connect("QM1", &h), 0);
   MQOR ors[2] = {};
-  strncpy(ors[0].ObjectName, "QA", 48);
-  strncpy(ors[1].ObjectName, "QB", 48);
+  SetMqField(ors[0].ObjectName, "QA");
+  SetMqField(ors[1].ObjectName, "QB");
   MQOD od = {MQOD_DEFAULT};
   od.Version = MQOD_VERSION_2;
   od.RecsPresent = 2;

@@ -16,6 +16,7 @@
 
 #include "localqm/core/core.h"
 #include "mqi/mqi.h"
+#include "zeplo/util/util.h"
 
 // Each test gets its own LOCALQM_ROOT, removed afterwards.
 class LqmTest : public ::testing::Test {
@@ -145,8 +146,8 @@ inline void Disconnect(MQHCONN* hconn) {
 inline MQLONG Open(MQHCONN hconn, const char* queue, MQLONG options, MQHOBJ* hobj,
                    const char* qmgr = "") {
   MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, queue, sizeof od.ObjectName);
-  strncpy(od.ObjectQMgrName, qmgr, sizeof od.ObjectQMgrName);
+  SetMqField(od.ObjectName, queue);
+  SetMqField(od.ObjectQMgrName, qmgr);
   MQLONG cc, reason;
   MQOPEN(hconn, &od, options, hobj, &cc, &reason);
   return CheckCc(cc, reason);
@@ -212,5 +213,9 @@ inline MQLONG Get(MQHCONN hconn, MQHOBJ hobj, std::string* data, MQLONG gmoOptio
   if (mdInOut != nullptr) *mdInOut = md;
   return reason;
 }
+
+// The tests that include this helper include it last: they are held to the
+// same banned calls as the program.
+#include "zeplo/util/banned.h"
 
 #endif  // TESTS_LOCALQM_LQM_TEST_UTIL_H_

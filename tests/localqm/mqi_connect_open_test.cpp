@@ -171,8 +171,8 @@ TEST_F(ConnectOpenTest, StructuresGivenByOffset) {
   head.ResponseRecOffset = sizeof(MQOD) + 2 * sizeof(MQOR) + 1;
   memcpy(od.data(), &head, sizeof head);
   MQOR ors[2] = {};
-  strncpy(ors[0].ObjectName, "Q1", 48);
-  strncpy(ors[1].ObjectName, "NOSUCH", 48);
+  SetMqField(ors[0].ObjectName, "Q1");
+  SetMqField(ors[1].ObjectName, "NOSUCH");
   memcpy(od.data() + sizeof(MQOD), ors, sizeof ors);
   MQHOBJ o;
   MQOPEN(h, od.data(), MQOO_OUTPUT, &o, &cc, &reason);
@@ -252,7 +252,7 @@ TEST_F(ConnectOpenTest, ResolvedNamesInVersionThreeDescriptors) {
   for (const Case& c : cases) {
     MQOD od = {MQOD_DEFAULT};
     od.Version = c.version;
-    strncpy(od.ObjectName, "ALIAS.Q1", 48);
+    SetMqField(od.ObjectName, "ALIAS.Q1");
     memset(od.ResolvedQName, '#', 48);
     MQHOBJ o;
     MQLONG cc, reason;
@@ -304,8 +304,8 @@ TEST_F(ConnectOpenTest, TemporaryDynamicQueuesComeAndGo) {
   ASSERT_EQ(Connect("QM1", &h), 0);
   ASSERT_EQ(Connect("QM1", &other), 0);
   MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", 48);
-  strncpy(od.DynamicQName, "REPLY.*", 48);
+  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
+  SetMqField(od.DynamicQName, "REPLY.*");
   MQHOBJ o;
   MQLONG cc, reason;
   MQOPEN(h, &od, MQOO_INPUT_AS_Q_DEF | MQOO_OUTPUT, &o, &cc, &reason);
@@ -326,12 +326,12 @@ TEST_F(ConnectOpenTest, TemporaryDynamicQueuesComeAndGo) {
   EXPECT_EQ(Open(other, name, MQOO_OUTPUT, &po), MQRC_UNKNOWN_OBJECT_NAME);
   // A fixed name that exists already is refused; a connection's queues go
   // with it, whatever state the messages on them are in.
-  strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", 48);
-  strncpy(od.DynamicQName, "Q1", 48);
+  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
+  SetMqField(od.DynamicQName, "Q1");
   MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
   EXPECT_EQ(reason, MQRC_OBJECT_ALREADY_EXISTS);
-  strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", 48);
-  strncpy(od.DynamicQName, "MINE", 48);
+  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
+  SetMqField(od.DynamicQName, "MINE");
   MQOPEN(h, &od, MQOO_INPUT_EXCLUSIVE | MQOO_OUTPUT, &o, &cc, &reason);
   ASSERT_EQ(reason, 0);
   for (const char* t : {"a", "b"}) ASSERT_EQ(Put(h, o, t), 0);
@@ -398,8 +398,8 @@ TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
     std::vector<MQRR> rrs(c.dests.size(), MQRR{-7, -7});
     for (size_t i = 0; i < c.dests.size(); ++i) {
       memset(&ors[i], 0, sizeof ors[i]);
-      strncpy(ors[i].ObjectName, c.dests[i].first, 48);
-      strncpy(ors[i].ObjectQMgrName, c.dests[i].second, 48);
+      SetMqField(ors[i].ObjectName, c.dests[i].first);
+      SetMqField(ors[i].ObjectQMgrName, c.dests[i].second);
     }
     MQOD od = {MQOD_DEFAULT};
     od.Version = MQOD_VERSION_2;

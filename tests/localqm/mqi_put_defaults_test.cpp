@@ -29,7 +29,7 @@ class PutDefaultsTest : public LqmTest {
     MQPMO pmo = {MQPMO_DEFAULT};
     pmo.Options = pmoOptions;
     MQOD od = {MQOD_DEFAULT};
-    strncpy(od.ObjectName, "Q1", sizeof od.ObjectName);
+    SetMqField(od.ObjectName, "Q1");
     MQLONG cc, reason;
     MQPUT1(h_, &od, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
            &cc, &reason);
@@ -68,8 +68,8 @@ TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
   };
   for (const Case& c : cases) {
     MQMD md = {MQMD_DEFAULT};
-    strncpy(md.ReplyToQ, c.replyToQ, sizeof md.ReplyToQ);
-    strncpy(md.ReplyToQMgr, c.replyToQMgr, sizeof md.ReplyToQMgr);
+    SetMqField(md.ReplyToQ, c.replyToQ);
+    SetMqField(md.ReplyToQMgr, c.replyToQMgr);
     ASSERT_EQ(PutTo(c.put1, &md, "r"), 0) << c.replyToQ << "/" << c.replyToQMgr;
     // The caller's descriptor shows it too.
     EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded(c.expected, 48)) << c.replyToQMgr;
@@ -90,7 +90,7 @@ TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
   MQHOBJ far;
   ASSERT_EQ(Open(h_, "FAR", MQOO_OUTPUT, &far, "QM2"), 0);
   MQMD md = {MQMD_DEFAULT};
-  strncpy(md.ReplyToQ, "RQ", sizeof md.ReplyToQ);
+  SetMqField(md.ReplyToQ, "RQ");
   ASSERT_EQ(PutMd(h_, far, &md, "f"), 0);
   EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded("QM1", 48));
 }
@@ -130,7 +130,7 @@ TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
       md.MsgType = c.msgType;
       md.Feedback = c.feedback;
       md.Report = c.report;
-      strncpy(md.ReplyToQ, c.replyToQ, sizeof md.ReplyToQ);
+      SetMqField(md.ReplyToQ, c.replyToQ);
       EXPECT_EQ(PutTo(put1, &md, "t"), c.reason) << c.what << (put1 ? " (MQPUT1)" : "");
       if (c.reason == 0) accepted++;
     }
@@ -197,7 +197,7 @@ TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
     MQCONNX(const_cast<char*>("QM1"), &cno, &h, &cc, &reason);
     ASSERT_EQ(reason, 0);
     MQOD od = {MQOD_DEFAULT};
-    strncpy(od.ObjectName, "Q1", sizeof od.ObjectName);
+    SetMqField(od.ObjectName, "Q1");
     MQMD md = {MQMD_DEFAULT};
     MQPMO pmo = {MQPMO_DEFAULT};
     MQPUT1(h, &od, &md, &pmo, 1, const_cast<char*>("n"), &cc, &reason);

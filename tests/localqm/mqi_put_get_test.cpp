@@ -278,7 +278,7 @@ TEST_F(PutGetTest, ConversionOfStringData) {
 
 TEST_F(PutGetTest, Put1AndOldStructureVersions) {
   MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, "Q2", 48);
+  SetMqField(od.ObjectName, "Q2");
   // A version-1 MQMD: only its 324 bytes may be read or written.
   struct {
     MQMD1 md;
@@ -307,7 +307,7 @@ TEST_F(PutGetTest, Put1AndOldStructureVersions) {
   EXPECT_EQ(std::string(v1.guard, sizeof v1.guard), std::string(sizeof v1.guard, 0x5A));
   EXPECT_EQ(static_cast<unsigned char>(gmo.GroupStatus), 0x5A);  // not a version-1 field
   // MQPUT1 to a queue that is not there, and to a closed-for-put one.
-  strncpy(od.ObjectName, "NOSUCH", 48);
+  SetMqField(od.ObjectName, "NOSUCH");
   MQMD md = {MQMD_DEFAULT};
   MQPUT1(h_, &od, &md, &pmo, 1, buf, &cc, &reason);
   EXPECT_EQ(reason, MQRC_UNKNOWN_OBJECT_NAME);
@@ -422,7 +422,7 @@ TEST_F(LqmTest, EveryCallHonoursItsFault) {
       {"MQPUT1",
        [&](MQHCONN* h, MQHOBJ*) {
          MQOD od = {MQOD_DEFAULT};
-         strncpy(od.ObjectName, "QF", 48);
+         SetMqField(od.ObjectName, "QF");
          MQMD md = {MQMD_DEFAULT};
          MQPMO pmo = {MQPMO_DEFAULT};
          MQPUT1(*h, &od, &md, &pmo, 1, const_cast<char*>("p"), &cc, &reason);

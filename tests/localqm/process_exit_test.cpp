@@ -68,8 +68,8 @@ int OpenUnitOfWork() {
       Open(h, "Q2", MQOO_OUTPUT, &out) != 0)
     return 1;
   MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE", sizeof od.ObjectName);
-  strncpy(od.DynamicQName, "EXIT.*", sizeof od.DynamicQName);
+  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
+  SetMqField(od.DynamicQName, "EXIT.*");
   MQLONG cc, reason;
   MQOPEN(h, &od, MQOO_OUTPUT, &dyn, &cc, &reason);
   if (reason != 0) return 2;
@@ -192,7 +192,7 @@ TEST_F(ProcessExitTest, UnloadingTheLibraryBacksItsConnectionsOut) {
   connx(name, &cno, &lh, &cc, &reason);
   ASSERT_EQ(reason, 0);
   MQOD od = {MQOD_DEFAULT};
-  strncpy(od.ObjectName, "Q1", sizeof od.ObjectName);
+  SetMqField(od.ObjectName, "Q1");
   openQ(lh, &od, MQOO_INPUT_SHARED, &lo, &cc, &reason);
   ASSERT_EQ(reason, 0);
   MQMD md = {MQMD_DEFAULT};

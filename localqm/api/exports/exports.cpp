@@ -3,6 +3,7 @@
 // inside it (-Bsymbolic), so two copies loaded into one process never call
 // into each other.
 #include "localqm/api/api.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 #define LQM_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -88,4 +88,8 @@ class LocalqmRunTest : public testing::Test {
 
 inline std::filesystem::path LocalqmRunTest::root_;
 
+// The tests that include this helper include it last: they are held to the
+// same banned calls as the program.
+#include "zeplo/util/banned.h"
+
 #endif  // ZEPLO_TESTS_ZEPLO_DRIVER_LOCALQM_RUN_H_

@@ -87,4 +87,8 @@ struct TextInput {
   }
 };
 
+// The tests that include this helper include it last: they are held to the
+// same banned calls as the program.
+#include "zeplo/util/banned.h"
+
 #endif  // ZEPLO_TESTS_FILES_TEST_UTIL_H_

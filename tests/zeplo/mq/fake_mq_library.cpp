@@ -11,6 +11,7 @@
 
 #include "mqi/mqi.h"
 #include "tests/zeplo/mq/fake_mq_control.h"
+#include "zeplo/util/banned.h"  // after every other header
 
 extern "C" {
 
