@@ -31,9 +31,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "localqm/core/core.h"
 #include "mqi/mqi.h"
-#include "zeplo/driver/run_options.h"
+#include "zeplo/run/run.h"
 
 constexpr int kBenchRounds = 3;         // rounds per side; the best one counts
 constexpr double kBenchTarget = 1.3;    // zeplo's time over the minimal loop's
@@ -380,16 +381,16 @@ inline const size_t kBenchSizes[] = {100, 1024, 10240, 102400, 1048576};
 // ReadBack: the reader takes files of this layout back.
 struct BenchLayout {
   const char* Name;
-  void (*Apply)(RunOptions*);
+  void (*Apply)(TestRun*);
   bool ReadBack;
 };
 
 inline const BenchLayout kBenchLayouts[] = {
-    {"hex", [](RunOptions*) {}, true},
-    {"hex -da", [](RunOptions* o) { o->AsciiColumns = true; }, true},
-    {"ascii -dA", [](RunOptions* o) { o->AsciiLines = true; }, true},
-    {"printable -dp", [](RunOptions* o) { o->Printable = true; }, true},
-    {"text -dt", [](RunOptions* o) { o->TextLines = true; }, false},
+    {"hex", [](TestRun*) {}, true},
+    {"hex -da", [](TestRun* o) { o->Parsed.AsciiColumns = true; }, true},
+    {"ascii -dA", [](TestRun* o) { o->Parsed.AsciiLines = true; }, true},
+    {"printable -dp", [](TestRun* o) { o->Parsed.Printable = true; }, true},
+    {"text -dt", [](TestRun* o) { o->Parsed.TextLines = true; }, false},
 };
 
 // size bytes of mixed content, the same on every call: text with a binary

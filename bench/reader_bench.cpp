@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "bench/bench_util.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
@@ -23,10 +24,10 @@ namespace {
 
 std::FILE* WriteMessageFile(const BenchLayout& layout, std::vector<unsigned char>& data,
                             int messages) {
-  auto opts = std::make_unique<RunOptions>();
+  auto opts = std::make_unique<TestRun>();
   layout.Apply(opts.get());
-  opts->OutputStream = std::tmpfile();
-  if (opts->OutputStream == nullptr || WriteFileHeader(opts.get(), "BENCH.Q") != 0) return nullptr;
+  opts->Files.OutputStream = std::tmpfile();
+  if (opts->Files.OutputStream == nullptr || WriteFileHeader(opts.get(), "BENCH.Q") != 0) return nullptr;
   MessageBuffer& m = opts->Message;
   m.Storage = m.Cursor = data.data();
   m.Capacity = m.DataLength = static_cast<int32_t>(data.size());
@@ -35,7 +36,7 @@ std::FILE* WriteMessageFile(const BenchLayout& layout, std::vector<unsigned char
   for (int i = 0; i < messages; ++i) {
     if (WriteMessage(opts.get()) != 0) return nullptr;
   }
-  return opts->OutputStream;
+  return opts->Files.OutputStream;
 }
 
 std::FILE* WritePlainHex(const std::vector<unsigned char>& data, int messages) {
@@ -83,10 +84,10 @@ double PlainHex(std::FILE* in, size_t size, int* messages) {
 }
 
 double Reader(std::FILE* in, int* messages, int* rc) {
-  auto opts = std::make_unique<RunOptions>();
-  opts->InputStream = in;
+  auto opts = std::make_unique<TestRun>();
+  opts->Files.InputStream = in;
   std::rewind(in);
-  std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "bench.zpd");
+  std::snprintf(opts->Files.CurrentInputFile, sizeof(opts->Files.CurrentInputFile), "bench.zpd");
   double start = BenchSeconds();
   bool listing, empty;
   *rc = PrepareMessageFile(opts.get(), &listing, &empty);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "bench/bench_util.h"
 #include "zeplo/files/files.h"
 
@@ -34,9 +35,9 @@ double PlainHex(const std::vector<unsigned char>& data, int messages, std::FILE*
 
 double Writer(const BenchLayout& layout, std::vector<unsigned char>& data, int messages,
               std::FILE* sink, int* rc) {
-  auto opts = std::make_unique<RunOptions>();
+  auto opts = std::make_unique<TestRun>();
   layout.Apply(opts.get());
-  opts->OutputStream = sink;
+  opts->Files.OutputStream = sink;
   MessageBuffer& m = opts->Message;
   m.Storage = data.data();
   m.Cursor = data.data();

@@ -6,18 +6,19 @@
 #include <cstdio>
 #include <memory>
 
+#include "tests/zeplo/test_run.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto opts = std::make_unique<RunOptions>();
+  auto opts = std::make_unique<TestRun>();
   static const char kHeader[] = "AMQSBCG0 - starts here\n****Message descriptor****\n";
-  opts->InputStream = std::tmpfile();
-  if (opts->InputStream == nullptr) return 0;
-  std::fwrite(kHeader, 1, sizeof kHeader - 1, opts->InputStream);
-  std::fwrite(data, 1, size, opts->InputStream);
-  std::rewind(opts->InputStream);
-  std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "fuzz.txt");
+  opts->Files.InputStream = std::tmpfile();
+  if (opts->Files.InputStream == nullptr) return 0;
+  std::fwrite(kHeader, 1, sizeof kHeader - 1, opts->Files.InputStream);
+  std::fwrite(data, 1, size, opts->Files.InputStream);
+  std::rewind(opts->Files.InputStream);
+  std::snprintf(opts->Files.CurrentInputFile, sizeof(opts->Files.CurrentInputFile), "fuzz.txt");
 
   bool listing = false, empty = false;
   int rc = PrepareMessageFile(opts.get(), &listing, &empty);
@@ -31,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   ReleaseLineStorage(opts.get());
   CSReleaseMem(&opts->Message.Storage);
-  std::fclose(opts->InputStream);
+  std::fclose(opts->Files.InputStream);
   return 0;
 }

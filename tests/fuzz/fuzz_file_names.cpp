@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/zeplo/test_run.h"
 #include "zeplo/files/files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -14,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // rest is the pattern.
   constexpr size_t kHead = 12;
   if (size < kHead) return 0;
-  auto opts = std::make_unique<RunOptions>();
+  auto opts = std::make_unique<TestRun>();
   struct tm when {};
   when.tm_year = static_cast<int8_t>(data[0]) + 100;
   when.tm_mon = static_cast<int8_t>(data[1]);
@@ -24,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   when.tm_sec = data[4] >> 2;
   when.tm_wday = static_cast<int8_t>(data[5]);
   when.tm_yday = static_cast<int16_t>(data[6] << 8 | data[7]);
-  opts->ReadFiles = static_cast<int8_t>(data[8]);
-  opts->WrittenFiles = static_cast<int8_t>(data[9]);
-  opts->MessageIndex = static_cast<int64_t>(static_cast<int8_t>(data[10])) << 40;
-  opts->SelectedCount = -opts->MessageIndex;
+  opts->Counters.ReadFiles = static_cast<int8_t>(data[8]);
+  opts->Counters.WrittenFiles = static_cast<int8_t>(data[9]);
+  opts->Counters.MessageIndex = static_cast<int64_t>(static_cast<int8_t>(data[10])) << 40;
+  opts->Counters.SelectedCount = -opts->Counters.MessageIndex;
   size_t nameSize = 1 + data[11] % (kFileNameLength + 1);
   std::string pattern(reinterpret_cast<const char*>(data + kHead), size - kHead);
   pattern = pattern.c_str();  // a pattern is a C string: stop at a NUL
@@ -38,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (std::strlen(name.get()) >= nameSize) __builtin_trap();
   FileNameHasIndexInsert(pattern.c_str());
 
-  std::snprintf(opts->GenericDirectory, sizeof(opts->GenericDirectory), "%s", pattern.c_str());
-  std::snprintf(opts->GenericBaseName, sizeof(opts->GenericBaseName), "%s", pattern.c_str());
-  std::snprintf(opts->InputFile, sizeof(opts->InputFile), "%s", pattern.c_str());
+  std::snprintf(opts->Files.GenericDirectory, sizeof(opts->Files.GenericDirectory), "%s", pattern.c_str());
+  std::snprintf(opts->Files.GenericBaseName, sizeof(opts->Files.GenericBaseName), "%s", pattern.c_str());
+  std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", pattern.c_str());
   NextGenericFileName(opts.get(), true, name.get(), nameSize);
   if (std::strlen(name.get()) >= nameSize) __builtin_trap();
   return 0;

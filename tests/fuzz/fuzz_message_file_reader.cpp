@@ -6,21 +6,22 @@
 #include <cstdio>
 #include <memory>
 
+#include "tests/zeplo/test_run.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto opts = std::make_unique<RunOptions>();
+  auto opts = std::make_unique<TestRun>();
   // Half the inputs get a header, so the fuzzer spends its time on the
   // message grammar rather than on finding the magic.
   static const char kHeader[] = "* ZEPLO\n";
   bool header = size > 0 && (data[0] & 1) != 0;
-  opts->InputStream = std::tmpfile();
-  if (opts->InputStream == nullptr) return 0;
-  if (header) std::fwrite(kHeader, 1, sizeof kHeader - 1, opts->InputStream);
-  if (size > 1) std::fwrite(data + 1, 1, size - 1, opts->InputStream);
-  std::rewind(opts->InputStream);
-  std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "fuzz.zpd");
+  opts->Files.InputStream = std::tmpfile();
+  if (opts->Files.InputStream == nullptr) return 0;
+  if (header) std::fwrite(kHeader, 1, sizeof kHeader - 1, opts->Files.InputStream);
+  if (size > 1) std::fwrite(data + 1, 1, size - 1, opts->Files.InputStream);
+  std::rewind(opts->Files.InputStream);
+  std::snprintf(opts->Files.CurrentInputFile, sizeof(opts->Files.CurrentInputFile), "fuzz.zpd");
 
   bool listing = false, empty = false;
   int rc = PrepareMessageFile(opts.get(), &listing, &empty);
@@ -32,6 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   ReleaseLineStorage(opts.get());
   CSReleaseMem(&opts->Message.Storage);
-  std::fclose(opts->InputStream);
+  std::fclose(opts->Files.InputStream);
   return 0;
 }

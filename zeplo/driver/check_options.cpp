@@ -192,6 +192,7 @@ int CheckOptions(RunOptions* options) {
     return Refuse("Sumary option is not valid with move, use browse\n");
   if (options->Count && options->DestructiveGet)
     return Refuse("Count option is not valid with move, use browse\n");
+  options->RangeReport = NormaliseRange(options);
   return 0;
 }
 
@@ -214,7 +215,7 @@ RangeLine NormaliseRange(RunOptions* options) {
   return RangeLine::None;
 }
 
-void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
+void PrintSelectionReport(const RunOptions* options, RangeLine rangeLine) {
   const RunOptions& o = *options;
   if (o.TimeTrace) fprintf(stderr, "Current Time:%lld\n", static_cast<long long>(o.NowSeconds));
   fputs(o.InvertSelection ? "Inverse Message selection active:\n" : "Message selection active:\n",
@@ -283,7 +284,7 @@ void PrintSelectionReport(RunOptions* options, RangeLine rangeLine) {
   fputs("\n", stderr);
 }
 
-void PrintLimitsReport(RunOptions* options) {
+void PrintLimitsReport(const RunOptions* options) {
   fputs("Output file limits active:\n", stderr);
   if (options->MaxMessagesPerFile != 0)
     fprintf(stderr, "  Maximum number of messages:%d\n", options->MaxMessagesPerFile);

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "zeplo/driver/run_options.h"
+#include "zeplo/run/run.h"
 
 // ---- Options, value parsers, checks, reports and the run driver ----------
 //
@@ -36,8 +36,8 @@ int ZeploMain(int argc, char** argv);
 // Start-up readings and defaults: zeroes *options, notes whether standard
 // input is a terminal, echoes argv when KALVO_ZEPLO_PARMS is set, takes the
 // terminal height (24, the terminal's rows, then LINES), applies every
-// default and reads the clock into NowSeconds/NowCentiseconds. Also resets
-// the run's -A template. Never fails.
+// default (the -A template included) and reads the clock into
+// NowSeconds/NowCentiseconds. Never fails.
 void RunOptionsInit(RunOptions* options, int argc, char** argv);
 
 // The option loop (getopt over argv) and what follows it: the banner and
@@ -107,12 +107,9 @@ void PrintExampleDates(const char* date);
 // and -v). A value is never kept by pointer, except -a, -j, -u, -U, -l,
 // which point into argv (it outlives the run).
 
-// -A: "<letter>:<value>" into the run's descriptor template (Override and
-// OverrideFields). OverrideTemplate is that template; RunOptionsInit resets
-// it to the MQMD defaults with ResetOverrideTemplate.
+// -A: "<letter>:<value>" into the run's descriptor template (Override,
+// which RunOptionsInit sets to the MQMD defaults) and OverrideFields.
 int ParseAttributeOverride(RunOptions* options, const char* value);
-MQMD* OverrideTemplate();
-void ResetOverrideTemplate();
 
 int ParseContext(RunOptions* options, const char* value);         // -C
 int ParseDisplayOptions(RunOptions* options, const char* value);  // -d
@@ -137,24 +134,23 @@ int AddSearchString(RunOptions* options, char letter, const char* value);
 // The command line as a whole, after parsing: rate, age ordering (ages
 // become PutAfter/PutBefore), file roles, summary, count, input/output,
 // purge, selector, file-name inserts, generic names, limits and the move
-// rules, in that order. Fills the derived fields. Returns 0 or 2046 with the
-// refusal printed; the generic-load note about -L is printed and not a
-// refusal. Call once, before connecting.
+// rules, in that order; then the -r bounds are put in order. Fills the
+// fields completed by the checks. Returns 0 or 2046 with the refusal
+// printed; the generic-load note about -L is printed and not a refusal.
+// Call once, before connecting: the options are read-only afterwards.
 int CheckOptions(RunOptions* options);
 
-// Which range line the selection report shows.
-enum class RangeLine { None, Single, Between, Onwards, UpTo };
-
 // Puts the -r bounds in order (a "#n" or "..n" range starts at 1) and
-// returns the line that describes them. Call once, after connecting.
+// returns the line that describes them. CheckOptions calls it once and
+// keeps the line in RangeReport.
 RangeLine NormaliseRange(RunOptions* options);
 
 // The selection report ("Message selection active:" and one line per active
 // filter, then an empty line) and the output file limits report, on
 // standard error. The caller decides whether they are due (Quiet, and the
 // selection or limits switches).
-void PrintSelectionReport(RunOptions* options, RangeLine rangeLine);
-void PrintLimitsReport(RunOptions* options);
+void PrintSelectionReport(const RunOptions* options, RangeLine rangeLine);
+void PrintLimitsReport(const RunOptions* options);
 
 // -- Run driver -----------------------------------------------------------
 
@@ -174,21 +170,22 @@ int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t
 // ended earlier: ExitMessage, then the count lines (none with Summary) or,
 // when quiet, the bare -dK count, then the rolled-back report. Writes to
 // standard error (the bare count to standard output).
-void PrintFinalReport(RunOptions* options, bool countsDue);
+void PrintFinalReport(const Run* run, bool countsDue);
 
 // Disconnects the output slot, then the input slot (once when they are the
 // same), each only while connected, reporting MQDISC with -va. A unit of
 // work still open (its backout failed) is backed out once more first; if
 // that fails on a working connection, nothing is disconnected, so that no
 // MQDISC commits it: the queue manager backs it out when the process ends.
-void DisconnectQmgrs(RunOptions* options);
+void DisconnectQmgrs(Run* run);
 
-// The run after a successful CheckOptions: connect, reports, mode choice,
-// opens, the processing loop, the final report and the disconnects.
+// The run after a successful CheckOptions (run set up by RunInit): connect,
+// reports, mode choice, opens, the processing loop, the final report, the
+// disconnects and the release of what the run opened.
 // Returns the run's return code. Generic unload and load, log replay and
 // the queue summary are refused with 2046 ("Sorry, <what> is not available
 // in this build.") at the step that would need them.
-int RunDriver(RunOptions* options);
+int RunDriver(Run* run);
 
 // ---- Help and usage -------------------------------------------------------
 //

@@ -27,10 +27,6 @@ namespace {
 // Largest -dw value: 64 KB of data (128 KB of digits) on one line.
 constexpr int kMaxDataWidth = 65536;
 
-// The run's -A template: a full descriptor that -A values write into and
-// that the selection stage copies the marked fields from.
-MQMD g_overrideTemplate = {MQMD_DEFAULT};
-
 // Reads the digits at value[*i] (none: 0) and advances past them, with
 // saturation instead of overflow.
 int64_t TakeDigits(const char* value, size_t* i, int64_t limit) {
@@ -59,7 +55,7 @@ int SetReplyTo(RunOptions* options, const char* text) {
       if (sep != nullptr) break;
     }
   }
-  MQMD* md = &g_overrideTemplate;
+  MQMD* md = &options->Override;
   if (sep == nullptr) {
     if (length > kMqNameLength) {
       fprintf(stderr, "The Queue name '%s' is too long.\n", value);
@@ -87,17 +83,12 @@ int SetReplyTo(RunOptions* options, const char* text) {
 
 }  // namespace
 
-MQMD* OverrideTemplate() { return &g_overrideTemplate; }
-
-void ResetOverrideTemplate() { g_overrideTemplate = MQMD{MQMD_DEFAULT}; }
-
 int ParseAttributeOverride(RunOptions* options, const char* value) {
   if (value[0] == '\0' || value[1] != ':') {
     fprintf(stderr, "':' missing as second character in parameter '-A %s'\n", value);
     return kOptionsRefused;
   }
-  options->Override = &g_overrideTemplate;
-  MQMD* md = &g_overrideTemplate;
+  MQMD* md = &options->Override;
   const char* text = value + 2;
   switch (value[0]) {
     case 'c':

@@ -316,6 +316,7 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv) {
   if (lines != nullptr && LenientInt(lines) > 0) options->TerminalLines = LenientInt(lines);
 
   for (QmgrSlot& slot : options->Qmgrs) slot.Hconn = MQHC_UNUSABLE_HCONN;
+  options->Override = MQMD{MQMD_DEFAULT};
   options->DataWidth = 25;
   options->TransactionLimit = 200;
   options->InitialBufferSize = 1;
@@ -325,9 +326,6 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv) {
   options->StatusEverySeconds = 300;
   options->MaxMessagesPerFile = 1;
   options->Context = ContextMode::SetAll;
-  options->OutputHobj = MQHO_UNUSABLE_HOBJ;
-  options->MonitorHobj = MQHO_UNUSABLE_HOBJ;
-  ResetOverrideTemplate();
   NowCs(&options->NowSeconds, &options->NowCentiseconds);
 }
 

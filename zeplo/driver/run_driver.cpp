@@ -21,14 +21,6 @@
 
 namespace {
 
-// One entry-point table per queue-manager slot: the first connected slot
-// (the input's) uses the first, a separate output slot the second.
-MqApi g_apiTables[2];
-
-// The run record lives in static storage: it is large, and whatever it
-// points to stays reachable until the process ends.
-RunOptions g_options;
-
 bool HasEntries(const QueueList* list) { return list != nullptr && list->Count > 0; }
 
 int Unavailable(const char* what) {
@@ -36,15 +28,11 @@ int Unavailable(const char* what) {
   return kOptionsRefused;
 }
 
-void ReleaseRunStorage(RunOptions* options) {
-  ReleaseQueueElements(options);  // the engine's arrays hung on the lists
+// The labelled blocks the option parser made.
+void ReleaseParsedOptions(RunOptions* options) {
   QueueListRelease(&options->InputList);
-  ReleaseOutputQueues(options);  // the arrays the engine hung on the list
   QueueListRelease(&options->OutputList);
-  if (options->Selector != nullptr) {
-    CSFreeMem(options->Selector);
-    options->Selector = nullptr;
-  }
+  CSReleaseMem(&options->Selector);
 }
 
 // True for the reasons of a connection that can no longer commit: the
@@ -57,9 +45,9 @@ bool ConnectionGone(int reason) {
 
 // True when the run has no output of any kind (it only reads, counts or
 // removes messages).
-bool NoOutputAtAll(const RunOptions* options) {
-  return options->OutputHobj == MQHO_UNUSABLE_HOBJ && options->OutputList == nullptr &&
-         options->OutputFile[0] == '\0';
+bool NoOutputAtAll(const Run* run) {
+  return run->Engine.Output.Hobj == MQHO_UNUSABLE_HOBJ && run->Options->OutputList == nullptr &&
+         run->Options->OutputFile[0] == '\0';
 }
 
 void PrintCountLine(const char* label, int32_t files, int64_t messages, uint64_t bytes) {
@@ -71,64 +59,64 @@ void PrintCountLine(const char* label, int32_t files, int64_t messages, uint64_t
 // Opens the steps between connecting and the processing loop. Returns 0 to
 // run the loop; otherwise the run's code, with *quiet set when the run ends
 // without the final report.
-int PrepareRun(RunOptions* options, bool* quiet) {
+int PrepareRun(Run* run, bool* quiet) {
   *quiet = false;
-  RangeLine range = NormaliseRange(options);
+  const RunOptions* options = run->Options;
   if (!options->Quiet) {
     if (options->SelectionActive || options->SelectByMsgId || options->SelectByCorrelId ||
         options->SelectByGroupId)
-      PrintSelectionReport(options, range);
+      PrintSelectionReport(options, options->RangeReport);
     if (options->LimitsActive) PrintLimitsReport(options);
   }
 
   // -dxtest asks for the file format round trip before the run; asked
   // for and not run would read as passed.
-  if (options->SelfTest) return Unavailable("the file format self-test");
-  if (strchr(options->OutputFile, '*') != nullptr) {
+  if (run->Options->SelfTest) return Unavailable("the file format self-test");
+  if (strchr(run->Options->OutputFile, '*') != nullptr) {
     *quiet = true;
     return Unavailable("generic unload to many files");
   }
-  if (strchr(options->InputFile, '*') != nullptr) {
+  if (strchr(run->Options->InputFile, '*') != nullptr) {
     *quiet = true;
     return Unavailable("generic load from many files");
   }
 
-  if (options->LogMode) {
-    if (options->InputList != nullptr && options->InputList->Count > 1) {
+  if (run->Options->LogMode) {
+    if (run->Options->InputList != nullptr && run->Options->InputList->Count > 1) {
       fputs("Only one queue name is allowed in log mode.\n", stderr);
       return kOptionsRefused;
     }
-    options->InitialBufferSize = 1048576;
+    run->Settings.InitialBufferSize = 1048576;
     return Unavailable("replaying messages from a queue manager log");
   }
 
   // Delimited files are read (after a preliminary count on a terminal)
   // by a reader this build lacks.
-  if (options->NonNative) return Unavailable("loading delimited files");
+  if (run->Options->NonNative) return Unavailable("loading delimited files");
   // Two or more input queues are consumed asynchronously, not one by one.
-  if (options->InputList != nullptr && options->InputList->Count >= 2)
+  if (run->Options->InputList != nullptr && run->Options->InputList->Count >= 2)
     return Unavailable("reading several input queues at once");
 
-  if (options->InputList == nullptr) {
-    options->SelectionActive = false;
+  if (run->Options->InputList == nullptr) {
+    run->Settings.SelectionActive = false;
   } else {
-    int rc = OpenInputQueues(options);
+    int rc = OpenInputQueues(run);
     if (rc != 0) return rc;
   }
 
-  if (options->Summary) return Unavailable("the queue summary display");
-  if (options->OutputQueueName[0] != '\0') {
-    int rc = OpenOutputQueues(options);
+  if (run->Options->Summary) return Unavailable("the queue summary display");
+  if (run->Options->OutputQueueName[0] != '\0') {
+    int rc = OpenOutputQueues(run);
     if (rc != 0) return rc;
   }
 
-  options->MessageIndex = -1;
-  if (strcmp(options->OutputFile, "null") == 0) options->OutputIsNull = true;
-  int rc = OpenRunFiles(options, true, true, false);
+  run->Counters.MessageIndex = -1;
+  if (strcmp(run->Options->OutputFile, "null") == 0) run->Settings.OutputIsNull = true;
+  int rc = OpenRunFiles(run, true, true, false);
   if (rc != 0) return rc;
   // An error text without a code would end the run as a success.
-  if (options->ExitMessage[0] != '\0') return MQRC_FILE_SYSTEM_ERROR;
-  options->NoData = (options->OutputIsNull || options->Summary) && !options->FullData;
+  if (run->ExitMessage[0] != '\0') return MQRC_FILE_SYSTEM_ERROR;
+  run->Settings.NoData = (run->Settings.OutputIsNull || run->Options->Summary) && !run->Options->FullData;
   return 0;
 }
 
@@ -170,111 +158,120 @@ int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t
   return n;
 }
 
-void PrintFinalReport(RunOptions* options, bool countsDue) {
-  if (options->ExitMessage[0] != '\0')
-    fprintf(stderr, "%.*s\n", kExitMessageLength - 1, options->ExitMessage);
-  if (options->Quiet) {
+void PrintFinalReport(const Run* run, bool countsDue) {
+  if (run->ExitMessage[0] != '\0')
+    fprintf(stderr, "%.*s\n", kExitMessageLength - 1, run->ExitMessage);
+  if (run->Options->Quiet) {
     // -dK: the count alone, for scripts; only when messages were counted.
-    if (options->Count && countsDue) {
-      printf("%lld", static_cast<long long>(options->WrittenCount));
+    if (run->Options->Count && countsDue) {
+      printf("%lld", static_cast<long long>(run->Counters.WrittenCount));
       fflush(stdout);
     }
     return;
   }
-  if (countsDue && !options->Summary) {
-    PrintCountLine("Read", options->ReadFiles, options->ReadCount, options->ReadBytes);
-    if (NoOutputAtAll(options)) {
-      if (options->Count)
-        PrintCountLine("Counted", -1, options->WrittenCount, options->WrittenBytes);
-    } else if (options->Count) {
-      PrintCountLine("Counted", -1, options->WrittenCount, options->WrittenBytes);
-    } else if (!options->OutputIsNull) {
-      PrintCountLine("Written", options->WrittenFiles, options->WrittenCount,
-                     options->WrittenBytes);
+  if (countsDue && !run->Options->Summary) {
+    PrintCountLine("Read", run->Counters.ReadFiles, run->Counters.ReadCount, run->Counters.ReadBytes);
+    if (NoOutputAtAll(run)) {
+      if (run->Options->Count)
+        PrintCountLine("Counted", -1, run->Counters.WrittenCount, run->Counters.WrittenBytes);
+    } else if (run->Options->Count) {
+      PrintCountLine("Counted", -1, run->Counters.WrittenCount, run->Counters.WrittenBytes);
+    } else if (!run->Settings.OutputIsNull) {
+      PrintCountLine("Written", run->Counters.WrittenFiles, run->Counters.WrittenCount,
+                     run->Counters.WrittenBytes);
     }
   }
-  if (options->RolledBack) {
+  if (run->RolledBack) {
     fputs("\nOperation rolled back, completed operations as follows:\n", stderr);
-    PrintCountLine("Read", options->ReadFiles, options->ReadCount - options->UncommittedReadCount,
-                   options->ReadBytes - options->UncommittedReadBytes);
-    if (!NoOutputAtAll(options))
-      PrintCountLine("Written", options->WrittenFiles,
-                     options->WrittenCount - options->UncommittedWrittenCount,
-                     options->WrittenBytes - options->UncommittedWrittenBytes);
+    PrintCountLine("Read", run->Counters.ReadFiles, run->Counters.ReadCount - run->Counters.UncommittedReadCount,
+                   run->Counters.ReadBytes - run->Counters.UncommittedReadBytes);
+    if (!NoOutputAtAll(run))
+      PrintCountLine("Written", run->Counters.WrittenFiles,
+                     run->Counters.WrittenCount - run->Counters.UncommittedWrittenCount,
+                     run->Counters.WrittenBytes - run->Counters.UncommittedWrittenBytes);
   }
 }
 
-void DisconnectQmgrs(RunOptions* options) {
+void DisconnectQmgrs(Run* run) {
   // A unit whose backout failed may still be open, and MQDISC commits an
   // open unit: got messages that never reached their output would be
   // lost. It is backed out once more; if that fails too while the
   // connection still works, the connections are left to the queue
   // manager, which backs out what a process leaves open.
-  int backout = options->BackoutFailed ? BackoutAll(options) : 0;
+  int backout = run->Engine.BackoutFailed ? BackoutAll(run) : 0;
   bool unitOpen = backout != 0 && !ConnectionGone(backout);
-  int slots[2] = {options->OutputSlot, options->InputSlot};
-  int count = options->OutputSlot == options->InputSlot ? 1 : 2;
+  int slots[2] = {run->Options->OutputSlot, run->Options->InputSlot};
+  int count = run->Options->OutputSlot == run->Options->InputSlot ? 1 : 2;
   for (int i = 0; i < count; i++) {
-    QmgrSlot* slot = &options->Qmgrs[slots[i]];
+    QmgrSlot* slot = &run->Qmgrs[slots[i]];
     if (slot->Hconn == MQHC_UNUSABLE_HCONN || slot->Api == nullptr) continue;
     if (unitOpen) continue;
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     slot->Api->MQDISC(&slot->Hconn, &compCode, &reason);
-    if (options->PrintApis || reason != MQRC_NONE)
+    if (run->Options->PrintApis || reason != MQRC_NONE)
       ReportMqiCall("MQDISC", slot->Name, nullptr, reason);
     slot->Hconn = MQHC_UNUSABLE_HCONN;
   }
 }
 
-int RunDriver(RunOptions* options) {
+int RunDriver(Run* run) {
   int rc = 0;
   bool countsDue = false;
   bool quiet = false;
+  const RunOptions* options = run->Options;
   const bool inputQueues = HasEntries(options->InputList);
   const bool outputQueue = options->OutputQueueName[0] != '\0';
+  // One entry-point table per queue-manager slot: the input's, and a
+  // separate output slot's. They are used until the disconnect below.
+  MqApi apiTables[2] = {};
 
   if (outputQueue || (inputQueues && !options->LogMode)) {
-    QmgrSlot* input = &options->Qmgrs[options->InputSlot];
-    input->Api = &g_apiTables[0];
-    rc = ConnectQmgr(options, options->InputSlot);
+    QmgrSlot* input = &run->Qmgrs[options->InputSlot];
+    input->Api = &apiTables[0];
+    rc = ConnectQmgr(run, options->InputSlot);
     if (rc == 0 && options->OutputSlot != options->InputSlot) {
-      options->Qmgrs[options->OutputSlot].Api = &g_apiTables[1];
-      rc = ConnectQmgr(options, options->OutputSlot);
+      run->Qmgrs[options->OutputSlot].Api = &apiTables[1];
+      rc = ConnectQmgr(run, options->OutputSlot);
     }
     // Queue managers before 7.0 cannot hand properties over as MQRFH2.
-    if (rc == 0 && input->CommandLevel <= 699) options->NoForceRfh2 = true;
+    if (rc == 0 && input->CommandLevel <= 699) run->Settings.NoForceRfh2 = true;
   }
 
-  if (rc == 0) rc = PrepareRun(options, &quiet);
+  if (rc == 0) rc = PrepareRun(run, &quiet);
   if (rc == 0 && !quiet) {
-    QueueElement* first = nullptr;
-    if (options->InputList != nullptr && !options->LogMode) first = options->InputList->Elements;
-    options->MessageIndex = -1;
-    rc = RunProcessingLoop(options, first, options->Interactive);
-    EndProgress(options, true);
-    countsDue = rc == 0 || options->MessageIndex >= 0;
+    QueueElement* first = options->LogMode ? nullptr : run->Engine.Input.Elements;
+    run->Counters.MessageIndex = -1;
+    rc = RunProcessingLoop(run, first);
+    EndProgress(run, true);
+    countsDue = rc == 0 || run->Counters.MessageIndex >= 0;
   }
-  if (!quiet) PrintFinalReport(options, countsDue);
-  DisconnectQmgrs(options);
+  if (!quiet) PrintFinalReport(run, countsDue);
+  DisconnectQmgrs(run);
+  ReleaseEngineQueues(run);
+  ReleaseFileState(run);
   return rc;
 }
 
 int ZeploMain(int argc, char** argv) {
-  RunOptions* options = &g_options;
-  RunOptionsInit(options, argc, argv);
+  RunOptions options;
+  RunOptionsInit(&options, argc, argv);
   bool endRun = false;
-  int rc = ParseOptions(options, argc, argv, &endRun);
+  int rc = ParseOptions(&options, argc, argv, &endRun);
   if (!endRun) {
     // A list that exists but holds nothing (an empty destination file)
     // counts as no list at all.
-    if (options->InputList != nullptr && options->InputList->Count == 0)
-      QueueListRelease(&options->InputList);
-    if (options->OutputList != nullptr && options->OutputList->Count == 0)
-      QueueListRelease(&options->OutputList);
-    rc = CheckOptions(options);
-    if (rc == 0) rc = RunDriver(options);
+    if (options.InputList != nullptr && options.InputList->Count == 0)
+      QueueListRelease(&options.InputList);
+    if (options.OutputList != nullptr && options.OutputList->Count == 0)
+      QueueListRelease(&options.OutputList);
+    rc = CheckOptions(&options);
+    if (rc == 0) {
+      Run run;
+      RunInit(&run, &options);
+      rc = RunDriver(&run);
+    }
   }
   fflush(stdout);
-  ReleaseRunStorage(options);
+  ReleaseParsedOptions(&options);
   return rc;
 }

@@ -1,5 +1,4 @@
-// The millisecond clock and sleep used for pacing and delays, and the
-// progress arithmetic of the loop.
+// The millisecond clock and sleep used for pacing and delays.
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -10,7 +9,8 @@
 
 int32_t ElapsedMilliseconds() {
   // Process-relative so that the value fits the 32-bit fields that keep
-  // it (PeriodStart, ReferenceClock) for about 24 days of run time.
+  // it (PeriodStart, RelativeStartMs) for about 24 days of run time. The
+  // origin is the process's, not a run's: it is set once and never reset.
   static int64_t firstMs = -1;
   struct timeval tv;
   gettimeofday(&tv, nullptr);
@@ -27,17 +27,4 @@ void SleepMilliseconds(int32_t milliseconds) {
   useconds_t micros = static_cast<useconds_t>((milliseconds % 1000) * 1000);
   if (seconds > 0) sleep(seconds);
   if (micros > 0) usleep(micros);
-}
-
-int32_t ProgressPercent(int64_t done, int64_t total) {
-  if (total <= 0 || done <= 0) return 0;
-  // done * 100 could overflow only for absurd totals; divide first then.
-  int64_t percent = done > INT64_MAX / 100 ? done / (total / 100 + 1) : done * 100 / total;
-  return percent > 99 ? 99 : static_cast<int32_t>(percent);
-}
-
-int64_t ProgressEtaSeconds(int32_t percent, int64_t elapsedSeconds) {
-  if (percent <= 0) return 0;
-  double eta = (100.0 - percent) / percent * static_cast<double>(elapsedSeconds);
-  return static_cast<int64_t>(eta);
 }

@@ -18,9 +18,9 @@ namespace {
 
 // A message backed out too often goes to its queue's backout queue rather
 // than to the outputs. Returns 0 or the MQOPEN/MQPUT reason.
-int RequeueToBackoutQueue(RunOptions* options, QueueElement* inputQueue) {
-  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
-  MessageBuffer& m = options->Message;
+int RequeueToBackoutQueue(Run* run, QueueElement* inputQueue) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->InputSlot];
+  MessageBuffer& m = run->Message;
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
   if (inputQueue->BackoutHobj == MQHO_UNUSABLE_HOBJ) {
@@ -29,76 +29,76 @@ int RequeueToBackoutQueue(RunOptions* options, QueueElement* inputQueue) {
     slot.Api->MQOPEN(slot.Hconn, &od, MQOO_OUTPUT | MQOO_SET_ALL_CONTEXT, &inputQueue->BackoutHobj,
                      &compCode, &reason);
     int rc =
-        CheckMqiCall(options, "MQOPEN", slot.Name, inputQueue->BackoutQueueName, compCode, reason);
+        CheckMqiCall(run, "MQOPEN", slot.Name, inputQueue->BackoutQueueName, compCode, reason);
     if (rc != 0) {
       inputQueue->BackoutHobj = MQHO_UNUSABLE_HOBJ;
       return rc;
     }
   }
   MQPMO pmo = {MQPMO_DEFAULT};
-  pmo.Options = (options->TransactionLimit != 0 ? MQPMO_SYNCPOINT : MQPMO_NO_SYNCPOINT) |
+  pmo.Options = (run->Options->TransactionLimit != 0 ? MQPMO_SYNCPOINT : MQPMO_NO_SYNCPOINT) |
                 MQPMO_SET_ALL_CONTEXT;
   slot.Api->MQPUT(slot.Hconn, inputQueue->BackoutHobj, m.Descriptor, &pmo,
                   m.DataLength < 0 ? 0 : m.DataLength, m.Cursor, &compCode, &reason);
   int rc =
-      CheckMqiCall(options, "MQPUT", slot.Name, inputQueue->BackoutQueueName, compCode, reason);
+      CheckMqiCall(run, "MQPUT", slot.Name, inputQueue->BackoutQueueName, compCode, reason);
   if (rc == 0) return 0;
-  return SetExitMessage(options, rc, "MQPUT(%s) failed RC(%d) %s", inputQueue->BackoutQueueName, rc,
+  return SetExitMessage(run, rc, "MQPUT(%s) failed RC(%d) %s", inputQueue->BackoutQueueName, rc,
                         MqReasonText(rc));
 }
 
-int WriteToOutputFile(RunOptions* options) {
-  int64_t countBefore = options->WrittenCount;
-  uint64_t bytesBefore = options->WrittenBytes;
-  int rc = WriteMessage(options);
+int WriteToOutputFile(Run* run) {
+  int64_t countBefore = run->Counters.WrittenCount;
+  uint64_t bytesBefore = run->Counters.WrittenBytes;
+  int rc = WriteMessage(run);
   // What the writer counted is also what the open unit of work has done.
-  options->UncommittedWrittenCount += options->WrittenCount - countBefore;
-  options->UncommittedWrittenBytes += options->WrittenBytes - bytesBefore;
-  if (options->WrittenCount != countBefore && options->OutputStream != nullptr) {
-    options->UnflushedCount++;
+  run->Counters.UncommittedWrittenCount += run->Counters.WrittenCount - countBefore;
+  run->Counters.UncommittedWrittenBytes += run->Counters.WrittenBytes - bytesBefore;
+  if (run->Counters.WrittenCount != countBefore && run->Files.OutputStream != nullptr) {
+    run->Engine.UnflushedCount++;
   }
   return rc;
 }
 
 }  // namespace
 
-int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
-  if (options->Delay != 0 || options->RelativeDelay) DelayMessage(options);
-  if (options->StripHeaders) StripMessageHeaders(options);
+int DeliverMessage(Run* run, QueueElement* inputQueue) {
+  if (run->Options->Delay != 0 || run->Options->RelativeDelay) DelayMessage(run);
+  if (run->Options->StripHeaders) StripMessageHeaders(run);
   // The queue summary (-ds) takes the message here once it is built; the
   // driver refuses it until then.
-  if (!options->NoBackout && inputQueue != nullptr && inputQueue->BackoutThreshold > 0 &&
-      options->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
-    return RequeueToBackoutQueue(options, inputQueue);
+  if (!run->Settings.NoBackout && inputQueue != nullptr && inputQueue->BackoutThreshold > 0 &&
+      run->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
+    return RequeueToBackoutQueue(run, inputQueue);
   }
-  if (options->OutputHobj != MQHO_UNUSABLE_HOBJ || options->OutputList != nullptr) {
-    return PutToOutputs(options, inputQueue);
+  if (run->Engine.Output.Hobj != MQHO_UNUSABLE_HOBJ || run->Options->OutputList != nullptr) {
+    return PutToOutputs(run, inputQueue);
   }
-  return WriteToOutputFile(options);
+  return WriteToOutputFile(run);
 }
 
-int MakeOutputRoom(RunOptions* options, const QueueElement* inputQueue) {
-  int64_t length = options->Message.DataLength < 0 ? 0 : options->Message.DataLength;
-  bool wasOpen = options->OutputStream != nullptr;
-  int rc = PrepareOutputFile(options, length, inputQueue != nullptr ? inputQueue->Name : nullptr);
+int MakeOutputRoom(Run* run, const QueueElement* inputQueue) {
+  int64_t length = run->Message.DataLength < 0 ? 0 : run->Message.DataLength;
+  bool wasOpen = run->Files.OutputStream != nullptr;
+  int rc = PrepareOutputFile(run, length, inputQueue != nullptr ? inputQueue->Name : nullptr);
   // A file closed (and perhaps reopened) by the roll-over was flushed.
-  if (!wasOpen || options->OutputStream == nullptr || options->FileMessageCount == 0) {
-    options->UnflushedCount = 0;
+  if (!wasOpen || run->Files.OutputStream == nullptr || run->Files.FileMessageCount == 0) {
+    run->Engine.UnflushedCount = 0;
   }
   return rc;
 }
 
-int FlushOutputForCommit(RunOptions* options) {
-  if (options->UnflushedCount == 0 || options->OutputStream == nullptr) {
-    options->UnflushedCount = 0;
+int FlushOutputForCommit(Run* run) {
+  if (run->Engine.UnflushedCount == 0 || run->Files.OutputStream == nullptr) {
+    run->Engine.UnflushedCount = 0;
     return 0;
   }
   // A stream may report a failed write only through its error flag.
-  if (fflush(options->OutputStream) != 0 || ferror(options->OutputStream)) {
+  if (fflush(run->Files.OutputStream) != 0 || ferror(run->Files.OutputStream)) {
     int error = errno != 0 ? errno : EIO;
-    return SetExitMessage(options, MQRC_RESOURCE_PROBLEM, "Error flushing data to file '%s'RC(%d)",
-                          options->CurrentOutputFile, error);
+    return SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Error flushing data to file '%s'RC(%d)",
+                          run->Files.CurrentOutputFile, error);
   }
-  options->UnflushedCount = 0;
+  run->Engine.UnflushedCount = 0;
   return 0;
 }

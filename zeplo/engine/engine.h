@@ -9,10 +9,12 @@
 // at the places marked in processing_loop.cpp and deliver.cpp.
 //
 // Calling sequence for an ordinary run (the driver's side):
-//   OpenInputQueues(options)            -> QueueElement array on InputList
-//   ... output queues and run files ...
-//   options->MessageIndex = -1;
-//   rc = RunProcessingLoop(options, firstElement, interactive);
+//   OpenInputQueues(run)      -> run->Engine.Input, one element per queue
+//   OpenOutputQueues(run)     -> run->Engine.Output
+//   ... run files ...
+//   rc = RunProcessingLoop(run, run->Engine.Input.Elements);
+//   ... final report, disconnect ...
+//   ReleaseEngineQueues(run);
 // The loop allocates the MessageBuffer storage, decides on syncpoint, and
 // cycles ReadNextMessage -> ProcessMessage (selection, DeliverMessage,
 // CountInUnit) until the source is exhausted, a stop is requested or an
@@ -36,10 +38,10 @@
 #include <cstdint>
 
 #include "mqi/mqi.h"
-#include "zeplo/driver/run_options.h"
+#include "zeplo/run/run.h"
 
-// One opened queue: an input queue (array "HOBJS" hung on InputList's
-// Elements) or, with -O I, one output destination (array "QELEMS").
+// One opened queue: an input queue (array "HOBJS" in Engine.Input) or, with
+// -O I, one output destination (array "QELEMS" in Engine.Output).
 // Zeroed on allocation; handles that are not open hold -1 where said.
 struct QueueElement {
   MQHOBJ Hobj;                               // from MQOPEN
@@ -58,18 +60,18 @@ struct QueueElement {
 // ---- Processing loop (processing_loop.cpp) -------------------------------
 
 // Moves every message of the one source to its sinks. inputQueue is the
-// element of the single input queue, or null for a file source;
-// interactive enables the progress line. Returns 0 or the code that ended
+// element of the single input queue, or null for a file source. The
+// progress line shows only when standard input is a terminal. Returns 0 or the code that ended
 // the run (2098, 2046, 2208, 2071, 2102 or an MQ reason) with ExitMessage
 // set. The unit of work is resolved and the storage freed on every path;
 // counters stay in options for the driver. MessageIndex is 0 or more on
 // return once the loop got past its set-up checks.
-int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool interactive);
+int RunProcessingLoop(Run* run, QueueElement* inputQueue);
 
-// Reads the next message of the source into options->Message. Returns 0
+// Reads the next message of the source into run->Message. Returns 0
 // with either a message in hand or StopRequested set, or an error code.
 // The buffer's Cursor is reset to the start of Storage afterwards.
-int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive);
+int ReadNextMessage(Run* run, QueueElement* inputQueue);
 
 // Milliseconds since the first call in this process (gettimeofday based).
 // The first call returns 0. Wraps after ~24 days, like the 32-bit fields
@@ -80,42 +82,37 @@ int32_t ElapsedMilliseconds();
 // of 0 or below return at once.
 void SleepMilliseconds(int32_t milliseconds);
 
-// Percentage of the progress line for `done` out of `total` (total > 0),
-// capped at 99; negative done counts as 0.
-int32_t ProgressPercent(int64_t done, int64_t total);
-
-// Seconds left for the progress ETA: (100 - percent) / percent * elapsed,
-// truncated; 0 when percent is 0 or below.
-int64_t ProgressEtaSeconds(int32_t percent, int64_t elapsedSeconds);
 
 // ---- Queue input (queue_input.cpp) ---------------------------------------
 
-// Opens every queue of options->InputList on the input slot's connection
-// into a zeroed "HOBJS" element array stored in InputList->Elements, and
-// inquires the backout settings and queue limits unless NoBackout. Clears
-// SelectionActive unless -I without -p. Returns 0; 2046 when the array
+// Opens every queue of InputList on the input slot's connection into a
+// zeroed "HOBJS" element array in Engine.Input (an array of an earlier
+// open is freed first), and inquires the backout settings and queue limits
+// unless NoBackout. Clears Settings.SelectionActive unless -I without -p. Returns 0; 2046 when the array
 // cannot be allocated; 2098 when context passing meets a browse; otherwise
 // the MQOPEN reason (reported through ReportMqiCall). A failed MQINQ is
 // reported and leaves that queue without backout requeue.
-int OpenInputQueues(RunOptions* options);
+int OpenInputQueues(Run* run);
 
-// Frees the "HOBJS" element array of the input queues (their handles are
-// closed by the disconnect). Call after disconnecting; safe before or after
-// the input list itself is released, twice, or when nothing was opened.
-void ReleaseQueueElements(RunOptions* options);
+// Frees the engine's queue arrays: the input elements (ReleaseInputQueues),
+// and the output elements and responses (ReleaseOutputQueues). Handles are
+// left to MQDISC: call after disconnecting. Safe twice and when nothing
+// was opened.
+void ReleaseEngineQueues(Run* run);
+void ReleaseInputQueues(Run* run);
 
 // Releases the message storage (and the "Msg+Properties" block) with the
 // -Vm trace; safe on a zeroed MessageBuffer.
-void ReleaseMessageStorage(RunOptions* options);
+void ReleaseMessageStorage(Run* run);
 
 // Adds the get-mode bits to an MQGMO Options word: properties as MQRFH2
 // unless -OF; under cursor, or browse-next, or a destructive get, each
 // with its syncpoint choice.
-MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions, bool underCursor);
+MQLONG SetGetOptions(const Run* run, MQLONG gmoOptions, bool underCursor);
 
 // Seconds an MQGET may wait: -w 0 -> 0, -w -1 -> 3600, otherwise what is
 // left of the interval since LastMessageTime (never below 0).
-int32_t GetWaitSeconds(const RunOptions* options, int64_t now);
+int32_t GetWaitSeconds(const Run* run, int64_t now);
 
 // One MQGET from `element`, browse-or-get (underCursor false) or the
 // browsed message under the cursor (true), growing the storage on 2080 (a
@@ -124,7 +121,7 @@ int32_t GetWaitSeconds(const RunOptions* options, int64_t now);
 // committing before a wait as the -w and -t rules say. Returns 0 with a message in hand or
 // StopRequested set; 2071; 2102 on a flush failure; otherwise the MQGET reason with "MQGET(%s)
 // failed RC(%d) %s" in ExitMessage (2034 under the cursor is returned as is).
-int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor);
+int GetQueueMessage(Run* run, QueueElement* element, bool underCursor);
 
 // ---- Selection and shaping (selection.cpp) -------------------------------
 
@@ -132,12 +129,12 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
 // file, takes it from the queue when it was only browsed, delivers it,
 // applies the file limits and the range end, and does the unit-of-work
 // step. Returns 0 (possibly with StopRequested) or the first error code.
-int ProcessMessage(RunOptions* options, QueueElement* inputQueue, bool interactive);
+int ProcessMessage(Run* run, QueueElement* inputQueue);
 
-// True when the message in options->Message passes every filter of the
+// True when the message in run->Message passes every filter of the
 // run (range, identifiers, size, priority, dead-letter reason, target,
 // the six search lists, put time), before -Gi inversion.
-bool MessageSelected(RunOptions* options);
+bool MessageSelected(Run* run);
 
 // Position of the first occurrence of needle in buffer, or -1. An empty
 // needle matches at 0. A match always lies wholly inside the buffer.
@@ -146,29 +143,29 @@ int64_t FindBytes(const unsigned char* buffer, int64_t length, const unsigned ch
 
 // True when both 48-character fields, each cut at its first blank, match
 // the -G t masks (queue mask, then queue manager mask; case-sensitive).
-bool MatchesTarget(const RunOptions* options, const char* qmgrName, const char* queueName);
+bool MatchesTarget(const Run* run, const char* qmgrName, const char* queueName);
 
 // True when the current descriptor's put time lies in the -T/-Ts window.
 // A missing or unreadable put time is never in the window.
-bool InTimeWindow(const RunOptions* options);
+bool InTimeWindow(const Run* run);
 
 // Log replay: skips a leading "ZRFP" block and checks DataLength against
 // ExpectedLength. Returns 0 or 2242.
-int CheckLogMessage(RunOptions* options);
+int CheckLogMessage(Run* run);
 
 // ---- Delivery (deliver.cpp) ----------------------------------------------
 
 // Hands one selected message to its sink: header stripping for -h, the
 // backout requeue, the output queues, or the output file.
 // Returns 0 or the error code of the sink.
-int DeliverMessage(RunOptions* options, QueueElement* inputQueue);
+int DeliverMessage(Run* run, QueueElement* inputQueue);
 
 // Strips a leading dead-letter header and then a transmission header from
 // the message in hand (the descriptor takes the inner values). Each header
 // is read in the encoding and code page named before it: the message's
 // for the first, the dead-letter header's for a transmission header
 // behind it. Headers that do not fit inside DataLength are left alone.
-void StripMessageHeaders(RunOptions* options);
+void StripMessageHeaders(Run* run);
 
 // True for a coded character set identifier of an EBCDIC code page.
 bool IsEbcdicCcsid(MQLONG ccsid);
@@ -183,35 +180,33 @@ void ConvertDescriptorFields(MQMD* descriptor, bool swap, bool ebcdic);
 // individual queues. Returns the reason of the first failed put (0 when
 // none) with "MQPUT(%s) failed RC(%d) %s" in ExitMessage; counts what was
 // written unless a unit of work is to be backed out.
-int PutToOutputs(RunOptions* options, QueueElement* inputQueue);
+int PutToOutputs(Run* run, QueueElement* inputQueue);
 
 // -R pacing after each message of the cycle. Sets *leaveCycle when the
 // rate end time has passed. Returns 0 or the failed commit's reason.
-int PaceByRate(RunOptions* options, bool* leaveCycle);
+int PaceByRate(Run* run, bool* leaveCycle);
 
 // -D delays before a message is delivered (fixed, random or relative).
-void DelayMessage(RunOptions* options);
+void DelayMessage(Run* run);
 
 // -R *: the current depth of the monitored target queue (0 when the
 // inquire gives nothing).
-int32_t InquireTargetDepth(RunOptions* options);
+int32_t InquireTargetDepth(Run* run);
 
 // Opens the outputs on the output slot's connection: the single -o queue,
 // the distribution list of OutputList, or (-O I) each destination of it on
-// its own ("QELEMS" elements on OutputList->Elements), with the open
+// its own ("QELEMS" elements in Engine.Output), with the open
 // options of the context mode, after the -vd listing. With -R * also opens
-// the resolved target queue for inquire into MonitorHobj. Returns 0; 2046
+// the resolved target queue for inquire into Engine.Output.MonitorHobj. Returns 0; 2046
 // when a destination array cannot be allocated (message printed); else the
 // MQOPEN reason, every failed destination reported by its MQI call report.
-int OpenOutputQueues(RunOptions* options);
+int OpenOutputQueues(Run* run);
 
-// Frees the "RESPONSES" and "QELEMS" arrays hung on OutputList. Handles
-// are left to MQDISC. Safe without a list, on a zeroed list and twice.
-void ReleaseOutputQueues(RunOptions* options);
+void ReleaseOutputQueues(Run* run);
 
 // MQOPEN options of the output queues for the run's context mode (plus
 // MQOO_RESOLVE_LOCAL_Q with -R *), and the matching MQPMO context option.
-MQLONG OutputOpenOptions(const RunOptions* options);
+MQLONG OutputOpenOptions(const Run* run);
 MQLONG PutContextOption(ContextMode mode);
 
 // One MQPUT of the message in hand to `hobj` on the output slot, after the
@@ -222,7 +217,7 @@ MQLONG PutContextOption(ContextMode mode);
 // destination in reports (kDistributionListName for a list). Returns the
 // reason when *compCode is MQCC_FAILED, else 0.
 inline constexpr const char* kDistributionListName = "<Distribution List>";
-int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName, const char* queueName,
+int PutOneMessage(Run* run, MQHOBJ hobj, const char* qmgrName, const char* queueName,
                   MQPMO* pmo, MQLONG* compCode, MQLONG* reason);
 
 // "%.48s/%.48s" (queue manager, queue), or the queue alone when the queue
@@ -235,68 +230,66 @@ void FormatDestination(const char* qmgrName, const char* queueName, char* text, 
 // -D -n: a random wait of 0 .. n milliseconds (n = |delay|).
 int32_t RandomDelayMilliseconds(int32_t delay);
 // -D r[percent]: the wait before the message in hand when the millisecond
-// clock reads nowMs; updates the process-wide reference (the first message,
+// clock reads nowMs; updates the run's reference (the first message,
 // or one whose put time lies before the reference, becomes it). 0 for no
 // wait; a message without a readable put time waits nothing.
-int64_t RelativeDelayWait(RunOptions* options, int32_t nowMs);
-// Forgets the relative-delay reference (the next message sets it again).
-void ResetRelativeDelay();
+int64_t RelativeDelayWait(Run* run, int32_t nowMs);
 // -R n: end of a full period that took `elapsed` ms. Prints the period
 // line on standard output; returns the milliseconds still to sleep.
-int32_t EndFixedRatePeriod(const RunOptions* options, int32_t elapsed);
+int32_t EndFixedRatePeriod(const Run* run, int32_t elapsed);
 // -R *: end of a period of `elapsed` ms (not below 0) when the target queue
 // holds `depth` messages: prints the rate lines, moves TargetDepth,
 // RateGuess and RateSlow on. Returns the remaining milliseconds of the
 // second (may be negative).
-int32_t EndTargetRatePeriod(RunOptions* options, int32_t elapsed, int32_t depth);
+int32_t EndTargetRatePeriod(Run* run, int32_t elapsed, int32_t depth);
 
 // ---- Units of work (units_of_work.cpp) -----------------------------------
 
 // The unit-of-work step for every message read: counts it and commits
 // every TransactionLimit messages (flushing the output file first).
 // Returns 0, 2102 when the flush fails, or the commit's reason.
-int CountInUnit(RunOptions* options);
+int CountInUnit(Run* run);
 
 // Commits the output side, then the input side (when read with -I), and
 // resets the uncommitted counters. Returns 0 or the MQCMIT reason.
-int CommitAll(RunOptions* options);
+int CommitAll(Run* run);
 
 // Backs out the output side, then the input side, and sets RolledBack.
 // The uncommitted counters keep what was undone. BackoutFailed stays set
 // while a backout fails (the unit may still be open). Returns 0 or the
 // reason.
-int BackoutAll(RunOptions* options);
+int BackoutAll(Run* run);
 
 // MQCMIT on one slot. Any completion code but MQCC_OK fails: "MQCMIT(%s)
 // failed RC(%d) %s", StopRequested set, the reason returned.
-int CommitQmgr(RunOptions* options, int slot);
+int CommitQmgr(Run* run, int slot);
 
 // MQBACK on one slot. MQCC_FAILED returns the reason ("MQBCK(%s) failed
 // RC(%d) %s" when no error text is set yet); a warning is ignored.
-int BackoutQmgr(RunOptions* options, int slot);
+int BackoutQmgr(Run* run, int slot);
 
 // ---- Status line (status.cpp) ---------------------------------------------
 
 // -vs/-vt: prints "HH:MM:SS> Status - Read: ... Thruput: ..." on standard
 // error and restarts the status count and time.
-void PrintStatusLine(RunOptions* options, int64_t now);
+void PrintStatusLine(Run* run, int64_t now);
 
 // ---- Shared by the engine's own files --------------------------------------
 
 // Bytes of the current message actually in hand from Cursor: DataLength,
 // cut to what the storage holds (a descriptor-only read holds none).
-int64_t ReceivedLength(const RunOptions* options);
+int64_t ReceivedLength(const Run* run);
 
 // True when a descriptor-only run (NoData) must still read the message
 // data because a filter or -h looks into it.
-bool NeedsMessageData(const RunOptions* options);
+bool NeedsMessageData(const Run* run);
 
 // The before-write steps of the selection for the output file (room,
 // roll-over, open, header). Returns 0 or the file layer's code.
-int MakeOutputRoom(RunOptions* options, const QueueElement* inputQueue);
+int MakeOutputRoom(Run* run, const QueueElement* inputQueue);
 
 // Flushes the output file when messages are waiting in its buffer.
 // Returns 0, or 2102 with "Error flushing data to file '%s'RC(%d)".
-int FlushOutputForCommit(RunOptions* options);
+int FlushOutputForCommit(Run* run);
 
 #endif  // ZEPLO_ENGINE_ENGINE_H_

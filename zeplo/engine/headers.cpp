@@ -102,8 +102,8 @@ void ConvertDescriptorFields(MQMD* md, bool swap, bool ebcdic) {
   }
 }
 
-void StripMessageHeaders(RunOptions* options) {
-  MessageBuffer& m = options->Message;
+void StripMessageHeaders(Run* run) {
+  MessageBuffer& m = run->Message;
   MQMD* md = m.Descriptor;
   // A header is in the encoding and code page that the descriptor (or the
   // header before it) names for what follows: the dead-letter header in
@@ -113,7 +113,7 @@ void StripMessageHeaders(RunOptions* options) {
   bool ebcdic = IsEbcdicCcsid(md->CodedCharSetId);
 
   if (memcmp(md->Format, MQFMT_DEAD_LETTER_HEADER, MQ_FORMAT_LENGTH) == 0 &&
-      ReceivedLength(options) >= MQDLH_LENGTH_1) {
+      ReceivedLength(run) >= MQDLH_LENGTH_1) {
     const unsigned char* dlh = m.Cursor;
     md->Encoding = ReadLong(dlh + kDlhEncoding, swap);
     md->CodedCharSetId = ReadLong(dlh + kDlhCodedCharSetId, swap);
@@ -128,7 +128,7 @@ void StripMessageHeaders(RunOptions* options) {
     ebcdic = IsEbcdicCcsid(md->CodedCharSetId);
   }
   if (memcmp(md->Format, MQFMT_XMIT_Q_HEADER, MQ_FORMAT_LENGTH) == 0 &&
-      ReceivedLength(options) >= MQXQH_LENGTH_1) {
+      ReceivedLength(run) >= MQXQH_LENGTH_1) {
     // Only the version-1 part of the descriptor is replaced; the
     // version-2 fields keep their values.
     memcpy(md, m.Cursor + kXqhMsgDesc, MQMD_LENGTH_1);

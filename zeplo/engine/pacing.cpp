@@ -26,25 +26,15 @@ constexpr int32_t kDeepTargetQueue = 5000;
 // -R *: below this guess the rate is never considered slow.
 constexpr int32_t kSlowRateGuess = 499;
 
-// The relative-delay reference: the put time of the message that set it and
-// the millisecond clock when it was delivered. Process-wide, so a generic
-// load keeps replaying the gaps across its files. A separate flag marks it
-// as set, because the clock legitimately reads 0 on its first call.
-struct RelativeReference {
-  bool Set;
-  int32_t ReferenceClock;
-  char ReferencePutDate[8];
-  char ReferencePutTime[8];
-  int64_t ReferenceCentiseconds;
-};
-RelativeReference gReference;
-
-void SetReference(const MQMD* md, int32_t nowMs, int64_t centiseconds) {
-  gReference.Set = true;
-  gReference.ReferenceClock = nowMs;
-  memcpy(gReference.ReferencePutDate, md->PutDate, sizeof gReference.ReferencePutDate);
-  memcpy(gReference.ReferencePutTime, md->PutTime, sizeof gReference.ReferencePutTime);
-  gReference.ReferenceCentiseconds = centiseconds;
+// Makes the message in hand the relative-delay reference: its put time and
+// the millisecond clock now. The reference lives in EngineState for the
+// whole run, so a generic load keeps replaying the gaps across its files.
+// A separate flag marks it as set: the clock legitimately reads 0 on its
+// first call.
+void SetReference(EngineState* engine, int32_t nowMs, int64_t centiseconds) {
+  engine->RelativeSet = true;
+  engine->RelativeStartMs = nowMs;
+  engine->RelativePutCs = centiseconds;
 }
 
 // Milliseconds from `start` to `now` on the 32-bit clock, across its wrap
@@ -84,14 +74,14 @@ void AnnounceWait(int64_t waitMs) {
 
 // The end of a period, common to both rates. Returns true when the rate's
 // end time has passed and the cycle is to be left.
-bool EndPeriod(RunOptions* options) {
-  if (options->RateEndTime != 0 && time(nullptr) > options->RateEndTime) {
+bool EndPeriod(Run* run) {
+  if (run->Engine.RateEndTime != 0 && time(nullptr) > run->Engine.RateEndTime) {
     puts("Required Rate End Time Reached.");
     fflush(stdout);
     return true;
   }
-  options->PeriodCount = 0;
-  options->PeriodStart = ElapsedMilliseconds();
+  run->Engine.PeriodCount = 0;
+  run->Engine.PeriodStart = ElapsedMilliseconds();
   return false;
 }
 
@@ -104,142 +94,141 @@ int32_t RandomDelayMilliseconds(int32_t delay) {
   return wait >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(wait);
 }
 
-void ResetRelativeDelay() { gReference = RelativeReference{}; }
-
-int64_t RelativeDelayWait(RunOptions* options, int32_t nowMs) {
-  const MQMD* md = options->Message.Descriptor;
+int64_t RelativeDelayWait(Run* run, int32_t nowMs) {
+  const MQMD* md = run->Message.Descriptor;
   int64_t seconds = 0;
   int64_t centiseconds = 0;
   // Without a put time there is no gap to replay; the reference stays.
   if (MqDateTimeToEpochCs(md->PutDate, md->PutTime, &seconds, &centiseconds) != 0) return 0;
-  if (!gReference.Set) {
-    SetReference(md, nowMs, centiseconds);
+  EngineState* engine = &run->Engine;
+  if (!engine->RelativeSet) {
+    SetReference(engine, nowMs, centiseconds);
     return 0;
   }
-  int64_t offset = (centiseconds - gReference.ReferenceCentiseconds) * 10;
+  int64_t offset = (centiseconds - engine->RelativePutCs) * 10;
   if (offset < 0) {
     // The put times went backwards: start replaying from this message.
-    SetReference(md, nowMs, centiseconds);
+    SetReference(engine, nowMs, centiseconds);
     return 0;
   }
-  int64_t elapsed = MillisecondsBetween(gReference.ReferenceClock, nowMs);
+  int64_t elapsed = MillisecondsBetween(engine->RelativeStartMs, nowMs);
   if (offset <= elapsed) return 0;
   int64_t wait = offset - elapsed;
   // 64-bit so that a gap of days scaled by a percentage cannot overflow.
-  int32_t percent = options->Delay;
+  int32_t percent = run->Options->Delay;
   if (percent != 100) wait = wait * percent / 100;
   if (wait <= 0) return 0;
   return wait > INT32_MAX ? INT32_MAX : wait;
 }
 
-void DelayMessage(RunOptions* options) {
-  if (!options->RelativeDelay) {
-    if (options->Delay > 0) {
-      SleepMilliseconds(options->Delay);
-    } else if (options->Delay < 0) {
-      SleepMilliseconds(RandomDelayMilliseconds(options->Delay));
+void DelayMessage(Run* run) {
+  if (!run->Options->RelativeDelay) {
+    if (run->Options->Delay > 0) {
+      SleepMilliseconds(run->Options->Delay);
+    } else if (run->Options->Delay < 0) {
+      SleepMilliseconds(RandomDelayMilliseconds(run->Options->Delay));
     }
     return;
   }
-  int64_t wait = RelativeDelayWait(options, ElapsedMilliseconds());
+  int64_t wait = RelativeDelayWait(run, ElapsedMilliseconds());
   if (wait <= 0) return;
   if (wait > kAnnounceWaitMs) AnnounceWait(wait);
   SleepMilliseconds(static_cast<int32_t>(wait));
 }
 
-int32_t EndFixedRatePeriod(const RunOptions* options, int32_t elapsed) {
+int32_t EndFixedRatePeriod(const Run* run, int32_t elapsed) {
   if (elapsed < 0) elapsed = 0;
   int32_t remain = 1000 - elapsed;
   if (remain < 0) {
-    printf("Can not achieve %d msgs/second, took %.1f seconds\n", options->Rate, elapsed / 1000.0);
+    printf("Can not achieve %d msgs/second, took %.1f seconds\n", run->Options->Rate, elapsed / 1000.0);
     fflush(stdout);
     return 0;
   }
-  printf("%d msgs sent in %d milliseconds\n", options->Rate, elapsed);
+  printf("%d msgs sent in %d milliseconds\n", run->Options->Rate, elapsed);
   fflush(stdout);
   return remain;
 }
 
-int32_t EndTargetRatePeriod(RunOptions* options, int32_t elapsed, int32_t depth) {
+int32_t EndTargetRatePeriod(Run* run, int32_t elapsed, int32_t depth) {
   if (elapsed < 0) elapsed = 0;
   int32_t remain = 1000 - elapsed;
   // What the consumer took: what we added plus what was there minus what
   // is left.
-  int64_t processed64 = static_cast<int64_t>(options->PeriodCount) + options->TargetDepth - depth;
+  int64_t processed64 = static_cast<int64_t>(run->Engine.PeriodCount) + run->Engine.TargetDepth - depth;
   int32_t processed = processed64 > INT32_MAX   ? INT32_MAX
                       : processed64 < INT32_MIN ? INT32_MIN
                                                 : static_cast<int32_t>(processed64);
-  if (options->RateDetails) {
+  if (run->Options->RateDetails) {
     printf("  Period:%d Guess:%d Rate:%d Remain:%d Depth:%d Processed:%d\n", elapsed,
-           options->RateGuess, options->PeriodCount, options->TargetDepth, depth, processed);
+           run->Engine.RateGuess, run->Engine.PeriodCount, run->Engine.TargetDepth, depth, processed);
   }
-  options->TargetDepth = depth;
+  run->Engine.TargetDepth = depth;
 
   double factor = 1.0;
   if (remain > 5) {
     factor = elapsed == 0 ? 2.0 : 1000.0 / elapsed;
   } else if (remain < -5) {
     factor = 1000.0 / elapsed;
-    options->RateSlow = true;
+    run->Engine.RateSlow = true;
   }
   if (depth > kDeepTargetQueue) {
-    factor = Divide(std::trunc(processed * factor), options->RateGuess);
-  } else if (depth < kDeepTargetQueue && options->RateGuess == 0 && processed != 0) {
-    options->RateGuess = processed;
+    factor = Divide(std::trunc(processed * factor), run->Engine.RateGuess);
+  } else if (depth < kDeepTargetQueue && run->Engine.RateGuess == 0 && processed != 0) {
+    run->Engine.RateGuess = processed;
   }
 
   if (processed == 0) {
     puts("Target Queue does not appear to be being processed.");
-    options->RateSlow = false;
-  } else if (options->RateDetails) {
+    run->Engine.RateSlow = false;
+  } else if (run->Options->RateDetails) {
     printf("%5d msgs sent in %4d milliseconds\n", processed, elapsed);
   } else {
     printf("Message Rate %5d msgs/sec\n", processed);
   }
   fflush(stdout);
 
-  if (options->RateGuess > kSlowRateGuess && options->RateSlow) {
+  if (run->Engine.RateGuess > kSlowRateGuess && run->Engine.RateSlow) {
     if (factor < 0.95) factor = 0.95;
     if (factor > 1.05) factor = 1.05;
   }
-  if (options->RateGuess <= kSlowRateGuess) options->RateSlow = false;
-  if (options->RateDetails) printf("  Adjust:%.2f\n", factor);
-  options->RateGuess = TruncateToInt32(options->RateGuess * factor);
+  if (run->Engine.RateGuess <= kSlowRateGuess) run->Engine.RateSlow = false;
+  if (run->Options->RateDetails) printf("  Adjust:%.2f\n", factor);
+  run->Engine.RateGuess = TruncateToInt32(run->Engine.RateGuess * factor);
   return remain;
 }
 
-int PaceByRate(RunOptions* options, bool* leaveCycle) {
+int PaceByRate(Run* run, bool* leaveCycle) {
   *leaveCycle = false;
-  if (options->Rate == 0 || options->Rate < -1) return 0;  // no rate to keep
-  options->PeriodCount++;
+  if (run->Options->Rate == 0 || run->Options->Rate < -1) return 0;  // no rate to keep
+  run->Engine.PeriodCount++;
 
-  if (options->Rate > 0) {
-    if (options->PeriodCount < options->Rate) return 0;
-    int32_t elapsed = MillisecondsBetween(options->PeriodStart, ElapsedMilliseconds());
-    SleepMilliseconds(EndFixedRatePeriod(options, elapsed));
-    if (options->UseSyncpoint) {
-      int rc = CommitAll(options);
+  if (run->Options->Rate > 0) {
+    if (run->Engine.PeriodCount < run->Options->Rate) return 0;
+    int32_t elapsed = MillisecondsBetween(run->Engine.PeriodStart, ElapsedMilliseconds());
+    SleepMilliseconds(EndFixedRatePeriod(run, elapsed));
+    if (run->Engine.UseSyncpoint) {
+      int rc = CommitAll(run);
       if (rc != 0) return rc;
     }
   } else {
-    if (static_cast<int64_t>(options->TargetDepth) + options->PeriodCount < options->RateGuess) {
+    if (static_cast<int64_t>(run->Engine.TargetDepth) + run->Engine.PeriodCount < run->Engine.RateGuess) {
       return 0;
     }
-    if (options->UseSyncpoint) {
-      int rc = CommitAll(options);
+    if (run->Engine.UseSyncpoint) {
+      int rc = CommitAll(run);
       if (rc != 0) return rc;
     }
-    int32_t elapsed = MillisecondsBetween(options->PeriodStart, ElapsedMilliseconds());
-    int32_t remain = EndTargetRatePeriod(options, elapsed, InquireTargetDepth(options));
+    int32_t elapsed = MillisecondsBetween(run->Engine.PeriodStart, ElapsedMilliseconds());
+    int32_t remain = EndTargetRatePeriod(run, elapsed, InquireTargetDepth(run));
     if (remain > 30) {
-      if (options->RateDetails) printf("  Sleeping for %d\n", remain);
+      if (run->Options->RateDetails) printf("  Sleeping for %d\n", remain);
       fflush(stdout);
       SleepMilliseconds(remain);
-    } else if (options->RateDetails) {
+    } else if (run->Options->RateDetails) {
       puts("  Sleep skipped");
       fflush(stdout);
     }
   }
-  *leaveCycle = EndPeriod(options);
+  *leaveCycle = EndPeriod(run);
   return 0;
 }

@@ -18,180 +18,166 @@
 
 namespace {
 
-// Whether the source of this loop call is a browse-sample listing; decided
-// by the input file's first line, kept for the reads that follow.
-bool gSourceIsListing = false;
-
 // The next file of a numbered input sequence. Returns true when one opened.
-bool OpenNextInputFile(RunOptions* options) {
-  options->FinishedInputBytes += options->InputFileBytes;
-  CloseInputFile(options);
-  options->InputFileBytes = 0;
+bool OpenNextInputFile(Run* run) {
+  run->Files.FinishedInputBytes += run->Files.InputFileBytes;
+  CloseInputFile(run);
+  run->Files.InputFileBytes = 0;
   // A missing later file is the normal end of the sequence, not an error.
-  return OpenRunFiles(options, false, true, false) == 0 && options->InputStream != nullptr;
+  return OpenRunFiles(run, false, true, false) == 0 && run->Files.InputStream != nullptr;
 }
 
-int ReadFromFile(RunOptions* options) {
+int ReadFromFile(Run* run) {
   for (;;) {
     // A delimited file's reader goes here, before the native reader.
-    int rc = gSourceIsListing ? ReadBrowseListingMessage(options) : ReadMessageFileMessage(options);
-    if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
-    if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
-    options->StopRequested = false;
+    int rc = ReadInputFileMessage(run);
+    if (rc != 0 || !run->StopRequested || !run->Options->InputFileHasInserts) return rc;
+    if (!OpenNextInputFile(run)) return 0;  // StopRequested stays set
+    run->StopRequested = false;
   }
 }
 
 // Prepares a file source. Returns 0 to go on, 1 when the call is over
 // with 0 (an input holding nothing), or an error code.
-int PrepareSource(RunOptions* options, QueueElement* inputQueue) {
-  gSourceIsListing = false;
+int PrepareSource(Run* run, QueueElement* inputQueue) {
   // The log reader and a delimited file (with its counting pass) are
   // prepared here, ahead of the message file.
   if (inputQueue != nullptr) return 0;
-  if (options->InputFile[0] != '\0' || options->InputStream != nullptr) {
+  if (run->Options->InputFile[0] != '\0' || run->Files.InputStream != nullptr) {
+    bool listing = false;  // the reader keeps the kind of file it found
     bool empty = false;
-    int rc = PrepareMessageFile(options, &gSourceIsListing, &empty);
+    int rc = PrepareMessageFile(run, &listing, &empty);
     if (rc != 0) return rc;
     if (empty) return 1;
   }
   return 0;
 }
 
-void ShowLoopProgress(RunOptions* options, QueueElement* inputQueue, bool interactive) {
-  int64_t done;
-  if (inputQueue == nullptr) {  // a file source: its bytes
-    done = options->FinishedInputBytes +
-           (options->InputStream != nullptr ? options->InputFileBytes : 0);
-  } else {
-    done = options->WrittenCount;
-  }
-  int32_t percent = ProgressPercent(done, options->ProgressTotal);
-  int64_t now = time(nullptr);
-  if (percent == options->ProgressLastPercent || now == options->ProgressLastTime || !interactive) {
-    return;
-  }
-  options->ProgressLastPercent = percent;
-  options->ProgressLastTime = now;
-  char text[64];
-  FormatProgressText(percent, ProgressEtaSeconds(percent, now - options->ProgressStart), text,
-                     sizeof text);
-  ShowProgress(options, text);
+// What the progress line measures: the bytes of a file source, or the
+// messages written from a queue.
+int64_t ProgressDone(const Run* run, const QueueElement* inputQueue) {
+  if (inputQueue != nullptr) return run->Counters.WrittenCount;
+  const FileState& f = run->Files;
+  return f.FinishedInputBytes + (f.InputStream != nullptr ? f.InputFileBytes : 0);
 }
 
 // The read-select-deliver cycle. Returns the code that ended it.
-int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+int RunCycle(Run* run, QueueElement* inputQueue) {
   for (;;) {
-    options->MessageIndex++;
-    if (options->StatusReports) {
+    run->Counters.MessageIndex++;
+    if (run->Options->StatusReports) {
       int64_t now = time(nullptr);
-      if (options->StatusCount >= options->StatusEveryMessages ||
-          options->StatusTime + options->StatusEverySeconds < now) {
-        PrintStatusLine(options, now);
+      if (run->Engine.StatusCount >= run->Options->StatusEveryMessages ||
+          run->Engine.StatusTime + run->Options->StatusEverySeconds < now) {
+        PrintStatusLine(run, now);
       }
     }
-    int rc = ReadNextMessage(options, inputQueue, interactive);
-    if (rc != 0 || options->StopRequested) return rc;
-    rc = ProcessMessage(options, inputQueue, interactive);
-    if (rc != 0 || options->StopRequested) return rc;
-    if (options->Rate != 0) {
+    int rc = ReadNextMessage(run, inputQueue);
+    if (rc != 0 || run->StopRequested) return rc;
+    rc = ProcessMessage(run, inputQueue);
+    if (rc != 0 || run->StopRequested) return rc;
+    if (run->Options->Rate != 0) {
       bool leave = false;
-      rc = PaceByRate(options, &leave);
+      rc = PaceByRate(run, &leave);
       if (rc != 0 || leave) return rc;
     }
-    if (options->ProgressTotal != 0) ShowLoopProgress(options, inputQueue, interactive);
+    if (run->Files.ProgressTotal != 0) UpdateProgress(run, ProgressDone(run, inputQueue));
+  }
+}
+
+// The loop's refusals before anything is read. Returns 0 or the code.
+int CheckLoopInputs(Run* run, const QueueElement* inputQueue) {
+  const RunOptions* o = run->Options;
+  if ((o->Context == ContextMode::PassAll || o->Context == ContextMode::PassIdentity) &&
+      inputQueue == nullptr) {
+    return SetExitMessage(run, MQRC_CONTEXT_NOT_AVAILABLE,
+                          "An input queue must be supplied to pass context");
+  }
+  if ((o->AsciiLines || o->AsciiColumns || o->WriteIndex || o->ShowTimeOnQueue || o->Summary ||
+       o->Printable) &&
+      o->OutputFile[0] == '\0') {
+    return SetExitMessage(run, MQRC_OPTIONS_ERROR, "Display options require an output file");
+  }
+  return 0;
+}
+
+// Starts the engine's per-call state: syncpoint, unit, status and rate.
+void StartLoopState(Run* run, const QueueElement* inputQueue) {
+  const RunOptions* o = run->Options;
+  EngineState& e = run->Engine;
+  e.UseSyncpoint = o->TransactionLimit != 0 &&
+                   ((inputQueue != nullptr && o->DestructiveGet) || o->OutputQueueName[0] != '\0');
+  e.UowMessageCount = 0;
+  e.UnflushedCount = 0;
+  run->Counters.MessageIndex = 0;
+  run->Counters.SelectedCount = 0;
+  e.LastMessageTime = time(nullptr);
+  e.StatusCount = 0;
+  e.ThruputCount = 0;
+  e.StatusTime = o->NowSeconds != 0 ? o->NowSeconds : e.LastMessageTime;
+  e.ThruputTime = e.StatusTime;
+  if (o->Rate != 0) {
+    e.PeriodStart = ElapsedMilliseconds();
+    e.PeriodCount = 0;
+    e.RateGuess = 1000;
+    e.RateSlow = false;
+    if (o->Rate == -1) e.TargetDepth = InquireTargetDepth(run);
+    e.RateEndTime = o->RateDuration > 0 ? e.LastMessageTime + o->RateDuration : 0;
   }
 }
 
 }  // namespace
 
-int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
-  (void)interactive;
+
+int ReadNextMessage(Run* run, QueueElement* inputQueue) {
   // The log reader comes first here once it is built.
   int rc =
-      inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false) : ReadFromFile(options);
-  options->Message.Cursor = options->Message.Storage;
+      inputQueue != nullptr ? GetQueueMessage(run, inputQueue, false) : ReadFromFile(run);
+  run->Message.Cursor = run->Message.Storage;
   return rc;
 }
 
-int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool interactive) {
-  int rc = 0;
+int RunProcessingLoop(Run* run, QueueElement* inputQueue) {
+  int rc = CheckLoopInputs(run, inputQueue);
   bool cycled = false;
+  if (rc != 0) return rc;
 
-  if (options->DataWidth <= 0) {
-    options->DataWidth = 25;
-  } else if (options->DataWidth < 10) {
-    options->DataWidth = 10;
-  }
-  if ((options->Context == ContextMode::PassAll || options->Context == ContextMode::PassIdentity) &&
-      inputQueue == nullptr) {
-    return SetExitMessage(options, MQRC_CONTEXT_NOT_AVAILABLE,
-                          "An input queue must be supplied to pass context");
-  }
-  if ((options->AsciiLines || options->AsciiColumns || options->WriteIndex ||
-       options->ShowTimeOnQueue || options->Summary || options->Printable) &&
-      options->OutputFile[0] == '\0') {
-    return SetExitMessage(options, MQRC_OPTIONS_ERROR, "Display options require an output file");
-  }
-
-  options->Message.Descriptor = &options->Message.OwnDescriptor;
-  rc = GrowMessageStorage(options, options->InitialBufferSize);
-  if (rc == 0) rc = AllocateLineStorage(options, 1);
+  run->Message.Descriptor = &run->Message.OwnDescriptor;
+  rc = GrowMessageStorage(run, run->Settings.InitialBufferSize);
+  if (rc == 0) rc = AllocateLineStorage(run, 1);
   if (rc != 0) goto done;
 
-  rc = PrepareSource(options, inputQueue);
+  rc = PrepareSource(run, inputQueue);
   if (rc == 1) {
     rc = 0;
     goto done;
   }
   if (rc != 0) goto done;
 
-  if (options->OutputStream != nullptr) {
-    rc = WriteFileHeader(options, inputQueue != nullptr ? inputQueue->Name : nullptr);
+  if (run->Files.OutputStream != nullptr) {
+    rc = WriteFileHeader(run, inputQueue != nullptr ? inputQueue->Name : nullptr);
     if (rc != 0) goto done;
   }
-
-  options->UseSyncpoint =
-      options->TransactionLimit != 0 &&
-      ((inputQueue != nullptr && options->DestructiveGet) || options->OutputQueueName[0] != '\0');
-  options->UowMessageCount = 0;
-  options->UnflushedCount = 0;
-  options->MessageIndex = 0;
-  options->SelectedCount = 0;
-  options->LastMessageTime = time(nullptr);
-  options->StatusCount = 0;
-  options->ThruputCount = 0;
-  options->StatusTime = options->NowSeconds != 0 ? options->NowSeconds : options->LastMessageTime;
-  options->ThruputTime = options->StatusTime;
-  options->ProgressLastPercent = -1;
-
-  if (options->Rate != 0) {
-    options->PeriodStart = ElapsedMilliseconds();
-    options->PeriodCount = 0;
-    options->RateGuess = 1000;
-    options->RateSlow = false;
-    if (options->Rate == -1) options->TargetDepth = InquireTargetDepth(options);
-    options->RateEndTime =
-        options->RateDuration > 0 ? options->LastMessageTime + options->RateDuration : 0;
-  }
+  StartLoopState(run, inputQueue);
 
   cycled = true;
   // Two or more input queues would be consumed asynchronously here instead.
-  rc = RunCycle(options, inputQueue, interactive);
+  rc = RunCycle(run, inputQueue);
 
 done:
-  if (cycled && options->UseSyncpoint) {
-    if (rc == 0 && options->UowMessageCount > 0) {
-      rc = FlushOutputForCommit(options);
-      if (rc == 0) rc = CommitAll(options);
+  if (cycled && run->Engine.UseSyncpoint) {
+    if (rc == 0 && run->Engine.UowMessageCount > 0) {
+      rc = FlushOutputForCommit(run);
+      if (rc == 0) rc = CommitAll(run);
     }
     // Whatever failed, the last flush and commit included, the open unit
     // goes back: a file write that never reached the disk or a commit that
     // did not happen must not leave got messages to a later commit. The
     // reason stays the run's code; a failed backout only adds its text
     // when none is set, and leaves the unit counted for the disconnect.
-    if (rc != 0) BackoutAll(options);
+    if (rc != 0) BackoutAll(run);
   }
-  ReleaseMessageStorage(options);
-  ReleaseLineStorage(options);
+  ReleaseMessageStorage(run);
+  ReleaseLineStorage(run);
   return rc;
 }

@@ -19,21 +19,16 @@
 
 namespace {
 
-// The input queue elements this process opened. The array outlives the
-// processing loop (the handles stay open until the disconnect) and may
-// outlive the input list itself, so the engine keeps its own reference
-// for ReleaseQueueElements.
-QueueElement* gInputElements = nullptr;
 constexpr int32_t kUnlimitedWaitSeconds = 3600;  // one MQGET wait, re-issued
 
-int OpenOneInputQueue(RunOptions* options, QueueElement* element, MQLONG openOptions) {
-  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+int OpenOneInputQueue(Run* run, QueueElement* element, MQLONG openOptions) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->InputSlot];
   MQOD od = {MQOD_DEFAULT};
   SetMqField(od.ObjectName, element->Name);
-  if (options->Selector != nullptr) {
+  if (run->Options->Selector != nullptr) {
     od.Version = MQOD_VERSION_4;
-    od.SelectionString.VSPtr = options->Selector;
-    od.SelectionString.VSLength = static_cast<MQLONG>(strlen(options->Selector));
+    od.SelectionString.VSPtr = run->Options->Selector;
+    od.SelectionString.VSLength = static_cast<MQLONG>(strlen(run->Options->Selector));
   }
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
@@ -44,19 +39,19 @@ int OpenOneInputQueue(RunOptions* options, QueueElement* element, MQLONG openOpt
             "Cannot open queue '%s' for inquire. Backout requeue processing "
             "is disabled, ZEPLO will continue.\n",
             element->Name);
-    options->NoBackout = true;
+    run->Settings.NoBackout = true;
     openOptions &= ~MQOO_INQUIRE;
     slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode, &reason);
   }
-  int rc = CheckMqiCall(options, "MQOPEN", slot.Name, element->Name, compCode, reason);
+  int rc = CheckMqiCall(run, "MQOPEN", slot.Name, element->Name, compCode, reason);
   if (rc != 0) element->Hobj = MQHO_UNUSABLE_HOBJ;
   return rc;
 }
 
 // Backout queue, threshold and limits of one opened queue. A failure is
 // reported but not fatal: the queue is then read without backout requeue.
-void InquireInputQueue(RunOptions* options, QueueElement* element) {
-  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+void InquireInputQueue(Run* run, QueueElement* element) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->InputSlot];
   MQLONG selectors[4] = {MQCA_BACKOUT_REQ_Q_NAME, MQIA_BACKOUT_THRESHOLD, MQIA_MAX_Q_DEPTH,
                          MQIA_MAX_MSG_LENGTH};
   MQLONG values[3] = {0, 0, 0};
@@ -66,7 +61,7 @@ void InquireInputQueue(RunOptions* options, QueueElement* element) {
   MQLONG reason = MQRC_NONE;
   slot.Api->MQINQ(slot.Hconn, element->Hobj, 4, selectors, 3, values, MQ_Q_NAME_LENGTH, backoutName,
                   &compCode, &reason);
-  if (CheckMqiCall(options, "MQINQ", slot.Name, element->Name, compCode, reason) != 0) return;
+  if (CheckMqiCall(run, "MQINQ", slot.Name, element->Name, compCode, reason) != 0) return;
   int nameLength = 0;
   CopyMqName(element->BackoutQueueName, backoutName, MQ_Q_NAME_LENGTH, MQ_Q_NAME_LENGTH,
              &nameLength);
@@ -78,14 +73,14 @@ void InquireInputQueue(RunOptions* options, QueueElement* element) {
 // Part of GetQueueMessage: what to do when the queue has no message.
 // Returns 0 to try again, 1 when the read is over (StopRequested), or an
 // error code.
-int NoMessageAvailable(RunOptions* options, MQGMO* gmo, int64_t now) {
-  if (options->Rate != 0 && options->RateDuration != 0) {
+int NoMessageAvailable(Run* run, MQGMO* gmo, int64_t now) {
+  if (run->Options->Rate != 0 && run->Options->RateDuration != 0) {
     // Replaying the queue until the rate's end time.
-    if (options->ReadCount == 0) {
-      snprintf(options->ExitMessage, sizeof options->ExitMessage, "%s",
-               "'Required rate' processing not possible since the source "
-               "queue is empty.\n");
-      options->StopRequested = true;
+    if (run->Counters.ReadCount == 0) {
+      SetExitMessage(run, 0, "%s",
+                     "'Required rate' processing not possible since the source "
+                     "queue is empty.\n");
+      run->StopRequested = true;
       return 1;
     }
     gmo->Options = (gmo->Options & ~MQGMO_BROWSE_NEXT) | MQGMO_BROWSE_FIRST;
@@ -93,15 +88,15 @@ int NoMessageAvailable(RunOptions* options, MQGMO* gmo, int64_t now) {
   }
   // Nothing written is left in a buffer and nothing got is left
   // uncommitted while the run waits for more.
-  int rc = FlushOutputForCommit(options);
+  int rc = FlushOutputForCommit(run);
   if (rc != 0) return rc;
-  if (options->UowMessageCount > 0 && options->TransactionLimit != -1) {
-    rc = CommitAll(options);
+  if (run->Engine.UowMessageCount > 0 && run->Options->TransactionLimit != -1) {
+    rc = CommitAll(run);
     if (rc != 0) return rc;
   }
-  if (options->WaitInterval == -1) return 0;
-  if (now - options->LastMessageTime >= options->WaitInterval) {
-    options->StopRequested = true;
+  if (run->Options->WaitInterval == -1) return 0;
+  if (now - run->Engine.LastMessageTime >= run->Options->WaitInterval) {
+    run->StopRequested = true;
     return 1;
   }
   return 0;
@@ -109,14 +104,14 @@ int NoMessageAvailable(RunOptions* options, MQGMO* gmo, int64_t now) {
 
 }  // namespace
 
-void ReleaseMessageStorage(RunOptions* options) {
-  MessageBuffer& m = options->Message;
+void ReleaseMessageStorage(Run* run) {
+  MessageBuffer& m = run->Message;
   if (m.Storage != nullptr) {
-    if (options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
+    if (run->Options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
     CSFreeMem(m.Storage);
   }
   if (m.PropStorage != nullptr) {
-    if (options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.PropStorage));
+    if (run->Options->MemoryTrace) fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.PropStorage));
     CSFreeMem(m.PropStorage);
   }
   m.Storage = nullptr;
@@ -128,8 +123,8 @@ void ReleaseMessageStorage(RunOptions* options) {
   m.Descriptor = &m.OwnDescriptor;
 }
 
-int64_t ReceivedLength(const RunOptions* options) {
-  const MessageBuffer& m = options->Message;
+int64_t ReceivedLength(const Run* run) {
+  const MessageBuffer& m = run->Message;
   if (m.Storage == nullptr || m.Cursor == nullptr || m.DataLength <= 0) return 0;
   // A reader may hand us a cursor into a buffer that is not Storage (the
   // consume callback); then the reader vouches for DataLength.
@@ -137,29 +132,29 @@ int64_t ReceivedLength(const RunOptions* options) {
   int64_t room = m.Storage + m.Capacity - m.Cursor;
   // A descriptor-only get leaves nothing of the data in the storage; the
   // file and log readers always hand over the whole message.
-  if (options->NoData && !NeedsMessageData(options) && options->InputList != nullptr &&
-      !options->LogMode) {
+  if (run->Settings.NoData && !NeedsMessageData(run) && run->Options->InputList != nullptr &&
+      !run->Options->LogMode) {
     return 0;
   }
   return m.DataLength < room ? m.DataLength : room;
 }
 
-bool NeedsMessageData(const RunOptions* options) {
-  const SearchString* lists[] = {options->SearchAscii,  options->SearchAsciiNot,
-                                 options->SearchEbcdic, options->SearchEbcdicNot,
-                                 options->SearchHex,    options->SearchHexNot};
+bool NeedsMessageData(const Run* run) {
+  const SearchString* lists[] = {run->Options->SearchAscii,  run->Options->SearchAsciiNot,
+                                 run->Options->SearchEbcdic, run->Options->SearchEbcdicNot,
+                                 run->Options->SearchHex,    run->Options->SearchHexNot};
   for (const SearchString* list : lists) {
     if (list[0].Length > 0) return true;
   }
-  return options->SelectByDlqReason || options->SelectByTarget || options->StripHeaders;
+  return run->Options->SelectByDlqReason || run->Options->SelectByTarget || run->Options->StripHeaders;
 }
 
-MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions, bool underCursor) {
-  if (!options->NoForceRfh2) gmoOptions |= MQGMO_PROPERTIES_FORCE_MQRFH2;
-  MQLONG syncpoint = options->TransactionLimit != 0 ? MQGMO_SYNCPOINT : MQGMO_NO_SYNCPOINT;
+MQLONG SetGetOptions(const Run* run, MQLONG gmoOptions, bool underCursor) {
+  if (!run->Settings.NoForceRfh2) gmoOptions |= MQGMO_PROPERTIES_FORCE_MQRFH2;
+  MQLONG syncpoint = run->Options->TransactionLimit != 0 ? MQGMO_SYNCPOINT : MQGMO_NO_SYNCPOINT;
   if (underCursor) {
     gmoOptions |= MQGMO_MSG_UNDER_CURSOR | syncpoint;
-  } else if (!options->DestructiveGet || options->SelectionActive) {
+  } else if (!run->Options->DestructiveGet || run->Settings.SelectionActive) {
     // Browses never run under syncpoint: nothing is taken by them.
     gmoOptions |= MQGMO_BROWSE_NEXT | MQGMO_NO_SYNCPOINT;
   } else {
@@ -168,37 +163,37 @@ MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions, bool underCur
   return gmoOptions;
 }
 
-int32_t GetWaitSeconds(const RunOptions* options, int64_t now) {
-  if (options->WaitInterval == 0) return 0;
-  if (options->WaitInterval == -1) return kUnlimitedWaitSeconds;
-  int64_t left = options->WaitInterval - (now - options->LastMessageTime);
+int32_t GetWaitSeconds(const Run* run, int64_t now) {
+  if (run->Options->WaitInterval == 0) return 0;
+  if (run->Options->WaitInterval == -1) return kUnlimitedWaitSeconds;
+  int64_t left = run->Options->WaitInterval - (now - run->Engine.LastMessageTime);
   if (left < 0) return 0;
-  return left > options->WaitInterval ? options->WaitInterval : static_cast<int32_t>(left);
+  return left > run->Options->WaitInterval ? run->Options->WaitInterval : static_cast<int32_t>(left);
 }
 
-int OpenInputQueues(RunOptions* options) {
-  QueueList* list = options->InputList;
+int OpenInputQueues(Run* run) {
+  QueueList* list = run->Options->InputList;
   if (list == nullptr || list->Count <= 0) return 0;
-  if (!options->DestructiveGet || options->Purge) options->SelectionActive = false;
+  if (!run->Options->DestructiveGet || run->Options->Purge) run->Settings.SelectionActive = false;
 
   MQLONG openOptions;
-  if (options->DestructiveGet) {
-    openOptions = options->ExclusiveInput ? MQOO_INPUT_EXCLUSIVE : MQOO_INPUT_SHARED;
-    if (options->SelectionActive) openOptions |= MQOO_BROWSE;
+  if (run->Options->DestructiveGet) {
+    openOptions = run->Options->ExclusiveInput ? MQOO_INPUT_EXCLUSIVE : MQOO_INPUT_SHARED;
+    if (run->Settings.SelectionActive) openOptions |= MQOO_BROWSE;
   } else {
     openOptions = MQOO_BROWSE;
-    if (options->ExclusiveInput) openOptions |= MQOO_INPUT_EXCLUSIVE;
+    if (run->Options->ExclusiveInput) openOptions |= MQOO_INPUT_EXCLUSIVE;
   }
-  if (options->Context == ContextMode::PassAll || options->Context == ContextMode::PassIdentity) {
+  if (run->Options->Context == ContextMode::PassAll || run->Options->Context == ContextMode::PassIdentity) {
     // Context is saved only by a get that takes the message; a browse
     // has nothing to pass on.
-    if (!options->DestructiveGet || options->SelectionActive) {
+    if (!run->Options->DestructiveGet || run->Settings.SelectionActive) {
       fprintf(stderr, "To pass context you must GET the source message not browse\n");
       return MQRC_CONTEXT_NOT_AVAILABLE;
     }
     openOptions |= MQOO_SAVE_ALL_CONTEXT;
   }
-  if (!options->NoBackout) openOptions |= MQOO_INQUIRE;
+  if (!run->Settings.NoBackout) openOptions |= MQOO_INQUIRE;
 
   size_t bytes = sizeof(QueueElement) * static_cast<size_t>(list->Count);
   QueueElement* elements = static_cast<QueueElement*>(CSGetMem(bytes, "HOBJS"));
@@ -206,43 +201,46 @@ int OpenInputQueues(RunOptions* options) {
     fprintf(stderr, "Can not allocate queue element array. Max queues = %d\n", list->Count);
     return MQRC_OPTIONS_ERROR;
   }
-  memset(elements, 0, bytes);
+  memset(static_cast<void*>(elements), 0, bytes);
   // Opened again (another run of the loop over the same list): the old
   // array's handles belong to the same connection and are not reused.
-  if (list->Elements == gInputElements) list->Elements = nullptr;
-  CSReleaseMem(&gInputElements);
-  gInputElements = elements;
+  ReleaseInputQueues(run);
+  run->Engine.Input.Elements = elements;
+  run->Engine.Input.Count = list->Count;
   for (int32_t i = 0; i < list->Count; i++) {
     elements[i].Hobj = MQHO_UNUSABLE_HOBJ;
     elements[i].BackoutHobj = MQHO_UNUSABLE_HOBJ;
     CopyMqName(elements[i].Name, list->Entries[i].QueueName, MQ_Q_NAME_LENGTH, MQ_Q_NAME_LENGTH);
   }
-  list->Elements = elements;
 
   for (int32_t i = 0; i < list->Count; i++) {
     // NoBackout may be switched on by the first queue's refused inquire.
-    MQLONG thisOpen = options->NoBackout ? (openOptions & ~MQOO_INQUIRE) : openOptions;
-    int rc = OpenOneInputQueue(options, &elements[i], thisOpen);
+    MQLONG thisOpen = run->Settings.NoBackout ? (openOptions & ~MQOO_INQUIRE) : openOptions;
+    int rc = OpenOneInputQueue(run, &elements[i], thisOpen);
     if (rc != 0) return rc;
-    if (!options->NoBackout) InquireInputQueue(options, &elements[i]);
+    if (!run->Settings.NoBackout) InquireInputQueue(run, &elements[i]);
   }
   return 0;
 }
 
-void ReleaseQueueElements(RunOptions* options) {
-  if (options->InputList != nullptr && options->InputList->Elements == gInputElements) {
-    options->InputList->Elements = nullptr;
-  }
-  CSReleaseMem(&gInputElements);
+void ReleaseInputQueues(Run* run) {
+  InputQueues& input = run->Engine.Input;
+  CSReleaseMem(&input.Elements);
+  input = InputQueues{};
 }
 
-int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor) {
-  MessageBuffer& m = options->Message;
-  QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+void ReleaseEngineQueues(Run* run) {
+  ReleaseInputQueues(run);
+  ReleaseOutputQueues(run);
+}
+
+int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
+  MessageBuffer& m = run->Message;
+  QmgrSlot& slot = run->Qmgrs[run->Options->InputSlot];
   if (element == nullptr || slot.Api == nullptr) return MQRC_UNEXPECTED_ERROR;
   MQGMO gmo = {MQGMO_DEFAULT};
-  gmo.Options = SetGetOptions(options, gmo.Options, underCursor);
-  bool descriptorOnly = options->NoData && !NeedsMessageData(options);
+  gmo.Options = SetGetOptions(run, gmo.Options, underCursor);
+  bool descriptorOnly = run->Settings.NoData && !NeedsMessageData(run);
   MQLONG baseOptions = gmo.Options;
 
   for (;;) {
@@ -253,30 +251,30 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
     gmo.Options = baseOptions;
 
     // The browsed message is there or it is not: never wait for it.
-    int32_t wait = underCursor ? 0 : GetWaitSeconds(options, now);
-    if (options->OutputStream != nullptr && options->FileMessageCount > 0 &&
-        options->MaxFileAge > 0) {
-      int64_t age = now - options->FileOpenTime;
-      if (age < options->MaxFileAge) {
-        int64_t left = options->MaxFileAge - age;
+    int32_t wait = underCursor ? 0 : GetWaitSeconds(run, now);
+    if (run->Files.OutputStream != nullptr && run->Files.FileMessageCount > 0 &&
+        run->Options->MaxFileAge > 0) {
+      int64_t age = now - run->Files.FileOpenTime;
+      if (age < run->Options->MaxFileAge) {
+        int64_t left = run->Options->MaxFileAge - age;
         if (left < wait) wait = static_cast<int32_t>(left);
       } else {
         // The file is old enough: close it now rather than after the wait,
         // the next message opens the next file.
-        int rc = CloseOutputFile(options);
+        int rc = CloseOutputFile(run);
         if (rc != 0) return rc;
-        options->UnflushedCount = 0;
+        run->Engine.UnflushedCount = 0;
       }
     }
     bool waitOn;
     if (wait == 0) {
       waitOn = false;
-    } else if (options->UowMessageCount > 0 && options->TransactionLimit != -1) {
+    } else if (run->Engine.UowMessageCount > 0 && run->Options->TransactionLimit != -1) {
       waitOn = false;  // commit the partial unit first (no-message path)
-    } else if (options->OutputStream == nullptr) {
+    } else if (run->Files.OutputStream == nullptr) {
       waitOn = true;
     } else {
-      waitOn = options->UnflushedCount == 0;  // flush first, then wait
+      waitOn = run->Engine.UnflushedCount == 0;  // flush first, then wait
     }
     if (waitOn) {
       gmo.Options |= MQGMO_WAIT;
@@ -286,19 +284,19 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
       gmo.WaitInterval = 0;
     }
 
-    if (options->SelectByMsgId) memcpy(md->MsgId, options->SelectMsgId, sizeof md->MsgId);
-    if (options->SelectByCorrelId) {
-      memcpy(md->CorrelId, options->SelectCorrelId, sizeof md->CorrelId);
+    if (run->Options->SelectByMsgId) memcpy(md->MsgId, run->Options->SelectMsgId, sizeof md->MsgId);
+    if (run->Options->SelectByCorrelId) {
+      memcpy(md->CorrelId, run->Options->SelectCorrelId, sizeof md->CorrelId);
     }
-    if (options->SelectByGroupId) {
-      memcpy(md->GroupId, options->SelectGroupId, sizeof md->GroupId);
+    if (run->Options->SelectByGroupId) {
+      memcpy(md->GroupId, run->Options->SelectGroupId, sizeof md->GroupId);
       gmo.MatchOptions |= MQMO_MATCH_GROUP_ID;
       if (gmo.Version < MQGMO_VERSION_2) gmo.Version = MQGMO_VERSION_2;
     }
-    if (options->Convert) {
+    if (run->Options->Convert) {
       gmo.Options |= MQGMO_CONVERT;
-      md->CodedCharSetId = options->ConvertCcsid;
-      md->Encoding = options->ConvertEncoding;
+      md->CodedCharSetId = run->Options->ConvertCcsid;
+      md->Encoding = run->Options->ConvertEncoding;
     }
     MQLONG bufferLength = m.Capacity;
     if (descriptorOnly) {
@@ -311,7 +309,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
     MQLONG reason = MQRC_NONE;
     slot.Api->MQGET(slot.Hconn, element->Hobj, md, &gmo, bufferLength, m.Storage, &dataLength,
                     &compCode, &reason);
-    if (options->PrintApis) ReportMqiCall("MQGET", slot.Name, element->Name, reason);
+    if (run->Options->PrintApis) ReportMqiCall("MQGET", slot.Name, element->Name, reason);
     m.DataLength = dataLength;
     m.Cursor = m.Storage;
 
@@ -324,11 +322,11 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
                              reason <= MQRC_CONVERTED_MSG_TOO_BIG;
     if (compCode != MQCC_FAILED &&
         (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED || conversionWarning)) {
-      options->LastMessageTime = time(nullptr);
+      run->Engine.LastMessageTime = time(nullptr);
       return 0;
     }
     if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {
-      int rc = GrowMessageStorage(options, dataLength);
+      int rc = GrowMessageStorage(run, dataLength);
       if (rc != 0) return rc;
       // A browse that did not fit has still moved the cursor onto the
       // message: browsing "next" again would skip it, so it is read again
@@ -341,7 +339,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
     }
     if (reason == MQRC_NO_MSG_AVAILABLE && !underCursor) {
       m.DataLength = 0;
-      int rc = NoMessageAvailable(options, &gmo, time(nullptr));
+      int rc = NoMessageAvailable(run, &gmo, time(nullptr));
       if (rc == 1) return 0;
       if (rc != 0) return rc;
       baseOptions = gmo.Options & ~MQGMO_WAIT;
@@ -352,7 +350,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
     // A message taken by someone else between browse and get is not an
     // error of this run: the caller skips it without a text.
     if (underCursor && reason == MQRC_NO_MSG_UNDER_CURSOR) return reason;
-    return SetExitMessage(options, reason, "MQGET(%s) failed RC(%d) %s", element->Name, reason,
+    return SetExitMessage(run, reason, "MQGET(%s) failed RC(%d) %s", element->Name, reason,
                           MqReasonText(reason));
   }
 }

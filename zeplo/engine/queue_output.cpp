@@ -30,10 +30,10 @@ void PrintDestinationLine(int index, int count, const char* qmgr, const char* qu
   }
 }
 
-void PrintDestinations(const RunOptions* options) {
-  const QueueList* list = options->OutputList;
+void PrintDestinations(const Run* run) {
+  const QueueList* list = run->Options->OutputList;
   if (list == nullptr) {
-    PrintDestinationLine(0, 1, options->OutputQmgrName, options->OutputQueueName);
+    PrintDestinationLine(0, 1, run->Options->OutputQmgrName, run->Options->OutputQueueName);
     return;
   }
   for (int32_t i = 0; i < list->Count; i++) {
@@ -44,9 +44,9 @@ void PrintDestinations(const RunOptions* options) {
 
 // Opens every destination of the list on its own handle. Returns 0 or the
 // reason of the last open that failed (all are tried, all failures shown).
-int OpenIndividualQueues(RunOptions* options, MQLONG openOptions) {
-  QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
-  QueueList* list = options->OutputList;
+int OpenIndividualQueues(Run* run, MQLONG openOptions) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->OutputSlot];
+  QueueList* list = run->Options->OutputList;
   size_t bytes = sizeof(QueueElement) * static_cast<size_t>(list->Count);
   auto* elements = static_cast<QueueElement*>(CSGetMem(bytes, "QELEMS"));
   if (elements == nullptr) {
@@ -54,7 +54,8 @@ int OpenIndividualQueues(RunOptions* options, MQLONG openOptions) {
     return MQRC_OPTIONS_ERROR;
   }
   memset(static_cast<void*>(elements), 0, bytes);
-  list->Elements = elements;
+  run->Engine.Output.Elements = elements;
+  run->Engine.Output.Count = list->Count;
   int last = 0;
   for (int32_t i = 0; i < list->Count; i++) {
     const Destination& d = list->Entries[i];
@@ -68,7 +69,7 @@ int OpenIndividualQueues(RunOptions* options, MQLONG openOptions) {
     MQLONG compCode = MQCC_OK;
     MQLONG reason = MQRC_NONE;
     slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &e.Hobj, &compCode, &reason);
-    int rc = CheckMqiCall(options, "MQOPEN", d.QmgrName, d.QueueName, compCode, reason);
+    int rc = CheckMqiCall(run, "MQOPEN", d.QmgrName, d.QueueName, compCode, reason);
     if (rc != 0) {
       e.Hobj = MQHO_UNUSABLE_HOBJ;
       last = rc;
@@ -92,29 +93,29 @@ void ReportListCall(const char* label, MQLONG reason) {
 
 // Opens the single queue or the distribution list into OutputHobj. *od is
 // left as MQOPEN returned it (ResolvedQName). Returns 0 or the reason.
-int OpenQueueOrList(RunOptions* options, MQLONG openOptions, bool monitor, MQOD* od) {
-  QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
-  QueueList* list = options->OutputList;
+int OpenQueueOrList(Run* run, MQLONG openOptions, bool monitor, MQOD* od) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->OutputSlot];
+  QueueList* list = run->Options->OutputList;
   *od = MQOD{MQOD_DEFAULT};
   if (list != nullptr) {
     od->Version = monitor ? MQOD_VERSION_3 : MQOD_VERSION_2;
     od->RecsPresent = list->Count;
     od->ObjectRecPtr = list->Entries;
-    od->ResponseRecPtr = list->Responses;
+    od->ResponseRecPtr = run->Engine.Output.Responses;
   } else {
     // ResolvedQName comes back only in a version-3 descriptor.
     if (monitor) od->Version = MQOD_VERSION_3;
-    SetMqField(od->ObjectName, options->OutputQueueName);
-    SetMqField(od->ObjectQMgrName, options->OutputQmgrName);
+    SetMqField(od->ObjectName, run->Options->OutputQueueName);
+    SetMqField(od->ObjectQMgrName, run->Options->OutputQmgrName);
   }
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
-  slot.Api->MQOPEN(slot.Hconn, od, openOptions, &options->OutputHobj, &compCode, &reason);
+  slot.Api->MQOPEN(slot.Hconn, od, openOptions, &run->Engine.Output.Hobj, &compCode, &reason);
 
   if (list != nullptr && reason == MQRC_MULTIPLE_REASONS) {
     // Each destination that could not be opened is named with its own
     // reason; the last of them becomes the run's code.
-    const MQRR* responses = static_cast<const MQRR*>(list->Responses);
+    const MQRR* responses = run->Engine.Output.Responses;
     int failed = 0;
     for (int32_t i = 0; i < list->Count; i++) {
       if (responses[i].CompCode != MQCC_FAILED) continue;
@@ -124,43 +125,43 @@ int OpenQueueOrList(RunOptions* options, MQLONG openOptions, bool monitor, MQOD*
     }
     if (failed == 0 && compCode == MQCC_FAILED) failed = MQRC_MULTIPLE_REASONS;
     if (failed != 0) return failed;
-    if (options->PrintApis) ReportListCall("MQOPEN", reason);
+    if (run->Options->PrintApis) ReportListCall("MQOPEN", reason);
     return 0;
   }
   int rc;
   if (list != nullptr) {
-    if (compCode == MQCC_FAILED || options->PrintApis) ReportListCall("MQOPEN", reason);
+    if (compCode == MQCC_FAILED || run->Options->PrintApis) ReportListCall("MQOPEN", reason);
     rc = compCode != MQCC_FAILED ? 0 : reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
   } else {
-    rc = CheckMqiCall(options, "MQOPEN", options->OutputQmgrName, options->OutputQueueName,
+    rc = CheckMqiCall(run, "MQOPEN", run->Options->OutputQmgrName, run->Options->OutputQueueName,
                       compCode, reason);
   }
-  if (rc != 0) options->OutputHobj = MQHO_UNUSABLE_HOBJ;
+  if (rc != 0) run->Engine.Output.Hobj = MQHO_UNUSABLE_HOBJ;
   return rc;
 }
 
 // -R *: opens the queue the puts really land on (an alias or a remote
 // definition resolved to its local queue) for inquire.
-int OpenMonitorQueue(RunOptions* options, const MQOD& opened) {
-  QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
+int OpenMonitorQueue(Run* run, const MQOD& opened) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->OutputSlot];
   char name[kMqNameLength + 1];
   CopyMqName(name, opened.ResolvedQName, kMqNameLength);
   if (name[0] == '\0') {
     // A distribution list resolves to no single queue: watch the first
     // destination rather than fail to open a blank name.
-    const char* fallback = options->OutputList != nullptr
-                               ? options->OutputList->Entries[0].QueueName
-                               : options->OutputQueueName;
+    const char* fallback = run->Options->OutputList != nullptr
+                               ? run->Options->OutputList->Entries[0].QueueName
+                               : run->Options->OutputQueueName;
     CopyMqName(name, fallback, kMqNameLength);
   }
   MQOD od = {MQOD_DEFAULT};
   SetMqField(od.ObjectName, name);
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
-  slot.Api->MQOPEN(slot.Hconn, &od, MQOO_INQUIRE, &options->MonitorHobj, &compCode, &reason);
-  int rc = CheckMqiCall(options, "MQOPEN(INQUIRE)", slot.Name, name, compCode, reason);
+  slot.Api->MQOPEN(slot.Hconn, &od, MQOO_INQUIRE, &run->Engine.Output.MonitorHobj, &compCode, &reason);
+  int rc = CheckMqiCall(run, "MQOPEN(INQUIRE)", slot.Name, name, compCode, reason);
   if (rc != 0) {
-    options->MonitorHobj = MQHO_UNUSABLE_HOBJ;
+    run->Engine.Output.MonitorHobj = MQHO_UNUSABLE_HOBJ;
     return rc;
   }
   fprintf(stderr, "Monitoring depth of queue '%.48s'\n\n", name);
@@ -179,54 +180,53 @@ void FormatDestination(const char* qmgrName, const char* queueName, char* text, 
   }
 }
 
-int OpenOutputQueues(RunOptions* options) {
-  QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
+int OpenOutputQueues(Run* run) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->OutputSlot];
   if (slot.Api == nullptr) return MQRC_UNEXPECTED_ERROR;
   // A list without entries (an empty destination file) is no list at all.
-  if (options->OutputList != nullptr && options->OutputList->Count <= 0) {
-    QueueListRelease(&options->OutputList);
-  }
-  QueueList* list = options->OutputList;
-  const bool monitor = options->Rate == -1;
-  const MQLONG openOptions = OutputOpenOptions(options);
-  options->OutputHobj = MQHO_UNUSABLE_HOBJ;
-  options->MonitorHobj = MQHO_UNUSABLE_HOBJ;
+  QueueList* list = run->Options->OutputList;
+  if (list != nullptr && list->Count <= 0) list = nullptr;
+  const bool monitor = run->Options->Rate == -1;
+  const MQLONG openOptions = OutputOpenOptions(run);
+  run->Engine.Output.Hobj = MQHO_UNUSABLE_HOBJ;
+  run->Engine.Output.MonitorHobj = MQHO_UNUSABLE_HOBJ;
 
-  if (options->PrintDestinations) PrintDestinations(options);
+  if (run->Options->PrintDestinations) PrintDestinations(run);
 
   if (list != nullptr) {
-    ReleaseOutputQueues(options);  // a second open (generic runs) starts afresh
+    ReleaseOutputQueues(run);  // a second open (generic runs) starts afresh
     size_t bytes = sizeof(MQRR) * static_cast<size_t>(list->Count);
-    list->Responses = CSGetMem(bytes, "RESPONSES");
-    if (list->Responses == nullptr) {
+    MQRR* responses = static_cast<MQRR*>(CSGetMem(bytes, "RESPONSES"));
+    if (responses == nullptr) {
       fprintf(stderr, "Can not allocate destination array. Max Destinations = %d\n", list->Count);
       return MQRC_OPTIONS_ERROR;
     }
-    memset(list->Responses, 0, bytes);
-    if (options->IndividualQueues) return OpenIndividualQueues(options, openOptions);
+    memset(static_cast<void*>(responses), 0, bytes);
+    run->Engine.Output.Responses = responses;
+    if (run->Options->IndividualQueues) return OpenIndividualQueues(run, openOptions);
   }
 
   MQOD od;
-  int rc = OpenQueueOrList(options, openOptions, monitor, &od);
+  int rc = OpenQueueOrList(run, openOptions, monitor, &od);
   if (rc != 0 || !monitor) return rc;
-  return OpenMonitorQueue(options, od);
+  return OpenMonitorQueue(run, od);
 }
 
-void ReleaseOutputQueues(RunOptions* options) {
-  QueueList* list = options->OutputList;
-  if (list == nullptr) return;
-  CSReleaseMem(&list->Responses);
-  CSReleaseMem(&list->Elements);
+void ReleaseOutputQueues(Run* run) {
+  OutputQueues& output = run->Engine.Output;
+  CSReleaseMem(&output.Responses);
+  CSReleaseMem(&output.Elements);
+  output.Count = 0;
 }
 
-int32_t InquireTargetDepth(RunOptions* options) {
-  if (options->MonitorHobj == MQHO_UNUSABLE_HOBJ) return 0;
-  QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
+int32_t InquireTargetDepth(Run* run) {
+  if (run->Engine.Output.MonitorHobj == MQHO_UNUSABLE_HOBJ) return 0;
+  QmgrSlot& slot = run->Qmgrs[run->Options->OutputSlot];
   MQLONG selector = MQIA_CURRENT_Q_DEPTH;
   MQLONG depth = 0;
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
-  slot.Api->MQINQ(slot.Hconn, options->MonitorHobj, 1, &selector, 1, &depth, 0, nullptr, &compCode,
+  slot.Api->MQINQ(slot.Hconn, run->Engine.Output.MonitorHobj, 1, &selector, 1, &depth, 0, nullptr, &compCode,
                   &reason);
   return compCode == MQCC_FAILED ? 0 : depth;
 }

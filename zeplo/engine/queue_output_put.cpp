@@ -57,38 +57,38 @@ bool LittleEndianIntegers(const MQMD* md) {
 
 // The MQCFH Version of the message in hand. False when the data in hand is
 // too short to hold it.
-bool ReadCfhVersion(const RunOptions* options, int32_t* version) {
-  if (ReceivedLength(options) < kCfhVersionOffset + 4) return false;
-  const unsigned char* p = options->Message.Cursor + kCfhVersionOffset;
-  uint32_t v = LittleEndianIntegers(options->Message.Descriptor)
+bool ReadCfhVersion(const Run* run, int32_t* version) {
+  if (ReceivedLength(run) < kCfhVersionOffset + 4) return false;
+  const unsigned char* p = run->Message.Cursor + kCfhVersionOffset;
+  uint32_t v = LittleEndianIntegers(run->Message.Descriptor)
                    ? p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24)
                    : (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
   *version = static_cast<int32_t>(v);
   return true;
 }
 
-void WriteCfhVersion(RunOptions* options, int32_t version) {
-  unsigned char* p = options->Message.Cursor + kCfhVersionOffset;
+void WriteCfhVersion(Run* run, int32_t version) {
+  unsigned char* p = run->Message.Cursor + kCfhVersionOffset;
   uint32_t v = static_cast<uint32_t>(version);
   for (int i = 0; i < 4; i++) {
-    int shift = LittleEndianIntegers(options->Message.Descriptor) ? 8 * i : 8 * (3 - i);
+    int shift = LittleEndianIntegers(run->Message.Descriptor) ? 8 * i : 8 * (3 - i);
     p[i] = static_cast<unsigned char>(v >> shift);
   }
 }
 
 // -O S(CFH3): PCF messages with an old header are raised to version 3.
-void RepairCfhVersion(RunOptions* options) {
+void RepairCfhVersion(Run* run) {
   int32_t version = 0;
-  if (!IsPcfMessage(options->Message.Descriptor) || !ReadCfhVersion(options, &version)) return;
+  if (!IsPcfMessage(run->Message.Descriptor) || !ReadCfhVersion(run, &version)) return;
   if (version >= kCfhRepairedVersion) return;
   printf("\nMQCFH updated from %d to %d\n", version, kCfhRepairedVersion);
-  WriteCfhVersion(options, kCfhRepairedVersion);
+  WriteCfhVersion(run, kCfhRepairedVersion);
 }
 
-void ApplyOverrides(const RunOptions* options, MQMD* md) {
-  const MQMD* o = options->Override;
-  uint32_t fields = options->OverrideFields;
-  if (o == nullptr || fields == 0) return;
+void ApplyOverrides(const Run* run, MQMD* md) {
+  const MQMD* o = &run->Options->Override;
+  uint32_t fields = run->Options->OverrideFields;
+  if (fields == 0) return;
   if (fields & kOverrideCodedCharSetId) md->CodedCharSetId = o->CodedCharSetId;
   if (fields & kOverridePriority) md->Priority = o->Priority;
   if (fields & kOverrideMsgType) md->MsgType = o->MsgType;
@@ -103,11 +103,11 @@ void ApplyOverrides(const RunOptions* options, MQMD* md) {
 // A broker refuses an old PCF header in a version-2 descriptor; the same
 // message in a version-1 descriptor is accepted, as long as nothing of the
 // version-2 part (grouping, segmentation) would be lost.
-bool CanRetryAsVersion1(const RunOptions* options) {
-  const MQMD* md = options->Message.Descriptor;
+bool CanRetryAsVersion1(const Run* run) {
+  const MQMD* md = run->Message.Descriptor;
   int32_t version = 0;
-  if (md->Version < MQMD_VERSION_2 || options->Message.DataLength < MQCFH_STRUC_LENGTH ||
-      !ReadCfhVersion(options, &version) || version > 2) {
+  if (md->Version < MQMD_VERSION_2 || run->Message.DataLength < MQCFH_STRUC_LENGTH ||
+      !ReadCfhVersion(run, &version) || version > 2) {
     return false;
   }
   static const MQBYTE24 kNoGroup = {0};
@@ -125,30 +125,28 @@ void ReportPut(const char* qmgrName, const char* queueName, MQLONG reason) {
   ReportMqiCall("MQPUT", qmgrName, queueName, reason);
 }
 
-// The failed put of this message outranks any text left by earlier work:
-// it is what ends the run.
-void SetPutFailure(RunOptions* options, const char* qmgrName, const char* queueName,
-                   MQLONG reason) {
+// The failed put of this message ends the run.
+void SetPutFailure(Run* run, const char* qmgrName, const char* queueName, MQLONG reason) {
   char destination[kDestinationTextSize];
   FormatDestination(qmgrName, queueName, destination, sizeof destination);
-  snprintf(options->ExitMessage, sizeof options->ExitMessage, "MQPUT(%s) failed RC(%d) %s",
-           destination, reason, MqReasonText(reason));
+  SetExitMessage(run, reason, "MQPUT(%s) failed RC(%d) %s", destination, reason,
+                 MqReasonText(reason));
 }
 
 }  // namespace
 
-MQLONG OutputOpenOptions(const RunOptions* options) {
-  MQLONG openOptions = RowFor(options->Context).OpenOptions;
-  if (options->Rate == -1) openOptions |= MQOO_RESOLVE_LOCAL_Q;
+MQLONG OutputOpenOptions(const Run* run) {
+  MQLONG openOptions = RowFor(run->Options->Context).OpenOptions;
+  if (run->Options->Rate == -1) openOptions |= MQOO_RESOLVE_LOCAL_Q;
   return openOptions;
 }
 
 MQLONG PutContextOption(ContextMode mode) { return RowFor(mode).PutOption; }
 
-int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName, const char* queueName,
+int PutOneMessage(Run* run, MQHOBJ hobj, const char* qmgrName, const char* queueName,
                   MQPMO* pmo, MQLONG* compCode, MQLONG* reason) {
-  QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
-  MessageBuffer& m = options->Message;
+  QmgrSlot& slot = run->Qmgrs[run->Options->OutputSlot];
+  MessageBuffer& m = run->Message;
   MQMD* md = m.Descriptor;
   *compCode = MQCC_OK;
   *reason = MQRC_NONE;
@@ -156,31 +154,31 @@ int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName, const 
   // Every byte put must be in hand: a shorter buffer would send whatever
   // lies beyond it.
   int64_t length = m.DataLength < 0 ? 0 : m.DataLength;
-  if (ReceivedLength(options) < length) {
+  if (ReceivedLength(run) < length) {
     *compCode = MQCC_FAILED;
     *reason = MQRC_UNEXPECTED_ERROR;
     return *reason;
   }
-  if (options->Cfh3Processing) RepairCfhVersion(options);
-  if (options->Context == ContextMode::SetAllUpdateTimes) {
+  if (run->Options->Cfh3Processing) RepairCfhVersion(run);
+  if (run->Options->Context == ContextMode::SetAllUpdateTimes) {
     EpochToMqDateTime(nullptr, md->PutDate, md->PutTime, true);
   }
-  ApplyOverrides(options, md);
+  ApplyOverrides(run, md);
 
   // At most one retry of each kind: the asynchronous option is dropped for
   // good, and a version-1 descriptor never qualifies for the second retry.
   for (int attempt = 0; attempt < 3; attempt++) {
     slot.Api->MQPUT(slot.Hconn, hobj, md, pmo, static_cast<MQLONG>(length), m.Cursor, compCode,
                     reason);
-    if (options->PrintApis) ReportPut(qmgrName, queueName, *reason);
+    if (run->Options->PrintApis) ReportPut(qmgrName, queueName, *reason);
     if (*compCode != MQCC_FAILED) return 0;
-    if (*reason == MQRC_OPTIONS_ERROR && options->AsyncPut &&
+    if (*reason == MQRC_OPTIONS_ERROR && run->Settings.AsyncPut &&
         (pmo->Options & MQPMO_ASYNC_RESPONSE) != 0) {
-      options->AsyncPut = false;
+      run->Settings.AsyncPut = false;
       pmo->Options &= ~MQPMO_ASYNC_RESPONSE;
       continue;
     }
-    if (*reason == MQRC_CFH_ERROR && CanRetryAsVersion1(options)) {
+    if (*reason == MQRC_CFH_ERROR && CanRetryAsVersion1(run)) {
       md->Version = MQMD_VERSION_1;
       continue;
     }
@@ -190,25 +188,26 @@ int PutOneMessage(RunOptions* options, MQHOBJ hobj, const char* qmgrName, const 
   return *reason;
 }
 
-int PutToOutputs(RunOptions* options, QueueElement* inputQueue) {
+int PutToOutputs(Run* run, QueueElement* inputQueue) {
   MQPMO pmo = {MQPMO_DEFAULT};
-  pmo.Options = (options->TransactionLimit != 0 ? MQPMO_SYNCPOINT : MQPMO_NO_SYNCPOINT) |
-                PutContextOption(options->Context);
-  if (options->AsyncPut) pmo.Options |= MQPMO_ASYNC_RESPONSE;
+  pmo.Options = (run->Options->TransactionLimit != 0 ? MQPMO_SYNCPOINT : MQPMO_NO_SYNCPOINT) |
+                PutContextOption(run->Options->Context);
+  if (run->Settings.AsyncPut) pmo.Options |= MQPMO_ASYNC_RESPONSE;
   pmo.Context = inputQueue != nullptr ? inputQueue->Hobj : MQHO_UNUSABLE_HOBJ;
 
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
   int32_t puts = 0;
-  QueueList* list = options->OutputList;
+  QueueList* list = run->Options->OutputList;
 
-  if (list != nullptr && options->IndividualQueues && list->Elements != nullptr) {
+  const QueueElement* individual = run->Engine.Output.Elements;
+  if (list != nullptr && run->Options->IndividualQueues && individual != nullptr) {
     bool failed = false;
     for (int32_t i = 0; i < list->Count; i++) {
       const Destination& d = list->Entries[i];
       MQLONG oneCode = MQCC_OK;
       MQLONG oneReason = MQRC_NONE;
-      PutOneMessage(options, list->Elements[i].Hobj, d.QmgrName, d.QueueName, &pmo, &oneCode,
+      PutOneMessage(run, individual[i].Hobj, d.QmgrName, d.QueueName, &pmo, &oneCode,
                     &oneReason);
       if (oneCode != MQCC_FAILED) {
         puts++;
@@ -216,17 +215,19 @@ int PutToOutputs(RunOptions* options, QueueElement* inputQueue) {
         failed = true;
         compCode = oneCode;
         reason = oneReason;
-        SetPutFailure(options, d.QmgrName, d.QueueName, oneReason);
+        SetPutFailure(run, d.QmgrName, d.QueueName, oneReason);
       }
     }
   } else if (list != nullptr) {
     puts = list->Count;
-    auto* responses = static_cast<MQRR*>(list->Responses);
-    if (responses != nullptr) memset(responses, 0, sizeof(MQRR) * static_cast<size_t>(list->Count));
+    MQRR* responses = run->Engine.Output.Responses;
+    if (responses != nullptr) {
+      memset(static_cast<void*>(responses), 0, sizeof(MQRR) * static_cast<size_t>(list->Count));
+    }
     if (pmo.Version < MQPMO_VERSION_2) pmo.Version = MQPMO_VERSION_2;
     pmo.RecsPresent = list->Count;
     pmo.ResponseRecPtr = responses;
-    PutOneMessage(options, options->OutputHobj, nullptr, kDistributionListName, &pmo, &compCode,
+    PutOneMessage(run, run->Engine.Output.Hobj, nullptr, kDistributionListName, &pmo, &compCode,
                   &reason);
     if (compCode == MQCC_FAILED || reason == MQRC_MULTIPLE_REASONS) {
       bool named = false;
@@ -240,30 +241,30 @@ int PutToOutputs(RunOptions* options, QueueElement* inputQueue) {
         // goes back and the message stays on its source for every queue.
         compCode = MQCC_FAILED;
         reason = responses[i].Reason != MQRC_NONE ? responses[i].Reason : MQRC_UNEXPECTED_ERROR;
-        SetPutFailure(options, list->Entries[i].QmgrName, list->Entries[i].QueueName, reason);
+        SetPutFailure(run, list->Entries[i].QmgrName, list->Entries[i].QueueName, reason);
       }
       if (compCode == MQCC_FAILED && !named) {
-        SetPutFailure(options, list->Entries[0].QmgrName, list->Entries[0].QueueName, reason);
+        SetPutFailure(run, list->Entries[0].QmgrName, list->Entries[0].QueueName, reason);
         puts = 0;
       }
     }
   } else {
-    PutOneMessage(options, options->OutputHobj, options->OutputQmgrName, options->OutputQueueName,
+    PutOneMessage(run, run->Engine.Output.Hobj, run->Options->OutputQmgrName, run->Options->OutputQueueName,
                   &pmo, &compCode, &reason);
     puts = compCode != MQCC_FAILED ? 1 : 0;
     if (compCode == MQCC_FAILED) {
-      SetPutFailure(options, options->OutputQmgrName, options->OutputQueueName, reason);
+      SetPutFailure(run, run->Options->OutputQmgrName, run->Options->OutputQueueName, reason);
     }
   }
 
-  options->PutsForMessage = puts;
-  int64_t length = options->Message.DataLength < 0 ? 0 : options->Message.DataLength;
-  options->BytesForMessage = static_cast<int64_t>(puts) * length;
+  run->Engine.PutsForMessage = puts;
+  int64_t length = run->Message.DataLength < 0 ? 0 : run->Message.DataLength;
+  run->Engine.BytesForMessage = static_cast<int64_t>(puts) * length;
   if (compCode != MQCC_FAILED) reason = MQRC_NONE;                  // warnings are not errors
-  if (reason != MQRC_NONE && options->UseSyncpoint) return reason;  // backed out
-  options->WrittenCount += puts;
-  options->UncommittedWrittenCount += puts;
-  options->WrittenBytes += static_cast<uint64_t>(options->BytesForMessage);
-  options->UncommittedWrittenBytes += static_cast<uint64_t>(options->BytesForMessage);
+  if (reason != MQRC_NONE && run->Engine.UseSyncpoint) return reason;  // backed out
+  run->Counters.WrittenCount += puts;
+  run->Counters.UncommittedWrittenCount += puts;
+  run->Counters.WrittenBytes += static_cast<uint64_t>(run->Engine.BytesForMessage);
+  run->Counters.UncommittedWrittenBytes += static_cast<uint64_t>(run->Engine.BytesForMessage);
   return reason;
 }

@@ -57,11 +57,11 @@ bool SearchListPasses(const SearchString* list, const unsigned char* data, int64
 
 // The target names of a dead-letter or transmission header, or false when
 // the message carries neither or the header is not wholly in hand.
-bool TargetNames(const RunOptions* options, char (&qmgr)[MQ_Q_MGR_NAME_LENGTH],
+bool TargetNames(const Run* run, char (&qmgr)[MQ_Q_MGR_NAME_LENGTH],
                  char (&queue)[MQ_Q_NAME_LENGTH]) {
-  const MQMD* md = options->Message.Descriptor;
-  const unsigned char* data = options->Message.Cursor;
-  int64_t length = ReceivedLength(options);
+  const MQMD* md = run->Message.Descriptor;
+  const unsigned char* data = run->Message.Cursor;
+  int64_t length = ReceivedLength(run);
   int queueOffset, qmgrOffset;
   if (FormatIs(md, MQFMT_DEAD_LETTER_HEADER)) {
     if (length < MQDLH_LENGTH_1) return false;
@@ -87,17 +87,17 @@ bool TargetNames(const RunOptions* options, char (&qmgr)[MQ_Q_MGR_NAME_LENGTH],
   return true;
 }
 
-bool InRange(const RunOptions* options) {
-  if (options->RangeFirst == 0) return true;
-  if (options->MessageIndex < options->RangeFirst) return false;
-  return options->RangeLast == 0 || options->MessageIndex <= options->RangeLast;
+bool InRange(const Run* run) {
+  if (run->Options->RangeFirst == 0) return true;
+  if (run->Counters.MessageIndex < run->Options->RangeFirst) return false;
+  return run->Options->RangeLast == 0 || run->Counters.MessageIndex <= run->Options->RangeLast;
 }
 
 // True when the message has somewhere to go (or is counted): otherwise it
 // has only been read, and for a destructive get without filters removed.
-bool HasSink(const RunOptions* options) {
-  return options->OutputHobj != MQHO_UNUSABLE_HOBJ || options->OutputList != nullptr ||
-         options->OutputFile[0] != '\0' || options->Count;
+bool HasSink(const Run* run) {
+  return run->Engine.Output.Hobj != MQHO_UNUSABLE_HOBJ || run->Options->OutputList != nullptr ||
+         run->Options->OutputFile[0] != '\0' || run->Options->Count;
 }
 
 }  // namespace
@@ -123,98 +123,98 @@ int64_t FindBytes(const unsigned char* buffer, int64_t length, const unsigned ch
   return -1;
 }
 
-bool MatchesTarget(const RunOptions* options, const char* qmgrName, const char* queueName) {
+bool MatchesTarget(const Run* run, const char* qmgrName, const char* queueName) {
   char queue[kMqNameLength + 1];
   char qmgr[kMqNameLength + 1];
   int queueLength = 0;
   int qmgrLength = 0;
   CopyMqName(queue, queueName, kMqNameLength, kMqNameLength, &queueLength);
   CopyMqName(qmgr, qmgrName, kMqNameLength, kMqNameLength, &qmgrLength);
-  if (!MatchName(queue, queueLength, options->TargetQueueMask, options->TargetQueueMaskLength)) {
+  if (!MatchName(queue, queueLength, run->Options->TargetQueueMask, run->Options->TargetQueueMaskLength)) {
     return false;
   }
-  return MatchName(qmgr, qmgrLength, options->TargetQmgrMask, options->TargetQmgrMaskLength);
+  return MatchName(qmgr, qmgrLength, run->Options->TargetQmgrMask, run->Options->TargetQmgrMaskLength);
 }
 
-bool InTimeWindow(const RunOptions* options) {
-  const MQMD* md = options->Message.Descriptor;
+bool InTimeWindow(const Run* run) {
+  const MQMD* md = run->Message.Descriptor;
   int64_t putTime = MqDateTimeToEpoch(md->PutDate, md->PutTime);
-  if (options->TimeTrace) {
+  if (run->Options->TimeTrace) {
     fprintf(stderr, "Mesage Timestamp Date %.8s Time %.6s UTC Time %d\n", md->PutDate, md->PutTime,
             static_cast<int>(putTime));
     fflush(stderr);
   }
   if (putTime < 1) return false;
-  if (options->PutBefore != 0 && putTime >= options->PutBefore) return false;
-  if (options->PutAfter != 0 && putTime < options->PutAfter) return false;
+  if (run->Options->PutBefore != 0 && putTime >= run->Options->PutBefore) return false;
+  if (run->Options->PutAfter != 0 && putTime < run->Options->PutAfter) return false;
   return true;
 }
 
-bool MessageSelected(RunOptions* options) {
-  const MessageBuffer& m = options->Message;
+bool MessageSelected(Run* run) {
+  const MessageBuffer& m = run->Message;
   const MQMD* md = m.Descriptor;
-  if (!InRange(options)) return false;
+  if (!InRange(run)) return false;
 
-  if (options->SelectByMsgId && memcmp(md->MsgId, options->SelectMsgId, sizeof md->MsgId) != 0) {
+  if (run->Options->SelectByMsgId && memcmp(md->MsgId, run->Options->SelectMsgId, sizeof md->MsgId) != 0) {
     return false;
   }
-  if (options->SelectByCorrelId &&
-      memcmp(md->CorrelId, options->SelectCorrelId, sizeof md->CorrelId) != 0) {
+  if (run->Options->SelectByCorrelId &&
+      memcmp(md->CorrelId, run->Options->SelectCorrelId, sizeof md->CorrelId) != 0) {
     return false;
   }
-  if (options->SelectByGroupId &&
-      memcmp(md->GroupId, options->SelectGroupId, sizeof md->GroupId) != 0) {
+  if (run->Options->SelectByGroupId &&
+      memcmp(md->GroupId, run->Options->SelectGroupId, sizeof md->GroupId) != 0) {
     return false;
   }
 
   // DataLength is the full length even when only the descriptor was read.
   uint32_t size = static_cast<uint32_t>(m.DataLength < 0 ? 0 : m.DataLength);
-  if (options->SizeBelow != kSizeNotSet && size >= options->SizeBelow) {
+  if (run->Options->SizeBelow != kSizeNotSet && size >= run->Options->SizeBelow) {
     return false;
   }
-  if (options->SizeAtLeast != kSizeNotSet && size < options->SizeAtLeast) {
+  if (run->Options->SizeAtLeast != kSizeNotSet && size < run->Options->SizeAtLeast) {
     return false;
   }
 
-  if (options->PriorityMin != -1 && md->Priority < options->PriorityMin) {
+  if (run->Options->PriorityMin != -1 && md->Priority < run->Options->PriorityMin) {
     return false;
   }
-  if (options->PriorityMax != -1 && md->Priority > options->PriorityMax) {
+  if (run->Options->PriorityMax != -1 && md->Priority > run->Options->PriorityMax) {
     return false;
   }
 
   const unsigned char* data = m.Cursor;
-  int64_t length = ReceivedLength(options);
-  if (options->SelectByDlqReason) {
+  int64_t length = ReceivedLength(run);
+  if (run->Options->SelectByDlqReason) {
     if (!FormatIs(md, MQFMT_DEAD_LETTER_HEADER)) return false;
     if (length < MQDLH_LENGTH_1) return false;  // header not in hand
-    if (ReadMessageInt(data + kDlhReasonOffset, md->Encoding) != options->DlqReason) {
+    if (ReadMessageInt(data + kDlhReasonOffset, md->Encoding) != run->Options->DlqReason) {
       return false;
     }
   }
-  if (options->SelectByTarget) {
+  if (run->Options->SelectByTarget) {
     char qmgr[MQ_Q_MGR_NAME_LENGTH];
     char queue[MQ_Q_NAME_LENGTH];
-    if (!TargetNames(options, qmgr, queue)) return false;
-    if (!MatchesTarget(options, qmgr, queue)) return false;
+    if (!TargetNames(run, qmgr, queue)) return false;
+    if (!MatchesTarget(run, qmgr, queue)) return false;
   }
 
-  if (!SearchListPasses(options->SearchAscii, data, length, true)) return false;
-  if (!SearchListPasses(options->SearchAsciiNot, data, length, false)) return false;
-  if (!SearchListPasses(options->SearchEbcdic, data, length, true)) return false;
-  if (!SearchListPasses(options->SearchEbcdicNot, data, length, false)) return false;
-  if (!SearchListPasses(options->SearchHex, data, length, true)) return false;
-  if (!SearchListPasses(options->SearchHexNot, data, length, false)) return false;
+  if (!SearchListPasses(run->Options->SearchAscii, data, length, true)) return false;
+  if (!SearchListPasses(run->Options->SearchAsciiNot, data, length, false)) return false;
+  if (!SearchListPasses(run->Options->SearchEbcdic, data, length, true)) return false;
+  if (!SearchListPasses(run->Options->SearchEbcdicNot, data, length, false)) return false;
+  if (!SearchListPasses(run->Options->SearchHex, data, length, true)) return false;
+  if (!SearchListPasses(run->Options->SearchHexNot, data, length, false)) return false;
 
-  if ((options->PutAfter != 0 || options->PutBefore != 0) && !InTimeWindow(options)) {
+  if ((run->Options->PutAfter != 0 || run->Options->PutBefore != 0) && !InTimeWindow(run)) {
     return false;
   }
   return true;
 }
 
-int CheckLogMessage(RunOptions* options) {
-  MessageBuffer& m = options->Message;
-  int64_t length = ReceivedLength(options);
+int CheckLogMessage(Run* run) {
+  MessageBuffer& m = run->Message;
+  int64_t length = ReceivedLength(run);
   // A rebuilt message may start with a block of the queue manager's own
   // ("ZRFP", version word 0x01000001, then the block's length).
   if (length >= 12 && memcmp(m.Cursor, "ZRFP", 4) == 0) {
@@ -229,64 +229,63 @@ int CheckLogMessage(RunOptions* options) {
   }
   if (m.DataLength != m.ExpectedLength) {
     fprintf(stderr, "Can not construct message %d, message length does not match.\n",
-            static_cast<int>(options->MessageIndex));
+            static_cast<int>(run->Counters.MessageIndex));
     fflush(stderr);
     return MQRC_INCOMPLETE_MSG;
   }
   return 0;
 }
 
-int ProcessMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
-  (void)interactive;
-  MessageBuffer& m = options->Message;
+int ProcessMessage(Run* run, QueueElement* inputQueue) {
+  MessageBuffer& m = run->Message;
   int64_t length = m.DataLength < 0 ? 0 : m.DataLength;
-  options->StatusCount++;
-  options->ReadCount++;
-  options->UncommittedReadCount++;
-  options->ReadBytes += static_cast<uint64_t>(length);
-  options->UncommittedReadBytes += static_cast<uint64_t>(length);
+  run->Engine.StatusCount++;
+  run->Counters.ReadCount++;
+  run->Counters.UncommittedReadCount++;
+  run->Counters.ReadBytes += static_cast<uint64_t>(length);
+  run->Counters.UncommittedReadBytes += static_cast<uint64_t>(length);
 
-  bool sink = HasSink(options);
-  bool selected = MessageSelected(options);
-  if (options->InvertSelection) selected = !selected;
+  bool sink = HasSink(run);
+  bool selected = MessageSelected(run);
+  if (run->Options->InvertSelection) selected = !selected;
   // Browsed for selection: a destructive run that looks before it takes.
-  bool takeUnderCursor = options->SelectionActive && options->DestructiveGet &&
-                         inputQueue != nullptr && !options->LogMode;
+  bool takeUnderCursor = run->Settings.SelectionActive && run->Options->DestructiveGet &&
+                         inputQueue != nullptr && !run->Options->LogMode;
 
   if (selected) {
-    if (sink && options->LogMode) {
-      int rc = CheckLogMessage(options);
+    if (sink && run->Options->LogMode) {
+      int rc = CheckLogMessage(run);
       if (rc != 0) return rc;
     }
-    if (sink && !options->Count && options->OutputFile[0] != '\0') {
-      int rc = MakeOutputRoom(options, inputQueue);
+    if (sink && !run->Options->Count && run->Options->OutputFile[0] != '\0') {
+      int rc = MakeOutputRoom(run, inputQueue);
       if (rc != 0) return rc;
     }
     if (takeUnderCursor) {
-      int rc = GetQueueMessage(options, inputQueue, true);
+      int rc = GetQueueMessage(run, inputQueue, true);
       // Another application took the message between our browse and get.
       if (rc == MQRC_NO_MSG_UNDER_CURSOR) return 0;
       if (rc != 0) return rc;
-      if (options->StopRequested) return 0;
+      if (run->StopRequested) return 0;
     }
-    options->SelectedCount++;
+    run->Counters.SelectedCount++;
     if (sink) {
-      options->PutsForMessage = 0;
-      options->BytesForMessage = 0;
-      int rc = DeliverMessage(options, inputQueue);
+      run->Engine.PutsForMessage = 0;
+      run->Engine.BytesForMessage = 0;
+      int rc = DeliverMessage(run, inputQueue);
       if (rc != 0) return rc;
-      if (options->OutputFileHasInserts && FileLimitReached(options)) {
-        int rc2 = CloseOutputFile(options);
+      if (run->Options->OutputFileHasInserts && FileLimitReached(run)) {
+        int rc2 = CloseOutputFile(run);
         if (rc2 != 0) return rc2;
       }
     }
   }
 
-  if (options->RangeFirst != 0 && options->RangeLast != 0 &&
-      options->MessageIndex >= options->RangeLast) {
-    if (options->UseSyncpoint) options->UowMessageCount++;
-    options->StopRequested = true;
+  if (run->Options->RangeFirst != 0 && run->Options->RangeLast != 0 &&
+      run->Counters.MessageIndex >= run->Options->RangeLast) {
+    if (run->Engine.UseSyncpoint) run->Engine.UowMessageCount++;
+    run->StopRequested = true;
     return 0;
   }
-  return CountInUnit(options);
+  return CountInUnit(run);
 }

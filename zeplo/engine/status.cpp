@@ -5,27 +5,27 @@
 #include "zeplo/engine/engine.h"
 #include "zeplo/util/banned.h"
 
-void PrintStatusLine(RunOptions* options, int64_t now) {
-  options->ThruputCount += options->StatusCount;
+void PrintStatusLine(Run* run, int64_t now) {
+  run->Engine.ThruputCount += run->Engine.StatusCount;
   char clock[16] = "";
   time_t t = static_cast<time_t>(now);
   struct tm local;
   if (localtime_r(&t, &local) != nullptr) {
     strftime(clock, sizeof clock, "%H:%M:%S", &local);
   }
-  if (now != options->ThruputTime) {
-    double thruput = static_cast<double>(options->ThruputCount) /
-                     static_cast<double>(now - options->ThruputTime);
+  if (now != run->Engine.ThruputTime) {
+    double thruput = static_cast<double>(run->Engine.ThruputCount) /
+                     static_cast<double>(now - run->Engine.ThruputTime);
     fprintf(stderr, "%.8s> Status - Read:%10d Written:%10d Thruput:%8.1f msg/sec\n", clock,
-            static_cast<int>(options->ReadCount), static_cast<int>(options->WrittenCount), thruput);
-    options->ThruputCount = 0;
-    options->ThruputTime = now;
+            static_cast<int>(run->Counters.ReadCount), static_cast<int>(run->Counters.WrittenCount), thruput);
+    run->Engine.ThruputCount = 0;
+    run->Engine.ThruputTime = now;
   } else {
     // Two lines in one second: no rate can be given, keep accumulating.
     fprintf(stderr, "%.8s> Status - Read:%10d Written:%10d Thruput:       * msg/sec\n", clock,
-            static_cast<int>(options->ReadCount), static_cast<int>(options->WrittenCount));
+            static_cast<int>(run->Counters.ReadCount), static_cast<int>(run->Counters.WrittenCount));
   }
   fflush(stderr);
-  options->StatusTime = now;
-  options->StatusCount = 0;
+  run->Engine.StatusTime = now;
+  run->Engine.StatusCount = 0;
 }

@@ -21,30 +21,30 @@ bool LineStartsWith(const LineStorage* ls, const char* prefix) {
   return static_cast<size_t>(ls->Length) >= n && std::memcmp(ls->Text, prefix, n) == 0;
 }
 
-int ListingError(RunOptions* opts, const char* format) {
-  opts->Message.DataLength = 0;
-  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, format,
-                       static_cast<long>(opts->InputLines->LineNumber), ReaderFileName(opts));
+int ListingError(Run* run, const char* format) {
+  run->Message.DataLength = 0;
+  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, format,
+                       static_cast<long>(run->Files.InputLines->LineNumber), ReaderFileName(run));
 }
 
-int UnexpectedEnd(RunOptions* opts) {
-  opts->StopRequested = true;
-  return ListingError(opts, "Unexpected end of file on line %ld of file '%s'");
+int UnexpectedEnd(Run* run) {
+  run->StopRequested = true;
+  return ListingError(run, "Unexpected end of file on line %ld of file '%s'");
 }
 
 // Stores one "Name value" pair. Byte fields must be written X'...'.
-int StoreListingValue(RunOptions* opts, const MessageAttribute* row, const char* value,
+int StoreListingValue(Run* run, const MessageAttribute* row, const char* value,
                       int32_t length) {
   const char* end = value + length;
   if (row->Kind == kAttributeBytes) {
     if (length < 3 || value[0] != 'X' || value[1] != '\'' || end[-1] != '\'') {
-      return ListingError(opts, "Badly formed hex string on line %ld of file '%s'");
+      return ListingError(run, "Badly formed hex string on line %ld of file '%s'");
     }
     value += 2;
     end -= 1;
   }
-  int rc = StoreAttributeValue(opts, &opts->Message.OwnDescriptor, row, value, end);
-  if (rc != 0) opts->Message.DataLength = 0;
+  int rc = StoreAttributeValue(run, &run->Message.OwnDescriptor, row, value, end);
+  if (rc != 0) run->Message.DataLength = 0;
   return rc;
 }
 
@@ -59,20 +59,20 @@ void NarrowVersion(MQMD* md) {
 }
 
 // Reads the dump lines up to the sample's next " MQ..." line or the end.
-int ReadDumpLines(RunOptions* opts) {
-  MessageBuffer& m = opts->Message;
-  const LineStorage* ls = opts->InputLines;
+int ReadDumpLines(Run* run) {
+  MessageBuffer& m = run->Message;
+  const LineStorage* ls = run->Files.InputLines;
   bool eof = false;
   for (;;) {
-    int rc = ReadLine(opts, true, &eof, false);
+    int rc = ReadLine(run, true, &eof, false);
     if (rc != 0) return rc;
     if (eof || LineStartsWith(ls, " MQ")) return 0;
     const char* colon = static_cast<const char*>(std::memchr(ls->Text, ':', ls->Length));
     if (colon == nullptr) continue;
-    rc = EnsureMessageStorage(opts, static_cast<int64_t>(m.DataLength) + ls->Length);
+    rc = EnsureMessageStorage(run, static_cast<int64_t>(m.DataLength) + ls->Length);
     if (rc != 0) return rc;
     int64_t count = -1;
-    rc = ParseHex(opts, colon + 1, ls->Text + ls->Length, m.Storage + m.DataLength, &count, true);
+    rc = ParseHex(run, colon + 1, ls->Text + ls->Length, m.Storage + m.DataLength, &count, true);
     if (rc != 0) return rc;
     m.DataLength += static_cast<int32_t>(count);
   }
@@ -80,17 +80,17 @@ int ReadDumpLines(RunOptions* opts) {
 
 }  // namespace
 
-int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection, const char** token,
+int ReadToken(Run* run, bool* endOfFile, bool* endOfSection, const char** token,
               int32_t* length) {
   *endOfFile = false;
   *endOfSection = false;
   *token = nullptr;
   *length = 0;
-  LineStorage* ls = opts->InputLines;
+  LineStorage* ls = run->Files.InputLines;
   if (ls == nullptr) {
-    int rc = AllocateLineStorage(opts, 1);
+    int rc = AllocateLineStorage(run, 1);
     if (rc != 0) return rc;
-    ls = opts->InputLines;
+    ls = run->Files.InputLines;
   }
   for (;;) {
     if (ls->EndOfFile && ls->Length == 0) {
@@ -103,7 +103,7 @@ int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection, const char*
     if (p == end || *p == '*') {
       // The line is used up; "**" sub-headings count as used up too.
       bool eof = false;
-      int rc = ReadLine(opts, true, &eof, false);
+      int rc = ReadLine(run, true, &eof, false);
       if (rc != 0) return rc;
       if (eof) {
         *endOfFile = true;
@@ -132,8 +132,8 @@ int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection, const char*
   }
 }
 
-int ReadBrowseListingMessage(RunOptions* opts) {
-  MessageBuffer& m = opts->Message;
+int ReadBrowseListingMessage(Run* run) {
+  MessageBuffer& m = run->Message;
   StartMessage(&m);
 
   // Find the next descriptor section. The current line is looked at first:
@@ -143,48 +143,48 @@ int ReadBrowseListingMessage(RunOptions* opts) {
   int rc;
   const LineStorage* ls;
   for (;;) {
-    rc = ReadLine(opts, advance, &eof, false);
+    rc = ReadLine(run, advance, &eof, false);
     if (rc != 0) return rc;
     if (eof) {
-      opts->StopRequested = true;
+      run->StopRequested = true;
       return 0;
     }
-    ls = opts->InputLines;
+    ls = run->Files.InputLines;
     if (LineStartsWith(ls, "****Message descriptor****")) break;
     advance = true;
   }
-  rc = ReadLine(opts, true, &eof, false);
+  rc = ReadLine(run, true, &eof, false);
   if (rc != 0) return rc;
   // A section without a single pair ends at once.
   bool endOfSection = !eof && LineStartsWith(ls, "****");
   while (!endOfSection) {
     const char* name;
     int32_t nameLength;
-    rc = ReadToken(opts, &eof, &endOfSection, &name, &nameLength);
+    rc = ReadToken(run, &eof, &endOfSection, &name, &nameLength);
     if (rc != 0) return rc;
     if (endOfSection) break;
-    if (eof) return UnexpectedEnd(opts);
+    if (eof) return UnexpectedEnd(run);
     const MessageAttribute* row = FindAttributeByLongName(name, static_cast<size_t>(nameLength));
     if (row == nullptr) {
       m.DataLength = 0;
-      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
+      return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
                            "Unrecognised attribute '%.*s' on line %ld of file '%s'",
                            static_cast<int>(nameLength), name, static_cast<long>(ls->LineNumber),
-                           ReaderFileName(opts));
+                           ReaderFileName(run));
     }
     const char* value;
     int32_t valueLength;
-    rc = ReadToken(opts, &eof, &endOfSection, &value, &valueLength);
+    rc = ReadToken(run, &eof, &endOfSection, &value, &valueLength);
     if (rc != 0) return rc;
     if (endOfSection) {
-      return ListingError(opts, "Unexpected end of section on line %ld of file '%s'");
+      return ListingError(run, "Unexpected end of section on line %ld of file '%s'");
     }
-    if (eof) return UnexpectedEnd(opts);
-    rc = StoreListingValue(opts, row, value, valueLength);
+    if (eof) return UnexpectedEnd(run);
+    rc = StoreListingValue(run, row, value, valueLength);
     if (rc != 0) return rc;
   }
   NarrowVersion(&m.OwnDescriptor);
-  rc = ReadDumpLines(opts);
+  rc = ReadDumpLines(run);
   if (rc != 0) {
     m.DataLength = 0;
     return rc;

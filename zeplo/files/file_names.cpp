@@ -83,7 +83,7 @@ bool CopyName(char* name, size_t nameSize, const char* text) {
 
 }  // namespace
 
-int ExpandFileNameAt(RunOptions* opts, const char* pattern, const struct tm* when, char* name,
+int ExpandFileNameAt(Run* run, const char* pattern, const struct tm* when, char* name,
                      size_t nameSize) {
   if (name == nullptr || nameSize == 0) return MQRC_FILE_SYSTEM_ERROR;
   NameOut out{name, nameSize, 0, false};
@@ -94,9 +94,9 @@ int ExpandFileNameAt(RunOptions* opts, const char* pattern, const struct tm* whe
   int month = ((t.tm_mon % 12) + 12) % 12;
   int weekday = ((t.tm_wday % 7) + 7) % 7;
   int year = t.tm_year + 1900;
-  int fileNumber = opts->ReadFiles > 0 ? opts->ReadFiles : opts->WrittenFiles + 1;
-  long long messageIndex = static_cast<long long>(opts->MessageIndex);
-  long long nextOutput = static_cast<long long>(opts->SelectedCount) + 1;
+  int fileNumber = run->Counters.ReadFiles > 0 ? run->Counters.ReadFiles : run->Counters.WrittenFiles + 1;
+  long long messageIndex = static_cast<long long>(run->Counters.MessageIndex);
+  long long nextOutput = static_cast<long long>(run->Counters.SelectedCount) + 1;
 
   const char* p = pattern;
   while (*p != '\0') {
@@ -206,11 +206,11 @@ int ExpandFileNameAt(RunOptions* opts, const char* pattern, const struct tm* whe
   return out.Cut ? MQRC_FILE_SYSTEM_ERROR : 0;
 }
 
-int ExpandFileName(RunOptions* opts, const char* pattern, char* name, size_t nameSize) {
+int ExpandFileName(Run* run, const char* pattern, char* name, size_t nameSize) {
   time_t now = std::time(nullptr);
   struct tm local {};
   localtime_r(&now, &local);
-  return ExpandFileNameAt(opts, pattern, &local, name, nameSize);
+  return ExpandFileNameAt(run, pattern, &local, name, nameSize);
 }
 
 bool FileNameHasIndexInsert(const char* pattern) {
@@ -225,42 +225,42 @@ bool FileNameHasIndexInsert(const char* pattern) {
   return false;
 }
 
-int NextGenericFileName(RunOptions* opts, bool forInput, char* name, size_t nameSize) {
+int NextGenericFileName(Run* run, bool forInput, char* name, size_t nameSize) {
   if (name == nullptr || nameSize == 0) return MQRC_FILE_SYSTEM_ERROR;
   bool fits;
   if (forInput) {
     // The first file is the one generic load chose; a split group goes on
     // with $2, $3, ... by the number of input files opened.
-    if (opts->ReadFiles <= 1) {
-      fits = CopyName(name, nameSize, opts->InputFile);
+    if (run->Counters.ReadFiles <= 1) {
+      fits = CopyName(name, nameSize, run->Options->InputFile);
     } else {
-      int n = std::snprintf(name, nameSize, "%s%s%c%d%s", opts->GenericDirectory,
-                            opts->GenericBaseName, '$', opts->ReadFiles, opts->GenericFileType);
+      int n = std::snprintf(name, nameSize, "%s%s%c%d%s", run->Files.GenericDirectory,
+                            run->Files.GenericBaseName, '$', run->Counters.ReadFiles, run->Files.GenericFileType);
       fits = n >= 0 && static_cast<size_t>(n) < nameSize;
     }
     return fits ? 0 : MQRC_FILE_SYSTEM_ERROR;
   }
-  if (opts->WrittenFiles <= 0) {
-    int n = std::snprintf(name, nameSize, "%s%s%s", opts->GenericDirectory, opts->GenericBaseName,
-                          opts->GenericFileType);
+  if (run->Counters.WrittenFiles <= 0) {
+    int n = std::snprintf(name, nameSize, "%s%s%s", run->Files.GenericDirectory, run->Files.GenericBaseName,
+                          run->Files.GenericFileType);
     return n >= 0 && static_cast<size_t>(n) < nameSize ? 0 : MQRC_FILE_SYSTEM_ERROR;
   }
-  if (opts->WrittenFiles == 1) {
+  if (run->Counters.WrittenFiles == 1) {
     // First roll-over: the file written so far becomes $1.
     char plain[kFileNameLength + 1];
     char first[kFileNameLength + 1];
-    int a = std::snprintf(plain, sizeof(plain), "%s%s%s", opts->GenericDirectory,
-                          opts->GenericBaseName, opts->GenericFileType);
-    int b = std::snprintf(first, sizeof(first), "%s%s%c%d%s", opts->GenericDirectory,
-                          opts->GenericBaseName, '$', 1, opts->GenericFileType);
+    int a = std::snprintf(plain, sizeof(plain), "%s%s%s", run->Files.GenericDirectory,
+                          run->Files.GenericBaseName, run->Files.GenericFileType);
+    int b = std::snprintf(first, sizeof(first), "%s%s%c%d%s", run->Files.GenericDirectory,
+                          run->Files.GenericBaseName, '$', 1, run->Files.GenericFileType);
     bool namesFit = a >= 0 && static_cast<size_t>(a) < sizeof(plain) && b >= 0 &&
                     static_cast<size_t>(b) < sizeof(first);
     if (!namesFit || std::rename(plain, first) != 0) {
-      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not rename file '%s' to '%s'", plain,
+      return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "Can not rename file '%s' to '%s'", plain,
                            first);
     }
   }
-  int n = std::snprintf(name, nameSize, "%s%s%c%d%s", opts->GenericDirectory, opts->GenericBaseName,
-                        '$', opts->WrittenFiles + 1, opts->GenericFileType);
+  int n = std::snprintf(name, nameSize, "%s%s%c%d%s", run->Files.GenericDirectory, run->Files.GenericBaseName,
+                        '$', run->Counters.WrittenFiles + 1, run->Files.GenericFileType);
   return n >= 0 && static_cast<size_t>(n) < nameSize ? 0 : MQRC_FILE_SYSTEM_ERROR;
 }

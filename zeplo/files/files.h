@@ -14,15 +14,15 @@
 //   before-write steps (room check, open, header) for the selection step.
 // Reading runs use OpenRunFiles with the input side and CloseInputFile.
 //
-// Error handling: every failure composes its text into
-// RunOptions::ExitMessage (only when it is still empty, so the first error
-// of the run is the one shown) and returns its code: 2102 for a failed write
+// Error handling: every failure composes its text into run->ExitMessage
+// with SetExitMessage (only when it is still empty, so the first error of
+// the run is the one shown) and returns its code: 2102 for a failed write
 // or flush, 2208 for files that cannot be opened, renamed or are refused.
 // Nothing here exits or throws.
 //
-// State: the open streams, current names, per-file counts and the progress
-// line live in RunOptions (the fields after ExitMessage). The writer's
-// format buffer is process-wide and reused; it is never handed out.
+// State: the open streams, current names, per-file counts, the progress
+// line, the writer's buffer and the reader's line storage live in
+// run->Files (FileState), which only this layer writes.
 #ifndef ZEPLO_FILES_FILES_H_
 #define ZEPLO_FILES_FILES_H_
 
@@ -32,13 +32,7 @@
 #include <ctime>
 
 #include "mqi/mqi.h"
-#include "zeplo/driver/run_options.h"
-
-// Composes `format` into ExitMessage (cut to fit, always terminated) when
-// it is still empty, so the first error of the run is the one shown, and
-// returns `rc` unchanged: `return SetFilesError(opts, 2208, "...", ...);`.
-int SetFilesError(RunOptions* opts, int rc, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+#include "zeplo/run/run.h"
 
 // ---- The descriptor vocabulary (on disk: never renumber) -----------------
 //
@@ -97,9 +91,9 @@ inline constexpr const char kZeploFileVersion[] = "9.1.1";
 // "* Queue" lines when `sourceQueue` is a non-empty queue name (the qmgr
 // line only when the input slot's name is non-empty), then an empty line.
 // Returns 0, or 2102 with "Can not write to file '%s'" when a write fails.
-int WriteFileHeader(RunOptions* opts, const char* sourceQueue);
+int WriteFileHeader(Run* run, const char* sourceQueue);
 
-// Writes the message in opts->Message (Descriptor, DataLength bytes from
+// Writes the message in run->Message (Descriptor, DataLength bytes from
 // Cursor) to the current output stream in the layout the -d switches
 // choose, and counts it (WrittenCount, WrittenBytes, FileMessageCount).
 // A descriptor Version below 1 is written with the version-1 rows.
@@ -109,7 +103,7 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue);
 // "Can not write to file '%s'", or "... RC(%d)" for S, T and raw data);
 // 2208 when a -dT listing entry could not be written (the text
 // "Error writing to file '%s'\n" goes to standard output).
-int WriteMessage(RunOptions* opts);
+int WriteMessage(Run* run);
 
 // The bytes per X line the writer uses for `dataWidth` (-dw): 25 for 0 or
 // less, 10 for 1 to 9, the value itself otherwise.
@@ -122,11 +116,11 @@ int32_t EffectiveDataWidth(int32_t dataWidth);
 // WrittenFiles + 1, %i %I from MessageIndex, %o %O from SelectedCount + 1).
 // `name` (size `nameSize`, at least 1) is always terminated. Returns 0, or
 // 2208 when the expanded name does not fit (it is then cut short).
-int ExpandFileName(RunOptions* opts, const char* pattern, char* name,
+int ExpandFileName(Run* run, const char* pattern, char* name,
                    size_t nameSize);
 
 // ExpandFileName with the time given as broken-down local time `when`.
-int ExpandFileNameAt(RunOptions* opts, const char* pattern,
+int ExpandFileNameAt(Run* run, const char* pattern,
                      const struct tm* when, char* name, size_t nameSize);
 
 // True when `pattern` holds one of the index inserts %i %I %n %N %o %O
@@ -140,7 +134,7 @@ bool FileNameHasIndexInsert(const char* pattern);
 // written so far is renamed to $1 and $2 is returned; later $n by
 // WrittenFiles + 1. Returns 0, or 2208 with "Can not rename file '%s' to
 // '%s'" when that rename fails (the old file keeps its plain name).
-int NextGenericFileName(RunOptions* opts, bool forInput, char* name,
+int NextGenericFileName(Run* run, bool forInput, char* name,
                         size_t nameSize);
 
 // ---- Opening and closing -------------------------------------------------
@@ -155,15 +149,15 @@ int NextGenericFileName(RunOptions* opts, bool forInput, char* name,
 // input/output file", "File '%s' already exists.", or "Output file '%s'
 // is the input file being read" whatever -F says). An output name that
 // comes out the same as the file just written is refused as existing.
-int OpenRunFiles(RunOptions* opts, bool mayPrompt, bool openInput,
+int OpenRunFiles(Run* run, bool mayPrompt, bool openInput,
                  bool openOutput);
 
 // Asks on `out` whether the existing file `name` may be overwritten and
 // reads answers from `in`: y overwrites, a overwrites and sets
-// ForceOverwrite, n refuses, anything else asks again; the end of `in`
+// Files.OverwriteAll, n refuses, anything else asks again; the end of `in`
 // counts as n. Returns 0 to overwrite, or 2208 with "File '%s' already
 // exists.\n" in ExitMessage.
-int AskOverwrite(RunOptions* opts, const char* name, FILE* in, FILE* out);
+int AskOverwrite(Run* run, const char* name, FILE* in, FILE* out);
 
 // The fopen mode for -a text `accessMode` (null = none) on the input
 // (`base` 'r') or output ('w') side, into `mode` (at least 21 bytes).
@@ -172,16 +166,20 @@ int AskOverwrite(RunOptions* opts, const char* name, FILE* in, FILE* out);
 // side a text holding 'a' is used as given too, so that -a a appends.
 void FileAccessModeFor(const char* accessMode, char base, char* mode);
 
+// Frees what the files layer keeps for the whole run (the writer's
+// buffer). Streams are not touched. Safe twice and on a zeroed FileState.
+void ReleaseFileState(Run* run);
+
 // Flushes and closes the current output file (standard output is only
 // flushed) and forgets the stream. Safe when none is open. Returns 0, or
 // 2102 with "Can not write to file '%s'" when the flush or close fails.
-int CloseOutputFile(RunOptions* opts);
+int CloseOutputFile(Run* run);
 
 // Closes the current input file. The byte counts are the caller's: the
 // processing loop adds InputFileBytes to FinishedInputBytes itself. The
 // name stays (it guards against reading the same file twice). Safe when
 // none is open.
-void CloseInputFile(RunOptions* opts);
+void CloseInputFile(Run* run);
 
 // The before-write steps for one message of `messageLength` bytes going to
 // the output file: when a file holding messages is open and MaxFileSize
@@ -189,31 +187,44 @@ void CloseInputFile(RunOptions* opts);
 // the output is not the null file, open the next one and write its header
 // (`sourceQueue` as for WriteFileHeader). Returns 0 or the code of the
 // failed close, open or header write.
-int PrepareOutputFile(RunOptions* opts, int64_t messageLength,
+int PrepareOutputFile(Run* run, int64_t messageLength,
                       const char* sourceQueue);
 
 // True when the current output file must be closed after the message just
 // written: -Lm count reached, -La age reached, or -Ls size reached. False
 // when no output file is open. The At form takes now in epoch seconds.
-bool FileLimitReached(RunOptions* opts);
-bool FileLimitReachedAt(RunOptions* opts, int64_t now);
+bool FileLimitReached(Run* run);
+bool FileLimitReachedAt(Run* run, int64_t now);
 
 // ---- Progress line (standard input a terminal only) ----------------------
 
 // Ends any display in progress, then starts one with `total` (bytes of the
 // input files, or messages) unless the run is quiet outside a counting
 // pass; the display becomes active with now as its start.
-void StartProgress(RunOptions* opts, int64_t total);
+void StartProgress(Run* run, int64_t total);
 
 // Rewrites the progress text in place on standard error: blanks out what a
 // longer previous text leaves, backs up over it, writes `text`, flushes.
-void ShowProgress(RunOptions* opts, const char* text);
+void ShowProgress(Run* run, const char* text);
 
 // Ends an active display: after a counting pass shows ": %d messages
 // found" (and " (%d with properties)" with a property delimiter) and
 // resets both counts, otherwise erases the text; then a newline when
 // `newline`. Inactive afterwards. Safe when no display is active.
-void EndProgress(RunOptions* opts, bool newline);
+void EndProgress(Run* run, bool newline);
+
+// Shows `done` (bytes or messages) out of ProgressTotal on the active line:
+// only with a total, on a terminal, and when both the percentage and the
+// second have moved since the last update.
+void UpdateProgress(Run* run, int64_t done);
+
+// Percentage of the progress line for `done` out of `total` (total > 0),
+// capped at 99; negative done counts as 0.
+int32_t ProgressPercent(int64_t done, int64_t total);
+
+// Seconds left for the progress ETA: (100 - percent) / percent * elapsed,
+// truncated; 0 when percent is 0 or below.
+int64_t ProgressEtaSeconds(int32_t percent, int64_t elapsedSeconds);
 
 // Builds the progress text for `percent` (0-99) and `etaSeconds` into
 // `text` (at least 48 bytes): ": %2d%%" and "  ETA:%d mins" above 60
@@ -246,7 +257,7 @@ void FormatProgressText(int32_t percent, int64_t etaSeconds, char* text,
 inline constexpr int32_t kLineAheadSize = 64 * 1024;
 
 // The input line and the reader's place in the current file. Lives in
-// RunOptions::InputLines (a labelled block, as is Text).
+// run->Files.InputLines (a labelled block, as is Text).
 struct LineStorage {
   char* Text;            // Capacity bytes; the line, terminated after Length
   int32_t Capacity;      // a multiple of 1024, only ever grown
@@ -273,28 +284,28 @@ struct LineStorage {
 // (rounded up to a multiple of 1024), keeping the current line. Returns 0,
 // or 2071 with "Unable to allocate %d bytes line storage". With -Vm each
 // change is traced on standard error.
-int AllocateLineStorage(RunOptions* opts, int64_t size);
+int AllocateLineStorage(Run* run, int64_t size);
 
 // Frees the line storage and the reader state (tracing "Freeing %p" with
 // -Vm) and nulls InputLines. Safe when nothing was allocated.
-void ReleaseLineStorage(RunOptions* opts);
+void ReleaseLineStorage(Run* run);
 
 // Forgets the current line and the place in the file (line number 0, no
 // end of file), keeping the storage and the listing mode.
-void ResetLineReader(RunOptions* opts);
+void ResetLineReader(Run* run);
 
 // Skips leading lines of blanks, TABs, CRs and LFs, checks the first real
 // line for "AMQSBCG0" (browse listing, ListingMode set), "* ZEPLO" or
 // "* DMPMQMSG", and makes the following line current. A file that ends
 // first is not an error (EndOfFile set). Returns 0; 2208 with "File '%s'
 // does not appear to be a ZEPLO file"; 2071.
-int IdentifyInputFile(RunOptions* opts);
+int IdentifyInputFile(Run* run);
 
 // The processing loop's entry: IdentifyInputFile, then *listing for a
 // browse listing and *empty when there is nothing to load (no line at
 // all, or nothing after the header unless the input is a numbered
 // sequence). Returns what IdentifyInputFile returns.
-int PrepareMessageFile(RunOptions* opts, bool* listing, bool* empty);
+int PrepareMessageFile(Run* run, bool* listing, bool* empty);
 
 // Makes a line current. With `advance` off and a line current, keeps it.
 // Otherwise reads the next line that counts (not empty, not a "*" comment
@@ -302,18 +313,22 @@ int PrepareMessageFile(RunOptions* opts, bool* listing, bool* empty);
 // `raw` returns the next physical line as read, line end included. At end
 // of file sets *endOfFile (and EndOfFile), no line current. Returns 0 or
 // 2071 when the storage cannot grow.
-int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw);
+int ReadLine(Run* run, bool advance, bool* endOfFile, bool raw);
 
-// Reads one message of a message file into opts->Message: the default
+// Reads one message of a message file into run->Message: the default
 // version-2 descriptor, the A lines over it, the data of the X, S and T
 // lines (storage grown to four times what is needed). Returns 0 with the
 // message; 0 with *endOfFile set when no message is left; 2208, 2071 or
 // 2195 with ExitMessage set.
-int ReadFileMessage(RunOptions* opts, bool* endOfFile);
+int ReadFileMessage(Run* run, bool* endOfFile);
 
 // ReadFileMessage for the processing loop: the end of the file sets
 // StopRequested. Returns what ReadFileMessage returns.
-int ReadMessageFileMessage(RunOptions* opts);
+int ReadMessageFileMessage(Run* run);
+
+// The processing loop's read: ReadBrowseListingMessage when
+// PrepareMessageFile found a browse listing, else ReadMessageFileMessage.
+int ReadInputFileMessage(Run* run);
 
 // Reads the next message of a browse listing: its "****Message
 // descriptor****" section of name and value pairs (named by the long names
@@ -321,7 +336,7 @@ int ReadMessageFileMessage(RunOptions* opts);
 // version-2 fields all hold their defaults becomes version 1. At the end
 // of the file sets StopRequested and returns 0; also StopRequested with
 // 2208 when the file ends inside a descriptor. Returns 0, 2208 or 2071.
-int ReadBrowseListingMessage(RunOptions* opts);
+int ReadBrowseListingMessage(Run* run);
 
 // Reads pairs of hex digits (either case) from [text, end) into `out`, at
 // most *count bytes (a negative *count: no limit; `out` must then hold
@@ -329,7 +344,7 @@ int ReadBrowseListingMessage(RunOptions* opts);
 // Stops at the end or at a character that cannot start a pair; *count
 // gets the bytes written. Returns 0, or 2208 with "Badly formed HEX
 // string on line %lld of file '%s'" when a pair has no second digit.
-int ParseHex(RunOptions* opts, const char* text, const char* end,
+int ParseHex(Run* run, const char* text, const char* end,
              unsigned char* out, int64_t* count, bool skipBlanks);
 
 // The next token of a browse listing's descriptor section, from where the
@@ -338,7 +353,7 @@ int ParseHex(RunOptions* opts, const char* text, const char* end,
 // *endOfSection at a line that begins "****", *endOfFile at the end of
 // the file; otherwise *token and *length point into the current line.
 // Returns 0 or 2071.
-int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection,
+int ReadToken(Run* run, bool* endOfFile, bool* endOfSection,
               const char** token, int32_t* length);
 
 // Stores the value [value, end) into the field of `md` that `row` names:
@@ -346,15 +361,15 @@ int ReadToken(RunOptions* opts, bool* endOfFile, bool* endOfSection,
 // at the width and blank-padded, bytes as hex digits for at most the width
 // or half the digits (the rest keeps its value). Returns 0, 2208 from
 // ParseHex, or 2195 for a row of unknown kind or outside MQMD.
-int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
+int StoreAttributeValue(Run* run, MQMD* md, const MessageAttribute* row,
                         const char* value, const char* end);
 
 // The file name reader errors quote: CurrentInputFile, else InputFile.
-const char* ReaderFileName(const RunOptions* opts);
+const char* ReaderFileName(const Run* run);
 
 // ---- The message in hand -------------------------------------------------
 //
-// The storage and descriptor of RunOptions::Message, for every reader of
+// The storage and descriptor of run->Message, for every reader of
 // messages: queues, files, listings.
 
 // Grows the message storage to hold `size` bytes (below 1 counts as 1),
@@ -367,13 +382,13 @@ const char* ReaderFileName(const RunOptions* opts);
 // allocate %lld bytes message storage" (the rounded size) when the block
 // cannot be had or would not fit a 32-bit capacity; the old block then
 // stays in use.
-int GrowMessageStorage(RunOptions* opts, int64_t size);
+int GrowMessageStorage(Run* run, int64_t size);
 
 // The file readers' growth: when `needed` bytes do not fit, grows the
 // storage with GrowMessageStorage to MessageStorageTarget(needed) (to
 // `needed` itself when that is -1, which then fails). Returns what
 // GrowMessageStorage returns.
-int EnsureMessageStorage(RunOptions* opts, int64_t needed);
+int EnsureMessageStorage(Run* run, int64_t needed);
 
 // The capacity the file readers ask for when `needed` bytes do not fit:
 // four times `needed`, or the largest 32-bit capacity when that is more;

@@ -36,25 +36,25 @@ bool StartsWith(const LineStorage* ls, const char* magic) {
 }
 
 // The state record, created zeroed on first use.
-int EnsureState(RunOptions* opts) {
-  if (opts->InputLines != nullptr) return 0;
+int EnsureState(Run* run) {
+  if (run->Files.InputLines != nullptr) return 0;
   void* block = CSGetMem(sizeof(LineStorage), "Line Reader");
   if (block == nullptr) {
-    return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+    return SetExitMessage(run, MQRC_STORAGE_NOT_AVAILABLE,
                          "Unable to allocate %d bytes line storage",
                          static_cast<int>(sizeof(LineStorage)));
   }
-  opts->InputLines = new (block) LineStorage{};
+  run->Files.InputLines = new (block) LineStorage{};
   return 0;
 }
 
 // Ties the state to the run's input stream. A new stream, or the same one
 // opened again or rewound (the byte count of the file then restarts),
 // drops what was read ahead of the old place. Returns true on a change.
-bool AttachStream(RunOptions* opts, LineStorage* ls) {
-  if (ls->Stream == opts->InputStream && ls->BytesSeen == opts->InputFileBytes) return false;
-  ls->Stream = opts->InputStream;
-  ls->BytesSeen = opts->InputFileBytes;
+bool AttachStream(Run* run, LineStorage* ls) {
+  if (ls->Stream == run->Files.InputStream && ls->BytesSeen == run->Files.InputFileBytes) return false;
+  ls->Stream = run->Files.InputStream;
+  ls->BytesSeen = run->Files.InputFileBytes;
   ls->AheadStart = ls->AheadEnd = 0;
   struct stat st {};
   int fd = ls->Stream != nullptr ? fileno(ls->Stream) : -1;
@@ -91,9 +91,9 @@ inline void CopyInBlocks(char* to, const char* from, size_t n) {
 }
 
 // Doubles the line storage until it holds `needed` bytes.
-int RoomForLine(RunOptions* opts, LineStorage* ls, int64_t needed) {
+int RoomForLine(Run* run, LineStorage* ls, int64_t needed) {
   while (ls->Capacity < needed) {
-    int rc = AllocateLineStorage(opts, int64_t{ls->Capacity} * 2);
+    int rc = AllocateLineStorage(run, int64_t{ls->Capacity} * 2);
     if (rc != 0) return rc;
   }
   return 0;
@@ -102,8 +102,8 @@ int RoomForLine(RunOptions* opts, LineStorage* ls, int64_t needed) {
 // Reads one physical line, line end included, into ls->Text (terminated).
 // *length gets its bytes; 0 means the file had no more. Returns 0 or 2071
 // (the bytes taken so far still count as read).
-int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
-  FILE* in = opts->InputStream;
+int ReadPhysicalLine(Run* run, LineStorage* ls, int64_t* length) {
+  FILE* in = run->Files.InputStream;
   *length = 0;
   if (in == nullptr) return 0;
   // The usual case: the whole line is in the read-ahead and fits.
@@ -115,8 +115,8 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
       CopyInBlocks(ls->Text, from, static_cast<size_t>(take));
       ls->Text[take] = '\0';
       ls->AheadStart += static_cast<int32_t>(take);
-      opts->InputFileBytes += take;
-      ls->BytesSeen = opts->InputFileBytes;
+      run->Files.InputFileBytes += take;
+      ls->BytesSeen = run->Files.InputFileBytes;
       *length = take;
       return 0;
     }
@@ -130,7 +130,7 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
     size_t available = static_cast<size_t>(ls->AheadEnd - ls->AheadStart);
     const char* lf = static_cast<const char*>(std::memchr(from, '\n', available));
     size_t take = lf != nullptr ? static_cast<size_t>(lf - from) + 1 : available;
-    rc = RoomForLine(opts, ls, used + static_cast<int64_t>(take) + 1);
+    rc = RoomForLine(run, ls, used + static_cast<int64_t>(take) + 1);
     if (rc != 0) break;
     std::memcpy(ls->Text + used, from, take);
     used += static_cast<int64_t>(take);
@@ -139,9 +139,9 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
   }
   // A last line without a line end takes one byte more, as it always has,
   // so the -Vm trace of the storage growth is the same for every input.
-  if (rc == 0 && !ended && used > 0) rc = RoomForLine(opts, ls, used + 2);
-  opts->InputFileBytes += used;
-  ls->BytesSeen = opts->InputFileBytes;
+  if (rc == 0 && !ended && used > 0) rc = RoomForLine(run, ls, used + 2);
+  run->Files.InputFileBytes += used;
+  ls->BytesSeen = run->Files.InputFileBytes;
   if (rc != 0) return rc;
   ls->Text[used] = '\0';
   *length = used;
@@ -150,27 +150,27 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
 
 }  // namespace
 
-const char* ReaderFileName(const RunOptions* opts) {
-  return opts->CurrentInputFile[0] != '\0' ? opts->CurrentInputFile : opts->InputFile;
+const char* ReaderFileName(const Run* run) {
+  return run->Files.CurrentInputFile[0] != '\0' ? run->Files.CurrentInputFile : run->Options->InputFile;
 }
 
-int AllocateLineStorage(RunOptions* opts, int64_t size) {
-  int rc = EnsureState(opts);
+int AllocateLineStorage(Run* run, int64_t size) {
+  int rc = EnsureState(run);
   if (rc != 0) return rc;
-  LineStorage* ls = opts->InputLines;
+  LineStorage* ls = run->Files.InputLines;
   if (size < 1) size = 1;
   int64_t capacity = (size + kLineUnit - 1) / kLineUnit * kLineUnit;
   if (capacity > kMaxLineCapacity) capacity = kMaxLineCapacity;
   if (ls->Text != nullptr && capacity <= ls->Capacity) {
     // Already as large as a 32-bit capacity allows, and still too small.
     if (size <= ls->Capacity) return 0;
-    return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+    return SetExitMessage(run, MQRC_STORAGE_NOT_AVAILABLE,
                          "Unable to allocate %lld bytes line storage",
                          static_cast<long long>(size));
   }
-  if (opts->MemoryTrace) std::fprintf(stderr, "Allocating %d bytes\n", static_cast<int>(capacity));
+  if (run->Options->MemoryTrace) std::fprintf(stderr, "Allocating %d bytes\n", static_cast<int>(capacity));
   char* block = static_cast<char*>(CSGetMem(static_cast<size_t>(capacity), "Line Storage"));
-  if (opts->MemoryTrace) {
+  if (run->Options->MemoryTrace) {
     if (block != nullptr) {
       std::fprintf(stderr, "Allocation success %p\n", static_cast<void*>(block));
     } else {
@@ -178,13 +178,13 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
     }
   }
   if (block == nullptr) {
-    return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+    return SetExitMessage(run, MQRC_STORAGE_NOT_AVAILABLE,
                          "Unable to allocate %d bytes line storage", static_cast<int>(capacity));
   }
   if (ls->Last != nullptr) ls->Last = block + (ls->Last - ls->Text);
   if (ls->Text != nullptr) {
     std::memcpy(block, ls->Text, static_cast<size_t>(ls->Capacity));
-    if (opts->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(ls->Text));
+    if (run->Options->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(ls->Text));
     CSFreeMem(ls->Text);
   } else {
     block[0] = '\0';
@@ -194,19 +194,19 @@ int AllocateLineStorage(RunOptions* opts, int64_t size) {
   return 0;
 }
 
-void ReleaseLineStorage(RunOptions* opts) {
-  LineStorage* ls = opts->InputLines;
+void ReleaseLineStorage(Run* run) {
+  LineStorage* ls = run->Files.InputLines;
   if (ls == nullptr) return;
   if (ls->Text != nullptr) {
-    if (opts->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(ls->Text));
+    if (run->Options->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(ls->Text));
     CSFreeMem(ls->Text);
   }
   CSFreeMem(ls);
-  opts->InputLines = nullptr;
+  run->Files.InputLines = nullptr;
 }
 
-void ResetLineReader(RunOptions* opts) {
-  LineStorage* ls = opts->InputLines;
+void ResetLineReader(Run* run) {
+  LineStorage* ls = run->Files.InputLines;
   if (ls == nullptr) return;
   ls->Length = 0;
   ls->Last = nullptr;
@@ -216,24 +216,24 @@ void ResetLineReader(RunOptions* opts) {
   if (ls->Text != nullptr) ls->Text[0] = '\0';
 }
 
-int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
+int ReadLine(Run* run, bool advance, bool* endOfFile, bool raw) {
   bool eofLocal = false;
   if (endOfFile == nullptr) endOfFile = &eofLocal;
   *endOfFile = false;
   int rc = 0;
-  if (opts->InputLines == nullptr || opts->InputLines->Text == nullptr) {
-    rc = AllocateLineStorage(opts, 1);
+  if (run->Files.InputLines == nullptr || run->Files.InputLines->Text == nullptr) {
+    rc = AllocateLineStorage(run, 1);
     if (rc != 0) return rc;
   }
-  LineStorage* ls = opts->InputLines;
-  if (AttachStream(opts, ls)) ResetLineReader(opts);
+  LineStorage* ls = run->Files.InputLines;
+  if (AttachStream(run, ls)) ResetLineReader(run);
   if (!advance && !raw && ls->Length > 0) return 0;
   for (;;) {
     ls->Length = 0;
     ls->Last = nullptr;
     ls->TokenOffset = 0;
     int64_t got = 0;
-    rc = ReadPhysicalLine(opts, ls, &got);
+    rc = ReadPhysicalLine(run, ls, &got);
     if (rc != 0) {
       ls->Text[0] = '\0';
       return rc;
@@ -259,18 +259,18 @@ int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
 }
 
 // IdentifyInputFile with *found telling whether a non-blank line was there.
-static int Identify(RunOptions* opts, bool* found) {
+static int Identify(Run* run, bool* found) {
   *found = false;
-  int rc = AllocateLineStorage(opts, 1);
+  int rc = AllocateLineStorage(run, 1);
   if (rc != 0) return rc;
-  LineStorage* ls = opts->InputLines;
+  LineStorage* ls = run->Files.InputLines;
   // Whatever was read before belongs to another file or an earlier call.
-  ResetLineReader(opts);
+  ResetLineReader(run);
   ls->ListingMode = false;
-  AttachStream(opts, ls);
+  AttachStream(run, ls);
   bool eof = false;
   for (;;) {
-    rc = ReadLine(opts, true, &eof, true);
+    rc = ReadLine(run, true, &eof, true);
     if (rc != 0) return rc;
     if (eof) return 0;  // nothing but blank lines: nothing to load
     if (std::strspn(ls->Text, " \t\r\n") < static_cast<size_t>(ls->Length)) break;
@@ -281,27 +281,27 @@ static int Identify(RunOptions* opts, bool* found) {
   } else if (!StartsWith(ls, "* ZEPLO") && !StartsWith(ls, "* DMPMQMSG")) {
     ls->Length = 0;
     ls->Last = nullptr;
-    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
-                         "File '%s' does not appear to be a ZEPLO file", ReaderFileName(opts));
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                         "File '%s' does not appear to be a ZEPLO file", ReaderFileName(run));
   }
-  return ReadLine(opts, true, &eof, false);
+  return ReadLine(run, true, &eof, false);
 }
 
-int IdentifyInputFile(RunOptions* opts) {
+int IdentifyInputFile(Run* run) {
   bool found = false;
-  return Identify(opts, &found);
+  return Identify(run, &found);
 }
 
-int PrepareMessageFile(RunOptions* opts, bool* listing, bool* empty) {
+int PrepareMessageFile(Run* run, bool* listing, bool* empty) {
   *listing = false;
   *empty = false;
   bool found = false;
-  int rc = Identify(opts, &found);
+  int rc = Identify(run, &found);
   if (rc != 0) return rc;
-  const LineStorage* ls = opts->InputLines;
+  const LineStorage* ls = run->Files.InputLines;
   *listing = ls->ListingMode;
   // Blank lines alone never load anything; a header alone ends the input
   // unless later files of a numbered sequence may follow.
-  if (ls->EndOfFile) *empty = !found || !opts->InputFileHasInserts;
+  if (ls->EndOfFile) *empty = !found || !run->Options->InputFileHasInserts;
   return 0;
 }

@@ -102,18 +102,18 @@ const char* FindByte(const char* p, const char* end, char c) {
   return at != nullptr ? static_cast<const char*>(at) : end;
 }
 
-int64_t LineNumberOf(const RunOptions* opts) {
-  return opts->InputLines != nullptr ? opts->InputLines->LineNumber : 0;
+int64_t LineNumberOf(const Run* run) {
+  return run->Files.InputLines != nullptr ? run->Files.InputLines->LineNumber : 0;
 }
 
-int FileFormatError(RunOptions* opts, const char* format) {
-  opts->Message.DataLength = 0;
-  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, format, static_cast<long>(LineNumberOf(opts)),
-                       ReaderFileName(opts));
+int FileFormatError(Run* run, const char* format) {
+  run->Message.DataLength = 0;
+  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, format, static_cast<long>(LineNumberOf(run)),
+                       ReaderFileName(run));
 }
 
 // Appends the text of an S line (its first column already skipped).
-int AppendStringLine(RunOptions* opts, const char* p, const char* end, unsigned char* out,
+int AppendStringLine(Run* run, const char* p, const char* end, unsigned char* out,
                      int64_t* added) {
   unsigned char* start = out;
   while (p < end && *p == ' ') ++p;
@@ -135,11 +135,11 @@ int AppendStringLine(RunOptions* opts, const char* p, const char* end, unsigned 
       p = q;
       if (p == end || (*p == '~' && p + 1 == end)) {
         return FileFormatError(
-            opts, "Invalid string line - no terminating \" symbol on line %ld of file '%s'");
+            run, "Invalid string line - no terminating \" symbol on line %ld of file '%s'");
       }
       if (*p == '"') break;  // anything after the closing quote is ignored
       if (p[1] != '"' && p[1] != '~') {
-        return FileFormatError(opts, "Unexpected escape sequence on line %ld of file '%s'");
+        return FileFormatError(run, "Unexpected escape sequence on line %ld of file '%s'");
       }
       *out++ = static_cast<unsigned char>(p[1]);
       p += 2;
@@ -155,9 +155,9 @@ int AppendStringLine(RunOptions* opts, const char* p, const char* end, unsigned 
 }
 
 // Appends the current data line (X, S or T) to the message.
-int AppendDataLine(RunOptions* opts, const LineStorage* ls) {
-  MessageBuffer& m = opts->Message;
-  int rc = EnsureMessageStorage(opts, static_cast<int64_t>(m.DataLength) + ls->Length);
+int AppendDataLine(Run* run, const LineStorage* ls) {
+  MessageBuffer& m = run->Message;
+  int rc = EnsureMessageStorage(run, static_cast<int64_t>(m.DataLength) + ls->Length);
   if (rc != 0) {
     m.DataLength = 0;
     return rc;
@@ -179,10 +179,10 @@ int AppendDataLine(RunOptions* opts, const LineStorage* ls) {
     case 'X':
       while (p < end && *p == ' ') ++p;
       added = -1;
-      rc = ParseHex(opts, p, end, out, &added, false);
+      rc = ParseHex(run, p, end, out, &added, false);
       break;
     default:
-      rc = AppendStringLine(opts, p, end, out, &added);
+      rc = AppendStringLine(run, p, end, out, &added);
       break;
   }
   if (rc != 0) {
@@ -199,7 +199,7 @@ bool IsDataLine(const LineStorage* ls) {
 
 }  // namespace
 
-int ParseHex(RunOptions* opts, const char* text, const char* end, unsigned char* out,
+int ParseHex(Run* run, const char* text, const char* end, unsigned char* out,
              int64_t* count, bool skipBlanks) {
   const int64_t limit = *count < 0 ? INT64_MAX : *count;
   int64_t n = 0;
@@ -216,24 +216,24 @@ int ParseHex(RunOptions* opts, const char* text, const char* end, unsigned char*
     if (!IsHexDigit(*p)) break;  // cannot start a pair: the digits end here
     // A first digit whose second is missing or not a digit.
     *count = n;
-    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
                          "Badly formed HEX string on line %lld of file '%s'",
-                         static_cast<long long>(LineNumberOf(opts)), ReaderFileName(opts));
+                         static_cast<long long>(LineNumberOf(run)), ReaderFileName(run));
   }
   *count = n;
   return 0;
 }
 
-int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row, const char* value,
+int StoreAttributeValue(Run* run, MQMD* md, const MessageAttribute* row, const char* value,
                         const char* end) {
   // A row that points outside the descriptor would write past it.
   if (row->Offset < 0 || row->Width < 0 ||
       static_cast<size_t>(row->Offset) + static_cast<size_t>(row->Width) > sizeof(MQMD) ||
       (row->Kind == kAttributeNumber && row->Width != 4)) {
-    return SetFilesError(opts, MQRC_UNEXPECTED_ERROR,
+    return SetExitMessage(run, MQRC_UNEXPECTED_ERROR,
                          "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
-                         static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
-                         ReaderFileName(opts));
+                         static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(run)),
+                         ReaderFileName(run));
   }
   unsigned char* field = reinterpret_cast<unsigned char*>(md) + row->Offset;
   int64_t length = end - value;
@@ -251,62 +251,62 @@ int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
     }
     case kAttributeBytes: {
       int64_t count = length / 2 < row->Width ? length / 2 : row->Width;
-      return ParseHex(opts, value, end, field, &count, false);
+      return ParseHex(run, value, end, field, &count, false);
     }
   }
-  return SetFilesError(opts, MQRC_UNEXPECTED_ERROR,
+  return SetExitMessage(run, MQRC_UNEXPECTED_ERROR,
                        "Internal Eror:Unrecognised attribute type %d on line %ld of file '%s'",
-                       static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(opts)),
-                       ReaderFileName(opts));
+                       static_cast<int>(row->Kind), static_cast<long>(LineNumberOf(run)),
+                       ReaderFileName(run));
 }
 
-int ReadFileMessage(RunOptions* opts, bool* endOfFile) {
-  MessageBuffer& m = opts->Message;
+int ReadFileMessage(Run* run, bool* endOfFile) {
+  MessageBuffer& m = run->Message;
   *endOfFile = false;
   StartMessage(&m);
 
   bool eof = false;
-  int rc = ReadLine(opts, false, &eof, false);
+  int rc = ReadLine(run, false, &eof, false);
   if (rc != 0) return rc;
   if (eof) {
     *endOfFile = true;
     return 0;
   }
-  const LineStorage* ls = opts->InputLines;
+  const LineStorage* ls = run->Files.InputLines;
   if (ls->Text[0] != 'A' && ls->Text[0] != 'N') {
-    return FileFormatError(opts, "Expected message attribute at line % ld of file '%s'");
+    return FileFormatError(run, "Expected message attribute at line % ld of file '%s'");
   }
   if (ls->Text[0] == 'N') {
     // No descriptor was stored; A lines may still follow.
-    rc = ReadLine(opts, true, &eof, false);
+    rc = ReadLine(run, true, &eof, false);
     if (rc != 0) return rc;
   }
   while (!eof && ls->Text[0] == 'A') {
     if (ls->Length < 5) {
-      return FileFormatError(opts, "Invalid attribute line on line %ld of file '%s'");
+      return FileFormatError(run, "Invalid attribute line on line %ld of file '%s'");
     }
     const MessageAttribute* row = FindAttributeByKey(ls->Text + 2);
     if (row == nullptr) {
-      return FileFormatError(opts, "Unrecognised attribute on line %ld of file '%s'");
+      return FileFormatError(run, "Unrecognised attribute on line %ld of file '%s'");
     }
     // The value starts in column 7; the key alone leaves the default.
     if (ls->Length > 6) {
-      rc = StoreAttributeValue(opts, &m.OwnDescriptor, row, ls->Text + 6, ls->Text + ls->Length);
+      rc = StoreAttributeValue(run, &m.OwnDescriptor, row, ls->Text + 6, ls->Text + ls->Length);
       if (rc != 0) {
         m.DataLength = 0;
         return rc;
       }
     }
-    rc = ReadLine(opts, true, &eof, false);
+    rc = ReadLine(run, true, &eof, false);
     if (rc != 0) return rc;
   }
   if (eof || !IsDataLine(ls)) {
-    return FileFormatError(opts, "Expected message at line %ld of file '%s'");
+    return FileFormatError(run, "Expected message at line %ld of file '%s'");
   }
   while (!eof && IsDataLine(ls)) {
-    rc = AppendDataLine(opts, ls);
+    rc = AppendDataLine(run, ls);
     if (rc != 0) return rc;
-    rc = ReadLine(opts, true, &eof, false);
+    rc = ReadLine(run, true, &eof, false);
     if (rc != 0) {
       m.DataLength = 0;
       return rc;
@@ -316,9 +316,15 @@ int ReadFileMessage(RunOptions* opts, bool* endOfFile) {
   return 0;
 }
 
-int ReadMessageFileMessage(RunOptions* opts) {
+int ReadMessageFileMessage(Run* run) {
   bool eof = false;
-  int rc = ReadFileMessage(opts, &eof);
-  if (rc == 0 && eof) opts->StopRequested = true;
+  int rc = ReadFileMessage(run, &eof);
+  if (rc == 0 && eof) run->StopRequested = true;
   return rc;
+}
+
+int ReadInputFileMessage(Run* run) {
+  const LineStorage* ls = run->Files.InputLines;
+  if (ls != nullptr && ls->ListingMode) return ReadBrowseListingMessage(run);
+  return ReadMessageFileMessage(run);
 }

@@ -216,20 +216,20 @@ void AppendNumber(int32_t value) {
   gOut.Used += used;
 }
 
-const char* OutputName(const RunOptions* opts) {
-  return opts->CurrentOutputFile[0] != '\0' ? opts->CurrentOutputFile : opts->OutputFile;
+const char* OutputName(const Run* run) {
+  return run->Files.CurrentOutputFile[0] != '\0' ? run->Files.CurrentOutputFile : run->Options->OutputFile;
 }
 
 // Ends a call: sends what is left and turns a failure into its code.
-int Finish(RunOptions* opts) {
+int Finish(Run* run) {
   SendChunk();
-  opts->OutputFilePosition += static_cast<int64_t>(gOut.Total);
+  run->Files.OutputFilePosition += static_cast<int64_t>(gOut.Total);
   if (!gOut.Failed) return 0;
   if (gOut.FailedKind == kErrnoLine) {
-    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s' RC(%d)",
-                         OutputName(opts), gOut.Errno);
+    return SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s' RC(%d)",
+                         OutputName(run), gOut.Errno);
   }
-  return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'", OutputName(opts));
+  return SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'", OutputName(run));
 }
 
 // ---- Line kinds ------------------------------------------------------------
@@ -243,9 +243,9 @@ inline char* Reserve(uint64_t n) {
   return gOut.Data + gOut.Used;
 }
 
-void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
-  const uint64_t width = static_cast<uint64_t>(EffectiveDataWidth(opts->DataWidth));
-  const bool columns = opts->AsciiColumns;
+void WriteHexLines(const Run* run, const unsigned char* p, uint64_t n) {
+  const uint64_t width = static_cast<uint64_t>(EffectiveDataWidth(run->Options->DataWidth));
+  const bool columns = run->Options->AsciiColumns;
   if (n == 0) {
     StartLine(kPlainLine);
     AppendText("X \n", 3);
@@ -289,8 +289,8 @@ void WriteHexLines(const RunOptions* opts, const unsigned char* p, uint64_t n) {
 
 // S lines carry 2 x (width - 1) data bytes each; escapes do not count.
 // `unescaped`: the run holds no '"' or '~', so each line is copied whole.
-void WriteStringLines(const RunOptions* opts, const unsigned char* p, uint64_t n, bool unescaped) {
-  const uint64_t capacity = 2 * (static_cast<uint64_t>(EffectiveDataWidth(opts->DataWidth)) - 1);
+void WriteStringLines(const Run* run, const unsigned char* p, uint64_t n, bool unescaped) {
+  const uint64_t capacity = 2 * (static_cast<uint64_t>(EffectiveDataWidth(run->Options->DataWidth)) - 1);
   if (n == 0) {
     StartLine(kErrnoLine);
     AppendText("S \n", 3);
@@ -375,7 +375,7 @@ void WriteTextLine(const unsigned char* p, uint64_t n) {
 }
 
 // String runs and hexadecimal runs in turn; the first line is always S.
-void WriteAlternatingRuns(const RunOptions* opts, const unsigned char* data, uint64_t length,
+void WriteAlternatingRuns(const Run* run, const unsigned char* data, uint64_t length,
                           unsigned char safeClass) {
   uint64_t pos = 0;
   bool first = true;
@@ -384,19 +384,19 @@ void WriteAlternatingRuns(const RunOptions* opts, const unsigned char* data, uin
     unsigned char common;
     pos = RunEnd(data, pos, length, safeClass, &common);
     if (pos > start || first) {
-      WriteStringLines(opts, data + start, pos - start, (common & kUnescaped) != 0);
+      WriteStringLines(run, data + start, pos - start, (common & kUnescaped) != 0);
     }
     first = false;
     if (pos == length) return;
     start = pos;
     pos = OtherRunEnd(data, pos, length, safeClass);
-    WriteHexLines(opts, data + start, pos - start);
+    WriteHexLines(run, data + start, pos - start);
     if (pos == length) return;
   }
 }
 
 // One T line per line of text; LF, CR, CR LF and LF CR each end a line.
-void WriteTextLines(const RunOptions* opts, const unsigned char* data, uint64_t length) {
+void WriteTextLines(const Run* run, const unsigned char* data, uint64_t length) {
   uint64_t pos = 0;
   bool first = true;
   for (;;) {
@@ -415,15 +415,15 @@ void WriteTextLines(const RunOptions* opts, const unsigned char* data, uint64_t 
     }
     start = pos;
     pos = OtherRunEnd(data, pos, length, kPrintable);
-    WriteHexLines(opts, data + start, pos - start);
+    WriteHexLines(run, data + start, pos - start);
     if (pos == length) return;
   }
 }
 
-void WriteAttributeLines(const RunOptions* opts, const MQMD* md) {
-  if (opts->NoMqmd) {
+void WriteAttributeLines(const Run* run, const MQMD* md) {
+  if (run->Options->NoMqmd) {
     // Raw data without a descriptor is data and separators only.
-    if (opts->RawBytes) return;
+    if (run->Options->RawBytes) return;
     StartLine(kPlainLine);
     AppendText("N\n", 2);
     return;
@@ -434,7 +434,7 @@ void WriteAttributeLines(const RunOptions* opts, const MQMD* md) {
   const char* base = reinterpret_cast<const char*>(md);
   for (int32_t i = 0; i < MessageAttributeCount; ++i) {
     const MessageAttribute* row = &MessageAttributeTable[i];
-    if (!AttributeIsWritten(row, version, opts->ApplDataAsChar)) continue;
+    if (!AttributeIsWritten(row, version, run->Options->ApplDataAsChar)) continue;
     const char* field = base + row->Offset;
     StartLine(kPlainLine);
     char* p = Room(6);
@@ -465,33 +465,33 @@ void WriteAttributeLines(const RunOptions* opts, const MQMD* md) {
   }
 }
 
-void WriteDataLines(const RunOptions* opts, const unsigned char* data, uint64_t length) {
-  if (opts->RawBytes) {
+void WriteDataLines(const Run* run, const unsigned char* data, uint64_t length) {
+  if (run->Options->RawBytes) {
     StartLine(kErrnoLine);
     AppendBytes(data, length);
-  } else if (opts->AsciiLines) {
-    WriteAlternatingRuns(opts, data, length, kAsciiSafe);
-  } else if (opts->Printable) {
-    WriteAlternatingRuns(opts, data, length, kPrintable);
-  } else if (opts->TextLines) {
-    WriteTextLines(opts, data, length);
+  } else if (run->Options->AsciiLines) {
+    WriteAlternatingRuns(run, data, length, kAsciiSafe);
+  } else if (run->Options->Printable) {
+    WriteAlternatingRuns(run, data, length, kPrintable);
+  } else if (run->Options->TextLines) {
+    WriteTextLines(run, data, length);
   } else {
-    WriteHexLines(opts, data, length);
+    WriteHexLines(run, data, length);
   }
 }
 
 // The -dT entry: the message's position, its MsgId and its time on queue.
-int WriteTimeOnQueueEntry(RunOptions* opts, const MQMD* md) {
+int WriteTimeOnQueueEntry(Run* run, const MQMD* md) {
   char prefix[32];
   int prefixLength = std::snprintf(prefix, sizeof(prefix),
-                                   "%5lld. MsgId:", static_cast<long long>(opts->MessageIndex));
+                                   "%5lld. MsgId:", static_cast<long long>(run->Counters.MessageIndex));
   if (prefixLength < 0) prefixLength = 0;
   if (prefixLength >= static_cast<int>(sizeof(prefix))) prefixLength = sizeof(prefix) - 1;
   char duration[kQuantityTextSize] = "Unknown";
   int64_t put = MqDateTimeToEpoch(md->PutDate, md->PutTime);
-  if (put > 0) FormatDuration(duration, opts->NowSeconds - put, false);
+  if (put > 0) FormatDuration(duration, run->Options->NowSeconds - put, false);
 
-  Begin(opts->OutputStream);
+  Begin(run->Files.OutputStream);
   StartLine(kPlainLine);
   AppendText(prefix, static_cast<size_t>(prefixLength));
   AppendHex(md->MsgId, sizeof(md->MsgId));
@@ -500,9 +500,9 @@ int WriteTimeOnQueueEntry(RunOptions* opts, const MQMD* md) {
   AppendLiteral(duration);
   AppendText("\n\n", 2);
   SendChunk();
-  opts->OutputFilePosition += static_cast<int64_t>(gOut.Total);
+  run->Files.OutputFilePosition += static_cast<int64_t>(gOut.Total);
   if (gOut.Failed) {
-    std::printf("Error writing to file '%s'\n", OutputName(opts));
+    std::printf("Error writing to file '%s'\n", OutputName(run));
     return MQRC_FILE_SYSTEM_ERROR;
   }
   return 0;
@@ -528,15 +528,15 @@ int32_t EffectiveDataWidth(int32_t dataWidth) {
   return dataWidth;
 }
 
-int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
-  if (opts->NoHeader || opts->OutputIsNull) return 0;
-  if (opts->OutputStream == nullptr) {
-    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
-                         OutputName(opts));
+int WriteFileHeader(Run* run, const char* sourceQueue) {
+  if (run->Options->NoHeader || run->Settings.OutputIsNull) return 0;
+  if (run->Files.OutputStream == nullptr) {
+    return SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+                         OutputName(run));
   }
   // Every file of a run carries the time of the run's first header.
-  if (opts->CreatedTime == 0) opts->CreatedTime = static_cast<int64_t>(std::time(nullptr));
-  time_t created = static_cast<time_t>(opts->CreatedTime);
+  if (run->Files.CreatedTime == 0) run->Files.CreatedTime = static_cast<int64_t>(std::time(nullptr));
+  time_t created = static_cast<time_t>(run->Files.CreatedTime);
   struct tm local {};
   localtime_r(&created, &local);
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -548,12 +548,12 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
       line, sizeof(line), "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
       kZeploFileVersion, kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],
       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
-  Begin(opts->OutputStream);
+  Begin(run->Files.OutputStream);
   StartLine(kPlainLine);
   AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
   if (sourceQueue != nullptr && sourceQueue[0] != '\0') {
-    int slot = opts->InputSlot == 1 ? 1 : 0;
-    const char* qmgr = opts->Qmgrs[slot].Name;
+    int slot = run->Options->InputSlot == 1 ? 1 : 0;
+    const char* qmgr = run->Qmgrs[slot].Name;
     if (qmgr[0] != '\0') {
       n = std::snprintf(line, sizeof(line), "* Qmgr  = %.48s\n", qmgr);
       AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
@@ -562,45 +562,45 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
     AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
   }
   AppendChar('\n');
-  return Finish(opts);
+  return Finish(run);
 }
 
-int WriteMessage(RunOptions* opts) {
-  MessageBuffer* m = &opts->Message;
+int WriteMessage(Run* run) {
+  MessageBuffer* m = &run->Message;
   uint64_t length = DeliverableLength(m);
-  if (opts->OutputIsNull || opts->Count) {
-    ++opts->WrittenCount;
-    opts->WrittenBytes += static_cast<uint64_t>(m->DataLength > 0 ? m->DataLength : 0);
+  if (run->Settings.OutputIsNull || run->Options->Count) {
+    ++run->Counters.WrittenCount;
+    run->Counters.WrittenBytes += static_cast<uint64_t>(m->DataLength > 0 ? m->DataLength : 0);
     return 0;
   }
-  if (opts->OutputStream == nullptr || m->Descriptor == nullptr) {
-    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
-                         OutputName(opts));
+  if (run->Files.OutputStream == nullptr || m->Descriptor == nullptr) {
+    return SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+                         OutputName(run));
   }
   const MQMD* md = m->Descriptor;
-  if (opts->ShowTimeOnQueue) {
-    int rc = WriteTimeOnQueueEntry(opts, md);
+  if (run->Options->ShowTimeOnQueue) {
+    int rc = WriteTimeOnQueueEntry(run, md);
     if (rc != 0) return rc;
-    ++opts->WrittenCount;
-    opts->WrittenBytes += length;
+    ++run->Counters.WrittenCount;
+    run->Counters.WrittenBytes += length;
     return 0;
   }
-  Begin(opts->OutputStream);
-  if (opts->WriteIndex) {
+  Begin(run->Files.OutputStream);
+  if (run->Options->WriteIndex) {
     StartLine(kPlainLine);
     AppendText("* Index ", 8);
-    AppendNumber(static_cast<int32_t>(opts->SelectedCount));
+    AppendNumber(static_cast<int32_t>(run->Counters.SelectedCount));
     AppendChar('\n');
   }
-  WriteAttributeLines(opts, md);
-  WriteDataLines(opts, m->Cursor, length);
+  WriteAttributeLines(run, md);
+  WriteDataLines(run, m->Cursor, length);
   // The empty line ending the section; raw data runs straight into it.
-  StartLine(opts->RawBytes ? kErrnoLine : kPlainLine);
+  StartLine(run->Options->RawBytes ? kErrnoLine : kPlainLine);
   AppendChar('\n');
-  int rc = Finish(opts);
+  int rc = Finish(run);
   if (rc != 0) return rc;
-  ++opts->WrittenCount;
-  opts->WrittenBytes += length;
-  ++opts->FileMessageCount;
+  ++run->Counters.WrittenCount;
+  run->Counters.WrittenBytes += length;
+  ++run->Files.FileMessageCount;
   return 0;
 }

@@ -17,19 +17,19 @@ constexpr int64_t kMaxStorage = (INT32_MAX / kStorageUnit) * kStorageUnit;
 
 }  // namespace
 
-int GrowMessageStorage(RunOptions* opts, int64_t size) {
-  MessageBuffer& m = opts->Message;
+int GrowMessageStorage(Run* run, int64_t size) {
+  MessageBuffer& m = run->Message;
   if (size < 1) size = 1;
   // Rounded in 64 bits: a size near the 32-bit limit rounds past it and is
   // refused below like a failed allocation, never wrapped.
   int64_t capacity = (size + kStorageUnit - 1) / kStorageUnit * kStorageUnit;
   if (m.Storage != nullptr && capacity <= m.Capacity) return 0;
-  if (opts->MemoryTrace) {
+  if (run->Options->MemoryTrace) {
     std::fprintf(stderr, "Allocating %lld bytes\n", static_cast<long long>(capacity));
   }
   void* block = nullptr;
   if (capacity <= kMaxStorage) block = CSGetMem(static_cast<size_t>(capacity), "Message Storage");
-  if (opts->MemoryTrace) {
+  if (run->Options->MemoryTrace) {
     if (block != nullptr) {
       std::fprintf(stderr, "Allocation success %p\n", block);
     } else {
@@ -37,7 +37,7 @@ int GrowMessageStorage(RunOptions* opts, int64_t size) {
     }
   }
   if (block == nullptr) {
-    return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+    return SetExitMessage(run, MQRC_STORAGE_NOT_AVAILABLE,
                          "Unable to allocate %lld bytes message storage",
                          static_cast<long long>(capacity));
   }
@@ -47,7 +47,7 @@ int GrowMessageStorage(RunOptions* opts, int64_t size) {
     int64_t cursorOffset = m.Cursor != nullptr ? m.Cursor - m.Storage : 0;
     if (cursorOffset < 0 || cursorOffset > m.Capacity) cursorOffset = 0;
     std::memcpy(block, m.Storage, static_cast<size_t>(m.Capacity));
-    if (opts->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
+    if (run->Options->MemoryTrace) std::fprintf(stderr, "Freeing %p\n", static_cast<void*>(m.Storage));
     CSFreeMem(m.Storage);
     m.Storage = static_cast<unsigned char*>(block);
     m.Cursor = m.Storage + cursorOffset;
@@ -66,11 +66,11 @@ int64_t MessageStorageTarget(int64_t needed) {
   return needed * 4;
 }
 
-int EnsureMessageStorage(RunOptions* opts, int64_t needed) {
-  const MessageBuffer& m = opts->Message;
+int EnsureMessageStorage(Run* run, int64_t needed) {
+  const MessageBuffer& m = run->Message;
   if (m.Storage != nullptr && needed <= m.Capacity) return 0;
   int64_t target = MessageStorageTarget(needed < 1 ? 1 : needed);
-  return GrowMessageStorage(opts, target < 0 ? needed : target);
+  return GrowMessageStorage(run, target < 0 ? needed : target);
 }
 
 void ResetDescriptorDefaults(MQMD* descriptor) {

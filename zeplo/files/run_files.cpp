@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 #include "zeplo/util/banned.h"
 
@@ -21,124 +22,114 @@ int64_t FileSize(FILE* stream) {
 
 // True when `name` is the very file the open input stream reads, under
 // whatever name.
-bool IsOpenInput(const RunOptions* opts, const char* name) {
+bool IsOpenInput(const Run* run, const char* name) {
   struct stat in {
   }, out{};
-  return opts->InputStream != nullptr && fstat(fileno(opts->InputStream), &in) == 0 &&
+  return run->Files.InputStream != nullptr && fstat(fileno(run->Files.InputStream), &in) == 0 &&
          stat(name, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
 
-int OpenInput(RunOptions* opts) {
+int OpenInput(Run* run) {
   char name[kFileNameLength + 1];
-  ++opts->ReadFiles;
-  bool first = opts->ReadFiles == 1;
-  int rc = opts->Generic ? NextGenericFileName(opts, true, name, sizeof(name))
-                         : ExpandFileName(opts, opts->InputFile, name, sizeof(name));
-  if (rc == 0 && !first && std::strcmp(name, opts->CurrentInputFile) == 0) {
-    --opts->ReadFiles;  // nothing was opened
-    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Duplicate input file '%s'\n", name);
+  ++run->Counters.ReadFiles;
+  bool first = run->Counters.ReadFiles == 1;
+  int rc = run->Options->Generic ? NextGenericFileName(run, true, name, sizeof(name))
+                         : ExpandFileName(run, run->Options->InputFile, name, sizeof(name));
+  if (rc == 0 && !first && std::strcmp(name, run->Files.CurrentInputFile) == 0) {
+    --run->Counters.ReadFiles;  // nothing was opened
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "Duplicate input file '%s'\n", name);
   }
-  std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
+  std::snprintf(run->Files.CurrentInputFile, sizeof(run->Files.CurrentInputFile), "%s", name);
   char mode[21];
-  FileAccessModeFor(opts->FileAccessMode, 'r', mode);
+  FileAccessModeFor(run->Options->FileAccessMode, 'r', mode);
   // A name too long to hold is never opened: the cut name is another file.
   FILE* stream = rc == 0 ? std::fopen(name, mode) : nullptr;
   if (stream == nullptr) {
-    --opts->ReadFiles;
+    --run->Counters.ReadFiles;
     // A later file of a numbered sequence that is missing ends the input.
     if (!first) return MQRC_FILE_SYSTEM_ERROR;
-    if (opts->FileAccessMode != nullptr) {
-      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'(%s)\n", name,
+    if (run->Options->FileAccessMode != nullptr) {
+      return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'(%s)\n", name,
                            mode);
     }
-    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'\n", name);
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'\n", name);
   }
-  opts->InputStream = stream;
-  opts->InputFileBytes = 0;
+  run->Files.InputStream = stream;
+  run->Files.InputFileBytes = 0;
   int64_t size = FileSize(stream);
-  if (first && !opts->Generic) {
+  if (first && !run->Options->Generic) {
     // Generic load sets the total of a whole group of files itself.
-    StartProgress(opts, size);
-    if (opts->ProgressTotal != 0) {
+    StartProgress(run, size);
+    if (run->Files.ProgressTotal != 0) {
       std::fprintf(stderr, "\nLoading '%s' ", name);
-      ShowProgress(opts, ":  0%");
+      ShowProgress(run, ":  0%");
     }
-  } else if (!opts->Generic && opts->ProgressTotal != 0) {
+  } else if (!run->Options->Generic && run->Files.ProgressTotal != 0) {
     // Later files of a numbered sequence stretch the total as they come.
-    opts->ProgressTotal = opts->FinishedInputBytes + size;
+    run->Files.ProgressTotal = run->Files.FinishedInputBytes + size;
   }
   return 0;
 }
 
-int OpenOutput(RunOptions* opts, bool mayPrompt) {
+int OpenOutput(Run* run, bool mayPrompt) {
   char name[kFileNameLength + 1];
-  int rc = opts->Generic ? NextGenericFileName(opts, false, name, sizeof(name))
-                         : ExpandFileName(opts, opts->OutputFile, name, sizeof(name));
+  int rc = run->Options->Generic ? NextGenericFileName(run, false, name, sizeof(name))
+                         : ExpandFileName(run, run->Options->OutputFile, name, sizeof(name));
   // The roll-over rename was refused (its text is set). Any other failure
   // is a name too long to hold, refused below as a file that cannot open.
-  if (rc != 0 && opts->Generic && opts->WrittenFiles == 1) return rc;
+  if (rc != 0 && run->Options->Generic && run->Counters.WrittenFiles == 1) return rc;
   bool special = std::strcmp(name, "stdout") == 0 || std::strcmp(name, "null") == 0;
   // A name that comes out the same as the file this run has just written
   // (a constant name, or %n while the input is one file) would overwrite
   // that file at every roll-over: refuse it whatever -F says.
   bool again =
-      !special && opts->WrittenFiles > 0 && std::strcmp(name, opts->CurrentOutputFile) == 0;
-  std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "%s", name);
+      !special && run->Counters.WrittenFiles > 0 && std::strcmp(name, run->Files.CurrentOutputFile) == 0;
+  std::snprintf(run->Files.CurrentOutputFile, sizeof(run->Files.CurrentOutputFile), "%s", name);
   if (again) {
-    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
   }
   char mode[21];
-  FileAccessModeFor(opts->FileAccessMode, 'w', mode);
+  FileAccessModeFor(run->Options->FileAccessMode, 'w', mode);
   FILE* stream = nullptr;
   if (rc == 0 && std::strcmp(name, "stdout") == 0) {
     stream = stdout;
   } else if (rc == 0 && std::strcmp(name, "null") == 0) {
     stream = stdout;
-    opts->OutputIsNull = true;
+    run->Settings.OutputIsNull = true;
   } else {
     struct stat st {};
-    if (rc == 0 && IsOpenInput(opts, name)) {
+    if (rc == 0 && IsOpenInput(run, name)) {
       // Opening it for writing would destroy the messages being read.
-      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
+      return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
                            "Output file '%s' is the input file being read\n", name);
     }
-    if (rc == 0 && !opts->ForceOverwrite && stat(name, &st) == 0) {
+    if (rc == 0 && !run->Options->ForceOverwrite && !run->Files.OverwriteAll && stat(name, &st) == 0) {
       if (!mayPrompt) {
-        return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
+        return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
       }
-      int answer = AskOverwrite(opts, name, stdin, stderr);
+      int answer = AskOverwrite(run, name, stdin, stderr);
       if (answer != 0) return answer;
     }
     if (rc == 0) stream = std::fopen(name, mode);
     if (stream == nullptr) {
-      if (opts->FileAccessMode != nullptr) {
-        return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'(%s)\n",
+      if (run->Options->FileAccessMode != nullptr) {
+        return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'(%s)\n",
                              name, mode);
       }
-      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'\n", name);
+      return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'\n", name);
     }
   }
-  opts->OutputStream = stream;
-  ++opts->WrittenFiles;
-  opts->FileMessageCount = 0;
-  opts->FileOpenTime = static_cast<int64_t>(std::time(nullptr));
+  run->Files.OutputStream = stream;
+  ++run->Counters.WrittenFiles;
+  run->Files.FileMessageCount = 0;
+  run->Files.FileOpenTime = static_cast<int64_t>(std::time(nullptr));
   // Appending starts behind what the file already holds; the size limit
   // counts the whole file.
-  opts->OutputFilePosition = stream == stdout ? 0 : FileSize(stream);
+  run->Files.OutputFilePosition = stream == stdout ? 0 : FileSize(stream);
   return 0;
 }
 
 }  // namespace
-
-int SetFilesError(RunOptions* opts, int rc, const char* format, ...) {
-  if (opts->ExitMessage[0] == '\0') {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(opts->ExitMessage, sizeof(opts->ExitMessage), format, args);
-    va_end(args);
-  }
-  return rc;
-}
 
 void FileAccessModeFor(const char* accessMode, char base, char* mode) {
   if (accessMode == nullptr) {
@@ -152,7 +143,7 @@ void FileAccessModeFor(const char* accessMode, char base, char* mode) {
   }
 }
 
-int AskOverwrite(RunOptions* opts, const char* name, FILE* in, FILE* out) {
+int AskOverwrite(Run* run, const char* name, FILE* in, FILE* out) {
   for (;;) {
     std::fprintf(out, "File '%s' exists - overwrite (y)es/(n)o/(a)ll ?\n", name);
     std::fflush(out);
@@ -167,76 +158,78 @@ int AskOverwrite(RunOptions* opts, const char* name, FILE* in, FILE* out) {
     char first = line[0];
     if (first == 'y' || first == 'Y') return 0;
     if (first == 'a' || first == 'A') {
-      opts->ForceOverwrite = true;
+      run->Files.OverwriteAll = true;
       return 0;
     }
     if (first == 'n' || first == 'N') break;
   }
-  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
+  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
 }
 
-int OpenRunFiles(RunOptions* opts, bool mayPrompt, bool openInput, bool openOutput) {
-  if (openInput && opts->InputFile[0] != '\0' && opts->InputStream == nullptr) {
-    int rc = OpenInput(opts);
+int OpenRunFiles(Run* run, bool mayPrompt, bool openInput, bool openOutput) {
+  if (openInput && run->Options->InputFile[0] != '\0' && run->Files.InputStream == nullptr) {
+    int rc = OpenInput(run);
     if (rc != 0) return rc;
   }
-  if (openOutput && opts->OutputFile[0] != '\0' && opts->OutputStream == nullptr) {
-    int rc = OpenOutput(opts, mayPrompt);
+  if (openOutput && run->Options->OutputFile[0] != '\0' && run->Files.OutputStream == nullptr) {
+    int rc = OpenOutput(run, mayPrompt);
     if (rc != 0) return rc;
   }
   return 0;
 }
 
-int CloseOutputFile(RunOptions* opts) {
-  FILE* stream = opts->OutputStream;
+int CloseOutputFile(Run* run) {
+  FILE* stream = run->Files.OutputStream;
   if (stream == nullptr) return 0;
-  opts->OutputStream = nullptr;
+  run->Files.OutputStream = nullptr;
   int failed = stream == stdout ? std::fflush(stream) : std::fclose(stream);
   if (failed != 0) {
-    return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
-                         opts->CurrentOutputFile);
+    return SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
+                         run->Files.CurrentOutputFile);
   }
   return 0;
 }
 
-void CloseInputFile(RunOptions* opts) {
-  FILE* stream = opts->InputStream;
+void CloseInputFile(Run* run) {
+  FILE* stream = run->Files.InputStream;
   if (stream == nullptr) return;
-  opts->InputStream = nullptr;
+  run->Files.InputStream = nullptr;
   if (stream != stdin) std::fclose(stream);
 }
 
-int PrepareOutputFile(RunOptions* opts, int64_t messageLength, const char* sourceQueue) {
-  if (opts->OutputStream != nullptr && opts->LimitsActive && opts->MaxFileSize > 0 &&
-      opts->FileMessageCount > 0) {
+int PrepareOutputFile(Run* run, int64_t messageLength, const char* sourceQueue) {
+  if (run->Files.OutputStream != nullptr && run->Options->LimitsActive && run->Options->MaxFileSize > 0 &&
+      run->Files.FileMessageCount > 0) {
     // Keep room for the message written out in full (twice its bytes
     // covers hex digits) and its descriptor lines. A file that holds no
     // message yet takes it whatever its size: closing it would only leave
     // an empty file behind.
-    int64_t room = opts->MaxFileSize - opts->OutputFilePosition;
+    int64_t room = run->Options->MaxFileSize - run->Files.OutputFilePosition;
     if (room < 2 * (messageLength + 512)) {
-      int rc = CloseOutputFile(opts);
+      int rc = CloseOutputFile(run);
       if (rc != 0) return rc;
     }
   }
-  if (opts->OutputStream == nullptr && !opts->OutputIsNull) {
-    int rc = OpenRunFiles(opts, opts->Interactive, false, true);
+  if (run->Files.OutputStream == nullptr && !run->Settings.OutputIsNull) {
+    int rc = OpenRunFiles(run, run->Options->Interactive, false, true);
     if (rc != 0) return rc;
-    return WriteFileHeader(opts, sourceQueue);
+    return WriteFileHeader(run, sourceQueue);
   }
   return 0;
 }
 
-bool FileLimitReachedAt(RunOptions* opts, int64_t now) {
-  if (opts->OutputStream == nullptr || !opts->LimitsActive) return false;
-  if (opts->MaxMessagesPerFile > 0 && opts->FileMessageCount >= opts->MaxMessagesPerFile) {
+bool FileLimitReachedAt(Run* run, int64_t now) {
+  if (run->Files.OutputStream == nullptr || !run->Options->LimitsActive) return false;
+  if (run->Options->MaxMessagesPerFile > 0 && run->Files.FileMessageCount >= run->Options->MaxMessagesPerFile) {
     return true;
   }
-  if (opts->MaxFileAge > 0 && now - opts->FileOpenTime >= opts->MaxFileAge) return true;
-  if (opts->MaxFileSize > 0 && opts->OutputFilePosition >= opts->MaxFileSize) return true;
+  if (run->Options->MaxFileAge > 0 && now - run->Files.FileOpenTime >= run->Options->MaxFileAge) return true;
+  if (run->Options->MaxFileSize > 0 && run->Files.OutputFilePosition >= run->Options->MaxFileSize) return true;
   return false;
 }
 
-bool FileLimitReached(RunOptions* opts) {
-  return FileLimitReachedAt(opts, static_cast<int64_t>(std::time(nullptr)));
+bool FileLimitReached(Run* run) {
+  return FileLimitReachedAt(run, static_cast<int64_t>(std::time(nullptr)));
 }
+
+void ReleaseFileState(Run* run) { CSReleaseMem(&run->Files.Writer); }

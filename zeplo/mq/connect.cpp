@@ -20,15 +20,15 @@ static_assert(sizeof kApplName <= sizeof(MQCHAR28));
 // here for the connect and its retry.
 char gTypedPassword[2][kPasswordBufferSize];
 
-bool SlotValid(const RunOptions* options, int slot) {
-  return options != nullptr && slot >= 0 && slot < 2;
+bool SlotValid(const Run* run, int slot) {
+  return run != nullptr && slot >= 0 && slot < 2;
 }
 
 }  // namespace
 
-int InquireQmgr(RunOptions* options, int slot) {
-  if (!SlotValid(options, slot)) return MQRC_UNEXPECTED_ERROR;
-  QmgrSlot* qmgr = &options->Qmgrs[slot];
+int InquireQmgr(Run* run, int slot) {
+  if (!SlotValid(run, slot)) return MQRC_UNEXPECTED_ERROR;
+  QmgrSlot* qmgr = &run->Qmgrs[slot];
   MqApi* api = qmgr->Api;
   if (api == nullptr) return MQRC_UNEXPECTED_ERROR;
 
@@ -38,7 +38,7 @@ int InquireQmgr(RunOptions* options, int slot) {
   MQLONG compCode = MQCC_FAILED;
   MQLONG reason = MQRC_NONE;
   api->MQOPEN(qmgr->Hconn, &od, MQOO_INQUIRE, &hobj, &compCode, &reason);
-  if (options->PrintApis) ReportMqiCall("MQOPEN", qmgr->Name, "", reason);
+  if (run->Options->PrintApis) ReportMqiCall("MQOPEN", qmgr->Name, "", reason);
   int last = reason;
   bool opened = compCode != MQCC_FAILED;
 
@@ -51,7 +51,7 @@ int InquireQmgr(RunOptions* options, int slot) {
     std::memset(reported, ' ', sizeof reported);
     api->MQINQ(qmgr->Hconn, hobj, 3, selectors, 2, values, sizeof reported, reported, &compCode,
                &reason);
-    if (options->PrintApis) ReportMqiCall("MQINQ", qmgr->Name, "", reason);
+    if (run->Options->PrintApis) ReportMqiCall("MQINQ", qmgr->Name, "", reason);
     last = reason;
     if (compCode != MQCC_FAILED) {
       char name[kMqNameLength + 1];
@@ -64,15 +64,15 @@ int InquireQmgr(RunOptions* options, int slot) {
 
   if (opened && hobj != MQHO_UNUSABLE_HOBJ) {
     api->MQCLOSE(qmgr->Hconn, &hobj, MQCO_NONE, &compCode, &reason);
-    if (options->PrintApis) ReportMqiCall("MQCLOSE", qmgr->Name, "", reason);
+    if (run->Options->PrintApis) ReportMqiCall("MQCLOSE", qmgr->Name, "", reason);
     last = reason;
   }
   return last;
 }
 
-int ConnectQmgr(RunOptions* options, int slot) {
-  if (!SlotValid(options, slot)) return MQRC_UNEXPECTED_ERROR;
-  QmgrSlot* qmgr = &options->Qmgrs[slot];
+int ConnectQmgr(Run* run, int slot) {
+  if (!SlotValid(run, slot)) return MQRC_UNEXPECTED_ERROR;
+  QmgrSlot* qmgr = &run->Qmgrs[slot];
   if (qmgr->NoConnect) return 0;
   if (qmgr->Api == nullptr) return MQRC_UNEXPECTED_ERROR;
   qmgr->Hconn = MQHC_UNUSABLE_HCONN;
@@ -99,7 +99,7 @@ int ConnectQmgr(RunOptions* options, int slot) {
       csp.CSPUserIdPtr = const_cast<char*>(qmgr->User);
       csp.CSPUserIdLength = static_cast<MQLONG>(std::strlen(qmgr->User));
       if (qmgr->Password == nullptr) {
-        rc = PromptPassword(options, slot, gTypedPassword[slot], sizeof gTypedPassword[slot]);
+        rc = PromptPassword(run, slot, gTypedPassword[slot], sizeof gTypedPassword[slot]);
         if (rc != 0) return rc;
         qmgr->Password = gTypedPassword[slot];
       }
@@ -125,10 +125,10 @@ int ConnectQmgr(RunOptions* options, int slot) {
     }
     break;
   }
-  rc = CheckMqiCall(options, "MQCONN", qmgr->Name, nullptr, compCode, reason);
+  rc = CheckMqiCall(run, "MQCONN", qmgr->Name, nullptr, compCode, reason);
   if (rc != 0) return rc;
 
   qmgr->Hconn = hconn;
-  InquireQmgr(options, slot);
+  InquireQmgr(run, slot);
   return reason;
 }

@@ -4,12 +4,12 @@
 // slot is connected, BindMqApi opens the server library (libmqm_r.so) or the
 // client library (libmqic_r.so) and fills the slot's MqApi table with the 24
 // MQI entry points; every MQI call of the program then goes through
-// `options->Qmgrs[slot].Api->MQxxx(...)`. ConnectQmgr binds, connects (with
+// `run->Qmgrs[slot].Api->MQxxx(...)`. ConnectQmgr binds, connects (with
 // a user id, a password or a password prompt) and inquires the queue
 // manager's own name, command level and platform.
 //
 // Calling sequence (the run driver's):
-//   options->Qmgrs[slot].Api = &tableForThisSlot;
+//   run->Qmgrs[slot].Api = &tableForThisSlot;
 //   rc = ConnectQmgr(options, slot);      // binds, MQCONNX, InquireQmgr
 //   ... MQI calls through Qmgrs[slot].Api, each followed by
 //   rc = CheckMqiCall(options, "MQOPEN", qmgrName, queueName, cc, reason)
@@ -28,7 +28,7 @@
 #include <cstdio>
 
 #include "mqi/mqi.h"
-#include "zeplo/driver/run_options.h"
+#include "zeplo/run/run.h"
 
 // ---- The entry-point table ------------------------------------------------
 
@@ -151,15 +151,8 @@ void ReportMqiCall(const char* callLabel, const char* qmgr, const char* object, 
 // when it failed (MQCC_FAILED), and also when it worked with -va
 // (PrintApis). Returns 0 when the call did not fail, else its reason
 // (2195 when a failed call gave none).
-int CheckMqiCall(const RunOptions* options, const char* callLabel, const char* qmgr,
+int CheckMqiCall(const Run* run, const char* callLabel, const char* qmgr,
                  const char* object, MQLONG compCode, MQLONG reason);
-
-// Composes the text of an error into options->ExitMessage (cut to fit,
-// always terminated) when it is still empty, so that the first error of a
-// run is the one shown, and returns rc unchanged: a failing path reads
-// `return SetExitMessage(options, reason, "MQGET(%s) failed RC(%d) %s", ...);`.
-int SetExitMessage(RunOptions* options, int rc, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
 
 // Composes the same line (newline included) into out[outSize]; the line is
 // cut, still terminated, when it does not fit. Returns the length written.
@@ -180,14 +173,14 @@ size_t FormatMqiCall(char* out, size_t outSize, const char* callLabel, const cha
 // terminal; 2195 for a bad slot number or a slot without an Api table;
 // otherwise the MQCONNX reason (its report line printed). Hconn stays
 // MQHC_UNUSABLE_HCONN unless connected.
-int ConnectQmgr(RunOptions* options, int slot);
+int ConnectQmgr(Run* run, int slot);
 
 // Opens the connected slot's queue manager object for inquire, inquires
 // MQCA_Q_MGR_NAME, MQIA_COMMAND_LEVEL and MQIA_PLATFORM, and closes it.
 // On success Name becomes the reported name (cut at its first blank) and
 // CommandLevel/Platform are set; after a failure they keep their values.
 // Each call is reported with -v a. Returns the reason of the last call made.
-int InquireQmgr(RunOptions* options, int slot);
+int InquireQmgr(Run* run, int slot);
 
 // The password prompt's reading loop on an already prepared terminal (or
 // any descriptor): reads bytes from `inFd` one at a time until end of file,
@@ -212,6 +205,6 @@ enum : size_t { kPasswordBufferSize = 200 };
 // Returns 0 with the password in buffer[size]; 2046 after printing
 // "Password prompt not supported for non-stdin file" when standard input is
 // not a terminal.
-int PromptPassword(RunOptions* options, int slot, char* buffer, size_t size);
+int PromptPassword(Run* run, int slot, char* buffer, size_t size);
 
 #endif  // ZEPLO_MQ_MQ_H_

@@ -71,9 +71,9 @@ size_t ReadMaskedLine(int inFd, FILE* echo, char* buffer, size_t size) {
   return stored;
 }
 
-int PromptPassword(RunOptions* options, int slot, char* buffer, size_t size) {
+int PromptPassword(Run* run, int slot, char* buffer, size_t size) {
   buffer[0] = '\0';
-  QmgrSlot* qmgr = &options->Qmgrs[slot];
+  QmgrSlot* qmgr = &run->Qmgrs[slot];
   struct termios saved;
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
     std::fputs("Password prompt not supported for non-stdin file\n", stderr);

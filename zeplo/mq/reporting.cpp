@@ -88,19 +88,10 @@ void ReportMqiCall(const char* callLabel, const char* qmgr, const char* object, 
   }
 }
 
-int CheckMqiCall(const RunOptions* options, const char* callLabel, const char* qmgr,
+int CheckMqiCall(const Run* run, const char* callLabel, const char* qmgr,
                  const char* object, MQLONG compCode, MQLONG reason) {
   bool failed = compCode == MQCC_FAILED;
-  if (failed || options->PrintApis) ReportMqiCall(callLabel, qmgr, object, reason);
+  if (failed || run->Options->PrintApis) ReportMqiCall(callLabel, qmgr, object, reason);
   if (!failed) return 0;
   return reason != MQRC_NONE ? reason : MQRC_UNEXPECTED_ERROR;
-}
-
-int SetExitMessage(RunOptions* options, int rc, const char* format, ...) {
-  if (options->ExitMessage[0] != '\0') return rc;
-  va_list args;
-  va_start(args, format);
-  vsnprintf(options->ExitMessage, sizeof options->ExitMessage, format, args);
-  va_end(args);
-  return rc;
 }

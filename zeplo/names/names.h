@@ -23,7 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "zeplo/driver/run_options.h"
+#include "zeplo/run/run.h"
 
 // Length of a queue or queue manager name field, and of a path in a
 // destination file include (text characters, terminator not counted).
@@ -44,18 +44,11 @@ struct Destination {
 
 // A growable list of destinations, one labelled block "QUEUELIST".
 // Entries[i] is in use for i < Count; the block holds Capacity + 1 entries
-// and the extra one stays zero. The header fields after Count belong to
-// the engine and are zero when the list is built here.
+// and the extra one stays zero. What is opened for the entries belongs to
+// the engine (EngineState), not to the list.
 struct QueueList {
   int32_t Capacity;
   int32_t Count;
-  // Engine-owned: the "HOBJS"/"QELEMS" QueueElement array of an input list
-  // (or of an output list with individual queues), the asynchronous
-  // consume counters, and the "RESPONSES" MQRR array of an output list.
-  QueueElement* Elements;
-  int32_t EmptyCount;
-  int32_t ActiveCount;
-  void* Responses;
   Destination Entries[1];  // really Capacity + 1 entries
 };
 
@@ -64,8 +57,7 @@ struct QueueList {
 size_t QueueListBytes(int32_t capacity);
 
 // Frees a list block (labelled block, see zeplo/cs) and sets *list to null.
-// Null or an already released list does nothing. The engine-owned arrays
-// hung from the header are not freed here.
+// Null or an already released list does nothing.
 void QueueListRelease(QueueList** list);
 
 // One destination file being read. Frames live on the stack of

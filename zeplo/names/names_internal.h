@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "zeplo/driver/run_options.h"
+#include "zeplo/run/run.h"
 
 // ReadDestinationFile for a name that is not NUL-terminated (the rest of a
 // destination text after "file:", its closing quote already dropped).

@@ -76,24 +76,24 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
        [](const RunOptions& o) { return o.InputSlot == 1 && o.OutputSlot == 0; }},
       {{"-iQ1", "-Ar:QM1/REPLY.Q"},
        [](const RunOptions& o) {
-         return strcmp(o.Override->ReplyToQMgr, "QM1") == 0 &&
-                strcmp(o.Override->ReplyToQ, "REPLY.Q") == 0 &&
-                o.Override->MsgType == MQMT_REQUEST &&
+         return strcmp(o.Override.ReplyToQMgr, "QM1") == 0 &&
+                strcmp(o.Override.ReplyToQ, "REPLY.Q") == 0 &&
+                o.Override.MsgType == MQMT_REQUEST &&
                 o.OverrideFields == (kOverrideReplyTo | kOverrideMsgType);
        }},
       {{"-iQ1", "-$:", "-Ar:QM1:A/B"},
        [](const RunOptions& o) {
-         return strcmp(o.Override->ReplyToQMgr, "QM1") == 0 &&
-                strcmp(o.Override->ReplyToQ, "A/B") == 0;
+         return strcmp(o.Override.ReplyToQMgr, "QM1") == 0 &&
+                strcmp(o.Override.ReplyToQ, "A/B") == 0;
        }},
       {{"-iQ1", "-Ar:R"},
        [](const RunOptions& o) {
-         return strcmp(o.Override->ReplyToQ, "R") == 0 &&
-                o.Override->ReplyToQMgr[0] == '\0';
+         return strcmp(o.Override.ReplyToQ, "R") == 0 &&
+                o.Override.ReplyToQMgr[0] == '\0';
        }},
       {{"-iQ1", "-Af:AB"},
        [](const RunOptions& o) {
-         return memcmp(o.Override->Format, "AB\0\0\0\0\0\0", 8) == 0;
+         return memcmp(o.Override.Format, "AB\0\0\0\0\0\0", 8) == 0;
        }},
       {{"-iQ1", "-c1208"},
        [](const RunOptions& o) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "zeplo/driver/driver.h"
 #include "zeplo/mq/mq.h"
 
@@ -61,12 +62,13 @@ class FinalReportTest : public testing::Test {
  protected:
   void SetUp() override {
     char* argv[] = {const_cast<char*>("zeplo"), nullptr};
-    RunOptionsInit(&o_, 1, argv);
-    o_.ReadCount = 12;
-    o_.ReadBytes = 1200;
-    o_.WrittenCount = 10;
-    o_.WrittenBytes = 1000;
-    o_.WrittenFiles = 1;
+    RunOptionsInit(&o_.Parsed, 1, argv);
+    RunInit(&o_, &o_.Parsed);
+    o_.Counters.ReadCount = 12;
+    o_.Counters.ReadBytes = 1200;
+    o_.Counters.WrittenCount = 10;
+    o_.Counters.WrittenBytes = 1000;
+    o_.Counters.WrittenFiles = 1;
   }
   void Report(bool countsDue, std::string* out, std::string* err) {
     testing::internal::CaptureStdout();
@@ -75,7 +77,7 @@ class FinalReportTest : public testing::Test {
     *err = testing::internal::GetCapturedStderr();
     *out = testing::internal::GetCapturedStdout();
   }
-  RunOptions o_;
+  TestRun o_;
 };
 
 TEST_F(FinalReportTest, WhichLinesShow) {
@@ -87,49 +89,49 @@ TEST_F(FinalReportTest, WhichLinesShow) {
       "Counted -             Messages:     10  Bytes:       1,000\n";
   struct Case {
     const char* Name;
-    void (*Set)(RunOptions*);
+    void (*Set)(TestRun*);
     bool CountsDue;
     std::string Out, Err;
   } cases[] = {
-      {"no output, count", [](RunOptions* o) { o->Count = true; }, true, "",
+      {"no output, count", [](TestRun* o) { o->Parsed.Count = true; }, true, "",
        read + counted},
       {"null file",
-       [](RunOptions* o) {
-         snprintf(o->OutputFile, 8, "null");
-         o->OutputIsNull = true;
+       [](TestRun* o) {
+         snprintf(o->Parsed.OutputFile, 8, "null");
+         o->Settings.OutputIsNull = true;
        },
        true, "", read},
       {"error text and counts",
-       [](RunOptions* o) {
+       [](TestRun* o) {
          snprintf(o->ExitMessage, 40, "MQGET(Q1) failed RC(2009)");
-         o->OutputHobj = 5;
+         o->Engine.Output.Hobj = 5;
        },
        true, "", "MQGET(Q1) failed RC(2009)\n" + read + written},
       {"error text, no counts",
-       [](RunOptions* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
+       [](TestRun* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
        false, "", "Can not open\n"},
-      {"quiet", [](RunOptions* o) { o->Quiet = true; }, true, "", ""},
+      {"quiet", [](TestRun* o) { o->Parsed.Quiet = true; }, true, "", ""},
       {"quiet count, not reached",
-       [](RunOptions* o) { o->Quiet = o->Count = true; }, false, "", ""},
-      {"summary", [](RunOptions* o) { o->Summary = true; }, true, "", ""},
+       [](TestRun* o) { o->Parsed.Quiet = o->Parsed.Count = true; }, false, "", ""},
+      {"summary", [](TestRun* o) { o->Parsed.Summary = true; }, true, "", ""},
       {"rolled back",
-       [](RunOptions* o) {
+       [](TestRun* o) {
          o->RolledBack = true;
-         o->OutputHobj = 5;
-         o->UncommittedReadCount = 2;
-         o->UncommittedReadBytes = 200;
-         o->UncommittedWrittenCount = 2;
-         o->UncommittedWrittenBytes = 200;
+         o->Engine.Output.Hobj = 5;
+         o->Counters.UncommittedReadCount = 2;
+         o->Counters.UncommittedReadBytes = 200;
+         o->Counters.UncommittedWrittenCount = 2;
+         o->Counters.UncommittedWrittenBytes = 200;
        },
        false, "",
        "\nOperation rolled back, completed operations as follows:\n"
        "Read    - Files:   0  Messages:     10  Bytes:       1,000\n"
        "Written - Files:   1  Messages:      8  Bytes:         800\n"},
       {"rolled back, no output",
-       [](RunOptions* o) {
+       [](TestRun* o) {
          o->RolledBack = true;
-         o->UncommittedReadCount = 12;
-         o->UncommittedReadBytes = 1200;
+         o->Counters.UncommittedReadCount = 12;
+         o->Counters.UncommittedReadBytes = 1200;
        },
        false, "",
        "\nOperation rolled back, completed operations as follows:\n"

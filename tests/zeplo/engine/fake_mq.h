@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "mqi/mqi.h"
-#include "zeplo/driver/run_options.h"
+#include "zeplo/run/run.h"
 #include "zeplo/mq/mq.h"
 
 struct FakeMessage {
@@ -148,22 +149,23 @@ inline MqApi gFakeApi = [] {
 // Zeroed options with the defaults the engine relies on, connected to the
 // fake as "QM1" (hconn 10) in slot 0, and "QM2" (hconn 20) as the output
 // slot when twoQmgrs.
-inline void FakeReset(RunOptions* options, bool twoQmgrs = false) {
+inline void FakeReset(TestRun* options, bool twoQmgrs = false) {
   gFake = FakeQmgrState{};
   memset(static_cast<void*>(options), 0, sizeof *options);
+  options->Options = &options->Parsed;
   options->Qmgrs[0] = QmgrSlot{nullptr, &gFakeApi, "QM1", 10, 0, 0, false, nullptr, nullptr};
   options->Qmgrs[1].Hconn = MQHC_UNUSABLE_HCONN;
   if (twoQmgrs) {
     options->Qmgrs[1] = QmgrSlot{nullptr, &gFakeApi, "QM2", 20, 0, 0, false, nullptr, nullptr};
-    options->OutputSlot = 1;
+    options->Parsed.OutputSlot = 1;
   }
-  options->OutputHobj = options->MonitorHobj = MQHO_UNUSABLE_HOBJ;
-  options->TransactionLimit = 200;
-  options->SizeAtLeast = options->SizeBelow = 0xFFFFFFFFu;
-  options->PriorityMin = options->PriorityMax = -1;
-  options->InitialBufferSize = 1;
-  options->StatusEveryMessages = 1000;
-  options->StatusEverySeconds = 300;
+  options->Engine.Output.Hobj = options->Engine.Output.MonitorHobj = MQHO_UNUSABLE_HOBJ;
+  options->Parsed.TransactionLimit = 200;
+  options->Parsed.SizeAtLeast = options->Parsed.SizeBelow = 0xFFFFFFFFu;
+  options->Parsed.PriorityMin = options->Parsed.PriorityMax = -1;
+  options->Settings.InitialBufferSize = 1;
+  options->Parsed.StatusEveryMessages = 1000;
+  options->Parsed.StatusEverySeconds = 300;
   options->Message.Descriptor = &options->Message.OwnDescriptor;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/engine/engine.h"
 
@@ -18,14 +19,13 @@ class PacingTest : public ::testing::Test {
  public:
   void SetUp() override {
     FakeReset(&options_);
-    ResetRelativeDelay();
   }
   void PutTime(const char* date, const char* time) {
     MQMD* md = options_.Message.Descriptor;
     memcpy(md->PutDate, date, 8);
     memcpy(md->PutTime, time, 8);
   }
-  RunOptions options_;
+  TestRun options_;
 };
 
 TEST_F(PacingTest, RelativeDelayReplaysTheGapsBetweenPutTimes) {
@@ -78,8 +78,8 @@ TEST_F(PacingTest, RelativeDelayReplaysTheGapsBetweenPutTimes) {
   };
   for (const Case& c : cases) {
     SetUp();
-    options_.RelativeDelay = true;
-    options_.Delay = c.percent;
+    options_.Parsed.RelativeDelay = true;
+    options_.Parsed.Delay = c.percent;
     for (size_t i = 0; i < c.steps.size(); i++) {
       const Step& s = c.steps[i];
       PutTime(s.date, s.time);
@@ -142,23 +142,23 @@ TEST_F(PacingTest, TargetRateFollowsTheConsumer) {
        "Message Rate   400 msgs/sec\n", 400, false},
   };
   for (const Case& c : cases) {
-    options_.RateGuess = c.guess;
-    options_.TargetDepth = c.targetDepth;
-    options_.PeriodCount = c.periodCount;
-    options_.RateSlow = c.slow;
-    options_.RateDetails = c.details;
+    options_.Engine.RateGuess = c.guess;
+    options_.Engine.TargetDepth = c.targetDepth;
+    options_.Engine.PeriodCount = c.periodCount;
+    options_.Engine.RateSlow = c.slow;
+    options_.Parsed.RateDetails = c.details;
     testing::internal::CaptureStdout();
     int32_t remain = EndTargetRatePeriod(&options_, c.elapsed, c.depth);
     EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout()) << c.name;
     EXPECT_EQ(1000 - c.elapsed, remain) << c.name;
-    EXPECT_EQ(c.newGuess, options_.RateGuess) << c.name;
-    EXPECT_EQ(c.newSlow, options_.RateSlow) << c.name;
-    EXPECT_EQ(c.depth, options_.TargetDepth) << c.name;
+    EXPECT_EQ(c.newGuess, options_.Engine.RateGuess) << c.name;
+    EXPECT_EQ(c.newSlow, options_.Engine.RateSlow) << c.name;
+    EXPECT_EQ(c.depth, options_.Engine.TargetDepth) << c.name;
   }
 }
 
 TEST_F(PacingTest, OverrunPeriodSleepsNothing) {
-  options_.Rate = 5;
+  options_.Parsed.Rate = 5;
   testing::internal::CaptureStdout();
   EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
   EXPECT_EQ(600, EndFixedRatePeriod(&options_, 400));
@@ -167,8 +167,8 @@ TEST_F(PacingTest, OverrunPeriodSleepsNothing) {
 }
 
 TEST_F(PacingTest, LongRelativeWaitIsAnnounced) {
-  options_.RelativeDelay = true;
-  options_.Delay = 100;
+  options_.Parsed.RelativeDelay = true;
+  options_.Parsed.Delay = 100;
   testing::internal::CaptureStdout();
   PutTime("20261206", "12000000");
   DelayMessage(&options_);  // the reference: no wait

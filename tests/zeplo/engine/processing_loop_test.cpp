@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
@@ -20,12 +21,12 @@ class ProcessingLoopTest : public ::testing::Test {
   void SetUp() override {
     FakeReset(&o_);
     element_ = QueueElement{1, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
-    o_.MessageIndex = -1;
+    o_.Counters.MessageIndex = -1;
   }
   void TearDown() override { CloseOutputFile(&o_); }
   int Run(int messages) {
     for (int i = 1; i <= messages; i++) FakeAddMessage("msg" + std::to_string(i));
-    return RunProcessingLoop(&o_, &element_, false);
+    return RunProcessingLoop(&o_, &element_);
   }
   size_t Count(const std::string& call) const {
     return static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), call));
@@ -35,7 +36,7 @@ class ProcessingLoopTest : public ::testing::Test {
     for (const FakeMessage& m : gFake.Queue) out.push_back(m.Data);
     return out;
   }
-  RunOptions o_;
+  TestRun o_;
   QueueElement element_;
 };
 
@@ -55,8 +56,8 @@ TEST_F(ProcessingLoopTest, MovesTable) {
   };
   for (const Case& c : cases) {
     SetUp();
-    o_.DestructiveGet = true;
-    o_.TransactionLimit = c.limit;
+    o_.Parsed.DestructiveGet = true;
+    o_.Parsed.TransactionLimit = c.limit;
     if (c.getFaultAfter >= 0) gFake.Faults.push_back({"MQGET", c.getFaultAfter, MQCC_FAILED, 2009});
     EXPECT_EQ(c.rc, Run(7)) << c.limit;
     EXPECT_EQ(c.commits, Count("MQCMIT(10)")) << c.limit;
@@ -64,7 +65,7 @@ TEST_F(ProcessingLoopTest, MovesTable) {
     EXPECT_EQ(c.left, Left()) << c.limit;
     EXPECT_TRUE(gFake.Pending.empty());  // nothing left in doubt
     EXPECT_EQ(c.backouts > 0, o_.RolledBack);
-    EXPECT_EQ(c.uncommitted, o_.UncommittedReadCount) << c.limit;
+    EXPECT_EQ(c.uncommitted, o_.Counters.UncommittedReadCount) << c.limit;
     EXPECT_EQ(nullptr, o_.Message.Storage);  // freed on every path
   }
   EXPECT_STREQ("MQGET(IN.Q) failed RC(2009) Connection broken", o_.ExitMessage);
@@ -74,17 +75,17 @@ TEST_F(ProcessingLoopTest, FiltersOnAMoveTakeOnlyTheSelected) {
   for (bool takenElsewhere : {false, true}) {
     SetUp();
     for (const char* m : {"keep 1", "take 2", "keep 3", "take 4"}) FakeAddMessage(m);
-    o_.DestructiveGet = o_.SelectionActive = true;
-    o_.SearchAscii[0] = SearchString{4, "take"};
+    o_.Parsed.DestructiveGet = o_.Settings.SelectionActive = true;
+    o_.Parsed.SearchAscii[0] = SearchString{4, "take"};
     // Calls: browse 1, browse 2, take 2 (gone when takenElsewhere), ...
     if (takenElsewhere) gFake.Faults.push_back({"MQGET", 2, MQCC_FAILED, MQRC_NO_MSG_UNDER_CURSOR});
-    ASSERT_EQ(0, RunProcessingLoop(&o_, &element_, false));
+    ASSERT_EQ(0, RunProcessingLoop(&o_, &element_));
     Strings left = {"keep 1", "keep 3"};
     if (takenElsewhere) left.insert(left.begin() + 1, "take 2");
     EXPECT_EQ(left, Left());
     EXPECT_STREQ("", o_.ExitMessage);
-    EXPECT_EQ(4, o_.ReadCount);
-    EXPECT_EQ(takenElsewhere ? 1 : 2, o_.SelectedCount);
+    EXPECT_EQ(4, o_.Counters.ReadCount);
+    EXPECT_EQ(takenElsewhere ? 1 : 2, o_.Counters.SelectedCount);
   }
 }
 
@@ -93,14 +94,14 @@ TEST_F(ProcessingLoopTest, RangesEndTheRun) {
   int cases[][5] = {{3, 3, 0, 3, 1}, {2, 4, 0, 4, 3}, {2, 4, 1, 4, 1}, {5, 0, 0, 9, 5}};
   for (auto& c : cases) {
     SetUp();
-    o_.RangeFirst = c[0];
-    o_.RangeLast = c[1];
-    o_.InvertSelection = c[2] != 0;
-    o_.SelectionActive = true;
-    snprintf(o_.OutputFile, sizeof o_.OutputFile, "null");
+    o_.Parsed.RangeFirst = c[0];
+    o_.Parsed.RangeLast = c[1];
+    o_.Parsed.InvertSelection = c[2] != 0;
+    o_.Settings.SelectionActive = true;
+    snprintf(o_.Parsed.OutputFile, sizeof o_.Parsed.OutputFile, "null");
     ASSERT_EQ(0, Run(9));
-    EXPECT_EQ(c[3], o_.ReadCount) << c[0] << ".." << c[1];
-    EXPECT_EQ(c[4], o_.SelectedCount) << c[0] << ".." << c[1];
+    EXPECT_EQ(c[3], o_.Counters.ReadCount) << c[0] << ".." << c[1];
+    EXPECT_EQ(c[4], o_.Counters.SelectedCount) << c[0] << ".." << c[1];
     EXPECT_EQ(9u, gFake.Queue.size());  // browsed, nothing taken
     CloseOutputFile(&o_);
   }
@@ -110,15 +111,15 @@ TEST_F(ProcessingLoopTest, RangesEndTheRun) {
 // fails, the unit goes back rather than waiting for a disconnect that
 // would commit it.
 TEST_F(ProcessingLoopTest, FailedLastCommitBacksOutItsUnit) {
-  o_.DestructiveGet = true;
-  o_.TransactionLimit = 3;
+  o_.Parsed.DestructiveGet = true;
+  o_.Parsed.TransactionLimit = 3;
   gFake.Faults.push_back({"MQCMIT", 2, MQCC_FAILED, 2009});
   EXPECT_EQ(2009, Run(7));
   EXPECT_EQ(1u, Count("MQBACK(10)"));
   EXPECT_EQ(Strings{"msg7"}, Left());
   EXPECT_TRUE(gFake.Pending.empty());
   EXPECT_TRUE(o_.RolledBack);
-  EXPECT_EQ(0, o_.UowMessageCount);  // nothing left open for the disconnect
+  EXPECT_EQ(0, o_.Engine.UowMessageCount);  // nothing left open for the disconnect
 }
 
 TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
@@ -138,14 +139,14 @@ TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
   };
   for (const Case& c : cases) {
     FakeReset(&o_, c.twoQmgrs);
-    o_.UseSyncpoint = true;
-    o_.DestructiveGet = c.destructive;
-    o_.UncommittedReadCount = 3;
+    o_.Engine.UseSyncpoint = true;
+    o_.Parsed.DestructiveGet = c.destructive;
+    o_.Counters.UncommittedReadCount = 3;
     if (c.commitCc != 0) gFake.Faults.push_back({"MQCMIT", c.skip, c.commitCc, c.commitRc});
     EXPECT_EQ(c.rc, CommitAll(&o_));
     EXPECT_EQ(c.calls, gFake.Calls);
     EXPECT_STREQ(c.text, o_.ExitMessage);
-    EXPECT_EQ(c.rc != 0 ? 3 : 0, o_.UncommittedReadCount);  // reset only by a commit
+    EXPECT_EQ(c.rc != 0 ? 3 : 0, o_.Counters.UncommittedReadCount);  // reset only by a commit
   }
   // A failed backout keeps the error that caused it; a warning is ignored.
   FakeReset(&o_);
@@ -162,28 +163,28 @@ TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
 }
 
 TEST_F(ProcessingLoopTest, FlushFailureCommitsNothing) {
-  o_.UseSyncpoint = true;
-  o_.TransactionLimit = 1;
+  o_.Engine.UseSyncpoint = true;
+  o_.Parsed.TransactionLimit = 1;
   FILE* full = fopen("/dev/full", "w");
   ASSERT_NE(nullptr, full);
   fputs("pending", full);
-  o_.OutputStream = full;
-  o_.UnflushedCount = 1;
-  snprintf(o_.CurrentOutputFile, sizeof o_.CurrentOutputFile, "/dev/full");
+  o_.Files.OutputStream = full;
+  o_.Engine.UnflushedCount = 1;
+  snprintf(o_.Files.CurrentOutputFile, sizeof o_.Files.CurrentOutputFile, "/dev/full");
   EXPECT_EQ(MQRC_RESOURCE_PROBLEM, CountInUnit(&o_));
   EXPECT_STREQ("Error flushing data to file '/dev/full'RC(28)", o_.ExitMessage);
   EXPECT_TRUE(gFake.Calls.empty());
-  o_.OutputStream = nullptr;
+  o_.Files.OutputStream = nullptr;
   fclose(full);
 }
 
 TEST_F(ProcessingLoopTest, StatusLineAndProgress) {
-  o_.ThruputTime = 1000;
-  o_.WrittenCount = 8;
+  o_.Engine.ThruputTime = 1000;
+  o_.Counters.WrittenCount = 8;
   testing::internal::CaptureStderr();
   for (auto [count, now] : {std::pair{10, 1004}, {10, 1004}, {5, 1005}}) {
-    o_.StatusCount = count;
-    o_.ReadCount += count;
+    o_.Engine.StatusCount = count;
+    o_.Counters.ReadCount += count;
     PrintStatusLine(&o_, now);
   }
   std::string err = testing::internal::GetCapturedStderr();
@@ -194,7 +195,7 @@ TEST_F(ProcessingLoopTest, StatusLineAndProgress) {
                      "> Status - Read:        20 Written:         8 Thruput:       * msg/sec",
                      "> Status - Read:        25 Written:         8 Thruput:    15.0 msg/sec"}),
             lines);
-  EXPECT_EQ(0u, o_.StatusCount);
+  EXPECT_EQ(0u, o_.Engine.StatusCount);
   // {done, total, percent, elapsed, eta}
   int64_t progress[][5] = {{0, 100, 0, 50, 0}, {1, 100, 1, 10, 990}, {50, 100, 50, 30, 30},
                            {250, 100, 99, 99, 1}, {1, 3, 33, 10, 20}, {5, 0, 0, 1, 0}};

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/engine/engine.h"
@@ -23,7 +24,7 @@ class QueueInputTest : public ::testing::Test {
     TearDown();  // a case that starts over
     FakeReset(&o_);
     element_ = QueueElement{1, "Q1", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
-    o_.LastMessageTime = time(nullptr);
+    o_.Engine.LastMessageTime = time(nullptr);
     ASSERT_EQ(0, GrowMessageStorage(&o_, 1));
     list_ = static_cast<QueueList*>(CSGetMem(QueueListBytes(1), "QUEUELIST"));
     memset(list_, 0, QueueListBytes(1));
@@ -32,7 +33,7 @@ class QueueInputTest : public ::testing::Test {
   }
   void TearDown() override {
     ReleaseMessageStorage(&o_);
-    ReleaseQueueElements(&o_);
+    ReleaseEngineQueues(&o_);
     QueueListRelease(&list_);
   }
   int Get(bool underCursor = false) { return GetQueueMessage(&o_, &element_, underCursor); }
@@ -40,7 +41,7 @@ class QueueInputTest : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(o_.Message.Cursor),
                        static_cast<size_t>(o_.Message.DataLength));
   }
-  RunOptions o_{};
+  TestRun o_{};
   QueueElement element_;
   QueueList* list_ = nullptr;
 };
@@ -49,15 +50,15 @@ TEST_F(QueueInputTest, WaitTable) {
   // {-w, seconds since the last message, seconds to wait}
   int cases[][3] = {{0, 100, 0}, {-1, 99999, 3600}, {5, 0, 5}, {5, 3, 2}, {5, 70, 0}, {5, -10, 5}};
   for (auto& c : cases) {
-    o_.WaitInterval = c[0];
-    o_.LastMessageTime = 1000;
+    o_.Parsed.WaitInterval = c[0];
+    o_.Engine.LastMessageTime = 1000;
     EXPECT_EQ(c[2], GetWaitSeconds(&o_, 1000 + c[1])) << c[0] << " after " << c[1];
   }
   // A partial unit is committed before waiting, never left open during it.
-  o_.DestructiveGet = o_.UseSyncpoint = true;
-  o_.WaitInterval = 30;
-  o_.UowMessageCount = 2;
-  o_.LastMessageTime = time(nullptr);
+  o_.Parsed.DestructiveGet = o_.Engine.UseSyncpoint = true;
+  o_.Parsed.WaitInterval = 30;
+  o_.Engine.UowMessageCount = 2;
+  o_.Engine.LastMessageTime = time(nullptr);
   FakeAddMessage("late");
   gFake.Faults.push_back({"MQGET", 0, MQCC_FAILED, MQRC_NO_MSG_AVAILABLE});
   ASSERT_EQ(0, Get());
@@ -88,8 +89,8 @@ TEST_F(QueueInputTest, FailureTable) {
     EXPECT_STREQ(c.text, o_.ExitMessage);
   }
   SetUp();  // replaying an empty source for a rate is refused
-  o_.Rate = 10;
-  o_.RateDuration = 5;
+  o_.Parsed.Rate = 10;
+  o_.Parsed.RateDuration = 5;
   ASSERT_EQ(0, Get());
   EXPECT_TRUE(o_.StopRequested);
   EXPECT_STREQ("'Required rate' processing not possible since the source queue is empty.\n", o_.ExitMessage);
@@ -111,25 +112,25 @@ TEST_F(QueueInputTest, OpenTable) {
   };
   for (const Case& c : cases) {
     SetUp();
-    o_.InputList = list_;
-    o_.DestructiveGet = c.destructive;
-    o_.SelectionActive = c.selection;
-    o_.ExclusiveInput = c.exclusive;
-    o_.NoBackout = c.noBackout;
-    o_.Purge = c.purge;
-    o_.Context = c.context;
+    o_.Parsed.InputList = list_;
+    o_.Parsed.DestructiveGet = c.destructive;
+    o_.Settings.SelectionActive = c.selection;
+    o_.Parsed.ExclusiveInput = c.exclusive;
+    o_.Settings.NoBackout = c.noBackout;
+    o_.Parsed.Purge = c.purge;
+    o_.Parsed.Context = c.context;
     gFake.BackoutQueue = "BACKOUT.Q";
     gFake.BackoutThreshold = 3;
     if (c.fault != 0) gFake.Faults.push_back({"MQOPEN", 0, MQCC_FAILED, c.fault});
     EXPECT_EQ(c.rc, OpenInputQueues(&o_)) << &c - cases;
     EXPECT_EQ(c.opens, gFake.OpenOptions) << &c - cases;
-    EXPECT_EQ(c.selection && c.destructive && !c.purge, o_.SelectionActive) << &c - cases;
+    EXPECT_EQ(c.selection && c.destructive && !c.purge, o_.Settings.SelectionActive) << &c - cases;
     if (c.rc != 0 || c.opens.empty()) continue;
-    const QueueElement& e = list_->Elements[0];
+    const QueueElement& e = o_.Engine.Input.Elements[0];
     EXPECT_STREQ("IN.Q", e.Name);
     bool inquired = (c.opens.back() & MQOO_INQUIRE) != 0;  // refused inquire: no requeue
     EXPECT_EQ(inquired ? 3 : 0, e.BackoutThreshold) << &c - cases;
-    EXPECT_EQ(!inquired, o_.NoBackout);
+    EXPECT_EQ(!inquired, o_.Settings.NoBackout);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
@@ -79,13 +80,13 @@ class QueueOutputTest : public ::testing::Test {
   }
   void TearDown() override {
     ReleaseOutputQueues(&options_);
-    QueueListRelease(&options_.OutputList);
+    QueueListRelease(&options_.Parsed.OutputList);
   }
   // "QM2/OUT.Q" alone, or a list of several destinations.
   int Open(std::vector<const char*> destinations = {}) {
-    if (destinations.empty()) SetMqField(options_.OutputQmgrName, "QM2");
-    if (destinations.empty()) SetMqField(options_.OutputQueueName, "OUT.Q");
-    for (const char* d : destinations) EXPECT_EQ(0, AddDestination(&options_, d, false));
+    if (destinations.empty()) SetMqField(options_.Parsed.OutputQmgrName, "QM2");
+    if (destinations.empty()) SetMqField(options_.Parsed.OutputQueueName, "OUT.Q");
+    for (const char* d : destinations) EXPECT_EQ(0, AddDestination(&options_.Parsed, d, false));
     testing::internal::CaptureStderr();
     int rc = OpenOutputQueues(&options_);
     err_ = testing::internal::GetCapturedStderr();
@@ -103,7 +104,7 @@ class QueueOutputTest : public ::testing::Test {
     m.Descriptor->Encoding = encoding;
     return PutToOutputs(&options_, &input_);
   }
-  RunOptions options_{};
+  TestRun options_{};
   QueueElement input_;
   std::vector<unsigned char> storage_;
   std::string err_;
@@ -126,15 +127,15 @@ TEST_F(QueueOutputTest, FailingOpensNameEachDestination) {
   };
   for (const auto& c : cases) {
     SetUp();
-    options_.IndividualQueues = c.individual;
+    options_.Parsed.IndividualQueues = c.individual;
     gOut.OpenScript = {c.open};
     EXPECT_EQ(c.rc, Open({"A", "QM9/B", "C"}));
     EXPECT_NE(std::string::npos, err_.find(c.report)) << err_;
     // A list is opened once; individual queues each, even after a failure.
     EXPECT_EQ(c.individual ? 3u : 1u, gOut.Opens.size());
   }
-  EXPECT_EQ(MQHO_UNUSABLE_HOBJ, options_.OutputList->Elements[0].Hobj);
-  EXPECT_EQ(102, options_.OutputList->Elements[1].Hobj);
+  EXPECT_EQ(MQHO_UNUSABLE_HOBJ, options_.Engine.Output.Elements[0].Hobj);
+  EXPECT_EQ(102, options_.Engine.Output.Elements[1].Hobj);
 }
 
 TEST_F(QueueOutputTest, TargetRateWatchesTheResolvedQueue) {
@@ -148,7 +149,7 @@ TEST_F(QueueOutputTest, TargetRateWatchesTheResolvedQueue) {
                {{}, {MQCC_FAILED, 2035, {}}, 2035, "LOCAL"}};
   for (const auto& c : cases) {
     SetUp();
-    options_.Rate = -1;
+    options_.Parsed.Rate = -1;
     gOut.OpenScript = {{MQCC_OK, 0, {Ok(), Ok()}}, c.monitor};
     EXPECT_EQ(c.rc, Open(c.list));
     ASSERT_EQ(2u, gOut.Opens.size());
@@ -189,16 +190,16 @@ TEST_F(QueueOutputTest, PutsCountPerDestinationUnlessTheUnitIsBackedOut) {
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
     const auto& c = cases[i];
     SetUp();
-    options_.IndividualQueues = c.kind == 2;
+    options_.Parsed.IndividualQueues = c.kind == 2;
     ASSERT_EQ(0, c.kind == 0 ? Open() : Open({"A", "QM9/B", "C"}));
-    options_.UseSyncpoint = c.syncpoint;
-    options_.WrittenCount = 10;
+    options_.Engine.UseSyncpoint = c.syncpoint;
+    options_.Counters.WrittenCount = 10;
     gOut.PutScript = c.puts;
     EXPECT_EQ(c.rc, Put("0123456789")) << i;
-    EXPECT_EQ(c.puts_, options_.PutsForMessage) << i;
-    EXPECT_EQ(10 + c.written, options_.WrittenCount) << i;
-    EXPECT_EQ(c.written, options_.UncommittedWrittenCount) << i;
-    EXPECT_EQ(10u * c.written, options_.WrittenBytes) << i;
+    EXPECT_EQ(c.puts_, options_.Engine.PutsForMessage) << i;
+    EXPECT_EQ(10 + c.written, options_.Counters.WrittenCount) << i;
+    EXPECT_EQ(c.written, options_.Counters.UncommittedWrittenCount) << i;
+    EXPECT_EQ(10u * c.written, options_.Counters.WrittenBytes) << i;
     EXPECT_STREQ(c.text, options_.ExitMessage) << i;
     EXPECT_EQ(c.kind == 2 ? 3u : 1u, gOut.Puts.size()) << i;  // every queue is tried
     EXPECT_EQ(c.kind == 1 ? 3 : 0, gOut.Puts[0].Pmo.RecsPresent) << i;
@@ -225,9 +226,9 @@ TEST_F(QueueOutputTest, Cfh3RepairAndOverridesShapeWhatIsPut) {
   memcpy(overrides.Format, "MQHRF2  ", 8);
   for (const auto& c : cases) {
     SetUp();
-    options_.Cfh3Processing = true;
-    options_.Override = &overrides;
-    options_.OverrideFields = kOverridePriority | kOverrideExpiry;
+    options_.Parsed.Cfh3Processing = true;
+    options_.Parsed.Override = overrides;
+    options_.Parsed.OverrideFields = kOverridePriority | kOverrideExpiry;
     ASSERT_EQ(0, Open());
     testing::internal::CaptureStdout();
     ASSERT_EQ(0, Put(c.data, c.format, c.encoding));

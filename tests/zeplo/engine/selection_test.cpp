@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
@@ -44,7 +45,7 @@ class SelectionTest : public ::testing::Test {
     o_.Message.Capacity = 8192;
     md_ = o_.Message.Descriptor;
     ResetDescriptorDefaults(md_);
-    o_.MessageIndex = 1;
+    o_.Counters.MessageIndex = 1;
   }
   void Data(const std::string& data, const char* format = MQFMT_STRING, MQLONG encoding = 546) {
     memcpy(storage_.data(), data.data(), data.size());
@@ -57,9 +58,9 @@ class SelectionTest : public ::testing::Test {
          bigEndian ? 273 : 546);
   }
   void Target(const char* qmgrMask, const char* queueMask) {
-    o_.SelectByTarget = true;
-    o_.TargetQmgrMaskLength = snprintf(o_.TargetQmgrMask, sizeof o_.TargetQmgrMask, "%s", qmgrMask);
-    o_.TargetQueueMaskLength = snprintf(o_.TargetQueueMask, sizeof o_.TargetQueueMask, "%s", queueMask);
+    o_.Parsed.SelectByTarget = true;
+    o_.Parsed.TargetQmgrMaskLength = snprintf(o_.Parsed.TargetQmgrMask, sizeof o_.Parsed.TargetQmgrMask, "%s", qmgrMask);
+    o_.Parsed.TargetQueueMaskLength = snprintf(o_.Parsed.TargetQueueMask, sizeof o_.Parsed.TargetQueueMask, "%s", queueMask);
   }
   static void Search(SearchString* list, const std::string& text) {
     int i = 0;
@@ -71,10 +72,10 @@ class SelectionTest : public ::testing::Test {
     memcpy(md_->PutDate, "20240102", 8);
     memcpy(md_->PutTime, "03040500", 8);
     int64_t put = MqDateTimeToEpoch("20240102", "030405");
-    o_.PutAfter = after == 0 ? 0 : put + after;
-    o_.PutBefore = before == 0 ? 0 : put + before;
+    o_.Parsed.PutAfter = after == 0 ? 0 : put + after;
+    o_.Parsed.PutBefore = before == 0 ? 0 : put + before;
   }
-  RunOptions o_;
+  TestRun o_;
   MQMD* md_;
   std::vector<unsigned char> storage_;
 };
@@ -107,25 +108,25 @@ TEST_F(SelectionTest, FilterTable) {
     bool selected;
   } cases[] = {
       {"no filters", [](T*) {}, true},
-      {"range: below", [](T* t) { t->o_.RangeFirst = 2; t->o_.RangeLast = 4; }, false},
-      {"range: last", [](T* t) { t->o_.RangeFirst = 2; t->o_.RangeLast = t->o_.MessageIndex = 4; }, true},
-      {"range: above", [](T* t) { t->o_.RangeFirst = 2; t->o_.RangeLast = 4; t->o_.MessageIndex = 5; }, false},
-      {"range: open end", [](T* t) { t->o_.RangeFirst = 5; t->o_.MessageIndex = 900; }, true},
-      {"msgid differs", [](T* t) { t->o_.SelectByMsgId = true; t->o_.SelectMsgId[0] = 'X'; }, false},
-      {"msgid equal", [](T* t) { t->o_.SelectByMsgId = true; t->o_.SelectMsgId[0] = t->md_->MsgId[0] = 'X'; }, true},
-      {"correlid differs in its last byte", [](T* t) { t->o_.SelectByCorrelId = true; t->o_.SelectCorrelId[23] = 1; }, false},
-      {"size below excludes its bound", [](T* t) { t->Data("0123456789"); t->o_.SizeBelow = 10; }, false},
-      {"size at least includes its bound", [](T* t) { t->Data("0123456789"); t->o_.SizeAtLeast = 10; }, true},
+      {"range: below", [](T* t) { t->o_.Parsed.RangeFirst = 2; t->o_.Parsed.RangeLast = 4; }, false},
+      {"range: last", [](T* t) { t->o_.Parsed.RangeFirst = 2; t->o_.Parsed.RangeLast = t->o_.Counters.MessageIndex = 4; }, true},
+      {"range: above", [](T* t) { t->o_.Parsed.RangeFirst = 2; t->o_.Parsed.RangeLast = 4; t->o_.Counters.MessageIndex = 5; }, false},
+      {"range: open end", [](T* t) { t->o_.Parsed.RangeFirst = 5; t->o_.Counters.MessageIndex = 900; }, true},
+      {"msgid differs", [](T* t) { t->o_.Parsed.SelectByMsgId = true; t->o_.Parsed.SelectMsgId[0] = 'X'; }, false},
+      {"msgid equal", [](T* t) { t->o_.Parsed.SelectByMsgId = true; t->o_.Parsed.SelectMsgId[0] = t->md_->MsgId[0] = 'X'; }, true},
+      {"correlid differs in its last byte", [](T* t) { t->o_.Parsed.SelectByCorrelId = true; t->o_.Parsed.SelectCorrelId[23] = 1; }, false},
+      {"size below excludes its bound", [](T* t) { t->Data("0123456789"); t->o_.Parsed.SizeBelow = 10; }, false},
+      {"size at least includes its bound", [](T* t) { t->Data("0123456789"); t->o_.Parsed.SizeAtLeast = 10; }, true},
       {"size of a descriptor-only read is the full length", [](T* t) {
-         t->o_.NoData = true; t->o_.Message.DataLength = 100000; t->o_.SizeAtLeast = 50000; }, true},
-      {"priority under min", [](T* t) { t->o_.PriorityMin = 5; t->md_->Priority = 4; }, false},
-      {"priority at max", [](T* t) { t->o_.PriorityMin = 5; t->o_.PriorityMax = t->md_->Priority = 7; }, true},
-      {"priority over max", [](T* t) { t->o_.PriorityMax = 7; t->md_->Priority = 8; }, false},
-      {"dlq reason", [](T* t) { t->Dlq(2053, "QM", "Q"); t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, true},
-      {"dlq reason, big-endian", [](T* t) { t->Dlq(2053, "QM", "Q", true); t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, true},
-      {"dlq reason differs", [](T* t) { t->Dlq(2085, "QM", "Q"); t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, false},
+         t->o_.Settings.NoData = true; t->o_.Message.DataLength = 100000; t->o_.Parsed.SizeAtLeast = 50000; }, true},
+      {"priority under min", [](T* t) { t->o_.Parsed.PriorityMin = 5; t->md_->Priority = 4; }, false},
+      {"priority at max", [](T* t) { t->o_.Parsed.PriorityMin = 5; t->o_.Parsed.PriorityMax = t->md_->Priority = 7; }, true},
+      {"priority over max", [](T* t) { t->o_.Parsed.PriorityMax = 7; t->md_->Priority = 8; }, false},
+      {"dlq reason", [](T* t) { t->Dlq(2053, "QM", "Q"); t->o_.Parsed.SelectByDlqReason = true; t->o_.Parsed.DlqReason = 2053; }, true},
+      {"dlq reason, big-endian", [](T* t) { t->Dlq(2053, "QM", "Q", true); t->o_.Parsed.SelectByDlqReason = true; t->o_.Parsed.DlqReason = 2053; }, true},
+      {"dlq reason differs", [](T* t) { t->Dlq(2085, "QM", "Q"); t->o_.Parsed.SelectByDlqReason = true; t->o_.Parsed.DlqReason = 2053; }, false},
       {"dlq reason, header cut short", [](T* t) {
-         t->Dlq(2053, "QM", "Q"); t->o_.Message.DataLength = 100; t->o_.SelectByDlqReason = true; t->o_.DlqReason = 2053; }, false},
+         t->Dlq(2053, "QM", "Q"); t->o_.Message.DataLength = 100; t->o_.Parsed.SelectByDlqReason = true; t->o_.Parsed.DlqReason = 2053; }, false},
       {"target Q? matches Q1", [](T* t) { t->Dlq(1, "QMX", "Q1"); t->Target("*", "Q?"); }, true},
       {"target Q? not Q12", [](T* t) { t->Dlq(1, "QMX", "Q12"); t->Target("*", "Q?"); }, false},
       {"target qmgr mask", [](T* t) { t->Dlq(1, "QMX", "Q1"); t->Target("QMY", "Q?"); }, false},
@@ -136,21 +137,21 @@ TEST_F(SelectionTest, FilterTable) {
          memcpy(&x[8], "REMOTE.Q", 8); memcpy(&x[56], "RQM", 3);
          t->Data(x, MQFMT_XMIT_Q_HEADER); t->Target("R*", "REMOTE.?"); }, true},
       {"all three -s present", [](T* t) {
-         t->Data("alpha beta gamma"); for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.SearchAscii, s); }, true},
+         t->Data("alpha beta gamma"); for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.Parsed.SearchAscii, s); }, true},
       {"one of three -s missing", [](T* t) {
-         t->Data("alpha beta"); for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.SearchAscii, s); }, false},
-      {"-S present", [](T* t) { t->Data("alpha beta"); Search(t->o_.SearchAsciiNot, "beta"); }, false},
-      {"-S absent", [](T* t) { t->Data("alpha beta"); Search(t->o_.SearchAsciiNot, "delta"); }, true},
-      {"-x 414243 finds ABC", [](T* t) { t->Data("xxABCxx"); Search(t->o_.SearchHex, "ABC"); }, true},
-      {"-e ABC finds C1C2C3", [](T* t) { t->Data("\x40\xC1\xC2\xC3"); Search(t->o_.SearchEbcdic, "\xC1\xC2\xC3"); }, true},
-      {"-E present", [](T* t) { t->Data("\xC1\xC2"); Search(t->o_.SearchEbcdicNot, "\xC2"); }, false},
-      {"-X present", [](T* t) { t->Data(std::string("a\0b", 3)); Search(t->o_.SearchHexNot, std::string(1, '\0')); }, false},
+         t->Data("alpha beta"); for (auto s : {"alpha", "beta", "gamma"}) Search(t->o_.Parsed.SearchAscii, s); }, false},
+      {"-S present", [](T* t) { t->Data("alpha beta"); Search(t->o_.Parsed.SearchAsciiNot, "beta"); }, false},
+      {"-S absent", [](T* t) { t->Data("alpha beta"); Search(t->o_.Parsed.SearchAsciiNot, "delta"); }, true},
+      {"-x 414243 finds ABC", [](T* t) { t->Data("xxABCxx"); Search(t->o_.Parsed.SearchHex, "ABC"); }, true},
+      {"-e ABC finds C1C2C3", [](T* t) { t->Data("\x40\xC1\xC2\xC3"); Search(t->o_.Parsed.SearchEbcdic, "\xC1\xC2\xC3"); }, true},
+      {"-E present", [](T* t) { t->Data("\xC1\xC2"); Search(t->o_.Parsed.SearchEbcdicNot, "\xC2"); }, false},
+      {"-X present", [](T* t) { t->Data(std::string("a\0b", 3)); Search(t->o_.Parsed.SearchHexNot, std::string(1, '\0')); }, false},
       {"a string past the end of the data", [](T* t) {
-         t->Data("abcdef"); t->o_.Message.DataLength = 4; Search(t->o_.SearchAscii, "def"); }, false},
+         t->Data("abcdef"); t->o_.Message.DataLength = 4; Search(t->o_.Parsed.SearchAscii, "def"); }, false},
       {"put time inside the window", [](T* t) { t->Window(-5, 5); }, true},
-      {"put time at PutBefore is outside", [](T* t) { t->Window(-5, 0); t->o_.PutBefore = t->o_.PutAfter + 5; }, false},
-      {"put time at PutAfter is inside", [](T* t) { t->Window(-5, 0); t->o_.PutAfter += 5; }, true},
-      {"a blank put date is in no window", [](T* t) { memset(t->md_->PutDate, ' ', 8); t->o_.PutAfter = 1; }, false},
+      {"put time at PutBefore is outside", [](T* t) { t->Window(-5, 0); t->o_.Parsed.PutBefore = t->o_.Parsed.PutAfter + 5; }, false},
+      {"put time at PutAfter is inside", [](T* t) { t->Window(-5, 0); t->o_.Parsed.PutAfter += 5; }, true},
+      {"a blank put date is in no window", [](T* t) { memset(t->md_->PutDate, ' ', 8); t->o_.Parsed.PutAfter = 1; }, false},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -161,12 +162,12 @@ TEST_F(SelectionTest, FilterTable) {
 
 TEST_F(SelectionTest, DescriptorOnlyReadHoldsNoData) {
   Data("needle left by an earlier message");
-  o_.NoData = true;
+  o_.Settings.NoData = true;
   EXPECT_EQ(33, ReceivedLength(&o_));  // a file or log reader hands over everything
   QueueList list = {};
-  o_.InputList = &list;
+  o_.Parsed.InputList = &list;
   EXPECT_EQ(0, ReceivedLength(&o_));  // a descriptor-only get does not
-  Search(o_.SearchAscii, "needle");  // a filter that looks makes the run read the data
+  Search(o_.Parsed.SearchAscii, "needle");  // a filter that looks makes the run read the data
   EXPECT_EQ(33, ReceivedLength(&o_));
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 
 namespace {
@@ -143,7 +144,7 @@ TEST(BrowseListingTest, ParseHexPairs) {
       {"aBcD'x'", -1, false, "\xAB\xCD", 0}, {"41 4", -1, true, "A", 2208},
   };
   for (const auto& c : cases) {
-    RunOptions opts{};
+    TestRun opts{};
     unsigned char out[8] = {};
     int64_t count = c.limit;
     const char* end = c.text + std::strlen(c.text);

@@ -76,8 +76,8 @@ TEST(FileNamesTest, CounterInsertsAndCutNames) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    opts->ReadFiles = c.readFiles, opts->WrittenFiles = c.writtenFiles;
-    opts->MessageIndex = c.index, opts->SelectedCount = c.selected;
+    opts->Counters.ReadFiles = c.readFiles, opts->Counters.WrittenFiles = c.writtenFiles;
+    opts->Counters.MessageIndex = c.index, opts->Counters.SelectedCount = c.selected;
     char name[64];
     struct tm when = Day();
     EXPECT_EQ(c.rc, ExpandFileNameAt(opts.get(), c.pattern, &when, name, c.size)) << c.pattern;
@@ -102,16 +102,16 @@ TEST(FileNamesTest, IndexInsertDetection) {
 TEST(FileNamesTest, GenericNames) {
   ScratchDir dir;
   auto opts = NewOptions();
-  std::snprintf(opts->GenericDirectory, sizeof(opts->GenericDirectory), "%s/", dir.path.c_str());
-  std::snprintf(opts->GenericBaseName, sizeof(opts->GenericBaseName), "APP!IN");
-  std::snprintf(opts->GenericFileType, sizeof(opts->GenericFileType), ".zpd");
-  std::snprintf(opts->InputFile, sizeof(opts->InputFile), "%s", (dir / "APP!IN$1.zpd").c_str());
+  std::snprintf(opts->Files.GenericDirectory, sizeof(opts->Files.GenericDirectory), "%s/", dir.path.c_str());
+  std::snprintf(opts->Files.GenericBaseName, sizeof(opts->Files.GenericBaseName), "APP!IN");
+  std::snprintf(opts->Files.GenericFileType, sizeof(opts->Files.GenericFileType), ".zpd");
+  std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "APP!IN$1.zpd").c_str());
   char name[kFileNameLength + 1];
   struct stat st {};
   // Output: the plain name, then at the first roll-over $1 and $2.
   ASSERT_EQ(0, NextGenericFileName(opts.get(), false, name, sizeof(name)));
   EXPECT_EQ(dir / "APP!IN.zpd", name);
-  opts->WrittenFiles = 1;
+  opts->Counters.WrittenFiles = 1;
   EXPECT_EQ(2208, NextGenericFileName(opts.get(), false, name, sizeof(name)));  // nothing to rename
   EXPECT_EQ("Can not rename file '" + dir / "APP!IN.zpd' to '" + dir / "APP!IN$1.zpd'",
             std::string(opts->ExitMessage));
@@ -120,7 +120,7 @@ TEST(FileNamesTest, GenericNames) {
   EXPECT_EQ(dir / "APP!IN$2.zpd", name);
   EXPECT_EQ(0, stat((dir / "APP!IN$1.zpd").c_str(), &st));
   EXPECT_NE(0, stat((dir / "APP!IN.zpd").c_str(), &st));
-  opts->WrittenFiles = 2;
+  opts->Counters.WrittenFiles = 2;
   ASSERT_EQ(0, NextGenericFileName(opts.get(), false, name, sizeof(name)));
   EXPECT_EQ(dir / "APP!IN$3.zpd", name);
   // Input: the file generic load chose, then $2, $3 ...
@@ -130,7 +130,7 @@ TEST(FileNamesTest, GenericNames) {
   } inputs[] = {
       {0, "APP!IN$1.zpd"}, {1, "APP!IN$1.zpd"}, {2, "APP!IN$2.zpd"}, {10, "APP!IN$10.zpd"}};
   for (const auto& c : inputs) {
-    opts->ReadFiles = c.readFiles;
+    opts->Counters.ReadFiles = c.readFiles;
     ASSERT_EQ(0, NextGenericFileName(opts.get(), true, name, sizeof(name)));
     EXPECT_EQ(dir / c.leaf, name);
   }

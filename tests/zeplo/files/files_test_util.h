@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/zeplo/test_run.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 
@@ -52,7 +53,7 @@ struct ScratchDir {
 };
 
 // Makes `bytes` (kept alive by the caller) the message in hand.
-inline void SetMessage(RunOptions* opts, std::string* bytes) {
+inline void SetMessage(TestRun* opts, std::string* bytes) {
   MessageBuffer& m = opts->Message;
   m.Storage = reinterpret_cast<unsigned char*>(bytes->data());
   m.Cursor = m.Storage;
@@ -60,25 +61,25 @@ inline void SetMessage(RunOptions* opts, std::string* bytes) {
   m.Descriptor = &m.OwnDescriptor;
 }
 
-inline std::unique_ptr<RunOptions> NewOptions() { return std::make_unique<RunOptions>(); }
+inline std::unique_ptr<TestRun> NewOptions() { return std::make_unique<TestRun>(); }
 
 // An input stream holding `text` as file `name`; the storage that reading
 // it leaves behind is released with it.
 struct TextInput {
-  std::unique_ptr<RunOptions> opts = NewOptions();
+  std::unique_ptr<TestRun> opts = NewOptions();
   explicit TextInput(const std::string& text, const char* name = "in.zpd") { Open(text, name); }
   ~TextInput() {
     ReleaseLineStorage(opts.get());
     CSReleaseMem(&opts->Message.Storage);
-    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
+    if (opts->Files.InputStream != nullptr) std::fclose(opts->Files.InputStream);
   }
   void Open(const std::string& text, const char* name) {
-    if (opts->InputStream != nullptr) std::fclose(opts->InputStream);
-    opts->InputStream = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), opts->InputStream);
-    std::rewind(opts->InputStream);
-    std::snprintf(opts->CurrentInputFile, sizeof(opts->CurrentInputFile), "%s", name);
-    opts->InputFileBytes = 0;  // as opening a file of a sequence does
+    if (opts->Files.InputStream != nullptr) std::fclose(opts->Files.InputStream);
+    opts->Files.InputStream = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), opts->Files.InputStream);
+    std::rewind(opts->Files.InputStream);
+    std::snprintf(opts->Files.CurrentInputFile, sizeof(opts->Files.CurrentInputFile), "%s", name);
+    opts->Files.InputFileBytes = 0;  // as opening a file of a sequence does
   }
   const MQMD& Md() const { return opts->Message.OwnDescriptor; }
   std::string Data() const {

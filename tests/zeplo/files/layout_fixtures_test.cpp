@@ -4,36 +4,37 @@
 #include <cstring>
 #include <regex>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 
 namespace {
 
 const struct {
   const char* file;
-  void (*apply)(RunOptions*);
+  void (*apply)(TestRun*);
 } kFixtures[] = {
-    {"hex.zpd", [](RunOptions*) {}},
-    {"hex_columns.zpd", [](RunOptions* o) { o->AsciiColumns = true; }},
-    {"ascii.zpd", [](RunOptions* o) { o->AsciiLines = true; }},
-    {"ascii_columns.zpd", [](RunOptions* o) { o->AsciiLines = o->AsciiColumns = true; }},
-    {"printable.zpd", [](RunOptions* o) { o->Printable = true; }},
-    {"printable_width10.zpd", [](RunOptions* o) { o->Printable = true, o->DataWidth = 10; }},
-    {"text.zpd", [](RunOptions* o) { o->TextLines = true; }},
-    {"raw_no_mqmd.zpd", [](RunOptions* o) { o->RawBytes = o->NoMqmd = true; }},
-    {"no_mqmd.zpd", [](RunOptions* o) { o->NoMqmd = true; }},
-    {"index_char.zpd", [](RunOptions* o) { o->WriteIndex = o->ApplDataAsChar = true; }},
+    {"hex.zpd", [](TestRun*) {}},
+    {"hex_columns.zpd", [](TestRun* o) { o->Parsed.AsciiColumns = true; }},
+    {"ascii.zpd", [](TestRun* o) { o->Parsed.AsciiLines = true; }},
+    {"ascii_columns.zpd", [](TestRun* o) { o->Parsed.AsciiLines = o->Parsed.AsciiColumns = true; }},
+    {"printable.zpd", [](TestRun* o) { o->Parsed.Printable = true; }},
+    {"printable_width10.zpd", [](TestRun* o) { o->Parsed.Printable = true, o->Parsed.DataWidth = 10; }},
+    {"text.zpd", [](TestRun* o) { o->Parsed.TextLines = true; }},
+    {"raw_no_mqmd.zpd", [](TestRun* o) { o->Parsed.RawBytes = o->Parsed.NoMqmd = true; }},
+    {"no_mqmd.zpd", [](TestRun* o) { o->Parsed.NoMqmd = true; }},
+    {"index_char.zpd", [](TestRun* o) { o->Parsed.WriteIndex = o->Parsed.ApplDataAsChar = true; }},
     // A listing has no index line, even when asked for one.
-    {"time_on_queue.zpd", [](RunOptions* o) { o->ShowTimeOnQueue = o->WriteIndex = true; }},
+    {"time_on_queue.zpd", [](TestRun* o) { o->Parsed.ShowTimeOnQueue = o->Parsed.WriteIndex = true; }},
 };
 
 // Three messages: text with escapes and line ends, an empty one with a
 // version-1 descriptor, and every byte value.
-std::string Write(void (*apply)(RunOptions*)) {
+std::string Write(void (*apply)(TestRun*)) {
   auto opts = NewOptions();
   apply(opts.get());
-  opts->OutputStream = std::tmpfile();
+  opts->Files.OutputStream = std::tmpfile();
   std::snprintf(opts->Qmgrs[0].Name, sizeof(opts->Qmgrs[0].Name), "QM1");
-  opts->NowSeconds = 1796492657 + 90061;  // a day, an hour, a minute, a second after the put
+  opts->Parsed.NowSeconds = 1796492657 + 90061;  // a day, an hour, a minute, a second after the put
   EXPECT_EQ(0, WriteFileHeader(opts.get(), "Q1"));
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
@@ -60,11 +61,11 @@ std::string Write(void (*apply)(RunOptions*)) {
     md->PutTime[7] = static_cast<char>('0' + i);
     std::memcpy(md->ApplOriginData, "ORIG", 4);
     SetMessage(opts.get(), &data[i]);
-    opts->MessageIndex = opts->SelectedCount = i + 1;
+    opts->Counters.MessageIndex = opts->Counters.SelectedCount = i + 1;
     EXPECT_EQ(0, WriteMessage(opts.get()));
   }
-  std::string text = StreamText(opts->OutputStream);
-  std::fclose(opts->OutputStream);
+  std::string text = StreamText(opts->Files.OutputStream);
+  std::fclose(opts->Files.OutputStream);
   // The Created time is local time: pin it to the fixtures' line.
   size_t end = text.find('\n') + 1;
   EXPECT_TRUE(std::regex_match(text.substr(0, end),

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 
 namespace {
@@ -21,8 +22,8 @@ struct Input : TextInput {
   Input(const std::string& text, StreamKind kind) : TextInput(kind == kRegular ? text : "") {
     int fds[2];
     if (kind == kRegular || pipe(fds) != 0) return;
-    std::fclose(opts->InputStream);
-    opts->InputStream = fdopen(fds[0], "r");
+    std::fclose(opts->Files.InputStream);
+    opts->Files.InputStream = fdopen(fds[0], "r");
     feeder = std::thread([text, fd = fds[1]] {
       size_t done = 0;
       while (done < text.size()) {
@@ -43,7 +44,7 @@ struct Input : TextInput {
     while (lines.size() < 100) {
       if (ReadLine(opts.get(), true, &eof, true) != 0) return {"<error>"};
       if (eof) break;
-      lines.emplace_back(opts->InputLines->Text, opts->InputLines->Length);
+      lines.emplace_back(opts->Files.InputLines->Text, opts->Files.InputLines->Length);
     }
     lines.emplace_back("<eof>");
     return lines;
@@ -72,10 +73,10 @@ TEST(LineStorageTest, LinesComeBackWholeFromFilesAndPipes) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (kind == kPipe ? " (pipe)" : " (file)"));
       Input in(c.text, kind);
-      ASSERT_NE(nullptr, in.opts->InputStream);
+      ASSERT_NE(nullptr, in.opts->Files.InputStream);
       EXPECT_EQ(c.lines, in.RawLines());
-      EXPECT_EQ(static_cast<int64_t>(c.text.size()), in.opts->InputFileBytes);
-      EXPECT_EQ(static_cast<int64_t>(c.lines.size() - 1), in.opts->InputLines->LineNumber);
+      EXPECT_EQ(static_cast<int64_t>(c.text.size()), in.opts->Files.InputFileBytes);
+      EXPECT_EQ(static_cast<int64_t>(c.lines.size() - 1), in.opts->Files.InputLines->LineNumber);
     }
   }
 }
@@ -98,8 +99,8 @@ TEST(LineStorageTest, StorageGrowsByDoublingOnlyWhenALineNeedsIt) {
     Input in(line + (c.terminated ? "more\n" : ""), kRegular);
     bool eof = false;
     ASSERT_EQ(0, ReadLine(in.opts.get(), true, &eof, true));
-    EXPECT_EQ(static_cast<int32_t>(line.size()), in.opts->InputLines->Length) << c.length;
-    EXPECT_EQ(c.capacity, in.opts->InputLines->Capacity)
+    EXPECT_EQ(static_cast<int32_t>(line.size()), in.opts->Files.InputLines->Length) << c.length;
+    EXPECT_EQ(c.capacity, in.opts->Files.InputLines->Capacity)
         << c.length << (c.terminated ? " with" : " without") << " a line end";
   }
 }
@@ -108,7 +109,7 @@ TEST(LineStorageTest, PipeLinesArriveWithoutWaitingForMore) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   auto opts = NewOptions();
-  opts->InputStream = fdopen(fds[0], "r");
+  opts->Files.InputStream = fdopen(fds[0], "r");
   std::atomic<bool> gotMessage{false};
   std::atomic<bool> closedEarly{false};
   std::thread feeder([&] {
@@ -126,34 +127,34 @@ TEST(LineStorageTest, PipeLinesArriveWithoutWaitingForMore) {
   });
   bool listing = false, empty = false, eof = false;
   ASSERT_EQ(0, PrepareMessageFile(opts.get(), &listing, &empty));
-  EXPECT_STREQ("N", opts->InputLines->Text);
+  EXPECT_STREQ("N", opts->Files.InputLines->Text);
   // "X 41" is the last line the feeder has sent so far.
   ASSERT_EQ(0, ReadLine(opts.get(), true, &eof, false));
-  EXPECT_STREQ("X 41", opts->InputLines->Text);
+  EXPECT_STREQ("X 41", opts->Files.InputLines->Text);
   gotMessage = true;
   feeder.join();
   EXPECT_FALSE(closedEarly);
   std::vector<std::string> rest;
   while (ReadLine(opts.get(), true, &eof, false) == 0 && !eof)
-    rest.push_back(opts->InputLines->Text);
+    rest.push_back(opts->Files.InputLines->Text);
   EXPECT_EQ((std::vector<std::string>{"N", "X 42"}), rest);
   ReleaseLineStorage(opts.get());
-  std::fclose(opts->InputStream);
+  std::fclose(opts->Files.InputStream);
 }
 
 TEST(LineStorageTest, ARewoundStreamIsReadAfresh) {
   Input in("* ZEPLO\none\ntwo\nthree\n", kRegular);
   bool eof = false;
-  RunOptions* opts = in.opts.get();
+  TestRun* opts = in.opts.get();
   for (const char* expected : {"one", "two"}) {
     ASSERT_EQ(0, ReadLine(opts, true, &eof, false));
-    ASSERT_STREQ(expected, opts->InputLines->Text);
+    ASSERT_STREQ(expected, opts->Files.InputLines->Text);
   }
-  std::rewind(opts->InputStream);
-  opts->InputFileBytes = 0;  // as whoever rewinds it does
+  std::rewind(opts->Files.InputStream);
+  opts->Files.InputFileBytes = 0;  // as whoever rewinds it does
   ASSERT_EQ(0, ReadLine(opts, true, &eof, false));
-  EXPECT_STREQ("one", opts->InputLines->Text);  // "* ZEPLO" is a comment line
-  EXPECT_EQ(2, opts->InputLines->LineNumber);
+  EXPECT_STREQ("one", opts->Files.InputLines->Text);  // "* ZEPLO" is a comment line
+  EXPECT_EQ(2, opts->Files.InputLines->LineNumber);
 }
 
 }  // namespace

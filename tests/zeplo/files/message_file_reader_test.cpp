@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 
 namespace {
@@ -59,12 +60,12 @@ MQMD FullDescriptor(int32_t version) {
   return md;
 }
 
-std::string WriteFile(const std::function<void(RunOptions*)>& layout, const MQMD& md,
+std::string WriteFile(const std::function<void(TestRun*)>& layout, const MQMD& md,
                       const std::string* data, int count) {
   auto opts = NewOptions();
   layout(opts.get());
-  opts->OutputStream = std::tmpfile();
-  std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "out.zpd");
+  opts->Files.OutputStream = std::tmpfile();
+  std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "out.zpd");
   EXPECT_EQ(0, WriteFileHeader(opts.get(), "Q1"));
   for (int i = 0; i < count; ++i) {
     std::string copy = data[i];
@@ -72,27 +73,27 @@ std::string WriteFile(const std::function<void(RunOptions*)>& layout, const MQMD
     opts->Message.OwnDescriptor = md;
     EXPECT_EQ(0, WriteMessage(opts.get()));
   }
-  std::string text = StreamText(opts->OutputStream);
-  std::fclose(opts->OutputStream);
+  std::string text = StreamText(opts->Files.OutputStream);
+  std::fclose(opts->Files.OutputStream);
   return text;
 }
 
 struct LayoutCase {
   const char* name;
-  std::function<void(RunOptions*)> apply;
+  std::function<void(TestRun*)> apply;
   bool descriptor;  // false: -dN, the default descriptor comes back
 };
 
 // The program's own unload and load runs round-trip every layout with
 // version-2 descriptors; these add version 1, every field and odd widths.
 const LayoutCase kLayouts[] = {
-    {"hex", [](RunOptions*) {}, true},
-    {"-dA", [](RunOptions* o) { o->AsciiLines = true; }, true},
-    {"-dp", [](RunOptions* o) { o->Printable = true; }, true},
-    {"-dN", [](RunOptions* o) { o->NoMqmd = true; }, false},
-    {"-dc", [](RunOptions* o) { o->ApplDataAsChar = true; }, true},
-    {"-dw2000 (lines over 1023)", [](RunOptions* o) { o->DataWidth = 2000; }, true},
-    {"-dp -dw10", [](RunOptions* o) { o->Printable = true, o->DataWidth = 10; }, true},
+    {"hex", [](TestRun*) {}, true},
+    {"-dA", [](TestRun* o) { o->Parsed.AsciiLines = true; }, true},
+    {"-dp", [](TestRun* o) { o->Parsed.Printable = true; }, true},
+    {"-dN", [](TestRun* o) { o->Parsed.NoMqmd = true; }, false},
+    {"-dc", [](TestRun* o) { o->Parsed.ApplDataAsChar = true; }, true},
+    {"-dw2000 (lines over 1023)", [](TestRun* o) { o->Parsed.DataWidth = 2000; }, true},
+    {"-dp -dw10", [](TestRun* o) { o->Parsed.Printable = true, o->Parsed.DataWidth = 10; }, true},
 };
 
 TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
@@ -117,8 +118,8 @@ TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
       }
       ASSERT_EQ(0, r.Next(&eof));
       EXPECT_TRUE(eof);
-      EXPECT_EQ(static_cast<int64_t>(std::ftell(r.opts->InputStream)),
-                r.opts->InputFileBytes);
+      EXPECT_EQ(static_cast<int64_t>(std::ftell(r.opts->Files.InputStream)),
+                r.opts->Files.InputFileBytes);
     }
   }
 }
@@ -126,15 +127,15 @@ TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
 TEST(MessageFileReaderTest, LayoutsThatDoNotComeBackAsWritten) {
   const struct {
     const char* name;
-    std::function<void(RunOptions*)> apply;
+    std::function<void(TestRun*)> apply;
     std::string data, expected;  // "!" = refused
   } cases[] = {
-      {"-dt folds line ends, adds the last", [](RunOptions* o) { o->TextLines = true; },
+      {"-dt folds line ends, adds the last", [](TestRun* o) { o->Parsed.TextLines = true; },
        "A\r\nB\n\rC\rD", "A\nB\nC\nD\n"},
-      {"-dt text before binary gains a line end", [](RunOptions* o) { o->TextLines = true; },
+      {"-dt text before binary gains a line end", [](TestRun* o) { o->Parsed.TextLines = true; },
        std::string("x\x01\x02y\n", 5), std::string("x\n\x01\x02y\n", 6)},
-      {"-dr data is not lines", [](RunOptions* o) { o->RawBytes = true; }, "raw", "!"},
-      {"-dH has no header", [](RunOptions* o) { o->NoHeader = true; }, "abc", "!"},
+      {"-dr data is not lines", [](TestRun* o) { o->Parsed.RawBytes = true; }, "raw", "!"},
+      {"-dH has no header", [](TestRun* o) { o->Parsed.NoHeader = true; }, "abc", "!"},
   };
   for (const auto& c : cases) {
     Reader r(WriteFile(c.apply, FullDescriptor(2), &c.data, 1));
@@ -142,7 +143,7 @@ TEST(MessageFileReaderTest, LayoutsThatDoNotComeBackAsWritten) {
   }
   // Without the identification a header-less file reads as any other.
   std::string data = "abc";
-  Reader r(WriteFile([](RunOptions* o) { o->NoHeader = true; }, FullDescriptor(2), &data, 1));
+  Reader r(WriteFile([](TestRun* o) { o->Parsed.NoHeader = true; }, FullDescriptor(2), &data, 1));
   bool eof;
   ASSERT_EQ(0, r.Next(&eof));
   EXPECT_EQ("abc", r.Data());
@@ -236,7 +237,7 @@ TEST(MessageFileReaderTest, EveryFailureNamesItsLineAndFile) {
 
 TEST(MessageFileReaderTest, NextFileOfASequenceCountsLinesAfresh) {
   Reader r(std::string(kHeader) + "N\nX 41\n");
-  r.opts->InputFileHasInserts = true;
+  r.opts->Parsed.InputFileHasInserts = true;
   EXPECT_EQ("A", r.All());
   r.Open("\n* ZEPLO\nN\nS \"~q\"\n", "in2.zpd");
   bool eof;
@@ -245,8 +246,8 @@ TEST(MessageFileReaderTest, NextFileOfASequenceCountsLinesAfresh) {
 }
 
 TEST(MessageFileReaderTest, InternalFaultsGiveTheirTexts) {
-  RunOptions opts{};
-  std::snprintf(opts.CurrentInputFile, sizeof(opts.CurrentInputFile), "odd.zpd");
+  TestRun opts{};
+  std::snprintf(opts.Files.CurrentInputFile, sizeof(opts.Files.CurrentInputFile), "odd.zpd");
   MessageAttribute odd = MessageAttributeTable[0];
   odd.Kind = static_cast<AttributeKind>(9);
   MQMD md{};
@@ -261,7 +262,7 @@ TEST(MessageFileReaderTest, InternalFaultsGiveTheirTexts) {
 
 TEST(MessageFileReaderTest, MemoryTraceFollowsTheLineStorage) {
   Reader r(std::string(kHeader) + "N\nT " + std::string(1500, 'x') + "\n");
-  r.opts->MemoryTrace = true;
+  r.opts->Parsed.MemoryTrace = true;
   testing::internal::CaptureStderr();
   EXPECT_EQ(std::string(1500, 'x') + "\n", r.All());
   ReleaseLineStorage(r.opts.get());
@@ -273,7 +274,7 @@ TEST(MessageFileReaderTest, MemoryTraceFollowsTheLineStorage) {
     at = trace.find(e, at);
     ASSERT_NE(std::string::npos, at) << e << " in\n" << trace;
   }
-  EXPECT_EQ(nullptr, r.opts->InputLines);
+  EXPECT_EQ(nullptr, r.opts->Files.InputLines);
 }
 
 TEST(MessageFileReaderTest, KeysAndLongNamesFindTheirRowsAndNothingElse) {
@@ -348,7 +349,7 @@ TEST(MessageFileReaderTest, HexRunsStopAtTheFirstPairThatIsNotOne) {
   for (const auto& c : cases) {
     std::string text = digits;
     if (c.at >= 0) text.replace(static_cast<size_t>(2 * c.at), 2, c.bad);
-    RunOptions opts{};
+    TestRun opts{};
     unsigned char out[24];
     std::memset(out, 0xEE, sizeof out);
     int64_t count = c.limit;
@@ -361,7 +362,7 @@ TEST(MessageFileReaderTest, HexRunsStopAtTheFirstPairThatIsNotOne) {
     }
   }
   // Odd digits at the end: the last one has no partner.
-  RunOptions opts{};
+  TestRun opts{};
   unsigned char out[24];
   int64_t count = -1;
   const std::string odd = digits.substr(0, 33);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <regex>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 
 namespace {
@@ -29,19 +30,19 @@ std::string Hex(const std::string& bytes) {
 }
 
 // Writes `data` as one message under `flags`; returns the stream's text.
-std::string Write(RunOptions* opts, int flags, std::string data, int rc = 0) {
-  opts->AsciiColumns = flags & kCols;
-  opts->AsciiLines = flags & kAscii;
-  opts->Printable = flags & kPrint;
-  opts->TextLines = flags & kText;
-  opts->RawBytes = flags & kRaw;
-  opts->NoMqmd = flags & kNoMd;
-  opts->OutputIsNull = flags & kNull;
-  opts->Count = flags & kCount;
-  if (opts->OutputStream == nullptr) opts->OutputStream = std::tmpfile();
+std::string Write(TestRun* opts, int flags, std::string data, int rc = 0) {
+  opts->Parsed.AsciiColumns = flags & kCols;
+  opts->Parsed.AsciiLines = flags & kAscii;
+  opts->Parsed.Printable = flags & kPrint;
+  opts->Parsed.TextLines = flags & kText;
+  opts->Parsed.RawBytes = flags & kRaw;
+  opts->Parsed.NoMqmd = flags & kNoMd;
+  opts->Settings.OutputIsNull = flags & kNull;
+  opts->Parsed.Count = flags & kCount;
+  if (opts->Files.OutputStream == nullptr) opts->Files.OutputStream = std::tmpfile();
   SetMessage(opts, &data);
   EXPECT_EQ(rc, WriteMessage(opts));
-  return StreamText(opts->OutputStream);
+  return StreamText(opts->Files.OutputStream);
 }
 
 // The plain cases of every layout are run through the program as well;
@@ -98,12 +99,12 @@ const struct {
 TEST(MessageFileWriterTest, EveryLayoutMatchesHandBuiltText) {
   for (const auto& c : kLayouts) {
     auto opts = NewOptions();
-    opts->DataWidth = c.width;
+    opts->Parsed.DataWidth = c.width;
     EXPECT_EQ(c.expected, Write(opts.get(), c.flags, c.data)) << c.name;
-    EXPECT_EQ(1, opts->WrittenCount);
-    EXPECT_EQ(c.data.size(), opts->WrittenBytes);
-    EXPECT_EQ(c.expected.empty() ? 0 : 1, opts->FileMessageCount);
-    EXPECT_EQ(static_cast<int64_t>(c.expected.size()), opts->OutputFilePosition);
+    EXPECT_EQ(1, opts->Counters.WrittenCount);
+    EXPECT_EQ(c.data.size(), opts->Counters.WrittenBytes);
+    EXPECT_EQ(c.expected.empty() ? 0 : 1, opts->Files.FileMessageCount);
+    EXPECT_EQ(static_cast<int64_t>(c.expected.size()), opts->Files.OutputFilePosition);
   }
 }
 
@@ -134,8 +135,8 @@ void Fill(MQMD* md, int32_t version) {
 TEST(MessageFileWriterTest, VersionTwoDescriptorWithIndex) {
   auto opts = NewOptions();
   Fill(&opts->Message.OwnDescriptor, 2);
-  opts->WriteIndex = true;
-  opts->SelectedCount = 3;
+  opts->Parsed.WriteIndex = true;
+  opts->Counters.SelectedCount = 3;
   EXPECT_EQ(
       "* Index 3\nA VER 2\nA RPT 0\nA MST 8\nA EXP -1\nA FDB 0\nA ENC 546\nA CCS 0\n"
       "A FMT MQSTR   \nA PRI 0\nA PER 0\n"
@@ -165,7 +166,7 @@ TEST(MessageFileWriterTest, AttributeRowsFollowVersionAndCharChoice) {
   for (const auto& c : cases) {
     auto opts = NewOptions();
     Fill(&opts->Message.OwnDescriptor, c.version);
-    opts->ApplDataAsChar = c.asChar;
+    opts->Parsed.ApplDataAsChar = c.asChar;
     std::string text = Write(opts.get(), 0, "");
     EXPECT_EQ(c.lines + 2, std::count(text.begin(), text.end(), '\n')) << c.version;
     EXPECT_NE(std::string::npos, text.find(c.present)) << c.version;
@@ -185,13 +186,13 @@ TEST(MessageFileWriterTest, HeaderLines) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    opts->OutputStream = std::tmpfile();
+    opts->Files.OutputStream = std::tmpfile();
     std::snprintf(opts->Qmgrs[0].Name, sizeof(opts->Qmgrs[0].Name), "%s", c.qmgr);
-    opts->NoHeader = c.noHeader;
-    opts->OutputIsNull = c.null;
+    opts->Parsed.NoHeader = c.noHeader;
+    opts->Settings.OutputIsNull = c.null;
     ASSERT_EQ(0, WriteFileHeader(opts.get(), c.queue));
-    std::string text = StreamText(opts->OutputStream);
-    std::fclose(opts->OutputStream);
+    std::string text = StreamText(opts->Files.OutputStream);
+    std::fclose(opts->Files.OutputStream);
     if (c.tail == nullptr) {
       EXPECT_EQ("", text);
       continue;
@@ -206,23 +207,23 @@ TEST(MessageFileWriterTest, HeaderLines) {
 
 TEST(MessageFileWriterTest, EveryHeaderOfARunCarriesTheFirstTime) {
   auto opts = NewOptions();
-  opts->OutputStream = std::tmpfile();
-  opts->CreatedTime = 86400 * 365;  // as if the first header was written in 1971
+  opts->Files.OutputStream = std::tmpfile();
+  opts->Files.CreatedTime = 86400 * 365;  // as if the first header was written in 1971
   ASSERT_EQ(0, WriteFileHeader(opts.get(), nullptr));
-  EXPECT_NE(std::string::npos, StreamText(opts->OutputStream).find(" 1971\n"));
-  EXPECT_EQ(86400 * 365, opts->CreatedTime);
+  EXPECT_NE(std::string::npos, StreamText(opts->Files.OutputStream).find(" 1971\n"));
+  EXPECT_EQ(86400 * 365, opts->Files.CreatedTime);
 }
 
 TEST(MessageFileWriterTest, NeverReadsPastTheStorage) {
   auto opts = NewOptions();
-  opts->OutputStream = std::tmpfile();
-  opts->NoMqmd = true;
+  opts->Files.OutputStream = std::tmpfile();
+  opts->Parsed.NoMqmd = true;
   std::string data = "ABCD";
   SetMessage(opts.get(), &data);
   opts->Message.Cursor += 2;
   opts->Message.DataLength = 1000;  // claims more than is held
   ASSERT_EQ(0, WriteMessage(opts.get()));
-  EXPECT_EQ("N\nX 4344\n\n", StreamText(opts->OutputStream));
+  EXPECT_EQ("N\nX 4344\n\n", StreamText(opts->Files.OutputStream));
 }
 
 // A hex line and its ASCII column wider than the writer's 64 KB chunk
@@ -232,7 +233,7 @@ TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
   for (int i = 0; i < 300000; ++i) bytes += static_cast<char>((i * 7919) & 0xFF);
   for (unsigned char ch : bytes) cols += (ch >= 0x20 && ch <= 0x7e) ? char(ch) : '.';
   auto opts = NewOptions();
-  opts->DataWidth = 200000;
+  opts->Parsed.DataWidth = 200000;
   EXPECT_TRUE("N\nX " + Hex(bytes.substr(0, 200000)) + "  <" + cols.substr(0, 200000) + ">\nX " +
                   Hex(bytes.substr(200000)) + std::string(200002, ' ') + "<" + cols.substr(200000) +
                   ">\n\n" ==
@@ -255,18 +256,18 @@ TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    opts->OutputStream = std::fopen("/dev/full", "w");
-    if (opts->OutputStream == nullptr) GTEST_SKIP() << "no /dev/full";
-    std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "/dev/full");
-    opts->ShowTimeOnQueue = c.listing;
+    opts->Files.OutputStream = std::fopen("/dev/full", "w");
+    if (opts->Files.OutputStream == nullptr) GTEST_SKIP() << "no /dev/full";
+    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "/dev/full");
+    opts->Parsed.ShowTimeOnQueue = c.listing;
     if (c.header) {
       EXPECT_EQ(c.rc, WriteFileHeader(opts.get(), "Q"));
     } else {
       Write(opts.get(), c.flags, "payload", c.rc);
     }
     EXPECT_STREQ(c.message, opts->ExitMessage);
-    EXPECT_EQ(0, opts->WrittenCount + opts->FileMessageCount);
-    std::fclose(opts->OutputStream);
+    EXPECT_EQ(0, opts->Counters.WrittenCount + opts->Files.FileMessageCount);
+    std::fclose(opts->Files.OutputStream);
   }
 }
 
@@ -283,11 +284,11 @@ TEST(MessageFileWriterTest, FailureInsideStringLinesCarriesTheSystemError) {
   std::string results[2];
   for (int i = 0; i < 2; ++i) {
     auto opts = NewOptions();
-    std::snprintf(opts->CurrentOutputFile, sizeof(opts->CurrentOutputFile), "out.zpd");
+    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "out.zpd");
     std::snprintf(opts->ExitMessage, sizeof(opts->ExitMessage), "%s", earlier[i]);
     Write(opts.get(), kNoMd | kPrint, std::string(300000, 'p'), 2102);
     results[i] = opts->ExitMessage;
-    std::fclose(opts->OutputStream);
+    std::fclose(opts->Files.OutputStream);
   }
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);

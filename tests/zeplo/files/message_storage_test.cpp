@@ -2,13 +2,14 @@
 // four-fold policy on top of it, and the descriptor every read starts from.
 #include <cstring>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 #include "zeplo/cs/cs.h"
 
 namespace {
 
 struct Storage {
-  RunOptions opts{};
+  TestRun opts{};
   ~Storage() { CSReleaseMem(&opts.Message.Storage); }
 };
 
@@ -69,7 +70,7 @@ TEST(MessageStorageTest, RefusalsKeepTheOldBlockAndTheFirstError) {
 
 TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
   Storage s;
-  s.opts.MemoryTrace = true;
+  s.opts.Parsed.MemoryTrace = true;
   testing::internal::CaptureStderr();
   ASSERT_EQ(0, GrowMessageStorage(&s.opts, 1));
   ASSERT_EQ(0, GrowMessageStorage(&s.opts, 100));  // fits: no trace

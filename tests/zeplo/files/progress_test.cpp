@@ -51,23 +51,23 @@ TEST(ProgressTest, DisplaySequences) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    opts->Interactive = c.interactive, opts->Quiet = c.quiet, opts->CountingPass = c.counting;
-    opts->FoundCount = 5, opts->FoundWithPropsCount = 2;
-    std::snprintf(opts->PropStartDelimiter, sizeof(opts->PropStartDelimiter), "%s", c.delimiter);
-    std::snprintf(opts->InputFile, sizeof(opts->InputFile), "%s", (dir / "in.zpd").c_str());
+    opts->Parsed.Interactive = c.interactive, opts->Parsed.Quiet = c.quiet, opts->Files.CountingPass = c.counting;
+    opts->Files.FoundCount = 5, opts->Files.FoundWithPropsCount = 2;
+    std::snprintf(opts->Parsed.PropStartDelimiter, sizeof(opts->Parsed.PropStartDelimiter), "%s", c.delimiter);
+    std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "in.zpd").c_str());
     int64_t total = -1;
     std::string out = CaptureStderr([&] {
       if (OpenRunFiles(opts.get(), false, true, false) != 0) return;
-      total = opts->ProgressTotal;
-      if (opts->ProgressActive) ShowProgress(opts.get(), "abcd");
-      if (opts->ProgressActive) ShowProgress(opts.get(), "xy");
+      total = opts->Files.ProgressTotal;
+      if (opts->Files.ProgressActive) ShowProgress(opts.get(), "abcd");
+      if (opts->Files.ProgressActive) ShowProgress(opts.get(), "xy");
       EndProgress(opts.get(), true);
       EndProgress(opts.get(), true);  // a second end finds nothing to end
     });
     EXPECT_EQ(c.shown, out) << c.name;
     EXPECT_EQ(c.total, total) << c.name;
-    EXPECT_FALSE(opts->ProgressActive);
-    EXPECT_EQ(c.counting ? 0 : 5, opts->FoundCount) << c.name;
+    EXPECT_FALSE(opts->Files.ProgressActive);
+    EXPECT_EQ(c.counting ? 0 : 5, opts->Files.FoundCount) << c.name;
     CloseInputFile(opts.get());
   }
 }

@@ -4,12 +4,13 @@
 #include <ctime>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 
 namespace {
 
 // What the selection step does for one message going to the output file.
-int Deliver(RunOptions* opts, std::string data) {
+int Deliver(TestRun* opts, std::string data) {
   SetMessage(opts, &data);
   int rc = PrepareOutputFile(opts, static_cast<int64_t>(data.size()), "Q1");
   if (rc == 0) rc = WriteMessage(opts);
@@ -58,19 +59,19 @@ TEST(RunFilesTest, OutputOpenOutcomes) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", c.file.c_str());
-    opts->ForceOverwrite = c.force;
-    opts->FileAccessMode = c.access;
+    std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", c.file.c_str());
+    opts->Parsed.ForceOverwrite = c.force;
+    opts->Parsed.FileAccessMode = c.access;
     int rc = OpenRunFiles(opts.get(), false, true, true);
     EXPECT_EQ(c.message.empty() ? 0 : 2208, rc) << c.file;
     EXPECT_EQ(c.message, opts->ExitMessage);
-    EXPECT_EQ(rc == 0 ? 1 : 0, opts->WrittenFiles);
-    EXPECT_EQ(c.file, opts->CurrentOutputFile);
-    EXPECT_EQ(c.file == "null", opts->OutputIsNull);
-    EXPECT_EQ(rc == 0 && c.file.find('/') == std::string::npos, opts->OutputStream == stdout);
+    EXPECT_EQ(rc == 0 ? 1 : 0, opts->Counters.WrittenFiles);
+    EXPECT_EQ(c.file, opts->Files.CurrentOutputFile);
+    EXPECT_EQ(c.file == "null", opts->Settings.OutputIsNull);
+    EXPECT_EQ(rc == 0 && c.file.find('/') == std::string::npos, opts->Files.OutputStream == stdout);
     if (rc == 0) {
-      EXPECT_EQ(c.position, opts->OutputFilePosition);
-      EXPECT_LE(std::llabs(opts->FileOpenTime - std::time(nullptr)), 2);
+      EXPECT_EQ(c.position, opts->Files.OutputFilePosition);
+      EXPECT_LE(std::llabs(opts->Files.FileOpenTime - std::time(nullptr)), 2);
     }
     EXPECT_EQ(0, CloseOutputFile(opts.get()));
     if (c.file[0] == '/') {
@@ -96,14 +97,14 @@ TEST(RunFilesTest, RollOverNames) {
   for (const auto& c : cases) {
     ScratchDir dir;
     auto opts = NewOptions();
-    std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", (dir / c.pattern).c_str());
-    std::snprintf(opts->GenericDirectory, sizeof(opts->GenericDirectory), "%s/", dir.path.c_str());
-    std::snprintf(opts->GenericBaseName, sizeof(opts->GenericBaseName), "Q1");
-    std::snprintf(opts->GenericFileType, sizeof(opts->GenericFileType), ".zpd");
-    opts->Generic = c.generic;
-    opts->ForceOverwrite = c.force;
-    opts->LimitsActive = opts->NoMqmd = opts->NoHeader = true;
-    opts->MaxMessagesPerFile = c.maxMessages;
+    std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", (dir / c.pattern).c_str());
+    std::snprintf(opts->Files.GenericDirectory, sizeof(opts->Files.GenericDirectory), "%s/", dir.path.c_str());
+    std::snprintf(opts->Files.GenericBaseName, sizeof(opts->Files.GenericBaseName), "Q1");
+    std::snprintf(opts->Files.GenericFileType, sizeof(opts->Files.GenericFileType), ".zpd");
+    opts->Parsed.Generic = c.generic;
+    opts->Parsed.ForceOverwrite = c.force;
+    opts->Parsed.LimitsActive = opts->Parsed.NoMqmd = opts->Parsed.NoHeader = true;
+    opts->Parsed.MaxMessagesPerFile = c.maxMessages;
     int rc = 0;
     for (const char* m : {"1", "2", "3"}) rc = rc != 0 ? rc : Deliver(opts.get(), m);
     EXPECT_EQ(c.message[0] == '\0' ? 0 : 2208, rc) << c.pattern;
@@ -133,14 +134,14 @@ TEST(RunFilesTest, LimitReachedTable) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    opts->LimitsActive = c.active;
-    opts->OutputStream = c.open ? stdout : nullptr;
-    opts->MaxMessagesPerFile = c.maxMessages;
-    opts->FileMessageCount = c.count;
-    opts->MaxFileAge = c.maxAge;
-    opts->MaxFileSize = c.maxSize;
-    opts->OutputFilePosition = c.position;
-    opts->FileOpenTime = 1000;
+    opts->Parsed.LimitsActive = c.active;
+    opts->Files.OutputStream = c.open ? stdout : nullptr;
+    opts->Parsed.MaxMessagesPerFile = c.maxMessages;
+    opts->Files.FileMessageCount = c.count;
+    opts->Parsed.MaxFileAge = c.maxAge;
+    opts->Parsed.MaxFileSize = c.maxSize;
+    opts->Files.OutputFilePosition = c.position;
+    opts->Files.FileOpenTime = 1000;
     EXPECT_EQ(c.reached, FileLimitReachedAt(opts.get(), 1000 + c.age)) << &c - cases;
   }
 }
@@ -165,18 +166,18 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->InputFile, sizeof(opts->InputFile), "%s", c.pattern.c_str());
-    opts->FileAccessMode = c.access;
+    std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", c.pattern.c_str());
+    opts->Parsed.FileAccessMode = c.access;
     for (const std::string& name : c.opened) {
       ASSERT_EQ(0, OpenRunFiles(opts.get(), false, true, true));
-      EXPECT_EQ(name, opts->CurrentInputFile);
-      EXPECT_NE(nullptr, opts->InputStream);
+      EXPECT_EQ(name, opts->Files.CurrentInputFile);
+      EXPECT_NE(nullptr, opts->Files.InputStream);
       CloseInputFile(opts.get());
     }
     EXPECT_EQ(2208, OpenRunFiles(opts.get(), false, true, false)) << c.pattern;
     EXPECT_EQ(c.message, opts->ExitMessage);
-    EXPECT_EQ(static_cast<int32_t>(c.opened.size()), opts->ReadFiles);
-    EXPECT_EQ(nullptr, opts->InputStream);
+    EXPECT_EQ(static_cast<int32_t>(c.opened.size()), opts->Counters.ReadFiles);
+    EXPECT_EQ(nullptr, opts->Files.InputStream);
   }
 }
 
@@ -184,9 +185,9 @@ TEST(RunFilesTest, TheInputIsNeverOpenedForWriting) {
   ScratchDir dir;
   dir.Create("in.zpd", "keep me");
   auto opts = NewOptions();
-  std::snprintf(opts->InputFile, sizeof(opts->InputFile), "%s", (dir / "in.zpd").c_str());
-  std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", (dir / "./in.zpd").c_str());
-  opts->ForceOverwrite = true;
+  std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "in.zpd").c_str());
+  std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", (dir / "./in.zpd").c_str());
+  opts->Parsed.ForceOverwrite = true;
   EXPECT_EQ(2208, OpenRunFiles(opts.get(), false, true, true));
   EXPECT_EQ("Output file '" + dir / "./in.zpd" + "' is the input file being read\n",
             std::string(opts->ExitMessage));

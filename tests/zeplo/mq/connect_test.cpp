@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/mq/fake_mq_control.h"
 #include "zeplo/mq/mq.h"
 
@@ -39,7 +40,7 @@ class ConnectTest : public ::testing::Test {
     control_->MaxCnoVersion = 8;
     control_->CommandLevel = 945;
     control_->Platform = MQPL_UNIX;
-    options_ = std::make_unique<RunOptions>();
+    options_ = std::make_unique<TestRun>();
     QmgrSlot* slot = &options_->Qmgrs[0];
     slot->Api = &api_;
     slot->Library = "mqm";
@@ -61,7 +62,7 @@ class ConnectTest : public ::testing::Test {
   QmgrSlot* Slot() { return &options_->Qmgrs[0]; }
 
   FakeMqControl* control_ = nullptr;
-  std::unique_ptr<RunOptions> options_;
+  std::unique_ptr<TestRun> options_;
   MqApi api_ = {};
   std::string err_;
 };
@@ -157,7 +158,7 @@ TEST_F(ConnectTest, FailedInquiryKeepsTheSlotAsItWas) {
   };
   for (const auto& c : kCases) {
     SetUp();
-    options_->PrintApis = true;
+    options_->Parsed.PrintApis = true;
     control_->OpenReason = c.openReason;
     control_->InqReason = c.inqReason;
     EXPECT_EQ(0, Connect());
@@ -166,7 +167,7 @@ TEST_F(ConnectTest, FailedInquiryKeepsTheSlotAsItWas) {
     EXPECT_EQ(-7, Slot()->CommandLevel);
     EXPECT_EQ(-7, Slot()->Platform);
     EXPECT_EQ(c.closes, control_->CloseCalls);
-    options_->PrintApis = false;
+    options_->Parsed.PrintApis = false;
     EXPECT_EQ(c.lastReason, InquireQmgr(options_.get(), 0));
   }
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/zeplo/test_run.h"
 #include "zeplo/mq/mq.h"
 
 namespace {
@@ -80,7 +81,7 @@ class PromptTest : public ::testing::Test {
     ASSERT_EQ(0, tcgetattr(slave_, &before_));
     ASSERT_NE(0u, before_.c_lflag & ICANON);
     ASSERT_NE(0u, before_.c_lflag & ECHO);
-    options_ = std::make_unique<RunOptions>();
+    options_ = std::make_unique<TestRun>();
     options_->Qmgrs[0].User = "bob";
   }
   void TearDown() override {
@@ -96,7 +97,7 @@ class PromptTest : public ::testing::Test {
   int master_ = -1;
   int slave_ = -1;
   struct termios before_;
-  std::unique_ptr<RunOptions> options_;
+  std::unique_ptr<TestRun> options_;
 };
 
 TEST_F(PromptTest, SignalsDuringPromptLeaveTheTerminalUsable) {

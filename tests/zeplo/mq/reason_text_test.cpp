@@ -7,6 +7,7 @@
 
 #include <sys/wait.h>
 
+#include "tests/zeplo/test_run.h"
 #include "zeplo/mq/mq.h"
 
 namespace {
@@ -112,9 +113,9 @@ TEST(CheckMqiCallTest, ReportsFailuresAlwaysAndSuccessesWhenAsked) {
       // A failure without a reason must not read as success.
       {false, MQCC_FAILED, MQRC_NONE, 2195, "MQOPEN on object 'QM1/Q1' returned 0 OK.\n"},
   };
-  RunOptions options{};
+  TestRun options{};
   for (const auto& c : cases) {
-    options.PrintApis = c.printApis;
+    options.Parsed.PrintApis = c.printApis;
     testing::internal::CaptureStderr();
     EXPECT_EQ(c.rc, CheckMqiCall(&options, "MQOPEN", "QM1", "Q1", c.compCode, c.reason));
     EXPECT_EQ(c.report, testing::internal::GetCapturedStderr()) << c.reason;
@@ -122,7 +123,7 @@ TEST(CheckMqiCallTest, ReportsFailuresAlwaysAndSuccessesWhenAsked) {
 }
 
 TEST(CheckMqiCallTest, FirstErrorTextStaysAndLongTextsAreCut) {
-  RunOptions options{};
+  TestRun options{};
   EXPECT_EQ(2009, SetExitMessage(&options, 2009, "MQGET(%s) failed RC(%d)", "Q1", 2009));
   EXPECT_EQ(2053, SetExitMessage(&options, 2053, "MQPUT(%s) failed", "Q2"));
   EXPECT_STREQ("MQGET(Q1) failed RC(2009)", options.ExitMessage);

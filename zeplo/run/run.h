@@ -1,15 +1,30 @@
-// The records shared by every subsystem of zeplo: the one RunOptions record
-// of a run, its two queue-manager slots, the search strings and the message
-// in hand. Procedures live in each subsystem's own header; this file holds
-// only data, so that every subsystem can include it without pulling in the
-// others.
+// zeplo/run: the records of a run, the bottom layer that every subsystem
+// may include (names/, mq/, files/, engine/ and the driver above them). It
+// holds data, the run's one exit-message procedure and the set-up of a Run;
+// everything else lives in the subsystems' own headers.
 //
-// Ownership: RunOptions is created once by the driver (RunOptionsInit) and
-// lives for the whole run; every procedure receives it by pointer. Pointers
-// held here (lists, storage blocks, the selector copy) are labelled memory
-// blocks owned by the subsystem that fills them.
-#ifndef ZEPLO_DRIVER_RUN_OPTIONS_H_
-#define ZEPLO_DRIVER_RUN_OPTIONS_H_
+// The state of a run is divided by owner; only the owner writes a record,
+// the others read it:
+//
+//   record        owner                      lifetime
+//   RunOptions    driver (parse and checks)  whole process; read-only once
+//                                            CheckOptions has passed
+//   RunSettings   driver, engine set-up      one run; set before the loop
+//                                            and switched off at most
+//   QmgrSlot[2]   mq                         one run (connect .. disconnect)
+//   RunCounters   engine and files           one run; read by the report
+//   MessageBuffer files (storage), readers   one processing-loop call
+//   EngineState   engine                     one run (queue handles and
+//                                            arrays until the disconnect)
+//   FileState     files                      one run (streams until closed)
+//   ExitMessage   whoever fails first        one run (first error sticks)
+//
+// Run bundles them for one run; the driver creates it after the checks
+// (RunInit) and every procedure below the driver receives it by pointer.
+// Pointers held here (lists, storage blocks, arrays, the selector copy) are
+// labelled memory blocks owned by the subsystem that fills them.
+#ifndef ZEPLO_RUN_RUN_H_
+#define ZEPLO_RUN_RUN_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -17,9 +32,11 @@
 
 #include "mqi/mqi.h"
 
-struct MqApi;       // zeplo/mq: the 24 entry points bound for one slot
-struct QueueList;   // zeplo/names: a growable list of destinations
-struct QueueElement;  // zeplo/engine: one opened input queue
+struct MqApi;         // zeplo/mq: the 24 entry points bound for one slot
+struct QueueList;     // zeplo/names: a growable list of destinations
+struct QueueElement;  // zeplo/engine: one opened queue
+struct LineStorage;   // zeplo/files: the input line and the reader's place
+struct ChunkWriter;   // zeplo/files: the writer's section buffer
 
 // Length limits of the fixed text fields. The +1 in each field is the
 // terminator; the limit itself is what a user may type.
@@ -35,6 +52,10 @@ enum : int {
 
 // One queue-manager connection of a run. Slot 0 is the first -m, slot 1 the
 // second; InputSlot/OutputSlot of RunOptions say which one each side uses.
+// The option parser fills Library, Name, NoConnect, User and Password in
+// RunOptions; RunInit copies them into the run's own slots, which mq owns
+// from then on (Api, Hconn, CommandLevel, Platform, and Name, which the
+// connection replaces with the queue manager's own).
 struct QmgrSlot {
   const char* Library;        // -l value ("mqm", "mqic"); null = default
   MqApi* Api;                 // entry points bound for this slot
@@ -44,7 +65,7 @@ struct QmgrSlot {
   MQLONG Platform;            // filled on connect
   bool NoConnect;             // log replay: -m only names the log's qmgr
   const char* User;           // -u value
-  const char* Password;       // -U value
+  const char* Password;       // -U value (points into argv)
 };
 
 // A search string: ASCII as typed, EBCDIC already converted, hex as the
@@ -64,8 +85,8 @@ enum class ContextMode {
   None,               // -Cn
 };
 
-// Bits of RunOptions::OverrideFields: which fields of the -A template are
-// copied into each message.
+// Bits of RunOptions::OverrideFields: which fields of the -A template
+// (RunOptions::Override) are copied into each message.
 enum OverrideFieldBits : uint32_t {
   kOverrideReplyTo = 1u << 0,
   kOverrideFormat = 1u << 1,
@@ -75,8 +96,13 @@ enum OverrideFieldBits : uint32_t {
   kOverrideExpiry = 1u << 5,
 };
 
+// Which range line the selection report shows (CheckOptions decides).
+enum class RangeLine { None, Single, Between, Onwards, UpTo };
+
 // The one message in hand. Every reader (queue, message file, delimited
-// file, browse listing, log) leaves the current message here.
+// file, browse listing, log) leaves the current message here. The storage
+// is grown by zeplo/files (GrowMessageStorage) and lives for one call of
+// the processing loop.
 // Invariant: Capacity is a multiple of 4096 and only ever grows.
 struct MessageBuffer {
   unsigned char* Storage;   // labelled block "Message Storage"
@@ -90,12 +116,19 @@ struct MessageBuffer {
   int32_t PropCapacity;
 };
 
+// ---- Parsed options --------------------------------------------------------
+//
+// Every option value and switch of the command line, the start-up readings
+// and what CheckOptions completes. Written only by the driver's option
+// parser (with zeplo/names for the destination lists) and by CheckOptions;
+// read-only afterwards: a Run sees it through a const pointer. What a run
+// has to adjust later lives in RunSettings.
 struct RunOptions {
   // Process-wide start-up readings.
   bool Interactive;       // standard input is a terminal
   int TerminalLines;      // terminal height for paging (default 24)
 
-  // Queue managers.
+  // Queue managers as the command line names them (see QmgrSlot).
   QmgrSlot Qmgrs[2];
   int32_t InputSlot;
   int32_t OutputSlot;
@@ -116,7 +149,7 @@ struct RunOptions {
 
   // Values.
   int32_t WaitInterval;        // seconds; -1 = unlimited
-  int32_t DataWidth;           // -dw, default 25
+  int32_t DataWidth;           // -dw as given (EffectiveDataWidth applies it)
   SearchString SearchAscii[kSearchStringsPerKind];
   SearchString SearchAsciiNot[kSearchStringsPerKind];
   SearchString SearchEbcdic[kSearchStringsPerKind];
@@ -125,8 +158,9 @@ struct RunOptions {
   SearchString SearchHexNot[kSearchStringsPerKind];
   int32_t ConvertCcsid;
   int32_t ConvertEncoding;
-  int32_t RangeFirst;
+  int32_t RangeFirst;          // -r; in order once the checks have passed
   int32_t RangeLast;
+  RangeLine RangeReport;       // the range line of the selection report
   int32_t TransactionLimit;    // default 200
   int64_t NowSeconds;          // start of the run, epoch seconds
   int64_t NowCentiseconds;
@@ -143,7 +177,7 @@ struct RunOptions {
   MQBYTE24 SelectMsgId;
   MQBYTE24 SelectCorrelId;
   MQBYTE24 SelectGroupId;
-  char* Selector;              // -H, labelled block "SQL92"
+  char* Selector;              // -H, labelled block "SQL92" (the driver frees it)
   char TargetQmgrMask[kMqNameLength + 1];
   char TargetQueueMask[kMqNameLength + 1];
   int32_t TargetQmgrMaskLength;
@@ -162,7 +196,7 @@ struct RunOptions {
   int32_t Rate;                  // messages per second; -1 = "*"
   int32_t RateDuration;          // seconds
   uint32_t OverrideFields;       // OverrideFieldBits
-  MQMD* Override;                // points at the run's -A template
+  MQMD Override;                 // the -A template (MQMD defaults until -A)
   ContextMode Context;           // -C, default SetAll
 
   // Yes/no switches.
@@ -185,34 +219,80 @@ struct RunOptions {
   bool PrintApis, PrintDestinations, StatusReports, RateDetails, MemoryTrace,
       TimeTrace, PrintPlatform;
 
-  // Derived after parsing.
-  bool Generic, InputFileHasInserts, OutputFileHasInserts, PreliminaryCount,
-      NoData, OutputIsNull;
+  // Completed by CheckOptions.
+  bool Generic, InputFileHasInserts, OutputFileHasInserts, PreliminaryCount;
+};
 
-  // Run state and counters, maintained by the processing loop.
-  MessageBuffer Message;
+// ---- Settings of the run ---------------------------------------------------
+//
+// What the run decides or adjusts after the checks: RunInit starts the
+// adjustable ones from the options; the run driver and the engine's set-up
+// steps (connect, opens) change them before the loop; a few may be
+// switched off once during the run, as said. Read these, not the options
+// of the same name, below the driver.
+struct RunSettings {
+  bool SelectionActive;    // browse and select; off for a get of every message
+  bool NoBackout;          // no backout requeue (also on once inquire is refused)
+  bool AsyncPut;           // -O a; off for the run once the queue manager refuses it
+  bool NoForceRfh2;        // -O F; also on for queue managers before 7.0
+  int32_t InitialBufferSize;  // bytes of message storage to start with
+  bool OutputIsNull;       // the output file is "null": count, write nothing
+  bool NoData;             // a descriptor-only get serves the run
+};
+
+// ---- Counters ----------------------------------------------------------------
+//
+// The run's counts, for the final report and the file-name inserts. The
+// processing loop and the sinks (engine, files) count; the driver reports.
+struct RunCounters {
   int64_t ReadCount;
   uint64_t ReadBytes;
   int64_t WrittenCount;
   uint64_t WrittenBytes;
   int32_t ReadFiles;
   int32_t WrittenFiles;
+  // Of the counts above, what the open unit of work holds.
   int64_t UncommittedReadCount;
   uint64_t UncommittedReadBytes;
   int64_t UncommittedWrittenCount;
   uint64_t UncommittedWrittenBytes;
-  int64_t MessageIndex;
-  bool StopRequested;
-  bool RolledBack;
-  MQHOBJ OutputHobj;             // -1 while no output queue is open
-  char ExitMessage[kExitMessageLength];
+  int64_t MessageIndex;          // -1 until the loop passes its set-up checks
+  int64_t SelectedCount;         // messages that passed selection
+};
 
-  // Processing-loop working state (zeplo/engine). The loop resets what it
-  // owns at the start of each call; the callers reset the counters above.
+// ---- Engine state (zeplo/engine) ---------------------------------------------
+
+// The opened input queues: a "HOBJS" QueueElement array, one per entry of
+// InputList, allocated by OpenInputQueues. Handles stay open until the
+// disconnect; the array is freed by ReleaseEngineQueues.
+struct InputQueues {
+  QueueElement* Elements;
+  int32_t Count;
+  int32_t EmptyCount;     // asynchronous consume: queues reported empty
+  int32_t ActiveCount;    // asynchronous consume: queues delivering
+};
+
+// The opened outputs: one handle for the single queue or the distribution
+// list, or (-O I) a "QELEMS" QueueElement per destination; the "RESPONSES"
+// MQRR array of a distribution list; the -R * target opened for inquire.
+struct OutputQueues {
+  MQHOBJ Hobj;            // -1 while no output queue is open
+  QueueElement* Elements;
+  int32_t Count;
+  MQRR* Responses;
+  MQHOBJ MonitorHobj;     // -1 unless -R * opened it
+};
+
+// Everything the engine keeps between messages. Reset by the processing
+// loop at its start, except the queue records (opened before the loop).
+struct EngineState {
+  InputQueues Input;
+  OutputQueues Output;
   int64_t LastMessageTime;       // epoch seconds; -w is measured from it
   bool UseSyncpoint;             // gets and puts run in units of work
   int32_t UowMessageCount;       // messages in the open unit of work
   bool BackoutFailed;            // the last backout failed: a unit may be open
+  int32_t UnflushedCount;        // messages written since the last flush
   uint32_t StatusCount;          // -vs: messages since the last status line
   int64_t StatusTime;            // epoch seconds of the last status line
   int64_t ThruputCount;
@@ -225,13 +305,19 @@ struct RunOptions {
   bool RateSlow;
   int32_t PutsForMessage;        // destinations that took this message
   int64_t BytesForMessage;
-  MQHOBJ MonitorHobj;            // -R *: target queue opened for inquire
-  int32_t UnflushedCount;        // messages written since the last flush
+  // -D r: the message whose put time the waits are measured from.
+  bool RelativeSet;
+  int64_t RelativePutCs;         // its put time, centiseconds
+  int32_t RelativeStartMs;       // the millisecond clock when it was delivered
+};
 
-  // Message files (zeplo/files): the open streams, their names, the
-  // per-file counts behind the -L limits, the header time and the
-  // progress line. Streams are null while no file is open; "stdout" and
-  // "null" make OutputStream the process's stdout.
+// ---- File state (zeplo/files) -------------------------------------------------
+//
+// The open streams, their names, the per-file counts behind the -L limits,
+// the header time, the progress line, the generic name parts, the writer's
+// buffer and the reader's line storage. Streams are null while no file is
+// open; "stdout" and "null" make OutputStream the process's stdout.
+struct FileState {
   FILE* InputStream;
   FILE* OutputStream;
   char CurrentInputFile[kFileNameLength + 1];
@@ -242,7 +328,7 @@ struct RunOptions {
   int64_t FileOpenTime;          // epoch seconds the output file was opened
   int32_t FileMessageCount;      // messages written to the current file
   int64_t CreatedTime;           // header time; 0 until the first header
-  int64_t SelectedCount;         // messages that passed selection
+  bool OverwriteAll;             // "a" answered to the overwrite question
   int64_t ProgressTotal;         // 0 = no progress line
   int64_t ProgressStart;         // epoch seconds
   int32_t ProgressLastPercent;
@@ -256,9 +342,40 @@ struct RunOptions {
   char GenericBaseName[kFileNameLength + 1];
   char GenericFileType[20];                    // ".zpd" by default
   int32_t GenericFileTypeLength;
-  // Message file reader (zeplo/files): the input line storage and the
-  // reader's place in the current input file; null until the first read.
-  struct LineStorage* InputLines;
+  // The writer's section buffer (labelled block "Write Chunk"), allocated
+  // by the first write and freed by ReleaseFileState.
+  ChunkWriter* Writer;
+  // The input line storage and the reader's place in the current input
+  // file; null until the first read, freed when the loop returns.
+  LineStorage* InputLines;
 };
 
-#endif  // ZEPLO_DRIVER_RUN_OPTIONS_H_
+// ---- The run -------------------------------------------------------------------
+
+struct Run {
+  const RunOptions* Options;
+  RunSettings Settings;
+  QmgrSlot Qmgrs[2];
+  RunCounters Counters;
+  MessageBuffer Message;
+  EngineState Engine;
+  FileState Files;
+  bool StopRequested;     // a stop that is not an error: end of source, limit
+  bool RolledBack;        // a unit of work was backed out
+  char ExitMessage[kExitMessageLength];
+};
+
+// Starts *run for the checked `options` (kept by pointer: they must
+// outlive the run): zeroes everything, copies the queue-manager slots and
+// the adjustable settings from the options, and marks every handle unused.
+void RunInit(Run* run, const RunOptions* options);
+
+// Composes `format` into run->ExitMessage (cut to fit, always terminated)
+// when it is still empty, so that the first error of a run is the one
+// shown, and returns `rc` unchanged. Every subsystem sets its error text
+// this way: `return SetExitMessage(run, 2208, "... on line %ld of file
+// '%s'", line, name);`.
+int SetExitMessage(Run* run, int rc, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+#endif  // ZEPLO_RUN_RUN_H_
