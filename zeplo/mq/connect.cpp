@@ -16,10 +16,6 @@ namespace {
 const char kApplName[] = "Kalvo Software ZEPLO";
 static_assert(sizeof kApplName <= sizeof(MQCHAR28));
 
-// Passwords typed at the prompt, one per slot; the slot's Password points
-// here for the connect and its retry.
-char gTypedPassword[2][kPasswordBufferSize];
-
 bool SlotValid(const Run* run, int slot) {
   return run != nullptr && slot >= 0 && slot < 2;
 }
@@ -91,6 +87,10 @@ int ConnectQmgr(Run* run, int slot) {
   MQHCONN hconn = MQHC_UNUSABLE_HCONN;
   MQLONG compCode = MQCC_FAILED;
   MQLONG reason = MQRC_NONE;
+  // A password typed at the prompt serves the connect and its retry only:
+  // it is wiped as soon as the connection is made or refused.
+  char typed[kPasswordBufferSize] = {};
+  const char* password = qmgr->Password;
   for (;;) {
     cno.Options |= MQCNO_HANDLE_SHARE_BLOCK;
     if (haveUser) {
@@ -98,13 +98,13 @@ int ConnectQmgr(Run* run, int slot) {
       cno.SecurityParmsPtr = &csp;
       csp.CSPUserIdPtr = const_cast<char*>(qmgr->User);
       csp.CSPUserIdLength = static_cast<MQLONG>(std::strlen(qmgr->User));
-      if (qmgr->Password == nullptr) {
-        rc = PromptPassword(run, slot, gTypedPassword[slot], sizeof gTypedPassword[slot]);
-        if (rc != 0) return rc;
-        qmgr->Password = gTypedPassword[slot];
+      if (password == nullptr) {
+        rc = PromptPassword(run, slot, typed, sizeof typed);
+        if (rc != 0) break;
+        password = typed;
       }
-      csp.CSPPasswordPtr = const_cast<char*>(qmgr->Password);
-      csp.CSPPasswordLength = static_cast<MQLONG>(std::strlen(qmgr->Password));
+      csp.CSPPasswordPtr = const_cast<char*>(password);
+      csp.CSPPasswordLength = static_cast<MQLONG>(std::strlen(password));
       csp.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
     }
     if (firstAttempt) {
@@ -125,6 +125,9 @@ int ConnectQmgr(Run* run, int slot) {
     }
     break;
   }
+  explicit_bzero(typed, sizeof typed);
+  csp.CSPPasswordPtr = nullptr;
+  if (rc != 0) return rc;  // the prompt was refused
   rc = CheckMqiCall(run, "MQCONN", qmgr->Name, nullptr, compCode, reason);
   if (rc != 0) return rc;
 

@@ -164,7 +164,8 @@ size_t FormatMqiCall(char* out, size_t outSize, const char* callLabel, const cha
 // Binds the slot's library into Qmgrs[slot].Api and connects the slot:
 // MQCONNX with MQCNO_HANDLE_SHARE_BLOCK, a version-7 MQCNO naming the
 // application, and an MQCSP when the slot has a User (the password from the
-// slot, or typed at a prompt). A 2139 (MQRC_CNO_ERROR) refusal is retried
+// slot, or typed at a prompt and wiped once the connection is made or
+// refused). A 2139 (MQRC_CNO_ERROR) refusal is retried
 // once with a plain MQCNO (version 5 with a user id). Then InquireQmgr
 // replaces Name with the queue manager's own name and fills CommandLevel and
 // Platform. Returns 0 when connected (Hconn set); 0 at once for a NoConnect

@@ -18,6 +18,7 @@ namespace {
 // The signal that interrupted the prompt, 0 while none did. The handler only
 // notes it; the read loop sees EINTR, stops, and the prompt restores the
 // terminal before handing the signal on.
+// File-scope because a signal handler can reach nothing else.
 volatile sig_atomic_t gPromptSignal = 0;
 
 const int kPromptSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGHUP};
