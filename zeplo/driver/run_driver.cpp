@@ -248,7 +248,6 @@ int RunDriver(Run* run) {
   if (!quiet) PrintFinalReport(run, countsDue);
   DisconnectQmgrs(run);
   ReleaseEngineQueues(run);
-  ReleaseFileState(run);
   return rc;
 }
 

@@ -21,8 +21,9 @@
 // Nothing here exits or throws.
 //
 // State: the open streams, current names, per-file counts, the progress
-// line, the writer's buffer and the reader's line storage live in
-// run->Files (FileState), which only this layer writes.
+// line and the reader's line storage live in run->Files (FileState), which
+// only this layer writes. The writer's format buffer is process-wide and
+// reused; it is never handed out.
 #ifndef ZEPLO_FILES_FILES_H_
 #define ZEPLO_FILES_FILES_H_
 
@@ -165,10 +166,6 @@ int AskOverwrite(Run* run, const char* name, FILE* in, FILE* out);
 // otherwise the base letter goes in front (text cut to 19). On the output
 // side a text holding 'a' is used as given too, so that -a a appends.
 void FileAccessModeFor(const char* accessMode, char base, char* mode);
-
-// Frees what the files layer keeps for the whole run (the writer's
-// buffer). Streams are not touched. Safe twice and on a zeroed FileState.
-void ReleaseFileState(Run* run);
 
 // Flushes and closes the current output file (standard output is only
 // flushed) and forgets the stream. Safe when none is open. Returns 0, or

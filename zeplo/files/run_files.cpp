@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
 #include "zeplo/util/banned.h"
 
@@ -231,5 +230,3 @@ bool FileLimitReachedAt(Run* run, int64_t now) {
 bool FileLimitReached(Run* run) {
   return FileLimitReachedAt(run, static_cast<int64_t>(std::time(nullptr)));
 }
-
-void ReleaseFileState(Run* run) { CSReleaseMem(&run->Files.Writer); }

@@ -36,7 +36,6 @@ struct MqApi;         // zeplo/mq: the 24 entry points bound for one slot
 struct QueueList;     // zeplo/names: a growable list of destinations
 struct QueueElement;  // zeplo/engine: one opened queue
 struct LineStorage;   // zeplo/files: the input line and the reader's place
-struct ChunkWriter;   // zeplo/files: the writer's section buffer
 
 // Length limits of the fixed text fields. The +1 in each field is the
 // terminator; the limit itself is what a user may type.
@@ -314,8 +313,8 @@ struct EngineState {
 // ---- File state (zeplo/files) -------------------------------------------------
 //
 // The open streams, their names, the per-file counts behind the -L limits,
-// the header time, the progress line, the generic name parts, the writer's
-// buffer and the reader's line storage. Streams are null while no file is
+// the header time, the progress line, the generic name parts and the
+// reader's line storage. Streams are null while no file is
 // open; "stdout" and "null" make OutputStream the process's stdout.
 struct FileState {
   FILE* InputStream;
@@ -342,9 +341,6 @@ struct FileState {
   char GenericBaseName[kFileNameLength + 1];
   char GenericFileType[20];                    // ".zpd" by default
   int32_t GenericFileTypeLength;
-  // The writer's section buffer (labelled block "Write Chunk"), allocated
-  // by the first write and freed by ReleaseFileState.
-  ChunkWriter* Writer;
   // The input line storage and the reader's place in the current input
   // file; null until the first read, freed when the loop returns.
   LineStorage* InputLines;
