@@ -17,10 +17,6 @@
 
 namespace {
 
-bool HasInputQueues(const RunOptions* options) {
-  return options->InputList != nullptr && options->InputList->Count > 0;
-}
-
 int Refuse(const char* message) {
   fputs(message, stderr);
   return kOptionsRefused;
@@ -194,6 +190,10 @@ int CheckOptions(RunOptions* options) {
     return Refuse("Count option is not valid with move, use browse\n");
   options->RangeReport = NormaliseRange(options);
   return 0;
+}
+
+bool HasInputQueues(const RunOptions* options) {
+  return options->InputList != nullptr && options->InputList->Count > 0;
 }
 
 RangeLine NormaliseRange(RunOptions* options) {

@@ -140,6 +140,9 @@ int AddSearchString(RunOptions* options, char letter, const char* value);
 // Call once, before connecting: the options are read-only afterwards.
 int CheckOptions(RunOptions* options);
 
+// True when InputList names at least one queue.
+bool HasInputQueues(const RunOptions* options);
+
 // Puts the -r bounds in order (a "#n" or "..n" range starts at 1) and
 // returns the line that describes them. CheckOptions calls it once and
 // keeps the line in RangeReport.

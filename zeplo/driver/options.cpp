@@ -37,10 +37,6 @@ struct ParseState {
   int FirstQmgrOption;  // option number of the -m that named slot 0
 };
 
-bool HasInputQueues(const RunOptions* options) {
-  return options->InputList != nullptr && options->InputList->Count > 0;
-}
-
 // -f / -F: the first is the input file, the second the output file.
 int TakeFileOption(RunOptions* options, ParseState* state, const char* value) {
   if (state->FileOptions >= 2) {

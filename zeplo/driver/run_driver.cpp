@@ -21,8 +21,6 @@
 
 namespace {
 
-bool HasEntries(const QueueList* list) { return list != nullptr && list->Count > 0; }
-
 int Unavailable(const char* what) {
   fprintf(stderr, "Sorry, %s is not available in this build.\n", what);
   return kOptionsRefused;
@@ -112,7 +110,7 @@ int PrepareRun(Run* run, bool* quiet) {
 
   run->Counters.MessageIndex = -1;
   if (strcmp(run->Options->OutputFile, "null") == 0) run->Settings.OutputIsNull = true;
-  int rc = OpenRunFiles(run, true, true, false);
+  int rc = OpenInputFile(run);
   if (rc != 0) return rc;
   // An error text without a code would end the run as a success.
   if (run->ExitMessage[0] != '\0') return MQRC_FILE_SYSTEM_ERROR;
@@ -219,7 +217,7 @@ int RunDriver(Run* run) {
   bool countsDue = false;
   bool quiet = false;
   const RunOptions* options = run->Options;
-  const bool inputQueues = HasEntries(options->InputList);
+  const bool inputQueues = HasInputQueues(options);
   const bool outputQueue = options->OutputQueueName[0] != '\0';
   // One entry-point table per queue-manager slot: the input's, and a
   // separate output slot's. They are used until the disconnect below.

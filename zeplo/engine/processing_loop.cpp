@@ -24,7 +24,7 @@ bool OpenNextInputFile(Run* run) {
   CloseInputFile(run);
   run->Files.InputFileBytes = 0;
   // A missing later file is the normal end of the sequence, not an error.
-  return OpenRunFiles(run, false, true, false) == 0 && run->Files.InputStream != nullptr;
+  return OpenInputFile(run) == 0 && run->Files.InputStream != nullptr;
 }
 
 int ReadFromFile(Run* run) {

@@ -7,12 +7,12 @@
 // so a key can never be known to one side only.
 //
 // Calling sequence of a run that writes a file:
-//   OpenRunFiles (builds the name with ExpandFileName, asks before
+//   OpenOutputFile (builds the name with ExpandFileName, asks before
 //   overwriting) -> WriteFileHeader -> WriteMessage per message ->
-//   FileLimitReached after each -> CloseOutputFile (and OpenRunFiles again
-//   for the next file of a roll-over). PrepareOutputFile bundles the
+//   FileLimitReached after each -> CloseOutputFile (and OpenOutputFile
+//   again for the next file of a roll-over). PrepareOutputFile bundles the
 //   before-write steps (room check, open, header) for the selection step.
-// Reading runs use OpenRunFiles with the input side and CloseInputFile.
+// Reading runs use OpenInputFile and CloseInputFile.
 //
 // Error handling: every failure composes its text into run->ExitMessage
 // with SetExitMessage (only when it is still empty, so the first error of
@@ -140,18 +140,19 @@ int NextGenericFileName(Run* run, bool forInput, char* name,
 
 // ---- Opening and closing -------------------------------------------------
 
-// Opens what is asked and not yet open: the input when `openInput`, an
-// InputFile is set and no InputStream is open; the output likewise.
-// `mayPrompt` allows the overwrite question (standard input a terminal).
-// "stdout" writes to standard output; "null" too but sets OutputIsNull.
-// A later file of a numbered input sequence that cannot be opened returns
-// 2208 with ExitMessage untouched (the input has simply ended). Returns 0,
-// or 2208 with ExitMessage set ("Duplicate input file", "Can not open
-// input/output file", "File '%s' already exists.", or "Output file '%s'
-// is the input file being read" whatever -F says). An output name that
-// comes out the same as the file just written is refused as existing.
-int OpenRunFiles(Run* run, bool mayPrompt, bool openInput,
-                 bool openOutput);
+// OpenInputFile opens the input file when InputFile names one and no
+// InputStream is open; OpenOutputFile likewise the output file, asking
+// before overwriting an existing file only when standard input is a
+// terminal (Options->Interactive). "stdout" writes to standard output;
+// "null" too but sets Settings.OutputIsNull. A later file of a numbered
+// input sequence that cannot be opened returns 2208 with ExitMessage
+// untouched (the input has simply ended). Return 0, or 2208 with
+// ExitMessage set ("Duplicate input file", "Can not open input/output
+// file", "File '%s' already exists.", or "Output file '%s' is the input
+// file being read" whatever -F says). An output name that comes out the
+// same as the file just written is refused as existing.
+int OpenInputFile(Run* run);
+int OpenOutputFile(Run* run);
 
 // Asks on `out` whether the existing file `name` may be overwritten and
 // reads answers from `in`: y overwrites, a overwrites and sets

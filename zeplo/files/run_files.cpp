@@ -165,16 +165,14 @@ int AskOverwrite(Run* run, const char* name, FILE* in, FILE* out) {
   return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
 }
 
-int OpenRunFiles(Run* run, bool mayPrompt, bool openInput, bool openOutput) {
-  if (openInput && run->Options->InputFile[0] != '\0' && run->Files.InputStream == nullptr) {
-    int rc = OpenInput(run);
-    if (rc != 0) return rc;
-  }
-  if (openOutput && run->Options->OutputFile[0] != '\0' && run->Files.OutputStream == nullptr) {
-    int rc = OpenOutput(run, mayPrompt);
-    if (rc != 0) return rc;
-  }
-  return 0;
+int OpenInputFile(Run* run) {
+  if (run->Options->InputFile[0] == '\0' || run->Files.InputStream != nullptr) return 0;
+  return OpenInput(run);
+}
+
+int OpenOutputFile(Run* run) {
+  if (run->Options->OutputFile[0] == '\0' || run->Files.OutputStream != nullptr) return 0;
+  return OpenOutput(run, run->Options->Interactive);
 }
 
 int CloseOutputFile(Run* run) {
@@ -210,7 +208,7 @@ int PrepareOutputFile(Run* run, int64_t messageLength, const char* sourceQueue) 
     }
   }
   if (run->Files.OutputStream == nullptr && !run->Settings.OutputIsNull) {
-    int rc = OpenRunFiles(run, run->Options->Interactive, false, true);
+    int rc = OpenOutputFile(run);
     if (rc != 0) return rc;
     return WriteFileHeader(run, sourceQueue);
   }

@@ -57,7 +57,7 @@ TEST(ProgressTest, DisplaySequences) {
     std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "in.zpd").c_str());
     int64_t total = -1;
     std::string out = CaptureStderr([&] {
-      if (OpenRunFiles(opts.get(), false, true, false) != 0) return;
+      if (OpenInputFile(opts.get()) != 0) return;
       total = opts->Files.ProgressTotal;
       if (opts->Files.ProgressActive) ShowProgress(opts.get(), "abcd");
       if (opts->Files.ProgressActive) ShowProgress(opts.get(), "xy");

@@ -9,6 +9,12 @@
 
 namespace {
 
+// The input, then the output, as a run that both reads and writes files.
+int OpenBoth(Run* run) {
+  int rc = OpenInputFile(run);
+  return rc != 0 ? rc : OpenOutputFile(run);
+}
+
 // What the selection step does for one message going to the output file.
 int Deliver(TestRun* opts, std::string data) {
   SetMessage(opts, &data);
@@ -62,7 +68,7 @@ TEST(RunFilesTest, OutputOpenOutcomes) {
     std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", c.file.c_str());
     opts->Parsed.ForceOverwrite = c.force;
     opts->Parsed.FileAccessMode = c.access;
-    int rc = OpenRunFiles(opts.get(), false, true, true);
+    int rc = OpenBoth(opts.get());
     EXPECT_EQ(c.message.empty() ? 0 : 2208, rc) << c.file;
     EXPECT_EQ(c.message, opts->ExitMessage);
     EXPECT_EQ(rc == 0 ? 1 : 0, opts->Counters.WrittenFiles);
@@ -169,12 +175,12 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
     std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", c.pattern.c_str());
     opts->Parsed.FileAccessMode = c.access;
     for (const std::string& name : c.opened) {
-      ASSERT_EQ(0, OpenRunFiles(opts.get(), false, true, true));
+      ASSERT_EQ(0, OpenBoth(opts.get()));
       EXPECT_EQ(name, opts->Files.CurrentInputFile);
       EXPECT_NE(nullptr, opts->Files.InputStream);
       CloseInputFile(opts.get());
     }
-    EXPECT_EQ(2208, OpenRunFiles(opts.get(), false, true, false)) << c.pattern;
+    EXPECT_EQ(2208, OpenInputFile(opts.get())) << c.pattern;
     EXPECT_EQ(c.message, opts->ExitMessage);
     EXPECT_EQ(static_cast<int32_t>(c.opened.size()), opts->Counters.ReadFiles);
     EXPECT_EQ(nullptr, opts->Files.InputStream);
@@ -188,7 +194,7 @@ TEST(RunFilesTest, TheInputIsNeverOpenedForWriting) {
   std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "in.zpd").c_str());
   std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", (dir / "./in.zpd").c_str());
   opts->Parsed.ForceOverwrite = true;
-  EXPECT_EQ(2208, OpenRunFiles(opts.get(), false, true, true));
+  EXPECT_EQ(2208, OpenBoth(opts.get()));
   EXPECT_EQ("Output file '" + dir / "./in.zpd" + "' is the input file being read\n",
             std::string(opts->ExitMessage));
   CloseInputFile(opts.get());
