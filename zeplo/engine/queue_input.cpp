@@ -102,6 +102,65 @@ int NoMessageAvailable(Run* run, MQGMO* gmo, int64_t now) {
   return 0;
 }
 
+// The wait of the next MQGET into gmo: what is left of -w, cut to the age
+// an open output file may still reach (-La); an output file that is old
+// enough is closed first. No wait while a unit of work or unflushed
+// output is pending (the no-message path commits and flushes first), nor
+// for the browsed message under the cursor. Returns 0 or the close's code.
+int SetGetWait(Run* run, bool underCursor, int64_t now, MQGMO* gmo) {
+  const RunOptions* o = run->Options;
+  FileState& files = run->Files;
+  int32_t wait = underCursor ? 0 : GetWaitSeconds(run, now);
+  if (files.OutputStream != nullptr && files.FileMessageCount > 0 && o->MaxFileAge > 0) {
+    int64_t age = now - files.FileOpenTime;
+    if (age < o->MaxFileAge) {
+      int64_t left = o->MaxFileAge - age;
+      if (left < wait) wait = static_cast<int32_t>(left);
+    } else {
+      // The file is old enough: close it now rather than after the wait,
+      // the next message opens the next file.
+      int rc = CloseOutputFile(run);
+      if (rc != 0) return rc;
+      run->Engine.UnflushedCount = 0;
+    }
+  }
+  bool waitOn;
+  if (wait == 0) {
+    waitOn = false;
+  } else if (run->Engine.UowMessageCount > 0 && o->TransactionLimit != -1) {
+    waitOn = false;  // commit the partial unit first (no-message path)
+  } else if (files.OutputStream == nullptr) {
+    waitOn = true;
+  } else {
+    waitOn = run->Engine.UnflushedCount == 0;  // flush first, then wait
+  }
+  if (waitOn) {
+    gmo->Options |= MQGMO_WAIT;
+    gmo->WaitInterval = wait * 1000;
+  } else {
+    gmo->Options &= ~MQGMO_WAIT;
+    gmo->WaitInterval = 0;
+  }
+  return 0;
+}
+
+// The identifiers to match (-g) and the conversion asked for (-c), into the
+// descriptor and gmo of the next MQGET.
+void SetGetMatch(const RunOptions* o, MQMD* md, MQGMO* gmo) {
+  if (o->SelectByMsgId) memcpy(md->MsgId, o->SelectMsgId, sizeof md->MsgId);
+  if (o->SelectByCorrelId) memcpy(md->CorrelId, o->SelectCorrelId, sizeof md->CorrelId);
+  if (o->SelectByGroupId) {
+    memcpy(md->GroupId, o->SelectGroupId, sizeof md->GroupId);
+    gmo->MatchOptions |= MQMO_MATCH_GROUP_ID;
+    if (gmo->Version < MQGMO_VERSION_2) gmo->Version = MQGMO_VERSION_2;
+  }
+  if (o->Convert) {
+    gmo->Options |= MQGMO_CONVERT;
+    md->CodedCharSetId = o->ConvertCcsid;
+    md->Encoding = o->ConvertEncoding;
+  }
+}
+
 }  // namespace
 
 void ReleaseMessageStorage(Run* run) {
@@ -250,54 +309,9 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
     int64_t now = time(nullptr);
     gmo.Options = baseOptions;
 
-    // The browsed message is there or it is not: never wait for it.
-    int32_t wait = underCursor ? 0 : GetWaitSeconds(run, now);
-    if (run->Files.OutputStream != nullptr && run->Files.FileMessageCount > 0 &&
-        run->Options->MaxFileAge > 0) {
-      int64_t age = now - run->Files.FileOpenTime;
-      if (age < run->Options->MaxFileAge) {
-        int64_t left = run->Options->MaxFileAge - age;
-        if (left < wait) wait = static_cast<int32_t>(left);
-      } else {
-        // The file is old enough: close it now rather than after the wait,
-        // the next message opens the next file.
-        int rc = CloseOutputFile(run);
-        if (rc != 0) return rc;
-        run->Engine.UnflushedCount = 0;
-      }
-    }
-    bool waitOn;
-    if (wait == 0) {
-      waitOn = false;
-    } else if (run->Engine.UowMessageCount > 0 && run->Options->TransactionLimit != -1) {
-      waitOn = false;  // commit the partial unit first (no-message path)
-    } else if (run->Files.OutputStream == nullptr) {
-      waitOn = true;
-    } else {
-      waitOn = run->Engine.UnflushedCount == 0;  // flush first, then wait
-    }
-    if (waitOn) {
-      gmo.Options |= MQGMO_WAIT;
-      gmo.WaitInterval = wait * 1000;
-    } else {
-      gmo.Options &= ~MQGMO_WAIT;
-      gmo.WaitInterval = 0;
-    }
-
-    if (run->Options->SelectByMsgId) memcpy(md->MsgId, run->Options->SelectMsgId, sizeof md->MsgId);
-    if (run->Options->SelectByCorrelId) {
-      memcpy(md->CorrelId, run->Options->SelectCorrelId, sizeof md->CorrelId);
-    }
-    if (run->Options->SelectByGroupId) {
-      memcpy(md->GroupId, run->Options->SelectGroupId, sizeof md->GroupId);
-      gmo.MatchOptions |= MQMO_MATCH_GROUP_ID;
-      if (gmo.Version < MQGMO_VERSION_2) gmo.Version = MQGMO_VERSION_2;
-    }
-    if (run->Options->Convert) {
-      gmo.Options |= MQGMO_CONVERT;
-      md->CodedCharSetId = run->Options->ConvertCcsid;
-      md->Encoding = run->Options->ConvertEncoding;
-    }
+    int rc = SetGetWait(run, underCursor, now, &gmo);
+    if (rc != 0) return rc;
+    SetGetMatch(run->Options, md, &gmo);
     MQLONG bufferLength = m.Capacity;
     if (descriptorOnly) {
       gmo.Options |= MQGMO_ACCEPT_TRUNCATED_MSG;
@@ -326,7 +340,7 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
       return 0;
     }
     if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {
-      int rc = GrowMessageStorage(run, dataLength);
+      rc = GrowMessageStorage(run, dataLength);
       if (rc != 0) return rc;
       // A browse that did not fit has still moved the cursor onto the
       // message: browsing "next" again would skip it, so it is read again
@@ -339,7 +353,7 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
     }
     if (reason == MQRC_NO_MSG_AVAILABLE && !underCursor) {
       m.DataLength = 0;
-      int rc = NoMessageAvailable(run, &gmo, time(nullptr));
+      rc = NoMessageAvailable(run, &gmo, time(nullptr));
       if (rc == 1) return 0;
       if (rc != 0) return rc;
       baseOptions = gmo.Options & ~MQGMO_WAIT;
