@@ -79,12 +79,8 @@ void PrintHexList(const SearchString* list, const char* format) {
   }
 }
 
-}  // namespace
-
-int CheckOptions(RunOptions* options) {
-  const bool inputQueues = HasInputQueues(options);
-  const bool outputQueue = options->OutputQueueName[0] != '\0';
-
+// -R: a rate needs an output queue; a repeated rate a browsed input queue.
+int CheckRate(const RunOptions* options, bool inputQueues, bool outputQueue) {
   if (options->Rate != 0) {
     if (!outputQueue)
       return Refuse(
@@ -101,8 +97,12 @@ int CheckOptions(RunOptions* options) {
             "browse the input queue.\n");
     }
   }
+  return 0;
+}
 
-  // Ages: YoungerThan is the larger age, the earlier put time.
+// -T: ages in order, then made into put-time bounds.
+void ApplyAges(RunOptions* options) {
+  // YoungerThan is the larger age, the earlier put time.
   if (options->YoungerThan != 0 && options->OlderThan != 0 &&
       options->YoungerThan < options->OlderThan) {
     int32_t swap = options->YoungerThan;
@@ -111,7 +111,11 @@ int CheckOptions(RunOptions* options) {
   }
   if (options->YoungerThan != 0) options->PutAfter = options->NowSeconds - options->YoungerThan;
   if (options->OlderThan != 0) options->PutBefore = options->NowSeconds - options->OlderThan;
+}
 
+// Which sides are queues and which files, the summary and count displays,
+// purge and the selector.
+int CheckRoles(RunOptions* options, bool inputQueues, bool outputQueue) {
   // One file with input queues is where they are written to.
   if (options->InputFile[0] != '\0' && options->OutputFile[0] == '\0' && inputQueues) {
     snprintf(options->OutputFile, sizeof options->OutputFile, "%s", options->InputFile);
@@ -155,7 +159,11 @@ int CheckOptions(RunOptions* options) {
           "The purge option is not supported when using the SQL92 "
           "selector\n");
   }
+  return 0;
+}
 
+// File-name inserts, generic names and the -L limits that go with them.
+int CheckFileNames(RunOptions* options) {
   if (FileNameHasIndexInsert(options->InputFile)) options->InputFileHasInserts = true;
   if (FileNameHasIndexInsert(options->OutputFile)) {
     // Without -L every such file holds one message (the default limit).
@@ -183,7 +191,20 @@ int CheckOptions(RunOptions* options) {
         "The use of -L parameters requires the use of file index "
         "inserts\n");
   }
+  return 0;
+}
 
+}  // namespace
+
+int CheckOptions(RunOptions* options) {
+  const bool inputQueues = HasInputQueues(options);
+  const bool outputQueue = options->OutputQueueName[0] != '\0';
+  int rc = CheckRate(options, inputQueues, outputQueue);
+  if (rc != 0) return rc;
+  ApplyAges(options);
+  rc = CheckRoles(options, inputQueues, outputQueue);
+  if (rc == 0) rc = CheckFileNames(options);
+  if (rc != 0) return rc;
   if (options->Summary && options->DestructiveGet)
     return Refuse("Sumary option is not valid with move, use browse\n");
   if (options->Count && options->DestructiveGet)
