@@ -148,6 +148,13 @@ TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
     EXPECT_STREQ(c.text, o_.ExitMessage);
     EXPECT_EQ(c.rc != 0 ? 3 : 0, o_.Counters.UncommittedReadCount);  // reset only by a commit
   }
+  // A failed commit leaves an earlier error text alone: the first sticks.
+  FakeReset(&o_);
+  o_.Engine.UseSyncpoint = true;
+  snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "Can not write to file 'f'");
+  gFake.Faults = {{"MQCMIT", 0, MQCC_FAILED, 2009}};
+  EXPECT_EQ(2009, CommitAll(&o_));
+  EXPECT_STREQ("Can not write to file 'f'", o_.ExitMessage);
   // A failed backout keeps the error that caused it; a warning is ignored.
   FakeReset(&o_);
   snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "MQPUT(Q) failed");
