@@ -30,6 +30,10 @@ extern const std::array<unsigned char, 256> AsciiToEbcdicTable;
 int EbcdicToAscii(unsigned char* out, const unsigned char* in, int length);
 int AsciiToEbcdic(unsigned char* out, const unsigned char* in, int length);
 
+// True for a coded character set identifier of an EBCDIC code page (a
+// fixed list of IBM's EBCDIC CCSIDs; 0 and unknown values are not).
+bool IsEbcdicCcsid(int32_t ccsid);
+
 // ---- Quantities ----------------------------------------------------------
 
 // One unit of a unit table. Tables are ordered largest unit first and end
