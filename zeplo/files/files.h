@@ -352,6 +352,85 @@ int StoreAttributeValue(RunOptions* opts, MQMD* md, const MessageAttribute* row,
 // The file name reader errors quote: CurrentInputFile, else InputFile.
 const char* ReaderFileName(const RunOptions* opts);
 
+// ---- Browse-listing sections ----------------------------------------------
+//
+// Current levels of the browse sample print sections of their own between a
+// message's descriptor and its dump:
+//   "****Message properties****"  with the sample's property option: "None"
+//       or one "  <name> : <value>" line per property;
+//   "****Dead Letter Header****"  for a message whose Format is MQDEAD: the
+//       MQDLH field by field, its 172 bytes then left out of the dump (the
+//       length line counts only what follows it).
+// ReadBrowseListingMessage reads them into a ListingSections record, puts
+// the rebuilt dead-letter header in front of the dump, and after the dump
+// hands the properties to the message as an MQRFH2. Every failure composes
+// "... on line %ld of file '%s'" into ExitMessage and returns 2208 (2071
+// when storage cannot be had); the message is then not handed on.
+
+struct ListingSections {
+  bool HasDeadLetter;
+  // The rebuilt MQDLH: integers in the descriptor's Encoding, text in its
+  // code page.
+  unsigned char DeadLetter[MQDLH_LENGTH_1];
+  // The properties as MQRFH2 folders: each a native int32 NameValueLength
+  // (a multiple of 4) and that many bytes of UTF-8 folder text, blank
+  // padded. Empty when the section said "None" or was not there.
+  unsigned char* Folders;  // CSGetMem block "Listing Properties", or null
+  int32_t FoldersLength;
+  int32_t FoldersCapacity;
+  // Working area of the properties reader: per property its folder name,
+  // NUL, its element text, NUL. Same kind of block as Folders.
+  unsigned char* Entries;
+  int32_t EntriesLength;
+  int32_t EntriesCapacity;
+};
+
+// Frees the blocks of `s` and zeroes it. Safe on a zeroed record.
+void ReleaseListingSections(ListingSections* s);
+
+// Reads the dead-letter section whose heading is the current line, up to
+// the next line that begins "****" (left current), and rebuilds the MQDLH
+// into s->DeadLetter for the descriptor `md`. Every field must be there
+// and every number whole. Returns 0; 2208 ("Unrecognised attribute '%s'",
+// "Unexpected end of section", "Unexpected end of file" (StopRequested
+// set), "Badly formed number", "Incomplete dead-letter header"); 2071.
+int ReadListingDeadLetter(RunOptions* opts, const MQMD* md, ListingSections* s);
+
+// Reads the properties section whose heading is the current line, up to
+// the next line that begins "****" (left current), into s->Folders.
+// Property names say their folder as MQ maps them: "usr.x", "jms.x" and
+// "mcd.x" go to those folders, a name without a dot to usr, "f.x" to a
+// folder f (marked content='properties' unless MQ knows f). Values: 'text'
+// (a string), X'hex' (bin.hex), TRUE/FALSE (boolean), NULL (xsi:nil), whole
+// numbers (i4, or i8 beyond 32 bits), other numbers (r8). Returns 0; 2208
+// with "Unrecognised property on line %ld of file '%s'" for any other line
+// (names with groups included) and "Unexpected end of file" (StopRequested
+// set); 2071.
+int ReadListingProperties(RunOptions* opts, ListingSections* s);
+
+// Gives s->Folders (when there are any) to the message in hand as an
+// MQRFH2 placed where MQ places one: after the MQDLH and MQXQH headers the
+// data starts with, before anything else. The header before it (or the
+// descriptor) gets Format "MQHRF2  "; the MQRFH2 takes over that header's
+// Format, Encoding and CodedCharSetId, its integers in that Encoding, its
+// StrucId and Format in that code page, NameValueCCSID 1208. Returns 0, or
+// 2071 when the storage cannot grow.
+int AddListingProperties(RunOptions* opts, const ListingSections* s);
+
+// The reader's format error: composes `format` (taking the current line
+// number and the file name) into ExitMessage, clears DataLength, returns
+// 2208.
+int ListingError(RunOptions* opts, const char* format);
+
+// ListingError for a listing that ends inside a section: "Unexpected end
+// of file on line %ld of file '%s'", StopRequested set.
+int ListingEndOfFile(RunOptions* opts);
+
+// ListingError for a field name the reader does not know: "Unrecognised
+// attribute '%s' on line %ld of file '%s'" with the `length` characters at
+// `name`.
+int ListingUnknownName(RunOptions* opts, const char* name, int32_t length);
+
 // ---- The message in hand -------------------------------------------------
 //
 // The storage and descriptor of RunOptions::Message, for every reader of

@@ -1,0 +1,370 @@
+// The message properties section of a browse listing, given back to the
+// message as an MQRFH2: the form in which message properties travel inside
+// message data.
+//
+// Each "  <name> : <value>" line becomes one element of a folder. The
+// folder text is built in listing order, one folder per distinct name in
+// order of first appearance, in UTF-8 (NameValueCCSID 1208): the listing is
+// read as it was written, so names and values keep their bytes. The sample
+// prints every integer type alike and both float types alike, so whole
+// numbers come back as i4 (i8 when they need more than 32 bits) and other
+// numbers as r8.
+#include <cctype>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "zeplo/cs/cs.h"
+#include "zeplo/files/files.h"
+#include "zeplo/util/util.h"
+#include "zeplo/util/banned.h"
+
+namespace {
+
+constexpr int32_t kMaxBlock = 0x7FFFFFFF;
+constexpr char kDone = '.';
+constexpr MQLONG kUtf8Ccsid = 1208;
+
+// Folders MQ reads as properties without being told; any other folder is
+// marked with content='properties'.
+constexpr const char* kPropertyFolders[] = {"usr", "jms", "mcd", "mqext", "mq", "mq_usr", "mqps"};
+
+int BadProperty(RunOptions* opts) {
+  return ListingError(opts, "Unrecognised property on line %ld of file '%s'");
+}
+
+// Appends n bytes to the growable block (*block, *length, *capacity).
+int Append(RunOptions* opts, unsigned char** block, int32_t* length, int32_t* capacity,
+           const void* bytes, size_t n) {
+  int64_t need = static_cast<int64_t>(*length) + static_cast<int64_t>(n);
+  if (need > *capacity) {
+    int64_t grown = need < 512 ? 1024 : 2 * need;
+    if (grown > kMaxBlock) grown = kMaxBlock;
+    auto* bigger = static_cast<unsigned char*>(
+        need <= kMaxBlock ? CSGetMem(static_cast<size_t>(grown), "Listing Properties") : nullptr);
+    if (bigger == nullptr) {
+      opts->Message.DataLength = 0;
+      return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
+                           "Unable to allocate %lld bytes property storage",
+                           static_cast<long long>(grown));
+    }
+    if (*length > 0) std::memcpy(bigger, *block, static_cast<size_t>(*length));
+    CSReleaseMem(block);
+    *block = bigger;
+    *capacity = static_cast<int32_t>(grown);
+  }
+  if (n > 0) std::memcpy(*block + *length, bytes, n);
+  *length = static_cast<int32_t>(need);
+  return 0;
+}
+
+int AddEntryText(RunOptions* opts, ListingSections* s, const char* text, size_t n) {
+  return Append(opts, &s->Entries, &s->EntriesLength, &s->EntriesCapacity, text, n);
+}
+
+int AddFolderText(RunOptions* opts, ListingSections* s, const char* text, size_t n) {
+  return Append(opts, &s->Folders, &s->FoldersLength, &s->FoldersCapacity, text, n);
+}
+
+bool Is(const char* text, size_t n, const char* word) {
+  return std::strlen(word) == n && std::memcmp(text, word, n) == 0;
+}
+
+// A folder or element name as MQ allows them: a letter or '_' first, then
+// letters, digits, '_' and '-'. No '.', which would name a group.
+bool IsPlainName(const char* p, size_t n) {
+  if (n == 0 || !(std::isalpha(static_cast<unsigned char>(*p)) || *p == '_')) return false;
+  for (size_t i = 1; i < n; i++) {
+    unsigned char c = static_cast<unsigned char>(p[i]);
+    if (!std::isalnum(c) && c != '_' && c != '-') return false;
+  }
+  return true;
+}
+
+bool IsHexDigits(const char* p, size_t n) {
+  for (size_t i = 0; i < n; i++) {
+    if (!std::isxdigit(static_cast<unsigned char>(p[i]))) return false;
+  }
+  return n % 2 == 0;
+}
+
+// The dt attribute a printed number needs, or null when it is not one.
+const char* NumberType(const char* p, size_t n) {
+  int64_t whole;
+  auto [wend, wec] = std::from_chars(p, p + n, whole);
+  if (n > 0 && wec == std::errc() && wend == p + n) {
+    return whole >= INT32_MIN && whole <= INT32_MAX ? "i4" : "i8";
+  }
+  // Only the plain forms %g prints; "inf" and "nan" have no RFH2 spelling.
+  if (n == 0 || std::strspn(p, "0123456789+-.eE") < n) return nullptr;
+  double real;
+  auto [rend, rec] = std::from_chars(p, p + n, real);
+  return rec == std::errc() && rend == p + n ? "r8" : nullptr;
+}
+
+// Appends the value as element content, with &, < and > escaped.
+int AddEscaped(RunOptions* opts, ListingSections* s, const char* p, size_t n) {
+  size_t run = 0;
+  for (size_t i = 0; i <= n; i++) {
+    const char* escape = i == n ? "" : p[i] == '&' ? "&amp;" : p[i] == '<' ? "&lt;" : p[i] == '>' ? "&gt;" : nullptr;
+    if (escape == nullptr) continue;
+    int rc = AddEntryText(opts, s, p + run, i - run);
+    if (rc == 0) rc = AddEntryText(opts, s, escape, std::strlen(escape));
+    if (rc != 0) return rc;
+    run = i + 1;
+  }
+  return 0;
+}
+
+// Appends "<element dt='type'>content</element>" (content escaped or not,
+// or an xsi:nil element for NULL) for the printed value [v, v + n).
+int AddElement(RunOptions* opts, ListingSections* s, const char* element, size_t elementLength,
+               const char* v, size_t n) {
+  const char* type = nullptr;
+  const char* content = v;
+  size_t contentLength = n;
+  bool escape = false;
+  bool nil = false;
+  if (n >= 2 && v[0] == '\'' && v[n - 1] == '\'') {
+    content = v + 1, contentLength = n - 2, escape = true;
+  } else if (n >= 3 && v[0] == 'X' && v[1] == '\'' && v[n - 1] == '\'' && IsHexDigits(v + 2, n - 3)) {
+    type = "bin.hex", content = v + 2, contentLength = n - 3;
+  } else if (Is(v, n, "TRUE") || Is(v, n, "FALSE")) {
+    type = "boolean", content = v[0] == 'T' ? "1" : "0", contentLength = 1;
+  } else if (Is(v, n, "NULL")) {
+    nil = true, contentLength = 0;
+  } else if ((type = NumberType(v, n)) == nullptr) {
+    return BadProperty(opts);
+  }
+  int rc = AddEntryText(opts, s, "<", 1);
+  if (rc == 0) rc = AddEntryText(opts, s, element, elementLength);
+  if (rc == 0 && type != nullptr) {
+    rc = AddEntryText(opts, s, " dt='", 5);
+    if (rc == 0) rc = AddEntryText(opts, s, type, std::strlen(type));
+    if (rc == 0) rc = AddEntryText(opts, s, "'", 1);
+  }
+  if (rc == 0 && nil) rc = AddEntryText(opts, s, " xsi:nil='true'", 15);
+  if (rc == 0) rc = AddEntryText(opts, s, ">", 1);
+  if (rc == 0) rc = escape ? AddEscaped(opts, s, content, contentLength)
+                           : AddEntryText(opts, s, content, contentLength);
+  if (rc == 0) rc = AddEntryText(opts, s, "</", 2);
+  if (rc == 0) rc = AddEntryText(opts, s, element, elementLength);
+  if (rc == 0) rc = AddEntryText(opts, s, ">", 2);  // with the literal's NUL: the entry's end
+  return rc;
+}
+
+// One "  <name> : <value>" line: its folder name, NUL, its element, NUL.
+int AddProperty(RunOptions* opts, ListingSections* s, const char* p, const char* end) {
+  const char* sep = nullptr;
+  for (const char* q = p; q + 3 <= end; q++) {
+    if (std::memcmp(q, " : ", 3) == 0) {
+      sep = q;
+      break;
+    }
+  }
+  if (sep == nullptr) return BadProperty(opts);
+  const char* dot = static_cast<const char*>(std::memchr(p, '.', static_cast<size_t>(sep - p)));
+  const char* folder = dot != nullptr ? p : "usr";
+  size_t folderLength = dot != nullptr ? static_cast<size_t>(dot - p) : 3;
+  const char* element = dot != nullptr ? dot + 1 : p;
+  size_t elementLength = static_cast<size_t>(sep - element);
+  if (!IsPlainName(folder, folderLength) || !IsPlainName(element, elementLength)) {
+    return BadProperty(opts);
+  }
+  size_t mark = static_cast<size_t>(s->EntriesLength);
+  int rc = AddEntryText(opts, s, folder, folderLength);
+  if (rc == 0) rc = AddEntryText(opts, s, "", 1);
+  if (rc == 0) rc = AddElement(opts, s, element, elementLength, sep + 3, static_cast<size_t>(end - sep - 3));
+  if (rc != 0) s->EntriesLength = static_cast<int32_t>(mark);
+  return rc;
+}
+
+// Turns the entries into folders: "<folder>" with every element of that
+// folder, "</folder>", blanks to a multiple of 4, behind its length.
+int BuildFolders(RunOptions* opts, ListingSections* s) {
+  char* entries = reinterpret_cast<char*>(s->Entries);
+  const char* end = entries + s->EntriesLength;
+  // A folder written out is marked with a '.' over its first character (no
+  // name holds one), so the entries keep their lengths.
+  for (char* folder = entries; folder < end;) {
+    char* next = folder + std::strlen(folder) + 1;
+    next += std::strlen(next) + 1;
+    if (folder[0] == kDone) {
+      folder = next;
+      continue;
+    }
+    int32_t start = s->FoldersLength;
+    bool known = false;
+    for (const char* f : kPropertyFolders) known = known || std::strcmp(f, folder) == 0;
+    const char* attribute = known ? ">" : " content='properties'>";
+    int rc = AddFolderText(opts, s, "\0\0\0\0<", 5);
+    if (rc == 0) rc = AddFolderText(opts, s, folder, std::strlen(folder));
+    if (rc == 0) rc = AddFolderText(opts, s, attribute, std::strlen(attribute));
+    for (char* other = folder; rc == 0 && other < end;) {
+      char* element = other + std::strlen(other) + 1;
+      if (std::strcmp(other, folder) == 0) {
+        rc = AddFolderText(opts, s, element, std::strlen(element));
+        if (other != folder) other[0] = kDone;
+      }
+      other = element + std::strlen(element) + 1;
+    }
+    if (rc == 0) rc = AddFolderText(opts, s, "</", 2);
+    if (rc == 0) rc = AddFolderText(opts, s, folder, std::strlen(folder));
+    if (rc == 0) rc = AddFolderText(opts, s, ">   ", 1 + (3 - (s->FoldersLength - start) % 4) % 4);
+    if (rc != 0) return rc;
+    int32_t valueLength = s->FoldersLength - start - 4;
+    std::memcpy(s->Folders + start, &valueLength, sizeof valueLength);
+    folder[0] = kDone;
+    folder = next;
+  }
+  return 0;
+}
+
+// A header that MQ keeps in front of a generated MQRFH2, and where its
+// chaining fields are: the Format, Encoding and CodedCharSetId of what
+// follows it.
+struct LeadingHeader {
+  const char* Format;
+  const char* StrucId;
+  int32_t Length;
+  int32_t EncodingAt;
+  int32_t CcsidAt;
+  int32_t FormatAt;
+};
+
+constexpr LeadingHeader kLeadingHeaders[] = {
+    {MQFMT_DEAD_LETTER_HEADER, MQDLH_STRUC_ID, MQDLH_LENGTH_1, offsetof(MQDLH, Encoding),
+     offsetof(MQDLH, CodedCharSetId), offsetof(MQDLH, Format)},
+    {MQFMT_XMIT_Q_HEADER, MQXQH_STRUC_ID, MQXQH_LENGTH_1,
+     offsetof(MQXQH, MsgDesc) + offsetof(MQMD1, Encoding),
+     offsetof(MQXQH, MsgDesc) + offsetof(MQMD1, CodedCharSetId),
+     offsetof(MQXQH, MsgDesc) + offsetof(MQMD1, Format)},
+};
+
+// A place in the header chain: the Format field that names what follows
+// (-1: the descriptor's, which is never EBCDIC here), the code page that
+// field is in, and the Encoding and CodedCharSetId of what follows.
+struct ChainPoint {
+  int32_t FormatAt;
+  bool FormatEbcdic;
+  MQLONG Encoding;
+  MQLONG Ccsid;
+};
+
+// The chain point's Format as ASCII text (8 characters).
+void ChainFormat(const RunOptions* opts, const ChainPoint& at, char* format) {
+  const MessageBuffer& m = opts->Message;
+  const char* field = at.FormatAt < 0 ? m.Descriptor->Format
+                                      : reinterpret_cast<const char*>(m.Storage + at.FormatAt);
+  std::memcpy(format, field, MQ_FORMAT_LENGTH);
+  auto* bytes = reinterpret_cast<unsigned char*>(format);
+  if (at.FormatEbcdic) EbcdicToAscii(bytes, bytes, MQ_FORMAT_LENGTH);
+}
+
+// `length` ASCII characters into `out`, in EBCDIC when `ebcdic`.
+void PutText(unsigned char* out, const char* text, int length, bool ebcdic) {
+  std::memcpy(out, text, static_cast<size_t>(length));
+  if (ebcdic) AsciiToEbcdic(out, out, length);
+}
+
+// Walks the leading headers of the message data: *at ends as the chain
+// point after the last one, *offset at the first byte behind it.
+void SkipLeadingHeaders(const RunOptions* opts, ChainPoint* at, int32_t* offset) {
+  const MessageBuffer& m = opts->Message;
+  for (bool moved = true; moved;) {
+    moved = false;
+    char format[MQ_FORMAT_LENGTH];
+    ChainFormat(opts, *at, format);
+    bool ebcdic = IsEbcdicCcsid(at->Ccsid);
+    for (const LeadingHeader& h : kLeadingHeaders) {
+      if (std::memcmp(format, h.Format, MQ_FORMAT_LENGTH) != 0 || m.DataLength - *offset < h.Length) {
+        continue;
+      }
+      const unsigned char* p = m.Storage + *offset;
+      char strucId[4];
+      std::memcpy(strucId, p, sizeof strucId);
+      if (ebcdic) EbcdicToAscii(reinterpret_cast<unsigned char*>(strucId), p, sizeof strucId);
+      if (std::memcmp(strucId, h.StrucId, sizeof strucId) != 0) continue;
+      *at = ChainPoint{*offset + h.FormatAt, ebcdic, ReadEncodedInt32(p + h.EncodingAt, at->Encoding),
+                       ReadEncodedInt32(p + h.CcsidAt, at->Encoding)};
+      *offset += h.Length;
+      moved = true;
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+void ReleaseListingSections(ListingSections* s) {
+  CSReleaseMem(&s->Folders);
+  CSReleaseMem(&s->Entries);
+  *s = ListingSections{};
+}
+
+int ReadListingProperties(RunOptions* opts, ListingSections* s) {
+  s->FoldersLength = 0;
+  s->EntriesLength = 0;
+  const LineStorage* ls = opts->InputLines;
+  for (;;) {
+    bool eof = false;
+    int rc = ReadLine(opts, true, &eof, false);
+    if (rc != 0) return rc;
+    if (eof) return ListingEndOfFile(opts);
+    if (ls->Length >= 4 && std::memcmp(ls->Text, "****", 4) == 0) break;
+    const char* p = ls->Text;
+    const char* end = ls->Text + ls->Length;
+    while (p < end && *p == ' ') ++p;
+    while (end > p && end[-1] == ' ') --end;
+    if (p == end || Is(p, static_cast<size_t>(end - p), "None")) continue;
+    // The value keeps its trailing blanks: they may be inside its quotes.
+    rc = AddProperty(opts, s, p, ls->Text + ls->Length);
+    if (rc != 0) return rc;
+  }
+  return BuildFolders(opts, s);
+}
+
+int AddListingProperties(RunOptions* opts, const ListingSections* s) {
+  if (s->FoldersLength == 0) return 0;
+  MessageBuffer& m = opts->Message;
+  MQMD* md = m.Descriptor;
+  ChainPoint at{-1, false, md->Encoding, md->CodedCharSetId};
+  int32_t offset = 0;
+  SkipLeadingHeaders(opts, &at, &offset);
+
+  int32_t size = MQRFH2_LENGTH_2 + s->FoldersLength;
+  int64_t total = static_cast<int64_t>(m.DataLength) + size;
+  int rc = EnsureMessageStorage(opts, total);
+  if (rc != 0) return rc;
+  unsigned char* rfh = m.Storage + offset;
+  std::memmove(rfh + size, rfh, static_cast<size_t>(m.DataLength - offset));
+  m.DataLength = static_cast<int32_t>(total);
+
+  // The MQRFH2 is described by the chain point: its integers in that
+  // Encoding, its characters in that code page.
+  bool ebcdic = IsEbcdicCcsid(at.Ccsid);
+  char inner[MQ_FORMAT_LENGTH];
+  ChainFormat(opts, at, inner);
+  PutText(rfh + offsetof(MQRFH2, StrucId), MQRFH_STRUC_ID, 4, ebcdic);
+  WriteEncodedInt32(rfh + offsetof(MQRFH2, Version), MQRFH_VERSION_2, at.Encoding);
+  WriteEncodedInt32(rfh + offsetof(MQRFH2, StrucLength), size, at.Encoding);
+  WriteEncodedInt32(rfh + offsetof(MQRFH2, Encoding), at.Encoding, at.Encoding);
+  WriteEncodedInt32(rfh + offsetof(MQRFH2, CodedCharSetId), at.Ccsid, at.Encoding);
+  PutText(rfh + offsetof(MQRFH2, Format), inner, MQ_FORMAT_LENGTH, ebcdic);
+  WriteEncodedInt32(rfh + offsetof(MQRFH2, Flags), MQRFH_NO_FLAGS, at.Encoding);
+  WriteEncodedInt32(rfh + offsetof(MQRFH2, NameValueCCSID), kUtf8Ccsid, at.Encoding);
+  unsigned char* folders = rfh + MQRFH2_LENGTH_2;
+  std::memcpy(folders, s->Folders, static_cast<size_t>(s->FoldersLength));
+  for (int32_t i = 0; i < s->FoldersLength;) {
+    int32_t length;
+    std::memcpy(&length, folders + i, sizeof length);
+    WriteEncodedInt32(folders + i, length, at.Encoding);
+    i += 4 + length;
+  }
+
+  unsigned char* field = at.FormatAt < 0 ? reinterpret_cast<unsigned char*>(md->Format)
+                                         : m.Storage + at.FormatAt;
+  PutText(field, MQFMT_RF_HEADER_2, MQ_FORMAT_LENGTH, at.FormatEbcdic);
+  return 0;
+}
