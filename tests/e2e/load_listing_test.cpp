@@ -24,7 +24,8 @@ std::string Hex(const std::string& bytes) {
 
 std::string Unhex(const std::string& hex) {
   std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
   return out;
 }
 
@@ -40,13 +41,16 @@ uint32_t ReadInt(const std::string& s, size_t at, bool big) {
   return v;
 }
 
-std::string Text(const std::string& s, size_t width, char pad) { return (s + std::string(width, pad)).substr(0, width); }
+std::string Text(const std::string& s, size_t width, char pad) {
+  return (s + std::string(width, pad)).substr(0, width);
+}
 
 // An MQDLH naming MQSTR data; text fields NUL- or blank-padded.
 std::string Dlh(bool big, char pad, const std::string& innerFormat = "MQSTR") {
-  return "DLH " + Int(1, big) + Int(MQRC_PUT_INHIBITED, big) + Text("QL.A", 48, pad) + Text("QMW", 48, pad) +
-         Int(big ? 273 : 546, big) + Int(819, big) + Text(innerFormat, 8, ' ') + Int(6, big) +
-         Text("amqrmppa", 28, pad) + "20130114" + "11242677";
+  return "DLH " + Int(1, big) + Int(MQRC_PUT_INHIBITED, big) + Text("QL.A", 48, pad) +
+         Text("QMW", 48, pad) + Int(big ? 273 : 546, big) + Int(819, big) +
+         Text(innerFormat, 8, ' ') + Int(6, big) + Text("amqrmppa", 28, pad) + "20130114" +
+         "11242677";
 }
 
 // An MQRFH2 naming MQSTR data in 546 or 273, holding `folders` (each
@@ -57,8 +61,9 @@ std::string Rfh2(bool big, const std::vector<std::string>& folders) {
     f.append((4 - f.size() % 4) % 4, ' ');
     pairs += Int(static_cast<uint32_t>(f.size()), big) + f;
   }
-  return "RFH " + Int(2, big) + Int(static_cast<uint32_t>(36 + pairs.size()), big) + Int(big ? 273 : 546, big) +
-         Int(819, big) + "MQSTR   " + Int(0, big) + Int(1208, big) + pairs;
+  return "RFH " + Int(2, big) + Int(static_cast<uint32_t>(36 + pairs.size()), big) +
+         Int(big ? 273 : 546, big) + Int(819, big) + "MQSTR   " + Int(0, big) + Int(1208, big) +
+         pairs;
 }
 
 struct Original {
@@ -80,21 +85,30 @@ std::string ListMessage(MessageFields m, const Original& o, const Form& form, in
   if (!o.properties.empty()) {  // the queue manager takes the MQRFH2 out of the data
     std::string inner = data.substr(at + 20, 8);
     data.erase(at, ReadInt(data, at + 8, big));
-    if (at == 0) format = inner; else data.replace(116, 8, inner);
+    if (at == 0)
+      format = inner;
+    else
+      data.replace(116, 8, inner);
   }
   auto q = [](const std::string& s, size_t w) { return "'" + Text(s, w, ' ') + "'"; };
-  std::string out = "\n \n MQGET of message number " + std::to_string(number) + ", CompCode:0 Reason:0\n****Message descriptor****\n\n";
-  out += "  StrucId  : 'MD  '  Version : 2\n  Report   : " + m["Report"] + "  MsgType : " + m["MsgType"] +
-         "\n  Expiry   : " + m["Expiry"] + "  Feedback : " + m["Feedback"] + "\n  Encoding : " + m["Encoding"] +
-         "  CodedCharSetId : " + m["CodedCharSetId"] + "\n  Format : " + q(format, 8) + "\n  Priority : " +
-         m["Priority"] + "  Persistence : " + m["Persistence"] + "\n  MsgId : X'" + m["MsgId"] +
-         "'\n  CorrelId : X'" + m["CorrelId"] + "'\n  BackoutCount : 0\n  ReplyToQ       : " + q(m["ReplyToQ"], 48) +
-         "\n  ReplyToQMgr    : " + q(m["ReplyToQMgr"], 48) + "\n  ** Identity Context\n  UserIdentifier : " +
-         q(m["UserIdentifier"], 12) + "\n  AccountingToken : \n   X'" + m["AccountingToken"] +
-         "'\n  ApplIdentityData : " + q(m["ApplIdentityData"], 32) + "\n  ** Origin Context\n  PutApplType    : '" +
-         m["PutApplType"] + "'\n  PutApplName    : " + q(m["PutApplName"], 28) + "\n  PutDate  : '" + m["PutDate"] +
+  std::string out = "\n \n MQGET of message number " + std::to_string(number) +
+                    ", CompCode:0 Reason:0\n****Message descriptor****\n\n";
+  out += "  StrucId  : 'MD  '  Version : 2\n  Report   : " + m["Report"] +
+         "  MsgType : " + m["MsgType"] + "\n  Expiry   : " + m["Expiry"] +
+         "  Feedback : " + m["Feedback"] + "\n  Encoding : " + m["Encoding"] +
+         "  CodedCharSetId : " + m["CodedCharSetId"] + "\n  Format : " + q(format, 8) +
+         "\n  Priority : " + m["Priority"] + "  Persistence : " + m["Persistence"] +
+         "\n  MsgId : X'" + m["MsgId"] + "'\n  CorrelId : X'" + m["CorrelId"] +
+         "'\n  BackoutCount : 0\n  ReplyToQ       : " + q(m["ReplyToQ"], 48) +
+         "\n  ReplyToQMgr    : " + q(m["ReplyToQMgr"], 48) +
+         "\n  ** Identity Context\n  UserIdentifier : " + q(m["UserIdentifier"], 12) +
+         "\n  AccountingToken : \n   X'" + m["AccountingToken"] +
+         "'\n  ApplIdentityData : " + q(m["ApplIdentityData"], 32) +
+         "\n  ** Origin Context\n  PutApplType    : '" + m["PutApplType"] +
+         "'\n  PutApplName    : " + q(m["PutApplName"], 28) + "\n  PutDate  : '" + m["PutDate"] +
          "'    PutTime  : '" + m["PutTime"] + "'\n  ApplOriginData : " + q(m["ApplOriginData"], 4) +
-         "\n\n  GroupId : X'" + m["GroupId"] + "'\n  MsgSeqNumber   : '1'\n  Offset         : '0'\n"
+         "\n\n  GroupId : X'" + m["GroupId"] +
+         "'\n  MsgSeqNumber   : '1'\n  Offset         : '0'\n"
          "  MsgFlags       : '0'\n  OriginalLength : '-1'";
   if (form.sections) {
     out += "\n \n****Message properties****\n";
@@ -102,39 +116,53 @@ std::string ListMessage(MessageFields m, const Original& o, const Form& form, in
     if (o.properties.empty()) out += "\n  None\n";
   }
   if (form.sections && format == "MQDEAD") {  // the sample reads the numbers in its own byte order
-    auto n = [&](size_t off) { return std::to_string(static_cast<int32_t>(ReadInt(data, off, form.bigEndianPrinter))); };
-    auto t = [&](size_t off, size_t w) { return "'" + std::string(data.substr(off, w).c_str()) + "'"; };
-    out += "\n\n****Dead Letter Header****\n\n  StrucId  : " + t(0, 4) + "  Version : " + n(4) + "\n  Reason   : " +
-           n(8) + (n(8) == "2051" ? " [MQRC_PUT_INHIBITED]" : " [UNKNOWN RC]") + "\n  DestQName      : " +
-           t(12, 48) + "\n  DestQMgrName   : " + t(60, 48) + "\n  Encoding : " + n(108) + "  CodedCharSetId : " +
-           n(112) + "\n  Format : " + t(116, 8) + "\n  PutApplType    : '" + n(124) + "'\n  PutApplName    : " +
-           t(128, 28) + "\n  PutDate  : " + t(156, 8) + "    PutTime  : " + t(164, 8);
+    auto n = [&](size_t off) {
+      return std::to_string(static_cast<int32_t>(ReadInt(data, off, form.bigEndianPrinter)));
+    };
+    auto t = [&](size_t off, size_t w) {
+      return "'" + std::string(data.substr(off, w).c_str()) + "'";
+    };
+    out += "\n\n****Dead Letter Header****\n\n  StrucId  : " + t(0, 4) + "  Version : " + n(4) +
+           "\n  Reason   : " + n(8) + (n(8) == "2051" ? " [MQRC_PUT_INHIBITED]" : " [UNKNOWN RC]") +
+           "\n  DestQName      : " + t(12, 48) + "\n  DestQMgrName   : " + t(60, 48) +
+           "\n  Encoding : " + n(108) + "  CodedCharSetId : " + n(112) +
+           "\n  Format : " + t(116, 8) + "\n  PutApplType    : '" + n(124) +
+           "'\n  PutApplName    : " + t(128, 28) + "\n  PutDate  : " + t(156, 8) +
+           "    PutTime  : " + t(164, 8);
     data.erase(0, MQDLH_LENGTH_1);
   }
   std::string size = std::to_string(data.size());
-  out += "\n \n****   Message      ****\n \n length - " + (form.sections ? size + " of " + size : size) + " bytes\n ";
+  out += "\n \n****   Message      ****\n \n length - " +
+         (form.sections ? size + " of " + size : size) + " bytes\n ";
   for (size_t line = 0; line == 0 || line < data.size(); line += 16) {
     char offset[16];
     std::snprintf(offset, sizeof offset, "\n%08zX: ", line);
     std::string hex = offset, shown;
     for (size_t i = line; i < line + 16; i++) {
       hex += (i % 2 == 0 ? " " : "") + (i < data.size() ? Hex(data.substr(i, 1)) : "  ");
-      shown += i >= data.size() ? ' ' : isprint(static_cast<unsigned char>(data[i])) ? data[i] : '.';
+      shown += i >= data.size()                               ? ' '
+               : isprint(static_cast<unsigned char>(data[i])) ? data[i]
+                                                              : '.';
     }
     out += hex + " '" + shown + "'";
   }
   return out;
 }
 
-std::string Listing(const std::vector<MessageFields>& messages, const std::vector<Original>& originals,
-                    const Form& form) {
-  std::string out = form.auth ? "Authentication not enabled, if you wish to enable:\n - Build this sample with "
-                                "amqsauth.c\n - Define the 'SAMPLE_AUTH_ENABLED' compile flag in your compile command\n"
-                              : "";
-  out += "\n" + std::string(form.heading) + " - starts here\n**********************\n \n MQOPEN - 'Q1'\n ";
-  for (size_t i = 0; i < messages.size(); i++) out += ListMessage(messages[i], originals[i], form, int(i) + 1);
+std::string Listing(const std::vector<MessageFields>& messages,
+                    const std::vector<Original>& originals, const Form& form) {
+  std::string out =
+      form.auth
+          ? "Authentication not enabled, if you wish to enable:\n - Build this sample with "
+            "amqsauth.c\n - Define the 'SAMPLE_AUTH_ENABLED' compile flag in your compile command\n"
+          : "";
+  out += "\n" + std::string(form.heading) +
+         " - starts here\n**********************\n \n MQOPEN - 'Q1'\n ";
+  for (size_t i = 0; i < messages.size(); i++)
+    out += ListMessage(messages[i], originals[i], form, int(i) + 1);
   out += "\n \n \n No more messages ";
-  if (form.summary) out += "\n\n****   Summary      ****\n 3 messages browsed.\n Smallest message 5 bytes.\n";
+  if (form.summary)
+    out += "\n\n****   Summary      ****\n 3 messages browsed.\n Smallest message 5 bytes.\n";
   return out + "\n MQCLOSE\n MQDISC\n";
 }
 
@@ -146,19 +174,25 @@ TEST(LoadListing, EveryFormLoadsTheMessagesItShows) {
       {{"--hex", Hex(Dlh(true, ' ') + "odd"), "--format", "MQDEAD", "--encoding", "273"}, {}},
   };
   const std::vector<Original> properties = {
-      {{"--hex", Hex(Rfh2(false, {"<mcd><Msd>jms_text</Msd></mcd>", "<jms><Dst>queue:///Q1</Dst></jms>",
-                                  "<usr><count dt='i4'>12</count><big dt='i8'>5000000000</big><flag dt='boolean'>1"
-                                  "</flag><ratio dt='r8'>0.25</ratio><note>a&lt;b &amp; c's</note><raw dt='bin.hex'>"
-                                  "00FF</raw><nothing xsi:nil='true'></nothing></usr>",
-                                  "<app content='properties'><colour>red</colour></app>"}) + payload),
+      {{"--hex",
+        Hex(Rfh2(
+                false,
+                {"<mcd><Msd>jms_text</Msd></mcd>", "<jms><Dst>queue:///Q1</Dst></jms>",
+                 "<usr><count dt='i4'>12</count><big dt='i8'>5000000000</big><flag dt='boolean'>1"
+                 "</flag><ratio dt='r8'>0.25</ratio><note>a&lt;b &amp; c's</note><raw dt='bin.hex'>"
+                 "00FF</raw><nothing xsi:nil='true'></nothing></usr>",
+                 "<app content='properties'><colour>red</colour></app>"}) +
+            payload),
         "--format", "MQHRF2", "--ccsid", "819"},
-       {"mcd.Msd : 'jms_text'", "jms.Dst : 'queue:///Q1'", "count : 12", "usr.big : 5000000000", "flag : TRUE",
-        "ratio : 0.25", "note : 'a<b & c's'", "raw : X'00FF'", "nothing : NULL", "app.colour : 'red'"}},
-      {{"--hex", Hex(Dlh(false, '\0', "MQHRF2") + Rfh2(false, {"<usr><n dt='i4'>1</n></usr>"}) + payload),
+       {"mcd.Msd : 'jms_text'", "jms.Dst : 'queue:///Q1'", "count : 12", "usr.big : 5000000000",
+        "flag : TRUE", "ratio : 0.25", "note : 'a<b & c's'", "raw : X'00FF'", "nothing : NULL",
+        "app.colour : 'red'"}},
+      {{"--hex",
+        Hex(Dlh(false, '\0', "MQHRF2") + Rfh2(false, {"<usr><n dt='i4'>1</n></usr>"}) + payload),
         "--format", "MQDEAD", "--ccsid", "819"},
        {"n : 1"}},
-      {{"--hex", Hex(Rfh2(true, {"<usr><n dt='i4'>-7</n></usr>"}) + "big"), "--format", "MQHRF2", "--encoding", "273",
-        "--ccsid", "819"},
+      {{"--hex", Hex(Rfh2(true, {"<usr><n dt='i4'>-7</n></usr>"}) + "big"), "--format", "MQHRF2",
+        "--encoding", "273", "--ccsid", "819"},
        {"usr.n : -7"}},
       {{"--text", "none", "--format", "MQSTR"}, {}},
   };
@@ -174,7 +208,8 @@ TEST(LoadListing, EveryFormLoadsTheMessagesItShows) {
   };
   LocalqmOrFail({"create", "QM1", "--default"});
   for (const auto& c : cases) {
-    for (const char* q : {"Q1", "Q2"}) RunLocalqm({"remove", "QM1", q, "--purge"}), LocalqmOrFail({"define", "QM1", q});
+    for (const char* q : {"Q1", "Q2"})
+      RunLocalqm({"remove", "QM1", q, "--purge"}), LocalqmOrFail({"define", "QM1", q});
     for (const Original& o : *c.originals) {
       std::vector<std::string> put = {"put", "QM1", "Q1"};
       put.insert(put.end(), o.put.begin(), o.put.end());

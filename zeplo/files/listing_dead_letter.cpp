@@ -18,8 +18,8 @@
 #include <cstring>
 
 #include "zeplo/files/files.h"
-#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
+#include "zeplo/util/util.h"
 
 namespace {
 

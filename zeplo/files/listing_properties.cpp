@@ -17,8 +17,8 @@
 
 #include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
-#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
+#include "zeplo/util/util.h"
 
 namespace {
 
@@ -107,7 +107,11 @@ const char* NumberType(const char* p, size_t n) {
 int AddEscaped(RunOptions* opts, ListingSections* s, const char* p, size_t n) {
   size_t run = 0;
   for (size_t i = 0; i <= n; i++) {
-    const char* escape = i == n ? "" : p[i] == '&' ? "&amp;" : p[i] == '<' ? "&lt;" : p[i] == '>' ? "&gt;" : nullptr;
+    const char* escape = i == n        ? ""
+                         : p[i] == '&' ? "&amp;"
+                         : p[i] == '<' ? "&lt;"
+                         : p[i] == '>' ? "&gt;"
+                                       : nullptr;
     if (escape == nullptr) continue;
     int rc = AddEntryText(opts, s, p + run, i - run);
     if (rc == 0) rc = AddEntryText(opts, s, escape, std::strlen(escape));
@@ -128,7 +132,8 @@ int AddElement(RunOptions* opts, ListingSections* s, const char* element, size_t
   bool nil = false;
   if (n >= 2 && v[0] == '\'' && v[n - 1] == '\'') {
     content = v + 1, contentLength = n - 2, escape = true;
-  } else if (n >= 3 && v[0] == 'X' && v[1] == '\'' && v[n - 1] == '\'' && IsHexDigits(v + 2, n - 3)) {
+  } else if (n >= 3 && v[0] == 'X' && v[1] == '\'' && v[n - 1] == '\'' &&
+             IsHexDigits(v + 2, n - 3)) {
     type = "bin.hex", content = v + 2, contentLength = n - 3;
   } else if (Is(v, n, "TRUE") || Is(v, n, "FALSE")) {
     type = "boolean", content = v[0] == 'T' ? "1" : "0", contentLength = 1;
@@ -146,8 +151,9 @@ int AddElement(RunOptions* opts, ListingSections* s, const char* element, size_t
   }
   if (rc == 0 && nil) rc = AddEntryText(opts, s, " xsi:nil='true'", 15);
   if (rc == 0) rc = AddEntryText(opts, s, ">", 1);
-  if (rc == 0) rc = escape ? AddEscaped(opts, s, content, contentLength)
-                           : AddEntryText(opts, s, content, contentLength);
+  if (rc == 0)
+    rc = escape ? AddEscaped(opts, s, content, contentLength)
+                : AddEntryText(opts, s, content, contentLength);
   if (rc == 0) rc = AddEntryText(opts, s, "</", 2);
   if (rc == 0) rc = AddEntryText(opts, s, element, elementLength);
   if (rc == 0) rc = AddEntryText(opts, s, ">", 2);  // with the literal's NUL: the entry's end
@@ -175,7 +181,8 @@ int AddProperty(RunOptions* opts, ListingSections* s, const char* p, const char*
   size_t mark = static_cast<size_t>(s->EntriesLength);
   int rc = AddEntryText(opts, s, folder, folderLength);
   if (rc == 0) rc = AddEntryText(opts, s, "", 1);
-  if (rc == 0) rc = AddElement(opts, s, element, elementLength, sep + 3, static_cast<size_t>(end - sep - 3));
+  if (rc == 0)
+    rc = AddElement(opts, s, element, elementLength, sep + 3, static_cast<size_t>(end - sep - 3));
   if (rc != 0) s->EntriesLength = static_cast<int32_t>(mark);
   return rc;
 }
@@ -278,7 +285,8 @@ void SkipLeadingHeaders(const RunOptions* opts, ChainPoint* at, int32_t* offset)
     ChainFormat(opts, *at, format);
     bool ebcdic = IsEbcdicCcsid(at->Ccsid);
     for (const LeadingHeader& h : kLeadingHeaders) {
-      if (std::memcmp(format, h.Format, MQ_FORMAT_LENGTH) != 0 || m.DataLength - *offset < h.Length) {
+      if (std::memcmp(format, h.Format, MQ_FORMAT_LENGTH) != 0 ||
+          m.DataLength - *offset < h.Length) {
         continue;
       }
       const unsigned char* p = m.Storage + *offset;
@@ -286,8 +294,9 @@ void SkipLeadingHeaders(const RunOptions* opts, ChainPoint* at, int32_t* offset)
       std::memcpy(strucId, p, sizeof strucId);
       if (ebcdic) EbcdicToAscii(reinterpret_cast<unsigned char*>(strucId), p, sizeof strucId);
       if (std::memcmp(strucId, h.StrucId, sizeof strucId) != 0) continue;
-      *at = ChainPoint{*offset + h.FormatAt, ebcdic, ReadEncodedInt32(p + h.EncodingAt, at->Encoding),
-                       ReadEncodedInt32(p + h.CcsidAt, at->Encoding)};
+      *at =
+          ChainPoint{*offset + h.FormatAt, ebcdic, ReadEncodedInt32(p + h.EncodingAt, at->Encoding),
+                     ReadEncodedInt32(p + h.CcsidAt, at->Encoding)};
       *offset += h.Length;
       moved = true;
       break;
@@ -363,8 +372,8 @@ int AddListingProperties(RunOptions* opts, const ListingSections* s) {
     i += 4 + length;
   }
 
-  unsigned char* field = at.FormatAt < 0 ? reinterpret_cast<unsigned char*>(md->Format)
-                                         : m.Storage + at.FormatAt;
+  unsigned char* field =
+      at.FormatAt < 0 ? reinterpret_cast<unsigned char*>(md->Format) : m.Storage + at.FormatAt;
   PutText(field, MQFMT_RF_HEADER_2, MQ_FORMAT_LENGTH, at.FormatEbcdic);
   return 0;
 }

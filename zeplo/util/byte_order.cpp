@@ -9,9 +9,7 @@
 
 namespace {
 
-bool BigEndian(int32_t encoding) {
-  return (encoding & MQENC_INTEGER_MASK) == MQENC_INTEGER_NORMAL;
-}
+bool BigEndian(int32_t encoding) { return (encoding & MQENC_INTEGER_MASK) == MQENC_INTEGER_NORMAL; }
 
 }  // namespace
 
