@@ -367,6 +367,14 @@ const char* ReaderFileName(const RunOptions* opts);
 // "... on line %ld of file '%s'" into ExitMessage and returns 2208 (2071
 // when storage cannot be had); the message is then not handed on.
 
+// A growable byte area of the listing reader: a CSGetMem block labelled
+// "Listing Properties" (or null), only ever grown.
+struct ListingBytes {
+  unsigned char* Data;
+  int32_t Length;
+  int32_t Capacity;
+};
+
 struct ListingSections {
   bool HasDeadLetter;
   // The rebuilt MQDLH: integers in the descriptor's Encoding, text in its
@@ -375,14 +383,10 @@ struct ListingSections {
   // The properties as MQRFH2 folders: each a native int32 NameValueLength
   // (a multiple of 4) and that many bytes of UTF-8 folder text, blank
   // padded. Empty when the section said "None" or was not there.
-  unsigned char* Folders;  // CSGetMem block "Listing Properties", or null
-  int32_t FoldersLength;
-  int32_t FoldersCapacity;
+  ListingBytes Folders;
   // Working area of the properties reader: per property its folder name,
-  // NUL, its element text, NUL. Same kind of block as Folders.
-  unsigned char* Entries;
-  int32_t EntriesLength;
-  int32_t EntriesCapacity;
+  // NUL, its element text, NUL.
+  ListingBytes Entries;
 };
 
 // Frees the blocks of `s` and zeroes it. Safe on a zeroed record.

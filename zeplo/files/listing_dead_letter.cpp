@@ -18,8 +18,11 @@
 #include <cstring>
 
 #include "zeplo/files/files.h"
-#include "zeplo/util/banned.h"
 #include "zeplo/util/util.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 

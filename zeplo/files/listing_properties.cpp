@@ -14,11 +14,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <string_view>
 
 #include "zeplo/cs/cs.h"
 #include "zeplo/files/files.h"
-#include "zeplo/util/banned.h"
 #include "zeplo/util/util.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -34,11 +39,11 @@ int BadProperty(RunOptions* opts) {
   return ListingError(opts, "Unrecognised property on line %ld of file '%s'");
 }
 
-// Appends n bytes to the growable block (*block, *length, *capacity).
-int Append(RunOptions* opts, unsigned char** block, int32_t* length, int32_t* capacity,
-           const void* bytes, size_t n) {
-  int64_t need = static_cast<int64_t>(*length) + static_cast<int64_t>(n);
-  if (need > *capacity) {
+// Appends the pieces to the area.
+int Append(RunOptions* opts, ListingBytes* area, std::initializer_list<std::string_view> pieces) {
+  int64_t need = area->Length;
+  for (std::string_view piece : pieces) need += static_cast<int64_t>(piece.size());
+  if (need > area->Capacity) {
     int64_t grown = need < 512 ? 1024 : 2 * need;
     if (grown > kMaxBlock) grown = kMaxBlock;
     auto* bigger = static_cast<unsigned char*>(
@@ -49,149 +54,122 @@ int Append(RunOptions* opts, unsigned char** block, int32_t* length, int32_t* ca
                            "Unable to allocate %lld bytes property storage",
                            static_cast<long long>(grown));
     }
-    if (*length > 0) std::memcpy(bigger, *block, static_cast<size_t>(*length));
-    CSReleaseMem(block);
-    *block = bigger;
-    *capacity = static_cast<int32_t>(grown);
+    if (area->Length > 0) std::memcpy(bigger, area->Data, static_cast<size_t>(area->Length));
+    CSReleaseMem(&area->Data);
+    area->Data = bigger;
+    area->Capacity = static_cast<int32_t>(grown);
   }
-  if (n > 0) std::memcpy(*block + *length, bytes, n);
-  *length = static_cast<int32_t>(need);
+  for (std::string_view piece : pieces) {
+    if (!piece.empty()) std::memcpy(area->Data + area->Length, piece.data(), piece.size());
+    area->Length += static_cast<int32_t>(piece.size());
+  }
   return 0;
-}
-
-int AddEntryText(RunOptions* opts, ListingSections* s, const char* text, size_t n) {
-  return Append(opts, &s->Entries, &s->EntriesLength, &s->EntriesCapacity, text, n);
-}
-
-int AddFolderText(RunOptions* opts, ListingSections* s, const char* text, size_t n) {
-  return Append(opts, &s->Folders, &s->FoldersLength, &s->FoldersCapacity, text, n);
-}
-
-bool Is(const char* text, size_t n, const char* word) {
-  return std::strlen(word) == n && std::memcmp(text, word, n) == 0;
 }
 
 // A folder or element name as MQ allows them: a letter or '_' first, then
 // letters, digits, '_' and '-'. No '.', which would name a group.
-bool IsPlainName(const char* p, size_t n) {
-  if (n == 0 || !(std::isalpha(static_cast<unsigned char>(*p)) || *p == '_')) return false;
-  for (size_t i = 1; i < n; i++) {
-    unsigned char c = static_cast<unsigned char>(p[i]);
+bool IsPlainName(std::string_view name) {
+  if (name.empty() || !(std::isalpha(static_cast<unsigned char>(name[0])) || name[0] == '_')) {
+    return false;
+  }
+  for (size_t i = 1; i < name.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
     if (!std::isalnum(c) && c != '_' && c != '-') return false;
   }
   return true;
 }
 
-bool IsHexDigits(const char* p, size_t n) {
-  for (size_t i = 0; i < n; i++) {
-    if (!std::isxdigit(static_cast<unsigned char>(p[i]))) return false;
+bool IsHexDigits(std::string_view digits) {
+  for (char c : digits) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
   }
-  return n % 2 == 0;
+  return digits.size() % 2 == 0;
 }
 
 // The dt attribute a printed number needs, or null when it is not one.
-const char* NumberType(const char* p, size_t n) {
+const char* NumberType(std::string_view text) {
+  const char* p = text.data();
+  size_t n = text.size();
   int64_t whole;
   auto [wend, wec] = std::from_chars(p, p + n, whole);
   if (n > 0 && wec == std::errc() && wend == p + n) {
     return whole >= INT32_MIN && whole <= INT32_MAX ? "i4" : "i8";
   }
   // Only the plain forms %g prints; "inf" and "nan" have no RFH2 spelling.
-  if (n == 0 || std::strspn(p, "0123456789+-.eE") < n) return nullptr;
+  if (n == 0 || text.find_first_not_of("0123456789+-.eE") != std::string_view::npos) return nullptr;
   double real;
   auto [rend, rec] = std::from_chars(p, p + n, real);
   return rec == std::errc() && rend == p + n ? "r8" : nullptr;
 }
 
 // Appends the value as element content, with &, < and > escaped.
-int AddEscaped(RunOptions* opts, ListingSections* s, const char* p, size_t n) {
+int AddEscaped(RunOptions* opts, ListingBytes* entries, std::string_view value) {
   size_t run = 0;
-  for (size_t i = 0; i <= n; i++) {
-    const char* escape = i == n        ? ""
-                         : p[i] == '&' ? "&amp;"
-                         : p[i] == '<' ? "&lt;"
-                         : p[i] == '>' ? "&gt;"
-                                       : nullptr;
+  for (size_t i = 0; i <= value.size(); i++) {
+    const char* escape = i == value.size() ? ""
+                         : value[i] == '&' ? "&amp;"
+                         : value[i] == '<' ? "&lt;"
+                         : value[i] == '>' ? "&gt;"
+                                           : nullptr;
     if (escape == nullptr) continue;
-    int rc = AddEntryText(opts, s, p + run, i - run);
-    if (rc == 0) rc = AddEntryText(opts, s, escape, std::strlen(escape));
+    int rc = Append(opts, entries, {value.substr(run, i - run), escape});
     if (rc != 0) return rc;
     run = i + 1;
   }
   return 0;
 }
 
-// Appends "<element dt='type'>content</element>" (content escaped or not,
-// or an xsi:nil element for NULL) for the printed value [v, v + n).
-int AddElement(RunOptions* opts, ListingSections* s, const char* element, size_t elementLength,
-               const char* v, size_t n) {
+// Appends "<element dt='type'>content</element>" and the NUL that ends the
+// entry, for the printed value `v` (content escaped for a string; an
+// xsi:nil element for NULL).
+int AddElement(RunOptions* opts, ListingBytes* entries, std::string_view element,
+               std::string_view v) {
   const char* type = nullptr;
-  const char* content = v;
-  size_t contentLength = n;
+  std::string_view content = v;
   bool escape = false;
   bool nil = false;
+  size_t n = v.size();
   if (n >= 2 && v[0] == '\'' && v[n - 1] == '\'') {
-    content = v + 1, contentLength = n - 2, escape = true;
+    content = v.substr(1, n - 2), escape = true;
   } else if (n >= 3 && v[0] == 'X' && v[1] == '\'' && v[n - 1] == '\'' &&
-             IsHexDigits(v + 2, n - 3)) {
-    type = "bin.hex", content = v + 2, contentLength = n - 3;
-  } else if (Is(v, n, "TRUE") || Is(v, n, "FALSE")) {
-    type = "boolean", content = v[0] == 'T' ? "1" : "0", contentLength = 1;
-  } else if (Is(v, n, "NULL")) {
-    nil = true, contentLength = 0;
-  } else if ((type = NumberType(v, n)) == nullptr) {
+             IsHexDigits(v.substr(2, n - 3))) {
+    type = "bin.hex", content = v.substr(2, n - 3);
+  } else if (v == "TRUE" || v == "FALSE") {
+    type = "boolean", content = v == "TRUE" ? "1" : "0";
+  } else if (v == "NULL") {
+    nil = true, content = "";
+  } else if ((type = NumberType(v)) == nullptr) {
     return BadProperty(opts);
   }
-  int rc = AddEntryText(opts, s, "<", 1);
-  if (rc == 0) rc = AddEntryText(opts, s, element, elementLength);
-  if (rc == 0 && type != nullptr) {
-    rc = AddEntryText(opts, s, " dt='", 5);
-    if (rc == 0) rc = AddEntryText(opts, s, type, std::strlen(type));
-    if (rc == 0) rc = AddEntryText(opts, s, "'", 1);
-  }
-  if (rc == 0 && nil) rc = AddEntryText(opts, s, " xsi:nil='true'", 15);
-  if (rc == 0) rc = AddEntryText(opts, s, ">", 1);
-  if (rc == 0)
-    rc = escape ? AddEscaped(opts, s, content, contentLength)
-                : AddEntryText(opts, s, content, contentLength);
-  if (rc == 0) rc = AddEntryText(opts, s, "</", 2);
-  if (rc == 0) rc = AddEntryText(opts, s, element, elementLength);
-  if (rc == 0) rc = AddEntryText(opts, s, ">", 2);  // with the literal's NUL: the entry's end
+  int rc = Append(opts, entries,
+                  {"<", element, type != nullptr ? " dt='" : "", type != nullptr ? type : "",
+                   type != nullptr ? "'" : "", nil ? " xsi:nil='true'" : "", ">"});
+  if (rc == 0) rc = escape ? AddEscaped(opts, entries, content) : Append(opts, entries, {content});
+  if (rc == 0) rc = Append(opts, entries, {"</", element, std::string_view(">", 2)});
   return rc;
 }
 
 // One "  <name> : <value>" line: its folder name, NUL, its element, NUL.
-int AddProperty(RunOptions* opts, ListingSections* s, const char* p, const char* end) {
-  const char* sep = nullptr;
-  for (const char* q = p; q + 3 <= end; q++) {
-    if (std::memcmp(q, " : ", 3) == 0) {
-      sep = q;
-      break;
-    }
-  }
-  if (sep == nullptr) return BadProperty(opts);
-  const char* dot = static_cast<const char*>(std::memchr(p, '.', static_cast<size_t>(sep - p)));
-  const char* folder = dot != nullptr ? p : "usr";
-  size_t folderLength = dot != nullptr ? static_cast<size_t>(dot - p) : 3;
-  const char* element = dot != nullptr ? dot + 1 : p;
-  size_t elementLength = static_cast<size_t>(sep - element);
-  if (!IsPlainName(folder, folderLength) || !IsPlainName(element, elementLength)) {
-    return BadProperty(opts);
-  }
-  size_t mark = static_cast<size_t>(s->EntriesLength);
-  int rc = AddEntryText(opts, s, folder, folderLength);
-  if (rc == 0) rc = AddEntryText(opts, s, "", 1);
-  if (rc == 0)
-    rc = AddElement(opts, s, element, elementLength, sep + 3, static_cast<size_t>(end - sep - 3));
-  if (rc != 0) s->EntriesLength = static_cast<int32_t>(mark);
+int AddProperty(RunOptions* opts, ListingSections* s, std::string_view line) {
+  size_t sep = line.find(" : ");
+  if (sep == std::string_view::npos) return BadProperty(opts);
+  std::string_view name = line.substr(0, sep);
+  size_t dot = name.find('.');
+  std::string_view folder = dot == std::string_view::npos ? "usr" : name.substr(0, dot);
+  std::string_view element = dot == std::string_view::npos ? name : name.substr(dot + 1);
+  if (!IsPlainName(folder) || !IsPlainName(element)) return BadProperty(opts);
+  int32_t mark = s->Entries.Length;
+  int rc = Append(opts, &s->Entries, {folder, std::string_view("", 1)});
+  if (rc == 0) rc = AddElement(opts, &s->Entries, element, line.substr(sep + 3));
+  if (rc != 0) s->Entries.Length = mark;
   return rc;
 }
 
 // Turns the entries into folders: "<folder>" with every element of that
 // folder, "</folder>", blanks to a multiple of 4, behind its length.
 int BuildFolders(RunOptions* opts, ListingSections* s) {
-  char* entries = reinterpret_cast<char*>(s->Entries);
-  const char* end = entries + s->EntriesLength;
+  char* entries = reinterpret_cast<char*>(s->Entries.Data);
+  const char* end = entries + s->Entries.Length;
   // A folder written out is marked with a '.' over its first character (no
   // name holds one), so the entries keep their lengths.
   for (char* folder = entries; folder < end;) {
@@ -201,27 +179,28 @@ int BuildFolders(RunOptions* opts, ListingSections* s) {
       folder = next;
       continue;
     }
-    int32_t start = s->FoldersLength;
     bool known = false;
     for (const char* f : kPropertyFolders) known = known || std::strcmp(f, folder) == 0;
-    const char* attribute = known ? ">" : " content='properties'>";
-    int rc = AddFolderText(opts, s, "\0\0\0\0<", 5);
-    if (rc == 0) rc = AddFolderText(opts, s, folder, std::strlen(folder));
-    if (rc == 0) rc = AddFolderText(opts, s, attribute, std::strlen(attribute));
+    int32_t start = s->Folders.Length;
+    int rc =
+        Append(opts, &s->Folders,
+               {std::string_view("\0\0\0\0<", 5), folder, known ? ">" : " content='properties'>"});
     for (char* other = folder; rc == 0 && other < end;) {
       char* element = other + std::strlen(other) + 1;
       if (std::strcmp(other, folder) == 0) {
-        rc = AddFolderText(opts, s, element, std::strlen(element));
+        rc = Append(opts, &s->Folders, {element});
         if (other != folder) other[0] = kDone;
       }
       other = element + std::strlen(element) + 1;
     }
-    if (rc == 0) rc = AddFolderText(opts, s, "</", 2);
-    if (rc == 0) rc = AddFolderText(opts, s, folder, std::strlen(folder));
-    if (rc == 0) rc = AddFolderText(opts, s, ">   ", 1 + (3 - (s->FoldersLength - start) % 4) % 4);
+    // Bytes after the length once "</folder>" is on.
+    size_t closed = static_cast<size_t>(s->Folders.Length - start - 4) + 3 + std::strlen(folder);
+    size_t padding = (4 - closed % 4) % 4;
+    if (rc == 0)
+      rc = Append(opts, &s->Folders, {"</", folder, ">", std::string_view("   ", padding)});
     if (rc != 0) return rc;
-    int32_t valueLength = s->FoldersLength - start - 4;
-    std::memcpy(s->Folders + start, &valueLength, sizeof valueLength);
+    int32_t valueLength = s->Folders.Length - start - 4;
+    std::memcpy(s->Folders.Data + start, &valueLength, sizeof valueLength);
     folder[0] = kDone;
     folder = next;
   }
@@ -307,14 +286,14 @@ void SkipLeadingHeaders(const RunOptions* opts, ChainPoint* at, int32_t* offset)
 }  // namespace
 
 void ReleaseListingSections(ListingSections* s) {
-  CSReleaseMem(&s->Folders);
-  CSReleaseMem(&s->Entries);
+  CSReleaseMem(&s->Folders.Data);
+  CSReleaseMem(&s->Entries.Data);
   *s = ListingSections{};
 }
 
 int ReadListingProperties(RunOptions* opts, ListingSections* s) {
-  s->FoldersLength = 0;
-  s->EntriesLength = 0;
+  s->Folders.Length = 0;
+  s->Entries.Length = 0;
   const LineStorage* ls = opts->InputLines;
   for (;;) {
     bool eof = false;
@@ -326,26 +305,26 @@ int ReadListingProperties(RunOptions* opts, ListingSections* s) {
     const char* end = ls->Text + ls->Length;
     while (p < end && *p == ' ') ++p;
     while (end > p && end[-1] == ' ') --end;
-    if (p == end || Is(p, static_cast<size_t>(end - p), "None")) continue;
+    if (p == end || std::string_view(p, static_cast<size_t>(end - p)) == "None") continue;
     // The value keeps its trailing blanks: they may be inside its quotes.
-    rc = AddProperty(opts, s, p, ls->Text + ls->Length);
+    rc = AddProperty(opts, s, std::string_view(p, static_cast<size_t>(ls->Text + ls->Length - p)));
     if (rc != 0) return rc;
   }
   return BuildFolders(opts, s);
 }
 
 int AddListingProperties(RunOptions* opts, const ListingSections* s) {
-  if (s->FoldersLength == 0) return 0;
+  if (s->Folders.Length == 0) return 0;
   MessageBuffer& m = opts->Message;
   MQMD* md = m.Descriptor;
   ChainPoint at{-1, false, md->Encoding, md->CodedCharSetId};
   int32_t offset = 0;
   SkipLeadingHeaders(opts, &at, &offset);
 
-  int32_t size = MQRFH2_LENGTH_2 + s->FoldersLength;
-  int64_t total = static_cast<int64_t>(m.DataLength) + size;
-  int rc = EnsureMessageStorage(opts, total);
+  int64_t total = static_cast<int64_t>(m.DataLength) + MQRFH2_LENGTH_2 + s->Folders.Length;
+  int rc = EnsureMessageStorage(opts, total);  // refuses what a 32-bit length cannot hold
   if (rc != 0) return rc;
+  int32_t size = MQRFH2_LENGTH_2 + s->Folders.Length;
   unsigned char* rfh = m.Storage + offset;
   std::memmove(rfh + size, rfh, static_cast<size_t>(m.DataLength - offset));
   m.DataLength = static_cast<int32_t>(total);
@@ -364,8 +343,8 @@ int AddListingProperties(RunOptions* opts, const ListingSections* s) {
   WriteEncodedInt32(rfh + offsetof(MQRFH2, Flags), MQRFH_NO_FLAGS, at.Encoding);
   WriteEncodedInt32(rfh + offsetof(MQRFH2, NameValueCCSID), kUtf8Ccsid, at.Encoding);
   unsigned char* folders = rfh + MQRFH2_LENGTH_2;
-  std::memcpy(folders, s->Folders, static_cast<size_t>(s->FoldersLength));
-  for (int32_t i = 0; i < s->FoldersLength;) {
+  std::memcpy(folders, s->Folders.Data, static_cast<size_t>(s->Folders.Length));
+  for (int32_t i = 0; i < s->Folders.Length;) {
     int32_t length;
     std::memcpy(&length, folders + i, sizeof length);
     WriteEncodedInt32(folders + i, length, at.Encoding);
