@@ -141,6 +141,11 @@ int AddElement(RunOptions* opts, ListingBytes* entries, std::string_view element
   } else if ((type = NumberType(v)) == nullptr) {
     return BadProperty(opts);
   }
+  // XML has no spelling for the control characters (a NUL would also end
+  // the entry early): such a value is refused rather than changed.
+  for (char c : content) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t') return BadProperty(opts);
+  }
   int rc = Append(opts, entries,
                   {"<", element, type != nullptr ? " dt='" : "", type != nullptr ? type : "",
                    type != nullptr ? "'" : "", nil ? " xsi:nil='true'" : "", ">"});

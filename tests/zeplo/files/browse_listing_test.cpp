@@ -195,6 +195,8 @@ TEST(BrowseListingTest, DamagedSectionsAndLengths) {
        "  x :", false},
       {kAfterDescriptor, "\n****Message properties****\n  x : 'open\n", "Unrecognised property",
        "  x :", false},
+      {kAfterDescriptor, std::string("\n****Message properties****\n  x : 'a\0b'\n", 40),
+       "Unrecognised property", "  x :", false},
       {kAfterDescriptor, "\n****Message properties****\n  n : 1\n<cut>", "Unexpected end of file",
        "", true},
       {kAfterDescriptor, DeadLetterSection("  Encoding : 546  CodedCharSetId : five\n"),
