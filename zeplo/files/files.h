@@ -225,7 +225,8 @@ void FormatProgressText(int32_t percent, int64_t etaSeconds, char* text,
 //
 // Turns an input file back into messages, one per call: the program's own
 // message files (first non-blank line "* ZEPLO" or "* DMPMQMSG") and the
-// listings of IBM MQ's browse sample (first line "AMQSBCG0"). The reader
+// listings of IBM MQ's browse sample (heading "AMQSBCG0", on IBM i
+// "AMQSBCG4"). The reader
 // keeps one line of lookahead in the run's LineStorage: a message ends at
 // the first line that is not its own, and that line stays current for the
 // next call.
@@ -284,8 +285,10 @@ void ReleaseLineStorage(RunOptions* opts);
 void ResetLineReader(RunOptions* opts);
 
 // Skips leading lines of blanks, TABs, CRs and LFs, checks the first real
-// line for "AMQSBCG0" (browse listing, ListingMode set), "* ZEPLO" or
-// "* DMPMQMSG", and makes the following line current. A file that ends
+// line for "AMQSBCG0" or "AMQSBCG4" (browse listing, ListingMode set),
+// "* ZEPLO" or "* DMPMQMSG", and makes the following line current. The
+// browse sample's "Authentication not enabled" notice and its " - " lines
+// may come before its heading. A file that ends
 // first is not an error (EndOfFile set). Returns 0; 2208 with "File '%s'
 // does not appear to be a ZEPLO file"; 2071.
 int IdentifyInputFile(RunOptions* opts);
@@ -317,10 +320,16 @@ int ReadMessageFileMessage(RunOptions* opts);
 
 // Reads the next message of a browse listing: its "****Message
 // descriptor****" section of name and value pairs (named by the long names
-// of MessageAttributeTable), then its dump lines. A descriptor whose
-// version-2 fields all hold their defaults becomes version 1. At the end
-// of the file sets StopRequested and returns 0; also StopRequested with
-// 2208 when the file ends inside a descriptor. Returns 0, 2208 or 2071.
+// of MessageAttributeTable), the properties and dead-letter sections of
+// current levels (see below), then its length line and dump lines. A
+// descriptor whose version-2 fields all hold their defaults becomes
+// version 1. A dump that holds other than the S bytes of "length - S of T
+// bytes", or S below T, is refused ("Message data holds %lld bytes where
+// its length line says %lld ...", "Listing shows %lld of the message's
+// %lld bytes ..."), as is a dump without a length line ("Missing message
+// length ..."). At the end of the file sets StopRequested and returns 0;
+// also StopRequested with 2208 when the file ends inside a section.
+// Returns 0, 2208 or 2071.
 int ReadBrowseListingMessage(RunOptions* opts);
 
 // Reads pairs of hex digits (either case) from [text, end) into `out`, at

@@ -61,8 +61,8 @@ const DeadLetterField* FindField(const char* name, int32_t length) {
   return nullptr;
 }
 
-// Reads the next token; 1 at the end of the section, -1 with the error
-// composed at the end of the file, or the code of a failed read.
+// Reads the next token; *ended at the end of the section. Returns 0, 2208
+// (composed) at the end of the file, or the code of a failed read.
 int NextToken(RunOptions* opts, const char** token, int32_t* length, bool* ended) {
   bool eof = false;
   int rc = ReadToken(opts, &eof, ended, token, length);
@@ -81,6 +81,25 @@ int SkipReasonName(RunOptions* opts, const char* token, int32_t length, bool* en
   return 0;
 }
 
+// Stores one printed value: numbers into `numbers` (written out once the
+// byte order is known), text into the header.
+int StoreField(RunOptions* opts, const MQMD* md, const DeadLetterField* f, const char* value,
+               int32_t length, int32_t* numbers, unsigned char* dlh) {
+  if (f->Number) {
+    int32_t* number = &numbers[f - kDeadLetterFields];
+    auto [end, ec] = std::from_chars(value, value + length, *number);
+    if (length == 0 || ec != std::errc() || end != value + length) {
+      return ListingError(opts, "Badly formed number on line %ld of file '%s'");
+    }
+    return 0;
+  }
+  int32_t n = length < f->Width ? length : f->Width;
+  std::memset(dlh + f->Offset, 0, static_cast<size_t>(f->Width));
+  std::memcpy(dlh + f->Offset, value, static_cast<size_t>(n));
+  if (IsEbcdicCcsid(md->CodedCharSetId)) AsciiToEbcdic(dlh + f->Offset, dlh + f->Offset, n);
+  return 0;
+}
+
 }  // namespace
 
 int ReadListingDeadLetter(RunOptions* opts, const MQMD* md, ListingSections* s) {
@@ -89,22 +108,16 @@ int ReadListingDeadLetter(RunOptions* opts, const MQMD* md, ListingSections* s) 
   unsigned char* dlh = s->DeadLetter;
   std::memset(dlh, 0, sizeof s->DeadLetter);
   bool ended = false;
-  for (;;) {
+  while (!ended) {
     const char* name;
     int32_t nameLength;
     int rc = NextToken(opts, &name, &nameLength, &ended);
-    if (rc != 0 || ended) {
-      if (rc != 0) return rc;
-      break;
-    }
-    if (name[0] == '[') {
+    if (rc == 0 && !ended && name[0] == '[') {
       rc = SkipReasonName(opts, name, nameLength, &ended);
-      if (rc != 0 || ended) {
-        if (rc != 0) return rc;
-        break;
-      }
-      continue;
+      name = nullptr;
     }
+    if (rc != 0) return rc;
+    if (ended || name == nullptr) continue;
     const DeadLetterField* f = FindField(name, nameLength);
     if (f == nullptr) return ListingUnknownName(opts, name, nameLength);
     const char* value;
@@ -112,19 +125,9 @@ int ReadListingDeadLetter(RunOptions* opts, const MQMD* md, ListingSections* s) 
     rc = NextToken(opts, &value, &valueLength, &ended);
     if (rc != 0) return rc;
     if (ended) return ListingError(opts, "Unexpected end of section on line %ld of file '%s'");
-    int index = static_cast<int>(f - kDeadLetterFields);
-    seen |= 1u << index;
-    if (f->Number) {
-      auto [end, ec] = std::from_chars(value, value + valueLength, numbers[index]);
-      if (ec != std::errc() || end != value + valueLength || valueLength == 0) {
-        return ListingError(opts, "Badly formed number on line %ld of file '%s'");
-      }
-    } else {
-      int32_t n = valueLength < f->Width ? valueLength : f->Width;
-      std::memset(dlh + f->Offset, 0, static_cast<size_t>(f->Width));
-      std::memcpy(dlh + f->Offset, value, static_cast<size_t>(n));
-      if (IsEbcdicCcsid(md->CodedCharSetId)) AsciiToEbcdic(dlh + f->Offset, dlh + f->Offset, n);
-    }
+    rc = StoreField(opts, md, f, value, valueLength, numbers, dlh);
+    if (rc != 0) return rc;
+    seen |= 1u << (f - kDeadLetterFields);
   }
   if (seen != (1u << kFieldCount) - 1) {
     return ListingError(opts, "Incomplete dead-letter header on line %ld of file '%s'");
