@@ -24,29 +24,25 @@ std::string Hex(const std::string& bytes) {
 
 std::string Unhex(const std::string& hex) {
   std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += char(std::stoi(hex.substr(i, 2), 0, 16));
   return out;
 }
 
+// A 32-bit integer in big-endian or little-endian order, and back.
 std::string Int(uint32_t v, bool big) {
   std::string out(4, '\0');
   for (int i = 0; i < 4; i++) out[big ? 3 - i : i] = static_cast<char>(v >> (8 * i));
   return out;
 }
-
 uint32_t ReadInt(const std::string& s, size_t at, bool big) {
   uint32_t v = 0;
   for (int i = 0; i < 4; i++) v = v << 8 | static_cast<unsigned char>(s[at + (big ? i : 3 - i)]);
   return v;
 }
 
-std::string Text(const std::string& s, size_t width, char pad) {
-  return (s + std::string(width, pad)).substr(0, width);
-}
-
 // An MQDLH naming MQSTR data; text fields NUL- or blank-padded.
 std::string Dlh(bool big, char pad, const std::string& innerFormat = "MQSTR") {
+  auto Text = [](std::string s, size_t w, char with) { return s.append(w - s.size(), with); };
   return "DLH " + Int(1, big) + Int(MQRC_PUT_INHIBITED, big) + Text("QL.A", 48, pad) +
          Text("QMW", 48, pad) + Int(big ? 273 : 546, big) + Int(819, big) +
          Text(innerFormat, 8, ' ') + Int(6, big) + Text("amqrmppa", 28, pad) + "20130114" +
@@ -74,14 +70,24 @@ struct Original {
 struct Form {
   const char* name;
   const char* heading;
-  bool auth, summary, sections, bigEndianPrinter;
+  bool auth, sections, bigEndianPrinter;  // sections: current levels
 };
+
+// The dead-letter header's fields in order: width 0 a number (4 bytes),
+// else text, printed up to its first NUL.
+const struct {
+  const char* name;
+  int width;
+} kDeadLetter[] = {{"StrucId", 4},        {"Version", 0},       {"Reason", 0},
+                   {"DestQName", 48},     {"DestQMgrName", 48}, {"Encoding", 0},
+                   {"CodedCharSetId", 0}, {"Format", 8},        {"PutApplType", 0},
+                   {"PutApplName", 28},   {"PutDate", 8},       {"PutTime", 8}};
 
 // What the browse sample prints for `m` (a localqm browse, data in hex).
 std::string ListMessage(MessageFields m, const Original& o, const Form& form, int number) {
   std::string data = Unhex(m["DataHex"]), format = m["Format"];
   bool big = m["Encoding"] == "273";
-  size_t at = format == "MQDEAD" ? MQDLH_LENGTH_1 : 0;
+  size_t at = m["Format"] == "MQDEAD" ? MQDLH_LENGTH_1 : 0;
   if (!o.properties.empty()) {  // the queue manager takes the MQRFH2 out of the data
     std::string inner = data.substr(at + 20, 8);
     data.erase(at, ReadInt(data, at + 8, big));
@@ -90,45 +96,32 @@ std::string ListMessage(MessageFields m, const Original& o, const Form& form, in
     else
       data.replace(116, 8, inner);
   }
-  auto q = [](const std::string& s, size_t w) { return "'" + Text(s, w, ' ') + "'"; };
   std::string out = "\n \n MQGET of message number " + std::to_string(number) +
-                    ", CompCode:0 Reason:0\n****Message descriptor****\n\n";
-  out += "  StrucId  : 'MD  '  Version : 2\n  Report   : " + m["Report"] +
-         "  MsgType : " + m["MsgType"] + "\n  Expiry   : " + m["Expiry"] +
-         "  Feedback : " + m["Feedback"] + "\n  Encoding : " + m["Encoding"] +
-         "  CodedCharSetId : " + m["CodedCharSetId"] + "\n  Format : " + q(format, 8) +
-         "\n  Priority : " + m["Priority"] + "  Persistence : " + m["Persistence"] +
-         "\n  MsgId : X'" + m["MsgId"] + "'\n  CorrelId : X'" + m["CorrelId"] +
-         "'\n  BackoutCount : 0\n  ReplyToQ       : " + q(m["ReplyToQ"], 48) +
-         "\n  ReplyToQMgr    : " + q(m["ReplyToQMgr"], 48) +
-         "\n  ** Identity Context\n  UserIdentifier : " + q(m["UserIdentifier"], 12) +
-         "\n  AccountingToken : \n   X'" + m["AccountingToken"] +
-         "'\n  ApplIdentityData : " + q(m["ApplIdentityData"], 32) +
-         "\n  ** Origin Context\n  PutApplType    : '" + m["PutApplType"] +
-         "'\n  PutApplName    : " + q(m["PutApplName"], 28) + "\n  PutDate  : '" + m["PutDate"] +
-         "'    PutTime  : '" + m["PutTime"] + "'\n  ApplOriginData : " + q(m["ApplOriginData"], 4) +
-         "\n\n  GroupId : X'" + m["GroupId"] +
-         "'\n  MsgSeqNumber   : '1'\n  Offset         : '0'\n"
-         "  MsgFlags       : '0'\n  OriginalLength : '-1'";
+                    ", CompCode:0 Reason:0\n****Message descriptor****\n";
+  for (const auto& [name, value] : m) {
+    if (name == "Message" || name.rfind("Data", 0) == 0) continue;
+    bool bytes =
+        name == "MsgId" || name == "CorrelId" || name == "GroupId" || name == "AccountingToken";
+    std::string v = name == "Format" ? format : value;  // the reader pads text to its field
+    out += "\n  " + name + " : " + (bytes ? "X'" + v + "'" : "'" + v + "'");
+  }
   if (form.sections) {
     out += "\n \n****Message properties****\n";
     for (const std::string& p : o.properties) out += "\n  " + p;
     if (o.properties.empty()) out += "\n  None\n";
   }
-  if (form.sections && format == "MQDEAD") {  // the sample reads the numbers in its own byte order
-    auto n = [&](size_t off) {
-      return std::to_string(static_cast<int32_t>(ReadInt(data, off, form.bigEndianPrinter)));
-    };
-    auto t = [&](size_t off, size_t w) {
-      return "'" + std::string(data.substr(off, w).c_str()) + "'";
-    };
-    out += "\n\n****Dead Letter Header****\n\n  StrucId  : " + t(0, 4) + "  Version : " + n(4) +
-           "\n  Reason   : " + n(8) + (n(8) == "2051" ? " [MQRC_PUT_INHIBITED]" : " [UNKNOWN RC]") +
-           "\n  DestQName      : " + t(12, 48) + "\n  DestQMgrName   : " + t(60, 48) +
-           "\n  Encoding : " + n(108) + "  CodedCharSetId : " + n(112) +
-           "\n  Format : " + t(116, 8) + "\n  PutApplType    : '" + n(124) +
-           "'\n  PutApplName    : " + t(128, 28) + "\n  PutDate  : " + t(156, 8) +
-           "    PutTime  : " + t(164, 8);
+  if (form.sections && format == "MQDEAD") {
+    out += "\n\n****Dead Letter Header****\n";
+    size_t at = 0;
+    for (const auto& f : kDeadLetter) {  // numbers as read in the sample's own byte order
+      int32_t n = static_cast<int32_t>(ReadInt(data, at, form.bigEndianPrinter));
+      out += "\n  " + std::string(f.name) + " : '" +
+             (f.width ? data.substr(at, f.width).c_str() : std::to_string(n)) + "'";
+      if (f.name == std::string("Reason")) {
+        out += n == MQRC_PUT_INHIBITED ? " [MQRC_PUT_INHIBITED]" : " [UNKNOWN RC]";
+      }
+      at += f.width ? f.width : 4;
+    }
     data.erase(0, MQDLH_LENGTH_1);
   }
   std::string size = std::to_string(data.size());
@@ -139,10 +132,9 @@ std::string ListMessage(MessageFields m, const Original& o, const Form& form, in
     std::snprintf(offset, sizeof offset, "\n%08zX: ", line);
     std::string hex = offset, shown;
     for (size_t i = line; i < line + 16; i++) {
-      hex += (i % 2 == 0 ? " " : "") + (i < data.size() ? Hex(data.substr(i, 1)) : "  ");
-      shown += i >= data.size()                               ? ' '
-               : isprint(static_cast<unsigned char>(data[i])) ? data[i]
-                                                              : '.';
+      bool in = i < data.size();
+      hex += (i % 2 == 0 ? " " : "") + (in ? Hex(data.substr(i, 1)) : "  ");
+      shown += !in ? ' ' : isprint(static_cast<unsigned char>(data[i])) ? data[i] : '.';
     }
     out += hex + " '" + shown + "'";
   }
@@ -161,7 +153,7 @@ std::string Listing(const std::vector<MessageFields>& messages,
   for (size_t i = 0; i < messages.size(); i++)
     out += ListMessage(messages[i], originals[i], form, int(i) + 1);
   out += "\n \n \n No more messages ";
-  if (form.summary)
+  if (form.sections)
     out += "\n\n****   Summary      ****\n 3 messages browsed.\n Smallest message 5 bytes.\n";
   return out + "\n MQCLOSE\n MQDISC\n";
 }
@@ -200,16 +192,16 @@ TEST(LoadListing, EveryFormLoadsTheMessagesItShows) {
     Form form;
     const std::vector<Original>* originals;
   } cases[] = {
-      {{"older levels", "AMQSBCG0", false, false, false, false}, &plain},
-      {{"dead-letter, little-endian sample", "AMQSBCG0", false, true, true, false}, &plain},
-      {{"dead-letter, big-endian sample", "AMQSBCG0", false, true, true, true}, &plain},
-      {{"IBM i, authentication notice", "AMQSBCG4", true, true, true, false}, &plain},
-      {{"properties", "AMQSBCG0", false, true, true, false}, &properties},
+      {{"older levels", "AMQSBCG0", false, false, false}, &plain},
+      {{"dead-letter, little-endian sample", "AMQSBCG0", false, true, false}, &plain},
+      {{"dead-letter, big-endian sample", "AMQSBCG0", false, true, true}, &plain},
+      {{"IBM i, authentication notice", "AMQSBCG4", true, true, false}, &plain},
+      {{"properties", "AMQSBCG0", false, true, false}, &properties},
   };
   LocalqmOrFail({"create", "QM1", "--default"});
+  for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
   for (const auto& c : cases) {
-    for (const char* q : {"Q1", "Q2"})
-      RunLocalqm({"remove", "QM1", q, "--purge"}), LocalqmOrFail({"define", "QM1", q});
+    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"clear", "QM1", q});
     for (const Original& o : *c.originals) {
       std::vector<std::string> put = {"put", "QM1", "Q1"};
       put.insert(put.end(), o.put.begin(), o.put.end());
