@@ -167,9 +167,6 @@ int DeliverMessage(Run* run, QueueElement* inputQueue);
 // behind it. Headers that do not fit inside DataLength are left alone.
 void StripMessageHeaders(Run* run);
 
-// True for a coded character set identifier of an EBCDIC code page.
-bool IsEbcdicCcsid(MQLONG ccsid);
-
 // Translates (ebcdic) and byte-swaps (swap) the fields of a version-1
 // descriptor taken from a transmission header.
 void ConvertDescriptorFields(MQMD* descriptor, bool swap, bool ebcdic);
