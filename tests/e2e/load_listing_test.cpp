@@ -112,15 +112,15 @@ std::string ListMessage(MessageFields m, const Original& o, const Form& form, in
   }
   if (form.sections && format == "MQDEAD") {
     out += "\n\n****Dead Letter Header****\n";
-    size_t at = 0;
+    size_t field = 0;
     for (const auto& f : kDeadLetter) {  // numbers as read in the sample's own byte order
-      int32_t n = static_cast<int32_t>(ReadInt(data, at, form.bigEndianPrinter));
+      int32_t n = static_cast<int32_t>(ReadInt(data, field, form.bigEndianPrinter));
       out += "\n  " + std::string(f.name) + " : '" +
-             (f.width ? data.substr(at, f.width).c_str() : std::to_string(n)) + "'";
+             (f.width ? data.substr(field, f.width).c_str() : std::to_string(n)) + "'";
       if (f.name == std::string("Reason")) {
         out += n == MQRC_PUT_INHIBITED ? " [MQRC_PUT_INHIBITED]" : " [UNKNOWN RC]";
       }
-      at += f.width ? f.width : 4;
+      field += f.width ? f.width : 4;
     }
     data.erase(0, MQDLH_LENGTH_1);
   }
