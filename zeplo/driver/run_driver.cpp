@@ -5,7 +5,7 @@
 // Every path that got as far as connecting leaves through the disconnect,
 // output slot first. Modes whose machinery this build lacks (the file
 // format self-test, generic unload and load, log replay, delimited files,
-// several input queues consumed at once, the queue summary) are refused
+// the queue summary) are refused
 // where the run chooses its mode, with code 2046 and one message, before
 // anything is read.
 #include <cstdio>
@@ -105,9 +105,6 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   // Delimited files are read (after a preliminary count on a terminal)
   // by a reader this build lacks.
   if (options->NonNative) return Unavailable("loading delimited files");
-  // Two or more input queues are consumed asynchronously, not one by one.
-  if (options->InputList != nullptr && options->InputList->Count >= 2)
-    return Unavailable("reading several input queues at once");
 
   if (options->InputList == nullptr) {
     options->SelectionActive = false;

@@ -11,10 +11,10 @@
 #include "zeplo/names/names.h"
 #include "zeplo/util/banned.h"
 
-// The sources this build reads are an input queue, a message file and a
-// browse listing. The run driver refuses the others (log replay, delimited
-// files, several queues consumed at once) before the loop is called; the
-// places where their readers join are marked below.
+// The sources this build reads are an input queue (or several, consumed
+// asynchronously), a message file and a browse listing. The run driver
+// refuses the others (log replay, delimited files) before the loop is
+// called; the places where their readers join are marked below.
 
 namespace {
 
@@ -175,8 +175,11 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   }
 
   cycled = true;
-  // Two or more input queues would be consumed asynchronously here instead.
-  rc = RunCycle(options, inputQueue, interactive);
+  if (inputQueue != nullptr && options->InputList != nullptr && options->InputList->Count >= 2) {
+    rc = ConsumeQueues(options);
+  } else {
+    rc = RunCycle(options, inputQueue, interactive);
+  }
 
 done:
   if (cycled && options->UseSyncpoint) {
