@@ -208,14 +208,16 @@ int ManageCallback(MQHCONN hconn, MQLONG op, MQLONG base, const MQCBD* cbd, MQHO
 
 }  // namespace
 
+// Both live for the whole process, never destroyed: a delivery thread
+// left detached at exit may still use them after static destructors ran.
 std::mutex& LqmConsumeLock() {
-  static std::mutex lock;
-  return lock;
+  static std::mutex* lock = new std::mutex();
+  return *lock;
 }
 
 std::condition_variable& LqmConsumeChanged() {
-  static std::condition_variable changed;
-  return changed;
+  static std::condition_variable* changed = new std::condition_variable();
+  return *changed;
 }
 
 LqmConsumeConn* LqmConsumeFind(MQHCONN hconn) {

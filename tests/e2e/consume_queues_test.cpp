@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,15 +174,38 @@ TEST_F(ConsumeQueuesTest, FailuresStopBackOutAndLoseNothing) {
   }
 }
 
+// True when process `pid` is alive and has closed `path` (none of its
+// /proc fd links leads there).
+bool RunsWithoutOpen(const std::string& pid, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path wanted = fs::weakly_canonical(path, ec);
+  fs::directory_iterator fds("/proc/" + pid + "/fd", ec);
+  if (ec) return false;
+  for (const auto& fd : fds) {
+    std::error_code linkError;
+    if (fs::read_symlink(fd.path(), linkError) == wanted) return false;
+  }
+  return true;
+}
+
 TEST_F(ConsumeQueuesTest, OutputFileRollsOverByAgeWhileConsuming) {
   Fill();
   // a1..a4 and b1..b3 go into the first file at once; consumption stops
-  // when it is a second old, the file closes, and "late", put two seconds
-  // in, opens the second file.
+  // when it is a second old and the file closes; "late", put after that,
+  // opens the second file.
   const std::string command = "'" + ZeploPath() +
-                              "' -m QM1 -I Q1 -I Q2 -f 'out%n.zpd' -La1s -w 4 & sleep 2; '" +
-                              LocalqmPath() + "' put QM1 Q2 --text late >/dev/null; wait $!";
-  RunResult r = RunProgram("/bin/sh", {"-c", command});
+                              "' -m QM1 -I Q1 -I Q2 -f 'out%n.zpd' -La1s -w 4 & echo $! >pid; "
+                              "wait $!";
+  RunResult r;
+  std::thread run([&] { r = RunProgram("/bin/sh", {"-c", command}); });
+  const std::string first = ScratchPath("out1.zpd");
+  ASSERT_TRUE(WaitFor([] { return SplitLines(ReadFileText(ScratchPath("pid"))).size() == 1; }));
+  const std::string pid = SplitLines(ReadFileText(ScratchPath("pid")))[0];
+  EXPECT_TRUE(WaitFor([&] { return FileData("out1.zpd").size() == 7 && RunsWithoutOpen(pid, first); },
+                      30000));
+  LocalqmOrFail({"put", "QM1", "Q2", "--text", "late"});
+  run.join();
   EXPECT_EQ(0, r.exitStatus) << r.err;
   EXPECT_EQ(kAll, FileData("out1.zpd"));
   EXPECT_EQ(std::vector<std::string>{"late"}, FileData("out2.zpd"));

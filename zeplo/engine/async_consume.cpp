@@ -71,18 +71,7 @@ void PrepareGet(const RunOptions* options, MQMD* md, MQGMO* gmo) {
   gmo->Options = SetGetOptions(options, gmo->Options, false) | MQGMO_WAIT;
   gmo->WaitInterval = 0;
   ResetDescriptorDefaults(md);
-  if (options->SelectByMsgId) memcpy(md->MsgId, options->SelectMsgId, sizeof md->MsgId);
-  if (options->SelectByCorrelId) memcpy(md->CorrelId, options->SelectCorrelId, sizeof md->CorrelId);
-  if (options->SelectByGroupId) {
-    memcpy(md->GroupId, options->SelectGroupId, sizeof md->GroupId);
-    gmo->MatchOptions |= MQMO_MATCH_GROUP_ID;
-    if (gmo->Version < MQGMO_VERSION_2) gmo->Version = MQGMO_VERSION_2;
-  }
-  if (options->Convert) {
-    gmo->Options |= MQGMO_CONVERT;
-    md->CodedCharSetId = options->ConvertCcsid;
-    md->Encoding = options->ConvertEncoding;
-  }
+  SetGetMatching(options, md, gmo);
 }
 
 // Registers the consumer on every input queue, in list order. 0 or the
@@ -290,6 +279,7 @@ extern "C" void ConsumeCallback(MQHCONN hconn, PMQVOID mqmd, PMQVOID gmo, PMQVOI
   // After a stop was asked for (and could not be made), nothing more is
   // processed: the stop is asked again, and the unit backed out again.
   bool stopping = options->StopRequested;
+  bool fileWasOpen = options->OutputStream != nullptr;
   int rc = 0;
   if (!stopping && element != nullptr) {
     if (context->CallType == MQCBCT_MSG_REMOVED || context->CallType == MQCBCT_MSG_NOT_REMOVED) {
@@ -305,8 +295,15 @@ extern "C" void ConsumeCallback(MQHCONN hconn, PMQVOID mqmd, PMQVOID gmo, PMQVOI
     Hold(rc);
   }
   bool stop = options->StopRequested;
+  // A file opened by this message starts an age the main thread's wait
+  // knows nothing of: it is woken to measure again.
+  bool fileOpened = !fileWasOpen && options->OutputStream != nullptr && options->MaxFileAge > 0;
   UnlockRunState();
-  if (stop) StopConsumption(options);
+  if (stop) {
+    StopConsumption(options);
+  } else if (fileOpened) {
+    PostEvent(&gConsume.Event);
+  }
 }
 
 int ConsumeQueues(RunOptions* options) {

@@ -116,6 +116,11 @@ void ReleaseMessageStorage(RunOptions* options);
 // with its syncpoint choice.
 MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions, bool underCursor);
 
+// The -gm, -gc and -gg identifiers (with group matching, the MQGMO
+// raised to version 2) and the -c conversion target, into a get's
+// descriptor and options.
+void SetGetMatching(const RunOptions* options, MQMD* md, MQGMO* gmo);
+
 // Seconds an MQGET may wait: -w 0 -> 0, -w -1 -> 3600, otherwise what is
 // left of the interval since LastMessageTime (never below 0).
 int32_t GetWaitSeconds(const RunOptions* options, int64_t now);

@@ -168,6 +168,21 @@ MQLONG SetGetOptions(const RunOptions* options, MQLONG gmoOptions, bool underCur
   return gmoOptions;
 }
 
+void SetGetMatching(const RunOptions* options, MQMD* md, MQGMO* gmo) {
+  if (options->SelectByMsgId) memcpy(md->MsgId, options->SelectMsgId, sizeof md->MsgId);
+  if (options->SelectByCorrelId) memcpy(md->CorrelId, options->SelectCorrelId, sizeof md->CorrelId);
+  if (options->SelectByGroupId) {
+    memcpy(md->GroupId, options->SelectGroupId, sizeof md->GroupId);
+    gmo->MatchOptions |= MQMO_MATCH_GROUP_ID;
+    if (gmo->Version < MQGMO_VERSION_2) gmo->Version = MQGMO_VERSION_2;
+  }
+  if (options->Convert) {
+    gmo->Options |= MQGMO_CONVERT;
+    md->CodedCharSetId = options->ConvertCcsid;
+    md->Encoding = options->ConvertEncoding;
+  }
+}
+
 int32_t GetWaitSeconds(const RunOptions* options, int64_t now) {
   if (options->WaitInterval == 0) return 0;
   if (options->WaitInterval == -1) return kUnlimitedWaitSeconds;
@@ -286,20 +301,7 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
       gmo.WaitInterval = 0;
     }
 
-    if (options->SelectByMsgId) memcpy(md->MsgId, options->SelectMsgId, sizeof md->MsgId);
-    if (options->SelectByCorrelId) {
-      memcpy(md->CorrelId, options->SelectCorrelId, sizeof md->CorrelId);
-    }
-    if (options->SelectByGroupId) {
-      memcpy(md->GroupId, options->SelectGroupId, sizeof md->GroupId);
-      gmo.MatchOptions |= MQMO_MATCH_GROUP_ID;
-      if (gmo.Version < MQGMO_VERSION_2) gmo.Version = MQGMO_VERSION_2;
-    }
-    if (options->Convert) {
-      gmo.Options |= MQGMO_CONVERT;
-      md->CodedCharSetId = options->ConvertCcsid;
-      md->Encoding = options->ConvertEncoding;
-    }
+    SetGetMatching(options, md, &gmo);
     MQLONG bufferLength = m.Capacity;
     if (descriptorOnly) {
       gmo.Options |= MQGMO_ACCEPT_TRUNCATED_MSG;
