@@ -215,6 +215,14 @@ TEST_F(ConsumeTest, StartOnOwnThreadDeliversLaterPutsUntilStopped) {
   producer.join();
   ASSERT_TRUE(WaitFor([&] { return rec_.CountOf(MQCBCT_MSG_REMOVED) == 20; }));
   ASSERT_TRUE(WaitFor([&] { return rec_.CountOf(MQCBCT_MSG_NOT_REMOVED) == 2; }));
+  // Suspended, nothing is delivered until it resumes.
+  EXPECT_EQ(Ctl(MQOP_SUSPEND), 0);
+  size_t suspended = rec_.Count();
+  ASSERT_EQ(Put(h_, q2_, "held"), 0);
+  EXPECT_EQ(rec_.Count(), suspended);
+  EXPECT_EQ(Ctl(MQOP_START), MQRC_OPERATION_NOT_ALLOWED);
+  EXPECT_EQ(Ctl(MQOP_RESUME), 0);
+  ASSERT_TRUE(WaitFor([&] { return rec_.CountOf(MQCBCT_MSG_REMOVED) == 21; }));
   EXPECT_EQ(Ctl(MQOP_STOP), 0);
   size_t after = rec_.Count();
   EXPECT_EQ(rec_.CountOf(MQCBCT_START_CALL), 1u);
