@@ -55,8 +55,8 @@
 // bad MQGMO, 2046 get options a consumer cannot use, 2448 nothing
 // registered on Hobj, 2488 bad Operation, 2500 connection started by
 // another thread.
-void LqmMQCB(MQHCONN Hconn, MQLONG Operation, PMQVOID pCallbackDesc, MQHOBJ Hobj,
-             PMQVOID pMsgDesc, PMQVOID pGetMsgOpts, PMQLONG pCompCode, PMQLONG pReason);
+void LqmMQCB(MQHCONN Hconn, MQLONG Operation, PMQVOID pCallbackDesc, MQHOBJ Hobj, PMQVOID pMsgDesc,
+             PMQVOID pGetMsgOpts, PMQLONG pCompCode, PMQLONG pReason);
 
 // MQCTL: Operation MQOP_START, MQOP_START_WAIT, MQOP_STOP, MQOP_SUSPEND or
 // MQOP_RESUME, as described above. Reasons: 2018, 2445 bad MQCTLO, 2046

@@ -42,7 +42,7 @@ struct LqmPendingCall {
 
 struct LqmConsumeConn {
   MQHCONN Hconn;
-  volatile uint32_t* Notify;        // the queue manager's wake-up counter
+  volatile uint32_t* Notify;           // the queue manager's wake-up counter
   std::vector<LqmConsumer> Consumers;  // message consumers, in registration order
   bool HasEventHandler;
   LqmConsumer EventHandler;
@@ -56,9 +56,9 @@ struct LqmConsumeConn {
   bool StoppedInStart;  // a start call stopped the connection
   MQLONG EndReason;     // why the last loop ended: 0, 2446, 2521, a connection failure
   MQPTR ConnectionArea;
-  size_t Next;          // the consumer whose turn comes next
+  size_t Next;  // the consumer whose turn comes next
   std::vector<LqmPendingCall> Pending;
-  std::thread Thread;   // joinable until joined by STOP, START or MQDISC
+  std::thread Thread;  // joinable until joined by STOP, START or MQDISC
   std::vector<unsigned char> Buffer;
 };
 
@@ -95,8 +95,8 @@ void LqmControlCall(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const
 // Calls one callback with the lock released, keeping what it leaves in
 // its areas. md, gmo, buffer may be null. REQUIRES: the lock.
 void LqmInvoke(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const LqmConsumer& k,
-               MQLONG callType, MQLONG compCode, MQLONG reason, MQMD* md, MQGMO* gmo,
-               void* buffer, MQLONG dataLength, MQLONG bufferLength);
+               MQLONG callType, MQLONG compCode, MQLONG reason, MQMD* md, MQGMO* gmo, void* buffer,
+               MQLONG dataLength, MQLONG bufferLength);
 
 // The delivery loop: start calls (when startCalls), turns until stopped,
 // suspended (on the caller's thread only) or without consumers, stop

@@ -59,8 +59,8 @@ void GetForTurn(LqmConsumeConn* c, const LqmConsumer& k, TurnGet* g) {
     if (static_cast<size_t>(g->BufferLength) > c->Buffer.size())
       c->Buffer.resize(static_cast<size_t>(g->BufferLength));
     g->DataLength = 0;
-    LqmMQGET(c->Hconn, k.Hobj, &g->Md, &g->Gmo, g->BufferLength, c->Buffer.data(),
-             &g->DataLength, &g->CompCode, &g->Reason);
+    LqmMQGET(c->Hconn, k.Hobj, &g->Md, &g->Gmo, g->BufferLength, c->Buffer.data(), &g->DataLength,
+             &g->CompCode, &g->Reason);
     if (!whole || g->Reason != MQRC_TRUNCATED_MSG_FAILED || g->DataLength <= g->BufferLength)
       return;
     c->Buffer.resize(static_cast<size_t>(g->DataLength));
@@ -112,8 +112,7 @@ void GetFailed(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const LqmC
     live->Suspended = true;
     live->FailedGet = true;
   }
-  LqmInvoke(c, lock, k, MQCBCT_EVENT_CALL, MQCC_FAILED, g->Reason, &g->Md, &g->Gmo, nullptr, 0,
-            0);
+  LqmInvoke(c, lock, k, MQCBCT_EVENT_CALL, MQCC_FAILED, g->Reason, &g->Md, &g->Gmo, nullptr, 0, 0);
 }
 
 // One consumer's turn. Returns true when a callback was made.
@@ -138,9 +137,8 @@ bool Turn(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const LqmConsum
   // lose it.
   bool browsed = (g.Gmo.Options & (kBrowseOptions | MQGMO_BROWSE_MSG_UNDER_CURSOR)) != 0;
   MQLONG held = g.DataLength < g.BufferLength ? g.DataLength : g.BufferLength;
-  LqmInvoke(c, lock, k, browsed ? MQCBCT_MSG_NOT_REMOVED : MQCBCT_MSG_REMOVED, g.CompCode,
-            g.Reason, &g.Md, &g.Gmo, held > 0 ? c->Buffer.data() : nullptr, g.DataLength,
-            g.BufferLength);
+  LqmInvoke(c, lock, k, browsed ? MQCBCT_MSG_NOT_REMOVED : MQCBCT_MSG_REMOVED, g.CompCode, g.Reason,
+            &g.Md, &g.Gmo, held > 0 ? c->Buffer.data() : nullptr, g.DataLength, g.BufferLength);
   return true;
 }
 
@@ -149,8 +147,8 @@ void RunPending(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock) {
   while (!c->Pending.empty()) {
     LqmPendingCall call = c->Pending.front();
     c->Pending.erase(c->Pending.begin());
-    LqmInvoke(c, lock, call.Consumer, call.CallType, MQCC_OK, MQRC_NONE, nullptr, nullptr,
-              nullptr, 0, 0);
+    LqmInvoke(c, lock, call.Consumer, call.CallType, MQCC_OK, MQRC_NONE, nullptr, nullptr, nullptr,
+              0, 0);
   }
 }
 

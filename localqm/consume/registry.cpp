@@ -67,8 +67,8 @@ int CheckCallbackDesc(const MQCBD* cbd) {
   if (cbd->CallbackType != MQCBT_MESSAGE_CONSUMER && cbd->CallbackType != MQCBT_EVENT_HANDLER)
     return MQRC_CALLBACK_TYPE_ERROR;
   constexpr MQLONG kValid = MQCBDO_START_CALL | MQCBDO_STOP_CALL | MQCBDO_REGISTER_CALL |
-                            MQCBDO_DEREGISTER_CALL | MQCBDO_FAIL_IF_QUIESCING |
-                            MQCBDO_EVENT_CALL | MQCBDO_MC_EVENT_CALL;
+                            MQCBDO_DEREGISTER_CALL | MQCBDO_FAIL_IF_QUIESCING | MQCBDO_EVENT_CALL |
+                            MQCBDO_MC_EVENT_CALL;
   if ((cbd->Options & ~kValid) != 0) return MQRC_CBD_OPTIONS_ERROR;
   if (cbd->MaxMsgLength < MQCBD_FULL_MSG_LENGTH) return MQRC_MAX_MSG_LENGTH_ERROR;
   bool named = cbd->CallbackName[0] != '\0' && cbd->CallbackName[0] != ' ';
@@ -82,8 +82,8 @@ int CheckCallbackDesc(const MQCBD* cbd) {
 // A consumer's descriptor and get options, copied as their versions say.
 int CopyConsumerRequest(const void* pMsgDesc, const void* pGetMsgOpts, LqmConsumer* k) {
   const MQMD* md = static_cast<const MQMD*>(pMsgDesc);
-  if (md == nullptr || memcmp(md->StrucId, MQMD_STRUC_ID, 4) != 0 ||
-      md->Version < MQMD_VERSION_1 || md->Version > MQMD_VERSION_2)
+  if (md == nullptr || memcmp(md->StrucId, MQMD_STRUC_ID, 4) != 0 || md->Version < MQMD_VERSION_1 ||
+      md->Version > MQMD_VERSION_2)
     return MQRC_MD_ERROR;
   const MQGMO* gmo = static_cast<const MQGMO*>(pGetMsgOpts);
   if (gmo == nullptr || memcmp(gmo->StrucId, MQGMO_STRUC_ID, 4) != 0 ||
@@ -127,8 +127,8 @@ int CheckHandles(MQHCONN hconn, MQHOBJ hobj, bool consumer, volatile uint32_t** 
 void Register(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const LqmConsumer& k,
               MQLONG suspendOrResume) {
   bool handler = k.Cbd.CallbackType == MQCBT_EVENT_HANDLER;
-  LqmConsumer* existing = handler ? (c->HasEventHandler ? &c->EventHandler : nullptr)
-                                  : LqmConsumerFind(c, k.Hobj);
+  LqmConsumer* existing =
+      handler ? (c->HasEventHandler ? &c->EventHandler : nullptr) : LqmConsumerFind(c, k.Hobj);
   bool replaced = existing != nullptr;
   if (existing == nullptr) {
     if (handler) {
@@ -148,8 +148,7 @@ void Register(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const LqmCo
   if (!replaced) LqmControlCall(c, lock, copy, MQCBCT_REGISTER_CALL);
 }
 
-void Deregister(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, MQHOBJ hobj,
-                bool handler) {
+void Deregister(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, MQHOBJ hobj, bool handler) {
   LqmConsumer gone;
   if (handler) {
     gone = c->EventHandler;
@@ -181,12 +180,12 @@ int ManageCallback(MQHCONN hconn, MQLONG op, MQLONG base, const MQCBD* cbd, MQHO
     k.EmptySinceMs = -1;
   }
   std::unique_lock<std::mutex> lock(LqmConsumeLock());
-  LqmConsumeConn* c = base == MQOP_REGISTER ? LqmConsumeFindOrAdd(hconn, notify)
-                                            : LqmConsumeFind(hconn);
+  LqmConsumeConn* c =
+      base == MQOP_REGISTER ? LqmConsumeFindOrAdd(hconn, notify) : LqmConsumeFind(hconn);
   // Only the consumers themselves may change the registry of a started
   // connection; a suspended or stopped one is free to everyone.
-  if (c != nullptr && c->Delivering && c->State == LqmConsumeState::kStarted &&
-      !c->StopPending && !LqmInCallbackOf(c))
+  if (c != nullptr && c->Delivering && c->State == LqmConsumeState::kStarted && !c->StopPending &&
+      !LqmInCallbackOf(c))
     return MQRC_HCONN_ASYNC_ACTIVE;
   if (base == MQOP_REGISTER) {
     Register(c, lock, k, op & (MQOP_SUSPEND | MQOP_RESUME));
@@ -258,8 +257,8 @@ bool LqmInCallbackOf(const LqmConsumeConn* c) {
 }
 
 void LqmInvoke(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const LqmConsumer& k,
-               MQLONG callType, MQLONG compCode, MQLONG reason, MQMD* md, MQGMO* gmo,
-               void* buffer, MQLONG dataLength, MQLONG bufferLength) {
+               MQLONG callType, MQLONG compCode, MQLONG reason, MQMD* md, MQGMO* gmo, void* buffer,
+               MQLONG dataLength, MQLONG bufferLength) {
   LqmConsumer* live = k.Hobj == MQHO_NONE ? (c->HasEventHandler ? &c->EventHandler : nullptr)
                                           : LqmConsumerFind(c, k.Hobj);
   MQCBC cbc{};
@@ -310,8 +309,8 @@ void LqmControlCall(LqmConsumeConn* c, std::unique_lock<std::mutex>& lock, const
   LqmInvoke(c, lock, k, callType, MQCC_OK, MQRC_NONE, nullptr, nullptr, nullptr, 0, 0);
 }
 
-void LqmMQCB(MQHCONN Hconn, MQLONG Operation, PMQVOID pCallbackDesc, MQHOBJ Hobj,
-             PMQVOID pMsgDesc, PMQVOID pGetMsgOpts, PMQLONG pCompCode, PMQLONG pReason) {
+void LqmMQCB(MQHCONN Hconn, MQLONG Operation, PMQVOID pCallbackDesc, MQHOBJ Hobj, PMQVOID pMsgDesc,
+             PMQVOID pGetMsgOpts, PMQLONG pCompCode, PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
   MQLONG base = Operation & ~(MQOP_SUSPEND | MQOP_RESUME);
   MQLONG extra = Operation & (MQOP_SUSPEND | MQOP_RESUME);

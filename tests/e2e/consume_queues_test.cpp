@@ -102,8 +102,9 @@ TEST_F(ConsumeQueuesTest, EveryQueueDrainsIntoOneFile) {
 TEST_F(ConsumeQueuesTest, MessagesPutDuringTheRunArrive) {
   Fill();
   RunResult r;
-  std::thread run([&r] { r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-w", "3", "-F",
-                                       "all.zpd"}); });
+  std::thread run([&r] {
+    r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-w", "3", "-F", "all.zpd"});
+  });
   ASSERT_TRUE(WaitFor([] { return Depth("Q1") == 0 && Depth("Q2") == 0; }, 30000));
   LocalqmOrFail({"put", "QM1", "Q2", "--text", "late", "--count", "3"});
   run.join();
@@ -148,11 +149,17 @@ TEST_F(ConsumeQueuesTest, FailuresStopBackOutAndLoseNothing) {
     int reason;
     const char* text;
   } cases[] = {
-      {"queue deleted", {"MQGET", "--queue", "Q2", "--reason", "2052", "--after", "1"}, 2052,
+      {"queue deleted",
+       {"MQGET", "--queue", "Q2", "--reason", "2052", "--after", "1"},
+       2052,
        "MQCB(CALLBACK)(QM1/Q2) failed RC(2052) Queue deleted\n"},
-      {"commit backed out", {"MQCMIT", "--reason", "2003", "--after", "1", "--times", "1"}, 2003,
+      {"commit backed out",
+       {"MQCMIT", "--reason", "2003", "--after", "1", "--times", "1"},
+       2003,
        "MQCMIT(QM1) failed RC(2003) "},
-      {"output full", {"MQPUT", "--queue", "Q3", "--reason", "2053", "--after", "3"}, 2053,
+      {"output full",
+       {"MQPUT", "--queue", "Q3", "--reason", "2053", "--after", "3"},
+       2053,
        "MQPUT(Q3) failed RC(2053) "},
   };
   for (const char* wait : {"0", "5"}) {
@@ -161,8 +168,8 @@ TEST_F(ConsumeQueuesTest, FailuresStopBackOutAndLoseNothing) {
       std::vector<std::string> fault = {"fault", "QM1"};
       fault.insert(fault.end(), c.fault.begin(), c.fault.end());
       LocalqmOrFail(fault);
-      RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-o", "Q3", "-t", "2", "-w",
-                              wait});
+      RunResult r =
+          RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-o", "Q3", "-t", "2", "-w", wait});
       LocalqmOrFail({"fault", "QM1", "--clear"});
       std::string what = std::string(c.name) + " -w " + wait;
       EXPECT_EQ(Status(c.reason), r.exitStatus) << what << "\n" << r.err;
@@ -202,8 +209,8 @@ TEST_F(ConsumeQueuesTest, OutputFileRollsOverByAgeWhileConsuming) {
   const std::string first = ScratchPath("out1.zpd");
   ASSERT_TRUE(WaitFor([] { return SplitLines(ReadFileText(ScratchPath("pid"))).size() == 1; }));
   const std::string pid = SplitLines(ReadFileText(ScratchPath("pid")))[0];
-  EXPECT_TRUE(WaitFor([&] { return FileData("out1.zpd").size() == 7 && RunsWithoutOpen(pid, first); },
-                      30000));
+  EXPECT_TRUE(WaitFor(
+      [&] { return FileData("out1.zpd").size() == 7 && RunsWithoutOpen(pid, first); }, 30000));
   LocalqmOrFail({"put", "QM1", "Q2", "--text", "late"});
   run.join();
   EXPECT_EQ(0, r.exitStatus) << r.err;

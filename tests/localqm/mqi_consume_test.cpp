@@ -46,11 +46,11 @@ bool WaitFor(const std::function<bool()>& condition) {
   return condition();
 }
 
-extern "C" void RecordingConsumer(MQHCONN hconn, PMQVOID, PMQVOID, PMQVOID buffer,
-                                  PMQCBC context) {
+extern "C" void RecordingConsumer(MQHCONN hconn, PMQVOID, PMQVOID, PMQVOID buffer, PMQCBC context) {
   if (gRec->Running.fetch_add(1) != 0) gRec->Overlaps++;
-  Seen s{context->CallType, context->Hobj, context->CompCode, context->Reason, context->State,
-         "", std::this_thread::get_id()};
+  Seen s{context->CallType,         context->Hobj,  context->CompCode,
+         context->Reason,           context->State, "",
+         std::this_thread::get_id()};
   if (buffer != nullptr) s.Data.assign(static_cast<char*>(buffer), context->DataLength);
   {
     std::lock_guard<std::mutex> g(gRec->Lock);
@@ -135,23 +135,28 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
     MQLONG reason;
   } cases[] = {
       {"operation", [&] { return cbWith(none, MQOP_START); }, MQRC_OPERATION_ERROR},
-      {"suspend and resume", [&] { return cbWith(none, MQOP_REGISTER | MQOP_SUSPEND | MQOP_RESUME); },
+      {"suspend and resume",
+       [&] { return cbWith(none, MQOP_REGISTER | MQOP_SUSPEND | MQOP_RESUME); },
        MQRC_OPERATION_ERROR},
-      {"descriptor", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->Version = 2; }); }, MQRC_CBD_ERROR},
+      {"descriptor", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->Version = 2; }); },
+       MQRC_CBD_ERROR},
       {"type", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->CallbackType = 3; }); },
        MQRC_CALLBACK_TYPE_ERROR},
       {"options", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->Options = 2; }); },
        MQRC_CBD_OPTIONS_ERROR},
       {"length", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->MaxMsgLength = -2; }); },
        MQRC_MAX_MSG_LENGTH_ERROR},
-      {"no function", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->CallbackFunction = nullptr; }); },
+      {"no function",
+       [&] { return cbWith([](MQCBD* d, MQGMO*) { d->CallbackFunction = nullptr; }); },
        MQRC_CALLBACK_ROUTINE_ERROR},
-      {"a name only", [&] {
+      {"a name only",
+       [&] {
          return cbWith([](MQCBD* d, MQGMO*) {
            d->CallbackFunction = nullptr;
            memcpy(d->CallbackName, "lib(fn)", 7);
          });
-       }, MQRC_CALLBACK_LINK_ERROR},
+       },
+       MQRC_CALLBACK_LINK_ERROR},
       {"under cursor",
        [&] { return cbWith([](MQCBD*, MQGMO* g) { g->Options = MQGMO_MSG_UNDER_CURSOR; }); },
        MQRC_OPTIONS_ERROR},
@@ -160,12 +165,14 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
       {"bad handle", [&] { return cbWith(none, MQOP_REGISTER, 77); }, MQRC_HOBJ_ERROR},
       {"nothing registered", [&] { return cbWith(none, MQOP_DEREGISTER); },
        MQRC_CALLBACK_NOT_REGISTERED},
-      {"control options", [&] {
+      {"control options",
+       [&] {
          MQCTLO bad = {MQCTLO_DEFAULT};
          bad.Version = 2;
          MQCTL(h_, MQOP_START, &bad, &cc, &reason);
          return reason;
-       }, MQRC_CTLO_ERROR},
+       },
+       MQRC_CTLO_ERROR},
       {"control operation", [&] { return Ctl(MQOP_REGISTER); }, MQRC_OPERATION_ERROR},
       {"suspend when stopped", [&] { return Ctl(MQOP_SUSPEND); }, MQRC_OPERATION_NOT_ALLOWED},
       {"wait with nothing", [&] { return Ctl(MQOP_START_WAIT); }, MQRC_NO_CALLBACKS_ACTIVE},
@@ -288,7 +295,8 @@ TEST_F(ConsumeTest, NoMessageEventsFollowTheWaitInterval) {
 // deregisters (with the deregister call asked for).
 TEST_F(ConsumeTest, FailedGetsSuspendTheConsumerAndCloseDeregisters) {
   PutN(q2_, 1, "ok");
-  WithStore("QM1", [](LqmStore* s) { return LqmFaultAdd(s, "MQGET", "Q1", MQRC_RESOURCE_PROBLEM, 0, 1); });
+  WithStore("QM1",
+            [](LqmStore* s) { return LqmFaultAdd(s, "MQGET", "Q1", MQRC_RESOURCE_PROBLEM, 0, 1); });
   ASSERT_EQ(Cb(MQOP_REGISTER, q1_), 0);
   ASSERT_EQ(Cb(MQOP_REGISTER, q2_, MQGMO_WAIT, MQCBDO_DEREGISTER_CALL), 0);
   rec_.Act = [&](MQHCONN hconn, MQCBC* context) {

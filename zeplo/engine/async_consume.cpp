@@ -165,8 +165,7 @@ int Deregister(RunOptions* options, MQHCONN hconn, QueueElement* element) {
   QmgrSlot& slot = InputSlot(options);
   MQCBD cbd = {MQCBD_DEFAULT};
   MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
-  slot.Api->MQCB(hconn, MQOP_DEREGISTER, &cbd, element->Hobj, nullptr, nullptr, &compCode,
-                 &reason);
+  slot.Api->MQCB(hconn, MQOP_DEREGISTER, &cbd, element->Hobj, nullptr, nullptr, &compCode, &reason);
   if (options->PrintApis) ReportMqiCall("MQCB(DEREGISTER)", slot.Name, element->Name, reason);
   if (compCode != MQCC_FAILED) return 0;
   if (reason == MQRC_NONE) reason = MQRC_UNEXPECTED_ERROR;
@@ -175,8 +174,7 @@ int Deregister(RunOptions* options, MQHCONN hconn, QueueElement* element) {
 }
 
 // An event: no message on the queue, or a failure the library reports.
-int ConsumeEvent(RunOptions* options, MQHCONN hconn, QueueElement* element,
-                 const MQCBC* context) {
+int ConsumeEvent(RunOptions* options, MQHCONN hconn, QueueElement* element, const MQCBC* context) {
   QmgrSlot& slot = InputSlot(options);
   int rc;
   if (context->Reason == MQRC_NO_MSG_AVAILABLE) {
