@@ -163,6 +163,22 @@ MQLONG SetGetOptions(const Run* run, MQLONG gmoOptions, bool underCursor) {
   return gmoOptions;
 }
 
+void SetGetMatching(const Run* run, MQMD* md, MQGMO* gmo) {
+  const RunOptions* o = run->Options;
+  if (o->SelectByMsgId) memcpy(md->MsgId, o->SelectMsgId, sizeof md->MsgId);
+  if (o->SelectByCorrelId) memcpy(md->CorrelId, o->SelectCorrelId, sizeof md->CorrelId);
+  if (o->SelectByGroupId) {
+    memcpy(md->GroupId, o->SelectGroupId, sizeof md->GroupId);
+    gmo->MatchOptions |= MQMO_MATCH_GROUP_ID;
+    if (gmo->Version < MQGMO_VERSION_2) gmo->Version = MQGMO_VERSION_2;
+  }
+  if (o->Convert) {
+    gmo->Options |= MQGMO_CONVERT;
+    md->CodedCharSetId = o->ConvertCcsid;
+    md->Encoding = o->ConvertEncoding;
+  }
+}
+
 int32_t GetWaitSeconds(const Run* run, int64_t now) {
   if (run->Options->WaitInterval == 0) return 0;
   if (run->Options->WaitInterval == -1) return kUnlimitedWaitSeconds;
@@ -284,20 +300,7 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
       gmo.WaitInterval = 0;
     }
 
-    if (run->Options->SelectByMsgId) memcpy(md->MsgId, run->Options->SelectMsgId, sizeof md->MsgId);
-    if (run->Options->SelectByCorrelId) {
-      memcpy(md->CorrelId, run->Options->SelectCorrelId, sizeof md->CorrelId);
-    }
-    if (run->Options->SelectByGroupId) {
-      memcpy(md->GroupId, run->Options->SelectGroupId, sizeof md->GroupId);
-      gmo.MatchOptions |= MQMO_MATCH_GROUP_ID;
-      if (gmo.Version < MQGMO_VERSION_2) gmo.Version = MQGMO_VERSION_2;
-    }
-    if (run->Options->Convert) {
-      gmo.Options |= MQGMO_CONVERT;
-      md->CodedCharSetId = run->Options->ConvertCcsid;
-      md->Encoding = run->Options->ConvertEncoding;
-    }
+    SetGetMatching(run, md, &gmo);
     MQLONG bufferLength = m.Capacity;
     if (descriptorOnly) {
       gmo.Options |= MQGMO_ACCEPT_TRUNCATED_MSG;
