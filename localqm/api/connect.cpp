@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "localqm/api/api.h"
+#include "localqm/consume/consume.h"
 #include "zeplo/util/banned.h"  // after every other header
 
 // The accounting-token type in the token's last byte for a UNIX numeric
@@ -477,6 +478,12 @@ void LqmMQCONNX(PMQCHAR pQMgrName, PMQCNO pConnectOpts, PMQHCONN pHconn, PMQLONG
 
 void LqmMQDISC(PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
+  // Asynchronous consume ends first, outside the lock: its callbacks run
+  // MQI calls of their own.
+  if (pHconn != nullptr) {
+    int crc = LqmConsumeDisconnect(*pHconn);
+    if (crc != 0) return LqmReport(crc, pCompCode, pReason);
+  }
   std::lock_guard<std::mutex> guard(LqmApiLock());
   if (pHconn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
   LqmConnection* conn = LqmFindConnection(*pHconn);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "localqm/api/api.h"
+#include "localqm/consume/consume.h"
 #include "zeplo/util/banned.h"  // after every other header
 
 namespace {
@@ -294,7 +295,7 @@ void LqmMQOPEN(MQHCONN Hconn, PMQVOID pObjDesc, MQLONG Options, PMQHOBJ pHobj,
 void LqmMQCLOSE(MQHCONN Hconn, PMQHOBJ pHobj, MQLONG Options, PMQLONG pCompCode,
                 PMQLONG pReason) {
   if (pCompCode == nullptr || pReason == nullptr) return;
-  std::lock_guard<std::mutex> guard(LqmApiLock());
+  std::unique_lock<std::mutex> guard(LqmApiLock());
   LqmConnection* conn = LqmFindConnection(Hconn);
   if (conn == nullptr) return LqmReport(MQRC_HCONN_ERROR, pCompCode, pReason);
   if (pHobj == nullptr || LqmFindHandle(conn, *pHobj) == nullptr)
@@ -304,6 +305,11 @@ void LqmMQCLOSE(MQHCONN Hconn, PMQHOBJ pHobj, MQLONG Options, PMQLONG pCompCode,
   if (rc != 0 && rc != MQRC_Q_MGR_STOPPING) return LqmReport(rc, pCompCode, pReason);
   if (rc == 0) LqmTxnEnd(&conn->Main, 0);
   rc = LqmCloseObject(conn, *pHobj, Options);
+  MQHOBJ closed = *pHobj;
   if (rc == 0) *pHobj = MQHO_UNUSABLE_HOBJ;
   LqmReport(rc, pCompCode, pReason);
+  // A consumer registered on the handle goes with it; its deregister call
+  // may call the MQI, so the lock is let go first.
+  guard.unlock();
+  if (rc == 0) LqmConsumeHandleClosed(Hconn, closed);
 }

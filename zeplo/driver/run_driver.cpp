@@ -5,7 +5,7 @@
 // Every path that got as far as connecting leaves through the disconnect,
 // output slot first. Modes whose machinery this build lacks (the file
 // format self-test, generic unload and load, log replay, delimited files,
-// several input queues consumed at once, the queue summary) are refused
+// the queue summary) are refused
 // where the run chooses its mode, with code 2046 and one message, before
 // anything is read.
 #include <cstdio>
@@ -91,9 +91,6 @@ int PrepareRun(Run* run, bool* quiet) {
   // Delimited files are read (after a preliminary count on a terminal)
   // by a reader this build lacks.
   if (run->Options->NonNative) return Unavailable("loading delimited files");
-  // Two or more input queues are consumed asynchronously, not one by one.
-  if (run->Options->InputList != nullptr && run->Options->InputList->Count >= 2)
-    return Unavailable("reading several input queues at once");
 
   if (run->Options->InputList == nullptr) {
     run->Settings.SelectionActive = false;
@@ -159,7 +156,7 @@ int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t
 void PrintFinalReport(const Run* run, bool countsDue) {
   if (run->ExitMessage[0] != '\0')
     fprintf(stderr, "%.*s\n", kExitMessageLength - 1, run->ExitMessage);
-  if (run->Options->Quiet) {
+  if (run->Settings.Quiet) {
     // -dK: the count alone, for scripts; only when messages were counted.
     if (run->Options->Count && countsDue) {
       printf("%lld", static_cast<long long>(run->Counters.WrittenCount));

@@ -3,10 +3,11 @@
 // listing) to the sinks the options name (output queues, one output file,
 // or nothing when messages are only removed or counted).
 //
-// Log replay, delimited files, the queue summary and the asynchronous
-// consume of several queues are not built yet: the run driver refuses
-// them, so the loop is never called for them. Their readers and sinks join
-// at the places marked in processing_loop.cpp and deliver.cpp.
+// Log replay, delimited files and the queue summary are not built yet:
+// the run driver refuses them, so the loop is never called for them. Their
+// readers and sinks join at the places marked in processing_loop.cpp and
+// deliver.cpp. Two or more input queues are consumed asynchronously
+// (ConsumeQueues) in place of the loop's cycle.
 //
 // Calling sequence for an ordinary run (the driver's side):
 //   OpenInputQueues(run)      -> run->Engine.Input, one element per queue
@@ -60,7 +61,8 @@ struct QueueElement {
 // ---- Processing loop (processing_loop.cpp) -------------------------------
 
 // Moves every message of the one source to its sinks. inputQueue is the
-// element of the single input queue, or null for a file source. The
+// element of the single input queue (the first of two or more, which are
+// consumed together), or null for a file source. The
 // progress line shows only when standard input is a terminal. Returns 0 or the code that ended
 // the run (2098, 2046, 2208, 2071, 2102 or an MQ reason) with ExitMessage
 // set. The unit of work is resolved and the storage freed on every path;
@@ -109,6 +111,11 @@ void ReleaseMessageStorage(Run* run);
 // unless -OF; under cursor, or browse-next, or a destructive get, each
 // with its syncpoint choice.
 MQLONG SetGetOptions(const Run* run, MQLONG gmoOptions, bool underCursor);
+
+// The -gm, -gc and -gg identifiers (with group matching, the MQGMO
+// raised to version 2) and the -c conversion target, into a get's
+// descriptor and options.
+void SetGetMatching(const Run* run, MQMD* md, MQGMO* gmo);
 
 // Seconds an MQGET may wait: -w 0 -> 0, -w -1 -> 3600, otherwise what is
 // left of the interval since LastMessageTime (never below 0).
@@ -166,9 +173,6 @@ int DeliverMessage(Run* run, QueueElement* inputQueue);
 // for the first, the dead-letter header's for a transmission header
 // behind it. Headers that do not fit inside DataLength are left alone.
 void StripMessageHeaders(Run* run);
-
-// True for a coded character set identifier of an EBCDIC code page.
-bool IsEbcdicCcsid(MQLONG ccsid);
 
 // Translates (ebcdic) and byte-swaps (swap) the fields of a version-1
 // descriptor taken from a transmission header.
@@ -267,6 +271,72 @@ int CommitQmgr(Run* run, int slot);
 // MQBACK on one slot. MQCC_FAILED returns the reason ("MQBCK(%s) failed
 // RC(%d) %s" when no error text is set yet); a warning is ignored.
 int BackoutQmgr(Run* run, int slot);
+
+// ---- Asynchronous consume (async_consume.cpp, event_semaphore.cpp) --------
+//
+// With two or more input queues the loop hands over to ConsumeQueues: a
+// consumer callback is registered with MQCB on every input queue and the
+// library delivers their messages through MQCTL. Without a wait interval
+// (-w 0) the callbacks run on the main thread inside MQCTL START_WAIT, and
+// each queue deregisters itself when it first reports that it is empty.
+// With one, they run on the library's thread while the main thread waits
+// on an EventSemaphore for the -w interval or the -La file age to pass,
+// then stops delivery (rolling the output file over when it is old
+// enough) and starts it again or ends.
+//
+// Threads: while delivery runs on the library's thread, a callback holds
+// the event's mutex for as long as it works on the run's state, and the
+// main thread reads that state (the remaining wait and file age, the stop
+// flag) only under the same mutex; once MQCTL STOP has returned, every
+// callback has ended and the main thread owns the state again.
+
+// The event (EventSemaphore, in zeplo/run): CreateEvent makes a zeroed
+// record usable, DestroyEvent undoes that (safe on a record that was never
+// created, and twice).
+
+// WaitEvent's timeout that waits without a limit.
+inline constexpr uint32_t kEventWaitForever = 0xFFFFFFFF;
+
+// Makes the mutex and condition; true on success (nothing is left
+// allocated on failure).
+bool CreateEvent(EventSemaphore* event);
+void DestroyEvent(EventSemaphore* event);
+// Sets the posted flag and wakes every waiter. Does nothing to an event
+// that was never created. Must not be called with the mutex held.
+void PostEvent(EventSemaphore* event);
+// Waits for the event to be posted for at most `milliseconds` (measured
+// against an absolute deadline, so spurious wake-ups do not lengthen it).
+// Returns 0 when posted (the flag is cleared), 2 on timeout (at once for a
+// timeout of 0 when not posted), -1 on any other failure or an event that
+// was never created.
+int WaitEvent(EventSemaphore* event, uint32_t milliseconds);
+
+// Runs the asynchronous consume of every queue of run->Engine.Input (the
+// element array already opened) on the input slot, keeping its state in
+// run->Engine.Consume; called by RunProcessingLoop in place of its cycle,
+// after its set-up. Returns 0 or the run's code with ExitMessage set: 2298
+// when the library has no MQCB (Settings.Quiet turned on); a
+// registration or control call's reason; 2102 when the event cannot be
+// made or waited on or the output file fails; the code of the first
+// message or event that failed (the unit of work then already backed out).
+int ConsumeQueues(Run* run);
+
+// The MQCB message consumer: ConnectionArea is the Run, CallbackArea the
+// queue's QueueElement. Processes a delivered message as
+// the cycle would, keeps the empty and active counts of run->Engine.Input,
+// flushes and commits when every queue is idle, and stops delivery (after
+// backing out a failed unit) when anything fails.
+extern "C" void ConsumeCallback(MQHCONN hconn, PMQVOID mqmd, PMQVOID gmo, PMQVOID buffer,
+                                PMQCBC context);
+
+// Seconds left of the -w interval: 3600 for an unlimited one; otherwise
+// WaitInterval - (now - LastMessageTime), or 5 when that is used up but
+// some queue has not yet reported empty.
+int32_t RemainingWait(const Run* run, int64_t now);
+
+// Seconds left before the output file must be rolled over by age: 3600
+// when no file is open or no -La age is set.
+int32_t RemainingFileAge(const Run* run, int64_t now);
 
 // ---- Status line (status.cpp) ---------------------------------------------
 

@@ -11,10 +11,10 @@
 #include "zeplo/names/names.h"
 #include "zeplo/util/banned.h"
 
-// The sources this build reads are an input queue, a message file and a
-// browse listing. The run driver refuses the others (log replay, delimited
-// files, several queues consumed at once) before the loop is called; the
-// places where their readers join are marked below.
+// The sources this build reads are an input queue (or several, consumed
+// asynchronously), a message file and a browse listing. The run driver
+// refuses the others (log replay, delimited files) before the loop is
+// called; the places where their readers join are marked below.
 
 namespace {
 
@@ -161,8 +161,11 @@ int RunProcessingLoop(Run* run, QueueElement* inputQueue) {
   StartLoopState(run, inputQueue);
 
   cycled = true;
-  // Two or more input queues would be consumed asynchronously here instead.
-  rc = RunCycle(run, inputQueue);
+  if (inputQueue != nullptr && run->Engine.Input.Count >= 2) {
+    rc = ConsumeQueues(run);
+  } else {
+    rc = RunCycle(run, inputQueue);
+  }
 
 done:
   if (cycled && run->Engine.UseSyncpoint) {

@@ -144,23 +144,6 @@ int SetGetWait(Run* run, bool underCursor, int64_t now, MQGMO* gmo) {
   return 0;
 }
 
-// The identifiers to match (-g) and the conversion asked for (-c), into the
-// descriptor and gmo of the next MQGET.
-void SetGetMatch(const RunOptions* o, MQMD* md, MQGMO* gmo) {
-  if (o->SelectByMsgId) memcpy(md->MsgId, o->SelectMsgId, sizeof md->MsgId);
-  if (o->SelectByCorrelId) memcpy(md->CorrelId, o->SelectCorrelId, sizeof md->CorrelId);
-  if (o->SelectByGroupId) {
-    memcpy(md->GroupId, o->SelectGroupId, sizeof md->GroupId);
-    gmo->MatchOptions |= MQMO_MATCH_GROUP_ID;
-    if (gmo->Version < MQGMO_VERSION_2) gmo->Version = MQGMO_VERSION_2;
-  }
-  if (o->Convert) {
-    gmo->Options |= MQGMO_CONVERT;
-    md->CodedCharSetId = o->ConvertCcsid;
-    md->Encoding = o->ConvertEncoding;
-  }
-}
-
 }  // namespace
 
 void ReleaseMessageStorage(Run* run) {
@@ -220,6 +203,22 @@ MQLONG SetGetOptions(const Run* run, MQLONG gmoOptions, bool underCursor) {
     gmoOptions |= syncpoint;
   }
   return gmoOptions;
+}
+
+void SetGetMatching(const Run* run, MQMD* md, MQGMO* gmo) {
+  const RunOptions* o = run->Options;
+  if (o->SelectByMsgId) memcpy(md->MsgId, o->SelectMsgId, sizeof md->MsgId);
+  if (o->SelectByCorrelId) memcpy(md->CorrelId, o->SelectCorrelId, sizeof md->CorrelId);
+  if (o->SelectByGroupId) {
+    memcpy(md->GroupId, o->SelectGroupId, sizeof md->GroupId);
+    gmo->MatchOptions |= MQMO_MATCH_GROUP_ID;
+    if (gmo->Version < MQGMO_VERSION_2) gmo->Version = MQGMO_VERSION_2;
+  }
+  if (o->Convert) {
+    gmo->Options |= MQGMO_CONVERT;
+    md->CodedCharSetId = o->ConvertCcsid;
+    md->Encoding = o->ConvertEncoding;
+  }
 }
 
 int32_t GetWaitSeconds(const Run* run, int64_t now) {
@@ -311,7 +310,7 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
 
     int rc = SetGetWait(run, underCursor, now, &gmo);
     if (rc != 0) return rc;
-    SetGetMatch(run->Options, md, &gmo);
+    SetGetMatching(run, md, &gmo);
     MQLONG bufferLength = m.Capacity;
     if (descriptorOnly) {
       gmo.Options |= MQGMO_ACCEPT_TRUNCATED_MSG;

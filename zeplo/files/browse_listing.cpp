@@ -1,12 +1,22 @@
 // The browse-listing reader: messages from the text IBM MQ's browse sample
 // prints. Each message is a "****Message descriptor****" section of
 // "Name : value" pairs, named by the long names of MessageAttributeTable,
-// followed by dump lines "00000000:  4865 6C6C ...  'Hell...'".
+// then on current levels a properties section and a dead-letter section
+// (listing_properties.cpp, listing_dead_letter.cpp), then under
+// "****   Message      ****" the length line "length - S of T bytes" (older
+// levels: "length - N bytes") and dump lines
+// "00000000:  4865 6C6C ...  'Hell...'".
+//
+// The length line is what tells a whole message from a cut one: a dump
+// that holds other than S bytes (the file was cut or damaged), or S below
+// T (the sample printed only the start of a longer message), is refused
+// rather than loaded short.
 //
 // In listing mode ReadLine keeps lines that begin with "*": the section
 // headings are such lines. Tokens point into the current line, so a name
 // is looked up before the value is read (which may move to the next line,
 // as the sample does for AccountingToken).
+#include <charconv>
 #include <cstring>
 
 #include "zeplo/files/files.h"
@@ -21,20 +31,8 @@ bool LineStartsWith(const LineStorage* ls, const char* prefix) {
   return static_cast<size_t>(ls->Length) >= n && std::memcmp(ls->Text, prefix, n) == 0;
 }
 
-int ListingError(Run* run, const char* format) {
-  run->Message.DataLength = 0;
-  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, format,
-                       static_cast<long>(run->Files.InputLines->LineNumber), ReaderFileName(run));
-}
-
-int UnexpectedEnd(Run* run) {
-  run->StopRequested = true;
-  return ListingError(run, "Unexpected end of file on line %ld of file '%s'");
-}
-
 // Stores one "Name value" pair. Byte fields must be written X'...'.
-int StoreListingValue(Run* run, const MessageAttribute* row, const char* value,
-                      int32_t length) {
+int StoreListingValue(Run* run, const MessageAttribute* row, const char* value, int32_t length) {
   const char* end = value + length;
   if (row->Kind == kAttributeBytes) {
     if (length < 3 || value[0] != 'X' || value[1] != '\'' || end[-1] != '\'') {
@@ -58,17 +56,65 @@ void NarrowVersion(MQMD* md) {
   }
 }
 
-// Reads the dump lines up to the sample's next " MQ..." line or the end.
+// Reads "length - S of T bytes" (or "length - N bytes") from the line:
+// false when it is not such a line.
+bool ParseLengthLine(const LineStorage* ls, int64_t* shown, int64_t* total) {
+  const char* p = ls->Text;
+  const char* end = ls->Text + ls->Length;
+  while (p < end && *p == ' ') ++p;
+  if (end - p < 9 || std::memcmp(p, "length - ", 9) != 0) return false;
+  auto [q, ec] = std::from_chars(p + 9, end, *shown);
+  if (ec != std::errc() || *shown < 0) return false;
+  *total = *shown;
+  if (end - q > 4 && std::memcmp(q, " of ", 4) == 0) {
+    auto [r, ec2] = std::from_chars(q + 4, end, *total);
+    if (ec2 != std::errc()) return false;
+  }
+  return true;
+}
+
+// The length line must come before the first dump line and agree with
+// what the dump held.
+int CheckDumpLength(Run* run, int64_t shown, int64_t total, long lengthLine, int64_t dumped) {
+  if (shown < 0) return ListingError(run, "Missing message length on line %ld of file '%s'");
+  if (shown != total) {
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                          "Listing shows %lld of the message's %lld bytes on line %ld of file '%s'",
+                          static_cast<long long>(shown), static_cast<long long>(total), lengthLine,
+                          ReaderFileName(run));
+  }
+  if (dumped != shown) {
+    return SetExitMessage(
+        run, MQRC_FILE_SYSTEM_ERROR,
+        "Message data holds %lld bytes where its length line says %lld on line %ld of file '%s'",
+        static_cast<long long>(dumped), static_cast<long long>(shown),
+        static_cast<long>(run->Files.InputLines->LineNumber), ReaderFileName(run));
+  }
+  return 0;
+}
+
+// Reads the length line and the dump lines behind the data already in
+// hand, up to the sample's next " MQ..." line, a "****" heading (the
+// summary block of current levels) or the end.
 int ReadDumpLines(Run* run) {
   MessageBuffer& m = run->Message;
   const LineStorage* ls = run->Files.InputLines;
+  const int32_t start = m.DataLength;
+  int64_t shown = -1;
+  int64_t total = -1;
+  long lengthLine = 0;
   bool eof = false;
   for (;;) {
     int rc = ReadLine(run, true, &eof, false);
     if (rc != 0) return rc;
-    if (eof || LineStartsWith(ls, " MQ")) return 0;
+    if (eof || LineStartsWith(ls, " MQ") || LineStartsWith(ls, "****")) break;
+    if (shown < 0 && ParseLengthLine(ls, &shown, &total)) {
+      lengthLine = static_cast<long>(ls->LineNumber);
+      continue;
+    }
     const char* colon = static_cast<const char*>(std::memchr(ls->Text, ':', ls->Length));
     if (colon == nullptr) continue;
+    if (shown < 0) break;  // a dump line before any length line
     rc = EnsureMessageStorage(run, static_cast<int64_t>(m.DataLength) + ls->Length);
     if (rc != 0) return rc;
     int64_t count = -1;
@@ -76,12 +122,74 @@ int ReadDumpLines(Run* run) {
     if (rc != 0) return rc;
     m.DataLength += static_cast<int32_t>(count);
   }
+  return CheckDumpLength(run, shown, total, lengthLine, m.DataLength - start);
+}
+
+// The sections between the descriptor and the dump, each starting at its
+// heading (the current line) and ending at the next heading.
+int ReadSections(Run* run, ListingSections* sections) {
+  const LineStorage* ls = run->Files.InputLines;
+  for (;;) {
+    int rc;
+    if (LineStartsWith(ls, "****Message properties****")) {
+      rc = ReadListingProperties(run, sections);
+    } else if (LineStartsWith(ls, "****Dead Letter Header****")) {
+      rc = ReadListingDeadLetter(run, run->Message.Descriptor, sections);
+    } else {
+      return 0;
+    }
+    if (rc != 0) return rc;
+  }
+}
+
+// Puts the rebuilt dead-letter header in front of the data to come.
+int StartWithDeadLetter(Run* run, const ListingSections* sections) {
+  if (!sections->HasDeadLetter) return 0;
+  MessageBuffer& m = run->Message;
+  int rc = EnsureMessageStorage(run, MQDLH_LENGTH_1);
+  if (rc != 0) return rc;
+  std::memcpy(m.Storage, sections->DeadLetter, MQDLH_LENGTH_1);
+  m.DataLength = MQDLH_LENGTH_1;
+  return 0;
+}
+
+// Everything after the descriptor: the sections, the dump, the message
+// assembled from them. No partial message is handed on.
+int ReadMessageData(Run* run) {
+  MessageBuffer& m = run->Message;
+  ListingSections sections{};
+  int rc = ReadSections(run, &sections);
+  if (rc == 0) rc = StartWithDeadLetter(run, &sections);
+  if (rc == 0) rc = ReadDumpLines(run);
+  if (rc == 0) rc = AddListingProperties(run, &sections);
+  ReleaseListingSections(&sections);
+  if (rc != 0) m.DataLength = 0;
+  m.Cursor = m.Storage;
+  return rc;
 }
 
 }  // namespace
 
-int ReadToken(Run* run, bool* endOfFile, bool* endOfSection, const char** token,
-              int32_t* length) {
+int ListingError(Run* run, const char* format) {
+  run->Message.DataLength = 0;
+  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR, format,
+                        static_cast<long>(run->Files.InputLines->LineNumber), ReaderFileName(run));
+}
+
+int ListingUnknownName(Run* run, const char* name, int32_t length) {
+  run->Message.DataLength = 0;
+  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                        "Unrecognised attribute '%.*s' on line %ld of file '%s'",
+                        static_cast<int>(length), name,
+                        static_cast<long>(run->Files.InputLines->LineNumber), ReaderFileName(run));
+}
+
+int ListingEndOfFile(Run* run) {
+  run->StopRequested = true;
+  return ListingError(run, "Unexpected end of file on line %ld of file '%s'");
+}
+
+int ReadToken(Run* run, bool* endOfFile, bool* endOfSection, const char** token, int32_t* length) {
   *endOfFile = false;
   *endOfSection = false;
   *token = nullptr;
@@ -163,15 +271,9 @@ int ReadBrowseListingMessage(Run* run) {
     rc = ReadToken(run, &eof, &endOfSection, &name, &nameLength);
     if (rc != 0) return rc;
     if (endOfSection) break;
-    if (eof) return UnexpectedEnd(run);
+    if (eof) return ListingEndOfFile(run);
     const MessageAttribute* row = FindAttributeByLongName(name, static_cast<size_t>(nameLength));
-    if (row == nullptr) {
-      m.DataLength = 0;
-      return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
-                           "Unrecognised attribute '%.*s' on line %ld of file '%s'",
-                           static_cast<int>(nameLength), name, static_cast<long>(ls->LineNumber),
-                           ReaderFileName(run));
-    }
+    if (row == nullptr) return ListingUnknownName(run, name, nameLength);
     const char* value;
     int32_t valueLength;
     rc = ReadToken(run, &eof, &endOfSection, &value, &valueLength);
@@ -179,16 +281,10 @@ int ReadBrowseListingMessage(Run* run) {
     if (endOfSection) {
       return ListingError(run, "Unexpected end of section on line %ld of file '%s'");
     }
-    if (eof) return UnexpectedEnd(run);
+    if (eof) return ListingEndOfFile(run);
     rc = StoreListingValue(run, row, value, valueLength);
     if (rc != 0) return rc;
   }
   NarrowVersion(&m.OwnDescriptor);
-  rc = ReadDumpLines(run);
-  if (rc != 0) {
-    m.DataLength = 0;
-    return rc;
-  }
-  m.Cursor = m.Storage;
-  return 0;
+  return ReadMessageData(run);
 }

@@ -234,7 +234,8 @@ void FormatProgressText(int32_t percent, int64_t etaSeconds, char* text,
 //
 // Turns an input file back into messages, one per call: the program's own
 // message files (first non-blank line "* ZEPLO" or "* DMPMQMSG") and the
-// listings of IBM MQ's browse sample (first line "AMQSBCG0"). The reader
+// listings of IBM MQ's browse sample (heading "AMQSBCG0", on IBM i
+// "AMQSBCG4"). The reader
 // keeps one line of lookahead in the run's LineStorage: a message ends at
 // the first line that is not its own, and that line stays current for the
 // next call.
@@ -293,8 +294,10 @@ void ReleaseLineStorage(Run* run);
 void ResetLineReader(Run* run);
 
 // Skips leading lines of blanks, TABs, CRs and LFs, checks the first real
-// line for "AMQSBCG0" (browse listing, ListingMode set), "* ZEPLO" or
-// "* DMPMQMSG", and makes the following line current. A file that ends
+// line for "AMQSBCG0" or "AMQSBCG4" (browse listing, ListingMode set),
+// "* ZEPLO" or "* DMPMQMSG", and makes the following line current. The
+// browse sample's "Authentication not enabled" notice and its " - " lines
+// may come before its heading. A file that ends
 // first is not an error (EndOfFile set). Returns 0; 2208 with "File '%s'
 // does not appear to be a ZEPLO file"; 2071.
 int IdentifyInputFile(Run* run);
@@ -330,10 +333,16 @@ int ReadInputFileMessage(Run* run);
 
 // Reads the next message of a browse listing: its "****Message
 // descriptor****" section of name and value pairs (named by the long names
-// of MessageAttributeTable), then its dump lines. A descriptor whose
-// version-2 fields all hold their defaults becomes version 1. At the end
-// of the file sets StopRequested and returns 0; also StopRequested with
-// 2208 when the file ends inside a descriptor. Returns 0, 2208 or 2071.
+// of MessageAttributeTable), the properties and dead-letter sections of
+// current levels (see below), then its length line and dump lines. A
+// descriptor whose version-2 fields all hold their defaults becomes
+// version 1. A dump that holds other than the S bytes of "length - S of T
+// bytes", or S below T, is refused ("Message data holds %lld bytes where
+// its length line says %lld ...", "Listing shows %lld of the message's
+// %lld bytes ..."), as is a dump without a length line ("Missing message
+// length ..."). At the end of the file sets StopRequested and returns 0;
+// also StopRequested with 2208 when the file ends inside a section.
+// Returns 0, 2208 or 2071.
 int ReadBrowseListingMessage(Run* run);
 
 // Reads pairs of hex digits (either case) from [text, end) into `out`, at
@@ -364,6 +373,89 @@ int StoreAttributeValue(Run* run, MQMD* md, const MessageAttribute* row,
 
 // The file name reader errors quote: CurrentInputFile, else InputFile.
 const char* ReaderFileName(const Run* run);
+
+// ---- Browse-listing sections ----------------------------------------------
+//
+// Current levels of the browse sample print sections of their own between a
+// message's descriptor and its dump:
+//   "****Message properties****"  with the sample's property option: "None"
+//       or one "  <name> : <value>" line per property;
+//   "****Dead Letter Header****"  for a message whose Format is MQDEAD: the
+//       MQDLH field by field, its 172 bytes then left out of the dump (the
+//       length line counts only what follows it).
+// ReadBrowseListingMessage reads them into a ListingSections record, puts
+// the rebuilt dead-letter header in front of the dump, and after the dump
+// hands the properties to the message as an MQRFH2. Every failure composes
+// "... on line %ld of file '%s'" into ExitMessage and returns 2208 (2071
+// when storage cannot be had); the message is then not handed on.
+
+// A growable byte area of the listing reader: a CSGetMem block labelled
+// "Listing Properties" (or null), only ever grown.
+struct ListingBytes {
+  unsigned char* Data;
+  int32_t Length;
+  int32_t Capacity;
+};
+
+struct ListingSections {
+  bool HasDeadLetter;
+  // The rebuilt MQDLH: integers in the descriptor's Encoding, text in its
+  // code page.
+  unsigned char DeadLetter[MQDLH_LENGTH_1];
+  // The properties as MQRFH2 folders: each a native int32 NameValueLength
+  // (a multiple of 4) and that many bytes of UTF-8 folder text, blank
+  // padded. Empty when the section said "None" or was not there.
+  ListingBytes Folders;
+  // Working area of the properties reader: per property its folder name,
+  // NUL, its element text, NUL.
+  ListingBytes Entries;
+};
+
+// Frees the blocks of `s` and zeroes it. Safe on a zeroed record.
+void ReleaseListingSections(ListingSections* s);
+
+// Reads the dead-letter section whose heading is the current line, up to
+// the next line that begins "****" (left current), and rebuilds the MQDLH
+// into s->DeadLetter for the descriptor `md`. Every field must be there
+// and every number whole. Returns 0; 2208 ("Unrecognised attribute '%s'",
+// "Unexpected end of section", "Unexpected end of file" (StopRequested
+// set), "Badly formed number", "Incomplete dead-letter header"); 2071.
+int ReadListingDeadLetter(Run* run, const MQMD* md, ListingSections* s);
+
+// Reads the properties section whose heading is the current line, up to
+// the next line that begins "****" (left current), into s->Folders.
+// Property names say their folder as MQ maps them: "usr.x", "jms.x" and
+// "mcd.x" go to those folders, a name without a dot to usr, "f.x" to a
+// folder f (marked content='properties' unless MQ knows f). Values: 'text'
+// (a string), X'hex' (bin.hex), TRUE/FALSE (boolean), NULL (xsi:nil), whole
+// numbers (i4, or i8 beyond 32 bits), other numbers (r8). Returns 0; 2208
+// with "Unrecognised property on line %ld of file '%s'" for any other line
+// (names with groups included) and "Unexpected end of file" (StopRequested
+// set); 2071.
+int ReadListingProperties(Run* run, ListingSections* s);
+
+// Gives s->Folders (when there are any) to the message in hand as an
+// MQRFH2 placed where MQ places one: after the MQDLH and MQXQH headers the
+// data starts with, before anything else. The header before it (or the
+// descriptor) gets Format "MQHRF2  "; the MQRFH2 takes over that header's
+// Format, Encoding and CodedCharSetId, its integers in that Encoding, its
+// StrucId and Format in that code page, NameValueCCSID 1208. Returns 0, or
+// 2071 when the storage cannot grow.
+int AddListingProperties(Run* run, const ListingSections* s);
+
+// The reader's format error: composes `format` (taking the current line
+// number and the file name) into ExitMessage, clears DataLength, returns
+// 2208.
+int ListingError(Run* run, const char* format);
+
+// ListingError for a listing that ends inside a section: "Unexpected end
+// of file on line %ld of file '%s'", StopRequested set.
+int ListingEndOfFile(Run* run);
+
+// ListingError for a field name the reader does not know: "Unrecognised
+// attribute '%s' on line %ld of file '%s'" with the `length` characters at
+// `name`.
+int ListingUnknownName(Run* run, const char* name, int32_t length);
 
 // ---- The message in hand -------------------------------------------------
 //

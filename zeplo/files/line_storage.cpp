@@ -269,14 +269,24 @@ static int Identify(Run* run, bool* found) {
   ls->ListingMode = false;
   AttachStream(run, ls);
   bool eof = false;
+  bool notice = false;
   for (;;) {
     rc = ReadLine(run, true, &eof, true);
     if (rc != 0) return rc;
     if (eof) return 0;  // nothing but blank lines: nothing to load
-    if (std::strspn(ls->Text, " \t\r\n") < static_cast<size_t>(ls->Length)) break;
+    if (std::strspn(ls->Text, " \t\r\n") == static_cast<size_t>(ls->Length)) continue;
+    // A browse sample built without authentication says so before its
+    // heading when MQSAMP_USER_ID or MQSAMP_TOKEN is set: the notice and
+    // its " - " lines go unread.
+    if (!notice && StartsWith(ls, "Authentication not enabled")) {
+      notice = true;
+      continue;
+    }
+    if (!notice || !StartsWith(ls, " - ")) break;
   }
   *found = true;
-  if (StartsWith(ls, "AMQSBCG0")) {
+  // AMQSBCG0 on most platforms; AMQSBCG4 is the sample's IBM i name.
+  if (StartsWith(ls, "AMQSBCG0") || StartsWith(ls, "AMQSBCG4")) {
     ls->ListingMode = true;
   } else if (!StartsWith(ls, "* ZEPLO") && !StartsWith(ls, "* DMPMQMSG")) {
     ls->Length = 0;

@@ -107,6 +107,11 @@ int ExplainLoadFailure(const char* path) {
 
 }  // namespace
 
+bool MqApiOffersConsume(const MqApi* table) {
+  return table != nullptr && table->MQCB != nullptr && table->MQCTL != nullptr &&
+         table->MQCB != UnsupportedMQCB && table->MQCTL != UnsupportedMQCTL;
+}
+
 const char* ServerLibraryDirectory() {
   static char buffer[kMqLibraryDirectorySize];
   return LibraryDirectory("MQM_DLL_PATH", buffer, sizeof buffer);

@@ -93,6 +93,11 @@ enum : size_t {
 // process; *table is only fully valid when 0 is returned.
 int BindMqApi(const char* library, MqApi* table);
 
+// True when the table's MQCB and MQCTL are the library's own (asynchronous
+// consume can be used), false when either is the fallback of a library
+// that lacks it, or missing from a table that was never bound.
+bool MqApiOffersConsume(const MqApi* table);
+
 // Opens one library: `fileName` unchanged when it contains a '/' or when
 // `directory` is null or empty, else directory + '/' (unless it already
 // ends in one) + fileName. dlopen with RTLD_NOW | RTLD_GLOBAL. With

@@ -15,7 +15,9 @@
 //   RunCounters   engine and files           one run; read by the report
 //   MessageBuffer files (storage), readers   one processing-loop call
 //   EngineState   engine                     one run (queue handles and
-//                                            arrays until the disconnect)
+//                                            arrays until the disconnect;
+//                                            the consume state for one
+//                                            asynchronous consume)
 //   FileState     files                      one run (streams until closed)
 //   ExitMessage   whoever fails first        one run (first error sticks)
 //
@@ -25,6 +27,8 @@
 // labelled memory blocks owned by the subsystem that fills them.
 #ifndef ZEPLO_RUN_RUN_H_
 #define ZEPLO_RUN_RUN_H_
+
+#include <pthread.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -235,6 +239,8 @@ struct RunSettings {
   bool AsyncPut;           // -O a; off for the run once the queue manager refuses it
   bool NoForceRfh2;        // -O F; also on for queue managers before 7.0
   int32_t InitialBufferSize;  // bytes of message storage to start with
+  bool Quiet;              // -q; also on once an asynchronous consume cannot
+                           // start: the error alone is reported
   bool OutputIsNull;       // the output file is "null": count, write nothing
   bool NoData;             // a descriptor-only get serves the run
 };
@@ -282,6 +288,25 @@ struct OutputQueues {
   MQHOBJ MonitorHobj;     // -1 unless -R * opened it
 };
 
+// A flag that one thread posts and another waits for (the engine's
+// CreateEvent, PostEvent, WaitEvent, DestroyEvent). Zeroed, it is not
+// created.
+struct EventSemaphore {
+  bool Created;
+  bool Posted;
+  pthread_mutex_t Mutex;
+  pthread_cond_t Condition;  // on the monotonic clock
+};
+
+// One asynchronous consume of several input queues (ConsumeQueues): what
+// the consumer callbacks share with the main thread besides the rest of
+// the run. Set up at the start of each consume.
+struct ConsumeState {
+  EventSemaphore Event;   // created only with a wait interval
+  bool Threaded;          // callbacks run on the library's thread
+  int HeldCode;           // the first failure of a callback; the run's code
+};
+
 // Everything the engine keeps between messages. Reset by the processing
 // loop at its start, except the queue records (opened before the loop).
 struct EngineState {
@@ -308,6 +333,7 @@ struct EngineState {
   bool RelativeSet;
   int64_t RelativePutCs;         // its put time, centiseconds
   int32_t RelativeStartMs;       // the millisecond clock when it was delivered
+  ConsumeState Consume;
 };
 
 // ---- File state (zeplo/files) -------------------------------------------------

@@ -78,6 +78,22 @@ int Translate(const unsigned char* table, unsigned char substitute, unsigned cha
   return translated;
 }
 
+// Coded character sets treated as EBCDIC, ascending; ranges written out.
+constexpr int32_t kEbcdicCcsids[] = {
+    37,    256,   273,   277,   278,   280,   284,   285,   286,   290,   297,   300,   420,
+    421,   424,   425,   500,   803,   833,   834,   835,   836,   837,   838,   870,   871,
+    875,   880,   918,   924,   930,   931,   933,   935,   937,   939,   1025,  1026,  1027,
+    1047,  1097,  1112,  1122,  1123,  1130,  1132,  1137,  1140,  1141,  1142,  1143,  1144,
+    1145,  1146,  1147,  1148,  1149,  1279,  1364,  1388,  1390,  1399,  4133,  4325,  4369,
+    4370,  4371,  4372,  4373,  4374,  4376,  4378,  4380,  4381,  4386,  4393,  4396,  4516,
+    4520,  4596,  4899,  4929,  4931,  4932,  4933,  4934,  4966,  4967,  4971,  4976,  5014,
+    5026,  5029,  5031,  5033,  5035,  5123,  5143,  5484,  8229,  8448,  8478,  8482,  8489,
+    8492,  8612,  8692,  9025,  9026,  9028,  9030,  9122,  9125,  9127,  9131,  12325, 12544,
+    12588, 12712, 12788, 13218, 13219, 13221, 13223, 16421, 16684, 16884, 17314, 20517, 20980,
+    24613, 25076, 29172, 32805, 33058, 33268, 33698, 33699, 37364, 41460, 45556, 49652, 53748,
+    61696, 61711, 61712};
+static_assert(sizeof kEbcdicCcsids / sizeof kEbcdicCcsids[0] == 146);
+
 }  // namespace
 
 // Built at compile time (constinit): ready before any code runs.
@@ -90,4 +106,18 @@ int EbcdicToAscii(unsigned char* out, const unsigned char* in, int length) {
 
 int AsciiToEbcdic(unsigned char* out, const unsigned char* in, int length) {
   return Translate(AsciiToEbcdicTable.data(), kEbcdicSubstitute, out, in, length);
+}
+
+bool IsEbcdicCcsid(int32_t ccsid) {
+  size_t lo = 0;
+  size_t hi = sizeof kEbcdicCcsids / sizeof kEbcdicCcsids[0];
+  while (lo < hi) {
+    size_t mid = (lo + hi) / 2;
+    if (kEbcdicCcsids[mid] == ccsid) return true;
+    if (kEbcdicCcsids[mid] < ccsid)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return false;
 }

@@ -30,6 +30,22 @@ extern const std::array<unsigned char, 256> AsciiToEbcdicTable;
 int EbcdicToAscii(unsigned char* out, const unsigned char* in, int length);
 int AsciiToEbcdic(unsigned char* out, const unsigned char* in, int length);
 
+// True for a coded character set identifier of an EBCDIC code page (a
+// fixed list of IBM's EBCDIC CCSIDs; 0 and unknown values are not).
+bool IsEbcdicCcsid(int32_t ccsid);
+
+// ---- Byte order of message data ------------------------------------------
+
+// Reads or writes the 32-bit integer at `p` (4 bytes) in the byte order that
+// the MQ `encoding` gives: big-endian when its integer part is
+// MQENC_INTEGER_NORMAL, otherwise little-endian (reversed, and undefined
+// taken as this platform's own).
+int32_t ReadEncodedInt32(const unsigned char* p, int32_t encoding);
+void WriteEncodedInt32(unsigned char* p, int32_t value, int32_t encoding);
+
+// `value` with its four bytes in the opposite order.
+int32_t SwapInt32(int32_t value);
+
 // ---- Quantities ----------------------------------------------------------
 
 // One unit of a unit table. Tables are ordered largest unit first and end

@@ -2,7 +2,13 @@
 // these names leave the library; everything else is hidden and bound
 // inside it (-Bsymbolic), so two copies loaded into one process never call
 // into each other.
+//
+// Built twice: the full libraries, and (with LQM_WITHOUT_OPTIONAL_CALLS) a
+// reduced pair standing in for an MQ installation of a level before the
+// optional calls (MQCB, MQCTL, MQSUB, message handles, MQSTAT): those
+// names are then simply absent, as they would be there.
 #include "localqm/api/api.h"
+#include "localqm/consume/consume.h"
 #include "zeplo/util/banned.h"  // after every other header
 
 #define LQM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -69,3 +75,15 @@ LQM_EXPORT void MQCMIT(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
 LQM_EXPORT void MQBACK(MQHCONN Hconn, PMQLONG pCompCode, PMQLONG pReason) {
   LqmMQBACK(Hconn, pCompCode, pReason);
 }
+
+#ifndef LQM_WITHOUT_OPTIONAL_CALLS
+LQM_EXPORT void MQCB(MQHCONN Hconn, MQLONG Operation, PMQVOID pCallbackDesc, MQHOBJ Hobj,
+                     PMQVOID pMsgDesc, PMQVOID pGetMsgOpts, PMQLONG pCompCode, PMQLONG pReason) {
+  LqmMQCB(Hconn, Operation, pCallbackDesc, Hobj, pMsgDesc, pGetMsgOpts, pCompCode, pReason);
+}
+
+LQM_EXPORT void MQCTL(MQHCONN Hconn, MQLONG Operation, PMQVOID pControlOpts, PMQLONG pCompCode,
+                      PMQLONG pReason) {
+  LqmMQCTL(Hconn, Operation, pControlOpts, pCompCode, pReason);
+}
+#endif

@@ -110,9 +110,9 @@ TEST_F(FinalReportTest, WhichLinesShow) {
       {"error text, no counts",
        [](TestRun* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
        false, "", "Can not open\n"},
-      {"quiet", [](TestRun* o) { o->Parsed.Quiet = true; }, true, "", ""},
+      {"quiet", [](TestRun* o) { o->Settings.Quiet = true; }, true, "", ""},
       {"quiet count, not reached",
-       [](TestRun* o) { o->Parsed.Quiet = o->Parsed.Count = true; }, false, "", ""},
+       [](TestRun* o) { o->Settings.Quiet = o->Parsed.Count = true; }, false, "", ""},
       {"summary", [](TestRun* o) { o->Parsed.Summary = true; }, true, "", ""},
       {"rolled back",
        [](TestRun* o) {

@@ -153,4 +153,97 @@ TEST(BrowseListingTest, ParseHexPairs) {
   }
 }
 
+// The sections of current levels, put into the fixture's first message.
+const char kAfterDescriptor[] = "OriginalLength : '-1'\n";
+std::string DeadLetterSection(const std::string& fields) {
+  return "\n****Dead Letter Header****\n\n  StrucId  : 'DLH '  Version : 1\n"
+         "  Reason   : 2051 [MQRC_PUT_INHIBITED]\n  DestQName      : 'QL.A'\n"
+         "  DestQMgrName   : 'QMW'\n" +
+         fields;
+}
+const std::string kDeadLetterTail =
+    "  Encoding : 546  CodedCharSetId : 500\n  Format : 'MQSTR   '\n  PutApplType    : '6'\n  "
+    "PutApplName    : 'amqrmppa'\n"
+    "  PutDate  : '20130114'    PutTime  : '11242677'\n";
+
+TEST(BrowseListingTest, DamagedSectionsAndLengths) {
+  const struct {
+    std::string find, replace;  // first occurrence; replace "<cut>": the file ends after find
+    const char* message;        // %d: the line of lineOf (the file's last line when empty)
+    std::string lineOf;
+    bool stop;
+  } cases[] = {
+      {"length - 12 of 12", "length - 12 of 70000", "Listing shows 12 of the message's 70000 bytes",
+       "length - 12 of", false},
+      {"length - 12 of 12", "length - 13 of 13",
+       "Message data holds 12 bytes where its length line says 13", " MQGET of message number 2",
+       false},
+      {"00000000:  4865 6C6C", "00000000:  4865 6C6C<cut>",
+       "Message data holds 4 bytes where its length line says 12", "", false},
+      {" length - 12 of 12 bytes\n", "", "Missing message length", "00000000:", false},
+      {kAfterDescriptor, "\n****Message properties****\n  a.b.c : 1\n", "Unrecognised property",
+       "  a.b.c", false},
+      {kAfterDescriptor, std::string("\n****Message properties****\n  x : 'a\0b'\n", 40),
+       "Unrecognised property", "  x :", false},
+      {kAfterDescriptor, "\n****Message properties****\n  n : 1\n<cut>", "Unexpected end of file",
+       "", true},
+      {kAfterDescriptor, DeadLetterSection("  Encoding : 546  CodedCharSetId : five\n"),
+       "Badly formed number", "  Encoding : 546  CodedCharSetId : five", false},
+      {kAfterDescriptor, DeadLetterSection("  Colour : 'blue'\n"),
+       "Unrecognised attribute 'Colour'", "  Colour", false},
+      {kAfterDescriptor, DeadLetterSection(kDeadLetterTail.substr(0, 114)),
+       "Incomplete dead-letter header", "****   Message", false},
+  };
+  for (const auto& c : cases) {
+    std::string text = Fixture();
+    size_t at = text.find(c.find);
+    ASSERT_NE(std::string::npos, at) << c.find;
+    size_t cut = c.replace.find("<cut>");
+    if (c.find == kAfterDescriptor)
+      at += c.find.size();  // sections go after it
+    else
+      text.erase(at, c.find.size());
+    text.insert(at, c.replace.substr(0, cut));
+    if (cut != std::string::npos) text.resize(at + cut);
+    size_t mark = c.lineOf.empty() ? text.size() - 1 : text.find(c.lineOf, at);
+    ASSERT_NE(std::string::npos, mark) << c.lineOf;
+    std::string expected = std::string(c.message) + " on line " +
+                           std::to_string(std::count(text.begin(), text.begin() + mark, '\n') + 1) +
+                           " of file 'listing.txt'";
+    Listing l(text);
+    EXPECT_EQ(2208, ReadBrowseListingMessage(l.opts.get())) << c.message;
+    EXPECT_EQ(expected, l.opts->ExitMessage);
+    EXPECT_EQ(c.stop, l.opts->StopRequested) << c.message;
+    EXPECT_EQ(0, l.opts->Message.DataLength) << c.message;
+  }
+}
+
+TEST(BrowseListingTest, EbcdicHeadersGoBackToEbcdic) {
+  // An IBM i listing, translated to ASCII on its way here, of a dead-letter
+  // message with one property: both headers are rebuilt in code page 500.
+  std::string text = Fixture();
+  text.replace(text.find("CodedCharSetId : 1208"), 21, "CodedCharSetId : 500");
+  text.replace(text.find("'MQSTR   '"), 10, "'MQDEAD  '");
+  text.insert(text.find(kAfterDescriptor) + std::strlen(kAfterDescriptor),
+              "\n****Message properties****\n  n : 1\n" + DeadLetterSection(kDeadLetterTail));
+  Listing l(text);
+  ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get())) << l.opts->ExitMessage;
+  std::string data = l.Data();
+  ASSERT_EQ(172u + 36 + 32 + 12, data.size());
+  const struct {
+    size_t at;
+    std::string bytes;
+  } expected[] = {
+      {0, "\xC4\xD3\xC8\x40"},                                           // "DLH "
+      {12, std::string("\xD8\xD3\x4B\xC1", 4) + std::string(44, '\0')},  // "QL.A", NUL-filled
+      {116, "\xD4\xD8\xC8\xD9\xC6\xF2\x40\x40"},                         // Format "MQHRF2  "
+      {172, "\xD9\xC6\xC8\x40"},                                         // "RFH "
+      {180, std::string("\x44\0\0\0\x22\x02\0\0\xF4\x01\0\0", 12)},      // length, Encoding, CCSID
+      {192, "\xD4\xD8\xE2\xE3\xD9\x40\x40\x40"},                         // inner Format "MQSTR   "
+      {208, std::string("\x1C\0\0\0<usr><n dt='i4'>1</n></usr> ", 32)},
+      {240, "Hello World!"},
+  };
+  for (const auto& e : expected) EXPECT_EQ(e.bytes, data.substr(e.at, e.bytes.size())) << e.at;
+}
+
 }  // namespace

@@ -1,0 +1,236 @@
+// Several input queues consumed at once, with the real binary against
+// localqm: drained into one file or moved to a queue, with and without a
+// -w wait, with messages put by another process during the run, units of
+// work, the file rolled over by age, failures that must lose nothing, and
+// an MQ library without MQCB.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+const std::vector<std::string> kAll = {"a1", "a2", "a3", "a4", "b1", "b2", "b3"};
+
+class ConsumeQueuesTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    for (const char* q : {"Q1", "Q2", "Q3"}) LocalqmOrFail({"define", "QM1", q});
+  }
+  void TearDown() override { RunLocalqm({"fault", "QM1", "--clear"}); }
+
+  // Q1 holds a1..a4, Q2 b1..b3, Q3 nothing.
+  static void Fill() {
+    LocalqmOrFail({"fault", "QM1", "--clear"});
+    for (const char* q : {"Q1", "Q2", "Q3"}) LocalqmOrFail({"clear", "QM1", q});
+    for (const std::string& t : kAll)
+      LocalqmOrFail({"put", "QM1", t[0] == 'a' ? "Q1" : "Q2", "--text", t});
+  }
+  static std::vector<std::string> QueueData(const std::string& queue) {
+    std::vector<std::string> data;
+    for (const MessageFields& m : BrowseMessages("QM1", queue)) data.push_back(m.at("Data"));
+    return data;
+  }
+  static int Depth(const std::string& queue) {
+    return atoi(LocalqmOrFail({"depth", "QM1", queue}).c_str());
+  }
+  // Every message on the three queues, sorted: what conservation compares.
+  static std::vector<std::string> Everywhere() {
+    std::vector<std::string> all;
+    for (const char* q : {"Q1", "Q2", "Q3"}) {
+      std::vector<std::string> d = QueueData(q);
+      all.insert(all.end(), d.begin(), d.end());
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+  }
+  // The data of every message in a message file (its X lines), sorted.
+  static std::vector<std::string> FileData(const std::string& name) {
+    std::vector<std::string> data;
+    for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name)))) {
+      if (line.rfind("A VER ", 0) == 0) data.emplace_back();
+      for (size_t i = 2; line.rfind("X ", 0) == 0 && i + 1 < line.size(); i += 2)
+        data.back() += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    }
+    std::sort(data.begin(), data.end());
+    return data;
+  }
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+  }
+};
+
+TEST_F(ConsumeQueuesTest, EveryQueueDrainsIntoOneFile) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int leftOnQ1, leftOnQ2;
+  } cases[] = {
+      {"browse, no wait", {"-i", "Q1", "-i", "Q2", "-i", "Q3"}, 4, 3},
+      {"get, no wait", {"-I", "Q1", "-I", "Q2", "-I", "Q3", "-t", "2"}, 0, 0},
+      {"get, waiting", {"-I", "Q1", "-I", "Q2", "-I", "Q3", "-w", "1"}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    Fill();
+    std::vector<std::string> args = {"-m", "QM1", "-F", "all.zpd"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    EXPECT_EQ(0, r.exitStatus) << c.name << "\n" << r.err;
+    EXPECT_EQ(
+        "Read    - Files:   0  Messages:      7  Bytes:          14\n"
+        "Written - Files:   1  Messages:      7  Bytes:          14\n",
+        AfterBanner(r.err))
+        << c.name;
+    EXPECT_EQ(kAll, FileData("all.zpd")) << c.name;
+    EXPECT_EQ(c.leftOnQ1, Depth("Q1")) << c.name;
+    EXPECT_EQ(c.leftOnQ2, Depth("Q2")) << c.name;
+  }
+}
+
+// Another process puts while the run listens: -w counts from the last
+// message of any queue.
+TEST_F(ConsumeQueuesTest, MessagesPutDuringTheRunArrive) {
+  Fill();
+  RunResult r;
+  std::thread run([&r] {
+    r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-w", "3", "-F", "all.zpd"});
+  });
+  ASSERT_TRUE(WaitFor([] { return Depth("Q1") == 0 && Depth("Q2") == 0; }, 30000));
+  LocalqmOrFail({"put", "QM1", "Q2", "--text", "late", "--count", "3"});
+  run.join();
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  std::vector<std::string> expected = kAll;
+  expected.insert(expected.end(), {"late", "late", "late"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, FileData("all.zpd"));
+  EXPECT_EQ(0, Depth("Q2"));
+}
+
+// -t 3 commits after every third message and once more when every queue
+// has gone idle: while the run still listens, everything is committed.
+TEST_F(ConsumeQueuesTest, UnitsOfWorkEveryLimitAndWhenAllIdle) {
+  Fill();
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-o", "Q3", "-t", "3", "-va"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(3u, Count(r.err, "MQCMIT on qmgr 'QM1' returned 0")) << r.err;
+  EXPECT_EQ(kAll, Everywhere());
+
+  Fill();
+  std::atomic<bool> done{false};
+  std::thread run([&] {
+    r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-o", "Q3", "-t", "5", "-w", "3"});
+    done = true;
+  });
+  // A browse sees committed messages only.
+  EXPECT_TRUE(WaitFor([&] { return done || QueueData("Q3").size() == 7; }, 30000));
+  EXPECT_FALSE(done) << "nothing was committed before the run ended";
+  run.join();
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(7, Depth("Q3"));
+}
+
+// A queue failing its gets (as when it is deleted), a commit failing, an
+// output queue filling up: the run stops with the reason, backs out its
+// open unit, and every message is still somewhere, once.
+TEST_F(ConsumeQueuesTest, FailuresStopBackOutAndLoseNothing) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> fault;
+    int reason;
+    const char* text;
+  } cases[] = {
+      {"queue deleted",
+       {"MQGET", "--queue", "Q2", "--reason", "2052", "--after", "1"},
+       2052,
+       "MQCB(CALLBACK)(QM1/Q2) failed RC(2052) Queue deleted\n"},
+      {"commit backed out",
+       {"MQCMIT", "--reason", "2003", "--after", "1", "--times", "1"},
+       2003,
+       "MQCMIT(QM1) failed RC(2003) "},
+      {"output full",
+       {"MQPUT", "--queue", "Q3", "--reason", "2053", "--after", "3"},
+       2053,
+       "MQPUT(Q3) failed RC(2053) "},
+  };
+  for (const char* wait : {"0", "5"}) {
+    for (const Case& c : cases) {
+      Fill();
+      std::vector<std::string> fault = {"fault", "QM1"};
+      fault.insert(fault.end(), c.fault.begin(), c.fault.end());
+      LocalqmOrFail(fault);
+      RunResult r =
+          RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-o", "Q3", "-t", "2", "-w", wait});
+      LocalqmOrFail({"fault", "QM1", "--clear"});
+      std::string what = std::string(c.name) + " -w " + wait;
+      EXPECT_EQ(Status(c.reason), r.exitStatus) << what << "\n" << r.err;
+      std::string err = AfterBanner(r.err);
+      EXPECT_EQ(0u, err.find(c.text)) << what << "\n" << err;
+      EXPECT_NE(std::string::npos, err.find("Operation rolled back")) << what << "\n" << err;
+      EXPECT_EQ(kAll, Everywhere()) << what;
+    }
+  }
+}
+
+// True when process `pid` is alive and has closed `path` (none of its
+// /proc fd links leads there).
+bool RunsWithoutOpen(const std::string& pid, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path wanted = fs::weakly_canonical(path, ec);
+  fs::directory_iterator fds("/proc/" + pid + "/fd", ec);
+  if (ec) return false;
+  for (const auto& fd : fds) {
+    std::error_code linkError;
+    if (fs::read_symlink(fd.path(), linkError) == wanted) return false;
+  }
+  return true;
+}
+
+TEST_F(ConsumeQueuesTest, OutputFileRollsOverByAgeWhileConsuming) {
+  Fill();
+  // a1..a4 and b1..b3 go into the first file at once; consumption stops
+  // when it is a second old and the file closes; "late", put after that,
+  // opens the second file.
+  const std::string command = "'" + ZeploPath() +
+                              "' -m QM1 -I Q1 -I Q2 -f 'out%n.zpd' -La1s -w 4 & echo $! >pid; "
+                              "wait $!";
+  RunResult r;
+  std::thread run([&] { r = RunProgram("/bin/sh", {"-c", command}); });
+  const std::string first = ScratchPath("out1.zpd");
+  ASSERT_TRUE(WaitFor([] { return SplitLines(ReadFileText(ScratchPath("pid"))).size() == 1; }));
+  const std::string pid = SplitLines(ReadFileText(ScratchPath("pid")))[0];
+  EXPECT_TRUE(WaitFor(
+      [&] { return FileData("out1.zpd").size() == 7 && RunsWithoutOpen(pid, first); }, 30000));
+  LocalqmOrFail({"put", "QM1", "Q2", "--text", "late"});
+  run.join();
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ(kAll, FileData("out1.zpd"));
+  EXPECT_EQ(std::vector<std::string>{"late"}, FileData("out2.zpd"));
+  EXPECT_NE(std::string::npos, r.err.find("Written - Files:   2  Messages:      8")) << r.err;
+}
+
+// A library without the optional entry points: the run is refused before
+// anything moves, with no count lines.
+TEST_F(ConsumeQueuesTest, LibraryWithoutMqcbEndsWith2298) {
+  Fill();
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-F", "all.zpd"}, "",
+                         {"MQ_INSTALLATION_PATH=" + MqInstallPath() + "-nocb"});
+  EXPECT_EQ(Status(2298), r.exitStatus) << r.err;
+  EXPECT_EQ("Consuming from multiple queues requires MQCB support in your MQ installation\n",
+            AfterBanner(r.err));
+  EXPECT_EQ(4, Depth("Q1"));
+  EXPECT_EQ(3, Depth("Q2"));
+  EXPECT_TRUE(FileData("all.zpd").empty());
+}
+
+}  // namespace
