@@ -2,6 +2,7 @@
 // MQDISC ask of it.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -19,9 +20,16 @@ void StopAllAtExit();
 // while the process exits (see StopAllAtExit).
 std::vector<LqmConsumeConn*>* gRecords = nullptr;
 
+// Set once the first MQCB made the registry. MQCLOSE and MQDISC of a
+// process that never asked for asynchronous consume then touch nothing
+// here: no lock or registry is made for them, so a library unloaded
+// after plain MQI use leaves no never-freed block behind.
+std::atomic<bool> gRegistryMade{false};
+
 std::vector<LqmConsumeConn*>& Records() {
   if (gRecords == nullptr) {
     gRecords = new std::vector<LqmConsumeConn*>();
+    gRegistryMade.store(true, std::memory_order_release);
     // Registered after the connection table's own handler (a connection
     // exists before any MQCB), so it runs first: delivery has stopped
     // before the units of work are backed out.
@@ -332,12 +340,14 @@ void LqmMQCB(MQHCONN Hconn, MQLONG Operation, PMQVOID pCallbackDesc, MQHOBJ Hobj
 }
 
 void LqmConsumeHandleClosed(MQHCONN hconn, MQHOBJ hobj) {
+  if (!gRegistryMade.load(std::memory_order_acquire)) return;
   std::unique_lock<std::mutex> lock(LqmConsumeLock());
   LqmConsumeConn* c = LqmConsumeFind(hconn);
   if (c != nullptr && LqmConsumerFind(c, hobj) != nullptr) Deregister(c, lock, hobj, false);
 }
 
 int LqmConsumeDisconnect(MQHCONN hconn) {
+  if (!gRegistryMade.load(std::memory_order_acquire)) return 0;
   std::unique_lock<std::mutex> lock(LqmConsumeLock());
   LqmConsumeConn* c = LqmConsumeFind(hconn);
   if (c == nullptr) return 0;
