@@ -128,7 +128,7 @@ std::string ListMessage(MessageFields m, const Original& o, const Form& form, in
   out += "\n \n****   Message      ****\n \n length - " +
          (form.sections ? size + " of " + size : size) + " bytes\n ";
   for (size_t line = 0; line == 0 || line < data.size(); line += 16) {
-    char offset[16];
+    char offset[24];  // "\n" + up to 16 hex digits + ": "
     std::snprintf(offset, sizeof offset, "\n%08zX: ", line);
     std::string hex = offset, shown;
     for (size_t i = line; i < line + 16; i++) {
