@@ -9,8 +9,8 @@
 //   record        owner                      lifetime
 //   RunOptions    driver (parse and checks)  whole process; read-only once
 //                                            CheckOptions has passed
-//   RunSettings   driver, engine set-up      one run; set before the loop
-//                                            and switched off at most
+//   RunSettings   driver and the opens       one run; set before the loop
+//                 (engine, files)            and switched off at most
 //   QmgrSlot[2]   mq                         one run (connect .. disconnect)
 //   RunCounters   engine and files           one run; read by the report
 //   MessageBuffer files (storage), readers   one processing-loop call
@@ -229,9 +229,9 @@ struct RunOptions {
 // ---- Settings of the run ---------------------------------------------------
 //
 // What the run decides or adjusts after the checks: RunInit starts the
-// adjustable ones from the options; the run driver and the engine's set-up
-// steps (connect, opens) change them before the loop; a few may be
-// switched off once during the run, as said. Read these, not the options
+// adjustable ones from the options; the run driver and the opens (input
+// queues, output file) change them before the loop; a few may be switched
+// off once during the run, as said. Read these, not the options
 // of the same name, below the driver.
 struct RunSettings {
   bool SelectionActive;    // browse and select; off for a get of every message
