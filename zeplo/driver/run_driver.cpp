@@ -4,8 +4,8 @@
 //
 // Every path that got as far as connecting leaves through the disconnect,
 // output slot first. Modes whose machinery this build lacks (the file
-// format self-test, generic unload and load, log replay, delimited files,
-// several input queues consumed at once, the queue summary) are refused
+// format self-test, generic unload and load, log replay, several input
+// queues consumed at once, the queue summary) are refused
 // where the run chooses its mode, with code 2046 and one message, before
 // anything is read.
 #include <cstdio>
@@ -102,9 +102,6 @@ int PrepareRun(RunOptions* options, bool* quiet) {
     return Unavailable("replaying messages from a queue manager log");
   }
 
-  // Delimited files are read (after a preliminary count on a terminal)
-  // by a reader this build lacks.
-  if (options->NonNative) return Unavailable("loading delimited files");
   // Two or more input queues are consumed asynchronously, not one by one.
   if (options->InputList != nullptr && options->InputList->Count >= 2)
     return Unavailable("reading several input queues at once");
@@ -122,6 +119,15 @@ int PrepareRun(RunOptions* options, bool* quiet) {
     if (rc != 0) return rc;
   }
 
+  // A delimited file is counted first when someone at a terminal can be
+  // asked whether to go on; the progress line runs for the count too.
+  if (options->NonNative && !options->WholeFileOneMessage && !options->NoPreliminaryCount) {
+    if (options->Interactive)
+      options->PreliminaryCount = options->CountingPass = true;
+    else
+      options->NoPreliminaryCount = true;
+  }
+
   options->MessageIndex = -1;
   if (strcmp(options->OutputFile, "null") == 0) options->OutputIsNull = true;
   int rc = OpenRunFiles(options, true, true, false);
@@ -130,6 +136,37 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   if (options->ExitMessage[0] != '\0') return MQRC_FILE_SYSTEM_ERROR;
   options->NoData = (options->OutputIsNull || options->Summary) && !options->FullData;
   return 0;
+}
+
+// The preliminary count of a delimited file and the question after it.
+// Returns 0 to go on with the real pass; otherwise the run's code, with
+// *quiet set when the run ends without the final report (nothing found,
+// or any answer but yes).
+int CountFirst(RunOptions* options, bool* quiet) {
+  options->MessageIndex = -1;
+  int rc = RunProcessingLoop(options, nullptr, options->Interactive);
+  EndProgress(options, true);
+  options->CountingPass = false;
+  if (rc != 0) return rc;
+  *quiet = true;
+  if (options->ReadCount == 0) {
+    fputs("No messages were found in the file with those delimiters.\n", stderr);
+    return 0;
+  }
+  fputs("Do you want to continue? (y/n)\n", stderr);
+  fflush(stderr);
+  char answer[kExitMessageLength];
+  if (fgets(answer, sizeof answer, stdin) == nullptr || (answer[0] != 'y' && answer[0] != 'Y'))
+    return 0;
+  *quiet = false;
+  options->PreliminaryCount = false;
+  options->NoPreliminaryCount = true;
+  options->StopRequested = false;
+  options->ReadCount = options->WrittenCount = 0;
+  options->ReadBytes = options->WrittenBytes = 0;
+  options->ReadFiles = options->WrittenFiles = 0;
+  options->InputFileBytes = options->FinishedInputBytes = 0;
+  return OpenRunFiles(options, false, true, false);
 }
 
 }  // namespace
@@ -246,6 +283,7 @@ int RunDriver(RunOptions* options) {
   }
 
   if (rc == 0) rc = PrepareRun(options, &quiet);
+  if (rc == 0 && !quiet && options->PreliminaryCount) rc = CountFirst(options, &quiet);
   if (rc == 0 && !quiet) {
     QueueElement* first = nullptr;
     if (options->InputList != nullptr && !options->LogMode) first = options->InputList->Elements;

@@ -11,10 +11,10 @@
 #include "zeplo/names/names.h"
 #include "zeplo/util/banned.h"
 
-// The sources this build reads are an input queue, a message file and a
-// browse listing. The run driver refuses the others (log replay, delimited
-// files, several queues consumed at once) before the loop is called; the
-// places where their readers join are marked below.
+// The sources this build reads are an input queue, a message file, a
+// browse listing and a delimited file. The run driver refuses the others
+// (log replay, several queues consumed at once) before the loop is
+// called; the places where their readers join are marked below.
 
 namespace {
 
@@ -29,32 +29,6 @@ bool OpenNextInputFile(RunOptions* options) {
   options->InputFileBytes = 0;
   // A missing later file is the normal end of the sequence, not an error.
   return OpenRunFiles(options, false, true, false) == 0 && options->InputStream != nullptr;
-}
-
-int ReadFromFile(RunOptions* options) {
-  for (;;) {
-    // A delimited file's reader goes here, before the native reader.
-    int rc = gSourceIsListing ? ReadBrowseListingMessage(options) : ReadMessageFileMessage(options);
-    if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
-    if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
-    options->StopRequested = false;
-  }
-}
-
-// Prepares a file source. Returns 0 to go on, 1 when the call is over
-// with 0 (an input holding nothing), or an error code.
-int PrepareSource(RunOptions* options, QueueElement* inputQueue) {
-  gSourceIsListing = false;
-  // The log reader and a delimited file (with its counting pass) are
-  // prepared here, ahead of the message file.
-  if (inputQueue != nullptr) return 0;
-  if (options->InputFile[0] != '\0' || options->InputStream != nullptr) {
-    bool empty = false;
-    int rc = PrepareMessageFile(options, &gSourceIsListing, &empty);
-    if (rc != 0) return rc;
-    if (empty) return 1;
-  }
-  return 0;
 }
 
 void ShowLoopProgress(RunOptions* options, QueueElement* inputQueue, bool interactive) {
@@ -76,6 +50,65 @@ void ShowLoopProgress(RunOptions* options, QueueElement* inputQueue, bool intera
   FormatProgressText(percent, ProgressEtaSeconds(percent, now - options->ProgressStart), text,
                      sizeof text);
   ShowProgress(options, text);
+}
+
+int ReadFromFile(RunOptions* options) {
+  for (;;) {
+    int rc = options->NonNative   ? ReadDelimitedMessage(options, RunDelimitedFile())
+             : gSourceIsListing ? ReadBrowseListingMessage(options)
+                                : ReadMessageFileMessage(options);
+    if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
+    if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
+    ResetDelimitedFile(RunDelimitedFile());
+    options->StopRequested = false;
+  }
+}
+
+// The preliminary count of a delimited file: every record read and
+// counted, nothing built or delivered. The input is closed afterwards, so
+// that the real pass opens the first file of the input again.
+int CountDelimitedFile(RunOptions* options, bool interactive) {
+  options->CountingPass = true;
+  options->FoundCount = 0;
+  options->FoundWithPropsCount = 0;
+  int rc = 0;
+  while (rc == 0 && !options->StopRequested) {
+    rc = ReadNextMessage(options, nullptr, interactive);
+    if (rc != 0 || options->StopRequested) break;
+    options->ReadCount++;
+    if (options->ProgressTotal != 0) ShowLoopProgress(options, nullptr, interactive);
+  }
+  options->StopRequested = false;
+  options->FinishedInputBytes += options->InputFileBytes;
+  CloseInputFile(options);
+  ResetDelimitedFile(RunDelimitedFile());
+  return rc;
+}
+
+// Prepares a file source. Returns 0 to go on, 1 when the call is over
+// with 0 (an input holding nothing), or an error code.
+int PrepareSource(RunOptions* options, QueueElement* inputQueue, bool interactive) {
+  gSourceIsListing = false;
+  // The log reader is prepared here, ahead of the delimited file.
+  if (inputQueue != nullptr) return 0;
+  if (options->NonNative) {
+    int rc = CheckDelimiters(options, RunDelimitedFile());
+    if (rc != 0) return rc;
+    if (options->PreliminaryCount && !options->NoPreliminaryCount &&
+        !options->WholeFileOneMessage) {
+      rc = CountDelimitedFile(options, interactive);
+      return rc != 0 ? rc : 1;
+    }
+    options->ReadCount = 0;
+    return 0;
+  }
+  if (options->InputFile[0] != '\0' || options->InputStream != nullptr) {
+    bool empty = false;
+    int rc = PrepareMessageFile(options, &gSourceIsListing, &empty);
+    if (rc != 0) return rc;
+    if (empty) return 1;
+  }
+  return 0;
 }
 
 // The read-select-deliver cycle. Returns the code that ended it.
@@ -109,7 +142,9 @@ int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interact
   // The log reader comes first here once it is built.
   int rc =
       inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false) : ReadFromFile(options);
-  options->Message.Cursor = options->Message.Storage;
+  // A delimited record is handed on where it lies (in the file buffer, or
+  // assembled with its properties); every other reader fills the storage.
+  if (inputQueue != nullptr || !options->NonNative) options->Message.Cursor = options->Message.Storage;
   return rc;
 }
 
@@ -138,7 +173,7 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
   if (rc == 0) rc = AllocateLineStorage(options, 1);
   if (rc != 0) goto done;
 
-  rc = PrepareSource(options, inputQueue);
+  rc = PrepareSource(options, inputQueue, interactive);
   if (rc == 1) {
     rc = 0;
     goto done;
@@ -193,5 +228,6 @@ done:
   }
   ReleaseMessageStorage(options);
   ReleaseLineStorage(options);
+  ReleaseDelimitedFile(RunDelimitedFile());
   return rc;
 }
