@@ -40,12 +40,11 @@ int ZeploMain(int argc, char** argv);
 // the run's -A template. Never fails.
 void RunOptionsInit(RunOptions* options, int argc, char** argv);
 
-// The option loop (getopt over argv) and what follows it: the banner and
-// the -Vv line (-dxtest only sets SelfTest; the run driver refuses it, the
-// self-test not being part of this build). Returns the run's code and sets
-// *endRun when the run ends here: 2046 after a refusal or any help display,
-// 0 after the condensed usage (no arguments, or a word that is not an
-// option). With *endRun false the options are ready for CheckOptions.
+// The option loop (getopt over argv) and what follows it: the banner, the
+// -Vv line and the file format self-test of -dxtest. Returns the run's
+// code and sets *endRun when the run ends here: 2046 after a refusal or
+// any help display, 0 after the condensed usage (no arguments, or a word
+// that is not an option), 2195 when the self-test failed. With *endRun false the options are ready for CheckOptions.
 // REQUIRES: RunOptionsInit first. May be called again in one process (it
 // resets getopt).
 int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);

@@ -3,9 +3,9 @@
 // disconnects. The return code is the process exit status.
 //
 // Every path that got as far as connecting leaves through the disconnect,
-// output slot first. Modes whose machinery this build lacks (the file
-// format self-test, generic unload and load, log replay, several input
-// queues consumed at once, the queue summary) are refused
+// output slot first. Modes whose machinery this build lacks (generic
+// unload and load, log replay, several input queues consumed at once, the
+// queue summary) are refused
 // where the run chooses its mode, with code 2046 and one message, before
 // anything is read.
 #include <cstdio>
@@ -81,9 +81,6 @@ int PrepareRun(RunOptions* options, bool* quiet) {
     if (options->LimitsActive) PrintLimitsReport(options);
   }
 
-  // -dxtest asks for the file format round trip before the run; asked
-  // for and not run would read as passed.
-  if (options->SelfTest) return Unavailable("the file format self-test");
   if (strchr(options->OutputFile, '*') != nullptr) {
     *quiet = true;
     return Unavailable("generic unload to many files");

@@ -511,6 +511,21 @@ void ResetDelimitedFile(DelimitedFile* df);
 // Frees the buffer and zeroes the record.
 void ReleaseDelimitedFile(DelimitedFile* df);
 
+// ---- File format self-test (-dxtest) --------------------------------------
+
+// The name the self-test writes and reads, used as given (backslashes and
+// all: on this system it is one file in the current directory).
+inline constexpr const char kSelfTestFile[] = "c:\\temp\\zeplo.tst";
+
+// Writes a message with every descriptor field set from the attribute
+// table (row i gives the value i, 'a' + i or bytes i) and 4096 bytes of
+// data 0, 1, ... 255, 0, ... to `file` and reads it back, in the hex, ASCII
+// and ASCII column layouts in turn, reporting each pass and each failed
+// comparison on `report`; a failed comparison also leaves its line in
+// cstrap.txt. Uses a private RunOptions. The file is left in place.
+// Returns 0 when every comparison matched, otherwise 2195.
+int FileFormatSelfTest(const char* file, FILE* report);
+
 // ---- The message in hand -------------------------------------------------
 //
 // The storage and descriptor of RunOptions::Message, for every reader of

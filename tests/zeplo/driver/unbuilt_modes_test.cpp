@@ -26,7 +26,6 @@ TEST_F(UnbuiltModesTest, RefusedBeforeAnythingMoves) {
     std::vector<std::string> Args;
     std::string What;
   } cases[] = {
-      {{"-fin.txt", "-fout.txt", "-dxtest"}, "the file format self-test"},
       {{"-mQM1", "-IQ1", "-fout*.txt"}, "generic unload to many files"},
       {{"-fin*.txt", "-mQM1", "-oQ2"}, "generic load from many files"},
       {{"-jlog.txt", "-fout.txt"}, "replaying messages from a queue manager log"},
