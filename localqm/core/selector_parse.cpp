@@ -210,6 +210,33 @@ class Lexer {
 // anything until a message gives them a value.
 enum class Kind : uint8_t { Bool, Number, Text, Bytes, Any };
 
+// The value of a literal token and what it stands for; false for a token
+// that is no literal.
+bool LiteralOf(const Token& t, LqmSelValue* v, Kind* kind) {
+  switch (t.Kind) {
+    case Tok::Text:
+    case Tok::Bytes:
+      v->Type = t.Kind == Tok::Text ? LqmSelType::String : LqmSelType::Bytes;
+      v->Text = t.Text;
+      *kind = t.Kind == Tok::Text ? Kind::Text : Kind::Bytes;
+      return true;
+    case Tok::Int:
+    case Tok::Double:
+      v->Type = t.Kind == Tok::Int ? LqmSelType::Int : LqmSelType::Double;
+      v->Int = t.Int;
+      v->Double = t.Double;
+      *kind = Kind::Number;
+      return true;
+    case Tok::True:
+    case Tok::False:
+      v->Type = LqmSelType::Bool;
+      v->Bool = t.Kind == Tok::True;
+      *kind = Kind::Bool;
+      return true;
+    default: return false;
+  }
+}
+
 class Parser {
  public:
   Parser(const char* text, size_t length, LqmSelector* out) : lex_(text, length), sel_(out) {
@@ -323,20 +350,13 @@ class Parser {
     n.Kids = {left};
     do {
       LqmSelValue v;
+      Kind kind;
       bool minus = Accept(Tok::Minus);
       if (!minus) Accept(Tok::Plus);
-      if (tok_.Kind == Tok::Text && !minus) {
-        v.Type = LqmSelType::String;
-        v.Text = tok_.Text;
-      } else if (tok_.Kind == Tok::Int && !(minus && tok_.Int == INT64_MIN)) {
-        v.Type = LqmSelType::Int;
-        v.Int = minus ? -tok_.Int : tok_.Int;
-      } else if (tok_.Kind == Tok::Double) {
-        v.Type = LqmSelType::Double;
-        v.Double = minus ? -tok_.Double : tok_.Double;
-      } else {
+      if (!LiteralOf(tok_, &v, &kind) || (kind != Kind::Text && kind != Kind::Number) ||
+          (minus && (kind != Kind::Number || v.Int == INT64_MIN)))
         return Fail();
-      }
+      if (minus) v.Int = -v.Int, v.Double = -v.Double;
       Advance();
       n.List.push_back(std::move(v));
     } while (Accept(Tok::Comma));
@@ -402,48 +422,21 @@ class Parser {
     return minus ? Operator(LqmSelOp::Negate, {operand}, Kind::Number) : operand;
   }
 
-  int Literal(LqmSelValue v, Kind kind) {
-    Advance();
-    LqmSelNode n;
-    n.Value = std::move(v);
-    return Add(std::move(n), kind);
-  }
-
   int Primary() {
-    LqmSelValue v;
-    switch (tok_.Kind) {
-      case Tok::Open: {
-        Advance();
-        if (++depth_ > kMaxHeight) return Fail();
-        int inner = Condition();
-        --depth_;
-        if (!Accept(Tok::Close)) return Fail();
-        return inner;
-      }
-      case Tok::Name: return NameNode();
-      case Tok::Text:
-        v.Type = LqmSelType::String;
-        v.Text = tok_.Text;
-        return Literal(std::move(v), Kind::Text);
-      case Tok::Bytes:
-        v.Type = LqmSelType::Bytes;
-        v.Text = tok_.Text;
-        return Literal(std::move(v), Kind::Bytes);
-      case Tok::Int:
-        v.Type = LqmSelType::Int;
-        v.Int = tok_.Int;
-        return Literal(std::move(v), Kind::Number);
-      case Tok::Double:
-        v.Type = LqmSelType::Double;
-        v.Double = tok_.Double;
-        return Literal(std::move(v), Kind::Number);
-      case Tok::True:
-      case Tok::False:
-        v.Type = LqmSelType::Bool;
-        v.Bool = tok_.Kind == Tok::True;
-        return Literal(std::move(v), Kind::Bool);
-      default: return Fail();
+    if (tok_.Kind == Tok::Open) {
+      Advance();
+      if (++depth_ > kMaxHeight) return Fail();
+      int inner = Condition();
+      --depth_;
+      if (!Accept(Tok::Close)) return Fail();
+      return inner;
     }
+    if (tok_.Kind == Tok::Name) return NameNode();
+    LqmSelNode n;
+    Kind kind;
+    if (!LiteralOf(tok_, &n.Value, &kind)) return Fail();
+    Advance();
+    return Add(std::move(n), kind);
   }
 
   // Root.MQMD.<Field> must name a descriptor field; other names are

@@ -18,7 +18,9 @@
 
 namespace {
 
-constexpr int64_t kFirstBuffer = 100000;
+// The first buffer, and so the usual read: a megabyte costs a tenth of
+// the system calls of a smaller block for the same copying.
+constexpr int64_t kFirstBuffer = 1 << 20;
 // Free room below which the buffer is compacted or grown before a read.
 constexpr int64_t kFillAmount = 20000;
 
@@ -31,7 +33,7 @@ int64_t EndOffset(const DelimitedFile* df) { return df->BufferOffset + df->Valid
 
 // Makes room for at least kFillAmount more bytes, keeping everything from
 // KeepPos on: slides the record to the front when that frees enough,
-// otherwise doubles the buffer (first 100000 bytes). 0, 2208 when the
+// otherwise doubles the buffer. 0, 2208 when the
 // record outgrows kMaxDelimitedRecord, 2071.
 int MakeRoom(RunOptions* opts, DelimitedFile* df) {
   int64_t passed = df->KeepPos - df->BufferOffset;

@@ -35,18 +35,29 @@ constexpr BracketTable kBrackets;
 
 typedef unsigned char Block16 __attribute__((vector_size(16)));
 
+// Nonzero bytes where v holds a bracket. ( ) differ in bit 0 only, < >
+// in bit 1 only, and [ ] { } in bit 5 between the pairs: folding those
+// bits away leaves four compares instead of eight.
+Block16 BracketBytes(Block16 v) {
+  Block16 folded = v & 0xDF;
+  return ((v | 1) == ')') | ((v | 2) == '>') | (folded == '[') | (folded == ']');
+}
+
+bool AnyByte(Block16 v) {
+  uint64_t halves[2];
+  memcpy(halves, &v, sizeof halves);
+  return (halves[0] | halves[1]) != 0;
+}
+
 // The first bracket byte in [p, end), or end. Most record text holds no
-// brackets at all: sixteen bytes are tested at a time.
+// brackets at all: 32 bytes are tested at a time.
 const unsigned char* NextBracket(const unsigned char* p, const unsigned char* end) {
-  while (end - p >= 16) {
-    Block16 v;
-    memcpy(&v, p, sizeof v);
-    Block16 hit = (v == '(') | (v == ')') | (v == '[') | (v == ']') | (v == '{') | (v == '}') |
-                  (v == '<') | (v == '>');
-    uint64_t halves[2];
-    memcpy(halves, &hit, sizeof halves);
-    if ((halves[0] | halves[1]) != 0) break;
-    p += 16;
+  while (end - p >= 32) {
+    Block16 a, b;
+    memcpy(&a, p, sizeof a);
+    memcpy(&b, p + 16, sizeof b);
+    if (AnyByte(BracketBytes(a) | BracketBytes(b))) break;
+    p += 32;
   }
   while (p < end && !kBrackets.Is[*p]) ++p;
   return p;

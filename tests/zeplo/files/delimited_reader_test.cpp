@@ -139,7 +139,7 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
 
   std::string lines;
   std::vector<std::string> want;
-  for (int i = 0; i < 30000; ++i) {
+  for (int i = 0; i < 150000; ++i) {
     want.push_back(std::string(static_cast<size_t>(i % 37), 'x') + std::to_string(i));
     lines += want.back() + "\n";
   }
@@ -154,7 +154,7 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
   }
   ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get(), &d.df));
   EXPECT_TRUE(d.opts->StopRequested);
-  EXPECT_LE(d.df.Capacity, 200000);  // streamed, not held whole
+  EXPECT_LT(d.df.Capacity, static_cast<int64_t>(lines.size()) / 2);  // streamed, not held whole
   EXPECT_EQ(d.opts->InputFileBytes, static_cast<int64_t>(lines.size()));
 }
 
