@@ -90,8 +90,9 @@ constexpr size_t kLqmSelectorMaxLength = 10240;
 
 // Parses `length` bytes of selector text into *out. A selector of blanks
 // only selects everything. Returns 0; MQRC_SELECTOR_SYNTAX_ERROR (2459)
-// for text that is not a selector (also: unknown descriptor field, nesting
-// deeper than 200 levels); MQRC_SELECTOR_ALWAYS_FALSE (2504) when the
+// for text that is not a selector (also: an unknown descriptor field,
+// parentheses, NOT or signs nested more than 64 deep, a tree more than 256
+// levels deep); MQRC_SELECTOR_ALWAYS_FALSE (2504) when the
 // selector names no field or property and is not TRUE.
 int LqmSelectorParse(const char* text, size_t length, LqmSelector* out);
 

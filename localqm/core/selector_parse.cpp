@@ -9,8 +9,11 @@
 namespace {
 
 // Deeper trees than this are refused: evaluation recurses once per level,
-// and no sensible selector comes near it.
+// and no sensible selector comes near it. Parsing recurses a dozen frames
+// per parenthesis, NOT or sign, so those nest less deeply still: MQOPEN
+// may be called on a thread with a small stack.
 constexpr int kMaxHeight = 256;
+constexpr int kMaxNesting = 64;
 
 enum class Tok : uint8_t {
   End, Bad, Name, Text, Bytes, Int, Double,
@@ -302,7 +305,7 @@ class Parser {
 
   int Negation() {
     if (!Accept(Tok::Not)) return Predicate();
-    if (++depth_ > kMaxHeight) return Fail();
+    if (++depth_ > kMaxNesting) return Fail();
     int operand = Negation();
     --depth_;
     if (!Boolish(operand)) return Fail();
@@ -415,7 +418,7 @@ class Parser {
     bool minus = tok_.Kind == Tok::Minus;
     if (!minus && tok_.Kind != Tok::Plus) return Primary();
     Advance();
-    if (++depth_ > kMaxHeight) return Fail();
+    if (++depth_ > kMaxNesting) return Fail();
     int operand = Unary();
     --depth_;
     if (!Numeric(operand)) return Fail();
@@ -425,7 +428,7 @@ class Parser {
   int Primary() {
     if (tok_.Kind == Tok::Open) {
       Advance();
-      if (++depth_ > kMaxHeight) return Fail();
+      if (++depth_ > kMaxNesting) return Fail();
       int inner = Condition();
       --depth_;
       if (!Accept(Tok::Close)) return Fail();
