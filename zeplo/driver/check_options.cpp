@@ -188,6 +188,11 @@ int CheckOptions(RunOptions* options) {
         "inserts\n");
   }
 
+  // A delimited file is counted first when someone at a terminal can be
+  // asked whether to go on with what was found.
+  options->PreliminaryCount = options->NonNative && !options->WholeFileOneMessage &&
+                              !options->NoPreliminaryCount && options->Interactive;
+
   if (options->Summary && options->DestructiveGet)
     return Refuse("Sumary option is not valid with move, use browse\n");
   if (options->Count && options->DestructiveGet)
