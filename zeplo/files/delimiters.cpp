@@ -127,7 +127,8 @@ int CheckBrackets(Run* run, const unsigned char* from, const unsigned char* to) 
     return SetExitMessage(run, kBadDelimiters, "Unmatched delimiter '%c' bracket.\n",
                           scan.FailedOn);
   }
-  if (scan.Depth != 0) return SetExitMessage(run, kBadDelimiters, "Unmatched delimiter brackets.\n");
+  if (scan.Depth != 0)
+    return SetExitMessage(run, kBadDelimiters, "Unmatched delimiter brackets.\n");
   return 0;
 }
 
@@ -153,7 +154,8 @@ int ParseDelimiter(Run* run, const char* text, Delimiter* out) {
       }
       out->Bytes[out->Length++] = static_cast<unsigned char>(value);
     } else {
-      return SetExitMessage(run, kBadDelimiters, "Unrecognised Message delimiter character code.\n");
+      return SetExitMessage(run, kBadDelimiters,
+                            "Unrecognised Message delimiter character code.\n");
     }
   }
   out->Bytes[out->Length] = '\0';
@@ -205,8 +207,9 @@ int CheckDelimiters(Run* run) {
         Same(df->MsgStart, df->PropEnd) || Same(df->MsgEnd, df->PropStart))
       return SetExitMessage(run, kBadDelimiters, "Message and Property delimiters are the same.\n");
     if (df->MsgStart.Length == 0) {
-      return SetExitMessage(run, kBadDelimiters,
-                            "Can't use single line Message delimiters with a Property delimiter.\n");
+      return SetExitMessage(
+          run, kBadDelimiters,
+          "Can't use single line Message delimiters with a Property delimiter.\n");
     }
   }
   unsigned char all[4 * kDelimiterLength];

@@ -70,8 +70,7 @@ enum class Pass { Matched, Mismatched, Stopped };
 
 // One pass: write, read back, compare. Stopped when the pass could not be
 // run; a failed comparison is reported and the test goes on.
-Pass RunPass(Run* run, const char* file, const MQMD& md, const unsigned char* data,
-             FILE* report) {
+Pass RunPass(Run* run, const char* file, const MQMD& md, const unsigned char* data, FILE* report) {
   CloseTestFiles(run);
   run->Files.OutputStream = fopen(file, "w");
   if (run->Files.OutputStream == nullptr) {
