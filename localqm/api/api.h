@@ -15,10 +15,12 @@
 #ifndef LOCALQM_API_API_H_
 #define LOCALQM_API_API_H_
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "localqm/core/core.h"
+#include "localqm/core/selector.h"
 #include "mqi/mqi.h"
 
 // ---- the MQI (connect.cpp, open.cpp, put.cpp, get.cpp, inquire.cpp) ----
@@ -117,6 +119,9 @@ struct LqmHandle {
   int64_t CursorId;
   bool HasContext;         // context saved by the last destructive get
   MQMD SavedContext;
+  // The SelectionString of the open: messages it does not select are
+  // invisible to this handle's gets and browses. Null: no selection.
+  std::shared_ptr<const LqmSelector> Selector;
 };
 
 struct LqmConnection {
@@ -165,6 +170,20 @@ bool LqmIsWarning(MQLONG reason);
 int LqmOpenObject(LqmConnection* conn, MQOD* od, MQLONG options, const char* faultCall,
                   MQHOBJ* hobj, MQLONG* warning);
 int LqmCloseObject(LqmConnection* conn, MQHOBJ hobj, MQLONG options);
+// The selector of an MQOD (version 4 SelectionString, by pointer or
+// offset; VSLength -1 for a terminated string) for an open with `options`.
+// *out is null when nothing is to be selected: no string, a blank one, or
+// a handle that cannot get or browse (a selector on an output-only open is
+// ignored, as IBM MQ ignores it). Returns 0; 2519 for a string that cannot
+// be read or is longer than 10240 bytes; 2516 for the queue manager
+// object; 2459 or 2504 from LqmSelectorParse.
+int LqmOpenSelector(const MQOD* od, MQLONG options, std::shared_ptr<const LqmSelector>* out);
+// LqmMsgFind for a get or browse on handle `h`: the first message from
+// *match on that the handle's selector selects (every message when it has
+// none). *match moves past the messages passed over. 0 or 2033.
+int LqmFindSelected(const LqmHandle* h, LqmStore* store, const char* queue, LqmMatch* match,
+                    LqmMessage* out);
+
 // Both return the failure reason (0: the call worked) and set *warning to
 // a warning reason (2136 when some destinations failed, 2049, ...) or 0.
 int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* md, MQPMO* pmo, MQLONG length,

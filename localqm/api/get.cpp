@@ -167,7 +167,7 @@ void Attempt(LqmConnection* conn, LqmHandle* h, const MQMD& request, const MQGMO
     }
   }
   if (rc == 0) {
-    rc = LqmMsgFind(store, base.Name, &match, &r->Msg, true);
+    rc = LqmFindSelected(h, store, base.Name, &match, &r->Msg);
     if (rc == MQRC_NO_MSG_AVAILABLE && underCursor) rc = MQRC_NO_MSG_UNDER_CURSOR;
   }
   if (rc != 0) {

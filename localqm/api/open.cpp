@@ -220,12 +220,10 @@ int LqmOpenObject(LqmConnection* conn, MQOD* od, MQLONG options, const char* fau
     return MQRC_OD_ERROR;
   int rc = CheckOpenOptions(options);
   if (rc != 0) return rc;
-  // This queue manager has no message selection: a selection string is
-  // refused rather than ignored, so a selecting application never takes
-  // messages its selector would have left alone.
-  if (od->Version >= MQOD_VERSION_4 && od->SelectionString.VSLength != 0) {
-    return MQRC_SELECTION_NOT_AVAILABLE;
-  }
+  // The selector is checked before anything is opened or created.
+  std::shared_ptr<const LqmSelector> selector;
+  rc = LqmOpenSelector(od, options, &selector);
+  if (rc != 0) return rc;
   rc = LqmQuiesceCheck(&conn->Main, (options & MQOO_FAIL_IF_QUIESCING) != 0);
   if (rc != 0) return rc;
   MQHOBJ hobj = AllocateHandle(conn);
@@ -247,6 +245,7 @@ int LqmOpenObject(LqmConnection* conn, MQOD* od, MQLONG options, const char* fau
   }
   h.InUse = true;
   h.Options = options;
+  h.Selector = std::move(selector);
   conn->Handles[hobj - 1] = h;
   *hobjOut = hobj;
   return 0;

@@ -205,6 +205,11 @@ int CheckOptions(RunOptions* options) {
   rc = CheckRoles(options, inputQueues, outputQueue);
   if (rc == 0) rc = CheckFileNames(options);
   if (rc != 0) return rc;
+
+  // A delimited file is counted first when someone at a terminal can be
+  // asked whether to go on with what was found.
+  options->PreliminaryCount = options->NonNative && !options->WholeFileOneMessage &&
+                              !options->NoPreliminaryCount && options->Interactive;
   if (options->Summary && options->DestructiveGet)
     return Refuse("Sumary option is not valid with move, use browse\n");
   if (options->Count && options->DestructiveGet)

@@ -40,12 +40,12 @@ int ZeploMain(int argc, char** argv);
 // NowSeconds/NowCentiseconds. Never fails.
 void RunOptionsInit(RunOptions* options, int argc, char** argv);
 
-// The option loop (getopt over argv) and what follows it: the banner and
-// the -Vv line (-dxtest only sets SelfTest; the run driver refuses it, the
-// self-test not being part of this build). Returns the run's code and sets
-// *endRun when the run ends here: 2046 after a refusal or any help display,
-// 0 after the condensed usage (no arguments, or a word that is not an
-// option). With *endRun false the options are ready for CheckOptions.
+// The option loop (getopt over argv) and what follows it: the banner, the
+// -Vv line and the file format self-test of -dxtest. Returns the run's
+// code and sets *endRun when the run ends here: 2046 after a refusal or
+// any help display, 0 after the condensed usage (no arguments, or a word
+// that is not an option), 2195 when the self-test failed. With *endRun
+// false the options are ready for CheckOptions.
 // REQUIRES: RunOptionsInit first. May be called again in one process (it
 // resets getopt).
 int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);
@@ -133,8 +133,9 @@ int AddSearchString(RunOptions* options, char letter, const char* value);
 
 // The command line as a whole, after parsing: rate, age ordering (ages
 // become PutAfter/PutBefore), file roles, summary, count, input/output,
-// purge, selector, file-name inserts, generic names, limits and the move
-// rules, in that order; then the -r bounds are put in order. Fills the
+// purge, selector, file-name inserts, generic names, limits, the count
+// before a delimited load (at a terminal only) and the move rules, in that
+// order; then the -r bounds are put in order. Fills the
 // fields completed by the checks. Returns 0 or 2046 with the refusal
 // printed; the generic-load note about -L is printed and not a refusal.
 // Call once, before connecting: the options are read-only afterwards.

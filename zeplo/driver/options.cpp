@@ -14,6 +14,7 @@
 
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
+#include "zeplo/files/files.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -387,6 +388,13 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
     const bool little = *reinterpret_cast<const unsigned char*>(&probe) == 1;
     fprintf(stderr, "%dBit %s\n", static_cast<int>(8 * sizeof(void*)),
             little ? "LittleEndian" : "BigEndian");
+  }
+  // -dxtest: the file format round trip, then the run as asked. A failed
+  // round trip ends the run with its code rather than going on to a run
+  // whose files could not be trusted.
+  if (options->SelfTest) {
+    int rc = FileFormatSelfTest(kSelfTestFile, stderr);
+    if (rc != 0) return rc;
   }
   *endRun = false;
   return 0;

@@ -3,11 +3,10 @@
 // disconnects. The return code is the process exit status.
 //
 // Every path that got as far as connecting leaves through the disconnect,
-// output slot first. Modes whose machinery this build lacks (the file
-// format self-test, generic unload and load, log replay, delimited files,
-// the queue summary) are refused
-// where the run chooses its mode, with code 2046 and one message, before
-// anything is read.
+// output slot first. Modes whose machinery this build lacks (generic
+// unload and load, log replay, the queue summary) are refused where the
+// run chooses its mode, with code 2046 and one message, before anything is
+// read.
 #include <cstdio>
 #include <cstring>
 
@@ -67,9 +66,6 @@ int PrepareRun(Run* run, bool* quiet) {
     if (options->LimitsActive) PrintLimitsReport(options);
   }
 
-  // -dxtest asks for the file format round trip before the run; asked
-  // for and not run would read as passed.
-  if (run->Options->SelfTest) return Unavailable("the file format self-test");
   if (strchr(run->Options->OutputFile, '*') != nullptr) {
     *quiet = true;
     return Unavailable("generic unload to many files");
@@ -88,10 +84,6 @@ int PrepareRun(Run* run, bool* quiet) {
     return Unavailable("replaying messages from a queue manager log");
   }
 
-  // Delimited files are read (after a preliminary count on a terminal)
-  // by a reader this build lacks.
-  if (run->Options->NonNative) return Unavailable("loading delimited files");
-
   if (run->Options->InputList == nullptr) {
     run->Settings.SelectionActive = false;
   } else {
@@ -105,6 +97,10 @@ int PrepareRun(Run* run, bool* quiet) {
     if (rc != 0) return rc;
   }
 
+  // A delimited file is counted first when someone at a terminal can be
+  // asked whether to go on; the progress line runs for the count too.
+  if (run->Settings.PreliminaryCount) run->Files.CountingPass = true;
+
   run->Counters.MessageIndex = -1;
   if (strcmp(run->Options->OutputFile, "null") == 0) run->Settings.OutputIsNull = true;
   int rc = OpenInputFile(run);
@@ -113,6 +109,37 @@ int PrepareRun(Run* run, bool* quiet) {
   if (run->ExitMessage[0] != '\0') return MQRC_FILE_SYSTEM_ERROR;
   run->Settings.NoData = (run->Settings.OutputIsNull || run->Options->Summary) && !run->Options->FullData;
   return 0;
+}
+
+// The preliminary count of a delimited file and the question after it.
+// Returns 0 to go on with the real pass; otherwise the run's code, with
+// *quiet set when the run ends without the final report (nothing found,
+// or any answer but yes).
+int CountFirst(Run* run, bool* quiet) {
+  run->Counters.MessageIndex = -1;
+  int rc = RunProcessingLoop(run, nullptr);
+  EndProgress(run, true);
+  run->Files.CountingPass = false;
+  if (rc != 0) return rc;
+  *quiet = true;
+  if (run->Counters.ReadCount == 0) {
+    fputs("No messages were found in the file with those delimiters.\n", stderr);
+    return 0;
+  }
+  fputs("Do you want to continue? (y/n)\n", stderr);
+  fflush(stderr);
+  char answer[kExitMessageLength];
+  if (fgets(answer, sizeof answer, stdin) == nullptr || (answer[0] != 'y' && answer[0] != 'Y'))
+    return 0;
+  *quiet = false;
+  run->Settings.PreliminaryCount = false;
+  run->StopRequested = false;
+  RunCounters& c = run->Counters;
+  c.ReadCount = c.WrittenCount = 0;
+  c.ReadBytes = c.WrittenBytes = 0;
+  c.ReadFiles = c.WrittenFiles = 0;
+  run->Files.InputFileBytes = run->Files.FinishedInputBytes = 0;
+  return OpenRunFiles(run, false, true, false);
 }
 
 }  // namespace
@@ -233,6 +260,7 @@ int RunDriver(Run* run) {
   }
 
   if (rc == 0) rc = PrepareRun(run, &quiet);
+  if (rc == 0 && !quiet && run->Settings.PreliminaryCount) rc = CountFirst(run, &quiet);
   if (rc == 0 && !quiet) {
     QueueElement* first = options->LogMode ? nullptr : run->Engine.Input.Elements;
     run->Counters.MessageIndex = -1;

@@ -12,8 +12,8 @@
 #include "zeplo/util/banned.h"
 
 // The sources this build reads are an input queue (or several, consumed
-// asynchronously), a message file and a browse listing. The run driver
-// refuses the others (log replay, delimited files) before the loop is
+// asynchronously), a message file, a browse listing and a delimited file.
+// The run driver refuses the others (log replay) before the loop is
 // called; the places where their readers join are marked below.
 
 namespace {
@@ -29,28 +29,12 @@ bool OpenNextInputFile(Run* run) {
 
 int ReadFromFile(Run* run) {
   for (;;) {
-    // A delimited file's reader goes here, before the native reader.
-    int rc = ReadInputFileMessage(run);
+    int rc = run->Options->NonNative ? ReadDelimitedMessage(run) : ReadInputFileMessage(run);
     if (rc != 0 || !run->StopRequested || !run->Options->InputFileHasInserts) return rc;
     if (!OpenNextInputFile(run)) return 0;  // StopRequested stays set
+    ResetDelimitedFile(run);
     run->StopRequested = false;
   }
-}
-
-// Prepares a file source. Returns 0 to go on, 1 when the call is over
-// with 0 (an input holding nothing), or an error code.
-int PrepareSource(Run* run, QueueElement* inputQueue) {
-  // The log reader and a delimited file (with its counting pass) are
-  // prepared here, ahead of the message file.
-  if (inputQueue != nullptr) return 0;
-  if (run->Options->InputFile[0] != '\0' || run->Files.InputStream != nullptr) {
-    bool listing = false;  // the reader keeps the kind of file it found
-    bool empty = false;
-    int rc = PrepareMessageFile(run, &listing, &empty);
-    if (rc != 0) return rc;
-    if (empty) return 1;
-  }
-  return 0;
 }
 
 // What the progress line measures: the bytes of a file source, or the
@@ -59,6 +43,53 @@ int64_t ProgressDone(const Run* run, const QueueElement* inputQueue) {
   if (inputQueue != nullptr) return run->Counters.WrittenCount;
   const FileState& f = run->Files;
   return f.FinishedInputBytes + (f.InputStream != nullptr ? f.InputFileBytes : 0);
+}
+
+// The preliminary count of a delimited file: every record read and
+// counted, nothing built or delivered. The input is closed afterwards, so
+// that the real pass opens the first file of the input again.
+int CountDelimitedFile(Run* run) {
+  run->Files.CountingPass = true;
+  run->Files.FoundCount = 0;
+  run->Files.FoundWithPropsCount = 0;
+  int rc = 0;
+  while (rc == 0 && !run->StopRequested) {
+    rc = ReadNextMessage(run, nullptr);
+    if (rc != 0 || run->StopRequested) break;
+    run->Counters.ReadCount++;
+    if (run->Files.ProgressTotal != 0) UpdateProgress(run, ProgressDone(run, nullptr));
+  }
+  run->StopRequested = false;
+  run->Files.FinishedInputBytes += run->Files.InputFileBytes;
+  CloseInputFile(run);
+  ResetDelimitedFile(run);
+  return rc;
+}
+
+// Prepares a file source. Returns 0 to go on, 1 when the call is over
+// with 0 (an input holding nothing, or a preliminary count made), or an
+// error code.
+int PrepareSource(Run* run, QueueElement* inputQueue) {
+  // The log reader is prepared here, ahead of the delimited file.
+  if (inputQueue != nullptr) return 0;
+  if (run->Options->NonNative) {
+    int rc = CheckDelimiters(run);
+    if (rc != 0) return rc;
+    if (run->Settings.PreliminaryCount) {
+      rc = CountDelimitedFile(run);
+      return rc != 0 ? rc : 1;
+    }
+    run->Counters.ReadCount = 0;
+    return 0;
+  }
+  if (run->Options->InputFile[0] != '\0' || run->Files.InputStream != nullptr) {
+    bool listing = false;  // the reader keeps the kind of file it found
+    bool empty = false;
+    int rc = PrepareMessageFile(run, &listing, &empty);
+    if (rc != 0) return rc;
+    if (empty) return 1;
+  }
+  return 0;
 }
 
 // The read-select-deliver cycle. Returns the code that ended it.
@@ -133,7 +164,9 @@ int ReadNextMessage(Run* run, QueueElement* inputQueue) {
   // The log reader comes first here once it is built.
   int rc =
       inputQueue != nullptr ? GetQueueMessage(run, inputQueue, false) : ReadFromFile(run);
-  run->Message.Cursor = run->Message.Storage;
+  // A delimited record is handed on where it lies (in the file buffer, or
+  // assembled with its properties); every other reader fills the storage.
+  if (inputQueue != nullptr || !run->Options->NonNative) run->Message.Cursor = run->Message.Storage;
   return rc;
 }
 
@@ -182,5 +215,6 @@ done:
   }
   ReleaseMessageStorage(run);
   ReleaseLineStorage(run);
+  ReleaseDelimitedFile(run);
   return rc;
 }

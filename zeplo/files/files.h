@@ -457,6 +457,158 @@ int ListingEndOfFile(Run* run);
 // `name`.
 int ListingUnknownName(Run* run, const char* name, int32_t length);
 
+// ---- Delimited and whole files (-n) --------------------------------------
+//
+// Plain files loaded as messages: a whole file as one message (-n1), or a
+// file cut into records by delimiter texts (one per line by default, or
+// between start and end markers), each record optionally preceded by a
+// property section between property delimiters that becomes an MQRFH2 in
+// front of the message data.
+//
+// Calling sequence (processing loop): CheckDelimiters once before the
+// first message; ReadDelimitedMessage once per message; ResetDelimitedFile
+// whenever the input stream is rewound or the next file of a sequence is
+// opened; ReleaseDelimitedFile when the loop ends. A preliminary count is
+// a first run of ReadDelimitedMessage with Files.CountingPass on. The
+// reader's state is run->Files.Delimited (DelimitedFile, in run.h).
+//
+// The file is read through one sliding buffer ("FILE"). Records without
+// properties are handed on as views into it (Message.Cursor points into
+// the buffer, valid until the next read); records with properties are
+// assembled in the reused "Msg+Properties" block. Nothing of a file is
+// held beyond the record being read, and no record may exceed
+// kMaxDelimitedRecord bytes: a multi-gigabyte file streams in bounded
+// memory.
+//
+// Errors: settings faults return 3229 with ExitMessage set (before any
+// message); read and format faults 2208; storage 2071.
+
+// The longest record (properties and data) and the largest whole file.
+inline constexpr int64_t kMaxDelimitedRecord = 999999999;
+// Brackets nested deeper than this fail the bracket check.
+inline constexpr int32_t kMaxBracketDepth = 4096;
+
+// The state of a bracket check over text scanned from its start: ( [ { <
+// each wait for their own closer, innermost last.
+struct BracketScan {
+  int32_t Depth;
+  bool Failed;        // a closer that was not the one expected: for good
+  char FailedOn;      // the closer expected there, or the stray character
+  char Expected[kMaxBracketDepth];
+};
+
+// Turns delimiter text into bytes: \n is LF, \\ a backslash, \ and
+// decimal digits the byte of that code (all digits taken), any other
+// character itself. Returns 0; 3229 with "Message delimiter character code
+// must be between 0 and 255.\n" or "Unrecognised Message delimiter
+// character code.\n" in ExitMessage.
+int ParseDelimiter(Run* run, const char* text, Delimiter* out);
+
+// Checks and parses the -n settings into run->Files.Delimited, in order:
+// the context (-Cd or -Cn only), -n1 without message delimiters, not both
+// include and exclude, LF as the default end delimiter, the escapes,
+// sameness, and (unless -nB) the four delimiters end to end
+// bracket-balanced. The texts in RunOptions stay as typed, so a second
+// call (the real pass after a count) parses them again to the same bytes.
+// Returns 0 or 3229 with ExitMessage set.
+int CheckDelimiters(Run* run);
+
+// The bracket check of [from, to): every ( [ { < closed by its own closer
+// in order. Returns 0; 3229 with "Unmatched delimiter '%c' bracket.\n"
+// (the closer expected, or the stray closer) or "Unmatched delimiter
+// brackets.\n" in ExitMessage. Always 0 with -nB.
+int CheckBrackets(Run* run, const unsigned char* from, const unsigned char* to);
+
+// Starts a bracket scan, and advances one over [p, end): false once a
+// closer does not match (or the nesting is too deep), for good. Balanced
+// when not Failed and Depth is 0.
+void BracketScanStart(BracketScan* scan);
+bool BracketScanAdvance(BracketScan* scan, const unsigned char* p, const unsigned char* end);
+
+// Copies property text to `out` (at least `length` bytes) without the
+// layout whitespace: blanks, TABs, CRs and LFs at the start, after a tag
+// and before one; tags and quoted strings stay as they are. Returns the
+// new length.
+int32_t StripPropertyWhitespace(char* out, const char* text, int32_t length);
+
+// Delivers the next record of the input file into run->Message: the
+// default version-1 descriptor with Format MQSTR (MQHRF2 when the record
+// had properties). Returns 0 with a message; 0 with StopRequested when no
+// record is left; 2208 with ExitMessage for a read error, a missing
+// property end, a record that never ends ("No end delimiter found ...")
+// or whose brackets never balance, or one longer than
+// kMaxDelimitedRecord; 2071 when storage cannot be had. With -n1 the
+// whole file is the message and the file is closed. During a counting
+// pass only FoundCount and FoundWithPropsCount move.
+int ReadDelimitedMessage(Run* run);
+
+// ---- Delimited files: the pieces the record reader is built from ----
+
+// One search for a delimiter. Candidates are looked for from Next, and
+// only those starting before Limit (-1: anywhere); the bracket check runs
+// from Base up to a start candidate, or through an end candidate (End).
+struct DelimiterSearch {
+  const Delimiter* Target;
+  bool End;
+  int64_t Base;
+  int64_t Next;
+  int64_t Limit;
+  int64_t Scanned;          // the bracket check has covered [Base, Scanned)
+  BracketScan Brackets;
+  int64_t At;               // result: where the accepted delimiter starts
+  int32_t Length;           // its length; 0 for the end of the text
+  bool Rejected;            // some candidate failed the bracket check
+};
+
+// Sets up a search (At -1, nothing rejected).
+void StartDelimiterSearch(DelimiterSearch* s, const Delimiter* target, bool end, int64_t base,
+                          int64_t next, int64_t limit);
+
+// Runs search `s`, reading more of the file into the buffer while the text
+// held does not decide it. *found tells whether a delimiter was accepted
+// (At, Length); an exactly-LF end delimiter also matches the end of the
+// file (Length 0) when text remains and the brackets allow. A search whose
+// bracket check failed for good, or that reached Limit, ends unfound
+// without reading on. Returns 0, or the read or storage failure.
+int FillFileBuffer(Run* run, DelimiterSearch* s, bool* found);
+
+// Ties run->Files.Delimited to the current input stream (a new stream
+// empties it) and reads until text lies after ReadPos or the file ends;
+// *more tells which.
+// Returns 0 or a read or storage failure.
+int EnsureDelimitedText(Run* run, bool* more);
+
+// Refuses the record that starts at Files.Delimited.KeepPos as longer than
+// kMaxDelimitedRecord: 2208 with ExitMessage set.
+int DelimitedRecordTooLong(Run* run);
+
+// The buffered byte at file offset `offset`.
+// REQUIRES: BufferOffset <= offset <= BufferOffset + Valid.
+const unsigned char* DelimitedBytes(const DelimitedFile* df, int64_t offset);
+
+// Empties the buffer and forgets the place in the file, keeping the
+// parsed delimiters and the storage.
+void ResetDelimitedFile(Run* run);
+
+// Frees the buffer and zeroes the record. Safe on a zeroed record.
+void ReleaseDelimitedFile(Run* run);
+
+// ---- File format self-test (-dxtest) --------------------------------------
+
+// The name the self-test writes and reads, used as given (backslashes and
+// all: on this system it is one file in the current directory).
+inline constexpr const char kSelfTestFile[] = "c:\\temp\\zeplo.tst";
+
+// Writes a message with every descriptor field set from the attribute
+// table (row i gives the value i, 'a' + i or bytes i) and 4096 bytes of
+// data 0, 1, ... 255, 0, ... to `file` and reads it back, in the hex, ASCII
+// and ASCII column layouts in turn, reporting each pass and each failed
+// comparison on `report`; a failed comparison also leaves its line in
+// cstrap.txt. Uses a private Run over private options. The file is left in
+// place.
+// Returns 0 when every comparison matched, otherwise 2195.
+int FileFormatSelfTest(const char* file, FILE* report);
+
 // ---- The message in hand -------------------------------------------------
 //
 // The storage and descriptor of run->Message, for every reader of

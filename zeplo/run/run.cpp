@@ -22,6 +22,7 @@ void RunInit(Run* run, const RunOptions* options) {
   s.NoForceRfh2 = options->NoForceRfh2;
   s.InitialBufferSize = options->InitialBufferSize;
   s.Quiet = options->Quiet;
+  s.PreliminaryCount = options->PreliminaryCount;
   run->Counters.MessageIndex = -1;
   run->Engine.Output.Hobj = MQHO_UNUSABLE_HOBJ;
   run->Engine.Output.MonitorHobj = MQHO_UNUSABLE_HOBJ;

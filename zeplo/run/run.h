@@ -243,6 +243,8 @@ struct RunSettings {
                            // start: the error alone is reported
   bool OutputIsNull;       // the output file is "null": count, write nothing
   bool NoData;             // a descriptor-only get serves the run
+  bool PreliminaryCount;   // a delimited file is counted (and the user
+                           // asked) before the real pass; off once counted
 };
 
 // ---- Counters ----------------------------------------------------------------
@@ -337,11 +339,35 @@ struct EngineState {
 };
 
 // ---- File state (zeplo/files) -------------------------------------------------
-//
+
+// A -n delimiter once parsed: the bytes its text stands for (NUL allowed).
+// Length 0 means none was given.
+struct Delimiter {
+  unsigned char Bytes[kDelimiterLength + 1];
+  int32_t Length;
+};
+
+// The delimited-file reader's state for the current input file: the parsed
+// delimiters and the sliding "FILE" buffer. Positions are offsets in the
+// file; Buffer holds the file's bytes [BufferOffset, BufferOffset + Valid).
+// Released by ReleaseDelimitedFile (safe on a zeroed record).
+struct DelimitedFile {
+  Delimiter MsgStart, MsgEnd, PropStart, PropEnd;  // set by CheckDelimiters
+  unsigned char* Buffer;    // labelled "FILE"
+  int64_t Capacity;
+  int64_t Valid;
+  int64_t BufferOffset;
+  int64_t ReadPos;          // where the next search starts
+  int64_t KeepPos;          // first byte still needed (the record being read)
+  bool EndOfFile;
+  FILE* Stream;             // the stream the buffer was filled from
+};
+
 // The open streams, their names, the per-file counts behind the -L limits,
-// the header time, the progress line, the generic name parts and the
-// reader's line storage. Streams are null while no file is
-// open; "stdout" and "null" make OutputStream the process's stdout.
+// the header time, the progress line, the generic name parts, the
+// reader's line storage and the delimited reader. Streams are null while
+// no file is open; "stdout" and "null" make OutputStream the process's
+// stdout.
 struct FileState {
   FILE* InputStream;
   FILE* OutputStream;
@@ -370,6 +396,9 @@ struct FileState {
   // The input line storage and the reader's place in the current input
   // file; null until the first read, freed when the loop returns.
   LineStorage* InputLines;
+  // The delimited reader (-n): its delimiters and its buffer, freed when
+  // the loop returns.
+  DelimitedFile Delimited;
 };
 
 // ---- The run -------------------------------------------------------------------

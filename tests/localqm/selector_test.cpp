@@ -1,0 +1,248 @@
+// SQL92 selectors: what parses, how each grammar form selects messages with
+// known properties and descriptor fields, and the MQOPEN/MQGET behaviour of
+// a selecting handle through the built library.
+#include "localqm/core/selector.h"
+
+#include "tests/localqm/lqm_test_util.h"
+
+namespace {
+
+// An MQRFH2 (native encoding) holding `folders`, each padded with blanks
+// to a multiple of 4, followed by `body`.
+std::string Rfh2(const std::vector<std::string>& folders, const std::string& body = "",
+                 MQLONG ccsid = 1208) {
+  std::string vars;
+  for (std::string f : folders) {
+    f.resize((f.size() + 3) / 4 * 4, ' ');
+    MQLONG n = static_cast<MQLONG>(f.size());
+    vars.append(reinterpret_cast<const char*>(&n), 4).append(f);
+  }
+  MQRFH2 h{};
+  memcpy(h.StrucId, MQRFH_STRUC_ID, 4);
+  h.Version = MQRFH_VERSION_2;
+  h.StrucLength = static_cast<MQLONG>(MQRFH2_LENGTH_2 + vars.size());
+  h.Encoding = MQENC_NATIVE;
+  h.CodedCharSetId = MQCCSI_INHERIT;
+  memcpy(h.Format, MQFMT_STRING, 8);
+  h.NameValueCCSID = ccsid;
+  return std::string(reinterpret_cast<const char*>(&h), MQRFH2_LENGTH_2) + vars + body;
+}
+
+MQMD Rfh2Md() {
+  MQMD md = {MQMD_DEFAULT};
+  md.Version = MQMD_VERSION_2;
+  memcpy(md.Format, MQFMT_RF_HEADER_2, 8);
+  md.Priority = 5;
+  memcpy(md.PutApplName, "payroll                     ", 28);
+  return md;
+}
+
+bool Selects(const std::string& selector, const std::string& data, const MQMD& md = Rfh2Md()) {
+  LqmSelector sel;
+  EXPECT_EQ(LqmSelectorParse(selector.data(), selector.size(), &sel), 0) << selector;
+  return LqmSelectorMatches(sel, md, reinterpret_cast<const unsigned char*>(data.data()),
+                            data.size());
+}
+
+TEST(SelectorParse, RefusedAndAcceptedTexts) {
+  struct {
+    const char* text;
+    int rc;
+  } cases[] = {
+      {"", 0}, {"   ", 0}, {"a = 1", 0}, {"a=1 AND b<>'x' OR NOT c", 0}, {"a between 1 and 2", 0},
+      {"x IN ('a', 'b', -3)", 0}, {"x LIKE 'a!%%' ESCAPE '!'", 0}, {"x is not null", 0},
+      {"-a * (b + 2) / 3 >= 0x1F - 017 + 2.5e1 + 7L", 0}, {"b = \"0x0AFC23\"", 0},
+      {"Root.MQMD.Priority > 4", 0}, {"a.b.c = 'x'", 0}, {"TRUE", 0}, {"1 = 1", 0},
+      {"a = 'unterminated", 2459}, {"a == 1", 2459}, {"a != 1", 2459}, {"a && b", 2459},
+      {"20 < b < 30", 2459}, {"(a = 1", 2459}, {"a = 1)", 2459}, {"a = ", 2459},
+      {"a = 09", 2459}, {"a = 12abc", 2459}, {"b = \"0xAFC23\"", 2459}, {"b = \"AF\"", 2459},
+      {"Root.MQMD.Bogus = 1", 2459}, {"Root.MQMD.StrucId = 'MD'", 2459}, {"a.", 2459},
+      {"'x' LIKE 'x'", 2459}, {"x LIKE 'a!b' ESCAPE '!'", 2459}, {"x LIKE 'a' ESCAPE 'ab'", 2459},
+      {"1 + 2", 2459}, {"'text'", 2459}, {"a + 'x' = 1", 2459}, {"NOT 5", 2459},
+      {"a AND 5", 2459}, {"NULL = a", 2459}, {"a BETWEEN 'x' AND 2", 2459}, {"a IN ()", 2459},
+      {"a IN (b)", 2459}, {"a = 99999999999999999999", 2459}, {"a # 1", 2459},
+      {"1 = 2", 2504}, {"FALSE", 2504}, {"TRUE AND NOT TRUE", 2504}, {"1 / 0 = 1", 2504},
+  };
+  for (const auto& c : cases) {
+    LqmSelector sel;
+    EXPECT_EQ(LqmSelectorParse(c.text, strlen(c.text), &sel), c.rc) << c.text;
+  }
+  // Nesting is bounded, not a stack overflow.
+  std::string deep = std::string(300, '(') + "a = 1" + std::string(300, ')');
+  LqmSelector sel;
+  EXPECT_EQ(LqmSelectorParse(deep.data(), deep.size(), &sel), MQRC_SELECTOR_SYNTAX_ERROR);
+  std::string chain = "a";
+  for (int i = 0; i < 300; ++i) chain += " + 1";
+  chain += " = 1";
+  EXPECT_EQ(LqmSelectorParse(chain.data(), chain.size(), &sel), MQRC_SELECTOR_SYNTAX_ERROR);
+}
+
+TEST(SelectorEval, EachFormAgainstKnownProperties) {
+  const std::string data = Rfh2(
+      {"<mcd><Msd>jms_text</Msd></mcd>",
+       "<usr><region>EMEA</region><count dt='i4'>7</count><price dt='r8'>2.5</price>"
+       "<urgent dt='boolean'>1</urgent><tag dt='bin.hex'>0AFC23</tag><note xsi:nil='true'/>"
+       "<quote>it&apos;s &lt;ok&gt;</quote><addr><city>Paris</city></addr><empty/>"
+       "<name>50% off_</name></usr>"},
+      "body");
+  struct {
+    const char* selector;
+    bool selected;
+  } cases[] = {
+      {"region = 'EMEA'", true}, {"region <> 'EMEA'", false}, {"region = 'emea'", false},
+      {"count = 7", true}, {"count > 6 AND count < 8", true}, {"count >= 7.0", true},
+      {"count * 2 - 4 = 10", true}, {"count / 2 = 3", true}, {"-count = -7", true},
+      {"price = 2.5", true}, {"price * 2 = count - 2", true},
+      {"count BETWEEN 7 AND 9", true}, {"count NOT BETWEEN 7 AND 9", false},
+      {"region IN ('APAC', 'EMEA')", true}, {"region NOT IN ('APAC', 'EMEA')", false},
+      {"count IN (1, 7)", true}, {"region LIKE 'E_E%'", true}, {"region LIKE 'E%X'", false},
+      {"region NOT LIKE '%M%'", false}, {"name LIKE '50!% off!_' ESCAPE '!'", true},
+      {"name LIKE '50!%' ESCAPE '!'", false}, {"urgent", true}, {"urgent = TRUE", true},
+      {"NOT urgent", false}, {"tag = \"0x0AFC23\"", true}, {"tag = \"0x0AFC2300\"", false},
+      {"note IS NULL", true}, {"note IS NOT NULL", false}, {"quote = 'it''s <ok>'", true},
+      {"addr.city = 'Paris'", true}, {"city = 'Paris'", false}, {"empty = ''", true},
+      {"Msd = 'jms_text'", false}, {"(region = 'EMEA' OR missing = 1) AND count = 7", true},
+      {"region = 'EMEA' AND Root.MQMD.Priority > 4", true}, {"Root.MQMD.Priority > 5", false},
+      {"Root.MQMD.PutApplName = 'payroll'", true}, {"Root.MQMD.Format = 'MQHRF2'", true},
+      // Kinds that do not compare are FALSE, whatever NOT makes of it.
+      {"region = 7", false}, {"NOT (region = 7)", true}, {"region > 'A'", false},
+      {"count = '7'", false}, {"urgent > FALSE", false},
+      // SQL's three-valued logic for a missing property.
+      {"missing = 1", false}, {"NOT (missing = 1)", false}, {"missing <> 1", false},
+      {"missing = 1 OR count = 7", true}, {"NOT (missing = 1 AND count = 8)", true},
+      {"NOT (missing = 1 AND count = 7)", false}, {"missing IS NULL", true},
+      {"NOT (missing + 1 = 2)", false}, {"missing BETWEEN 1 AND 2", false},
+      {"NOT missing BETWEEN 1 AND 2", false}, {"missing IN ('a')", false},
+      {"missing NOT IN ('a')", false}, {"missing LIKE '%'", false}, {"count / 0 = 1", false},
+      {"NOT (count / 0 = 1)", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Selects(c.selector, data), c.selected) << c.selector;
+}
+
+TEST(SelectorEval, PropertiesOnlyFromWellFormedHeaders) {
+  const std::string folder = "<usr><a>1</a></usr>";
+  std::string cut = Rfh2({folder}).substr(0, 40);
+  std::string utf16 = Rfh2({folder}, "", 1200);
+  std::string chained = Rfh2({"<usr><b>2</b></usr>"});
+  chained = Rfh2({folder}).replace(20, 8, MQFMT_RF_HEADER_2, 8) + chained;
+  MQMD plain = Rfh2Md();
+  memcpy(plain.Format, MQFMT_STRING, 8);
+  struct {
+    const char* what;
+    std::string data;
+    MQMD md;
+    const char* selector;
+    bool selected;
+  } cases[] = {
+      {"header cut short", cut, Rfh2Md(), "a IS NULL", true},
+      {"folder not in UTF-8", utf16, Rfh2Md(), "a IS NULL", true},
+      {"format not MQHRF2", Rfh2({folder}), plain, "a IS NULL", true},
+      {"chained headers", chained, Rfh2Md(), "a = '1' AND b = '2'", true},
+      {"unclosed folder", Rfh2({"<usr><a>1</a><b>2"}), Rfh2Md(), "a = '1' AND b IS NULL", true},
+      {"folder other than usr", Rfh2({"<other><a>1</a></other>"}), Rfh2Md(), "a IS NULL", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Selects(c.selector, c.data, c.md), c.selected) << c.what;
+}
+
+class SelectingHandleTest : public LqmTest {
+ protected:
+  void SetUp() override {
+    LqmTest::SetUp();
+    CreateQmgr("QM1", true);
+    DefineLocal("QM1", "Q1");
+    ASSERT_EQ(Connect("QM1", &h_), 0);
+    MQHOBJ out;
+    ASSERT_EQ(Open(h_, "Q1", MQOO_OUTPUT, &out), 0);
+    for (const char* region : {"EMEA", "APAC", "EMEA", "AMER"}) {
+      MQMD md = Rfh2Md();
+      std::string data = Rfh2({std::string("<usr><region>") + region + "</region></usr>"}, region);
+      ASSERT_EQ(PutMd(h_, out, &md, data), 0);
+    }
+    Close(h_, &out);
+  }
+  void TearDown() override {
+    Disconnect(&h_);
+    LqmTest::TearDown();
+  }
+  // Opens Q1 with a version-4 MQOD whose SelectionString is `selector`
+  // (by pointer, or by offset when `byOffset`).
+  MQLONG OpenSelecting(const std::string& selector, MQLONG options, MQHOBJ* hobj,
+                       bool byOffset = false, MQLONG objectType = MQOT_Q) {
+    struct {
+      MQOD od;
+      char text[64];
+    } block{};
+    block.od = MQOD{MQOD_DEFAULT};
+    block.od.Version = MQOD_VERSION_4;
+    block.od.ObjectType = objectType;
+    if (objectType == MQOT_Q) memcpy(block.od.ObjectName, "Q1", 2);
+    snprintf(block.text, sizeof block.text, "%s", selector.c_str());
+    if (byOffset)
+      block.od.SelectionString.VSOffset = static_cast<MQLONG>(offsetof(decltype(block), text));
+    else
+      block.od.SelectionString.VSPtr = block.text;
+    block.od.SelectionString.VSLength = byOffset ? MQVS_NULL_TERMINATED
+                                                 : static_cast<MQLONG>(selector.size());
+    MQLONG cc, reason;
+    MQOPEN(h_, &block.od, options, hobj, &cc, &reason);
+    return CheckCc(cc, reason);
+  }
+  // The bodies (after the header) of what `options` gets, one by one.
+  std::vector<std::string> Drain(MQHOBJ hobj, MQLONG first, MQLONG next) {
+    std::vector<std::string> got;
+    std::string data;
+    for (MQLONG o = first; Get(h_, hobj, &data, o | MQGMO_NO_WAIT) == 0; o = next)
+      got.push_back(data.substr(data.size() - 4));
+    return got;
+  }
+  MQHCONN h_ = MQHC_UNUSABLE_HCONN;
+};
+
+TEST_F(SelectingHandleTest, UnselectedMessagesAreInvisible) {
+  MQHOBJ browse, input;
+  ASSERT_EQ(OpenSelecting("region = 'EMEA'", MQOO_BROWSE, &browse), 0);
+  EXPECT_EQ(Drain(browse, MQGMO_BROWSE_FIRST, MQGMO_BROWSE_NEXT),
+            (std::vector<std::string>{"EMEA", "EMEA"}));
+  ASSERT_EQ(OpenSelecting("region <> 'EMEA'", MQOO_INPUT_SHARED, &input, true), 0);
+  EXPECT_EQ(Drain(input, 0, 0), (std::vector<std::string>{"APAC", "AMER"}));
+  EXPECT_EQ(Depth("QM1", "Q1"), 2);
+  // Under the cursor of a selecting browse, then a get of it.
+  MQHOBJ both;
+  ASSERT_EQ(OpenSelecting("region LIKE 'EM%'", MQOO_BROWSE | MQOO_INPUT_SHARED, &both), 0);
+  std::string data;
+  ASSERT_EQ(Get(h_, both, &data, MQGMO_BROWSE_FIRST), 0);
+  EXPECT_EQ(Get(h_, both, &data, MQGMO_MSG_UNDER_CURSOR), 0);
+  EXPECT_EQ(Depth("QM1", "Q1"), 1);
+}
+
+TEST_F(SelectingHandleTest, OpenChecksTheSelectionString) {
+  struct {
+    const char* what;
+    std::string selector;
+    MQLONG options, objectType, reason;
+  } cases[] = {
+      {"syntax", "region = 'EMEA", MQOO_BROWSE, MQOT_Q, MQRC_SELECTOR_SYNTAX_ERROR},
+      {"unknown operator", "region === 'EMEA'", MQOO_INPUT_SHARED, MQOT_Q,
+       MQRC_SELECTOR_SYNTAX_ERROR},
+      {"always false", "1 = 0", MQOO_BROWSE, MQOT_Q, MQRC_SELECTOR_ALWAYS_FALSE},
+      {"output only is ignored", "region = 'EMEA", MQOO_OUTPUT, MQOT_Q, 0},
+      {"queue manager", "a = 1", MQOO_INQUIRE, MQOT_Q_MGR, MQRC_SELECTOR_INVALID_FOR_TYPE},
+  };
+  for (const auto& c : cases) {
+    MQHOBJ hobj = MQHO_UNUSABLE_HOBJ;
+    EXPECT_EQ(OpenSelecting(c.selector, c.options, &hobj, false, c.objectType), c.reason) << c.what;
+    if (c.reason == 0) Close(h_, &hobj);
+  }
+  MQOD od = {MQOD_DEFAULT};
+  od.Version = MQOD_VERSION_4;
+  memcpy(od.ObjectName, "Q1", 2);
+  std::string tooLong(kLqmSelectorMaxLength + 1, ' ');
+  od.SelectionString.VSPtr = tooLong.data();
+  od.SelectionString.VSLength = static_cast<MQLONG>(tooLong.size());
+  MQHOBJ hobj;
+  MQLONG cc, reason;
+  MQOPEN(h_, &od, MQOO_BROWSE, &hobj, &cc, &reason);
+  EXPECT_EQ(reason, MQRC_SELECTION_STRING_ERROR);
+}
+
+}  // namespace

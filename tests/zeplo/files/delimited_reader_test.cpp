@@ -1,0 +1,299 @@
+// Delimited and whole files: the settings checks, the delimiter escapes,
+// the bracket check, the whitespace stripping of properties, and files cut
+// into records, including records that cross buffer refills and files
+// whose records never end.
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tests/zeplo/files/files_test_util.h"
+
+namespace {
+
+// The -n settings of one case: delimiter texts as typed, and flag letters
+// (i include, W keep whitespace, B no bracket check, ! same allowed, 1
+// whole file, x exclude as well as include).
+struct NSettings {
+  const char* start = "";
+  const char* end = "";
+  const char* propStart = "";
+  const char* propEnd = "";
+  const char* flags = "";
+};
+
+struct Delimited : TextInput {
+  DelimitedFile& df = opts->Files.Delimited;
+  Delimited(const std::string& text, const NSettings& s) : TextInput(text, "in.txt") {
+    RunOptions* o = &opts->Parsed;
+    o->NonNative = true;
+    o->Context = ContextMode::Default;
+    snprintf(o->MsgStartDelimiter, sizeof o->MsgStartDelimiter, "%s", s.start);
+    snprintf(o->MsgEndDelimiter, sizeof o->MsgEndDelimiter, "%s", s.end);
+    snprintf(o->PropStartDelimiter, sizeof o->PropStartDelimiter, "%s", s.propStart);
+    snprintf(o->PropEndDelimiter, sizeof o->PropEndDelimiter, "%s", s.propEnd);
+    for (const char* f = s.flags; *f != '\0'; ++f) {
+      if (*f == 'i') o->IncludeMsgDelimiters = o->IncludePropDelimiters = true;
+      if (*f == 'x') o->ExcludeMsgDelimiters = true;
+      if (*f == 'W') o->KeepPropWhitespace = true;
+      if (*f == 'B') o->NoBracketCheck = true;
+      if (*f == '!') o->AllowSameDelimiters = true;
+      if (*f == '1') o->WholeFileOneMessage = true;
+    }
+  }
+  ~Delimited() {
+    ReleaseDelimitedFile(opts.get());
+    CSReleaseMem(&opts->Message.PropStorage);
+  }
+  std::string Data() const {
+    const MessageBuffer& m = opts->Message;
+    return std::string(reinterpret_cast<const char*>(m.Cursor), static_cast<size_t>(m.DataLength));
+  }
+  // Every record, "|"-separated; properties shown as {text} before the
+  // data; a failure as "rc=<code>: <ExitMessage>" after what came before.
+  std::string Records() {
+    std::string out;
+    int rc = CheckDelimiters(opts.get());
+    for (int n = 0; rc == 0 && n < 100000; ++n) {
+      rc = ReadDelimitedMessage(opts.get());
+      if (rc != 0 || opts->StopRequested) break;
+      if (n > 0) out += "|";
+      std::string data = Data();
+      if (memcmp(opts->Message.Descriptor->Format, MQFMT_RF_HEADER_2, 8) == 0) {
+        MQLONG length;
+        memcpy(&length, data.data() + MQRFH2_LENGTH_2, 4);
+        std::string props = data.substr(MQRFH2_LENGTH_2 + 4, static_cast<size_t>(length));
+        out += "{" + props.substr(0, props.find_last_not_of(' ') + 1) + "}";
+        data = data.substr(MQRFH2_LENGTH_2 + 4 + static_cast<size_t>(length));
+      }
+      out += data;
+    }
+    if (rc != 0) out += (out.empty() ? "rc=" : "|rc=") + std::to_string(rc) + ": " + opts->ExitMessage;
+    return out;
+  }
+};
+
+TEST(DelimitedReaderTest, RecordsOfEachLayout) {
+  struct {
+    const char* what;
+    std::string text;
+    NSettings setup;
+    std::string records;
+  } cases[] = {
+      {"lines", "l1\nl2\nl3\n", {}, "l1|l2|l3"},
+      {"last line without LF", "l1\nl2\nl3", {}, "l1|l2|l3"},
+      {"empty line", "a\n\nb\n", {}, "a||b"},
+      {"NUL bytes", std::string("a\0b\nc\0\n", 7), {}, std::string("a\0b|c\0", 6)},
+      {"start and end", "<m>a</m><m>b</m>", {"<m>", "</m>"}, "a|b"},
+      {"delimiters included", "<m>a</m>\n<m>b</m>", {"<m>", "</m>", "", "", "i"},
+       "<m>a</m>|<m>b</m>"},
+      {"text outside records", "head<m>a</m>\n  \n", {"<m>", "</m>"}, "a"},
+      {"CR LF by code", "a\r\nb\r\n", {"", "\\13\\10"}, "a|b"},
+      {"line end inside <>", "x<y\nz>w\nq\n", {}, "x<y\nz>w|q"},
+      {"line end inside {}", "{\n a\n}\nb\n", {}, "{\n a\n}|b"},
+      {"brackets deep in long lines", "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)\nq\n", {},
+       "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)|q"},
+      {"bracket check off", "{\n a\n}\nb\n", {"", "", "", "", "B"}, "{| a|}|b"},
+      {"one-bracket delimiters", "{a}{b(c)}", {"{", "}"}, "a|b(c)"},
+      {"< and > as delimiters", "<abc><de>", {"<", ">"}, "abc|de"},
+      {"same delimiters allowed", "#a##b#", {"#", "#", "", "", "!"}, "a|b"},
+      {"properties", "<p><usr><a>1</a></usr></p><m>x</m><m>y</m>", {"<m>", "</m>", "<p>", "</p>"},
+       "{<usr><a>1</a></usr>}x|y"},
+      {"properties laid out", "<p>\n  <usr>\n    <a> 1 </a>\n  </usr>\n</p>\n<m>x</m>",
+       {"<m>", "</m>", "<p>", "</p>"}, "{<usr><a>1</a></usr>}x"},
+      {"properties kept as typed", "<p> <usr/>\t</p><m>x</m>",
+       {"<m>", "</m>", "<p>", "</p>", "W"}, "{ <usr/>\t}x"},
+      {"properties delimiters included", "<p><usr/></p><m>x</m>",
+       {"<m>", "</m>", "<p>", "</p>", "i"}, "{<p><usr/></p>}<m>x</m>"},
+      {"properties after the start", "<m><p>q</p>x</m>", {"<m>", "</m>", "<p>", "</p>"},
+       "<p>q</p>x"},
+      {"properties to the line end", "[P]<usr/>\n<m>x</m>", {"<m>", "</m>", "[P]"}, "{<usr/>}x"},
+      // Faults that would otherwise lose everything after them, silently.
+      {"unterminated last record", "<m>a</m><m>b", {"<m>", "</m>"},
+       "a|rc=2208: No end delimiter found for the message at byte 8 of file 'in.txt'\n"},
+      {"brackets that never balance", "ok\na<b\nc\n", {},
+       "ok|rc=2208: Unbalanced brackets in the message at byte 3 of file 'in.txt' (-nB turns "
+       "the bracket check off)\n"},
+      {"stray closer", "x)y\nz\n", {}, "rc=2208: Unbalanced brackets in the message at byte 0 of "
+                                       "file 'in.txt' (-nB turns the bracket check off)\n"},
+      {"stray closer, check off", "x)y\nz\n", {"", "", "", "", "B"}, "x)y|z"},
+      {"property end missing", "<p>abc<m>x</m></p>", {"<m>", "</m>", "<p>", "</p>"},
+       "rc=2208: Missing end property delimiter '</p>' .\n"},
+  };
+  for (const auto& c : cases) {
+    Delimited d(c.text, c.setup);
+    EXPECT_EQ(d.Records(), c.records) << c.what;
+  }
+}
+
+TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
+  // Records longer than several buffer fills, and many short ones whose
+  // delimiters fall on every possible refill boundary.
+  std::string big, expected;
+  for (int i = 0; i < 3; ++i) {
+    std::string body(150000 + i * 7777, static_cast<char>('a' + i));
+    big += "<m>" + body + "</m>\n";
+    expected += (i > 0 ? "|" : "") + body;
+  }
+  EXPECT_EQ(Delimited(big, {"<m>", "</m>"}).Records(), expected);
+
+  std::string lines;
+  std::vector<std::string> want;
+  for (int i = 0; i < 150000; ++i) {
+    want.push_back(std::string(static_cast<size_t>(i % 37), 'x') + std::to_string(i));
+    lines += want.back() + "\n";
+  }
+  Delimited d(lines, {});
+  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
+  for (const std::string& w : want) {
+    ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get())) << d.opts->ExitMessage;
+    ASSERT_EQ(d.Data(), w);
+    // Handed on in place, without a copy.
+    ASSERT_GE(d.opts->Message.Cursor, d.df.Buffer);
+    ASSERT_LE(d.opts->Message.Cursor + d.opts->Message.DataLength, d.df.Buffer + d.df.Capacity);
+  }
+  ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get()));
+  EXPECT_TRUE(d.opts->StopRequested);
+  EXPECT_LT(d.df.Capacity, static_cast<int64_t>(lines.size()) / 2);  // streamed, not held whole
+  EXPECT_EQ(d.opts->Files.InputFileBytes, static_cast<int64_t>(lines.size()));
+}
+
+TEST(DelimitedReaderTest, PropertiesBecomeAnExactMqrfh2) {
+  Delimited d("<p><usr>abcde</usr></p><m>data</m>", {"<m>", "</m>", "<p>", "</p>"});
+  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
+  ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get())) << d.opts->ExitMessage;
+  const MQMD& md = *d.opts->Message.Descriptor;
+  EXPECT_EQ(MQMD_VERSION_1, md.Version);
+  EXPECT_EQ(0, memcmp(md.Format, MQFMT_RF_HEADER_2, 8));
+  EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
+  std::string data = d.Data();
+  ASSERT_EQ(data.size(), 36u + 4 + 16 + 4);
+  MQRFH2 h;
+  memcpy(&h, data.data(), sizeof h);
+  EXPECT_EQ(0, memcmp(h.StrucId, "RFH ", 4));
+  EXPECT_EQ(2, h.Version);
+  EXPECT_EQ(56, h.StrucLength);
+  EXPECT_EQ(546, h.Encoding);
+  EXPECT_EQ(-2, h.CodedCharSetId);
+  EXPECT_EQ(0, memcmp(h.Format, MQFMT_STRING, 8));
+  EXPECT_EQ(0, h.Flags);
+  EXPECT_EQ(1208, h.NameValueCCSID);
+  MQLONG nameValueLength;
+  memcpy(&nameValueLength, data.data() + 36, 4);
+  EXPECT_EQ(16, nameValueLength);
+  EXPECT_EQ(data.substr(40), "<usr>abcde</usr>data");
+}
+
+TEST(DelimitedReaderTest, CountingPassOnlyCounts) {
+  Delimited d("<p><usr/></p><m>a</m><m>b</m><p><usr/></p><m>c</m>",
+              {"<m>", "</m>", "<p>", "</p>"});
+  d.opts->Files.CountingPass = true;
+  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
+  int reads = 0;
+  while (ReadDelimitedMessage(d.opts.get()) == 0 && !d.opts->StopRequested) ++reads;
+  EXPECT_EQ(3, reads);
+  EXPECT_EQ(3, d.opts->Files.FoundCount);
+  EXPECT_EQ(2, d.opts->Files.FoundWithPropsCount);
+  EXPECT_EQ(nullptr, d.opts->Message.PropStorage);
+}
+
+TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
+  std::string bytes;
+  for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7);
+  Delimited d(bytes, {"", "", "", "", "1"});
+  EXPECT_EQ(d.Records(), bytes);
+  EXPECT_EQ(nullptr, d.opts->Files.InputStream);  // read and closed
+
+  // The size limit, on a sparse file that takes no disk.
+  ScratchDir dir;
+  dir.Create("big", "");
+  ASSERT_EQ(0, truncate((dir / "big").c_str(), kMaxDelimitedRecord + 1));
+  Delimited big("", {"", "", "", "", "1"});
+  fclose(big.opts->Files.InputStream);
+  big.opts->Files.InputStream = fopen((dir / "big").c_str(), "rb");
+  EXPECT_EQ(big.Records(), "rc=2208: File is too large at 1000000000 bytes\n");
+}
+
+TEST(DelimitedReaderTest, SettingsRefusedBeforeAnyRecord) {
+  struct {
+    const char* what;
+    NSettings setup;
+    ContextMode context;
+    const char* message;  // "" when accepted
+  } cases[] = {
+      {"default context", {}, ContextMode::SetAll,
+       "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n"},
+      {"no context", {}, ContextMode::None, ""},
+      {"whole file with delimiters", {"<m>", "", "", "", "1"}, ContextMode::Default,
+       "Reading entire file does not require message delimiters.\n"},
+      {"include and exclude", {"", "", "", "", "ix"}, ContextMode::Default,
+       "You can not specify both 'include' and 'dont include' message/property delimiters.\n"},
+      {"code above 255", {"", "\\256"}, ContextMode::Default,
+       "Message delimiter character code must be between 0 and 255.\n"},
+      {"no hex escapes", {"", "\\t"}, ContextMode::Default,
+       "Unrecognised Message delimiter character code.\n"},
+      {"same", {"AB", "AB"}, ContextMode::Default, "Message delimiters are the same.\n"},
+      {"same allowed", {"AB", "AB", "", "", "!"}, ContextMode::Default, ""},
+      {"same properties", {"<m>", "</m>", "<p>", "<p>"}, ContextMode::Default,
+       "Property delimiters are the same.\n"},
+      {"message start is property start", {"<m>", "</m>", "<m>", "</p>"}, ContextMode::Default,
+       "Message and Property delimiters are the same.\n"},
+      {"ends the same", {"<m>", "</m>", "<p>", "</m>"}, ContextMode::Default,
+       "Message and Property delimiters are the same.\n"},
+      {"ends both LF", {"<m>", "", "<p>"}, ContextMode::Default, ""},
+      {"lines with properties", {"", "", "<p>", "</p>"}, ContextMode::Default,
+       "Can't use single line Message delimiters with a Property delimiter.\n"},
+      {"open brace only", {"{", ""}, ContextMode::Default, "Unmatched delimiter brackets.\n"},
+      {"crossed brackets", {"(", "]"}, ContextMode::Default, "Unmatched delimiter ')' bracket.\n"},
+      {"crossed, check off", {"(", "]", "", "", "B"}, ContextMode::Default, ""},
+  };
+  for (const auto& c : cases) {
+    Delimited d("", c.setup);
+    d.opts->Parsed.Context = c.context;
+    int rc = CheckDelimiters(d.opts.get());
+    EXPECT_EQ(rc, c.message[0] == '\0' ? 0 : 3229) << c.what;
+    EXPECT_STREQ(d.opts->ExitMessage, c.message) << c.what;
+  }
+  Delimited d("", {"\\n\\\\x", "\\13\\10\\0"});
+  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.df.MsgStart.Bytes), 3), "\n\\x");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.df.MsgEnd.Bytes), 3), std::string("\r\n\0", 3));
+}
+
+TEST(DelimitedReaderTest, BracketCheck) {
+  struct {
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"([{<>}])()", ""}, {"a(b)c", ""}, {"(]", "Unmatched delimiter ')' bracket.\n"},
+      {"]", "Unmatched delimiter ']' bracket.\n"}, {"((", "Unmatched delimiter brackets.\n"},
+      {std::string(kMaxBracketDepth + 1, '('), "Unmatched delimiter '(' bracket.\n"},
+  };
+  for (const auto& c : cases) {
+    auto opts = NewOptions();
+    const auto* p = reinterpret_cast<const unsigned char*>(c.text.data());
+    EXPECT_EQ(CheckBrackets(opts.get(), p, p + c.text.size()), c.message[0] ? 3229 : 0) << c.text;
+    EXPECT_STREQ(opts->ExitMessage, c.message) << c.text;
+  }
+}
+
+TEST(DelimitedReaderTest, PropertyWhitespaceStripping) {
+  struct {
+    std::string in, out;
+  } cases[] = {
+      {"  <a>  x  y  </a>  ", "<a>x  y</a>"},
+      {"\t\r\n<usr>\n <x>1</x>\n</usr>\n", "<usr><x>1</x></usr>"},
+      {"<a b='1  2'> 'q  r' </a>", "<a b='1  2'>'q  r'</a>"},
+      {"<a> \"x <y> z\" </a>", "<a>\"x <y> z\"</a>"},
+      {"<a  b", "<a  b"},
+      {"'a  ", "'a  "},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    std::string out(c.in.size() + 1, '#');
+    int32_t n = StripPropertyWhitespace(out.data(), c.in.data(), static_cast<int32_t>(c.in.size()));
+    EXPECT_EQ(out.substr(0, static_cast<size_t>(n)), c.out) << c.in;
+  }
+}
+
+}  // namespace
