@@ -139,7 +139,7 @@ int CountFirst(Run* run, bool* quiet) {
   c.ReadBytes = c.WrittenBytes = 0;
   c.ReadFiles = c.WrittenFiles = 0;
   run->Files.InputFileBytes = run->Files.FinishedInputBytes = 0;
-  return OpenRunFiles(run, false, true, false);
+  return OpenInputFile(run);
 }
 
 }  // namespace
