@@ -1,0 +1,154 @@
+// Writing the recovery log: the records of a persistent put, a get and a
+// commit, each appended in the caller's transaction at the next LSN.
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "localqm/log/log.h"
+
+namespace {
+
+void PutInt(unsigned char* at, int32_t value) { memcpy(at, &value, sizeof value); }
+
+// The 160-byte header: what the descriptor part leaves out, in native
+// byte order at the offsets the formatter's readers expect.
+void BuildHeader(const MQMD* md, size_t length, unsigned char* h) {
+  memset(h, 0, kLogHeaderBytes);
+  memcpy(h, "AQRH", 4);
+  PutInt(h + 4, kLogHeaderVersion);
+  PutInt(h + 32, md->BackoutCount);
+  PutInt(h + 40, static_cast<int32_t>(length));
+  memcpy(h + 52, md->MsgId, 24);
+  memcpy(h + 76, md->CorrelId, 24);
+  memcpy(h + 100, md->GroupId, 24);
+  PutInt(h + 124, md->MsgSeqNumber);
+  PutInt(h + 128, md->Offset);
+  PutInt(h + 132, md->OriginalLength);
+  PutInt(h + 136, md->MsgFlags);
+  PutInt(h + 156, md->Expiry);
+}
+
+// The 268-byte descriptor part: the version-1 descriptor without Expiry,
+// MsgId, CorrelId and BackoutCount, fields in their MQMD order and widths.
+static_assert(MQMD_LENGTH_1 - 4 - 24 - 24 - 4 == kLogDescriptorBytes, "descriptor part size");
+void BuildDescriptor(const MQMD* md, unsigned char* d) {
+  unsigned char* p = d;
+  auto put = [&p](const void* field, size_t size) {
+    memcpy(p, field, size);
+    p += size;
+  };
+  put(md->StrucId, 4);
+  put(&md->Version, 4);
+  put(&md->Report, 4);
+  put(&md->MsgType, 4);
+  put(&md->Feedback, 4);
+  put(&md->Encoding, 4);
+  put(&md->CodedCharSetId, 4);
+  put(md->Format, 8);
+  put(&md->Priority, 4);
+  put(&md->Persistence, 4);
+  put(md->ReplyToQ, 48);
+  put(md->ReplyToQMgr, 48);
+  put(md->UserIdentifier, 12);
+  put(md->AccountingToken, 32);
+  put(md->ApplIdentityData, 32);
+  put(&md->PutApplType, 4);
+  put(md->PutApplName, 28);
+  put(md->PutDate, 8);
+  put(md->PutTime, 8);
+  put(md->ApplOriginData, 4);
+}
+
+// The LSN the next record gets.
+int NextLsn(LqmStore* store, int64_t* lsn) {
+  *lsn = kLogFirstLsn;
+  sqlite3_stmt* st =
+      LqmStmt(store, kStmtLogNext, "SELECT lsn + size FROM log ORDER BY lsn DESC LIMIT 1");
+  if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
+  int step = sqlite3_step(st);
+  if (step == SQLITE_ROW) *lsn = sqlite3_column_int64(st, 0);
+  sqlite3_reset(st);
+  return step == SQLITE_ROW || step == SQLITE_DONE ? 0 : LqmSqlReason(step);
+}
+
+// Appends one record at *lsn and moves *lsn past it.
+int Append(LqmStore* store, int kind, const char* queue, int64_t prev, const unsigned char* data,
+           size_t length, int64_t* lsn) {
+  sqlite3_stmt* st = LqmStmt(store, kStmtLogInsert,
+                             "INSERT INTO log(lsn, size, kind, queue, prev, at, data)"
+                             " VALUES(?, ?, ?, ?, ?, ?, ?)");
+  if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
+  // The next record starts after this one's header and data.
+  int64_t size = kLogRecordOverhead + static_cast<int64_t>(length);
+  sqlite3_bind_int64(st, 1, *lsn);
+  sqlite3_bind_int64(st, 2, size);
+  sqlite3_bind_int(st, 3, kind);
+  sqlite3_bind_text(st, 4, queue, -1, SQLITE_STATIC);
+  sqlite3_bind_int64(st, 5, prev);
+  sqlite3_bind_int64(st, 6, LqmNowMs());
+  sqlite3_bind_blob(st, 7, length > 0 ? static_cast<const void*>(data) : "",
+                    static_cast<int>(length), SQLITE_STATIC);
+  int rc = LqmSqlReason(sqlite3_step(st));
+  sqlite3_reset(st);
+  if (rc == 0) *lsn += size;
+  return rc;
+}
+
+}  // namespace
+
+size_t LqmLogPieceSize() {
+  const char* text = getenv("LOCALQM_LOG_PIECE");
+  if (text == nullptr) return kLogDefaultPiece;
+  long n = strtol(text, nullptr, 10);
+  if (n < kLogMinPiece || n > kLogMaxPiece) n = kLogDefaultPiece;
+  return static_cast<size_t>(n);
+}
+
+int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,
+              size_t length) {
+  if (md->Persistence != MQPER_PERSISTENT) return 0;
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  size_t piece = LqmLogPieceSize();
+  size_t first = length < piece ? length : piece;
+  int64_t lsn = 0, prev = 0;
+  int rc = NextLsn(store, &lsn);
+  // The parts after the first piece, oldest first, each linked to the
+  // part before it.
+  std::vector<unsigned char> record;
+  for (size_t offset = first; rc == 0 && offset < length; offset += piece) {
+    size_t n = length - offset < piece ? length - offset : piece;
+    record.assign(kLogPartPrefixBytes, 0);
+    memcpy(record.data(), "AQPX", 4);
+    PutInt(record.data() + 4, 1);
+    PutInt(record.data() + 8, static_cast<int32_t>(offset));
+    PutInt(record.data() + 12, static_cast<int32_t>(n));
+    record.insert(record.end(), bytes + offset, bytes + offset + n);
+    int64_t at = lsn;
+    rc = Append(store, kLogPutPart, queue, prev, record.data(), record.size(), &lsn);
+    prev = at;
+  }
+  if (rc != 0) return rc;
+  record.assign(kLogFixedBytes + first, 0);
+  BuildHeader(md, length, record.data());
+  BuildDescriptor(md, record.data() + kLogHeaderBytes);
+  if (first > 0) memcpy(record.data() + kLogFixedBytes, bytes, first);
+  return Append(store, kLogPutMessage, queue, prev, record.data(), record.size(), &lsn);
+}
+
+int LqmLogGet(LqmStore* store, const char* queue, const MQMD* md) {
+  if (md->Persistence != MQPER_PERSISTENT) return 0;
+  int64_t lsn = 0;
+  int rc = NextLsn(store, &lsn);
+  if (rc == 0) rc = Append(store, kLogGetMessage, queue, 0, md->MsgId, 24, &lsn);
+  return rc;
+}
+
+int LqmLogCommit(LqmStore* store) {
+  int64_t lsn = 0;
+  unsigned char conn[8];
+  memcpy(conn, &store->ConnId, sizeof conn);
+  int rc = NextLsn(store, &lsn);
+  if (rc == 0) rc = Append(store, kLogCommit, "", 0, conn, sizeof conn, &lsn);
+  return rc;
+}
