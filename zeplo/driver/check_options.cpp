@@ -7,6 +7,7 @@
 
 #include "zeplo/driver/driver.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
@@ -192,6 +193,9 @@ int CheckOptions(RunOptions* options) {
     return Refuse("Sumary option is not valid with move, use browse\n");
   if (options->Count && options->DestructiveGet)
     return Refuse("Count option is not valid with move, use browse\n");
+  // The log's source is settled before connecting: it decides whether the
+  // -m queue manager is connected at all.
+  if (options->LogMode) return PrepareLogCommand(options);
   return 0;
 }
 

@@ -4,8 +4,8 @@
 //
 // Every path that got as far as connecting leaves through the disconnect,
 // output slot first. Modes whose machinery this build lacks (the file
-// format self-test, generic unload and load, log replay, delimited files,
-// several input queues consumed at once, the queue summary) are refused
+// format self-test, generic unload and load, delimited files, several
+// input queues consumed at once, the queue summary) are refused
 // where the run chooses its mode, with code 2046 and one message, before
 // anything is read.
 #include <cstdio>
@@ -15,8 +15,10 @@
 #include "zeplo/driver/driver.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
 
 namespace {
@@ -37,6 +39,7 @@ int Unavailable(const char* what) {
 }
 
 void ReleaseRunStorage(RunOptions* options) {
+  ReleaseLogReplay();  // a run ended early may leave the formatter running
   ReleaseQueueElements(options);  // the engine's arrays hung on the lists
   QueueListRelease(&options->InputList);
   ReleaseOutputQueues(options);  // the arrays the engine hung on the list
@@ -98,8 +101,12 @@ int PrepareRun(RunOptions* options, bool* quiet) {
       fputs("Only one queue name is allowed in log mode.\n", stderr);
       return kOptionsRefused;
     }
-    options->InitialBufferSize = 1048576;
-    return Unavailable("replaying messages from a queue manager log");
+    options->InitialBufferSize = kLogMessageStorage;
+    char queue[kMqNameLength + 1] = "";
+    if (HasEntries(options->InputList))
+      CopyMqName(queue, options->InputList->Entries[0].QueueName, kMqNameLength);
+    int rc = OpenLogSource(options, queue);
+    if (rc != 0) return rc;
   }
 
   // Delimited files are read (after a preliminary count on a terminal)
@@ -109,7 +116,8 @@ int PrepareRun(RunOptions* options, bool* quiet) {
   if (options->InputList != nullptr && options->InputList->Count >= 2)
     return Unavailable("reading several input queues at once");
 
-  if (options->InputList == nullptr) {
+  // The log stands in for the input queue, which is never opened.
+  if (options->InputList == nullptr || options->LogMode) {
     options->SelectionActive = false;
   } else {
     int rc = OpenInputQueues(options);
@@ -252,6 +260,8 @@ int RunDriver(RunOptions* options) {
     options->MessageIndex = -1;
     rc = RunProcessingLoop(options, first, options->Interactive);
     EndProgress(options, true);
+    // The formatter is waited for before the report: it is over by then.
+    if (options->LogMode) ReleaseLogReplay();
     countsDue = rc == 0 || options->MessageIndex >= 0;
   }
   if (!quiet) PrintFinalReport(options, countsDue);

@@ -31,6 +31,7 @@ enum : int {
   kDelimiterLength = 99,      // -n delimiters
   kExitMessageLength = 712,   // ExitMessage, terminator included
   kIdentifierLength = 24,     // MsgId, CorrelId, GroupId
+  kLsnLength = 49,            // a log sequence number as text
 };
 
 // One queue-manager connection of a run. Slot 0 is the first -m, slot 1 the
@@ -110,7 +111,10 @@ struct RunOptions {
   char OutputFile[kFileNameLength + 1];
   const char* FileAccessMode;  // -a, passed to the file open unchanged
   bool LogMode;                // -j
-  const char* LogSource;       // -j value as given; log replay reads it
+  const char* LogSource;       // -j value as given
+  char LogPath[kFileNameLength + 1];  // -j path; empty for "*"
+  char LogStartLsn[kLsnLength + 1];   // -j (start-end); empty: none
+  char LogEndLsn[kLsnLength + 1];
   bool QuotedName;             // some destination was given in quotes
   struct IncludeFrame* InnermostInclude;  // destination file being read
 

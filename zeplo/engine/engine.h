@@ -152,10 +152,6 @@ bool MatchesTarget(const RunOptions* options, const char* qmgrName, const char* 
 // A missing or unreadable put time is never in the window.
 bool InTimeWindow(const RunOptions* options);
 
-// Log replay: skips a leading "ZRFP" block and checks DataLength against
-// ExpectedLength. Returns 0 or 2242.
-int CheckLogMessage(RunOptions* options);
-
 // ---- Delivery (deliver.cpp) ----------------------------------------------
 
 // Hands one selected message to its sink: header stripping for -h, the

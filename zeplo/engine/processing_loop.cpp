@@ -7,14 +7,15 @@
 
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/banned.h"
 
-// The sources this build reads are an input queue, a message file and a
-// browse listing. The run driver refuses the others (log replay, delimited
-// files, several queues consumed at once) before the loop is called; the
-// places where their readers join are marked below.
+// The sources this build reads are an input queue, a message file, a
+// browse listing and a queue manager's log. The run driver refuses the
+// others (delimited files, several queues consumed at once) before the
+// loop is called; the places where their readers join are marked below.
 
 namespace {
 
@@ -45,8 +46,9 @@ int ReadFromFile(RunOptions* options) {
 // with 0 (an input holding nothing), or an error code.
 int PrepareSource(RunOptions* options, QueueElement* inputQueue) {
   gSourceIsListing = false;
-  // The log reader and a delimited file (with its counting pass) are
-  // prepared here, ahead of the message file.
+  if (options->LogMode) return PrepareLogReader(options);
+  // A delimited file (with its counting pass) is prepared here, ahead of
+  // the message file.
   if (inputQueue != nullptr) return 0;
   if (options->InputFile[0] != '\0' || options->InputStream != nullptr) {
     bool empty = false;
@@ -106,9 +108,9 @@ int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
 
 int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
   (void)interactive;
-  // The log reader comes first here once it is built.
-  int rc =
-      inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false) : ReadFromFile(options);
+  int rc = options->LogMode       ? NextLogMessage(options)
+           : inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false)
+                                   : ReadFromFile(options);
   options->Message.Cursor = options->Message.Storage;
   return rc;
 }

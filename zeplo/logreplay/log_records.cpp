@@ -1,0 +1,211 @@
+// The two record kinds the reader uses: "AQM Put Message", from which a
+// message is rebuilt, and "AQM Put Part", whose data is kept until the
+// message that links to it comes.
+#include <cstdio>
+#include <cstring>
+
+#include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay_internal.h"
+#include "zeplo/names/names.h"
+#include "zeplo/util/util.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
+
+namespace {
+
+constexpr int kFormatError = 2110;        // MQRC_FORMAT_ERROR
+constexpr int kIncompleteMessage = 2242;  // MQRC_INCOMPLETE_MSG
+constexpr int kNoListStorage = 4018;      // MQRCCF_NO_STORAGE
+
+// What the header lines of a put record say.
+struct RecordHeader {
+  char Queue[kMqNameLength + 1];
+  char PrevLsn[kLsnLength + 1];
+  bool HavePrevLine;
+  int64_t Location;
+  int64_t Length;
+  bool Skip;  // the record is to be passed over without error
+};
+
+int FormatError(RunOptions* options, const char* text) {
+  ReportMessage(options, "%s", text);
+  return kFormatError;
+}
+
+// Reads the lines after LogRecdType up to "Data  .". Returns 0 (with
+// h->Skip for a Data.Locn line without its colons after a PrevLSN line),
+// 2110 when the record or the input ends first or Data.Locn is not
+// recognised, 2242 for a bad PrevLSN.
+int ReadRecordHeader(RunOptions* options, LogReplay* lr, bool part, RecordHeader* h) {
+  *h = RecordHeader{};
+  const int lengthColon = part ? kPartLengthColon : kMessageLengthColon;
+  for (;;) {
+    if (!ReadLogLine(options, lr)) return FormatError(options, "Log ended inside a log record.\n");
+    if (LineStarts(lr, "Data  .")) return 0;
+    if (LineStarts(lr, "LOG RECORD")) {
+      // Reading on would take the next record's lines for this one's.
+      lr->LineHeld = true;
+      return FormatError(options, "Log record without data.\n");
+    }
+    if (LineStarts(lr, "QueueName") || LineStarts(lr, "ObjectName")) {
+      int from = kValueColumn < lr->LineLength ? kValueColumn : lr->LineLength;
+      CopyMqName(h->Queue, lr->Line + from, lr->LineLength - from, kMqNameLength);
+    } else if (LineStarts(lr, "PrevLSN")) {
+      int rc = ParseLsn(options, lr, kValueColumn, h->PrevLsn);
+      if (rc != 0) return rc;
+      h->HavePrevLine = true;
+    } else if (LineStarts(lr, "Data.Locn")) {
+      if (LineAt(lr, kLocnColon) != ':' || LineAt(lr, lengthColon) != ':') {
+        if (!h->HavePrevLine) return FormatError(options, "Data.Locn line not recognised.\n");
+        h->Skip = true;
+        return 0;
+      }
+      h->Location = LineNumberAt(lr, kValueColumn);
+      h->Length = LineNumberAt(lr, lengthColon + 2);
+    }
+  }
+}
+
+int32_t IntAt(const unsigned char* bytes, int offset) {
+  int32_t value;
+  memcpy(&value, bytes + offset, sizeof value);
+  return value;
+}
+
+// The descriptor of a put-message record: its 268-byte part in MQMD
+// order, then the fields the header holds.
+void FillDescriptor(MQMD* md, const unsigned char* header, const unsigned char* part) {
+  const unsigned char* p = part;
+  auto take = [&p](void* field, size_t size) {
+    memcpy(field, p, size);
+    p += size;
+  };
+  take(md->StrucId, 4);
+  take(&md->Version, 4);
+  take(&md->Report, 4);
+  take(&md->MsgType, 4);
+  take(&md->Feedback, 4);
+  take(&md->Encoding, 4);
+  take(&md->CodedCharSetId, 4);
+  take(md->Format, 8);
+  take(&md->Priority, 4);
+  take(&md->Persistence, 4);
+  take(md->ReplyToQ, 48);
+  take(md->ReplyToQMgr, 48);
+  take(md->UserIdentifier, 12);
+  take(md->AccountingToken, 32);
+  take(md->ApplIdentityData, 32);
+  take(&md->PutApplType, 4);
+  take(md->PutApplName, 28);
+  take(md->PutDate, 8);
+  take(md->PutTime, 8);
+  take(md->ApplOriginData, 4);
+  md->Expiry = IntAt(header, 156);
+  md->BackoutCount = IntAt(header, 32);
+  memcpy(md->MsgId, header + 52, 24);
+  memcpy(md->CorrelId, header + 76, 24);
+  memcpy(md->GroupId, header + 100, 24);
+  md->MsgSeqNumber = IntAt(header, 124);
+  md->Offset = IntAt(header, 128);
+  md->OriginalLength = IntAt(header, 132);
+  md->MsgFlags = IntAt(header, 136);
+}
+static_assert(MQMD_LENGTH_1 - 4 - 24 - 24 - 4 == kLogDescriptorBytes, "descriptor part size");
+
+// The header and descriptor of a put-message record into the message's
+// descriptor. Returns 0, 2110 for a version not recognised, 2242.
+int ReadMessageHeader(RunOptions* options, LogReplay* lr, unsigned char (&header)[kLogHeaderBytes]) {
+  unsigned char part[kLogDescriptorBytes];
+  unsigned char unused[kLogUnusedBytes];
+  int rc = ReadDumpBytes(options, lr, header, sizeof header);
+  if (rc != 0) return rc;
+  if (IntAt(header, 4) != 4) {
+    ReportMessage(options, "Message Header Version %d not recognised.\n", IntAt(header, 4));
+    return kFormatError;
+  }
+  rc = ReadDumpBytes(options, lr, part, sizeof part);
+  if (rc != 0) return rc;
+  if (memcmp(part, MQMD_STRUC_ID, 4) != 0)
+    return FormatError(options, "Unrecongnised message format.\n");
+  int32_t version = IntAt(part, 4);
+  if (version != MQMD_VERSION_1 && version != MQMD_VERSION_2) {
+    ReportMessage(options, "Unrecognised MQMD version %d.\n", version);
+    return kFormatError;
+  }
+  MessageBuffer& m = options->Message;
+  StartMessage(&m);
+  FillDescriptor(m.Descriptor, header, part);
+  return ReadDumpBytes(options, lr, unused, sizeof unused);
+}
+
+}  // namespace
+
+int ReadPutMessageRecord(RunOptions* options, LogReplay* lr, bool* built) {
+  *built = false;
+  RecordHeader h;
+  int rc = ReadRecordHeader(options, lr, false, &h);
+  if (rc != 0 || h.Skip || !MatchQueueMask(options, h.Queue, lr->QueueName)) return rc;
+  lr->QueueMessages++;
+  if (!StartDump(options, lr)) {
+    ReportMessage(options, "Data dump line missing.\n");
+    return kIncompleteMessage;
+  }
+  unsigned char header[kLogHeaderBytes];
+  rc = ReadMessageHeader(options, lr, header);
+  if (rc != 0) return rc;
+  int32_t total = IntAt(header, 40);
+  if (total < 0 || total > kLogMaxMessageLength) {
+    ReportMessage(options, "Message length %d not recognised.\n", total);
+    return kFormatError;
+  }
+  // The record's own piece of the data: what its dump holds after the
+  // fixed parts just read.
+  int64_t piece = h.Length - lr->DumpBytes;
+  if (piece < 0 || piece > kLogMaxMessageLength) {
+    ReportMessage(options, "Data length %lld not recognised.\n", static_cast<long long>(h.Length));
+    return kFormatError;
+  }
+  MessageBuffer& m = options->Message;
+  rc = GrowMessageStorage(options, piece > total ? piece : total);
+  if (rc == 0) rc = ReadDumpBytes(options, lr, m.Storage, piece);
+  if (rc == 0) rc = CheckDumpEnd(options, lr);
+  int64_t length = piece;
+  if (rc == 0 && h.PrevLsn[0] != '\0') rc = JoinMessageParts(options, lr, h.PrevLsn, &length, total);
+  if (rc != 0) return rc;
+  m.Cursor = m.Storage;
+  m.DataLength = static_cast<int32_t>(length);
+  m.ExpectedLength = total;
+  *built = true;
+  return 0;
+}
+
+int ReadPutPartRecord(RunOptions* options, LogReplay* lr) {
+  RecordHeader h;
+  int rc = ReadRecordHeader(options, lr, true, &h);
+  if (rc != 0 || h.Skip || !MatchQueueMask(options, h.Queue, lr->QueueName)) return rc;
+  // No dump, or nothing where the data should be: nothing to keep.
+  if (!StartDump(options, lr) || h.Location == 0 || h.Length == 0) return 0;
+  if (h.Length > int64_t{kLogMaxMessageLength} + kPartPrefixBytes) {
+    ReportMessage(options, "Data length %lld not recognised.\n", static_cast<long long>(h.Length));
+    return kFormatError;
+  }
+  int32_t length = static_cast<int32_t>(h.Length);
+  MessagePart* part = TakePartSlot(lr, length);
+  if (part == nullptr) {
+    ReportMessage(options, "Can not allocate %d bytes for a message part.\n", length);
+    return kNoListStorage;
+  }
+  part->LineNumber = lr->LineNumber;
+  snprintf(part->Lsn, sizeof part->Lsn, "%s", lr->CurrentLsn);
+  snprintf(part->PrevLsn, sizeof part->PrevLsn, "%s", h.PrevLsn);
+  rc = ReadDumpBytes(options, lr, PartData(part), length);
+  if (rc == 0) rc = CheckDumpEnd(options, lr);
+  if (rc != 0) {
+    FreePartSlot(lr, part);  // half-read data must never join a message
+    return rc;
+  }
+  lr->PartsRead = true;
+  return 0;
+}
