@@ -79,6 +79,11 @@ struct LqmLogRecord {
 // Non-persistent messages are not logged (returns 0 at once).
 int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,
               size_t length);
+// The records of such a put, without storing them: its parts (oldest
+// first) and its put-message record, the first at `lsn`, each at the LSN
+// where the one before it ends, for a piece size of `piece` bytes.
+void LqmLogPutRecords(const char* queue, const MQMD* md, const void* data, size_t length,
+                      size_t piece, int64_t lsn, int64_t atMs, std::vector<LqmLogRecord>* out);
 // Logs a destructive get of a persistent message.
 int LqmLogGet(LqmStore* store, const char* queue, const MQMD* md);
 // Logs the commit of store->ConnId's unit of work.

@@ -72,27 +72,35 @@ int NextLsn(LqmStore* store, int64_t* lsn) {
   return step == SQLITE_ROW || step == SQLITE_DONE ? 0 : LqmSqlReason(step);
 }
 
-// Appends one record at *lsn and moves *lsn past it.
-int Append(LqmStore* store, int kind, const char* queue, int64_t prev, const unsigned char* data,
-           size_t length, int64_t* lsn) {
+// Appends one record; its Lsn is where the log now ends.
+int Append(LqmStore* store, const LqmLogRecord& r) {
   sqlite3_stmt* st = LqmStmt(store, kStmtLogInsert,
                              "INSERT INTO log(lsn, size, kind, queue, prev, at, data)"
                              " VALUES(?, ?, ?, ?, ?, ?, ?)");
   if (st == nullptr) return MQRC_UNEXPECTED_ERROR;
   // The next record starts after this one's header and data.
-  int64_t size = kLogRecordOverhead + static_cast<int64_t>(length);
-  sqlite3_bind_int64(st, 1, *lsn);
+  const int64_t size = kLogRecordOverhead + static_cast<int64_t>(r.Data.size());
+  sqlite3_bind_int64(st, 1, r.Lsn);
   sqlite3_bind_int64(st, 2, size);
-  sqlite3_bind_int(st, 3, kind);
-  sqlite3_bind_text(st, 4, queue, -1, SQLITE_STATIC);
-  sqlite3_bind_int64(st, 5, prev);
-  sqlite3_bind_int64(st, 6, LqmNowMs());
-  sqlite3_bind_blob(st, 7, length > 0 ? static_cast<const void*>(data) : "",
-                    static_cast<int>(length), SQLITE_STATIC);
+  sqlite3_bind_int(st, 3, r.Kind);
+  sqlite3_bind_text(st, 4, r.Queue.c_str(), -1, SQLITE_STATIC);
+  sqlite3_bind_int64(st, 5, r.PrevLsn);
+  sqlite3_bind_int64(st, 6, r.AtMs);
+  sqlite3_bind_blob(st, 7, r.Data.empty() ? static_cast<const void*>("") : r.Data.data(),
+                    static_cast<int>(r.Data.size()), SQLITE_STATIC);
   int rc = LqmSqlReason(sqlite3_step(st));
   sqlite3_reset(st);
-  if (rc == 0) *lsn += size;
   return rc;
+}
+
+// Appends a record of `kind` with `length` bytes of data at the log's end.
+int AppendOne(LqmStore* store, int kind, const char* queue, const void* data, size_t length) {
+  int64_t lsn = 0;
+  int rc = NextLsn(store, &lsn);
+  if (rc != 0) return rc;
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  LqmLogRecord r{lsn, 0, kind, LqmNowMs(), queue, {bytes, bytes + length}};
+  return Append(store, r);
 }
 
 }  // namespace
@@ -105,50 +113,54 @@ size_t LqmLogPieceSize() {
   return static_cast<size_t>(n);
 }
 
+void LqmLogPutRecords(const char* queue, const MQMD* md, const void* data, size_t length,
+                      size_t piece, int64_t lsn, int64_t atMs, std::vector<LqmLogRecord>* out) {
+  out->clear();
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  size_t first = length < piece ? length : piece;
+  int64_t prev = 0;
+  auto add = [&](int kind) -> std::vector<unsigned char>* {
+    out->push_back(LqmLogRecord{lsn, prev, kind, atMs, queue, {}});
+    return &out->back().Data;
+  };
+  // The parts after the first piece, oldest first, each linked to the part
+  // before it; the record starts where the one before it ended.
+  for (size_t offset = first; offset < length; offset += piece) {
+    size_t n = length - offset < piece ? length - offset : piece;
+    std::vector<unsigned char>* record = add(kLogPutPart);
+    record->assign(kLogPartPrefixBytes, 0);
+    memcpy(record->data(), "AQPX", 4);
+    PutInt(record->data() + 4, 1);
+    PutInt(record->data() + 8, static_cast<int32_t>(offset));
+    PutInt(record->data() + 12, static_cast<int32_t>(n));
+    record->insert(record->end(), bytes + offset, bytes + offset + n);
+    prev = lsn;
+    lsn += kLogRecordOverhead + static_cast<int64_t>(record->size());
+  }
+  std::vector<unsigned char>* record = add(kLogPutMessage);
+  record->assign(kLogFixedBytes + first, 0);
+  BuildHeader(md, length, record->data());
+  BuildDescriptor(md, record->data() + kLogHeaderBytes);
+  if (first > 0) memcpy(record->data() + kLogFixedBytes, bytes, first);
+}
+
 int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,
               size_t length) {
   if (md->Persistence != MQPER_PERSISTENT) return 0;
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  size_t piece = LqmLogPieceSize();
-  size_t first = length < piece ? length : piece;
-  int64_t lsn = 0, prev = 0;
+  int64_t lsn = 0;
   int rc = NextLsn(store, &lsn);
-  // The parts after the first piece, oldest first, each linked to the
-  // part before it.
-  std::vector<unsigned char> record;
-  for (size_t offset = first; rc == 0 && offset < length; offset += piece) {
-    size_t n = length - offset < piece ? length - offset : piece;
-    record.assign(kLogPartPrefixBytes, 0);
-    memcpy(record.data(), "AQPX", 4);
-    PutInt(record.data() + 4, 1);
-    PutInt(record.data() + 8, static_cast<int32_t>(offset));
-    PutInt(record.data() + 12, static_cast<int32_t>(n));
-    record.insert(record.end(), bytes + offset, bytes + offset + n);
-    int64_t at = lsn;
-    rc = Append(store, kLogPutPart, queue, prev, record.data(), record.size(), &lsn);
-    prev = at;
-  }
-  if (rc != 0) return rc;
-  record.assign(kLogFixedBytes + first, 0);
-  BuildHeader(md, length, record.data());
-  BuildDescriptor(md, record.data() + kLogHeaderBytes);
-  if (first > 0) memcpy(record.data() + kLogFixedBytes, bytes, first);
-  return Append(store, kLogPutMessage, queue, prev, record.data(), record.size(), &lsn);
+  std::vector<LqmLogRecord> records;
+  if (rc == 0)
+    LqmLogPutRecords(queue, md, data, length, LqmLogPieceSize(), lsn, LqmNowMs(), &records);
+  for (size_t i = 0; rc == 0 && i < records.size(); ++i) rc = Append(store, records[i]);
+  return rc;
 }
 
 int LqmLogGet(LqmStore* store, const char* queue, const MQMD* md) {
   if (md->Persistence != MQPER_PERSISTENT) return 0;
-  int64_t lsn = 0;
-  int rc = NextLsn(store, &lsn);
-  if (rc == 0) rc = Append(store, kLogGetMessage, queue, 0, md->MsgId, 24, &lsn);
-  return rc;
+  return AppendOne(store, kLogGetMessage, queue, md->MsgId, sizeof md->MsgId);
 }
 
 int LqmLogCommit(LqmStore* store) {
-  int64_t lsn = 0;
-  unsigned char conn[8];
-  memcpy(conn, &store->ConnId, sizeof conn);
-  int rc = NextLsn(store, &lsn);
-  if (rc == 0) rc = Append(store, kLogCommit, "", 0, conn, sizeof conn, &lsn);
-  return rc;
+  return AppendOne(store, kLogCommit, "", &store->ConnId, sizeof store->ConnId);
 }

@@ -24,6 +24,9 @@ int SkipToNextRecord(RunOptions* options, LogReplay* lr) {
 
 // The end of the log: the progress line a last time, then the result.
 int EndOfLog(RunOptions* options, LogReplay* lr) {
+  // Parts read since the last message belong to no message that will
+  // come: their data is lost to this replay, which must say so.
+  CheckStrayParts(options, lr);
   options->StopRequested = true;
   ShowLogProgress(options, lr);
   fputs("\n\n", stderr);
