@@ -67,6 +67,17 @@ inline std::string ScratchFile(const std::string& name, const std::string& text)
   return path;
 }
 
+inline std::string FileText(const std::string& path) {
+  std::string text;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    char block[4096];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
 // Replays `logValue` (a -j value) for queue `queue`: every message read is
 // length-checked as the selection step does for a selected one.
 inline Replay RunReplay(const std::string& logValue, const char* queue = "APP.IN",
