@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "localqm/core/core.h"
+#include "mqi/mq_log_record.h"
 #include "mqi/mqi.h"
 
 // Record kinds as stored (on disk: never renumber).
@@ -46,15 +47,11 @@ enum LqmLogKind : int {
   kLogCommit = 4,
 };
 
-// Sizes of the put-message record's fixed parts, and of a part's prefix.
+// The put-message record's data is laid out in mqi/mq_log_record.h. The
+// sizes of a part's prefix and the piece limits:
 enum : int {
-  kLogHeaderBytes = 160,
-  kLogDescriptorBytes = 268,
-  kLogUnusedBytes = 20,
-  kLogFixedBytes = kLogHeaderBytes + kLogDescriptorBytes + kLogUnusedBytes,
   kLogPartPrefixBytes = 16,
   kLogRecordOverhead = 52,  // a record's own header: its size beyond the data
-  kLogHeaderVersion = 4,
   kLogDefaultPiece = 4096,
   kLogMinPiece = 16,
   kLogMaxPiece = 262144,

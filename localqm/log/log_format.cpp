@@ -146,7 +146,7 @@ void LqmLogFormatRecord(const LqmLogRecord& r, std::string* out) {
   }
   AppendField(out, "ThisLSN", lsn);
   AppendField(out, "PrevLSN", Lsn(r.PrevLsn));
-  if (r.Kind == kLogPutMessage) AppendField(out, "Version", std::to_string(kLogHeaderVersion));
+  if (r.Kind == kLogPutMessage) AppendField(out, "Version", std::to_string(kMqLogHeaderVersion));
   AppendLocation(out, r);
   std::string data;
   AppendLabel(&data, "Data", kLogLabelColon);

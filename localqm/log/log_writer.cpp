@@ -11,53 +11,29 @@ namespace {
 
 void PutInt(unsigned char* at, int32_t value) { memcpy(at, &value, sizeof value); }
 
-// The 160-byte header: what the descriptor part leaves out, in native
-// byte order at the offsets the formatter's readers expect.
+// The 160-byte header: what the descriptor part leaves out.
 void BuildHeader(const MQMD* md, size_t length, unsigned char* h) {
-  memset(h, 0, kLogHeaderBytes);
+  memset(h, 0, kMqLogHeaderBytes);
   memcpy(h, "AQRH", 4);
-  PutInt(h + 4, kLogHeaderVersion);
-  PutInt(h + 32, md->BackoutCount);
-  PutInt(h + 40, static_cast<int32_t>(length));
-  memcpy(h + 52, md->MsgId, 24);
-  memcpy(h + 76, md->CorrelId, 24);
-  memcpy(h + 100, md->GroupId, 24);
-  PutInt(h + 124, md->MsgSeqNumber);
-  PutInt(h + 128, md->Offset);
-  PutInt(h + 132, md->OriginalLength);
-  PutInt(h + 136, md->MsgFlags);
-  PutInt(h + 156, md->Expiry);
+  PutInt(h + kMqLogVersionOffset, kMqLogHeaderVersion);
+  PutInt(h + kMqLogBackoutCountOffset, md->BackoutCount);
+  PutInt(h + kMqLogTotalLengthOffset, static_cast<int32_t>(length));
+  memcpy(h + kMqLogMsgIdOffset, md->MsgId, 24);
+  memcpy(h + kMqLogCorrelIdOffset, md->CorrelId, 24);
+  memcpy(h + kMqLogGroupIdOffset, md->GroupId, 24);
+  PutInt(h + kMqLogMsgSeqNumberOffset, md->MsgSeqNumber);
+  PutInt(h + kMqLogOffsetOffset, md->Offset);
+  PutInt(h + kMqLogOriginalLengthOffset, md->OriginalLength);
+  PutInt(h + kMqLogMsgFlagsOffset, md->MsgFlags);
+  PutInt(h + kMqLogExpiryOffset, md->Expiry);
 }
 
-// The 268-byte descriptor part: the version-1 descriptor without Expiry,
-// MsgId, CorrelId and BackoutCount, fields in their MQMD order and widths.
-static_assert(MQMD_LENGTH_1 - 4 - 24 - 24 - 4 == kLogDescriptorBytes, "descriptor part size");
+// The 268-byte descriptor part.
 void BuildDescriptor(const MQMD* md, unsigned char* d) {
-  unsigned char* p = d;
-  auto put = [&p](const void* field, size_t size) {
-    memcpy(p, field, size);
-    p += size;
-  };
-  put(md->StrucId, 4);
-  put(&md->Version, 4);
-  put(&md->Report, 4);
-  put(&md->MsgType, 4);
-  put(&md->Feedback, 4);
-  put(&md->Encoding, 4);
-  put(&md->CodedCharSetId, 4);
-  put(md->Format, 8);
-  put(&md->Priority, 4);
-  put(&md->Persistence, 4);
-  put(md->ReplyToQ, 48);
-  put(md->ReplyToQMgr, 48);
-  put(md->UserIdentifier, 12);
-  put(md->AccountingToken, 32);
-  put(md->ApplIdentityData, 32);
-  put(&md->PutApplType, 4);
-  put(md->PutApplName, 28);
-  put(md->PutDate, 8);
-  put(md->PutTime, 8);
-  put(md->ApplOriginData, 4);
+  for (const MqLogDescriptorField& f : kMqLogDescriptorFields) {
+    memcpy(d, reinterpret_cast<const unsigned char*>(md) + f.Offset, f.Width);
+    d += f.Width;
+  }
 }
 
 // The LSN the next record gets.
@@ -138,10 +114,10 @@ void LqmLogPutRecords(const char* queue, const MQMD* md, const void* data, size_
     lsn += kLogRecordOverhead + static_cast<int64_t>(record->size());
   }
   std::vector<unsigned char>* record = add(kLogPutMessage);
-  record->assign(kLogFixedBytes + first, 0);
+  record->assign(kMqLogFixedBytes + first, 0);
   BuildHeader(md, length, record->data());
-  BuildDescriptor(md, record->data() + kLogHeaderBytes);
-  if (first > 0) memcpy(record->data() + kLogFixedBytes, bytes, first);
+  BuildDescriptor(md, record->data() + kMqLogHeaderBytes);
+  if (first > 0) memcpy(record->data() + kMqLogFixedBytes, bytes, first);
 }
 
 int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,

@@ -91,16 +91,16 @@ TEST_F(RecoveryLogTest, PersistentPutsGetsAndCommitsAreLoggedAtGrowingLsns) {
   EXPECT_EQ(records[5].Lsn, records[6].PrevLsn);
   EXPECT_EQ(records[4].Lsn, records[5].PrevLsn);
   EXPECT_EQ(0, records[4].PrevLsn);
-  std::string joined(message.Data.begin() + kLogFixedBytes, message.Data.end());
+  std::string joined(message.Data.begin() + kMqLogFixedBytes, message.Data.end());
   for (int i = 4; i <= 6; ++i) {
     EXPECT_EQ(0, memcmp(records[i].Data.data(), "AQPX", 4));
     joined.append(records[i].Data.begin() + kLogPartPrefixBytes, records[i].Data.end());
   }
   EXPECT_EQ(Bytes(350), joined);
-  EXPECT_EQ(kLogHeaderVersion, IntAt(message.Data, 4));
-  EXPECT_EQ(350, IntAt(message.Data, 40));
-  EXPECT_EQ(0, memcmp(message.Data.data() + 52, mds[3].MsgId, 24));
-  EXPECT_EQ(0, memcmp(message.Data.data() + kLogHeaderBytes, "MD  ", 4));
+  EXPECT_EQ(kMqLogHeaderVersion, IntAt(message.Data, kMqLogVersionOffset));
+  EXPECT_EQ(350, IntAt(message.Data, kMqLogTotalLengthOffset));
+  EXPECT_EQ(0, memcmp(message.Data.data() + kMqLogMsgIdOffset, mds[3].MsgId, 24));
+  EXPECT_EQ(0, memcmp(message.Data.data() + kMqLogHeaderBytes, "MD  ", 4));
   EXPECT_EQ(0, memcmp(records[10].Data.data(), mds[0].MsgId, 24));  // the get took the first
   EXPECT_EQ(2u, Records(records[1].Lsn, records[2].Lsn).size());
 }

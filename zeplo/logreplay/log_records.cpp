@@ -74,55 +74,34 @@ int32_t IntAt(const unsigned char* bytes, int offset) {
   return value;
 }
 
-// The descriptor of a put-message record: its 268-byte part in MQMD
-// order, then the fields the header holds.
+// The descriptor of a put-message record: its 268-byte part, then the
+// fields the header holds.
 void FillDescriptor(MQMD* md, const unsigned char* header, const unsigned char* part) {
-  const unsigned char* p = part;
-  auto take = [&p](void* field, size_t size) {
-    memcpy(field, p, size);
-    p += size;
-  };
-  take(md->StrucId, 4);
-  take(&md->Version, 4);
-  take(&md->Report, 4);
-  take(&md->MsgType, 4);
-  take(&md->Feedback, 4);
-  take(&md->Encoding, 4);
-  take(&md->CodedCharSetId, 4);
-  take(md->Format, 8);
-  take(&md->Priority, 4);
-  take(&md->Persistence, 4);
-  take(md->ReplyToQ, 48);
-  take(md->ReplyToQMgr, 48);
-  take(md->UserIdentifier, 12);
-  take(md->AccountingToken, 32);
-  take(md->ApplIdentityData, 32);
-  take(&md->PutApplType, 4);
-  take(md->PutApplName, 28);
-  take(md->PutDate, 8);
-  take(md->PutTime, 8);
-  take(md->ApplOriginData, 4);
-  md->Expiry = IntAt(header, 156);
-  md->BackoutCount = IntAt(header, 32);
-  memcpy(md->MsgId, header + 52, 24);
-  memcpy(md->CorrelId, header + 76, 24);
-  memcpy(md->GroupId, header + 100, 24);
-  md->MsgSeqNumber = IntAt(header, 124);
-  md->Offset = IntAt(header, 128);
-  md->OriginalLength = IntAt(header, 132);
-  md->MsgFlags = IntAt(header, 136);
+  for (const MqLogDescriptorField& f : kMqLogDescriptorFields) {
+    memcpy(reinterpret_cast<unsigned char*>(md) + f.Offset, part, f.Width);
+    part += f.Width;
+  }
+  md->Expiry = IntAt(header, kMqLogExpiryOffset);
+  md->BackoutCount = IntAt(header, kMqLogBackoutCountOffset);
+  memcpy(md->MsgId, header + kMqLogMsgIdOffset, 24);
+  memcpy(md->CorrelId, header + kMqLogCorrelIdOffset, 24);
+  memcpy(md->GroupId, header + kMqLogGroupIdOffset, 24);
+  md->MsgSeqNumber = IntAt(header, kMqLogMsgSeqNumberOffset);
+  md->Offset = IntAt(header, kMqLogOffsetOffset);
+  md->OriginalLength = IntAt(header, kMqLogOriginalLengthOffset);
+  md->MsgFlags = IntAt(header, kMqLogMsgFlagsOffset);
 }
-static_assert(MQMD_LENGTH_1 - 4 - 24 - 24 - 4 == kLogDescriptorBytes, "descriptor part size");
 
 // The header and descriptor of a put-message record into the message's
 // descriptor. Returns 0, 2110 for a version not recognised, 2242.
-int ReadMessageHeader(RunOptions* options, LogReplay* lr, unsigned char (&header)[kLogHeaderBytes]) {
-  unsigned char part[kLogDescriptorBytes];
-  unsigned char unused[kLogUnusedBytes];
+int ReadMessageHeader(RunOptions* options, LogReplay* lr, unsigned char (&header)[kMqLogHeaderBytes]) {
+  unsigned char part[kMqLogDescriptorBytes];
+  unsigned char unused[kMqLogUnusedBytes];
   int rc = ReadDumpBytes(options, lr, header, sizeof header);
   if (rc != 0) return rc;
-  if (IntAt(header, 4) != 4) {
-    ReportMessage(options, "Message Header Version %d not recognised.\n", IntAt(header, 4));
+  int32_t headerVersion = IntAt(header, kMqLogVersionOffset);
+  if (headerVersion != kMqLogHeaderVersion) {
+    ReportMessage(options, "Message Header Version %d not recognised.\n", headerVersion);
     return kFormatError;
   }
   rc = ReadDumpBytes(options, lr, part, sizeof part);
@@ -152,10 +131,10 @@ int ReadPutMessageRecord(RunOptions* options, LogReplay* lr, bool* built) {
     ReportMessage(options, "Data dump line missing.\n");
     return kIncompleteMessage;
   }
-  unsigned char header[kLogHeaderBytes];
+  unsigned char header[kMqLogHeaderBytes];
   rc = ReadMessageHeader(options, lr, header);
   if (rc != 0) return rc;
-  int32_t total = IntAt(header, 40);
+  int32_t total = IntAt(header, kMqLogTotalLengthOffset);
   if (total < 0 || total > kLogMaxMessageLength) {
     ReportMessage(options, "Message length %d not recognised.\n", total);
     return kFormatError;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "mqi/mq_log_record.h"
 #include "zeplo/logreplay/logreplay.h"
 
 enum : int {
@@ -26,9 +27,6 @@ enum : int {
   kPartLengthColon = 58,        // Data.Locn of a put-part record
   kDumpLineBytes = 16,
   kDumpFullPosition = 3 * kDumpLineBytes,
-  kLogHeaderBytes = 160,        // the put-message record's header
-  kLogDescriptorBytes = 268,    // its descriptor part
-  kLogUnusedBytes = 20,
   kPartPrefixBytes = 16,        // "AQPX" and what follows it
   kProgressTicks = 1000,
 };
