@@ -10,6 +10,7 @@
 // for figures that do not include a terminal's drawing.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,20 +53,22 @@ int WriteLog(const char* path, int records) {
   return std::fclose(f) == 0 ? messages : -1;
 }
 
-// The baseline: every line of the file, as a line loop reads it.
+// The baseline: every line of the file found, as the leanest line loop
+// finds them (large blocks, memchr for each line end).
 double PlainLines(const char* path, long* lines) {
   double start = BenchSeconds();
   std::FILE* f = std::fopen(path, "rb");
   *lines = 0;
-  char* line = nullptr;
-  size_t capacity = 0;
-  size_t bytes = 0;
-  ssize_t n;
-  while (f != nullptr && (n = getline(&line, &capacity, f)) >= 0) {
-    ++*lines;
-    bytes += static_cast<size_t>(n);
+  std::vector<char> block(1 << 16);
+  size_t got, bytes = 0;
+  while (f != nullptr && (got = std::fread(block.data(), 1, block.size(), f)) > 0) {
+    bytes += got;
+    for (const char* p = block.data(), *end = p + got;
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) !=
+         nullptr;
+         ++p)
+      ++*lines;
   }
-  free(line);
   if (f != nullptr) std::fclose(f);
   double seconds = BenchSeconds() - start;
   return bytes > 0 ? seconds : kBenchNoTime;
