@@ -39,7 +39,6 @@ void WaitForFormatter(RunOptions* options, LogReplay* lr, bool stopped) {
   } while (r < 0 && errno == EINTR);
   lr->Child = 0;
   if (r <= 0 || stopped) return;
-  lr->ChildStatus = status;
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
     ReportMessage(options, "DMPMQLOG ended with exit status %d.\n", WEXITSTATUS(status));
     lr->SourceFailed = true;

@@ -70,8 +70,8 @@ struct MessagePart {
 // The state of log replay for the run (one per process: LogReplayState).
 // Zeroed it means "nothing open, nothing read".
 struct LogReplay {
-  // The source. Fd is -1 (or 0 in a zeroed record, see OpenLogSource) while
-  // nothing is open; Child is the formatter's pid, 0 when none runs.
+  // The source. Fd means something only while SourceOpen; Child is the
+  // formatter's pid, 0 when none runs (or it has been waited for).
   char Command[kLogCommandLength + 1];  // "dmpmqlog -m QM1 -b "
   char ArgText[kLogCommandLength + 1];  // the arguments, NUL-separated
   char* Args[kLogMaxArgs + 1];          // into ArgText, null-terminated
@@ -81,7 +81,6 @@ struct LogReplay {
   bool SourceOpen;
   int Fd;
   pid_t Child;
-  int ChildStatus;        // waitpid status once the formatter has ended
   bool SourceFailed;      // a read error, or the formatter did not end well
 
   // Line reading: Ahead[AheadStart, AheadEnd) is read but not yet a line.
