@@ -63,7 +63,7 @@ double PlainLines(const char* path, long* lines) {
   size_t got, bytes = 0;
   while (f != nullptr && (got = std::fread(block.data(), 1, block.size(), f)) > 0) {
     bytes += got;
-    for (const char* p = block.data(), *end = p + got;
+    for (const char *p = block.data(), *end = p + got;
          (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) !=
          nullptr;
          ++p)
@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
   double ratio = reader / plain;
   std::printf("log replay: %d records, %d messages, %ld lines\n", records, messages, lines);
   std::printf("  reader %.3f s, plain line loop %.3f s, ratio %.2f (target %.1fx) %s\n", reader,
-              plain, ratio, kLogTarget, ratio <= kLogTarget ? "(within target)" : "(TARGET MISSED)");
+              plain, ratio, kLogTarget,
+              ratio <= kLogTarget ? "(within target)" : "(TARGET MISSED)");
   return BenchRemoveRoot(dir) ? 0 : 1;
 }

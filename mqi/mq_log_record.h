@@ -43,16 +43,26 @@ struct MqLogDescriptorField {
   size_t Width;
 };
 inline constexpr MqLogDescriptorField kMqLogDescriptorFields[] = {
-    {offsetof(MQMD, StrucId), 4},          {offsetof(MQMD, Version), 4},
-    {offsetof(MQMD, Report), 4},           {offsetof(MQMD, MsgType), 4},
-    {offsetof(MQMD, Feedback), 4},         {offsetof(MQMD, Encoding), 4},
-    {offsetof(MQMD, CodedCharSetId), 4},   {offsetof(MQMD, Format), 8},
-    {offsetof(MQMD, Priority), 4},         {offsetof(MQMD, Persistence), 4},
-    {offsetof(MQMD, ReplyToQ), 48},        {offsetof(MQMD, ReplyToQMgr), 48},
-    {offsetof(MQMD, UserIdentifier), 12},  {offsetof(MQMD, AccountingToken), 32},
-    {offsetof(MQMD, ApplIdentityData), 32}, {offsetof(MQMD, PutApplType), 4},
-    {offsetof(MQMD, PutApplName), 28},     {offsetof(MQMD, PutDate), 8},
-    {offsetof(MQMD, PutTime), 8},          {offsetof(MQMD, ApplOriginData), 4},
+    {offsetof(MQMD, StrucId), 4},
+    {offsetof(MQMD, Version), 4},
+    {offsetof(MQMD, Report), 4},
+    {offsetof(MQMD, MsgType), 4},
+    {offsetof(MQMD, Feedback), 4},
+    {offsetof(MQMD, Encoding), 4},
+    {offsetof(MQMD, CodedCharSetId), 4},
+    {offsetof(MQMD, Format), 8},
+    {offsetof(MQMD, Priority), 4},
+    {offsetof(MQMD, Persistence), 4},
+    {offsetof(MQMD, ReplyToQ), 48},
+    {offsetof(MQMD, ReplyToQMgr), 48},
+    {offsetof(MQMD, UserIdentifier), 12},
+    {offsetof(MQMD, AccountingToken), 32},
+    {offsetof(MQMD, ApplIdentityData), 32},
+    {offsetof(MQMD, PutApplType), 4},
+    {offsetof(MQMD, PutApplName), 28},
+    {offsetof(MQMD, PutDate), 8},
+    {offsetof(MQMD, PutTime), 8},
+    {offsetof(MQMD, ApplOriginData), 4},
 };
 
 constexpr size_t MqLogDescriptorWidth() {

@@ -63,10 +63,10 @@ inline constexpr int64_t kLogFirstLsn = 4096;
 // One record as stored.
 struct LqmLogRecord {
   int64_t Lsn;
-  int64_t PrevLsn;      // 0: none
-  int Kind;             // LqmLogKind
-  int64_t AtMs;         // creation time, ms since the epoch
-  std::string Queue;    // empty for a commit
+  int64_t PrevLsn;    // 0: none
+  int Kind;           // LqmLogKind
+  int64_t AtMs;       // creation time, ms since the epoch
+  std::string Queue;  // empty for a commit
   std::vector<unsigned char> Data;
 };
 
@@ -74,8 +74,7 @@ struct LqmLogRecord {
 
 // Logs a put of `length` bytes to `queue` with the descriptor as stored.
 // Non-persistent messages are not logged (returns 0 at once).
-int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,
-              size_t length);
+int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data, size_t length);
 // The records of such a put, without storing them: its parts (oldest
 // first) and its put-message record, the first at `lsn`, each at the LSN
 // where the one before it ends, for a piece size of `piece` bytes.

@@ -41,8 +41,8 @@ std::string CreationTime(int64_t ms) {
   gmtime_r(&secs, &tm);
   char text[96];
   snprintf(text, sizeof text, "Creation Time: %04d-%02d-%02d %02d:%02d:%02d.%03d GMT (UTC +0)",
-           (tm.tm_year + 1900) % 10000, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-           tm.tm_sec, static_cast<int>(ms % 1000));
+           (tm.tm_year + 1900) % 10000, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+           static_cast<int>(ms % 1000));
   return text;
 }
 
@@ -82,7 +82,8 @@ bool LqmLogParseLsn(const char* text, int64_t* lsn) {
   while (words < 4) {
     uint64_t word = 0;
     size_t start = i;
-    while (i < n && text[i] >= '0' && text[i] <= '9' && i - start < 6) word = word * 10 + (text[i++] - '0');
+    while (i < n && text[i] >= '0' && text[i] <= '9' && i - start < 6)
+      word = word * 10 + (text[i++] - '0');
     if (i == start || word > 0xffff) return false;
     value = value << 16 | word;
     words++;
@@ -98,11 +99,16 @@ bool LqmLogParseLsn(const char* text, int64_t* lsn) {
 
 const char* LqmLogKindName(int kind) {
   switch (kind) {
-    case kLogPutMessage: return "AQM Put Message";
-    case kLogPutPart: return "AQM Put Part";
-    case kLogGetMessage: return "AQM Get Message";
-    case kLogCommit: return "ATM Commit Transaction";
-    default: return "Unknown";
+    case kLogPutMessage:
+      return "AQM Put Message";
+    case kLogPutPart:
+      return "AQM Put Part";
+    case kLogGetMessage:
+      return "AQM Get Message";
+    case kLogCommit:
+      return "ATM Commit Transaction";
+    default:
+      return "Unknown";
   }
 }
 

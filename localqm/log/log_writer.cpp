@@ -120,8 +120,7 @@ void LqmLogPutRecords(const char* queue, const MQMD* md, const void* data, size_
   if (first > 0) memcpy(record->data() + kMqLogFixedBytes, bytes, first);
 }
 
-int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data,
-              size_t length) {
+int LqmLogPut(LqmStore* store, const char* queue, const MQMD* md, const void* data, size_t length) {
   if (md->Persistence != MQPER_PERSISTENT) return 0;
   int64_t lsn = 0;
   int rc = NextLsn(store, &lsn);

@@ -49,15 +49,18 @@ int ParseArguments(int argc, char** argv, Request* r) {
         break;
       case 's':
         fromLsn = true;
-        if (!LqmLogParseLsn(optarg, &r->From)) return Fail(std::string("-s '") + optarg + "' is not an LSN");
+        if (!LqmLogParseLsn(optarg, &r->From))
+          return Fail(std::string("-s '") + optarg + "' is not an LSN");
         break;
       case 'e':
-        if (!LqmLogParseLsn(optarg, &r->To)) return Fail(std::string("-e '") + optarg + "' is not an LSN");
+        if (!LqmLogParseLsn(optarg, &r->To))
+          return Fail(std::string("-e '") + optarg + "' is not an LSN");
         break;
       case 'n':
         return Fail("-n, the log is kept in the queue manager's store, not in extents");
       case 'f':
-        if (optarg[0] != '/') return Fail(std::string("-f '") + optarg + "' is not an absolute directory path");
+        if (optarg[0] != '/')
+          return Fail(std::string("-f '") + optarg + "' is not an absolute directory path");
         r->Directory = optarg;
         break;
       case 'm':

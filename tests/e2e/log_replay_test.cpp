@@ -24,15 +24,16 @@ class LogReplayTest : public ::testing::Test {
  public:
   void SetUp() override {
     LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"APP.IN", "APP.OTHER", "APP.IN.RESTORED"}) LocalqmOrFail({"define", "QM1", q});
+    for (const char* q : {"APP.IN", "APP.OTHER", "APP.IN.RESTORED"})
+      LocalqmOrFail({"define", "QM1", q});
   }
   // Puts `n` bytes, persistent unless said otherwise.
   static void Put(const std::string& queue, size_t n, const char* persistence = "1",
                   const char* priority = "4") {
     std::string file = ScratchPath("m" + std::to_string(n));
     WriteFileText(file, Bytes(n));
-    LocalqmOrFail({"put", "QM1", queue, "--file", file, "--persistence", persistence,
-                   "--priority", priority});
+    LocalqmOrFail({"put", "QM1", queue, "--file", file, "--persistence", persistence, "--priority",
+                   priority});
   }
   // The LSN of each record of `type` in the formatter's output.
   static Texts Lsns(const std::string& type) {
@@ -79,7 +80,8 @@ TEST_F(LogReplayTest, ClearedMessagesComeBackThroughTheFormatterAndFromItsText) 
   } cases[] = {
       {{"-m", "QM1", "-j*", "-i", "APP.IN"},
        "Issuing command " + MqInstallPath() + "/bin/dmpmqlog -m QM1 -b \n"},
-      {{"-m", "QM1", "-jdump.txt", "-i", "app.in"}, "Searching for messages logged on queue 'app.in'.\n"},
+      {{"-m", "QM1", "-jdump.txt", "-i", "app.in"},
+       "Searching for messages logged on queue 'app.in'.\n"},
       // A relative directory reaches the formatter made absolute.
       {{"-m", "QM1", "-jlocalqm/QM1", "-i", "APP.IN"}, "-f " + ScratchDir() + "/localqm/QM1 -b \n"},
   };
@@ -91,7 +93,8 @@ TEST_F(LogReplayTest, ClearedMessagesComeBackThroughTheFormatterAndFromItsText) 
     ASSERT_EQ(0, r.exitStatus) << c.Args[2] << "\n" << r.err;
     EXPECT_TRUE(Has(r.err, c.Err)) << r.err;
     EXPECT_TRUE(Has(r.err, "DMPMQLOG Records : Line:")) << r.err;
-    EXPECT_TRUE(Has(r.err, "Written - Files:   0  Messages:      6  Bytes:      88,203\n")) << r.err;
+    EXPECT_TRUE(Has(r.err, "Written - Files:   0  Messages:      6  Bytes:      88,203\n"))
+        << r.err;
     EXPECT_EQ(before, Messages("APP.IN.RESTORED")) << c.Args[2];
   }
 }
@@ -111,17 +114,21 @@ TEST_F(LogReplayTest, LsnRangesPickMessagesAndCutThoseWhosePartsLieOutside) {
     Texts Lengths;
   } cases[] = {
       {"(" + parts[0] + "-" + messages[1] + ")", 0, "Messages:      1", {"10000"}},
-      {"(" + messages[1] + ")", Status(2242),
-       "Can not construct message 1, message length does not match.\n", {}},
+      {"(" + messages[1] + ")",
+       Status(2242),
+       "Can not construct message 1, message length does not match.\n",
+       {}},
       {"(-" + messages[0] + ")", 0, "Messages:      1", {"7"}},
   };
   for (const Case& c : cases) {
     LocalqmOrFail({"clear", "QM1", "APP.IN.RESTORED"});
-    RunResult r = RunZeplo({"-m", "QM1", "-j" + dir + c.Range, "-i", "APP.IN", "-o", "APP.IN.RESTORED"});
+    RunResult r =
+        RunZeplo({"-m", "QM1", "-j" + dir + c.Range, "-i", "APP.IN", "-o", "APP.IN.RESTORED"});
     EXPECT_EQ(c.Exit, r.exitStatus) << c.Range << "\n" << r.err;
     EXPECT_TRUE(Has(r.err, c.Err)) << c.Range << "\n" << r.err;
     Texts lengths;
-    for (MessageFields& f : BrowseMessages("QM1", "APP.IN.RESTORED")) lengths.push_back(f["DataLength"]);
+    for (MessageFields& f : BrowseMessages("QM1", "APP.IN.RESTORED"))
+      lengths.push_back(f["DataLength"]);
     EXPECT_EQ(c.Lengths, lengths) << c.Range;
   }
   // -m only names whose log it is when nothing is put there: never connected.
@@ -139,12 +146,18 @@ TEST_F(LogReplayTest, FailuresGiveTheirTextAndStatus) {
     int Exit;
     const char* Err;
   } cases[] = {
-      {{"-j*"}, {"MQ_INSTALLATION_PATH"}, Status(2046),
+      {{"-j*"},
+       {"MQ_INSTALLATION_PATH"},
+       Status(2046),
        "Environment variable MQ_INSTALLATION_PATH not set.\n"},
-      {{"-mNOPE", "-j*"}, {}, Status(2142),
+      {{"-mNOPE", "-j*"},
+       {},
+       Status(2142),
        "AMQ8118: Queue manager 'NOPE' does not exist.\nDMPMQLOG ended with exit status 1.\n"
        "No MQ log records found.\n"},
-      {{"-jbad.txt"}, {}, Status(2142),
+      {{"-jbad.txt"},
+       {},
+       Status(2142),
        "Line No. 1: No MQ log records found.\n"
        "Line No. 1: Are you sure file 'bad.txt' is the output from DMPMQLOG ?\n"},
   };

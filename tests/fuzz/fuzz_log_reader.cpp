@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (m.DataLength < 0 || m.DataLength > m.Capacity) __builtin_trap();
       if (m.Descriptor != &m.OwnDescriptor) __builtin_trap();
       rc = CheckLogMessage(o);
-      if (m.Cursor < m.Storage || m.Cursor + m.DataLength > m.Storage + m.Capacity) __builtin_trap();
+      if (m.Cursor < m.Storage || m.Cursor + m.DataLength > m.Storage + m.Capacity)
+        __builtin_trap();
     }
   }
   if (!KnownCode(rc)) __builtin_trap();

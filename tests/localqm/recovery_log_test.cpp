@@ -65,7 +65,8 @@ TEST_F(RecoveryLogTest, PersistentPutsGetsAndCommitsAreLoggedAtGrowingLsns) {
   ASSERT_EQ(0, Open(hconn, "QN", MQOO_OUTPUT, &qn));
   const std::vector<size_t> sizes = {0, 100, 101, 350};
   std::vector<MQMD> mds(sizes.size());
-  for (size_t i = 0; i < sizes.size(); ++i) ASSERT_EQ(0, Put(hconn, q, Bytes(sizes[i]), 0, &mds[i]));
+  for (size_t i = 0; i < sizes.size(); ++i)
+    ASSERT_EQ(0, Put(hconn, q, Bytes(sizes[i]), 0, &mds[i]));
   ASSERT_EQ(0, Put(hconn, qn, "not persistent"));
   ASSERT_EQ(0, Put(hconn, q, "unit", MQPMO_SYNCPOINT));
   ASSERT_EQ(0, EndUnit(hconn, true));
@@ -127,7 +128,8 @@ TEST_F(RecoveryLogTest, FormatterTextHasEveryFieldAtItsColumn) {
         }
       }
       if (line.rfind("PrevLSN", 0) == 0) {
-        EXPECT_EQ(r.Kind == kLogPutPart ? "<0:0:0:0>" : "<0:0:1:4464>", line.substr(kLogValueColumn));
+        EXPECT_EQ(r.Kind == kLogPutPart ? "<0:0:0:0>" : "<0:0:1:4464>",
+                  line.substr(kLogValueColumn));
       }
       if (line.rfind("Data.Locn", 0) == 0) {
         EXPECT_EQ(':', line.at(lengthColon)) << line;
@@ -135,7 +137,8 @@ TEST_F(RecoveryLogTest, FormatterTextHasEveryFieldAtItsColumn) {
       }
       if (line.size() > 5 && line[5] == ':') {  // dump: byte k at 8 + 3k
         for (size_t k = 0; k < 16 && 8 + 3 * k + 1 < line.size() && line[8 + 3 * k] != ' '; ++k)
-          dumped.push_back(static_cast<unsigned char>(std::stoi(line.substr(8 + 3 * k, 2), nullptr, 16)));
+          dumped.push_back(
+              static_cast<unsigned char>(std::stoi(line.substr(8 + 3 * k, 2), nullptr, 16)));
       }
     }
     EXPECT_EQ(r.Data, dumped);
@@ -150,8 +153,11 @@ TEST_F(RecoveryLogTest, FormatterTextHasEveryFieldAtItsColumn) {
     const char* Text;
     bool Valid;
     int64_t Lsn;
-  } lsns[] = {{"<1:2:3:4>", true, 0x0001000200030004}, {"0:0:1:4464", true, 70000},
-              {"1:2:3", false, 0}, {"1:2:3:65536", false, 0}, {"1:2:3:4x", false, 0}};
+  } lsns[] = {{"<1:2:3:4>", true, 0x0001000200030004},
+              {"0:0:1:4464", true, 70000},
+              {"1:2:3", false, 0},
+              {"1:2:3:65536", false, 0},
+              {"1:2:3:4x", false, 0}};
   for (const LsnCase& c : lsns) {
     int64_t lsn = -1;
     EXPECT_EQ(c.Valid, LqmLogParseLsn(c.Text, &lsn)) << c.Text;

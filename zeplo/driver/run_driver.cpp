@@ -19,7 +19,10 @@
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
-#include "zeplo/util/banned.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -39,7 +42,8 @@ int Unavailable(const char* what) {
 }
 
 void ReleaseRunStorage(RunOptions* options) {
-  ReleaseLogReplay();  // a run ended early may leave the formatter running
+  // A run that ended early may have left the formatter running.
+  ReleaseLogReplay();
   ReleaseQueueElements(options);  // the engine's arrays hung on the lists
   QueueListRelease(&options->InputList);
   ReleaseOutputQueues(options);  // the arrays the engine hung on the list

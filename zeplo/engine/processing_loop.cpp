@@ -108,7 +108,7 @@ int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
 
 int ReadNextMessage(RunOptions* options, QueueElement* inputQueue, bool interactive) {
   (void)interactive;
-  int rc = options->LogMode       ? NextLogMessage(options)
+  int rc = options->LogMode        ? NextLogMessage(options)
            : inputQueue != nullptr ? GetQueueMessage(options, inputQueue, false)
                                    : ReadFromFile(options);
   options->Message.Cursor = options->Message.Storage;

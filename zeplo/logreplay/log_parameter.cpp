@@ -109,7 +109,8 @@ void SplitPath(const char* path, bool allowNoDot, char* directory, size_t direct
     directoryLength = name > path ? static_cast<size_t>(name - path) : 0;
   }
   // The separator that ends the directory goes; "/" alone stays the root.
-  if (directoryLength > 1 && (path[directoryLength - 1] == '/' || path[directoryLength - 1] == '\\'))
+  if (directoryLength > 1 &&
+      (path[directoryLength - 1] == '/' || path[directoryLength - 1] == '\\'))
     directoryLength--;
   if (directoryLength >= directorySize) directoryLength = directorySize - 1;
   memcpy(directory, path, directoryLength);
@@ -178,7 +179,8 @@ int PrepareLogCommand(RunOptions* options) {
     slot->NoConnect =
         options->OutputQueueName[0] == '\0' || options->OutputSlot != options->InputSlot;
   }
-  if (directory[0] != '\0') fits = fits && AddWord(lr, &used, "-f") && AddWord(lr, &used, directory);
+  if (directory[0] != '\0')
+    fits = fits && AddWord(lr, &used, "-f") && AddWord(lr, &used, directory);
   if (options->LogStartLsn[0] == '\0')
     fits = fits && AddWord(lr, &used, "-b");
   else

@@ -94,7 +94,8 @@ void FillDescriptor(MQMD* md, const unsigned char* header, const unsigned char* 
 
 // The header and descriptor of a put-message record into the message's
 // descriptor. Returns 0, 2110 for a version not recognised, 2242.
-int ReadMessageHeader(RunOptions* options, LogReplay* lr, unsigned char (&header)[kMqLogHeaderBytes]) {
+int ReadMessageHeader(RunOptions* options, LogReplay* lr,
+                      unsigned char (&header)[kMqLogHeaderBytes]) {
   unsigned char part[kMqLogDescriptorBytes];
   unsigned char unused[kMqLogUnusedBytes];
   int rc = ReadDumpBytes(options, lr, header, sizeof header);
@@ -151,7 +152,8 @@ int ReadPutMessageRecord(RunOptions* options, LogReplay* lr, bool* built) {
   if (rc == 0) rc = ReadDumpBytes(options, lr, m.Storage, piece);
   if (rc == 0) rc = CheckDumpEnd(options, lr);
   int64_t length = piece;
-  if (rc == 0 && h.PrevLsn[0] != '\0') rc = JoinMessageParts(options, lr, h.PrevLsn, &length, total);
+  if (rc == 0 && h.PrevLsn[0] != '\0')
+    rc = JoinMessageParts(options, lr, h.PrevLsn, &length, total);
   if (rc != 0) return rc;
   m.Cursor = m.Storage;
   m.DataLength = static_cast<int32_t>(length);

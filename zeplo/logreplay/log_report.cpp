@@ -67,8 +67,7 @@ int CheckLogMessage(RunOptions* options) {
     static const unsigned char kVersion[4] = {1, 0, 0, 1};
     int32_t blockLength;
     memcpy(&blockLength, m.Cursor + 8, sizeof blockLength);
-    if (memcmp(m.Cursor + 4, kVersion, 4) == 0 && blockLength > 0 &&
-        blockLength <= m.DataLength) {
+    if (memcmp(m.Cursor + 4, kVersion, 4) == 0 && blockLength > 0 && blockLength <= m.DataLength) {
       m.Cursor += blockLength;
       m.DataLength -= blockLength;
     }

@@ -19,9 +19,9 @@
 
 namespace {
 
-constexpr int kRefused = 2046;     // MQRC_OPTIONS_ERROR
-constexpr int kFileError = 2208;   // MQRC_FILE_SYSTEM_ERROR
-constexpr int kSystemError = 2195; // MQRC_UNEXPECTED_ERROR
+constexpr int kRefused = 2046;      // MQRC_OPTIONS_ERROR
+constexpr int kFileError = 2208;    // MQRC_FILE_SYSTEM_ERROR
+constexpr int kSystemError = 2195;  // MQRC_UNEXPECTED_ERROR
 
 // Static storage: the record holds the read-ahead block and lives as long
 // as the run.

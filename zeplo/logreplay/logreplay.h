@@ -58,13 +58,13 @@ enum : int {
 struct MessagePart {
   MessagePart* Next;
   MessagePart* Previous;
-  int32_t Capacity;      // data bytes the block holds
-  int32_t DataLength;    // 0: the slot is free
-  int32_t LineNumber;    // log line of the record
+  int32_t Capacity;    // data bytes the block holds
+  int32_t DataLength;  // 0: the slot is free
+  int32_t LineNumber;  // log line of the record
   char Lsn[kLsnLength + 1];
   char PrevLsn[kLsnLength + 1];  // empty: the oldest part
-  MessagePart* JoinNext;  // working link while one message is joined
-  bool Joining;           // on the chain being joined (catches loops)
+  MessagePart* JoinNext;         // working link while one message is joined
+  bool Joining;                  // on the chain being joined (catches loops)
 };
 
 // The state of log replay for the run (one per process: LogReplayState).
@@ -76,12 +76,12 @@ struct LogReplay {
   char ArgText[kLogCommandLength + 1];  // the arguments, NUL-separated
   char* Args[kLogMaxArgs + 1];          // into ArgText, null-terminated
   int32_t ArgCount;
-  bool PathIsFile;        // -j names formatted text (else run the formatter)
-  bool FromFile;          // the text being read comes from that file
+  bool PathIsFile;  // -j names formatted text (else run the formatter)
+  bool FromFile;    // the text being read comes from that file
   bool SourceOpen;
   int Fd;
   pid_t Child;
-  bool SourceFailed;      // a read error, or the formatter did not end well
+  bool SourceFailed;  // a read error, or the formatter did not end well
 
   // Line reading: Ahead[AheadStart, AheadEnd) is read but not yet a line.
   char Ahead[kLogReadBlock];
@@ -89,29 +89,29 @@ struct LogReplay {
   int32_t AheadEnd;
   char Line[kLogLineLength + 1];  // the current line, terminated, no LF/CR
   int32_t LineLength;
-  bool LineHeld;          // the current line is to be read again
+  bool LineHeld;  // the current line is to be read again
   bool EndOfInput;
-  int32_t LineNumber;     // lines read from the source
+  int32_t LineNumber;  // lines read from the source
 
   // Reading a record's hex dump.
-  int32_t DumpColon;      // 5 or 6: where the current dump line's colon is
-  int32_t DumpPosition;   // 3 * bytes taken from the current dump line
-  int64_t DumpBytes;      // bytes of the record's dump read so far
+  int32_t DumpColon;     // 5 or 6: where the current dump line's colon is
+  int32_t DumpPosition;  // 3 * bytes taken from the current dump line
+  int64_t DumpBytes;     // bytes of the record's dump read so far
 
   // The search and its counts (the progress line shows them).
   char QueueName[kMqNameLength + 1];
   char CurrentLsn[kLsnLength + 1];
   uint32_t Records;
-  uint32_t PutMessages;       // put-message records of any queue
-  uint32_t QueueMessages;     // of the chosen queue
+  uint32_t PutMessages;    // put-message records of any queue
+  uint32_t QueueMessages;  // of the chosen queue
   uint32_t Ticks;
-  MessagePart* Parts;         // every part slot, in the order they were made
+  MessagePart* Parts;  // every part slot, in the order they were made
   MessagePart* PartsTail;
-  MessagePart* LastStored;    // where the search for a message's parts starts
-  MessagePart* FreeHint;      // where the search for a free slot starts
-  int32_t FreeParts;          // slots with DataLength 0
-  bool PartsRead;             // a part was stored since the last check
-  int PendingResult;          // 2110 while reported parts stay unused
+  MessagePart* LastStored;  // where the search for a message's parts starts
+  MessagePart* FreeHint;    // where the search for a free slot starts
+  int32_t FreeParts;        // slots with DataLength 0
+  bool PartsRead;           // a part was stored since the last check
+  int PendingResult;        // 2110 while reported parts stay unused
 
   // The progress line on standard error.
   bool ProgressShowing;

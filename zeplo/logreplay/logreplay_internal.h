@@ -20,14 +20,14 @@
 #include "zeplo/logreplay/logreplay.h"
 
 enum : int {
-  kLsnColumn = 17,              // on the LOG RECORD line
-  kValueColumn = 18,            // type, queue name, PrevLSN, location
+  kLsnColumn = 17,    // on the LOG RECORD line
+  kValueColumn = 18,  // type, queue name, PrevLSN, location
   kLocnColon = 16,
-  kMessageLengthColon = 55,     // Data.Locn of a put-message record
-  kPartLengthColon = 58,        // Data.Locn of a put-part record
+  kMessageLengthColon = 55,  // Data.Locn of a put-message record
+  kPartLengthColon = 58,     // Data.Locn of a put-part record
   kDumpLineBytes = 16,
   kDumpFullPosition = 3 * kDumpLineBytes,
-  kPartPrefixBytes = 16,        // "AQPX" and what follows it
+  kPartPrefixBytes = 16,  // "AQPX" and what follows it
   kProgressTicks = 1000,
 };
 

@@ -62,8 +62,8 @@ TEST(LogReaderTest, MessagesComeBackWholeAndOtherRecordsArePassedOver) {
   // Records: the first LOG RECORD line and every LogRecdType line.
   size_t records = 1;
   for (size_t at = 0; (at = log.Text.find("LogRecdType", at + 1)) != std::string::npos;) records++;
-  EXPECT_NE(std::string::npos, r.Err.find("Records:" + std::to_string(records) +
-                                          " Messages (14, 7, 0)\n\n"))
+  EXPECT_NE(std::string::npos,
+            r.Err.find("Records:" + std::to_string(records) + " Messages (14, 7, 0)\n\n"))
       << r.Err;
 }
 
@@ -97,36 +97,41 @@ TEST(LogReaderTest, DamagedTextGivesItsMessageAndCode) {
       {"no record", [](std::string* t) { *t = "hello\nworld\n"; }, 2142,
        "No MQ log records found.\n", 0},
       {"empty", [](std::string* t) { t->clear(); }, 2142, "Are you sure file '", 0},
-      {"LSN of 49", [&](std::string* t) {
+      {"LSN of 49",
+       [&](std::string* t) {
          Replace(t, "LSN <" + Lsn(base.Part2) + ">", "LSN <" + lsn49 + ">");
          Replace(t, "PrevLSN . . . . : <" + Lsn(base.Part2), "PrevLSN . . . . : <" + lsn49);
-       }, 0, "", 2},
+       },
+       0, "", 2},
       {"LSN of 50", [&](std::string* t) { Replace(t, Lsn(base.Small) + ">", lsn50 + ">"); }, 2242,
        "Line ld, LSN too large.\n", 0},
       {"LSN empty", [&](std::string* t) { Replace(t, "<" + Lsn(base.Part1) + ">", "<>"); }, 2242,
        "Line ld, LSN missing.\n", 0},
       {"LSN no <", [&](std::string* t) { Replace(t, "<" + Lsn(base.Large), "("); }, 2242,
        "Line ld, LSN format unrecognised.\n", 1},
-      {"lower case", [](std::string* t) { Replace(t, "00448:  4A 4A", "00448:  4a 4A"); }, 0, "", 2},
+      {"lower case", [](std::string* t) { Replace(t, "00448:  4A 4A", "00448:  4a 4A"); }, 0, "",
+       2},
       {"short line", [](std::string* t) { ReplaceLine(t, "00448:", "00448:  4A 4"); }, 2242,
        "Data dump line too short.\n", 0},
-      {"long dump", [](std::string* t) { Replace(t, "00448:  4A 4A ", "00448:  4A 4A 4A"); },
-       2242, "Data dump longer than its record.\n", 0},
+      {"long dump", [](std::string* t) { Replace(t, "00448:  4A 4A ", "00448:  4A 4A 4A"); }, 2242,
+       "Data dump longer than its record.\n", 0},
       {"lost line", [](std::string* t) { ReplaceLine(t, "00432:", "00432:"); }, 2242,
        "Data dump line too short.\n", 0},
       {"header version", [](std::string* t) { Replace(t, "41 51 52 48 04", "41 51 52 48 05"); },
        2110, "Message Header Version 5 not recognised.\n", 0},
       {"descriptor", [](std::string* t) { Replace(t, "4D 44 20 20 02", "4D 45 20 20 02"); }, 2110,
        "Unrecongnised message format.\n", 0},
-      {"MQMD version", [](std::string* t) { Replace(t, "4D 44 20 20 02", "4D 44 20 20 03"); },
-       2110, "Unrecognised MQMD version 3.\n", 0},
+      {"MQMD version", [](std::string* t) { Replace(t, "4D 44 20 20 02", "4D 44 20 20 03"); }, 2110,
+       "Unrecognised MQMD version 3.\n", 0},
       // Without its colons the record is passed over, unless no PrevLSN
       // line came first.
       {"Data.Locn", [](std::string* t) { Replace(t, ". . . : 450", ". . . . 450"); }, 0, "", 1},
-      {"Data.Locn first", [](std::string* t) {
+      {"Data.Locn first",
+       [](std::string* t) {
          Replace(t, ". . . : 450", ". . . . 450");
          Replace(t, "PrevLSN", "Other");
-       }, 2110, "Data.Locn line not recognised.\n", 0},
+       },
+       2110, "Data.Locn line not recognised.\n", 0},
       {"cut", [](std::string* t) { t->resize(t->rfind("Data  .")); }, 2110,
        "Log ended inside a log record.\n", 1},
       {"no data", [](std::string* t) { Replace(t, "Data  .", "Dat"); }, 2110,
@@ -159,9 +164,9 @@ TEST(LogReaderTest, LowerCaseDigitsCountAsZeroAndProblemsNameTheirLine) {
   EXPECT_EQ("@J", RunReplay(ScratchFile("lower.txt", text)).Data.at(0));
   ReplaceLine(&text, "00448:", "00448:  4A 4");
   size_t line = 1 + std::count(text.begin(), text.begin() + text.find("00448:"), '\n');
-  EXPECT_NE(std::string::npos, RunReplay(ScratchFile("short.txt", text))
-                                   .Err.find("Line No. " + std::to_string(line) +
-                                             ": Data dump line too short.\n"));
+  EXPECT_NE(std::string::npos,
+            RunReplay(ScratchFile("short.txt", text))
+                .Err.find("Line No. " + std::to_string(line) + ": Data dump line too short.\n"));
 }
 
 }  // namespace

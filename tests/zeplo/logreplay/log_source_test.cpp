@@ -34,7 +34,8 @@ TEST(LogSourceTest, ParameterBuildsTheFormattersCommand) {
       {"*", "", false, 0, "dmpmqlog -b ", false},
       {"/var/mqm/log/QM1(0:0:1:100-0:0:2:0)", "", false, 0,
        "dmpmqlog -f /var/mqm/log/QM1 -s 0:0:1:100 -e 0:0:2:0 ", false},
-      {"logs/QM1(-0:0:2:0)", "", false, 0, "dmpmqlog -f " + Cwd() + "/logs/QM1 -b -e 0:0:2:0 ", false},
+      {"logs/QM1(-0:0:2:0)", "", false, 0, "dmpmqlog -f " + Cwd() + "/logs/QM1 -b -e 0:0:2:0 ",
+       false},
       {dotted + "(5)", "", false, 0, "dmpmqlog -f " + dotted + " -s 5 ", false},
       {"dump.txt", "QM1", false, 0, "", false},  // read, not formatted
       {"file(0:0:1:1", "", false, 2046, "Unrecognised log file parameter format.\n", false},
@@ -99,8 +100,10 @@ TEST(LogSourceTest, SourcesThatCanNotBeReadAreRefused) {
   } cases[] = {
       {"dump.txt", "", 2046,
        "Please specify the name of the queue to search the log for using the -i parameter.\n"},
-      {"dump.txt", "Q*", 2046, "Wild cards are not supported in input queue name when in log mode.\n"},
-      {"dump.txt", "Q?", 2046, "Wild cards are not supported in input queue name when in log mode.\n"},
+      {"dump.txt", "Q*", 2046,
+       "Wild cards are not supported in input queue name when in log mode.\n"},
+      {"dump.txt", "Q?", 2046,
+       "Wild cards are not supported in input queue name when in log mode.\n"},
       {testing::TempDir() + "S0000001.LOG", "Q", 2046,
        ".LOG file are not supported. Please format using DMPMQLOG.\n"},
       {testing::TempDir() + "not.there", "Q", 2208, "Can not access MQ log file.\n"},

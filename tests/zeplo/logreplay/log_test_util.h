@@ -37,14 +37,17 @@ struct LogText {
     if (edit != nullptr) edit(&records);
     for (const LqmLogRecord& r : records) Add(r);
   }
-  void Other(int kind, const std::string& queue) { Add(LqmLogRecord{Lsn, 0, kind, 0, queue, {1, 2, 3}}); }
+  void Other(int kind, const std::string& queue) {
+    Add(LqmLogRecord{Lsn, 0, kind, 0, queue, {1, 2, 3}});
+  }
   void Add(const LqmLogRecord& r) {
     LqmLogFormatRecord(r, &Text);
     Lsn = r.Lsn + kLogRecordOverhead + static_cast<int64_t>(r.Data.size());
   }
   std::string Done() const {
-    return Text + "AMQ7714: DMPMQLOG command has reached the end of the log.\n"
-                  "AMQ7702: DMPMQLOG command has finished successfully.\n";
+    return Text +
+           "AMQ7714: DMPMQLOG command has reached the end of the log.\n"
+           "AMQ7702: DMPMQLOG command has finished successfully.\n";
   }
 };
 
