@@ -7,14 +7,15 @@
 
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/banned.h"
 
-// The sources this build reads are an input queue, a message file and a
-// browse listing. The run driver refuses the others (log replay, delimited
-// files, several queues consumed at once) before the loop is called; the
-// places where their readers join are marked below.
+// The sources this build reads are an input queue, a message file, a
+// browse listing and a queue manager's log. The run driver refuses the
+// others (delimited files, several queues consumed at once) before the
+// loop is called; the places where their readers join are marked below.
 
 namespace {
 
@@ -40,8 +41,9 @@ int ReadFromFile(Run* run) {
 // Prepares a file source. Returns 0 to go on, 1 when the call is over
 // with 0 (an input holding nothing), or an error code.
 int PrepareSource(Run* run, QueueElement* inputQueue) {
-  // The log reader and a delimited file (with its counting pass) are
-  // prepared here, ahead of the message file.
+  if (run->Options->LogMode) return PrepareLogReader(run);
+  // A delimited file (with its counting pass) is prepared here, ahead of
+  // the message file.
   if (inputQueue != nullptr) return 0;
   if (run->Options->InputFile[0] != '\0' || run->Files.InputStream != nullptr) {
     bool listing = false;  // the reader keeps the kind of file it found
@@ -128,11 +130,10 @@ void StartLoopState(Run* run, const QueueElement* inputQueue) {
 
 }  // namespace
 
-
 int ReadNextMessage(Run* run, QueueElement* inputQueue) {
-  // The log reader comes first here once it is built.
-  int rc =
-      inputQueue != nullptr ? GetQueueMessage(run, inputQueue, false) : ReadFromFile(run);
+  int rc = run->Options->LogMode    ? NextLogMessage(run)
+           : inputQueue != nullptr ? GetQueueMessage(run, inputQueue, false)
+                                   : ReadFromFile(run);
   run->Message.Cursor = run->Message.Storage;
   return rc;
 }
