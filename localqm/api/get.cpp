@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "localqm/api/api.h"
+#include "localqm/log/log.h"
 #include "zeplo/util/banned.h"  // after every other header
 
 namespace {
@@ -198,6 +199,7 @@ void Attempt(LqmConnection* conn, LqmHandle* h, const MQMD& request, const MQGMO
                      ((o & MQGMO_SYNCPOINT_IF_PERSISTENT) != 0 &&
                       r->Msg.Md.Persistence == MQPER_PERSISTENT);
     rc = LqmMsgTake(store, base.Name, r->Msg.Id, syncpoint);
+    if (rc == 0) rc = LqmLogGet(store, base.Name, &r->Msg.Md);
   }
   r->Reason = EndKeeping(store, rc);
 }

@@ -340,6 +340,7 @@ enum LqmStmtSlot : int {
   kStmtMsgClear, kStmtUowDepthGets, kStmtUowDeleteGets, kStmtUowCommitPuts, kStmtUowDepthPuts,
   kStmtUowDeletePuts, kStmtUowBackoutGets, kStmtUowPrepare, kStmtUowCommitPrepared,
   kStmtUowDepthPrepared, kStmtUowDeletePrepared, kStmtPreparedForget,
+  kStmtLogNext, kStmtLogInsert,  // the recovery log (localqm/log)
   kStmtCount
 };
 // The cached statement for `slot`, prepared from `sql` on first use and

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "localqm/core/core.h"
+#include "localqm/log/log.h"
 #include "zeplo/util/banned.h"  // after every other header
 
 namespace {
@@ -162,6 +163,7 @@ int LqmMsgInsert(LqmStore* store, const char* queue, const MQMD* md, const void*
   int rc = LqmSqlReason(sqlite3_step(st));
   sqlite3_reset(st);
   if (rc == 0) rc = AddDepth(store, queue, 1);
+  if (rc == 0) rc = LqmLogPut(store, queue, md, data, length);
   if (rc == 0 && !syncpoint) store->NotifyPending = true;
   return rc;
 }
@@ -256,6 +258,7 @@ int LqmUowCommit(LqmStore* store, long* changed) {
                     "UPDATE messages SET state = 0, conn = 0 WHERE conn = ?1 AND conn <> 0 AND"
                     " state = 1",
                     store->ConnId, nullptr, &puts);
+  if (rc == 0 && gets + puts > 0) rc = LqmLogCommit(store);
   if (rc == 0 && puts > 0) store->NotifyPending = true;
   if (changed != nullptr) *changed = rc == 0 ? gets + puts : 0;
   return rc;

@@ -93,7 +93,11 @@ const char* const kSchemaAdded =
     // own, so that older stores need no ALTER; a missing row reads as the
     // defaults.
     "CREATE TABLE IF NOT EXISTS qmgr_more(id INTEGER PRIMARY KEY CHECK(id = 1),"
-    " min_cfh INT NOT NULL DEFAULT 0);";
+    " min_cfh INT NOT NULL DEFAULT 0);"
+    // The recovery log (localqm/log): one row per record, keyed by LSN.
+    "CREATE TABLE IF NOT EXISTS log(lsn INTEGER PRIMARY KEY, size INT NOT NULL,"
+    " kind INT NOT NULL, queue TEXT NOT NULL, prev INT NOT NULL, at INT NOT NULL,"
+    " data BLOB NOT NULL);";
 
 int QmgrDir(const char* name, char* out, size_t outSize) {
   char root[kLqmPathLength];

@@ -7,6 +7,7 @@
 
 #include "zeplo/driver/driver.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
@@ -215,6 +216,9 @@ int CheckOptions(RunOptions* options) {
   if (options->Count && options->DestructiveGet)
     return Refuse("Count option is not valid with move, use browse\n");
   options->RangeReport = NormaliseRange(options);
+  // The log's source is settled before connecting: it decides whether the
+  // -m queue manager is connected at all.
+  if (options->LogMode) return PrepareLogCommand(options);
   return 0;
 }
 

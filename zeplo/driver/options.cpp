@@ -15,6 +15,7 @@
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -246,10 +247,7 @@ int HandleOption(RunOptions* options, ParseState* state, int letter, const char*
     case 'I':
       return TakeInputQueue(options, true, value);
     case 'j':
-      // Kept as given; the log reader interprets it when the run starts.
-      options->LogSource = value;
-      options->LogMode = true;
-      return 0;
+      return ParseLogParameter(options, value);
     case 'l':
     case 'u':
     case 'U':

@@ -4,9 +4,8 @@
 //
 // Every path that got as far as connecting leaves through the disconnect,
 // output slot first. Modes whose machinery this build lacks (generic
-// unload and load, log replay, the queue summary) are refused where the
-// run chooses its mode, with code 2046 and one message, before anything is
-// read.
+// unload and load, the queue summary) are refused where the run chooses
+// its mode, with code 2046 and one message, before anything is read.
 #include <cstdio>
 #include <cstring>
 
@@ -14,9 +13,14 @@
 #include "zeplo/driver/driver.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
-#include "zeplo/util/banned.h"
+#include "zeplo/util/util.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
 
 namespace {
 
@@ -80,11 +84,16 @@ int PrepareRun(Run* run, bool* quiet) {
       fputs("Only one queue name is allowed in log mode.\n", stderr);
       return kOptionsRefused;
     }
-    run->Settings.InitialBufferSize = 1048576;
-    return Unavailable("replaying messages from a queue manager log");
+    run->Settings.InitialBufferSize = kLogMessageStorage;
+    char queue[kMqNameLength + 1] = "";
+    if (HasInputQueues(run->Options))
+      CopyMqName(queue, run->Options->InputList->Entries[0].QueueName, kMqNameLength);
+    int rc = OpenLogSource(run, queue);
+    if (rc != 0) return rc;
   }
 
-  if (run->Options->InputList == nullptr) {
+  // The log stands in for the input queue, which is never opened.
+  if (run->Options->InputList == nullptr || run->Options->LogMode) {
     run->Settings.SelectionActive = false;
   } else {
     int rc = OpenInputQueues(run);
@@ -266,11 +275,15 @@ int RunDriver(Run* run) {
     run->Counters.MessageIndex = -1;
     rc = RunProcessingLoop(run, first);
     EndProgress(run, true);
+    // The formatter is waited for before the report: it is over by then.
+    if (options->LogMode) ReleaseLogReplay(run);
     countsDue = rc == 0 || run->Counters.MessageIndex >= 0;
   }
   if (!quiet) PrintFinalReport(run, countsDue);
   DisconnectQmgrs(run);
   ReleaseEngineQueues(run);
+  // A run that ended early may have left the formatter running.
+  ReleaseLogReplay(run);
   return rc;
 }
 

@@ -156,10 +156,6 @@ bool MatchesTarget(const Run* run, const char* qmgrName, const char* queueName);
 // A missing or unreadable put time is never in the window.
 bool InTimeWindow(const Run* run);
 
-// Log replay: skips a leading "ZRFP" block and checks DataLength against
-// ExpectedLength. Returns 0 or 2242.
-int CheckLogMessage(Run* run);
-
 // ---- Delivery (deliver.cpp) ----------------------------------------------
 
 // Hands one selected message to its sink: header stripping for -h, the

@@ -7,14 +7,14 @@
 
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/banned.h"
 
 // The sources this build reads are an input queue (or several, consumed
-// asynchronously), a message file, a browse listing and a delimited file.
-// The run driver refuses the others (log replay) before the loop is
-// called; the places where their readers join are marked below.
+// asynchronously), a message file, a browse listing, a delimited file and
+// a queue manager's log.
 
 namespace {
 
@@ -70,7 +70,7 @@ int CountDelimitedFile(Run* run) {
 // with 0 (an input holding nothing, or a preliminary count made), or an
 // error code.
 int PrepareSource(Run* run, QueueElement* inputQueue) {
-  // The log reader is prepared here, ahead of the delimited file.
+  if (run->Options->LogMode) return PrepareLogReader(run);
   if (inputQueue != nullptr) return 0;
   if (run->Options->NonNative) {
     int rc = CheckDelimiters(run);
@@ -159,14 +159,14 @@ void StartLoopState(Run* run, const QueueElement* inputQueue) {
 
 }  // namespace
 
-
 int ReadNextMessage(Run* run, QueueElement* inputQueue) {
-  // The log reader comes first here once it is built.
-  int rc =
-      inputQueue != nullptr ? GetQueueMessage(run, inputQueue, false) : ReadFromFile(run);
+  int rc = run->Options->LogMode    ? NextLogMessage(run)
+           : inputQueue != nullptr ? GetQueueMessage(run, inputQueue, false)
+                                   : ReadFromFile(run);
   // A delimited record is handed on where it lies (in the file buffer, or
   // assembled with its properties); every other reader fills the storage.
-  if (inputQueue != nullptr || !run->Options->NonNative) run->Message.Cursor = run->Message.Storage;
+  if (run->Options->LogMode || inputQueue != nullptr || !run->Options->NonNative)
+    run->Message.Cursor = run->Message.Storage;
   return rc;
 }
 

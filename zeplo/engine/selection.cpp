@@ -6,6 +6,7 @@
 
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -210,30 +211,6 @@ bool MessageSelected(Run* run) {
     return false;
   }
   return true;
-}
-
-int CheckLogMessage(Run* run) {
-  MessageBuffer& m = run->Message;
-  int64_t length = ReceivedLength(run);
-  // A rebuilt message may start with a block of the queue manager's own
-  // ("ZRFP", version word 0x01000001, then the block's length).
-  if (length >= 12 && memcmp(m.Cursor, "ZRFP", 4) == 0) {
-    int32_t marker;
-    int32_t blockLength;
-    memcpy(&marker, m.Cursor + 4, 4);
-    memcpy(&blockLength, m.Cursor + 8, 4);
-    if (marker == 0x01000001 && blockLength > 0 && blockLength <= length) {
-      m.Cursor += blockLength;
-      m.DataLength -= blockLength;
-    }
-  }
-  if (m.DataLength != m.ExpectedLength) {
-    fprintf(stderr, "Can not construct message %d, message length does not match.\n",
-            static_cast<int>(run->Counters.MessageIndex));
-    fflush(stderr);
-    return MQRC_INCOMPLETE_MSG;
-  }
-  return 0;
 }
 
 int ProcessMessage(Run* run, QueueElement* inputQueue) {

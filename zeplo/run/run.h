@@ -19,6 +19,7 @@
 //                                            the consume state for one
 //                                            asynchronous consume)
 //   FileState     files                      one run (streams until closed)
+//   LogReplay     logreplay                  one run (source open .. release)
 //   ExitMessage   whoever fails first        one run (first error sticks)
 //
 // Run bundles them for one run; the driver creates it after the checks
@@ -40,6 +41,7 @@ struct MqApi;         // zeplo/mq: the 24 entry points bound for one slot
 struct QueueList;     // zeplo/names: a growable list of destinations
 struct QueueElement;  // zeplo/engine: one opened queue
 struct LineStorage;   // zeplo/files: the input line and the reader's place
+struct LogReplay;     // zeplo/logreplay: the log being read and its parts
 
 // Length limits of the fixed text fields. The +1 in each field is the
 // terminator; the limit itself is what a user may type.
@@ -51,6 +53,9 @@ enum : int {
   kDelimiterLength = 99,      // -n delimiters
   kExitMessageLength = 712,   // ExitMessage, terminator included
   kIdentifierLength = 24,     // MsgId, CorrelId, GroupId
+  kLsnLength = 49,            // a log sequence number as text
+  kLogCommandLength = 299,    // the log formatter's command line as shown
+  kLogMaxArgs = 12,           // words of the formatter's command line
 };
 
 // One queue-manager connection of a run. Slot 0 is the first -m, slot 1 the
@@ -146,7 +151,10 @@ struct RunOptions {
   char OutputFile[kFileNameLength + 1];
   const char* FileAccessMode;  // -a, passed to the file open unchanged
   bool LogMode;                // -j
-  const char* LogSource;       // -j value as given; log replay reads it
+  const char* LogSource;       // -j value as given
+  char LogPath[kFileNameLength + 1];  // -j path; empty for "*"
+  char LogStartLsn[kLsnLength + 1];   // -j (start-end); empty: none
+  char LogEndLsn[kLsnLength + 1];
   bool QuotedName;             // some destination was given in quotes
   struct IncludeFrame* InnermostInclude;  // destination file being read
 
@@ -224,6 +232,11 @@ struct RunOptions {
 
   // Completed by CheckOptions.
   bool Generic, InputFileHasInserts, OutputFileHasInserts, PreliminaryCount;
+  // -j: the file to read, or the formatter's command line to run.
+  bool LogPathIsFile;                       // LogPath names formatted text
+  char LogCommand[kLogCommandLength + 1];   // "dmpmqlog -m QM1 -b ", as shown
+  char LogArgText[kLogCommandLength + 1];   // the same words, each terminated
+  int32_t LogArgCount;
 };
 
 // ---- Settings of the run ---------------------------------------------------
@@ -411,6 +424,7 @@ struct Run {
   MessageBuffer Message;
   EngineState Engine;
   FileState Files;
+  LogReplay* Log;         // -j: null until the log is opened (zeplo/logreplay)
   bool StopRequested;     // a stop that is not an error: end of source, limit
   bool RolledBack;        // a unit of work was backed out
   char ExitMessage[kExitMessageLength];

@@ -28,7 +28,6 @@ TEST_F(UnbuiltModesTest, RefusedBeforeAnythingMoves) {
   } cases[] = {
       {{"-mQM1", "-IQ1", "-fout*.txt"}, "generic unload to many files"},
       {{"-fin*.txt", "-mQM1", "-oQ2"}, "generic load from many files"},
-      {{"-jlog.txt", "-fout.txt"}, "replaying messages from a queue manager log"},
       {{"-mQM1", "-iQ1", "-ds"}, "the queue summary display"},
   };
   for (const Case& c : cases) {

@@ -11,6 +11,7 @@
 #include "tests/zeplo/engine/fake_mq.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/logreplay/logreplay.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
