@@ -65,8 +65,10 @@ int WriteToOutputFile(RunOptions* options) {
 int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
   if (options->Delay != 0 || options->RelativeDelay) DelayMessage(options);
   if (options->StripHeaders) StripMessageHeaders(options);
-  // The queue summary (-ds) takes the message here once it is built; the
-  // driver refuses it until then.
+  if (options->Summary) {  // -ds: counted, never put or written
+    AccumulateStatistics(options, RunStatistics());
+    return 0;
+  }
   if (!options->NoBackout && inputQueue != nullptr && inputQueue->BackoutThreshold > 0 &&
       options->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
     return RequeueToBackoutQueue(options, inputQueue);

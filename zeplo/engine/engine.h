@@ -3,8 +3,8 @@
 // listing) to the sinks the options name (output queues, one output file,
 // or nothing when messages are only removed or counted).
 //
-// Log replay, delimited files, the queue summary and the asynchronous
-// consume of several queues are not built yet: the run driver refuses
+// Log replay, delimited files and the asynchronous consume of several
+// queues are not built yet: the run driver refuses
 // them, so the loop is never called for them. Their readers and sinks join
 // at the places marked in processing_loop.cpp and deliver.cpp.
 //
@@ -34,6 +34,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "mqi/mqi.h"
 #include "zeplo/driver/run_options.h"
@@ -280,6 +281,69 @@ int BackoutQmgr(RunOptions* options, int slot);
 // -vs/-vt: prints "HH:MM:SS> Status - Read: ... Thruput: ..." on standard
 // error and restarts the status count and time.
 void PrintStatusLine(RunOptions* options, int64_t now);
+
+// ---- Queue summary (summary.cpp) -------------------------------------------
+//
+// With -ds every selected message goes to the statistics instead of an
+// output (DeliverMessage), and the driver shows them after the loop.
+
+enum : int { kAgeBucketCount = 12, kSizeBucketCount = 8 };
+
+// One bucket of a summary table: its label (all labels of a table have
+// one width) and the limit its values stay below; 0 for the last bucket,
+// which takes the rest.
+struct SummaryBucket {
+  const char* Label;
+  uint32_t Limit;
+};
+extern const SummaryBucket AgeBuckets[kAgeBucketCount];    // seconds
+extern const SummaryBucket SizeBuckets[kSizeBucketCount];  // bytes
+
+// What the summary knows of the messages seen so far. Ages are measured
+// from the start of the run (NowSeconds, NowCentiseconds). Zero at start.
+struct SummaryStatistics {
+  int64_t YoungestAgeSeconds, YoungestAgeCentiseconds;
+  MQBYTE24 YoungestMsgId, YoungestCorrelId;
+  int64_t OldestAgeSeconds, OldestAgeCentiseconds;
+  MQBYTE24 OldestMsgId, OldestCorrelId;
+  int64_t TotalAgeCentiseconds;
+  int32_t SmallestSize;
+  MQBYTE24 SmallestMsgId, SmallestCorrelId;
+  int32_t LargestSize;
+  MQBYTE24 LargestMsgId, LargestCorrelId;
+  uint32_t AgeCounts[kAgeBucketCount];
+  uint32_t SizeCounts[kSizeBucketCount];
+};
+
+// The run's statistics, owned by the engine (process-wide, zeroed at start).
+SummaryStatistics* RunStatistics();
+
+// Adds the message in hand to *stats: the first selected message
+// (SelectedCount 1) becomes youngest, oldest, smallest and biggest at once;
+// later ones replace them only when strictly younger, older, smaller or
+// bigger. A put date or time that cannot be read counts as the epoch.
+void AccumulateStatistics(const RunOptions* options, SummaryStatistics* stats);
+
+// Adds 1 to the count of the first bucket whose limit is above `value`
+// (the last bucket when none is).
+void CountInBucket(uint32_t value, uint32_t* counts, const SummaryBucket* buckets,
+                   int bucketCount);
+
+// The summary display on `out`, in its order: the "Read" line, the age
+// table, youngest, oldest and average age, the size table, smallest,
+// biggest and average size (identifiers with -dM/-dC), and the "Queue Size
+// Summary" when the queue's maximum depth or maximum file size is known.
+void DisplaySummary(FILE* out, const RunOptions* options, const SummaryStatistics* stats,
+                    const QueueElement* inputQueue);
+
+// Pieces of the display: "\n<title>\n" and one '=' per character (no
+// line end); a bucket table of `perRow` buckets a row; the identifier
+// lines of -dM and -dC, followed by an empty line when either was printed.
+void PrintHeading(FILE* out, const char* title);
+void PrintBucketTable(FILE* out, const char* title, const uint32_t* counts,
+                      const SummaryBucket* buckets, int bucketCount, int perRow);
+void PrintSummaryIds(FILE* out, const RunOptions* options, const MQBYTE* msgId,
+                     const MQBYTE* correlId);
 
 // ---- Shared by the engine's own files --------------------------------------
 

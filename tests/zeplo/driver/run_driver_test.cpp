@@ -7,6 +7,7 @@
 
 #include "zeplo/driver/driver.h"
 #include "zeplo/mq/mq.h"
+#include "zeplo/util/util.h"
 
 namespace {
 
