@@ -112,7 +112,6 @@ TEST_F(FinalReportTest, WhichLinesShow) {
       {"quiet", [](RunOptions* o) { o->Quiet = true; }, true, "", ""},
       {"quiet count, not reached",
        [](RunOptions* o) { o->Quiet = o->Count = true; }, false, "", ""},
-      {"summary", [](RunOptions* o) { o->Summary = true; }, true, "", ""},
       {"rolled back",
        [](RunOptions* o) {
          o->RolledBack = true;
@@ -144,6 +143,13 @@ TEST_F(FinalReportTest, WhichLinesShow) {
     EXPECT_EQ(out, c.Out) << c.Name;
     EXPECT_EQ(err, c.Err) << c.Name;
   }
+  // The summary takes the place of the count lines.
+  SetUp();
+  o_.Summary = true;
+  std::string out, err;
+  Report(true, &out, &err);
+  EXPECT_EQ(err.substr(0, read.size() + 14), read + "\nMessage Ages\n");
+  EXPECT_EQ(err.find("Written"), std::string::npos);
 }
 
 }  // namespace
