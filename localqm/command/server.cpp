@@ -121,9 +121,9 @@ int DeadLetter(LqmStore* store, const LqmQmgr& qm, MQMD md, const char* queue,
   memcpy(dlh.PutApplName, md.PutApplName, sizeof dlh.PutApplName);
   memcpy(dlh.PutDate, md.PutDate, sizeof dlh.PutDate);
   memcpy(dlh.PutTime, md.PutTime, sizeof dlh.PutTime);
-  std::vector<unsigned char> wrapped(sizeof dlh);
+  std::vector<unsigned char> wrapped(sizeof dlh + data.size());
   memcpy(wrapped.data(), &dlh, sizeof dlh);
-  wrapped.insert(wrapped.end(), data.begin(), data.end());
+  if (!data.empty()) memcpy(wrapped.data() + sizeof dlh, data.data(), data.size());
   memcpy(md.Format, MQFMT_DEAD_LETTER_HEADER, MQ_FORMAT_LENGTH);
   if (qm.DeadLetterQ[0] == '\0') return 0;
   int rc = PutMessage(store, qm.DeadLetterQ, &md, wrapped);
