@@ -128,16 +128,20 @@ int AddQueueAttr(LqmStore* store, const LqmQueue& queue, MQLONG attr, LqmPcfRepl
   return 0;
 }
 
-int AddStatusAttr(LqmStore* store, const LqmQueue& queue, MQLONG attr, LqmPcfReply* reply) {
+// Appends one status attribute. The queue's file is measured once per
+// reply (*file, FileSize -1 until then): measuring reads every row.
+int AddStatusAttr(LqmStore* store, const LqmQueue& queue, MQLONG attr, LqmPcfReply* reply,
+                  LqmQueueFileStatus* file) {
   if (attr == MQIA_CURRENT_Q_DEPTH || attr == MQIA_OPEN_INPUT_COUNT ||
       attr == MQIA_OPEN_OUTPUT_COUNT)
     return AddQueueAttr(store, queue, attr, reply);
-  LqmQueueFileStatus file;
-  int rc = LqmQueueFileStatusRead(store, queue.Name, &file);
-  if (rc != 0) return rc;
-  if (attr == MQIACF_UNCOMMITTED_MSGS) LqmPcfReplyInt(reply, attr, file.Uncommitted);
-  if (attr == MQIACF_CUR_Q_FILE_SIZE) LqmPcfReplyInt(reply, attr, file.FileSize);
-  if (attr == MQIACF_CUR_MAX_FILE_SIZE) LqmPcfReplyInt(reply, attr, file.MaxFileSize);
+  if (file->FileSize < 0) {
+    int rc = LqmQueueFileStatusRead(store, queue.Name, file);
+    if (rc != 0) return rc;
+  }
+  if (attr == MQIACF_UNCOMMITTED_MSGS) LqmPcfReplyInt(reply, attr, file->Uncommitted);
+  if (attr == MQIACF_CUR_Q_FILE_SIZE) LqmPcfReplyInt(reply, attr, file->FileSize);
+  if (attr == MQIACF_CUR_MAX_FILE_SIZE) LqmPcfReplyInt(reply, attr, file->MaxFileSize);
   return 0;
 }
 
@@ -155,9 +159,10 @@ int DescribeQueue(LqmStore* store, const LqmPcfRequest& req, const QueueQuery& q
     LqmPcfReplyInt(reply, MQIACF_Q_STATUS_TYPE, MQIACF_Q_STATUS);
   else
     LqmPcfReplyInt(reply, MQIA_Q_TYPE, queue.Type);
+  LqmQueueFileStatus file = {-1, 0, 0};
   for (MQLONG attr : attrs) {
     if (q.HaveAttrs && !Wanted(q, attr)) continue;
-    int rc = status ? AddStatusAttr(store, queue, attr, reply)
+    int rc = status ? AddStatusAttr(store, queue, attr, reply, &file)
                     : AddQueueAttr(store, queue, attr, reply);
     if (rc != 0) return rc;
   }

@@ -152,7 +152,7 @@ TEST_F(GenericTest, RollOverFilesLoadAsOneGroup) {
   }
 }
 
-TEST_F(GenericTest, WhatTheCommandServerSaysEndsTheRun) {
+TEST_F(GenericTest, RefusalsAndSilencesEndTheRun) {
   LocalqmOrFail({"create", "QMZ", "--platform", "1"});
   LocalqmOrFail({"define", "QMZ", "ZQ"});
   LocalqmOrFail({"put", "QMZ", "ZQ", "--text", "z"});
@@ -172,6 +172,14 @@ TEST_F(GenericTest, WhatTheCommandServerSaysEndsTheRun) {
        "You can not do a destructive generic unload.\n", ""},
       {{"-m", "QM1", "-i", "APP.A", "-f", "zz/*.a-b"}, Status(2046),
        "Invalid generic file type.\n", ""},
+      {{"-m", "QM1", "-f", "nodir/*", "-o", "APP.A"}, Status(2035),
+       "Can not open directory 'nodir/'.\n", ""},
+      {{"-m", "QM1", "-f", "zz/*", "-o", "NOPE"}, 0, "No matching ZEPLO files found.\n", ""},
+      // Files to files: there is no queue to ask or to load.
+      {{"-f", "in.zpd", "-f", "zz/*"}, Status(2046), "A generic unload needs input queue names.\n",
+       ""},
+      {{"-f", "zz/*", "-f", "out.zpd"}, Status(2046), "A generic load needs output queue names.\n",
+       ""},
       // A z/OS queue manager gets the z/OS form of the request.
       {{"-m", "QMZ", "-i", "Z*", "-f", "zz/*"}, 0, "",
        "ZQ                                                    1  Done.\n"

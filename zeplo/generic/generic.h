@@ -230,7 +230,8 @@ bool AskYes(const char* question, FILE* in);
 int CheckExistingFiles(RunOptions* options, GenericRun* run, FILE* in);
 
 // The whole generic unload (the output file name holds '*'). Returns 0 or
-// the code that ended it; each queue's own failure is printed on its line.
+// the code that ended it (2046 without input queue masks); each queue's
+// own failure is printed on its line.
 int GenericUnload(RunOptions* options);
 
 // The checks of a generic load before anything is put: the roll-over
@@ -238,7 +239,8 @@ int GenericUnload(RunOptions* options);
 // queues. Returns 0, 2100, or the last problem queue's reason.
 int CheckLoadFiles(RunOptions* options, GenericRun* run, FILE* in);
 
-// The whole generic load (the input file name holds '*').
+// The whole generic load (the input file name holds '*'). Returns 0 or the
+// code that ended it (2046 without output queue masks).
 int GenericLoad(RunOptions* options);
 
 #endif  // ZEPLO_GENERIC_GENERIC_H_

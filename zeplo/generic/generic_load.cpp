@@ -116,6 +116,13 @@ int32_t LoadAll(RunOptions* options, GenericRun* run, int32_t* queues) {
 }  // namespace
 
 int GenericLoad(RunOptions* options) {
+  // Files are loaded onto queues only: a file-to-file run has no connection.
+  const QmgrSlot& slot = options->Qmgrs[options->OutputSlot];
+  if (options->OutputQueueName[0] == '\0' || slot.Api == nullptr ||
+      slot.Hconn == MQHC_UNUSABLE_HCONN) {
+    fputs("A generic load needs output queue names.\n", stderr);
+    return MQRC_OPTIONS_ERROR;
+  }
   if (ParseGenericFileSpec(options, options->InputFile) != 0) return MQRC_OPTIONS_ERROR;
   GenericRun run{};
   int rc = ScanGenericDirectory(options, AddLoadFile, &run);

@@ -149,6 +149,12 @@ int GenericUnload(RunOptions* options) {
     fputs("You can not do a destructive generic unload.\n", stderr);
     return MQRC_OPTIONS_ERROR;
   }
+  // Only queue masks say what to unload; without them nothing is connected.
+  const QmgrSlot& slot = options->Qmgrs[options->InputSlot];
+  if (options->InputList == nullptr || slot.Api == nullptr || slot.Hconn == MQHC_UNUSABLE_HCONN) {
+    fputs("A generic unload needs input queue names.\n", stderr);
+    return MQRC_OPTIONS_ERROR;
+  }
   if (ParseGenericFileSpec(options, options->OutputFile) != 0) return MQRC_OPTIONS_ERROR;
   GenericRun run{};
   int rc = InquireQueues(options, AddDiscoveredQueue, &run);
