@@ -115,8 +115,11 @@ TEST_F(QueueSummaryTest, AStoppedCommandServerOnlyCostsTheFileSizes) {
       << r.err;
   EXPECT_NE(r.err.find("Messages                    1          20"), std::string::npos) << r.err;
   EXPECT_EQ(std::string::npos, r.err.find("Queue File Size"));
-  // The request waits for the server, which answers a queue gone by then.
+  // The request waits for the server; started, it answers it, and the
+  // reply, its queue gone with the run, goes to the dead-letter queue.
   EXPECT_EQ("1\n", LocalqmOrFail({"depth", "QM1", "SYSTEM.ADMIN.COMMAND.QUEUE"}));
+  EXPECT_EQ("Served : 1\nCommandServer : running\n", LocalqmOrFail({"cmdserver", "QM1", "start"}));
+  EXPECT_EQ("1\n", LocalqmOrFail({"depth", "QM1", "SYSTEM.DEAD.LETTER.QUEUE"}));
 }
 
 }  // namespace

@@ -123,8 +123,6 @@ TEST(PcfParserTest, DamagedRepliesAreRefused) {
     Bytes body;
     const char* walk;
   } cases[] = {
-      {"count beyond the data", 2, Bytes().L({MQCFT_INTEGER, 16, 3, 1}), "3:3:1:4 end 3016"},
-      {"structure beyond the data", 1, Bytes().L({MQCFT_STRING, 400, 2016, 0, 2}), "end 3016"},
       {"unknown type", 1, Bytes().L({77, 16, 3, 1}), "end 3001"},
       {"integer of another length", 1, Bytes().L({MQCFT_INTEGER, 20, 3, 1, 0}), "end 3009"},
       {"string longer than its structure", 1, Bytes().L({MQCFT_STRING, 24, 2016, 0, 5}).S("Q1  "),
