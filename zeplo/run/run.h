@@ -15,8 +15,11 @@
 //   RunCounters   engine and files           one run; read by the report
 //   MessageBuffer files (storage), readers   one processing-loop call
 //   EngineState   engine                     one run (queue handles and
-//                                            arrays until the disconnect)
+//                                            arrays until the disconnect,
+//                                            the queue summary's statistics)
 //   FileState     files                      one run (streams until closed)
+//   GenericRun    generic                    one generic unload or load
+//                                            (its lists of queues and files)
 //   ExitMessage   whoever fails first        one run (first error sticks)
 //
 // Run bundles them for one run; the driver creates it after the checks
@@ -36,6 +39,7 @@ struct MqApi;         // zeplo/mq: the 24 entry points bound for one slot
 struct QueueList;     // zeplo/names: a growable list of destinations
 struct QueueElement;  // zeplo/engine: one opened queue
 struct LineStorage;   // zeplo/files: the input line and the reader's place
+struct QueueFileEntry;  // zeplo/generic: one queue or file of a generic run
 
 // Length limits of the fixed text fields. The +1 in each field is the
 // terminator; the limit itself is what a user may type.
@@ -282,8 +286,30 @@ struct OutputQueues {
   MQHOBJ MonitorHobj;     // -1 unless -R * opened it
 };
 
+// ---- Queue summary (zeplo/engine) ----------------------------------------------
+
+enum : int { kAgeBucketCount = 12, kSizeBucketCount = 8 };
+
+// What the queue summary (-ds) knows of the messages seen so far. Ages are
+// measured from the start of the run (NowSeconds, NowCentiseconds). Zero
+// at start; the engine adds each selected message (AccumulateStatistics).
+struct SummaryStatistics {
+  int64_t YoungestAgeSeconds, YoungestAgeCentiseconds;
+  MQBYTE24 YoungestMsgId, YoungestCorrelId;
+  int64_t OldestAgeSeconds, OldestAgeCentiseconds;
+  MQBYTE24 OldestMsgId, OldestCorrelId;
+  int64_t TotalAgeCentiseconds;
+  int32_t SmallestSize;
+  MQBYTE24 SmallestMsgId, SmallestCorrelId;
+  int32_t LargestSize;
+  MQBYTE24 LargestMsgId, LargestCorrelId;
+  uint32_t AgeCounts[kAgeBucketCount];
+  uint32_t SizeCounts[kSizeBucketCount];
+};
+
 // Everything the engine keeps between messages. Reset by the processing
-// loop at its start, except the queue records (opened before the loop).
+// loop at its start, except the queue records (opened before the loop) and
+// the summary statistics.
 struct EngineState {
   InputQueues Input;
   OutputQueues Output;
@@ -308,6 +334,7 @@ struct EngineState {
   bool RelativeSet;
   int64_t RelativePutCs;         // its put time, centiseconds
   int32_t RelativeStartMs;       // the millisecond clock when it was delivered
+  SummaryStatistics Summary;     // -ds: gathered for the whole run, never reset
 };
 
 // ---- File state (zeplo/files) -------------------------------------------------
@@ -346,6 +373,16 @@ struct FileState {
   LineStorage* InputLines;
 };
 
+// ---- Generic state (zeplo/generic) ---------------------------------------------
+//
+// The lists of one generic unload or load, "QN" blocks sorted by queue name
+// (byte order) and, among equal names, by roll-over index. Empty outside a
+// generic run; GenericRunRelease frees them.
+struct GenericRun {
+  QueueFileEntry* QueueFiles;     // queues to unload / files to load
+  QueueFileEntry* ExistingFiles;  // files already in the directory (unload)
+};
+
 // ---- The run -------------------------------------------------------------------
 
 struct Run {
@@ -356,6 +393,7 @@ struct Run {
   MessageBuffer Message;
   EngineState Engine;
   FileState Files;
+  GenericRun Generic;
   bool StopRequested;     // a stop that is not an error: end of source, limit
   bool RolledBack;        // a unit of work was backed out
   char ExitMessage[kExitMessageLength];

@@ -27,10 +27,7 @@ TEST_F(UnbuiltModesTest, RefusedBeforeAnythingMoves) {
     std::string What;
   } cases[] = {
       {{"-fin.txt", "-fout.txt", "-dxtest"}, "the file format self-test"},
-      {{"-mQM1", "-IQ1", "-fout*.txt"}, "generic unload to many files"},
-      {{"-fin*.txt", "-mQM1", "-oQ2"}, "generic load from many files"},
       {{"-jlog.txt", "-fout.txt"}, "replaying messages from a queue manager log"},
-      {{"-mQM1", "-iQ1", "-ds"}, "the queue summary display"},
       {{"-n1", "-fin.txt", "-mQM1", "-oQ2"}, "loading delimited files"},
       {{"-n1", "-fin.txt", "-fout.txt"}, "loading delimited files"},
       {{"-mQM1", "-IQ1", "-IQ2", "-fout.txt"}, "reading several input queues at once"},
