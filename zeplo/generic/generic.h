@@ -223,11 +223,12 @@ bool AskYes(const char* question, FILE* in);
 
 // ---- Generic unload and load (generic_unload.cpp, generic_load.cpp) --------
 
-// The questions about existing files of a generic unload: which will be
-// deleted, what to do with those of other queues (run->Generic's lists), then the deletions and
-// the check that every queue opens. Answers come from `in`. Returns 0, 2100
-// (declined, quit, or a file that cannot be deleted), or the last queue's
-// open reason when the user will not go on without it.
+// The questions about existing files of a generic unload (run->Generic's
+// lists): which will be deleted, what to do with those of other queues,
+// then the deletions and the check that every queue opens. Answers come
+// from `in`. Returns 0, 2100 (declined, quit, or a file that cannot be
+// deleted), or the last queue's open reason when the user will not go on
+// without it.
 int CheckExistingFiles(Run* run, FILE* in);
 
 // The whole generic unload (the output file name holds '*'). Returns 0 or
@@ -236,9 +237,9 @@ int CheckExistingFiles(Run* run, FILE* in);
 int GenericUnload(Run* run);
 
 // The checks of a generic load (run->Generic's files) before anything is
-// put: the roll-over
-// index sequence of each group, readable files, empty and openable target
-// queues. Returns 0, 2100, or the last problem queue's reason.
+// put: the roll-over index sequence of each group, readable files, empty
+// and openable target queues. Returns 0, 2100, or the last problem queue's
+// reason.
 int CheckLoadFiles(Run* run, FILE* in);
 
 // The whole generic load (the input file name holds '*'). Returns 0 or the
