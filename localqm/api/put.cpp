@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "localqm/api/api.h"
+#include "localqm/command/command.h"
 #include "zeplo/util/banned.h"  // after every other header
 
 namespace {
@@ -346,6 +347,7 @@ int LqmPutOnHandle(LqmConnection* conn, LqmHandle* h, MQMD* callerMd, MQPMO* pmo
   memcpy(callerMd, &md, callerMd->Version >= MQMD_VERSION_2 ? sizeof(MQMD) : MQMD_LENGTH_1);
   callerMd->Version = callerMd->Version >= MQMD_VERSION_2 ? MQMD_VERSION_2 : MQMD_VERSION_1;
   *warningOut = warning;
+  LqmCommandQueueReached(h);  // a request for the command server is served now
   return 0;
 }
 

@@ -145,8 +145,9 @@ void LqmNameToField(const char* name, char* field, size_t fieldLength);
 
 // Creates queue manager `name` with the given attributes, its default
 // objects (SYSTEM.DEFAULT.LOCAL.QUEUE, SYSTEM.DEFAULT.MODEL.QUEUE,
-// SYSTEM.DEAD.LETTER.QUEUE, SYSTEM.ADMIN.COMMAND.QUEUE) and, with
-// `makeDefault`, makes it the default. Returns 0; 2100 when it exists;
+// SYSTEM.DEAD.LETTER.QUEUE, SYSTEM.ADMIN.COMMAND.QUEUE and the SYSTEM.*
+// queues of LqmDefineSystemQueues) and, with `makeDefault`, makes it the
+// default. Returns 0; 2100 when it exists;
 // 2058 for a bad name; 2102 when the directory cannot be made.
 int LqmStoreCreate(const LqmQmgr* attrs, bool makeDefault);
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "localqm/command/command.h"
 #include "localqm/core/core.h"
 #include "zeplo/util/banned.h"  // after every other header
 
@@ -192,6 +193,7 @@ int DefineDefaults(LqmStore* store) {
     LqmQueueDefaults(&q, "SYSTEM.ADMIN.COMMAND.QUEUE");
     rc = LqmQueueWrite(store, &q, true);
   }
+  if (rc == 0) rc = LqmDefineSystemQueues(store);
   return rc;
 }
 

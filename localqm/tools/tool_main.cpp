@@ -48,6 +48,11 @@ const char kHelp[] =
     "    Each message prints as 'Field : value' lines (every descriptor field), then\n"
     "    'DataLength : N' and 'Data : text' when printable, else 'DataHex : hex'.\n"
     "\n"
+    "Command server (answers PCF requests put to SYSTEM.ADMIN.COMMAND.QUEUE):\n"
+    "  localqm cmdserver QM [start|stop|status]   (stopped: requests wait on the queue;\n"
+    "                                              start answers them)\n"
+    "  localqm maxfsize QM QUEUE MB   (the queue's maximum file size, default 2088960)\n"
+    "\n"
     "Faults (seen by every process using the queue manager):\n"
     "  localqm fault QM CALL --reason R [--queue QUEUE] [--after N] [--times N]\n"
     "    CALL is MQCONN, MQCONNX, MQDISC, MQOPEN, MQCLOSE, MQGET, MQPUT, MQPUT1, MQINQ,\n"
@@ -204,6 +209,8 @@ int main(int argc, char** argv) {
   if (strcmp(verb, "alter-qmgr") == 0) return ToolAlterQmgr(args);
   if (strcmp(verb, "user") == 0) return ToolUser(args);
   if (strcmp(verb, "fault") == 0) return ToolFault(args);
+  if (strcmp(verb, "cmdserver") == 0) return ToolCommandServer(args);
+  if (strcmp(verb, "maxfsize") == 0) return ToolMaxFileSize(args);
   if (strcmp(verb, "define") == 0) return ToolDefine(args, false);
   if (strcmp(verb, "alter") == 0) return ToolDefine(args, true);
   if (strcmp(verb, "remove") == 0) return ToolRemove(args);

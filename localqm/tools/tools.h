@@ -63,6 +63,9 @@ int ToolClear(const ToolArgs& args);
 // Verbs (tool_messages.cpp).
 int ToolPut(const ToolArgs& args);
 int ToolBrowseGet(const ToolArgs& args, bool destructive);
+// Verbs (tool_command.cpp).
+int ToolCommandServer(const ToolArgs& args);
+int ToolMaxFileSize(const ToolArgs& args);
 
 // The options each verb accepts, shared by the parser and the help text.
 extern const std::vector<std::string> kQmgrOptions;

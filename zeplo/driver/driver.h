@@ -158,18 +158,6 @@ void PrintLimitsReport(const RunOptions* options);
 
 // -- Run driver -----------------------------------------------------------
 
-// Copies a number's text with a comma before every third digit from the
-// right (digits counted only); leading blanks of a right-aligned text are kept (e.g. "   1234567"
-// becomes "   1,234,567"). Returns the length written; out is always
-// terminated (truncated to size - 1).
-int GroupThousands(const char* text, char* out, size_t size);
-
-// One final-report count line, newline included: "Read", "Written" with a
-// file count (files >= 0), or "Counted" without one (files < 0). Returns
-// the length; out is always terminated.
-int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t bytes, char* out,
-                    size_t size);
-
 // The final report after a run that reached its messages (countsDue) or
 // ended earlier: ExitMessage, then the count lines (none with Summary) or,
 // when quiet, the bare -dK count, then the rolled-back report. Writes to
@@ -186,9 +174,9 @@ void DisconnectQmgrs(Run* run);
 // The run after a successful CheckOptions (run set up by RunInit): connect,
 // reports, mode choice, opens, the processing loop, the final report, the
 // disconnects and the release of what the run opened.
-// Returns the run's return code. Generic unload and load, log replay and
-// the queue summary are refused with 2046 ("Sorry, <what> is not available
-// in this build.") at the step that would need them.
+// Returns the run's return code. Log replay, delimited files and several
+// input queues at once are refused with 2046 ("Sorry, <what> is not
+// available in this build.") at the step that would need them.
 int RunDriver(Run* run);
 
 // ---- Help and usage -------------------------------------------------------

@@ -3,9 +3,7 @@
 // disconnects. The return code is the process exit status.
 //
 // Every path that got as far as connecting leaves through the disconnect,
-// output slot first. Modes whose machinery this build lacks (generic
-// unload and load, the queue summary) are refused where the run chooses
-// its mode, with code 2046 and one message, before anything is read.
+// output slot first.
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +11,7 @@
 #include "zeplo/driver/driver.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
+#include "zeplo/generic/generic.h"
 #include "zeplo/logreplay/logreplay.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
@@ -23,11 +22,6 @@
 // clang-format on
 
 namespace {
-
-int Unavailable(const char* what) {
-  fprintf(stderr, "Sorry, %s is not available in this build.\n", what);
-  return kOptionsRefused;
-}
 
 // The labelled blocks the option parser made.
 void ReleaseParsedOptions(RunOptions* options) {
@@ -70,13 +64,14 @@ int PrepareRun(Run* run, bool* quiet) {
     if (options->LimitsActive) PrintLimitsReport(options);
   }
 
+  // The generic modes print their own counts and end the run.
   if (strchr(run->Options->OutputFile, '*') != nullptr) {
     *quiet = true;
-    return Unavailable("generic unload to many files");
+    return GenericUnload(run);
   }
   if (strchr(run->Options->InputFile, '*') != nullptr) {
     *quiet = true;
-    return Unavailable("generic load from many files");
+    return GenericLoad(run);
   }
 
   if (run->Options->LogMode) {
@@ -100,7 +95,9 @@ int PrepareRun(Run* run, bool* quiet) {
     if (rc != 0) return rc;
   }
 
-  if (run->Options->Summary) return Unavailable("the queue summary display");
+  // The queue file sizes for the summary; nothing in the inquiry ends the run.
+  if (run->Options->Summary && !run->Options->SummaryNoQStatus)
+    InquireQueueStatus(run, run->Engine.Input.Elements);
   if (run->Options->OutputQueueName[0] != '\0') {
     int rc = OpenOutputQueues(run);
     if (rc != 0) return rc;
@@ -153,42 +150,6 @@ int CountFirst(Run* run, bool* quiet) {
 
 }  // namespace
 
-int GroupThousands(const char* text, char* out, size_t size) {
-  if (size == 0) return 0;
-  int digits = 0;
-  for (const char* p = text; *p != '\0'; p++)
-    if (*p >= '0' && *p <= '9') digits++;
-  size_t n = 0;
-  for (const char* p = text; *p != '\0' && n + 1 < size; p++) {
-    out[n++] = *p;
-    if (*p >= '0' && *p <= '9') {
-      digits--;
-      if (digits > 0 && digits % 3 == 0 && n + 1 < size) out[n++] = ',';
-    }
-  }
-  out[n] = '\0';
-  return static_cast<int>(n);
-}
-
-int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t bytes, char* out,
-                    size_t size) {
-  char raw[32], count[48], byteText[48];
-  snprintf(raw, sizeof raw, "%lld", static_cast<long long>(messages));
-  GroupThousands(raw, count, sizeof count);
-  snprintf(raw, sizeof raw, "%10llu", static_cast<unsigned long long>(bytes));
-  GroupThousands(raw, byteText, sizeof byteText);
-  int n;
-  if (files >= 0)
-    n = snprintf(out, size, "%-7s - Files:%4d  Messages:%7s  Bytes:%12s\n", label, files, count,
-                 byteText);
-  else
-    n = snprintf(out, size, "%-7s -             Messages:%7s  Bytes:%12s\n", label, count,
-                 byteText);
-  if (n < 0) n = 0;
-  if (size > 0 && static_cast<size_t>(n) >= size) n = static_cast<int>(size - 1);
-  return n;
-}
-
 void PrintFinalReport(const Run* run, bool countsDue) {
   if (run->ExitMessage[0] != '\0')
     fprintf(stderr, "%.*s\n", kExitMessageLength - 1, run->ExitMessage);
@@ -200,7 +161,9 @@ void PrintFinalReport(const Run* run, bool countsDue) {
     }
     return;
   }
-  if (countsDue && !run->Options->Summary) {
+  if (countsDue && run->Options->Summary) {
+    DisplaySummary(stderr, run, &run->Engine.Summary, run->Engine.Input.Elements);
+  } else if (countsDue) {
     PrintCountLine("Read", run->Counters.ReadFiles, run->Counters.ReadCount, run->Counters.ReadBytes);
     if (NoOutputAtAll(run)) {
       if (run->Options->Count)

@@ -65,8 +65,10 @@ int WriteToOutputFile(Run* run) {
 int DeliverMessage(Run* run, QueueElement* inputQueue) {
   if (run->Options->Delay != 0 || run->Options->RelativeDelay) DelayMessage(run);
   if (run->Options->StripHeaders) StripMessageHeaders(run);
-  // The queue summary (-ds) takes the message here once it is built; the
-  // driver refuses it until then.
+  if (run->Options->Summary) {  // -ds: counted, never put or written
+    AccumulateStatistics(run, &run->Engine.Summary);
+    return 0;
+  }
   if (!run->Settings.NoBackout && inputQueue != nullptr && inputQueue->BackoutThreshold > 0 &&
       run->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
     return RequeueToBackoutQueue(run, inputQueue);

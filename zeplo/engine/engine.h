@@ -3,11 +3,10 @@
 // listing) to the sinks the options name (output queues, one output file,
 // or nothing when messages are only removed or counted).
 //
-// Log replay, delimited files and the queue summary are not built yet:
-// the run driver refuses them, so the loop is never called for them. Their
-// readers and sinks join at the places marked in processing_loop.cpp and
-// deliver.cpp. Two or more input queues are consumed asynchronously
-// (ConsumeQueues) in place of the loop's cycle.
+// It also reads a delimited file or a queue manager's log in place of a
+// message file, and feeds the queue summary (-ds) as a sink. Two or more
+// input queues are consumed asynchronously (ConsumeQueues) in place of the
+// loop's cycle.
 //
 // Calling sequence for an ordinary run (the driver's side):
 //   OpenInputQueues(run)      -> run->Engine.Input, one element per queue
@@ -37,6 +36,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "mqi/mqi.h"
 #include "zeplo/run/run.h"
@@ -339,6 +339,49 @@ int32_t RemainingFileAge(const Run* run, int64_t now);
 // -vs/-vt: prints "HH:MM:SS> Status - Read: ... Thruput: ..." on standard
 // error and restarts the status count and time.
 void PrintStatusLine(Run* run, int64_t now);
+
+// ---- Queue summary (summary.cpp) -------------------------------------------
+//
+// With -ds every selected message goes to the statistics
+// (run->Engine.Summary) instead of an output (DeliverMessage), and the
+// driver shows them after the loop.
+
+// One bucket of a summary table: its label (all labels of a table have
+// one width) and the limit its values stay below; 0 for the last bucket,
+// which takes the rest.
+struct SummaryBucket {
+  const char* Label;
+  uint32_t Limit;
+};
+extern const SummaryBucket AgeBuckets[kAgeBucketCount];    // seconds
+extern const SummaryBucket SizeBuckets[kSizeBucketCount];  // bytes
+
+// Adds the message in hand to *stats: the first selected message
+// (SelectedCount 1) becomes youngest, oldest, smallest and biggest at once;
+// later ones replace them only when strictly younger, older, smaller or
+// bigger. A put date or time that cannot be read counts as the epoch.
+void AccumulateStatistics(const Run* run, SummaryStatistics* stats);
+
+// Adds 1 to the count of the first bucket whose limit is above `value`
+// (the last bucket when none is).
+void CountInBucket(uint32_t value, uint32_t* counts, const SummaryBucket* buckets,
+                   int bucketCount);
+
+// The summary display on `out`, in its order: the "Read" line, the age
+// table, youngest, oldest and average age, the size table, smallest,
+// biggest and average size (identifiers with -dM/-dC), and the "Queue Size
+// Summary" when the queue's maximum depth or maximum file size is known.
+void DisplaySummary(FILE* out, const Run* run, const SummaryStatistics* stats,
+                    const QueueElement* inputQueue);
+
+// Pieces of the display: "\n<title>\n" and one '=' per character (no
+// line end); a bucket table of `perRow` buckets a row; the identifier
+// lines of -dM and -dC, followed by an empty line when either was printed.
+void PrintHeading(FILE* out, const char* title);
+void PrintBucketTable(FILE* out, const char* title, const uint32_t* counts,
+                      const SummaryBucket* buckets, int bucketCount, int perRow);
+void PrintSummaryIds(FILE* out, const Run* run, const MQBYTE* msgId,
+                     const MQBYTE* correlId);
 
 // ---- Shared by the engine's own files --------------------------------------
 

@@ -17,9 +17,12 @@
 //   EngineState   engine                     one run (queue handles and
 //                                            arrays until the disconnect;
 //                                            the consume state for one
-//                                            asynchronous consume)
+//                                            asynchronous consume; the
+//                                            queue summary's statistics)
 //   FileState     files                      one run (streams until closed)
 //   LogReplay     logreplay                  one run (source open .. release)
+//   GenericRun    generic                    one generic unload or load
+//                                            (its lists of queues and files)
 //   ExitMessage   whoever fails first        one run (first error sticks)
 //
 // Run bundles them for one run; the driver creates it after the checks
@@ -42,6 +45,7 @@ struct QueueList;     // zeplo/names: a growable list of destinations
 struct QueueElement;  // zeplo/engine: one opened queue
 struct LineStorage;   // zeplo/files: the input line and the reader's place
 struct LogReplay;     // zeplo/logreplay: the log being read and its parts
+struct QueueFileEntry;  // zeplo/generic: one queue or file of a generic run
 
 // Length limits of the fixed text fields. The +1 in each field is the
 // terminator; the limit itself is what a user may type.
@@ -322,8 +326,30 @@ struct ConsumeState {
   int HeldCode;           // the first failure of a callback; the run's code
 };
 
+// ---- Queue summary (zeplo/engine) ----------------------------------------------
+
+enum : int { kAgeBucketCount = 12, kSizeBucketCount = 8 };
+
+// What the queue summary (-ds) knows of the messages seen so far. Ages are
+// measured from the start of the run (NowSeconds, NowCentiseconds). Zero
+// at start; the engine adds each selected message (AccumulateStatistics).
+struct SummaryStatistics {
+  int64_t YoungestAgeSeconds, YoungestAgeCentiseconds;
+  MQBYTE24 YoungestMsgId, YoungestCorrelId;
+  int64_t OldestAgeSeconds, OldestAgeCentiseconds;
+  MQBYTE24 OldestMsgId, OldestCorrelId;
+  int64_t TotalAgeCentiseconds;
+  int32_t SmallestSize;
+  MQBYTE24 SmallestMsgId, SmallestCorrelId;
+  int32_t LargestSize;
+  MQBYTE24 LargestMsgId, LargestCorrelId;
+  uint32_t AgeCounts[kAgeBucketCount];
+  uint32_t SizeCounts[kSizeBucketCount];
+};
+
 // Everything the engine keeps between messages. Reset by the processing
-// loop at its start, except the queue records (opened before the loop).
+// loop at its start, except the queue records (opened before the loop) and
+// the summary statistics.
 struct EngineState {
   InputQueues Input;
   OutputQueues Output;
@@ -349,6 +375,7 @@ struct EngineState {
   int64_t RelativePutCs;         // its put time, centiseconds
   int32_t RelativeStartMs;       // the millisecond clock when it was delivered
   ConsumeState Consume;
+  SummaryStatistics Summary;     // -ds: gathered for the whole run, never reset
 };
 
 // ---- File state (zeplo/files) -------------------------------------------------
@@ -414,6 +441,16 @@ struct FileState {
   DelimitedFile Delimited;
 };
 
+// ---- Generic state (zeplo/generic) ---------------------------------------------
+//
+// The lists of one generic unload or load, "QN" blocks sorted by queue name
+// (byte order) and, among equal names, by roll-over index. Empty outside a
+// generic run; GenericRunRelease frees them.
+struct GenericRun {
+  QueueFileEntry* QueueFiles;     // queues to unload / files to load
+  QueueFileEntry* ExistingFiles;  // files already in the directory (unload)
+};
+
 // ---- The run -------------------------------------------------------------------
 
 struct Run {
@@ -425,6 +462,7 @@ struct Run {
   EngineState Engine;
   FileState Files;
   LogReplay* Log;         // -j: null until the log is opened (zeplo/logreplay)
+  GenericRun Generic;
   bool StopRequested;     // a stop that is not an error: end of source, limit
   bool RolledBack;        // a unit of work was backed out
   char ExitMessage[kExitMessageLength];

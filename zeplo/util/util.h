@@ -96,6 +96,20 @@ int FormatDuration(char (&out)[N], int64_t seconds, bool shortForm) {
   return FormatDuration(out, N, seconds, shortForm);
 }
 
+// ---- Count lines ---------------------------------------------------------
+
+// Copies a number's text with a comma before every third digit from the
+// right (digits counted only); leading blanks of a right-aligned text are kept (e.g. "   1234567"
+// becomes "   1,234,567"). Returns the length written; out is always
+// terminated (truncated to size - 1).
+int GroupThousands(const char* text, char* out, size_t size);
+
+// One final-report count line, newline included: "Read", "Written" with a
+// file count (files >= 0), or "Counted" without one (files < 0). Returns
+// the length; out is always terminated.
+int FormatCountLine(const char* label, int32_t files, int64_t messages, uint64_t bytes, char* out,
+                    size_t size);
+
 // ---- MQ date and time ----------------------------------------------------
 
 // `date` is YYYYMMDD (8 characters), `time` the first 6 characters HHMMSS of

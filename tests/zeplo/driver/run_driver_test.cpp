@@ -8,6 +8,7 @@
 #include "tests/zeplo/test_run.h"
 #include "zeplo/driver/driver.h"
 #include "zeplo/mq/mq.h"
+#include "zeplo/util/util.h"
 
 namespace {
 
@@ -113,7 +114,6 @@ TEST_F(FinalReportTest, WhichLinesShow) {
       {"quiet", [](TestRun* o) { o->Settings.Quiet = true; }, true, "", ""},
       {"quiet count, not reached",
        [](TestRun* o) { o->Settings.Quiet = o->Parsed.Count = true; }, false, "", ""},
-      {"summary", [](TestRun* o) { o->Parsed.Summary = true; }, true, "", ""},
       {"rolled back",
        [](TestRun* o) {
          o->RolledBack = true;
@@ -145,6 +145,13 @@ TEST_F(FinalReportTest, WhichLinesShow) {
     EXPECT_EQ(out, c.Out) << c.Name;
     EXPECT_EQ(err, c.Err) << c.Name;
   }
+  // The summary takes the place of the count lines.
+  SetUp();
+  o_.Parsed.Summary = true;
+  std::string out, err;
+  Report(true, &out, &err);
+  EXPECT_EQ(err.substr(0, read.size() + 14), read + "\nMessage Ages\n");
+  EXPECT_EQ(err.find("Written"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,254 @@
+// The command server on handmade PCF requests: the replies to Inquire
+// Queue and Inquire Queue Status, IBM MQ's reasons for malformed requests,
+// and a request put through the MQI. A stopped server is the end-to-end
+// runs' part.
+#include <string>
+#include <vector>
+
+#include "localqm/command/command.h"
+#include "tests/localqm/lqm_test_util.h"
+
+namespace {
+
+// A request built field by field, in either byte order.
+struct Request {
+  std::vector<unsigned char> Bytes;
+  bool Big = false;
+  void Long(MQLONG v) {
+    for (int i = 0; i < 4; ++i)
+      Bytes.push_back(static_cast<unsigned char>(static_cast<uint32_t>(v) >> (Big ? 24 - 8 * i : 8 * i)));
+  }
+  Request& Header(MQLONG command, MQLONG count, MQLONG type = MQCFT_COMMAND, MQLONG length = 36) {
+    for (MQLONG v : {type, length, MQLONG{1}, command, MQLONG{1}, MQLONG{MQCFC_LAST}, MQLONG{0},
+                     MQLONG{0}, count})
+      Long(v);
+    return *this;
+  }
+  Request& Int(MQLONG parameter, MQLONG value) {
+    for (MQLONG v : {MQLONG{MQCFT_INTEGER}, MQLONG{16}, parameter, value}) Long(v);
+    return *this;
+  }
+  Request& Str(MQLONG parameter, const std::string& text, MQLONG stringLength = -1) {
+    size_t padded = (text.size() + 3) / 4 * 4;
+    for (MQLONG v : {MQLONG{MQCFT_STRING}, static_cast<MQLONG>(20 + padded), parameter, MQLONG{0},
+                     stringLength >= 0 ? stringLength : static_cast<MQLONG>(text.size())})
+      Long(v);
+    Bytes.insert(Bytes.end(), text.begin(), text.end());
+    Bytes.resize(Bytes.size() + padded - text.size(), ' ');
+    return *this;
+  }
+  Request& List(MQLONG parameter, std::vector<MQLONG> values, MQLONG count = -1) {
+    for (MQLONG v : {MQLONG{MQCFT_INTEGER_LIST}, static_cast<MQLONG>(16 + 4 * values.size()),
+                     parameter, count >= 0 ? count : static_cast<MQLONG>(values.size())})
+      Long(v);
+    for (MQLONG v : values) Long(v);
+    return *this;
+  }
+};
+
+// A reply read back: its header and its parameters as "id=value" words.
+struct Reply {
+  MQCFH Header;
+  std::string Params;
+};
+
+Reply ReadReply(const std::vector<unsigned char>& bytes) {
+  Reply r{};
+  memcpy(&r.Header, bytes.data(), sizeof r.Header);
+  size_t at = sizeof r.Header;
+  for (MQLONG i = 0; i < r.Header.ParameterCount && at + 16 <= bytes.size(); ++i) {
+    MQLONG f[5];
+    memcpy(f, bytes.data() + at, std::min(sizeof f, bytes.size() - at));
+    std::string value = f[0] == MQCFT_INTEGER
+                            ? std::to_string(f[3])
+                            : std::string(reinterpret_cast<const char*>(bytes.data() + at + 20),
+                                          static_cast<size_t>(f[4]));
+    value.erase(value.find_last_not_of(' ') + 1);
+    r.Params += (r.Params.empty() ? "" : " ") + std::to_string(f[2]) + "=" + value;
+    at += static_cast<size_t>(f[1]);
+  }
+  return r;
+}
+
+class CommandServerTest : public LqmTest {
+ protected:
+  void SetUp() override {
+    LqmTest::SetUp();
+    CreateQmgr("QMC");
+    DefineLocal("QMC", "Q1");
+    DefineLocal("QMC", "Q2");
+    LqmQueue alias;
+    LqmQueueDefaults(&alias, "QA");
+    alias.Type = MQQT_ALIAS;
+    snprintf(alias.Target, sizeof alias.Target, "Q1");
+    DefineQueue("QMC", alias);
+  }
+
+  // The replies the server gives to `request` (put with `format`).
+  std::vector<Reply> Answer(const Request& request, const char* format = MQFMT_ADMIN) {
+    MQMD md = {MQMD_DEFAULT};
+    memcpy(md.Format, format, 8);
+    md.Encoding = request.Big ? MQENC_NORMAL : MQENC_NATIVE;
+    std::vector<LqmPcfReply> replies;
+    std::vector<Reply> out;
+    WithStore("QMC", [&](LqmStore* s) {
+      return LqmPcfAnswer(s, md, request.Bytes.data(), request.Bytes.size(), &replies);
+    });
+    for (const LqmPcfReply& r : replies) out.push_back(ReadReply(r.Bytes));
+    return out;
+  }
+
+  static void PutText(const char* queue, const std::string& text, int count) {
+    MQHCONN h;
+    MQHOBJ o;
+    ASSERT_EQ(Connect("QMC", &h), 0);
+    ASSERT_EQ(Open(h, queue, MQOO_OUTPUT, &o), 0);
+    for (int i = 0; i < count; ++i) ASSERT_EQ(Put(h, o, text), 0);
+    Close(h, &o);
+    Disconnect(&h);
+  }
+};
+
+TEST_F(CommandServerTest, InquiriesAnswerOneReplyPerQueue) {
+  PutText("Q1", std::string(1000, 'x'), 3);
+  WithStore("QMC", [](LqmStore* s) { return LqmQueueSetMaxFileSize(s, "Q2", 77); });
+  const std::vector<MQLONG> attrs = {MQCA_Q_NAME, MQIA_Q_TYPE, MQIA_CURRENT_Q_DEPTH,
+                                     MQIA_DEFINITION_TYPE};
+  const std::vector<MQLONG> sizes = {MQIACF_CUR_Q_FILE_SIZE, MQIACF_CUR_MAX_FILE_SIZE};
+  struct Case {
+    const char* what;
+    Request request;
+    std::vector<std::string> params;  // of each reply, in order
+    MQLONG reason;                    // of the last reply
+  } cases[] = {
+      {"local queues of a prefix",
+       Request().Header(MQCMD_INQUIRE_Q, 3).Str(MQCA_Q_NAME, "Q*").Int(MQIA_Q_TYPE, MQQT_LOCAL)
+           .List(MQIACF_Q_ATTRS, attrs),
+       {"2016=Q1 20=1 3=3 7=1", "2016=Q2 20=1 3=0 7=1"}, 0},
+      {"every type, one attribute", Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "Q*")
+           .List(MQIACF_Q_ATTRS, {MQIA_DEFINITION_TYPE}),
+       {"2016=Q1 20=1 7=1", "2016=Q2 20=1 7=1", "2016=QA 20=3"}, 0},
+      {"one queue by name, padded", Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "Q2  ")
+           .List(MQIACF_Q_ATTRS, {MQIA_CURRENT_Q_DEPTH}),
+       {"2016=Q2 20=1 3=0"}, 0},
+      {"nothing matches", Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "NONE*"),
+       {""}, MQRC_UNKNOWN_OBJECT_NAME},
+      {"a name of another type", Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "QA")
+           .Int(MQIA_Q_TYPE, MQQT_LOCAL),
+       {""}, MQRCCF_Q_WRONG_TYPE},
+      {"file sizes in megabytes", Request().Header(MQCMD_INQUIRE_Q_STATUS, 3)
+           .Str(MQCA_Q_NAME, "Q*").Int(MQIACF_Q_STATUS_TYPE, MQIACF_Q_STATUS)
+           .List(MQIACF_Q_STATUS_ATTRS, sizes),
+       {"2016=Q1 1103=1105 1437=1 1438=2088960", "2016=Q2 1103=1105 1437=0 1438=77"}, 0},
+      {"status of an alias", Request().Header(MQCMD_INQUIRE_Q_STATUS, 1).Str(MQCA_Q_NAME, "QA"),
+       {""}, MQRCCF_Q_WRONG_TYPE},
+  };
+  for (const Case& c : cases) {
+    std::vector<Reply> replies = Answer(c.request);
+    ASSERT_EQ(replies.size(), c.params.size()) << c.what;
+    for (size_t i = 0; i < replies.size(); ++i) {
+      const MQCFH& h = replies[i].Header;
+      EXPECT_EQ(h.Type, MQCFT_RESPONSE) << c.what;
+      EXPECT_EQ(h.MsgSeqNumber, static_cast<MQLONG>(i + 1)) << c.what;
+      EXPECT_EQ(h.Control, i + 1 == replies.size() ? MQCFC_LAST : MQCFC_NOT_LAST) << c.what;
+      EXPECT_EQ(replies[i].Params, c.params[i]) << c.what;
+    }
+    EXPECT_EQ(replies.back().Header.Reason, c.reason) << c.what;
+    EXPECT_EQ(replies.back().Header.CompCode, c.reason == 0 ? MQCC_OK : MQCC_FAILED) << c.what;
+  }
+}
+
+TEST_F(CommandServerTest, MalformedRequestsGetIbmsReasons) {
+  Request bigEndian;
+  bigEndian.Big = true;
+  bigEndian.Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
+  Request shortHeader;
+  shortHeader.Bytes.assign(20, 0);
+  Request trailing = Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
+  trailing.Bytes.resize(trailing.Bytes.size() + 4);
+  struct Case {
+    const char* what;
+    Request request;
+    const char* format;
+    MQLONG reason;
+    std::string params;
+  } cases[] = {
+      {"big-endian integers are read", bigEndian, MQFMT_ADMIN, 0, "2016=Q1 20=1 3=0 7=1 15=5000 "
+       "13=4194304 6=0 10=0 9=0 17=0 18=0 2013="},
+      {"not an admin message", Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1"),
+       MQFMT_STRING, MQRCCF_MD_FORMAT_ERROR, ""},
+      {"unknown command", Request().Header(99, 0), MQFMT_ADMIN, MQRCCF_CFH_COMMAND_ERROR, ""},
+      {"shorter than a header", shortHeader, MQFMT_ADMIN, MQRCCF_MSG_LENGTH_ERROR, ""},
+      {"a reply is no request", Request().Header(MQCMD_INQUIRE_Q, 0, MQCFT_RESPONSE), MQFMT_ADMIN,
+       MQRCCF_CFH_TYPE_ERROR, ""},
+      {"negative count", Request().Header(MQCMD_INQUIRE_Q, -1), MQFMT_ADMIN,
+       MQRCCF_CFH_PARM_COUNT_ERROR, ""},
+      {"data beyond the count", trailing, MQFMT_ADMIN, MQRCCF_MSG_LENGTH_ERROR, ""},
+      {"string longer than its structure",
+       Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1", 9), MQFMT_ADMIN,
+       MQRCCF_CFST_STRING_LENGTH_ERR, "1012=2016"},
+      {"list count against length",
+       Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "Q1").List(MQIACF_Q_ATTRS, {3}, 5),
+       MQFMT_ADMIN, MQRCCF_CFIL_LENGTH_ERROR, "1012=1002"},
+      {"name missing", Request().Header(MQCMD_INQUIRE_Q, 0), MQFMT_ADMIN,
+       MQRCCF_PARM_COUNT_TOO_SMALL, ""},
+      {"queue type is no status parameter",
+       Request().Header(MQCMD_INQUIRE_Q_STATUS, 2).Str(MQCA_Q_NAME, "Q1").Int(MQIA_Q_TYPE, 1105),
+       MQFMT_ADMIN, MQRCCF_CFIN_PARM_ID_ERROR, "1012=20"},
+  };
+  for (const Case& c : cases) {
+    std::vector<Reply> replies = Answer(c.request, c.format);
+    ASSERT_EQ(replies.size(), 1u) << c.what;
+    EXPECT_EQ(replies[0].Header.Reason, c.reason) << c.what;
+    EXPECT_EQ(replies[0].Header.Control, MQCFC_LAST) << c.what;
+    EXPECT_EQ(replies[0].Params, c.params) << c.what;
+  }
+  // Every cut of a valid request is refused with a reason, never read
+  // past its end (the sanitizer build watches the reads).
+  Request whole = Request().Header(MQCMD_INQUIRE_Q, 3).Str(MQCA_Q_NAME, "Q*")
+                      .Int(MQIA_Q_TYPE, 1).List(MQIACF_Q_ATTRS, {3, 7});
+  for (size_t n = 0; n < whole.Bytes.size(); ++n) {
+    Request cut = whole;
+    cut.Bytes.resize(n);
+    std::vector<Reply> replies = Answer(cut);
+    ASSERT_EQ(replies.size(), 1u) << n;
+    EXPECT_EQ(replies[0].Header.Reason, MQRCCF_MSG_LENGTH_ERROR) << n;
+  }
+}
+
+// Through the MQI: the reply comes on the request's ReplyToQ, a reply in
+// MQADMIN format whose CorrelId is the request's MsgId.
+TEST_F(CommandServerTest, PutRequestsAreAnsweredOnTheirReplyQueue) {
+  MQHCONN h;
+  ASSERT_EQ(Connect("QMC", &h), 0);
+  MQOD od = {MQOD_DEFAULT};
+  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
+  SetMqField(od.DynamicQName, "AMQ.*");
+  MQHOBJ replyQ;
+  MQLONG cc, reason;
+  MQOPEN(h, &od, MQOO_INPUT_SHARED, &replyQ, &cc, &reason);
+  ASSERT_EQ(reason, 0);
+  Request request = Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
+  MQOD cmd = {MQOD_DEFAULT};
+  SetMqField(cmd.ObjectName, kLqmCommandQueue);
+  MQMD md = {MQMD_DEFAULT};
+  md.MsgType = MQMT_REQUEST;
+  memcpy(md.Format, MQFMT_ADMIN, 8);
+  memcpy(md.ReplyToQ, od.ObjectName, sizeof md.ReplyToQ);
+  MQPMO pmo = {MQPMO_DEFAULT};
+  MQPUT1(h, &cmd, &md, &pmo, static_cast<MQLONG>(request.Bytes.size()), request.Bytes.data(), &cc,
+         &reason);
+  ASSERT_EQ(reason, 0);
+  MQMD got = {MQMD_DEFAULT};
+  std::string data;
+  ASSERT_EQ(Get(h, replyQ, &data, MQGMO_NO_WAIT, &got), 0);
+  EXPECT_EQ(memcmp(got.CorrelId, md.MsgId, sizeof got.CorrelId), 0);
+  EXPECT_EQ(got.MsgType, MQMT_REPLY);
+  EXPECT_EQ(memcmp(got.Format, MQFMT_ADMIN, 8), 0);
+  EXPECT_EQ(ReadReply(std::vector<unsigned char>(data.begin(), data.end())).Params.substr(0, 12),
+            "2016=Q1 20=1");
+  EXPECT_EQ(Depth("QMC", kLqmCommandQueue), 0);
+  Disconnect(&h);
+}
+
+}  // namespace
