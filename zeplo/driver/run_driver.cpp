@@ -251,6 +251,8 @@ int RunDriver(RunOptions* options) {
     if (options->InputList != nullptr && !options->LogMode) first = options->InputList->Elements;
     options->MessageIndex = -1;
     rc = RunProcessingLoop(options, first, options->Interactive);
+    int closed = CloseOutputFile(options);  // its end line, and any write error
+    if (rc == 0) rc = closed;
     EndProgress(options, true);
     countsDue = rc == 0 || options->MessageIndex >= 0;
   }

@@ -239,6 +239,9 @@ struct RunOptions {
   int64_t InputFileBytes;        // bytes read from the current input file
   int64_t FinishedInputBytes;    // bytes of earlier files of a sequence
   int64_t OutputFilePosition;    // bytes now in the current output file
+  int64_t OutputSyncedPosition;  // OutputFilePosition at the last fdatasync
+  bool OutputDirectoryUnsynced;  // the file is new and its name not yet synced
+  bool OutputNeedsEnd;           // a header was written: closing ends the file
   int64_t FileOpenTime;          // epoch seconds the output file was opened
   int32_t FileMessageCount;      // messages written to the current file
   int64_t CreatedTime;           // header time; 0 until the first header

@@ -54,6 +54,7 @@ int BackoutQmgr(RunOptions* options, int slot) {
 }
 
 int CommitAll(RunOptions* options) {
+  if (int synced = MakeOutputDurable(options); synced != 0) return synced;
   int rc = 0;
   if (options->InputSlot == options->OutputSlot) {
     if (options->UseSyncpoint) rc = CommitQmgr(options, options->InputSlot);

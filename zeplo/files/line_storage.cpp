@@ -213,7 +213,56 @@ void ResetLineReader(RunOptions* opts) {
   ls->LineNumber = 0;
   ls->EndOfFile = false;
   ls->TokenOffset = 0;
+  ls->LineEnded = false;
+  ls->Marked = false;
+  ls->EndSeen = false;
+  ls->MessagesRead = 0;
+  ls->MessageOpen = false;
   if (ls->Text != nullptr) ls->Text[0] = '\0';
+}
+
+bool HeaderMarksEnd(const char* text, int32_t length) {
+  const char* end = text + length;
+  const size_t markLength = std::strlen(kFileFormatMark) - 1;  // up to the digits
+  for (const char* p = text; end - p > static_cast<ptrdiff_t>(markLength); ++p) {
+    if (std::memcmp(p, kFileFormatMark, markLength) != 0) continue;
+    int64_t format = 0;
+    for (p += markLength; p < end && *p >= '0' && *p <= '9' && format < 1000; ++p) {
+      format = format * 10 + (*p - '0');
+    }
+    return format >= 2;
+  }
+  return false;
+}
+
+int RefuseCutFile(RunOptions* opts, bool inMessage) {
+  const LineStorage* ls = opts->InputLines;
+  opts->Message.DataLength = 0;
+  if (inMessage) {
+    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
+                         "File '%s' is cut short on line %ld: message %lld is incomplete",
+                         ReaderFileName(opts), static_cast<long>(ls->LineNumber),
+                         static_cast<long long>(ls->MessagesRead + 1));
+  }
+  // A comment cut inside a message's lines (its end line) follows them all.
+  return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
+                       "File '%s' is cut short after message %lld: its end line is missing",
+                       ReaderFileName(opts),
+                       static_cast<long long>(ls->MessagesRead + (ls->MessageOpen ? 1 : 0)));
+}
+
+// A comment line of a message file: a header line (a file of a numbered
+// sequence, or files joined into one) starts a file afresh; the end line
+// counts only when it arrived whole.
+static void NoteComment(LineStorage* ls) {
+  if (StartsWith(ls, "* ZEPLO Version:")) {
+    ls->Marked = ls->LineEnded && HeaderMarksEnd(ls->Text, ls->Length);
+    ls->EndSeen = false;
+    ls->MessagesRead = 0;
+  } else if (ls->Marked && ls->LineEnded && StartsWith(ls, kFileEndLine) &&
+             static_cast<size_t>(ls->Length) == std::strlen(kFileEndLine)) {
+    ls->EndSeen = true;
+  }
 }
 
 int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
@@ -245,6 +294,7 @@ int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
       return 0;
     }
     ++ls->LineNumber;
+    ls->LineEnded = ls->Text[got - 1] == '\n';
     if (!raw) {
       if (ls->Text[got - 1] == '\n') --got;
       if (got > 0 && ls->Text[got - 1] == '\r') --got;
@@ -253,6 +303,10 @@ int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
     ls->Length = static_cast<int32_t>(got);
     ls->Last = got > 0 ? ls->Text + got - 1 : nullptr;
     if (raw) return 0;
+    // The writer ends every line of a marked file: one without its end
+    // is where the file was cut.
+    if (ls->Marked && !ls->LineEnded) return RefuseCutFile(opts, got == 0 || ls->Text[0] != '*');
+    if (got > 0 && ls->Text[0] == '*' && !ls->ListingMode) NoteComment(ls);
     if (got == 0 || (ls->Text[0] == '*' && !ls->ListingMode)) continue;
     return 0;
   }
@@ -283,6 +337,12 @@ static int Identify(RunOptions* opts, bool* found) {
     ls->Last = nullptr;
     return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
                          "File '%s' does not appear to be a ZEPLO file", ReaderFileName(opts));
+  } else if (!ls->LineEnded) {
+    // Every writer ends its header line, and a blank line follows: a file
+    // that ends inside it was cut, whatever its version.
+    return RefuseCutFile(opts, false);
+  } else {
+    NoteComment(ls);
   }
   return ReadLine(opts, true, &eof, false);
 }
@@ -303,5 +363,6 @@ int PrepareMessageFile(RunOptions* opts, bool* listing, bool* empty) {
   // Blank lines alone never load anything; a header alone ends the input
   // unless later files of a numbered sequence may follow.
   if (ls->EndOfFile) *empty = !found || !opts->InputFileHasInserts;
+  if (ls->EndOfFile && ls->Marked && !ls->EndSeen) return RefuseCutFile(opts, false);
   return 0;
 }

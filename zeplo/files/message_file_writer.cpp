@@ -436,6 +436,7 @@ void WriteAttributeLines(const RunOptions* opts, const MQMD* md) {
     const MessageAttribute* row = &MessageAttributeTable[i];
     if (!AttributeIsWritten(row, version, opts->ApplDataAsChar)) continue;
     const char* field = base + row->Offset;
+    row = ExactFormOf(row, reinterpret_cast<const unsigned char*>(field));
     StartLine(kPlainLine);
     char* p = Room(6);
     p[0] = 'A';
@@ -545,9 +546,10 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
   char line[256];
   // The 24-character form of ctime, and its LF ending the line.
   int n = std::snprintf(
-      line, sizeof(line), "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
+      line, sizeof(line), "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d%s\n",
       kZeploFileVersion, kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],
-      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
+      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900,
+      kFileFormatMark);
   Begin(opts->OutputStream);
   StartLine(kPlainLine);
   AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
@@ -561,6 +563,19 @@ int WriteFileHeader(RunOptions* opts, const char* sourceQueue) {
     n = std::snprintf(line, sizeof(line), "* Queue = %.48s\n", sourceQueue);
     AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
   }
+  AppendChar('\n');
+  int rc = Finish(opts);
+  // Even a header that failed half-way promises the reader an end line.
+  opts->OutputNeedsEnd = true;
+  return rc;
+}
+
+int WriteFileEnd(RunOptions* opts) {
+  if (!opts->OutputNeedsEnd || opts->OutputStream == nullptr || opts->OutputIsNull) return 0;
+  opts->OutputNeedsEnd = false;
+  Begin(opts->OutputStream);
+  StartLine(kPlainLine);
+  AppendLiteral(kFileEndLine);
   AppendChar('\n');
   return Finish(opts);
 }

@@ -1,6 +1,8 @@
 // Opening and closing the run's input and output files, the overwrite
 // question, the access modes of -a and the -L roll-over limits.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -70,6 +72,37 @@ int OpenInput(RunOptions* opts) {
   return 0;
 }
 
+// Opens output file `name` in fopen `mode` without ever writing through a
+// symbolic link. A new file is created exclusively (a name planted between
+// our look and the create is refused, not followed). Overwriting a file
+// or a link (`replace`: -F or a yes at the overwrite question) unlinks the
+// name first, so the name, never what a link points at, gets the new file;
+// a device or pipe (/dev/null, a FIFO) is written in place, never unlinked.
+// Appending opens an existing file itself, refusing a link. *created tells
+// a new file apart.
+FILE* OpenOutputStream(const char* name, const char* mode, bool replace, bool* created) {
+  *created = false;
+  bool append = mode[0] == 'a';
+  int access = std::strchr(mode, '+') != nullptr ? O_RDWR : O_WRONLY;
+  struct stat st {};
+  bool exists = lstat(name, &st) == 0;
+  bool special = exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);
+  int fd = -1;
+  if (special || (append && exists)) {
+    fd = open(name, access | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : 0));
+  } else {
+    if (exists && replace && unlink(name) != 0) return nullptr;
+    fd = open(name, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : 0),
+              0666);
+    *created = fd >= 0;
+  }
+  if (fd < 0) return nullptr;
+  char streamMode[3] = {append ? 'a' : 'w', access == O_RDWR ? '+' : '\0', '\0'};
+  FILE* stream = fdopen(fd, streamMode);
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
 int OpenOutput(RunOptions* opts, bool mayPrompt) {
   char name[kFileNameLength + 1];
   int rc = opts->Generic ? NextGenericFileName(opts, false, name, sizeof(name))
@@ -90,6 +123,7 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
   char mode[21];
   FileAccessModeFor(opts->FileAccessMode, 'w', mode);
   FILE* stream = nullptr;
+  bool created = false;
   if (rc == 0 && std::strcmp(name, "stdout") == 0) {
     stream = stdout;
   } else if (rc == 0 && std::strcmp(name, "null") == 0) {
@@ -102,14 +136,20 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
       return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
                            "Output file '%s' is the input file being read\n", name);
     }
-    if (rc == 0 && !opts->ForceOverwrite && stat(name, &st) == 0) {
+    // lstat: a link, dangling or not, is a name that exists.
+    bool exists = rc == 0 && lstat(name, &st) == 0;
+    if (exists && !opts->ForceOverwrite) {
       if (!mayPrompt) {
         return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
       }
       int answer = AskOverwrite(opts, name, stdin, stderr);
       if (answer != 0) return answer;
     }
-    if (rc == 0) stream = std::fopen(name, mode);
+    if (rc == 0) stream = OpenOutputStream(name, mode, exists, &created);
+    if (rc == 0 && stream == nullptr && errno == EEXIST && !exists) {
+      // Created by someone else since we looked: never ours to overwrite.
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "File '%s' already exists.\n", name);
+    }
     if (stream == nullptr) {
       if (opts->FileAccessMode != nullptr) {
         return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open output file '%s'(%s)\n",
@@ -125,7 +165,26 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
   // Appending starts behind what the file already holds; the size limit
   // counts the whole file.
   opts->OutputFilePosition = stream == stdout ? 0 : FileSize(stream);
+  opts->OutputSyncedPosition = opts->OutputFilePosition;
+  opts->OutputDirectoryUnsynced = created;
+  opts->OutputNeedsEnd = false;
   return 0;
+}
+
+// The directory holding `name` ("." for a bare name) into `dir`.
+void DirectoryOf(const char* name, char* dir, size_t size) {
+  const char* slash = std::strrchr(name, '/');
+  if (slash == nullptr) {
+    std::snprintf(dir, size, ".");
+  } else {
+    int length = slash == name ? 1 : static_cast<int>(slash - name);
+    std::snprintf(dir, size, "%.*s", length, name);
+  }
+}
+
+int FlushError(RunOptions* opts, const char* name, int error) {
+  return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Error flushing data to file '%s'RC(%d)", name,
+                       error != 0 ? error : EIO);
 }
 
 }  // namespace
@@ -187,16 +246,51 @@ int OpenRunFiles(RunOptions* opts, bool mayPrompt, bool openInput, bool openOutp
   return 0;
 }
 
+int MakeOutputDurable(RunOptions* opts) {
+  FILE* stream = opts->OutputStream;
+  if (stream == nullptr || opts->OutputIsNull) return 0;
+  errno = 0;
+  // A stream may report a failed write only through its error flag.
+  if (std::fflush(stream) != 0 || std::ferror(stream)) {
+    return FlushError(opts, opts->CurrentOutputFile, errno);
+  }
+  struct stat st {};
+  int fd = fileno(stream);
+  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  // Standard output may be a pipe or a terminal: nothing there to sync.
+  if (regular && opts->OutputFilePosition != opts->OutputSyncedPosition) {
+    if (fdatasync(fd) != 0) return FlushError(opts, opts->CurrentOutputFile, errno);
+    opts->OutputSyncedPosition = opts->OutputFilePosition;
+  }
+  if (opts->OutputDirectoryUnsynced) {
+    // The file's data is no use after a crash if its name is lost.
+    char dir[kFileNameLength + 1];
+    DirectoryOf(opts->CurrentOutputFile, dir, sizeof dir);
+    int dirFd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Some file systems cannot sync a directory (EINVAL): nothing to do.
+    int failed = dirFd < 0 || (fsync(dirFd) != 0 && errno != EINVAL);
+    int error = errno;
+    if (dirFd >= 0) close(dirFd);
+    if (failed) return FlushError(opts, dir, error);
+    opts->OutputDirectoryUnsynced = false;
+  }
+  return 0;
+}
+
 int CloseOutputFile(RunOptions* opts) {
   FILE* stream = opts->OutputStream;
   if (stream == nullptr) return 0;
+  int rc = WriteFileEnd(opts);
+  // The messages of a unit still open must be on disk before its commit,
+  // and the commit can no longer reach a file closed now.
+  if (rc == 0 && opts->DestructiveGet) rc = MakeOutputDurable(opts);
   opts->OutputStream = nullptr;
   int failed = stream == stdout ? std::fflush(stream) : std::fclose(stream);
   if (failed != 0) {
     return SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not write to file '%s'",
                          opts->CurrentOutputFile);
   }
-  return 0;
+  return rc;
 }
 
 void CloseInputFile(RunOptions* opts) {

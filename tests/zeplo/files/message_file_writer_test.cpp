@@ -199,7 +199,7 @@ TEST(MessageFileWriterTest, HeaderLines) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(text, m,
                                   std::regex("^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} "
-                                             "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3}\n")));
+                                             "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3} Format:2\n")));
     EXPECT_EQ(c.tail, text.substr(m.length()));
   }
 }
@@ -209,7 +209,7 @@ TEST(MessageFileWriterTest, EveryHeaderOfARunCarriesTheFirstTime) {
   opts->OutputStream = std::tmpfile();
   opts->CreatedTime = 86400 * 365;  // as if the first header was written in 1971
   ASSERT_EQ(0, WriteFileHeader(opts.get(), nullptr));
-  EXPECT_NE(std::string::npos, StreamText(opts->OutputStream).find(" 1971\n"));
+  EXPECT_NE(std::string::npos, StreamText(opts->OutputStream).find(" 1971 Format:2\n"));
   EXPECT_EQ(86400 * 365, opts->CreatedTime);
 }
 

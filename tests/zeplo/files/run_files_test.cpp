@@ -1,6 +1,9 @@
 // Opening the run's files: access modes, -L roll-over, numbered input
 // sequences and the refusals. The overwrite question is answered on a
 // terminal by the end-to-end tests.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <vector>
 
@@ -77,6 +80,80 @@ TEST(RunFilesTest, OutputOpenOutcomes) {
       EXPECT_EQ(c.content, FileText(c.file)) << c.file;
     }
   }
+}
+
+// A name that is a link is replaced, never written through, and a device
+// is written in place, never replaced.
+TEST(RunFilesTest, OutputNeverGoesThroughALink) {
+  ScratchDir dir;
+  dir.Create("victim", "keep");
+  ASSERT_EQ(0, symlink((dir / "gone").c_str(), (dir / "dangling").c_str()));
+  ASSERT_EQ(0, symlink((dir / "victim").c_str(), (dir / "tofile").c_str()));
+  const struct {
+    std::string name;
+    bool force;
+    const char* access;
+    const char* message;  // %s: the name
+    mode_t type;          // of the name afterwards
+  } cases[] = {
+      {dir / "dangling", false, nullptr, "File '%s' already exists.\n", S_IFLNK},
+      {dir / "dangling", true, nullptr, "", S_IFREG},
+      {dir / "tofile", true, nullptr, "", S_IFREG},
+      {dir / "fresh", false, "a", "", S_IFREG},  // a new name, appended to
+      {"/dev/null", true, nullptr, "", S_IFCHR},
+  };
+  for (const auto& c : cases) {
+    auto opts = NewOptions();
+    std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", c.name.c_str());
+    opts->ForceOverwrite = c.force;
+    opts->FileAccessMode = c.access;
+    int rc = OpenRunFiles(opts.get(), false, false, true);
+    char message[512];
+    std::snprintf(message, sizeof(message), c.message, c.name.c_str());
+    EXPECT_STREQ(message, opts->ExitMessage) << c.name;
+    if (rc == 0) {
+      EXPECT_EQ(0, WriteFileHeader(opts.get(), nullptr));
+    }
+    EXPECT_EQ(0, CloseOutputFile(opts.get()));
+    struct stat st {};
+    ASSERT_EQ(0, lstat(c.name.c_str(), &st)) << c.name;
+    EXPECT_EQ(c.type, st.st_mode & S_IFMT) << c.name;
+    EXPECT_EQ("keep", FileText(dir / "victim"));
+    EXPECT_EQ("<missing>", FileText(dir / "gone"));
+  }
+  // Appending refuses the link rather than following it.
+  auto opts = NewOptions();
+  ASSERT_EQ(0, symlink((dir / "victim").c_str(), (dir / "link3").c_str()));
+  std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", (dir / "link3").c_str());
+  opts->ForceOverwrite = true;
+  opts->FileAccessMode = "a";
+  EXPECT_EQ(2208, OpenRunFiles(opts.get(), false, false, true));
+  EXPECT_EQ("keep", FileText(dir / "victim"));
+}
+
+// Before a commit the file's bytes and, for a new file, its name are
+// synced; a failed flush is the commit's failure.
+TEST(RunFilesTest, OutputMadeDurable) {
+  ScratchDir dir;
+  const struct {
+    std::string name;
+    int rc;
+    bool directoryLeft;
+  } cases[] = {{dir / "new.zpd", 0, false}, {"/dev/full", 2102, false}, {"null", 0, false}};
+  for (const auto& c : cases) {
+    auto opts = NewOptions();
+    std::snprintf(opts->OutputFile, sizeof(opts->OutputFile), "%s", c.name.c_str());
+    opts->ForceOverwrite = true;
+    ASSERT_EQ(0, OpenRunFiles(opts.get(), false, false, true)) << c.name;
+    WriteFileHeader(opts.get(), nullptr);
+    EXPECT_EQ(c.rc, MakeOutputDurable(opts.get())) << c.name;
+    EXPECT_EQ(c.directoryLeft, opts->OutputDirectoryUnsynced) << c.name;
+    if (c.rc == 0) {
+      EXPECT_EQ(opts->OutputFilePosition, opts->OutputSyncedPosition) << c.name;
+    }
+    CloseOutputFile(opts.get());
+  }
+  EXPECT_NE(std::string::npos, FileText(dir / "new.zpd").find("\n* ZEPLO End\n"));
 }
 
 TEST(RunFilesTest, RollOverNames) {
