@@ -14,6 +14,7 @@
 
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
+#include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -72,6 +73,9 @@ int SetSlotText(RunOptions* options, ParseState* state, char letter, const char*
             letter);
     return kOptionsRefused;
   }
+  // The password must not stay visible in the process's arguments: getopt
+  // hands out a pointer into argv, whose text may be overwritten.
+  if (letter == 'U') return TakePassword(options, state->CurrentSlot, const_cast<char*>(value));
   *field = value;
   return 0;
 }

@@ -22,13 +22,14 @@ namespace {
 // by the input file's first line, kept for the reads that follow.
 bool gSourceIsListing = false;
 
-// The next file of a numbered input sequence. Returns true when one opened.
-bool OpenNextInputFile(RunOptions* options) {
+// The next file of a numbered input sequence: 0 with InputStream set when
+// one opened, 0 without at the normal end of the sequence, or the failure
+// (a gap in the numbers, a file that cannot be read).
+int OpenNextInputFile(RunOptions* options) {
   options->FinishedInputBytes += options->InputFileBytes;
   CloseInputFile(options);
   options->InputFileBytes = 0;
-  // A missing later file is the normal end of the sequence, not an error.
-  return OpenRunFiles(options, false, true, false) == 0 && options->InputStream != nullptr;
+  return OpenRunFiles(options, false, true, false);
 }
 
 int ReadFromFile(RunOptions* options) {
@@ -36,7 +37,8 @@ int ReadFromFile(RunOptions* options) {
     // A delimited file's reader goes here, before the native reader.
     int rc = gSourceIsListing ? ReadBrowseListingMessage(options) : ReadMessageFileMessage(options);
     if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
-    if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
+    rc = OpenNextInputFile(options);
+    if (rc != 0 || options->InputStream == nullptr) return rc;  // StopRequested stays set
     options->StopRequested = false;
   }
 }

@@ -176,11 +176,15 @@ int NextGenericFileName(RunOptions* opts, bool forInput, char* name,
 // InputFile is set and no InputStream is open; the output likewise.
 // `mayPrompt` allows the overwrite question (standard input a terminal).
 // "stdout" writes to standard output; "null" too but sets OutputIsNull.
-// A later file of a numbered input sequence that cannot be opened returns
-// 2208 with ExitMessage untouched (the input has simply ended). Returns 0,
-// or 2208 with ExitMessage set ("Duplicate input file", "Can not open
-// input/output file", "File '%s' already exists.", or "Output file '%s'
-// is the input file being read" whatever -F says). An output name that
+// A later file of a numbered input sequence that does not exist returns 0
+// with no InputStream: the input has simply ended there, unless a file of
+// a later number exists (looking up to 1000 numbers on), which makes it a
+// gap: 2208 with "Input file '%s' is missing but '%s' follows it". A
+// directory, or a file that exists but cannot be opened, is refused at
+// any place in a sequence. Returns 0, or 2208 with ExitMessage set
+// ("Duplicate input file", "Can not open input/output file", "File '%s'
+// already exists.", or "Output file '%s' is the input file being read"
+// whatever -F says). An output name that
 // comes out the same as the file just written is refused as existing.
 // Output files are never written through a symbolic link: a new one is
 // created with O_CREAT|O_EXCL|O_NOFOLLOW, a name that exists (a dangling
@@ -288,6 +292,12 @@ void FormatProgressText(int32_t percent, int64_t etaSeconds, char* text,
 // Bytes the reader takes from the input file in one read.
 inline constexpr int32_t kLineAheadSize = 64 * 1024;
 
+// The longest line a message file can hold: the X line of a message of IBM
+// MQ's largest size (100 MB) written as one -dw line with its -da column,
+// three bytes per data byte. A longer line (an endless stream such as
+// /dev/zero) is refused rather than grown into all the memory there is.
+inline constexpr int64_t kMaxLineLength = 3 * int64_t{104857600} + 64;
+
 // The input line and the reader's place in the current file. Lives in
 // RunOptions::InputLines (a labelled block, as is Text).
 struct LineStorage {
@@ -362,7 +372,9 @@ int PrepareMessageFile(RunOptions* opts, bool* listing, bool* empty);
 // returns the next physical line as read, line end included. At end of
 // file sets *endOfFile (and EndOfFile), no line current. Returns 0; 2071
 // when the storage cannot grow; 2208 for a line without its line end in a
-// marked file (RefuseCutFile).
+// marked file (RefuseCutFile), a line longer than kMaxLineLength ("Line
+// %ld of file '%s' is longer than %lld bytes") or a failed read ("Error
+// reading file '%s' after line %ld RC(%d)": never taken for the end).
 int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw);
 
 // Reads one message of a message file into opts->Message: the default

@@ -9,6 +9,7 @@
 // included.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -63,7 +64,7 @@ bool AttachStream(RunOptions* opts, LineStorage* ls) {
 }
 
 // Refills the read-ahead from the stream. False at the end of the input
-// (or a read error, which ends it the same way).
+// or at a read error (ferror tells them apart).
 bool FillAhead(LineStorage* ls, FILE* in) {
   size_t got = 0;
   if (ls->AheadInBlocks) {
@@ -90,10 +91,18 @@ inline void CopyInBlocks(char* to, const char* from, size_t n) {
   for (size_t done = 0; done < n; done += 32) std::memcpy(to + done, from + done, 32);
 }
 
-// Doubles the line storage until it holds `needed` bytes.
+// Doubles the line storage until it holds `needed` bytes (the line so far,
+// its end and a terminator), up to the longest line there can be.
 int RoomForLine(RunOptions* opts, LineStorage* ls, int64_t needed) {
+  constexpr int64_t kMostNeeded = kMaxLineLength + 2;
+  if (needed > kMostNeeded) {
+    return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Line %ld of file '%s' is longer than %lld bytes",
+                         static_cast<long>(ls->LineNumber + 1), ReaderFileName(opts),
+                         static_cast<long long>(kMaxLineLength));
+  }
   while (ls->Capacity < needed) {
-    int rc = AllocateLineStorage(opts, int64_t{ls->Capacity} * 2);
+    int64_t next = int64_t{ls->Capacity} * 2;
+    int rc = AllocateLineStorage(opts, next < kMostNeeded ? next : kMostNeeded);
     if (rc != 0) return rc;
   }
   return 0;
@@ -125,7 +134,15 @@ int ReadPhysicalLine(RunOptions* opts, LineStorage* ls, int64_t* length) {
   bool ended = false;
   int rc = 0;
   while (!ended) {
-    if (ls->AheadStart == ls->AheadEnd && !FillAhead(ls, in)) break;
+    if (ls->AheadStart == ls->AheadEnd && !FillAhead(ls, in)) {
+      // A failed read is no end of file: what follows would be lost.
+      if (std::ferror(in)) {
+        rc = SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Error reading file '%s' after line %ld RC(%d)",
+                           ReaderFileName(opts), static_cast<long>(ls->LineNumber),
+                           errno != 0 ? errno : EIO);
+      }
+      break;
+    }
     const char* from = ls->Ahead + ls->AheadStart;
     size_t available = static_cast<size_t>(ls->AheadEnd - ls->AheadStart);
     const char* lf = static_cast<const char*>(std::memchr(from, '\n', available));

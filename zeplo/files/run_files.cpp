@@ -30,12 +30,38 @@ bool IsOpenInput(const RunOptions* opts, const char* name) {
          stat(name, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
 
+// How far past a missing file of a numbered input sequence OpenInput
+// looks for a later one, which would make the missing one a gap.
+constexpr int32_t kSequenceLookahead = 1000;
+
+// The name of input file number `number` (ReadFiles while it is opened).
+int InputNameFor(RunOptions* opts, int32_t number, char* name, size_t size) {
+  int32_t saved = opts->ReadFiles;
+  opts->ReadFiles = number;
+  int rc = opts->Generic ? NextGenericFileName(opts, true, name, size)
+                         : ExpandFileName(opts, opts->InputFile, name, size);
+  opts->ReadFiles = saved;
+  return rc;
+}
+
+// True, with its name in `later`, when a file of the sequence after the
+// missing file number `missing` (named `name`) exists.
+bool LaterInputExists(RunOptions* opts, int32_t missing, const char* name, char* later,
+                      size_t size) {
+  struct stat st {};
+  for (int32_t k = 1; k <= kSequenceLookahead; ++k) {
+    // A name that does not follow the number has no later files.
+    if (InputNameFor(opts, missing + k, later, size) != 0 || std::strcmp(later, name) == 0) break;
+    if (stat(later, &st) == 0) return true;
+  }
+  return false;
+}
+
 int OpenInput(RunOptions* opts) {
   char name[kFileNameLength + 1];
   ++opts->ReadFiles;
   bool first = opts->ReadFiles == 1;
-  int rc = opts->Generic ? NextGenericFileName(opts, true, name, sizeof(name))
-                         : ExpandFileName(opts, opts->InputFile, name, sizeof(name));
+  int rc = InputNameFor(opts, opts->ReadFiles, name, sizeof(name));
   if (rc == 0 && !first && std::strcmp(name, opts->CurrentInputFile) == 0) {
     --opts->ReadFiles;  // nothing was opened
     return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Duplicate input file '%s'\n", name);
@@ -45,10 +71,24 @@ int OpenInput(RunOptions* opts) {
   FileAccessModeFor(opts->FileAccessMode, 'r', mode);
   // A name too long to hold is never opened: the cut name is another file.
   FILE* stream = rc == 0 ? std::fopen(name, mode) : nullptr;
+  int error = stream == nullptr ? errno : 0;
+  struct stat st {};
+  if (stream != nullptr && fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+    // A directory opens, and then reads as nothing at all.
+    std::fclose(stream);
+    stream = nullptr;
+    error = EISDIR;
+  }
   if (stream == nullptr) {
     --opts->ReadFiles;
-    // A later file of a numbered sequence that is missing ends the input.
-    if (!first) return MQRC_FILE_SYSTEM_ERROR;
+    char later[kFileNameLength + 1];
+    if (!first && rc == 0 && error == ENOENT &&
+        LaterInputExists(opts, opts->ReadFiles + 1, name, later, sizeof later)) {
+      return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR,
+                           "Input file '%s' is missing but '%s' follows it\n", name, later);
+    }
+    // The first missing number of a numbered sequence ends the input.
+    if (!first && (rc != 0 || error == ENOENT)) return 0;
     if (opts->FileAccessMode != nullptr) {
       return SetFilesError(opts, MQRC_FILE_SYSTEM_ERROR, "Can not open input file '%s'(%s)\n", name,
                            mode);

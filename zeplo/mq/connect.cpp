@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "zeplo/cs/cs.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/util/util.h"
 
@@ -19,6 +20,12 @@ static_assert(sizeof kApplName <= sizeof(MQCHAR28));
 // Passwords typed at the prompt, one per slot; the slot's Password points
 // here for the connect and its retry.
 char gTypedPassword[2][kPasswordBufferSize];
+
+// Passwords taken from -U, one block per slot (null when none).
+char* gTakenPassword[2];
+
+// Overwrites `n` bytes in a way the compiler may not drop as a dead store.
+void Wipe(char* p, size_t n) { explicit_bzero(p, n); }
 
 bool SlotValid(const RunOptions* options, int slot) {
   return options != nullptr && slot >= 0 && slot < 2;
@@ -70,8 +77,33 @@ int InquireQmgr(RunOptions* options, int slot) {
   return last;
 }
 
-int ConnectQmgr(RunOptions* options, int slot) {
-  if (!SlotValid(options, slot)) return MQRC_UNEXPECTED_ERROR;
+int TakePassword(RunOptions* options, int slot, char* text) {
+  if (!SlotValid(options, slot) || text == nullptr) return MQRC_UNEXPECTED_ERROR;
+  size_t length = std::strlen(text);
+  ForgetPassword(options, slot);
+  char* copy = static_cast<char*>(CSGetMem(length + 1, "Password"));
+  if (copy != nullptr) std::memcpy(copy, text, length + 1);
+  Wipe(text, length);
+  if (copy == nullptr) return MQRC_STORAGE_NOT_AVAILABLE;
+  gTakenPassword[slot] = copy;
+  options->Qmgrs[slot].Password = copy;
+  return 0;
+}
+
+void ForgetPassword(RunOptions* options, int slot) {
+  if (!SlotValid(options, slot)) return;
+  if (char* taken = gTakenPassword[slot]) {
+    Wipe(taken, std::strlen(taken));
+    CSFreeMem(taken);
+    gTakenPassword[slot] = nullptr;
+  }
+  Wipe(gTypedPassword[slot], sizeof gTypedPassword[slot]);
+  options->Qmgrs[slot].Password = nullptr;
+}
+
+namespace {
+
+int Connect(RunOptions* options, int slot) {
   QmgrSlot* qmgr = &options->Qmgrs[slot];
   if (qmgr->NoConnect) return 0;
   if (qmgr->Api == nullptr) return MQRC_UNEXPECTED_ERROR;
@@ -131,4 +163,14 @@ int ConnectQmgr(RunOptions* options, int slot) {
   qmgr->Hconn = hconn;
   InquireQmgr(options, slot);
   return reason;
+}
+
+}  // namespace
+
+int ConnectQmgr(RunOptions* options, int slot) {
+  if (!SlotValid(options, slot)) return MQRC_UNEXPECTED_ERROR;
+  int rc = Connect(options, slot);
+  // Once the connection is made (or refused) nothing needs the password.
+  ForgetPassword(options, slot);
+  return rc;
 }

@@ -179,8 +179,19 @@ size_t FormatMqiCall(char* out, size_t outSize, const char* callLabel, const cha
 // printed); 2046 when a password is needed and standard input is not a
 // terminal; 2195 for a bad slot number or a slot without an Api table;
 // otherwise the MQCONNX reason (its report line printed). Hconn stays
-// MQHC_UNUSABLE_HCONN unless connected.
+// MQHC_UNUSABLE_HCONN unless connected. However it ends, the slot's
+// password is then wiped and forgotten (ForgetPassword).
 int ConnectQmgr(RunOptions* options, int slot);
+
+// Takes the -U value `text` (in argv, so writable) as the password of
+// `slot`: copies it into a block the run owns (label "Password") and
+// overwrites the original, so that it no longer shows in ps or
+// /proc/<pid>/cmdline. Returns 0, or 2071 when the block cannot be had.
+int TakePassword(RunOptions* options, int slot, char* text);
+
+// Overwrites every copy of the slot's password the program holds (the
+// taken one, the typed one) and forgets it. Safe at any time.
+void ForgetPassword(RunOptions* options, int slot);
 
 // Opens the connected slot's queue manager object for inquire, inquires
 // MQCA_Q_MGR_NAME, MQIA_COMMAND_LEVEL and MQIA_PLATFORM, and closes it.

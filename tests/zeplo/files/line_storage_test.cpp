@@ -3,7 +3,10 @@
 // on as they arrive from a pipe, and a rewound stream read afresh.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -157,3 +160,38 @@ TEST(LineStorageTest, ARewoundStreamIsReadAfresh) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stream that hands out its text and then fails, as a disk with a bad
+// block or a network file system that went away does.
+ssize_t ReadThenFail(void* cookie, char* buf, size_t size) {
+  auto* left = static_cast<std::string*>(cookie);
+  if (left->empty()) {
+    errno = EIO;
+    return -1;
+  }
+  size_t n = std::min(size, left->size());
+  std::memcpy(buf, left->data(), n);
+  left->erase(0, n);
+  return static_cast<ssize_t>(n);
+}
+
+}  // namespace
+
+TEST(LineStorageTest, AReadErrorIsNeverTakenForTheEnd) {
+  std::string left = "* ZEPLO\nN\nX 41\n";
+  TextInput in("");
+  std::fclose(in.opts->InputStream);
+  in.opts->InputStream = fopencookie(&left, "r", {ReadThenFail, nullptr, nullptr, nullptr});
+  std::string read;
+  bool eof = false;
+  int rc = 0;
+  while (rc == 0 && !eof) {
+    rc = ReadLine(in.opts.get(), true, &eof, false);
+    if (rc == 0 && !eof) read += std::string(in.opts->InputLines->Text) + "|";
+  }
+  EXPECT_EQ("N|X 41|", read);
+  EXPECT_EQ(2208, rc);
+  EXPECT_STREQ("Error reading file 'in.zpd' after line 3 RC(5)", in.opts->ExitMessage);
+}

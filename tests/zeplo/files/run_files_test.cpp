@@ -226,13 +226,22 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
   ScratchDir dir;
   dir.Create("in1.zpd", "12345");
   dir.Create("in2.zpd", "123");
+  dir.Create("gap1.zpd", "1");
+  dir.Create("gap3.zpd", "3");
+  dir.Create("dir1.zpd", "1");
+  ASSERT_EQ(0, mkdir((dir / "dir2.zpd").c_str(), 0700));
   const struct {
     std::string pattern;
     const char* access;
     std::vector<std::string> opened;  // then one more open that fails
-    std::string message;
+    std::string message;              // "": it ends the sequence quietly
   } cases[] = {
-      {dir / "in%n.zpd", nullptr, {dir / "in1.zpd", dir / "in2.zpd"}, ""},  // ends quietly
+      {dir / "in%n.zpd", nullptr, {dir / "in1.zpd", dir / "in2.zpd"}, ""},
+      {dir / "gap%n.zpd", nullptr, {dir / "gap1.zpd"},
+       "Input file '" + dir / "gap2.zpd" + "' is missing but '" + dir / "gap3.zpd" +
+           "' follows it\n"},
+      {dir / "dir%n.zpd", nullptr, {dir / "dir1.zpd"},
+       "Can not open input file '" + dir / "dir2.zpd" + "'\n"},
       {dir / "none", nullptr, {}, "Can not open input file '" + dir / "none" + "'\n"},
       {dir / "none", "b", {}, "Can not open input file '" + dir / "none" + "'(rb)\n"},
       {dir / "in1.zpd",
@@ -250,7 +259,8 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
       EXPECT_NE(nullptr, opts->InputStream);
       CloseInputFile(opts.get());
     }
-    EXPECT_EQ(2208, OpenRunFiles(opts.get(), false, true, false)) << c.pattern;
+    EXPECT_EQ(c.message.empty() ? 0 : 2208, OpenRunFiles(opts.get(), false, true, false))
+        << c.pattern;
     EXPECT_EQ(c.message, opts->ExitMessage);
     EXPECT_EQ(static_cast<int32_t>(c.opened.size()), opts->ReadFiles);
     EXPECT_EQ(nullptr, opts->InputStream);

@@ -97,6 +97,25 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
   EXPECT_EQ("/Q1", Entries(options_->InputList));  // added before the failure
 }
 
+// Input without end (a device, a runaway generator) stops with a message.
+TEST_F(DestinationFileTest, EndlessInputIsRefused) {
+  std::string many;
+  for (int i = 0; i <= kMaxDestinations; ++i) many += "Q\n";
+  Write("many", many);
+  Write("blanks", std::string(70000, ' '));
+  const struct {
+    std::string text, message;
+  } cases[] = {
+      {"file:/dev/zero", "Line 1 of file '/dev/zero' is too long.\n"},
+      {"file:" + d_ + "/blanks", "Line 1 of file '" + d_ + "/blanks' is too long.\n"},
+      {"file:" + d_ + "/many", "Sorry, a destination list can hold at most 100000 destinations\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(2046, Add(c.text)) << c.text;
+    EXPECT_EQ(c.message, err_);
+  }
+}
+
 TEST_F(DestinationFileTest, FirstOutputFileFillsTheOutputList) {
   Write("out", "QM1/O1\nO2\n");
   ASSERT_EQ(0, ParseDestination(options_.get(), 0, ("file:" + d_ + "/out").c_str(),
