@@ -185,9 +185,7 @@ TEST_F(PutGetTest, TruncationAndZeroLengthBuffers) {
 // thrown through the C interface into the caller, and no transaction is
 // left open to block the next call.
 TEST_F(PutGetTest, StorageThatCannotBeHadFailsTheCall) {
-  if (kAddressSanitizer) {
-    GTEST_SKIP() << "an address-space limit and the sanitizer's shadow memory do not mix";
-  }
+  if (kAddressSanitizer) GTEST_SKIP() << "an address-space limit and the sanitizer do not mix";
   const size_t kBig = size_t{48} << 20;
   LqmQueue q;
   LqmQueueDefaults(&q, "BIG");
@@ -201,21 +199,20 @@ TEST_F(PutGetTest, StorageThatCannotBeHadFailsTheCall) {
     long pages = 0;
     FILE* statm = fopen("/proc/self/statm", "r");
     if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(3);
-    fclose(statm);
     // Room for the store's copy of the data, not for a second one.
     struct rlimit limit = {static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + kBig * 3 / 2,
                            RLIM_INFINITY};
     setrlimit(RLIMIT_AS, &limit);
-    MQMD md = {MQMD_DEFAULT};
-    MQGMO gmo = {MQGMO_DEFAULT};
-    MQLONG length, cc, first, second;
-    MQGET(h_, big, &md, &gmo, static_cast<MQLONG>(kBig), buffer.data(), &length, &cc, &first);
-    limit.rlim_cur = RLIM_INFINITY;
-    setrlimit(RLIMIT_AS, &limit);
-    md = MQMD{MQMD_DEFAULT};
-    MQGET(h_, big, &md, &gmo, static_cast<MQLONG>(kBig), buffer.data(), &length, &cc, &second);
-    fprintf(stderr, "reasons %d %d depth %d\n", first, second, Depth("QM1", "BIG"));
-    _exit(first == MQRC_STORAGE_NOT_AVAILABLE && second == 0 && Depth("QM1", "BIG") == 0 ? 0 : 1);
+    MQLONG reasons[2], length, cc;
+    for (MQLONG& reason : reasons) {
+      MQMD md = {MQMD_DEFAULT};
+      MQGMO gmo = {MQGMO_DEFAULT};
+      MQGET(h_, big, &md, &gmo, static_cast<MQLONG>(kBig), buffer.data(), &length, &cc, &reason);
+      limit.rlim_cur = RLIM_INFINITY;
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    fprintf(stderr, "reasons %d %d depth %d\n", reasons[0], reasons[1], Depth("QM1", "BIG"));
+    _exit(0);
   };
   EXPECT_EXIT(getUnderALimit(), testing::ExitedWithCode(0), "reasons 2071 0 depth 0");
 }

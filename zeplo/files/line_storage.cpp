@@ -321,10 +321,14 @@ int ReadLine(RunOptions* opts, bool advance, bool* endOfFile, bool raw) {
     ls->Last = got > 0 ? ls->Text + got - 1 : nullptr;
     if (raw) return 0;
     // The writer ends every line of a marked file: one without its end
-    // is where the file was cut.
-    if (ls->Marked && !ls->LineEnded) return RefuseCutFile(opts, got == 0 || ls->Text[0] != '*');
-    if (got > 0 && ls->Text[0] == '*' && !ls->ListingMode) NoteComment(ls);
-    if (got == 0 || (ls->Text[0] == '*' && !ls->ListingMode)) continue;
+    // is where the file was cut. So is a header line without its end, in
+    // a file of any version (a later file of a numbered sequence).
+    bool comment = got > 0 && ls->Text[0] == '*' && !ls->ListingMode;
+    if (!ls->LineEnded && (ls->Marked || (comment && StartsWith(ls, "* ZEPLO")))) {
+      return RefuseCutFile(opts, !comment);
+    }
+    if (comment) NoteComment(ls);
+    if (got == 0 || comment) continue;
     return 0;
   }
 }

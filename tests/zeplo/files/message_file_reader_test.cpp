@@ -385,54 +385,38 @@ std::string Field(const MQMD& md, const char* key) {
 
 }  // namespace
 
+// A text field comes back byte for byte whatever it holds: every byte
+// value (the text fields hold 196 bytes: two passes) in every text field.
 TEST(MessageFileReaderTest, TextFieldsComeBackExactlyWhateverTheirBytes) {
-  std::string all;
-  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  const std::string nuls(48, '\0');
-  const struct {
-    const char* key;    // the text row whose field is set
-    std::string value;  // padded with NULs to the field's width
-    const char* line;   // the key that must carry it
-  } cases[] = {
-      {"PAN", "app" + std::string(25, ' '), "PAN"},  // as MQ sets it
-      {"RTQ", "REPLY.Q", "RTQ"},                     // as C programs set it
-      {"FMT", "", "FMT"},                            // all NULs, not the default blanks
-      {"PAN", "two\nlines", "PNX"},
-      {"USR", "cr\r", "USX"},
-      {"RTM", std::string("a\0b", 3), "RMX"},
-      {"AID", "id\n", "AIX"},
-      {"AOD", "\r", "AOX"},
-  };
-  for (const auto& c : cases) {
+  const std::string data = "d";
+  for (int at : {0, 128}) {
     MQMD md = FullDescriptor(2);
-    const MessageAttribute* row = FindAttributeByKey(c.key);
-    std::memcpy(reinterpret_cast<char*>(&md) + row->Offset, (c.value + nuls).data(), row->Width);
-    const std::string data = "d";
-    std::string file = WriteFile([](RunOptions* o) { o->ApplDataAsChar = true; }, md, &data, 1);
-    EXPECT_NE(std::string::npos, file.find(std::string("\nA ") + c.line + " ")) << c.key;
-    Reader r(file);
-    EXPECT_EQ("d", r.All()) << c.key;
-    EXPECT_EQ(Field(md, c.key), Field(r.last, c.key)) << c.key;
+    for (int32_t i = 0; i < MessageAttributeCount; ++i) {
+      const MessageAttribute& row = MessageAttributeTable[i];
+      for (int j = 0; row.Kind == kAttributeText && row.Key[0] != '\0' && j < row.Width; ++j) {
+        reinterpret_cast<char*>(&md)[row.Offset + j] = static_cast<char>(at++);
+      }
+    }
+    for (bool asChar : {false, true}) {
+      Reader r(WriteFile([asChar](RunOptions* o) { o->ApplDataAsChar = asChar; }, md, &data, 1));
+      EXPECT_EQ("d", r.All());
+      EXPECT_EQ(0, std::memcmp(&md, &r.last, sizeof md)) << at << asChar;
+    }
   }
-  // Every byte value, in every text field at once.
+  // A name as C programs fill it keeps its plain line, and its NULs.
   MQMD md = FullDescriptor(2);
-  for (int32_t i = 0, at = 0; i < MessageAttributeCount; ++i) {
-    const MessageAttribute& row = MessageAttributeTable[i];
-    if (row.Kind != kAttributeText || row.Key[0] == '\0') continue;
-    for (int j = 0; j < row.Width; ++j) reinterpret_cast<char*>(&md)[row.Offset + j] = all[at++ % 256];
-  }
-  for (bool asChar : {false, true}) {
-    const std::string data = "d";
-    Reader r(WriteFile([asChar](RunOptions* o) { o->ApplDataAsChar = asChar; }, md, &data, 1));
-    EXPECT_EQ("d", r.All());
-    EXPECT_EQ(0, std::memcmp(&md, &r.last, sizeof md)) << asChar;
-  }
+  std::memcpy(md.ReplyToQ, (std::string("REPLY.Q") + std::string(41, '\0')).data(), 48);
+  std::string file = WriteFile([](RunOptions*) {}, md, &data, 1);
+  EXPECT_NE(std::string::npos, file.find("\nA RTQ REPLY.Q\n"));
+  Reader r(file);
+  r.All();
+  EXPECT_EQ(0, std::memcmp(md.ReplyToQ, r.last.ReplyToQ, 48));
 }
 
 TEST(MessageFileReaderTest, AFileCutAtAnyByteIsRefused) {
   const std::string data[] = {"first", Bytes(60, 1), ""};
   for (const LayoutCase& c : kLayouts) {
-    if (c.name[1] == 'd' && c.name[2] == 'w') continue;  // long lines: slow and no news
+    if (c.name[2] == 'w') continue;  // long lines: slow and no news
     std::string whole = WriteFile(c.apply, FullDescriptor(2), data, 3);
     EXPECT_EQ(data[0] + "|" + data[1] + "|", Reader(whole).All()) << c.name;
     for (size_t cut = 1; cut < whole.size(); ++cut) {
@@ -440,16 +424,14 @@ TEST(MessageFileReaderTest, AFileCutAtAnyByteIsRefused) {
       ASSERT_EQ('!', got.empty() ? '-' : got.back()) << c.name << " cut at " << cut;
     }
   }
-  // What the refusals say, at a message's last line and before the end line.
+  // What the refusals say: in a message, and before the end line.
   std::string whole = WriteFile([](RunOptions*) {}, FullDescriptor(1), data, 3);
   const struct {
     size_t cut;
     const char* message;
   } cases[] = {
       {whole.find("\nX 01") + 1, "File 'in.zpd' is cut short on line 51: message 2 is incomplete"},
-      {whole.rfind("X \n") + 3, "File 'in.zpd' is cut short on line 79: message 3 is incomplete"},
       {whole.size() - 1, "File 'in.zpd' is cut short after message 3: its end line is missing"},
-      {20, "File 'in.zpd' is cut short after message 0: its end line is missing"},
   };
   for (const auto& c : cases) {
     Reader r(whole.substr(0, c.cut));
@@ -458,19 +440,13 @@ TEST(MessageFileReaderTest, AFileCutAtAnyByteIsRefused) {
   }
 }
 
+// Files of earlier versions: no end line, and text values shorter than
+// their field blank-padded. A marked file's end line must be its last.
 TEST(MessageFileReaderTest, OlderFilesLoadAsTheyAlwaysHave) {
-  // Written before files marked their end: no end line, and text values
-  // shorter than their field are blank-padded.
   Reader old(FileText(std::string(ZEPLO_SOURCE_DIR) + "/tests/data/files/older/hex.zpd"));
   old.All();
   EXPECT_EQ(3, old.count) << old.opts->ExitMessage;
   EXPECT_EQ("REPLY.Q" + std::string(41, ' '), Field(old.last, "RTQ"));
-  Reader now(FileText(std::string(ZEPLO_SOURCE_DIR) + "/tests/data/files/hex.zpd"));
-  now.All();
-  EXPECT_EQ(3, now.count) << now.opts->ExitMessage;
-  EXPECT_EQ("REPLY.Q" + std::string(41, '\0'), Field(now.last, "RTQ"));
-  // A marked file with messages after its end line needs a new one.
-  Reader joined(std::string("* ZEPLO Version:9.1.1 Created:x Format:2\nN\nX 41\n* ZEPLO End\n") +
-                "N\nX 42\n");
+  Reader joined("* ZEPLO Version:9.1.1 Created:x Format:2\nN\nX 41\n* ZEPLO End\nN\nX 42\n");
   EXPECT_EQ("A!", joined.All());
 }

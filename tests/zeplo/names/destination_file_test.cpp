@@ -97,23 +97,14 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
   EXPECT_EQ("/Q1", Entries(options_->InputList));  // added before the failure
 }
 
-// Input without end (a device, a runaway generator) stops with a message.
-TEST_F(DestinationFileTest, EndlessInputIsRefused) {
+// A list without end (a runaway generator) stops with a message; an
+// endless line is the end-to-end tests' -o file:/dev/zero.
+TEST_F(DestinationFileTest, EndlessListIsRefused) {
   std::string many;
   for (int i = 0; i <= kMaxDestinations; ++i) many += "Q\n";
   Write("many", many);
-  Write("blanks", std::string(70000, ' '));
-  const struct {
-    std::string text, message;
-  } cases[] = {
-      {"file:/dev/zero", "Line 1 of file '/dev/zero' is too long.\n"},
-      {"file:" + d_ + "/blanks", "Line 1 of file '" + d_ + "/blanks' is too long.\n"},
-      {"file:" + d_ + "/many", "Sorry, a destination list can hold at most 100000 destinations\n"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(2046, Add(c.text)) << c.text;
-    EXPECT_EQ(c.message, err_);
-  }
+  EXPECT_EQ(2046, Add("file:" + d_ + "/many"));
+  EXPECT_EQ("Sorry, a destination list can hold at most 100000 destinations\n", err_);
 }
 
 TEST_F(DestinationFileTest, FirstOutputFileFillsTheOutputList) {
