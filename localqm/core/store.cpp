@@ -93,7 +93,10 @@ const char* const kSchemaAdded =
     // own, so that older stores need no ALTER; a missing row reads as the
     // defaults.
     "CREATE TABLE IF NOT EXISTS qmgr_more(id INTEGER PRIMARY KEY CHECK(id = 1),"
-    " min_cfh INT NOT NULL DEFAULT 0);";
+    " min_cfh INT NOT NULL DEFAULT 0);"
+    // Users' salted password hashes; users.password is NULL once a user's
+    // password is hashed (older stores kept it in clear there).
+    "CREATE TABLE IF NOT EXISTS user_hashes(name TEXT PRIMARY KEY, hash TEXT NOT NULL);";
 
 int QmgrDir(const char* name, char* out, size_t outSize) {
   char root[kLqmPathLength];
@@ -365,6 +368,7 @@ int LqmStoreOpen(const char* name, LqmStore* store) {
   snprintf(store->Name, sizeof store->Name, "%s", qm);
   rc = OpenDb(store->Dir, &store->Db);
   if (rc == 0) rc = LqmExec(store, kSchemaAdded);
+  if (rc == 0) rc = LqmUserUpgrade(store);
   if (rc == 0) rc = LqmNotifyMap(store);
   if (rc == 0) rc = LqmRecoverDead(store, nullptr);
   if (rc != 0) LqmStoreClose(store);

@@ -33,6 +33,7 @@ void ReleaseParsedOptions(RunOptions* options) {
   QueueListRelease(&options->InputList);
   QueueListRelease(&options->OutputList);
   CSReleaseMem(&options->Selector);
+  ReleasePasswords(options);
 }
 
 // True for the reasons of a connection that can no longer commit: the
@@ -242,6 +243,8 @@ int RunDriver(Run* run) {
     QueueElement* first = options->LogMode ? nullptr : run->Engine.Input.Elements;
     run->Counters.MessageIndex = -1;
     rc = RunProcessingLoop(run, first);
+    int closed = CloseOutputFile(run);  // its end line, and any write error
+    if (rc == 0) rc = closed;
     EndProgress(run, true);
     countsDue = rc == 0 || run->Counters.MessageIndex >= 0;
   }

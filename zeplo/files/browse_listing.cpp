@@ -7,6 +7,7 @@
 // headings are such lines. Tokens point into the current line, so a name
 // is looked up before the value is read (which may move to the next line,
 // as the sample does for AccountingToken).
+#include <cstdio>
 #include <cstring>
 
 #include "zeplo/files/files.h"
@@ -58,17 +59,47 @@ void NarrowVersion(MQMD* md) {
   }
 }
 
+// The sample states each message's length before its dump, " length - S
+// of T bytes" (older levels: " length - S bytes"); `line` null checks the
+// dump of `dumped` bytes against what *shown and *total noted, otherwise
+// notes them when `line` is that statement. A dump shorter than stated was
+// cut (a torn file), and a message the browse program showed only S of T
+// bytes of is cut too: 2208 either way, never a shorter message loaded.
+int CheckListedLength(Run* run, const char* line, int64_t dumped, long long* shown,
+                      long long* total) {
+  if (line != nullptr) {
+    if (std::sscanf(line, " length - %lld of %lld bytes", shown, total) != 2 &&
+        std::sscanf(line, " length - %lld bytes", shown) == 1) {
+      *total = *shown;
+    }
+    return 0;
+  }
+  if (*shown < 0 || (dumped >= *shown && *shown >= *total)) return 0;
+  run->Message.DataLength = 0;
+  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                        "Message ending on line %ld of file '%s' is cut short: %lld of its %lld "
+                        "bytes are listed",
+                        static_cast<long>(run->Files.InputLines->LineNumber), ReaderFileName(run),
+                        static_cast<long long>(dumped < *shown ? dumped : *shown), *total);
+}
+
 // Reads the dump lines up to the sample's next " MQ..." line or the end.
 int ReadDumpLines(Run* run) {
   MessageBuffer& m = run->Message;
   const LineStorage* ls = run->Files.InputLines;
   bool eof = false;
+  long long shown = -1, total = -1;
   for (;;) {
     int rc = ReadLine(run, true, &eof, false);
     if (rc != 0) return rc;
-    if (eof || LineStartsWith(ls, " MQ")) return 0;
+    if (eof || LineStartsWith(ls, " MQ")) {
+      return CheckListedLength(run, nullptr, m.DataLength, &shown, &total);
+    }
     const char* colon = static_cast<const char*>(std::memchr(ls->Text, ':', ls->Length));
-    if (colon == nullptr) continue;
+    if (colon == nullptr) {
+      CheckListedLength(run, ls->Text, 0, &shown, &total);
+      continue;
+    }
     rc = EnsureMessageStorage(run, static_cast<int64_t>(m.DataLength) + ls->Length);
     if (rc != 0) return rc;
     int64_t count = -1;

@@ -100,6 +100,37 @@ TEST(BrowseListingTest, DamagedListings) {
   }
 }
 
+// The dump must hold the bytes its length line states; the browse program
+// may itself have shown fewer than the message had. Older levels' line
+// has no "of T".
+TEST(BrowseListingTest, ShortDumpsAreRefused) {
+  const struct {
+    std::string find, replace;  // replace "-": cut the file after find
+    const char* message;        // null: loads
+  } cases[] = {
+      {"4865 6C6C 6F20 576F 726C 6421", "4865 6C6C 6F20 576F", "8 of its 12"},
+      {" length - 12 of 12", " length - 12 of 99", "12 of its 99"},
+      {" length - 12 of 12 bytes\n", "-", "0 of its 12"},
+      {" length - 12 of 12 bytes", " length - 12 bytes", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string text = Fixture();
+    size_t at = text.find(c.find);
+    if (c.replace == "-") text.resize(at + c.find.size());
+    if (c.replace != "-") text.replace(at, c.find.size(), c.replace);
+    // The dump ends at the next message's MQGET line, or at the end.
+    size_t end = text.find("\n MQGET of message number 2");
+    end = end == std::string::npos ? text.size() - 1 : end + 1;
+    Listing l(text);
+    EXPECT_EQ(c.message == nullptr ? 0 : 2208, ReadBrowseListingMessage(l.opts.get())) << c.find;
+    if (c.message == nullptr) continue;
+    EXPECT_EQ("Message ending on line " +
+                  std::to_string(std::count(text.begin(), text.begin() + end, '\n') + 1) +
+                  " of file 'listing.txt' is cut short: " + c.message + " bytes are listed",
+              l.opts->ExitMessage);
+  }
+}
+
 TEST(BrowseListingTest, LineEndsAndVersionTwoFields) {
   std::string text = Fixture();
   for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
