@@ -139,6 +139,10 @@ struct LqmConnection {
 
 // The lock every call holds while it touches process state or a store.
 std::mutex& LqmApiLock();
+// After a call ended by an exception: rolls back the store transactions the
+// call left open on connection `hconn` (nothing for an unknown handle), so
+// the next call starts clean. The unit of work itself stays as it was.
+void LqmAbandonCall(MQHCONN hconn);
 // The connection for Hconn, or null (the caller then reports 2018).
 LqmConnection* LqmFindConnection(MQHCONN hconn);
 // The open handle for Hobj on a connection, or null (2019).

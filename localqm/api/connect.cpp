@@ -430,6 +430,7 @@ static void Connect(const char* call, PMQCHAR pQMgrName, PMQCNO pConnectOpts, PM
                       &usersDefined);
     if (rc == 0 && haveCsp && usersDefined) snprintf(conn->UserId, sizeof conn->UserId, "%.12s", user);
   }
+  explicit_bzero(password, sizeof password);  // checked: no copy is kept
   if (rc == 0 && cno->Version >= 7) {
     char appl[29];
     size_t n = 0;
@@ -464,6 +465,19 @@ static void Connect(const char* call, PMQCHAR pQMgrName, PMQCNO pConnectOpts, PM
   conns[slot] = conn;
   *pHconn = static_cast<MQHCONN>(slot + 1);
   LqmReport(0, pCompCode, pReason);
+}
+
+void LqmAbandonCall(MQHCONN hconn) {
+  std::lock_guard<std::mutex> guard(LqmApiLock());
+  LqmConnection* conn = LqmFindConnection(hconn);
+  if (conn == nullptr) return;
+  auto rollBack = [](LqmStore* store) {
+    if (store->TxnDepth <= 0) return;
+    store->TxnDepth = 1;  // however deep the call had nested it
+    LqmTxnEnd(store, MQRC_STORAGE_NOT_AVAILABLE);
+  };
+  rollBack(&conn->Main);
+  for (LqmStore* remote : conn->Remotes) rollBack(remote);
 }
 
 void LqmMQCONN(PMQCHAR pQMgrName, PMQHCONN pHconn, PMQLONG pCompCode, PMQLONG pReason) {

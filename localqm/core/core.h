@@ -195,11 +195,16 @@ int LqmRecoverDead(LqmStore* store, int* recovered);
 
 int LqmQmgrRead(LqmStore* store, LqmQmgr* out);
 int LqmQmgrWrite(LqmStore* store, const LqmQmgr* attrs);
-// Adds or replaces a user. 0 or a database failure.
+// Adds or replaces a user. The store keeps only a salted one-way hash of
+// the password (crypt(3), table user_hashes), never the password itself.
+// 0, a database failure, or 2195 when no hash can be made.
 int LqmUserSet(LqmStore* store, const char* user, const char* password);
 // Checks a user and password. *usersDefined tells whether any user exists;
 // returns 0 when none exist or the pair matches, else 2035.
 int LqmUserCheck(LqmStore* store, const char* user, const char* password, bool* usersDefined);
+// Replaces the passwords that stores made before hashing kept in clear
+// (users.password) by their hashes. Every open runs it. 0 or a failure.
+int LqmUserUpgrade(LqmStore* store);
 
 // ---- queues (queues.cpp) ----
 

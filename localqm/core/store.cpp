@@ -98,7 +98,10 @@ const char* const kSchemaAdded =
     // The recovery log (localqm/log): one row per record, keyed by LSN.
     "CREATE TABLE IF NOT EXISTS log(lsn INTEGER PRIMARY KEY, size INT NOT NULL,"
     " kind INT NOT NULL, queue TEXT NOT NULL, prev INT NOT NULL, at INT NOT NULL,"
-    " data BLOB NOT NULL);";
+    " data BLOB NOT NULL);"
+    // Users' salted password hashes; users.password is NULL once a user's
+    // password is hashed (older stores kept it in clear there).
+    "CREATE TABLE IF NOT EXISTS user_hashes(name TEXT PRIMARY KEY, hash TEXT NOT NULL);";
 
 int QmgrDir(const char* name, char* out, size_t outSize) {
   char root[kLqmPathLength];
@@ -371,6 +374,7 @@ int LqmStoreOpen(const char* name, LqmStore* store) {
   snprintf(store->Name, sizeof store->Name, "%s", qm);
   rc = OpenDb(store->Dir, &store->Db);
   if (rc == 0) rc = LqmExec(store, kSchemaAdded);
+  if (rc == 0) rc = LqmUserUpgrade(store);
   if (rc == 0) rc = LqmNotifyMap(store);
   if (rc == 0) rc = LqmRecoverDead(store, nullptr);
   if (rc != 0) LqmStoreClose(store);

@@ -67,6 +67,9 @@ bool TextOption(const ToolArgs& args, const char* name, char* field, size_t leng
 bool BuildDescriptor(const ToolArgs& args, const LqmQmgr& qm, MQMD* md) {
   *md = MQMD{MQMD_DEFAULT};
   md->Version = MQMD_VERSION_2;
+  // Name fields start blank, as an MQ application's descriptor does.
+  LqmNameToField("", md->ReplyToQ, sizeof md->ReplyToQ);
+  LqmNameToField("", md->ReplyToQMgr, sizeof md->ReplyToQMgr);
   md->CodedCharSetId = qm.Ccsid;
   md->PutApplType = MQAT_UNIX;
   char user[13] = "";
@@ -207,6 +210,23 @@ void PrintMessage(long index, const LqmMessage& m, bool hex) {
   printf("\n");
 }
 
+// Ends the get's unit of work: commits when everything went well and every
+// message reached standard output, backs out otherwise. Returns `rc`, or
+// the failure of the output or of the commit.
+int EndToolUnit(LqmStore* store, int rc) {
+  if (rc == 0 && (fflush(stdout) != 0 || ferror(stdout))) {
+    fprintf(stderr, "localqm: cannot write the messages; they stay on the queue\n");
+    rc = MQRC_RESOURCE_PROBLEM;
+  }
+  int urc = LqmTxnBegin(store);
+  if (urc == 0) {
+    urc = rc == 0 ? LqmUowCommit(store, nullptr) : LqmUowBackout(store, store->ConnId, nullptr);
+    urc = LqmTxnEnd(store, urc);
+  }
+  if (urc == 0) urc = LqmConnUnregister(store);
+  return rc != 0 ? rc : urc;
+}
+
 }  // namespace
 
 int ToolPut(const ToolArgs& args) {
@@ -262,6 +282,10 @@ int ToolBrowseGet(const ToolArgs& args, bool destructive) {
   int mrc = LqmQueueRead(&store, args.Words[1].c_str(), &q);
   if (mrc == 0 && q.Type == MQQT_ALIAS) mrc = LqmQueueRead(&store, q.Target, &q);
   if (mrc == 0 && q.Type != MQQT_LOCAL) mrc = MQRC_Q_TYPE_ERROR;
+  // A get takes its messages under syncpoint as a registered connection
+  // and commits only once they are all written out: killed before that,
+  // the next open of the queue manager backs the unit out.
+  if (mrc == 0 && destructive) mrc = LqmConnRegister(&store, "localqm");
   LqmMatch match{};
   long done = 0;
   while (mrc == 0 && done < limit) {
@@ -269,7 +293,7 @@ int ToolBrowseGet(const ToolArgs& args, bool destructive) {
     mrc = LqmTxnBegin(&store);
     if (mrc != 0) break;
     mrc = LqmMsgFind(&store, q.Name, &match, &m, true);
-    if (mrc == 0 && destructive) mrc = LqmMsgTake(&store, q.Name, m.Id, false);
+    if (mrc == 0 && destructive) mrc = LqmMsgTake(&store, q.Name, m.Id, true);
     mrc = LqmTxnEnd(&store, mrc);
     if (mrc != 0) break;
     if (!destructive) {
@@ -279,8 +303,9 @@ int ToolBrowseGet(const ToolArgs& args, bool destructive) {
     }
     PrintMessage(++done, m, ToolFlag(args, "hex"));
   }
-  LqmStoreClose(&store);
   if (mrc == MQRC_NO_MSG_AVAILABLE) mrc = 0;
+  if (destructive && store.ConnId != 0) mrc = EndToolUnit(&store, mrc);
+  LqmStoreClose(&store);
   if (mrc == MQRC_UNKNOWN_OBJECT_NAME)
     return ToolQueueMissing(args.Words[1].c_str(), args.Words[0].c_str());
   if (mrc != 0) return ToolFail(verb, mrc);

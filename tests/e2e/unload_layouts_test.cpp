@@ -118,14 +118,14 @@ TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
 TEST_F(UnloadLayoutsTest, DescriptorLinesAndHeader) {
   struct Case {
     const char* options;
-    int headerLines;  // comment lines before the first section
+    int headerLines;  // comment lines: the header's and the end line
     int attributeLines;
     bool textIdentity;  // -dc: AID/AOD instead of AIX/AOX
   } cases[] = {
-      {"-dw25", 3, 28, false},
+      {"-dw25", 4, 28, false},
       {"-dH", 0, 28, false},
-      {"-dc", 3, 28, true},
-      {"-dN", 3, 0, false},
+      {"-dc", 4, 28, true},
+      {"-dN", 4, 0, false},
   };
   for (const Case& c : cases) {
     RunResult r = Unload({c.options});
@@ -136,6 +136,8 @@ TEST_F(UnloadLayoutsTest, DescriptorLinesAndHeader) {
     EXPECT_EQ(c.headerLines, CountPrefix(file, "* ")) << c.options;
     if (c.headerLines > 0) {
       EXPECT_EQ(0u, lines[0].rfind("* ZEPLO Version:9.1.1 Created:", 0)) << lines[0];
+      EXPECT_EQ(lines[0].size() - 9, lines[0].rfind(" Format:2")) << lines[0];
+      EXPECT_EQ("* ZEPLO End", lines.back());
       EXPECT_EQ("* Qmgr  = QM1", lines[1]);
       EXPECT_EQ("* Queue = Q1", lines[2]);
       EXPECT_EQ("", lines[3]);
@@ -168,7 +170,7 @@ TEST_F(UnloadLayoutsTest, TimeOnQueueListing) {
   RunResult r = Unload({"-dT"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
   std::vector<std::string> lines = SplitLines(ReadFileText(ScratchPath("out.zpd")));
-  ASSERT_EQ(10u, lines.size()) << ReadFileText(ScratchPath("out.zpd"));
+  ASSERT_EQ(11u, lines.size()) << ReadFileText(ScratchPath("out.zpd"));
   EXPECT_EQ("    1. MsgId:0101010101010101010101010101010101010101010101AB", lines[4]);
   // Put in 2000: more than twenty years on the queue, in the long form.
   EXPECT_EQ(0u, lines[5].rfind(std::string(13, ' ') + "2", 0)) << lines[5];
@@ -177,6 +179,7 @@ TEST_F(UnloadLayoutsTest, TimeOnQueueListing) {
   EXPECT_EQ("    2. MsgId:0202020202020202020202020202020202020202020202CD", lines[7]);
   EXPECT_EQ(std::string(13, ' ') + "Unknown", lines[8]);
   EXPECT_EQ("", lines[9]);
+  EXPECT_EQ("* ZEPLO End", lines[10]);
 }
 
 TEST_F(UnloadLayoutsTest, StandardOutputNullAndCounting) {

@@ -137,6 +137,33 @@ TEST_F(ConnectOpenTest, PasswordsAreCheckedOnceUsersExist) {
   EXPECT_EQ(ConnectWith("QM1", 5, &big, &h), MQRC_CSP_ERROR);
 }
 
+// The store holds salted hashes only; a store from before hashing has its
+// clear passwords replaced at the next open, and they still work.
+TEST_F(ConnectOpenTest, PasswordsAreKeptAsSaltedHashes) {
+  const std::string db = root_ + "/QM1/qm.db";
+  WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "alice", "s3cret"); });
+  WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "bob", "s3cret"); });
+  std::string alice = SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'alice'");
+  EXPECT_EQ(std::string::npos, alice.find("s3cret")) << alice;
+  EXPECT_NE(alice, SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'bob'"));  // salted
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &raw));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "INSERT INTO users VALUES('carol', 'old')", 0, 0, 0));
+  sqlite3_close(raw);
+  for (const char* password : {"wrong", "old"}) {
+    MQCSP csp = {MQCSP_DEFAULT};
+    csp.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
+    csp.CSPUserIdPtr = const_cast<char*>("carol");
+    csp.CSPUserIdLength = 5;
+    csp.CSPPasswordPtr = const_cast<char*>(password);
+    csp.CSPPasswordLength = static_cast<MQLONG>(strlen(password));
+    MQHCONN h;
+    EXPECT_EQ(ConnectWith("QM1", 5, &csp, &h), password[0] == 'o' ? 0 : MQRC_NOT_AUTHORIZED);
+    if (password[0] == 'o') Disconnect(&h);
+  }
+  EXPECT_EQ("<none>", SqlValue(db, "SELECT password FROM users WHERE password IS NOT NULL"));
+}
+
 TEST_F(ConnectOpenTest, StructuresGivenByOffset) {
   WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "carol", "pw"); });
   // One block: MQCNO, then (deliberately unaligned) an MQCSP, then its

@@ -16,6 +16,7 @@
 #include "zeplo/driver/driver.h"
 #include "zeplo/files/files.h"
 #include "zeplo/logreplay/logreplay.h"
+#include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 #include "zeplo/util/util.h"
 
@@ -60,17 +61,18 @@ int TakeFileOption(RunOptions* options, ParseState* state, const char* value) {
 // -l, -u, -U: one per queue-manager slot.
 int SetSlotText(RunOptions* options, ParseState* state, char letter, const char* value) {
   QmgrSlot* slot = &options->Qmgrs[state->CurrentSlot];
-  const char** field = letter == 'l'   ? &slot->Library
-                       : letter == 'u' ? &slot->User
-                                       : &slot->Password;
-  if (*field != nullptr) {
+  const char* given = letter == 'l' ? slot->Library : letter == 'u' ? slot->User : slot->Password;
+  if (given != nullptr) {
     fprintf(stderr,
             "-%c parameter specifified more than once for the same Queue "
             "Manaager\n",
             letter);
     return kOptionsRefused;
   }
-  *field = value;
+  // The password must not stay visible in the process's arguments: getopt
+  // hands out a pointer into argv, whose text may be overwritten.
+  if (letter == 'U') return TakePassword(options, state->CurrentSlot, const_cast<char*>(value));
+  (letter == 'l' ? slot->Library : slot->User) = value;
   return 0;
 }
 

@@ -28,6 +28,7 @@ void ReleaseParsedOptions(RunOptions* options) {
   QueueListRelease(&options->InputList);
   QueueListRelease(&options->OutputList);
   CSReleaseMem(&options->Selector);
+  ReleasePasswords(options);
 }
 
 // True for the reasons of a connection that can no longer commit: the
@@ -237,6 +238,8 @@ int RunDriver(Run* run) {
     QueueElement* first = options->LogMode ? nullptr : run->Engine.Input.Elements;
     run->Counters.MessageIndex = -1;
     rc = RunProcessingLoop(run, first);
+    int closed = CloseOutputFile(run);  // its end line, and any write error
+    if (rc == 0) rc = closed;
     EndProgress(run, true);
     // The formatter is waited for before the report: it is over by then.
     if (options->LogMode) ReleaseLogReplay(run);

@@ -18,20 +18,22 @@
 
 namespace {
 
-// The next file of a numbered input sequence. Returns true when one opened.
-bool OpenNextInputFile(Run* run) {
+// The next file of a numbered input sequence: 0 with InputStream set when
+// one opened, 0 without at the normal end of the sequence, or the failure
+// (a gap in the numbers, a file that cannot be read).
+int OpenNextInputFile(Run* run) {
   run->Files.FinishedInputBytes += run->Files.InputFileBytes;
   CloseInputFile(run);
   run->Files.InputFileBytes = 0;
-  // A missing later file is the normal end of the sequence, not an error.
-  return OpenInputFile(run) == 0 && run->Files.InputStream != nullptr;
+  return OpenInputFile(run);
 }
 
 int ReadFromFile(Run* run) {
   for (;;) {
     int rc = run->Options->NonNative ? ReadDelimitedMessage(run) : ReadInputFileMessage(run);
     if (rc != 0 || !run->StopRequested || !run->Options->InputFileHasInserts) return rc;
-    if (!OpenNextInputFile(run)) return 0;  // StopRequested stays set
+    rc = OpenNextInputFile(run);
+    if (rc != 0 || run->Files.InputStream == nullptr) return rc;  // StopRequested stays set
     ResetDelimitedFile(run);
     run->StopRequested = false;
   }

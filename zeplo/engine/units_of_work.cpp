@@ -53,6 +53,7 @@ int BackoutQmgr(Run* run, int slot) {
 }
 
 int CommitAll(Run* run) {
+  if (int synced = MakeOutputDurable(run); synced != 0) return synced;
   int rc = 0;
   if (run->Options->InputSlot == run->Options->OutputSlot) {
     if (run->Engine.UseSyncpoint) rc = CommitQmgr(run, run->Options->InputSlot);

@@ -51,6 +51,7 @@ enum AttributeCondition : int32_t {
   kAttributeAlways = 0,
   kAttributeWithApplDataAsChar = 1,     // written only with -dc
   kAttributeWithoutApplDataAsChar = 2,  // written only without -dc
+  kAttributeEscapeOnly = 3,             // written only as ExactFormOf a text row
 };
 
 struct MessageAttribute {
@@ -63,7 +64,7 @@ struct MessageAttribute {
   AttributeCondition Condition;
 };
 
-// The table, in writing order, and its row count (31 rows).
+// The table, in writing order, and its row count (38 rows).
 extern const MessageAttribute MessageAttributeTable[];
 extern const int32_t MessageAttributeCount;
 
@@ -81,18 +82,44 @@ const MessageAttribute* FindAttributeByLongName(const char* name, size_t length)
 bool AttributeIsWritten(const MessageAttribute* row, int32_t version,
                         bool applDataAsChar);
 
+// The row to write `field` (the field `row` names, in some MQMD) with so
+// that it reads back exactly: `row` itself, except for a text field whose
+// plain form would not: one holding a CR or LF (the line would split), or
+// anything but NULs after its first NUL (the plain form stops there).
+// Such a field goes out as its hexadecimal twin (same field, kind bytes),
+// a key no older file holds, so every byte value round-trips while the
+// usual fields keep their readable form.
+const MessageAttribute* ExactFormOf(const MessageAttribute* row, const unsigned char* field);
+
 // ---- The writer ----------------------------------------------------------
 
 // Version text carried by line 1 of every header.
 inline constexpr const char kZeploFileVersion[] = "9.1.1";
 
+// A file's end must be visible: a file cut short at any byte (a full disk,
+// a crash, a kill) must never load as a shorter, complete-looking file.
+// So line 1 of the header ends in kFileFormatMark, and a file so marked
+// ends in kFileEndLine (written when the file is closed). In a marked file
+// the reader refuses a line without its line end, a message that the end
+// of the file interrupts, and a file that ends without its end line.
+// Files without the mark (older versions, the other header word) load as
+// they always have. Both lines are comments to any reader.
+inline constexpr const char kFileFormatMark[] = " Format:2";
+inline constexpr const char kFileEndLine[] = "* ZEPLO End";
+
 // Writes the header block to the current output stream: nothing with -dH
-// or to the null output; otherwise "* ZEPLO Version:... Created:..." (the Created time is the
-// run's first header time, kept in CreatedTime), then the "* Qmgr" and
-// "* Queue" lines when `sourceQueue` is a non-empty queue name (the qmgr
-// line only when the input slot's name is non-empty), then an empty line.
-// Returns 0, or 2102 with "Can not write to file '%s'" when a write fails.
+// or to the null output; otherwise "* ZEPLO Version:... Created:...
+// Format:2" (the Created time is the run's first header time, kept in
+// CreatedTime), then the "* Qmgr" and "* Queue" lines when `sourceQueue`
+// is a non-empty queue name (the qmgr line only when the input slot's name
+// is non-empty), then an empty line. Sets OutputNeedsEnd. Returns 0, or
+// 2102 with "Can not write to file '%s'" when a write fails.
 int WriteFileHeader(Run* run, const char* sourceQueue);
+
+// Writes kFileEndLine to the current output stream when its header was
+// written (OutputNeedsEnd) and clears OutputNeedsEnd. CloseOutputFile calls
+// it. Returns 0, or 2102 with "Can not write to file '%s'".
+int WriteFileEnd(Run* run);
 
 // Writes the message in run->Message (Descriptor, DataLength bytes from
 // Cursor) to the current output stream in the layout the -d switches
@@ -145,12 +172,19 @@ int NextGenericFileName(Run* run, bool forInput, char* name,
 // before overwriting an existing file only when standard input is a
 // terminal (Options->Interactive). "stdout" writes to standard output;
 // "null" too but sets Settings.OutputIsNull. A later file of a numbered
-// input sequence that cannot be opened returns 2208 with ExitMessage
-// untouched (the input has simply ended). Return 0, or 2208 with
-// ExitMessage set ("Duplicate input file", "Can not open input/output
-// file", "File '%s' already exists.", or "Output file '%s' is the input
-// file being read" whatever -F says). An output name that comes out the
-// same as the file just written is refused as existing.
+// input sequence that does not exist returns 0 with no InputStream: the
+// input has simply ended there, unless a file of a later number exists
+// (looking up to 1000 numbers on), which makes it a gap: 2208 with "Input
+// file '%s' is missing but '%s' follows it". A directory, or a file that
+// exists but cannot be opened, is refused at any place in a sequence.
+// Return 0, or 2208 with ExitMessage set ("Duplicate input file", "Can
+// not open input/output file", "File '%s' already exists.", or "Output
+// file '%s' is the input file being read" whatever -F says). An output
+// name that comes out the same as the file just written is refused as
+// existing. Output files are never written through a symbolic link: a new
+// one is created with O_CREAT|O_EXCL|O_NOFOLLOW, a name that exists (a
+// dangling link too) is asked about like any file, and overwriting (-F or
+// the answer) replaces the name itself; appending (-a a) refuses a link.
 int OpenInputFile(Run* run);
 int OpenOutputFile(Run* run);
 
@@ -168,10 +202,22 @@ int AskOverwrite(Run* run, const char* name, FILE* in, FILE* out);
 // side a text holding 'a' is used as given too, so that -a a appends.
 void FileAccessModeFor(const char* accessMode, char base, char* mode);
 
-// Flushes and closes the current output file (standard output is only
-// flushed) and forgets the stream. Safe when none is open. Returns 0, or
-// 2102 with "Can not write to file '%s'" when the flush or close fails.
+// Ends the current output file with its end line (WriteFileEnd), makes it
+// durable when the run gets destructively (its messages may belong to a
+// unit not yet committed), then flushes and closes it (standard output is
+// only flushed) and forgets the stream. Safe when none is open. Returns 0,
+// or 2102 with "Can not write to file '%s'" (or the text of
+// MakeOutputDurable) when a step fails; the stream is closed regardless.
 int CloseOutputFile(Run* run);
+
+// Makes what the current output file holds durable, for the commit of a
+// unit of work whose messages were got destructively and written here:
+// flushes the stream, fdatasyncs the file when it holds bytes not synced
+// yet, and fsyncs its directory once for a file this run created. No file,
+// the null output, or standard output that is no regular file: nothing to
+// do. Returns 0, or 2102 with "Error flushing data to file '%s'RC(%d)"
+// (the file or its directory, and the system error).
+int MakeOutputDurable(Run* run);
 
 // Closes the current input file. The byte counts are the caller's: the
 // processing loop adds InputFileBytes to FinishedInputBytes itself. The
@@ -255,6 +301,12 @@ void FormatProgressText(int32_t percent, int64_t etaSeconds, char* text,
 // Bytes the reader takes from the input file in one read.
 inline constexpr int32_t kLineAheadSize = 64 * 1024;
 
+// The longest line a message file can hold: the X line of a message of IBM
+// MQ's largest size (100 MB) written as one -dw line with its -da column,
+// three bytes per data byte. A longer line (an endless stream such as
+// /dev/zero) is refused rather than grown into all the memory there is.
+inline constexpr int64_t kMaxLineLength = 3 * int64_t{104857600} + 64;
+
 // The input line and the reader's place in the current file. Lives in
 // run->Files.InputLines (a labelled block, as is Text).
 struct LineStorage {
@@ -266,6 +318,11 @@ struct LineStorage {
   bool EndOfFile;        // the file has no more lines
   bool ListingMode;      // browse listing: "*" lines are not comments
   int32_t TokenOffset;   // browse listing: where the next token starts
+  bool LineEnded;        // the current line had its line end
+  bool Marked;           // the file's header carries kFileFormatMark
+  bool EndSeen;          // kFileEndLine was read after the last message
+  int64_t MessagesRead;  // messages read whole from this file
+  bool MessageOpen;      // a message's lines are being read
   FILE* Stream;          // the input stream the state belongs to
   int64_t BytesSeen;     // InputFileBytes after the last read: a stream
                          // reopened or rewound by others shows as a change
@@ -290,8 +347,19 @@ int AllocateLineStorage(Run* run, int64_t size);
 void ReleaseLineStorage(Run* run);
 
 // Forgets the current line and the place in the file (line number 0, no
-// end of file), keeping the storage and the listing mode.
+// end of file, no format mark seen), keeping the storage and the listing
+// mode.
 void ResetLineReader(Run* run);
+
+// True when the header line [text, text + length) marks its file's end
+// (kFileFormatMark with a format of 2 or more).
+bool HeaderMarksEnd(const char* text, int32_t length);
+
+// Refuses a marked file that was cut short: in a message (`inMessage`:
+// "File '%s' is cut short on line %ld: message %lld is incomplete") or
+// between messages ("File '%s' is cut short after message %lld: its end
+// line is missing"). Leaves no message in hand. Returns 2208.
+int RefuseCutFile(Run* run, bool inMessage);
 
 // Skips leading lines of blanks, TABs, CRs and LFs, checks the first real
 // line for "AMQSBCG0" or "AMQSBCG4" (browse listing, ListingMode set),
@@ -311,9 +379,13 @@ int PrepareMessageFile(Run* run, bool* listing, bool* empty);
 // Makes a line current. With `advance` off and a line current, keeps it.
 // Otherwise reads the next line that counts (not empty, not a "*" comment
 // outside listing mode), whole at any length, without its LF and then CR.
-// `raw` returns the next physical line as read, line end included. At end
-// of file sets *endOfFile (and EndOfFile), no line current. Returns 0 or
-// 2071 when the storage cannot grow.
+// The comments it passes keep the format mark and end line state. `raw`
+// returns the next physical line as read, line end included. At end of
+// file sets *endOfFile (and EndOfFile), no line current. Returns 0; 2071
+// when the storage cannot grow; 2208 for a line without its line end in a
+// marked file (RefuseCutFile), a line longer than kMaxLineLength ("Line
+// %ld of file '%s' is longer than %lld bytes") or a failed read ("Error
+// reading file '%s' after line %ld RC(%d)": never taken for the end).
 int ReadLine(Run* run, bool advance, bool* endOfFile, bool raw);
 
 // Reads one message of a message file into run->Message: the default

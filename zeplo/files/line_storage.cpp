@@ -9,6 +9,7 @@
 // included.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -63,7 +64,7 @@ bool AttachStream(Run* run, LineStorage* ls) {
 }
 
 // Refills the read-ahead from the stream. False at the end of the input
-// (or a read error, which ends it the same way).
+// or at a read error (ferror tells them apart).
 bool FillAhead(LineStorage* ls, FILE* in) {
   size_t got = 0;
   if (ls->AheadInBlocks) {
@@ -90,10 +91,19 @@ inline void CopyInBlocks(char* to, const char* from, size_t n) {
   for (size_t done = 0; done < n; done += 32) std::memcpy(to + done, from + done, 32);
 }
 
-// Doubles the line storage until it holds `needed` bytes.
+// Doubles the line storage until it holds `needed` bytes (the line so far,
+// its end and a terminator), up to the longest line there can be.
 int RoomForLine(Run* run, LineStorage* ls, int64_t needed) {
+  constexpr int64_t kMostNeeded = kMaxLineLength + 2;
+  if (needed > kMostNeeded) {
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                          "Line %ld of file '%s' is longer than %lld bytes",
+                          static_cast<long>(ls->LineNumber + 1), ReaderFileName(run),
+                          static_cast<long long>(kMaxLineLength));
+  }
   while (ls->Capacity < needed) {
-    int rc = AllocateLineStorage(run, int64_t{ls->Capacity} * 2);
+    int64_t next = int64_t{ls->Capacity} * 2;
+    int rc = AllocateLineStorage(run, next < kMostNeeded ? next : kMostNeeded);
     if (rc != 0) return rc;
   }
   return 0;
@@ -125,7 +135,15 @@ int ReadPhysicalLine(Run* run, LineStorage* ls, int64_t* length) {
   bool ended = false;
   int rc = 0;
   while (!ended) {
-    if (ls->AheadStart == ls->AheadEnd && !FillAhead(ls, in)) break;
+    if (ls->AheadStart == ls->AheadEnd && !FillAhead(ls, in)) {
+      // A failed read is no end of file: what follows would be lost.
+      if (std::ferror(in)) {
+        rc = SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                            "Error reading file '%s' after line %ld RC(%d)", ReaderFileName(run),
+                            static_cast<long>(ls->LineNumber), errno != 0 ? errno : EIO);
+      }
+      break;
+    }
     const char* from = ls->Ahead + ls->AheadStart;
     size_t available = static_cast<size_t>(ls->AheadEnd - ls->AheadStart);
     const char* lf = static_cast<const char*>(std::memchr(from, '\n', available));
@@ -213,7 +231,56 @@ void ResetLineReader(Run* run) {
   ls->LineNumber = 0;
   ls->EndOfFile = false;
   ls->TokenOffset = 0;
+  ls->LineEnded = false;
+  ls->Marked = false;
+  ls->EndSeen = false;
+  ls->MessagesRead = 0;
+  ls->MessageOpen = false;
   if (ls->Text != nullptr) ls->Text[0] = '\0';
+}
+
+bool HeaderMarksEnd(const char* text, int32_t length) {
+  const char* end = text + length;
+  const size_t markLength = std::strlen(kFileFormatMark) - 1;  // up to the digits
+  for (const char* p = text; end - p > static_cast<ptrdiff_t>(markLength); ++p) {
+    if (std::memcmp(p, kFileFormatMark, markLength) != 0) continue;
+    int64_t format = 0;
+    for (p += markLength; p < end && *p >= '0' && *p <= '9' && format < 1000; ++p) {
+      format = format * 10 + (*p - '0');
+    }
+    return format >= 2;
+  }
+  return false;
+}
+
+int RefuseCutFile(Run* run, bool inMessage) {
+  const LineStorage* ls = run->Files.InputLines;
+  run->Message.DataLength = 0;
+  if (inMessage) {
+    return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                          "File '%s' is cut short on line %ld: message %lld is incomplete",
+                          ReaderFileName(run), static_cast<long>(ls->LineNumber),
+                          static_cast<long long>(ls->MessagesRead + 1));
+  }
+  // A comment cut inside a message's lines (its end line) follows them all.
+  return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
+                        "File '%s' is cut short after message %lld: its end line is missing",
+                        ReaderFileName(run),
+                        static_cast<long long>(ls->MessagesRead + (ls->MessageOpen ? 1 : 0)));
+}
+
+// A comment line of a message file: a header line (a file of a numbered
+// sequence, or files joined into one) starts a file afresh; the end line
+// counts only when it arrived whole.
+static void NoteComment(LineStorage* ls) {
+  if (StartsWith(ls, "* ZEPLO Version:")) {
+    ls->Marked = ls->LineEnded && HeaderMarksEnd(ls->Text, ls->Length);
+    ls->EndSeen = false;
+    ls->MessagesRead = 0;
+  } else if (ls->Marked && ls->LineEnded && StartsWith(ls, kFileEndLine) &&
+             static_cast<size_t>(ls->Length) == std::strlen(kFileEndLine)) {
+    ls->EndSeen = true;
+  }
 }
 
 int ReadLine(Run* run, bool advance, bool* endOfFile, bool raw) {
@@ -245,6 +312,7 @@ int ReadLine(Run* run, bool advance, bool* endOfFile, bool raw) {
       return 0;
     }
     ++ls->LineNumber;
+    ls->LineEnded = ls->Text[got - 1] == '\n';
     if (!raw) {
       if (ls->Text[got - 1] == '\n') --got;
       if (got > 0 && ls->Text[got - 1] == '\r') --got;
@@ -253,7 +321,15 @@ int ReadLine(Run* run, bool advance, bool* endOfFile, bool raw) {
     ls->Length = static_cast<int32_t>(got);
     ls->Last = got > 0 ? ls->Text + got - 1 : nullptr;
     if (raw) return 0;
-    if (got == 0 || (ls->Text[0] == '*' && !ls->ListingMode)) continue;
+    // The writer ends every line of a marked file: one without its end
+    // is where the file was cut. So is a header line without its end, in
+    // a file of any version (a later file of a numbered sequence).
+    bool comment = got > 0 && ls->Text[0] == '*' && !ls->ListingMode;
+    if (!ls->LineEnded && (ls->Marked || (comment && StartsWith(ls, "* ZEPLO")))) {
+      return RefuseCutFile(run, !comment);
+    }
+    if (comment) NoteComment(ls);
+    if (got == 0 || comment) continue;
     return 0;
   }
 }
@@ -293,6 +369,12 @@ static int Identify(Run* run, bool* found) {
     ls->Last = nullptr;
     return SetExitMessage(run, MQRC_FILE_SYSTEM_ERROR,
                          "File '%s' does not appear to be a ZEPLO file", ReaderFileName(run));
+  } else if (!ls->LineEnded) {
+    // Every writer ends its header line, and a blank line follows: a file
+    // that ends inside it was cut, whatever its version.
+    return RefuseCutFile(run, false);
+  } else {
+    NoteComment(ls);
   }
   return ReadLine(run, true, &eof, false);
 }
@@ -313,5 +395,6 @@ int PrepareMessageFile(Run* run, bool* listing, bool* empty) {
   // Blank lines alone never load anything; a header alone ends the input
   // unless later files of a numbered sequence may follow.
   if (ls->EndOfFile) *empty = !found || !run->Options->InputFileHasInserts;
+  if (ls->EndOfFile && ls->Marked && !ls->EndSeen) return RefuseCutFile(run, false);
   return 0;
 }

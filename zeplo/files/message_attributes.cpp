@@ -48,6 +48,16 @@ constexpr MessageAttribute MessageAttributeTable[] = {
     {"OFF", "Offset", kAttributeNumber, ZEPLO_MD(Offset), 2, kAttributeAlways},
     {"MSF", "MsgFlags", kAttributeNumber, ZEPLO_MD(MsgFlags), 2, kAttributeAlways},
     {"ORL", "OriginalLength", kAttributeNumber, ZEPLO_MD(OriginalLength), 2, kAttributeAlways},
+    // The hexadecimal forms of the text fields, written in place of the
+    // text row when the field's plain form would not read back exactly
+    // (AIX and AOX above serve ApplIdentityData and ApplOriginData).
+    {"FMX", "Format", kAttributeBytes, ZEPLO_MD(Format), 1, kAttributeEscapeOnly},
+    {"RQX", "ReplyToQ", kAttributeBytes, ZEPLO_MD(ReplyToQ), 1, kAttributeEscapeOnly},
+    {"RMX", "ReplyToQMgr", kAttributeBytes, ZEPLO_MD(ReplyToQMgr), 1, kAttributeEscapeOnly},
+    {"USX", "UserIdentifier", kAttributeBytes, ZEPLO_MD(UserIdentifier), 1, kAttributeEscapeOnly},
+    {"PNX", "PutApplName", kAttributeBytes, ZEPLO_MD(PutApplName), 1, kAttributeEscapeOnly},
+    {"PDX", "PutDate", kAttributeBytes, ZEPLO_MD(PutDate), 1, kAttributeEscapeOnly},
+    {"PTX", "PutTime", kAttributeBytes, ZEPLO_MD(PutTime), 1, kAttributeEscapeOnly},
 };
 
 #undef ZEPLO_MD
@@ -55,7 +65,7 @@ constexpr MessageAttribute MessageAttributeTable[] = {
 const int32_t MessageAttributeCount =
     static_cast<int32_t>(sizeof(MessageAttributeTable) / sizeof(MessageAttributeTable[0]));
 
-static_assert(sizeof(MessageAttributeTable) / sizeof(MessageAttributeTable[0]) == 31,
+static_assert(sizeof(MessageAttributeTable) / sizeof(MessageAttributeTable[0]) == 38,
               "the attribute table is part of the file format");
 
 namespace {
@@ -148,8 +158,29 @@ bool AttributeIsWritten(const MessageAttribute* row, int32_t version, bool applD
       return applDataAsChar;
     case kAttributeWithoutApplDataAsChar:
       return !applDataAsChar;
+    case kAttributeEscapeOnly:
+      return false;
     case kAttributeAlways:
       break;
   }
   return true;
+}
+
+const MessageAttribute* ExactFormOf(const MessageAttribute* row, const unsigned char* field) {
+  if (row->Kind != kAttributeText) return row;
+  const unsigned char* end = field + row->Width;
+  const unsigned char* nul =
+      static_cast<const unsigned char*>(std::memchr(field, '\0', static_cast<size_t>(row->Width)));
+  const unsigned char* text = nul != nullptr ? nul : end;
+  bool plain = std::memchr(field, '\n', static_cast<size_t>(text - field)) == nullptr &&
+               std::memchr(field, '\r', static_cast<size_t>(text - field)) == nullptr;
+  for (const unsigned char* p = text; plain && p < end; ++p) plain = *p == '\0';
+  if (plain) return row;
+  for (int32_t i = 0; i < kRowCount; ++i) {
+    const MessageAttribute* twin = &MessageAttributeTable[i];
+    if (twin->Kind == kAttributeBytes && twin->Offset == row->Offset && twin->Width == row->Width) {
+      return twin;
+    }
+  }
+  return row;  // unreachable: every text row has its twin (checked by the tests)
 }

@@ -193,6 +193,16 @@ int AppendDataLine(Run* run, const LineStorage* ls) {
   return 0;
 }
 
+// A text field of a marked file: the value, cut at the field's width, then
+// NULs to its end.
+void StoreTextUpToNuls(MQMD* md, const MessageAttribute* row, const char* value, const char* end) {
+  unsigned char* field = reinterpret_cast<unsigned char*>(md) + row->Offset;
+  size_t width = static_cast<size_t>(row->Width);
+  size_t copy = static_cast<size_t>(end - value) < width ? static_cast<size_t>(end - value) : width;
+  std::memcpy(field, value, copy);
+  std::memset(field + copy, 0, width - copy);
+}
+
 bool IsDataLine(const LineStorage* ls) {
   return ls->Length > 0 && (ls->Text[0] == 'X' || ls->Text[0] == 'S' || ls->Text[0] == 'T');
 }
@@ -268,14 +278,18 @@ int ReadFileMessage(Run* run, bool* endOfFile) {
   bool eof = false;
   int rc = ReadLine(run, false, &eof, false);
   if (rc != 0) return rc;
+  LineStorage* ls = run->Files.InputLines;
   if (eof) {
+    if (ls->Marked && !ls->EndSeen) return RefuseCutFile(run, false);
     *endOfFile = true;
     return 0;
   }
-  const LineStorage* ls = run->Files.InputLines;
   if (ls->Text[0] != 'A' && ls->Text[0] != 'N') {
     return FileFormatError(run, "Expected message attribute at line % ld of file '%s'");
   }
+  // An end line with messages after it was not the end.
+  ls->EndSeen = false;
+  ls->MessageOpen = true;
   if (ls->Text[0] == 'N') {
     // No descriptor was stored; A lines may still follow.
     rc = ReadLine(run, true, &eof, false);
@@ -290,8 +304,14 @@ int ReadFileMessage(Run* run, bool* endOfFile) {
       return FileFormatError(run, "Unrecognised attribute on line %ld of file '%s'");
     }
     // The value starts in column 7; the key alone leaves the default.
-    if (ls->Length > 6) {
-      rc = StoreAttributeValue(run, &m.OwnDescriptor, row, ls->Text + 6, ls->Text + ls->Length);
+    // A marked file writes a text field up to its first NUL and only NULs
+    // follow it there (the escaped form takes every other field), so the
+    // rest of the field is NULs again; older files meant blanks.
+    const char* end = ls->Text + ls->Length;
+    if (ls->Marked && row->Kind == kAttributeText) {
+      StoreTextUpToNuls(&m.OwnDescriptor, row, ls->Length > 6 ? ls->Text + 6 : end, end);
+    } else if (ls->Length > 6) {
+      rc = StoreAttributeValue(run, &m.OwnDescriptor, row, ls->Text + 6, end);
       if (rc != 0) {
         m.DataLength = 0;
         return rc;
@@ -300,6 +320,7 @@ int ReadFileMessage(Run* run, bool* endOfFile) {
     rc = ReadLine(run, true, &eof, false);
     if (rc != 0) return rc;
   }
+  if (eof && ls->Marked) return RefuseCutFile(run, true);
   if (eof || !IsDataLine(ls)) {
     return FileFormatError(run, "Expected message at line %ld of file '%s'");
   }
@@ -312,6 +333,11 @@ int ReadFileMessage(Run* run, bool* endOfFile) {
       return rc;
     }
   }
+  // Its data ended at the end of the file: whole only when the end line
+  // came first.
+  if (eof && ls->Marked && !ls->EndSeen) return RefuseCutFile(run, true);
+  ++ls->MessagesRead;
+  ls->MessageOpen = false;
   m.Cursor = m.Storage;
   return 0;
 }

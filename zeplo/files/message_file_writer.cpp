@@ -436,6 +436,7 @@ void WriteAttributeLines(const Run* run, const MQMD* md) {
     const MessageAttribute* row = &MessageAttributeTable[i];
     if (!AttributeIsWritten(row, version, run->Options->ApplDataAsChar)) continue;
     const char* field = base + row->Offset;
+    row = ExactFormOf(row, reinterpret_cast<const unsigned char*>(field));
     StartLine(kPlainLine);
     char* p = Room(6);
     p[0] = 'A';
@@ -544,10 +545,11 @@ int WriteFileHeader(Run* run, const char* sourceQueue) {
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char line[256];
   // The 24-character form of ctime, and its LF ending the line.
-  int n = std::snprintf(
-      line, sizeof(line), "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
-      kZeploFileVersion, kDays[(local.tm_wday % 7 + 7) % 7], kMonths[(local.tm_mon % 12 + 12) % 12],
-      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
+  int n = std::snprintf(line, sizeof(line),
+                        "* ZEPLO Version:%s Created:%.3s %.3s%3d %.2d:%.2d:%.2d %d%s\n",
+                        kZeploFileVersion, kDays[(local.tm_wday % 7 + 7) % 7],
+                        kMonths[(local.tm_mon % 12 + 12) % 12], local.tm_mday, local.tm_hour,
+                        local.tm_min, local.tm_sec, local.tm_year + 1900, kFileFormatMark);
   Begin(run->Files.OutputStream);
   StartLine(kPlainLine);
   AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
@@ -561,6 +563,21 @@ int WriteFileHeader(Run* run, const char* sourceQueue) {
     n = std::snprintf(line, sizeof(line), "* Queue = %.48s\n", sourceQueue);
     AppendText(line, static_cast<size_t>(n < 0 ? 0 : n));
   }
+  AppendChar('\n');
+  int rc = Finish(run);
+  // Even a header that failed half-way promises the reader an end line.
+  run->Files.OutputNeedsEnd = true;
+  return rc;
+}
+
+int WriteFileEnd(Run* run) {
+  if (!run->Files.OutputNeedsEnd || run->Files.OutputStream == nullptr ||
+      run->Settings.OutputIsNull)
+    return 0;
+  run->Files.OutputNeedsEnd = false;
+  Begin(run->Files.OutputStream);
+  StartLine(kPlainLine);
+  AppendLiteral(kFileEndLine);
   AppendChar('\n');
   return Finish(run);
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "zeplo/cs/cs.h"
 #include "zeplo/mq/mq.h"
 #include "zeplo/util/util.h"
 
@@ -66,8 +67,31 @@ int InquireQmgr(Run* run, int slot) {
   return last;
 }
 
-int ConnectQmgr(Run* run, int slot) {
-  if (!SlotValid(run, slot)) return MQRC_UNEXPECTED_ERROR;
+int TakePassword(RunOptions* options, int slot, char* text) {
+  if (options == nullptr || slot < 0 || slot >= 2 || text == nullptr) return MQRC_UNEXPECTED_ERROR;
+  size_t length = std::strlen(text);
+  char*& held = options->Qmgrs[slot].Password;
+  if (held != nullptr) {
+    explicit_bzero(held, std::strlen(held));
+    CSReleaseMem(&held);
+  }
+  held = static_cast<char*>(CSGetMem(length + 1, "Password"));
+  if (held != nullptr) std::memcpy(held, text, length + 1);
+  explicit_bzero(text, length);
+  return held != nullptr ? 0 : MQRC_STORAGE_NOT_AVAILABLE;
+}
+
+void ReleasePasswords(RunOptions* options) {
+  for (QmgrSlot& slot : options->Qmgrs) {
+    if (slot.Password == nullptr) continue;
+    explicit_bzero(slot.Password, std::strlen(slot.Password));
+    CSReleaseMem(&slot.Password);
+  }
+}
+
+namespace {
+
+int Connect(Run* run, int slot) {
   QmgrSlot* qmgr = &run->Qmgrs[slot];
   if (qmgr->NoConnect) return 0;
   if (qmgr->Api == nullptr) return MQRC_UNEXPECTED_ERROR;
@@ -134,4 +158,17 @@ int ConnectQmgr(Run* run, int slot) {
   qmgr->Hconn = hconn;
   InquireQmgr(run, slot);
   return reason;
+}
+
+}  // namespace
+
+int ConnectQmgr(Run* run, int slot) {
+  if (!SlotValid(run, slot)) return MQRC_UNEXPECTED_ERROR;
+  int rc = Connect(run, slot);
+  // Once the connection is made (or refused) nothing needs the -U copy:
+  // its text goes now, the block itself when the options are released.
+  QmgrSlot* qmgr = &run->Qmgrs[slot];
+  if (qmgr->Password != nullptr) explicit_bzero(qmgr->Password, std::strlen(qmgr->Password));
+  qmgr->Password = nullptr;
+  return rc;
 }

@@ -178,8 +178,21 @@ size_t FormatMqiCall(char* out, size_t outSize, const char* callLabel, const cha
 // printed); 2046 when a password is needed and standard input is not a
 // terminal; 2195 for a bad slot number or a slot without an Api table;
 // otherwise the MQCONNX reason (its report line printed). Hconn stays
-// MQHC_UNUSABLE_HCONN unless connected.
+// MQHC_UNUSABLE_HCONN unless connected. However it ends, the text of the
+// slot's -U password is then wiped and the slot forgets it.
 int ConnectQmgr(Run* run, int slot);
+
+// Takes the -U value `text` (in argv, so writable) as the password of
+// options->Qmgrs[slot]: copies it into a block (label "Password") that
+// the slot's Password holds and overwrites the original, so that it no
+// longer shows in ps or /proc/<pid>/cmdline. A block held before is wiped
+// and freed. Returns 0, or 2071 when the block cannot be had (the argv
+// text is wiped all the same).
+int TakePassword(RunOptions* options, int slot, char* text);
+
+// Wipes and frees the Password blocks TakePassword made, for the driver's
+// release of the parsed options. Safe when there are none.
+void ReleasePasswords(RunOptions* options);
 
 // Opens the connected slot's queue manager object for inquire, inquires
 // MQCA_Q_MGR_NAME, MQIA_COMMAND_LEVEL and MQIA_PLATFORM, and closes it.

@@ -51,28 +51,44 @@ int RefuseRecursion(const IncludeFrame* frame) {
   return kOptionsError;
 }
 
+// Characters of one physical line, blanks and comments included, that
+// are read at most.
+constexpr size_t kMaxPhysicalLine = 64 * 1024;
+
+enum LineOverflow { kLineFits, kLineTooLong, kLineEndless };
+
 // Reads one physical line into `line` (kDestinationLineLength + 1 bytes),
-// trimmed of blanks, tabs, CRs and LFs at both ends. *overflow is set when
-// the trimmed text is longer than the buffer; the buffer then holds its
-// first kDestinationLineLength characters. Returns false at end of file.
-bool ReadLine(FILE* file, char* line, bool* overflow) {
+// trimmed of blanks, tabs, CRs and LFs at both ends. *overflow is
+// kLineTooLong when the trimmed text is longer than the buffer (which then
+// holds its first kDestinationLineLength characters; a '*' comment is read
+// on to its end) and kLineEndless when the line, blanks included, passes
+// kMaxPhysicalLine. The read stops at either, except in a comment, so a
+// stream without line ends is never read for ever. Returns false at end
+// of file.
+bool ReadLine(FILE* file, char* line, LineOverflow* overflow) {
   size_t used = 0;
   size_t keep = 0;  // length up to the last character that is not trimmed
+  size_t seen = 0;
   bool sawAny = false;
-  *overflow = false;
+  *overflow = kLineFits;
   int c;
   while ((c = std::fgetc(file)) != EOF) {
     sawAny = true;
     if (c == '\n') break;
+    if (++seen > kMaxPhysicalLine) {
+      *overflow = kLineEndless;
+      break;
+    }
     if (used == 0 && IsTrimmed(c)) continue;  // leading blanks
     if (used == static_cast<size_t>(kDestinationLineLength)) {
-      if (!IsTrimmed(c)) *overflow = true;
+      if (!IsTrimmed(c)) *overflow = kLineTooLong;
+      if (*overflow == kLineTooLong && line[0] != '*') break;
       continue;
     }
     line[used++] = static_cast<char>(c);
     if (!IsTrimmed(c)) keep = used;
   }
-  line[*overflow ? used : keep] = '\0';
+  line[*overflow != kLineFits ? used : keep] = '\0';
   return sawAny;
 }
 
@@ -122,15 +138,15 @@ int ResolvePath(IncludeFrame* frame) {
 
 int ReadLines(RunOptions* options, IncludeFrame* frame, FILE* file, bool toInputList) {
   char line[kDestinationLineLength + 1];
-  bool overflow = false;
+  LineOverflow overflow = kLineFits;
   while (ReadLine(file, line, &overflow)) {
     ++frame->LineNumber;
-    if (line[0] == '\0' || line[0] == '*') continue;
-    if (overflow) {
+    if (overflow == kLineEndless || (overflow == kLineTooLong && line[0] != '*')) {
       std::fprintf(stderr, "Line %d of file '%s' is too long.\n", frame->LineNumber,
                    frame->FullPath);
       return kOptionsError;
     }
+    if (line[0] == '\0' || line[0] == '*') continue;
     int rc = AddDestination(options, line, toInputList);
     if (rc != 0) return rc;
   }

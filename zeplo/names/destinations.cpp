@@ -42,6 +42,13 @@ size_t FindSeparator(std::string_view text, char separator) {
 // given before any list existed.
 int EnsureRoom(RunOptions* options, QueueList** slot, bool toInputList) {
   QueueList* old = *slot;
+  if (old != nullptr && old->Count >= kMaxDestinations) {
+    // An endless destination file (a device, a runaway generator) stops
+    // here rather than when memory runs out.
+    std::fprintf(stderr, "Sorry, a destination list can hold at most %d destinations\n",
+                 kMaxDestinations);
+    return kOptionsError;
+  }
   if (old != nullptr && old->Count < old->Capacity) return 0;
   int64_t wanted = int64_t{kInitialQueueListCapacity};
   if (old != nullptr) wanted = int64_t{old->Capacity} * 2;

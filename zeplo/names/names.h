@@ -31,6 +31,8 @@ inline constexpr int kDestinationNameLength = 48;
 inline constexpr int kIncludePathLength = 300;
 inline constexpr int kDestinationLineLength = 499;  // longest line of a file
 inline constexpr int kInitialQueueListCapacity = 10;
+// Destinations one list may hold, far beyond any real distribution list.
+inline constexpr int kMaxDestinations = 100000;
 
 // One destination, laid out as IBM MQ's object record MQOR (ObjectName,
 // ObjectQMgrName) so that the entries in use serve directly as the object
@@ -95,7 +97,9 @@ int ParseDestination(RunOptions* options, char separator, const char* text, char
 }
 
 // Appends the destination(s) that `text` names to InputList (toInputList)
-// or OutputList, creating or doubling the list as needed (10 entries first).
+// or OutputList, creating or doubling the list as needed (10 entries first)
+// up to kMaxDestinations ("Sorry, a destination list can hold at most %d
+// destinations", 2046).
 // A new OutputList starts with the first -o (OutputQmgrName/OutputQueueName)
 // when that was given; OutputQueueName is filled from the first entry when
 // it is still empty. An empty text or an empty file adds nothing and
@@ -108,9 +112,10 @@ int AddDestination(RunOptions* options, const char* text, bool toInputList);
 // including file (or the current directory for a command-line file). Each
 // line that is not blank and does not start with '*' goes through
 // AddDestination. Refuses with a message a path over 300 characters, a file
-// that cannot be opened and a file that includes itself (with the chain of
-// includes). Returns 0, 2046 or 4018 as AddDestination; the first failing
-// line ends the read of this file and of every file including it.
+// that cannot be opened or read, a line over 499 characters (or, with its
+// blanks, over 64 KiB: an endless line is never read to its end) and a file
+// that includes itself (with the chain of includes). Returns 0, 2046 or 4018 as AddDestination; the
+// first failing line ends the read of this file and of every file including it.
 int ReadDestinationFile(RunOptions* options, const char* name, bool toInputList);
 
 // ---- Name masks ----------------------------------------------------------

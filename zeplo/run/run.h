@@ -77,7 +77,8 @@ struct QmgrSlot {
   MQLONG Platform;            // filled on connect
   bool NoConnect;             // log replay: -m only names the log's qmgr
   const char* User;           // -u value
-  const char* Password;       // -U value (points into argv)
+  char* Password;             // -U value: a "Password" block TakePassword
+                              // copied out of argv; wiped once connected
 };
 
 // A search string: ASCII as typed, EBCDIC already converted, hex as the
@@ -416,6 +417,9 @@ struct FileState {
   int64_t InputFileBytes;        // bytes read from the current input file
   int64_t FinishedInputBytes;    // bytes of earlier files of a sequence
   int64_t OutputFilePosition;    // bytes now in the current output file
+  int64_t OutputSyncedPosition;  // OutputFilePosition at the last fdatasync
+  bool OutputDirectoryUnsynced;  // the file is new and its name not yet synced
+  bool OutputNeedsEnd;           // a header was written: closing ends the file
   int64_t FileOpenTime;          // epoch seconds the output file was opened
   int32_t FileMessageCount;      // messages written to the current file
   int64_t CreatedTime;           // header time; 0 until the first header

@@ -15,6 +15,7 @@
 
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
+#include "zeplo/mq/mq.h"
 #include "zeplo/names/names.h"
 
 namespace {
@@ -132,6 +133,7 @@ TEST_F(OptionsRobustnessTest, GeneratedCommandLines) {
     QueueListRelease(&o.InputList);
     QueueListRelease(&o.OutputList);
     if (o.Selector != nullptr) CSFreeMem(o.Selector);
+    ReleasePasswords(&o);
   }
   // The generator must reach both outcomes, or it tests nothing.
   EXPECT_GT(accepted, 100);

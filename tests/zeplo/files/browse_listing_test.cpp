@@ -100,6 +100,18 @@ TEST(BrowseListingTest, DamagedListings) {
   }
 }
 
+// The dump must hold the bytes its length line states; the browse program
+// may itself have shown fewer than the message had. Older levels' line
+// has no "of T".
+// Older levels state the length without the " of T" part.
+TEST(BrowseListingTest, OlderLengthLineLoads) {
+  std::string text = Fixture();
+  text.replace(text.find(" length - 12 of 12 bytes"), 24, " length - 12 bytes");
+  Listing l(text);
+  ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get())) << l.opts->ExitMessage;
+  EXPECT_EQ("Hello World!", l.Data());
+}
+
 TEST(BrowseListingTest, LineEndsAndVersionTwoFields) {
   std::string text = Fixture();
   for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
@@ -180,6 +192,8 @@ TEST(BrowseListingTest, DamagedSectionsAndLengths) {
        false},
       {"00000000:  4865 6C6C", "00000000:  4865 6C6C<cut>",
        "Message data holds 4 bytes where its length line says 12", "", false},
+      {" length - 12 of 12 bytes\n", " length - 12 of 12 bytes\n<cut>",
+       "Message data holds 0 bytes where its length line says 12", "", false},
       {" length - 12 of 12 bytes\n", "", "Missing message length", "00000000:", false},
       {kAfterDescriptor, "\n****Message properties****\n  a.b.c : 1\n", "Unrecognised property",
        "  a.b.c", false},

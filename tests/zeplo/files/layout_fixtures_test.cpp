@@ -64,13 +64,14 @@ std::string Write(void (*apply)(TestRun*)) {
     opts->Counters.MessageIndex = opts->Counters.SelectedCount = i + 1;
     EXPECT_EQ(0, WriteMessage(opts.get()));
   }
+  EXPECT_EQ(0, WriteFileEnd(opts.get()));
   std::string text = StreamText(opts->Files.OutputStream);
   std::fclose(opts->Files.OutputStream);
   // The Created time is local time: pin it to the fixtures' line.
   size_t end = text.find('\n') + 1;
   EXPECT_TRUE(std::regex_match(text.substr(0, end),
-                               std::regex("\\* ZEPLO Version:9\\.1\\.1 Created:.{24}\n")));
-  return "* ZEPLO Version:9.1.1 Created:Sat Dec  5 17:44:17 2026\n" + text.substr(end);
+                               std::regex("\\* ZEPLO Version:9\\.1\\.1 Created:.{24} Format:2\n")));
+  return "* ZEPLO Version:9.1.1 Created:Sat Dec  5 17:44:17 2026 Format:2\n" + text.substr(end);
 }
 
 TEST(LayoutFixturesTest, EveryLayoutMatchesItsFixture) {

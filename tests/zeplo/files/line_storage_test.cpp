@@ -3,13 +3,16 @@
 // on as they arrive from a pipe, and a rewound stream read afresh.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
-#include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
+#include "tests/zeplo/test_run.h"
 
 namespace {
 
@@ -158,3 +161,26 @@ TEST(LineStorageTest, ARewoundStreamIsReadAfresh) {
 }
 
 }  // namespace
+
+// A read that fails (a bad block, a file system gone away) ends the
+// read with its error, never as an end of file.
+TEST(LineStorageTest, AReadErrorIsNeverTakenForTheEnd) {
+  static std::string left;
+  left = "N\nX 41\n";
+  cookie_io_functions_t failing = {};
+  failing.read = [](void*, char* buf, size_t size) -> ssize_t {
+    size_t n = std::min(size, left.size());
+    std::memcpy(buf, left.data(), n);
+    left.erase(0, n);
+    errno = EIO;
+    return n > 0 ? static_cast<ssize_t>(n) : -1;
+  };
+  TextInput in("");
+  std::fclose(in.opts->Files.InputStream);
+  in.opts->Files.InputStream = fopencookie(nullptr, "r", failing);
+  bool eof = false;
+  int rc = 0;
+  for (int n = 0; rc == 0 && !eof && n < 5; ++n) rc = ReadLine(in.opts.get(), true, &eof, false);
+  EXPECT_EQ(2208, rc);
+  EXPECT_STREQ("Error reading file 'in.zpd' after line 2 RC(5)", in.opts->ExitMessage);
+}

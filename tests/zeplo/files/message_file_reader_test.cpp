@@ -10,6 +10,8 @@ namespace {
 
 struct Reader : TextInput {
   using TextInput::TextInput;
+  MQMD last{};    // the descriptor of the last message All() read
+  int count = 0;  // messages All() read
   int Next(bool* eof) { return ReadFileMessage(opts.get(), eof); }
   // Reads every message; "|" separates their data, "!" ends in an error.
   std::string All() {
@@ -20,6 +22,8 @@ struct Reader : TextInput {
       if (Next(&eof) != 0) return out + "!";
       if (eof) break;
       out += (n > 0 ? "|" : "") + Data();
+      last = Md();
+      ++count;
     }
     return out;
   }
@@ -73,6 +77,7 @@ std::string WriteFile(const std::function<void(TestRun*)>& layout, const MQMD& m
     opts->Message.OwnDescriptor = md;
     EXPECT_EQ(0, WriteMessage(opts.get()));
   }
+  EXPECT_EQ(0, WriteFileEnd(opts.get()));
   std::string text = StreamText(opts->Files.OutputStream);
   std::fclose(opts->Files.OutputStream);
   return text;
@@ -305,7 +310,7 @@ TEST(MessageFileReaderTest, KeysAndLongNamesFindTheirRowsAndNothingElse) {
     }
   }
   EXPECT_EQ(keyed, found);
-  EXPECT_EQ(30, keyed);
+  EXPECT_EQ(37, keyed);
   const char odd[] = {'\0', '\0', '\0', 'x'};
   EXPECT_EQ(nullptr, FindAttributeByKey(odd));
   EXPECT_EQ(nullptr, FindAttributeByKey(nullptr));
@@ -371,3 +376,79 @@ TEST(MessageFileReaderTest, HexRunsStopAtTheFirstPairThatIsNotOne) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Field(const MQMD& md, const char* key) {
+  const MessageAttribute* row = FindAttributeByKey(key);
+  return std::string(reinterpret_cast<const char*>(&md) + row->Offset, row->Width);
+}
+
+}  // namespace
+
+// A text field comes back byte for byte whatever it holds: every byte
+// value (the text fields hold 196 bytes: two passes) in every text field.
+TEST(MessageFileReaderTest, TextFieldsComeBackExactlyWhateverTheirBytes) {
+  const std::string data = "d";
+  for (int at : {0, 128}) {
+    MQMD md = FullDescriptor(2);
+    for (int32_t i = 0; i < MessageAttributeCount; ++i) {
+      const MessageAttribute& row = MessageAttributeTable[i];
+      for (int j = 0; row.Kind == kAttributeText && row.Key[0] != '\0' && j < row.Width; ++j) {
+        reinterpret_cast<char*>(&md)[row.Offset + j] = static_cast<char>(at++);
+      }
+    }
+    for (bool asChar : {false, true}) {
+      Reader r(
+          WriteFile([asChar](TestRun* o) { o->Parsed.ApplDataAsChar = asChar; }, md, &data, 1));
+      EXPECT_EQ("d", r.All());
+      EXPECT_EQ(0, std::memcmp(&md, &r.last, sizeof md)) << at << asChar;
+    }
+  }
+  // A name as C programs fill it keeps its plain line, and its NULs.
+  MQMD md = FullDescriptor(2);
+  std::memcpy(md.ReplyToQ, (std::string("REPLY.Q") + std::string(41, '\0')).data(), 48);
+  std::string file = WriteFile([](TestRun*) {}, md, &data, 1);
+  EXPECT_NE(std::string::npos, file.find("\nA RTQ REPLY.Q\n"));
+  Reader r(file);
+  r.All();
+  EXPECT_EQ(0, std::memcmp(md.ReplyToQ, r.last.ReplyToQ, 48));
+}
+
+TEST(MessageFileReaderTest, AFileCutAtAnyByteIsRefused) {
+  const std::string data[] = {"first", Bytes(60, 1), ""};
+  for (const LayoutCase& c : kLayouts) {
+    if (c.name[2] == 'w') continue;  // long lines: slow and no news
+    std::string whole = WriteFile(c.apply, FullDescriptor(2), data, 3);
+    EXPECT_EQ(data[0] + "|" + data[1] + "|", Reader(whole).All()) << c.name;
+    for (size_t cut = 1; cut < whole.size(); ++cut) {
+      std::string got = Reader(whole.substr(0, cut)).All();
+      ASSERT_EQ('!', got.empty() ? '-' : got.back()) << c.name << " cut at " << cut;
+    }
+  }
+  // What the refusals say: in a message, and before the end line.
+  std::string whole = WriteFile([](TestRun*) {}, FullDescriptor(1), data, 3);
+  const struct {
+    size_t cut;
+    const char* message;
+  } cases[] = {
+      {whole.find("\nX 01") + 1, "File 'in.zpd' is cut short on line 51: message 2 is incomplete"},
+      {whole.size() - 1, "File 'in.zpd' is cut short after message 3: its end line is missing"},
+  };
+  for (const auto& c : cases) {
+    Reader r(whole.substr(0, c.cut));
+    r.All();
+    EXPECT_STREQ(c.message, r.opts->ExitMessage) << c.cut;
+  }
+}
+
+// Files of earlier versions: no end line, and text values shorter than
+// their field blank-padded. A marked file's end line must be its last.
+TEST(MessageFileReaderTest, OlderFilesLoadAsTheyAlwaysHave) {
+  Reader old(FileText(std::string(ZEPLO_SOURCE_DIR) + "/tests/data/files/older/hex.zpd"));
+  old.All();
+  EXPECT_EQ(3, old.count) << old.opts->ExitMessage;
+  EXPECT_EQ("REPLY.Q" + std::string(41, ' '), Field(old.last, "RTQ"));
+  Reader joined("* ZEPLO Version:9.1.1 Created:x Format:2\nN\nX 41\n* ZEPLO End\nN\nX 42\n");
+  EXPECT_EQ("A!", joined.All());
+}

@@ -198,9 +198,10 @@ TEST(MessageFileWriterTest, HeaderLines) {
       continue;
     }
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(text, m,
-                                  std::regex("^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} "
-                                             "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3}\n")));
+    ASSERT_TRUE(
+        std::regex_search(text, m,
+                          std::regex("^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} "
+                                     "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3} Format:2\n")));
     EXPECT_EQ(c.tail, text.substr(m.length()));
   }
 }
@@ -210,7 +211,7 @@ TEST(MessageFileWriterTest, EveryHeaderOfARunCarriesTheFirstTime) {
   opts->Files.OutputStream = std::tmpfile();
   opts->Files.CreatedTime = 86400 * 365;  // as if the first header was written in 1971
   ASSERT_EQ(0, WriteFileHeader(opts.get(), nullptr));
-  EXPECT_NE(std::string::npos, StreamText(opts->Files.OutputStream).find(" 1971\n"));
+  EXPECT_NE(std::string::npos, StreamText(opts->Files.OutputStream).find(" 1971 Format:2\n"));
   EXPECT_EQ(86400 * 365, opts->Files.CreatedTime);
 }
 

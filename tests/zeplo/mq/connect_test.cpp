@@ -114,12 +114,16 @@ TEST_F(ConnectTest, VersionRetryAndRefusals) {
     SetUp();
     std::snprintf(Slot()->Name, sizeof Slot()->Name, "%s", c.qmgr);
     Slot()->User = c.user;
-    Slot()->Password = c.password;
+    // The -U copy is a writable block that the connect wipes however it ends.
+    std::string held = c.password != nullptr ? c.password : "";
+    Slot()->Password = c.password != nullptr ? held.data() : nullptr;
     control_->MaxCnoVersion = c.maxCno;
     std::snprintf(control_->RequiredUser, sizeof control_->RequiredUser, "%s", c.requiredUser);
     std::snprintf(control_->RequiredPassword, sizeof control_->RequiredPassword, "pw");
     EXPECT_EQ(c.expectedRc, Connect());
     EXPECT_EQ(c.expectedErr, err_);
+    EXPECT_EQ(nullptr, Slot()->Password);
+    EXPECT_EQ(std::string(held.size(), '\0'), held);
     ASSERT_EQ(static_cast<int>(c.versions.size()), control_->ConnxCalls);
     for (size_t i = 0; i < c.versions.size(); ++i) {
       EXPECT_EQ(c.versions[i], control_->CnoVersions[i]);

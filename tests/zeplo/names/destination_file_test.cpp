@@ -97,6 +97,16 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
   EXPECT_EQ("/Q1", Entries(options_->InputList));  // added before the failure
 }
 
+// A list without end (a runaway generator) stops with a message; an
+// endless line is the end-to-end tests' -o file:/dev/zero.
+TEST_F(DestinationFileTest, EndlessListIsRefused) {
+  std::string many;
+  for (int i = 0; i <= kMaxDestinations; ++i) many += "Q\n";
+  Write("many", many);
+  EXPECT_EQ(2046, Add("file:" + d_ + "/many"));
+  EXPECT_EQ("Sorry, a destination list can hold at most 100000 destinations\n", err_);
+}
+
 TEST_F(DestinationFileTest, FirstOutputFileFillsTheOutputList) {
   Write("out", "QM1/O1\nO2\n");
   ASSERT_EQ(0, ParseDestination(options_.get(), 0, ("file:" + d_ + "/out").c_str(),
