@@ -106,8 +106,11 @@ using MessageFields = std::map<std::string, std::string>;
 std::vector<MessageFields> BrowseMessages(const std::string& qmgr, const std::string& queue,
                                           bool hex = false);
 
-// The exit status a run ending with MQ reason `reason` shows (8 bits).
-constexpr int Status(int reason) { return reason & 0xFF; }
+// The exit status a run ending with MQ reason `reason` shows: its low 8
+// bits, or 255 when those are all 0 (a failure never exits 0).
+constexpr int Status(int reason) {
+  return reason == 0 ? 0 : (reason & 0xFF) != 0 ? reason & 0xFF : 255;
+}
 
 // Standard error after the banner (its lines end at the first empty line).
 std::string AfterBanner(const std::string& err);

@@ -47,14 +47,6 @@ void ReleaseRunStorage(RunOptions* options) {
   }
 }
 
-// True for the reasons of a connection that can no longer commit: the
-// queue manager backs its unit out, and the disconnect only frees it.
-bool ConnectionGone(int reason) {
-  return reason == MQRC_CONNECTION_BROKEN || reason == MQRC_CONNECTION_STOPPING ||
-         reason == MQRC_HCONN_ERROR || reason == MQRC_Q_MGR_NOT_AVAILABLE ||
-         reason == MQRC_Q_MGR_STOPPING;
-}
-
 // True when the run has no output of any kind (it only reads, counts or
 // removes messages).
 bool NoOutputAtAll(const RunOptions* options) {
@@ -198,32 +190,37 @@ void PrintFinalReport(RunOptions* options, bool countsDue) {
     PrintCountLine("Read", options->ReadFiles, options->ReadCount - options->UncommittedReadCount,
                    options->ReadBytes - options->UncommittedReadBytes);
     if (!NoOutputAtAll(options))
-      PrintCountLine("Written", options->WrittenFiles,
+      PrintCountLine("Written", options->WrittenFiles - options->UncommittedWrittenFiles,
                      options->WrittenCount - options->UncommittedWrittenCount,
                      options->WrittenBytes - options->UncommittedWrittenBytes);
   }
 }
 
 void DisconnectQmgrs(RunOptions* options) {
-  // A unit whose backout failed may still be open, and MQDISC commits an
-  // open unit: got messages that never reached their output would be
-  // lost. It is backed out once more; if that fails too while the
-  // connection still works, the connections are left to the queue
-  // manager, which backs out what a process leaves open.
-  int backout = options->BackoutFailed ? BackoutAll(options) : 0;
-  bool unitOpen = backout != 0 && !ConnectionGone(backout);
   int slots[2] = {options->OutputSlot, options->InputSlot};
   int count = options->OutputSlot == options->InputSlot ? 1 : 2;
   for (int i = 0; i < count; i++) {
     QmgrSlot* slot = &options->Qmgrs[slots[i]];
     if (slot->Hconn == MQHC_UNUSABLE_HCONN || slot->Api == nullptr) continue;
-    if (unitOpen) continue;
+    // MQDISC commits an open unit: got messages that never reached their
+    // output would be lost. A unit whose backout failed is backed out once
+    // more; if that fails too, the connection is left to the queue
+    // manager, which backs out what a process leaves open. The other
+    // side, resolved as intended, is disconnected as usual.
+    if (options->BackoutFailed[slots[i]] && BackoutQmgr(options, slots[i]) != 0) continue;
+    options->BackoutFailed[slots[i]] = false;
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     slot->Api->MQDISC(&slot->Hconn, &compCode, &reason);
     if (options->PrintApis || reason != MQRC_NONE)
       ReportMqiCall("MQDISC", slot->Name, nullptr, reason);
     slot->Hconn = MQHC_UNUSABLE_HCONN;
   }
+}
+
+int ExitStatusFor(int returnCode) {
+  if (returnCode == 0) return 0;
+  int low = returnCode & 0xFF;
+  return low != 0 ? low : 255;
 }
 
 int RunDriver(RunOptions* options) {
@@ -250,6 +247,10 @@ int RunDriver(RunOptions* options) {
     QueueElement* first = nullptr;
     if (options->InputList != nullptr && !options->LogMode) first = options->InputList->Elements;
     options->MessageIndex = -1;
+    // From here on a Ctrl-C (or SIGTERM, SIGHUP) ends the run at a message
+    // boundary, its unit backed out and its file put back, with the report.
+    // Before, nothing is in flight and a signal ends the process as usual.
+    CatchStopSignals();
     rc = RunProcessingLoop(options, first, options->Interactive);
     EndProgress(options, true);
     countsDue = rc == 0 || options->MessageIndex >= 0;

@@ -201,6 +201,7 @@ struct RunOptions {
   uint64_t UncommittedReadBytes;
   int64_t UncommittedWrittenCount;
   uint64_t UncommittedWrittenBytes;
+  int32_t UncommittedWrittenFiles;  // files a backout removed again
   int64_t MessageIndex;
   bool StopRequested;
   bool RolledBack;
@@ -212,7 +213,8 @@ struct RunOptions {
   int64_t LastMessageTime;       // epoch seconds; -w is measured from it
   bool UseSyncpoint;             // gets and puts run in units of work
   int32_t UowMessageCount;       // messages in the open unit of work
-  bool BackoutFailed;            // the last backout failed: a unit may be open
+  bool BackoutFailed[2];         // per slot: its last backout failed, so its
+                                 // unit may be open and MQDISC would commit it
   uint32_t StatusCount;          // -vs: messages since the last status line
   int64_t StatusTime;            // epoch seconds of the last status line
   int64_t ThruputCount;
@@ -227,6 +229,11 @@ struct RunOptions {
   int64_t BytesForMessage;
   MQHOBJ MonitorHobj;            // -R *: target queue opened for inquire
   int32_t UnflushedCount;        // messages written since the last flush
+  MQMD TakenDescriptor;          // a destructive get's descriptor as got,
+  int32_t TakenLength;           // and its length: what a rescue restores
+  MQBYTE24* UnitMsgIds;          // two queue managers: MsgIds put in the open
+  int32_t UnitMsgIdCount;        // unit ("UNITMSGIDS"), what a failed input
+  int32_t UnitMsgIdCapacity;     // commit leaves on both
 
   // Message files (zeplo/files): the open streams, their names, the
   // per-file counts behind the -L limits, the header time and the
@@ -259,6 +266,9 @@ struct RunOptions {
   // Message file reader (zeplo/files): the input line storage and the
   // reader's place in the current input file; null until the first read.
   struct LineStorage* InputLines;
+  // The output files of the open unit of work (zeplo/files, "UNITFILES"):
+  // where a backout puts them back. Null while no unit involves a file.
+  struct UnitFileList* UnitFiles;
 };
 
 #endif  // ZEPLO_DRIVER_RUN_OPTIONS_H_

@@ -67,12 +67,17 @@ int DeliverMessage(RunOptions* options, QueueElement* inputQueue) {
   if (options->StripHeaders) StripMessageHeaders(options);
   // The queue summary (-ds) takes the message here once it is built; the
   // driver refuses it until then.
-  if (!options->NoBackout && inputQueue != nullptr && inputQueue->BackoutThreshold > 0 &&
+  // Only a message taken off its queue is requeued: a browse never changes
+  // a queue, so a browsed message goes where every other one goes.
+  if (!options->NoBackout && options->DestructiveGet && inputQueue != nullptr &&
+      inputQueue->BackoutThreshold > 0 &&
       options->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
     return RequeueToBackoutQueue(options, inputQueue);
   }
   if (options->OutputHobj != MQHO_UNUSABLE_HOBJ || options->OutputList != nullptr) {
-    return PutToOutputs(options, inputQueue);
+    int rc = PutToOutputs(options, inputQueue);
+    if (rc == 0) NoteMessageInUnit(options);
+    return rc;
   }
   return WriteToOutputFile(options);
 }

@@ -106,6 +106,10 @@ int32_t RandomDelayMilliseconds(int32_t delay) {
 
 void ResetRelativeDelay() { gReference = RelativeReference{}; }
 
+bool PacedByDelay(const RunOptions* options) {
+  return options->Delay != 0 || options->RelativeDelay;
+}
+
 int64_t RelativeDelayWait(RunOptions* options, int32_t nowMs) {
   const MQMD* md = options->Message.Descriptor;
   int64_t seconds = 0;

@@ -22,13 +22,17 @@ namespace {
 // by the input file's first line, kept for the reads that follow.
 bool gSourceIsListing = false;
 
-// The next file of a numbered input sequence. Returns true when one opened.
-bool OpenNextInputFile(RunOptions* options) {
+// The next file of a numbered input sequence. Returns 0 with *opened
+// telling whether one opened, or the code of a refused name.
+int OpenNextInputFile(RunOptions* options, bool* opened) {
   options->FinishedInputBytes += options->InputFileBytes;
   CloseInputFile(options);
   options->InputFileBytes = 0;
-  // A missing later file is the normal end of the sequence, not an error.
-  return OpenRunFiles(options, false, true, false) == 0 && options->InputStream != nullptr;
+  int rc = OpenRunFiles(options, false, true, false);
+  *opened = rc == 0 && options->InputStream != nullptr;
+  // A missing later file is the normal end of the sequence and leaves no
+  // text; a text (a name that repeats the file just read) is a failure.
+  return rc != 0 && options->ExitMessage[0] != '\0' ? rc : 0;
 }
 
 int ReadFromFile(RunOptions* options) {
@@ -36,7 +40,9 @@ int ReadFromFile(RunOptions* options) {
     // A delimited file's reader goes here, before the native reader.
     int rc = gSourceIsListing ? ReadBrowseListingMessage(options) : ReadMessageFileMessage(options);
     if (rc != 0 || !options->StopRequested || !options->InputFileHasInserts) return rc;
-    if (!OpenNextInputFile(options)) return 0;  // StopRequested stays set
+    bool opened = false;
+    rc = OpenNextInputFile(options, &opened);
+    if (rc != 0 || !opened) return rc;  // StopRequested stays set
     options->StopRequested = false;
   }
 }
@@ -81,6 +87,8 @@ void ShowLoopProgress(RunOptions* options, QueueElement* inputQueue, bool intera
 // The read-select-deliver cycle. Returns the code that ended it.
 int RunCycle(RunOptions* options, QueueElement* inputQueue, bool interactive) {
   for (;;) {
+    // The message boundary: nothing of a message is in hand.
+    if (PendingStopSignal() != 0) return StopForSignal(options);
     options->MessageIndex++;
     if (options->StatusReports) {
       int64_t now = time(nullptr);
@@ -174,6 +182,13 @@ int RunProcessingLoop(RunOptions* options, QueueElement* inputQueue, bool intera
         options->RateDuration > 0 ? options->LastMessageTime + options->RateDuration : 0;
   }
 
+  // A move into a file records where the file stands, so that a backout
+  // can take the messages of its unit out of the file again.
+  if (inputQueue != nullptr && options->DestructiveGet && options->OutputFile[0] != '\0') {
+    rc = MarkOutputCommitted(options);
+    if (rc != 0) goto done;
+  }
+
   cycled = true;
   // Two or more input queues would be consumed asynchronously here instead.
   rc = RunCycle(options, inputQueue, interactive);
@@ -191,6 +206,7 @@ done:
     // when none is set, and leaves the unit counted for the disconnect.
     if (rc != 0) BackoutAll(options);
   }
+  ReleaseUnitRecords(options);
   ReleaseMessageStorage(options);
   ReleaseLineStorage(options);
   return rc;

@@ -25,10 +25,14 @@ namespace {
 // for ReleaseQueueElements.
 QueueElement* gInputElements = nullptr;
 constexpr int32_t kUnlimitedWaitSeconds = 3600;  // one MQGET wait, re-issued
+constexpr int32_t kWaitSliceSeconds = 1;         // the longest single MQGET wait
+constexpr MQLONG kBrowseOptions =
+    MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT | MQGMO_BROWSE_MSG_UNDER_CURSOR;
 
 int OpenOneInputQueue(RunOptions* options, QueueElement* element, MQLONG openOptions) {
   QmgrSlot& slot = options->Qmgrs[options->InputSlot];
   MQOD od = {MQOD_DEFAULT};
+  od.Version = MQOD_VERSION_3;  // the resolved names come back from version 3
   SetMqField(od.ObjectName, element->Name);
   if (options->Selector != nullptr) {
     od.Version = MQOD_VERSION_4;
@@ -49,8 +53,13 @@ int OpenOneInputQueue(RunOptions* options, QueueElement* element, MQLONG openOpt
     slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode, &reason);
   }
   int rc = CheckMqiCall(options, "MQOPEN", slot.Name, element->Name, compCode, reason);
-  if (rc != 0) element->Hobj = MQHO_UNUSABLE_HOBJ;
-  return rc;
+  if (rc != 0) {
+    element->Hobj = MQHO_UNUSABLE_HOBJ;
+    return rc;
+  }
+  CopyMqName(element->ResolvedName, od.ResolvedQName, MQ_Q_NAME_LENGTH);
+  CopyMqName(element->ResolvedQmgrName, od.ResolvedQMgrName, MQ_Q_MGR_NAME_LENGTH);
+  return 0;
 }
 
 // Backout queue, threshold and limits of one opened queue. A failure is
@@ -199,6 +208,16 @@ int OpenInputQueues(RunOptions* options) {
     openOptions |= MQOO_SAVE_ALL_CONTEXT;
   }
   if (!options->NoBackout) openOptions |= MQOO_INQUIRE;
+  if (options->DestructiveGet && !options->SelectionActive && !options->Purge &&
+      options->TransactionLimit == 0 && options->OutputFile[0] != '\0' &&
+      strcmp(options->OutputFile, "null") != 0) {
+    // Outside syncpoint a got message is gone from its queue at once. Each
+    // message is browsed first and taken only once the output file it goes
+    // to is open (an overwrite refused, a missing directory or a roll-over
+    // name in the way then leave it on its queue).
+    options->SelectionActive = true;
+    openOptions |= MQOO_BROWSE;
+  }
 
   size_t bytes = sizeof(QueueElement) * static_cast<size_t>(list->Count);
   QueueElement* elements = static_cast<QueueElement*>(CSGetMem(bytes, "HOBJS"));
@@ -246,6 +265,8 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
   MQLONG baseOptions = gmo.Options;
 
   for (;;) {
+    // Between two gets of a wait nothing is in hand: a boundary too.
+    if (PendingStopSignal() != 0) return StopForSignal(options);
     m.Descriptor = &m.OwnDescriptor;
     ResetDescriptorDefaults(m.Descriptor);
     MQMD* md = m.Descriptor;
@@ -279,8 +300,10 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
       waitOn = options->UnflushedCount == 0;  // flush first, then wait
     }
     if (waitOn) {
+      // Waited for in slices, so that a stop signal is seen within one;
+      // an empty queue brings the loop back here until the wait is over.
       gmo.Options |= MQGMO_WAIT;
-      gmo.WaitInterval = wait * 1000;
+      gmo.WaitInterval = (wait < kWaitSliceSeconds ? wait : kWaitSliceSeconds) * 1000;
     } else {
       gmo.Options &= ~MQGMO_WAIT;
       gmo.WaitInterval = 0;
@@ -325,6 +348,12 @@ int GetQueueMessage(RunOptions* options, QueueElement* element, bool underCursor
     if (compCode != MQCC_FAILED &&
         (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED || conversionWarning)) {
       options->LastMessageTime = time(nullptr);
+      if ((gmo.Options & kBrowseOptions) == 0) {
+        // Taken off the queue: the descriptor as got is what a rescue or a
+        // report of the unit needs, whatever delivery changes in it.
+        options->TakenDescriptor = *md;
+        options->TakenLength = dataLength;
+      }
       return 0;
     }
     if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {

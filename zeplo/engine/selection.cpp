@@ -274,7 +274,18 @@ int ProcessMessage(RunOptions* options, QueueElement* inputQueue, bool interacti
       options->PutsForMessage = 0;
       options->BytesForMessage = 0;
       int rc = DeliverMessage(options, inputQueue);
+      if (rc != 0 && RescueApplies(options, inputQueue)) {
+        // Taken outside syncpoint: off the file with whatever part of it
+        // was written, and back where it came from.
+        RollBackOutputFiles(options);
+        RescueTakenMessage(options, inputQueue);
+      }
       if (rc != 0) return rc;
+      if (RescueApplies(options, inputQueue) && options->OutputFile[0] != '\0') {
+        // Delivered for good: a later failure goes back no further.
+        rc = MarkOutputCommitted(options);
+        if (rc != 0) return rc;
+      }
       if (options->OutputFileHasInserts && FileLimitReached(options)) {
         int rc2 = CloseOutputFile(options);
         if (rc2 != 0) return rc2;

@@ -125,7 +125,9 @@ int OpenOutput(RunOptions* opts, bool mayPrompt) {
   // Appending starts behind what the file already holds; the size limit
   // counts the whole file.
   opts->OutputFilePosition = stream == stdout ? 0 : FileSize(stream);
-  return 0;
+  rc = NoteOutputOpened(opts, opts->OutputFilePosition);
+  if (rc != 0) CloseOutputFile(opts);  // a file a backout could not undo
+  return rc;
 }
 
 }  // namespace

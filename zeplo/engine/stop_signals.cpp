@@ -1,0 +1,62 @@
+// SIGINT, SIGTERM and SIGHUP end a run at the next message boundary rather
+// than in the middle of a unit of work: the run backs the unit out, puts
+// the output file back as it was at the last commit and reports, instead
+// of leaving the file holding messages that also return to their queue.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "zeplo/engine/engine.h"
+#include "zeplo/mq/mq.h"
+
+// clang-format off
+#include "zeplo/util/banned.h"  // after every other header
+// clang-format on
+
+namespace {
+
+// The signal received, 0 for none. Only the handler writes it.
+volatile sig_atomic_t gStopSignal = 0;
+
+void OnStopSignal(int signo) { gStopSignal = signo; }
+
+const char* SignalName(int signo) {
+  switch (signo) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal";
+  }
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a prompt waiting for an answer gives up at once. The
+  // handler is used once: a second signal ends the process the usual way
+  // (for a run stuck in a call that never returns).
+  action.sa_flags = SA_RESETHAND;
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int signo : signals) sigaction(signo, &action, nullptr);
+}
+
+int PendingStopSignal() { return gStopSignal; }
+
+void ForgetStopSignal() { gStopSignal = 0; }
+
+int StopForSignal(RunOptions* options) {
+  int signo = gStopSignal;
+  // Outranks whatever informational text is set: it is why the run ends.
+  snprintf(options->ExitMessage, sizeof options->ExitMessage,
+           "Stopped by signal %d (%s) at a message boundary", signo, SignalName(signo));
+  options->StopRequested = true;
+  return MQRC_CALL_INTERRUPTED;
+}
