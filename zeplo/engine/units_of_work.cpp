@@ -121,7 +121,7 @@ int CommitAll(RunOptions* options) {
   ResetUncommittedCounts(options);
   // The file now holds only committed messages: a later backout goes back
   // to here, not further.
-  return MarkOutputCommitted(options);
+  return options->OutputFile[0] != '\0' ? MarkOutputCommitted(options) : 0;
 }
 
 int BackoutAll(RunOptions* options) {
