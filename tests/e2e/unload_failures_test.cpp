@@ -27,37 +27,6 @@ std::string CountLine(const char* label, int files, int messages, int bytes) {
   return line;
 }
 
-// A zeplo run on a thread of its own, for the cases where the test acts
-// while the program waits for messages.
-class BackgroundRun {
- public:
-  explicit BackgroundRun(std::vector<std::string> args) {
-    ScratchDir();  // created here, on the test's thread
-    start_ = std::chrono::steady_clock::now();
-    thread_ = std::thread([this, args] {
-      result_ = RunZeplo(args);
-      seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-      done_ = true;
-    });
-  }
-  ~BackgroundRun() {
-    if (thread_.joinable()) thread_.join();
-  }
-  const RunResult& Finish() {
-    if (thread_.joinable()) thread_.join();
-    return result_;
-  }
-  bool Done() const { return done_; }
-  double Seconds() const { return seconds_; }
-
- private:
-  std::thread thread_;
-  RunResult result_{-1000, "", ""};
-  std::chrono::steady_clock::time_point start_;
-  double seconds_ = 0;
-  std::atomic<bool> done_{false};
-};
-
 class UnloadFailureTest : public ::testing::Test {
  public:
   void SetUp() override {
