@@ -51,6 +51,7 @@ TEST_F(CopyTest, OutputsTakeEveryMessageOnceAndStopAtTheFirstFailure) {
     const char* err;
     Texts q1, q2, q3;
   } cases[] = {
+      // clang-format off
       {{"-I", "Q1", "-o", "Q2"}, false, 0, "Written - Files:   0  Messages:      3", {}, kThree, {}},
       {{"-i", "Q1", "-o", "Q2", "-o", "Q3", "-OI", "-vd"}, false, 0,
        "Output Destinations : Q2\n                    : Q3\n\n", kThree, kThree, kThree},
@@ -67,6 +68,7 @@ TEST_F(CopyTest, OutputsTakeEveryMessageOnceAndStopAtTheFirstFailure) {
       // is read or moved.
       {{"-I", "Q1", "-o", "Q2", "-o", "NOT.THERE"}, false, 2085 & 0xFF,
        "MQOPEN on object 'NOT.THERE' returned 2085", kThree, {}, {}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     Refill(kThree);

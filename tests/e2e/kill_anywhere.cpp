@@ -73,8 +73,8 @@ class KillAnywhere : public ::testing::Test {
     for (const char* qm : {"QM1", "QM2"}) LocalqmOrFail({"clear", qm, "DST"});
     LocalqmOrFail({"clear", "QM1", "SRC"});
     std::remove(ScratchPath("out.zpd").c_str());
-    LocalqmOrFail({"put", "QM1", "SRC", "--text", "kill-anywhere", "--count",
-                   std::to_string(kMessages)});
+    LocalqmOrFail(
+        {"put", "QM1", "SRC", "--text", "kill-anywhere", "--count", std::to_string(kMessages)});
     std::set<std::string> ids;
     for (const auto& [id, n] : QueueIds("QM1", "SRC")) ids.insert(id);
     return ids;
@@ -158,10 +158,10 @@ TEST_F(KillAnywhere, EveryMessageOnceWhereverTheRunIsKilled) {
       f.onBothSides += both;
       if (both > f.maxOnBothSides) f.maxOnBothSides = both;
     }
-    printf("[kill] %-19s seed %u: %d kill points, %d runs killed, %d lost, %d duplicated on a "
-           "side, %d on both sides (max %d in one run)\n",
-           mode.name, seed, f.trials, f.killed, f.lost, f.duplicated, f.onBothSides,
-           f.maxOnBothSides);
+    printf(
+        "[kill] %-19s seed %u: %d kill points, %d runs killed, %d lost, %d duplicated on a "
+        "side, %d on both sides (max %d in one run)\n",
+        mode.name, seed, f.trials, f.killed, f.lost, f.duplicated, f.onBothSides, f.maxOnBothSides);
     fflush(stdout);
   }
 }

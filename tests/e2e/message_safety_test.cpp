@@ -36,7 +36,8 @@ class SafetyTest : public ::testing::Test {
     }
     LocalqmOrFail({"clear", "QM1", "SRC"});
     LocalqmOrFail({"clear", "QM1", "BOQ"});
-    for (int i = 1; i <= n; i++) LocalqmOrFail({"put", "QM1", "SRC", "--text", "m" + std::to_string(i)});
+    for (int i = 1; i <= n; i++)
+      LocalqmOrFail({"put", "QM1", "SRC", "--text", "m" + std::to_string(i)});
     for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", "SRC", "--text", t});
   }
   static Texts Data(const std::string& qmgr, const std::string& queue) {
@@ -121,15 +122,17 @@ TEST_F(SafetyTest, InputCommitFailingAfterTheOutputCommitNamesTheDuplicates) {
   EXPECT_EQ(Status(2009), r.exitStatus) << r.err;
   Texts source = MsgIds("QM1", "SRC");
   ASSERT_EQ(4u, source.size());
-  std::string named = "3 messages committed on queue manager 'QM2' were not removed for certain "
-                      "from queue manager 'QM1': they may now be on both. Their MsgIds:\n";
+  std::string named =
+      "3 messages committed on queue manager 'QM2' were not removed for certain "
+      "from queue manager 'QM1': they may now be on both. Their MsgIds:\n";
   for (int i = 0; i < 3; i++) named += "  MsgId X'" + source[i] + "'\n";
   EXPECT_TRUE(Has(r.err, named)) << r.err;
   EXPECT_EQ((Texts{"m1", "m2", "m3", "m4", "m5", "m6"}), Data("QM2", "DST"));
   // What arrived is counted as written; what is back is not counted read.
-  EXPECT_TRUE(Has(r.err, "completed operations as follows:\n"
-                         "Read    - Files:   0  Messages:      3  Bytes:           6\n"
-                         "Written - Files:   0  Messages:      6  Bytes:          12\n"))
+  EXPECT_TRUE(Has(r.err,
+                  "completed operations as follows:\n"
+                  "Read    - Files:   0  Messages:      3  Bytes:           6\n"
+                  "Written - Files:   0  Messages:      6  Bytes:          12\n"))
       << r.err;
 }
 
@@ -146,12 +149,17 @@ TEST_F(SafetyTest, OutsideSyncpointNothingVanishes) {
     Texts source, target;
     const char* err;
   } cases[] = {
-      {"queue full", {"-o", "DST"}, {}, 2053, {"m3", "m2"}, {"m1"}, ": it was put back on queue 'SRC'.\n"},
-      {"file exists", {"-f", "exists.zpd"}, {}, 2208, {"m1", "m2", "m3"}, {}, "File 'exists.zpd' already exists."},
-      {"no directory", {"-f", "nodir/out.zpd"}, {}, 2208, {"m1", "m2", "m3"}, {}, "Can not open output file"},
+      // clang-format off
+      {"queue full", {"-o", "DST"}, {}, 2053, {"m3", "m2"}, {"m1"},
+       ": it was put back on queue 'SRC'.\n"},
+      {"file exists", {"-f", "exists.zpd"}, {}, 2208, {"m1", "m2", "m3"}, {},
+       "File 'exists.zpd' already exists."},
+      {"no directory", {"-f", "nodir/out.zpd"}, {}, 2208, {"m1", "m2", "m3"}, {},
+       "Can not open output file"},
       {"put back fails", {"-o", "DST"}, {"MQPUT1", "--reason", "2051"}, 2053, {"m3"}, {"m1"},
        "and could not be put back on queue 'SRC' (RC(2051) Put inhibited): it was saved in file "
        "'zeplo-rescue-"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     Fill(3);
@@ -184,8 +192,8 @@ TEST_F(SafetyTest, OutsideSyncpointNothingVanishes) {
   LocalqmOrFail({"clear", "QM1", "SRC"});
   ASSERT_TRUE(WriteFileText(ScratchPath("big.txt"), std::string(100000, 'y')));
   LocalqmOrFail({"put", "QM1", "SRC", "--file", ScratchPath("big.txt"), "--count", "20"});
-  std::string command = "trap '' XFSZ; ulimit -f 1024; exec '" + ZeploPath() +
-                        "' -m QM1 -I SRC -t 0 -F out.zpd";
+  std::string command =
+      "trap '' XFSZ; ulimit -f 1024; exec '" + ZeploPath() + "' -m QM1 -I SRC -t 0 -F out.zpd";
   RunResult r = RunProgram("/bin/bash", {"-c", command});
   EXPECT_EQ(Status(2102), r.exitStatus) << r.err;
   EXPECT_TRUE(Has(r.err, "could not be delivered: it was put back on queue 'SRC'.")) << r.err;
@@ -206,9 +214,10 @@ TEST_F(SafetyTest, BackoutTakesTheUnitOutOfTheFiles) {
   LocalqmOrFail({"fault", "QM1", "MQGET", "--reason", "2009", "--queue", "SRC", "--after", "5"});
   RunResult r = Zeplo({"-I", "SRC", "-t", "3", "-Lm2", "-f", "out%n.zpd"});
   EXPECT_EQ(Status(2009), r.exitStatus) << r.err;
-  EXPECT_TRUE(Has(r.err, "completed operations as follows:\n"
-                         "Read    - Files:   0  Messages:      3  Bytes:           6\n"
-                         "Written - Files:   2  Messages:      3  Bytes:           6\n"))
+  EXPECT_TRUE(Has(r.err,
+                  "completed operations as follows:\n"
+                  "Read    - Files:   0  Messages:      3  Bytes:           6\n"
+                  "Written - Files:   2  Messages:      3  Bytes:           6\n"))
       << r.err;
   EXPECT_EQ((Texts{"m1", "m2"}), FileTexts("out1.zpd"));
   EXPECT_EQ((Texts{"m3"}), FileTexts("out2.zpd"));
@@ -219,8 +228,10 @@ TEST_F(SafetyTest, BackoutTakesTheUnitOutOfTheFiles) {
 TEST_F(SafetyTest, QueueIsNeverCopiedOntoItself) {
   LocalqmOrFail({"define", "QM1", "ALIAS", "--type", "alias", "--target", "SRC"});
   const Texts cases[] = {
-      {"-I", "SRC", "-o", "SRC"},          {"-i", "SRC", "-o", "SRC"},
-      {"-i", "ALIAS", "-o", "SRC"},        {"-i", "SRC", "-o", "DST", "-o", "ALIAS"},
+      {"-I", "SRC", "-o", "SRC"},
+      {"-i", "SRC", "-o", "SRC"},
+      {"-i", "ALIAS", "-o", "SRC"},
+      {"-i", "SRC", "-o", "DST", "-o", "ALIAS"},
       {"-i", "SRC", "-o", "DST", "-o", "ALIAS", "-OI"},
       {"-i", "SRC", "-m", "QM2", "-o", "QM1/SRC"},  // routed back from the other one
   };
@@ -229,8 +240,10 @@ TEST_F(SafetyTest, QueueIsNeverCopiedOntoItself) {
     RunResult r = Zeplo(args);
     std::string name = args[1] + " " + args.back();
     EXPECT_EQ(Status(2046), r.exitStatus) << name << "\n" << r.err;
-    EXPECT_TRUE(Has(r.err, "' is the input queue QM1/SRC: a queue can not be copied onto itself.\n"))
-        << name << "\n" << r.err;
+    EXPECT_TRUE(
+        Has(r.err, "' is the input queue QM1/SRC: a queue can not be copied onto itself.\n"))
+        << name << "\n"
+        << r.err;
     EXPECT_EQ((Texts{"m1", "m2", "m3"}), Data("QM1", "SRC")) << name;
     EXPECT_EQ(Texts{}, Data("QM1", "DST")) << name;
   }
@@ -267,8 +280,8 @@ TEST_F(SafetyTest, FailuresNeverExitZero) {
   }
   // A numbered input whose next name repeats the file just read (%o counts
   // selected messages, and none is selected).
-  ASSERT_TRUE(WriteFileText(ScratchPath("in1.zpd"),
-                            ReadFileText(SourcePath("tests/data/files/hex.zpd"))));
+  ASSERT_TRUE(
+      WriteFileText(ScratchPath("in1.zpd"), ReadFileText(SourcePath("tests/data/files/hex.zpd"))));
   RunResult r = Zeplo({"-f", "in%o.zpd", "-o", "DST", "-s", "no such text"});
   EXPECT_EQ(Status(2208), r.exitStatus) << r.err;
   EXPECT_TRUE(Has(r.err, "Duplicate input file 'in1.zpd'")) << r.err;
@@ -305,8 +318,8 @@ TEST_F(SafetyTest, EmptyNamesAreRefused) {
 // failing every get (or wrapping to a short wait).
 TEST_F(SafetyTest, WaitPastTheLimitWaitsForEver) {
   Fill(1);
-  RunResult r = RunProgram(ZeploPath(), {"-m", "QM1", "-i", "SRC", "-F", "out.zpd", "-w", "2147484"},
-                           "", {}, 3000);
+  RunResult r = RunProgram(
+      ZeploPath(), {"-m", "QM1", "-i", "SRC", "-F", "out.zpd", "-w", "2147484"}, "", {}, 3000);
   EXPECT_EQ(-9, r.exitStatus) << r.err;  // still waiting when the harness ended it
   EXPECT_EQ(1u, FileIds("out.zpd").size());
 }
@@ -318,7 +331,10 @@ TEST_F(SafetyTest, PacedMessagesReachTheQueueAtTheirPace) {
   BackgroundRun run({"-m", "QM1", "-i", "SRC", "-o", "DST", "-D", "500"});
   std::string depth;
   ASSERT_TRUE(WaitFor(
-      [&depth] { return (depth = LocalqmOrFail({"depth", "QM1", "DST"})) != "0\n"; }, 30000));
+      [&depth] {
+        return (depth = LocalqmOrFail({"depth", "QM1", "DST"})) != "0\n";
+      },
+      30000));
   EXPECT_NE("4\n", depth) << "the first paced message came with the last";
   EXPECT_EQ(0, run.Finish().exitStatus);
   EXPECT_EQ("4\n", LocalqmOrFail({"depth", "QM1", "DST"}));

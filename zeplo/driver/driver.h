@@ -51,7 +51,8 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv);
 // self-test not being part of this build). Returns the run's code and sets
 // *endRun when the run ends here: 2046 after a refusal, any help display
 // or a word that is not an option ("'<word>' is not a valid parameter."
-// and the condensed usage); 0 after the condensed usage for no arguments. With *endRun false the options are ready for CheckOptions.
+// and the condensed usage); 0 after the condensed usage for no arguments.
+// With *endRun false the options are ready for CheckOptions.
 // REQUIRES: RunOptionsInit first. May be called again in one process (it
 // resets getopt).
 int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);

@@ -143,11 +143,12 @@ int RefuseCopyOntoInput(RunOptions* options, const MQOD& single) {
     if (list == nullptr) {
       FormatDestination(options->OutputQmgrName, options->OutputQueueName, given, sizeof given);
     } else {
-      FormatDestination(list->Entries[i].QmgrName, list->Entries[i].QueueName, given,
-                        sizeof given);
+      FormatDestination(list->Entries[i].QmgrName, list->Entries[i].QueueName, given, sizeof given);
     }
-    fprintf(stderr, "Sorry, the output '%s' is the input queue %s/%s: a queue can not be copied onto itself.\n",
-            given, qmgr, queue);
+    fprintf(
+        stderr,
+        "Sorry, the output '%s' is the input queue %s/%s: a queue can not be copied onto itself.\n",
+        given, qmgr, queue);
     return MQRC_OPTIONS_ERROR;
   }
   return 0;

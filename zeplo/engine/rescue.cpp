@@ -44,8 +44,7 @@ int PutBack(RunOptions* options, const QueueElement* inputQueue) {
   pmo.Options = MQPMO_NO_SYNCPOINT | MQPMO_SET_ALL_CONTEXT;
   MQLONG compCode = MQCC_OK;
   MQLONG reason = MQRC_NONE;
-  slot.Api->MQPUT1(slot.Hconn, &od, m.Descriptor, &pmo, m.DataLength, m.Cursor, &compCode,
-                   &reason);
+  slot.Api->MQPUT1(slot.Hconn, &od, m.Descriptor, &pmo, m.DataLength, m.Cursor, &compCode, &reason);
   if (options->PrintApis || compCode == MQCC_FAILED) {
     ReportMqiCall("MQPUT1", slot.Name, inputQueue->Name, reason);
   }

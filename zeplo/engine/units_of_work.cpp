@@ -149,10 +149,11 @@ void NoteMessageInUnit(RunOptions* options) {
     return;
   }
   if (options->UnitMsgIdCount == options->UnitMsgIdCapacity) {
-    int64_t wanted = options->UnitMsgIdCapacity == 0 ? 256 : int64_t{options->UnitMsgIdCapacity} * 2;
+    int64_t wanted =
+        options->UnitMsgIdCapacity == 0 ? 256 : int64_t{options->UnitMsgIdCapacity} * 2;
     if (wanted > INT32_MAX / MQ_MSG_ID_LENGTH) return;
-    auto* ids =
-        static_cast<MQBYTE24*>(CSGetMem(static_cast<size_t>(wanted) * MQ_MSG_ID_LENGTH, "UNITMSGIDS"));
+    auto* ids = static_cast<MQBYTE24*>(
+        CSGetMem(static_cast<size_t>(wanted) * MQ_MSG_ID_LENGTH, "UNITMSGIDS"));
     if (ids == nullptr) return;  // the report says how many it could not keep
     if (options->UnitMsgIdCount > 0) {
       memcpy(ids, options->UnitMsgIds,

@@ -58,8 +58,9 @@ int EnsureRoom(RunOptions* opts) {
   if (old != nullptr && old->Count < old->Capacity) return 0;
   int64_t wanted = old == nullptr ? kInitialUnitFiles : int64_t{old->Capacity} * 2;
   int32_t capacity = wanted > INT32_MAX / 2 ? 0 : static_cast<int32_t>(wanted);
-  auto* list = capacity == 0 ? nullptr
-                             : static_cast<UnitFileList*>(CSGetMem(ListBytes(capacity), "UNITFILES"));
+  auto* list = capacity == 0
+                   ? nullptr
+                   : static_cast<UnitFileList*>(CSGetMem(ListBytes(capacity), "UNITFILES"));
   if (list == nullptr) {
     return SetFilesError(opts, MQRC_STORAGE_NOT_AVAILABLE,
                          "Unable to allocate %d entries of output file storage", capacity);
@@ -126,8 +127,8 @@ int RollBackOutputFiles(RunOptions* opts) {
     int failed = remove ? unlink(f.Name) : truncate(f.Name, f.Size);
     if (failed != 0) {
       if (rc == 0) {
-        rc = SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not restore file '%s' RC(%d)",
-                           f.Name, errno);
+        rc = SetFilesError(opts, MQRC_RESOURCE_PROBLEM, "Can not restore file '%s' RC(%d)", f.Name,
+                           errno);
       }
       continue;
     }

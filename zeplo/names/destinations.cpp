@@ -83,7 +83,8 @@ size_t QueueListBytes(int32_t capacity) {
 void QueueListRelease(QueueList** list) { CSReleaseMem(list); }
 
 int RefuseEmptyDestination(const char* text) {
-  std::fprintf(stderr, "Sorry, the destination '%s' names no queue.\n", text != nullptr ? text : "");
+  std::fprintf(stderr, "Sorry, the destination '%s' names no queue.\n",
+               text != nullptr ? text : "");
   return kOptionsError;
 }
 
