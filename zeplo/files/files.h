@@ -220,11 +220,6 @@ int MarkOutputCommitted(RunOptions* opts);
 // the open itself. Returns 0 or 2071 as MarkOutputCommitted.
 int NoteOutputOpened(RunOptions* opts, int64_t sizeAtOpen);
 
-// The size the current output file is to go back to on a backout: its
-// size at the last commit, or its size when opened since; -1 when no real
-// file is open or no unit is being recorded.
-int64_t OutputSizeAtLastCommit(const RunOptions* opts);
-
 // Puts the output back as it stood at the last commit: closes the current
 // file without flushing its last bytes on purpose, truncates each recorded
 // file to its size and removes the files that were empty when this unit

@@ -101,13 +101,6 @@ int NoteOutputOpened(RunOptions* opts, int64_t sizeAtOpen) {
   return 0;
 }
 
-int64_t OutputSizeAtLastCommit(const RunOptions* opts) {
-  const UnitFileList* list = opts->UnitFiles;
-  if (list == nullptr || list->Count == 0 || !IsRealFile(opts)) return -1;
-  const UnitFile& last = list->Entries[list->Count - 1];
-  return std::strcmp(last.Name, opts->CurrentOutputFile) == 0 ? last.Size : -1;
-}
-
 int RollBackOutputFiles(RunOptions* opts) {
   UnitFileList* list = opts->UnitFiles;
   if (list == nullptr) return 0;
