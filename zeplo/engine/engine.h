@@ -326,10 +326,8 @@ void RescueTakenMessage(RunOptions* options, const QueueElement* inputQueue);
 // a second one ends the process as usual.
 void CatchStopSignals();
 
-// The signal recorded since the handler was installed (or forgotten), 0
-// for none.
+// The signal recorded since the handler was last installed, 0 for none.
 int PendingStopSignal();
-void ForgetStopSignal();
 
 // Ends the run for the recorded signal: "Stopped by signal %d (%s) at a
 // message boundary" in ExitMessage (over any text already there),

@@ -37,6 +37,7 @@ const char* SignalName(int signo) {
 }  // namespace
 
 void CatchStopSignals() {
+  gStopSignal = 0;  // a run of its own (several runs may share a process)
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -49,8 +50,6 @@ void CatchStopSignals() {
 }
 
 int PendingStopSignal() { return gStopSignal; }
-
-void ForgetStopSignal() { gStopSignal = 0; }
 
 int StopForSignal(RunOptions* options) {
   int signo = gStopSignal;
