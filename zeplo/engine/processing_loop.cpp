@@ -18,13 +18,17 @@
 
 namespace {
 
-// The next file of a numbered input sequence. Returns true when one opened.
-bool OpenNextInputFile(Run* run) {
+// The next file of a numbered input sequence. Returns 0 with *opened
+// telling whether one opened, or the code of a refused name.
+int OpenNextInputFile(Run* run, bool* opened) {
   run->Files.FinishedInputBytes += run->Files.InputFileBytes;
   CloseInputFile(run);
   run->Files.InputFileBytes = 0;
-  // A missing later file is the normal end of the sequence, not an error.
-  return OpenRunFiles(run, false, true, false) == 0 && run->Files.InputStream != nullptr;
+  int rc = OpenRunFiles(run, false, true, false);
+  *opened = rc == 0 && run->Files.InputStream != nullptr;
+  // A missing later file is the normal end of the sequence and leaves no
+  // text; a text (a name that repeats the file just read) is a failure.
+  return rc != 0 && run->ExitMessage[0] != '\0' ? rc : 0;
 }
 
 int ReadFromFile(Run* run) {
@@ -32,7 +36,9 @@ int ReadFromFile(Run* run) {
     // A delimited file's reader goes here, before the native reader.
     int rc = ReadInputFileMessage(run);
     if (rc != 0 || !run->StopRequested || !run->Options->InputFileHasInserts) return rc;
-    if (!OpenNextInputFile(run)) return 0;  // StopRequested stays set
+    bool opened = false;
+    rc = OpenNextInputFile(run, &opened);
+    if (rc != 0 || !opened) return rc;  // StopRequested stays set
     run->StopRequested = false;
   }
 }
@@ -64,6 +70,8 @@ int64_t ProgressDone(const Run* run, const QueueElement* inputQueue) {
 // The read-select-deliver cycle. Returns the code that ended it.
 int RunCycle(Run* run, QueueElement* inputQueue) {
   for (;;) {
+    // The message boundary: nothing of a message is in hand.
+    if (PendingStopSignal() != 0) return StopForSignal(run);
     run->Counters.MessageIndex++;
     if (run->Options->StatusReports) {
       int64_t now = time(nullptr);
@@ -160,6 +168,13 @@ int RunProcessingLoop(Run* run, QueueElement* inputQueue) {
   }
   StartLoopState(run, inputQueue);
 
+  // A move into a file records where the file stands, so that a backout
+  // can take the messages of its unit out of the file again.
+  if (inputQueue != nullptr && run->Options->DestructiveGet && run->Options->OutputFile[0] != '\0') {
+    rc = MarkOutputCommitted(run);
+    if (rc != 0) goto done;
+  }
+
   cycled = true;
   // Two or more input queues would be consumed asynchronously here instead.
   rc = RunCycle(run, inputQueue);
@@ -177,6 +192,7 @@ done:
     // when none is set, and leaves the unit counted for the disconnect.
     if (rc != 0) BackoutAll(run);
   }
+  ReleaseUnitRecords(run);
   ReleaseMessageStorage(run);
   ReleaseLineStorage(run);
   return rc;

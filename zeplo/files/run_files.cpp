@@ -125,7 +125,9 @@ int OpenOutput(Run* run, bool mayPrompt) {
   // Appending starts behind what the file already holds; the size limit
   // counts the whole file.
   run->Files.OutputFilePosition = stream == stdout ? 0 : FileSize(stream);
-  return 0;
+  rc = NoteOutputOpened(run, run->Files.OutputFilePosition);
+  if (rc != 0) CloseOutputFile(run);  // a file a backout could not undo
+  return rc;
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ struct MqApi;         // zeplo/mq: the 24 entry points bound for one slot
 struct QueueList;     // zeplo/names: a growable list of destinations
 struct QueueElement;  // zeplo/engine: one opened queue
 struct LineStorage;   // zeplo/files: the input line and the reader's place
+struct UnitFileList;  // zeplo/files: the output files of the open unit
 
 // Length limits of the fixed text fields. The +1 in each field is the
 // terminator; the limit itself is what a user may type.
@@ -255,6 +256,7 @@ struct RunCounters {
   uint64_t UncommittedReadBytes;
   int64_t UncommittedWrittenCount;
   uint64_t UncommittedWrittenBytes;
+  int32_t UncommittedWrittenFiles;  // files a backout removed again
   int64_t MessageIndex;          // -1 until the loop passes its set-up checks
   int64_t SelectedCount;         // messages that passed selection
 };
@@ -290,7 +292,8 @@ struct EngineState {
   int64_t LastMessageTime;       // epoch seconds; -w is measured from it
   bool UseSyncpoint;             // gets and puts run in units of work
   int32_t UowMessageCount;       // messages in the open unit of work
-  bool BackoutFailed;            // the last backout failed: a unit may be open
+  bool BackoutFailed[2];         // per slot: its last backout failed, so its
+                                 // unit may be open and MQDISC would commit it
   int32_t UnflushedCount;        // messages written since the last flush
   uint32_t StatusCount;          // -vs: messages since the last status line
   int64_t StatusTime;            // epoch seconds of the last status line
@@ -308,6 +311,11 @@ struct EngineState {
   bool RelativeSet;
   int64_t RelativePutCs;         // its put time, centiseconds
   int32_t RelativeStartMs;       // the millisecond clock when it was delivered
+  MQMD TakenDescriptor;          // a destructive get's descriptor as got,
+  int32_t TakenLength;           // and its length: what a rescue restores
+  MQBYTE24* UnitMsgIds;          // two queue managers: MsgIds put in the open
+  int32_t UnitMsgIdCount;        // unit ("UNITMSGIDS"), what a failed input
+  int32_t UnitMsgIdCapacity;     // commit leaves on both
 };
 
 // ---- File state (zeplo/files) -------------------------------------------------
@@ -344,6 +352,9 @@ struct FileState {
   // The input line storage and the reader's place in the current input
   // file; null until the first read, freed when the loop returns.
   LineStorage* InputLines;
+  // The output files of the open unit of work ("UNITFILES"): where a
+  // backout puts them back. Null while no unit involves a file.
+  UnitFileList* UnitFiles;
 };
 
 // ---- The run -------------------------------------------------------------------
