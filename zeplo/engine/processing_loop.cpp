@@ -170,7 +170,8 @@ int RunProcessingLoop(Run* run, QueueElement* inputQueue) {
 
   // A move into a file records where the file stands, so that a backout
   // can take the messages of its unit out of the file again.
-  if (inputQueue != nullptr && run->Options->DestructiveGet && run->Options->OutputFile[0] != '\0') {
+  if (inputQueue != nullptr && run->Options->DestructiveGet &&
+      run->Options->OutputFile[0] != '\0') {
     rc = MarkOutputCommitted(run);
     if (rc != 0) goto done;
   }

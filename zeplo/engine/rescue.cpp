@@ -94,8 +94,7 @@ FILE* CreateRescueFile(char* name, size_t nameSize) {
 
 // Saves the message in a rescue file, on disk before it counts as saved.
 // Returns true when it is.
-bool SaveInRescueFile(const Run* run, const QueueElement* inputQueue, char* name,
-                      size_t nameSize) {
+bool SaveInRescueFile(const Run* run, const QueueElement* inputQueue, char* name, size_t nameSize) {
   FILE* stream = CreateRescueFile(name, nameSize);
   if (stream == nullptr) return false;
   bool saved = WriteRescued(run, stream, name, inputQueue) == 0 && fflush(stream) == 0 &&
@@ -110,8 +109,8 @@ bool SaveInRescueFile(const Run* run, const QueueElement* inputQueue, char* name
 bool RescueApplies(const Run* run, const QueueElement* inputQueue) {
   // A descriptor-only get (-f null) holds no data: there is nothing to
   // deliver and nothing to rescue, by the run's own choice.
-  return inputQueue != nullptr && run->Options->DestructiveGet && run->Options->TransactionLimit == 0 &&
-         !run->Settings.NoData;
+  return inputQueue != nullptr && run->Options->DestructiveGet &&
+         run->Options->TransactionLimit == 0 && !run->Settings.NoData;
 }
 
 void RescueTakenMessage(Run* run, const QueueElement* inputQueue) {

@@ -128,7 +128,8 @@ int BackoutAll(Run* run) {
   // Each side goes back on its own: a failure on one must not leave the
   // other's unit open for a disconnect to commit.
   int rc = 0;
-  if (run->Options->InputSlot != run->Options->OutputSlot) rc = BackoutSide(run, run->Options->OutputSlot);
+  if (run->Options->InputSlot != run->Options->OutputSlot)
+    rc = BackoutSide(run, run->Options->OutputSlot);
   if (run->Options->InputSlot == run->Options->OutputSlot || run->Options->DestructiveGet) {
     int input = BackoutSide(run, run->Options->InputSlot);
     if (rc == 0) rc = input;

@@ -41,8 +41,8 @@ size_t ListBytes(int32_t capacity) {
 bool IsRealFile(const Run* run) {
   struct stat st {};
   return run->Files.OutputStream != nullptr && run->Files.OutputStream != stdout &&
-         run->Files.CurrentOutputFile[0] != '\0' && fstat(fileno(run->Files.OutputStream), &st) == 0 &&
-         S_ISREG(st.st_mode);
+         run->Files.CurrentOutputFile[0] != '\0' &&
+         fstat(fileno(run->Files.OutputStream), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // The name still leads to a regular file (not replaced since by anything
@@ -63,7 +63,7 @@ int EnsureRoom(Run* run) {
                    : static_cast<UnitFileList*>(CSGetMem(ListBytes(capacity), "UNITFILES"));
   if (list == nullptr) {
     return SetExitMessage(run, MQRC_STORAGE_NOT_AVAILABLE,
-                         "Unable to allocate %d entries of output file storage", capacity);
+                          "Unable to allocate %d entries of output file storage", capacity);
   }
   list->Capacity = capacity;
   list->Count = 0;
@@ -121,7 +121,7 @@ int RollBackOutputFiles(Run* run) {
     if (failed != 0) {
       if (rc == 0) {
         rc = SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Can not restore file '%s' RC(%d)", f.Name,
-                           errno);
+                            errno);
       }
       continue;
     }
