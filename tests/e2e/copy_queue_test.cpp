@@ -51,20 +51,24 @@ TEST_F(CopyTest, OutputsTakeEveryMessageOnceAndStopAtTheFirstFailure) {
     const char* err;
     Texts q1, q2, q3;
   } cases[] = {
+      // clang-format off
       {{"-I", "Q1", "-o", "Q2"}, false, 0, "Written - Files:   0  Messages:      3", {}, kThree, {}},
       {{"-i", "Q1", "-o", "Q2", "-o", "Q3", "-OI", "-vd"}, false, 0,
        "Output Destinations : Q2\n                    : Q3\n\n", kThree, kThree, kThree},
       {{"-i", "Q1", "-o", "file:dests.txt"}, false, 0, "Messages:      6", kThree, kThree, kThree},
       // Q3 holds one message: under syncpoint the unit goes back whole;
-      // without, the first message reached both, the second only Q2.
+      // without, the first message reached both, the second only Q2 and,
+      // taken already, goes back to Q1 rather than vanish.
       {{"-I", "Q1", "-o", "Q2", "-o", "Q3"}, true, 2053 & 0xFF, "MQPUT(Q3) failed RC(2053)", kThree,
        {}, {}},
       {{"-I", "Q1", "-o", "Q2", "-o", "Q3", "-t", "0"}, true, 2053 & 0xFF,
-       "Written - Files:   0  Messages:      3", {"third"}, {"first", "second"}, {"first"}},
+       "' reached only 1 of its 2 destinations: it was put back on queue 'Q1'.\n",
+       {"third", "second"}, {"first", "second"}, {"first"}},
       // A destination that does not exist stops the run before anything
       // is read or moved.
       {{"-I", "Q1", "-o", "Q2", "-o", "NOT.THERE"}, false, 2085 & 0xFF,
        "MQOPEN on object 'NOT.THERE' returned 2085", kThree, {}, {}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     Refill(kThree);

@@ -26,9 +26,12 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 // What a finished child did. exitStatus is the exit status (0-255), or the
@@ -89,6 +92,38 @@ std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
 
+// A zeplo run on a thread of its own, for the cases where the test acts
+// while the program runs (waits for messages, sleeps between them).
+// Finish() joins it and returns what RunZeplo returned.
+class BackgroundRun {
+ public:
+  explicit BackgroundRun(std::vector<std::string> args) {
+    ScratchDir();  // created here, on the test's thread
+    start_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this, args] {
+      result_ = RunZeplo(args);
+      seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+      done_ = true;
+    });
+  }
+  ~BackgroundRun() {
+    if (thread_.joinable()) thread_.join();
+  }
+  const RunResult& Finish() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+  bool Done() const { return done_; }
+  double Seconds() const { return seconds_; }
+
+ private:
+  std::thread thread_;
+  RunResult result_{-1000, "", ""};
+  std::chrono::steady_clock::time_point start_;
+  double seconds_ = 0;
+  std::atomic<bool> done_{false};
+};
+
 // Polls condition every 10 ms until it is true or timeoutMs have passed;
 // returns its last value. Use instead of sleeping.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
@@ -106,8 +141,11 @@ using MessageFields = std::map<std::string, std::string>;
 std::vector<MessageFields> BrowseMessages(const std::string& qmgr, const std::string& queue,
                                           bool hex = false);
 
-// The exit status a run ending with MQ reason `reason` shows (8 bits).
-constexpr int Status(int reason) { return reason & 0xFF; }
+// The exit status a run ending with MQ reason `reason` shows: its low 8
+// bits, or 255 when those are all 0 (a failure never exits 0).
+constexpr int Status(int reason) {
+  return reason == 0 ? 0 : (reason & 0xFF) != 0 ? reason & 0xFF : 255;
+}
 
 // Standard error after the banner (its lines end at the first empty line).
 std::string AfterBanner(const std::string& err);

@@ -14,7 +14,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 constexpr int kOptionsError = 2046 % 256;  // exit statuses are 8 bits
-constexpr size_t kUsageRows = 134;
+constexpr size_t kUsageRows = 137;
 const std::string kMore = "More <Press Enter>...";
 const std::string kPrompt = "Help - Enter topic:";
 const std::string kUsageHeading = "Usage: ZEPLO <Optional flags as below>";
@@ -107,16 +107,27 @@ TEST(HelpCli, FullUsageAfterBadOptionOrAlonePaged) {
   }
 }
 
-TEST(HelpCli, MissingOrLeftOverArgumentsShowCondensedUsageAndSucceed) {
+// No arguments ask for the usage; a word left over is a mistake in the
+// command, which must not pass for a run that worked.
+TEST(HelpCli, MissingOrLeftOverArgumentsShowCondensedUsage) {
   const struct {
     Lines args;
     bool banner;
-  } cases[] = {{{}, true}, {{"-i", "Q1", "stray"}, true}, {{"-q", "stray"}, false}};
+    int status;
+  } cases[] = {{{}, true, 0},
+               {{"-i", "Q1", "stray"}, true, kOptionsError},
+               {{"-q", "stray"}, false, kOptionsError}};
   for (const auto& c : cases) {
     RunResult r = RunZeplo(c.args, "", {"LINES=1000"});
-    EXPECT_EQ(0, r.exitStatus) << r.err;
+    EXPECT_EQ(c.status, r.exitStatus) << r.err;
     Lines lines = WithoutBannerDetail(r.err);
-    ASSERT_EQ(56u + c.banner, lines.size()) << r.err;  // 41 options, 15 other rows
+    if (c.status != 0) {
+      // The refusal and its empty line come before the usage.
+      ASSERT_GT(lines.size(), c.banner + 2u) << r.err;
+      EXPECT_EQ("'stray' is not a valid parameter.", lines[c.banner]);
+      lines.erase(lines.begin() + c.banner, lines.begin() + c.banner + 2);
+    }
+    ASSERT_EQ(59u + c.banner, lines.size()) << r.err;  // 41 options, 18 other rows
     EXPECT_EQ(c.banner, lines[0] == "<banner>");
     EXPECT_EQ(kUsageHeading, lines[c.banner]);
     EXPECT_EQ(kL[0], lines[c.banner + 20]);  // -L's summary, without its rows

@@ -27,37 +27,6 @@ std::string CountLine(const char* label, int files, int messages, int bytes) {
   return line;
 }
 
-// A zeplo run on a thread of its own, for the cases where the test acts
-// while the program waits for messages.
-class BackgroundRun {
- public:
-  explicit BackgroundRun(std::vector<std::string> args) {
-    ScratchDir();  // created here, on the test's thread
-    start_ = std::chrono::steady_clock::now();
-    thread_ = std::thread([this, args] {
-      result_ = RunZeplo(args);
-      seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-      done_ = true;
-    });
-  }
-  ~BackgroundRun() {
-    if (thread_.joinable()) thread_.join();
-  }
-  const RunResult& Finish() {
-    if (thread_.joinable()) thread_.join();
-    return result_;
-  }
-  bool Done() const { return done_; }
-  double Seconds() const { return seconds_; }
-
- private:
-  std::thread thread_;
-  RunResult result_{-1000, "", ""};
-  std::chrono::steady_clock::time_point start_;
-  double seconds_ = 0;
-  std::atomic<bool> done_{false};
-};
-
 class UnloadFailureTest : public ::testing::Test {
  public:
   void SetUp() override {
@@ -97,42 +66,48 @@ TEST_F(UnloadFailureTest, GetFailingMidRunLeavesEveryUncommittedMessage) {
   struct Case {
     const char* name;
     std::vector<std::string> args;
-    int after;  // successful gets before the failing one
+    int gets;   // successful gets before the failing one
+    int moved;  // messages read and written before it
     std::vector<std::string> left;
-    size_t inFile;
     int committed;  // messages the rolled-back report keeps; -1: no report
   } cases[] = {
       // A browse takes nothing off the queue, so there is nothing to undo.
-      {"browse", {"-i", "Q1"}, 4, kSeven, 4, -1},
+      {"browse", {"-i", "Q1"}, 4, 4, kSeven, -1},
       // Units of two: m1..m4 committed, m5 in the open unit goes back.
-      {"units of 2", {"-I", "Q1", "-t", "2"}, 5, {"m5", "m6", "m7"}, 5, 4},
+      {"units of 2", {"-I", "Q1", "-t", "2"}, 5, 5, {"m5", "m6", "m7"}, 4},
       // No count limit: nothing is committed before the queue runs dry.
-      {"one unit", {"-I", "Q1", "-t", "-1"}, 5, kSeven, 5, 0},
-      // Outside syncpoint every get is final; nothing is backed out.
-      {"no syncpoint", {"-I", "Q1", "-t", "0"}, 5, {"m6", "m7"}, 5, -1},
+      {"one unit", {"-I", "Q1", "-t", "-1"}, 5, 5, kSeven, 0},
+      // Outside syncpoint each message is browsed, then taken: every get
+      // is final and nothing is backed out.
+      {"no syncpoint", {"-I", "Q1", "-t", "0"}, 10, 5, {"m6", "m7"}, -1},
   };
   for (const Case& c : cases) {
     Reset(kSeven);
     LocalqmOrFail({"fault", "QM1", "MQGET", "--reason", "2009", "--queue", "Q1", "--after",
-                   std::to_string(c.after)});
+                   std::to_string(c.gets)});
     std::vector<std::string> args = {"-m", "QM1", "-F", "out.zpd"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     RunResult r = RunZeplo(args);
     LocalqmOrFail({"fault", "QM1", "--clear"});
     EXPECT_EQ(Status(2009), r.exitStatus) << c.name << "\n" << r.err;
     std::string expected = "MQGET(Q1) failed RC(2009) Connection broken\n" +
-                           CountLine("Read", 0, c.after, 2 * c.after) +
-                           CountLine("Written", 1, c.after, 2 * c.after);
+                           CountLine("Read", 0, c.moved, 2 * c.moved) +
+                           CountLine("Written", 1, c.moved, 2 * c.moved);
+    // A file the backed-out unit opened holds only its messages: it goes.
+    int keptFiles = c.committed == 0 ? 0 : 1;
     if (c.committed >= 0) {
       expected += "\nOperation rolled back, completed operations as follows:\n" +
                   CountLine("Read", 0, c.committed, 2 * c.committed) +
-                  CountLine("Written", 1, c.committed, 2 * c.committed);
+                  CountLine("Written", keptFiles, c.committed, 2 * c.committed);
     }
     EXPECT_EQ(expected, AfterBanner(r.err)) << c.name;
     EXPECT_EQ(c.left, QueueData()) << c.name;
-    // The file is not transactional: it keeps what was written before the
-    // failure, also the messages that went back to the queue.
-    EXPECT_EQ(c.inFile, MessagesInFile("out.zpd")) << c.name;
+    // What went back to the queue left the file again: every message is in
+    // one place only.
+    EXPECT_EQ(static_cast<size_t>(c.committed >= 0 ? c.committed : c.moved),
+              MessagesInFile("out.zpd"))
+        << c.name;
+    EXPECT_EQ(keptFiles == 1, FileExists(ScratchPath("out.zpd"))) << c.name;
   }
 }
 
@@ -162,15 +137,17 @@ TEST_F(UnloadFailureTest, FailedCommitBacksOutItsUnitOnly) {
     EXPECT_EQ(0u, err.find("MQCMIT(QM1) failed RC(" + std::to_string(c.reason) + ") "))
         << c.name << "\n"
         << err;
+    int keptFiles = c.committed == 0 ? 0 : 1;  // a file of the undone unit goes
     EXPECT_NE(std::string::npos,
               err.find(CountLine("Read", 0, c.read, 2 * c.read) +
                        CountLine("Written", 1, c.read, 2 * c.read) +
                        "\nOperation rolled back, completed operations as follows:\n" +
                        CountLine("Read", 0, c.committed, 2 * c.committed) +
-                       CountLine("Written", 1, c.committed, 2 * c.committed)))
+                       CountLine("Written", keptFiles, c.committed, 2 * c.committed)))
         << c.name << "\n"
         << err;
     EXPECT_EQ(c.left, QueueData()) << c.name;
+    EXPECT_EQ(static_cast<size_t>(c.committed), MessagesInFile("out.zpd")) << c.name;
   }
 }
 
@@ -267,35 +244,40 @@ TEST_F(UnloadFailureTest, QueueManagerStoppedInMidStream) {
     EXPECT_TRUE(err.rfind("MQGET(Q1) failed RC(2162) QMgr stopping\n", 0) == 0 ||
                 err.rfind("MQCMIT(QM1) failed RC(2162) QMgr stopping\n", 0) == 0)
         << err;
-    EXPECT_EQ(inFile, CountedMessages(err, "Written")) << err;
     if (std::string(c.input) == "-i") {
+      EXPECT_EQ(inFile, CountedMessages(err, "Written")) << err;
       EXPECT_EQ(kMessages, left);
       EXPECT_EQ(std::string::npos, err.find("rolled back")) << err;
       continue;
     }
-    // What the rolled-back report keeps is what left the queue; the file may
-    // hold the messages of the undone unit as well, never more than a unit.
+    // What the rolled-back report keeps is what left the queue, and the
+    // undone unit's messages were taken back out of the file.
     size_t report = err.find("\nOperation rolled back, completed operations as follows:\n");
     ASSERT_NE(std::string::npos, report) << err;
     int committed = CountedMessages(err.substr(report + 2), "Written");
     EXPECT_EQ(kMessages, committed + left) << c.input << " -t " << c.unit << "\n" << err;
-    EXPECT_GE(inFile, committed);
-    EXPECT_LE(inFile, committed + c.unit);
+    EXPECT_EQ(inFile, committed) << err;
   }
 }
 
 // The program itself is ended in the middle of a unit: Ctrl-C at its
 // terminal, or a signal from outside. Its gets were under syncpoint, so
-// the queue manager gives every message of the open unit back.
+// every message of the open unit goes back to the queue. A signal it can
+// catch stops it at a message boundary: it backs the unit out itself and
+// takes the unit's messages out of the file again (a file the unit opened
+// goes). Only SIGKILL leaves them in the file as well.
 TEST_F(UnloadFailureTest, RunEndedInMidUnitLosesNothing) {
   struct Case {
     const char* name;
     const char* keys;  // typed at the terminal; null: the signal is sent
     int sendSignal;
     int status;
+    size_t inFile;
   } cases[] = {
-      {"Ctrl-C", "\x03", 0, -SIGINT},
-      {"SIGKILL", nullptr, SIGKILL, -SIGKILL},
+      {"Ctrl-C", "\x03", 0, Status(2549), 0},
+      {"SIGTERM", nullptr, SIGTERM, Status(2549), 0},
+      {"SIGHUP", nullptr, SIGHUP, Status(2549), 0},
+      {"SIGKILL", nullptr, SIGKILL, -SIGKILL, 4},
   };
   for (const Case& c : cases) {
     Reset({"m1", "m2", "m3", "m4"});
@@ -311,6 +293,11 @@ TEST_F(UnloadFailureTest, RunEndedInMidUnitLosesNothing) {
       kill(pty.pid, c.sendSignal);
     }
     EXPECT_EQ(c.status, PtyFinish(&pty)) << c.name << "\n" << PtyText(pty);
+    EXPECT_EQ(c.inFile, MessagesInFile("out.zpd")) << c.name;
+    if (c.inFile == 0) {
+      EXPECT_NE(std::string::npos, PtyText(pty).find(" at a message boundary\n")) << c.name;
+      EXPECT_FALSE(FileExists(ScratchPath("out.zpd"))) << c.name;
+    }
     // The next connection finds the unit of the dead one backed out.
     RunResult count = RunZeplo({"-m", "QM1", "-i", "Q1", "-dK"});
     EXPECT_EQ("4", count.out) << c.name << "\n" << count.err;

@@ -33,6 +33,12 @@ enum : int { kOptionsRefused = 2046 };
 // main() passes it on as the exit status.
 int ZeploMain(int argc, char** argv);
 
+// The process exit status for a run's return code: 0 for 0; otherwise the
+// code's low 8 bits (2046 exits 254, 2009 exits 217), except that a code
+// whose low 8 bits are all 0 (2048, 2304, 2560, ...) exits 255, so that no
+// failure ever reads as success. The help and the README show this table.
+int ExitStatusFor(int returnCode);
+
 // Start-up readings and defaults: zeroes *options, notes whether standard
 // input is a terminal, echoes argv when KALVO_ZEPLO_PARMS is set, takes the
 // terminal height (24, the terminal's rows, then LINES), applies every
@@ -42,10 +48,11 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv);
 
 // The option loop (getopt over argv) and what follows it: the banner, the
 // -Vv line and the file format self-test of -dxtest. Returns the run's
-// code and sets *endRun when the run ends here: 2046 after a refusal or
-// any help display, 0 after the condensed usage (no arguments, or a word
-// that is not an option), 2195 when the self-test failed. With *endRun
-// false the options are ready for CheckOptions.
+// code and sets *endRun when the run ends here: 2046 after a refusal, any
+// help display or a word that is not an option ("'<word>' is not a valid
+// parameter." and the condensed usage); 0 after the condensed usage for no
+// arguments; 2195 when the self-test failed. With *endRun false the
+// options are ready for CheckOptions.
 // REQUIRES: RunOptionsInit first. May be called again in one process (it
 // resets getopt).
 int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);
@@ -88,7 +95,10 @@ int32_t ParseQuantity(std::string_view text, const struct UnitEntry* table, int 
 // printed: -T (ages and timestamps), -z (size bounds), -P (priority
 // bounds), -r ("Invalid message range parameter '<value>'"), -D (fixed,
 // random or relative delay), -R (rate and duration, "*" for -1) and -w
-// (negative waits become -1). None of them keeps a pointer to value.
+// (negative waits, and waits past kMaxWaitSeconds, the longest an MQGET
+// can be asked to wait, become -1, unlimited). None of them keeps a
+// pointer to value.
+inline constexpr int32_t kMaxWaitSeconds = INT32_MAX / 1000;
 int ParseTimeOnQueue(RunOptions* options, const char* value);
 int ParseSizeRange(RunOptions* options, const char* value);
 int ParsePriorityRange(RunOptions* options, const char* value);
@@ -165,10 +175,11 @@ void PrintLimitsReport(const RunOptions* options);
 void PrintFinalReport(const Run* run, bool countsDue);
 
 // Disconnects the output slot, then the input slot (once when they are the
-// same), each only while connected, reporting MQDISC with -va. A unit of
-// work still open (its backout failed) is backed out once more first; if
-// that fails on a working connection, nothing is disconnected, so that no
-// MQDISC commits it: the queue manager backs it out when the process ends.
+// same), each only while connected, reporting MQDISC with -va. A slot
+// whose unit of work may still be open (its backout failed) is backed out
+// once more first; if that fails too, that slot is not disconnected, so
+// that no MQDISC commits it: the queue manager backs it out when the
+// process ends.
 void DisconnectQmgrs(Run* run);
 
 // The run after a successful CheckOptions (run set up by RunInit): connect,

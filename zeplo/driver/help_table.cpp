@@ -141,6 +141,9 @@ const HelpRow HelpTable[] = {
     {0, "Unload all messages to queue files     : zeplo -i*  -f*"},
     {0, "Convert from old file to new           : zeplo -foldfile -fnewfile -da"},
     {0, "Provide Summary of messages            : zeplo -iQ1 -ds"},
+    {0, ""},
+    {0, "Exit status: the return code modulo 256 (0 only for success, 2046 is 254);"},
+    {0, "             a failure whose code is a multiple of 256 exits with 255."},
 };
 // clang-format on
 

@@ -46,6 +46,11 @@ int TakeFileOption(RunOptions* options, ParseState* state, const char* value) {
     fputs("Sorry, you can only specify one input and one output file\n", stderr);
     return kOptionsRefused;
   }
+  if (value[0] == '\0') {
+    // An empty name would leave the run without the file it was given.
+    fputs("Sorry, the file name given is empty\n", stderr);
+    return kOptionsRefused;
+  }
   if (strlen(value) > kFileNameLength) {
     // Cutting the name would read or overwrite some other file.
     fprintf(stderr, "Sorry, the file name '%s' is longer than %d characters\n", value,
@@ -79,6 +84,12 @@ int SetSlotText(RunOptions* options, ParseState* state, char letter, const char*
 // -m: the first names slot 0; a second moves to slot 1 under the rules that
 // make a two-queue-manager command line unambiguous.
 int TakeQmgr(RunOptions* options, ParseState* state, const char* value) {
+  if (value[0] == '\0') {
+    // Given empty, the name would be taken as not given: the default
+    // queue manager, or no second one at all.
+    fputs("Sorry, the Queue Manager name given is empty.\n", stderr);
+    return kOptionsRefused;
+  }
   if (options->Qmgrs[state->CurrentSlot].Name[0] != '\0') {
     if (state->CurrentSlot >= 1) {
       fputs("Sorry, you can only specify at most two Queue Managers\n", stderr);
@@ -190,6 +201,8 @@ int TakeOutputQueue(RunOptions* options, const char* value) {
   if (options->OutputQueueName[0] == '\0' && options->OutputList == nullptr) {
     rc = ParseDestination(options, options->QueueSeparator, value, options->OutputQmgrName,
                           options->OutputQueueName, false);
+    // Without a queue the run would have no output at all.
+    if (rc == 0 && options->OutputQueueName[0] == '\0') rc = RefuseEmptyDestination(value);
   } else {
     rc = AddDestination(options, value, false);
   }
@@ -377,10 +390,18 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
     int rc = HandleOption(options, &state, letter, optarg);
     if (rc != 0) return rc;
   }
-  if (argc <= 1 || optind < argc) {
-    // Nothing asked, or a word that is not an option: show what can be.
+  if (argc <= 1) {
+    // Nothing asked: show what can be.
     PrintCondensedUsage(options);
     return 0;
+  }
+  if (optind < argc) {
+    // A word that is not an option (getopt moved them all to the end) is
+    // a mistake in the command, which must not read as a run that worked.
+    PrintBanner(options);
+    fprintf(stderr, "'%s' is not a valid parameter.\n\n", argv[optind]);
+    PrintCondensedUsage(options);
+    return kOptionsRefused;
   }
   PrintBanner(options);
   if (options->PrintPlatform) {

@@ -31,14 +31,6 @@ void ReleaseParsedOptions(RunOptions* options) {
   ReleasePasswords(options);
 }
 
-// True for the reasons of a connection that can no longer commit: the
-// queue manager backs its unit out, and the disconnect only frees it.
-bool ConnectionGone(int reason) {
-  return reason == MQRC_CONNECTION_BROKEN || reason == MQRC_CONNECTION_STOPPING ||
-         reason == MQRC_HCONN_ERROR || reason == MQRC_Q_MGR_NOT_AVAILABLE ||
-         reason == MQRC_Q_MGR_STOPPING;
-}
-
 // True when the run has no output of any kind (it only reads, counts or
 // removes messages).
 bool NoOutputAtAll(const Run* run) {
@@ -181,32 +173,38 @@ void PrintFinalReport(const Run* run, bool countsDue) {
     PrintCountLine("Read", run->Counters.ReadFiles, run->Counters.ReadCount - run->Counters.UncommittedReadCount,
                    run->Counters.ReadBytes - run->Counters.UncommittedReadBytes);
     if (!NoOutputAtAll(run))
-      PrintCountLine("Written", run->Counters.WrittenFiles,
+      PrintCountLine("Written", run->Counters.WrittenFiles - run->Counters.UncommittedWrittenFiles,
                      run->Counters.WrittenCount - run->Counters.UncommittedWrittenCount,
                      run->Counters.WrittenBytes - run->Counters.UncommittedWrittenBytes);
   }
 }
 
 void DisconnectQmgrs(Run* run) {
-  // A unit whose backout failed may still be open, and MQDISC commits an
-  // open unit: got messages that never reached their output would be
-  // lost. It is backed out once more; if that fails too while the
-  // connection still works, the connections are left to the queue
-  // manager, which backs out what a process leaves open.
-  int backout = run->Engine.BackoutFailed ? BackoutAll(run) : 0;
-  bool unitOpen = backout != 0 && !ConnectionGone(backout);
   int slots[2] = {run->Options->OutputSlot, run->Options->InputSlot};
   int count = run->Options->OutputSlot == run->Options->InputSlot ? 1 : 2;
   for (int i = 0; i < count; i++) {
     QmgrSlot* slot = &run->Qmgrs[slots[i]];
     if (slot->Hconn == MQHC_UNUSABLE_HCONN || slot->Api == nullptr) continue;
-    if (unitOpen) continue;
+    // MQDISC commits an open unit: got messages that never reached their
+    // output would be lost. A unit whose backout failed is backed out once
+    // more; if that fails too, the connection is left to the queue
+    // manager, which backs out what a process leaves open. The other
+    // side, resolved as intended, is disconnected as usual.
+    bool* backoutFailed = &run->Engine.BackoutFailed[slots[i]];
+    if (*backoutFailed && BackoutQmgr(run, slots[i]) != 0) continue;
+    *backoutFailed = false;
     MQLONG compCode = MQCC_OK, reason = MQRC_NONE;
     slot->Api->MQDISC(&slot->Hconn, &compCode, &reason);
     if (run->Options->PrintApis || reason != MQRC_NONE)
       ReportMqiCall("MQDISC", slot->Name, nullptr, reason);
     slot->Hconn = MQHC_UNUSABLE_HCONN;
   }
+}
+
+int ExitStatusFor(int returnCode) {
+  if (returnCode == 0) return 0;
+  int low = returnCode & 0xFF;
+  return low != 0 ? low : 255;
 }
 
 int RunDriver(Run* run) {
@@ -237,6 +235,10 @@ int RunDriver(Run* run) {
   if (rc == 0 && !quiet) {
     QueueElement* first = options->LogMode ? nullptr : run->Engine.Input.Elements;
     run->Counters.MessageIndex = -1;
+    // From here on a Ctrl-C (or SIGTERM, SIGHUP) ends the run at a message
+    // boundary, its unit backed out and its file put back, with the report.
+    // Before, nothing is in flight and a signal ends the process as usual.
+    CatchStopSignals();
     rc = RunProcessingLoop(run, first);
     int closed = CloseOutputFile(run);  // its end line, and any write error
     if (rc == 0) rc = closed;

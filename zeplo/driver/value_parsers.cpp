@@ -323,7 +323,10 @@ int ParseRate(RunOptions* options, const char* value) {
 
 int ParseWait(RunOptions* options, const char* value) {
   int32_t seconds = LenientInt(value);
-  options->WaitInterval = seconds < 0 ? -1 : seconds;
+  // MQGET takes its wait in milliseconds in 32 bits: a longer wait cannot
+  // be asked for, and multiplied it would wrap (to a refused negative
+  // interval, or to a short one). Waiting that long is waiting for ever.
+  options->WaitInterval = seconds < 0 || seconds > kMaxWaitSeconds ? -1 : seconds;
   return 0;
 }
 

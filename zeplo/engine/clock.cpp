@@ -20,11 +20,13 @@ int32_t ElapsedMilliseconds() {
 }
 
 void SleepMilliseconds(int32_t milliseconds) {
-  if (milliseconds <= 0) return;
+  if (milliseconds <= 0 || PendingStopSignal() != 0) return;
   // usleep is not required to accept a full second or more, so the whole
   // seconds go to sleep() and only the remainder to usleep().
   unsigned int seconds = static_cast<unsigned int>(milliseconds / 1000);
   useconds_t micros = static_cast<useconds_t>((milliseconds % 1000) * 1000);
-  if (seconds > 0) sleep(seconds);
-  if (micros > 0) usleep(micros);
+  // A stop signal interrupts either sleep: the caller's next message
+  // boundary then ends the run.
+  if (seconds > 0 && sleep(seconds) != 0) return;
+  if (micros > 0 && PendingStopSignal() == 0) usleep(micros);
 }

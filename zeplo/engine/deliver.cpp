@@ -69,12 +69,17 @@ int DeliverMessage(Run* run, QueueElement* inputQueue) {
     AccumulateStatistics(run, &run->Engine.Summary);
     return 0;
   }
-  if (!run->Settings.NoBackout && inputQueue != nullptr && inputQueue->BackoutThreshold > 0 &&
+  // Only a message taken off its queue is requeued: a browse never changes
+  // a queue, so a browsed message goes where every other one goes.
+  if (!run->Settings.NoBackout && run->Options->DestructiveGet && inputQueue != nullptr &&
+      inputQueue->BackoutThreshold > 0 &&
       run->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
     return RequeueToBackoutQueue(run, inputQueue);
   }
   if (run->Engine.Output.Hobj != MQHO_UNUSABLE_HOBJ || run->Options->OutputList != nullptr) {
-    return PutToOutputs(run, inputQueue);
+    int rc = PutToOutputs(run, inputQueue);
+    if (rc == 0) NoteMessageInUnit(run);
+    return rc;
   }
   return WriteToOutputFile(run);
 }

@@ -56,6 +56,10 @@ struct QueueElement {
   int32_t MaxMsgLength;                      // MQIA_MAX_MSG_LENGTH
   int32_t QueueFileSize;                     // queue status inquiry (MB)
   int32_t MaxQueueFileSize;                  // queue status inquiry (MB)
+  // The local queue and queue manager MQOPEN resolved the name to (an
+  // alias taken to its target): what tells a copy onto itself.
+  char ResolvedName[kMqNameLength + 1];
+  char ResolvedQmgrName[kMqNameLength + 1];
 };
 
 // ---- Processing loop (processing_loop.cpp) -------------------------------
@@ -81,7 +85,8 @@ int ReadNextMessage(Run* run, QueueElement* inputQueue);
 int32_t ElapsedMilliseconds();
 
 // Sleeps whole seconds first, then the remainder in microseconds. Values
-// of 0 or below return at once.
+// of 0 or below return at once, and so does a sleep that a stop signal
+// interrupts.
 void SleepMilliseconds(int32_t milliseconds);
 
 
@@ -90,8 +95,10 @@ void SleepMilliseconds(int32_t milliseconds);
 // Opens every queue of InputList on the input slot's connection into a
 // zeroed "HOBJS" element array in Engine.Input (an array of an earlier
 // open is freed first), and inquires the backout settings and queue limits
-// unless NoBackout. Clears Settings.SelectionActive unless -I without -p. Returns 0; 2046 when the array
-// cannot be allocated; 2098 when context passing meets a browse; otherwise
+// unless NoBackout. Clears Settings.SelectionActive unless -I without -p;
+// sets it for -I -t 0 into a file (each message browsed, and taken once
+// its file is open). Keeps each queue's resolved names. Returns 0; 2046
+// when the array cannot be allocated; 2098 when context passing meets a browse; otherwise
 // the MQOPEN reason (reported through ReportMqiCall). A failed MQINQ is
 // reported and leaves that queue without backout requeue.
 int OpenInputQueues(Run* run);
@@ -234,6 +241,8 @@ int32_t RandomDelayMilliseconds(int32_t delay);
 // or one whose put time lies before the reference, becomes it). 0 for no
 // wait; a message without a readable put time waits nothing.
 int64_t RelativeDelayWait(Run* run, int32_t nowMs);
+// True when -D paces the messages (a fixed, random or relative delay).
+bool PacedByDelay(const Run* run);
 // -R n: end of a full period that took `elapsed` ms. Prints the period
 // line on standard output; returns the milliseconds still to sleep.
 int32_t EndFixedRatePeriod(const Run* run, int32_t elapsed);
@@ -246,18 +255,26 @@ int32_t EndTargetRatePeriod(Run* run, int32_t elapsed, int32_t depth);
 // ---- Units of work (units_of_work.cpp) -----------------------------------
 
 // The unit-of-work step for every message read: counts it and commits
-// every TransactionLimit messages (flushing the output file first).
-// Returns 0, 2102 when the flush fails, or the commit's reason.
+// every TransactionLimit messages, or after every message while -D paces
+// the run (so each paced message reaches its queue at its pace), flushing
+// the output file first. Returns 0, 2102 when the flush fails, or the
+// commit's reason.
 int CountInUnit(Run* run);
 
-// Commits the output side, then the input side (when read with -I), and
-// resets the uncommitted counters. Returns 0 or the MQCMIT reason.
+// Commits the output side, then the input side (when read with -I),
+// resets the uncommitted counters and marks the output file as committed
+// (MarkOutputCommitted). With two queue managers, once the output side has
+// committed, what it wrote counts as done; if the input side then fails,
+// the unit's messages may be on both queue managers: their count and
+// MsgIds go to standard error. Returns 0, the MQCMIT reason, or 2071 from
+// the file mark.
 int CommitAll(Run* run);
 
-// Backs out the output side, then the input side, and sets RolledBack.
-// The uncommitted counters keep what was undone. BackoutFailed stays set
-// while a backout fails (the unit may still be open). Returns 0 or the
-// reason.
+// Backs out the output side and the input side, each on its own whatever
+// the other did (Engine.BackoutFailed[slot] records each failure for the
+// disconnect), then puts the output file back as it was at the last commit
+// (RollBackOutputFiles), and sets RolledBack. The uncommitted counters
+// keep what was undone. Returns 0 or the first failure's reason.
 int BackoutAll(Run* run);
 
 // MQCMIT on one slot. Any completion code but MQCC_OK fails: "MQCMIT(%s)
@@ -333,6 +350,49 @@ int32_t RemainingWait(const Run* run, int64_t now);
 // Seconds left before the output file must be rolled over by age: 3600
 // when no file is open or no -La age is set.
 int32_t RemainingFileAge(const Run* run, int64_t now);
+
+// Two queue managers under syncpoint with -I: keeps the MsgId of the
+// message just put (Engine.TakenDescriptor's, as got), for the report of a
+// unit left on both sides. Does nothing otherwise, or when memory runs out
+// (the report then counts what it could not keep).
+void NoteMessageInUnit(Run* run);
+
+// Frees the unit's MsgIds and the output file record. Safe twice.
+void ReleaseUnitRecords(Run* run);
+
+// ---- Messages taken outside syncpoint (rescue.cpp) -------------------------
+
+// True when the message in hand was got destructively outside syncpoint
+// (-I with -t 0) with its data: then a failed delivery loses it unless it
+// is rescued.
+bool RescueApplies(const Run* run, const QueueElement* inputQueue);
+
+// The message in hand could not be delivered. Restores it as got
+// (TakenDescriptor, TakenLength, the cursor at the start of Storage) and
+// MQPUT1s it back onto inputQueue outside syncpoint with all its context;
+// if that fails, saves it in a new file "zeplo-rescue-<pid>.zpd" of the
+// working directory (synced to disk); if that fails too, writes it to
+// standard error in the message file layout. Says which on standard error
+// with the MsgId (and, after a partial distribution-list put, how many
+// destinations it reached). The run's own code and text stay as they are.
+void RescueTakenMessage(Run* run, const QueueElement* inputQueue);
+
+// ---- Stop signals (stop_signals.cpp) --------------------------------------
+
+// Installs the handler of SIGINT, SIGTERM and SIGHUP for the rest of the
+// process: the first such signal only records itself (it interrupts a
+// prompt or a sleep), so that the run stops at the next message boundary;
+// a second one ends the process as usual.
+void CatchStopSignals();
+
+// The signal recorded since the handler was last installed, 0 for none.
+int PendingStopSignal();
+
+// Ends the run for the recorded signal: "Stopped by signal %d (%s) at a
+// message boundary" in ExitMessage (over any text already there),
+// StopRequested set. Returns MQRC_CALL_INTERRUPTED (2549), so that the
+// loop backs the open unit out and the run exits non-zero.
+int StopForSignal(Run* run);
 
 // ---- Status line (status.cpp) ---------------------------------------------
 

@@ -94,6 +94,10 @@ int32_t RandomDelayMilliseconds(int32_t delay) {
   return wait >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(wait);
 }
 
+bool PacedByDelay(const Run* run) {
+  return run->Options->Delay != 0 || run->Options->RelativeDelay;
+}
+
 int64_t RelativeDelayWait(Run* run, int32_t nowMs) {
   const MQMD* md = run->Message.Descriptor;
   int64_t seconds = 0;

@@ -97,6 +97,8 @@ int PrepareSource(Run* run, QueueElement* inputQueue) {
 // The read-select-deliver cycle. Returns the code that ended it.
 int RunCycle(Run* run, QueueElement* inputQueue) {
   for (;;) {
+    // The message boundary: nothing of a message is in hand.
+    if (PendingStopSignal() != 0) return StopForSignal(run);
     run->Counters.MessageIndex++;
     if (run->Options->StatusReports) {
       int64_t now = time(nullptr);
@@ -195,6 +197,14 @@ int RunProcessingLoop(Run* run, QueueElement* inputQueue) {
   }
   StartLoopState(run, inputQueue);
 
+  // A move into a file records where the file stands, so that a backout
+  // can take the messages of its unit out of the file again.
+  if (inputQueue != nullptr && run->Options->DestructiveGet &&
+      run->Options->OutputFile[0] != '\0') {
+    rc = MarkOutputCommitted(run);
+    if (rc != 0) goto done;
+  }
+
   cycled = true;
   if (inputQueue != nullptr && run->Engine.Input.Count >= 2) {
     rc = ConsumeQueues(run);
@@ -215,6 +225,7 @@ done:
     // when none is set, and leaves the unit counted for the disconnect.
     if (rc != 0) BackoutAll(run);
   }
+  ReleaseUnitRecords(run);
   ReleaseMessageStorage(run);
   ReleaseLineStorage(run);
   ReleaseDelimitedFile(run);

@@ -20,10 +20,14 @@
 namespace {
 
 constexpr int32_t kUnlimitedWaitSeconds = 3600;  // one MQGET wait, re-issued
+constexpr int32_t kWaitSliceSeconds = 1;         // the longest single MQGET wait
+constexpr MQLONG kBrowseOptions =
+    MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT | MQGMO_BROWSE_MSG_UNDER_CURSOR;
 
 int OpenOneInputQueue(Run* run, QueueElement* element, MQLONG openOptions) {
   QmgrSlot& slot = run->Qmgrs[run->Options->InputSlot];
   MQOD od = {MQOD_DEFAULT};
+  od.Version = MQOD_VERSION_3;  // the resolved names come back from version 3
   SetMqField(od.ObjectName, element->Name);
   if (run->Options->Selector != nullptr) {
     od.Version = MQOD_VERSION_4;
@@ -44,8 +48,13 @@ int OpenOneInputQueue(Run* run, QueueElement* element, MQLONG openOptions) {
     slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode, &reason);
   }
   int rc = CheckMqiCall(run, "MQOPEN", slot.Name, element->Name, compCode, reason);
-  if (rc != 0) element->Hobj = MQHO_UNUSABLE_HOBJ;
-  return rc;
+  if (rc != 0) {
+    element->Hobj = MQHO_UNUSABLE_HOBJ;
+    return rc;
+  }
+  CopyMqName(element->ResolvedName, od.ResolvedQName, MQ_Q_NAME_LENGTH);
+  CopyMqName(element->ResolvedQmgrName, od.ResolvedQMgrName, MQ_Q_MGR_NAME_LENGTH);
+  return 0;
 }
 
 // Backout queue, threshold and limits of one opened queue. A failure is
@@ -110,6 +119,7 @@ int NoMessageAvailable(Run* run, MQGMO* gmo, int64_t now) {
 int SetGetWait(Run* run, bool underCursor, int64_t now, MQGMO* gmo) {
   const RunOptions* o = run->Options;
   FileState& files = run->Files;
+  // The browsed message is there or it is not: never wait for it.
   int32_t wait = underCursor ? 0 : GetWaitSeconds(run, now);
   if (files.OutputStream != nullptr && files.FileMessageCount > 0 && o->MaxFileAge > 0) {
     int64_t age = now - files.FileOpenTime;
@@ -135,8 +145,10 @@ int SetGetWait(Run* run, bool underCursor, int64_t now, MQGMO* gmo) {
     waitOn = run->Engine.UnflushedCount == 0;  // flush first, then wait
   }
   if (waitOn) {
+    // Waited for in slices, so that a stop signal is seen within one; an
+    // empty queue brings the caller back here until the wait is over.
     gmo->Options |= MQGMO_WAIT;
-    gmo->WaitInterval = wait * 1000;
+    gmo->WaitInterval = (wait < kWaitSliceSeconds ? wait : kWaitSliceSeconds) * 1000;
   } else {
     gmo->Options &= ~MQGMO_WAIT;
     gmo->WaitInterval = 0;
@@ -252,6 +264,16 @@ int OpenInputQueues(Run* run) {
     openOptions |= MQOO_SAVE_ALL_CONTEXT;
   }
   if (!run->Settings.NoBackout) openOptions |= MQOO_INQUIRE;
+  const RunOptions* o = run->Options;
+  if (o->DestructiveGet && !run->Settings.SelectionActive && !o->Purge &&
+      o->TransactionLimit == 0 && o->OutputFile[0] != '\0' && strcmp(o->OutputFile, "null") != 0) {
+    // Outside syncpoint a got message is gone from its queue at once. Each
+    // message is browsed first and taken only once the output file it goes
+    // to is open (an overwrite refused, a missing directory or a roll-over
+    // name in the way then leave it on its queue).
+    run->Settings.SelectionActive = true;
+    openOptions |= MQOO_BROWSE;
+  }
 
   size_t bytes = sizeof(QueueElement) * static_cast<size_t>(list->Count);
   QueueElement* elements = static_cast<QueueElement*>(CSGetMem(bytes, "HOBJS"));
@@ -302,6 +324,8 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
   MQLONG baseOptions = gmo.Options;
 
   for (;;) {
+    // Between two gets of a wait nothing is in hand: a boundary too.
+    if (PendingStopSignal() != 0) return StopForSignal(run);
     m.Descriptor = &m.OwnDescriptor;
     ResetDescriptorDefaults(m.Descriptor);
     MQMD* md = m.Descriptor;
@@ -336,6 +360,12 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
     if (compCode != MQCC_FAILED &&
         (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED || conversionWarning)) {
       run->Engine.LastMessageTime = time(nullptr);
+      if ((gmo.Options & kBrowseOptions) == 0) {
+        // Taken off the queue: the descriptor as got is what a rescue or a
+        // report of the unit needs, whatever delivery changes in it.
+        run->Engine.TakenDescriptor = *md;
+        run->Engine.TakenLength = dataLength;
+      }
       return 0;
     }
     if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {

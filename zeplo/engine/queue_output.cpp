@@ -64,6 +64,7 @@ int OpenIndividualQueues(Run* run, MQLONG openOptions) {
     e.BackoutHobj = MQHO_UNUSABLE_HOBJ;
     CopyMqName(e.Name, d.QueueName, kMqNameLength);
     MQOD od = {MQOD_DEFAULT};
+    od.Version = MQOD_VERSION_3;  // for the resolved names
     memcpy(od.ObjectName, d.QueueName, sizeof od.ObjectName);
     memcpy(od.ObjectQMgrName, d.QmgrName, sizeof od.ObjectQMgrName);
     MQLONG compCode = MQCC_OK;
@@ -73,9 +74,87 @@ int OpenIndividualQueues(Run* run, MQLONG openOptions) {
     if (rc != 0) {
       e.Hobj = MQHO_UNUSABLE_HOBJ;
       last = rc;
+      continue;
     }
+    CopyMqName(e.ResolvedName, od.ResolvedQName, MQ_Q_NAME_LENGTH);
+    CopyMqName(e.ResolvedQmgrName, od.ResolvedQMgrName, MQ_Q_MGR_NAME_LENGTH);
   }
   return last;
+}
+
+// True when the queue an output resolved to is one of the input queues.
+// Names that did not come back (an MQI that does not resolve) match
+// nothing.
+bool IsAnInputQueue(const Run* run, const char* resolvedQmgr, const char* resolvedQueue) {
+  const InputQueues& inputs = run->Engine.Input;
+  if (resolvedQueue[0] == '\0') return false;
+  for (int32_t i = 0; i < inputs.Count; i++) {
+    const QueueElement& in = inputs.Elements[i];
+    if (strcmp(in.ResolvedName, resolvedQueue) == 0 &&
+        strcmp(in.ResolvedQmgrName, resolvedQmgr) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A distribution list hands back no resolved names: each destination is
+// opened on its own for a moment to learn where it leads. A destination
+// that cannot be opened is left to the list's own open to report.
+void ResolveDestination(Run* run, const Destination& d, char (&qmgr)[kMqNameLength + 1],
+                        char (&queue)[kMqNameLength + 1]) {
+  QmgrSlot& slot = run->Qmgrs[run->Options->OutputSlot];
+  MQOD od = {MQOD_DEFAULT};
+  od.Version = MQOD_VERSION_3;
+  memcpy(od.ObjectName, d.QueueName, sizeof od.ObjectName);
+  memcpy(od.ObjectQMgrName, d.QmgrName, sizeof od.ObjectQMgrName);
+  MQHOBJ hobj = MQHO_UNUSABLE_HOBJ;
+  MQLONG compCode = MQCC_OK;
+  MQLONG reason = MQRC_NONE;
+  qmgr[0] = queue[0] = '\0';
+  slot.Api->MQOPEN(slot.Hconn, &od, MQOO_OUTPUT, &hobj, &compCode, &reason);
+  if (compCode == MQCC_FAILED) return;
+  CopyMqName(queue, od.ResolvedQName, MQ_Q_NAME_LENGTH);
+  CopyMqName(qmgr, od.ResolvedQMgrName, MQ_Q_MGR_NAME_LENGTH);
+  slot.Api->MQCLOSE(slot.Hconn, &hobj, MQCO_NONE, &compCode, &reason);
+}
+
+// Copying a queue onto itself never ends (a destructive run takes back
+// its own puts; a browse copies its copies until the queue is full).
+// `list` is the destination list (null for the single queue `single`
+// opened). Returns 0, or 2046 naming the output that leads back to the
+// input.
+int RefuseCopyOntoInput(Run* run, const QueueList* list, const MQOD& single) {
+  if (run->Engine.Input.Elements == nullptr) return 0;
+  char qmgr[kMqNameLength + 1];
+  char queue[kMqNameLength + 1];
+  const QueueElement* opened = run->Engine.Output.Elements;
+  int32_t count = list != nullptr ? list->Count : 1;
+  for (int32_t i = 0; i < count; i++) {
+    if (list == nullptr) {
+      CopyMqName(queue, single.ResolvedQName, MQ_Q_NAME_LENGTH);
+      CopyMqName(qmgr, single.ResolvedQMgrName, MQ_Q_MGR_NAME_LENGTH);
+    } else if (opened != nullptr) {
+      CopyMqName(queue, opened[i].ResolvedName, kMqNameLength);
+      CopyMqName(qmgr, opened[i].ResolvedQmgrName, kMqNameLength);
+    } else {
+      ResolveDestination(run, list->Entries[i], qmgr, queue);
+    }
+    if (!IsAnInputQueue(run, qmgr, queue)) continue;
+    char given[kDestinationTextSize];
+    if (list == nullptr) {
+      FormatDestination(run->Options->OutputQmgrName, run->Options->OutputQueueName, given,
+                        sizeof given);
+    } else {
+      FormatDestination(list->Entries[i].QmgrName, list->Entries[i].QueueName, given, sizeof given);
+    }
+    fprintf(
+        stderr,
+        "Sorry, the output '%s' is the input queue %s/%s: a queue can not be copied onto itself.\n",
+        given, qmgr, queue);
+    return MQRC_OPTIONS_ERROR;
+  }
+  return 0;
 }
 
 // The report line of a call on the whole distribution list: the usual MQI
@@ -104,7 +183,7 @@ int OpenQueueOrList(Run* run, MQLONG openOptions, bool monitor, MQOD* od) {
     od->ResponseRecPtr = run->Engine.Output.Responses;
   } else {
     // ResolvedQName comes back only in a version-3 descriptor.
-    if (monitor) od->Version = MQOD_VERSION_3;
+    od->Version = MQOD_VERSION_3;
     SetMqField(od->ObjectName, run->Options->OutputQueueName);
     SetMqField(od->ObjectQMgrName, run->Options->OutputQmgrName);
   }
@@ -203,11 +282,16 @@ int OpenOutputQueues(Run* run) {
     }
     memset(static_cast<void*>(responses), 0, bytes);
     run->Engine.Output.Responses = responses;
-    if (run->Options->IndividualQueues) return OpenIndividualQueues(run, openOptions);
+    if (run->Options->IndividualQueues) {
+      int rc = OpenIndividualQueues(run, openOptions);
+      MQOD none = {MQOD_DEFAULT};
+      return rc != 0 ? rc : RefuseCopyOntoInput(run, list, none);
+    }
   }
 
   MQOD od;
   int rc = OpenQueueOrList(run, openOptions, monitor, &od);
+  if (rc == 0) rc = RefuseCopyOntoInput(run, list, od);
   if (rc != 0 || !monitor) return rc;
   return OpenMonitorQueue(run, od);
 }

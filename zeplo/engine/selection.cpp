@@ -250,7 +250,18 @@ int ProcessMessage(Run* run, QueueElement* inputQueue) {
       run->Engine.PutsForMessage = 0;
       run->Engine.BytesForMessage = 0;
       int rc = DeliverMessage(run, inputQueue);
+      if (rc != 0 && RescueApplies(run, inputQueue)) {
+        // Taken outside syncpoint: off the file with whatever part of it
+        // was written, and back where it came from.
+        RollBackOutputFiles(run);
+        RescueTakenMessage(run, inputQueue);
+      }
       if (rc != 0) return rc;
+      if (RescueApplies(run, inputQueue) && run->Options->OutputFile[0] != '\0') {
+        // Delivered for good: a later failure goes back no further.
+        rc = MarkOutputCommitted(run);
+        if (rc != 0) return rc;
+      }
       if (run->Options->OutputFileHasInserts && FileLimitReached(run)) {
         int rc2 = CloseOutputFile(run);
         if (rc2 != 0) return rc2;

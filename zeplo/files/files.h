@@ -240,6 +240,43 @@ int PrepareOutputFile(Run* run, int64_t messageLength,
 bool FileLimitReached(Run* run);
 bool FileLimitReachedAt(Run* run, int64_t now);
 
+// ---- The output file in a unit of work ------------------------------------
+//
+// A run that moves messages from a queue into a file commits its gets only
+// once the file holds their messages. When a unit is backed out instead,
+// its messages go back to the queue, so they must leave the file too (or
+// they would be in both places). The record FileState::UnitFiles lists
+// the file that was open at the last commit with its size then, and each
+// file opened since with the size it had when opened. Standard output and
+// the null output are never listed: what went there cannot be taken back.
+
+// Starts a new unit: forgets the files of the last one and records the
+// open output file (if any) at its current size (OutputFilePosition, so
+// the stream must have been flushed). From the first call on, every output
+// file opened is recorded too. Returns 0, or 2071 with "Unable to
+// allocate %d entries of output file storage".
+int MarkOutputCommitted(Run* run);
+
+// Records the output file just opened (CurrentOutputFile) with its size
+// before anything was written, when a unit is being recorded. Called by
+// the open itself. Returns 0 or 2071 as MarkOutputCommitted.
+int NoteOutputOpened(Run* run, int64_t sizeAtOpen);
+
+// Puts the output back as it stood at the last commit: closes the current
+// file without flushing its last bytes on purpose, truncates each recorded
+// file to its size (a file cut back to a point after our header gets the
+// end line again, so that it loads) and removes the files that were empty
+// when this unit opened them (new ones, or ones it overwrote), counting
+// those in
+// UncommittedWrittenFiles. The record is emptied (the next unit starts at
+// MarkOutputCommitted). Returns 0, or 2102 with "Can not restore file '%s'
+// RC(%d)" for the first file that could not be put back (the others are
+// still tried). Safe when nothing is recorded.
+int RollBackOutputFiles(Run* run);
+
+// Frees the record; recording stops. Safe when there is none.
+void ReleaseUnitFiles(Run* run);
+
 // ---- Progress line (standard input a terminal only) ----------------------
 
 // Ends any display in progress, then starts one with `total` (bytes of the

@@ -207,7 +207,9 @@ int OpenOutput(Run* run, bool mayPrompt) {
   run->Files.OutputSyncedPosition = run->Files.OutputFilePosition;
   run->Files.OutputDirectoryUnsynced = created;
   run->Files.OutputNeedsEnd = false;
-  return 0;
+  rc = NoteOutputOpened(run, run->Files.OutputFilePosition);
+  if (rc != 0) CloseOutputFile(run);  // a file a backout could not undo
+  return rc;
 }
 
 // The directory holding `name` ("." for a bare name) into `dir`.

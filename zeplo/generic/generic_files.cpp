@@ -140,7 +140,8 @@ void EndQueueRun(Run* run, const Run* queueRun) {
   run->Settings = queueRun->Settings;
   // A unit whose backout failed may still be open: the disconnect tries
   // once more before it commits anything.
-  if (queueRun->Engine.BackoutFailed) run->Engine.BackoutFailed = true;
+  for (int i = 0; i < 2; ++i)
+    if (queueRun->Engine.BackoutFailed[i]) run->Engine.BackoutFailed[i] = true;
 }
 
 bool ParseGenericFileName(const Run* run, const char* name, QueueFileEntry* entry) {

@@ -89,6 +89,12 @@ size_t QueueListBytes(int32_t capacity) {
 
 void QueueListRelease(QueueList** list) { CSReleaseMem(list); }
 
+int RefuseEmptyDestination(const char* text) {
+  std::fprintf(stderr, "Sorry, the destination '%s' names no queue.\n",
+               text != nullptr ? text : "");
+  return kOptionsError;
+}
+
 int ParseDestinationN(RunOptions* options, char separator, const char* text, char* qmgrOut,
                       size_t qmgrSize, char* queueOut, size_t queueSize, bool toInputList) {
   // Both outputs are defined whatever happens below.
@@ -145,10 +151,18 @@ int AddDestination(RunOptions* options, const char* text, bool toInputList) {
   // to this same list while it is read, and may move it to a bigger block.
   char qmgr[kDestinationNameLength];
   char queue[kDestinationNameLength];
+  int32_t before = (*slot)->Count;
   rc = ParseDestinationN(options, options->QueueSeparator, text, qmgr, sizeof qmgr, queue,
                          sizeof queue, toInputList);
   if (rc != 0) return rc;
-  if (queue[0] == '\0') return 0;  // a destination file, or nothing at all
+  if (queue[0] == '\0') {
+    // A destination file has added its own entries (perhaps to a list
+    // moved to a bigger block). A text naming no queue at all would leave
+    // a run without the output or input it was meant to have: with -I
+    // that silently turns a move into a purge.
+    if ((*slot)->Count > before) return 0;
+    return RefuseEmptyDestination(text);
+  }
 
   rc = EnsureRoom(options, slot, toInputList);
   if (rc != 0) return rc;

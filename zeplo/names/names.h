@@ -102,10 +102,15 @@ int ParseDestination(RunOptions* options, char separator, const char* text, char
 // destinations", 2046).
 // A new OutputList starts with the first -o (OutputQmgrName/OutputQueueName)
 // when that was given; OutputQueueName is filled from the first entry when
-// it is still empty. An empty text or an empty file adds nothing and
-// succeeds. Returns 0, 2046 (refused text, message printed) or 4018 ("Can
-// not allocate queue list array..." printed).
+// it is still empty. A text that names no queue (empty, "QM1/", or a file
+// without a destination) is refused with RefuseEmptyDestination. Returns
+// 0, 2046 (refused text, message printed) or 4018 ("Can not allocate
+// queue list array..." printed).
 int AddDestination(RunOptions* options, const char* text, bool toInputList);
+
+// Prints "Sorry, the destination '<text>' names no queue." and returns
+// 2046: an explicitly given destination must name a queue.
+int RefuseEmptyDestination(const char* text);
 
 // Reads a destination file: leading blanks of `name` are skipped; a name
 // without an absolute directory is taken relative to the directory of the

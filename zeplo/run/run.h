@@ -46,6 +46,7 @@ struct QueueElement;  // zeplo/engine: one opened queue
 struct LineStorage;   // zeplo/files: the input line and the reader's place
 struct LogReplay;     // zeplo/logreplay: the log being read and its parts
 struct QueueFileEntry;  // zeplo/generic: one queue or file of a generic run
+struct UnitFileList;  // zeplo/files: the output files of the open unit
 
 // Length limits of the fixed text fields. The +1 in each field is the
 // terminator; the limit itself is what a user may type.
@@ -281,6 +282,7 @@ struct RunCounters {
   uint64_t UncommittedReadBytes;
   int64_t UncommittedWrittenCount;
   uint64_t UncommittedWrittenBytes;
+  int32_t UncommittedWrittenFiles;  // files a backout removed again
   int64_t MessageIndex;          // -1 until the loop passes its set-up checks
   int64_t SelectedCount;         // messages that passed selection
 };
@@ -357,7 +359,8 @@ struct EngineState {
   int64_t LastMessageTime;       // epoch seconds; -w is measured from it
   bool UseSyncpoint;             // gets and puts run in units of work
   int32_t UowMessageCount;       // messages in the open unit of work
-  bool BackoutFailed;            // the last backout failed: a unit may be open
+  bool BackoutFailed[2];         // per slot: its last backout failed, so its
+                                 // unit may be open and MQDISC would commit it
   int32_t UnflushedCount;        // messages written since the last flush
   uint32_t StatusCount;          // -vs: messages since the last status line
   int64_t StatusTime;            // epoch seconds of the last status line
@@ -377,6 +380,11 @@ struct EngineState {
   int32_t RelativeStartMs;       // the millisecond clock when it was delivered
   ConsumeState Consume;
   SummaryStatistics Summary;     // -ds: gathered for the whole run, never reset
+  MQMD TakenDescriptor;          // a destructive get's descriptor as got,
+  int32_t TakenLength;           // and its length: what a rescue restores
+  MQBYTE24* UnitMsgIds;          // two queue managers: MsgIds put in the open
+  int32_t UnitMsgIdCount;        // unit ("UNITMSGIDS"), what a failed input
+  int32_t UnitMsgIdCapacity;     // commit leaves on both
 };
 
 // ---- File state (zeplo/files) -------------------------------------------------
@@ -443,6 +451,9 @@ struct FileState {
   // The delimited reader (-n): its delimiters and its buffer, freed when
   // the loop returns.
   DelimitedFile Delimited;
+  // The output files of the open unit of work ("UNITFILES"): where a
+  // backout puts them back. Null while no unit involves a file.
+  UnitFileList* UnitFiles;
 };
 
 // ---- Generic state (zeplo/generic) ---------------------------------------------

@@ -133,7 +133,10 @@ TEST_F(ValueParsersTest, OptionValues) {
       {'R', "5:*", nullptr, &RunOptions::RateDuration, -1},
       {'w', "-5", nullptr, &RunOptions::WaitInterval, -1},
       {'w', "30", nullptr, &RunOptions::WaitInterval, 30},
-      {'w', "99999999999", nullptr, &RunOptions::WaitInterval, INT32_MAX},
+      // Past what an MQGET can wait (milliseconds in 32 bits): unlimited.
+      {'w', "2147483", nullptr, &RunOptions::WaitInterval, 2147483},
+      {'w', "2147484", nullptr, &RunOptions::WaitInterval, -1},
+      {'w', "99999999999", nullptr, &RunOptions::WaitInterval, -1},
   };
   for (const Case& c : cases) {
     RunOptions o = options_;

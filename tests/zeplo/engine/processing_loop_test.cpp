@@ -20,7 +20,7 @@ class ProcessingLoopTest : public ::testing::Test {
  public:
   void SetUp() override {
     FakeReset(&o_);
-    element_ = QueueElement{1, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
+    element_ = QueueElement{1, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0, "", ""};
     o_.Counters.MessageIndex = -1;
   }
   void TearDown() override { CloseOutputFile(&o_); }

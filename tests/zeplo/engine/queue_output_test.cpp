@@ -76,7 +76,7 @@ class QueueOutputTest : public ::testing::Test {
     FakeReset(&options_);
     gOut = {};
     options_.Qmgrs[0].Api = &gOutApi;
-    input_ = QueueElement{7, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0};
+    input_ = QueueElement{7, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0, "", ""};
   }
   void TearDown() override {
     ReleaseOutputQueues(&options_);

@@ -42,12 +42,8 @@ TEST_F(DestinationFileTest, LinesIncludesAndOrder) {
   Write("cfg/sub/list2", "file:list3\nfile:" + d_ + "/abs\n");  // relative to its own dir
   Write("cfg/sub/list3", "Q3b\n");
   Write("abs", "Q4\n");
-  Write("empty", "* nothing\n\n   \n\t\n*");
-  Write("long_comment", "*" + std::string(600, ' ') + "QX\n");  // the tail is no queue
   ASSERT_EQ(0, Add("Q1"));
   ASSERT_EQ(0, Add("FiLe:  " + d_ + "/cfg/list1")) << err_;
-  ASSERT_EQ(0, Add("file:" + d_ + "/empty"));
-  ASSERT_EQ(0, Add("file:" + d_ + "/long_comment"));
   EXPECT_EQ("/Q1 /Q2 QM3/Q3 /Q3b /Q4 /q5", Entries(options_->InputList));
   EXPECT_TRUE(options_->QuotedName);
   EXPECT_EQ("", err_);
@@ -61,6 +57,9 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
   Write("long_line", std::string(600, 'L') + "\n");
   Write("long_name", "\n" + std::string(49, 'Q') + "\n");
   Write("root", "file:/zeplo-no-such-file\n");
+  Write("empty", "* nothing\n\n   \n\t\n*");
+  Write("long_comment", "*" + std::string(600, ' ') + "QX\n");  // the tail is no queue
+  Write("no_queue", "Q2\nQM1/\n");
   std::string deep = "deep";
   for (int i = 0; i < 4; ++i) deep += "/" + std::string(60, 'd');
   Write(deep + "/x", "file:" + std::string(30, 'f') + "\n");  // 303 once joined
@@ -89,12 +88,18 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
       {kFile + "long_line", "Line 1 of file '" + d + "/long_line' is too long.\n"},
       {kFile + "long_name", "The Queue name '" + std::string(49, 'Q') + "' is too long.\n"},
       {kFile + "n0", "Files are nested more than 64 deep at file 'n64'.\n"},
+      // A list naming no queue would leave a run without its input or
+      // output (a move with -I would then only remove messages).
+      {kFile + "empty", "Sorry, the destination '" + kFile + "empty' names no queue.\n"},
+      {kFile + "long_comment",
+       "Sorry, the destination '" + kFile + "long_comment' names no queue.\n"},
+      {kFile + "no_queue", "Sorry, the destination 'QM1/' names no queue.\n"},
   };
   for (const Case& c : kCases) {
     EXPECT_EQ(2046, Add(c.Text)) << c.Text.substr(0, 80);
     EXPECT_EQ(c.Message, err_);
   }
-  EXPECT_EQ("/Q1", Entries(options_->InputList));  // added before the failure
+  EXPECT_EQ("/Q1 /Q2", Entries(options_->InputList));  // added before the failure
 }
 
 // A list without end (a runaway generator) stops with a message; an

@@ -90,11 +90,14 @@ TEST(DestinationsTest, OutputListAndTheFirstOutputQueue) {
 TEST(DestinationsTest, EmptyAndRefusedTextsAddNothingButKeepEarlierEntries) {
   ScopedOptions options;
   ASSERT_EQ(0, AddDestination(options.get(), "Q1", true));
-  EXPECT_EQ(0, AddDestination(options.get(), "", true));
-  EXPECT_EQ(0, AddDestination(options.get(), "QM/", true));
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(2046, AddDestination(options.get(), k49.c_str(), true));
-  testing::internal::GetCapturedStderr();
+  for (const std::string& text : {std::string(), std::string("QM/"), std::string("''"), k49}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(2046, AddDestination(options.get(), text.c_str(), true)) << text;
+    std::string err = testing::internal::GetCapturedStderr();
+    if (text != k49) {
+      EXPECT_EQ("Sorry, the destination '" + text + "' names no queue.\n", err);
+    }
+  }
   EXPECT_EQ("/Q1", Entries(options->InputList));
 }
 
