@@ -146,7 +146,7 @@ TEST(OptionsRefusals, OptionLoop) {
       {{"-z,1", "-z,2"},
        "You can only specify the 'less than' message size once\n"},
       {{"-r1-5"}, "Invalid message range parameter '1-5'\n"},
-      {{"-T1:2:3:4"}, "Unrecognised age '1:2:3:4'\n"},
+      {{"-T1:2:3:4"}, "Sorry, '1:2:3:4' is not a valid value for -T\n"},
       {{"-Gt:" + q49}, "The Queue name '" + q49 + "' is too long.\n"},
       {{"-La999999h"}, "Invalid -La parameter 'a999999h'\n"},
       {{"-Ls99999999999999999999999k"},

@@ -52,16 +52,26 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);
 
 // -- Value parsers --------------------------------------------------------
 
-// Lenient decimal integer: leading blanks, an optional sign and the digits
-// that follow; what comes after the digits is ignored and no digits read
-// as 0. The value saturates at the int32 limits instead of overflowing.
-int32_t LenientInt(std::string_view text);
+// A whole decimal integer: the text is digits, after a sign only when
+// allowSign, with nothing else but blanks around them. The value saturates
+// at the int32 limits. Returns false (and *out 0) for anything else: no
+// digits, or text after them ("1d", "10x").
+bool ReadWholeInt(std::string_view text, bool allowSign, int32_t* out);
+
+// Prints "Sorry, '<value>' is not a valid value for -<option>" and returns
+// 2046: the one refusal of a number that is not read whole.
+int RefuseValue(char option, std::string_view value);
+
+// ReadWholeInt of the option's value into *out, or RefuseValue (2046).
+int ParseIntOrRefuse(char option, const char* value, bool allowSign, int32_t* out);
 
 // One age "[[DD:]HH:]MM" into *field as seconds. Refuses "You can only
-// specify the '<label>' age once" when *field is already set, and
-// "Unrecognised age '<text>'" for more than three fields. Empty text sets
-// nothing. The sum saturates at int32 range.
-int ParseAge(std::string_view text, const char* label, int32_t* field);
+// specify the '<label>' age once" when *field is already set, and, through
+// RefuseValue for -T, anything but one to three colon-separated fields of
+// digits. Empty text sets nothing. The sum saturates at int32 range. A
+// refusal names `whole` (the option's value) when given, else text.
+int ParseAge(std::string_view text, const char* label, int32_t* field,
+             std::string_view whole = {});
 
 // One timestamp "[u][DD/MM/YYYY][_][HH:MM:SS]" (see -T) into *field as
 // epoch seconds; a time of day alone is on the local date of nowSeconds.
@@ -72,23 +82,32 @@ int ParseTimestamp(std::string_view text, const char* label, int64_t nowSeconds,
 
 // One size with units (ParseQuantity over SizeUnits, one significant
 // letter) into *field. Empty text sets nothing; refuses "You can only
-// specify the '<label>' message size once" when *field is not 0xFFFFFFFF.
-int ParseSize(std::string_view text, const char* label, uint32_t* field);
+// specify the '<label>' message size once" when *field is not 0xFFFFFFFF,
+// and a text that is not a quantity through RefuseValue for -z, naming
+// `whole` when given.
+int ParseSize(std::string_view text, const char* label, uint32_t* field,
+              std::string_view whole = {});
 
-// A sum of numbers with units, e.g. "1m512k": each number (digits and
-// points, single precision) times the first unit of table whose long name
-// matches the following text over `significant` letters, ignoring case; a
-// number at the very end counts as the last unit; a number followed by an
-// unknown unit is dropped. The sum is truncated into [0, INT32_MAX].
-// `table` is one of util's unit tables (terminated by a 0 divisor).
-int32_t ParseQuantity(std::string_view text, const struct UnitEntry* table, int significant);
+// A sum of numbers with units, e.g. "1m512k" or "1 MB 512 KB": each
+// number (digits with at most one point, single precision) times the first
+// unit of table whose long name the following word matches over
+// `significant` letters, ignoring case (the word may be any prefix of the
+// name, or the name with a plural "s"); a number at the very end counts as
+// the last unit (bytes for sizes). The sum is truncated into [0,
+// INT32_MAX] in *out. Returns false (*out 0) when the text is anything
+// else: empty, an unknown unit ("10x"), a number without a unit before
+// another number. `table` is one of util's unit tables (0 divisor ends it).
+bool ParseQuantity(std::string_view text, const struct UnitEntry* table, int significant,
+                   int32_t* out);
 
 // The option values read by the option loop. Each fills its RunOptions
 // fields as the option's table says and returns 0 or 2046 with its message
 // printed: -T (ages and timestamps), -z (size bounds), -P (priority
-// bounds), -r ("Invalid message range parameter '<value>'"), -D (fixed,
-// random or relative delay), -R (rate and duration, "*" for -1) and -w
-// (negative waits become -1). None of them keeps a pointer to value.
+// bounds, put in order when reversed), -r ("Invalid message range
+// parameter '<value>'"), -D (fixed, random or relative delay), -R (rate
+// and duration, "*" for -1) and -w (negative waits become -1). Numbers are
+// read whole; anything else is refused through RefuseValue. None of them
+// keeps a pointer to value.
 int ParseTimeOnQueue(RunOptions* options, const char* value);
 int ParseSizeRange(RunOptions* options, const char* value);
 int ParsePriorityRange(RunOptions* options, const char* value);

@@ -92,11 +92,12 @@ int ParseAttributeOverride(RunOptions* options, const char* value) {
   const char* text = value + 2;
   switch (value[0]) {
     case 'c':
-      md->CodedCharSetId = LenientInt(text);
+      if (!ReadWholeInt(text, false, &md->CodedCharSetId)) return RefuseValue('A', value);
       options->OverrideFields |= kOverrideCodedCharSetId;
       return 0;
     case 'e':
-      md->Expiry = LenientInt(text);
+      // Signed: -1 is MQEI_UNLIMITED.
+      if (!ReadWholeInt(text, true, &md->Expiry)) return RefuseValue('A', value);
       options->OverrideFields |= kOverrideExpiry;
       return 0;
     case 'f':
@@ -106,7 +107,8 @@ int ParseAttributeOverride(RunOptions* options, const char* value) {
       options->OverrideFields |= kOverrideFormat;
       return 0;
     case 'p':
-      md->Priority = LenientInt(text);
+      // Signed: -1 is MQPRI_PRIORITY_AS_Q_DEF.
+      if (!ReadWholeInt(text, true, &md->Priority)) return RefuseValue('A', value);
       options->OverrideFields |= kOverridePriority;
       return 0;
     case 'r': {
@@ -324,7 +326,7 @@ int ParseGetFilter(RunOptions* options, const char* value) {
   const char* text = value + 2;
   switch (value[0]) {
     case 'r':
-      options->DlqReason = LenientInt(text);
+      if (!ReadWholeInt(text, false, &options->DlqReason)) return RefuseValue('G', value);
       options->SelectByDlqReason = options->SelectionActive = true;
       return 0;
     case 't':
@@ -357,8 +359,8 @@ int ParseFileLimits(RunOptions* options, const char* value) {
   }
   char kind = value[0];
   if (kind == 'm') {
-    int32_t count = LenientInt(value + 1);
-    if (count <= 0) {
+    int32_t count = 0;
+    if (!ReadWholeInt(value + 1, true, &count) || count <= 0) {
       fprintf(stderr, "Invalid -Lm parameter '%s'\n", value);
       return kOptionsRefused;
     }

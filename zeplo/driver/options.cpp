@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
@@ -138,21 +139,26 @@ int TakeQmgr(RunOptions* options, ParseState* state, const char* value) {
 
 int TakeConvert(RunOptions* options, const char* value) {
   // "<ccsid>[:<encoding in hex>]"; an absent or zero encoding is native 546.
-  options->Convert = true;
-  options->ConvertCcsid = LenientInt(value);
-  const char* colon = strchr(value, ':');
+  std::string_view text(value);
+  size_t colon = text.find(':');
+  int32_t ccsid = 0;
+  if (!ReadWholeInt(text.substr(0, colon), false, &ccsid)) return RefuseValue('c', value);
   int64_t encoding = 0;
-  if (colon != nullptr) {
-    for (const char* p = colon + 1; *p != '\0'; p++) {
+  if (colon != std::string_view::npos) {
+    std::string_view hex = text.substr(colon + 1);
+    if (hex.empty()) return RefuseValue('c', value);
+    for (char c : hex) {
       int digit = -1;
-      if (*p >= '0' && *p <= '9') digit = *p - '0';
-      if (*p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
-      if (*p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
-      if (digit < 0) break;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+      if (digit < 0) return RefuseValue('c', value);
       if (encoding <= 0x7FFFFFFF) encoding = encoding * 16 + digit;
     }
   }
   if (encoding > 0x7FFFFFFF) encoding = 0x7FFFFFFF;
+  options->Convert = true;
+  options->ConvertCcsid = ccsid;
   options->ConvertEncoding = encoding == 0 ? 546 : static_cast<int32_t>(encoding);
   return 0;
 }
@@ -160,7 +166,8 @@ int TakeConvert(RunOptions* options, const char* value) {
 int TakeBufferSize(RunOptions* options, const char* value) {
   // Kilobytes; the field holds bytes in 32 bits.
   const int32_t maxKb = INT32_MAX / 1024;
-  int32_t kb = LenientInt(value);
+  int32_t kb = 0;
+  if (!ReadWholeInt(value, true, &kb)) return RefuseValue('b', value);
   if (kb < 0 || kb > maxKb) {
     fprintf(stderr,
             "Sorry, the initial buffer size must be between 0 and %d "
@@ -280,8 +287,8 @@ int HandleOption(RunOptions* options, ParseState* state, int letter, const char*
     case 'R':
       return ParseRate(options, value);
     case 't':
-      options->TransactionLimit = LenientInt(value);
-      return 0;
+      // 0 is no unit of work; a negative count has no meaning.
+      return ParseIntOrRefuse('t', value, false, &options->TransactionLimit);
     case 'T':
       return ParseTimeOnQueue(options, value);
     case 'v':
@@ -313,7 +320,9 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv) {
   if (isatty(1) == 1 && ioctl(0, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
     options->TerminalLines = size.ws_row;
   const char* lines = getenv("LINES");
-  if (lines != nullptr && LenientInt(lines) > 0) options->TerminalLines = LenientInt(lines);
+  int32_t height = 0;
+  if (lines != nullptr && ReadWholeInt(lines, false, &height) && height > 0)
+    options->TerminalLines = height;
 
   for (QmgrSlot& slot : options->Qmgrs) slot.Hconn = MQHC_UNUSABLE_HCONN;
   options->Override = MQMD{MQMD_DEFAULT};
