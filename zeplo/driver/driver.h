@@ -155,7 +155,8 @@ int AddSearchString(RunOptions* options, char letter, const char* value);
 // purge, selector, file-name inserts, generic names, limits and the move
 // rules, in that order; then the -r bounds are put in order. Fills the
 // fields completed by the checks. Returns 0 or 2046 with the refusal
-// printed; the generic-load note about -L is printed and not a refusal.
+// printed (2098 for context passing between two queue managers); the
+// generic-load note about -L is printed and not a refusal.
 // Call once, before connecting: the options are read-only afterwards.
 int CheckOptions(RunOptions* options);
 

@@ -286,9 +286,14 @@ int HandleOption(RunOptions* options, ParseState* state, int letter, const char*
       return ParseMessageRange(options, value);
     case 'R':
       return ParseRate(options, value);
-    case 't':
-      // 0 is no unit of work; a negative count has no meaning.
-      return ParseIntOrRefuse('t', value, false, &options->TransactionLimit);
+    case 't': {
+      // 0 is no unit of work, -1 one unit for the whole run; any other
+      // negative count has no meaning.
+      int32_t limit = 0;
+      if (!ReadWholeInt(value, true, &limit) || limit < -1) return RefuseValue('t', value);
+      options->TransactionLimit = limit;
+      return 0;
+    }
     case 'T':
       return ParseTimeOnQueue(options, value);
     case 'v':

@@ -186,8 +186,9 @@ int OpenInputQueues(Run* run) {
   }
   if (run->Options->Context == ContextMode::PassAll || run->Options->Context == ContextMode::PassIdentity) {
     // Context is saved only by a get that takes the message; a browse
-    // has nothing to pass on.
-    if (!run->Options->DestructiveGet || run->Settings.SelectionActive) {
+    // has nothing to pass on. A selection browses first, but the message
+    // put is the one then got under the cursor, which saves it.
+    if (!run->Options->DestructiveGet) {
       fprintf(stderr, "To pass context you must GET the source message not browse\n");
       return MQRC_CONTEXT_NOT_AVAILABLE;
     }
