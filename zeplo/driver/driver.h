@@ -43,9 +43,12 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv);
 // The option loop (getopt over argv) and what follows it: the banner and
 // the -Vv line (-dxtest only sets SelfTest; the run driver refuses it, the
 // self-test not being part of this build). Returns the run's code and sets
-// *endRun when the run ends here: 2046 after a refusal or any help display,
-// 0 after the condensed usage (no arguments, or a word that is not an
-// option). With *endRun false the options are ready for CheckOptions.
+// *endRun when the run ends here: 2046 after a refusal or any help display
+// asked with -?, 0 after the condensed usage (no arguments, or a word that
+// is not an option), the full usage of --help or the banner of --version.
+// A known option left without its value gets "Sorry, -<letter> needs a
+// value:" and that option's usage lines. With *endRun false the options
+// are ready for CheckOptions.
 // REQUIRES: RunOptionsInit first. May be called again in one process (it
 // resets getopt).
 int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);
@@ -211,7 +214,7 @@ int RunDriver(Run* run);
 //
 // Everything here writes to standard error and reads answers from standard
 // input, one line at a time with the newline removed. All output of one run
-// goes through a single pager: after TerminalLines - 3 lines it asks
+// goes through a single pager: on a terminal, after TerminalLines - 3 lines it asks
 // "More <Press Enter>..." and waits for a line; an answer holding "?" leaves
 // the listing for the topic prompt. End of input reads as an empty answer,
 // so a pause goes on printing and the topic prompt ends. None of these
@@ -267,9 +270,11 @@ int TopicHelp(RunOptions* options, const char* topic);
 int InteractiveHelp(RunOptions* options, const char* firstTopic);
 
 // Where help is written and answers are read (default: stderr and stdin;
-// tests point them at files). ResetHelpState forgets the banner and the
-// line count, as at process start.
-void SetHelpStreams(FILE* out, FILE* in);
+// tests point them at files), and whether the pager pauses on them. The
+// default streams pause only when standard error is a terminal. Null
+// streams go back to the defaults. ResetHelpState forgets the banner and
+// the line count, as at process start.
+void SetHelpStreams(FILE* out, FILE* in, bool paged = false);
 void ResetHelpState();
 
 #endif  // ZEPLO_DRIVER_DRIVER_H_

@@ -291,13 +291,14 @@ int ParseGetById(RunOptions* options, const char* value) {
       options->SelectByGroupId = true;
       break;
     default:
+      // "%.1s": an empty value shows no flag rather than a NUL byte.
       if (hex) {
-        fprintf(stderr, "Unrecognised 'g' flag '%c', please specify 'm','c' or 'g'\n", rest[0]);
+        fprintf(stderr, "Unrecognised 'g' flag '%.1s', please specify 'm','c' or 'g'\n", rest);
       } else {
         fprintf(stderr,
-                "Unrecognised 'g' flag '%c', please specify 'm',c','g' or "
+                "Unrecognised 'g' flag '%.1s', please specify 'm',c','g' or "
                 "'x'\n",
-                rest[0]);
+                rest);
       }
       return kOptionsRefused;
   }
@@ -307,6 +308,10 @@ int ParseGetById(RunOptions* options, const char* value) {
     // than read in part: all zeros (or a cut prefix) would match other
     // messages than the one meant, and with -I move them.
     memset(field, 0, kIdentifierLength);
+    if (strlen(id) % 2 != 0) {
+      fprintf(stderr, "Sorry the identifier '%s' has an odd number of hex digits\n", id);
+      return kOptionsRefused;
+    }
     if (id[0] == '\0' || HexToBytes(id, 2 * kIdentifierLength, field) != 0) {
       fprintf(stderr, "Sorry the identifier '%s' does not appear to be hex\n", id);
       return kOptionsRefused;

@@ -312,6 +312,25 @@ int HandleOption(RunOptions* options, ParseState* state, int letter, const char*
   }
 }
 
+// The forms people try before reading any usage: "--help" (and "-help" on
+// its own, which would otherwise read as -h -elp) shows the full usage,
+// "--version" the banner; both end the run with 0. Returns true when one
+// was given.
+bool AskedForHelp(RunOptions* options, int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--") == 0) break;
+    if (strcmp(argv[i], "--help") == 0 || (argc == 2 && strcmp(argv[i], "-help") == 0)) {
+      PrintUsage(options);
+      return true;
+    }
+    if (strcmp(argv[i], "--version") == 0) {
+      PrintBanner(options);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void RunOptionsInit(RunOptions* options, int argc, char** argv) {
@@ -350,6 +369,7 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
   // (also forgetting a half-read word of letters).
   optind = 0;
   opterr = 0;  // its complaints are printed below, in the same words
+  if (AskedForHelp(options, argc, argv)) return 0;
   while (true) {
     optarg = nullptr;
     int letter = getopt(argc, argv, kOptionString);
@@ -366,6 +386,13 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
           fprintf(stderr, "%s: invalid option -- '%c'\n", argv[0], optopt);
       }
       PrintBanner(options);
+      if (optopt != '?' && optopt != 0 && optopt != ':' && strchr(kOptionString, optopt) != nullptr) {
+        // A known option at the end of the line without its value: say so,
+        // and show what the value is.
+        fprintf(stderr, "Sorry, -%c needs a value:\n\n", optopt);
+        PrintOptionUsage(options, static_cast<char>(optopt));
+        return kOptionsRefused;
+      }
       if (optopt != '?' && optopt != 0)
         fprintf(stderr, "-%c is not a valid parameter.\n\n", optopt);
       PrintUsage(options);
