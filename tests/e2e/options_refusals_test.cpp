@@ -98,7 +98,7 @@ TEST(OptionsRefusals, OptionLoop) {
        "Unrecognised 'g' flag 'q', please specify 'm',c','g' or 'x'\n"},
       {{"-gxq1"}, "Unrecognised 'g' flag 'q', please specify 'm','c' or 'g'\n"},
       {{"-gxmZZ"}, "Sorry the identifier 'ZZ' does not appear to be hex\n"},
-      {{"-gxc0A0"}, "Sorry the identifier '0A0' does not appear to be hex\n"},
+      {{"-gxc0A0"}, "Sorry the identifier '0A0' has an odd number of hex digits\n"},
       {{"-gxg"}, "Sorry the identifier '' does not appear to be hex\n"},
       {{"-Gt"}, "':' missing as second character in parameter '-G t'\n"},
       {{"-Gt:" + std::string(49, 'M') + "/Q"},
