@@ -105,8 +105,11 @@ TEST(HelpCli, UsageShownWholeAndUnpausedWhenRedirected) {
     while (!lines.empty() && lines[0] != "<banner>") lines.erase(lines.begin());
     ASSERT_EQ(c.before.size() + c.rows, lines.size()) << r.err;
     EXPECT_EQ(c.before, Lines(lines.begin(), lines.begin() + static_cast<long>(c.before.size())));
-    if (c.rows > 0) EXPECT_EQ(c.rows == 1 ? "        [-m <Queue Manager name>]" : kUsageHeading,
-                              lines[c.before.size()]) << c.args.back();
+    if (c.rows > 0) {
+      EXPECT_EQ(c.rows == 1 ? "        [-m <Queue Manager name>]" : kUsageHeading,
+                lines[c.before.size()])
+          << c.args.back();
+    }
   }
 }
 
