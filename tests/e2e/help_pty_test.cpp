@@ -74,4 +74,18 @@ TEST(HelpPty, QuestionMarkAtPauseOpensTopicHelp) {
   EXPECT_EQ(std::string::npos, PtyText(pty).find("Examples"));
 }
 
+// On a terminal, help sent to a file or a pipe runs through: no pause
+// written into it and no Enter awaited from the terminal.
+TEST(HelpPty, RedirectedHelpIsNotPaged) {
+  for (const char* redirect : {"2>help.txt", "2>&1 | cat >help.txt"}) {
+    PtySession pty;
+    std::string line = "'" + ZeploPath() + "' -? " + redirect + "; exit $?";
+    ASSERT_TRUE(PtyStart(&pty, "/bin/sh", {"-c", line}));
+    PtyFinish(&pty, 10000);
+    std::string help = ReadFileText(ScratchPath("help.txt"));
+    EXPECT_EQ(std::string::npos, help.find(kMore)) << redirect;
+    EXPECT_NE(std::string::npos, help.find("zeplo -iQ1 -ds\n")) << redirect << "\n" << help;
+  }
+}
+
 }  // namespace

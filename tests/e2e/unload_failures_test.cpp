@@ -184,8 +184,7 @@ TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
     EXPECT_LT(run.Seconds(), 50.0) << c.name << ": the run sat out its wait";
     EXPECT_EQ(Status(c.reason), r.exitStatus) << c.name << "\n" << r.err;
     EXPECT_EQ("MQGET(Q1) failed RC(" + std::to_string(c.reason) + ") " + c.text + "\n" +
-                  CountLine("Read", 0, 1, 5) + CountLine("Written", 1, 1, 5) +
-                  "\nOperation rolled back, completed operations as follows:\n" +
+                  // The unit backed out held nothing: no rolled-back report.
                   CountLine("Read", 0, 1, 5) + CountLine("Written", 1, 1, 5),
               AfterBanner(r.err))
         << c.name;
@@ -251,10 +250,11 @@ TEST_F(UnloadFailureTest, QueueManagerStoppedInMidStream) {
       continue;
     }
     // What the rolled-back report keeps is what left the queue, and the
-    // undone unit's messages were taken back out of the file.
+    // undone unit's messages were taken back out of the file. Without the
+    // report the stop found the unit empty: all was committed.
     size_t report = err.find("\nOperation rolled back, completed operations as follows:\n");
-    ASSERT_NE(std::string::npos, report) << err;
-    int committed = CountedMessages(err.substr(report + 2), "Written");
+    int committed =
+        CountedMessages(report == std::string::npos ? err : err.substr(report + 2), "Written");
     EXPECT_EQ(kMessages, committed + left) << c.input << " -t " << c.unit << "\n" << err;
     EXPECT_EQ(inFile, committed) << err;
   }

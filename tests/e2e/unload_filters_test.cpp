@@ -156,12 +156,14 @@ std::vector<FilterCase> FilterCases() {
       {{"-s", "texts"}, {}, 7},
       // Priority bounds are inclusive; sizes are at least the lower bound.
       {{"-P", "5,"}, {1, 2}, 7},
+      {{"-P", "5,1"}, {2, 3, 4}, 7},  // reversed bounds are put in order
       {{"-z", "30"}, {1, 6, 7}, 7},
       {{"-z", "0.1k,200"}, {6}, 7},
       // Dead-letter reason and target names from the headers.
       {{"-Gr:2053"}, {6}, 7},
       {{"-Gt:*/Q?"}, {6, 7}, 7},
       {{"-Gt:QMY/*"}, {7}, 7},
+      {{"-Gt:Q7"}, {6}, 7},  // no queue manager part: any queue manager
       // Put times: message 3 was put in 2020, the rest now.
       {{"-T", "60"}, {3}, 7},
       {{"-T", "tu01/01/2021"}, {3}, 7},

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int argc = static_cast<int>(words.size());
 
   auto options = std::make_unique<RunOptions>();
-  SetHelpStreams(gHelpOut, gHelpIn);
+  SetHelpStreams(gHelpOut, gHelpIn, true);
   ResetHelpState();
   RunOptionsInit(options.get(), argc, argv.data());
   bool endRun = true;

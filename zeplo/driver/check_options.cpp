@@ -215,6 +215,19 @@ int CheckOptions(RunOptions* options) {
     return Refuse("Sumary option is not valid with move, use browse\n");
   if (options->Count && options->DestructiveGet)
     return Refuse("Count option is not valid with move, use browse\n");
+  // A file of ids and ages, or of raw bytes, cannot be loaded back: a move
+  // into one would remove messages for good.
+  if (options->ShowTimeOnQueue && options->DestructiveGet)
+    return Refuse("Time on queue option is not valid with move, use browse\n");
+  if (options->RawBytes && options->DestructiveGet)
+    return Refuse("Raw byte option is not valid with move, use browse\n");
+  // The saved context belongs to the input connection: another queue
+  // manager's put could only fail, after the first message was taken.
+  if ((options->Context == ContextMode::PassAll || options->Context == ContextMode::PassIdentity) &&
+      options->InputSlot != options->OutputSlot) {
+    fputs("Sorry, context can only be passed between queues of one Queue Manager\n", stderr);
+    return MQRC_CONTEXT_NOT_AVAILABLE;
+  }
   options->RangeReport = NormaliseRange(options);
   // The log's source is settled before connecting: it decides whether the
   // -m queue manager is connected at all.

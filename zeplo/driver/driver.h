@@ -49,26 +49,39 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv);
 // The option loop (getopt over argv) and what follows it: the banner, the
 // -Vv line and the file format self-test of -dxtest. Returns the run's
 // code and sets *endRun when the run ends here: 2046 after a refusal, any
-// help display or a word that is not an option ("'<word>' is not a valid
-// parameter." and the condensed usage); 0 after the condensed usage for no
-// arguments; 2195 when the self-test failed. With *endRun false the
-// options are ready for CheckOptions.
+// help display asked with -? or a word that is not an option ("'<word>'
+// is not a valid parameter." and the condensed usage); 0 after the
+// condensed usage for no arguments, the full usage of --help or the banner
+// of --version; 2195 when the self-test failed. A known option left
+// without its value gets "Sorry, -<letter> needs a value:" and that
+// option's usage lines. With *endRun false the options are ready for
+// CheckOptions.
 // REQUIRES: RunOptionsInit first. May be called again in one process (it
 // resets getopt).
 int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun);
 
 // -- Value parsers --------------------------------------------------------
 
-// Lenient decimal integer: leading blanks, an optional sign and the digits
-// that follow; what comes after the digits is ignored and no digits read
-// as 0. The value saturates at the int32 limits instead of overflowing.
-int32_t LenientInt(std::string_view text);
+// A whole decimal integer: the text is digits, after a sign only when
+// allowSign, with nothing else but blanks around them. The value saturates
+// at the int32 limits. Returns false (and *out 0) for anything else: no
+// digits, or text after them ("1d", "10x").
+bool ReadWholeInt(std::string_view text, bool allowSign, int32_t* out);
+
+// Prints "Sorry, '<value>' is not a valid value for -<option>" and returns
+// 2046: the one refusal of a number that is not read whole.
+int RefuseValue(char option, std::string_view value);
+
+// ReadWholeInt of the option's value into *out, or RefuseValue (2046).
+int ParseIntOrRefuse(char option, const char* value, bool allowSign, int32_t* out);
 
 // One age "[[DD:]HH:]MM" into *field as seconds. Refuses "You can only
-// specify the '<label>' age once" when *field is already set, and
-// "Unrecognised age '<text>'" for more than three fields. Empty text sets
-// nothing. The sum saturates at int32 range.
-int ParseAge(std::string_view text, const char* label, int32_t* field);
+// specify the '<label>' age once" when *field is already set, and, through
+// RefuseValue for -T, anything but one to three colon-separated fields of
+// digits. Empty text sets nothing. The sum saturates at int32 range. A
+// refusal names `whole` (the option's value) when given, else text.
+int ParseAge(std::string_view text, const char* label, int32_t* field,
+             std::string_view whole = {});
 
 // One timestamp "[u][DD/MM/YYYY][_][HH:MM:SS]" (see -T) into *field as
 // epoch seconds; a time of day alone is on the local date of nowSeconds.
@@ -79,25 +92,33 @@ int ParseTimestamp(std::string_view text, const char* label, int64_t nowSeconds,
 
 // One size with units (ParseQuantity over SizeUnits, one significant
 // letter) into *field. Empty text sets nothing; refuses "You can only
-// specify the '<label>' message size once" when *field is not 0xFFFFFFFF.
-int ParseSize(std::string_view text, const char* label, uint32_t* field);
+// specify the '<label>' message size once" when *field is not 0xFFFFFFFF,
+// and a text that is not a quantity through RefuseValue for -z, naming
+// `whole` when given.
+int ParseSize(std::string_view text, const char* label, uint32_t* field,
+              std::string_view whole = {});
 
-// A sum of numbers with units, e.g. "1m512k": each number (digits and
-// points, single precision) times the first unit of table whose long name
-// matches the following text over `significant` letters, ignoring case; a
-// number at the very end counts as the last unit; a number followed by an
-// unknown unit is dropped. The sum is truncated into [0, INT32_MAX].
-// `table` is one of util's unit tables (terminated by a 0 divisor).
-int32_t ParseQuantity(std::string_view text, const struct UnitEntry* table, int significant);
+// A sum of numbers with units, e.g. "1m512k" or "1 MB 512 KB": each
+// number (digits with at most one point, single precision) times the first
+// unit of table whose long name the following word matches over
+// `significant` letters, ignoring case (the word may be any prefix of the
+// name, or the name with a plural "s"); a number at the very end counts as
+// the last unit (bytes for sizes). The sum is truncated into [0,
+// INT32_MAX] in *out. Returns false (*out 0) when the text is anything
+// else: empty, an unknown unit ("10x"), a number without a unit before
+// another number. `table` is one of util's unit tables (0 divisor ends it).
+bool ParseQuantity(std::string_view text, const struct UnitEntry* table, int significant,
+                   int32_t* out);
 
 // The option values read by the option loop. Each fills its RunOptions
 // fields as the option's table says and returns 0 or 2046 with its message
 // printed: -T (ages and timestamps), -z (size bounds), -P (priority
-// bounds), -r ("Invalid message range parameter '<value>'"), -D (fixed,
-// random or relative delay), -R (rate and duration, "*" for -1) and -w
-// (negative waits, and waits past kMaxWaitSeconds, the longest an MQGET
-// can be asked to wait, become -1, unlimited). None of them keeps a
-// pointer to value.
+// bounds, put in order when reversed), -r ("Invalid message range
+// parameter '<value>'"), -D (fixed, random or relative delay), -R (rate
+// and duration, "*" for -1) and -w (negative waits, and waits past
+// kMaxWaitSeconds, the longest an MQGET can be asked to wait, become -1,
+// unlimited). Numbers are read whole; anything else is refused through
+// RefuseValue. None of them keeps a pointer to value.
 inline constexpr int32_t kMaxWaitSeconds = INT32_MAX / 1000;
 int ParseTimeOnQueue(RunOptions* options, const char* value);
 int ParseSizeRange(RunOptions* options, const char* value);
@@ -147,7 +168,8 @@ int AddSearchString(RunOptions* options, char letter, const char* value);
 // before a delimited load (at a terminal only) and the move rules, in that
 // order; then the -r bounds are put in order. Fills the
 // fields completed by the checks. Returns 0 or 2046 with the refusal
-// printed; the generic-load note about -L is printed and not a refusal.
+// printed (2098 for context passing between two queue managers); the
+// generic-load note about -L is printed and not a refusal.
 // Call once, before connecting: the options are read-only afterwards.
 int CheckOptions(RunOptions* options);
 
@@ -194,7 +216,7 @@ int RunDriver(Run* run);
 //
 // Everything here writes to standard error and reads answers from standard
 // input, one line at a time with the newline removed. All output of one run
-// goes through a single pager: after TerminalLines - 3 lines it asks
+// goes through a single pager: on a terminal, after TerminalLines - 3 lines it asks
 // "More <Press Enter>..." and waits for a line; an answer holding "?" leaves
 // the listing for the topic prompt. End of input reads as an empty answer,
 // so a pause goes on printing and the topic prompt ends. None of these
@@ -250,9 +272,11 @@ int TopicHelp(RunOptions* options, const char* topic);
 int InteractiveHelp(RunOptions* options, const char* firstTopic);
 
 // Where help is written and answers are read (default: stderr and stdin;
-// tests point them at files). ResetHelpState forgets the banner and the
-// line count, as at process start.
-void SetHelpStreams(FILE* out, FILE* in);
+// tests point them at files), and whether the pager pauses on them. The
+// default streams pause only when standard error is a terminal. Null
+// streams go back to the defaults. ResetHelpState forgets the banner and
+// the line count, as at process start.
+void SetHelpStreams(FILE* out, FILE* in, bool paged = false);
 void ResetHelpState();
 
 #endif  // ZEPLO_DRIVER_DRIVER_H_

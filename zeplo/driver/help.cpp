@@ -1,6 +1,8 @@
 // Help displays and the pager they share. Every display walks HelpTable and
 // sends each row through PageLine, so one line count covers the banner, the
 // usage rows, the topic prompt and the topic listings of a run.
+#include <unistd.h>
+
 #include <cstring>
 
 #include "zeplo/driver/driver.h"
@@ -26,13 +28,19 @@ constexpr long long kPagerReserve = 3;
 struct HelpState {
   FILE* Out;  // null = stderr
   FILE* In;   // null = stdin
+  bool Paged;  // set with the streams; the default streams page on a terminal
   long long LinesSincePause;
   bool BannerPrinted;
 };
-HelpState gHelp = {nullptr, nullptr, 0, false};
+HelpState gHelp = {nullptr, nullptr, false, 0, false};
 
 FILE* HelpOut() { return gHelp.Out != nullptr ? gHelp.Out : stderr; }
 FILE* HelpIn() { return gHelp.In != nullptr ? gHelp.In : stdin; }
+
+// Pauses belong on a screen: help redirected to a file or a pipe ("-?
+// 2>help.txt") must not hold the prompt, nor wait for an Enter the user
+// cannot see is wanted.
+bool Paging() { return gHelp.Out != nullptr ? gHelp.Paged : isatty(fileno(stderr)) == 1; }
 
 // Reads one answer line into buffer (size bytes, terminator included) with
 // its line end removed. A line longer than the buffer is cut, and the rest
@@ -75,9 +83,10 @@ bool PageOptionFrom(RunOptions* options, int row, int* last, int* printed) {
 
 }  // namespace
 
-void SetHelpStreams(FILE* out, FILE* in) {
+void SetHelpStreams(FILE* out, FILE* in, bool paged) {
   gHelp.Out = out;
   gHelp.In = in;
+  gHelp.Paged = paged;
 }
 
 void ResetHelpState() {
@@ -103,7 +112,8 @@ void PrintBanner(RunOptions* options) {
 bool PageLine(RunOptions* options, const char* line) {
   FILE* out = HelpOut();
   // Widened: TerminalLines comes from LINES and may be any int.
-  if (gHelp.LinesSincePause >= static_cast<long long>(options->TerminalLines) - kPagerReserve) {
+  if (Paging() &&
+      gHelp.LinesSincePause >= static_cast<long long>(options->TerminalLines) - kPagerReserve) {
     fputs(kMorePrompt, out);
     fflush(out);
     char answer[kPauseAnswerSize];

@@ -92,11 +92,12 @@ int ParseAttributeOverride(RunOptions* options, const char* value) {
   const char* text = value + 2;
   switch (value[0]) {
     case 'c':
-      md->CodedCharSetId = LenientInt(text);
+      if (!ReadWholeInt(text, false, &md->CodedCharSetId)) return RefuseValue('A', value);
       options->OverrideFields |= kOverrideCodedCharSetId;
       return 0;
     case 'e':
-      md->Expiry = LenientInt(text);
+      // Signed: -1 is MQEI_UNLIMITED.
+      if (!ReadWholeInt(text, true, &md->Expiry)) return RefuseValue('A', value);
       options->OverrideFields |= kOverrideExpiry;
       return 0;
     case 'f':
@@ -106,7 +107,8 @@ int ParseAttributeOverride(RunOptions* options, const char* value) {
       options->OverrideFields |= kOverrideFormat;
       return 0;
     case 'p':
-      md->Priority = LenientInt(text);
+      // Signed: -1 is MQPRI_PRIORITY_AS_Q_DEF.
+      if (!ReadWholeInt(text, true, &md->Priority)) return RefuseValue('A', value);
       options->OverrideFields |= kOverridePriority;
       return 0;
     case 'r': {
@@ -289,13 +291,14 @@ int ParseGetById(RunOptions* options, const char* value) {
       options->SelectByGroupId = true;
       break;
     default:
+      // "%.1s": an empty value shows no flag rather than a NUL byte.
       if (hex) {
-        fprintf(stderr, "Unrecognised 'g' flag '%c', please specify 'm','c' or 'g'\n", rest[0]);
+        fprintf(stderr, "Unrecognised 'g' flag '%.1s', please specify 'm','c' or 'g'\n", rest);
       } else {
         fprintf(stderr,
-                "Unrecognised 'g' flag '%c', please specify 'm',c','g' or "
+                "Unrecognised 'g' flag '%.1s', please specify 'm',c','g' or "
                 "'x'\n",
-                rest[0]);
+                rest);
       }
       return kOptionsRefused;
   }
@@ -305,6 +308,10 @@ int ParseGetById(RunOptions* options, const char* value) {
     // than read in part: all zeros (or a cut prefix) would match other
     // messages than the one meant, and with -I move them.
     memset(field, 0, kIdentifierLength);
+    if (strlen(id) % 2 != 0) {
+      fprintf(stderr, "Sorry the identifier '%s' has an odd number of hex digits\n", id);
+      return kOptionsRefused;
+    }
     if (id[0] == '\0' || HexToBytes(id, 2 * kIdentifierLength, field) != 0) {
       fprintf(stderr, "Sorry the identifier '%s' does not appear to be hex\n", id);
       return kOptionsRefused;
@@ -324,7 +331,7 @@ int ParseGetFilter(RunOptions* options, const char* value) {
   const char* text = value + 2;
   switch (value[0]) {
     case 'r':
-      options->DlqReason = LenientInt(text);
+      if (!ReadWholeInt(text, false, &options->DlqReason)) return RefuseValue('G', value);
       options->SelectByDlqReason = options->SelectionActive = true;
       return 0;
     case 't':
@@ -357,8 +364,8 @@ int ParseFileLimits(RunOptions* options, const char* value) {
   }
   char kind = value[0];
   if (kind == 'm') {
-    int32_t count = LenientInt(value + 1);
-    if (count <= 0) {
+    int32_t count = 0;
+    if (!ReadWholeInt(value + 1, true, &count) || count <= 0) {
       fprintf(stderr, "Invalid -Lm parameter '%s'\n", value);
       return kOptionsRefused;
     }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
@@ -149,21 +150,26 @@ int TakeQmgr(RunOptions* options, ParseState* state, const char* value) {
 
 int TakeConvert(RunOptions* options, const char* value) {
   // "<ccsid>[:<encoding in hex>]"; an absent or zero encoding is native 546.
-  options->Convert = true;
-  options->ConvertCcsid = LenientInt(value);
-  const char* colon = strchr(value, ':');
+  std::string_view text(value);
+  size_t colon = text.find(':');
+  int32_t ccsid = 0;
+  if (!ReadWholeInt(text.substr(0, colon), false, &ccsid)) return RefuseValue('c', value);
   int64_t encoding = 0;
-  if (colon != nullptr) {
-    for (const char* p = colon + 1; *p != '\0'; p++) {
+  if (colon != std::string_view::npos) {
+    std::string_view hex = text.substr(colon + 1);
+    if (hex.empty()) return RefuseValue('c', value);
+    for (char c : hex) {
       int digit = -1;
-      if (*p >= '0' && *p <= '9') digit = *p - '0';
-      if (*p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
-      if (*p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
-      if (digit < 0) break;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+      if (digit < 0) return RefuseValue('c', value);
       if (encoding <= 0x7FFFFFFF) encoding = encoding * 16 + digit;
     }
   }
   if (encoding > 0x7FFFFFFF) encoding = 0x7FFFFFFF;
+  options->Convert = true;
+  options->ConvertCcsid = ccsid;
   options->ConvertEncoding = encoding == 0 ? 546 : static_cast<int32_t>(encoding);
   return 0;
 }
@@ -171,7 +177,8 @@ int TakeConvert(RunOptions* options, const char* value) {
 int TakeBufferSize(RunOptions* options, const char* value) {
   // Kilobytes; the field holds bytes in 32 bits.
   const int32_t maxKb = INT32_MAX / 1024;
-  int32_t kb = LenientInt(value);
+  int32_t kb = 0;
+  if (!ReadWholeInt(value, true, &kb)) return RefuseValue('b', value);
   if (kb < 0 || kb > maxKb) {
     fprintf(stderr,
             "Sorry, the initial buffer size must be between 0 and %d "
@@ -289,9 +296,14 @@ int HandleOption(RunOptions* options, ParseState* state, int letter, const char*
       return ParseMessageRange(options, value);
     case 'R':
       return ParseRate(options, value);
-    case 't':
-      options->TransactionLimit = LenientInt(value);
+    case 't': {
+      // 0 is no unit of work, -1 one unit for the whole run; any other
+      // negative count has no meaning.
+      int32_t limit = 0;
+      if (!ReadWholeInt(value, true, &limit) || limit < -1) return RefuseValue('t', value);
+      options->TransactionLimit = limit;
       return 0;
+    }
     case 'T':
       return ParseTimeOnQueue(options, value);
     case 'v':
@@ -310,6 +322,25 @@ int HandleOption(RunOptions* options, ParseState* state, int letter, const char*
   }
 }
 
+// The forms people try before reading any usage: "--help" (and "-help" on
+// its own, which would otherwise read as -h -elp) shows the full usage,
+// "--version" the banner; both end the run with 0. Returns true when one
+// was given.
+bool AskedForHelp(RunOptions* options, int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--") == 0) break;
+    if (strcmp(argv[i], "--help") == 0 || (argc == 2 && strcmp(argv[i], "-help") == 0)) {
+      PrintUsage(options);
+      return true;
+    }
+    if (strcmp(argv[i], "--version") == 0) {
+      PrintBanner(options);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void RunOptionsInit(RunOptions* options, int argc, char** argv) {
@@ -323,7 +354,9 @@ void RunOptionsInit(RunOptions* options, int argc, char** argv) {
   if (isatty(1) == 1 && ioctl(0, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
     options->TerminalLines = size.ws_row;
   const char* lines = getenv("LINES");
-  if (lines != nullptr && LenientInt(lines) > 0) options->TerminalLines = LenientInt(lines);
+  int32_t height = 0;
+  if (lines != nullptr && ReadWholeInt(lines, false, &height) && height > 0)
+    options->TerminalLines = height;
 
   for (QmgrSlot& slot : options->Qmgrs) slot.Hconn = MQHC_UNUSABLE_HCONN;
   options->Override = MQMD{MQMD_DEFAULT};
@@ -346,6 +379,7 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
   // (also forgetting a half-read word of letters).
   optind = 0;
   opterr = 0;  // its complaints are printed below, in the same words
+  if (AskedForHelp(options, argc, argv)) return 0;
   while (true) {
     optarg = nullptr;
     int letter = getopt(argc, argv, kOptionString);
@@ -362,6 +396,13 @@ int ParseOptions(RunOptions* options, int argc, char** argv, bool* endRun) {
           fprintf(stderr, "%s: invalid option -- '%c'\n", argv[0], optopt);
       }
       PrintBanner(options);
+      if (optopt != '?' && optopt != 0 && optopt != ':' && strchr(kOptionString, optopt) != nullptr) {
+        // A known option at the end of the line without its value: say so,
+        // and show what the value is.
+        fprintf(stderr, "Sorry, -%c needs a value:\n\n", optopt);
+        PrintOptionUsage(options, static_cast<char>(optopt));
+        return kOptionsRefused;
+      }
       if (optopt != '?' && optopt != 0)
         fprintf(stderr, "-%c is not a valid parameter.\n\n", optopt);
       PrintUsage(options);

@@ -168,7 +168,9 @@ void PrintFinalReport(const Run* run, bool countsDue) {
                      run->Counters.WrittenBytes);
     }
   }
-  if (run->RolledBack) {
+  // A backout of a unit that held nothing changed nothing worth reporting.
+  const RunCounters& c = run->Counters;
+  if (run->RolledBack && (c.UncommittedReadCount > 0 || c.UncommittedWrittenCount > 0)) {
     fputs("\nOperation rolled back, completed operations as follows:\n", stderr);
     PrintCountLine("Read", run->Counters.ReadFiles, run->Counters.ReadCount - run->Counters.UncommittedReadCount,
                    run->Counters.ReadBytes - run->Counters.UncommittedReadBytes);

@@ -2,9 +2,10 @@
 // timestamps (-T), sizes (-z), priorities (-P), message ranges (-r), delays
 // (-D), rates (-R) and the get wait (-w).
 //
-// Integers are read leniently, as users of this tool have always typed
-// them: text after the digits is ignored and a field without digits is 0.
-// Unlike atoi, nothing here overflows: values saturate at their limits.
+// Every number is read whole: a value with text after its digits, or
+// without digits, is refused rather than read in part, since a part-read
+// age or size widens a selection that -I then removes. Nothing overflows:
+// values saturate at their limits.
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -21,26 +22,28 @@
 
 namespace {
 
-// Reads [blanks][sign]digits from text at *pos, saturating at int64 range
-// (which the callers narrow further). Advances *pos past what it read.
-int64_t ReadLong(std::string_view text, size_t* pos) {
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Reads [sign]digits at text[*pos], saturating at int64 range (which the
+// callers narrow further). Advances *pos past them; false, *pos unmoved,
+// when no digit follows.
+bool ReadDigits(std::string_view text, size_t* pos, bool allowSign, int64_t* value) {
   size_t i = *pos;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) i++;
   bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+  if (allowSign && i < text.size() && (text[i] == '-' || text[i] == '+')) {
     negative = text[i] == '-';
     i++;
   }
-  int64_t value = 0;
-  bool any = false;
+  int64_t n = 0;
+  size_t first = i;
   while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) {
-    any = true;
-    if (value < INT64_MAX / 10) value = value * 10 + (text[i] - '0');
+    n = n < INT64_MAX / 10 ? n * 10 + (text[i] - '0') : INT64_MAX;
     i++;
   }
-  if (!any) return 0;  // *pos stays: nothing numeric was consumed
+  if (i == first) return false;
   *pos = i;
-  return negative ? -value : value;
+  *value = negative ? -n : n;
+  return true;
 }
 
 int32_t Clamp32(int64_t value) {
@@ -87,12 +90,30 @@ bool TimeFields(std::string_view text, char* out) {
 
 }  // namespace
 
-int32_t LenientInt(std::string_view text) {
+bool ReadWholeInt(std::string_view text, bool allowSign, int32_t* out) {
+  *out = 0;
   size_t pos = 0;
-  return Clamp32(ReadLong(text, &pos));
+  while (pos < text.size() && IsBlank(text[pos])) pos++;
+  int64_t value = 0;
+  if (!ReadDigits(text, &pos, allowSign, &value)) return false;
+  while (pos < text.size() && IsBlank(text[pos])) pos++;
+  if (pos != text.size()) return false;
+  *out = Clamp32(value);
+  return true;
 }
 
-int ParseAge(std::string_view text, const char* label, int32_t* field) {
+int RefuseValue(char option, std::string_view value) {
+  fprintf(stderr, "Sorry, '%.*s' is not a valid value for -%c\n", static_cast<int>(value.size()),
+          value.data(), option);
+  return kOptionsRefused;
+}
+
+int ParseIntOrRefuse(char option, const char* value, bool allowSign, int32_t* out) {
+  return ReadWholeInt(value, allowSign, out) ? 0 : RefuseValue(option, value);
+}
+
+int ParseAge(std::string_view text, const char* label, int32_t* field, std::string_view whole) {
+  if (whole.empty()) whole = text;
   if (*field != 0) {
     fprintf(stderr, "You can only specify the '%s' age once\n", label);
     return kOptionsRefused;
@@ -100,21 +121,14 @@ int ParseAge(std::string_view text, const char* label, int32_t* field) {
   if (text.empty()) return 0;
   int64_t parts[3] = {0, 0, 0};
   int count = 0;
-  size_t start = 0;
+  size_t pos = 0;
+  // Digits, then a colon and more digits, at most three fields: "1d" or
+  // "-5" is no age at all, and a fourth field has no meaning.
   while (true) {
-    size_t colon = text.find(':', start);
-    std::string_view piece = text.substr(
-        start, colon == std::string_view::npos ? std::string_view::npos : colon - start);
-    if (count == 3) {
-      // A fourth field has no meaning; taking some of them silently would
-      // select the wrong messages.
-      fprintf(stderr, "Unrecognised age '%.*s'\n", static_cast<int>(text.size()), text.data());
-      return kOptionsRefused;
-    }
-    size_t pos = 0;
-    parts[count++] = ReadLong(piece, &pos);
-    if (colon == std::string_view::npos) break;
-    start = colon + 1;
+    if (count == 3 || !ReadDigits(text, &pos, false, &parts[count])) return RefuseValue('T', whole);
+    count++;
+    if (pos == text.size()) break;
+    if (text[pos++] != ':') return RefuseValue('T', whole);
   }
   // One field is minutes, two are hours:minutes, three days:hours:minutes.
   int64_t days = count == 3 ? parts[0] : 0;
@@ -172,48 +186,81 @@ int ParseTimestamp(std::string_view text, const char* label, int64_t nowSeconds,
   return 0;
 }
 
-int32_t ParseQuantity(std::string_view text, const UnitEntry* table, int significant) {
+namespace {
+
+// The unit word at text[*pos] (a run of letters): the first unit of table
+// whose long name it starts with over `significant` letters, taken when
+// the whole run is a prefix of that name, or the name with a plural "s"
+// ("k", "kb", "bytes"). Advances *pos past it; 0 when there is none.
+int32_t ReadUnit(std::string_view text, size_t* pos, const UnitEntry* table, int significant) {
+  size_t end = *pos;
+  while (end < text.size() && isalpha(static_cast<unsigned char>(text[end]))) end++;
+  std::string_view word = text.substr(*pos, end - *pos);
+  if (word.size() < static_cast<size_t>(significant)) return 0;
+  for (const UnitEntry* unit = table; unit->Divisor != 0; unit++) {
+    std::string_view name(unit->LongName);
+    if (CompareNoCaseN(word.data(), name.data(), significant) != 0) continue;
+    bool prefix = word.size() <= name.size() &&
+                  CompareNoCaseN(word.data(), name.data(), static_cast<int>(word.size())) == 0;
+    bool plural = word.size() == name.size() + 1 && (word.back() == 's' || word.back() == 'S') &&
+                  CompareNoCaseN(word.data(), name.data(), static_cast<int>(name.size())) == 0;
+    if (!prefix && !plural) return 0;
+    *pos = end;
+    return unit->Divisor;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool ParseQuantity(std::string_view text, const UnitEntry* table, int significant, int32_t* out) {
   // Single precision on purpose: it is the unit of account of this grammar
   // (1.5m is exactly 1572864); the result is clamped rather than wrapped.
+  *out = 0;
   float sum = 0;
   size_t i = 0;
+  bool any = false;
   while (true) {
-    while (i < text.size() && !isdigit(static_cast<unsigned char>(text[i]))) i++;
+    while (i < text.size() && IsBlank(text[i])) i++;
     if (i >= text.size()) break;
+    // A number: digits with at most one point among them.
     char number[64];
     size_t n = 0;
+    int digits = 0, points = 0;
     while (i < text.size() && (isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.')) {
+      (text[i] == '.' ? points : digits)++;
       if (n + 1 < sizeof number) number[n++] = text[i];
       i++;
     }
     number[n] = '\0';
+    if (digits == 0 || points > 1) return false;
     float value = strtof(number, nullptr);
-    while (i < text.size() && text[i] == ' ') i++;
+    while (i < text.size() && IsBlank(text[i])) i++;
     if (i >= text.size()) {
-      sum += value;
+      sum += value;  // a bare number at the end is bytes
+      any = true;
       break;
     }
-    for (const UnitEntry* unit = table; unit->Divisor != 0; unit++) {
-      size_t want = static_cast<size_t>(significant);
-      if (i + want > text.size()) continue;
-      if (CompareNoCaseN(text.data() + i, unit->LongName, static_cast<int>(want)) == 0) {
-        sum += value * static_cast<float>(unit->Divisor);
-        break;
-      }
-    }
+    int32_t divisor = ReadUnit(text, &i, table, significant);
+    if (divisor == 0) return false;
+    sum += value * static_cast<float>(divisor);
+    any = true;
   }
-  if (!(sum < 2147483648.0f)) return INT32_MAX;
-  if (sum < 0) return 0;
-  return static_cast<int32_t>(sum);
+  if (!any) return false;
+  *out = !(sum < 2147483648.0f) ? INT32_MAX : static_cast<int32_t>(sum);
+  return true;
 }
 
-int ParseSize(std::string_view text, const char* label, uint32_t* field) {
+int ParseSize(std::string_view text, const char* label, uint32_t* field, std::string_view whole) {
+  if (whole.empty()) whole = text;
   if (text.empty()) return 0;
   if (*field != 0xFFFFFFFFu) {
     fprintf(stderr, "You can only specify the '%s' message size once\n", label);
     return kOptionsRefused;
   }
-  *field = static_cast<uint32_t>(ParseQuantity(text, SizeUnits, 1));
+  int32_t bytes = 0;
+  if (!ParseQuantity(text, SizeUnits, 1, &bytes)) return RefuseValue('z', whole);
+  *field = static_cast<uint32_t>(bytes);
   return 0;
 }
 
@@ -226,9 +273,9 @@ int ParseTimeOnQueue(RunOptions* options, const char* value) {
     return ParseTimestamp(text.substr(1), "older than", options->NowSeconds, &options->PutBefore);
   size_t comma = text.find(',');
   if (comma == std::string_view::npos) return ParseAge(text, "older than", &options->OlderThan);
-  int rc = ParseAge(text.substr(0, comma), "older than", &options->OlderThan);
+  int rc = ParseAge(text.substr(0, comma), "older than", &options->OlderThan, text);
   if (rc != 0) return rc;
-  return ParseAge(text.substr(comma + 1), "younger than", &options->YoungerThan);
+  return ParseAge(text.substr(comma + 1), "younger than", &options->YoungerThan, text);
 }
 
 int ParseSizeRange(RunOptions* options, const char* value) {
@@ -236,9 +283,9 @@ int ParseSizeRange(RunOptions* options, const char* value) {
   options->SelectionActive = true;
   size_t comma = text.find(',');
   if (comma == std::string_view::npos) return ParseSize(text, "larger than", &options->SizeAtLeast);
-  int rc = ParseSize(text.substr(0, comma), "larger than", &options->SizeAtLeast);
+  int rc = ParseSize(text.substr(0, comma), "larger than", &options->SizeAtLeast, text);
   if (rc != 0) return rc;
-  return ParseSize(text.substr(comma + 1), "less than", &options->SizeBelow);
+  return ParseSize(text.substr(comma + 1), "less than", &options->SizeBelow, text);
 }
 
 int ParsePriorityRange(RunOptions* options, const char* value) {
@@ -246,9 +293,25 @@ int ParsePriorityRange(RunOptions* options, const char* value) {
   options->SelectionActive = true;
   size_t comma = text.find(',');
   std::string_view low = text.substr(0, comma);
-  if (!low.empty()) options->PriorityMin = LenientInt(low);
-  if (comma != std::string_view::npos && comma + 1 < text.size())
-    options->PriorityMax = LenientInt(text.substr(comma + 1));
+  std::string_view high = comma == std::string_view::npos ? "" : text.substr(comma + 1);
+  int32_t number = 0;
+  // Unsigned: -1 is how "no bound" is held.
+  if (!low.empty()) {
+    if (!ReadWholeInt(low, false, &number)) return RefuseValue('P', text);
+    options->PriorityMin = number;
+  }
+  if (!high.empty()) {
+    if (!ReadWholeInt(high, false, &number)) return RefuseValue('P', text);
+    options->PriorityMax = number;
+  }
+  // Reversed bounds are put in order, as -r and -T ranges are: 7,3 means
+  // priorities 3 to 7, not an empty selection.
+  if (options->PriorityMin != -1 && options->PriorityMax != -1 &&
+      options->PriorityMin > options->PriorityMax) {
+    int32_t swap = options->PriorityMin;
+    options->PriorityMin = options->PriorityMax;
+    options->PriorityMax = swap;
+  }
   return 0;
 }
 
@@ -297,32 +360,45 @@ int ParseMessageRange(RunOptions* options, const char* value) {
 }
 
 int ParseDelay(RunOptions* options, const char* value) {
+  int32_t delay = 0;
   if (value[0] == 'r') {
+    // "r" alone is 100 percent of the recorded gaps.
+    if (value[1] != '\0' && !ReadWholeInt(value + 1, false, &delay)) return RefuseValue('D', value);
     options->RelativeDelay = true;
-    int32_t percent = LenientInt(value + 1);
-    options->Delay = percent == 0 ? 100 : percent;
-  } else {
-    // A later fixed delay replaces an earlier relative one entirely.
-    options->RelativeDelay = false;
-    options->Delay = LenientInt(value);
+    options->Delay = delay == 0 ? 100 : delay;
+    return 0;
   }
+  if (!ReadWholeInt(value, true, &delay)) return RefuseValue('D', value);
+  // A later fixed delay replaces an earlier relative one entirely.
+  options->RelativeDelay = false;
+  options->Delay = delay;
   return 0;
 }
 
 int ParseRate(RunOptions* options, const char* value) {
   std::string_view text(value);
   size_t colon = text.find(':');
-  auto field = [](std::string_view f) { return f == "*" ? -1 : LenientInt(f); };
-  if (colon != std::string_view::npos) {
-    options->RateDuration = field(text.substr(colon + 1));
-    text = text.substr(0, colon);
-  }
-  options->Rate = field(text);
+  // Each field is a count or "*" (-1).
+  auto field = [](std::string_view f, int32_t* out) {
+    if (f == "*") {
+      *out = -1;
+      return true;
+    }
+    return ReadWholeInt(f, false, out);
+  };
+  int32_t rate = 0;
+  int32_t duration = options->RateDuration;
+  if (colon != std::string_view::npos && !field(text.substr(colon + 1), &duration))
+    return RefuseValue('R', value);
+  if (!field(text.substr(0, colon), &rate)) return RefuseValue('R', value);
+  options->Rate = rate;
+  options->RateDuration = duration;
   return 0;
 }
 
 int ParseWait(RunOptions* options, const char* value) {
-  int32_t seconds = LenientInt(value);
+  int32_t seconds = 0;
+  if (!ReadWholeInt(value, true, &seconds)) return RefuseValue('w', value);
   // MQGET takes its wait in milliseconds in 32 bits: a longer wait cannot
   // be asked for, and multiplied it would wrap (to a refused negative
   // interval, or to a short one). Waiting that long is waiting for ever.

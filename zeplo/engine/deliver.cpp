@@ -47,6 +47,24 @@ int RequeueToBackoutQueue(Run* run, QueueElement* inputQueue) {
                         MqReasonText(rc));
 }
 
+// The -A fields replace the message's own wherever it is delivered: a
+// queue, a message file or a converted file all show the overridden
+// descriptor.
+void ApplyOverrides(const Run* run, MQMD* md) {
+  const MQMD* o = &run->Options->Override;
+  uint32_t fields = run->Options->OverrideFields;
+  if (fields == 0) return;
+  if (fields & kOverrideCodedCharSetId) md->CodedCharSetId = o->CodedCharSetId;
+  if (fields & kOverridePriority) md->Priority = o->Priority;
+  if (fields & kOverrideMsgType) md->MsgType = o->MsgType;
+  if (fields & kOverrideExpiry) md->Expiry = o->Expiry;
+  if (fields & kOverrideReplyTo) {
+    memcpy(md->ReplyToQ, o->ReplyToQ, sizeof md->ReplyToQ);
+    memcpy(md->ReplyToQMgr, o->ReplyToQMgr, sizeof md->ReplyToQMgr);
+  }
+  if (fields & kOverrideFormat) memcpy(md->Format, o->Format, sizeof md->Format);
+}
+
 int WriteToOutputFile(Run* run) {
   int64_t countBefore = run->Counters.WrittenCount;
   uint64_t bytesBefore = run->Counters.WrittenBytes;
@@ -76,6 +94,7 @@ int DeliverMessage(Run* run, QueueElement* inputQueue) {
       run->Message.Descriptor->BackoutCount >= inputQueue->BackoutThreshold) {
     return RequeueToBackoutQueue(run, inputQueue);
   }
+  ApplyOverrides(run, run->Message.Descriptor);
   if (run->Engine.Output.Hobj != MQHO_UNUSABLE_HOBJ || run->Options->OutputList != nullptr) {
     int rc = PutToOutputs(run, inputQueue);
     if (rc == 0) NoteMessageInUnit(run);

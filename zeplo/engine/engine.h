@@ -156,7 +156,8 @@ int64_t FindBytes(const unsigned char* buffer, int64_t length, const unsigned ch
                   int64_t needleLength);
 
 // True when both 48-character fields, each cut at its first blank, match
-// the -G t masks (queue mask, then queue manager mask; case-sensitive).
+// the -G t masks (queue mask, then queue manager mask; case-sensitive). An
+// empty queue manager mask matches any queue manager.
 bool MatchesTarget(const Run* run, const char* qmgrName, const char* queueName);
 
 // True when the current descriptor's put time lies in the -T/-Ts window.
@@ -166,7 +167,8 @@ bool InTimeWindow(const Run* run);
 // ---- Delivery (deliver.cpp) ----------------------------------------------
 
 // Hands one selected message to its sink: header stripping for -h, the
-// backout requeue, the output queues, or the output file.
+// backout requeue (the message as it was), then the -A overrides and the
+// output queues or the output file.
 // Returns 0 or the error code of the sink.
 int DeliverMessage(Run* run, QueueElement* inputQueue);
 
@@ -217,7 +219,7 @@ MQLONG OutputOpenOptions(const Run* run);
 MQLONG PutContextOption(ContextMode mode);
 
 // One MQPUT of the message in hand to `hobj` on the output slot, after the
-// -O S(CFH3) header repair, the -C t put time and the -A overrides; retried
+// -O S(CFH3) header repair and the -C t put time; retried
 // once without MQPMO_ASYNC_RESPONSE when asynchronous put is refused (-O a
 // is then off for the run) and once with a version-1 descriptor on
 // MQRC_CFH_ERROR when that can help. qmgrName/queueName only name the

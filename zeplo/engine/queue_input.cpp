@@ -24,11 +24,15 @@ constexpr int32_t kWaitSliceSeconds = 1;         // the longest single MQGET wai
 constexpr MQLONG kBrowseOptions =
     MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT | MQGMO_BROWSE_MSG_UNDER_CURSOR;
 
-int OpenOneInputQueue(Run* run, QueueElement* element, MQLONG openOptions) {
+int OpenOneInputQueue(Run* run, QueueElement* element, const char* qmgrName, MQLONG openOptions) {
   QmgrSlot& slot = run->Qmgrs[run->Options->InputSlot];
   MQOD od = {MQOD_DEFAULT};
   od.Version = MQOD_VERSION_3;  // the resolved names come back from version 3
   SetMqField(od.ObjectName, element->Name);
+  // A queue manager named with the queue goes to the queue manager, which
+  // opens its own queue and refuses another's (2045 for input): dropping
+  // it would read the connected queue manager's queue of that name.
+  SetMqField(od.ObjectQMgrName, qmgrName);
   if (run->Options->Selector != nullptr) {
     od.Version = MQOD_VERSION_4;
     od.SelectionString.VSPtr = run->Options->Selector;
@@ -47,7 +51,8 @@ int OpenOneInputQueue(Run* run, QueueElement* element, MQLONG openOptions) {
     openOptions &= ~MQOO_INQUIRE;
     slot.Api->MQOPEN(slot.Hconn, &od, openOptions, &element->Hobj, &compCode, &reason);
   }
-  int rc = CheckMqiCall(run, "MQOPEN", slot.Name, element->Name, compCode, reason);
+  const char* shownQmgr = qmgrName[0] != '\0' ? qmgrName : slot.Name;
+  int rc = CheckMqiCall(run, "MQOPEN", shownQmgr, element->Name, compCode, reason);
   if (rc != 0) {
     element->Hobj = MQHO_UNUSABLE_HOBJ;
     return rc;
@@ -256,8 +261,9 @@ int OpenInputQueues(Run* run) {
   }
   if (run->Options->Context == ContextMode::PassAll || run->Options->Context == ContextMode::PassIdentity) {
     // Context is saved only by a get that takes the message; a browse
-    // has nothing to pass on.
-    if (!run->Options->DestructiveGet || run->Settings.SelectionActive) {
+    // has nothing to pass on. A selection browses first, but the message
+    // put is the one then got under the cursor, which saves it.
+    if (!run->Options->DestructiveGet) {
       fprintf(stderr, "To pass context you must GET the source message not browse\n");
       return MQRC_CONTEXT_NOT_AVAILABLE;
     }
@@ -296,7 +302,7 @@ int OpenInputQueues(Run* run) {
   for (int32_t i = 0; i < list->Count; i++) {
     // NoBackout may be switched on by the first queue's refused inquire.
     MQLONG thisOpen = run->Settings.NoBackout ? (openOptions & ~MQOO_INQUIRE) : openOptions;
-    int rc = OpenOneInputQueue(run, &elements[i], thisOpen);
+    int rc = OpenOneInputQueue(run, &elements[i], list->Entries[i].QmgrName, thisOpen);
     if (rc != 0) return rc;
     if (!run->Settings.NoBackout) InquireInputQueue(run, &elements[i]);
   }

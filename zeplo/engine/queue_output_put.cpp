@@ -85,21 +85,6 @@ void RepairCfhVersion(Run* run) {
   WriteCfhVersion(run, kCfhRepairedVersion);
 }
 
-void ApplyOverrides(const Run* run, MQMD* md) {
-  const MQMD* o = &run->Options->Override;
-  uint32_t fields = run->Options->OverrideFields;
-  if (fields == 0) return;
-  if (fields & kOverrideCodedCharSetId) md->CodedCharSetId = o->CodedCharSetId;
-  if (fields & kOverridePriority) md->Priority = o->Priority;
-  if (fields & kOverrideMsgType) md->MsgType = o->MsgType;
-  if (fields & kOverrideExpiry) md->Expiry = o->Expiry;
-  if (fields & kOverrideReplyTo) {
-    memcpy(md->ReplyToQ, o->ReplyToQ, sizeof md->ReplyToQ);
-    memcpy(md->ReplyToQMgr, o->ReplyToQMgr, sizeof md->ReplyToQMgr);
-  }
-  if (fields & kOverrideFormat) memcpy(md->Format, o->Format, sizeof md->Format);
-}
-
 // A broker refuses an old PCF header in a version-2 descriptor; the same
 // message in a version-1 descriptor is accepted, as long as nothing of the
 // version-2 part (grouping, segmentation) would be lost.
@@ -163,7 +148,6 @@ int PutOneMessage(Run* run, MQHOBJ hobj, const char* qmgrName, const char* queue
   if (run->Options->Context == ContextMode::SetAllUpdateTimes) {
     EpochToMqDateTime(nullptr, md->PutDate, md->PutTime, true);
   }
-  ApplyOverrides(run, md);
 
   // At most one retry of each kind: the asynchronous option is dropped for
   // good, and a version-1 descriptor never qualifies for the second retry.

@@ -134,6 +134,9 @@ bool MatchesTarget(const Run* run, const char* qmgrName, const char* queueName) 
   if (!MatchName(queue, queueLength, run->Options->TargetQueueMask, run->Options->TargetQueueMaskLength)) {
     return false;
   }
+  // A mask given without a queue manager part ("-G t:Q1") names the queue
+  // on any queue manager, as the selection report says.
+  if (run->Options->TargetQmgrMaskLength == 0) return true;
   return MatchName(qmgr, qmgrLength, run->Options->TargetQmgrMask, run->Options->TargetQmgrMaskLength);
 }
 

@@ -35,9 +35,10 @@ void Erase(Run* run) {
 void StartProgress(Run* run, int64_t total) {
   EndProgress(run, false);
   run->Files.ProgressTotal = 0;
-  if (!run->Options->Interactive) return;
-  // Quiet runs show no percentage, but a counting pass still reports.
-  run->Files.ProgressTotal = run->Options->Quiet && !run->Files.CountingPass ? 0 : total;
+  // Quiet runs show no percentage, and so have no progress line to end
+  // with a newline; a counting pass still reports.
+  if (!run->Options->Interactive || (run->Options->Quiet && !run->Files.CountingPass)) return;
+  run->Files.ProgressTotal = total;
   run->Files.ProgressStart = static_cast<int64_t>(std::time(nullptr));
   run->Files.ProgressLastPercent = -1;
   run->Files.ProgressLastTime = 0;

@@ -37,7 +37,7 @@ class HelpTest : public ::testing::Test {
     FILE* out = tmpfile();
     fwrite(answers.data(), 1, answers.size(), in);
     rewind(in);
-    SetHelpStreams(out, in);
+    SetHelpStreams(out, in, true);
     display();
     SetHelpStreams(nullptr, nullptr);
     std::string text(static_cast<size_t>(ftell(out)), '\0');

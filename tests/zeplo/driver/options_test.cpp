@@ -189,4 +189,30 @@ TEST_F(OptionsTest, UnknownGetFilterLetterIsOnlyReported) {
   EXPECT_TRUE(options_.Quiet);  // parsing went on past it
 }
 
+// Numbers are read whole: each of these was once read in part (1d as one
+// minute, 10x as 0 bytes, abc as no filter) and would widen a selection.
+TEST_F(OptionsTest, NumbersNotReadWholeAreRefused) {
+  struct Case {
+    const char* Option;
+    const char* Value;
+  } cases[] = {
+      {"-T", "1d"},     {"-T", "2h"},      {"-T", "abc"},    {"-T", "-5"},
+      {"-T", "60,1x"},  {"-T", "1::2"},    {"-T", "1:2:3:4"}, {"-z", "10x"},
+      {"-z", "1k,2q"},  {"-z", "."},       {"-P", "abc"},    {"-P", "3,x"},
+      {"-P", "-1"},     {"-D", "5s"},      {"-D", "rx"},     {"-R", "10/s"},
+      {"-R", "5:1m"},   {"-R", ":60"},     {"-w", "5s"},     {"-t", "1O0"},
+      {"-t", "-2"},     {"-b", "64k"},     {"-c", "1208x"},  {"-c", "1208:1g"},
+      {"-c", "1208:"},  {"-A", "p:9x"},    {"-A", "c:"},     {"-A", "e:1h"},
+      {"-G", "r:abc"},  {"-G", "r:65536x"}, {"-L", "m5x"},
+  };
+  for (const Case& c : cases) {
+    Parsed p = Parse({"-iQ1", c.Option, c.Value});
+    std::string label = std::string(c.Option) + " " + c.Value;
+    EXPECT_EQ(p.Rc, kOptionsRefused) << label;
+    std::string want = std::string("Sorry, '") + c.Value + "' is not a valid value for " + c.Option + "\n";
+    if (std::string(c.Option) == "-L") want = std::string("Invalid -Lm parameter '") + c.Value + "'\n";
+    EXPECT_EQ(p.Err, want) << label;
+  }
+}
+
 }  // namespace

@@ -102,7 +102,7 @@ class QueueOutputTest : public ::testing::Test {
     ResetDescriptorDefaults(m.Descriptor);
     memcpy(m.Descriptor->Format, format, 8);
     m.Descriptor->Encoding = encoding;
-    return PutToOutputs(&options_, &input_);
+    return DeliverMessage(&options_, &input_);  // the -A overrides come on the way
   }
   TestRun options_{};
   QueueElement input_;

@@ -1,0 +1,85 @@
+// Descriptor overrides wherever a message is delivered, context passed on
+// a selective move, and the moves that are refused before anything is
+// taken, with the real binary against localqm.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+
+constexpr int kRefused = 2046 & 0xFF;
+
+class ShapingMovesTest : public ::testing::Test {
+ public:
+  void SetUp() override {
+    LocalqmOrFail({"create", "QM1", "--default"});
+    LocalqmOrFail({"create", "QM2"});
+    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
+    LocalqmOrFail({"define", "QM2", "Q2"});
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "one", "--priority", "2"});
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", "two", "--priority", "1"});
+  }
+  static std::string Depth(const char* qmgr, const char* queue) {
+    return LocalqmOrFail({"depth", qmgr, queue});
+  }
+};
+
+// -A p:9 shows in a message file written from a queue and in a converted
+// file, not only in a put.
+TEST_F(ShapingMovesTest, OverridesReachFilesToo) {
+  const struct {
+    std::vector<std::string> Args;
+    const char* File;
+  } runs[] = {
+      {{"-m", "QM1", "-i", "Q1", "-f", "a.zpd", "-A", "p:9"}, "a.zpd"},
+      {{"-f", "a.zpd", "-f", "b.zpd", "-A", "p:7"}, "b.zpd"},
+  };
+  for (const auto& r : runs) {
+    RunResult result = RunZeplo(r.Args);
+    ASSERT_EQ(0, result.exitStatus) << result.err;
+    std::string text = ReadFileText(ScratchPath(r.File));
+    std::string want = std::string("A PRI ") + (r.File[0] == 'a' ? "9" : "7");
+    size_t count = 0;
+    for (const std::string& line : SplitLines(text)) count += line == want;
+    EXPECT_EQ(2u, count) << r.File << "\n" << text;
+  }
+}
+
+// The selected message is got under the cursor, which saves its context:
+// passing it on is allowed, and only that message moves.
+TEST_F(ShapingMovesTest, ContextPassedOnASelectiveMove) {
+  for (const char* mode : {"a", "i"}) {
+    RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-r", "1", "-C", mode});
+    ASSERT_EQ(0, r.exitStatus) << mode << "\n" << r.err;
+  }
+  EXPECT_EQ("0\n", Depth("QM1", "Q1"));
+  EXPECT_EQ("2\n", Depth("QM1", "Q2"));
+}
+
+// Refused before anything is taken: each leaves both messages on Q1.
+TEST_F(ShapingMovesTest, MovesThatCouldNotBeUndoneAreRefused) {
+  const struct {
+    std::vector<std::string> Args;
+    int Status;
+    const char* Message;
+  } cases[] = {
+      {{"-m", "QM1", "-I", "Q1", "-f", "t.txt", "-dT"}, kRefused,
+       "Time on queue option is not valid with move, use browse\n"},
+      {{"-m", "QM1", "-I", "Q1", "-f", "r.txt", "-dr"}, kRefused,
+       "Raw byte option is not valid with move, use browse\n"},
+      {{"-m", "QM1", "-I", "Q1", "-m", "QM2", "-o", "Q2", "-C", "a"}, Status(2098),
+       "Sorry, context can only be passed between queues of one Queue Manager\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = RunZeplo(c.Args);
+    EXPECT_EQ(c.Status, r.exitStatus) << c.Message << r.err;
+    EXPECT_EQ(c.Message, AfterBanner(r.err));
+    EXPECT_EQ("2\n", Depth("QM1", "Q1"));
+  }
+  EXPECT_EQ("0\n", Depth("QM2", "Q2"));
+}
+
+}  // namespace
