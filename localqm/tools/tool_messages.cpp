@@ -8,6 +8,7 @@
 
 #include "localqm/api/api.h"
 #include "localqm/tools/tools.h"
+#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"  // after every other header
 
 const std::vector<std::string> kPutOptions = {
@@ -19,13 +20,6 @@ const std::vector<std::string> kPutOptions = {
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Decodes hex digits (an even number) into bytes. False when malformed or
 // longer than maxBytes (0: no limit).
 bool DecodeHex(const char* text, size_t maxBytes, std::vector<unsigned char>* out) {
@@ -33,7 +27,8 @@ bool DecodeHex(const char* text, size_t maxBytes, std::vector<unsigned char>* ou
   size_t n = strlen(text);
   if (n % 2 != 0 || (maxBytes != 0 && n / 2 > maxBytes)) return false;
   for (size_t i = 0; i < n; i += 2) {
-    int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
+    int hi = HexDigitValue(static_cast<unsigned char>(text[i]));
+    int lo = HexDigitValue(static_cast<unsigned char>(text[i + 1]));
     if (hi < 0 || lo < 0) return false;
     out->push_back(static_cast<unsigned char>(hi * 16 + lo));
   }

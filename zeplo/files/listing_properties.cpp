@@ -81,7 +81,7 @@ bool IsPlainName(std::string_view name) {
 
 bool IsHexDigits(std::string_view digits) {
   for (char c : digits) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    if (HexDigitValue(static_cast<unsigned char>(c)) < 0) return false;
   }
   return digits.size() % 2 == 0;
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "zeplo/files/files.h"
+#include "zeplo/util/util.h"
 #include "zeplo/util/banned.h"
 
 namespace {
@@ -19,10 +20,8 @@ namespace {
 // Digit values; kNotHex (a bit no digit has) for any other character.
 constexpr uint8_t kNotHex = 0x10;
 constexpr uint8_t DigitValue(int c) {
-  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  return kNotHex;
+  int value = HexDigitValue(c);
+  return value < 0 ? kNotHex : static_cast<uint8_t>(value);
 }
 
 // The byte of every pair of characters, indexed by first | second << 8;

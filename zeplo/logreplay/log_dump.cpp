@@ -14,7 +14,9 @@ namespace {
 
 constexpr int kIncompleteMessage = 2242;  // MQRC_INCOMPLETE_MSG
 
-// The value of a hex digit; anything else, lower case included, counts 0.
+// The value of a hex digit as the log formatter prints them (upper case
+// only); any other character counts 0. One lookup per digit and no check:
+// the loop below decodes a whole dump line at a time.
 struct HexTable {
   unsigned char Value[256];
   constexpr HexTable() : Value() {

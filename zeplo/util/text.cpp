@@ -11,13 +11,6 @@
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 int Lower(char c) { return std::tolower(static_cast<unsigned char>(c)); }
 
 }  // namespace
@@ -56,9 +49,9 @@ int HexToBytes(const char* text, int maxChars, void* out) {
   // Only whole pairs within the maximum are read: the maximum is a hard
   // limit on the characters consumed.
   for (int i = 0; i + 2 <= maxChars && text[i] != '\0'; i += 2) {
-    int high = HexValue(text[i]);
+    int high = HexDigitValue(static_cast<unsigned char>(text[i]));
     if (high < 0) return 1;
-    int low = HexValue(text[i + 1]);  // NUL here: a lone last digit
+    int low = HexDigitValue(static_cast<unsigned char>(text[i + 1]));  // NUL here: a lone last digit
     if (low < 0) return 1;
     bytes[i / 2] = static_cast<unsigned char>(high * 16 + low);
   }

@@ -149,6 +149,16 @@ int BytesToHex(const void* in, int length, char (&out)[N], int width) {
   return BytesToHex(in, length, out, N, width);
 }
 
+// The value of one hex digit of either case, -1 for any other character.
+// The one digit rule of every hex reader (constexpr, so that a reader may
+// build its lookup tables from it at compile time).
+constexpr int HexDigitValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 // Reads pairs of hex digits (either case) from the NUL-terminated `text`
 // until it ends or `maxChars` characters are consumed, one byte per pair,
 // into `out`, which is maxChars / 2 bytes long; the bytes not written are
