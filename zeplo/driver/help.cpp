@@ -32,6 +32,10 @@ struct HelpState {
   long long LinesSincePause;
   bool BannerPrinted;
 };
+// The help display's one piece of process state. It is kept here rather
+// than in the Run because help is printed while the options are parsed,
+// before any Run exists, and the banner and the pager's line count must
+// carry across the separate help calls of one command line.
 HelpState gHelp = {nullptr, nullptr, false, 0, false};
 
 FILE* HelpOut() { return gHelp.Out != nullptr ? gHelp.Out : stderr; }

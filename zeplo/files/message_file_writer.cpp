@@ -37,6 +37,11 @@ struct ChunkWriter {
   char Data[kChunkSize];
 };
 
+// One chunk for the process, deliberately not in the Run: 64 KB that the
+// Run would otherwise carry into every copy made of it (a generic run's
+// per-queue runs, a rescue's private copy). The writer is never entered
+// twice at once: consumer callbacks write only while they hold the run's
+// event mutex, and a rescue writes after the failed write has returned.
 ChunkWriter gOut;
 
 // "0123...EF" pairs for every byte value: one 2-byte copy per byte.
