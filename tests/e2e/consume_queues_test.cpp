@@ -4,6 +4,7 @@
 // work, the file rolled over by age, failures that must lose nothing, and
 // an MQ library without MQCB.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -221,6 +222,22 @@ TEST_F(ConsumeQueuesTest, OutputFileRollsOverByAgeWhileConsuming) {
 
 // A library without the optional entry points: the run is refused before
 // anything moves, with no count lines.
+// A stop signal while the run listens ends it at once, not when -w runs
+// out: the one unit is backed out, the file it opened removed.
+TEST_F(ConsumeQueuesTest, StopSignalBacksTheUnitOut) {
+  Fill();
+  PtySession pty;
+  ASSERT_TRUE(PtyStart(&pty, ZeploPath(),
+                       {"-m", "QM1", "-I", "Q1", "-I", "Q2", "-t", "-1", "-w", "600", "-F",
+                        "all.zpd"}));
+  ASSERT_TRUE(WaitFor([] { return FileData("all.zpd").size() == kAll.size(); }, 30000));
+  kill(pty.pid, SIGTERM);
+  EXPECT_EQ(Status(2549), PtyFinish(&pty)) << PtyText(pty);
+  EXPECT_NE(std::string::npos, PtyText(pty).find(" at a message boundary\n")) << PtyText(pty);
+  EXPECT_FALSE(FileExists(ScratchPath("all.zpd")));
+  EXPECT_EQ(kAll, Everywhere());
+}
+
 TEST_F(ConsumeQueuesTest, LibraryWithoutMqcbEndsWith2298) {
   Fill();
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-F", "all.zpd"}, "",

@@ -20,8 +20,11 @@ namespace {
 // often enough to ride out a passing refusal, few enough that a callback
 // never spins.
 constexpr int kStopAttempts = 3;
-// The longest single wait of the main thread, in seconds.
+// The longest wait RemainingWait and RemainingFileAge report, in seconds.
 constexpr int32_t kLongestWaitSeconds = 3600;
+// The longest single wait of the main thread: a stop signal wakes nothing,
+// so it is looked for at least this often.
+constexpr int32_t kSignalSliceSeconds = 1;
 // RemainingWait while some queue has not yet reported empty.
 constexpr int32_t kDrainGraceSeconds = 5;
 
@@ -186,7 +189,8 @@ int ConsumeEvent(Run* run, MQHCONN hconn, QueueElement* element, const MQCBC* co
 }
 
 // Waits while the -w interval and the file age last and nothing stops
-// the run. Returns 0, or 2102 when the wait itself fails.
+// the run, in slices of a second at most so that a stop signal is seen.
+// Returns 0, the signal's code (2549), or 2102 when the wait itself fails.
 int WaitWhileConsuming(Run* run) {
   EventSemaphore* event = &run->Engine.Consume.Event;
   for (;;) {
@@ -198,12 +202,14 @@ int WaitWhileConsuming(Run* run) {
     int32_t seconds = wait < age ? wait : age;
     int result = 0;
     if (seconds > 0) {
-      if (seconds > kLongestWaitSeconds) seconds = kLongestWaitSeconds;
+      if (seconds > kSignalSliceSeconds) seconds = kSignalSliceSeconds;
       result = WaitEvent(event, static_cast<uint32_t>(seconds) * 1000u);
     }
     pthread_mutex_lock(&event->Mutex);
     int rc = 0;
-    if (result != 0 && result != 2) {
+    if (PendingStopSignal() != 0 && !run->StopRequested) {
+      rc = StopForSignal(run);
+    } else if (result != 0 && result != 2) {
       rc = SetExitMessage(run, MQRC_RESOURCE_PROBLEM, "Error waiting on semaphore RC(%d).", result);
       run->StopRequested = true;
     }
@@ -281,6 +287,9 @@ extern "C" void ConsumeCallback(MQHCONN hconn, PMQVOID mqmd, PMQVOID gmo, PMQVOI
   } else if (!stopping && context->CallType == MQCBCT_EVENT_CALL) {
     rc = ConsumeEvent(run, hconn, nullptr, context);
   }
+  // A stop signal ends the run after the message in hand (a boundary):
+  // the unit it joined is backed out with the rest.
+  if (rc == 0 && !stopping && PendingStopSignal() != 0) rc = StopForSignal(run);
   if (rc != 0) {
     run->StopRequested = true;
     Hold(run, rc);
