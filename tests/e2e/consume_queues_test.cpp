@@ -182,6 +182,23 @@ TEST_F(ConsumeQueuesTest, FailuresStopBackOutAndLoseNothing) {
   }
 }
 
+// Outside syncpoint a consumed message that cannot be delivered goes back
+// to its queue whole, with its own MsgId.
+TEST_F(ConsumeQueuesTest, UndeliveredMessageOutsideSyncpointGoesBack) {
+  Fill();
+  std::vector<std::string> ids;
+  for (const char* q : {"Q1", "Q2"})
+    for (const MessageFields& m : BrowseMessages("QM1", q)) ids.push_back(m.at("MsgId"));
+  LocalqmOrFail({"fault", "QM1", "MQPUT", "--queue", "Q3", "--reason", "2053", "--after", "2"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-o", "Q3", "-t", "0"});
+  EXPECT_EQ(Status(2053), r.exitStatus) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(": it was put back on queue 'Q")) << r.err;
+  EXPECT_EQ(kAll, Everywhere());
+  for (const char* q : {"Q1", "Q2", "Q3"})
+    for (const MessageFields& m : BrowseMessages("QM1", q))
+      EXPECT_NE(ids.end(), std::find(ids.begin(), ids.end(), m.at("MsgId"))) << m.at("Data");
+}
+
 // True when process `pid` is alive and has closed `path` (none of its
 // /proc fd links leads there).
 bool RunsWithoutOpen(const std::string& pid, const std::string& path) {

@@ -129,10 +129,19 @@ int ConsumeMessage(Run* run, QueueElement* element, PMQVOID mqmd, PMQVOID buffer
   m.Descriptor = static_cast<MQMD*>(mqmd);
   m.Cursor = buffer != nullptr ? static_cast<unsigned char*>(buffer) : m.Storage;
   m.DataLength = context->DataLength;
+  if (context->CallType == MQCBCT_MSG_REMOVED) {
+    // Taken off its queue: what a rescue (outside syncpoint) puts back and
+    // the report of a unit left on two queue managers names. The buffer
+    // is the library's, valid until this call returns, as is the rescue.
+    run->Engine.TakenDescriptor = *m.Descriptor;
+    run->Engine.TakenLength = context->DataLength;
+    run->Engine.TakenData = m.Cursor;
+  }
   int rc = ProcessMessage(run, element);
   m.Descriptor = &m.OwnDescriptor;
   m.Cursor = m.Storage;
   m.DataLength = 0;
+  run->Engine.TakenData = nullptr;  // the lent buffer is gone after this call
   return rc;
 }
 

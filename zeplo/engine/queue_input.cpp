@@ -371,6 +371,7 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
         // report of the unit needs, whatever delivery changes in it.
         run->Engine.TakenDescriptor = *md;
         run->Engine.TakenLength = dataLength;
+        run->Engine.TakenData = m.Storage;
       }
       return 0;
     }

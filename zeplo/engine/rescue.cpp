@@ -29,7 +29,7 @@ void RestoreTakenMessage(Run* run) {
   MessageBuffer& m = run->Message;
   m.OwnDescriptor = run->Engine.TakenDescriptor;
   m.Descriptor = &m.OwnDescriptor;
-  m.Cursor = m.Storage;
+  m.Cursor = run->Engine.TakenData != nullptr ? run->Engine.TakenData : m.Storage;
   m.DataLength = run->Engine.TakenLength;
 }
 

@@ -381,7 +381,9 @@ struct EngineState {
   ConsumeState Consume;
   SummaryStatistics Summary;     // -ds: gathered for the whole run, never reset
   MQMD TakenDescriptor;          // a destructive get's descriptor as got,
-  int32_t TakenLength;           // and its length: what a rescue restores
+  int32_t TakenLength;           // its length and where its data lies
+  unsigned char* TakenData;      // (Storage, or a consumer callback's lent
+                                 // buffer): what a rescue restores
   MQBYTE24* UnitMsgIds;          // two queue managers: MsgIds put in the open
   int32_t UnitMsgIdCount;        // unit ("UNITMSGIDS"), what a failed input
   int32_t UnitMsgIdCapacity;     // commit leaves on both
