@@ -20,6 +20,16 @@
 // or flush, 2208 for files that cannot be opened, renamed or are refused.
 // Nothing here exits or throws.
 //
+// When output reaches the disk, the one rule: every writer call (header,
+// message, end line) hands its bytes to the system before it returns
+// (write, then fflush), so a message counts as written only once all of it
+// left the process; before each commit of destructive gets the file is
+// made durable (MakeOutputDurable: fdatasync, and the directory of a new
+// file); closing a file (a roll-over, the end) writes its end line and,
+// for destructive gets, makes it durable too. The engine flushes once more
+// before a commit (FlushOutputForCommit) only to catch an error that the
+// stream kept in its flag.
+//
 // State: the open streams, current names, per-file counts, the progress
 // line and the reader's line storage live in run->Files (FileState), which
 // only this layer writes. The writer's format buffer is process-wide and
