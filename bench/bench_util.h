@@ -175,13 +175,8 @@ inline int BenchEnd(const char* dir, bool ok) {
 // messages of its Length (at least localqm's default maximum). False, told
 // on stderr, when the store refuses.
 inline bool BenchCreateQmgr(const BenchCase* cases, int n) {
-  LqmQmgr qm{};
-  snprintf(qm.Name, sizeof qm.Name, "%s", kBenchQmgr);
-  qm.CommandLevel = kLqmDefaultCommandLevel;
-  qm.Platform = MQPL_UNIX;
-  qm.MaxCnoVersion = MQCNO_CURRENT_VERSION;
-  qm.Running = true;
-  qm.Ccsid = kLqmDefaultCcsid;
+  LqmQmgr qm;
+  LqmQmgrDefaults(&qm, kBenchQmgr);
   int rc = LqmStoreCreate(&qm, false);
   LqmStore store{};
   if (rc == 0) rc = LqmStoreOpen(kBenchQmgr, &store);

@@ -151,6 +151,12 @@ void LqmNameToField(const char* name, char* field, size_t fieldLength);
 // 2058 for a bad name; 2102 when the directory cannot be made.
 int LqmStoreCreate(const LqmQmgr* attrs, bool makeDefault);
 
+// Fills a queue manager record with the attributes of a new, running queue
+// manager `name` (this platform, the current command level and CCSID, the
+// latest MQCNO version); the one set of defaults the admin command, the
+// tests and the benchmarks start from.
+void LqmQmgrDefaults(LqmQmgr* q, const char* name);
+
 // Removes queue manager `name` and all its data. 0; 2058 when unknown.
 int LqmStoreDelete(const char* name);
 

@@ -26,6 +26,16 @@ int StepDone(sqlite3_stmt* st) {
 
 }  // namespace
 
+void LqmQmgrDefaults(LqmQmgr* q, const char* name) {
+  *q = LqmQmgr{};
+  snprintf(q->Name, sizeof q->Name, "%.48s", name);
+  q->CommandLevel = kLqmDefaultCommandLevel;
+  q->Platform = MQPL_UNIX;
+  q->MaxCnoVersion = MQCNO_CURRENT_VERSION;
+  q->Running = true;
+  q->Ccsid = kLqmDefaultCcsid;
+}
+
 void LqmQueueDefaults(LqmQueue* q, const char* name) {
   *q = LqmQueue{};
   snprintf(q->Name, sizeof q->Name, "%s", name);

@@ -82,17 +82,12 @@ const char* const kCalls[] = {"MQCONN", "MQCONNX", "MQDISC", "MQOPEN", "MQCLOSE"
 int ToolCreate(const ToolArgs& args) {
   int rc = ToolArgsCheck(args, kQmgrOptions, 1, 1, "create");
   if (rc != kToolOk) return rc;
-  LqmQmgr q{};
-  snprintf(q.Name, sizeof q.Name, "%.48s", args.Words[0].c_str());
+  LqmQmgr q;
+  LqmQmgrDefaults(&q, args.Words[0].c_str());
   if (args.Words[0].size() > kLqmNameLength || LqmCheckName(q.Name, MQRC_Q_MGR_NAME_ERROR) != 0) {
     fprintf(stderr, "localqm: '%s' is not a valid queue manager name\n", args.Words[0].c_str());
     return kToolFailed;
   }
-  q.CommandLevel = kLqmDefaultCommandLevel;
-  q.Platform = MQPL_UNIX;
-  q.MaxCnoVersion = MQCNO_CURRENT_VERSION;
-  q.Running = true;
-  q.Ccsid = kLqmDefaultCcsid;
   snprintf(q.DeadLetterQ, sizeof q.DeadLetterQ, "SYSTEM.DEAD.LETTER.QUEUE");
   if (!ApplyQmgrOptions(args, &q)) return kToolUsage;
   rc = LqmStoreCreate(&q, ToolFlag(args, "default"));

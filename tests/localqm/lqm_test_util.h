@@ -35,13 +35,9 @@ class LqmTest : public ::testing::Test {
  public:
   // Creates a running queue manager with default attributes.
   static void CreateQmgr(const char* name, bool makeDefault = false, MQLONG maxCno = 8) {
-    LqmQmgr q{};
-    snprintf(q.Name, sizeof q.Name, "%s", name);
-    q.CommandLevel = kLqmDefaultCommandLevel;
-    q.Platform = MQPL_UNIX;
+    LqmQmgr q;
+    LqmQmgrDefaults(&q, name);
     q.MaxCnoVersion = maxCno;
-    q.Running = true;
-    q.Ccsid = kLqmDefaultCcsid;
     ASSERT_EQ(LqmStoreCreate(&q, makeDefault), 0);
   }
 
