@@ -35,13 +35,74 @@ int SetDelimiter(const char* value, size_t length, char* field, const char* tooL
 const char kStartMsgTwice[] = "Start message delimiter must only be specified once.\n";
 const char kEndMsgTwice[] = "End message delimiter only be specified once.\n";
 
+enum DelimiterKind { kNoDelimiter, kMessageDelimiter, kPropertyDelimiter };
+
+// -nd: the start and the end delimiter in one text, half each.
+int SetDelimiterPair(RunOptions* options, const char* text, size_t length) {
+  if (length % 2 != 0) {
+    fputs("Message delimiter parameter must be even in length.\n", stderr);
+    return kOptionsRefused;
+  }
+  if (length == 0 || length > 2 * kDelimiterLength) {
+    fprintf(stderr,
+            "Message delimiters must be between 1 and %d characters in "
+            "length.\n",
+            kDelimiterLength);
+    return kOptionsRefused;
+  }
+  if (options->MsgStartDelimiter[0] != '\0') {
+    fputs(kStartMsgTwice, stderr);
+    return kOptionsRefused;
+  }
+  if (options->MsgEndDelimiter[0] != '\0') {
+    fputs(kEndMsgTwice, stderr);
+    return kOptionsRefused;
+  }
+  snprintf(options->MsgStartDelimiter, kDelimiterLength + 1, "%.*s", static_cast<int>(length / 2),
+           text);
+  snprintf(options->MsgEndDelimiter, kDelimiterLength + 1, "%s", text + length / 2);
+  return 0;
+}
+
+// The delimiter of letter `c` (s, e, d, p or q) from `text`, the rest of
+// the -n value. Sets *kind to what it delimits. 0 or the refusal's code.
+int SetNonNativeDelimiter(RunOptions* options, char c, const char* text, DelimiterKind* kind) {
+  size_t length = strlen(text);
+  *kind = c == 'p' || c == 'q' ? kPropertyDelimiter : kMessageDelimiter;
+  switch (c) {
+    case 's':
+      return SetDelimiter(text, length, options->MsgStartDelimiter,
+                          "Start message delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          kStartMsgTwice);
+    case 'e':
+      return SetDelimiter(text, length, options->MsgEndDelimiter,
+                          "End message delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          kEndMsgTwice);
+    case 'd':
+      return SetDelimiterPair(options, text, length);
+    case 'p':
+      return SetDelimiter(text, length, options->PropStartDelimiter,
+                          "Start property delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          "Start property delimiter must only be specified "
+                          "once.\n");
+    default:  // 'q'
+      return SetDelimiter(text, length, options->PropEndDelimiter,
+                          "End property delimiter must be between 1 and %d "
+                          "characters in length.\n",
+                          "End property delimiter only be specified once.\n");
+  }
+}
+
 }  // namespace
 
 int ParseNonNative(RunOptions* options, const char* value) {
   options->NonNative = true;
   bool include = false, exclude = false;
-  enum { kNone, kMessage, kProperty } delimiterKind = kNone;
-  for (size_t i = 0; value[i] != '\0' && delimiterKind == kNone; i++) {
+  DelimiterKind delimiterKind = kNoDelimiter;
+  for (size_t i = 0; value[i] != '\0' && delimiterKind == kNoDelimiter; i++) {
     char c = value[i];
     switch (c) {
       case 'i':
@@ -82,74 +143,16 @@ int ParseNonNative(RunOptions* options, const char* value) {
       return kOptionsRefused;
     }
     // The rest of the argument is the delimiter; it ends the option.
-    const char* text = value + i + 2;
-    size_t length = strlen(text);
-    int rc = 0;
-    switch (c) {
-      case 's':
-        rc = SetDelimiter(text, length, options->MsgStartDelimiter,
-                          "Start message delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          kStartMsgTwice);
-        delimiterKind = kMessage;
-        break;
-      case 'e':
-        rc = SetDelimiter(text, length, options->MsgEndDelimiter,
-                          "End message delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          kEndMsgTwice);
-        delimiterKind = kMessage;
-        break;
-      case 'd':
-        if (length % 2 != 0) {
-          fputs("Message delimiter parameter must be even in length.\n", stderr);
-          return kOptionsRefused;
-        }
-        if (length == 0 || length > 2 * kDelimiterLength) {
-          fprintf(stderr,
-                  "Message delimiters must be between 1 and %d characters in "
-                  "length.\n",
-                  kDelimiterLength);
-          return kOptionsRefused;
-        }
-        if (options->MsgStartDelimiter[0] != '\0') {
-          fputs(kStartMsgTwice, stderr);
-          return kOptionsRefused;
-        }
-        if (options->MsgEndDelimiter[0] != '\0') {
-          fputs(kEndMsgTwice, stderr);
-          return kOptionsRefused;
-        }
-        snprintf(options->MsgStartDelimiter, kDelimiterLength + 1, "%.*s",
-                 static_cast<int>(length / 2), text);
-        snprintf(options->MsgEndDelimiter, kDelimiterLength + 1, "%s", text + length / 2);
-        delimiterKind = kMessage;
-        break;
-      case 'p':
-        rc = SetDelimiter(text, length, options->PropStartDelimiter,
-                          "Start property delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          "Start property delimiter must only be specified "
-                          "once.\n");
-        delimiterKind = kProperty;
-        break;
-      default:  // 'q'
-        rc = SetDelimiter(text, length, options->PropEndDelimiter,
-                          "End property delimiter must be between 1 and %d "
-                          "characters in length.\n",
-                          "End property delimiter only be specified once.\n");
-        delimiterKind = kProperty;
-        break;
-    }
+    int rc = SetNonNativeDelimiter(options, c, value + i + 2, &delimiterKind);
     if (rc != 0) return rc;
   }
   // "i" and "n" apply to the delimiters this value set, or to both kinds
   // when it set none.
-  if (delimiterKind != kProperty) {
+  if (delimiterKind != kPropertyDelimiter) {
     if (include) options->IncludeMsgDelimiters = true;
     if (exclude) options->ExcludeMsgDelimiters = true;
   }
-  if (delimiterKind != kMessage) {
+  if (delimiterKind != kMessageDelimiter) {
     if (include) options->IncludePropDelimiters = true;
     if (exclude) options->ExcludePropDelimiters = true;
   }
