@@ -161,6 +161,29 @@ int SetGetWait(Run* run, bool underCursor, int64_t now, MQGMO* gmo) {
   return 0;
 }
 
+// True when the get handed over a message. A conversion warning
+// (MQRC_FORMAT_ERROR for MQFMT_NONE data, the CCSID and encoding errors,
+// MQRC_NOT_CONVERTED) still hands it over unconverted, and a destructive
+// get has taken it: treating it as a failure would stop the run on every
+// binary message of a -c unload and, outside syncpoint, lose the message.
+bool HandsOverMessage(MQLONG compCode, MQLONG reason) {
+  bool conversionWarning = compCode == MQCC_WARNING && reason >= MQRC_FORMAT_ERROR &&
+                           reason <= MQRC_CONVERTED_MSG_TOO_BIG;
+  return compCode != MQCC_FAILED &&
+         (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED || conversionWarning);
+}
+
+// A message got: the time -w counts from and, for one taken off its queue,
+// the descriptor as got, which a rescue or the report of a unit needs
+// whatever delivery changes in it.
+void NoteGot(Run* run, const MQGMO& gmo, MQLONG dataLength) {
+  run->Engine.LastMessageTime = time(nullptr);
+  if ((gmo.Options & kBrowseOptions) != 0) return;
+  run->Engine.TakenDescriptor = *run->Message.Descriptor;
+  run->Engine.TakenLength = dataLength;
+  run->Engine.TakenData = run->Message.Storage;
+}
+
 }  // namespace
 
 void ReleaseMessageStorage(Run* run) {
@@ -356,23 +379,8 @@ int GetQueueMessage(Run* run, QueueElement* element, bool underCursor) {
     m.DataLength = dataLength;
     m.Cursor = m.Storage;
 
-    // A conversion warning (MQRC_FORMAT_ERROR for MQFMT_NONE data, the
-    // CCSID and encoding errors, MQRC_NOT_CONVERTED) still hands over the
-    // message unconverted, and a destructive get has taken it: treating it
-    // as a failure would stop the run on every binary message of a -c
-    // unload and, outside syncpoint, lose the message.
-    bool conversionWarning = compCode == MQCC_WARNING && reason >= MQRC_FORMAT_ERROR &&
-                             reason <= MQRC_CONVERTED_MSG_TOO_BIG;
-    if (compCode != MQCC_FAILED &&
-        (reason == MQRC_NONE || reason == MQRC_TRUNCATED_MSG_ACCEPTED || conversionWarning)) {
-      run->Engine.LastMessageTime = time(nullptr);
-      if ((gmo.Options & kBrowseOptions) == 0) {
-        // Taken off the queue: the descriptor as got is what a rescue or a
-        // report of the unit needs, whatever delivery changes in it.
-        run->Engine.TakenDescriptor = *md;
-        run->Engine.TakenLength = dataLength;
-        run->Engine.TakenData = m.Storage;
-      }
+    if (HandsOverMessage(compCode, reason)) {
+      NoteGot(run, gmo, dataLength);
       return 0;
     }
     if (reason == MQRC_TRUNCATED_MSG_FAILED && dataLength > m.Capacity) {
