@@ -177,6 +177,33 @@ int ParseContext(RunOptions* options, const char* value) {
   }
 }
 
+namespace {
+
+// The -d letters that only switch one setting on. True when `letter` was
+// one of them.
+bool SetDisplayFlag(RunOptions* options, char letter) {
+  static constexpr struct {
+    char Letter;
+    bool RunOptions::*Field;
+  } kFlags[] = {
+      {'a', &RunOptions::AsciiColumns},   {'A', &RunOptions::AsciiLines},
+      {'c', &RunOptions::ApplDataAsChar}, {'C', &RunOptions::SummaryCorrelIds},
+      {'H', &RunOptions::NoHeader},       {'i', &RunOptions::WriteIndex},
+      {'k', &RunOptions::Count},          {'M', &RunOptions::SummaryMsgIds},
+      {'N', &RunOptions::NoMqmd},         {'p', &RunOptions::Printable},
+      {'r', &RunOptions::RawBytes},       {'t', &RunOptions::TextLines},
+      {'T', &RunOptions::ShowTimeOnQueue},
+  };
+  for (const auto& flag : kFlags) {
+    if (flag.Letter != letter) continue;
+    options->*flag.Field = true;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int ParseDisplayOptions(RunOptions* options, const char* value) {
   // Only one file layout at a time. The letters of the self-test word are
   // not layout letters (its two t's would otherwise make it unreachable).
@@ -195,42 +222,10 @@ int ParseDisplayOptions(RunOptions* options, const char* value) {
   size_t i = 0;
   while (value[i] != '\0') {
     char c = value[i++];
+    if (SetDisplayFlag(options, c)) continue;
     switch (c) {
-      case 'a':
-        options->AsciiColumns = true;
-        break;
-      case 'A':
-        options->AsciiLines = true;
-        break;
-      case 'c':
-        options->ApplDataAsChar = true;
-        break;
-      case 'C':
-        options->SummaryCorrelIds = true;
-        break;
-      case 'H':
-        options->NoHeader = true;
-        break;
-      case 'i':
-        options->WriteIndex = true;
-        break;
-      case 'k':
-        options->Count = true;
-        break;
       case 'K':
         options->Count = options->Quiet = true;
-        break;
-      case 'M':
-        options->SummaryMsgIds = true;
-        break;
-      case 'N':
-        options->NoMqmd = true;
-        break;
-      case 'p':
-        options->Printable = true;
-        break;
-      case 'r':
-        options->RawBytes = true;
         break;
       case 's':
         options->Summary = true;
@@ -238,12 +233,6 @@ int ParseDisplayOptions(RunOptions* options, const char* value) {
           options->SummaryNoQStatus = true;
           i++;
         }
-        break;
-      case 't':
-        options->TextLines = true;
-        break;
-      case 'T':
-        options->ShowTimeOnQueue = true;
         break;
       case 'w':
         options->DataWidth = static_cast<int32_t>(TakeDigits(value, &i, INT32_MAX));
