@@ -90,8 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (options->InnermostInclude != nullptr) abort();  // a destination file left open
-  QueueListRelease(&options->InputList);
-  QueueListRelease(&options->OutputList);
-  if (options->Selector != nullptr) CSFreeMem(options->Selector);
+  ReleaseParsedOptions(options.get());
   return 0;
 }

@@ -173,6 +173,10 @@ int AddSearchString(RunOptions* options, char letter, const char* value);
 // Call once, before connecting: the options are read-only afterwards.
 int CheckOptions(RunOptions* options);
 
+// Frees the labelled blocks the option parser made (the queue lists, the
+// selector, the password copies, wiped first). Safe twice.
+void ReleaseParsedOptions(RunOptions* options);
+
 // True when InputList names at least one queue.
 bool HasInputQueues(const RunOptions* options);
 

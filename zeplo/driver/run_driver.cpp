@@ -23,14 +23,6 @@
 
 namespace {
 
-// The labelled blocks the option parser made.
-void ReleaseParsedOptions(RunOptions* options) {
-  QueueListRelease(&options->InputList);
-  QueueListRelease(&options->OutputList);
-  CSReleaseMem(&options->Selector);
-  ReleasePasswords(options);
-}
-
 // True when the run has no output of any kind (it only reads, counts or
 // removes messages).
 bool NoOutputAtAll(const Run* run) {
@@ -142,6 +134,13 @@ int CountFirst(Run* run, bool* quiet) {
 }
 
 }  // namespace
+
+void ReleaseParsedOptions(RunOptions* options) {
+  QueueListRelease(&options->InputList);
+  QueueListRelease(&options->OutputList);
+  CSReleaseMem(&options->Selector);
+  ReleasePasswords(options);
+}
 
 void PrintFinalReport(const Run* run, bool countsDue) {
   if (run->ExitMessage[0] != '\0')

@@ -18,11 +18,19 @@
 namespace {
 
 // Digit values; kNotHex (a bit no digit has) for any other character.
+// Worked out once per character, so that the pair table below costs the
+// compiler a lookup per entry (its constant-evaluation budget is finite).
 constexpr uint8_t kNotHex = 0x10;
-constexpr uint8_t DigitValue(int c) {
-  int value = HexDigitValue(c);
-  return value < 0 ? kNotHex : static_cast<uint8_t>(value);
-}
+struct DigitTable {
+  uint8_t Value[256];
+  constexpr DigitTable() : Value() {
+    for (int c = 0; c < 256; ++c) {
+      int value = HexDigitValue(c);
+      Value[c] = value < 0 ? kNotHex : static_cast<uint8_t>(value);
+    }
+  }
+};
+constexpr DigitTable kDigits;
 
 // The byte of every pair of characters, indexed by first | second << 8;
 // kNotAPair where either is not a digit. One lookup decodes a pair, and
@@ -33,8 +41,8 @@ struct PairTable {
   constexpr PairTable() : Value() {
     for (int first = 0; first < 256; ++first) {
       for (int second = 0; second < 256; ++second) {
-        uint8_t high = DigitValue(first);
-        uint8_t low = DigitValue(second);
+        uint8_t high = kDigits.Value[first];
+        uint8_t low = kDigits.Value[second];
         Value[first | second << 8] =
             (high | low) & kNotHex ? kNotAPair : static_cast<uint16_t>(high << 4 | low);
       }
@@ -46,7 +54,7 @@ constexpr PairTable kPairs;
 inline unsigned PairValue(const char* p) {
   return kPairs.Value[static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8];
 }
-inline bool IsHexDigit(char c) { return DigitValue(static_cast<unsigned char>(c)) != kNotHex; }
+inline bool IsHexDigit(char c) { return kDigits.Value[static_cast<unsigned char>(c)] != kNotHex; }
 
 // Decodes whole pairs of digits from `p` into `out`, at most `limit`, up to
 // the first pair that is not two digits. Returns the pairs decoded; `out`
