@@ -4,6 +4,7 @@
 // of leaving the file holding messages that also return to their queue.
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -18,10 +19,14 @@ namespace {
 
 // The signal received, 0 for none. Only the handler writes it (and
 // CatchStopSignals clears it): a signal handler can reach no Run, so this
-// one flag is the process's own.
-volatile sig_atomic_t gStopSignal = 0;
+// one flag is the process's own. An atomic rather than a volatile
+// sig_atomic_t: while several queues are consumed, the library's thread
+// reads it while the handler may be writing it on the main thread. A
+// lock-free atomic is safe to store to from a handler.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnStopSignal(int signo) { gStopSignal = signo; }
+void OnStopSignal(int signo) { gStopSignal.store(signo); }
 
 const char* SignalName(int signo) {
   switch (signo) {
@@ -39,7 +44,7 @@ const char* SignalName(int signo) {
 }  // namespace
 
 void CatchStopSignals() {
-  gStopSignal = 0;  // a run of its own (several runs may share a process)
+  gStopSignal.store(0);  // a run of its own (several runs may share a process)
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -51,10 +56,10 @@ void CatchStopSignals() {
   for (int signo : signals) sigaction(signo, &action, nullptr);
 }
 
-int PendingStopSignal() { return gStopSignal; }
+int PendingStopSignal() { return gStopSignal.load(); }
 
 int StopForSignal(Run* run) {
-  int signo = gStopSignal;
+  int signo = gStopSignal.load();
   // Outranks whatever informational text is set (so not SetExitMessage,
   // where the first text sticks): the signal is why the run ends.
   snprintf(run->ExitMessage, sizeof run->ExitMessage,
