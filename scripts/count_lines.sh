@@ -10,6 +10,7 @@
 # a // comment, part of a /* */ comment, or (in .sh, .py) a # comment.
 # CMakeLists.txt files and bench/ are counted in neither.
 # Usage: scripts/count_lines.sh [-v]   (-v: per folder as well)
+#        scripts/count_lines.sh FILE...  (the count of each file named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 python3 - "$@" <<'EOF'
@@ -62,6 +63,13 @@ def tree(top, skip_dirs=(), skip_files=()):
                 continue
             per[dirpath] = per.get(dirpath, 0) + code_lines(p)
     return per
+
+files = [a for a in sys.argv[1:] if a != "-v"]
+if files:
+    for f in files:
+        print(f"{code_lines(f):6}  {f}")
+    print(f"{sum(code_lines(f) for f in files):6}  total")
+    sys.exit(0)
 
 generated = ("mqi/mq_constants.h", "zeplo/mq/reason_tables.cpp")
 tests = tree("tests", skip_dirs=("tests/data", "tests/fuzz/corpus"))

@@ -5,7 +5,8 @@
 # the localqm admin command and the two MQ libraries it loads) writes its
 # own raw profile; they are merged and reported per top folder.
 # Usage: scripts/coverage.sh [build-dir]   (default build-cov)
-#   COVERAGE_NO_TESTS=1 reports on the profiles already in the build folder.
+#   COVERAGE_NO_TESTS=1 neither builds nor tests: it reports on the profiles
+#   already in the build folder (which must match its binaries).
 # Counted: zeplo/, localqm/, mqi/ without the generated mqi/mq_constants.h
 # and zeplo/mq/reason_tables.cpp; never tests/ or bench/.
 set -euo pipefail
@@ -15,6 +16,7 @@ build=${1:-build-cov}
 profdata=$(command -v llvm-profdata || command -v llvm-profdata-14)
 llvmcov=$(command -v llvm-cov || command -v llvm-cov-14)
 
+if [ -z "${COVERAGE_NO_TESTS:-}" ]; then
 # The reader's constexpr pair table (65536 entries) needs more evaluation
 # steps than clang allows by default.
 flags="-fprofile-instr-generate -fcoverage-mapping -fconstexpr-steps=100000000"
@@ -25,6 +27,7 @@ CC=clang CXX=clang++ nice -n 10 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TY
   -DCMAKE_MODULE_LINKER_FLAGS=-fprofile-instr-generate \
   -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
 nice -n 10 cmake --build "$build" -j2
+fi
 
 profiles=$(cd "$build" && pwd)/profiles
 if [ -z "${COVERAGE_NO_TESTS:-}" ]; then
@@ -52,7 +55,9 @@ while IFS= read -r f; do
 done < <(find "$build/bin" "$build/mqinst" "$build/mqinst-nocb" "$build/tests" -type f \
   \( -perm -u+x -o -name '*.so' \) ! -name '*.sh' ! -name '*.py' 2>/dev/null |
   while read -r f; do file -b "$f" | grep -q '^ELF' && echo "$f"; done)
-ignore='(^|/)(tests|bench|build[^/]*|_deps)/|mqi/mq_constants\.h$|zeplo/mq/reason_tables\.cpp$|^/usr/'
+# Paths may be relative to the build folder (ccache's base directory):
+# the folder itself must not count as a reason to leave a file out.
+ignore='(^|/)(tests|bench|_deps)/|mqi/mq_constants\.h$|zeplo/mq/reason_tables\.cpp$|^/usr/'
 "$llvmcov" export -summary-only -format=text -instr-profile="$build/coverage.profdata" \
   -ignore-filename-regex="$ignore" "${objects[@]:1}" >"$build/coverage.json"
 "$llvmcov" report -instr-profile="$build/coverage.profdata" -ignore-filename-regex="$ignore" \
@@ -62,12 +67,12 @@ echo "  $llvmcov show -format=html -output-dir=$build/html -instr-profile=$build
   "-ignore-filename-regex='$ignore' ${objects[*]:1}"
 
 python3 - "$build/coverage.json" "$src" <<'EOF'
-import json, sys
+import json, os, sys
 data = json.load(open(sys.argv[1]))
 root = sys.argv[2].rstrip("/") + "/"
 totals = {}
 for f in data["data"][0]["files"]:
-    name = f["filename"]
+    name = os.path.normpath(f["filename"])
     rel = name[len(root):] if name.startswith(root) else name
     top = rel.split("/")[0]
     if top not in ("zeplo", "localqm", "mqi"):
