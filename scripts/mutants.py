@@ -13,6 +13,7 @@ The test executables are run directly (not through ctest), so that only the
 ones a mutant needs are built; the first failure ends the mutant's run.
 
 Usage: scripts/mutants.py [--list] [--only N,M,...] [--build DIR] [--timeout S]
+                          [--also TEST,...]  (more test executables for each mutant)
 Not run by CI: a full run rebuilds and tests once per mutant.
 """
 import argparse
@@ -35,7 +36,7 @@ FILES = ["files_message_file_reader_test", "files_message_file_writer_test",
 LOADS = ["e2e_load_file_test", "e2e_file_integrity_test"]
 DRIVER = ["driver_check_options_test", "driver_options_test", "driver_value_parsers_test",
           "driver_run_driver_test", "driver_unit_outcome_test"]
-REFUSALS = ["e2e_options_refusals_test"]
+REFUSALS = ["e2e_options_refusals_test", "e2e_shaping_moves_test"]
 LOCALQM = ["localqm_store_test", "localqm_mqi_put_get_test", "localqm_mqi_connect_open_test",
            "localqm_delivery_order_test", "localqm_recovery_log_test", "localqm_selector_test",
            "localqm_admin_tool_test", "localqm_multiprocess_test"]
@@ -186,8 +187,9 @@ def test_once(build, tests, timeout):
     return "survived", ""
 
 
-def mutate(i, build, timeout):
+def mutate(i, build, timeout, also=()):
     path, old, new, tests = MUTANTS[i]
+    tests = tests + [t for t in also if t not in tests]
     full = os.path.join(ROOT, path)
     original = check_unique(i, path, old)
     try:
@@ -210,6 +212,7 @@ def main():
     ap.add_argument("--only", help="comma-separated mutant numbers")
     ap.add_argument("--build", default=os.path.join(ROOT, "build-mut"))
     ap.add_argument("--timeout", type=int, default=300, help="seconds per test executable")
+    ap.add_argument("--also", default="", help="comma-separated test executables added to each")
     a = ap.parse_args()
     chosen = [int(n) for n in a.only.split(",")] if a.only else range(1, len(MUTANTS) + 1)
     for n in chosen:
@@ -233,7 +236,7 @@ def main():
     for n in chosen:
         path, old, new, _ = MUTANTS[n - 1]
         start = time.time()
-        outcome, detail = mutate(n - 1, a.build, a.timeout)
+        outcome, detail = mutate(n - 1, a.build, a.timeout, [t for t in a.also.split(",") if t])
         t = tally.setdefault(folder_of(path), {"killed": 0, "survived": 0, "stillborn": 0})
         t[outcome] += 1
         print(f"{n:3} {outcome:9} {time.time() - start:5.0f}s {path}: {detail}", flush=True)
