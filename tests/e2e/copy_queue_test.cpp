@@ -160,6 +160,18 @@ TEST_F(CopyTest, TwoQueueManagersCommitOutputThenInput) {
   EXPECT_EQ(5u, Data("R1", "QM2").size());
 }
 
+// One unit for the whole run (-t -1) is committed at its end, a unit of a
+// single message too: never left to the disconnect, which syncs no file.
+TEST_F(CopyTest, TheRunsOnlyUnitIsCommittedAtTheEnd) {
+  Refill({"only"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-t", "-1", "-va"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ((Texts{"only"}), Data("Q2"));
+  size_t commit = r.err.find("MQCMIT"), disconnect = r.err.find("MQDISC");
+  ASSERT_NE(std::string::npos, commit) << r.err;
+  EXPECT_LT(commit, disconnect) << r.err;
+}
+
 TEST_F(CopyTest, PacingAndRetriedPuts) {
   LocalqmOrFail({"alter-qmgr", "QM1", "--refuse-async-put"});
   LocalqmOrFail({"define", "QM1", "ALIAS.Q", "--type", "alias", "--target", "Q3"});
