@@ -46,6 +46,19 @@ TEST(UnitFilesTest, BackoutLeavesTheFilesAsTheLastCommit) {
     EXPECT_EQ(c.access == nullptr && !c.committed ? 2 : 1, opts->Counters.UncommittedWrittenFiles);
     ReleaseUnitFiles(opts.get());
   }
+  // A file committed while still empty stays, empty: only what the unit
+  // opened itself goes.
+  {
+    ScratchDir dir;
+    auto opts = NewOptions();
+    opts->Parsed.ForceOverwrite = true;
+    OpenAndWrite(opts.get(), dir / "kept", "");
+    ASSERT_EQ(0, MarkOutputCommitted(opts.get()));
+    OpenAndWrite(opts.get(), dir / "kept", "u1");
+    EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
+    EXPECT_EQ("", FileText(dir / "kept"));
+    ReleaseUnitFiles(opts.get());
+  }
   // A unit of more files than the list first has room for: all go.
   {
     ScratchDir dir;
