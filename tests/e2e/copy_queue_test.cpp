@@ -160,6 +160,18 @@ TEST_F(CopyTest, TwoQueueManagersCommitOutputThenInput) {
   EXPECT_EQ(5u, Data("R1", "QM2").size());
 }
 
+// One unit for the whole run (-t -1) is committed at its end, a unit of a
+// single message too: never left to the disconnect, which syncs no file.
+TEST_F(CopyTest, TheRunsOnlyUnitIsCommittedAtTheEnd) {
+  Refill({"only"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-t", "-1", "-va"});
+  EXPECT_EQ(0, r.exitStatus) << r.err;
+  EXPECT_EQ((Texts{"only"}), Data("Q2"));
+  size_t commit = r.err.find("MQCMIT"), disconnect = r.err.find("MQDISC");
+  ASSERT_NE(std::string::npos, commit) << r.err;
+  EXPECT_LT(commit, disconnect) << r.err;
+}
+
 TEST_F(CopyTest, PacingAndRetriedPuts) {
   LocalqmOrFail({"alter-qmgr", "QM1", "--refuse-async-put"});
   LocalqmOrFail({"define", "QM1", "ALIAS.Q", "--type", "alias", "--target", "Q3"});
@@ -200,11 +212,13 @@ TEST_F(CopyTest, MessagesBackedOutTooOftenGoToTheBackoutQueue) {
   LocalqmOrFail({"define", "QM1", "BOQ"});
   LocalqmOrFail({"alter", "QM1", "Q1", "--boqname", "BOQ", "--bothresh", "3"});
   Refill({"fresh"});
-  LocalqmOrFail({"put", "QM1", "Q1", "--text", "poison", "--backout", "5"});
+  // The threshold itself is too often; one below it is not.
+  for (const char* backouts : {"5", "3", "2"})
+    LocalqmOrFail({"put", "QM1", "Q1", "--text", std::string("b") + backouts, "--backout", backouts});
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"fresh"}), Data("Q2"));
-  EXPECT_EQ((Texts{"poison"}), Data("BOQ"));
+  EXPECT_EQ((Texts{"fresh", "b2"}), Data("Q2"));
+  EXPECT_EQ((Texts{"b5", "b3"}), Data("BOQ"));
 }
 
 }  // namespace

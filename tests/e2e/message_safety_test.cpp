@@ -116,6 +116,18 @@ TEST_F(SafetyTest, InputCommitFailingAfterTheOutputCommitNamesTheDuplicates) {
       << r.err;
 }
 
+// The output side's commit fails: the input side is never committed after
+// it, so the unit goes back to its queue rather than nowhere.
+TEST_F(SafetyTest, OutputCommitFailingLeavesTheUnitOnTheInput) {
+  Fill(7);
+  LocalqmOrFail({"fault", "QM2", "MQCMIT", "--reason", "2009", "--after", "1", "--times", "1"});
+  RunResult r = Zeplo({"-I", "SRC", "-m", "QM2", "-o", "DST", "-t", "3"});
+  LocalqmOrFail({"fault", "QM2", "--clear"});
+  EXPECT_EQ(Status(2009), r.exitStatus) << r.err;
+  EXPECT_EQ((Texts{"m4", "m5", "m6", "m7"}), Data("QM1", "SRC"));
+  EXPECT_EQ((Texts{"m1", "m2", "m3"}), Data("QM2", "DST"));
+}
+
 // Outside syncpoint a message is off its queue once got: it is taken only
 // when its output is open, and one that cannot be delivered goes back (or,
 // when that fails too, into a rescue file that loads like any other).

@@ -60,6 +60,8 @@ TEST_F(StoreTest, QueueManagerLifecycle) {
   for (const char* name : {"SYSTEM.ADMIN.COMMAND.QUEUE", "SYSTEM.DEFAULT.MODEL.QUEUE",
                            "SYSTEM.DEAD.LETTER.QUEUE", "SYSTEM.CLUSTER.TRANSMIT.QUEUE"})
     EXPECT_NE(std::find(queues.begin(), queues.end(), name), queues.end()) << name;
+  Insert(&s, "SYSTEM.DEAD.LETTER.QUEUE", 0, "one");  // one message keeps a queue
+  EXPECT_EQ(LqmQueueDelete(&s, "SYSTEM.DEAD.LETTER.QUEUE", false), MQRC_Q_NOT_EMPTY);
   LqmStoreClose(&s);
   EXPECT_EQ(LqmStoreOpen("NOPE", &s), MQRC_Q_MGR_NAME_ERROR);
   EXPECT_EQ(LqmStoreDelete("QM1"), 0);

@@ -176,6 +176,7 @@ TEST_F(QueueOutputTest, PutsCountPerDestinationUnlessTheUnitIsBackedOut) {
       {0, true, {}, 0, 1, 1, ""},
       {0, true, {{MQCC_FAILED, 2053, {}}}, 2053, 0, 0, "MQPUT(QM2/OUT.Q) failed RC(2053) Queue full"},
       {0, true, {{MQCC_WARNING, 2049, {}}}, 0, 1, 1, ""},
+      {0, true, {{MQCC_FAILED, 0, {}}}, 2195, 0, 0, "MQPUT(QM2/OUT.Q) failed RC(2195) Unexpected error"},
       {1, true, {}, 0, 3, 3, ""},
       {1, true, {fullB}, 2053, 2, 0, "MQPUT(QM9/B) failed RC(2053) Queue full"},
       {1, false, {fullB}, 2053, 2, 2, "MQPUT(QM9/B) failed RC(2053) Queue full"},

@@ -46,6 +46,33 @@ TEST(UnitFilesTest, BackoutLeavesTheFilesAsTheLastCommit) {
     EXPECT_EQ(c.access == nullptr && !c.committed ? 2 : 1, opts->Counters.UncommittedWrittenFiles);
     ReleaseUnitFiles(opts.get());
   }
+  // A file committed while still empty stays, empty: only what the unit
+  // opened itself goes.
+  {
+    ScratchDir dir;
+    auto opts = NewOptions();
+    opts->Parsed.ForceOverwrite = true;
+    OpenAndWrite(opts.get(), dir / "kept", "");
+    ASSERT_EQ(0, MarkOutputCommitted(opts.get()));
+    OpenAndWrite(opts.get(), dir / "kept", "u1");
+    EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
+    EXPECT_EQ("", FileText(dir / "kept"));
+    ReleaseUnitFiles(opts.get());
+  }
+  // A unit of more files than the list first has room for: all go.
+  {
+    ScratchDir dir;
+    auto opts = NewOptions();
+    opts->Parsed.ForceOverwrite = true;
+    ASSERT_EQ(0, MarkOutputCommitted(opts.get()));
+    for (char c = 'a'; c < 'j'; c++) {
+      OpenAndWrite(opts.get(), dir / std::string(1, c), "u");
+      ASSERT_EQ(0, CloseOutputFile(opts.get()));
+    }
+    EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
+    for (char c = 'a'; c < 'j'; c++) EXPECT_EQ("<missing>", FileText(dir / std::string(1, c))) << c;
+    ReleaseUnitFiles(opts.get());
+  }
   // A file cut back behind our header ends again with the end line.
   {
     ScratchDir dir;
