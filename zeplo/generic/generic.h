@@ -29,7 +29,7 @@
 //
 // State: the lists of queues and files of one generic run live in the
 // run's GenericRun record (run->Generic, declared in zeplo/run), owned by
-// this subsystem; the generic file specification (directory, file type,
+// this subsystem; the generic file pattern (directory, file type,
 // base name) lives in the run's FileState, where the file layer reads it
 // to name roll-over files. Each queue (or group of files) goes through the
 // processing loop as a run of its own (StartQueueRun), over a copy of the
@@ -174,8 +174,7 @@ void GenericRunRelease(GenericRun* lists);
 // its last '/', else "./") and GenericFileType (".zpd" for a lone "*", else the
 // ".type" after the '*', at most 19 characters of letters and digits).
 // Returns 0, or 2046 after printing "Generic file type too long.",
-// "Invalid generic file type." or "Expected a generic output file
-// specification.".
+// "Invalid generic file type." or the refusal of a name without '*'.
 int ParseGenericFileSpec(Run* run, const char* fileName);
 
 // Copies `entry` into a new "QN" block and inserts it into *list after
@@ -194,7 +193,7 @@ bool IsOrdinaryQueue(const Run* run, const char* queueName);
 // files and engine state fresh: *queueOptions becomes a copy of run's
 // options without destination lists (the caller names the queue and file
 // in it), and queueRun takes over run's connected slots, settings and
-// generic file specification. EndQueueRun hands the slots (which the loop
+// generic file pattern. EndQueueRun hands the slots (which the loop
 // may have found broken) and a failed backout back to run.
 void StartQueueRun(const Run* run, RunOptions* queueOptions, Run* queueRun);
 void EndQueueRun(Run* run, const Run* queueRun);

@@ -1,4 +1,4 @@
-// What generic unload and load share: the generic file specification, the
+// What generic unload and load share: the generic file pattern, the
 // sorted lists of queues and files with their file names, the directory
 // scan, the grouping of roll-over files, and the yes/no question.
 #include <dirent.h>

@@ -1,4 +1,4 @@
-// Generic file names: the specification, the names of queues' files (case
+// Generic file names: the pattern, the names of queues' files (case
 // twins whatever order they come in, '/', paths too long to hold), and the
 // generic name sent to the command server. Files found in a directory and
 // their roll-over groups are the end-to-end runs' part.
