@@ -348,15 +348,17 @@ inline double BenchRunZeplo(const std::vector<const char*>& args, const char* er
   return elapsed;
 }
 
-// The message count on the last "Written" line of zeplo's errFile, or -1
-// when there is none (or the file cannot be read).
-inline long BenchWrittenCount(const char* errFile) {
+// The message count on the last line of zeplo's errFile that starts with
+// `label` ("Read", "Written"), or -1 when there is none (or the file cannot
+// be read).
+inline long BenchCountOnLine(const char* errFile, const char* label) {
   FILE* f = fopen(errFile, "r");
   if (f == nullptr) return -1;
   char line[512];
   long n = -1;
   while (fgets(line, sizeof line, f) != nullptr) {
-    const char* m = strncmp(line, "Written", 7) == 0 ? strstr(line, "Messages:") : nullptr;
+    const char* m =
+        strncmp(line, label, strlen(label)) == 0 ? strstr(line, "Messages:") : nullptr;
     if (m == nullptr) continue;
     n = 0;
     for (const char* p = m + 9; *p != '\0' && *p != 'B'; p++) {
@@ -366,6 +368,9 @@ inline long BenchWrittenCount(const char* errFile) {
   fclose(f);
   return n;
 }
+
+// The message count on the last "Written" line of zeplo's errFile, or -1.
+inline long BenchWrittenCount(const char* errFile) { return BenchCountOnLine(errFile, "Written"); }
 
 // ---- message file benches: data, layouts, the table ----
 

@@ -53,23 +53,6 @@ double MinimalBrowse(const BenchApi& api, const char* queue, long* messages, lon
   return BenchSeconds() - start;
 }
 
-// The message count of the "Read" line in zeplo's errFile, or -1.
-long ReadCount(const char* errFile) {
-  FILE* f = fopen(errFile, "r");
-  if (f == nullptr) return -1;
-  char line[512];
-  long n = -1;
-  while (fgets(line, sizeof line, f) != nullptr) {
-    const char* m = strncmp(line, "Read", 4) == 0 ? strstr(line, "Messages:") : nullptr;
-    if (m == nullptr) continue;
-    n = 0;
-    for (const char* p = m + 9; *p != '\0' && *p != 'B'; p++)
-      if (*p >= '0' && *p <= '9') n = n * 10 + (*p - '0');
-  }
-  fclose(f);
-  return n;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,7 +73,7 @@ int main(int argc, char** argv) {
     if (f < 0 || seen != c.Count || bytes != static_cast<long long>(c.Count) * c.Length) {
       fprintf(stderr, "the minimal browse saw %ld messages\n", seen);
       ok = false;
-    } else if (z < 0 || ReadCount(errFile.c_str()) != c.Count) {
+    } else if (z < 0 || BenchCountOnLine(errFile.c_str(), "Read") != c.Count) {
       fprintf(stderr, "zeplo did not summarise all %d messages; see %s\n", c.Count,
               errFile.c_str());
       ok = false;
