@@ -56,28 +56,6 @@ TEST_F(LoadDelimitedTest, LinesBecomeMessages) {
   }
 }
 
-TEST_F(LoadDelimitedTest, PropertiesBecomeAnMqrfh2) {
-  ASSERT_TRUE(WriteFileText(ScratchPath("orders.txt"), kOrders));
-  RunResult r = RunZeplo(OrdersArgs());
-  ASSERT_EQ(0, r.exitStatus) << r.err;
-  std::vector<MessageFields> got = Browse();
-  ASSERT_EQ(3u, got.size());
-  // StrucId, Version 2, StrucLength, Encoding 546, CCSID -2, MQSTR, Flags
-  // 0, NameValueCCSID 1208, NameValueLength: little-endian integers.
-  const std::string first = "<usr><region>EMEA</region><qty dt='i4'>5</qty></usr>";  // 52
-  EXPECT_EQ("52464820" "02000000" "5C000000" "22020000" "FEFFFFFF" "4D51535452202020"
-            "00000000" "B8040000" "34000000" + Hex(first) + Hex("first"),
-            got[0]["DataHex"]);
-  EXPECT_EQ("MQHRF2", got[0]["Format"]);
-  EXPECT_EQ(Hex("second"), got[1]["DataHex"]);
-  EXPECT_EQ("MQSTR", got[1]["Format"]);
-  // Laid-out properties lose their layout, and are padded to 4 bytes.
-  const std::string third = "<usr><region>APAC</region><qty dt='i4'>12</qty></usr>";  // 53
-  EXPECT_EQ("52464820" "02000000" "60000000" "22020000" "FEFFFFFF" "4D51535452202020"
-            "00000000" "B8040000" "38000000" + Hex(third + "   ") + Hex("third"),
-            got[2]["DataHex"]);
-}
-
 TEST_F(LoadDelimitedTest, WholeFilesAndNumberedFiles) {
   std::string bytes;
   for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
@@ -148,37 +126,6 @@ TEST_F(LoadDelimitedTest, CountAndQuestionAtATerminal) {
                        "delimiters.\n"))
       << shown;
   EXPECT_EQ(std::string::npos, shown.find("Do you want")) << shown;
-}
-
-TEST_F(LoadDelimitedTest, SelectorsOverLoadedProperties) {
-  ASSERT_TRUE(WriteFileText(ScratchPath("orders.txt"), kOrders));
-  ASSERT_EQ(0, RunZeplo(OrdersArgs()).exitStatus);
-  struct {
-    const char* selector;
-    int selected;
-  } cases[] = {
-      {"region = 'EMEA'", 1},
-      {"region <> 'EMEA'", 1},  // the record without properties is unknown
-      {"qty > 4 AND qty < 12", 1},
-      {"qty * 2 >= 24", 1},
-      {"qty BETWEEN 5 AND 12", 2},
-      {"region IN ('APAC', 'AMER')", 1},
-      {"region LIKE '_M%'", 1},
-      {"region IS NULL", 1},
-      {"NOT (region = 'EMEA') OR qty = 5", 2},
-      {"Root.MQMD.Format = 'MQHRF2' AND region IS NOT NULL", 2},
-  };
-  for (const auto& c : cases) {
-    RunResult r = RunZeplo({"-q", "-m", "QM1", "-i", "Q1", "-F", "out.zpd", "-H",
-                            c.selector});
-    EXPECT_EQ(0, r.exitStatus) << c.selector << "\n" << r.err;
-    std::string file = ReadFileText(ScratchPath("out.zpd"));
-    int n = 0;
-    for (size_t at = file.find("A VER"); at != std::string::npos; at = file.find("A VER", at + 1))
-      ++n;
-    EXPECT_EQ(c.selected, n) << c.selector;
-  }
-  EXPECT_EQ("3\n", LocalqmOrFail({"depth", "QM1", "Q1"}));
 }
 
 }  // namespace

@@ -170,45 +170,6 @@ TEST(OptionsRefusals, OptionLoop) {
   });
 }
 
-// Refusals that show the option's usage lines after the message.
-TEST(OptionsRefusals, FollowedByUsageLines) {
-  struct Case {
-    std::vector<std::string> Args;
-    std::string Message;
-    std::string UsageLine;  // a line of the option's usage after the banner
-  } cases[] = {
-      {{"-CIA"}, "The context parameter can only be a single letter\n\n",
-       "        [-C [A][I][a][i][d][n] Context]\n"},
-      {{"-CX"}, "I did not understand your context parameter\n\n",
-       "            n  No context\n"},
-      {{"-dxyz"}, "I did not understand display parameter\n\n",
-       "        [-x <Hex Search String>]\n"},
-      {{"-nB:x"}, "Unrecognised -nB: parameter.\n\n",
-       "           W Dont strip whitespace from properties\n"},
-      {{"-dZ"}, "I did not understand your display parameter 'Z'\n\n",
-       "            w<Length> Data width\n"},
-      {{"-n1Z"}, "Unrecognised -n1Z parameter.\n\n",
-       "           ! Allow message delimiters to be the same\n"},
-      {{"-Oaz"}, "I did not understand your options parameter 'z'\n\n",
-       "           r Read Ahead\n"},
-      {{"-vaz"}, "Unrecognised verbose option 'z'\n",
-       "           t[seconds]  Report Status\n"},
-  };
-  for (const Case& c : cases) {
-    RunResult r = RunZeplo(c.Args);
-    EXPECT_EQ(r.exitStatus, kRefused) << Line(c.Args);
-    EXPECT_EQ(r.err.substr(0, c.Message.size()), c.Message) << Line(c.Args);
-    EXPECT_NE(r.err.find("  Version V9.1.1 Build date:"), std::string::npos)
-        << Line(c.Args);
-    EXPECT_NE(r.err.find(c.UsageLine), std::string::npos) << Line(c.Args);
-    EXPECT_EQ(r.out, "");
-  }
-  // -q keeps the banner away but not the usage lines.
-  RunResult r = RunZeplo({"-q", "-CX"});
-  EXPECT_EQ(r.err.find("Version V9.1.1"), std::string::npos);
-  EXPECT_NE(r.err.find("            n  No context\n"), std::string::npos);
-}
-
 // Refusals of the whole command line come after the banner (-q here).
 TEST(OptionsRefusals, CommandLineChecks) {
   ExpectRefusals({
@@ -250,50 +211,6 @@ TEST(OptionsRefusals, CommandLineChecks) {
       {{"-q", "-iQ1", "-fout%%i", "-Lm5"},
        "The use of -L parameters requires the use of file index inserts\n"},
   });
-}
-
-// When a command line breaks several rules, the first in the order of the
-// checks is the one reported.
-TEST(OptionsRefusals, FirstRuleWins) {
-  ExpectRefusals({
-      // rate before summary, count and input
-      {{"-q", "-ds", "-dk", "-R5"},
-       "'Required rate' processing requires that the target is a Queue.\n"},
-      // summary before count
-      {{"-q", "-iQ1", "-oQ2", "-ds", "-dk"},
-       "Sorry, you can't specify an output queue with summary display.\n"},
-      // count before input/output
-      {{"-q", "-fa", "-fb", "-dk"},
-       "Sorry, you can't specify an output queue/file with the count "
-       "display.\n"},
-      // input/output before purge and the move rules
-      {{"-q", "-IQ1", "-fa", "-fb", "-p", "-dk"},
-       "Sorry, you can't specify an output queue/file with the count "
-       "display.\n"},
-      {{"-q", "-IQ1", "-fa", "-fb", "-p", "-ds"},
-       "Please don't specify both an input queue and an input file.\n"},
-      // purge before the selector
-      {{"-q", "-iQ1", "-p", "-Ha=1"},
-       "Purge is not valid when you are browsing the Input Queue\n"},
-      // limits before the move rules
-      {{"-q", "-IQ1", "-fx", "-Lm2", "-dk"},
-       "Sorry, you can't specify an output queue/file with the count "
-       "display.\n"},
-      {{"-q", "-IQ1", "-ds", "-Lm2"},
-       "The use of -L parameters requires the use of file index inserts\n"},
-      // the option loop stops at its first refusal
-      {{"-Lq", "-Cxx"}, "Unrecognised -L parameter 'q'\n"},
-  });
-}
-
-TEST(OptionsRefusals, BannerPrecedesCheckRefusals) {
-  RunResult r = RunZeplo({"-IQ1", "-ds"});
-  EXPECT_EQ(r.exitStatus, kRefused);
-  std::vector<std::string> lines = SplitLines(r.err);
-  ASSERT_EQ(lines.size(), 5u) << r.err;
-  EXPECT_EQ(lines[1].rfind("  Version V9.1.1 Build date:", 0), 0u);
-  EXPECT_EQ(lines[3], "");
-  EXPECT_EQ(lines[4], "Sumary option is not valid with move, use browse");
 }
 
 TEST(OptionsRefusals, ArgumentEchoAndDiagnostics) {

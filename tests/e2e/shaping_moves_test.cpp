@@ -27,27 +27,6 @@ class ShapingMovesTest : public ::testing::Test {
   }
 };
 
-// -A p:9 shows in a message file written from a queue and in a converted
-// file, not only in a put.
-TEST_F(ShapingMovesTest, OverridesReachFilesToo) {
-  const struct {
-    std::vector<std::string> Args;
-    const char* File;
-  } runs[] = {
-      {{"-m", "QM1", "-i", "Q1", "-f", "a.zpd", "-A", "p:9"}, "a.zpd"},
-      {{"-f", "a.zpd", "-f", "b.zpd", "-A", "p:7"}, "b.zpd"},
-  };
-  for (const auto& r : runs) {
-    RunResult result = RunZeplo(r.Args);
-    ASSERT_EQ(0, result.exitStatus) << result.err;
-    std::string text = ReadFileText(ScratchPath(r.File));
-    std::string want = std::string("A PRI ") + (r.File[0] == 'a' ? "9" : "7");
-    size_t count = 0;
-    for (const std::string& line : SplitLines(text)) count += line == want;
-    EXPECT_EQ(2u, count) << r.File << "\n" << text;
-  }
-}
-
 // The selected message is got under the cursor, which saves its context:
 // passing it on is allowed, and only that message moves.
 TEST_F(ShapingMovesTest, ContextPassedOnASelectiveMove) {

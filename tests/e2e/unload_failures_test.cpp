@@ -430,23 +430,6 @@ TEST_F(UnloadFailureTest, StorageThatCannotBeHad) {
   EXPECT_FALSE(FileExists(ScratchPath("out.zpd")));
 }
 
-TEST_F(UnloadFailureTest, WaitEndsAfterItsSecondsWithoutMessages) {
-  struct Case {
-    const char* input;
-    int wait;
-  } cases[] = {{"-i", 0}, {"-I", 3}};
-  for (const Case& c : cases) {
-    Reset({});
-    BackgroundRun run({"-m", "QM1", c.input, "Q1", "-w", std::to_string(c.wait), "-F", "out.zpd"});
-    const RunResult& r = run.Finish();
-    EXPECT_EQ(0, r.exitStatus) << r.err;
-    // The wait is counted in whole seconds of the clock: up to one less.
-    EXPECT_GE(run.Seconds(), c.wait - 1.0) << c.input << " -w " << c.wait;
-    EXPECT_LT(run.Seconds(), c.wait + 30.0) << c.input << " -w " << c.wait;
-    EXPECT_EQ(0u, MessagesInFile("out.zpd"));
-  }
-}
-
 // A message put by another process while the run waits is taken, and the
 // wait starts again from it.
 TEST_F(UnloadFailureTest, MessagePutDuringTheWaitIsTaken) {

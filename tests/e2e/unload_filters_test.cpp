@@ -280,18 +280,4 @@ TEST_F(UnloadFiltersTest, HeadersCutShortAreNeverMatched) {
   }
 }
 
-TEST_F(UnloadFiltersTest, SelectionReportNamesEveryFilter) {
-  RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", "out.zpd", "-s", "alpha", "-S", "one",
-                          "-x", "6C70", "-P", "2,", "-Gr:2053", "-Gi:"});
-  ASSERT_EQ(0, r.exitStatus) << r.err;
-  for (const char* line :
-       {"Inverse Message selection active:\n", "  Message priority greater or equal to 2\n",
-        "  Messages with DLQ Reason 2053 ", "  Containing the ASCII string 'alpha'\n",
-        "  Not containing the ASCII string 'one'\n", "  Containing the HEX string 0x'6C70'\n"}) {
-    EXPECT_NE(std::string::npos, r.err.find(line)) << line << "\n" << r.err;
-  }
-  // Nothing passes every filter, so the inverse takes every message.
-  EXPECT_EQ(Describe(kAll), Describe(InFile()));
-}
-
 }  // namespace

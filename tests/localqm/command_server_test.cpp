@@ -216,39 +216,4 @@ TEST_F(CommandServerTest, MalformedRequestsGetIbmsReasons) {
   }
 }
 
-// Through the MQI: the reply comes on the request's ReplyToQ, a reply in
-// MQADMIN format whose CorrelId is the request's MsgId.
-TEST_F(CommandServerTest, PutRequestsAreAnsweredOnTheirReplyQueue) {
-  MQHCONN h;
-  ASSERT_EQ(Connect("QMC", &h), 0);
-  MQOD od = {MQOD_DEFAULT};
-  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
-  SetMqField(od.DynamicQName, "AMQ.*");
-  MQHOBJ replyQ;
-  MQLONG cc, reason;
-  MQOPEN(h, &od, MQOO_INPUT_SHARED, &replyQ, &cc, &reason);
-  ASSERT_EQ(reason, 0);
-  Request request = Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
-  MQOD cmd = {MQOD_DEFAULT};
-  SetMqField(cmd.ObjectName, kLqmCommandQueue);
-  MQMD md = {MQMD_DEFAULT};
-  md.MsgType = MQMT_REQUEST;
-  memcpy(md.Format, MQFMT_ADMIN, 8);
-  memcpy(md.ReplyToQ, od.ObjectName, sizeof md.ReplyToQ);
-  MQPMO pmo = {MQPMO_DEFAULT};
-  MQPUT1(h, &cmd, &md, &pmo, static_cast<MQLONG>(request.Bytes.size()), request.Bytes.data(), &cc,
-         &reason);
-  ASSERT_EQ(reason, 0);
-  MQMD got = {MQMD_DEFAULT};
-  std::string data;
-  ASSERT_EQ(Get(h, replyQ, &data, MQGMO_NO_WAIT, &got), 0);
-  EXPECT_EQ(memcmp(got.CorrelId, md.MsgId, sizeof got.CorrelId), 0);
-  EXPECT_EQ(got.MsgType, MQMT_REPLY);
-  EXPECT_EQ(memcmp(got.Format, MQFMT_ADMIN, 8), 0);
-  EXPECT_EQ(ReadReply(std::vector<unsigned char>(data.begin(), data.end())).Params.substr(0, 12),
-            "2016=Q1 20=1");
-  EXPECT_EQ(Depth("QMC", kLqmCommandQueue), 0);
-  Disconnect(&h);
-}
-
 }  // namespace

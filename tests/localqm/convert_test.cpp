@@ -73,24 +73,6 @@ TEST(ConvertTest, EveryByteOfEveryPageReachesUtf8AndComesBack) {
   }
 }
 
-TEST(ConvertTest, PageToPageMatchesOrBecomesTheSubstitute) {
-  if (!HaveConverters()) GTEST_SKIP() << "the C library lacks the IBM code page converters";
-  for (const Page& from : kPages) {
-    for (const Page& to : kPages) {
-      for (int b = 0; b < 256; ++b) {
-        std::string byte(1, static_cast<char>(b)), expected;
-        if (!Iconv(from.IconvName, to.IconvName, byte, &expected)) {
-          expected.assign(1, static_cast<char>(to.Substitute));
-        }
-        int rc = -1;
-        EXPECT_EQ(Convert(from.Ccsid, to.Ccsid, byte, &rc), expected)
-            << from.Ccsid << "->" << to.Ccsid << " byte " << b;
-        EXPECT_EQ(rc, 0);
-      }
-    }
-  }
-}
-
 TEST(ConvertTest, CharactersAPageLacksBecomeItsSubstitute) {
   // Two-, three- and four-byte UTF-8, none of them on any single-byte page.
   const char* lacking[] = {"\xC4\x80", "\xE2\x82\xAC", "\xEF\xBF\xBD", "\xF0\x9F\x98\x80"};

@@ -9,51 +9,6 @@ namespace {
 
 using LibrariesTest = LqmTest;
 
-TEST_F(LibrariesTest, EachLibraryKeepsItsOwnConnections) {
-  CreateQmgr("QM1");
-  DefineLocal("QM1", "Q1");
-  std::string dir = std::string(ZEPLO_BUILD_DIR) + "/mqinst/lib64/";
-  void* mqic = dlopen((dir + "libmqic_r.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
-  ASSERT_NE(mqic, nullptr) << dlerror();
-  void* mqm = dlopen((dir + "libmqm_r.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
-  ASSERT_NE(mqm, nullptr) << dlerror();
-  ASSERT_NE(mqic, mqm);
-  auto clientConnx = reinterpret_cast<PFN_MQCONNX>(dlsym(mqic, "MQCONNX"));
-  auto clientPut1 = reinterpret_cast<PFN_MQPUT1>(dlsym(mqic, "MQPUT1"));
-  auto clientDisc = reinterpret_cast<PFN_MQDISC>(dlsym(mqic, "MQDISC"));
-  auto serverOpen = reinterpret_cast<PFN_MQOPEN>(dlsym(mqm, "MQOPEN"));
-  ASSERT_TRUE(clientConnx && clientPut1 && clientDisc && serverOpen);
-  // Every library exports exactly the MQI names asked of it, no more.
-  for (const char* name : {"MQCONN", "MQCONNX", "MQDISC", "MQOPEN", "MQCLOSE", "MQGET", "MQPUT",
-                           "MQPUT1", "MQINQ", "MQSET", "MQCMIT", "MQBACK"})
-    EXPECT_NE(dlsym(mqic, name), nullptr) << name;
-  EXPECT_EQ(dlsym(mqic, "LqmStoreOpen"), nullptr);
-  EXPECT_EQ(dlsym(mqic, "_Z12LqmStoreOpenPKcP8LqmStore"), nullptr);
-
-  MQCHAR48 name = "QM1";
-  MQCNO cno = {MQCNO_DEFAULT};
-  MQHCONN h;
-  MQLONG cc, reason;
-  clientConnx(name, &cno, &h, &cc, &reason);
-  ASSERT_EQ(reason, 0);
-  // The client library's handle means nothing to the server library...
-  MQOD od = {MQOD_DEFAULT};
-  SetMqField(od.ObjectName, "Q1");
-  MQHOBJ o;
-  serverOpen(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_HCONN_ERROR);
-  // ...and the client's MQPUT1 opens through its own MQOPEN.
-  MQMD md = {MQMD_DEFAULT};
-  MQPMO pmo = {MQPMO_DEFAULT};
-  clientPut1(h, &od, &md, &pmo, 2, const_cast<char*>("hi"), &cc, &reason);
-  EXPECT_EQ(reason, 0);
-  clientDisc(&h, &cc, &reason);
-  EXPECT_EQ(reason, 0);
-  EXPECT_EQ(Depth("QM1", "Q1"), 1);
-  dlclose(mqic);
-  dlclose(mqm);
-}
-
 TEST_F(LibrariesTest, DistributionListPutMessageRecords) {
   CreateQmgr("QM1");
   DefineLocal("QM1", "QA");

@@ -183,26 +183,6 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
   EXPECT_EQ(rec_.Count(), 0u);
 }
 
-// START_WAIT on the caller's thread: both queues drained in turn, each
-// reported empty once, and the call ends with 2446 when none is left.
-TEST_F(ConsumeTest, StartWaitDrainsEveryQueueThenEnds) {
-  PutN(q1_, 3, "a");
-  PutN(q2_, 2, "b");
-  rec_.Act = DeregisterWhenEmpty;
-  ASSERT_EQ(Cb(MQOP_REGISTER, q1_), 0);
-  ASSERT_EQ(Cb(MQOP_REGISTER, q2_), 0);
-  EXPECT_EQ(Ctl(MQOP_START_WAIT), MQRC_NO_CALLBACKS_ACTIVE);
-  EXPECT_EQ(rec_.CountOf(MQCBCT_MSG_REMOVED), 5u);
-  EXPECT_EQ(rec_.CountOf(MQCBCT_EVENT_CALL), 2u);
-  std::vector<std::string> data;
-  for (const Seen& s : rec_.Calls) {
-    EXPECT_EQ(s.Thread, std::this_thread::get_id());
-    if (s.CallType == MQCBCT_MSG_REMOVED) data.push_back(s.Data);
-  }
-  EXPECT_EQ(data, (std::vector<std::string>{"a0", "b0", "a1", "b1", "a2"}));
-  EXPECT_EQ(Depth("QM1", "Q1") + Depth("QM1", "Q2"), 0);
-}
-
 // START on the library's thread: messages put later by another connection
 // arrive; callbacks never overlap; STOP from outside waits for them and
 // makes the stop calls; a browsing consumer leaves its messages.

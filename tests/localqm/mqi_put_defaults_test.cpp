@@ -35,14 +35,6 @@ class PutDefaultsTest : public LqmTest {
            &cc, &reason);
     return CheckCc(cc, reason);
   }
-  // The descriptor of the next message on Q1 (removed).
-  MQMD Take() {
-    MQMD md = {MQMD_DEFAULT};
-    md.Version = MQMD_VERSION_2;
-    std::string data;
-    EXPECT_EQ(Get(h_, q1_, &data, MQGMO_NO_WAIT, &md), 0);
-    return md;
-  }
   static void SetMinCfhVersion(MQLONG version) {
     EditQmgr("QM1", [version](LqmQmgr* q) { q->MinCfhVersion = version; });
   }
@@ -53,46 +45,6 @@ class PutDefaultsTest : public LqmTest {
 std::string Field(const char* field, size_t length) { return std::string(field, length); }
 std::string Padded(const std::string& text, size_t length) {
   return text + std::string(length - text.size(), ' ');
-}
-
-TEST_F(PutDefaultsTest, BlankReplyToQMgrBecomesTheQueueManagersName) {
-  struct Case {
-    bool put1;
-    const char* replyToQ;
-    const char* replyToQMgr;
-    const char* expected;  // the stored ReplyToQMgr
-  } cases[] = {
-      {false, "RQ", "", "QM1"},    {true, "RQ", "", "QM1"}, {false, "RQ", "ELSEWHERE", "ELSEWHERE"},
-      {true, "RQ", "   ", "QM1"},  {false, "", "", ""},  // no reply queue: nothing to qualify
-      {false, "", "KEPT", "KEPT"},
-  };
-  for (const Case& c : cases) {
-    MQMD md = {MQMD_DEFAULT};
-    SetMqField(md.ReplyToQ, c.replyToQ);
-    SetMqField(md.ReplyToQMgr, c.replyToQMgr);
-    ASSERT_EQ(PutTo(c.put1, &md, "r"), 0) << c.replyToQ << "/" << c.replyToQMgr;
-    // The caller's descriptor shows it too.
-    EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded(c.expected, 48)) << c.replyToQMgr;
-    MQMD got = Take();
-    EXPECT_EQ(Field(got.ReplyToQMgr, 48), Padded(c.expected, 48)) << c.replyToQMgr;
-    EXPECT_EQ(Field(got.ReplyToQ, 48), Padded(c.replyToQ, 48));
-  }
-  // A NUL ends a name: what follows it counts as blanks.
-  MQMD nul = {MQMD_DEFAULT};
-  memcpy(nul.ReplyToQ, "RQ\0junk", 7);
-  memcpy(nul.ReplyToQMgr, "\0junk", 5);
-  ASSERT_EQ(PutTo(false, &nul, "n"), 0);
-  MQMD got = Take();
-  EXPECT_EQ(Field(got.ReplyToQ, 48), Padded("RQ", 48));
-  EXPECT_EQ(Field(got.ReplyToQMgr, 48), Padded("QM1", 48));
-  // A message for another queue manager is qualified with the one that
-  // the application is connected to.
-  MQHOBJ far;
-  ASSERT_EQ(Open(h_, "FAR", MQOO_OUTPUT, &far, "QM2"), 0);
-  MQMD md = {MQMD_DEFAULT};
-  SetMqField(md.ReplyToQ, "RQ");
-  ASSERT_EQ(PutMd(h_, far, &md, "f"), 0);
-  EXPECT_EQ(Field(md.ReplyToQMgr, 48), Padded("QM1", 48));
 }
 
 TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
@@ -138,29 +90,6 @@ TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
   EXPECT_EQ(Depth("QM1", "Q1"), accepted);
 }
 
-TEST_F(PutDefaultsTest, DefaultContextIdentifiesTheUserAndProcess) {
-  MQMD md = {MQMD_DEFAULT};
-  memset(md.UserIdentifier, 'u', sizeof md.UserIdentifier);
-  memset(md.AccountingToken, 0x77, sizeof md.AccountingToken);
-  memset(md.ApplIdentityData, 'a', sizeof md.ApplIdentityData);
-  md.PutApplType = MQAT_CICS;
-  ASSERT_EQ(PutTo(false, &md, "d"), 0);
-  MQMD got = Take();
-  struct passwd* pw = getpwuid(geteuid());
-  ASSERT_NE(pw, nullptr);
-  EXPECT_EQ(Field(got.UserIdentifier, 12), Padded(std::string(pw->pw_name).substr(0, 12), 12));
-  EXPECT_EQ(Field(got.ApplIdentityData, 32), std::string(32, ' '));
-  EXPECT_EQ(got.PutApplType, MQAT_UNIX);
-  // Accounting token: length, the numeric user id in ASCII, binary zeros,
-  // and the token type in the last byte.
-  std::string uid = std::to_string(geteuid());
-  std::string token(32, '\0');
-  token[0] = static_cast<char>(uid.size());
-  token.replace(1, uid.size(), uid);
-  token[31] = 0x06;
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(got.AccountingToken), 32), token);
-}
-
 TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
   // The test process's own name as Linux keeps it: 15 characters at most.
   char comm[64] = "";
@@ -204,27 +133,6 @@ TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
     ASSERT_EQ(reason, 0);
     EXPECT_EQ(Field(md.PutApplName, 28), Padded(c.expected, 28)) << (c.env ? c.env : "(unset)");
     Disconnect(&h);
-  }
-}
-
-TEST_F(PutDefaultsTest, EncodingAndCodedCharSetIdStayAsGiven) {
-  struct Case {
-    MQLONG encoding, ccsid;
-    MQLONG storedCcsid;
-  } cases[] = {
-      {MQENC_NATIVE, 819, 819},
-      {273, 500, 500},  // big-endian integers, EBCDIC text: not the queue manager's business
-      {MQENC_NATIVE, MQCCSI_Q_MGR, kLqmDefaultCcsid},  // the one placeholder it resolves
-  };
-  for (const Case& c : cases) {
-    MQMD md = {MQMD_DEFAULT};
-    md.Encoding = c.encoding;
-    md.CodedCharSetId = c.ccsid;
-    memcpy(md.Format, MQFMT_STRING, 8);
-    ASSERT_EQ(PutTo(false, &md, "e"), 0);
-    MQMD got = Take();
-    EXPECT_EQ(got.Encoding, c.encoding) << c.encoding;
-    EXPECT_EQ(got.CodedCharSetId, c.storedCcsid) << c.ccsid;
   }
 }
 
@@ -286,20 +194,6 @@ TEST_F(PutDefaultsTest, OldPcfHeadersAreRefusedInVersionTwoDescriptors) {
   }
   // A refused put leaves nothing behind.
   EXPECT_EQ(Depth("QM1", "Q1"), accepted);
-}
-
-TEST_F(PutDefaultsTest, AnExtensionMakesAVersionOneDescriptorCheckedToo) {
-  SetMinCfhVersion(3);
-  for (MQLONG version : {1, 3}) {
-    MQMDE mde = {MQMDE_DEFAULT};
-    memcpy(mde.Format, MQFMT_ADMIN, 8);
-    std::string data(reinterpret_cast<char*>(&mde), sizeof mde);
-    data += Cfh(version, 36, false);
-    MQMD1 md = {MQMD1_DEFAULT};
-    memcpy(md.Format, MQFMT_MD_EXTENSION, 8);
-    EXPECT_EQ(PutMd(h_, q1_, &md, data), version == 3 ? 0 : MQRC_CFH_ERROR) << version;
-  }
-  EXPECT_EQ(Depth("QM1", "Q1"), 1);
 }
 
 }  // namespace

@@ -175,34 +175,6 @@ TEST_F(StoreTest, ExpiredMessagesAreNeverFound) {
   LqmStoreClose(&s);
 }
 
-TEST_F(StoreTest, FaultsFireAfterTheirCountAndOnlyOnTheirQueue) {
-  CreateQmgr("QM1");
-  LqmStore s{};
-  ASSERT_EQ(LqmStoreOpen("QM1", &s), 0);
-  ASSERT_EQ(LqmFaultAdd(&s, "MQPUT", "Q2", 2053, 2, 2), 0);
-  struct Step {
-    const char* call;
-    const char* queue;
-    MQLONG reason;
-  } steps[] = {
-      {"MQPUT", "Q2", 0},    {"MQPUT", "Q1", 0},    {"MQGET", "Q2", 0},
-      {"MQPUT", "Q2", 0},    {"MQPUT", "Q2", 2053}, {"MQPUT", "Q2", 2053},
-      {"MQPUT", "Q2", 0},  // --times 2 used up
-  };
-  for (const Step& st : steps) {
-    MQLONG reason = -1;
-    ASSERT_EQ(LqmTxnBegin(&s), 0);
-    ASSERT_EQ(LqmFaultCheck(&s, st.call, st.queue, &reason), 0);
-    ASSERT_EQ(LqmTxnEnd(&s, 0), 0);
-    EXPECT_EQ(reason, st.reason) << st.call << " " << st.queue;
-  }
-  ASSERT_EQ(LqmFaultClear(&s), 0);
-  MQLONG reason = -1;
-  ASSERT_EQ(LqmFaultCheck(&s, "MQPUT", "Q2", &reason), 0);
-  EXPECT_EQ(reason, 0);
-  LqmStoreClose(&s);
-}
-
 // Every byte of every page, substitutes and unsupported pages are checked
 // against the C library's converters with the conversion tests.
 TEST_F(StoreTest, TextConversionBetweenCodePages) {

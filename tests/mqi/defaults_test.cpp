@@ -129,20 +129,4 @@ TEST(MqiDefaultsTest, InitialisersMatchIbmByteImages) {
   }
 }
 
-TEST(MqiDefaultsTest, CharacterConstantsKeepTheirPadding) {
-  struct {
-    const char* value;
-    const char* expected;
-  } const kFormats[] = {
-      {MQFMT_NONE, "        "},   {MQFMT_STRING, "MQSTR   "},
-      {MQFMT_DEAD_LETTER_HEADER, "MQDEAD  "}, {MQFMT_XMIT_Q_HEADER, "MQXMIT  "},
-      {MQFMT_RF_HEADER_2, "MQHRF2  "}, {MQFMT_ADMIN, "MQADMIN "},
-  };
-  for (const auto& f : kFormats) {
-    EXPECT_EQ(std::string(f.expected), std::string(f.value));
-  }
-  const char array[] = {MQFMT_MD_EXTENSION_ARRAY};
-  EXPECT_EQ(std::string("MQHMDE  "), std::string(array, sizeof array));
-}
-
 }  // namespace

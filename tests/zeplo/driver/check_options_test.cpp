@@ -59,67 +59,6 @@ class CheckOptionsTest : public testing::Test {
   std::deque<std::vector<char*>> argv_;
 };
 
-TEST_F(CheckOptionsTest, DerivedSettings) {
-  using Check_ = std::function<bool(const RunOptions&)>;
-  struct Case {
-    std::vector<std::string> Args;
-    Check_ Holds;
-  } cases[] = {
-      {{"-iQ1", "-fq1.txt"},
-       [](const RunOptions& o) {
-         return o.InputFile[0] == '\0' && strcmp(o.OutputFile, "q1.txt") == 0;
-       }},
-      {{"-oQ1", "-fq1.txt"},
-       [](const RunOptions& o) {
-         return strcmp(o.InputFile, "q1.txt") == 0 && o.OutputFile[0] == '\0';
-       }},
-      {{"-iQ1", "-ds"},
-       [](const RunOptions& o) { return strcmp(o.OutputFile, "stdout") == 0; }},
-      {{"-iQ1", "-T60,10"},
-       [](const RunOptions& o) {
-         return o.YoungerThan == 3600 && o.OlderThan == 600 &&
-                o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
-       }},
-      {{"-iQ1", "-T10,60"},
-       [](const RunOptions& o) {
-         return o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
-       }},
-      {{"-iQ1", "-T60"},
-       [](const RunOptions& o) {
-         return o.PutAfter == 0 && o.PutBefore == 1419465600 - 3600;
-       }},
-      {{"-iQ1", "-fmsg%n.txt"},
-       [](const RunOptions& o) {
-         return o.OutputFileHasInserts && o.LimitsActive &&
-                o.MaxMessagesPerFile == 1;
-       }},
-      {{"-iQ1", "-f*"},
-       [](const RunOptions& o) {
-         return o.Generic && o.OutputFileHasInserts && o.LimitsActive &&
-                o.MaxMessagesPerFile == 0 && o.MaxFileSize == 524288000;
-       }},
-      {{"-iQ1", "-f*", "-Lm7"},
-       [](const RunOptions& o) {
-         return o.MaxMessagesPerFile == 7 && o.MaxFileSize == 0;
-       }},
-      {{"-oQ1", "-fin%I*.txt"},
-       [](const RunOptions& o) {
-         return o.Generic && o.InputFileHasInserts && !o.LimitsActive;
-       }},
-  };
-  for (const Case& c : cases) {
-    std::string line, err;
-    for (const std::string& a : c.Args) line += a + " ";
-    EXPECT_EQ(Check(c.Args, &err), 0) << line << err;
-    EXPECT_TRUE(c.Holds(options_)) << line;
-    EXPECT_EQ(err, "") << line;
-    if (options_.Selector != nullptr) {
-      CSFreeMem(options_.Selector);
-      options_.Selector = nullptr;
-    }
-  }
-}
-
 TEST_F(CheckOptionsTest, GenericLoadIgnoresLimits) {
   std::string err;
   EXPECT_EQ(Check({"-oQ1", "-fin*", "-Lm5"}, &err), 0);
@@ -211,29 +150,6 @@ TEST_F(CheckOptionsTest, SelectionReportLines) {
       CSFreeMem(options_.Selector);
       options_.Selector = nullptr;
     }
-  }
-}
-
-TEST_F(CheckOptionsTest, LimitsReport) {
-  struct Case {
-    std::vector<std::string> Args;
-    const char* Report;
-  } cases[] = {
-      {{"-iQ1", "-fm%n", "-Lm5", "-Ls1536b", "-La90m"},
-       "Output file limits active:\n"
-       "  Maximum number of messages:5\n"
-       "  Maximum file size         :1 KB 512 bytes \n"
-       "  Maximum file age          :1 Hr 30 Mins \n\n"},
-      {{"-iQ1", "-fm%n"},
-       "Output file limits active:\n"
-       "  Maximum number of messages:1\n\n"},
-  };
-  for (const Case& c : cases) {
-    std::string err;
-    ASSERT_EQ(Check(c.Args, &err), 0) << err;
-    testing::internal::CaptureStderr();
-    PrintLimitsReport(&options_);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.Report);
   }
 }
 

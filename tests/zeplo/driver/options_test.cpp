@@ -181,14 +181,6 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
   }
 }
 
-TEST_F(OptionsTest, UnknownGetFilterLetterIsOnlyReported) {
-  Parsed p = Parse({"-iQ1", "-Gq:x", "-q"});
-  EXPECT_EQ(p.Rc, 0);
-  EXPECT_FALSE(p.EndRun);
-  EXPECT_EQ(p.Err, "Unrecognised 'G' flag 'q'\n");
-  EXPECT_TRUE(options_.Quiet);  // parsing went on past it
-}
-
 // Numbers are read whole: each of these was once read in part (1d as one
 // minute, 10x as 0 bytes, abc as no filter) and would widen a selection.
 TEST_F(OptionsTest, NumbersNotReadWholeAreRefused) {

@@ -24,22 +24,6 @@ class ValueParsersTest : public testing::Test {
   RunOptions options_;
 };
 
-TEST_F(ValueParsersTest, AgesInMinutesHoursAndDays) {
-  struct Case {
-    const char* Text;
-    int32_t Seconds;
-  } cases[] = {
-      {"90", 5400},          {"1440", 86400},      {"1:00:00", 86400},
-      {"2:30", 9000},        {"1:2:3", 93780},
-      {"", 0},               {"99999999:0:0", INT32_MAX},
-  };
-  for (const Case& c : cases) {
-    int32_t field = 0;
-    EXPECT_EQ(ParseAge(c.Text, "older than", &field), 0) << c.Text;
-    EXPECT_EQ(field, c.Seconds) << c.Text;
-  }
-}
-
 TEST_F(ValueParsersTest, Timestamps) {
   struct Case {
     const char* Text;
@@ -103,92 +87,6 @@ TEST_F(ValueParsersTest, Quantities) {
   }
 }
 
-TEST_F(ValueParsersTest, OptionValues) {
-  // Each row: the option, its value, and what RunOptions holds afterwards.
-  struct Case {
-    char Option;
-    const char* Value;
-    int64_t RunOptions::*Field64;
-    int32_t RunOptions::*Field32;
-    int64_t Expected;
-  } cases[] = {
-      {'T', "60", nullptr, &RunOptions::OlderThan, 3600},
-      {'T', "60,10", nullptr, &RunOptions::YoungerThan, 600},
-      {'T', ",10", nullptr, &RunOptions::OlderThan, 0},
-      {'T', "t25/12/2014", &RunOptions::PutBefore, nullptr, 1419465600},
-      {'T', "fu25/12/2014_12:00", &RunOptions::PutAfter, nullptr, 1419508800},
-      {'r', "5", nullptr, &RunOptions::RangeLast, 5},
-      {'r', "5..9", nullptr, &RunOptions::RangeLast, 9},
-      {'r', "5#3", nullptr, &RunOptions::RangeLast, 7},
-      {'r', "#3", nullptr, &RunOptions::RangeFirst, 0},
-      {'r', "#3", nullptr, &RunOptions::RangeLast, 3},
-      {'r', "5..", nullptr, &RunOptions::RangeLast, 0},
-      {'r', "10..5", nullptr, &RunOptions::RangeFirst, 10},
-      {'r', "2147483647#9", nullptr, &RunOptions::RangeLast, INT32_MAX},
-      {'P', "3,7", nullptr, &RunOptions::PriorityMax, 7},
-      {'P', ",7", nullptr, &RunOptions::PriorityMin, -1},
-      {'P', "4", nullptr, &RunOptions::PriorityMin, 4},
-      {'P', "7,3", nullptr, &RunOptions::PriorityMin, 3},
-      {'P', "7,3", nullptr, &RunOptions::PriorityMax, 7},
-      {'D', "r", nullptr, &RunOptions::Delay, 100},
-      {'D', "r50", nullptr, &RunOptions::Delay, 50},
-      {'D', "-500", nullptr, &RunOptions::Delay, -500},
-      {'R', "*:60", nullptr, &RunOptions::Rate, -1},
-      {'R', "*:60", nullptr, &RunOptions::RateDuration, 60},
-      {'R', "10", nullptr, &RunOptions::Rate, 10},
-      {'R', "10", nullptr, &RunOptions::RateDuration, 0},
-      {'R', "5:*", nullptr, &RunOptions::RateDuration, -1},
-      {'w', "-5", nullptr, &RunOptions::WaitInterval, -1},
-      {'w', "30", nullptr, &RunOptions::WaitInterval, 30},
-      // Past what an MQGET can wait (milliseconds in 32 bits): unlimited.
-      {'w', "2147483", nullptr, &RunOptions::WaitInterval, 2147483},
-      {'w', "2147484", nullptr, &RunOptions::WaitInterval, -1},
-      {'w', "99999999999", nullptr, &RunOptions::WaitInterval, -1},
-  };
-  for (const Case& c : cases) {
-    RunOptions o = options_;
-    int rc = -1;
-    switch (c.Option) {
-      case 'T': rc = ParseTimeOnQueue(&o, c.Value); break;
-      case 'r': rc = ParseMessageRange(&o, c.Value); break;
-      case 'P': rc = ParsePriorityRange(&o, c.Value); break;
-      case 'D': rc = ParseDelay(&o, c.Value); break;
-      case 'R': rc = ParseRate(&o, c.Value); break;
-      case 'w': rc = ParseWait(&o, c.Value); break;
-    }
-    std::string label = std::string("-") + c.Option + c.Value;
-    EXPECT_EQ(rc, 0) << label;
-    int64_t got = c.Field64 != nullptr ? o.*c.Field64 : o.*c.Field32;
-    EXPECT_EQ(got, c.Expected) << label;
-  }
-}
-
-TEST_F(ValueParsersTest, SizeBoundsAndSelection) {
-  RunOptions o = options_;
-  EXPECT_EQ(ParseSizeRange(&o, "1k,1m"), 0);
-  EXPECT_EQ(o.SizeAtLeast, 1024u);
-  EXPECT_EQ(o.SizeBelow, 1048576u);
-  EXPECT_TRUE(o.SelectionActive);
-  o = options_;
-  EXPECT_EQ(ParseSizeRange(&o, ",1m"), 0);
-  EXPECT_EQ(o.SizeAtLeast, 0xFFFFFFFFu);
-  EXPECT_EQ(o.SizeBelow, 1048576u);
-  testing::internal::CaptureStderr();
-  // The free lower bound is taken before the upper one is refused.
-  EXPECT_EQ(ParseSizeRange(&o, "5,2m"), kOptionsRefused);
-  EXPECT_EQ(o.SizeAtLeast, 5u);
-  testing::internal::GetCapturedStderr();
-}
-
-TEST_F(ValueParsersTest, DelayKindsReplaceEachOther) {
-  RunOptions o = options_;
-  ParseDelay(&o, "r");
-  EXPECT_TRUE(o.RelativeDelay);
-  ParseDelay(&o, "250");
-  EXPECT_FALSE(o.RelativeDelay);
-  EXPECT_EQ(o.Delay, 250);
-}
-
 TEST_F(ValueParsersTest, RangeRefusals) {
   for (const char* text : {"5x", "5.9", "5#x", "#0", "5#", "x", "5...9", "..9x"}) {
     RunOptions o = options_;
@@ -197,14 +95,6 @@ TEST_F(ValueParsersTest, RangeRefusals) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               std::string("Invalid message range parameter '") + text + "'\n");
   }
-}
-
-TEST_F(ValueParsersTest, ExampleDates) {
-  testing::internal::CaptureStderr();
-  PrintExampleDates("20141225");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Example Date 20141225 120000 is 1419508800 as local time \n"
-            "Example Date 20141225 120000 is 1419508800 as UTC time \n");
 }
 
 }  // namespace

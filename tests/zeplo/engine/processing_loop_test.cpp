@@ -40,37 +40,6 @@ class ProcessingLoopTest : public ::testing::Test {
   QueueElement element_;
 };
 
-TEST_F(ProcessingLoopTest, MovesTable) {
-  struct Case {
-    int32_t limit;
-    int getFaultAfter;  // -1: none
-    int rc;
-    size_t commits, backouts;
-    Strings left;
-    int64_t uncommitted;
-  } cases[] = {
-      {3, -1, 0, 3, 0, {}, 0},  // after 3, 6, and the last one when the queue is empty
-      {-1, -1, 0, 1, 0, {}, 0},
-      {3, 4, 2009, 1, 1, {"msg4", "msg5", "msg6", "msg7"}, 1},  // unit of msg4 backed out
-      {0, 2, 2009, 0, 0, {"msg3", "msg4", "msg5", "msg6", "msg7"}, 2},  // -t 0: nothing to undo
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    o_.Parsed.DestructiveGet = true;
-    o_.Parsed.TransactionLimit = c.limit;
-    if (c.getFaultAfter >= 0) gFake.Faults.push_back({"MQGET", c.getFaultAfter, MQCC_FAILED, 2009});
-    EXPECT_EQ(c.rc, Run(7)) << c.limit;
-    EXPECT_EQ(c.commits, Count("MQCMIT(10)")) << c.limit;
-    EXPECT_EQ(c.backouts, Count("MQBACK(10)")) << c.limit;
-    EXPECT_EQ(c.left, Left()) << c.limit;
-    EXPECT_TRUE(gFake.Pending.empty());  // nothing left in doubt
-    EXPECT_EQ(c.backouts > 0, o_.RolledBack);
-    EXPECT_EQ(c.uncommitted, o_.Counters.UncommittedReadCount) << c.limit;
-    EXPECT_EQ(nullptr, o_.Message.Storage);  // freed on every path
-  }
-  EXPECT_STREQ("MQGET(IN.Q) failed RC(2009) Connection broken", o_.ExitMessage);
-}
-
 TEST_F(ProcessingLoopTest, FiltersOnAMoveTakeOnlyTheSelected) {
   for (bool takenElsewhere : {false, true}) {
     SetUp();

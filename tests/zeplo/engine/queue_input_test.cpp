@@ -37,10 +37,6 @@ class QueueInputTest : public ::testing::Test {
     QueueListRelease(&list_);
   }
   int Get(bool underCursor = false) { return GetQueueMessage(&o_, &element_, underCursor); }
-  std::string Data() const {
-    return std::string(reinterpret_cast<const char*>(o_.Message.Cursor),
-                       static_cast<size_t>(o_.Message.DataLength));
-  }
   TestRun o_{};
   QueueElement element_;
   QueueList* list_ = nullptr;

@@ -184,35 +184,6 @@ TEST_F(SelectionTest, LogMessageCheck) {
   EXPECT_EQ(o_.Message.Storage, o_.Message.Cursor);
 }
 
-// A dead-letter header names the encoding and code page of what follows
-// it; the transmission header behind it is read in those, not in the
-// message's own.
-TEST_F(SelectionTest, TransmissionHeaderIsReadInTheOrderTheDeadLetterHeaderNames) {
-  struct Case {
-    bool outerBigEndian;
-    MQLONG innerEncoding, innerCcsid;
-  } cases[] = {{true, 546, 819}, {false, 273, 500}, {false, 546, 819}};
-  for (const Case& c : cases) {
-    SetUp();
-    const bool swap = (c.innerEncoding & 1) != 0, ebcdic = c.innerCcsid == 500;
-    MQMD inner = {MQMD_DEFAULT};
-    inner.Priority = swap ? 0x07000000 : 7;
-    memcpy(inner.PutApplName, "ORIGIN", 6);
-    if (ebcdic) AsciiToEbcdic(reinterpret_cast<unsigned char*>(inner.PutApplName),
-                              reinterpret_cast<unsigned char*>(inner.PutApplName), 6);
-    std::string xqh(MQXQH_LENGTH_1, '\0');
-    memcpy(&xqh[104], &inner, MQMD_LENGTH_1);
-    Data(DeadLetter(0, "", "", c.outerBigEndian, MQFMT_XMIT_Q_HEADER, c.innerEncoding,
-                    c.innerCcsid) + xqh + "payload",
-         MQFMT_DEAD_LETTER_HEADER, c.outerBigEndian ? 273 : 546);
-    StripMessageHeaders(&o_);
-    EXPECT_EQ(7, o_.Message.DataLength) << c.innerEncoding;
-    EXPECT_EQ(0, memcmp(o_.Message.Cursor, "payload", 7));
-    EXPECT_EQ(7, md_->Priority) << c.innerEncoding;
-    EXPECT_EQ(0, memcmp(md_->PutApplName, "ORIGIN", 6)) << c.innerEncoding;
-  }
-}
-
 TEST(EbcdicCcsidTest, Table) {
   for (MQLONG ccsid : {37, 500, 1047, 835, 1145, 4371, 61711, 61712}) EXPECT_TRUE(IsEbcdicCcsid(ccsid)) << ccsid;
   for (MQLONG ccsid : {819, 1208, 437, 36, 38, 1139, 1150, 0, -1, 61713}) EXPECT_FALSE(IsEbcdicCcsid(ccsid)) << ccsid;

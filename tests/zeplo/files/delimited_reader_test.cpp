@@ -184,19 +184,6 @@ TEST(DelimitedReaderTest, PropertiesBecomeAnExactMqrfh2) {
   EXPECT_EQ(data.substr(40), "<usr>abcde</usr>data");
 }
 
-TEST(DelimitedReaderTest, CountingPassOnlyCounts) {
-  Delimited d("<p><usr/></p><m>a</m><m>b</m><p><usr/></p><m>c</m>",
-              {"<m>", "</m>", "<p>", "</p>"});
-  d.opts->Files.CountingPass = true;
-  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
-  int reads = 0;
-  while (ReadDelimitedMessage(d.opts.get()) == 0 && !d.opts->StopRequested) ++reads;
-  EXPECT_EQ(3, reads);
-  EXPECT_EQ(3, d.opts->Files.FoundCount);
-  EXPECT_EQ(2, d.opts->Files.FoundWithPropsCount);
-  EXPECT_EQ(nullptr, d.opts->Message.PropStorage);
-}
-
 TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
   std::string bytes;
   for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7);

@@ -90,15 +90,6 @@ TEST(FileNamesTest, CounterInsertsAndCutNames) {
   EXPECT_EQ(std::to_string(localtime(&now)->tm_year + 1900), year);
 }
 
-TEST(FileNamesTest, IndexInsertDetection) {
-  const struct {
-    const char* pattern;
-    bool has;
-  } cases[] = {{"a%n", true}, {"%I", true},   {"%o", true},   {"%O", true},    {"%i", true},
-               {"%N", true},  {"%%n", false}, {"%%%n", true}, {"%C%t", false}, {"end%", false}};
-  for (const auto& c : cases) EXPECT_EQ(c.has, FileNameHasIndexInsert(c.pattern)) << c.pattern;
-}
-
 TEST(FileNamesTest, GenericNames) {
   ScratchDir dir;
   auto opts = NewOptions();

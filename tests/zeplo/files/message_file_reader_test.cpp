@@ -129,31 +129,6 @@ TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
   }
 }
 
-TEST(MessageFileReaderTest, LayoutsThatDoNotComeBackAsWritten) {
-  const struct {
-    const char* name;
-    std::function<void(TestRun*)> apply;
-    std::string data, expected;  // "!" = refused
-  } cases[] = {
-      {"-dt folds line ends, adds the last", [](TestRun* o) { o->Parsed.TextLines = true; },
-       "A\r\nB\n\rC\rD", "A\nB\nC\nD\n"},
-      {"-dt text before binary gains a line end", [](TestRun* o) { o->Parsed.TextLines = true; },
-       std::string("x\x01\x02y\n", 5), std::string("x\n\x01\x02y\n", 6)},
-      {"-dr data is not lines", [](TestRun* o) { o->Parsed.RawBytes = true; }, "raw", "!"},
-      {"-dH has no header", [](TestRun* o) { o->Parsed.NoHeader = true; }, "abc", "!"},
-  };
-  for (const auto& c : cases) {
-    Reader r(WriteFile(c.apply, FullDescriptor(2), &c.data, 1));
-    EXPECT_EQ(c.expected, r.All()) << c.name;
-  }
-  // Without the identification a header-less file reads as any other.
-  std::string data = "abc";
-  Reader r(WriteFile([](TestRun* o) { o->Parsed.NoHeader = true; }, FullDescriptor(2), &data, 1));
-  bool eof;
-  ASSERT_EQ(0, r.Next(&eof));
-  EXPECT_EQ("abc", r.Data());
-}
-
 TEST(MessageFileReaderTest, HandWrittenFiles) {
   const std::string big(1 << 20, 'm');
   const struct {
@@ -238,16 +213,6 @@ TEST(MessageFileReaderTest, EveryFailureNamesItsLineAndFile) {
     EXPECT_STREQ(c.message, r.opts->ExitMessage);
     EXPECT_EQ(0, r.opts->Message.DataLength) << c.message;
   }
-}
-
-TEST(MessageFileReaderTest, NextFileOfASequenceCountsLinesAfresh) {
-  Reader r(std::string(kHeader) + "N\nX 41\n");
-  r.opts->Parsed.InputFileHasInserts = true;
-  EXPECT_EQ("A", r.All());
-  r.Open("\n* ZEPLO\nN\nS \"~q\"\n", "in2.zpd");
-  bool eof;
-  EXPECT_EQ(2208, r.Next(&eof));
-  EXPECT_STREQ("Unexpected escape sequence on line 4 of file 'in2.zpd'", r.opts->ExitMessage);
 }
 
 TEST(MessageFileReaderTest, InternalFaultsGiveTheirTexts) {

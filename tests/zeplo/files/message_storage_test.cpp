@@ -45,49 +45,6 @@ TEST(MessageStorageTest, GrowsInWholeUnitsKeepingContentAndCursor) {
   EXPECT_EQ(m.Storage, m.Cursor);
 }
 
-TEST(MessageStorageTest, RefusalsKeepTheOldBlockAndTheFirstError) {
-  const struct {
-    int64_t size;
-    const char* earlier;
-    const char* message;
-  } cases[] = {
-      {int64_t{1} << 40, "", "Unable to allocate 1099511627776 bytes message storage"},
-      // 2147479553 rounds past the largest 32-bit multiple of 4096.
-      {2147479553, "", "Unable to allocate 2147483648 bytes message storage"},
-      {int64_t{1} << 40, "earlier", "earlier"},
-  };
-  for (const auto& c : cases) {
-    Storage s;
-    ASSERT_EQ(0, GrowMessageStorage(&s.opts, 1));
-    unsigned char* kept = s.opts.Message.Storage;
-    std::snprintf(s.opts.ExitMessage, sizeof(s.opts.ExitMessage), "%s", c.earlier);
-    EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&s.opts, c.size)) << c.size;
-    EXPECT_STREQ(c.message, s.opts.ExitMessage);
-    EXPECT_EQ(kept, s.opts.Message.Storage);
-    EXPECT_EQ(4096, s.opts.Message.Capacity);
-  }
-}
-
-TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
-  Storage s;
-  s.opts.Parsed.MemoryTrace = true;
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 1));
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 100));  // fits: no trace
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 5000));
-  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&s.opts, int64_t{1} << 40));
-  std::string trace = testing::internal::GetCapturedStderr();
-  const char* expected[] = {"Allocating 4096 bytes\nAllocation success 0x",
-                            "Allocating 8192 bytes\nAllocation success 0x", "Freeing 0x",
-                            "Allocating 1099511627776 bytes\nAllocation failed!\n"};
-  size_t at = 0;
-  for (const char* e : expected) {
-    at = trace.find(e, at);
-    ASSERT_NE(std::string::npos, at) << e << " in\n" << trace;
-  }
-  EXPECT_EQ(std::string::npos, trace.find("Allocating 4096 bytes", 1));
-}
-
 TEST(MessageStorageTest, FileReadersGrowFourFold) {
   // The target alone, up to the largest 32-bit multiple of 4096.
   const struct {
@@ -116,33 +73,6 @@ TEST(MessageStorageTest, FileReadersGrowFourFold) {
   EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, EnsureMessageStorage(&s.opts, INT64_C(3000000000)));
   EXPECT_STREQ("Unable to allocate 3000000512 bytes message storage", s.opts.ExitMessage);
   EXPECT_EQ(nullptr, s.opts.Message.Storage);
-}
-
-TEST(MessageStorageTest, StartingAMessageForgetsTheLastOne) {
-  Storage s;
-  MessageBuffer& m = s.opts.Message;
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 10));
-  MQMD other{};
-  m.Descriptor = &other;
-  std::memset(&m.OwnDescriptor, 0x5A, sizeof m.OwnDescriptor);
-  m.DataLength = 9;
-  m.Cursor = m.Storage + 5;
-  StartMessage(&m);
-  EXPECT_EQ(&m.OwnDescriptor, m.Descriptor);
-  const MQMD& md = m.OwnDescriptor;  // the MQ defaults, as version 2
-  EXPECT_EQ(0, std::memcmp(md.StrucId, "MD  ", 4));
-  EXPECT_EQ(2, md.Version);
-  EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
-  EXPECT_EQ(MQEI_UNLIMITED, md.Expiry);
-  EXPECT_EQ(MQPRI_PRIORITY_AS_Q_DEF, md.Priority);
-  EXPECT_EQ(0, std::memcmp(md.Format, "        ", 8));
-  EXPECT_EQ(1, md.MsgSeqNumber);
-  EXPECT_EQ(MQOL_UNDEFINED, md.OriginalLength);
-  const MQBYTE24 none = {};
-  EXPECT_EQ(0, std::memcmp(md.GroupId, none, sizeof none));
-  EXPECT_EQ(0, m.DataLength);
-  EXPECT_EQ(m.Storage, m.Cursor);
-  EXPECT_EQ(4096, m.Capacity);  // the storage itself stays
 }
 
 }  // namespace

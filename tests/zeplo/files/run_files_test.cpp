@@ -27,68 +27,6 @@ int Deliver(TestRun* opts, std::string data) {
   return rc;
 }
 
-TEST(RunFilesTest, AccessModes) {
-  const struct {
-    const char* given;
-    char base;
-    const char* mode;
-  } cases[] = {{nullptr, 'r', "r"},
-               {"b", 'r', "rb"},
-               {"rb", 'r', "rb"},
-               {"b", 'w', "wb"},
-               {"w+", 'w', "w+"},
-               {"a", 'w', "a"},
-               {"a", 'r', "ra"},
-               {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
-               {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
-  for (const auto& c : cases) {
-    char mode[21];
-    FileAccessModeFor(c.given, c.base, mode);
-    EXPECT_STREQ(c.mode, mode) << (c.given ? c.given : "-") << c.base;
-  }
-}
-
-TEST(RunFilesTest, OutputOpenOutcomes) {
-  ScratchDir dir;
-  dir.Create("old.zpd", "0123456789");
-  const struct {
-    std::string file;
-    bool force;
-    const char* access;
-    std::string message, content;
-    int64_t position;
-  } cases[] = {
-      {dir / "new.zpd", false, nullptr, "", "", 0},
-      {dir / "old.zpd", true, "a", "", "0123456789", 10},  // append keeps the content
-      {dir / "old.zpd", true, nullptr, "", "", 0},
-      {dir / "no/x", false, "b", "Can not open output file '" + dir / "no/x" + "'(wb)\n",
-       "<missing>", 0},
-      {"stdout", false, nullptr, "", "", 0},
-      {"null", false, nullptr, "", "", 0},
-  };
-  for (const auto& c : cases) {
-    auto opts = NewOptions();
-    std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", c.file.c_str());
-    opts->Parsed.ForceOverwrite = c.force;
-    opts->Parsed.FileAccessMode = c.access;
-    int rc = OpenBoth(opts.get());
-    EXPECT_EQ(c.message.empty() ? 0 : 2208, rc) << c.file;
-    EXPECT_EQ(c.message, opts->ExitMessage);
-    EXPECT_EQ(rc == 0 ? 1 : 0, opts->Counters.WrittenFiles);
-    EXPECT_EQ(c.file, opts->Files.CurrentOutputFile);
-    EXPECT_EQ(c.file == "null", opts->Settings.OutputIsNull);
-    EXPECT_EQ(rc == 0 && c.file.find('/') == std::string::npos, opts->Files.OutputStream == stdout);
-    if (rc == 0) {
-      EXPECT_EQ(c.position, opts->Files.OutputFilePosition);
-      EXPECT_LE(std::llabs(opts->Files.FileOpenTime - std::time(nullptr)), 2);
-    }
-    EXPECT_EQ(0, CloseOutputFile(opts.get()));
-    if (c.file[0] == '/') {
-      EXPECT_EQ(c.content, FileText(c.file)) << c.file;
-    }
-  }
-}
-
 // -F replaces a link, never writes through it, and writes a device in
 // place; appending refuses a link. A failed flush fails the commit.
 TEST(RunFilesTest, OutputNeverGoesThroughALink) {

@@ -41,32 +41,6 @@ std::string Bytes(size_t n) {
   return s;
 }
 
-TEST(LogReaderTest, MessagesComeBackWholeAndOtherRecordsArePassedOver) {
-  const std::vector<size_t> sizes = {0, 5, 63, 64, 65, 200, 1000};
-  LogText log;
-  for (size_t n : sizes) {
-    log.Put("APP.IN", Bytes(n));
-    log.Put("APP.OTHER", Bytes(n + 1));  // parts of another queue are never kept
-    log.Other(kLogGetMessage, "APP.IN");
-  }
-  log.Other(kLogCommit, "");
-  Replay r = RunReplay(ScratchFile("round.txt", log.Done()), "app.in");
-  ASSERT_EQ(0, r.Rc) << r.Err;
-  ASSERT_EQ(sizes.size(), r.Data.size()) << r.Err;
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    EXPECT_EQ(Bytes(sizes[i]), r.Data[i]) << sizes[i];
-    EXPECT_EQ(static_cast<MQLONG>(sizes[i] % 10), r.Descriptors[i].Priority);
-    EXPECT_EQ(0, memcmp(r.Descriptors[i].MsgId, ("ID" + std::to_string(sizes[i])).data(), 3));
-    EXPECT_EQ(0, memcmp(r.Descriptors[i].PutDate, "20240131", 8));
-  }
-  // Records: the first LOG RECORD line and every LogRecdType line.
-  size_t records = 1;
-  for (size_t at = 0; (at = log.Text.find("LogRecdType", at + 1)) != std::string::npos;) records++;
-  EXPECT_NE(std::string::npos,
-            r.Err.find("Records:" + std::to_string(records) + " Messages (14, 7, 0)\n\n"))
-      << r.Err;
-}
-
 // The log the damage cases start from: a two-byte message "JJ", then one
 // of 150 bytes in its own 64-byte piece and two parts.
 struct BaseLog {
@@ -156,17 +130,6 @@ TEST(LogReaderTest, DamagedTextGivesItsMessageAndCode) {
       EXPECT_EQ(Bytes(150), r.Data[1]) << c.Name;
     }
   }
-}
-
-TEST(LogReaderTest, LowerCaseDigitsCountAsZeroAndProblemsNameTheirLine) {
-  std::string text = BaseLog().Text;
-  Replace(&text, "00448:  4A 4A", "00448:  4a 4A");
-  EXPECT_EQ("@J", RunReplay(ScratchFile("lower.txt", text)).Data.at(0));
-  ReplaceLine(&text, "00448:", "00448:  4A 4");
-  size_t line = 1 + std::count(text.begin(), text.begin() + text.find("00448:"), '\n');
-  EXPECT_NE(std::string::npos,
-            RunReplay(ScratchFile("short.txt", text))
-                .Err.find("Line No. " + std::to_string(line) + ": Data dump line too short.\n"));
 }
 
 }  // namespace

@@ -67,22 +67,6 @@ class ConnectTest : public ::testing::Test {
   std::string err_;
 };
 
-TEST_F(ConnectTest, DefaultQmgrTakesTheReportedName) {
-  ASSERT_EQ(0, Connect());
-  EXPECT_EQ("", err_);
-  EXPECT_EQ(5, Slot()->Hconn);
-  EXPECT_STREQ("FAKEQM", Slot()->Name);
-  EXPECT_EQ(945, Slot()->CommandLevel);
-  EXPECT_EQ(MQPL_UNIX, Slot()->Platform);
-  ASSERT_EQ(1, control_->ConnxCalls);
-  EXPECT_EQ(MQCNO_VERSION_7, control_->CnoVersions[0]);
-  EXPECT_EQ(MQCNO_HANDLE_SHARE_BLOCK, control_->CnoOptions[0] & MQCNO_HANDLE_SHARE_BLOCK);
-  EXPECT_EQ(0, std::memcmp("Kalvo Software ZEPLO\0       ", control_->ApplNames[0], 28));
-  EXPECT_EQ(MQOT_Q_MGR, control_->LastOpenType);
-  EXPECT_EQ(MQOO_INQUIRE, control_->LastOpenOptions);
-  EXPECT_EQ(1, control_->CloseCalls);
-}
-
 struct ConnectCase {
   const char* name;
   const char* qmgr;

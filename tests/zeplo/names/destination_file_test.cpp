@@ -112,13 +112,4 @@ TEST_F(DestinationFileTest, EndlessListIsRefused) {
   EXPECT_EQ("Sorry, a destination list can hold at most 100000 destinations\n", err_);
 }
 
-TEST_F(DestinationFileTest, FirstOutputFileFillsTheOutputList) {
-  Write("out", "QM1/O1\nO2\n");
-  ASSERT_EQ(0, ParseDestination(options_.get(), 0, ("file:" + d_ + "/out").c_str(),
-                                options_->OutputQmgrName, options_->OutputQueueName, false));
-  EXPECT_EQ("QM1/O1 /O2", Entries(options_->OutputList));
-  EXPECT_STREQ("O1", options_->OutputQueueName);
-  EXPECT_EQ(nullptr, options_->InputList);
-}
-
 }  // namespace

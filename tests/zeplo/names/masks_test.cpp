@@ -40,46 +40,6 @@ TEST(MasksTest, MatchTable) {
   EXPECT_TRUE(MatchName("Q1XYZ", 2, "Q?*****", 2));  // lengths, not terminators
 }
 
-// The recursive definition: a '*' tries the rest of the mask against the
-// name with 0, 1, 2, ... characters removed from its front.
-bool Reference(const std::string& name, const std::string& mask) {
-  if (mask.empty()) return name.empty();
-  if (mask[0] == '*') {
-    for (size_t skip = 0; skip <= name.size(); ++skip) {
-      if (Reference(name.substr(skip), mask.substr(1))) return true;
-    }
-    return false;
-  }
-  if (name.empty() || (mask[0] != '?' && mask[0] != name[0])) return false;
-  return Reference(name.substr(1), mask.substr(1));
-}
-
-std::vector<std::string> AllTexts(const std::string& alphabet, size_t length) {
-  std::vector<std::string> texts{""};
-  for (size_t i = 0; i < texts.size(); ++i) {
-    if (texts[i].size() < length) {
-      for (char c : alphabet) texts.push_back(texts[i] + c);
-    }
-  }
-  return texts;
-}
-
-TEST(MasksTest, AgreesWithTheRecursiveDefinitionAndStaysFast) {
-  for (const std::string& mask : AllTexts("ab*?", 5)) {
-    for (const std::string& name : AllTexts("ab", 6)) {
-      ASSERT_EQ(Reference(name, mask),
-                MatchName(name.data(), name.size(), mask.data(), mask.size()))
-          << name << " ~ " << mask;
-    }
-  }
-  std::string mask;
-  for (int i = 0; i < 23; ++i) mask += "*?";
-  mask += "*X";  // 48 characters that never match 48 'A's
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(MatchNameNoCase(std::string(48, 'A').data(), 48, mask.data(), mask.size()));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-}
-
 TEST(MasksTest, InputListAndQuotedDestinations) {
   ScopedOptions options;
   EXPECT_FALSE(InInputList(options.get(), "Q1"));  // no list at all

@@ -46,14 +46,4 @@ TEST(CodePagesTest, TablesTranslateAsListedAndCountRealCharacters) {
   EXPECT_EQ(96, ascii);
 }
 
-TEST(CodePagesTest, InPlaceRoundTripAndNegativeLength) {
-  unsigned char text[] = "Queue 42 (A-Z)";
-  EXPECT_EQ(14, AsciiToEbcdic(text, text, 14));
-  EXPECT_EQ(0xD8, text[0]);
-  EXPECT_EQ(14, EbcdicToAscii(text, text, 14));
-  EXPECT_STREQ("Queue 42 (A-Z)", reinterpret_cast<char*>(text));
-  EXPECT_EQ(0, AsciiToEbcdic(text, text, -1));
-  EXPECT_EQ('Q', text[0]);
-}
-
 }  // namespace

@@ -36,21 +36,6 @@ TEST(MqTimeTest, PutDateAndTimeToEpoch) {
   EXPECT_EQ(-1, MqDateTimeToEpochLocal("        ", "120000"));
 }
 
-TEST(MqTimeTest, EpochToMqFieldsWritesEightCharactersEach) {
-  char fields[18];
-  std::memset(fields, '#', sizeof fields);
-  int64_t when = 1709210096;
-  EXPECT_EQ(when, EpochToMqDateTime(&when, fields, fields + 9, true));
-  EXPECT_EQ("20240229#12345600#", std::string(fields, sizeof fields));
-  int64_t now = EpochToMqDateTime(nullptr, fields, fields + 9, true);
-  EXPECT_LE(std::llabs(now - static_cast<int64_t>(::time(nullptr))), 2);
-  fields[8] = '\0';
-  EXPECT_EQ(now, MqDateTimeToEpoch(fields, fields + 9));
-  int64_t seconds = 0, cs = 0;
-  NowCs(&seconds, &cs);
-  EXPECT_TRUE(cs >= seconds * 100 && cs < seconds * 100 + 100);
-}
-
 TEST(MqTimeTest, LocalTimeFollowsTheZoneAndDaylightSaving) {
   const char* old = std::getenv("TZ");
   std::string saved = old ? old : "";
