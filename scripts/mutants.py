@@ -34,8 +34,7 @@ FILES = ["files_message_file_reader_test", "files_message_file_writer_test",
          "files_message_storage_test", "files_delimited_reader_test", "files_file_names_test",
          "files_browse_listing_test", "files_layout_fixtures_test"]
 LOADS = ["e2e_load_file_test", "e2e_file_integrity_test"]
-DRIVER = ["driver_check_options_test", "driver_options_test", "driver_value_parsers_test",
-          "driver_unit_outcome_test"]
+DRIVER = ["driver_check_options_test", "driver_options_test", "driver_value_parsers_test"]
 REFUSALS = ["e2e_options_refusals_test", "e2e_shaping_moves_test"]
 LOCALQM = ["localqm_store_test", "localqm_mqi_put_get_test", "localqm_mqi_connect_open_test",
            "localqm_delivery_order_test", "localqm_recovery_log_test", "localqm_selector_test",
