@@ -71,6 +71,33 @@ class ConsumeQueuesTest : public ::testing::Test {
   }
 };
 
+TEST_F(ConsumeQueuesTest, EveryQueueDrainsIntoOneFile) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int leftOnQ1, leftOnQ2;
+  } cases[] = {
+      {"browse, no wait", {"-i", "Q1", "-i", "Q2", "-i", "Q3"}, 4, 3},
+      {"get, no wait", {"-I", "Q1", "-I", "Q2", "-I", "Q3", "-t", "2"}, 0, 0},
+      {"get, waiting", {"-I", "Q1", "-I", "Q2", "-I", "Q3", "-w", "1"}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    Fill();
+    std::vector<std::string> args = {"-m", "QM1", "-F", "all.zpd"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    EXPECT_EQ(0, r.exitStatus) << c.name << "\n" << r.err;
+    EXPECT_EQ(
+        "Read    - Files:   0  Messages:      7  Bytes:          14\n"
+        "Written - Files:   1  Messages:      7  Bytes:          14\n",
+        AfterBanner(r.err))
+        << c.name;
+    EXPECT_EQ(kAll, FileData("all.zpd")) << c.name;
+    EXPECT_EQ(c.leftOnQ1, Depth("Q1")) << c.name;
+    EXPECT_EQ(c.leftOnQ2, Depth("Q2")) << c.name;
+  }
+}
+
 // -t 3 commits after every third message and once more when every queue
 // has gone idle: while the run still listens, everything is committed.
 TEST_F(ConsumeQueuesTest, UnitsOfWorkEveryLimitAndWhenAllIdle) {

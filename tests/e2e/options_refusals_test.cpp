@@ -213,6 +213,40 @@ TEST(OptionsRefusals, CommandLineChecks) {
   });
 }
 
+// When a command line breaks several rules, the first in the order of the
+// checks is the one reported.
+TEST(OptionsRefusals, FirstRuleWins) {
+  ExpectRefusals({
+      // rate before summary, count and input
+      {{"-q", "-ds", "-dk", "-R5"},
+       "'Required rate' processing requires that the target is a Queue.\n"},
+      // summary before count
+      {{"-q", "-iQ1", "-oQ2", "-ds", "-dk"},
+       "Sorry, you can't specify an output queue with summary display.\n"},
+      // count before input/output
+      {{"-q", "-fa", "-fb", "-dk"},
+       "Sorry, you can't specify an output queue/file with the count "
+       "display.\n"},
+      // input/output before purge and the move rules
+      {{"-q", "-IQ1", "-fa", "-fb", "-p", "-dk"},
+       "Sorry, you can't specify an output queue/file with the count "
+       "display.\n"},
+      {{"-q", "-IQ1", "-fa", "-fb", "-p", "-ds"},
+       "Please don't specify both an input queue and an input file.\n"},
+      // purge before the selector
+      {{"-q", "-iQ1", "-p", "-Ha=1"},
+       "Purge is not valid when you are browsing the Input Queue\n"},
+      // limits before the move rules
+      {{"-q", "-IQ1", "-fx", "-Lm2", "-dk"},
+       "Sorry, you can't specify an output queue/file with the count "
+       "display.\n"},
+      {{"-q", "-IQ1", "-ds", "-Lm2"},
+       "The use of -L parameters requires the use of file index inserts\n"},
+      // the option loop stops at its first refusal
+      {{"-Lq", "-Cxx"}, "Unrecognised -L parameter 'q'\n"},
+  });
+}
+
 TEST(OptionsRefusals, ArgumentEchoAndDiagnostics) {
   RunResult r = RunZeplo({"-q", "-t5"}, "", {"KALVO_ZEPLO_PARMS=1"});
   EXPECT_EQ(r.out, "argv[0] = '" + ZeploPath() + "'\nargv[1] = '-q'\nargv[2] = '-t5'\n");

@@ -24,6 +24,33 @@ size_t Occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
+// What a terminal shows for text: a backspace moves the cursor one place
+// left, other characters overwrite at the cursor. One entry per line,
+// trailing blanks removed.
+std::vector<std::string> Rendered(const std::string& text) {
+  std::vector<std::string> lines(1);
+  size_t cursor = 0;
+  for (char ch : text) {
+    std::string& line = lines.back();
+    if (ch == '\n') {
+      line.erase(line.find_last_not_of(' ') + 1);
+      lines.emplace_back();
+      cursor = 0;
+    } else if (ch == '\b') {
+      if (cursor > 0) cursor--;
+    } else if (ch != '\r') {
+      if (cursor < line.size()) {
+        line[cursor] = ch;
+      } else {
+        line += ch;
+      }
+      cursor++;
+    }
+  }
+  if (lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
 class UnloadInteractiveTest : public ::testing::Test {
  public:
   void SetUp() override {
@@ -308,5 +335,48 @@ TEST_F(UnloadInteractiveTest, PasswordWithoutATerminal) {
 }
 
 // ---- The progress line --------------------------------------------------
+
+TEST_F(UnloadInteractiveTest, ProgressLine) {
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "message number 1", "--count", "400"});
+  ASSERT_EQ(0, RunZeplo({"-q", "-m", "QM1", "-i", "Q1", "-f", "in.zpd"}).exitStatus);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    bool progress;  // a "Loading" line with a percentage that is erased
+  } cases[] = {
+      // From a queue the total is not known: no percentage is made up.
+      {"queue", {"-m", "QM1", "-i", "Q1", "-F", "out.zpd"}, false},
+      {"file", {"-f", "in.zpd", "-F", "out.zpd"}, true},
+      {"file quiet", {"-q", "-f", "in.zpd", "-F", "out.zpd"}, false},
+  };
+  for (const Case& c : cases) {
+    PtySession pty;
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), c.args));
+    ASSERT_EQ(0, PtyFinish(&pty, 60000)) << c.name << "\n" << PtyText(pty);
+    std::string shown = PtyText(pty);
+    std::vector<std::string> screen = Rendered(shown);
+    // Whatever was shown, nothing of the percentage is left on the screen.
+    for (const std::string& line : screen) {
+      EXPECT_EQ(std::string::npos, line.find('%')) << c.name << "\n" << line;
+      EXPECT_EQ(std::string::npos, line.find("ETA")) << c.name << "\n" << line;
+    }
+    EXPECT_EQ(c.progress, shown.find("\nLoading 'in.zpd' :  0%") != std::string::npos)
+        << c.name << "\n"
+        << shown;
+    EXPECT_EQ(c.progress, shown.find('\b') != std::string::npos) << c.name;
+    // The percentage stops at 99 until the line is erased.
+    EXPECT_EQ(std::string::npos, shown.find("100%")) << c.name;
+    bool loadingLine = false;
+    for (const std::string& line : screen) loadingLine |= line == "Loading 'in.zpd'";
+    EXPECT_EQ(c.progress, loadingLine) << c.name << "\n" << shown;
+    if (std::string(c.name) != "file quiet") {
+      ASSERT_GE(screen.size(), 2u);
+      EXPECT_EQ(0u, screen[screen.size() - 2].rfind("Read    - Files:"));
+      EXPECT_EQ("Written - Files:   1  Messages:    400  Bytes:       6,400", screen.back())
+          << c.name;
+    }
+    EXPECT_EQ(400u, Occurrences(ReadFileText(ScratchPath("out.zpd")), "\nA MSI "));
+  }
+}
 
 }  // namespace

@@ -47,7 +47,113 @@ class UnloadLayoutsTest : public ::testing::Test {
     size_t start = out.find_last_not_of("0123456789", digits);
     return atoi(out.c_str() + (start == std::string::npos ? 0 : start + 1));
   }
+  static RunResult Unload(std::vector<std::string> extra, const std::string& file = "out.zpd") {
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-F", file};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunZeplo(args);
+  }
 };
+
+// Each message's section with -dNH: the N line, the data lines, an empty
+// line. Raw is the exception (no N line with -dN, and the data as is).
+std::string Sections(const std::vector<std::string>& data) {
+  std::string text;
+  for (const std::string& d : data) text += "N\n" + d + "\n";
+  return text;
+}
+
+TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
+  const std::string blanks48(48, ' '), blanks50(50, ' ');
+  struct Case {
+    const char* options;
+    std::string expected;
+  } cases[] = {
+      {"-dNH",
+       Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
+                 "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+      {"-dNHA", Sections({"S \"Hello, \"\nX 22\nS \"world\"\nX 22\nS \" \"\nX 7E\nS \"x\"\n",
+                          "S \nX 01\nS \"A\"\n", "S \n", "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
+                          "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
+      {"-dNHp",
+       Sections({"S \"Hello, ~\"world~\" ~~x\"\n", "S \nX 01\nS \"A\"\n", "S \n",
+                 "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n", "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
+      {"-dNHt", Sections({"T Hello, \"world\" ~x\n", "T \nX 01\nT A\n", "T \n", "T A\nT B\nT \n",
+                          "T abcdefghijklmnopqrstuvwxyz\n"})},
+      // The ASCII column starts at the same place on every line.
+      {"-dNHa", Sections({"X 48656C6C6F2C2022776F726C6422207E78" + std::string(18, ' ') +
+                              "<Hello, \"world\" ~x>\n",
+                          "X 0141" + blanks48 + "<.A>\n", "X \n",
+                          "X 410D0A420A0A" + std::string(40, ' ') + "<A..B..>\n",
+                          "X 6162636465666768696A6B6C6D6E6F70717273747576777879  "
+                          "<abcdefghijklmnopqrstuvwxy>\nX 7A" +
+                              blanks50 + "<z>\n"})},
+      // Widths below 10 are raised to 10.
+      {"-dNHw5", Sections({"X 48656C6C6F2C2022776F\nX 726C6422207E78\n", "X 0141\n", "X \n",
+                           "X 410D0A420A0A\n",
+                           "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
+      {"-dNHr", std::string("Hello, \"world\" ~x\n\x01"
+                            "A\n\nA\r\nB\n\n\nabcdefghijklmnopqrstuvwxyz\n")},
+      {"-dNHi", "* Index 1\n" + Sections({"X 48656C6C6F2C2022776F726C6422207E78\n"}) +
+                    "* Index 2\n" + Sections({"X 0141\n"}) + "* Index 3\n" + Sections({"X \n"}) +
+                    "* Index 4\n" + Sections({"X 410D0A420A0A\n"}) + "* Index 5\n" +
+                    Sections({"X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+  };
+  for (const Case& c : cases) {
+    RunResult r = Unload({c.options});
+    EXPECT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
+    EXPECT_EQ(c.expected, ReadFileText(ScratchPath("out.zpd"))) << c.options;
+    EXPECT_NE(std::string::npos,
+              r.err.find("Written - Files:   1  Messages:      5  Bytes:          51"))
+        << c.options << "\n"
+        << r.err;
+  }
+  EXPECT_EQ(kMessages, Depth());
+}
+
+TEST_F(UnloadLayoutsTest, StandardOutputNullAndCounting) {
+  const std::string hexSections =
+      Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
+                "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"});
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;       // standard output, whole
+    const char* errHas;    // a line standard error must hold ("" = nothing)
+    const char* errLacks;  // text standard error must not hold
+  } cases[] = {
+      {{"-f", "stdout", "-dNH"},
+       hexSections,
+       "Written - Files:   1  Messages:      5  Bytes:          51",
+       "Counted"},
+      {{"-f", "null"}, "", "Read    - Files:   0  Messages:      5  Bytes:          51", "Written"},
+      {{"-dk"}, "", "Counted -             Messages:      5  Bytes:          51", "Written"},
+      {{"-dK"}, "5", "", "Read"},
+      // Quiet counting still gives the bare count.
+      {{"-dk", "-q"}, "5", "", "Read"},
+      // Only reading (a browse with no output): the Read line alone.
+      {{"-r", "2..4"}, "",
+       "Message selection active:\n  Message indexes 2 -> 4.\n\n"
+       "Read    - Files:   0  Messages:      4  Bytes:          25\n",
+       "Written"},
+      {{"-q", "-f", "null"}, "", "", "Read"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult r = RunZeplo(args);
+    std::string label = c.args[0] + " " + c.args.back();
+    EXPECT_EQ(0, r.exitStatus) << label << "\n" << r.err;
+    EXPECT_EQ(c.out, r.out) << label;
+    if (c.errHas[0] == '\0')
+      EXPECT_EQ("", r.err) << label;
+    else
+      EXPECT_NE(std::string::npos, r.err.find(c.errHas)) << label << "\n" << r.err;
+    EXPECT_EQ(std::string::npos, r.err.find(c.errLacks)) << label << "\n" << r.err;
+    // Neither name is a file: both select the standard output.
+    EXPECT_FALSE(FileExists(ScratchPath("stdout"))) << label;
+    EXPECT_FALSE(FileExists(ScratchPath("null"))) << label;
+  }
+  EXPECT_EQ(kMessages, Depth());
+}
 
 TEST_F(UnloadLayoutsTest, SelectionNumbersAndCountsOnlyTheSelected) {
   // Messages 1 and 5 hold an "l". Index lines number the messages written;

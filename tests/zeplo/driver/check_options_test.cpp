@@ -59,6 +59,67 @@ class CheckOptionsTest : public testing::Test {
   std::deque<std::vector<char*>> argv_;
 };
 
+TEST_F(CheckOptionsTest, DerivedSettings) {
+  using Check_ = std::function<bool(const RunOptions&)>;
+  struct Case {
+    std::vector<std::string> Args;
+    Check_ Holds;
+  } cases[] = {
+      {{"-iQ1", "-fq1.txt"},
+       [](const RunOptions& o) {
+         return o.InputFile[0] == '\0' && strcmp(o.OutputFile, "q1.txt") == 0;
+       }},
+      {{"-oQ1", "-fq1.txt"},
+       [](const RunOptions& o) {
+         return strcmp(o.InputFile, "q1.txt") == 0 && o.OutputFile[0] == '\0';
+       }},
+      {{"-iQ1", "-ds"},
+       [](const RunOptions& o) { return strcmp(o.OutputFile, "stdout") == 0; }},
+      {{"-iQ1", "-T60,10"},
+       [](const RunOptions& o) {
+         return o.YoungerThan == 3600 && o.OlderThan == 600 &&
+                o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
+       }},
+      {{"-iQ1", "-T10,60"},
+       [](const RunOptions& o) {
+         return o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
+       }},
+      {{"-iQ1", "-T60"},
+       [](const RunOptions& o) {
+         return o.PutAfter == 0 && o.PutBefore == 1419465600 - 3600;
+       }},
+      {{"-iQ1", "-fmsg%n.txt"},
+       [](const RunOptions& o) {
+         return o.OutputFileHasInserts && o.LimitsActive &&
+                o.MaxMessagesPerFile == 1;
+       }},
+      {{"-iQ1", "-f*"},
+       [](const RunOptions& o) {
+         return o.Generic && o.OutputFileHasInserts && o.LimitsActive &&
+                o.MaxMessagesPerFile == 0 && o.MaxFileSize == 524288000;
+       }},
+      {{"-iQ1", "-f*", "-Lm7"},
+       [](const RunOptions& o) {
+         return o.MaxMessagesPerFile == 7 && o.MaxFileSize == 0;
+       }},
+      {{"-oQ1", "-fin%I*.txt"},
+       [](const RunOptions& o) {
+         return o.Generic && o.InputFileHasInserts && !o.LimitsActive;
+       }},
+  };
+  for (const Case& c : cases) {
+    std::string line, err;
+    for (const std::string& a : c.Args) line += a + " ";
+    EXPECT_EQ(Check(c.Args, &err), 0) << line << err;
+    EXPECT_TRUE(c.Holds(options_)) << line;
+    EXPECT_EQ(err, "") << line;
+    if (options_.Selector != nullptr) {
+      CSFreeMem(options_.Selector);
+      options_.Selector = nullptr;
+    }
+  }
+}
+
 TEST_F(CheckOptionsTest, GenericLoadIgnoresLimits) {
   std::string err;
   EXPECT_EQ(Check({"-oQ1", "-fin*", "-Lm5"}, &err), 0);

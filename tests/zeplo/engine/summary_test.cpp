@@ -40,6 +40,16 @@ struct SummaryTest : ::testing::Test {
     o.Counters.ReadBytes += static_cast<uint64_t>(size);
     AccumulateStatistics(&o, &s);
   }
+  std::string Display(const QueueElement& queue) {
+    char* text = nullptr;
+    size_t length = 0;
+    FILE* out = open_memstream(&text, &length);
+    DisplaySummary(out, &o, &s, &queue);
+    fclose(out);
+    std::string result(text, length);
+    free(text);
+    return result.substr(result.find("Queue Size Summary"));
+  }
 };
 
 TEST_F(SummaryTest, MessagesFallInTheirBuckets) {
@@ -62,6 +72,35 @@ TEST_F(SummaryTest, MessagesFallInTheirBuckets) {
   EXPECT_EQ(s.SmallestMsgId[0], 1);
   EXPECT_EQ(s.LargestSize, 52428800);
   EXPECT_EQ(s.LargestMsgId[0], 4);
+}
+
+TEST_F(SummaryTest, QueueSizeAgainstLimitsOrFileSize) {
+  for (int i = 0; i < 4; ++i) Add(5, 64, 1);
+  QueueElement limits{};
+  limits.MaxDepth = 10;
+  limits.MaxMsgLength = 100;
+  EXPECT_EQ(Display(limits),
+            "Queue Size Summary\n==================\n"
+            "                     Current     Maximum     Full\n"
+            "                    ---------   ---------  -------\n"
+            "Messages                    4          10   40.0 %\n"
+            "Message Bytes       256 bytes  1000 bytes   25.6 %\n");
+  // With the file sizes of the status inquiry (megabytes).
+  o.Counters.ReadBytes = 524288;
+  QueueElement files = limits;
+  files.QueueFileSize = 1;
+  files.MaxQueueFileSize = 2;
+  EXPECT_EQ(Display(files),
+            "Queue Size Summary\n==================\n"
+            "                     Current     Maximum     Full\n"
+            "                    ---------   ---------  -------\n"
+            "Messages                    4          10   40.0 %\n"
+            "Message Bytes         512 KBs       2 MBs   25.0 %\n"
+            "Data Bytes         513.42 KBs       2 MBs   25.1 %\n"
+            "Queue File Size          1 MB       2 MBs   50.0 %\n");
+  // A queue whose limits multiply to 0 shows 0 %, not a division by zero.
+  limits.MaxMsgLength = 0;
+  EXPECT_NE(Display(limits).find("0 bytes    0.0 %"), std::string::npos);
 }
 
 }  // namespace

@@ -22,6 +22,41 @@ struct Listing : TextInput {
   }
 };
 
+TEST(BrowseListingTest, ReadsEveryMessageOfTheSamplesListing) {
+  Listing l(Fixture());
+  ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get())) << l.opts->ExitMessage;
+  MQMD first = {MQMD_DEFAULT};  // version 1: every version-2 field a default
+  first.Persistence = 1, first.Priority = 4, first.CodedCharSetId = 1208, first.PutApplType = 6;
+  std::memcpy(first.Format, "MQSTR   ", 8);
+  std::memcpy(first.MsgId, "AMQ QM1         \xF5\xA1\x4C\x67\x01\xD2\x00\x40", 24);
+  std::memcpy(first.ReplyToQ, "REPLY.Q", 7), std::memset(first.ReplyToQ + 7, ' ', 41);
+  std::memcpy(first.ReplyToQMgr, "QM1", 3), std::memset(first.ReplyToQMgr + 3, ' ', 45);
+  std::memcpy(first.UserIdentifier, "mqm         ", 12);
+  std::memcpy(first.AccountingToken, "\x04" "1000", 5), first.AccountingToken[31] = 6;
+  std::memset(first.ApplIdentityData, ' ', 32), std::memset(first.ApplOriginData, ' ', 4);
+  std::memcpy(first.PutApplName, "amqsput                     ", 28);
+  std::memcpy(first.PutDate, "2026120517441700", 16);
+  EXPECT_EQ(0, std::memcmp(&first, &l.Md(), sizeof first));
+  EXPECT_EQ("Hello World!", l.Data());
+
+  ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get()));
+  EXPECT_EQ(2, l.Md().Version);
+  EXPECT_EQ(0, std::memcmp("ZEPLO.GROUP.000000000001", l.Md().GroupId, 24));
+  EXPECT_EQ(2, l.Md().MsgSeqNumber);
+  EXPECT_EQ(16, l.Md().MsgFlags);
+  EXPECT_EQ(0, std::memcmp("        ", l.Md().Format, 8));
+  std::string bytes;
+  for (int i = 0; i < 40; ++i) bytes += static_cast<char>(i);
+  EXPECT_EQ(bytes, l.Data());
+
+  ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get()));
+  EXPECT_EQ(9, l.Md().Priority);
+  EXPECT_EQ("", l.Data());
+  EXPECT_FALSE(l.opts->StopRequested);
+  ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get()));
+  EXPECT_TRUE(l.opts->StopRequested);
+}
+
 TEST(BrowseListingTest, DamagedListings) {
   const struct {
     const char *find, *replace;  // first occurrence; replace null = cut the file after find
@@ -63,6 +98,36 @@ TEST(BrowseListingTest, DamagedListings) {
     EXPECT_EQ(c.stop, l.opts->StopRequested) << c.find;
     EXPECT_EQ(0, l.opts->Message.DataLength);
   }
+}
+
+TEST(BrowseListingTest, LineEndsAndVersionTwoFields) {
+  std::string text = Fixture();
+  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+    text.replace(at, 1, "\r\n");
+  }
+  text.replace(text.find("OriginalLength : '-1'"), 21, "OriginalLength : '100'");
+  Listing l(text);
+  ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get()));
+  EXPECT_EQ("Hello World!", l.Data());
+  EXPECT_EQ(2, l.Md().Version);
+  EXPECT_EQ(100, l.Md().OriginalLength);
+}
+
+TEST(BrowseListingTest, Tokens) {
+  Listing l("AMQSBCG0\n  A : 'b c'  D:'' E:'open\n**  skipped\n\t'x':y*z\n****\n");
+  std::string seen;
+  for (int n = 0; n < 10; ++n) {
+    bool eof, eos;
+    const char* token;
+    int32_t length;
+    ASSERT_EQ(0, ReadToken(l.opts.get(), &eof, &eos, &token, &length));
+    if (eof || eos) {
+      seen += eof ? "<eof>" : "<eos>";
+      break;
+    }
+    seen += "[" + std::string(token, length) + "]";
+  }
+  EXPECT_EQ("[A][b c][D][][E][open][x][y*z]<eos>", seen);
 }
 
 // The sections of current levels, put into the fixture's first message.

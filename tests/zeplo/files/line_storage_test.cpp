@@ -16,14 +16,6 @@
 
 namespace {
 
-enum StreamKind { kRegular, kPipe };
-
-// An input stream holding `text`, as a regular file or as a pipe fed by
-// a thread that the destructor joins.
-struct Input : TextInput {
-  std::thread feeder;
-};
-
 TEST(LineStorageTest, PipeLinesArriveWithoutWaitingForMore) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));

@@ -108,6 +108,38 @@ TEST(MessageFileWriterTest, EveryLayoutMatchesHandBuiltText) {
   }
 }
 
+TEST(MessageFileWriterTest, HeaderLines) {
+  const struct {
+    const char *qmgr, *queue, *tail;
+    bool noHeader, null;
+  } cases[] = {
+      {"", "Q1", "* Queue = Q1\n\n", false, false},
+      {"QM1", nullptr, "\n", false, false},
+      {"QM1", "", "\n", false, false},
+      {"QM1", "Q1", nullptr, false, true},
+  };
+  for (const auto& c : cases) {
+    auto opts = NewOptions();
+    opts->Files.OutputStream = std::tmpfile();
+    std::snprintf(opts->Qmgrs[0].Name, sizeof(opts->Qmgrs[0].Name), "%s", c.qmgr);
+    opts->Parsed.NoHeader = c.noHeader;
+    opts->Settings.OutputIsNull = c.null;
+    ASSERT_EQ(0, WriteFileHeader(opts.get(), c.queue));
+    std::string text = StreamText(opts->Files.OutputStream);
+    std::fclose(opts->Files.OutputStream);
+    if (c.tail == nullptr) {
+      EXPECT_EQ("", text);
+      continue;
+    }
+    std::smatch m;
+    ASSERT_TRUE(
+        std::regex_search(text, m,
+                          std::regex("^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} "
+                                     "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3} Format:2\n")));
+    EXPECT_EQ(c.tail, text.substr(m.length()));
+  }
+}
+
 TEST(MessageFileWriterTest, NeverReadsPastTheStorage) {
   auto opts = NewOptions();
   opts->Files.OutputStream = std::tmpfile();

@@ -45,6 +45,26 @@ TEST(MessageStorageTest, GrowsInWholeUnitsKeepingContentAndCursor) {
   EXPECT_EQ(m.Storage, m.Cursor);
 }
 
+TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
+  Storage s;
+  s.opts.Parsed.MemoryTrace = true;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 1));
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 100));  // fits: no trace
+  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 5000));
+  EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&s.opts, int64_t{1} << 40));
+  std::string trace = testing::internal::GetCapturedStderr();
+  const char* expected[] = {"Allocating 4096 bytes\nAllocation success 0x",
+                            "Allocating 8192 bytes\nAllocation success 0x", "Freeing 0x",
+                            "Allocating 1099511627776 bytes\nAllocation failed!\n"};
+  size_t at = 0;
+  for (const char* e : expected) {
+    at = trace.find(e, at);
+    ASSERT_NE(std::string::npos, at) << e << " in\n" << trace;
+  }
+  EXPECT_EQ(std::string::npos, trace.find("Allocating 4096 bytes", 1));
+}
+
 TEST(MessageStorageTest, FileReadersGrowFourFold) {
   // The target alone, up to the largest 32-bit multiple of 4096.
   const struct {

@@ -27,6 +27,27 @@ int Deliver(TestRun* opts, std::string data) {
   return rc;
 }
 
+TEST(RunFilesTest, AccessModes) {
+  const struct {
+    const char* given;
+    char base;
+    const char* mode;
+  } cases[] = {{nullptr, 'r', "r"},
+               {"b", 'r', "rb"},
+               {"rb", 'r', "rb"},
+               {"b", 'w', "wb"},
+               {"w+", 'w', "w+"},
+               {"a", 'w', "a"},
+               {"a", 'r', "ra"},
+               {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
+               {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
+  for (const auto& c : cases) {
+    char mode[21];
+    FileAccessModeFor(c.given, c.base, mode);
+    EXPECT_STREQ(c.mode, mode) << (c.given ? c.given : "-") << c.base;
+  }
+}
+
 // -F replaces a link, never writes through it, and writes a device in
 // place; appending refuses a link. A failed flush fails the commit.
 TEST(RunFilesTest, OutputNeverGoesThroughALink) {

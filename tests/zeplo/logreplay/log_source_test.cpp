@@ -67,6 +67,28 @@ TEST(LogSourceTest, ParameterBuildsTheFormattersCommand) {
   }
 }
 
+TEST(LogSourceTest, SplitPathFindsTheFileName) {
+  struct Case {
+    const char* Path;
+    bool AllowNoDot;
+    const char* Directory;
+    const char* File;
+  } cases[] = {
+      {"  /a/b.c/file.txt", false, "/a/b.c", "file.txt"},
+      {"/var/mqm/log/QM1", false, "/var/mqm/log/QM1", ""},  // no dot: a directory
+      {"logs/QM1", true, "logs", "QM1"},
+      {"a\\b.txt", false, "a", "b.txt"},
+  };
+  for (const Case& c : cases) {
+    char directory[32], file[32];
+    bool relative = false;
+    SplitPath(c.Path, c.AllowNoDot, directory, sizeof directory, file, sizeof file, &relative);
+    EXPECT_STREQ(c.Directory, directory) << c.Path;
+    EXPECT_STREQ(c.File, file) << c.Path;
+    EXPECT_EQ(c.Directory[0] != '/', relative) << c.Path;
+  }
+}
+
 TEST(LogSourceTest, SourcesThatCanNotBeReadAreRefused) {
   ScratchFile("S0000001.LOG", "raw");
   struct Case {

@@ -47,6 +47,40 @@ struct ReportCase {
   const char* line;
 };
 
+TEST(ReportMqiCallTest, LinesNameWhatIsPresent) {
+  // A 60-character object field with no terminator: only 48 are shown.
+  static const char kLongField[60] = {
+      'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P',
+      'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', '0', '1', '2', '3', '4', '5',
+      '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l',
+      'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x'};
+  const ReportCase cases[] = {
+      {"MQOPEN", "QM1", "Q1", 2085, "MQOPEN on object 'QM1/Q1' returned 2085 Unknown object name.\n"},
+      {"MQCONN", "QM1", nullptr, 0, "MQCONN on qmgr 'QM1' returned 0 OK.\n"},
+      {"MQGET", "", "Q1", 2033, "MQGET on object 'Q1' returned 2033 No message available.\n"},
+      {"MQGET", nullptr, "Q1", 2033, "MQGET on object 'Q1' returned 2033 No message available.\n"},
+      {"MQDISC", nullptr, nullptr, 12345, "MQDISC returned 12345.\n"},
+      {"MQPUT", "QM1     ", "Q1 padded  ", 0, "MQPUT on object 'QM1/Q1' returned 0 OK.\n"},
+      {"MQPUT", " QM1", "Q1", 0, "MQPUT on object 'Q1' returned 0 OK.\n"},
+      {"MQPUT", "QM1", " ", 0, "MQPUT on qmgr 'QM1' returned 0 OK.\n"},
+      {"MQOPEN", "%s%n", "Q%d", 2035, "MQOPEN on object '%s%n/Q%d' returned 2035 Not authorized.\n"},
+      {"MQCTL(START_WAIT) >", "QM1", nullptr, 2446,
+       "MQCTL(START_WAIT) > on qmgr 'QM1' returned 2446 No callbacks active.\n"},
+      {"MQINQ", nullptr, kLongField, -1,
+       "MQINQ on object 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdefghijkl' returned -1.\n"},
+      {nullptr, nullptr, nullptr, 0, " returned 0 OK.\n"},
+  };
+  for (const ReportCase& c : cases) {
+    char line[300];
+    size_t length = FormatMqiCall(line, sizeof line, c.label, c.qmgr, c.object, c.reason);
+    EXPECT_STREQ(c.line, line);
+    EXPECT_EQ(std::strlen(c.line), length);
+    testing::internal::CaptureStderr();
+    ReportMqiCall(c.label, c.qmgr, c.object, c.reason);
+    EXPECT_EQ(c.line, testing::internal::GetCapturedStderr());
+  }
+}
+
 TEST(ReportMqiCallTest, OverlongLineIsCutButStillEndsTheLine) {
   std::string label(2000, 'L');
   char line[64];
@@ -61,6 +95,31 @@ TEST(ReportMqiCallTest, OverlongLineIsCutButStillEndsTheLine) {
   std::string out = testing::internal::GetCapturedStderr();
   ASSERT_GE(out.size(), 2u);
   EXPECT_EQ(".\n", out.substr(out.size() - 2));
+}
+
+// The call-and-report rule and the first-error-wins text every MQI caller
+// of the program shares.
+TEST(CheckMqiCallTest, ReportsFailuresAlwaysAndSuccessesWhenAsked) {
+  struct {
+    bool printApis;
+    MQLONG compCode, reason;
+    int rc;
+    const char* report;
+  } const cases[] = {
+      {false, MQCC_OK, MQRC_NONE, 0, ""},
+      {true, MQCC_OK, MQRC_NONE, 0, "MQOPEN on object 'QM1/Q1' returned 0 OK.\n"},
+      {false, MQCC_WARNING, 2079, 0, ""},
+      {false, MQCC_FAILED, 2085, 2085, "MQOPEN on object 'QM1/Q1' returned 2085 Unknown object name.\n"},
+      // A failure without a reason must not read as success.
+      {false, MQCC_FAILED, MQRC_NONE, 2195, "MQOPEN on object 'QM1/Q1' returned 0 OK.\n"},
+  };
+  TestRun options{};
+  for (const auto& c : cases) {
+    options.Parsed.PrintApis = c.printApis;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.rc, CheckMqiCall(&options, "MQOPEN", "QM1", "Q1", c.compCode, c.reason));
+    EXPECT_EQ(c.report, testing::internal::GetCapturedStderr()) << c.reason;
+  }
 }
 
 }  // namespace

@@ -89,4 +89,33 @@ TEST(MqNameTest, CopyAndSetFixedFields) {
   EXPECT_EQ("12345678", std::string(field, 8));
 }
 
+TEST(NoCaseTest, ComparisonsAndSearches) {
+  EXPECT_EQ(0, CompareNoCase("Queue.A", "qUEUE.a"));
+  EXPECT_LT(CompareNoCase("abc", "ABD"), 0);
+  EXPECT_GT(CompareNoCase("abcd", "ABC"), 0);
+  EXPECT_EQ(0, CompareNoCaseN("FILE:x", "file:y", 5));
+  EXPECT_NE(0, CompareNoCaseN("FILE:x", "file:y", 6));
+  EXPECT_EQ(0, CompareNoCaseN("ab", "AB", 10));  // stops at the terminator
+  struct Case {
+    std::string Buffer, Needle;
+    int At;  // -1: not found
+  };
+  const Case kCases[] = {
+      {"the Summary topic", "SUMMARY", 4},
+      {"abc", "", 0},
+      {"", "a", -1},
+      {"abcABC", "cab", 2},
+      {"abcde", "DEF", -1},                // would pass the end
+      {std::string("a\0Bc", 4), "bC", 2},  // a buffer is not a C string
+  };
+  for (const Case& c : kCases) {
+    const char* hit =
+        SearchNoCase(c.Buffer.data(), c.Buffer.size(), c.Needle.data(), c.Needle.size());
+    EXPECT_EQ(c.At, hit ? static_cast<int>(hit - c.Buffer.data()) : -1) << c.Needle;
+  }
+  const char* text = "dump.LOG.txt";
+  EXPECT_EQ(text + 4, FindNoCase(text, ".log"));
+  EXPECT_EQ(nullptr, FindNoCase(text, ".logs"));
+}
+
 }  // namespace
