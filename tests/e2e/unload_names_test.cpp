@@ -191,12 +191,13 @@ TEST_F(UnloadNamesTest, ExistingFileInTheSequenceStopsTheRunAndLosesNothing) {
 TEST_F(UnloadNamesTest, AgeLimitClosesTheFileWhileTheRunWaits) {
   Put(2);
   // m1 and m2 go into the first file at once; the run then waits for more
-  // (-w 4), and once the file is a second old it is closed, so m3, put two
-  // seconds in, opens the second file.
-  const std::string command = "'" + ZeploPath() +
-                              "' -m QM1 -i Q1 -dN -f 'out%n.zpd' -La1s -w 4 & sleep 2; '" +
-                              LocalqmPath() + "' put QM1 Q1 --text m3 >/dev/null; wait $!";
-  RunResult r = RunProgram("/bin/sh", {"-c", command});
+  // (-w 4), and once the file is a second old it is closed (its end line
+  // written), so m3, put after that, opens the second file.
+  BackgroundRun run({"-m", "QM1", "-i", "Q1", "-dN", "-f", "out%n.zpd", "-La1s", "-w", "4"});
+  ASSERT_TRUE(WaitFor([] { return ReadFileText(ScratchPath("out1.zpd")).find("* ZEPLO End\n") !=
+                                  std::string::npos; }));
+  LocalqmOrFail({"put", "QM1", "Q1", "--text", "m3"});
+  const RunResult& r = run.Finish();
   EXPECT_EQ(0, r.exitStatus) << r.err;
   EXPECT_EQ("out1.zpd:2 out2.zpd:1 ", Describe(Written())) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("Written - Files:   2  Messages:      3")) << r.err;

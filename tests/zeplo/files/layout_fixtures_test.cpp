@@ -84,7 +84,7 @@ TEST(LayoutFixturesTest, EveryLayoutMatchesItsFixture) {
       std::fwrite(written.data(), 1, written.size(), out);
       std::fclose(out);
     }
-    EXPECT_TRUE(FileText(path) == written) << f.file;
+    EXPECT_EQ(FileText(path), written) << f.file;
   }
 }
 

@@ -119,7 +119,7 @@ TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
         ASSERT_EQ(0, r.Next(&eof)) << r.opts->ExitMessage;
         ASSERT_FALSE(eof);
         EXPECT_EQ(0, std::memcmp(&expected, &r.opts->Message.OwnDescriptor, sizeof(MQMD)));
-        EXPECT_TRUE(d == r.Data()) << d.size() << " bytes";
+        EXPECT_EQ(d, r.Data()) << d.size() << " bytes";
       }
       ASSERT_EQ(0, r.Next(&eof));
       EXPECT_TRUE(eof);
@@ -150,7 +150,7 @@ TEST(MessageFileReaderTest, HandWrittenFiles) {
   };
   for (const auto& c : cases) {
     Reader r(c.text);
-    EXPECT_TRUE(c.expected == r.All()) << c.text.substr(0, 60);
+    EXPECT_EQ(c.expected, r.All()) << c.text.substr(0, 60);
   }
 }
 
