@@ -85,6 +85,10 @@ TEST_F(ValueParsersTest, Quantities) {
     EXPECT_EQ(ParseQuantity(c.Text, SizeUnits, 1, &bytes), c.Bytes >= 0) << c.Text;
     EXPECT_EQ(bytes, c.Bytes >= 0 ? c.Bytes : 0) << c.Text;
   }
+  // An age too long for its field saturates, as sizes do.
+  int32_t seconds = 0;
+  EXPECT_EQ(0, ParseAge("99999999:0:0", "older than", &seconds));
+  EXPECT_EQ(INT32_MAX, seconds);
 }
 
 TEST_F(ValueParsersTest, OptionValues) {
