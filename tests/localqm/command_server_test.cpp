@@ -97,29 +97,35 @@ class CommandServerTest : public LqmTest {
     for (const LqmPcfReply& r : replies) out.push_back(ReadReply(r.Bytes));
     return out;
   }
-
-  static void PutText(const char* queue, const std::string& text, int count) {
-    MQHCONN h;
-    MQHOBJ o;
-    ASSERT_EQ(Connect("QMC", &h), 0);
-    ASSERT_EQ(Open(h, queue, MQOO_OUTPUT, &o), 0);
-    for (int i = 0; i < count; ++i) ASSERT_EQ(Put(h, o, text), 0);
-    Close(h, &o);
-    Disconnect(&h);
-  }
 };
 
-TEST_F(CommandServerTest, InquiriesAnswerOneReplyPerQueue) {
-  PutText("Q1", std::string(1000, 'x'), 3);
+// Every reply is a response numbered in order, the last one marked so and
+// carrying the row's reason.
+TEST_F(CommandServerTest, RepliesPerQueueAndIbmsReasonsForMalformedRequests) {
+  MQHCONN hc;
+  MQHOBJ o;
+  ASSERT_EQ(0, Connect("QMC", &hc));
+  ASSERT_EQ(0, Open(hc, "Q1", MQOO_OUTPUT, &o));
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(0, Put(hc, o, std::string(1000, 'x')));
+  Close(hc, &o);
+  Disconnect(&hc);
   WithStore("QMC", [](LqmStore* s) { return LqmQueueSetMaxFileSize(s, "Q2", 77); });
   const std::vector<MQLONG> attrs = {MQCA_Q_NAME, MQIA_Q_TYPE, MQIA_CURRENT_Q_DEPTH,
                                      MQIA_DEFINITION_TYPE};
   const std::vector<MQLONG> sizes = {MQIACF_CUR_Q_FILE_SIZE, MQIACF_CUR_MAX_FILE_SIZE};
+  Request bigEndian;
+  bigEndian.Big = true;
+  bigEndian.Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
+  Request shortHeader;
+  shortHeader.Bytes.assign(20, 0);
+  Request trailing = Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
+  trailing.Bytes.resize(trailing.Bytes.size() + 4);
   struct Case {
     const char* what;
     Request request;
     std::vector<std::string> params;  // of each reply, in order
     MQLONG reason;                    // of the last reply
+    const char* format = MQFMT_ADMIN;
   } cases[] = {
       {"local queues of a prefix",
        Request().Header(MQCMD_INQUIRE_Q, 3).Str(MQCA_Q_NAME, "Q*").Int(MQIA_Q_TYPE, MQQT_LOCAL)
@@ -142,66 +148,39 @@ TEST_F(CommandServerTest, InquiriesAnswerOneReplyPerQueue) {
        {"2016=Q1 1103=1105 1437=1 1438=2088960", "2016=Q2 1103=1105 1437=0 1438=77"}, 0},
       {"status of an alias", Request().Header(MQCMD_INQUIRE_Q_STATUS, 1).Str(MQCA_Q_NAME, "QA"),
        {""}, MQRCCF_Q_WRONG_TYPE},
-  };
-  for (const Case& c : cases) {
-    std::vector<Reply> replies = Answer(c.request);
-    ASSERT_EQ(replies.size(), c.params.size()) << c.what;
-    for (size_t i = 0; i < replies.size(); ++i) {
-      const MQCFH& h = replies[i].Header;
-      EXPECT_EQ(h.Type, MQCFT_RESPONSE) << c.what;
-      EXPECT_EQ(h.MsgSeqNumber, static_cast<MQLONG>(i + 1)) << c.what;
-      EXPECT_EQ(h.Control, i + 1 == replies.size() ? MQCFC_LAST : MQCFC_NOT_LAST) << c.what;
-      EXPECT_EQ(replies[i].Params, c.params[i]) << c.what;
-    }
-    EXPECT_EQ(replies.back().Header.Reason, c.reason) << c.what;
-    EXPECT_EQ(replies.back().Header.CompCode, c.reason == 0 ? MQCC_OK : MQCC_FAILED) << c.what;
-  }
-}
-
-TEST_F(CommandServerTest, MalformedRequestsGetIbmsReasons) {
-  Request bigEndian;
-  bigEndian.Big = true;
-  bigEndian.Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
-  Request shortHeader;
-  shortHeader.Bytes.assign(20, 0);
-  Request trailing = Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
-  trailing.Bytes.resize(trailing.Bytes.size() + 4);
-  struct Case {
-    const char* what;
-    Request request;
-    const char* format;
-    MQLONG reason;
-    std::string params;
-  } cases[] = {
-      {"big-endian integers are read", bigEndian, MQFMT_ADMIN, 0, "2016=Q1 20=1 3=0 7=1 15=5000 "
-       "13=4194304 6=0 10=0 9=0 17=0 18=0 2013="},
-      {"not an admin message", Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1"),
-       MQFMT_STRING, MQRCCF_MD_FORMAT_ERROR, ""},
-      {"unknown command", Request().Header(99, 0), MQFMT_ADMIN, MQRCCF_CFH_COMMAND_ERROR, ""},
-      {"shorter than a header", shortHeader, MQFMT_ADMIN, MQRCCF_MSG_LENGTH_ERROR, ""},
-      {"a reply is no request", Request().Header(MQCMD_INQUIRE_Q, 0, MQCFT_RESPONSE), MQFMT_ADMIN,
-       MQRCCF_CFH_TYPE_ERROR, ""},
-      {"negative count", Request().Header(MQCMD_INQUIRE_Q, -1), MQFMT_ADMIN,
-       MQRCCF_CFH_PARM_COUNT_ERROR, ""},
-      {"data beyond the count", trailing, MQFMT_ADMIN, MQRCCF_MSG_LENGTH_ERROR, ""},
+      {"big-endian integers are read", bigEndian,
+       {"2016=Q1 20=1 3=3 7=1 15=5000 13=4194304 6=0 10=0 9=0 17=0 18=0 2013="}, 0},
+      {"not an admin message", Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1"), {""},
+       MQRCCF_MD_FORMAT_ERROR, MQFMT_STRING},
+      {"unknown command", Request().Header(99, 0), {""}, MQRCCF_CFH_COMMAND_ERROR},
+      {"shorter than a header", shortHeader, {""}, MQRCCF_MSG_LENGTH_ERROR},
+      {"a reply is no request", Request().Header(MQCMD_INQUIRE_Q, 0, MQCFT_RESPONSE), {""},
+       MQRCCF_CFH_TYPE_ERROR},
+      {"negative count", Request().Header(MQCMD_INQUIRE_Q, -1), {""}, MQRCCF_CFH_PARM_COUNT_ERROR},
+      {"data beyond the count", trailing, {""}, MQRCCF_MSG_LENGTH_ERROR},
       {"string longer than its structure",
-       Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1", 9), MQFMT_ADMIN,
-       MQRCCF_CFST_STRING_LENGTH_ERR, "1012=2016"},
+       Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1", 9), {"1012=2016"},
+       MQRCCF_CFST_STRING_LENGTH_ERR},
       {"list count against length",
        Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "Q1").List(MQIACF_Q_ATTRS, {3}, 5),
-       MQFMT_ADMIN, MQRCCF_CFIL_LENGTH_ERROR, "1012=1002"},
-      {"name missing", Request().Header(MQCMD_INQUIRE_Q, 0), MQFMT_ADMIN,
-       MQRCCF_PARM_COUNT_TOO_SMALL, ""},
+       {"1012=1002"}, MQRCCF_CFIL_LENGTH_ERROR},
+      {"name missing", Request().Header(MQCMD_INQUIRE_Q, 0), {""}, MQRCCF_PARM_COUNT_TOO_SMALL},
       {"queue type is no status parameter",
        Request().Header(MQCMD_INQUIRE_Q_STATUS, 2).Str(MQCA_Q_NAME, "Q1").Int(MQIA_Q_TYPE, 1105),
-       MQFMT_ADMIN, MQRCCF_CFIN_PARM_ID_ERROR, "1012=20"},
+       {"1012=20"}, MQRCCF_CFIN_PARM_ID_ERROR},
   };
   for (const Case& c : cases) {
     std::vector<Reply> replies = Answer(c.request, c.format);
-    ASSERT_EQ(replies.size(), 1u) << c.what;
-    EXPECT_EQ(replies[0].Header.Reason, c.reason) << c.what;
-    EXPECT_EQ(replies[0].Header.Control, MQCFC_LAST) << c.what;
-    EXPECT_EQ(replies[0].Params, c.params) << c.what;
+    ASSERT_EQ(c.params.size(), replies.size()) << c.what;
+    for (size_t i = 0; i < replies.size(); ++i) {
+      const MQCFH& h = replies[i].Header;
+      EXPECT_EQ(MQCFT_RESPONSE, h.Type) << c.what;
+      EXPECT_EQ(static_cast<MQLONG>(i + 1), h.MsgSeqNumber) << c.what;
+      EXPECT_EQ(i + 1 == replies.size() ? MQCFC_LAST : MQCFC_NOT_LAST, h.Control) << c.what;
+      EXPECT_EQ(c.params[i], replies[i].Params) << c.what;
+    }
+    EXPECT_EQ(c.reason, replies.back().Header.Reason) << c.what;
+    EXPECT_EQ(c.reason == 0 ? MQCC_OK : MQCC_FAILED, replies.back().Header.CompCode) << c.what;
   }
   // Every cut of a valid request is refused with a reason, never read
   // past its end (the sanitizer build watches the reads).
@@ -211,8 +190,8 @@ TEST_F(CommandServerTest, MalformedRequestsGetIbmsReasons) {
     Request cut = whole;
     cut.Bytes.resize(n);
     std::vector<Reply> replies = Answer(cut);
-    ASSERT_EQ(replies.size(), 1u) << n;
-    EXPECT_EQ(replies[0].Header.Reason, MQRCCF_MSG_LENGTH_ERROR) << n;
+    ASSERT_EQ(1u, replies.size()) << n;
+    EXPECT_EQ(MQRCCF_MSG_LENGTH_ERROR, replies[0].Header.Reason) << n;
   }
 }
 

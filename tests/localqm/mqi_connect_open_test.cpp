@@ -11,394 +11,283 @@ class ConnectOpenTest : public LqmTest {
     CreateQmgr("QM2");
     DefineLocal("QM1", "Q1");
     DefineLocal("QM2", "REMOTE.Q");
-    LqmQueue alias;
-    LqmQueueDefaults(&alias, "ALIAS.Q1");
-    alias.Type = MQQT_ALIAS;
-    snprintf(alias.Target, sizeof alias.Target, "Q1");
-    DefineQueue("QM1", alias);
-    LqmQueueDefaults(&alias, "ALIAS.BROKEN");
-    alias.Type = MQQT_ALIAS;
-    snprintf(alias.Target, sizeof alias.Target, "NOWHERE");
-    DefineQueue("QM1", alias);
-    LqmQueueDefaults(&alias, "ALIAS.TO.ALIAS");
-    alias.Type = MQQT_ALIAS;
-    snprintf(alias.Target, sizeof alias.Target, "ALIAS.Q1");
-    DefineQueue("QM1", alias);
-    LqmQueue secret;
-    LqmQueueDefaults(&secret, "SECRET");
-    secret.DenyInquire = true;
-    DefineQueue("QM1", secret);
+    // An empty target: SECRET, a local queue that refuses inquiries.
+    const char* queues[][2] = {{"ALIAS.Q1", "Q1"}, {"ALIAS.BROKEN", "NOWHERE"},
+                               {"ALIAS.TO.ALIAS", "ALIAS.Q1"}, {"SECRET", ""}};
+    for (auto& [name, target] : queues) {
+      LqmQueue q;
+      LqmQueueDefaults(&q, name);
+      q.Type = *target ? MQQT_ALIAS : MQQT_LOCAL;
+      q.DenyInquire = !*target;
+      snprintf(q.Target, sizeof q.Target, "%s", target);
+      DefineQueue("QM1", q);
+    }
   }
 };
 
-MQLONG ConnectWith(const char* qmgr, MQLONG version, MQCSP* csp, MQHCONN* hconn) {
+// MQCONNX with `qmgr` (null: no name at all) and `cno` as given.
+MQLONG Conn(const char* qmgr, MQCNO* cno, MQHCONN* h) {
   MQCHAR48 name = {};
-  memcpy(name, qmgr, strlen(qmgr));
-  MQCNO cno = {MQCNO_DEFAULT};
-  cno.Version = version;
-  cno.SecurityParmsPtr = csp;
+  if (qmgr != nullptr) memcpy(name, qmgr, strlen(qmgr));
   MQLONG cc, reason;
-  MQCONNX(name, &cno, hconn, &cc, &reason);
+  MQCONNX(qmgr != nullptr ? name : nullptr, cno, h, &cc, &reason);
   return CheckCc(cc, reason);
 }
 
+MQLONG OpenOd(MQHCONN h, void* od, MQLONG options, MQHOBJ* o) {
+  MQLONG cc, reason;
+  MQOPEN(h, od, options, o, &cc, &reason);
+  return CheckCc(cc, reason);
+}
+
+MQCSP* CspOf(MQCNO* cno) { return static_cast<MQCSP*>(cno->SecurityParmsPtr); }
+
+// Every row connects; rows with a user do so once users exist, and their
+// user becomes the user identifier of the messages they put. The store
+// keeps salted hashes only, and turns the clear passwords of an older
+// store (carol's) into hashes at the next open, where they still work.
 TEST_F(ConnectOpenTest, ConnectResults) {
   EditQmgr("QM2", [](LqmQmgr* q) { q->Running = false; });
   struct Case {
-    const char* qmgr;
-    MQLONG version;
-    MQLONG reason;
+    const char *name, *qmgr = "QM1";
+    MQLONG version = 5, reason = 0;
+    void (*edit)(MQCNO*) = nullptr;
+    const char *user = nullptr, *password = "s3cret";
+    bool byOffset = false;
   } cases[] = {
-      {"QM1", 1, 0},  {"", 5, 0},  // blank: the default queue manager
-      {"QM1", 6, 0},  {"QM1", 7, MQRC_CNO_ERROR},  // above this qmgr's maximum
-      {"QM1", 0, MQRC_CNO_ERROR},  {"QM1", 9, MQRC_CNO_ERROR},
-      {"NOSUCH", 1, MQRC_Q_MGR_NAME_ERROR}, {"QM2", 1, MQRC_Q_MGR_NOT_AVAILABLE},
+      {.name = "v1", .version = 1},
+      {.name = "blank is the default; no users yet", .qmgr = ""},
+      {.name = "v6", .version = 6},
+      {.name = "above this qmgr's maximum", .version = 7, .reason = MQRC_CNO_ERROR},
+      {.name = "v0", .version = 0, .reason = MQRC_CNO_ERROR},
+      {.name = "v9", .version = 9, .reason = MQRC_CNO_ERROR},
+      {.name = "no such qmgr", .qmgr = "NOSUCH", .version = 1, .reason = MQRC_Q_MGR_NAME_ERROR},
+      {.name = "stopped", .qmgr = "QM2", .version = 1, .reason = MQRC_Q_MGR_NOT_AVAILABLE},
+      {.name = "bad StrucId", .qmgr = nullptr, .version = 1, .reason = MQRC_CNO_ERROR,
+       .edit = [](MQCNO* c) { memcpy(c->StrucId, "XXX ", 4); }},
+      {.name = "both ways to share", .qmgr = nullptr, .version = 1, .reason = MQRC_OPTIONS_ERROR,
+       .edit = [](MQCNO* c) {
+         c->Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_HANDLE_SHARE_NO_BLOCK;
+       }},
+      {.name = "as zeplo asks", .qmgr = nullptr, .version = 1,
+       .edit = [](MQCNO* c) { c->Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_CLIENT_BINDING; }},
+      {.name = "alice", .user = "alice"},
+      {.name = "no such user", .reason = MQRC_NOT_AUTHORIZED, .user = "bob2"},
+      {.name = "no password", .reason = MQRC_NOT_AUTHORIZED, .user = "alice", .password = ""},
+      {.name = "old, wrong", .reason = MQRC_NOT_AUTHORIZED, .user = "carol", .password = "wrong"},
+      {.name = "old, right", .user = "carol", .password = "old"},
+      {.name = "bad MQCSP", .reason = MQRC_CSP_ERROR,
+       .edit = [](MQCNO* c) { memcpy(CspOf(c)->StrucId, "CSX ", 4); }, .user = "alice"},
+      {.name = "length no MQCSP can have", .reason = MQRC_CSP_ERROR,
+       .edit = [](MQCNO* c) { CspOf(c)->CSPUserIdLength = -5; }, .user = "alice"},
+      {.name = "by offsets, unaligned", .user = "carol", .password = "old", .byOffset = true},
   };
+  const std::string db = root_ + "/QM1/qm.db";
+  bool users = false;
   for (const Case& c : cases) {
-    MQHCONN h = MQHC_UNUSABLE_HCONN;
-    EXPECT_EQ(ConnectWith(c.qmgr, c.version, nullptr, &h), c.reason) << c.qmgr << " v" << c.version;
-    if (c.reason == 0) {
-      EXPECT_GT(h, 0);
-      Disconnect(&h);
-      EXPECT_EQ(h, MQHC_UNUSABLE_HCONN);
-    } else {
-      EXPECT_EQ(h, MQHC_UNUSABLE_HCONN);
+    if (c.user != nullptr && !users) {
+      users = true;
+      WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "alice", "s3cret"); });
+      WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "bob", "s3cret"); });
+      std::string alice = SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'alice'");
+      EXPECT_EQ(std::string::npos, alice.find("s3cret")) << alice;
+      EXPECT_NE(alice, SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'bob'"));  // salted
+      sqlite3* raw = nullptr;
+      ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &raw));
+      EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "INSERT INTO users VALUES('carol', 'old')", 0, 0, 0));
+      sqlite3_close(raw);
     }
-  }
-  MQLONG cc, reason;
-  MQCNO bad = {MQCNO_DEFAULT};
-  memcpy(bad.StrucId, "XXX ", 4);
-  MQHCONN h;
-  MQCONNX(nullptr, &bad, &h, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_CNO_ERROR);
-  MQCONNX(nullptr, nullptr, &h, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_CNO_ERROR);
-  MQCNO twoWays = {MQCNO_DEFAULT};
-  twoWays.Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_HANDLE_SHARE_NO_BLOCK;
-  MQCONNX(nullptr, &twoWays, &h, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_OPTIONS_ERROR);
-  twoWays.Options = MQCNO_HANDLE_SHARE_BLOCK | MQCNO_CLIENT_BINDING;  // as zeplo asks
-  MQCONNX(nullptr, &twoWays, &h, &cc, &reason);
-  EXPECT_EQ(reason, 0);
-  Disconnect(&h);
-  MQHCONN stale = 12345;
-  MQDISC(&stale, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_HCONN_ERROR);
-}
-
-TEST_F(ConnectOpenTest, PasswordsAreCheckedOnceUsersExist) {
-  MQHCONN h;
-  ASSERT_EQ(ConnectWith("QM1", 5, nullptr, &h), 0);  // no users yet
-  Disconnect(&h);
-  WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "alice", "s3cret"); });
-  struct Case {
-    const char* user;
-    const char* password;
-    bool withCsp;
-    MQLONG reason;
-  } cases[] = {
-      // A wrong password and none at all are refused in the program's runs.
-      {"alice", "s3cret", true, 0},
-      {"bob", "s3cret", true, MQRC_NOT_AUTHORIZED},
-      {"alice", "", true, MQRC_NOT_AUTHORIZED},
-  };
-  for (const Case& c : cases) {
+    MQCNO cno = {MQCNO_DEFAULT};
     MQCSP csp = {MQCSP_DEFAULT};
-    csp.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
+    cno.Version = c.version;
     if (c.user != nullptr) {
+      csp.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
       csp.CSPUserIdPtr = const_cast<char*>(c.user);
       csp.CSPUserIdLength = static_cast<MQLONG>(strlen(c.user));
       csp.CSPPasswordPtr = const_cast<char*>(c.password);
       csp.CSPPasswordLength = static_cast<MQLONG>(strlen(c.password));
+      cno.SecurityParmsPtr = &csp;
     }
-    EXPECT_EQ(ConnectWith("QM1", 5, c.withCsp ? &csp : nullptr, &h), c.reason)
-        << (c.user ? c.user : "(none)");
-    if (c.reason == 0) {
-      // The authenticated user is the message's user identifier.
-      MQHOBJ o;
-      ASSERT_EQ(Open(h, "Q1", MQOO_OUTPUT | MQOO_INPUT_SHARED, &o), 0);
-      ASSERT_EQ(Put(h, o, "x"), 0);
-      MQMD md = {MQMD_DEFAULT};
-      std::string data;
-      ASSERT_EQ(Get(h, o, &data, MQGMO_NO_WAIT, &md), 0);
-      EXPECT_EQ(std::string(md.UserIdentifier, 12), "alice       ");
+    if (c.edit != nullptr) c.edit(&cno);
+    // By offset: the MQCSP (deliberately unaligned) and its strings follow
+    // the MQCNO, as a caller in another language might lay them out.
+    std::vector<char> block(sizeof(MQCNO) + 1 + sizeof(MQCSP) + 32, 0);
+    char* at = block.data() + sizeof(MQCNO) + 1;
+    if (c.byOffset) {
+      cno.SecurityParmsPtr = nullptr;
+      cno.SecurityParmsOffset = sizeof(MQCNO) + 1;
+      csp.CSPUserIdPtr = csp.CSPPasswordPtr = nullptr;
+      csp.CSPUserIdOffset = sizeof(MQCSP);
+      csp.CSPPasswordOffset = sizeof(MQCSP) + 16;
+      memcpy(at, &csp, sizeof csp);
+      memcpy(at + sizeof(MQCSP), c.user, strlen(c.user));
+      memcpy(at + sizeof(MQCSP) + 16, c.password, strlen(c.password));
+    }
+    memcpy(block.data(), &cno, sizeof cno);
+    MQHCONN h = MQHC_UNUSABLE_HCONN;
+    EXPECT_EQ(c.reason, Conn(c.qmgr, reinterpret_cast<MQCNO*>(block.data()), &h)) << c.name;
+    if (c.reason == 0) { EXPECT_GT(h, 0) << c.name; }
+    MQHOBJ o;
+    MQMD md = {MQMD_DEFAULT};
+    std::string data;
+    if (c.reason == 0 && c.user != nullptr) {
+      ASSERT_EQ(0, Open(h, "Q1", MQOO_OUTPUT | MQOO_INPUT_SHARED, &o)) << c.name;
+      ASSERT_EQ(0, Put(h, o, "x")) << c.name;
+      ASSERT_EQ(0, Get(h, o, &data, MQGMO_NO_WAIT, &md)) << c.name;
+      EXPECT_EQ((c.user + std::string(12, ' ')).substr(0, 12), std::string(md.UserIdentifier, 12));
       Close(h, &o);
-      Disconnect(&h);
     }
-  }
-  // A bad MQCSP, and a length no MQCSP can have.
-  MQCSP csp = {MQCSP_DEFAULT};
-  memcpy(csp.StrucId, "CSX ", 4);
-  EXPECT_EQ(ConnectWith("QM1", 5, &csp, &h), MQRC_CSP_ERROR);
-  MQCSP big = {MQCSP_DEFAULT};
-  big.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
-  big.CSPUserIdPtr = const_cast<char*>("alice");
-  big.CSPUserIdLength = -5;
-  EXPECT_EQ(ConnectWith("QM1", 5, &big, &h), MQRC_CSP_ERROR);
-}
-
-// The store holds salted hashes only; a store from before hashing has its
-// clear passwords replaced at the next open, and they still work.
-TEST_F(ConnectOpenTest, PasswordsAreKeptAsSaltedHashes) {
-  const std::string db = root_ + "/QM1/qm.db";
-  WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "alice", "s3cret"); });
-  WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "bob", "s3cret"); });
-  std::string alice = SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'alice'");
-  EXPECT_EQ(std::string::npos, alice.find("s3cret")) << alice;
-  EXPECT_NE(alice, SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'bob'"));  // salted
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &raw));
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "INSERT INTO users VALUES('carol', 'old')", 0, 0, 0));
-  sqlite3_close(raw);
-  for (const char* password : {"wrong", "old"}) {
-    MQCSP csp = {MQCSP_DEFAULT};
-    csp.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
-    csp.CSPUserIdPtr = const_cast<char*>("carol");
-    csp.CSPUserIdLength = 5;
-    csp.CSPPasswordPtr = const_cast<char*>(password);
-    csp.CSPPasswordLength = static_cast<MQLONG>(strlen(password));
-    MQHCONN h;
-    EXPECT_EQ(ConnectWith("QM1", 5, &csp, &h), password[0] == 'o' ? 0 : MQRC_NOT_AUTHORIZED);
-    if (password[0] == 'o') Disconnect(&h);
+    if (c.reason == 0) Disconnect(&h);
+    EXPECT_EQ(MQHC_UNUSABLE_HCONN, h) << c.name;
   }
   EXPECT_EQ("<none>", SqlValue(db, "SELECT password FROM users WHERE password IS NOT NULL"));
-}
-
-TEST_F(ConnectOpenTest, StructuresGivenByOffset) {
-  WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "carol", "pw"); });
-  // One block: MQCNO, then (deliberately unaligned) an MQCSP, then its
-  // strings, all found by offsets as a caller in another language might.
-  std::vector<char> block(sizeof(MQCNO) + 1 + sizeof(MQCSP) + 16, 0);
-  MQCNO cno = {MQCNO_DEFAULT};
-  cno.Version = 5;
-  cno.SecurityParmsOffset = sizeof(MQCNO) + 1;
-  MQCSP csp = {MQCSP_DEFAULT};
-  csp.AuthenticationType = MQCSP_AUTH_USER_ID_AND_PWD;
-  csp.CSPUserIdOffset = sizeof(MQCSP);
-  csp.CSPUserIdLength = 5;
-  csp.CSPPasswordOffset = sizeof(MQCSP) + 8;
-  csp.CSPPasswordLength = 2;
-  memcpy(block.data(), &cno, sizeof cno);
-  char* cspAt = block.data() + cno.SecurityParmsOffset;
-  memcpy(cspAt, &csp, sizeof csp);
-  memcpy(cspAt + sizeof(MQCSP), "carol", 5);
-  memcpy(cspAt + sizeof(MQCSP) + 8, "pw", 2);
-  alignas(8) char name[48] = "QM1";
-  MQHCONN h;
+  MQHCONN h = MQHC_UNUSABLE_HCONN;
+  EXPECT_EQ(MQRC_CNO_ERROR, Conn(nullptr, nullptr, &h));
+  MQHCONN stale = 12345;
   MQLONG cc, reason;
-  MQCONNX(name, reinterpret_cast<MQCNO*>(block.data()), &h, &cc, &reason);
-  ASSERT_EQ(reason, 0);
-  // A distribution list whose records follow the MQOD, found by offset,
-  // with the response records unaligned.
-  std::vector<char> od(sizeof(MQOD) + 2 * sizeof(MQOR) + 1 + 2 * sizeof(MQRR), 0);
-  MQOD head = {MQOD_DEFAULT};
-  head.Version = MQOD_VERSION_2;
-  head.RecsPresent = 2;
-  head.ObjectRecOffset = sizeof(MQOD);
-  head.ResponseRecOffset = sizeof(MQOD) + 2 * sizeof(MQOR) + 1;
-  memcpy(od.data(), &head, sizeof head);
-  MQOR ors[2] = {};
-  SetMqField(ors[0].ObjectName, "Q1");
-  SetMqField(ors[1].ObjectName, "NOSUCH");
-  memcpy(od.data() + sizeof(MQOD), ors, sizeof ors);
-  MQHOBJ o;
-  MQOPEN(h, od.data(), MQOO_OUTPUT, &o, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_MULTIPLE_REASONS);
-  MQRR rr[2];
-  memcpy(rr, od.data() + head.ResponseRecOffset, sizeof rr);
-  EXPECT_EQ(rr[0].Reason, 0);
-  EXPECT_EQ(rr[1].Reason, MQRC_UNKNOWN_OBJECT_NAME);
-  EXPECT_EQ(rr[1].CompCode, MQCC_FAILED);
-  Close(h, &o);
-  Disconnect(&h);
+  MQDISC(&stale, &cc, &reason);
+  EXPECT_EQ(MQRC_HCONN_ERROR, reason);
 }
 
+// Rows with a descriptor version of 3 or more read ResolvedQName back (a
+// null `resolved`: it stays untouched); rows with `held` open while another
+// connection holds the queue so, and the queue is free again afterwards.
 TEST_F(ConnectOpenTest, OpenResults) {
-  MQHCONN h;
-  ASSERT_EQ(Connect("QM1", &h), 0);
+  MQHCONN h, other;
+  ASSERT_EQ(0, Connect("QM1", &h));
+  ASSERT_EQ(0, Connect("QM1", &other));
+  const MQLONG S = MQOO_INPUT_SHARED, X = MQOO_INPUT_EXCLUSIVE;
   struct Case {
-    const char* name;
-    const char* qmgr;
-    MQLONG options;
-    MQLONG reason;
+    const char *name, *qmgr = "";
+    MQLONG options, reason, type = MQOT_Q, version = MQOD_VERSION_1;
+    const char* resolved = nullptr;
+    MQLONG held = 0;
   } cases[] = {
       {"Q1", "", MQOO_INPUT_AS_Q_DEF, 0},
       {"Q1", "QM1", MQOO_OUTPUT | MQOO_INQUIRE | MQOO_BROWSE | MQOO_SET, 0},
-      {"ALIAS.Q1", "", MQOO_INPUT_SHARED, 0},
+      {"ALIAS.Q1", "", S, 0},
       {"ALIAS.BROKEN", "", MQOO_OUTPUT, MQRC_UNKNOWN_ALIAS_BASE_Q},
       {"ALIAS.TO.ALIAS", "", MQOO_OUTPUT, MQRC_ALIAS_BASE_Q_TYPE_ERROR},
       {"NOSUCH", "", MQOO_OUTPUT, MQRC_UNKNOWN_OBJECT_NAME},
       {"", "", MQOO_OUTPUT, MQRC_UNKNOWN_OBJECT_NAME},
       {"Q1", "", 0, MQRC_OPTIONS_ERROR},
-      {"Q1", "", MQOO_INPUT_SHARED | MQOO_INPUT_EXCLUSIVE, MQRC_OPTIONS_ERROR},
-      {"Q1", "", MQOO_INPUT_SHARED | MQOO_SET_ALL_CONTEXT, MQRC_OPTIONS_ERROR},
+      {"Q1", "", S | X, MQRC_OPTIONS_ERROR},
+      {"Q1", "", S | MQOO_SET_ALL_CONTEXT, MQRC_OPTIONS_ERROR},
       {"Q1", "", MQOO_OUTPUT | MQOO_SAVE_ALL_CONTEXT, MQRC_OPTIONS_ERROR},
       {"Q1", "", MQOO_OUTPUT | 0x40000000, MQRC_OPTIONS_ERROR},
       {"SECRET", "", MQOO_OUTPUT, 0},
       {"SECRET", "", MQOO_OUTPUT | MQOO_INQUIRE, MQRC_NOT_AUTHORIZED},
       {"REMOTE.Q", "QM2", MQOO_OUTPUT, 0},
-      {"REMOTE.Q", "QM2", MQOO_INPUT_SHARED, MQRC_OPTION_NOT_VALID_FOR_TYPE},
+      {"REMOTE.Q", "QM2", S, MQRC_OPTION_NOT_VALID_FOR_TYPE},
       {"NOSUCH", "QM2", MQOO_OUTPUT, MQRC_UNKNOWN_OBJECT_NAME},
       {"REMOTE.Q", "QM9", MQOO_OUTPUT, MQRC_UNKNOWN_REMOTE_Q_MGR},
+      {"", "", MQOO_INQUIRE, 0, MQOT_Q_MGR},
+      {"", "", MQOO_OUTPUT, MQRC_OPTION_NOT_VALID_FOR_TYPE, MQOT_Q_MGR},
+      {"", "", MQOO_OUTPUT, MQRC_OBJECT_TYPE_ERROR, 99},
+      {"ALIAS.Q1", "", MQOO_OUTPUT, 0, MQOT_Q, MQOD_VERSION_2},
+      {"ALIAS.Q1", "", MQOO_OUTPUT, 0, MQOT_Q, MQOD_VERSION_3, "Q1"},
+      {"ALIAS.Q1", "", MQOO_OUTPUT, 0, MQOT_Q, MQOD_VERSION_4, "Q1"},
+      {.name = "Q1", .options = S, .reason = 0, .held = S},
+      {.name = "Q1", .options = X, .reason = MQRC_OBJECT_IN_USE, .held = S},
+      {.name = "Q1", .options = S, .reason = MQRC_OBJECT_IN_USE, .held = X},
+      {.name = "Q1", .options = MQOO_OUTPUT | MQOO_BROWSE, .reason = 0, .held = X},
+      {.name = "Q1", .options = MQOO_INPUT_AS_Q_DEF, .reason = MQRC_OBJECT_IN_USE, .held = X},
   };
   for (const Case& c : cases) {
-    MQHOBJ o = MQHO_UNUSABLE_HOBJ;
-    EXPECT_EQ(Open(h, c.name, c.options, &o, c.qmgr), c.reason) << c.name << "@" << c.qmgr;
-    if (c.reason == 0) Close(h, &o);
-  }
-  MQOD od = {MQOD_DEFAULT};
-  od.ObjectType = MQOT_Q_MGR;
-  MQHOBJ o;
-  MQLONG cc, reason;
-  MQOPEN(h, &od, MQOO_INQUIRE, &o, &cc, &reason);
-  EXPECT_EQ(reason, 0);
-  Close(h, &o);
-  MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_OPTION_NOT_VALID_FOR_TYPE);
-  od.ObjectType = 99;
-  MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_OBJECT_TYPE_ERROR);
-  MQOPEN(h, nullptr, MQOO_OUTPUT, &o, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_OD_ERROR);
-  MQOPEN(h + 100, &od, MQOO_OUTPUT, &o, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_HCONN_ERROR);
-  MQHOBJ bogus = 77;
-  MQCLOSE(h, &bogus, MQCO_NONE, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_HOBJ_ERROR);
-  Disconnect(&h);
-}
-
-TEST_F(ConnectOpenTest, ResolvedNamesInVersionThreeDescriptors) {
-  MQHCONN h;
-  ASSERT_EQ(Connect("QM1", &h), 0);
-  struct Case {
-    MQLONG version;
-    const char* resolved;  // expected ResolvedQName; null: untouched
-  } cases[] = {{MQOD_VERSION_1, nullptr}, {MQOD_VERSION_2, nullptr}, {MQOD_VERSION_3, "Q1"},
-               {MQOD_VERSION_4, "Q1"}};
-  for (const Case& c : cases) {
+    const std::string row = std::string(c.name) + "@" + c.qmgr + " type " + std::to_string(c.type) +
+                            " v" + std::to_string(c.version) + " held " + std::to_string(c.held);
+    MQHOBJ o = MQHO_UNUSABLE_HOBJ, first = MQHO_UNUSABLE_HOBJ;
+    if (c.held != 0) { ASSERT_EQ(0, Open(other, c.name, c.held, &first)) << row; }
     MQOD od = {MQOD_DEFAULT};
     od.Version = c.version;
-    SetMqField(od.ObjectName, "ALIAS.Q1");
+    od.ObjectType = c.type;
+    SetMqField(od.ObjectName, c.name);
+    SetMqField(od.ObjectQMgrName, c.qmgr);
     memset(od.ResolvedQName, '#', 48);
-    MQHOBJ o;
-    MQLONG cc, reason;
-    MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
-    ASSERT_EQ(reason, 0);
-    if (c.resolved == nullptr) {
-      EXPECT_EQ(std::string(od.ResolvedQName, 48), std::string(48, '#'));
-    } else {
-      char name[49];
-      LqmNameFromField(od.ResolvedQName, 48, name);
-      EXPECT_STREQ(name, c.resolved);
-      LqmNameFromField(od.ResolvedQMgrName, 48, name);
-      EXPECT_STREQ(name, "QM1");
-    }
+    EXPECT_EQ(c.reason, OpenOd(h, &od, c.options, &o)) << row;
+    char name[49];
+    LqmNameFromField(od.ResolvedQName, 48, name);
+    if (c.reason == 0) { EXPECT_EQ(c.resolved ? c.resolved : std::string(48, '#'), name) << row; }
+    LqmNameFromField(od.ResolvedQMgrName, 48, name);
+    if (c.resolved != nullptr) { EXPECT_STREQ("QM1", name) << row; }
+    if (c.reason == 0) Close(h, &o);
+    if (c.held == 0) continue;
+    Close(other, &first);
+    ASSERT_EQ(0, Open(h, "Q1", X, &o)) << row;
     Close(h, &o);
   }
+  MQHOBJ o;
+  EXPECT_EQ(MQRC_OD_ERROR, OpenOd(h, nullptr, MQOO_OUTPUT, &o));
+  EXPECT_EQ(MQRC_HCONN_ERROR, Open(h + 100, "Q1", MQOO_OUTPUT, &o));
+  MQHOBJ bogus = 77;
+  MQLONG cc, reason;
+  MQCLOSE(h, &bogus, MQCO_NONE, &cc, &reason);
+  EXPECT_EQ(MQRC_HOBJ_ERROR, reason);
   Disconnect(&h);
-}
-
-TEST_F(ConnectOpenTest, ExclusiveInputHoldsAcrossConnections) {
-  MQHCONN a, b;
-  ASSERT_EQ(Connect("QM1", &a), 0);
-  ASSERT_EQ(Connect("QM1", &b), 0);
-  struct Case {
-    MQLONG first, second, reason;
-  } cases[] = {
-      {MQOO_INPUT_SHARED, MQOO_INPUT_SHARED, 0},
-      {MQOO_INPUT_SHARED, MQOO_INPUT_EXCLUSIVE, MQRC_OBJECT_IN_USE},
-      {MQOO_INPUT_EXCLUSIVE, MQOO_INPUT_SHARED, MQRC_OBJECT_IN_USE},
-      {MQOO_INPUT_EXCLUSIVE, MQOO_OUTPUT | MQOO_BROWSE, 0},
-      {MQOO_INPUT_EXCLUSIVE, MQOO_INPUT_AS_Q_DEF, MQRC_OBJECT_IN_USE},
-  };
-  for (const Case& c : cases) {
-    MQHOBJ o1, o2 = MQHO_UNUSABLE_HOBJ;
-    ASSERT_EQ(Open(a, "Q1", c.first, &o1), 0);
-    EXPECT_EQ(Open(b, "Q1", c.second, &o2), c.reason);
-    if (c.reason == 0) Close(b, &o2);
-    Close(a, &o1);
-    // Once closed, the queue is free again.
-    ASSERT_EQ(Open(b, "Q1", MQOO_INPUT_EXCLUSIVE, &o2), 0);
-    Close(b, &o2);
-  }
-  Disconnect(&a);
-  Disconnect(&b);
+  Disconnect(&other);
 }
 
 TEST_F(ConnectOpenTest, TemporaryDynamicQueuesComeAndGo) {
   MQHCONN h, other;
-  ASSERT_EQ(Connect("QM1", &h), 0);
-  ASSERT_EQ(Connect("QM1", &other), 0);
+  ASSERT_EQ(0, Connect("QM1", &h));
+  ASSERT_EQ(0, Connect("QM1", &other));
   MQOD od = {MQOD_DEFAULT};
-  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
-  SetMqField(od.DynamicQName, "REPLY.*");
-  MQHOBJ o;
-  MQLONG cc, reason;
-  MQOPEN(h, &od, MQOO_INPUT_AS_Q_DEF | MQOO_OUTPUT, &o, &cc, &reason);
-  ASSERT_EQ(reason, 0);
+  auto model = [&](const char* dynamic, MQLONG options, MQHOBJ* o) {
+    SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
+    SetMqField(od.DynamicQName, dynamic);
+    return OpenOd(h, &od, options, o);
+  };
+  MQHOBJ o, po, io;
+  ASSERT_EQ(0, model("REPLY.*", MQOO_INPUT_AS_Q_DEF | MQOO_OUTPUT, &o));
   char name[49];
   LqmNameFromField(od.ObjectName, 48, name);
-  EXPECT_EQ(strncmp(name, "REPLY.", 6), 0) << name;
+  EXPECT_EQ(0, strncmp(name, "REPLY.", 6)) << name;
   EXPECT_GT(strlen(name), 6u);
-  ASSERT_EQ(Put(h, o, "reply"), 0);
+  ASSERT_EQ(0, Put(h, o, "reply"));
   // Another connection can put to it, but not read it: the model's
   // default input is exclusive and h holds it.
-  MQHOBJ po, io;
-  ASSERT_EQ(Open(other, name, MQOO_OUTPUT, &po), 0);
-  EXPECT_EQ(Open(other, name, MQOO_INPUT_AS_Q_DEF, &io), MQRC_OBJECT_IN_USE);
+  ASSERT_EQ(0, Open(other, name, MQOO_OUTPUT, &po));
+  EXPECT_EQ(MQRC_OBJECT_IN_USE, Open(other, name, MQOO_INPUT_AS_Q_DEF, &io));
   Close(h, &o);
-  EXPECT_EQ(Put(other, po, "late"), MQRC_Q_DELETED);
+  EXPECT_EQ(MQRC_Q_DELETED, Put(other, po, "late"));
   Close(other, &po);
-  EXPECT_EQ(Open(other, name, MQOO_OUTPUT, &po), MQRC_UNKNOWN_OBJECT_NAME);
+  EXPECT_EQ(MQRC_UNKNOWN_OBJECT_NAME, Open(other, name, MQOO_OUTPUT, &po));
   // A fixed name that exists already is refused; a connection's queues go
   // with it, whatever state the messages on them are in.
-  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
-  SetMqField(od.DynamicQName, "Q1");
-  MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_OBJECT_ALREADY_EXISTS);
-  SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
-  SetMqField(od.DynamicQName, "MINE");
-  MQOPEN(h, &od, MQOO_INPUT_EXCLUSIVE | MQOO_OUTPUT, &o, &cc, &reason);
-  ASSERT_EQ(reason, 0);
-  for (const char* t : {"a", "b"}) ASSERT_EQ(Put(h, o, t), 0);
-  ASSERT_EQ(Put(h, o, "pending", MQPMO_SYNCPOINT), 0);
+  EXPECT_EQ(MQRC_OBJECT_ALREADY_EXISTS, model("Q1", MQOO_OUTPUT, &o));
+  ASSERT_EQ(0, model("MINE", MQOO_INPUT_EXCLUSIVE | MQOO_OUTPUT, &o));
+  for (const char* t : {"a", "b"}) ASSERT_EQ(0, Put(h, o, t));
+  ASSERT_EQ(0, Put(h, o, "pending", MQPMO_SYNCPOINT));
   std::string data;
-  ASSERT_EQ(Get(h, o, &data, MQGMO_SYNCPOINT), 0);
+  ASSERT_EQ(0, Get(h, o, &data, MQGMO_SYNCPOINT));
   const std::string db = root_ + "/QM1/qm.db";
   const char* rows = "SELECT count(*) FROM messages WHERE queue = 'MINE'";
-  EXPECT_EQ(SqlCount(db, rows), 3);
+  EXPECT_EQ(3, SqlCount(db, rows));
   Disconnect(&h);
-  EXPECT_EQ(SqlCount(db, rows), 0);
-  EXPECT_EQ(Open(other, "MINE", MQOO_OUTPUT, &po), MQRC_UNKNOWN_OBJECT_NAME);
+  EXPECT_EQ(0, SqlCount(db, rows));
+  EXPECT_EQ(MQRC_UNKNOWN_OBJECT_NAME, Open(other, "MINE", MQOO_OUTPUT, &po));
   Disconnect(&other);
 }
 
 TEST_F(ConnectOpenTest, UnitsOfWorkReachOtherQueueManagers) {
-  MQHCONN h;
-  MQHOBJ remote, local;
-  ASSERT_EQ(Connect("QM1", &h), 0);
-  ASSERT_EQ(Open(h, "REMOTE.Q", MQOO_OUTPUT, &remote, "QM2"), 0);
-  ASSERT_EQ(Open(h, "Q1", MQOO_OUTPUT, &local), 0);
-  struct Step {
-    bool commit;
-    MQLONG remoteDepth, localDepth;
-  } steps[] = {{false, 0, 0}, {true, 1, 1}};
-  for (const Step& s : steps) {
-    ASSERT_EQ(Put(h, remote, "far", MQPMO_SYNCPOINT), 0);
-    ASSERT_EQ(Put(h, local, "near", MQPMO_SYNCPOINT), 0);
+  MQHCONN h, reader;
+  MQHOBJ remote, local, ro;
+  ASSERT_EQ(0, Connect("QM1", &h));
+  ASSERT_EQ(0, Open(h, "REMOTE.Q", MQOO_OUTPUT, &remote, "QM2"));
+  ASSERT_EQ(0, Open(h, "Q1", MQOO_OUTPUT, &local));
+  for (bool commit : {false, true}) {
+    ASSERT_EQ(0, Put(h, remote, "far", MQPMO_SYNCPOINT));
+    ASSERT_EQ(0, Put(h, local, "near", MQPMO_SYNCPOINT));
     // Pending on both queue managers, visible on neither.
-    MQHCONN reader;
-    MQHOBJ ro;
-    ASSERT_EQ(Connect("QM2", &reader), 0);
-    ASSERT_EQ(Open(reader, "REMOTE.Q", MQOO_BROWSE, &ro), 0);
+    ASSERT_EQ(0, Connect("QM2", &reader));
+    ASSERT_EQ(0, Open(reader, "REMOTE.Q", MQOO_BROWSE, &ro));
     std::string data;
-    EXPECT_EQ(Get(reader, ro, &data, MQGMO_BROWSE_FIRST), MQRC_NO_MSG_AVAILABLE);
-    EXPECT_EQ(EndUnit(h, s.commit), 0);
-    EXPECT_EQ(Get(reader, ro, &data, MQGMO_BROWSE_FIRST), s.remoteDepth == 0 ? MQRC_NO_MSG_AVAILABLE : 0);
+    EXPECT_EQ(MQRC_NO_MSG_AVAILABLE, Get(reader, ro, &data, MQGMO_BROWSE_FIRST)) << commit;
+    EXPECT_EQ(0, EndUnit(h, commit));
+    EXPECT_EQ(commit ? 0 : MQRC_NO_MSG_AVAILABLE, Get(reader, ro, &data, MQGMO_BROWSE_FIRST));
     Disconnect(&reader);
-    EXPECT_EQ(Depth("QM2", "REMOTE.Q"), s.remoteDepth);
-    EXPECT_EQ(Depth("QM1", "Q1"), s.localDepth);
+    EXPECT_EQ(commit ? 1 : 0, Depth("QM2", "REMOTE.Q"));
+    EXPECT_EQ(commit ? 1 : 0, Depth("QM1", "Q1"));
   }
   Disconnect(&h);
 }
@@ -406,7 +295,7 @@ TEST_F(ConnectOpenTest, UnitsOfWorkReachOtherQueueManagers) {
 TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
   DefineLocal("QM1", "Q2");
   MQHCONN h;
-  ASSERT_EQ(Connect("QM1", &h), 0);
+  ASSERT_EQ(0, Connect("QM1", &h));
   struct Case {
     std::vector<std::pair<const char*, const char*>> dests;
     MQLONG cc, reason;
@@ -420,25 +309,35 @@ TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
       {{{"NOSUCH", ""}, {"Q1", "QM9"}}, MQCC_FAILED, MQRC_MULTIPLE_REASONS,
        {MQRC_UNKNOWN_OBJECT_NAME, MQRC_UNKNOWN_REMOTE_Q_MGR}},
   };
-  for (const Case& c : cases) {
-    std::vector<MQOR> ors(c.dests.size());
-    std::vector<MQRR> rrs(c.dests.size(), MQRR{-7, -7});
-    for (size_t i = 0; i < c.dests.size(); ++i) {
-      memset(&ors[i], 0, sizeof ors[i]);
-      SetMqField(ors[i].ObjectName, c.dests[i].first);
-      SetMqField(ors[i].ObjectQMgrName, c.dests[i].second);
-    }
+  // By offset, the records follow the MQOD and the response records are
+  // unaligned, as a caller in another language might lay them out.
+  for (const Case& c : cases) for (bool byOffset : {false, true}) {
+    const size_t n = c.dests.size();
+    std::vector<MQOR> ors(n, MQOR{});
+    std::vector<MQRR> rrs(n, MQRR{-7, -7});
+    for (size_t i = 0; i < n; ++i) SetMqField(ors[i].ObjectName, c.dests[i].first);
+    for (size_t i = 0; i < n; ++i) SetMqField(ors[i].ObjectQMgrName, c.dests[i].second);
+    std::vector<char> block(sizeof(MQOD) + n * sizeof(MQOR) + 1 + n * sizeof(MQRR), 0);
     MQOD od = {MQOD_DEFAULT};
     od.Version = MQOD_VERSION_2;
-    od.RecsPresent = static_cast<MQLONG>(ors.size());
-    od.ObjectRecPtr = ors.data();
-    od.ResponseRecPtr = rrs.data();
+    od.RecsPresent = static_cast<MQLONG>(n);
+    od.ObjectRecOffset = byOffset ? sizeof(MQOD) : 0;
+    od.ResponseRecOffset = byOffset ? static_cast<MQLONG>(sizeof(MQOD) + n * sizeof(MQOR) + 1) : 0;
+    od.ObjectRecPtr = byOffset ? nullptr : ors.data();
+    od.ResponseRecPtr = byOffset ? nullptr : rrs.data();
+    memcpy(block.data(), &od, sizeof od);
+    memcpy(block.data() + sizeof(MQOD), ors.data(), n * sizeof(MQOR));
     MQHOBJ o;
     MQLONG cc, reason;
-    MQOPEN(h, &od, MQOO_OUTPUT, &o, &cc, &reason);
-    EXPECT_EQ(cc, c.cc);
-    EXPECT_EQ(reason, c.reason);
-    for (size_t i = 0; i < rrs.size(); ++i) EXPECT_EQ(rrs[i].Reason, c.perDest[i]) << i;
+    MQOPEN(h, block.data(), MQOO_OUTPUT, &o, &cc, &reason);
+    if (byOffset) memcpy(rrs.data(), block.data() + od.ResponseRecOffset, n * sizeof(MQRR));
+    const std::string row = std::string(c.dests[0].first) + (byOffset ? " by offset" : "");
+    EXPECT_EQ(c.cc, cc) << row;
+    EXPECT_EQ(c.reason, reason) << row;
+    for (size_t i = 0; i < n; ++i) {
+      EXPECT_EQ(c.perDest[i], rrs[i].Reason) << row << " " << i;
+      if (c.perDest[i] != 0) { EXPECT_EQ(MQCC_FAILED, rrs[i].CompCode) << row << " " << i; }
+    }
     if (cc == MQCC_FAILED) continue;
     // A put reaches every destination that opened, with one MsgId.
     MQMD md = {MQMD_DEFAULT};
@@ -448,14 +347,14 @@ TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
     pmo.ResponseRecPtr = rrs.data();
     char text[] = "to many";
     MQPUT(h, o, &md, &pmo, 7, text, &cc, &reason);
-    EXPECT_EQ(reason, c.reason);
-    EXPECT_EQ(pmo.KnownDestCount + pmo.UnknownDestCount,
-              static_cast<MQLONG>(std::count(c.perDest.begin(), c.perDest.end(), 0)));
+    EXPECT_EQ(c.reason, reason) << row;
+    EXPECT_EQ(static_cast<MQLONG>(std::count(c.perDest.begin(), c.perDest.end(), 0)),
+              pmo.KnownDestCount + pmo.UnknownDestCount) << row;
     Close(h, &o);
   }
-  EXPECT_EQ(Depth("QM1", "Q1"), 2);
-  EXPECT_EQ(Depth("QM1", "Q2"), 1);
-  EXPECT_EQ(Depth("QM2", "REMOTE.Q"), 1);
+  EXPECT_EQ(4, Depth("QM1", "Q1"));
+  EXPECT_EQ(2, Depth("QM1", "Q2"));
+  EXPECT_EQ(2, Depth("QM2", "REMOTE.Q"));
   Disconnect(&h);
 }
 

@@ -116,71 +116,60 @@ void DeregisterWhenEmpty(MQHCONN hconn, MQCBC* context) {
 
 TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
   MQHOBJ outputOnly;
-  ASSERT_EQ(Open(h_, "Q1", MQOO_OUTPUT, &outputOnly), 0);
+  ASSERT_EQ(0, Open(h_, "Q1", MQOO_OUTPUT, &outputOnly));
+  const MQLONG R = MQOP_REGISTER;
+  const struct {
+    const char* what;
+    MQLONG op, hobj;  // 0: Q1's input handle
+    void (*edit)(MQCBD*, MQGMO*);
+    MQLONG reason;
+  } cbs[] = {
+      {"operation", MQOP_START, 0, nullptr, MQRC_OPERATION_ERROR},
+      {"suspend and resume", R | MQOP_SUSPEND | MQOP_RESUME, 0, nullptr, MQRC_OPERATION_ERROR},
+      {"descriptor", R, 0, [](MQCBD* d, MQGMO*) { d->Version = 2; }, MQRC_CBD_ERROR},
+      {"type", R, 0, [](MQCBD* d, MQGMO*) { d->CallbackType = 3; }, MQRC_CALLBACK_TYPE_ERROR},
+      {"options", R, 0, [](MQCBD* d, MQGMO*) { d->Options = 2; }, MQRC_CBD_OPTIONS_ERROR},
+      {"length", R, 0, [](MQCBD* d, MQGMO*) { d->MaxMsgLength = -2; }, MQRC_MAX_MSG_LENGTH_ERROR},
+      {"no function", R, 0, [](MQCBD* d, MQGMO*) { d->CallbackFunction = nullptr; },
+       MQRC_CALLBACK_ROUTINE_ERROR},
+      {"a name only", R, 0,
+       [](MQCBD* d, MQGMO*) {
+         d->CallbackFunction = nullptr;
+         memcpy(d->CallbackName, "lib(fn)", 7);
+       },
+       MQRC_CALLBACK_LINK_ERROR},
+      {"under cursor", R, 0, [](MQCBD*, MQGMO* g) { g->Options = MQGMO_MSG_UNDER_CURSOR; },
+       MQRC_OPTIONS_ERROR},
+      {"output handle", R, outputOnly, nullptr, MQRC_NOT_OPEN_FOR_INPUT},
+      {"bad handle", R, 77, nullptr, MQRC_HOBJ_ERROR},
+      {"nothing registered", MQOP_DEREGISTER, 0, nullptr, MQRC_CALLBACK_NOT_REGISTERED},
+  };
   MQLONG cc, reason;
-  auto cbWith = [&](std::function<void(MQCBD*, MQGMO*)> edit, MQLONG op = MQOP_REGISTER,
-                    MQHOBJ hobj = 0) {
+  for (const auto& c : cbs) {
     MQCBD cbd = {MQCBD_DEFAULT};
     cbd.CallbackFunction = reinterpret_cast<MQPTR>(RecordingConsumer);
     MQMD md = {MQMD_DEFAULT};
     MQGMO gmo = {MQGMO_DEFAULT};
-    edit(&cbd, &gmo);
-    MQCB(h_, op, &cbd, hobj != 0 ? hobj : q1_, &md, &gmo, &cc, &reason);
-    return reason;
-  };
-  auto none = [](MQCBD*, MQGMO*) {};
+    if (c.edit != nullptr) c.edit(&cbd, &gmo);
+    MQCB(h_, c.op, &cbd, c.hobj != 0 ? c.hobj : q1_, &md, &gmo, &cc, &reason);
+    EXPECT_EQ(c.reason, reason) << c.what;
+  }
+  MQCTLO bad = {MQCTLO_DEFAULT};
+  bad.Version = 2;
+  MQCTL(h_, MQOP_START, &bad, &cc, &reason);
+  EXPECT_EQ(MQRC_CTLO_ERROR, reason);
   const struct {
     const char* what;
-    std::function<MQLONG()> call;
-    MQLONG reason;
-  } cases[] = {
-      {"operation", [&] { return cbWith(none, MQOP_START); }, MQRC_OPERATION_ERROR},
-      {"suspend and resume",
-       [&] { return cbWith(none, MQOP_REGISTER | MQOP_SUSPEND | MQOP_RESUME); },
-       MQRC_OPERATION_ERROR},
-      {"descriptor", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->Version = 2; }); },
-       MQRC_CBD_ERROR},
-      {"type", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->CallbackType = 3; }); },
-       MQRC_CALLBACK_TYPE_ERROR},
-      {"options", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->Options = 2; }); },
-       MQRC_CBD_OPTIONS_ERROR},
-      {"length", [&] { return cbWith([](MQCBD* d, MQGMO*) { d->MaxMsgLength = -2; }); },
-       MQRC_MAX_MSG_LENGTH_ERROR},
-      {"no function",
-       [&] { return cbWith([](MQCBD* d, MQGMO*) { d->CallbackFunction = nullptr; }); },
-       MQRC_CALLBACK_ROUTINE_ERROR},
-      {"a name only",
-       [&] {
-         return cbWith([](MQCBD* d, MQGMO*) {
-           d->CallbackFunction = nullptr;
-           memcpy(d->CallbackName, "lib(fn)", 7);
-         });
-       },
-       MQRC_CALLBACK_LINK_ERROR},
-      {"under cursor",
-       [&] { return cbWith([](MQCBD*, MQGMO* g) { g->Options = MQGMO_MSG_UNDER_CURSOR; }); },
-       MQRC_OPTIONS_ERROR},
-      {"output handle", [&] { return cbWith(none, MQOP_REGISTER, outputOnly); },
-       MQRC_NOT_OPEN_FOR_INPUT},
-      {"bad handle", [&] { return cbWith(none, MQOP_REGISTER, 77); }, MQRC_HOBJ_ERROR},
-      {"nothing registered", [&] { return cbWith(none, MQOP_DEREGISTER); },
-       MQRC_CALLBACK_NOT_REGISTERED},
-      {"control options",
-       [&] {
-         MQCTLO bad = {MQCTLO_DEFAULT};
-         bad.Version = 2;
-         MQCTL(h_, MQOP_START, &bad, &cc, &reason);
-         return reason;
-       },
-       MQRC_CTLO_ERROR},
-      {"control operation", [&] { return Ctl(MQOP_REGISTER); }, MQRC_OPERATION_ERROR},
-      {"suspend when stopped", [&] { return Ctl(MQOP_SUSPEND); }, MQRC_OPERATION_NOT_ALLOWED},
-      {"wait with nothing", [&] { return Ctl(MQOP_START_WAIT); }, MQRC_NO_CALLBACKS_ACTIVE},
-      {"stop when stopped", [&] { return Ctl(MQOP_STOP); }, 0},
-      {"bad connection", [&] { return Ctl(MQOP_START, 99); }, MQRC_HCONN_ERROR},
+    MQLONG op, hconn, reason;
+  } ctls[] = {
+      {"control operation", MQOP_REGISTER, 0, MQRC_OPERATION_ERROR},
+      {"suspend when stopped", MQOP_SUSPEND, 0, MQRC_OPERATION_NOT_ALLOWED},
+      {"wait with nothing", MQOP_START_WAIT, 0, MQRC_NO_CALLBACKS_ACTIVE},
+      {"stop when stopped", MQOP_STOP, 0, 0},
+      {"bad connection", MQOP_START, 99, MQRC_HCONN_ERROR},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.call(), c.reason) << c.what;
-  EXPECT_EQ(rec_.Count(), 0u);
+  for (const auto& c : ctls) EXPECT_EQ(c.reason, Ctl(c.op, c.hconn)) << c.what;
+  EXPECT_EQ(0u, rec_.Count());
 }
 
 // START on the library's thread: messages put later by another connection

@@ -42,38 +42,31 @@ class PutDefaultsTest : public LqmTest {
   MQHOBJ q1_ = MQHO_UNUSABLE_HOBJ;
 };
 
-std::string Field(const char* field, size_t length) { return std::string(field, length); }
-std::string Padded(const std::string& text, size_t length) {
-  return text + std::string(length - text.size(), ' ');
-}
-
 TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
+  const MQLONG D = MQMT_DATAGRAM, NO_REPLY_Q = MQRC_MISSING_REPLY_TO_Q;
   struct Case {
     const char* what;
-    MQLONG msgType, feedback, report;
-    const char* replyToQ;
-    MQLONG reason;
+    MQLONG msgType, reason, feedback = MQFB_NONE, report = MQRO_NONE;
+    const char* replyToQ = "";
   } cases[] = {
-      {"datagram", MQMT_DATAGRAM, MQFB_NONE, MQRO_NONE, "", 0},
-      {"type 0", 0, MQFB_NONE, MQRO_NONE, "", MQRC_MSG_TYPE_ERROR},
-      {"negative type", -8, MQFB_NONE, MQRO_NONE, "", MQRC_MSG_TYPE_ERROR},
-      {"application type", MQMT_APPL_FIRST, MQFB_NONE, MQRO_NONE, "", 0},
-      {"beyond the application range", MQMT_APPL_LAST + 1, MQFB_NONE, MQRO_NONE, "",
-       MQRC_MSG_TYPE_ERROR},
-      {"report with system feedback", MQMT_REPORT, MQFB_COA, MQRO_NONE, "", 0},
-      {"application feedback", MQMT_DATAGRAM, MQFB_APPL_LAST, MQRO_NONE, "", 0},
-      {"negative feedback", MQMT_DATAGRAM, -1, MQRO_NONE, "", MQRC_FEEDBACK_ERROR},
-      {"request without reply queue", MQMT_REQUEST, MQFB_NONE, MQRO_NONE, "",
-       MQRC_MISSING_REPLY_TO_Q},
-      {"request", MQMT_REQUEST, MQFB_NONE, MQRO_NONE, "RQ", 0},
-      {"COA without reply queue", MQMT_DATAGRAM, MQFB_NONE, MQRO_COA, "", MQRC_MISSING_REPLY_TO_Q},
-      {"exception with data without reply queue", MQMT_DATAGRAM, MQFB_NONE,
-       MQRO_EXCEPTION_WITH_DATA, " ", MQRC_MISSING_REPLY_TO_Q},
-      {"NAN without reply queue", MQMT_DATAGRAM, MQFB_NONE, MQRO_NAN, "", MQRC_MISSING_REPLY_TO_Q},
-      {"COD with reply queue", MQMT_DATAGRAM, MQFB_NONE, MQRO_COD, "RQ", 0},
+      {"datagram", D, 0},
+      {"type 0", 0, MQRC_MSG_TYPE_ERROR},
+      {"negative type", -8, MQRC_MSG_TYPE_ERROR},
+      {"application type", MQMT_APPL_FIRST, 0},
+      {"beyond the application range", MQMT_APPL_LAST + 1, MQRC_MSG_TYPE_ERROR},
+      {"report with system feedback", MQMT_REPORT, 0, MQFB_COA},
+      {"application feedback", D, 0, MQFB_APPL_LAST},
+      {"negative feedback", D, MQRC_FEEDBACK_ERROR, -1},
+      {"request without reply queue", MQMT_REQUEST, NO_REPLY_Q},
+      {"request", MQMT_REQUEST, 0, MQFB_NONE, MQRO_NONE, "RQ"},
+      {"COA without reply queue", D, NO_REPLY_Q, MQFB_NONE, MQRO_COA},
+      {"exception with data, blank reply queue", D, NO_REPLY_Q, MQFB_NONE,
+       MQRO_EXCEPTION_WITH_DATA, " "},
+      {"NAN without reply queue", D, NO_REPLY_Q, MQFB_NONE, MQRO_NAN},
+      {"COD with reply queue", D, 0, MQFB_NONE, MQRO_COD, "RQ"},
       // Identifier and disposal options ask for no report.
-      {"identifier options only", MQMT_DATAGRAM, MQFB_NONE,
-       MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID | MQRO_DISCARD_MSG, "", 0},
+      {"identifier options only", D, 0, MQFB_NONE,
+       MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID | MQRO_DISCARD_MSG},
   };
   MQLONG accepted = 0;
   for (const Case& c : cases) {
@@ -92,12 +85,7 @@ TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
 
 TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
   // The test process's own name as Linux keeps it: 15 characters at most.
-  char comm[64] = "";
-  FILE* f = fopen("/proc/self/comm", "r");
-  ASSERT_NE(f, nullptr);
-  ASSERT_NE(fgets(comm, sizeof comm, f), nullptr);
-  fclose(f);
-  comm[strcspn(comm, "\n")] = '\0';
+  const std::string comm = std::string(program_invocation_short_name).substr(0, 15);
   struct Case {
     const char* env;      // MQAPPLNAME, or null for unset
     const char* cnoName;  // MQCNO version 7 ApplName, or null for a version-5 MQCNO
@@ -121,33 +109,24 @@ TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
       memset(cno.ApplName, ' ', sizeof cno.ApplName);
       memcpy(cno.ApplName, c.cnoName, strlen(c.cnoName));
     }
-    MQHCONN h;
     MQLONG cc, reason;
-    MQCONNX(const_cast<char*>("QM1"), &cno, &h, &cc, &reason);
-    ASSERT_EQ(reason, 0);
-    MQOD od = {MQOD_DEFAULT};
-    SetMqField(od.ObjectName, "Q1");
+    MQCONNX(const_cast<char*>("QM1"), &cno, &h_, &cc, &reason);
+    ASSERT_EQ(0, reason);
     MQMD md = {MQMD_DEFAULT};
-    MQPMO pmo = {MQPMO_DEFAULT};
-    MQPUT1(h, &od, &md, &pmo, 1, const_cast<char*>("n"), &cc, &reason);
-    ASSERT_EQ(reason, 0);
-    EXPECT_EQ(Field(md.PutApplName, 28), Padded(c.expected, 28)) << (c.env ? c.env : "(unset)");
-    Disconnect(&h);
+    ASSERT_EQ(0, PutTo(true, &md, "n"));
+    EXPECT_EQ((c.expected + std::string(28, ' ')).substr(0, 28), std::string(md.PutApplName, 28))
+        << (c.env ? c.env : "(unset)");
+    Disconnect(&h_);
   }
 }
 
 // An MQCFH (36 bytes) with the given fields, in the byte order the
 // encoding names.
 std::string Cfh(MQLONG version, MQLONG strucLength, bool bigEndian) {
-  MQLONG fields[9] = {MQCFT_COMMAND, strucLength, version, MQCMD_INQUIRE_Q, 1, MQCFC_LAST, 0, 0, 0};
   std::string out;
-  for (MQLONG v : fields) {
-    uint32_t u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; i++) {
-      int shift = bigEndian ? 8 * (3 - i) : 8 * i;
-      out.push_back(static_cast<char>((u >> shift) & 0xFF));
-    }
-  }
+  for (MQLONG v : {MQCFT_COMMAND, strucLength, version, MQCMD_INQUIRE_Q, 1, MQCFC_LAST, 0, 0, 0})
+    for (int i = 0; i < 4; i++)
+      out += static_cast<char>(static_cast<uint32_t>(v) >> (bigEndian ? 24 - 8 * i : 8 * i));
   return out;
 }
 

@@ -1,8 +1,6 @@
 // The recovery log: which calls are logged, in what records, at which
 // LSNs; the formatter's text, column by column; and dmpmqlog's options.
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "localqm/log/log.h"
 #include "tests/localqm/lqm_test_util.h"
@@ -88,9 +86,7 @@ TEST_F(RecoveryLogTest, PersistentPutsGetsAndCommitsAreLoggedAtGrowingLsns) {
   // The 350-byte message: its piece, then the parts oldest first, each
   // linked to the one before; the message links to the newest part.
   const LqmLogRecord& message = records[7];
-  EXPECT_EQ(records[6].Lsn, message.PrevLsn);
-  EXPECT_EQ(records[5].Lsn, records[6].PrevLsn);
-  EXPECT_EQ(records[4].Lsn, records[5].PrevLsn);
+  for (int i = 5; i <= 7; ++i) EXPECT_EQ(records[i - 1].Lsn, records[i].PrevLsn) << i;
   EXPECT_EQ(0, records[4].PrevLsn);
   std::string joined(message.Data.begin() + kMqLogFixedBytes, message.Data.end());
   for (int i = 4; i <= 6; ++i) {
@@ -153,11 +149,8 @@ TEST_F(RecoveryLogTest, FormatterTextHasEveryFieldAtItsColumn) {
     const char* Text;
     bool Valid;
     int64_t Lsn;
-  } lsns[] = {{"<1:2:3:4>", true, 0x0001000200030004},
-              {"0:0:1:4464", true, 70000},
-              {"1:2:3", false, 0},
-              {"1:2:3:65536", false, 0},
-              {"1:2:3:4x", false, 0}};
+  } lsns[] = {{"<1:2:3:4>", true, 0x0001000200030004}, {"0:0:1:4464", true, 70000},
+              {"1:2:3", false, 0}, {"1:2:3:65536", false, 0}, {"1:2:3:4x", false, 0}};
   for (const LsnCase& c : lsns) {
     int64_t lsn = -1;
     EXPECT_EQ(c.Valid, LqmLogParseLsn(c.Text, &lsn)) << c.Text;

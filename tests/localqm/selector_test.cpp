@@ -63,18 +63,18 @@ TEST(SelectorParse, RefusedAndAcceptedTexts) {
       {"a IN (b)", 2459}, {"a = 99999999999999999999", 2459}, {"a # 1", 2459},
       {"1 = 2", 2504}, {"FALSE", 2504}, {"TRUE AND NOT TRUE", 2504}, {"1 / 0 = 1", 2504},
   };
-  for (const auto& c : cases) {
-    LqmSelector sel;
-    EXPECT_EQ(LqmSelectorParse(c.text, strlen(c.text), &sel), c.rc) << c.text;
-  }
   // Nesting is bounded, not a stack overflow.
-  std::string deep = std::string(300, '(') + "a = 1" + std::string(300, ')');
-  LqmSelector sel;
-  EXPECT_EQ(LqmSelectorParse(deep.data(), deep.size(), &sel), MQRC_SELECTOR_SYNTAX_ERROR);
   std::string chain = "a";
   for (int i = 0; i < 300; ++i) chain += " + 1";
-  chain += " = 1";
-  EXPECT_EQ(LqmSelectorParse(chain.data(), chain.size(), &sel), MQRC_SELECTOR_SYNTAX_ERROR);
+  const std::string deep = std::string(300, '(') + "a = 1" + std::string(300, ')');
+  for (const std::string& text : {deep, chain + " = 1"}) {
+    LqmSelector sel;
+    EXPECT_EQ(MQRC_SELECTOR_SYNTAX_ERROR, LqmSelectorParse(text.data(), text.size(), &sel));
+  }
+  for (const auto& c : cases) {
+    LqmSelector sel;
+    EXPECT_EQ(c.rc, LqmSelectorParse(c.text, strlen(c.text), &sel)) << c.text;
+  }
 }
 
 TEST(SelectorEval, EachFormAgainstKnownProperties) {
@@ -168,23 +168,19 @@ class SelectingHandleTest : public LqmTest {
   // (by pointer, or by offset when `byOffset`).
   MQLONG OpenSelecting(const std::string& selector, MQLONG options, MQHOBJ* hobj,
                        bool byOffset = false, MQLONG objectType = MQOT_Q) {
-    struct {
-      MQOD od;
-      char text[64];
-    } block{};
-    block.od = MQOD{MQOD_DEFAULT};
-    block.od.Version = MQOD_VERSION_4;
-    block.od.ObjectType = objectType;
-    if (objectType == MQOT_Q) memcpy(block.od.ObjectName, "Q1", 2);
-    snprintf(block.text, sizeof block.text, "%s", selector.c_str());
-    if (byOffset)
-      block.od.SelectionString.VSOffset = static_cast<MQLONG>(offsetof(decltype(block), text));
-    else
-      block.od.SelectionString.VSPtr = block.text;
-    block.od.SelectionString.VSLength = byOffset ? MQVS_NULL_TERMINATED
-                                                 : static_cast<MQLONG>(selector.size());
+    std::vector<char> block(sizeof(MQOD) + selector.size() + 1, 0);
+    MQOD od = {MQOD_DEFAULT};
+    od.Version = MQOD_VERSION_4;
+    od.ObjectType = objectType;
+    if (objectType == MQOT_Q) memcpy(od.ObjectName, "Q1", 2);
+    memcpy(block.data() + sizeof(MQOD), selector.data(), selector.size());
+    od.SelectionString.VSOffset = byOffset ? static_cast<MQLONG>(sizeof(MQOD)) : 0;
+    od.SelectionString.VSPtr = byOffset ? nullptr : block.data() + sizeof(MQOD);
+    od.SelectionString.VSLength =
+        byOffset ? MQVS_NULL_TERMINATED : static_cast<MQLONG>(selector.size());
+    memcpy(block.data(), &od, sizeof od);
     MQLONG cc, reason;
-    MQOPEN(h_, &block.od, options, hobj, &cc, &reason);
+    MQOPEN(h_, block.data(), options, hobj, &cc, &reason);
     return CheckCc(cc, reason);
   }
   // The bodies (after the header) of what `options` gets, one by one.
@@ -227,22 +223,14 @@ TEST_F(SelectingHandleTest, OpenChecksTheSelectionString) {
       {"always false", "1 = 0", MQOO_BROWSE, MQOT_Q, MQRC_SELECTOR_ALWAYS_FALSE},
       {"output only is ignored", "region = 'EMEA", MQOO_OUTPUT, MQOT_Q, 0},
       {"queue manager", "a = 1", MQOO_INQUIRE, MQOT_Q_MGR, MQRC_SELECTOR_INVALID_FOR_TYPE},
+      {"too long", std::string(kLqmSelectorMaxLength + 1, ' '), MQOO_BROWSE, MQOT_Q,
+       MQRC_SELECTION_STRING_ERROR},
   };
   for (const auto& c : cases) {
     MQHOBJ hobj = MQHO_UNUSABLE_HOBJ;
     EXPECT_EQ(OpenSelecting(c.selector, c.options, &hobj, false, c.objectType), c.reason) << c.what;
     if (c.reason == 0) Close(h_, &hobj);
   }
-  MQOD od = {MQOD_DEFAULT};
-  od.Version = MQOD_VERSION_4;
-  memcpy(od.ObjectName, "Q1", 2);
-  std::string tooLong(kLqmSelectorMaxLength + 1, ' ');
-  od.SelectionString.VSPtr = tooLong.data();
-  od.SelectionString.VSLength = static_cast<MQLONG>(tooLong.size());
-  MQHOBJ hobj;
-  MQLONG cc, reason;
-  MQOPEN(h_, &od, MQOO_BROWSE, &hobj, &cc, &reason);
-  EXPECT_EQ(reason, MQRC_SELECTION_STRING_ERROR);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The store on its own: queue-manager lifecycle, names, recovery of dead
 // connections, expiry, faults and text conversion. Delivery order, matching
 // and units of work are tested through the MQI.
-#include <sys/wait.h>
-
 #include <algorithm>
 
 #include "tests/localqm/lqm_test_util.h"
@@ -117,13 +115,12 @@ TEST_F(StoreTest, PreparedPutsFollowTheCoordinatorsDecision) {
   CreateQmgr("QM2");
   DefineLocal("QM2", "RQ");
   struct Case {
-    const char* coordinator;
+    const char *uow, *coordinator;
     bool decided;
     MQLONG depthAfter;
-  } cases[] = {{"QM1", true, 1}, {"QM1", false, 0}, {"GONE", false, 0}};
-  int n = 0;
+  } cases[] = {{"U0", "QM1", true, 1}, {"U1", "QM1", false, 0}, {"U2", "GONE", false, 0}};
   for (const Case& c : cases) {
-    std::string uow = "U" + std::to_string(n++);
+    const char* uow = c.uow;
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
@@ -131,29 +128,27 @@ TEST_F(StoreTest, PreparedPutsFollowTheCoordinatorsDecision) {
       if (LqmStoreOpen("QM2", &r) != 0 || LqmConnRegister(&r, "dying") != 0) _exit(1);
       Insert(&r, "RQ", 0, "moved", true);
       bool prepared = false;
-      if (LqmTxnBegin(&r) != 0 || LqmTxnEnd(&r, LqmUowPrepare(&r, uow.c_str(), c.coordinator,
-                                                               &prepared)) != 0 || !prepared)
+      if (LqmTxnBegin(&r) != 0 ||
+          LqmTxnEnd(&r, LqmUowPrepare(&r, uow, c.coordinator, &prepared)) != 0 || !prepared)
         _exit(2);
       if (c.decided) {
         LqmStore m{};
         if (LqmStoreOpen(c.coordinator, &m) != 0 || LqmTxnBegin(&m) != 0 ||
-            LqmTxnEnd(&m, LqmDecisionWrite(&m, uow.c_str())) != 0)
+            LqmTxnEnd(&m, LqmDecisionWrite(&m, uow)) != 0)
           _exit(3);
       }
       _exit(0);  // dies before finishing: no resolve, no disconnect
     }
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_EQ(0, WaitExit(pid)) << uow;
     EXPECT_EQ(Depth("QM2", "RQ"), c.depthAfter) << uow;  // opening recovers
     LqmStore r{};
     ASSERT_EQ(LqmStoreOpen("QM2", &r), 0);
     LqmMatch any{};
     LqmMessage m;
-    EXPECT_EQ(LqmMsgFind(&r, "RQ", &any, &m, true), c.depthAfter ? 0 : MQRC_NO_MSG_AVAILABLE);
+    EXPECT_EQ(c.depthAfter ? 0 : MQRC_NO_MSG_AVAILABLE, LqmMsgFind(&r, "RQ", &any, &m, true));
     if (c.depthAfter) {
-      ASSERT_EQ(LqmTxnBegin(&r), 0);
-      ASSERT_EQ(LqmTxnEnd(&r, LqmMsgTake(&r, "RQ", m.Id, false)), 0);
+      ASSERT_EQ(0, LqmTxnBegin(&r));
+      ASSERT_EQ(0, LqmTxnEnd(&r, LqmMsgTake(&r, "RQ", m.Id, false)));
     }
     LqmStoreClose(&r);
   }
