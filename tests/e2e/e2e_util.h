@@ -132,6 +132,10 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 // newline counts, an empty text has no lines.
 std::vector<std::string> SplitLines(const std::string& text);
 
+// Splits a command line written as one text at its spaces: the compact
+// form of a table row's arguments (none of which holds a space).
+std::vector<std::string> Words(const std::string& text);
+
 // One message as localqm's admin command lists it: field name -> value.
 using MessageFields = std::map<std::string, std::string>;
 

@@ -6,6 +6,7 @@
 // data that followed it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -53,19 +54,11 @@ char Ebcdic(char c) {
   if (c >= 'J' && c <= 'R') return static_cast<char>(0xD1 + (c - 'J'));
   if (c >= 'S' && c <= 'Z') return static_cast<char>(0xE2 + (c - 'S'));
   if (c >= '0' && c <= '9') return static_cast<char>(0xF0 + (c - '0'));
-  switch (c) {
-    case ' ':
-      return 0x40;
-    case '.':
-      return 0x4B;
-    case '_':
-      return 0x6D;
-    case '\0':
-      return 0x00;
-    default:
-      ADD_FAILURE() << "no EBCDIC for '" << c << "'";
-      return 0x6F;
-  }
+  if (c == ' ') return 0x40;
+  if (c == '.') return 0x4B;
+  if (c == '_') return 0x6D;
+  ADD_FAILURE() << "no EBCDIC for '" << c << "'";
+  return 0x6F;
 }
 
 template <size_t N>
@@ -77,13 +70,10 @@ void Text(char (&field)[N], const char* value, bool ebcdic) {
 }
 
 std::string Hex(const void* p, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
-  for (size_t i = 0; i < n; i++) {
-    unsigned char b = static_cast<const unsigned char*>(p)[i];
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
+  char pair[3];
+  for (size_t i = 0; i < n; i++)
+    snprintf(pair, sizeof pair, "%02X", static_cast<const unsigned char*>(p)[i]), out += pair;
   return out;
 }
 std::string Hex(const std::string& s) { return Hex(s.data(), s.size()); }
@@ -179,28 +169,19 @@ Fields Expected(Headers h) {
               {"CodedCharSetId", std::to_string(kInnerCcsid)},
               {"Encoding", std::to_string(kInnerEncoding)},
               {"DataHex", Hex(kPayload)}};
+  // clang-format off
   if (h == kDlh) {
-    f.insert({{"PutApplType", std::to_string(MQAT_JAVA)},
-              {"PutApplName", "DLQ.WRITER"},
-              {"PutDate", "20250102"},
-              {"PutTime", "03040506"}});
+    f.insert({{"PutApplType", std::to_string(MQAT_JAVA)}, {"PutApplName", "DLQ.WRITER"},
+              {"PutDate", "20250102"}, {"PutTime", "03040506"}});
   } else {
-    f.insert({{"MsgId", Hex(kMsgId)},
-              {"CorrelId", Hex(kCorrelId)},
-              {"MsgType", std::to_string(MQMT_REQUEST)},
-              {"Priority", "7"},
-              {"Persistence", "1"},
-              {"ReplyToQ", "REPLY.Q"},
-              {"ReplyToQMgr", "QM9"},
-              {"UserIdentifier", "ORIGUSER"},
-              {"AccountingToken", Hex(kToken)},
-              {"ApplIdentityData", "IDENT DATA"},
-              {"PutApplType", std::to_string(MQAT_UNIX)},
-              {"PutApplName", "SENDER.APP"},
-              {"PutDate", "20240615"},
-              {"PutTime", "12345678"},
-              {"ApplOriginData", "ORIG"}});
+    f.insert({{"MsgId", Hex(kMsgId)}, {"CorrelId", Hex(kCorrelId)},
+              {"MsgType", std::to_string(MQMT_REQUEST)}, {"Priority", "7"}, {"Persistence", "1"},
+              {"ReplyToQ", "REPLY.Q"}, {"ReplyToQMgr", "QM9"}, {"UserIdentifier", "ORIGUSER"},
+              {"AccountingToken", Hex(kToken)}, {"ApplIdentityData", "IDENT DATA"},
+              {"PutApplType", std::to_string(MQAT_UNIX)}, {"PutApplName", "SENDER.APP"},
+              {"PutDate", "20240615"}, {"PutTime", "12345678"}, {"ApplOriginData", "ORIG"}});
   }
+  // clang-format on
   return f;
 }
 
@@ -221,19 +202,7 @@ class HeadersStripTest : public ::testing::Test {
     LocalqmOrFail({"put", "QM1", "Q1", "--hex", Hex(data), "--format", format, "--encoding",
                    std::to_string(v.encoding), "--ccsid", std::to_string(v.ccsid)});
   }
-  // The fields of the first message on a queue, as the admin command
-  // lists them (values with trailing blanks cut).
-  static Fields First(const std::string& queue) {
-    Fields f;
-    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", queue, "--hex"}))) {
-      size_t colon = line.find(" : ");
-      if (colon == std::string::npos) continue;
-      std::string key = line.substr(0, colon);
-      if (key == "Message" && !f.empty()) break;
-      f[key] = line.substr(colon + 3);
-    }
-    return f;
-  }
+  static Fields First(const std::string& queue) { return BrowseMessages("QM1", queue, true).at(0); }
   // The A and X lines of an unloaded file: key -> value (blanks cut), and
   // the data lines joined under "X".
   static Fields FileFields(const std::string& text) {
@@ -299,6 +268,7 @@ TEST_F(HeadersStripTest, WhatIsNotAWholeHeaderIsLeftAlone) {
     std::string format2;  // Format of the message that arrives
     std::string data2;    // its data
   } cases[] = {
+      // clang-format off
       {"dead-letter header cut short", std::string(100, 'd'), "MQDEAD", {"-h"}, "MQDEAD",
        std::string(100, 'd')},
       {"transmission header cut short", std::string(427, 'x'), "MQXMIT", {"-h"}, "MQXMIT",
@@ -310,6 +280,7 @@ TEST_F(HeadersStripTest, WhatIsNotAWholeHeaderIsLeftAlone) {
        dlhThenXqh.substr(MQDLH_LENGTH_1, 200)},
       {"no -h", dlhThenXqh, "MQDEAD", {}, "MQDEAD", dlhThenXqh},
       {"not a header format", dlhThenXqh, "MQSTR", {"-h"}, "MQSTR", dlhThenXqh},
+      // clang-format on
   };
   for (const Case& c : cases) {
     LocalqmOrFail({"clear", "QM1", "Q1"});
