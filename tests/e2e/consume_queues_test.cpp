@@ -1,8 +1,7 @@
 // Several input queues consumed at once, with the real binary against
-// localqm: drained into one file or moved to a queue, with and without a
-// -w wait, with messages put by another process during the run, units of
-// work, the file rolled over by age, failures that must lose nothing, and
-// an MQ library without MQCB.
+// localqm: drained into one file or moved to a queue, units of work, the
+// file rolled over by age, failures and stop signals that must lose
+// nothing, and an MQ library without MQCB.
 #include <gtest/gtest.h>
 #include <signal.h>
 

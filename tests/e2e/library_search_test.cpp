@@ -1,8 +1,7 @@
 // Finding the MQ library, with the real binary and localqm's libraries laid
 // out as an MQ installation: the installation path, the two directory
 // overrides, the -l choices, the MQACCESS_DEBUG lines on standard output,
-// a library that cannot be found or is not an MQ library, and the -va
-// report of every MQI call.
+// and a library that cannot be found or is not an MQ library.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Loading plain files onto queues with the real binary against localqm:
-// lines, marked records with properties (an exact MQRFH2), whole binary
-// files, numbered files; the count and question at a terminal; selectors
-// over the loaded properties.
+// lines, whole binary files, numbered files, refusals and faults that leave
+// the queue alone, and the count and question at a terminal. (Records with
+// properties become an exact MQRFH2 in the delimited reader's tests.)
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,6 @@
 // Loading message files onto queues with the real binary against localqm:
-// context choices and -A overrides on the way in; paced loads (-D r, -R n);
-// the PCF header repair. Exact round trips of every layout are the file
-// reader's (tests/zeplo/files/message_file_reader_test.cpp).
+// context choices and -A overrides on the way in. Exact round trips of every
+// layout are the file reader's (tests/zeplo/files/message_file_reader_test.cpp).
 #include <gtest/gtest.h>
 
 #include <chrono>

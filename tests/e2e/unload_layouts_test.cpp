@@ -1,8 +1,9 @@
 // The layouts of an unloaded queue with the real binary against localqm:
-// every display option's data lines compared whole, the descriptor lines
-// and the header, the time-on-queue listing, standard output, the null file
-// and the two counting displays. Every run browses, so the queue must keep
-// all its messages.
+// every display option's data lines compared whole, standard output, the
+// null file and the two counting displays, the selection numbers and the
+// display refusals. Every run browses, so the queue must keep all its
+// messages. (Descriptor lines and headers are pinned by the writer's
+// fixtures, tests/data/files.)
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,7 +1,6 @@
 // The command server on handmade PCF requests: the replies to Inquire
-// Queue and Inquire Queue Status, IBM MQ's reasons for malformed requests,
-// and a request put through the MQI. A stopped server is the end-to-end
-// runs' part.
+// Queue and Inquire Queue Status, and IBM MQ's reasons for malformed
+// requests. A stopped server is the end-to-end runs' part.
 #include <string>
 #include <vector>
 

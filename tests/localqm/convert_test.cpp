@@ -1,6 +1,6 @@
 // Text conversion checked character by character against the C library's
 // own converters for the same code pages: every byte of every single-byte
-// page to UTF-8 and to every other page, and characters a page lacks. The
+// page to UTF-8 and back, and characters a page lacks. The
 // tables are data typed in by hand, so one wrong entry is the fault to
 // catch; the hand-picked cases live with the store tests.
 #include <errno.h>

@@ -1,9 +1,9 @@
 // Delivery order and browse cursors as IBM MQ documents them: priority,
 // then arrival within a priority; browse-next continues after the cursor
 // (a message put later at the cursor's priority or below is seen, one put
-// at a higher priority is behind the cursor and is not); rows of someone
-// else's unit of work are skipped and come back in their place on backout.
-// Also: a store made before the current indexes is brought up to date.
+// at a higher priority is behind the cursor and is not); a get under the
+// cursor; rows of someone else's unit of work are skipped and come back in
+// their place on backout.
 #include <sqlite3.h>
 
 #include "tests/localqm/lqm_test_util.h"

@@ -1,6 +1,6 @@
-// What MQPUT and MQPUT1 fill in or check on the caller's behalf: the
-// reply-to queue manager, the default identity and origin context, the
-// fields left as given, and the PCF header check.
+// What MQPUT and MQPUT1 check on the caller's behalf: message type,
+// feedback and report options, the put application name, and the PCF
+// header check.
 #include <pwd.h>
 
 #include "tests/localqm/lqm_test_util.h"

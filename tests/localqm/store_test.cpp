@@ -1,6 +1,6 @@
 // The store on its own: queue-manager lifecycle, names, recovery of dead
-// connections, expiry, faults and text conversion. Delivery order, matching
-// and units of work are tested through the MQI.
+// connections and prepared puts, expiry, identifiers and text conversion.
+// Delivery order, matching and units of work are tested through the MQI.
 #include <algorithm>
 
 #include "tests/localqm/lqm_test_util.h"

@@ -1,7 +1,5 @@
 // The generated constants header: it must be what the generator writes
-// from the table (so nobody edits it by hand or forgets to regenerate), the
-// generator must notice a stale header, and the generated macros must carry
-// the kinds of value the table holds (negative numbers, masks, characters).
+// from the table, so that nobody edits it by hand or forgets to regenerate.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-// The whole-command-line checks, the range ordering and the two reports.
+// The whole-command-line checks, the range ordering and the selection report.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Selection of the message in hand: FindBytes, the filters in their order,
-// the log-message check, and the order a transmission header behind a
-// dead-letter header is read in. (Header stripping itself is run whole, in
-// every byte order and code page, by the end-to-end tests.)
+// a descriptor-only read, and the log-message check. (Header stripping
+// itself is run whole, in every byte order and code page, by the end-to-end
+// tests.)
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,6 +1,6 @@
 // The browse-listing reader against a listing in the browse sample's own
-// layout (tests/data/files/reader), whole and damaged on purpose; tokens
-// and hex pairs on their own.
+// layout (tests/data/files/reader), whole and damaged on purpose; its
+// tokens on their own.
 #include <algorithm>
 #include <cstring>
 

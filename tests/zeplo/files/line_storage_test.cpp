@@ -1,6 +1,5 @@
-// The input line reader over regular files and pipes: whole lines of any
-// length and content, the storage growth the -Vm trace shows, lines handed
-// on as they arrive from a pipe, and a rewound stream read afresh.
+// The input line reader: lines handed on as they arrive from a pipe, and a
+// read error never taken for the end of the input.
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-// The message in hand: storage growth for every reader, the file readers'
-// four-fold policy on top of it, and the descriptor every read starts from.
+// The message in hand: storage growth for every reader, its -Vm trace, and
+// the file readers' four-fold policy on top of it.
 #include <cstring>
 
 #include "tests/zeplo/test_run.h"

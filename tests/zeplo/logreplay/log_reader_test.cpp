@@ -1,6 +1,6 @@
-// The formatted-log reader: messages of every size come back byte for byte
-// from localqm's own log text, records of other queues and kinds are passed
-// over, and each kind of damage gives its text and code.
+// The formatted-log reader: each kind of damage gives its text and code.
+// (Messages of every size are read back whole from localqm's own log by the
+// end-to-end replay tests.)
 #include <algorithm>
 #include <functional>
 

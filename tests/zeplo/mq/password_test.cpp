@@ -1,6 +1,6 @@
-// The password reading loop, and the prompt on a real pseudo-terminal:
-// stars, erasing, and the terminal put back afterwards, also when a signal
-// ends the process in the middle of the prompt.
+// The password reading loop: stars, erasing and the length limit. (The
+// prompt on a real terminal, and the terminal put back after a signal, are
+// the end-to-end tests'.)
 #include <gtest/gtest.h>
 
 #include <pty.h>
