@@ -2,6 +2,10 @@
 // file (read through "file:") and once as a destination text, with the
 // first byte choosing the -$ separator and the list. The refusal messages
 // go to standard error: run with -close_fd_mask=2 to keep the run quiet.
+// The first input moves the process into a scratch directory (so that the
+// includes it names stay there): give corpus directories as absolute
+// paths, as scripts/test.sh does, or the seeds after the first are not
+// found and libFuzzer stops with "no interesting inputs".
 #include <stdlib.h>
 #include <unistd.h>
 
