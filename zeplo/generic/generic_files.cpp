@@ -21,7 +21,7 @@ namespace {
 
 constexpr size_t kMaxFileTypeLength = 19;  // the dot included
 
-int RefuseSpec(const char* message) {
+int RefusePattern(const char* message) {
   fputs(message, stderr);
   return MQRC_OPTIONS_ERROR;
 }
@@ -73,12 +73,12 @@ int ParseGenericFileSpec(Run* run, const char* fileName) {
   else
     snprintf(files->GenericDirectory, sizeof files->GenericDirectory, "./");
   if (file[0] != '*' || (file[1] != '\0' && file[1] != '.'))
-    return RefuseSpec("Expected a generic output file specification.\n");
+    return RefusePattern("Expected a generic output file specification.\n");
   const char* type = file[1] == '\0' ? ".zpd" : file + 1;
-  if (strlen(type) > kMaxFileTypeLength) return RefuseSpec("Generic file type too long.\n");
-  if (type[1] == '\0') return RefuseSpec("Invalid generic file type.\n");
+  if (strlen(type) > kMaxFileTypeLength) return RefusePattern("Generic file type too long.\n");
+  if (type[1] == '\0') return RefusePattern("Invalid generic file type.\n");
   for (const char* p = type + 1; *p != '\0'; ++p)
-    if (!isalnum(static_cast<unsigned char>(*p))) return RefuseSpec("Invalid generic file type.\n");
+    if (!isalnum(static_cast<unsigned char>(*p))) return RefusePattern("Invalid generic file type.\n");
   snprintf(files->GenericFileType, sizeof files->GenericFileType, "%s", type);
   files->GenericFileTypeLength = static_cast<int32_t>(strlen(type));
   return 0;
