@@ -13,7 +13,8 @@ text or a value: read each one before deleting it, and run
 scripts/mutants.py afterwards.
 
 Usage: scripts/case_coverage.py [build-dir]   (default build-cov; build it
-       first with scripts/coverage.sh). Work files go to <build>/cases/.
+       first with scripts/coverage.sh, which also
+       leaves the list of binaries this script reports on). Work files go to <build>/cases/.
        CASES_NO_RUN=1 reuses the profiles already there.
 Not run by CI: a full run takes about 20 minutes on two cores.
 """
@@ -27,7 +28,6 @@ from concurrent.futures import ThreadPoolExecutor
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build-cov"))
 WORK = os.path.join(BUILD, "cases")
-IGNORE = r"(^|/)(tests|bench|_deps)/|mqi/mq_constants\.h$|zeplo/mq/reason_tables\.cpp$|^/usr/"
 
 
 def run(args, **kw):
@@ -39,18 +39,10 @@ def cases():
     return re.findall(r"Test +#(\d+): (\S+)", out)
 
 
-def objects():
-    found = []
-    for top in ("bin", "mqinst", "mqinst-nocb", "tests"):
-        for dp, _, fs in os.walk(os.path.join(BUILD, top)):
-            for f in fs:
-                p = os.path.join(dp, f)
-                if f.endswith((".sh", ".py")) or not (os.access(p, os.X_OK) or f.endswith(".so")):
-                    continue
-                with open(p, "rb") as h:
-                    if h.read(4) == b"\x7fELF":
-                        found.append(p)
-    return [found[0]] + [a for o in found[1:] for a in ("-object", o)]
+def coverage_setting(name):
+    """What scripts/coverage.sh left in the build folder: the binaries and
+    the ignored files, so that both scripts report on the same code."""
+    return open(os.path.join(BUILD, name)).read().splitlines()
 
 
 def reached(number, objs):
@@ -63,7 +55,7 @@ def reached(number, objs):
     data = os.path.join(d, "case.profdata")
     run(["llvm-profdata", "merge", "-sparse", "-o", data] + raws)
     lcov = run(["llvm-cov", "export", "-format=lcov", "-instr-profile=" + data,
-                "-ignore-filename-regex=" + IGNORE] + objs).stdout
+                "-ignore-filename-regex=" + coverage_setting("coverage-ignore.txt")[0]] + objs).stdout
     items, source = set(), None
     for line in lcov.splitlines():
         if line.startswith("SF:"):
@@ -80,7 +72,9 @@ def reached(number, objs):
 
 
 def case_lines():
-    """Code lines of each TEST block, as scripts/count_lines.sh counts them."""
+    """Roughly the code lines of each TEST block: non-blank lines that are
+    not // comments (scripts/count_lines.sh is the exact count; this one
+    only ranks the cases)."""
     count = {}
     for dp, _, fs in os.walk(os.path.join(ROOT, "tests")):
         for f in fs:
@@ -110,7 +104,7 @@ def main():
                 print("failed:", name, file=sys.stderr)
         with ThreadPoolExecutor(2) as pool:
             list(pool.map(one, numbered))
-    objs = objects()
+    objs = coverage_setting("coverage-objects.txt")
     with ThreadPoolExecutor(2) as pool:
         items = dict(zip((n for _, n in numbered), pool.map(lambda c: reached(c[0], objs), numbered)))
     owners = {}

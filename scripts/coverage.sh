@@ -56,6 +56,10 @@ done < <(find "$build/bin" "$build/mqinst" "$build/mqinst-nocb" "$build/tests" -
 # Paths may be relative to the build folder (ccache's base directory):
 # the folder itself must not count as a reason to leave a file out.
 ignore='(^|/)(tests|bench|_deps)/|mqi/mq_constants\.h$|zeplo/mq/reason_tables\.cpp$|^/usr/'
+# Kept for scripts/case_coverage.py, which reports on the same binaries
+# and files case by case: one llvm-cov argument per line, and the regex.
+printf '%s\n' "${objects[@]:1}" >"$build/coverage-objects.txt"
+printf '%s\n' "$ignore" >"$build/coverage-ignore.txt"
 "$llvmcov" export -summary-only -format=text -instr-profile="$build/coverage.profdata" \
   -ignore-filename-regex="$ignore" "${objects[@]:1}" >"$build/coverage.json"
 "$llvmcov" report -instr-profile="$build/coverage.profdata" -ignore-filename-regex="$ignore" \
