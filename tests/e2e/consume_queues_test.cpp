@@ -17,12 +17,9 @@ namespace {
 
 const std::vector<std::string> kAll = {"a1", "a2", "a3", "a4", "b1", "b2", "b3"};
 
-class ConsumeQueuesTest : public ::testing::Test {
+class ConsumeQueuesTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"Q1", "Q2", "Q3"}) LocalqmOrFail({"define", "QM1", q});
-  }
+  ConsumeQueuesTest() : QueueTest({"Q1", "Q2", "Q3"}) {}
   void TearDown() override { RunLocalqm({"fault", "QM1", "--clear"}); }
 
   // Q1 holds a1..a4, Q2 b1..b3, Q3 nothing.

@@ -17,28 +17,17 @@ using Fields = MessageFields;
 using Texts = std::vector<std::string>;
 const Texts kThree = {"first", "second", "third"};
 
-class CopyTest : public ::testing::Test {
+class CopyTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"Q1", "Q2", "Q3"}) LocalqmOrFail({"define", "QM1", q});
-  }
+  CopyTest() : QueueTest({"Q1", "Q2", "Q3"}) {}
   // Empties Q1..Q3 and puts texts on Q1.
   static void Refill(const Texts& texts) {
     for (const char* q : {"Q1", "Q2", "Q3"}) LocalqmOrFail({"clear", "QM1", q});
-    for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", "Q1", "--text", t});
+    Put(texts);
   }
   // Every message of a queue, as localqm's browse lists its fields.
   static std::vector<Fields> Browse(const std::string& queue, const std::string& qmgr = "QM1") {
     return BrowseMessages(qmgr, queue);
-  }
-  static Texts Data(const std::string& queue, const std::string& qmgr = "QM1") {
-    Texts out;
-    for (Fields& f : Browse(queue, qmgr)) out.push_back(f["Data"]);
-    return out;
-  }
-  static bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
   }
 };
 
@@ -80,9 +69,9 @@ TEST_F(CopyTest, OutputsTakeEveryMessageOnceAndStopAtTheFirstFailure) {
     EXPECT_EQ(c.exit, r.exitStatus) << name << "\n" << r.err;
     EXPECT_TRUE(Has(r.err, c.err)) << name << "\n" << r.err;
     EXPECT_EQ(c.exit != 2085 % 256, Has(r.err, "Read    -")) << name << "\n" << r.err;
-    EXPECT_EQ(c.q1, Data("Q1")) << name;
-    EXPECT_EQ(c.q2, Data("Q2")) << name;
-    EXPECT_EQ(c.q3, Data("Q3")) << name;
+    EXPECT_EQ(c.q1, QueueData("Q1")) << name;
+    EXPECT_EQ(c.q2, QueueData("Q2")) << name;
+    EXPECT_EQ(c.q3, QueueData("Q3")) << name;
   }
 }
 
@@ -126,8 +115,8 @@ TEST_F(CopyTest, PutFailingMidUnitLeavesEveryMessageOnceSomewhere) {
                          "Read    - Files:   0  Messages:      3  Bytes:           6\n"
                          "Written - Files:   0  Messages:      3  Bytes:           6\n"))
       << r.err;
-  EXPECT_EQ((Texts{"m1", "m2", "m3"}), Data("Q2"));
-  EXPECT_EQ((Texts{"m4", "m5", "m6", "m7"}), Data("Q1"));
+  EXPECT_EQ((Texts{"m1", "m2", "m3"}), QueueData("Q2"));
+  EXPECT_EQ((Texts{"m4", "m5", "m6", "m7"}), QueueData("Q1"));
 }
 
 TEST_F(CopyTest, TwoQueueManagersCommitOutputThenInput) {
@@ -136,7 +125,7 @@ TEST_F(CopyTest, TwoQueueManagersCommitOutputThenInput) {
   Refill({"a", "b", "c", "d", "e"});
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-m", "QM2", "-o", "R1", "-t", "2", "-va"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"a", "b", "c", "d", "e"}), Data("R1", "QM2"));
+  EXPECT_EQ((Texts{"a", "b", "c", "d", "e"}), QueueData("R1", "QM2"));
   // Connected in the order named, left in the reverse order; each unit is
   // committed on the output side first.
   Texts calls;
@@ -156,8 +145,8 @@ TEST_F(CopyTest, TwoQueueManagersCommitOutputThenInput) {
   r = RunZeplo({"-m", "QM1", "-I", "Q1", "-m", "QM2", "-o", "R1"});
   LocalqmOrFail({"fault", "QM2", "--clear"});
   EXPECT_EQ(2053 & 0xFF, r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"f", "g", "h"}), Data("Q1"));
-  EXPECT_EQ(5u, Data("R1", "QM2").size());
+  EXPECT_EQ((Texts{"f", "g", "h"}), QueueData("Q1"));
+  EXPECT_EQ(5u, QueueData("R1", "QM2").size());
 }
 
 // One unit for the whole run (-t -1) is committed at its end, a unit of a
@@ -166,7 +155,7 @@ TEST_F(CopyTest, TheRunsOnlyUnitIsCommittedAtTheEnd) {
   Refill({"only"});
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-t", "-1", "-va"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"only"}), Data("Q2"));
+  EXPECT_EQ((Texts{"only"}), QueueData("Q2"));
   size_t commit = r.err.find("MQCMIT"), disconnect = r.err.find("MQDISC");
   ASSERT_NE(std::string::npos, commit) << r.err;
   EXPECT_LT(commit, disconnect) << r.err;
@@ -179,7 +168,7 @@ TEST_F(CopyTest, PacingAndRetriedPuts) {
   Refill(kThree);
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-O", "a", "-va"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ(kThree, Data("Q2"));
+  EXPECT_EQ(kThree, QueueData("Q2"));
   size_t refused = 0;
   for (const std::string& l : SplitLines(r.err))
     refused += Has(l, "MQPUT on object 'Q2' returned 2046");
@@ -203,7 +192,7 @@ TEST_F(CopyTest, PacingAndRetriedPuts) {
   ASSERT_LE(lines.size(), 5u) << r.out;
   EXPECT_EQ("Required Rate End Time Reached.", lines.back());
   EXPECT_EQ(0u, lines[0].rfind("5 msgs sent in ", 0)) << lines[0];
-  Texts copies = Data("Q2");
+  Texts copies = QueueData("Q2");
   ASSERT_EQ(5 * (lines.size() - 1), copies.size());
   for (size_t i = 0; i < copies.size(); i++) EXPECT_EQ(kThree[i % 3], copies[i]) << i;
 }
@@ -217,8 +206,8 @@ TEST_F(CopyTest, MessagesBackedOutTooOftenGoToTheBackoutQueue) {
     LocalqmOrFail({"put", "QM1", "Q1", "--text", std::string("b") + backouts, "--backout", backouts});
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"fresh", "b2"}), Data("Q2"));
-  EXPECT_EQ((Texts{"b5", "b3"}), Data("BOQ"));
+  EXPECT_EQ((Texts{"fresh", "b2"}), QueueData("Q2"));
+  EXPECT_EQ((Texts{"b5", "b3"}), QueueData("BOQ"));
 }
 
 }  // namespace

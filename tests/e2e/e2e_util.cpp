@@ -347,6 +347,29 @@ std::vector<MessageFields> BrowseMessages(const std::string& qmgr, const std::st
   return messages;
 }
 
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+void QueueTest::SetUp() {
+  LocalqmOrFail({"create", "QM1", "--default"});
+  for (const std::string& q : queues_) LocalqmOrFail({"define", "QM1", q});
+}
+
+void QueueTest::Put(const std::vector<std::string>& texts, const std::string& queue) {
+  for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", queue, "--text", t});
+}
+
+int QueueTest::Depth(const std::string& queue, const std::string& qmgr) {
+  return atoi(LocalqmOrFail({"depth", qmgr, queue}).c_str());
+}
+
+std::vector<std::string> QueueTest::QueueData(const std::string& queue, const std::string& qmgr) {
+  std::vector<std::string> data;
+  for (MessageFields& m : BrowseMessages(qmgr, queue)) data.push_back(m["Data"]);
+  return data;
+}
+
 std::string AfterBanner(const std::string& err) {
   size_t at = err.find("\n\n");
   return at == std::string::npos ? err : err.substr(at + 2);

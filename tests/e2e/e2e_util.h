@@ -34,6 +34,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 // What a finished child did. exitStatus is the exit status (0-255), or the
 // negated signal number when a signal ended it (-6 for an abort, -9 when
 // the harness killed it at its time limit).
@@ -132,6 +134,9 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 // newline counts, an empty text has no lines.
 std::vector<std::string> SplitLines(const std::string& text);
 
+// Whether `part` occurs in `text`.
+bool Has(const std::string& text, const std::string& part);
+
 // Splits a command line written as one text at its spaces: the compact
 // form of a table row's arguments (none of which holds a space).
 std::vector<std::string> Words(const std::string& text);
@@ -153,6 +158,25 @@ constexpr int Status(int reason) {
 
 // Standard error after the banner (its lines end at the first empty line).
 std::string AfterBanner(const std::string& err);
+
+// A fresh default queue manager QM1 with local queues (Q1 unless a
+// fixture names others), made anew for every test, and what the tests ask
+// of its queues. Every call fails the test when the admin command fails.
+class QueueTest : public ::testing::Test {
+ protected:
+  explicit QueueTest(std::vector<std::string> queues = {"Q1"}) : queues_(std::move(queues)) {}
+  void SetUp() override;
+  // Each text as a message (format MQSTR) on `queue` of QM1.
+  static void Put(const std::vector<std::string>& texts, const std::string& queue = "Q1");
+  // The number of messages on `queue` of `qmgr`.
+  static int Depth(const std::string& queue = "Q1", const std::string& qmgr = "QM1");
+  // The data of every message on `queue` of `qmgr`, in delivery order.
+  static std::vector<std::string> QueueData(const std::string& queue = "Q1",
+                                            const std::string& qmgr = "QM1");
+
+ private:
+  std::vector<std::string> queues_;
+};
 
 // ---- Pseudo-terminal runs ---------------------------------------------
 //

@@ -12,16 +12,9 @@
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class FileIntegrityTest : public ::testing::Test {
+class FileIntegrityTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
-  }
+  FileIntegrityTest() : QueueTest({"Q1", "Q2"}) {}
 };
 
 // Line ends in text fields no longer split the descriptor line: a moved
@@ -72,7 +65,7 @@ TEST_F(FileIntegrityTest, UnreadableAndEndlessInputsAreRefused) {
 
 // A link planted at the next roll-over name is refused, not followed.
 TEST_F(FileIntegrityTest, LinkAtARollOverNameIsNotFollowed) {
-  for (const char* m : {"one", "two"}) LocalqmOrFail({"put", "QM1", "Q1", "--text", m});
+  Put({"one", "two"});
   ASSERT_EQ(0, symlink(ScratchPath("target").c_str(), ScratchPath("out2.zpd").c_str()));
   RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-f", "out%n.zpd"});
   EXPECT_EQ(Status(2208), r.exitStatus) << r.err;
@@ -98,7 +91,7 @@ TEST_F(FileIntegrityTest, PasswordsAreNotLeftReadable) {
 // The admin command's get takes nothing off the queue that it could not
 // hand over: a failed write leaves every message where it was.
 TEST_F(FileIntegrityTest, AdminGetKeepsWhatItCouldNotWrite) {
-  for (const char* m : {"one", "two"}) LocalqmOrFail({"put", "QM1", "Q1", "--text", m});
+  Put({"one", "two"});
   RunResult r = RunProgram("/bin/sh", {"-c", "\"$0\" get QM1 Q1 --count 2 >/dev/full", LocalqmPath()});
   EXPECT_NE(0, r.exitStatus) << r.err;
   EXPECT_EQ(2u, BrowseMessages("QM1", "Q1").size()) << r.err;

@@ -25,12 +25,11 @@ std::set<std::string> FilesIn(const std::string& dir) {
   return names;
 }
 
-class GenericTest : public ::testing::Test {
+class GenericTest : public QueueTest {
  public:
+  GenericTest() : QueueTest({"APP.A", "APP/B", "app.a", "APP.EMPTY", "OTHER"}) {}
   void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"APP.A", "APP/B", "app.a", "APP.EMPTY", "OTHER"})
-      LocalqmOrFail({"define", "QM1", q});
+    QueueTest::SetUp();
     Put("APP.A", 3);
     Put("APP/B", 2);
     Put("app.a", 1);

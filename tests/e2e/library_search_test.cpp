@@ -41,12 +41,11 @@ void ExpectDebugLines(const std::vector<std::string>& expected, const std::strin
   }
 }
 
-class LibrarySearchTest : public ::testing::Test {
+class LibrarySearchTest : public QueueTest {
  public:
   void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
-    LocalqmOrFail({"put", "QM1", "Q1", "--text", "hello"});
+    QueueTest::SetUp();
+    Put({"hello"});
     lib_ = MqInstallPath() + "/lib64";
   }
   std::string lib_;
@@ -181,8 +180,8 @@ TEST_F(LibrarySearchTest, EachQueueManagerItsOwnLibrary) {
   EXPECT_NE(std::string::npos, r.err.find("MQPUT on object 'Q2' returned 0 OK.")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("MQCMIT on qmgr 'QM2' returned 0 OK.")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("MQCMIT on qmgr 'QM1' returned 0 OK.")) << r.err;
-  EXPECT_EQ("0\n", LocalqmOrFail({"depth", "QM1", "Q1"}));
-  EXPECT_EQ("1\n", LocalqmOrFail({"depth", "QM2", "Q2"}));
+  EXPECT_EQ(0, Depth("Q1"));
+  EXPECT_EQ(1, Depth("Q2", "QM2"));
 }
 
 }  // namespace

@@ -27,12 +27,8 @@ const char kOrders[] =
     "<props>\n  <usr>\n    <region>APAC</region>\n    <qty dt='i4'>12</qty>\n  </usr>\n</props>\n"
     "<order>third</order>\n";
 
-class LoadDelimitedTest : public ::testing::Test {
+class LoadDelimitedTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
-  }
   static std::vector<MessageFields> Browse() { return BrowseMessages("QM1", "Q1", true); }
   static std::vector<std::string> OrdersArgs() {
     return {"-m", "QM1", "-o", "Q1", "-f", "orders.txt", "-ns:<order>", "-ne:</order>",
@@ -91,7 +87,7 @@ TEST_F(LoadDelimitedTest, RefusalsAndFaultsLeaveTheQueueAlone) {
     RunResult r = RunZeplo(args);
     EXPECT_EQ(c.status, r.exitStatus) << c.message;
     EXPECT_EQ(std::string(c.message) + "\n", r.err);  // the text, then the run's newline
-    EXPECT_EQ("0\n", LocalqmOrFail({"depth", "QM1", "Q1"})) << c.message;
+    EXPECT_EQ(0, Depth("Q1")) << c.message;
   }
 }
 

@@ -14,12 +14,9 @@ namespace {
 
 using Fields = MessageFields;
 
-class LoadTest : public ::testing::Test {
+class LoadTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
-  }
+  LoadTest() : QueueTest({"Q1", "Q2"}) {}
   static std::vector<Fields> Browse(const std::string& queue) {
     return BrowseMessages("QM1", queue, true);
   }
@@ -27,9 +24,6 @@ class LoadTest : public ::testing::Test {
   static void Unload(const std::string& name) {
     RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-F", name});
     ASSERT_EQ(0, r.exitStatus) << r.err;
-  }
-  static bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
   }
 };
 

@@ -20,13 +20,9 @@ std::string Bytes(size_t n) {
   return s;
 }
 
-class LogReplayTest : public ::testing::Test {
+class LogReplayTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"APP.IN", "APP.OTHER", "APP.IN.RESTORED"})
-      LocalqmOrFail({"define", "QM1", q});
-  }
+  LogReplayTest() : QueueTest({"APP.IN", "APP.OTHER", "APP.IN.RESTORED"}) {}
   // Puts `n` bytes, persistent unless said otherwise.
   static void Put(const std::string& queue, size_t n, const char* persistence = "1",
                   const char* priority = "4") {
@@ -55,9 +51,6 @@ class LogReplayTest : public ::testing::Test {
       f.erase("Message");  // the position on the queue
     }
     return out;
-  }
-  static bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
   }
 };
 

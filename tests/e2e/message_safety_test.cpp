@@ -15,16 +15,12 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class SafetyTest : public ::testing::Test {
+class SafetyTest : public QueueTest {
  public:
+  SafetyTest() : QueueTest({"SRC", "DST", "BOQ"}) {}
   void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
+    QueueTest::SetUp();
     LocalqmOrFail({"create", "QM2"});
-    for (const char* q : {"SRC", "DST", "BOQ"}) LocalqmOrFail({"define", "QM1", q});
     LocalqmOrFail({"define", "QM2", "DST"});
   }
   // SRC holds m1..mN; every other queue is empty, no fault is set.
@@ -37,11 +33,6 @@ class SafetyTest : public ::testing::Test {
     LocalqmOrFail({"clear", "QM1", "BOQ"});
     for (int i = 1; i <= n; i++)
       LocalqmOrFail({"put", "QM1", "SRC", "--text", "m" + std::to_string(i)});
-  }
-  static Texts Data(const std::string& qmgr, const std::string& queue) {
-    Texts data;
-    for (MessageFields& f : BrowseMessages(qmgr, queue)) data.push_back(f["Data"]);
-    return data;
   }
   static Texts MsgIds(const std::string& qmgr, const std::string& queue) {
     Texts ids;
@@ -74,21 +65,21 @@ TEST_F(SafetyTest, TwoQueueManagersBackEachSideOutOnItsOwn) {
   RunResult broken = Zeplo({"-I", "SRC", "-m", "QM2", "-o", "DST", "-t", "3"});
   LocalqmOrFail({"fault", "QM2", "--clear"});
   EXPECT_EQ(Status(2009), broken.exitStatus) << broken.err;
-  EXPECT_EQ((Texts{"m7", "m8", "m9", "m10"}), Data("QM1", "SRC"));
-  EXPECT_EQ((Texts{"m1", "m2", "m3", "m4", "m5", "m6"}), Data("QM2", "DST"));
+  EXPECT_EQ((Texts{"m7", "m8", "m9", "m10"}), QueueData("SRC", "QM1"));
+  EXPECT_EQ((Texts{"m1", "m2", "m3", "m4", "m5", "m6"}), QueueData("DST", "QM2"));
   // The output queue manager stops under an open unit (-t -1: one unit,
   // kept open through the wait); the next message's put finds it stopped.
   Fill(3);
   BackgroundRun run({"-m", "QM1", "-I", "SRC", "-m", "QM2", "-o", "DST", "-t", "-1", "-w", "60"});
   // Taken in the open unit: no longer to be seen on the queue.
-  ASSERT_TRUE(WaitFor([] { return Data("QM1", "SRC").empty(); }, 30000));
+  ASSERT_TRUE(WaitFor([] { return QueueData("SRC", "QM1").empty(); }, 30000));
   LocalqmOrFail({"stop", "QM2"});
   LocalqmOrFail({"put", "QM1", "SRC", "--text", "late"});
   const RunResult& r = run.Finish();
   LocalqmOrFail({"start", "QM2"});
   EXPECT_EQ(Status(2162), r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"m1", "m2", "m3", "late"}), Data("QM1", "SRC"));
-  EXPECT_EQ(Texts{}, Data("QM2", "DST"));
+  EXPECT_EQ((Texts{"m1", "m2", "m3", "late"}), QueueData("SRC", "QM1"));
+  EXPECT_EQ(Texts{}, QueueData("DST", "QM2"));
 }
 
 // The output side has committed and the input side's commit fails: the
@@ -107,7 +98,7 @@ TEST_F(SafetyTest, InputCommitFailingAfterTheOutputCommitNamesTheDuplicates) {
       "from queue manager 'QM1': they may now be on both. Their MsgIds:\n";
   for (int i = 0; i < 3; i++) named += "  MsgId X'" + source[i] + "'\n";
   EXPECT_TRUE(Has(r.err, named)) << r.err;
-  EXPECT_EQ((Texts{"m1", "m2", "m3", "m4", "m5", "m6"}), Data("QM2", "DST"));
+  EXPECT_EQ((Texts{"m1", "m2", "m3", "m4", "m5", "m6"}), QueueData("DST", "QM2"));
   // What arrived is counted as written; what is back is not counted read.
   EXPECT_TRUE(Has(r.err,
                   "completed operations as follows:\n"
@@ -124,8 +115,8 @@ TEST_F(SafetyTest, OutputCommitFailingLeavesTheUnitOnTheInput) {
   RunResult r = Zeplo({"-I", "SRC", "-m", "QM2", "-o", "DST", "-t", "3"});
   LocalqmOrFail({"fault", "QM2", "--clear"});
   EXPECT_EQ(Status(2009), r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"m4", "m5", "m6", "m7"}), Data("QM1", "SRC"));
-  EXPECT_EQ((Texts{"m1", "m2", "m3"}), Data("QM2", "DST"));
+  EXPECT_EQ((Texts{"m4", "m5", "m6", "m7"}), QueueData("SRC", "QM1"));
+  EXPECT_EQ((Texts{"m1", "m2", "m3"}), QueueData("DST", "QM2"));
 }
 
 // Outside syncpoint a message is off its queue once got: it is taken only
@@ -158,15 +149,15 @@ TEST_F(SafetyTest, OutsideSyncpointNothingVanishes) {
     LocalqmOrFail({"alter", "QM1", "DST", "--maxdepth", "5000"});
     EXPECT_EQ(Status(c.reason), r.exitStatus) << c.err << "\n" << r.err;
     EXPECT_TRUE(Has(r.err, c.err)) << r.err;
-    EXPECT_EQ(c.source, Data("QM1", "SRC")) << c.err;
-    EXPECT_EQ(c.target, Data("QM1", "DST")) << c.err;
+    EXPECT_EQ(c.source, QueueData("SRC", "QM1")) << c.err;
+    EXPECT_EQ(c.target, QueueData("DST", "QM1")) << c.err;
     if (c.putBack == nullptr) continue;
     // The rescued message loads back with its descriptor.
     size_t at = r.err.find("zeplo-rescue-");
     std::string rescue = r.err.substr(at, r.err.find('\'', at) - at);
     RunResult load = Zeplo({"-f", rescue, "-o", "SRC"});
     EXPECT_EQ(0, load.exitStatus) << load.err;
-    EXPECT_EQ((Texts{"m3", "m2"}), Data("QM1", "SRC"));
+    EXPECT_EQ((Texts{"m3", "m2"}), QueueData("SRC", "QM1"));
     EXPECT_EQ(FileIds(rescue).at(0), MsgIds("QM1", "SRC").at(1));
   }
   // A file write that fails in the middle of a message: the file keeps
@@ -206,8 +197,8 @@ TEST_F(SafetyTest, QueueIsNeverCopiedOntoItself) {
         Has(r.err, "' is the input queue QM1/SRC: a queue can not be copied onto itself.\n"))
         << name << "\n"
         << r.err;
-    EXPECT_EQ((Texts{"m1", "m2", "m3"}), Data("QM1", "SRC")) << name;
-    EXPECT_EQ(Texts{}, Data("QM1", "DST")) << name;
+    EXPECT_EQ((Texts{"m1", "m2", "m3"}), QueueData("SRC", "QM1")) << name;
+    EXPECT_EQ(Texts{}, QueueData("DST", "QM1")) << name;
   }
 }
 
@@ -223,10 +214,10 @@ TEST_F(SafetyTest, BrowseNeverRequeuesPoisonMessages) {
     RunResult r = Zeplo(args);
     EXPECT_EQ(0, r.exitStatus) << output[1] << "\n" << r.err;
     EXPECT_TRUE(Has(r.err, "Messages:      2")) << output[1] << "\n" << r.err;
-    EXPECT_EQ(Texts{}, Data("QM1", "BOQ")) << output[1];
-    EXPECT_EQ((Texts{"m1", "poison"}), Data("QM1", "SRC")) << output[1];
+    EXPECT_EQ(Texts{}, QueueData("BOQ", "QM1")) << output[1];
+    EXPECT_EQ((Texts{"m1", "poison"}), QueueData("SRC", "QM1")) << output[1];
     Texts copied = output[0] == "-o" ? Texts{"m1", "poison"} : Texts{};
-    EXPECT_EQ(copied, Data("QM1", "DST")) << output[1];
+    EXPECT_EQ(copied, QueueData("DST", "QM1")) << output[1];
   }
   EXPECT_EQ(2u, FileIds("out.zpd").size());
 }
@@ -265,11 +256,11 @@ TEST_F(SafetyTest, EmptyNamesAreRefused) {
     RunResult r = Zeplo(c.args);
     EXPECT_EQ(Status(2046), r.exitStatus) << c.err << r.err;
     EXPECT_TRUE(Has(r.err, c.err)) << r.err;
-    EXPECT_EQ((Texts{"m1", "m2"}), Data("QM1", "SRC")) << c.err;
+    EXPECT_EQ((Texts{"m1", "m2"}), QueueData("SRC", "QM1")) << c.err;
   }
   // Named on purpose, a move with no output at all still empties the queue.
   EXPECT_EQ(0, Zeplo({"-I", "SRC"}).exitStatus);
-  EXPECT_EQ(Texts{}, Data("QM1", "SRC"));
+  EXPECT_EQ(Texts{}, QueueData("SRC", "QM1"));
 }
 
 // A wait longer than an MQGET can be given waits for ever, rather than
@@ -295,7 +286,7 @@ TEST_F(SafetyTest, PacedMessagesReachTheQueueAtTheirPace) {
       30000));
   EXPECT_NE("4\n", depth) << "the first paced message came with the last";
   EXPECT_EQ(0, run.Finish().exitStatus);
-  EXPECT_EQ("4\n", LocalqmOrFail({"depth", "QM1", "DST"}));
+  EXPECT_EQ(4, Depth("DST"));
 }
 
 }  // namespace

@@ -12,18 +12,15 @@ namespace {
 
 constexpr int kRefused = 2046 & 0xFF;
 
-class ShapingMovesTest : public ::testing::Test {
+class ShapingMovesTest : public QueueTest {
  public:
+  ShapingMovesTest() : QueueTest({"Q1", "Q2"}) {}
   void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
+    QueueTest::SetUp();
     LocalqmOrFail({"create", "QM2"});
-    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
     LocalqmOrFail({"define", "QM2", "Q2"});
     LocalqmOrFail({"put", "QM1", "Q1", "--text", "one", "--priority", "2"});
     LocalqmOrFail({"put", "QM1", "Q1", "--text", "two", "--priority", "1"});
-  }
-  static std::string Depth(const char* qmgr, const char* queue) {
-    return LocalqmOrFail({"depth", qmgr, queue});
   }
 };
 
@@ -34,8 +31,8 @@ TEST_F(ShapingMovesTest, ContextPassedOnASelectiveMove) {
     RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-r", "1", "-C", mode});
     ASSERT_EQ(0, r.exitStatus) << mode << "\n" << r.err;
   }
-  EXPECT_EQ("0\n", Depth("QM1", "Q1"));
-  EXPECT_EQ("2\n", Depth("QM1", "Q2"));
+  EXPECT_EQ(0, Depth("Q1"));
+  EXPECT_EQ(2, Depth("Q2"));
 }
 
 // Refused before anything is taken: each leaves both messages on Q1.
@@ -56,9 +53,9 @@ TEST_F(ShapingMovesTest, MovesThatCouldNotBeUndoneAreRefused) {
     RunResult r = RunZeplo(c.Args);
     EXPECT_EQ(c.Status, r.exitStatus) << c.Message << r.err;
     EXPECT_EQ(c.Message, AfterBanner(r.err));
-    EXPECT_EQ("2\n", Depth("QM1", "Q1"));
+    EXPECT_EQ(2, Depth("Q1"));
   }
-  EXPECT_EQ("0\n", Depth("QM2", "Q2"));
+  EXPECT_EQ(0, Depth("Q2", "QM2"));
 }
 
 }  // namespace

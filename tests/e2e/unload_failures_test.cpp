@@ -32,25 +32,15 @@ std::string Counts(int read, int files, int written, int size = 2) {
 }
 const std::string kRolledBack = "\nOperation rolled back, completed operations as follows:\n";
 
-class UnloadFailureTest : public ::testing::Test {
+class UnloadFailureTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
-  }
   void TearDown() override { RunLocalqm({"fault", "QM1", "--clear"}); }
 
   static void Reset(const std::vector<std::string>& texts) {
     LocalqmOrFail({"fault", "QM1", "--clear"});
     LocalqmOrFail({"clear", "QM1", "Q1"});
-    for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", "Q1", "--text", t});
+    Put(texts);
   }
-  static std::vector<std::string> QueueData() {
-    std::vector<std::string> data;
-    for (MessageFields& m : BrowseMessages("QM1", "Q1")) data.push_back(m["Data"]);
-    return data;
-  }
-  static int Depth() { return atoi(LocalqmOrFail({"depth", "QM1", "Q1"}).c_str()); }
   // Message data lengths in a message file, from its X (hex data) lines.
   static std::vector<size_t> FileMessageLengths(const std::string& name) {
     std::vector<size_t> lengths;

@@ -75,11 +75,10 @@ std::vector<std::pair<std::string, std::string>> Messages() {
   };
 }
 
-class UnloadFiltersTest : public ::testing::Test {
+class UnloadFiltersTest : public QueueTest {
  public:
   void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
+    QueueTest::SetUp();
     Fill();
   }
   static void Fill() {

@@ -47,16 +47,7 @@ std::vector<std::string> Rendered(const std::string& text) {
   return lines;
 }
 
-class UnloadInteractiveTest : public ::testing::Test {
- public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
-  }
-  static void Put(const std::vector<std::string>& texts) {
-    for (const std::string& t : texts) LocalqmOrFail({"put", "QM1", "Q1", "--text", t});
-  }
-};
+using UnloadInteractiveTest = QueueTest;
 
 // ---- The overwrite question ---------------------------------------------
 

@@ -29,24 +29,16 @@ const char* const kMessageHex[] = {
 };
 const int kMessages = 5;  // of 51 data bytes in all
 
-class UnloadLayoutsTest : public ::testing::Test {
+class UnloadLayoutsTest : public QueueTest {
  public:
   void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
+    QueueTest::SetUp();
     for (const char* hex : kMessageHex) {
       if (hex[0] == '\0')
         LocalqmOrFail({"put", "QM1", "Q1", "--text", ""});
       else
         LocalqmOrFail({"put", "QM1", "Q1", "--hex", hex});
     }
-  }
-  static int Depth() {
-    std::string out = LocalqmOrFail({"depth", "QM1", "Q1"});
-    size_t digits = out.find_last_of("0123456789");
-    if (digits == std::string::npos) return -1;
-    size_t start = out.find_last_not_of("0123456789", digits);
-    return atoi(out.c_str() + (start == std::string::npos ? 0 : start + 1));
   }
   static RunResult Unload(std::vector<std::string> extra, const std::string& file = "out.zpd") {
     std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-F", file};

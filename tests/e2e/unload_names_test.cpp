@@ -18,12 +18,8 @@ namespace {
 
 using Files = std::map<std::string, int>;  // file name -> messages in it
 
-class UnloadNamesTest : public ::testing::Test {
+class UnloadNamesTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
-  }
   // Messages m1..mN ("m<i>" padded with dots to length bytes).
   static void Put(int count, int length = 2) {
     for (int i = 1; i <= count; i++) {

@@ -9,11 +9,10 @@
 
 namespace {
 
-class UnloadSelectorTest : public ::testing::Test {
+class UnloadSelectorTest : public QueueTest {
  protected:
   void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    LocalqmOrFail({"define", "QM1", "Q1"});
+    QueueTest::SetUp();
     for (const char* p : {"2", "7", "5", "0"})
       LocalqmOrFail({"put", "QM1", "Q1", "--text", std::string("p") + p, "--priority", p});
   }
