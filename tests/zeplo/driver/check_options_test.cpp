@@ -1,128 +1,44 @@
 // The whole-command-line checks, the range ordering and the selection report.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <deque>
-#include <functional>
 #include <string>
-#include <vector>
 
-#include "zeplo/driver/driver.h"
-#include "zeplo/cs/cs.h"
-#include "zeplo/names/names.h"
+#include "tests/zeplo/driver/options_util.h"
 
 namespace {
 
-class CheckOptionsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
-  void TearDown() override { Release(); }
-  void Release() {
-    QueueListRelease(&options_.InputList);
-    QueueListRelease(&options_.OutputList);
-    if (options_.Selector != nullptr) CSFreeMem(options_.Selector);
-    options_.Selector = nullptr;
-  }
+using CheckOptionsTest = OptionsFixture;
 
-  // Parses and checks "zeplo <args>"; returns CheckOptions' code and its
-  // standard error. Parsing itself must succeed.
-  int Check(const std::vector<std::string>& args, std::string* err) {
-    Release();
-    words_.emplace_back(std::vector<std::string>{"zeplo", "-q"});
-    std::vector<std::string>& words = words_.back();
-    words.insert(words.end(), args.begin(), args.end());
-    argv_.emplace_back();
-    for (std::string& w : words) argv_.back().push_back(w.data());
-    argv_.back().push_back(nullptr);
-    int argc = static_cast<int>(words.size());
-    RunOptionsInit(&options_, argc, argv_.back().data());
-    options_.NowSeconds = 1419465600;
-    bool endRun = true;
-    testing::internal::CaptureStderr();
-    int rc = ParseOptions(&options_, argc, argv_.back().data(), &endRun);
-    std::string parseErr = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(rc, 0) << parseErr;
-    EXPECT_FALSE(endRun);
-    testing::internal::CaptureStderr();
-    rc = CheckOptions(&options_);
-    *err = testing::internal::GetCapturedStderr();
-    return rc;
-  }
-
-  RunOptions options_{};
-  std::deque<std::vector<std::string>> words_;
-  std::deque<std::vector<char*>> argv_;
-};
-
+// kOptionsNow is 1419465600: an hour before is 1419462000, ten minutes
+// before 1419465000.
 TEST_F(CheckOptionsTest, DerivedSettings) {
-  using Check_ = std::function<bool(const RunOptions&)>;
-  struct Case {
-    std::vector<std::string> Args;
-    Check_ Holds;
+  const struct {
+    const char* args;
+    const char* fields;
   } cases[] = {
-      {{"-iQ1", "-fq1.txt"},
-       [](const RunOptions& o) {
-         return o.InputFile[0] == '\0' && strcmp(o.OutputFile, "q1.txt") == 0;
-       }},
-      {{"-oQ1", "-fq1.txt"},
-       [](const RunOptions& o) {
-         return strcmp(o.InputFile, "q1.txt") == 0 && o.OutputFile[0] == '\0';
-       }},
-      {{"-iQ1", "-ds"},
-       [](const RunOptions& o) { return strcmp(o.OutputFile, "stdout") == 0; }},
-      {{"-iQ1", "-T60,10"},
-       [](const RunOptions& o) {
-         return o.YoungerThan == 3600 && o.OlderThan == 600 &&
-                o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
-       }},
-      {{"-iQ1", "-T10,60"},
-       [](const RunOptions& o) {
-         return o.PutAfter == 1419465600 - 3600 && o.PutBefore == 1419465600 - 600;
-       }},
-      {{"-iQ1", "-T60"},
-       [](const RunOptions& o) {
-         return o.PutAfter == 0 && o.PutBefore == 1419465600 - 3600;
-       }},
-      {{"-iQ1", "-fmsg%n.txt"},
-       [](const RunOptions& o) {
-         return o.OutputFileHasInserts && o.LimitsActive &&
-                o.MaxMessagesPerFile == 1;
-       }},
-      {{"-iQ1", "-f*"},
-       [](const RunOptions& o) {
-         return o.Generic && o.OutputFileHasInserts && o.LimitsActive &&
-                o.MaxMessagesPerFile == 0 && o.MaxFileSize == 524288000;
-       }},
-      {{"-iQ1", "-f*", "-Lm7"},
-       [](const RunOptions& o) {
-         return o.MaxMessagesPerFile == 7 && o.MaxFileSize == 0;
-       }},
-      {{"-oQ1", "-fin%I*.txt"},
-       [](const RunOptions& o) {
-         return o.Generic && o.InputFileHasInserts && !o.LimitsActive;
-       }},
+      {"-iQ1 -fq1.txt", "InputFile= OutputFile=q1.txt"},
+      {"-oQ1 -fq1.txt", "InputFile=q1.txt OutputFile="},
+      {"-iQ1 -ds", "OutputFile=stdout"},
+      {"-iQ1 -T60,10", "YoungerThan=3600 OlderThan=600 PutAfter=1419462000 PutBefore=1419465000"},
+      {"-iQ1 -T10,60", "PutAfter=1419462000 PutBefore=1419465000"},
+      {"-iQ1 -T60", "PutAfter=0 PutBefore=1419462000"},
+      {"-iQ1 -fmsg%n.txt", "OutputFileHasInserts=1 LimitsActive=1 MaxMessagesPerFile=1"},
+      {"-iQ1 -f*",
+       "Generic=1 OutputFileHasInserts=1 LimitsActive=1 MaxMessagesPerFile=0 MaxFileSize=524288000"},
+      {"-iQ1 -f* -Lm7", "MaxMessagesPerFile=7 MaxFileSize=0"},
+      {"-oQ1 -fin%I*.txt", "Generic=1 InputFileHasInserts=1 LimitsActive=0"},
   };
-  for (const Case& c : cases) {
-    std::string line, err;
-    for (const std::string& a : c.Args) line += a + " ";
-    EXPECT_EQ(Check(c.Args, &err), 0) << line << err;
-    EXPECT_TRUE(c.Holds(options_)) << line;
-    EXPECT_EQ(err, "") << line;
-    if (options_.Selector != nullptr) {
-      CSFreeMem(options_.Selector);
-      options_.Selector = nullptr;
-    }
+  for (const auto& c : cases) {
+    std::string err;
+    EXPECT_EQ(0, Check(c.args, &err)) << c.args << "\n" << err;
+    EXPECT_EQ(c.fields, Fields(options_, c.fields)) << c.args;
+    EXPECT_EQ("", err) << c.args;
   }
 }
 
 TEST_F(CheckOptionsTest, GenericLoadIgnoresLimits) {
   std::string err;
-  EXPECT_EQ(Check({"-oQ1", "-fin*", "-Lm5"}, &err), 0);
+  EXPECT_EQ(0, Check("-oQ1 -fin* -Lm5", &err));
   EXPECT_EQ(err, "-L parameters are ignored in generic load\n\n");
   EXPECT_FALSE(options_.LimitsActive);
 }
@@ -158,15 +74,15 @@ TEST_F(CheckOptionsTest, RangeOrdering) {
 
 TEST_F(CheckOptionsTest, SelectionReportLines) {
   struct Case {
-    std::vector<std::string> Args;
+    std::string Args;
     std::string Report;
   } cases[] = {
-      {{"-iQ1", "-Gi:", "-z1536,2m", "-P,6"},
+      {"-iQ1 -Gi: -z1536,2m -P,6",
        "Inverse Message selection active:\n"
        "  Message size greater or equal to 1 KB 512 bytes \n"
        "  Message size less than 2 MBs \n"
        "  Message priority less than or equal to 6\n\n"},
-      {{"-iQ1", "-gxm0A0B", "-eABC", "-EX", "-x0aff", "-XC1", "-SNO"},
+      {"-iQ1 -gxm0A0B -eABC -EX -x0aff -XC1 -SNO",
        "Message selection active:\n"
        "  Message Identifier 0x'0A0B" + std::string(44, '0') + "'\n"
        "  Not containing the ASCII string 'NO'\n"
@@ -174,43 +90,38 @@ TEST_F(CheckOptionsTest, SelectionReportLines) {
        "  Not containing the EBCDIC string 'X'\n"
        "  Containing the HEX string 0x'0AFF'\n"
        "  Not containing the HEX string 0x'C1'\n\n"},
-      {{"-iQ1", "-Gt:QM1/APP.*", "-HColour='red'", "-r3"},
+      {"-iQ1 -Gt:QM1/APP.* -HColour='red' -r3",
        "Message selection active:\n"
        "  Message index 3 only.\n"
        "  Messages matching selector 'Colour='red''\n"
        "  Messages targeted to QM1/APP.*\n\n"},
-      {{"-iQ1", "-T60,10"},
+      {"-iQ1 -T60,10",
        "Message selection active:\n"
        "  Younger than (1 hour) Wed Dec 24 23:00:00 2014\n"
        "  Older   than (10 minutes) Wed Dec 24 23:50:00 2014\n\n"},
-      {{"-iQ1", "-T1441"},
+      {"-iQ1 -T1441",
        "Message selection active:\n"
        "  Older than (1 day 1 minute) Tue Dec 23 23:59:00 2014\n\n"},
-      {{"-iQ1", "-Tfu25/12/2014_12:00", "-Vt"},
+      {"-iQ1 -Tfu25/12/2014_12:00 -Vt",
        "Current Time:1419465600\n"
        "Message selection active:\n"
        "  Put after  Thu Dec 25 12:00:00 2014\n"
        "  Put after  1419508800 (-43200)\n"},
-      {{"-iQ1", "-Ttu25/12/2014_11:00", "-Vt"},
+      {"-iQ1 -Ttu25/12/2014_11:00 -Vt",
        "Current Time:1419465600\n"
        "Message selection active:\n"
        "  Put before Thu Dec 25 11:00:00 2014\n"
        "  Put before 1419505200 (-39600)"},
   };
   for (const Case& c : cases) {
-    std::string line, err;
-    for (const std::string& a : c.Args) line += a + " ";
-    ASSERT_EQ(Check(c.Args, &err), 0) << line << err;
+    std::string err;
+    ASSERT_EQ(0, Check(c.Args, &err)) << c.Args << "\n" << err;
     RangeLine range = NormaliseRange(&options_);
     testing::internal::CaptureStderr();
     PrintSelectionReport(&options_, range);
     std::string report = testing::internal::GetCapturedStderr();
     // The trace line of a put time has no newline of its own.
-    EXPECT_EQ(report.substr(0, c.Report.size()), c.Report) << line;
-    if (options_.Selector != nullptr) {
-      CSFreeMem(options_.Selector);
-      options_.Selector = nullptr;
-    }
+    EXPECT_EQ(c.Report, report.substr(0, c.Report.size())) << c.Args;
   }
 }
 

@@ -91,66 +91,6 @@ TEST_F(ValueParsersTest, Quantities) {
   EXPECT_EQ(INT32_MAX, seconds);
 }
 
-TEST_F(ValueParsersTest, OptionValues) {
-  // Each row: the option, its value, and what RunOptions holds afterwards.
-  struct Case {
-    char Option;
-    const char* Value;
-    int64_t RunOptions::*Field64;
-    int32_t RunOptions::*Field32;
-    int64_t Expected;
-  } cases[] = {
-      {'T', "60", nullptr, &RunOptions::OlderThan, 3600},
-      {'T', "60,10", nullptr, &RunOptions::YoungerThan, 600},
-      {'T', ",10", nullptr, &RunOptions::OlderThan, 0},
-      {'T', "t25/12/2014", &RunOptions::PutBefore, nullptr, 1419465600},
-      {'T', "fu25/12/2014_12:00", &RunOptions::PutAfter, nullptr, 1419508800},
-      {'r', "5", nullptr, &RunOptions::RangeLast, 5},
-      {'r', "5..9", nullptr, &RunOptions::RangeLast, 9},
-      {'r', "5#3", nullptr, &RunOptions::RangeLast, 7},
-      {'r', "#3", nullptr, &RunOptions::RangeFirst, 0},
-      {'r', "#3", nullptr, &RunOptions::RangeLast, 3},
-      {'r', "5..", nullptr, &RunOptions::RangeLast, 0},
-      {'r', "10..5", nullptr, &RunOptions::RangeFirst, 10},
-      {'r', "2147483647#9", nullptr, &RunOptions::RangeLast, INT32_MAX},
-      {'P', "3,7", nullptr, &RunOptions::PriorityMax, 7},
-      {'P', ",7", nullptr, &RunOptions::PriorityMin, -1},
-      {'P', "4", nullptr, &RunOptions::PriorityMin, 4},
-      {'P', "7,3", nullptr, &RunOptions::PriorityMin, 3},
-      {'P', "7,3", nullptr, &RunOptions::PriorityMax, 7},
-      {'D', "r", nullptr, &RunOptions::Delay, 100},
-      {'D', "r50", nullptr, &RunOptions::Delay, 50},
-      {'D', "-500", nullptr, &RunOptions::Delay, -500},
-      {'R', "*:60", nullptr, &RunOptions::Rate, -1},
-      {'R', "*:60", nullptr, &RunOptions::RateDuration, 60},
-      {'R', "10", nullptr, &RunOptions::Rate, 10},
-      {'R', "10", nullptr, &RunOptions::RateDuration, 0},
-      {'R', "5:*", nullptr, &RunOptions::RateDuration, -1},
-      {'w', "-5", nullptr, &RunOptions::WaitInterval, -1},
-      {'w', "30", nullptr, &RunOptions::WaitInterval, 30},
-      // Past what an MQGET can wait (milliseconds in 32 bits): unlimited.
-      {'w', "2147483", nullptr, &RunOptions::WaitInterval, 2147483},
-      {'w', "2147484", nullptr, &RunOptions::WaitInterval, -1},
-      {'w', "99999999999", nullptr, &RunOptions::WaitInterval, -1},
-  };
-  for (const Case& c : cases) {
-    RunOptions o = options_;
-    int rc = -1;
-    switch (c.Option) {
-      case 'T': rc = ParseTimeOnQueue(&o, c.Value); break;
-      case 'r': rc = ParseMessageRange(&o, c.Value); break;
-      case 'P': rc = ParsePriorityRange(&o, c.Value); break;
-      case 'D': rc = ParseDelay(&o, c.Value); break;
-      case 'R': rc = ParseRate(&o, c.Value); break;
-      case 'w': rc = ParseWait(&o, c.Value); break;
-    }
-    std::string label = std::string("-") + c.Option + c.Value;
-    EXPECT_EQ(rc, 0) << label;
-    int64_t got = c.Field64 != nullptr ? o.*c.Field64 : o.*c.Field32;
-    EXPECT_EQ(got, c.Expected) << label;
-  }
-}
-
 TEST_F(ValueParsersTest, RangeRefusals) {
   for (const char* text : {"5x", "5.9", "5#x", "#0", "5#", "x", "5...9", "..9x"}) {
     RunOptions o = options_;
