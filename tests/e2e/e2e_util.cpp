@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -350,6 +351,16 @@ std::vector<MessageFields> BrowseMessages(const std::string& qmgr, const std::st
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
+
+std::string Hex(const void* data, size_t length) {
+  std::string hex;
+  char pair[3];
+  for (size_t i = 0; i < length; i++)
+    snprintf(pair, sizeof pair, "%02X", static_cast<const unsigned char*>(data)[i]), hex += pair;
+  return hex;
+}
+
+std::string Hex(const std::string& bytes) { return Hex(bytes.data(), bytes.size()); }
 
 void QueueTest::SetUp() {
   LocalqmOrFail({"create", "QM1", "--default"});

@@ -137,6 +137,10 @@ std::vector<std::string> SplitLines(const std::string& text);
 // Whether `part` occurs in `text`.
 bool Has(const std::string& text, const std::string& part);
 
+// Bytes as upper-case hex digits, two per byte.
+std::string Hex(const void* data, size_t length);
+std::string Hex(const std::string& bytes);
+
 // Splits a command line written as one text at its spaces: the compact
 // form of a table row's arguments (none of which holds a space).
 std::vector<std::string> Words(const std::string& text);

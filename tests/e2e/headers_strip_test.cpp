@@ -69,15 +69,6 @@ void Text(char (&field)[N], const char* value, bool ebcdic) {
     for (char& c : field) c = Ebcdic(c);
 }
 
-std::string Hex(const void* p, size_t n) {
-  std::string out;
-  char pair[3];
-  for (size_t i = 0; i < n; i++)
-    snprintf(pair, sizeof pair, "%02X", static_cast<const unsigned char*>(p)[i]), out += pair;
-  return out;
-}
-std::string Hex(const std::string& s) { return Hex(s.data(), s.size()); }
-
 // Identifiers and token of the embedded descriptor, as bytes.
 std::string Bytes(unsigned char first, size_t n) {
   std::string s;
@@ -192,12 +183,9 @@ const std::map<std::string, std::string> kFileKeys = {
     {"MsgId", "MSI"},       {"CorrelId", "COI"},       {"MsgType", "MST"},
     {"Priority", "PRI"},    {"Persistence", "PER"},    {"AccountingToken", "ACC"}};
 
-class HeadersStripTest : public ::testing::Test {
+class HeadersStripTest : public QueueTest {
  public:
-  void SetUp() override {
-    LocalqmOrFail({"create", "QM1", "--default"});
-    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"define", "QM1", q});
-  }
+  HeadersStripTest() : QueueTest({"Q1", "Q2"}) {}
   static void PutHex(const std::string& data, const std::string& format, const Variant& v) {
     LocalqmOrFail({"put", "QM1", "Q1", "--hex", Hex(data), "--format", format, "--encoding",
                    std::to_string(v.encoding), "--ccsid", std::to_string(v.ccsid)});

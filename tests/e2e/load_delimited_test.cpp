@@ -11,13 +11,6 @@
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string hex;
-  for (unsigned char c : bytes) hex += std::string{digits[c >> 4], digits[c & 15]};
-  return hex;
-}
-
 // Records 1 and 3 carry properties; the second section is laid out over
 // lines and indented, as people write it.
 const char kOrders[] =

@@ -15,13 +15,6 @@
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char pair[3];
-  for (unsigned char b : bytes) std::snprintf(pair, sizeof pair, "%02X", b), out += pair;
-  return out;
-}
-
 std::string Unhex(const std::string& hex) {
   std::string out;
   for (size_t i = 0; i + 1 < hex.size(); i += 2) out += char(std::stoi(hex.substr(i, 2), 0, 16));

@@ -18,14 +18,6 @@ namespace {
 
 using Selection = std::set<int>;  // message numbers, 1 to 7
 
-std::string Hex(const void* data, size_t length) {
-  std::string hex;
-  char pair[3];
-  for (size_t i = 0; i < length; i++)
-    snprintf(pair, sizeof pair, "%02X", static_cast<const unsigned char*>(data)[i]), hex += pair;
-  return hex;
-}
-
 void Blank(char* field, size_t width, const char* text) {
   memset(field, ' ', width);
   memcpy(field, text, strlen(text));
