@@ -10,9 +10,10 @@
 //                    gFake of its own, reached with dlsym(handle, "gFake").
 // The calls behave alike in both: MQCONNX checks the name, MQCNO version
 // and user; MQOPEN, MQINQ, MQGET, MQCMIT, MQBACK and MQCLOSE act on the one
-// queue; every call is logged and may be made to fail once by a FakeFault.
-// MQCONN fails with the build's marker reason and the optional calls other
-// than MQCONNX with marker + 100, so a test can tell which file was bound.
+// queue; each of the 11 required calls and MQCONNX is logged and may be
+// made to fail once by a FakeFault. MQCONN fails with the build's marker
+// reason and the other optional calls with marker + 100, so a test can tell
+// which file was bound.
 #ifndef TESTS_ZEPLO_FAKE_MQ_FAKE_MQ_H_
 #define TESTS_ZEPLO_FAKE_MQ_FAKE_MQ_H_
 
