@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tests/zeplo/test_run.h"
-#include "tests/zeplo/engine/fake_mq.h"
+#include "tests/zeplo/fake_mq/fake_mq.h"
 #include "zeplo/engine/engine.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/zeplo/test_run.h"
-#include "tests/zeplo/engine/fake_mq.h"
+#include "tests/zeplo/fake_mq/fake_mq.h"
 #include "zeplo/engine/engine.h"
 #include "zeplo/files/files.h"
 #include "zeplo/logreplay/logreplay.h"

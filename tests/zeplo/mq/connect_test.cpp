@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -13,19 +14,19 @@
 #include <vector>
 
 #include "tests/zeplo/test_run.h"
-#include "tests/zeplo/mq/fake_mq_control.h"
+#include "tests/zeplo/fake_mq/fake_mq.h"
 #include "zeplo/mq/mq.h"
 
 namespace {
 
 const std::string kFake = FAKE_MQ_DIR;
 
-// The control record of one stand-in library file.
-FakeMqControl* Control(const char* dir, const char* file) {
+// The record of one stand-in library file.
+FakeQmgr* Control(const char* dir, const char* file) {
   std::string path = kFake + "/" + dir + "/" + file;
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (handle == nullptr) return nullptr;
-  return static_cast<FakeMqControl*>(dlsym(handle, "fakeMqControl"));
+  return static_cast<FakeQmgr*>(dlsym(handle, "gFake"));
 }
 
 class ConnectTest : public ::testing::Test {
@@ -35,11 +36,7 @@ class ConnectTest : public ::testing::Test {
     setenv("MQIC_DLL_PATH", (kFake + "/client").c_str(), 1);
     control_ = Control("server", "libmqm_r.so");
     ASSERT_NE(nullptr, control_);
-    std::memset(control_, 0, sizeof *control_);
-    std::snprintf(control_->QmgrName, sizeof control_->QmgrName, "%s", "FAKEQM");
-    control_->MaxCnoVersion = 8;
-    control_->CommandLevel = 945;
-    control_->Platform = MQPL_UNIX;
+    *control_ = FakeQmgr{};  // "FAKEQM", MQCNO up to version 8, level 945, MQPL_UNIX
     options_ = std::make_unique<TestRun>();
     QmgrSlot* slot = &options_->Qmgrs[0];
     slot->Api = &api_;
@@ -61,7 +58,7 @@ class ConnectTest : public ::testing::Test {
   }
   QmgrSlot* Slot() { return &options_->Qmgrs[0]; }
 
-  FakeMqControl* control_ = nullptr;
+  FakeQmgr* control_ = nullptr;
   std::unique_ptr<TestRun> options_;
   MqApi api_ = {};
   std::string err_;
@@ -102,22 +99,21 @@ TEST_F(ConnectTest, VersionRetryAndRefusals) {
     std::string held = c.password != nullptr ? c.password : "";
     Slot()->Password = c.password != nullptr ? held.data() : nullptr;
     control_->MaxCnoVersion = c.maxCno;
-    std::snprintf(control_->RequiredUser, sizeof control_->RequiredUser, "%s", c.requiredUser);
-    std::snprintf(control_->RequiredPassword, sizeof control_->RequiredPassword, "pw");
+    control_->RequiredUser = c.requiredUser;
+    control_->RequiredPassword = "pw";
     EXPECT_EQ(c.expectedRc, Connect());
     EXPECT_EQ(c.expectedErr, err_);
     EXPECT_EQ(nullptr, Slot()->Password);
     EXPECT_EQ(std::string(held.size(), '\0'), held);
-    ASSERT_EQ(static_cast<int>(c.versions.size()), control_->ConnxCalls);
-    for (size_t i = 0; i < c.versions.size(); ++i) {
-      EXPECT_EQ(c.versions[i], control_->CnoVersions[i]);
-    }
+    std::vector<MQLONG> versions;
+    for (const MQCNO& cno : control_->Cnos) versions.push_back(cno.Version);
+    EXPECT_EQ(c.versions, versions);
     if (c.expectedRc == 0) {
       EXPECT_NE(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
       EXPECT_STREQ("FAKEQM", Slot()->Name);
     } else {
       EXPECT_EQ(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
-      EXPECT_EQ(0, control_->OpenCalls);
+      EXPECT_EQ(0u, control_->OpenOptions.size());
     }
   }
 }
@@ -127,6 +123,8 @@ TEST_F(ConnectTest, WarningStillConnectsButIsReturned) {
   EXPECT_EQ(MQRC_ALREADY_CONNECTED, Connect());
   EXPECT_EQ(5, Slot()->Hconn);
   EXPECT_STREQ("FAKEQM", Slot()->Name);
+  EXPECT_EQ(945, Slot()->CommandLevel);
+  EXPECT_EQ(MQPL_UNIX, Slot()->Platform);
   EXPECT_EQ("", err_);
 }
 
@@ -147,14 +145,16 @@ TEST_F(ConnectTest, FailedInquiryKeepsTheSlotAsItWas) {
   for (const auto& c : kCases) {
     SetUp();
     options_->Parsed.PrintApis = true;
-    control_->OpenReason = c.openReason;
-    control_->InqReason = c.inqReason;
+    for (int run = 0; run < 2; run++) {  // the connect's inquiry, then the one below
+      if (c.openReason != 0) control_->Faults.push_back({"MQOPEN", 0, MQCC_FAILED, c.openReason});
+      if (c.inqReason != 0) control_->Faults.push_back({"MQINQ", 0, MQCC_FAILED, c.inqReason});
+    }
     EXPECT_EQ(0, Connect());
     EXPECT_EQ(c.err, err_);
     EXPECT_STREQ("", Slot()->Name);
     EXPECT_EQ(-7, Slot()->CommandLevel);
     EXPECT_EQ(-7, Slot()->Platform);
-    EXPECT_EQ(c.closes, control_->CloseCalls);
+    EXPECT_EQ(c.closes, std::count(control_->Calls.begin(), control_->Calls.end(), "MQCLOSE"));
     options_->Parsed.PrintApis = false;
     EXPECT_EQ(c.lastReason, InquireQmgr(options_.get(), 0));
   }
@@ -170,7 +170,7 @@ TEST_F(ConnectTest, BindFailuresAndBadSlots) {
   setenv("MQIC_DLL_PATH", "/nonexistent", 1);
   EXPECT_EQ(MQRC_ENVIRONMENT_ERROR, Connect());
   EXPECT_EQ("Error loading MQAPI DLL  RC(2)\n", err_);
-  EXPECT_EQ(0, control_->ConnxCalls);
+  EXPECT_EQ(0u, control_->Cnos.size());
 
   // An old library without MQCONNX: the fallback's reason is reported.
   setenv("MQM_DLL_PATH", (kFake + "/old").c_str(), 1);
