@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -62,6 +63,38 @@ inline void SetMessage(TestRun* opts, std::string* bytes) {
 }
 
 inline std::unique_ptr<TestRun> NewOptions() { return std::make_unique<TestRun>(); }
+
+// A whole file as the writer makes it of queue Q1 under the options `layout`
+// sets: message i has descriptor mds[i] (or mds[0] for all when `oneMd`).
+template <typename Layout>
+std::string WriteFile(Layout layout, const MQMD* mds, const std::string* data, int count,
+                      bool oneMd = false) {
+  auto opts = NewOptions();
+  layout(opts.get());
+  opts->Files.OutputStream = std::tmpfile();
+  std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "out.zpd");
+  EXPECT_EQ(0, WriteFileHeader(opts.get(), "Q1"));
+  for (int i = 0; i < count; ++i) {
+    std::string copy = data[i];
+    SetMessage(opts.get(), &copy);
+    opts->Message.OwnDescriptor = mds[oneMd ? 0 : i];
+    opts->Counters.MessageIndex = opts->Counters.SelectedCount = i + 1;
+    EXPECT_EQ(0, WriteMessage(opts.get()));
+  }
+  EXPECT_EQ(0, WriteFileEnd(opts.get()));
+  std::string text = StreamText(opts->Files.OutputStream);
+  std::fclose(opts->Files.OutputStream);
+  return text;
+}
+
+// Each of `parts` is found in `text`, in this order.
+inline void ExpectInOrder(const std::string& text, std::initializer_list<const char*> parts) {
+  size_t at = 0;
+  for (const char* part : parts) {
+    at = text.find(part, at);
+    ASSERT_NE(std::string::npos, at) << part << " in\n" << text;
+  }
+}
 
 // An input stream holding `text` as file `name`; the storage that reading
 // it leaves behind is released with it.
