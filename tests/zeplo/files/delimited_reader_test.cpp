@@ -166,22 +166,11 @@ TEST(DelimitedReaderTest, PropertiesBecomeAnExactMqrfh2) {
   EXPECT_EQ(MQMD_VERSION_1, md.Version);
   EXPECT_EQ(0, memcmp(md.Format, MQFMT_RF_HEADER_2, 8));
   EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
-  std::string data = d.Data();
-  ASSERT_EQ(data.size(), 36u + 4 + 16 + 4);
-  MQRFH2 h;
-  memcpy(&h, data.data(), sizeof h);
-  EXPECT_EQ(0, memcmp(h.StrucId, "RFH ", 4));
-  EXPECT_EQ(2, h.Version);
-  EXPECT_EQ(56, h.StrucLength);
-  EXPECT_EQ(546, h.Encoding);
-  EXPECT_EQ(-2, h.CodedCharSetId);
-  EXPECT_EQ(0, memcmp(h.Format, MQFMT_STRING, 8));
-  EXPECT_EQ(0, h.Flags);
-  EXPECT_EQ(1208, h.NameValueCCSID);
-  MQLONG nameValueLength;
-  memcpy(&nameValueLength, data.data() + 36, 4);
-  EXPECT_EQ(16, nameValueLength);
-  EXPECT_EQ(data.substr(40), "<usr>abcde</usr>data");
+  // StrucId, Version, StrucLength, Encoding, CodedCharSetId, Format, Flags,
+  // NameValueCCSID, then the length of the properties and the data.
+  EXPECT_EQ("RFH " + Le32(2) + Le32(56) + Le32(546) + Le32(-2) + "MQSTR   " + Le32(0) + Le32(1208) +
+                Le32(16) + "<usr>abcde</usr>data",
+            d.Data());
 }
 
 TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
@@ -202,37 +191,34 @@ TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
 }
 
 TEST(DelimitedReaderTest, SettingsRefusedBeforeAnyRecord) {
+  const char* kSame = "Message and Property delimiters are the same.\n";
   struct {
     const char* what;
     NSettings setup;
-    ContextMode context;
     const char* message;  // "" when accepted
+    ContextMode context = ContextMode::Default;
   } cases[] = {
-      {"default context", {}, ContextMode::SetAll,
-       "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n"},
-      {"no context", {}, ContextMode::None, ""},
-      {"whole file with delimiters", {"<m>", "", "", "", "1"}, ContextMode::Default,
+      {"default context", {},
+       "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n", ContextMode::SetAll},
+      {"no context", {}, "", ContextMode::None},
+      {"whole file with delimiters", {"<m>", "", "", "", "1"},
        "Reading entire file does not require message delimiters.\n"},
-      {"include and exclude", {"", "", "", "", "ix"}, ContextMode::Default,
+      {"include and exclude", {"", "", "", "", "ix"},
        "You can not specify both 'include' and 'dont include' message/property delimiters.\n"},
-      {"code above 255", {"", "\\256"}, ContextMode::Default,
+      {"code above 255", {"", "\\256"},
        "Message delimiter character code must be between 0 and 255.\n"},
-      {"no hex escapes", {"", "\\t"}, ContextMode::Default,
-       "Unrecognised Message delimiter character code.\n"},
-      {"same", {"AB", "AB"}, ContextMode::Default, "Message delimiters are the same.\n"},
-      {"same allowed", {"AB", "AB", "", "", "!"}, ContextMode::Default, ""},
-      {"same properties", {"<m>", "</m>", "<p>", "<p>"}, ContextMode::Default,
-       "Property delimiters are the same.\n"},
-      {"message start is property start", {"<m>", "</m>", "<m>", "</p>"}, ContextMode::Default,
-       "Message and Property delimiters are the same.\n"},
-      {"ends the same", {"<m>", "</m>", "<p>", "</m>"}, ContextMode::Default,
-       "Message and Property delimiters are the same.\n"},
-      {"ends both LF", {"<m>", "", "<p>"}, ContextMode::Default, ""},
-      {"lines with properties", {"", "", "<p>", "</p>"}, ContextMode::Default,
+      {"no hex escapes", {"", "\\t"}, "Unrecognised Message delimiter character code.\n"},
+      {"same", {"AB", "AB"}, "Message delimiters are the same.\n"},
+      {"same allowed", {"AB", "AB", "", "", "!"}, ""},
+      {"same properties", {"<m>", "</m>", "<p>", "<p>"}, "Property delimiters are the same.\n"},
+      {"message start is property start", {"<m>", "</m>", "<m>", "</p>"}, kSame},
+      {"ends the same", {"<m>", "</m>", "<p>", "</m>"}, kSame},
+      {"ends both LF", {"<m>", "", "<p>"}, ""},
+      {"lines with properties", {"", "", "<p>", "</p>"},
        "Can't use single line Message delimiters with a Property delimiter.\n"},
-      {"open brace only", {"{", ""}, ContextMode::Default, "Unmatched delimiter brackets.\n"},
-      {"crossed brackets", {"(", "]"}, ContextMode::Default, "Unmatched delimiter ')' bracket.\n"},
-      {"crossed, check off", {"(", "]", "", "", "B"}, ContextMode::Default, ""},
+      {"open brace only", {"{", ""}, "Unmatched delimiter brackets.\n"},
+      {"crossed brackets", {"(", "]"}, "Unmatched delimiter ')' bracket.\n"},
+      {"crossed, check off", {"(", "]", "", "", "B"}, ""},
   };
   for (const auto& c : cases) {
     Delimited d("", c.setup);
@@ -254,8 +240,7 @@ TEST(DelimitedReaderTest, BracketCheck) {
   } cases[] = {
       {"([{<>}])()", ""}, {"a(b)c", ""}, {"(]", "Unmatched delimiter ')' bracket.\n"},
       {"]", "Unmatched delimiter ']' bracket.\n"}, {"((", "Unmatched delimiter brackets.\n"},
-      {std::string(kMaxBracketDepth + 1, '('), "Unmatched delimiter '(' bracket.\n"},
-  };
+      {std::string(kMaxBracketDepth + 1, '('), "Unmatched delimiter '(' bracket.\n"}};
   for (const auto& c : cases) {
     auto opts = NewOptions();
     const auto* p = reinterpret_cast<const unsigned char*>(c.text.data());
@@ -272,10 +257,7 @@ TEST(DelimitedReaderTest, PropertyWhitespaceStripping) {
       {"\t\r\n<usr>\n <x>1</x>\n</usr>\n", "<usr><x>1</x></usr>"},
       {"<a b='1  2'> 'q  r' </a>", "<a b='1  2'>'q  r'</a>"},
       {"<a> \"x <y> z\" </a>", "<a>\"x <y> z\"</a>"},
-      {"<a  b", "<a  b"},
-      {"'a  ", "'a  "},
-      {"", ""},
-  };
+      {"<a  b", "<a  b"}, {"'a  ", "'a  "}, {"", ""}};
   for (const auto& c : cases) {
     std::string out(c.in.size() + 1, '#');
     int32_t n = StripPropertyWhitespace(out.data(), c.in.data(), static_cast<int32_t>(c.in.size()));

@@ -62,6 +62,9 @@ inline void SetMessage(TestRun* opts, std::string* bytes) {
   m.Descriptor = &m.OwnDescriptor;
 }
 
+// The four bytes of `v` as this machine stores it.
+inline std::string Le32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
 inline std::unique_ptr<TestRun> NewOptions() { return std::make_unique<TestRun>(); }
 
 // A whole file as the writer makes it of queue Q1 under the options `layout`

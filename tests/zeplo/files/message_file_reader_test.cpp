@@ -46,8 +46,6 @@ std::string Field(const MQMD& md, const char* key) {
   return std::string(reinterpret_cast<const char*>(&md) + row->Offset, row->Width);
 }
 
-std::string Le32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-
 // Every field distinct; text fields blank-padded and never NUL, as MQ
 // gives them; the shared ApplIdentityData/ApplOriginData take text.
 MQMD FullDescriptor(int32_t version) {
