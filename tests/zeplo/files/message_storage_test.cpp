@@ -54,14 +54,9 @@ TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
   ASSERT_EQ(0, GrowMessageStorage(&s.opts, 5000));
   EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&s.opts, int64_t{1} << 40));
   std::string trace = testing::internal::GetCapturedStderr();
-  const char* expected[] = {"Allocating 4096 bytes\nAllocation success 0x",
-                            "Allocating 8192 bytes\nAllocation success 0x", "Freeing 0x",
-                            "Allocating 1099511627776 bytes\nAllocation failed!\n"};
-  size_t at = 0;
-  for (const char* e : expected) {
-    at = trace.find(e, at);
-    ASSERT_NE(std::string::npos, at) << e << " in\n" << trace;
-  }
+  ExpectInOrder(trace, {"Allocating 4096 bytes\nAllocation success 0x",
+                        "Allocating 8192 bytes\nAllocation success 0x", "Freeing 0x",
+                        "Allocating 1099511627776 bytes\nAllocation failed!\n"});
   EXPECT_EQ(std::string::npos, trace.find("Allocating 4096 bytes", 1));
 }
 
@@ -83,9 +78,7 @@ TEST(MessageStorageTest, FileReadersGrowFourFold) {
   };
   for (const auto& c : cases) {
     Storage s;
-    if (c.before > 0) {
-      ASSERT_EQ(0, GrowMessageStorage(&s.opts, c.before));
-    }
+    ASSERT_EQ(0, c.before > 0 ? GrowMessageStorage(&s.opts, c.before) : 0);
     ASSERT_EQ(0, EnsureMessageStorage(&s.opts, c.needed)) << c.needed;
     EXPECT_EQ(c.capacity, s.opts.Message.Capacity) << c.needed;
   }

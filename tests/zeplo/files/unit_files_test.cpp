@@ -16,6 +16,18 @@ void OpenAndWrite(TestRun* opts, const std::string& name, const std::string& tex
   opts->Files.OutputFilePosition += static_cast<int64_t>(text.size());
 }
 
+// A scratch directory and the options of a run writing into it (forced,
+// as -F, unless told otherwise); the unit's list goes with it.
+struct Unit {
+  ScratchDir dir;
+  std::unique_ptr<TestRun> opts = NewOptions();
+  explicit Unit(bool force = true) { opts->Parsed.ForceOverwrite = force; }
+  ~Unit() { ReleaseUnitFiles(opts.get()); }
+  void Write(const std::string& leaf, const std::string& text) {
+    OpenAndWrite(opts.get(), leaf[0] == '/' ? leaf : dir / leaf, text);
+  }
+};
+
 TEST(UnitFilesTest, BackoutLeavesTheFilesAsTheLastCommit) {
   const struct {
     const char* access;  // -a; null: the file is overwritten
@@ -28,75 +40,62 @@ TEST(UnitFilesTest, BackoutLeavesTheFilesAsTheLastCommit) {
       {"a", false, "old"},  // appended to: cut back to what it held
   };
   for (const auto& c : cases) {
-    ScratchDir dir;
-    dir.Create("first", "old");
-    auto opts = NewOptions();
-    opts->Parsed.ForceOverwrite = true;
-    opts->Parsed.FileAccessMode = c.access;
-    ASSERT_EQ(0, MarkOutputCommitted(opts.get()));  // the loop starts
-    OpenAndWrite(opts.get(), dir / "first", "c1");
-    EXPECT_EQ(0, c.committed ? MarkOutputCommitted(opts.get()) : 0);
-    OpenAndWrite(opts.get(), dir / "first", "u1");  // still open: not reopened
-    ASSERT_EQ(0, CloseOutputFile(opts.get()));      // a roll-over
-    OpenAndWrite(opts.get(), dir / "second", "u2");
-    EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
-    EXPECT_EQ(c.first, FileText(dir / "first")) << c.access << c.committed;
-    EXPECT_EQ("<missing>", FileText(dir / "second"));
-    EXPECT_EQ(nullptr, opts->Files.OutputStream);
-    EXPECT_EQ(c.access == nullptr && !c.committed ? 2 : 1, opts->Counters.UncommittedWrittenFiles);
-    ReleaseUnitFiles(opts.get());
+    Unit u;
+    u.dir.Create("first", "old");
+    u.opts->Parsed.FileAccessMode = c.access;
+    ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));  // the loop starts
+    u.Write("first", "c1");
+    EXPECT_EQ(0, c.committed ? MarkOutputCommitted(u.opts.get()) : 0);
+    u.Write("first", "u1");                          // still open: not reopened
+    ASSERT_EQ(0, CloseOutputFile(u.opts.get()));  // a roll-over
+    u.Write("second", "u2");
+    EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
+    EXPECT_EQ(c.first, FileText(u.dir / "first")) << c.access << c.committed;
+    EXPECT_EQ("<missing>", FileText(u.dir / "second"));
+    EXPECT_EQ(nullptr, u.opts->Files.OutputStream);
+    EXPECT_EQ(c.access == nullptr && !c.committed ? 2 : 1, u.opts->Counters.UncommittedWrittenFiles);
   }
   // A file committed while still empty stays, empty: only what the unit
   // opened itself goes.
   {
-    ScratchDir dir;
-    auto opts = NewOptions();
-    opts->Parsed.ForceOverwrite = true;
-    OpenAndWrite(opts.get(), dir / "kept", "");
-    ASSERT_EQ(0, MarkOutputCommitted(opts.get()));
-    OpenAndWrite(opts.get(), dir / "kept", "u1");
-    EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
-    EXPECT_EQ("", FileText(dir / "kept"));
-    ReleaseUnitFiles(opts.get());
+    Unit u;
+    u.Write("kept", "");
+    ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));
+    u.Write("kept", "u1");
+    EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
+    EXPECT_EQ("", FileText(u.dir / "kept"));
   }
   // A unit of more files than the list first has room for: all go.
   {
-    ScratchDir dir;
-    auto opts = NewOptions();
-    opts->Parsed.ForceOverwrite = true;
-    ASSERT_EQ(0, MarkOutputCommitted(opts.get()));
+    Unit u;
+    ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));
     for (char c = 'a'; c < 'j'; c++) {
-      OpenAndWrite(opts.get(), dir / std::string(1, c), "u");
-      ASSERT_EQ(0, CloseOutputFile(opts.get()));
+      u.Write(std::string(1, c), "u");
+      ASSERT_EQ(0, CloseOutputFile(u.opts.get()));
     }
-    EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
-    for (char c = 'a'; c < 'j'; c++) EXPECT_EQ("<missing>", FileText(dir / std::string(1, c))) << c;
-    ReleaseUnitFiles(opts.get());
+    EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
+    for (char c = 'a'; c < 'j'; c++) EXPECT_EQ("<missing>", FileText(u.dir / std::string(1, c))) << c;
   }
   // A file cut back behind our header ends again with the end line.
   {
-    ScratchDir dir;
-    auto opts = NewOptions();
-    OpenAndWrite(opts.get(), dir / "ours", "");
-    ASSERT_EQ(0, WriteFileHeader(opts.get(), nullptr));
-    ASSERT_EQ(0, MarkOutputCommitted(opts.get()));
-    OpenAndWrite(opts.get(), dir / "ours", "u1");
-    EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
-    std::string text = FileText(dir / "ours");
+    Unit u(false);
+    u.Write("ours", "");
+    ASSERT_EQ(0, WriteFileHeader(u.opts.get(), nullptr));
+    ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));
+    u.Write("ours", "u1");
+    EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
+    std::string text = FileText(u.dir / "ours");
     EXPECT_EQ(std::string(kFileEndLine) + "\n", text.substr(text.find('\n') + 2)) << text;
-    ReleaseUnitFiles(opts.get());
   }
   // A device named as the output is never cut back nor removed.
-  auto opts = NewOptions();
-  opts->Parsed.ForceOverwrite = true;
-  ASSERT_EQ(0, MarkOutputCommitted(opts.get()));
-  OpenAndWrite(opts.get(), "/dev/null", "u1");
-  EXPECT_EQ(0, RollBackOutputFiles(opts.get()));
+  Unit u;
+  ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));
+  u.Write("/dev/null", "u1");
+  EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
   struct stat st {};
   EXPECT_EQ(0, stat("/dev/null", &st));
   EXPECT_TRUE(S_ISCHR(st.st_mode));
-  CloseOutputFile(opts.get());
-  ReleaseUnitFiles(opts.get());
+  CloseOutputFile(u.opts.get());
 }
 
 }  // namespace
