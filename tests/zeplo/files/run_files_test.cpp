@@ -32,13 +32,8 @@ TEST(RunFilesTest, AccessModes) {
     const char* given;
     char base;
     const char* mode;
-  } cases[] = {{nullptr, 'r', "r"},
-               {"b", 'r', "rb"},
-               {"rb", 'r', "rb"},
-               {"b", 'w', "wb"},
-               {"w+", 'w', "w+"},
-               {"a", 'w', "a"},
-               {"a", 'r', "ra"},
+  } cases[] = {{nullptr, 'r', "r"}, {"b", 'r', "rb"}, {"rb", 'r', "rb"}, {"b", 'w', "wb"},
+               {"w+", 'w', "w+"}, {"a", 'w', "a"}, {"a", 'r', "ra"},
                {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
                {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
   for (const auto& c : cases) {
@@ -61,8 +56,7 @@ TEST(RunFilesTest, OutputNeverGoesThroughALink) {
     const char* access;
     int rc, durable;
     mode_t type;  // of the name afterwards
-  } cases[] = {{dir / "link", nullptr, 0, 0, S_IFREG},
-               {dir / "link2", "a", 2208, 0, S_IFLNK},
+  } cases[] = {{dir / "link", nullptr, 0, 0, S_IFREG}, {dir / "link2", "a", 2208, 0, S_IFLNK},
                {"/dev/full", nullptr, 0, 2102, S_IFCHR}};
   for (const auto& c : cases) {
     auto opts = NewOptions();
@@ -159,10 +153,7 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
       {dir / "in%n.zpd", nullptr, {dir / "in1.zpd", dir / "in2.zpd"}, ""},
       {dir / "none", nullptr, {}, "Can not open input file '" + dir / "none" + "'\n"},
       {dir / "none", "b", {}, "Can not open input file '" + dir / "none" + "'(rb)\n"},
-      {dir / "in1.zpd",
-       nullptr,
-       {dir / "in1.zpd"},
-       "Duplicate input file '" + dir / "in1.zpd" + "'\n"},
+      {dir / "in1.zpd", nullptr, {dir / "in1.zpd"}, "Duplicate input file '" + dir / "in1.zpd" + "'\n"},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
