@@ -20,8 +20,7 @@ TEST(LineStorageTest, PipeLinesArriveWithoutWaitingForMore) {
   ASSERT_EQ(0, pipe(fds));
   auto opts = NewOptions();
   opts->Files.InputStream = fdopen(fds[0], "r");
-  std::atomic<bool> gotMessage{false};
-  std::atomic<bool> closedEarly{false};
+  std::atomic<bool> gotMessage{false}, closedEarly{false};
   std::thread feeder([&] {
     const char first[] = "* ZEPLO\n\nN\nX 41\n\n";
     EXPECT_EQ(static_cast<ssize_t>(sizeof first - 1), write(fds[1], first, sizeof first - 1));
