@@ -18,18 +18,23 @@ struct Reader : TextInput {
   std::vector<std::string> data;  // of each message All() read
   std::vector<MQMD> mds;          // and its descriptor
   int rc = 0;                     // of the call that failed
-  // Reads every message; "|" separates their data, "!" ends in an error.
+  // Reads every message; "|" separates their data; a failure ends it as
+  // "!<code> <message>", and " (data left)" if it left data in hand.
   std::string All() {
     bool listing, empty, eof = false;
-    if ((rc = PrepareMessageFile(opts.get(), &listing, &empty)) != 0) return "!";
+    if ((rc = PrepareMessageFile(opts.get(), &listing, &empty)) != 0) return Failed("");
     std::string out;
     for (int n = 0; !empty && n < 100; ++n) {
-      if ((rc = ReadFileMessage(opts.get(), &eof)) != 0) return out + "!";
+      if ((rc = ReadFileMessage(opts.get(), &eof)) != 0) return Failed(out);
       if (eof) break;
       out += (n > 0 ? "|" : "") + Data();
       data.push_back(Data()), mds.push_back(Md());
     }
     return out;
+  }
+  std::string Failed(const std::string& out) {
+    const char* left = opts->Message.DataLength != 0 ? " (data left)" : "";
+    return out + "!" + std::to_string(rc) + " " + opts->ExitMessage + left;
   }
 };
 
@@ -125,28 +130,35 @@ TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
 }
 
 TEST(MessageFileReaderTest, HandWrittenFiles) {
-  const std::string big(1 << 20, 'm');
+  const std::string big(1 << 20, 'm'), stringEnd = "!2208 Invalid string line - no terminating \" ";
   const struct {
-    std::string text, expected;
+    std::string text, expected;  // failures: each names its line and file
   } cases[] = {
-      {"", ""},
-      {" \t\r\n\n  \n", ""},
-      {"* ZEPLO\n", ""},
-      {"\n\n* DMPMQMSG dump\nN\nT hi\n", "hi\n"},
+      {"", ""}, {" \t\r\n\n  \n", ""}, {"* ZEPLO\n", ""}, {"\n\n* DMPMQMSG dump\nN\nT hi\n", "hi\n"},
       {"* ZEPLO\r\nN\r\nX 4142\r\n\r\nA VER 1\r\nS \"x\"\r\n", "AB|x"},
-      {"* ZEPLO\nN\nX 41 42\nX4344  <CD>\n", "ACD"},
-      {"* ZEPLO\nN\nT abc\nT \nT\n", "abc\n\n\n"},
+      {"* ZEPLO\nN\nX 41 42\nX4344  <CD>\n", "ACD"}, {"* ZEPLO\nN\nT abc\nT \nT\n", "abc\n\n\n"},
       {"* ZEPLO\nN\nS  \"a~\"b~~\" tail\nS   plain text   \nS \nS\n", "a\"b~plain text"},
       {"* ZEPLO\nN\n* comment inside\nX 41\n\n* between\nN\nX 42", "A|B"},
-      {"* ZEPLO\nN\nX 41\nX 42", "AB"},
-      {"* ZEPLO\nN\nT end", "end\n"},
+      {"* ZEPLO\nN\nX 41\nX 42", "AB"}, {"* ZEPLO\nN\nT end", "end\n"},
       {"* ZEPLO\nN\nT " + big + "\n", big + "\n"},
       {"* ZEPLO\nN\nT a" + std::string(1, '\0') + "b\nT c\n", std::string("a\0b\nc\n", 6)},
+      {"\x7f" "ELF\x02\x01\x01", "!2208 File 'in.zpd' does not appear to be a ZEPLO file"},
+      {"\n  * ZEPLO\n", "!2208 File 'in.zpd' does not appear to be a ZEPLO file"},
+      {"* ZEPLO\n\nX 41\n", "!2208 Expected message attribute at line  3 of file 'in.zpd'"},
+      {"* ZEPLO\nA VE\n", "!2208 Invalid attribute line on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nA XYZ 1\n", "!2208 Unrecognised attribute on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nA ver 1\n", "!2208 Unrecognised attribute on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nA VER 2\nA PRI 1", "!2208 Expected message at line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\n\nQ 41\n", "!2208 Expected message at line 4 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nX 414  <AA>\n", "!2208 Badly formed HEX string on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nA MSI 4G\nX 41\n", "!2208 Badly formed HEX string on line 2 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nS \"abc\n", stringEnd + "symbol on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nS \"abc~\n", stringEnd + "symbol on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nS \"a~b\"\n", "!2208 Unexpected escape sequence on line 3 of file 'in.zpd'"},
+      {"* ZEPLO\nN\nX 41\n\nN\nX 42\n* c\n\nN\nS \"~x\"\n",
+       "A|B!2208 Unexpected escape sequence on line 10 of file 'in.zpd'"},
   };
-  for (const auto& c : cases) {
-    Reader r(c.text);
-    EXPECT_EQ(c.expected, r.All()) << c.text.substr(0, 60);
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.expected, Reader(c.text).All()) << c.text.substr(0, 60);
 }
 
 TEST(MessageFileReaderTest, AttributeValues) {
@@ -155,55 +167,16 @@ TEST(MessageFileReaderTest, AttributeValues) {
     const char *line, *key;
     std::string field;  // its bytes afterwards
   } cases[] = {
-      {"A FMT MQSTR   ", "FMT", "MQSTR   "},
-      {"A FMT ", "FMT", "        "},
-      {"A FMT MQSTRINGS", "FMT", "MQSTRING"},
-      {"A PRI", "PRI", "\xff\xff\xff\xff"},
-      {"A PRI  \t+7x", "PRI", Le32(7)},
-      {"A EXP many", "EXP", Le32(0)},
-      {"A OFF 99999999999", "OFF", Le32(INT32_MAX)},
-      {"A MSI 41424", "MSI", "AB" + zeros.substr(2)},
-      {"A COI 0102 03", "COI", "\x01\x02" + zeros.substr(2)},
-      {"A ACC ", "ACC", zeros + zeros.substr(16)},
+      {"A FMT MQSTR   ", "FMT", "MQSTR   "}, {"A FMT ", "FMT", "        "},
+      {"A FMT MQSTRINGS", "FMT", "MQSTRING"}, {"A PRI", "PRI", Le32(-1)},
+      {"A PRI  \t+7x", "PRI", Le32(7)}, {"A EXP many", "EXP", Le32(0)},
+      {"A OFF 99999999999", "OFF", Le32(INT32_MAX)}, {"A MSI 41424", "MSI", "AB" + zeros.substr(2)},
+      {"A COI 0102 03", "COI", "\x01\x02" + zeros.substr(2)}, {"A ACC ", "ACC", zeros + zeros.substr(16)},
   };
   for (const auto& c : cases) {
     Reader r(std::string(kHeader) + c.line + "\nX 00\n");
     EXPECT_EQ("\0"s, r.All()) << c.line;
     EXPECT_EQ(c.field, Field(r.mds.at(0), c.key)) << c.line;
-  }
-}
-
-TEST(MessageFileReaderTest, EveryFailureNamesItsLineAndFile) {
-  const struct {
-    std::string text;
-    const char* message;  // all with code 2208
-  } cases[] = {
-      {"\x7f"
-       "ELF\x02\x01\x01",
-       "File 'in.zpd' does not appear to be a ZEPLO file"},
-      {"\n  * ZEPLO\n", "File 'in.zpd' does not appear to be a ZEPLO file"},
-      {"* ZEPLO\n\nX 41\n", "Expected message attribute at line  3 of file 'in.zpd'"},
-      {"* ZEPLO\nA VE\n", "Invalid attribute line on line 2 of file 'in.zpd'"},
-      {"* ZEPLO\nA XYZ 1\n", "Unrecognised attribute on line 2 of file 'in.zpd'"},
-      {"* ZEPLO\nA ver 1\n", "Unrecognised attribute on line 2 of file 'in.zpd'"},
-      {"* ZEPLO\nA VER 2\nA PRI 1", "Expected message at line 3 of file 'in.zpd'"},
-      {"* ZEPLO\nN\n\nQ 41\n", "Expected message at line 4 of file 'in.zpd'"},
-      {"* ZEPLO\nN\nX 414  <AA>\n", "Badly formed HEX string on line 3 of file 'in.zpd'"},
-      {"* ZEPLO\nA MSI 4G\nX 41\n", "Badly formed HEX string on line 2 of file 'in.zpd'"},
-      {"* ZEPLO\nN\nS \"abc\n",
-       "Invalid string line - no terminating \" symbol on line 3 of file 'in.zpd'"},
-      {"* ZEPLO\nN\nS \"abc~\n",
-       "Invalid string line - no terminating \" symbol on line 3 of file 'in.zpd'"},
-      {"* ZEPLO\nN\nS \"a~b\"\n", "Unexpected escape sequence on line 3 of file 'in.zpd'"},
-      {"* ZEPLO\nN\nX 41\n\nN\nX 42\n* c\n\nN\nS \"~x\"\n",
-       "Unexpected escape sequence on line 10 of file 'in.zpd'"},
-  };
-  for (const auto& c : cases) {
-    Reader r(c.text);
-    r.All();
-    EXPECT_EQ(2208, r.rc) << c.message;
-    EXPECT_STREQ(c.message, r.opts->ExitMessage);
-    EXPECT_EQ(0, r.opts->Message.DataLength) << c.message;
   }
 }
 
@@ -307,19 +280,18 @@ TEST(MessageFileReaderTest, AFileCutAtAnyByteIsRefused) {
     std::string whole = WriteFile(c.apply, &md, data, 3, true);
     EXPECT_EQ(data[0] + "|" + data[1] + "|", Reader(whole).All()) << c.name;
     for (size_t cut = 1; cut < whole.size(); ++cut) {
-      std::string got = Reader(whole.substr(0, cut)).All();
-      ASSERT_EQ('!', got.empty() ? '-' : got.back()) << c.name << " cut at " << cut;
+      Reader r(whole.substr(0, cut));
+      r.All();
+      ASSERT_NE(0, r.rc) << c.name << " cut at " << cut;
     }
   }
   // What the refusals say: in a message, and before the end line.
   MQMD md = FullDescriptor(1);
   std::string whole = WriteFile(kLayouts[0].apply, &md, data, 3, true);
-  Reader mid(whole.substr(0, whole.find("\nX 01") + 1)), end(whole.substr(0, whole.size() - 1));
-  mid.All(), end.All();
-  EXPECT_STREQ("File 'in.zpd' is cut short on line 51: message 2 is incomplete",
-               mid.opts->ExitMessage);
-  EXPECT_STREQ("File 'in.zpd' is cut short after message 3: its end line is missing",
-               end.opts->ExitMessage);
+  EXPECT_EQ("first!2208 File 'in.zpd' is cut short on line 51: message 2 is incomplete",
+            Reader(whole.substr(0, whole.find("\nX 01") + 1)).All());
+  EXPECT_EQ("first|" + data[1] + "!2208 File 'in.zpd' is cut short after message 3: its end "
+            "line is missing", Reader(whole.substr(0, whole.size() - 1)).All());
 }
 
 // Files of earlier versions: no end line, and text values shorter than
@@ -331,7 +303,7 @@ TEST(MessageFileReaderTest, OlderFilesLoadAsTheyAlwaysHave) {
   EXPECT_EQ("Hello, \"world\" ~ 100%\r\nline two\n\0\x01\xff"s, old.data[0]);
   EXPECT_EQ("REPLY.Q" + std::string(41, ' '), Field(old.mds[2], "RTQ"));
   Reader joined("* ZEPLO Version:9.1.1 Created:x Format:2\nN\nX 41\n* ZEPLO End\nN\nX 42\n");
-  EXPECT_EQ("A!", joined.All());
+  EXPECT_EQ("A!2208", joined.All().substr(0, 6));
 }
 
 }  // namespace
