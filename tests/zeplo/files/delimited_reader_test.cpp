@@ -15,11 +15,7 @@ namespace {
 // (i include, W keep whitespace, B no bracket check, ! same allowed, 1
 // whole file, x exclude as well as include).
 struct NSettings {
-  const char* start = "";
-  const char* end = "";
-  const char* propStart = "";
-  const char* propEnd = "";
-  const char* flags = "";
+  const char *start = "", *end = "", *propStart = "", *propEnd = "", *flags = "";
 };
 
 struct Delimited : TextInput {
@@ -40,14 +36,6 @@ struct Delimited : TextInput {
       if (*f == '!') o->AllowSameDelimiters = true;
       if (*f == '1') o->WholeFileOneMessage = true;
     }
-  }
-  ~Delimited() {
-    ReleaseDelimitedFile(opts.get());
-    CSReleaseMem(&opts->Message.PropStorage);
-  }
-  std::string Data() const {
-    const MessageBuffer& m = opts->Message;
-    return std::string(reinterpret_cast<const char*>(m.Cursor), static_cast<size_t>(m.DataLength));
   }
   // Every record, "|"-separated; properties shown as {text} before the
   // data; a failure as "rc=<code>: <ExitMessage>" after what came before.
@@ -74,11 +62,13 @@ struct Delimited : TextInput {
 };
 
 TEST(DelimitedReaderTest, RecordsOfEachLayout) {
+  const std::string refused = "rc=3229: ", same = "Message and Property delimiters are the same.\n";
   struct {
     const char* what;
     std::string text;
     NSettings setup;
     std::string records;
+    ContextMode context = ContextMode::Default;
   } cases[] = {
       {"lines", "l1\nl2\nl3\n", {}, "l1|l2|l3"},
       {"last line without LF", "l1\nl2\nl3", {}, "l1|l2|l3"},
@@ -119,9 +109,34 @@ TEST(DelimitedReaderTest, RecordsOfEachLayout) {
       {"stray closer, check off", "x)y\nz\n", {"", "", "", "", "B"}, "x)y|z"},
       {"property end missing", "<p>abc<m>x</m></p>", {"<m>", "</m>", "<p>", "</p>"},
        "rc=2208: Missing end property delimiter '</p>' .\n"},
+      // Settings refused before any record.
+      {"default context", "", {},
+       refused + "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n",
+       ContextMode::SetAll},
+      {"no context", "l1\n", {}, "l1", ContextMode::None},
+      {"whole file with delimiters", "", {"<m>", "", "", "", "1"},
+       refused + "Reading entire file does not require message delimiters.\n"},
+      {"include and exclude", "", {"", "", "", "", "ix"}, refused +
+       "You can not specify both 'include' and 'dont include' message/property delimiters.\n"},
+      {"code above 255", "", {"", "\\256"},
+       refused + "Message delimiter character code must be between 0 and 255.\n"},
+      {"no hex escapes", "", {"", "\\t"}, refused + "Unrecognised Message delimiter character code.\n"},
+      {"same", "", {"AB", "AB"}, refused + "Message delimiters are the same.\n"},
+      {"same allowed", "ABxAB", {"AB", "AB", "", "", "!"}, "x"},
+      {"same properties", "", {"<m>", "</m>", "<p>", "<p>"},
+       refused + "Property delimiters are the same.\n"},
+      {"message start is property start", "", {"<m>", "</m>", "<m>", "</p>"}, refused + same},
+      {"ends the same", "", {"<m>", "</m>", "<p>", "</m>"}, refused + same},
+      {"ends both LF", "<m>x\n", {"<m>", "", "<p>"}, "x"},
+      {"lines with properties", "", {"", "", "<p>", "</p>"},
+       refused + "Can't use single line Message delimiters with a Property delimiter.\n"},
+      {"open brace only", "", {"{", ""}, refused + "Unmatched delimiter brackets.\n"},
+      {"crossed brackets", "", {"(", "]"}, refused + "Unmatched delimiter ')' bracket.\n"},
+      {"crossed, check off", "(x]", {"(", "]", "", "", "B"}, "x"},
   };
   for (const auto& c : cases) {
     Delimited d(c.text, c.setup);
+    d.opts->Parsed.Context = c.context;
     EXPECT_EQ(d.Records(), c.records) << c.what;
   }
 }
@@ -190,43 +205,7 @@ TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
   EXPECT_EQ(big.Records(), "rc=2208: File is too large at 1000000000 bytes\n");
 }
 
-TEST(DelimitedReaderTest, SettingsRefusedBeforeAnyRecord) {
-  const char* kSame = "Message and Property delimiters are the same.\n";
-  struct {
-    const char* what;
-    NSettings setup;
-    const char* message;  // "" when accepted
-    ContextMode context = ContextMode::Default;
-  } cases[] = {
-      {"default context", {},
-       "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n", ContextMode::SetAll},
-      {"no context", {}, "", ContextMode::None},
-      {"whole file with delimiters", {"<m>", "", "", "", "1"},
-       "Reading entire file does not require message delimiters.\n"},
-      {"include and exclude", {"", "", "", "", "ix"},
-       "You can not specify both 'include' and 'dont include' message/property delimiters.\n"},
-      {"code above 255", {"", "\\256"},
-       "Message delimiter character code must be between 0 and 255.\n"},
-      {"no hex escapes", {"", "\\t"}, "Unrecognised Message delimiter character code.\n"},
-      {"same", {"AB", "AB"}, "Message delimiters are the same.\n"},
-      {"same allowed", {"AB", "AB", "", "", "!"}, ""},
-      {"same properties", {"<m>", "</m>", "<p>", "<p>"}, "Property delimiters are the same.\n"},
-      {"message start is property start", {"<m>", "</m>", "<m>", "</p>"}, kSame},
-      {"ends the same", {"<m>", "</m>", "<p>", "</m>"}, kSame},
-      {"ends both LF", {"<m>", "", "<p>"}, ""},
-      {"lines with properties", {"", "", "<p>", "</p>"},
-       "Can't use single line Message delimiters with a Property delimiter.\n"},
-      {"open brace only", {"{", ""}, "Unmatched delimiter brackets.\n"},
-      {"crossed brackets", {"(", "]"}, "Unmatched delimiter ')' bracket.\n"},
-      {"crossed, check off", {"(", "]", "", "", "B"}, ""},
-  };
-  for (const auto& c : cases) {
-    Delimited d("", c.setup);
-    d.opts->Parsed.Context = c.context;
-    int rc = CheckDelimiters(d.opts.get());
-    EXPECT_EQ(rc, c.message[0] == '\0' ? 0 : 3229) << c.what;
-    EXPECT_STREQ(d.opts->ExitMessage, c.message) << c.what;
-  }
+TEST(DelimitedReaderTest, DelimiterEscapes) {
   Delimited d("", {"\\n\\\\x", "\\13\\10\\0"});
   ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(d.df.MsgStart.Bytes), 3), "\n\\x");

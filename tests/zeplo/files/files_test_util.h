@@ -100,13 +100,15 @@ inline void ExpectInOrder(const std::string& text, std::initializer_list<const c
 }
 
 // An input stream holding `text` as file `name`; the storage that reading
-// it leaves behind is released with it.
+// it leaves behind (by any of the readers) is released with it.
 struct TextInput {
   std::unique_ptr<TestRun> opts = NewOptions();
   explicit TextInput(const std::string& text, const char* name = "in.zpd") { Open(text, name); }
   ~TextInput() {
     ReleaseLineStorage(opts.get());
+    ReleaseDelimitedFile(opts.get());
     CSReleaseMem(&opts->Message.Storage);
+    CSReleaseMem(&opts->Message.PropStorage);
     if (opts->Files.InputStream != nullptr) std::fclose(opts->Files.InputStream);
   }
   void Open(const std::string& text, const char* name) {
@@ -119,8 +121,8 @@ struct TextInput {
   }
   const MQMD& Md() const { return opts->Message.OwnDescriptor; }
   std::string Data() const {
-    return std::string(reinterpret_cast<const char*>(opts->Message.Storage),
-                       opts->Message.DataLength);
+    return std::string(reinterpret_cast<const char*>(opts->Message.Cursor),
+                       static_cast<size_t>(opts->Message.DataLength));
   }
 };
 

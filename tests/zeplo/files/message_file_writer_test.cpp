@@ -149,6 +149,9 @@ TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
               Write(opts.get(), kNoMd | kCols, bytes));
 }
 
+// A full device, and a file size limit that lets the first chunk through
+// and fails the next one, which begins inside an S line: the system error
+// is named unless an earlier error text is kept.
 TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {
   const char* plain = "Can not write to file '/dev/full'";
   const struct {
@@ -156,45 +159,35 @@ TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {
     bool listing;
     int rc;
     const char* message;
+    const char* file = "/dev/full";  // else a scratch file under the size limit
+    const char* earlier = "";
+    size_t size = 7;
   } cases[] = {{0, false, 2102, plain}, {kNoMd | kPrint, false, 2102, plain},
                {kNoMd | kRaw, false, 2102, "Can not write to file '/dev/full' RC(28)"},
-               {0, true, 2208, ""}, {kHeader, false, 2102, plain}};
-  for (const auto& c : cases) {
-    auto opts = NewOptions();
-    opts->Files.OutputStream = std::fopen("/dev/full", "w");
-    if (opts->Files.OutputStream == nullptr) GTEST_SKIP() << "no /dev/full";
-    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "/dev/full");
-    opts->Parsed.ShowTimeOnQueue = c.listing;
-    Write(opts.get(), c.flags, "payload", c.rc);
-    EXPECT_STREQ(c.message, opts->ExitMessage);
-    EXPECT_EQ(0, opts->Counters.WrittenCount + opts->Files.FileMessageCount);
-    std::fclose(opts->Files.OutputStream);
-  }
-}
-
-// A file size limit lets the first chunk through and fails the next one,
-// which begins inside an S line; an earlier error text is kept.
-TEST(MessageFileWriterTest, FailureInsideStringLinesCarriesTheSystemError) {
+               {0, true, 2208, ""}, {kHeader, false, 2102, plain},
+               {kNoMd | kPrint, false, 2102, "Can not write to file 'out.zpd' RC(27)", "out.zpd", "", 300000},
+               {kNoMd | kPrint, false, 2102, "earlier", "out.zpd", "earlier", 300000}};
   struct rlimit saved {};
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
   void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
   struct rlimit limited = saved;
   limited.rlim_cur = 100000;
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
-  const char* earlier[] = {"", "earlier"};
-  std::string results[2];
-  for (int i = 0; i < 2; ++i) {
+  for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "out.zpd");
-    std::snprintf(opts->ExitMessage, sizeof(opts->ExitMessage), "%s", earlier[i]);
-    Write(opts.get(), kNoMd | kPrint, std::string(300000, 'p'), 2102);
-    results[i] = opts->ExitMessage;
+    bool device = c.file[0] == '/';
+    opts->Files.OutputStream = device ? std::fopen(c.file, "w") : std::tmpfile();
+    ASSERT_NE(nullptr, opts->Files.OutputStream) << c.file;
+    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "%s", c.file);
+    std::snprintf(opts->ExitMessage, sizeof(opts->ExitMessage), "%s", c.earlier);
+    opts->Parsed.ShowTimeOnQueue = c.listing;
+    Write(opts.get(), c.flags, std::string(c.size, 'p'), c.rc);
+    EXPECT_STREQ(c.message, opts->ExitMessage);
+    EXPECT_EQ(0, opts->Counters.WrittenCount + opts->Files.FileMessageCount);
     std::fclose(opts->Files.OutputStream);
   }
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ("Can not write to file 'out.zpd' RC(27)", results[0]);
-  EXPECT_EQ("earlier", results[1]);
 }
 
 }  // namespace
