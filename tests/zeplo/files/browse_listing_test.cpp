@@ -170,10 +170,7 @@ TEST(BrowseListingTest, EbcdicHeadersGoBackToEbcdic) {
   ASSERT_EQ(0, ReadBrowseListingMessage(l.opts.get())) << l.opts->ExitMessage;
   std::string data = l.Data();
   ASSERT_EQ(172u + 36 + 32 + 12, data.size());
-  const struct {
-    size_t at;
-    std::string bytes;
-  } expected[] = {
+  const struct { size_t at; std::string bytes; } expected[] = {
       {0, "\xC4\xD3\xC8\x40"},                                           // "DLH "
       {12, std::string("\xD8\xD3\x4B\xC1", 4) + std::string(44, '\0')},  // "QL.A", NUL-filled
       {116, "\xD4\xD8\xC8\xD9\xC6\xF2\x40\x40"},                         // Format "MQHRF2  "

@@ -213,10 +213,7 @@ TEST(DelimitedReaderTest, DelimiterEscapes) {
 }
 
 TEST(DelimitedReaderTest, BracketCheck) {
-  struct {
-    std::string text;
-    const char* message;
-  } cases[] = {
+  struct { std::string text; const char* message; } cases[] = {
       {"([{<>}])()", ""}, {"a(b)c", ""}, {"(]", "Unmatched delimiter ')' bracket.\n"},
       {"]", "Unmatched delimiter ']' bracket.\n"}, {"((", "Unmatched delimiter brackets.\n"},
       {std::string(kMaxBracketDepth + 1, '('), "Unmatched delimiter '(' bracket.\n"}};
@@ -229,9 +226,7 @@ TEST(DelimitedReaderTest, BracketCheck) {
 }
 
 TEST(DelimitedReaderTest, PropertyWhitespaceStripping) {
-  struct {
-    std::string in, out;
-  } cases[] = {
+  struct { std::string in, out; } cases[] = {
       {"  <a>  x  y  </a>  ", "<a>x  y</a>"},
       {"\t\r\n<usr>\n <x>1</x>\n</usr>\n", "<usr><x>1</x></usr>"},
       {"<a b='1  2'> 'q  r' </a>", "<a b='1  2'>'q  r'</a>"},

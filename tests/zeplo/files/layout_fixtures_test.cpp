@@ -9,10 +9,7 @@
 
 namespace {
 
-const struct {
-  const char* file;
-  void (*apply)(TestRun*);
-} kFixtures[] = {
+const struct { const char* file; void (*apply)(TestRun*); } kFixtures[] = {
     {"hex.zpd", [](TestRun*) {}},
     {"hex_columns.zpd", [](TestRun* o) { o->Parsed.AsciiColumns = true; }},
     {"ascii.zpd", [](TestRun* o) { o->Parsed.AsciiLines = true; }},

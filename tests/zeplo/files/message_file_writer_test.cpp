@@ -40,11 +40,7 @@ std::string Write(TestRun* opts, int flags, std::string data, int rc = 0) {
 // The plain cases of every layout are run through the program as well;
 // these are the edges: widths, runs measured in groups, chunk-wide lines.
 const std::string A25(25, 'A');
-const struct {
-  const char* name;
-  int flags, width;
-  std::string data, expected;
-} kLayouts[] = {
+const struct { const char* name; int flags, width; std::string data, expected; } kLayouts[] = {
     {"hex -dw-3 is 25", kNoMd, -3, A25 + "z", "N\nX " + Hex(A25) + "\nX 7A\n\n"},
     {"columns full line", kNoMd | kCols, 0, std::string(24, 'b') + '\x7f',
      "N\nX " + Hex(std::string(24, 'b') + '\x7f') + "  <" + std::string(24, 'b') + ".>\n\n"},

@@ -62,15 +62,12 @@ TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
 
 TEST(MessageStorageTest, FileReadersGrowFourFold) {
   // The target alone, up to the largest 32-bit multiple of 4096.
-  const struct {
-    int64_t needed, target;
-  } targets[] = {{1, 4}, {536868864, 2147475456}, {536869888, 2147479552},
-                 {536869889, 2147479552}, {2147479552, 2147479552}, {2147479553, -1}, {-1, -1}};
+  const struct { int64_t needed, target; } targets[] = {
+      {1, 4}, {536868864, 2147475456}, {536869888, 2147479552}, {536869889, 2147479552},
+      {2147479552, 2147479552}, {2147479553, -1}, {-1, -1}};
   for (const auto& t : targets) EXPECT_EQ(t.target, MessageStorageTarget(t.needed)) << t.needed;
   // needed -> capacity, each row from a fresh storage holding `before`.
-  const struct {
-    int64_t before, needed, capacity;
-  } cases[] = {
+  const struct { int64_t before, needed, capacity; } cases[] = {
       {0, 1, 4096},        {0, 1025, 8192},  // 4 x 1025 = 4100, in 4096s
       {4096, 4096, 4096},                    // fits: untouched
       {4096, 4097, 20480},                   // 16388

@@ -48,12 +48,9 @@ TEST(ProgressTest, DisplaySequences) {
 }
 
 TEST(ProgressTest, ProgressTexts) {
-  const struct {
-    int32_t percent;
-    int64_t eta;
-    const char* text;
-  } cases[] = {{0, 0, ":  0%  ETA:0 secs"}, {5, 60, ":  5%  ETA:60 secs"},
-               {50, 61, ": 50%  ETA:1 mins"}, {99, 7200, ": 99%  ETA:120 mins"}};
+  const struct { int32_t percent; int64_t eta; const char* text; } cases[] = {
+      {0, 0, ":  0%  ETA:0 secs"}, {5, 60, ":  5%  ETA:60 secs"},
+      {50, 61, ": 50%  ETA:1 mins"}, {99, 7200, ": 99%  ETA:120 mins"}};
   for (const auto& c : cases) {
     char text[48];
     FormatProgressText(c.percent, c.eta, text, sizeof(text));

@@ -28,14 +28,10 @@ int Deliver(TestRun* opts, std::string data) {
 }
 
 TEST(RunFilesTest, AccessModes) {
-  const struct {
-    const char* given;
-    char base;
-    const char* mode;
-  } cases[] = {{nullptr, 'r', "r"}, {"b", 'r', "rb"}, {"rb", 'r', "rb"}, {"b", 'w', "wb"},
-               {"w+", 'w', "w+"}, {"a", 'w', "a"}, {"a", 'r', "ra"},
-               {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
-               {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
+  const struct { const char* given; char base; const char* mode; } cases[] = {
+      {nullptr, 'r', "r"}, {"b", 'r', "rb"}, {"rb", 'r', "rb"}, {"b", 'w', "wb"}, {"w+", 'w', "w+"},
+      {"a", 'w', "a"}, {"a", 'r', "ra"}, {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
+      {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
   for (const auto& c : cases) {
     char mode[21];
     FileAccessModeFor(c.given, c.base, mode);

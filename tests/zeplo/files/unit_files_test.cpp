@@ -2,6 +2,8 @@
 // and never anything done to a file that is not a regular one.
 #include <sys/stat.h>
 
+#include <sstream>
+
 #include "tests/zeplo/files/files_test_util.h"
 
 namespace {
@@ -28,53 +30,44 @@ struct Unit {
   }
 };
 
+// Each script runs in a scratch directory holding "first" ("old"), then
+// backs out: "C" commits, "X" closes the file (a roll-over), "name=text"
+// opens name (when not open already) and writes text to it.
 TEST(UnitFilesTest, BackoutLeavesTheFilesAsTheLastCommit) {
   const struct {
-    const char* access;  // -a; null: the file is overwritten
-    bool committed;      // a commit came after "c1" was written
-    std::string first;   // the first file after the backout
+    const char* access;  // -a; null: files are overwritten
+    const char *script, *after;  // after: each file's content, "-" when gone
+    int32_t uncommitted;
   } cases[] = {
-      {nullptr, true, "c1"},
-      {nullptr, false, "<missing>"},  // opened by the unit: it goes
-      {"a", true, "oldc1"},
-      {"a", false, "old"},  // appended to: cut back to what it held
+      {nullptr, "C first=c1 C first=u1 X second=u2", "first=c1 second=-", 1},
+      {nullptr, "C first=c1 first=u1 X second=u2", "first=- second=-", 2},  // opened by the unit
+      {"a", "C first=c1 C first=u1 X second=u2", "first=oldc1 second=-", 1},
+      {"a", "C first=c1 first=u1 X second=u2", "first=old second=-", 1},  // cut back to "old"
+      // Committed while still empty: it stays, empty.
+      {nullptr, "kept= C kept=u1", "kept=", 0},
+      // A unit of more files than the list first has room for: all go.
+      {nullptr, "C a=u X b=u X c=u X d=u X e=u X f=u X g=u X h=u X i=u X",
+       "a=- b=- c=- d=- e=- f=- g=- h=- i=-", 9},
   };
   for (const auto& c : cases) {
     Unit u;
     u.dir.Create("first", "old");
     u.opts->Parsed.FileAccessMode = c.access;
-    ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));  // the loop starts
-    u.Write("first", "c1");
-    EXPECT_EQ(0, c.committed ? MarkOutputCommitted(u.opts.get()) : 0);
-    u.Write("first", "u1");                          // still open: not reopened
-    ASSERT_EQ(0, CloseOutputFile(u.opts.get()));  // a roll-over
-    u.Write("second", "u2");
-    EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
-    EXPECT_EQ(c.first, FileText(u.dir / "first")) << c.access << c.committed;
-    EXPECT_EQ("<missing>", FileText(u.dir / "second"));
-    EXPECT_EQ(nullptr, u.opts->Files.OutputStream);
-    EXPECT_EQ(c.access == nullptr && !c.committed ? 2 : 1, u.opts->Counters.UncommittedWrittenFiles);
-  }
-  // A file committed while still empty stays, empty: only what the unit
-  // opened itself goes.
-  {
-    Unit u;
-    u.Write("kept", "");
-    ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));
-    u.Write("kept", "u1");
-    EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
-    EXPECT_EQ("", FileText(u.dir / "kept"));
-  }
-  // A unit of more files than the list first has room for: all go.
-  {
-    Unit u;
-    ASSERT_EQ(0, MarkOutputCommitted(u.opts.get()));
-    for (char c = 'a'; c < 'j'; c++) {
-      u.Write(std::string(1, c), "u");
-      ASSERT_EQ(0, CloseOutputFile(u.opts.get()));
+    std::istringstream script(c.script), after(c.after);
+    for (std::string step; script >> step;) {
+      size_t eq = step.find('=');
+      if (eq != std::string::npos) u.Write(step.substr(0, eq), step.substr(eq + 1));
+      int rc = step == "C" ? MarkOutputCommitted(u.opts.get())
+                           : step == "X" ? CloseOutputFile(u.opts.get()) : 0;
+      ASSERT_EQ(0, rc) << step;
     }
     EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
-    for (char c = 'a'; c < 'j'; c++) EXPECT_EQ("<missing>", FileText(u.dir / std::string(1, c))) << c;
+    for (std::string file; after >> file;) {
+      std::string leaf = file.substr(0, file.find('=')), text = file.substr(file.find('=') + 1);
+      EXPECT_EQ(text == "-" ? "<missing>" : text, FileText(u.dir / leaf)) << c.script << " " << leaf;
+    }
+    EXPECT_EQ(nullptr, u.opts->Files.OutputStream);
+    EXPECT_EQ(c.uncommitted, u.opts->Counters.UncommittedWrittenFiles) << c.script;
   }
   // A file cut back behind our header ends again with the end line.
   {
