@@ -24,10 +24,10 @@ struct Delimited : TextInput {
     RunOptions* o = &opts->Parsed;
     o->NonNative = true;
     o->Context = ContextMode::Default;
-    snprintf(o->MsgStartDelimiter, sizeof o->MsgStartDelimiter, "%s", s.start);
-    snprintf(o->MsgEndDelimiter, sizeof o->MsgEndDelimiter, "%s", s.end);
-    snprintf(o->PropStartDelimiter, sizeof o->PropStartDelimiter, "%s", s.propStart);
-    snprintf(o->PropEndDelimiter, sizeof o->PropEndDelimiter, "%s", s.propEnd);
+    Copy(o->MsgStartDelimiter, s.start);
+    Copy(o->MsgEndDelimiter, s.end);
+    Copy(o->PropStartDelimiter, s.propStart);
+    Copy(o->PropEndDelimiter, s.propEnd);
     for (const char* f = s.flags; *f != '\0'; ++f) {
       if (*f == 'i') o->IncludeMsgDelimiters = o->IncludePropDelimiters = true;
       if (*f == 'x') o->ExcludeMsgDelimiters = true;

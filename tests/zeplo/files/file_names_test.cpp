@@ -8,15 +8,12 @@
 
 namespace {
 
-// Tuesday 22 December 2026, 12:30:05, day 355 counted from 0; `hour`,
-// `mday` and `yday` replace the defaults when not negative.
-struct tm Day(int hour = -1, int mday = -1, int yday = -1) {
+// A Tuesday in December 2026, 12:30:05 on the 22nd, day 355 counted from 0,
+// unless told another hour, day of the month or day of the year.
+struct tm Day(int hour = 12, int mday = 22, int yday = 355) {
   struct tm t {};
-  t.tm_year = 126, t.tm_mon = 11, t.tm_mday = 22, t.tm_hour = 12, t.tm_min = 30, t.tm_sec = 5;
-  t.tm_wday = 2, t.tm_yday = 355;
-  if (hour >= 0) t.tm_hour = hour;
-  if (mday >= 0) t.tm_mday = mday;
-  if (yday >= 0) t.tm_yday = yday;
+  t.tm_year = 126, t.tm_mon = 11, t.tm_mday = mday, t.tm_hour = hour, t.tm_min = 30, t.tm_sec = 5;
+  t.tm_wday = 2, t.tm_yday = yday;
   return t;
 }
 
@@ -34,7 +31,7 @@ TEST(FileNamesTest, Inserts) {
       {"%H %HH %h %hh %p %P", Day(), "12 12 00 0 pm PM"},
       {"%H %HH %h %hh %p", Day(0), "00 0 00 0 am"}, {"%H %HH %h %hh %P", Day(9), "09 9 09 9 AM"},
       {"%h %hh %p", Day(23), "11 11 pm"}, {"%M %S %j %J", Day(), "30 05 355 356"},
-      {"%j %J %dd", Day(-1, 1, 0), "000 001 1st"}, {"%dd %dd", Day(-1, 2), "2nd 2nd"},
+      {"%j %J %dd", Day(12, 1, 0), "000 001 1st"}, {"%dd %dd", Day(12, 2), "2nd 2nd"},
       {"%% %%n a%qb", Day(), "% %n ab"}, {"abc%", Day(), "abc"}, {"%", Day(), ""},
       {"/d/q_%y%mm%d_%H%M%S.zpd", Day(), "/d/q_20261222_123005.zpd"},
       // Once files are read, %n counts those rather than the files written.
@@ -52,7 +49,7 @@ TEST(FileNamesTest, Inserts) {
   // Ordinal days: the teens take "th".
   std::string days;
   for (int mday : {3, 4, 11, 12, 13, 21, 22, 23, 31}) {
-    struct tm when = Day(-1, mday);
+    struct tm when = Day(12, mday);
     ASSERT_EQ(0, ExpandFileNameAt(opts.get(), "%dd ", &when, name, sizeof(name)));
     days += name;
   }
@@ -70,10 +67,10 @@ TEST(FileNamesTest, TheClockIsLocalTime) {
 TEST(FileNamesTest, GenericNames) {
   ScratchDir dir;
   auto opts = NewOptions();
-  std::snprintf(opts->Files.GenericDirectory, sizeof(opts->Files.GenericDirectory), "%s/", dir.path.c_str());
-  std::snprintf(opts->Files.GenericBaseName, sizeof(opts->Files.GenericBaseName), "APP!IN");
-  std::snprintf(opts->Files.GenericFileType, sizeof(opts->Files.GenericFileType), ".zpd");
-  std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "APP!IN$1.zpd").c_str());
+  Copy(opts->Files.GenericDirectory, dir.path + "/");
+  Copy(opts->Files.GenericBaseName, "APP!IN");
+  Copy(opts->Files.GenericFileType, ".zpd");
+  Copy(opts->Parsed.InputFile, dir / "APP!IN$1.zpd");
   char name[kFileNameLength + 1];
   struct stat st {};
   // Output: the plain name, then at the first roll-over $1 and $2.

@@ -62,6 +62,12 @@ inline void SetMessage(TestRun* opts, std::string* bytes) {
   m.Descriptor = &m.OwnDescriptor;
 }
 
+// Fills the fixed-size text field `to` with `from`, cut to fit, terminated.
+template <size_t N>
+void Copy(char (&to)[N], const std::string& from) {
+  std::snprintf(to, N, "%s", from.c_str());
+}
+
 // The four bytes of `v` as this machine stores it.
 inline std::string Le32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
@@ -75,7 +81,7 @@ std::string WriteFile(Layout layout, const MQMD* mds, const std::string* data, i
   auto opts = NewOptions();
   layout(opts.get());
   opts->Files.OutputStream = std::tmpfile();
-  std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "out.zpd");
+  Copy(opts->Files.CurrentOutputFile, "out.zpd");
   EXPECT_EQ(0, WriteFileHeader(opts.get(), "Q1"));
   for (int i = 0; i < count; ++i) {
     std::string copy = data[i];
@@ -116,7 +122,7 @@ struct TextInput {
     opts->Files.InputStream = std::tmpfile();
     std::fwrite(text.data(), 1, text.size(), opts->Files.InputStream);
     std::rewind(opts->Files.InputStream);
-    std::snprintf(opts->Files.CurrentInputFile, sizeof(opts->Files.CurrentInputFile), "%s", name);
+    Copy(opts->Files.CurrentInputFile, name);
     opts->Files.InputFileBytes = 0;  // as opening a file of a sequence does
   }
   const MQMD& Md() const { return opts->Message.OwnDescriptor; }

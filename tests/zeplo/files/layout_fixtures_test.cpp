@@ -48,7 +48,7 @@ std::string Write(void (*apply)(TestRun*)) {
   }
   auto layout = [apply](TestRun* o) {
     apply(o);
-    std::snprintf(o->Qmgrs[0].Name, sizeof(o->Qmgrs[0].Name), "QM1");
+    Copy(o->Qmgrs[0].Name, "QM1");
     o->Parsed.NowSeconds = 1796492657 + 90061;  // a day, an hour, a minute, a second after the put
   };
   std::string text = WriteFile(layout, mds, data, 3);

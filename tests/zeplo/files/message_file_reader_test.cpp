@@ -182,7 +182,7 @@ TEST(MessageFileReaderTest, AttributeValues) {
 
 TEST(MessageFileReaderTest, InternalFaultsGiveTheirTexts) {
   TestRun opts{};
-  std::snprintf(opts.Files.CurrentInputFile, sizeof(opts.Files.CurrentInputFile), "odd.zpd");
+  Copy(opts.Files.CurrentInputFile, "odd.zpd");
   MessageAttribute odd = MessageAttributeTable[0];
   odd.Kind = static_cast<AttributeKind>(9);
   MQMD md{};

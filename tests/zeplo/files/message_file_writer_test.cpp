@@ -108,7 +108,7 @@ TEST(MessageFileWriterTest, HeaderLines) {
   for (const auto& c : cases) {
     auto opts = NewOptions();
     opts->Files.OutputStream = std::tmpfile();
-    std::snprintf(opts->Qmgrs[0].Name, sizeof(opts->Qmgrs[0].Name), "%s", c.qmgr);
+    Copy(opts->Qmgrs[0].Name, c.qmgr);
     opts->Settings.OutputIsNull = c.null;
     ASSERT_EQ(0, WriteFileHeader(opts.get(), c.queue));
     std::string text = StreamText(opts->Files.OutputStream);
@@ -139,10 +139,10 @@ TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
   for (unsigned char ch : bytes) cols += (ch >= 0x20 && ch <= 0x7e) ? char(ch) : '.';
   auto opts = NewOptions();
   opts->Parsed.DataWidth = 200000;
-  EXPECT_TRUE("N\nX " + Hex(bytes.substr(0, 200000)) + "  <" + cols.substr(0, 200000) + ">\nX " +
-                  Hex(bytes.substr(200000)) + std::string(200002, ' ') + "<" + cols.substr(200000) +
-                  ">\n\n" ==
-              Write(opts.get(), kNoMd | kCols, bytes));
+  EXPECT_EQ("N\nX " + Hex(bytes.substr(0, 200000)) + "  <" + cols.substr(0, 200000) + ">\nX " +
+                Hex(bytes.substr(200000)) + std::string(200002, ' ') + "<" + cols.substr(200000) +
+                ">\n\n",
+            Write(opts.get(), kNoMd | kCols, bytes));
 }
 
 // A full device, and a file size limit that lets the first chunk through
@@ -174,8 +174,8 @@ TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {
     bool device = c.file[0] == '/';
     opts->Files.OutputStream = device ? std::fopen(c.file, "w") : std::tmpfile();
     ASSERT_NE(nullptr, opts->Files.OutputStream) << c.file;
-    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "%s", c.file);
-    std::snprintf(opts->ExitMessage, sizeof(opts->ExitMessage), "%s", c.earlier);
+    Copy(opts->Files.CurrentOutputFile, c.file);
+    Copy(opts->ExitMessage, c.earlier);
     opts->Parsed.ShowTimeOnQueue = c.listing;
     Write(opts.get(), c.flags, std::string(c.size, 'p'), c.rc);
     EXPECT_STREQ(c.message, opts->ExitMessage);

@@ -28,8 +28,8 @@ TEST(ProgressTest, DisplaySequences) {
     auto opts = NewOptions();
     opts->Parsed.Interactive = c.interactive, opts->Parsed.Quiet = c.quiet, opts->Files.CountingPass = c.counting;
     opts->Files.FoundCount = 5, opts->Files.FoundWithPropsCount = 2;
-    std::snprintf(opts->Parsed.PropStartDelimiter, sizeof(opts->Parsed.PropStartDelimiter), "%s", c.delimiter);
-    std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "in.zpd").c_str());
+    Copy(opts->Parsed.PropStartDelimiter, c.delimiter);
+    Copy(opts->Parsed.InputFile, dir / "in.zpd");
     int64_t total = -1;
     testing::internal::CaptureStderr();
     if (OpenInputFile(opts.get()) == 0) {

@@ -56,7 +56,7 @@ TEST(RunFilesTest, OutputNeverGoesThroughALink) {
                {"/dev/full", nullptr, 0, 2102, S_IFCHR}};
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", c.name.c_str());
+    Copy(opts->Parsed.OutputFile, c.name);
     opts->Parsed.ForceOverwrite = true;
     opts->Parsed.FileAccessMode = c.access;
     EXPECT_EQ(c.rc, OpenOutputFile(opts.get())) << c.name;
@@ -87,10 +87,10 @@ TEST(RunFilesTest, RollOverNames) {
   for (const auto& c : cases) {
     ScratchDir dir;
     auto opts = NewOptions();
-    std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", (dir / c.pattern).c_str());
-    std::snprintf(opts->Files.GenericDirectory, sizeof(opts->Files.GenericDirectory), "%s/", dir.path.c_str());
-    std::snprintf(opts->Files.GenericBaseName, sizeof(opts->Files.GenericBaseName), "Q1");
-    std::snprintf(opts->Files.GenericFileType, sizeof(opts->Files.GenericFileType), ".zpd");
+    Copy(opts->Parsed.OutputFile, dir / c.pattern);
+    Copy(opts->Files.GenericDirectory, dir.path + "/");
+    Copy(opts->Files.GenericBaseName, "Q1");
+    Copy(opts->Files.GenericFileType, ".zpd");
     opts->Parsed.Generic = c.generic;
     opts->Parsed.ForceOverwrite = c.force;
     opts->Parsed.LimitsActive = opts->Parsed.NoMqmd = opts->Parsed.NoHeader = true;
@@ -153,7 +153,7 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", c.pattern.c_str());
+    Copy(opts->Parsed.InputFile, c.pattern);
     opts->Parsed.FileAccessMode = c.access;
     for (const std::string& name : c.opened) {
       ASSERT_EQ(0, OpenBoth(opts.get()));
@@ -172,8 +172,8 @@ TEST(RunFilesTest, TheInputIsNeverOpenedForWriting) {
   ScratchDir dir;
   dir.Create("in.zpd", "keep me");
   auto opts = NewOptions();
-  std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "in.zpd").c_str());
-  std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", (dir / "./in.zpd").c_str());
+  Copy(opts->Parsed.InputFile, dir / "in.zpd");
+  Copy(opts->Parsed.OutputFile, dir / "./in.zpd");
   opts->Parsed.ForceOverwrite = true;
   EXPECT_EQ(2208, OpenBoth(opts.get()));
   EXPECT_EQ("Output file '" + dir / "./in.zpd" + "' is the input file being read\n",

@@ -11,7 +11,7 @@ namespace {
 // Opens the next output file (forced, as -F) and writes `text` to it as
 // the writer would, flushed and counted.
 void OpenAndWrite(TestRun* opts, const std::string& name, const std::string& text) {
-  std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", name.c_str());
+  Copy(opts->Parsed.OutputFile, name);
   ASSERT_EQ(0, OpenOutputFile(opts)) << opts->ExitMessage;
   std::fwrite(text.data(), 1, text.size(), opts->Files.OutputStream);
   std::fflush(opts->Files.OutputStream);
