@@ -78,11 +78,8 @@ TEST(BrowseListingTest, Tokens) {
     const char* token;
     int32_t length;
     ASSERT_EQ(0, ReadToken(l.opts.get(), &eof, &eos, &token, &length));
-    if (eof || eos) {
-      seen += eof ? "<eof>" : "<eos>";
-      break;
-    }
-    seen += "[" + std::string(token, length) + "]";
+    seen += eof ? "<eof>" : eos ? "<eos>" : "[" + std::string(token, length) + "]";
+    if (eof || eos) break;
   }
   EXPECT_EQ("[A][b c][D][][E][open][x][y*z]<eos>", seen);
 }

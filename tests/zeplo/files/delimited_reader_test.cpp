@@ -56,7 +56,8 @@ struct Delimited : TextInput {
       }
       out += data;
     }
-    if (rc != 0) out += (out.empty() ? "rc=" : "|rc=") + std::to_string(rc) + ": " + opts->ExitMessage;
+    if (rc != 0)
+      out += (out.empty() ? "rc=" : "|rc=") + std::to_string(rc) + ": " + opts->ExitMessage;
     return out;
   }
 };
@@ -120,7 +121,8 @@ TEST(DelimitedReaderTest, RecordsOfEachLayout) {
        "You can not specify both 'include' and 'dont include' message/property delimiters.\n"},
       {"code above 255", "", {"", "\\256"},
        refused + "Message delimiter character code must be between 0 and 255.\n"},
-      {"no hex escapes", "", {"", "\\t"}, refused + "Unrecognised Message delimiter character code.\n"},
+      {"no hex escapes", "", {"", "\\t"},
+       refused + "Unrecognised Message delimiter character code.\n"},
       {"same", "", {"AB", "AB"}, refused + "Message delimiters are the same.\n"},
       {"same allowed", "ABxAB", {"AB", "AB", "", "", "!"}, "x"},
       {"same properties", "", {"<m>", "</m>", "<p>", "<p>"},

@@ -40,7 +40,8 @@ TEST(FileNamesTest, Inserts) {
       {"x", Day(), "", 1, 2208},
   };
   auto opts = NewOptions();
-  opts->Counters.ReadFiles = 2, opts->Counters.WrittenFiles = 9, opts->Counters.MessageIndex = 123456;
+  opts->Counters.ReadFiles = 2, opts->Counters.WrittenFiles = 9;
+  opts->Counters.MessageIndex = 123456;
   char name[kFileNameLength + 1];
   for (const auto& c : cases) {
     EXPECT_EQ(c.rc, ExpandFileNameAt(opts.get(), c.pattern, &c.when, name, c.size)) << c.pattern;

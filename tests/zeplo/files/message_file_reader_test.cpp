@@ -134,7 +134,8 @@ TEST(MessageFileReaderTest, HandWrittenFiles) {
   const struct {
     std::string text, expected;  // failures: each names its line and file
   } cases[] = {
-      {"", ""}, {" \t\r\n\n  \n", ""}, {"* ZEPLO\n", ""}, {"\n\n* DMPMQMSG dump\nN\nT hi\n", "hi\n"},
+      {"", ""}, {" \t\r\n\n  \n", ""}, {"* ZEPLO\n", ""},
+      {"\n\n* DMPMQMSG dump\nN\nT hi\n", "hi\n"},
       {"* ZEPLO\r\nN\r\nX 4142\r\n\r\nA VER 1\r\nS \"x\"\r\n", "AB|x"},
       {"* ZEPLO\nN\nX 41 42\nX4344  <CD>\n", "ACD"}, {"* ZEPLO\nN\nT abc\nT \nT\n", "abc\n\n\n"},
       {"* ZEPLO\nN\nS  \"a~\"b~~\" tail\nS   plain text   \nS \nS\n", "a\"b~plain text"},
@@ -171,7 +172,8 @@ TEST(MessageFileReaderTest, AttributeValues) {
       {"A FMT MQSTRINGS", "FMT", "MQSTRING"}, {"A PRI", "PRI", Le32(-1)},
       {"A PRI  \t+7x", "PRI", Le32(7)}, {"A EXP many", "EXP", Le32(0)},
       {"A OFF 99999999999", "OFF", Le32(INT32_MAX)}, {"A MSI 41424", "MSI", "AB" + zeros.substr(2)},
-      {"A COI 0102 03", "COI", "\x01\x02" + zeros.substr(2)}, {"A ACC ", "ACC", zeros + zeros.substr(16)},
+      {"A COI 0102 03", "COI", "\x01\x02" + zeros.substr(2)},
+      {"A ACC ", "ACC", zeros + zeros.substr(16)},
   };
   for (const auto& c : cases) {
     Reader r(std::string(kHeader) + c.line + "\nX 00\n");

@@ -161,7 +161,8 @@ TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {
   } cases[] = {{0, false, 2102, plain}, {kNoMd | kPrint, false, 2102, plain},
                {kNoMd | kRaw, false, 2102, "Can not write to file '/dev/full' RC(28)"},
                {0, true, 2208, ""}, {kHeader, false, 2102, plain},
-               {kNoMd | kPrint, false, 2102, "Can not write to file 'out.zpd' RC(27)", "out.zpd", "", 300000},
+               {kNoMd | kPrint, false, 2102, "Can not write to file 'out.zpd' RC(27)", "out.zpd",
+                "", 300000},
                {kNoMd | kPrint, false, 2102, "earlier", "out.zpd", "earlier", 300000}};
   struct rlimit saved {};
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));

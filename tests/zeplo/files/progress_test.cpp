@@ -26,7 +26,8 @@ TEST(ProgressTest, DisplaySequences) {
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    opts->Parsed.Interactive = c.interactive, opts->Parsed.Quiet = c.quiet, opts->Files.CountingPass = c.counting;
+    opts->Parsed.Interactive = c.interactive, opts->Parsed.Quiet = c.quiet;
+    opts->Files.CountingPass = c.counting;
     opts->Files.FoundCount = 5, opts->Files.FoundWithPropsCount = 2;
     Copy(opts->Parsed.PropStartDelimiter, c.delimiter);
     Copy(opts->Parsed.InputFile, dir / "in.zpd");

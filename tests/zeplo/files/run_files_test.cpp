@@ -149,7 +149,8 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
       {dir / "in%n.zpd", nullptr, {dir / "in1.zpd", dir / "in2.zpd"}, ""},
       {dir / "none", nullptr, {}, "Can not open input file '" + dir / "none" + "'\n"},
       {dir / "none", "b", {}, "Can not open input file '" + dir / "none" + "'(rb)\n"},
-      {dir / "in1.zpd", nullptr, {dir / "in1.zpd"}, "Duplicate input file '" + dir / "in1.zpd" + "'\n"},
+      {dir / "in1.zpd", nullptr, {dir / "in1.zpd"},
+       "Duplicate input file '" + dir / "in1.zpd" + "'\n"},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();

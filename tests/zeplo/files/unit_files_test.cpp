@@ -64,7 +64,7 @@ TEST(UnitFilesTest, BackoutLeavesTheFilesAsTheLastCommit) {
     EXPECT_EQ(0, RollBackOutputFiles(u.opts.get()));
     for (std::string file; after >> file;) {
       std::string leaf = file.substr(0, file.find('=')), text = file.substr(file.find('=') + 1);
-      EXPECT_EQ(text == "-" ? "<missing>" : text, FileText(u.dir / leaf)) << c.script << " " << leaf;
+      EXPECT_EQ(text == "-" ? "<missing>" : text, FileText(u.dir / leaf)) << c.script << leaf;
     }
     EXPECT_EQ(nullptr, u.opts->Files.OutputStream);
     EXPECT_EQ(c.uncommitted, u.opts->Counters.UncommittedWrittenFiles) << c.script;
