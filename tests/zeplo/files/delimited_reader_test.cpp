@@ -139,7 +139,7 @@ TEST(DelimitedReaderTest, RecordsOfEachLayout) {
   for (const auto& c : cases) {
     Delimited d(c.text, c.setup);
     d.opts->Parsed.Context = c.context;
-    EXPECT_EQ(d.Records(), c.records) << c.what;
+    EXPECT_EQ(c.records, d.Records()) << c.what;
   }
 }
 
@@ -152,7 +152,7 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
     big += "<m>" + body + "</m>\n";
     expected += (i > 0 ? "|" : "") + body;
   }
-  EXPECT_EQ(Delimited(big, {"<m>", "</m>"}).Records(), expected);
+  EXPECT_EQ(expected, Delimited(big, {"<m>", "</m>"}).Records());
 
   std::string lines;
   std::vector<std::string> want;
@@ -164,7 +164,7 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
   ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
   for (const std::string& w : want) {
     ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get())) << d.opts->ExitMessage;
-    ASSERT_EQ(d.Data(), w);
+    ASSERT_EQ(w, d.Data());
     // Handed on in place, without a copy.
     ASSERT_GE(d.opts->Message.Cursor, d.df.Buffer);
     ASSERT_LE(d.opts->Message.Cursor + d.opts->Message.DataLength, d.df.Buffer + d.df.Capacity);
@@ -172,7 +172,7 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
   ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get()));
   EXPECT_TRUE(d.opts->StopRequested);
   EXPECT_LT(d.df.Capacity, static_cast<int64_t>(lines.size()) / 2);  // streamed, not held whole
-  EXPECT_EQ(d.opts->Files.InputFileBytes, static_cast<int64_t>(lines.size()));
+  EXPECT_EQ(static_cast<int64_t>(lines.size()), d.opts->Files.InputFileBytes);
 }
 
 TEST(DelimitedReaderTest, PropertiesBecomeAnExactMqrfh2) {
@@ -194,7 +194,7 @@ TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
   std::string bytes;
   for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7);
   Delimited d(bytes, {"", "", "", "", "1"});
-  EXPECT_EQ(d.Records(), bytes);
+  EXPECT_EQ(bytes, d.Records());
   EXPECT_EQ(nullptr, d.opts->Files.InputStream);  // read and closed
 
   // The size limit, on a sparse file that takes no disk.
@@ -204,14 +204,14 @@ TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
   Delimited big("", {"", "", "", "", "1"});
   fclose(big.opts->Files.InputStream);
   big.opts->Files.InputStream = fopen((dir / "big").c_str(), "rb");
-  EXPECT_EQ(big.Records(), "rc=2208: File is too large at 1000000000 bytes\n");
+  EXPECT_EQ("rc=2208: File is too large at 1000000000 bytes\n", big.Records());
 }
 
 TEST(DelimitedReaderTest, DelimiterEscapes) {
   Delimited d("", {"\\n\\\\x", "\\13\\10\\0"});
   ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.df.MsgStart.Bytes), 3), "\n\\x");
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.df.MsgEnd.Bytes), 3), std::string("\r\n\0", 3));
+  EXPECT_EQ("\n\\x", std::string(reinterpret_cast<char*>(d.df.MsgStart.Bytes), 3));
+  EXPECT_EQ(std::string("\r\n\0", 3), std::string(reinterpret_cast<char*>(d.df.MsgEnd.Bytes), 3));
 }
 
 TEST(DelimitedReaderTest, BracketCheck) {
@@ -222,8 +222,8 @@ TEST(DelimitedReaderTest, BracketCheck) {
   for (const auto& c : cases) {
     auto opts = NewOptions();
     const auto* p = reinterpret_cast<const unsigned char*>(c.text.data());
-    EXPECT_EQ(CheckBrackets(opts.get(), p, p + c.text.size()), c.message[0] ? 3229 : 0) << c.text;
-    EXPECT_STREQ(opts->ExitMessage, c.message) << c.text;
+    EXPECT_EQ(c.message[0] ? 3229 : 0, CheckBrackets(opts.get(), p, p + c.text.size())) << c.text;
+    EXPECT_STREQ(c.message, opts->ExitMessage) << c.text;
   }
 }
 
@@ -237,7 +237,7 @@ TEST(DelimitedReaderTest, PropertyWhitespaceStripping) {
   for (const auto& c : cases) {
     std::string out(c.in.size() + 1, '#');
     int32_t n = StripPropertyWhitespace(out.data(), c.in.data(), static_cast<int32_t>(c.in.size()));
-    EXPECT_EQ(out.substr(0, static_cast<size_t>(n)), c.out) << c.in;
+    EXPECT_EQ(c.out, out.substr(0, static_cast<size_t>(n))) << c.in;
   }
 }
 
