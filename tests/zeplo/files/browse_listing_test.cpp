@@ -98,9 +98,9 @@ const std::string kDeadLetterTail =
     "  PutDate  : '20130114'    PutTime  : '11242677'\n";
 
 TEST(BrowseListingTest, DamagedListings) {
-  const std::string after = kAfterDescriptor;
+  const std::string after = kAfterDescriptor, props = "+\n****Message properties****\n";
   const struct {
-    std::string find, replace;  // first occurrence; "<cut>" in replace: the file ends there
+    std::string find, replace;  // first occurrence; "+": find then the rest; "<cut>": the end
     const char* message;        // " on line N of file 'listing.txt'" follows
     std::string lineOf;         // first after the change: its line is N; "": the last line
   } cases[] = {
@@ -110,36 +110,34 @@ TEST(BrowseListingTest, DamagedListings) {
       {"4865 6C6C", "4865 6G6C", "Badly formed HEX string", "4865"},
       {"OriginalLength : '-1'\n\n****", "OriginalLength :\n\n****", "Unexpected end of section",
        "****   Message"},
-      {"  PutApplType    : '6'\n", "  PutApplType    : '6'\n<cut>", "Unexpected end of file", ""},
-      {"  AccountingToken : \n", "  AccountingToken : \n<cut>", "Unexpected end of file", ""},
-      {"****Message descriptor****\n", "****Message descriptor****\n<cut>",
-       "Unexpected end of file", ""},
+      {"  PutApplType    : '6'\n", "+<cut>", "Unexpected end of file", ""},
+      {"  AccountingToken : \n", "+<cut>", "Unexpected end of file", ""},
+      {"****Message descriptor****\n", "+<cut>", "Unexpected end of file", ""},
       {"length - 12 of 12", "length - 12 of 70000", "Listing shows 12 of the message's 70000 bytes",
        "length - 12 of"},
       {"length - 12 of 12", "length - 13 of 13",
        "Message data holds 12 bytes where its length line says 13", " MQGET of message number 2"},
-      {"00000000:  4865 6C6C", "00000000:  4865 6C6C<cut>",
+      {"00000000:  4865 6C6C", "+<cut>",
        "Message data holds 4 bytes where its length line says 12", ""},
-      {" length - 12 of 12 bytes\n", " length - 12 of 12 bytes\n<cut>",
+      {" length - 12 of 12 bytes\n", "+<cut>",
        "Message data holds 0 bytes where its length line says 12", ""},
       {" length - 12 of 12 bytes\n", "", "Missing message length", "00000000:"},
-      {after, after + "\n****Message properties****\n  a.b.c : 1\n", "Unrecognised property",
-       "  a.b.c"},
-      {after, after + std::string("\n****Message properties****\n  x : 'a\0b'\n", 40),
-       "Unrecognised property", "  x :"},
-      {after, after + "\n****Message properties****\n  n : 1\n<cut>", "Unexpected end of file", ""},
-      {after, after + DeadLetterSection("  Encoding : 546  CodedCharSetId : five\n"),
+      {after, props + "  a.b.c : 1\n", "Unrecognised property", "  a.b.c"},
+      {after, props + std::string("  x : 'a\0b'\n", 12), "Unrecognised property", "  x :"},
+      {after, props + "  n : 1\n<cut>", "Unexpected end of file", ""},
+      {after, "+" + DeadLetterSection("  Encoding : 546  CodedCharSetId : five\n"),
        "Badly formed number", "  Encoding : 546  CodedCharSetId : five"},
-      {after, after + DeadLetterSection("  Colour : 'blue'\n"), "Unrecognised attribute 'Colour'",
+      {after, "+" + DeadLetterSection("  Colour : 'blue'\n"), "Unrecognised attribute 'Colour'",
        "  Colour"},
-      {after, after + DeadLetterSection(kDeadLetterTail.substr(0, 114)),
+      {after, "+" + DeadLetterSection(kDeadLetterTail.substr(0, 114)),
        "Incomplete dead-letter header", "****   Message"},
   };
   for (const auto& c : cases) {
     std::string text = Fixture();
-    size_t at = text.find(c.find), cut = c.replace.find("<cut>");
+    std::string replace = c.replace[0] == '+' ? c.find + c.replace.substr(1) : c.replace;
+    size_t at = text.find(c.find), cut = replace.find("<cut>");
     ASSERT_NE(std::string::npos, at) << c.find;
-    text.replace(at, c.find.size(), c.replace.substr(0, cut));
+    text.replace(at, c.find.size(), replace.substr(0, cut));
     if (cut != std::string::npos) text.resize(at + cut);
     size_t mark = c.lineOf.empty() ? text.size() - 1 : text.find(c.lineOf, at);
     ASSERT_NE(std::string::npos, mark) << c.lineOf;
