@@ -28,14 +28,11 @@ struct Delimited : TextInput {
     Copy(o->MsgEndDelimiter, s.end);
     Copy(o->PropStartDelimiter, s.propStart);
     Copy(o->PropEndDelimiter, s.propEnd);
-    for (const char* f = s.flags; *f != '\0'; ++f) {
-      if (*f == 'i') o->IncludeMsgDelimiters = o->IncludePropDelimiters = true;
-      if (*f == 'x') o->ExcludeMsgDelimiters = true;
-      if (*f == 'W') o->KeepPropWhitespace = true;
-      if (*f == 'B') o->NoBracketCheck = true;
-      if (*f == '!') o->AllowSameDelimiters = true;
-      if (*f == '1') o->WholeFileOneMessage = true;
-    }
+    auto has = [&s](char flag) { return std::strchr(s.flags, flag) != nullptr; };
+    o->IncludeMsgDelimiters = o->IncludePropDelimiters = has('i');
+    o->ExcludeMsgDelimiters = has('x'), o->KeepPropWhitespace = has('W');
+    o->NoBracketCheck = has('B'), o->AllowSameDelimiters = has('!');
+    o->WholeFileOneMessage = has('1');
   }
   // Every record, "|"-separated; properties shown as {text} before the
   // data, their MQRFH2 checked whole; a failure as "rc=<code>: <ExitMessage>"
@@ -91,7 +88,8 @@ TEST(DelimitedReaderTest, RecordsOfEachLayout) {
       {"CR LF by code", "a\r\nb\r\n", {"", "\\13\\10"}, "a|b"},
       {"line end inside <>", "x<y\nz>w\nq\n", {}, "x<y\nz>w|q"},
       {"line end inside {}", "{\n a\n}\nb\n", {}, "{\n a\n}|b"},
-      {"brackets deep in long lines", "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)\nq\n", {},
+      {"brackets deep in long lines",
+       "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)\nq\n", {},
        "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)|q"},
       {"bracket check off", "{\n a\n}\nb\n", {"", "", "", "", "B"}, "{| a|}|b"},
       {"one-bracket delimiters", "{a}{b(c)}", {"{", "}"}, "a|b(c)"},

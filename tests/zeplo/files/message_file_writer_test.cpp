@@ -23,14 +23,10 @@ std::string Hex(const std::string& bytes) {
 
 // Writes `data` as one message under `flags`; returns the stream's text.
 std::string Write(TestRun* opts, int flags, std::string data, int rc = 0) {
-  opts->Parsed.AsciiColumns = flags & kCols;
-  opts->Parsed.AsciiLines = flags & kAscii;
-  opts->Parsed.Printable = flags & kPrint;
-  opts->Parsed.TextLines = flags & kText;
-  opts->Parsed.RawBytes = flags & kRaw;
-  opts->Parsed.NoMqmd = flags & kNoMd;
-  opts->Settings.OutputIsNull = flags & kNull;
-  opts->Parsed.Count = flags & kCount;
+  RunOptions& o = opts->Parsed;
+  o.AsciiColumns = flags & kCols, o.AsciiLines = flags & kAscii, o.Printable = flags & kPrint;
+  o.TextLines = flags & kText, o.RawBytes = flags & kRaw, o.NoMqmd = flags & kNoMd;
+  o.Count = flags & kCount, opts->Settings.OutputIsNull = flags & kNull;
   if (opts->Files.OutputStream == nullptr) opts->Files.OutputStream = std::tmpfile();
   SetMessage(opts, &data);
   EXPECT_EQ(rc, flags & kHeader ? WriteFileHeader(opts, "Q") : WriteMessage(opts));
