@@ -86,6 +86,8 @@ TEST(DelimitedReaderTest, RecordsOfEachLayout) {
        "<m>a</m>|<m>b</m>"},
       {"text outside records", "head<m>a</m>\n  \n", {"<m>", "</m>"}, "a"},
       {"CR LF by code", "a\r\nb\r\n", {"", "\\13\\10"}, "a|b"},
+      {"escapes: LF, backslash, codes with a NUL", std::string("\n\\xA\r\nB\r\n\0", 10),
+       {"\\n\\\\x", "\\13\\10\\0"}, "A\r\nB"},
       {"line end inside <>", "x<y\nz>w\nq\n", {}, "x<y\nz>w|q"},
       {"line end inside {}", "{\n a\n}\nb\n", {}, "{\n a\n}|b"},
       {"brackets deep in long lines",
@@ -197,13 +199,6 @@ TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
   fclose(big.opts->Files.InputStream);
   big.opts->Files.InputStream = fopen((dir / "big").c_str(), "rb");
   EXPECT_EQ("rc=2208: File is too large at 1000000000 bytes\n", big.Records());
-}
-
-TEST(DelimitedReaderTest, DelimiterEscapes) {
-  Delimited d("", {"\\n\\\\x", "\\13\\10\\0"});
-  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
-  EXPECT_EQ("\n\\x", std::string(reinterpret_cast<char*>(d.df.MsgStart.Bytes), 3));
-  EXPECT_EQ(std::string("\r\n\0", 3), std::string(reinterpret_cast<char*>(d.df.MsgEnd.Bytes), 3));
 }
 
 TEST(DelimitedReaderTest, BracketCheck) {
