@@ -52,8 +52,9 @@ std::string Field(const MQMD& md, const char* key) {
 }
 
 // Every field distinct; text fields blank-padded and never NUL, as MQ
-// gives them; the shared ApplIdentityData/ApplOriginData take text.
-MQMD FullDescriptor(int32_t version) {
+// gives them, or from `text` on, byte after byte, whatever those are; the
+// shared ApplIdentityData/ApplOriginData take text.
+MQMD FullDescriptor(int32_t version, int text = -1) {
   MQMD md{};
   for (int32_t i = 0; i < MessageAttributeCount; ++i) {
     const MessageAttribute& row = MessageAttributeTable[i];
@@ -63,7 +64,8 @@ MQMD FullDescriptor(int32_t version) {
       std::memcpy(field, &v, 4);
     }
     for (int j = 0; j < row.Width; ++j) {
-      if (row.Kind == kAttributeText) field[j] = j < row.Width - 2 ? 'A' + (i + j) % 26 : ' ';
+      unsigned char letter = j < row.Width - 2 ? 'A' + (i + j) % 26 : ' ';
+      if (row.Kind == kAttributeText) field[j] = text < 0 ? letter : static_cast<unsigned char>(text++);
       if (row.Kind == kAttributeBytes &&
           FindAttributeByLongName(row.LongName, std::strlen(row.LongName))->Kind != kAttributeText)
         field[j] = static_cast<unsigned char>(i * 31 + j * 17);
@@ -101,15 +103,8 @@ const LayoutCase kLayouts[] = {
 TEST(MessageFileReaderTest, EveryLayoutRoundTripsByteForByte) {
   const std::string data[] = {"", "\0"s, Bytes(256, 0) + Bytes(256, 3), "say \"~~\" ~\" and ~",
                               Bytes(25, 65), Bytes(26, 1), Bytes(70001, 9)};
-  MQMD mds[] = {FullDescriptor(1), FullDescriptor(2), FullDescriptor(2), FullDescriptor(2),
+  MQMD mds[] = {FullDescriptor(1), FullDescriptor(2), FullDescriptor(2, 0), FullDescriptor(2, 128),
                 FullDescriptor(2)};
-  for (int k = 2, at = 0; k < 4; ++k, at = 128) {
-    for (int32_t i = 0; i < MessageAttributeCount; ++i) {
-      const MessageAttribute& row = MessageAttributeTable[i];
-      for (int j = 0; row.Kind == kAttributeText && row.Key[0] != '\0' && j < row.Width; ++j)
-        reinterpret_cast<char*>(&mds[k])[row.Offset + j] = static_cast<char>(at++);
-    }
-  }
   std::memcpy(mds[4].ReplyToQ, (std::string("REPLY.Q") + std::string(41, '\0')).data(), 48);
   EXPECT_NE(std::string::npos,
             WriteFile(kLayouts[0].apply, &mds[4], data, 1).find("\nA RTQ REPLY.Q\n"));
