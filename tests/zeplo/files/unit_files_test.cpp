@@ -8,16 +8,6 @@
 
 namespace {
 
-// Opens the next output file (forced, as -F) and writes `text` to it as
-// the writer would, flushed and counted.
-void OpenAndWrite(TestRun* opts, const std::string& name, const std::string& text) {
-  Copy(opts->Parsed.OutputFile, name);
-  ASSERT_EQ(0, OpenOutputFile(opts)) << opts->ExitMessage;
-  std::fwrite(text.data(), 1, text.size(), opts->Files.OutputStream);
-  std::fflush(opts->Files.OutputStream);
-  opts->Files.OutputFilePosition += static_cast<int64_t>(text.size());
-}
-
 // A scratch directory and the options of a run writing into it (forced,
 // as -F, unless told otherwise); the unit's list goes with it.
 struct Unit {
@@ -25,8 +15,14 @@ struct Unit {
   std::unique_ptr<TestRun> opts = NewOptions();
   explicit Unit(bool force = true) { opts->Parsed.ForceOverwrite = force; }
   ~Unit() { ReleaseUnitFiles(opts.get()); }
+  // Opens the output file `leaf` (or path) unless it is open, and writes
+  // `text` to it as the writer would, flushed and counted.
   void Write(const std::string& leaf, const std::string& text) {
-    OpenAndWrite(opts.get(), leaf[0] == '/' ? leaf : dir / leaf, text);
+    Copy(opts->Parsed.OutputFile, leaf[0] == '/' ? leaf : dir / leaf);
+    ASSERT_EQ(0, OpenOutputFile(opts.get())) << opts->ExitMessage;
+    std::fwrite(text.data(), 1, text.size(), opts->Files.OutputStream);
+    std::fflush(opts->Files.OutputStream);
+    opts->Files.OutputFilePosition += static_cast<int64_t>(text.size());
   }
 };
 
