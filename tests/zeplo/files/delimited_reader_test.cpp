@@ -15,11 +15,7 @@ namespace {
 // (i include, W keep whitespace, B no bracket check, ! same allowed, 1
 // whole file, x exclude as well as include).
 struct NSettings {
-  const char* start = "";
-  const char* end = "";
-  const char* propStart = "";
-  const char* propEnd = "";
-  const char* flags = "";
+  const char *start = "", *end = "", *propStart = "", *propEnd = "", *flags = "";
 };
 
 struct Delimited : TextInput {
@@ -28,29 +24,19 @@ struct Delimited : TextInput {
     RunOptions* o = &opts->Parsed;
     o->NonNative = true;
     o->Context = ContextMode::Default;
-    snprintf(o->MsgStartDelimiter, sizeof o->MsgStartDelimiter, "%s", s.start);
-    snprintf(o->MsgEndDelimiter, sizeof o->MsgEndDelimiter, "%s", s.end);
-    snprintf(o->PropStartDelimiter, sizeof o->PropStartDelimiter, "%s", s.propStart);
-    snprintf(o->PropEndDelimiter, sizeof o->PropEndDelimiter, "%s", s.propEnd);
-    for (const char* f = s.flags; *f != '\0'; ++f) {
-      if (*f == 'i') o->IncludeMsgDelimiters = o->IncludePropDelimiters = true;
-      if (*f == 'x') o->ExcludeMsgDelimiters = true;
-      if (*f == 'W') o->KeepPropWhitespace = true;
-      if (*f == 'B') o->NoBracketCheck = true;
-      if (*f == '!') o->AllowSameDelimiters = true;
-      if (*f == '1') o->WholeFileOneMessage = true;
-    }
-  }
-  ~Delimited() {
-    ReleaseDelimitedFile(opts.get());
-    CSReleaseMem(&opts->Message.PropStorage);
-  }
-  std::string Data() const {
-    const MessageBuffer& m = opts->Message;
-    return std::string(reinterpret_cast<const char*>(m.Cursor), static_cast<size_t>(m.DataLength));
+    Copy(o->MsgStartDelimiter, s.start);
+    Copy(o->MsgEndDelimiter, s.end);
+    Copy(o->PropStartDelimiter, s.propStart);
+    Copy(o->PropEndDelimiter, s.propEnd);
+    auto has = [&s](char flag) { return std::strchr(s.flags, flag) != nullptr; };
+    o->IncludeMsgDelimiters = o->IncludePropDelimiters = has('i');
+    o->ExcludeMsgDelimiters = has('x'), o->KeepPropWhitespace = has('W');
+    o->NoBracketCheck = has('B'), o->AllowSameDelimiters = has('!');
+    o->WholeFileOneMessage = has('1');
   }
   // Every record, "|"-separated; properties shown as {text} before the
-  // data; a failure as "rc=<code>: <ExitMessage>" after what came before.
+  // data, their MQRFH2 checked whole; a failure as "rc=<code>: <ExitMessage>"
+  // after what came before.
   std::string Records() {
     std::string out;
     int rc = CheckDelimiters(opts.get());
@@ -62,23 +48,34 @@ struct Delimited : TextInput {
       if (memcmp(opts->Message.Descriptor->Format, MQFMT_RF_HEADER_2, 8) == 0) {
         MQLONG length;
         memcpy(&length, data.data() + MQRFH2_LENGTH_2, 4);
+        const MQMD& md = *opts->Message.Descriptor;
+        EXPECT_EQ(MQMD_VERSION_1, md.Version);
+        EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
+        // StrucId, Version, StrucLength, Encoding, CodedCharSetId, Format,
+        // Flags, NameValueCCSID.
+        EXPECT_EQ("RFH " + Le32(2) + Le32(MQRFH2_LENGTH_2 + 4 + length) + Le32(546) + Le32(-2) +
+                      "MQSTR   " + Le32(0) + Le32(1208),
+                  data.substr(0, MQRFH2_LENGTH_2));
         std::string props = data.substr(MQRFH2_LENGTH_2 + 4, static_cast<size_t>(length));
         out += "{" + props.substr(0, props.find_last_not_of(' ') + 1) + "}";
         data = data.substr(MQRFH2_LENGTH_2 + 4 + static_cast<size_t>(length));
       }
       out += data;
     }
-    if (rc != 0) out += (out.empty() ? "rc=" : "|rc=") + std::to_string(rc) + ": " + opts->ExitMessage;
+    if (rc != 0)
+      out += (out.empty() ? "rc=" : "|rc=") + std::to_string(rc) + ": " + opts->ExitMessage;
     return out;
   }
 };
 
 TEST(DelimitedReaderTest, RecordsOfEachLayout) {
+  const std::string refused = "rc=3229: ", same = "Message and Property delimiters are the same.\n";
   struct {
     const char* what;
     std::string text;
     NSettings setup;
     std::string records;
+    ContextMode context = ContextMode::Default;
   } cases[] = {
       {"lines", "l1\nl2\nl3\n", {}, "l1|l2|l3"},
       {"last line without LF", "l1\nl2\nl3", {}, "l1|l2|l3"},
@@ -89,9 +86,12 @@ TEST(DelimitedReaderTest, RecordsOfEachLayout) {
        "<m>a</m>|<m>b</m>"},
       {"text outside records", "head<m>a</m>\n  \n", {"<m>", "</m>"}, "a"},
       {"CR LF by code", "a\r\nb\r\n", {"", "\\13\\10"}, "a|b"},
+      {"escapes: LF, backslash, codes with a NUL", std::string("\n\\xA\r\nB\r\n\0", 10),
+       {"\\n\\\\x", "\\13\\10\\0"}, "A\r\nB"},
       {"line end inside <>", "x<y\nz>w\nq\n", {}, "x<y\nz>w|q"},
       {"line end inside {}", "{\n a\n}\nb\n", {}, "{\n a\n}|b"},
-      {"brackets deep in long lines", "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)\nq\n", {},
+      {"brackets deep in long lines",
+       "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)\nq\n", {},
        "0123456789abcdefghijklmnop(x\n0123456789abcdefghij)|q"},
       {"bracket check off", "{\n a\n}\nb\n", {"", "", "", "", "B"}, "{| a|}|b"},
       {"one-bracket delimiters", "{a}{b(c)}", {"{", "}"}, "a|b(c)"},
@@ -119,10 +119,36 @@ TEST(DelimitedReaderTest, RecordsOfEachLayout) {
       {"stray closer, check off", "x)y\nz\n", {"", "", "", "", "B"}, "x)y|z"},
       {"property end missing", "<p>abc<m>x</m></p>", {"<m>", "</m>", "<p>", "</p>"},
        "rc=2208: Missing end property delimiter '</p>' .\n"},
+      // Settings refused before any record.
+      {"default context", "", {},
+       refused + "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n",
+       ContextMode::SetAll},
+      {"no context", "l1\n", {}, "l1", ContextMode::None},
+      {"whole file with delimiters", "", {"<m>", "", "", "", "1"},
+       refused + "Reading entire file does not require message delimiters.\n"},
+      {"include and exclude", "", {"", "", "", "", "ix"}, refused +
+       "You can not specify both 'include' and 'dont include' message/property delimiters.\n"},
+      {"code above 255", "", {"", "\\256"},
+       refused + "Message delimiter character code must be between 0 and 255.\n"},
+      {"no hex escapes", "", {"", "\\t"},
+       refused + "Unrecognised Message delimiter character code.\n"},
+      {"same", "", {"AB", "AB"}, refused + "Message delimiters are the same.\n"},
+      {"same allowed", "ABxAB", {"AB", "AB", "", "", "!"}, "x"},
+      {"same properties", "", {"<m>", "</m>", "<p>", "<p>"},
+       refused + "Property delimiters are the same.\n"},
+      {"message start is property start", "", {"<m>", "</m>", "<m>", "</p>"}, refused + same},
+      {"ends the same", "", {"<m>", "</m>", "<p>", "</m>"}, refused + same},
+      {"ends both LF", "<m>x\n", {"<m>", "", "<p>"}, "x"},
+      {"lines with properties", "", {"", "", "<p>", "</p>"},
+       refused + "Can't use single line Message delimiters with a Property delimiter.\n"},
+      {"open brace only", "", {"{", ""}, refused + "Unmatched delimiter brackets.\n"},
+      {"crossed brackets", "", {"(", "]"}, refused + "Unmatched delimiter ')' bracket.\n"},
+      {"crossed, check off", "(x]", {"(", "]", "", "", "B"}, "x"},
   };
   for (const auto& c : cases) {
     Delimited d(c.text, c.setup);
-    EXPECT_EQ(d.Records(), c.records) << c.what;
+    d.opts->Parsed.Context = c.context;
+    EXPECT_EQ(c.records, d.Records()) << c.what;
   }
 }
 
@@ -135,7 +161,7 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
     big += "<m>" + body + "</m>\n";
     expected += (i > 0 ? "|" : "") + body;
   }
-  EXPECT_EQ(Delimited(big, {"<m>", "</m>"}).Records(), expected);
+  EXPECT_EQ(expected, Delimited(big, {"<m>", "</m>"}).Records());
 
   std::string lines;
   std::vector<std::string> want;
@@ -147,7 +173,7 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
   ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
   for (const std::string& w : want) {
     ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get())) << d.opts->ExitMessage;
-    ASSERT_EQ(d.Data(), w);
+    ASSERT_EQ(w, d.Data());
     // Handed on in place, without a copy.
     ASSERT_GE(d.opts->Message.Cursor, d.df.Buffer);
     ASSERT_LE(d.opts->Message.Cursor + d.opts->Message.DataLength, d.df.Buffer + d.df.Capacity);
@@ -155,40 +181,14 @@ TEST(DelimitedReaderTest, RecordsAcrossBufferRefills) {
   ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get()));
   EXPECT_TRUE(d.opts->StopRequested);
   EXPECT_LT(d.df.Capacity, static_cast<int64_t>(lines.size()) / 2);  // streamed, not held whole
-  EXPECT_EQ(d.opts->Files.InputFileBytes, static_cast<int64_t>(lines.size()));
-}
-
-TEST(DelimitedReaderTest, PropertiesBecomeAnExactMqrfh2) {
-  Delimited d("<p><usr>abcde</usr></p><m>data</m>", {"<m>", "</m>", "<p>", "</p>"});
-  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
-  ASSERT_EQ(0, ReadDelimitedMessage(d.opts.get())) << d.opts->ExitMessage;
-  const MQMD& md = *d.opts->Message.Descriptor;
-  EXPECT_EQ(MQMD_VERSION_1, md.Version);
-  EXPECT_EQ(0, memcmp(md.Format, MQFMT_RF_HEADER_2, 8));
-  EXPECT_EQ(MQMT_DATAGRAM, md.MsgType);
-  std::string data = d.Data();
-  ASSERT_EQ(data.size(), 36u + 4 + 16 + 4);
-  MQRFH2 h;
-  memcpy(&h, data.data(), sizeof h);
-  EXPECT_EQ(0, memcmp(h.StrucId, "RFH ", 4));
-  EXPECT_EQ(2, h.Version);
-  EXPECT_EQ(56, h.StrucLength);
-  EXPECT_EQ(546, h.Encoding);
-  EXPECT_EQ(-2, h.CodedCharSetId);
-  EXPECT_EQ(0, memcmp(h.Format, MQFMT_STRING, 8));
-  EXPECT_EQ(0, h.Flags);
-  EXPECT_EQ(1208, h.NameValueCCSID);
-  MQLONG nameValueLength;
-  memcpy(&nameValueLength, data.data() + 36, 4);
-  EXPECT_EQ(16, nameValueLength);
-  EXPECT_EQ(data.substr(40), "<usr>abcde</usr>data");
+  EXPECT_EQ(static_cast<int64_t>(lines.size()), d.opts->Files.InputFileBytes);
 }
 
 TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
   std::string bytes;
   for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7);
   Delimited d(bytes, {"", "", "", "", "1"});
-  EXPECT_EQ(d.Records(), bytes);
+  EXPECT_EQ(bytes, d.Records());
   EXPECT_EQ(nullptr, d.opts->Files.InputStream);  // read and closed
 
   // The size limit, on a sparse file that takes no disk.
@@ -198,88 +198,33 @@ TEST(DelimitedReaderTest, WholeFileIsOneMessage) {
   Delimited big("", {"", "", "", "", "1"});
   fclose(big.opts->Files.InputStream);
   big.opts->Files.InputStream = fopen((dir / "big").c_str(), "rb");
-  EXPECT_EQ(big.Records(), "rc=2208: File is too large at 1000000000 bytes\n");
-}
-
-TEST(DelimitedReaderTest, SettingsRefusedBeforeAnyRecord) {
-  struct {
-    const char* what;
-    NSettings setup;
-    ContextMode context;
-    const char* message;  // "" when accepted
-  } cases[] = {
-      {"default context", {}, ContextMode::SetAll,
-       "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n"},
-      {"no context", {}, ContextMode::None, ""},
-      {"whole file with delimiters", {"<m>", "", "", "", "1"}, ContextMode::Default,
-       "Reading entire file does not require message delimiters.\n"},
-      {"include and exclude", {"", "", "", "", "ix"}, ContextMode::Default,
-       "You can not specify both 'include' and 'dont include' message/property delimiters.\n"},
-      {"code above 255", {"", "\\256"}, ContextMode::Default,
-       "Message delimiter character code must be between 0 and 255.\n"},
-      {"no hex escapes", {"", "\\t"}, ContextMode::Default,
-       "Unrecognised Message delimiter character code.\n"},
-      {"same", {"AB", "AB"}, ContextMode::Default, "Message delimiters are the same.\n"},
-      {"same allowed", {"AB", "AB", "", "", "!"}, ContextMode::Default, ""},
-      {"same properties", {"<m>", "</m>", "<p>", "<p>"}, ContextMode::Default,
-       "Property delimiters are the same.\n"},
-      {"message start is property start", {"<m>", "</m>", "<m>", "</p>"}, ContextMode::Default,
-       "Message and Property delimiters are the same.\n"},
-      {"ends the same", {"<m>", "</m>", "<p>", "</m>"}, ContextMode::Default,
-       "Message and Property delimiters are the same.\n"},
-      {"ends both LF", {"<m>", "", "<p>"}, ContextMode::Default, ""},
-      {"lines with properties", {"", "", "<p>", "</p>"}, ContextMode::Default,
-       "Can't use single line Message delimiters with a Property delimiter.\n"},
-      {"open brace only", {"{", ""}, ContextMode::Default, "Unmatched delimiter brackets.\n"},
-      {"crossed brackets", {"(", "]"}, ContextMode::Default, "Unmatched delimiter ')' bracket.\n"},
-      {"crossed, check off", {"(", "]", "", "", "B"}, ContextMode::Default, ""},
-  };
-  for (const auto& c : cases) {
-    Delimited d("", c.setup);
-    d.opts->Parsed.Context = c.context;
-    int rc = CheckDelimiters(d.opts.get());
-    EXPECT_EQ(rc, c.message[0] == '\0' ? 0 : 3229) << c.what;
-    EXPECT_STREQ(d.opts->ExitMessage, c.message) << c.what;
-  }
-  Delimited d("", {"\\n\\\\x", "\\13\\10\\0"});
-  ASSERT_EQ(0, CheckDelimiters(d.opts.get()));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.df.MsgStart.Bytes), 3), "\n\\x");
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.df.MsgEnd.Bytes), 3), std::string("\r\n\0", 3));
+  EXPECT_EQ("rc=2208: File is too large at 1000000000 bytes\n", big.Records());
 }
 
 TEST(DelimitedReaderTest, BracketCheck) {
-  struct {
-    std::string text;
-    const char* message;
-  } cases[] = {
+  struct { std::string text; const char* message; } cases[] = {
       {"([{<>}])()", ""}, {"a(b)c", ""}, {"(]", "Unmatched delimiter ')' bracket.\n"},
       {"]", "Unmatched delimiter ']' bracket.\n"}, {"((", "Unmatched delimiter brackets.\n"},
-      {std::string(kMaxBracketDepth + 1, '('), "Unmatched delimiter '(' bracket.\n"},
-  };
+      {std::string(kMaxBracketDepth + 1, '('), "Unmatched delimiter '(' bracket.\n"}};
   for (const auto& c : cases) {
     auto opts = NewOptions();
     const auto* p = reinterpret_cast<const unsigned char*>(c.text.data());
-    EXPECT_EQ(CheckBrackets(opts.get(), p, p + c.text.size()), c.message[0] ? 3229 : 0) << c.text;
-    EXPECT_STREQ(opts->ExitMessage, c.message) << c.text;
+    EXPECT_EQ(c.message[0] ? 3229 : 0, CheckBrackets(opts.get(), p, p + c.text.size())) << c.text;
+    EXPECT_STREQ(c.message, opts->ExitMessage) << c.text;
   }
 }
 
 TEST(DelimitedReaderTest, PropertyWhitespaceStripping) {
-  struct {
-    std::string in, out;
-  } cases[] = {
+  struct { std::string in, out; } cases[] = {
       {"  <a>  x  y  </a>  ", "<a>x  y</a>"},
       {"\t\r\n<usr>\n <x>1</x>\n</usr>\n", "<usr><x>1</x></usr>"},
       {"<a b='1  2'> 'q  r' </a>", "<a b='1  2'>'q  r'</a>"},
       {"<a> \"x <y> z\" </a>", "<a>\"x <y> z\"</a>"},
-      {"<a  b", "<a  b"},
-      {"'a  ", "'a  "},
-      {"", ""},
-  };
+      {"<a  b", "<a  b"}, {"'a  ", "'a  "}, {"", ""}};
   for (const auto& c : cases) {
     std::string out(c.in.size() + 1, '#');
     int32_t n = StripPropertyWhitespace(out.data(), c.in.data(), static_cast<int32_t>(c.in.size()));
-    EXPECT_EQ(out.substr(0, static_cast<size_t>(n)), c.out) << c.in;
+    EXPECT_EQ(c.out, out.substr(0, static_cast<size_t>(n))) << c.in;
   }
 }
 

@@ -18,38 +18,36 @@ namespace {
 TEST(LineStorageTest, PipeLinesArriveWithoutWaitingForMore) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
-  auto opts = NewOptions();
+  TextInput in("");
+  std::fclose(in.opts->Files.InputStream);
+  TestRun* opts = in.opts.get();
   opts->Files.InputStream = fdopen(fds[0], "r");
-  std::atomic<bool> gotMessage{false};
-  std::atomic<bool> closedEarly{false};
+  std::atomic<bool> gotMessage{false}, closedEarly{false};
   std::thread feeder([&] {
     const char first[] = "* ZEPLO\n\nN\nX 41\n\n";
     EXPECT_EQ(static_cast<ssize_t>(sizeof first - 1), write(fds[1], first, sizeof first - 1));
     // A reader that waited for a full block would never get the message
     // before the pipe closes.
-    for (int i = 0; i < 500 && !gotMessage; ++i) {
+    for (int i = 0; i < 500 && !gotMessage; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     closedEarly = !gotMessage;
     const char second[] = "N\nX 42\n";
     EXPECT_EQ(static_cast<ssize_t>(sizeof second - 1), write(fds[1], second, sizeof second - 1));
     close(fds[1]);
   });
   bool listing = false, empty = false, eof = false;
-  ASSERT_EQ(0, PrepareMessageFile(opts.get(), &listing, &empty));
+  ASSERT_EQ(0, PrepareMessageFile(opts, &listing, &empty));
   EXPECT_STREQ("N", opts->Files.InputLines->Text);
   // "X 41" is the last line the feeder has sent so far.
-  ASSERT_EQ(0, ReadLine(opts.get(), true, &eof, false));
+  ASSERT_EQ(0, ReadLine(opts, true, &eof, false));
   EXPECT_STREQ("X 41", opts->Files.InputLines->Text);
   gotMessage = true;
   feeder.join();
   EXPECT_FALSE(closedEarly);
   std::vector<std::string> rest;
-  while (ReadLine(opts.get(), true, &eof, false) == 0 && !eof)
+  while (ReadLine(opts, true, &eof, false) == 0 && !eof)
     rest.push_back(opts->Files.InputLines->Text);
   EXPECT_EQ((std::vector<std::string>{"N", "X 42"}), rest);
-  ReleaseLineStorage(opts.get());
-  std::fclose(opts->Files.InputStream);
 }
 
 }  // namespace

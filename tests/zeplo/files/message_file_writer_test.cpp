@@ -11,16 +11,8 @@
 
 namespace {
 
-enum Flag {
-  kCols = 1,
-  kAscii = 2,
-  kPrint = 4,
-  kText = 8,
-  kRaw = 16,
-  kNoMd = 32,
-  kNull = 64,
-  kCount = 128
-};
+enum Flag { kCols = 1, kAscii = 2, kPrint = 4, kText = 8, kRaw = 16, kNoMd = 32, kNull = 64,
+            kCount = 128, kHeader = 256 /* the header rather than the message */ };
 
 std::string Hex(const std::string& bytes) {
   std::string out;
@@ -31,28 +23,20 @@ std::string Hex(const std::string& bytes) {
 
 // Writes `data` as one message under `flags`; returns the stream's text.
 std::string Write(TestRun* opts, int flags, std::string data, int rc = 0) {
-  opts->Parsed.AsciiColumns = flags & kCols;
-  opts->Parsed.AsciiLines = flags & kAscii;
-  opts->Parsed.Printable = flags & kPrint;
-  opts->Parsed.TextLines = flags & kText;
-  opts->Parsed.RawBytes = flags & kRaw;
-  opts->Parsed.NoMqmd = flags & kNoMd;
-  opts->Settings.OutputIsNull = flags & kNull;
-  opts->Parsed.Count = flags & kCount;
+  RunOptions& o = opts->Parsed;
+  o.AsciiColumns = flags & kCols, o.AsciiLines = flags & kAscii, o.Printable = flags & kPrint;
+  o.TextLines = flags & kText, o.RawBytes = flags & kRaw, o.NoMqmd = flags & kNoMd;
+  o.Count = flags & kCount, opts->Settings.OutputIsNull = flags & kNull;
   if (opts->Files.OutputStream == nullptr) opts->Files.OutputStream = std::tmpfile();
   SetMessage(opts, &data);
-  EXPECT_EQ(rc, WriteMessage(opts));
+  EXPECT_EQ(rc, flags & kHeader ? WriteFileHeader(opts, "Q") : WriteMessage(opts));
   return StreamText(opts->Files.OutputStream);
 }
 
 // The plain cases of every layout are run through the program as well;
 // these are the edges: widths, runs measured in groups, chunk-wide lines.
 const std::string A25(25, 'A');
-const struct {
-  const char* name;
-  int flags, width;
-  std::string data, expected;
-} kLayouts[] = {
+const struct { const char* name; int flags, width; std::string data, expected; } kLayouts[] = {
     {"hex -dw-3 is 25", kNoMd, -3, A25 + "z", "N\nX " + Hex(A25) + "\nX 7A\n\n"},
     {"columns full line", kNoMd | kCols, 0, std::string(24, 'b') + '\x7f',
      "N\nX " + Hex(std::string(24, 'b') + '\x7f') + "  <" + std::string(24, 'b') + ".>\n\n"},
@@ -109,34 +93,25 @@ TEST(MessageFileWriterTest, EveryLayoutMatchesHandBuiltText) {
 }
 
 TEST(MessageFileWriterTest, HeaderLines) {
+  const std::regex first(
+      "^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} "
+      "2[0-9]{3} Format:2\n");
   const struct {
-    const char *qmgr, *queue, *tail;
-    bool noHeader, null;
-  } cases[] = {
-      {"", "Q1", "* Queue = Q1\n\n", false, false},
-      {"QM1", nullptr, "\n", false, false},
-      {"QM1", "", "\n", false, false},
-      {"QM1", "Q1", nullptr, false, true},
-  };
+    const char *qmgr, *queue, *tail;  // tail: what follows the first line; "": nothing at all
+    bool null;
+  } cases[] = {{"", "Q1", "* Queue = Q1\n\n", false}, {"QM1", nullptr, "\n", false},
+               {"QM1", "", "\n", false}, {"QM1", "Q1", "", true}};
   for (const auto& c : cases) {
     auto opts = NewOptions();
     opts->Files.OutputStream = std::tmpfile();
-    std::snprintf(opts->Qmgrs[0].Name, sizeof(opts->Qmgrs[0].Name), "%s", c.qmgr);
-    opts->Parsed.NoHeader = c.noHeader;
+    Copy(opts->Qmgrs[0].Name, c.qmgr);
     opts->Settings.OutputIsNull = c.null;
     ASSERT_EQ(0, WriteFileHeader(opts.get(), c.queue));
     std::string text = StreamText(opts->Files.OutputStream);
     std::fclose(opts->Files.OutputStream);
-    if (c.tail == nullptr) {
-      EXPECT_EQ("", text);
-      continue;
-    }
     std::smatch m;
-    ASSERT_TRUE(
-        std::regex_search(text, m,
-                          std::regex("^\\* ZEPLO Version:9\\.1\\.1 Created:[A-Z][a-z]{2} "
-                                     "[A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} 2[0-9]{3} Format:2\n")));
-    EXPECT_EQ(c.tail, text.substr(m.length()));
+    ASSERT_EQ(!c.null, std::regex_search(text, m, first)) << text;
+    EXPECT_EQ(c.tail, text.substr(c.null ? 0 : m.length()));
   }
 }
 
@@ -160,66 +135,52 @@ TEST(MessageFileWriterTest, LargeMessagesCrossChunksIntact) {
   for (unsigned char ch : bytes) cols += (ch >= 0x20 && ch <= 0x7e) ? char(ch) : '.';
   auto opts = NewOptions();
   opts->Parsed.DataWidth = 200000;
-  EXPECT_TRUE("N\nX " + Hex(bytes.substr(0, 200000)) + "  <" + cols.substr(0, 200000) + ">\nX " +
-                  Hex(bytes.substr(200000)) + std::string(200002, ' ') + "<" + cols.substr(200000) +
-                  ">\n\n" ==
-              Write(opts.get(), kNoMd | kCols, bytes));
+  EXPECT_EQ("N\nX " + Hex(bytes.substr(0, 200000)) + "  <" + cols.substr(0, 200000) + ">\nX " +
+                Hex(bytes.substr(200000)) + std::string(200002, ' ') + "<" + cols.substr(200000) +
+                ">\n\n",
+            Write(opts.get(), kNoMd | kCols, bytes));
 }
 
+// A full device, and a file size limit that lets the first chunk through
+// and fails the next one, which begins inside an S line: the system error
+// is named unless an earlier error text is kept.
 TEST(MessageFileWriterTest, WriteFailuresGiveTheirTexts) {
   const char* plain = "Can not write to file '/dev/full'";
   const struct {
     int flags;
-    bool listing, header;
+    bool listing;
     int rc;
     const char* message;
-  } cases[] = {
-      {0, false, false, 2102, plain},
-      {kNoMd | kPrint, false, false, 2102, plain},
-      {kNoMd | kRaw, false, false, 2102, "Can not write to file '/dev/full' RC(28)"},
-      {0, true, false, 2208, ""},
-      {0, false, true, 2102, plain},
-  };
-  for (const auto& c : cases) {
-    auto opts = NewOptions();
-    opts->Files.OutputStream = std::fopen("/dev/full", "w");
-    if (opts->Files.OutputStream == nullptr) GTEST_SKIP() << "no /dev/full";
-    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "/dev/full");
-    opts->Parsed.ShowTimeOnQueue = c.listing;
-    if (c.header) {
-      EXPECT_EQ(c.rc, WriteFileHeader(opts.get(), "Q"));
-    } else {
-      Write(opts.get(), c.flags, "payload", c.rc);
-    }
-    EXPECT_STREQ(c.message, opts->ExitMessage);
-    EXPECT_EQ(0, opts->Counters.WrittenCount + opts->Files.FileMessageCount);
-    std::fclose(opts->Files.OutputStream);
-  }
-}
-
-// A file size limit lets the first chunk through and fails the next one,
-// which begins inside an S line; an earlier error text is kept.
-TEST(MessageFileWriterTest, FailureInsideStringLinesCarriesTheSystemError) {
+    const char* file = "/dev/full";  // else a scratch file under the size limit
+    const char* earlier = "";
+    size_t size = 7;
+  } cases[] = {{0, false, 2102, plain}, {kNoMd | kPrint, false, 2102, plain},
+               {kNoMd | kRaw, false, 2102, "Can not write to file '/dev/full' RC(28)"},
+               {0, true, 2208, ""}, {kHeader, false, 2102, plain},
+               {kNoMd | kPrint, false, 2102, "Can not write to file 'out.zpd' RC(27)", "out.zpd",
+                "", 300000},
+               {kNoMd | kPrint, false, 2102, "earlier", "out.zpd", "earlier", 300000}};
   struct rlimit saved {};
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
   void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
   struct rlimit limited = saved;
   limited.rlim_cur = 100000;
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
-  const char* earlier[] = {"", "earlier"};
-  std::string results[2];
-  for (int i = 0; i < 2; ++i) {
+  for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->Files.CurrentOutputFile, sizeof(opts->Files.CurrentOutputFile), "out.zpd");
-    std::snprintf(opts->ExitMessage, sizeof(opts->ExitMessage), "%s", earlier[i]);
-    Write(opts.get(), kNoMd | kPrint, std::string(300000, 'p'), 2102);
-    results[i] = opts->ExitMessage;
+    bool device = c.file[0] == '/';
+    opts->Files.OutputStream = device ? std::fopen(c.file, "w") : std::tmpfile();
+    ASSERT_NE(nullptr, opts->Files.OutputStream) << c.file;
+    Copy(opts->Files.CurrentOutputFile, c.file);
+    Copy(opts->ExitMessage, c.earlier);
+    opts->Parsed.ShowTimeOnQueue = c.listing;
+    Write(opts.get(), c.flags, std::string(c.size, 'p'), c.rc);
+    EXPECT_STREQ(c.message, opts->ExitMessage);
+    EXPECT_EQ(0, opts->Counters.WrittenCount + opts->Files.FileMessageCount);
     std::fclose(opts->Files.OutputStream);
   }
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ("Can not write to file 'out.zpd' RC(27)", results[0]);
-  EXPECT_EQ("earlier", results[1]);
 }
 
 }  // namespace

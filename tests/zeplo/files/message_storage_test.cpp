@@ -13,13 +13,15 @@ struct Storage {
   ~Storage() { CSReleaseMem(&opts.Message.Storage); }
 };
 
+// Under -Vm, with every step traced on standard error.
 TEST(MessageStorageTest, GrowsInWholeUnitsKeepingContentAndCursor) {
   // Each step starts from the capacity the previous one left.
-  const struct {
-    int64_t size, capacity;
-  } steps[] = {{0, 4096}, {-5, 4096}, {4096, 4096}, {4097, 8192}, {5000, 8192}, {10000, 12288},
-               {8192, 12288}, {50000, 53248}};
+  const struct { int64_t size, capacity; } steps[] = {
+      {0, 4096}, {-5, 4096}, {4096, 4096}, {4097, 8192}, {5000, 8192}, {10000, 12288},
+      {8192, 12288}, {50000, 53248}};
   Storage s;
+  s.opts.Parsed.MemoryTrace = true;
+  testing::internal::CaptureStderr();
   MessageBuffer& m = s.opts.Message;
   MQMD other{};
   for (const auto& step : steps) {
@@ -43,39 +45,22 @@ TEST(MessageStorageTest, GrowsInWholeUnitsKeepingContentAndCursor) {
   m.Cursor = elsewhere;
   ASSERT_EQ(0, GrowMessageStorage(&s.opts, 60000));
   EXPECT_EQ(m.Storage, m.Cursor);
-}
-
-TEST(MessageStorageTest, MemoryTraceNamesEveryStep) {
-  Storage s;
-  s.opts.Parsed.MemoryTrace = true;
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 1));
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 100));  // fits: no trace
-  ASSERT_EQ(0, GrowMessageStorage(&s.opts, 5000));
   EXPECT_EQ(MQRC_STORAGE_NOT_AVAILABLE, GrowMessageStorage(&s.opts, int64_t{1} << 40));
   std::string trace = testing::internal::GetCapturedStderr();
-  const char* expected[] = {"Allocating 4096 bytes\nAllocation success 0x",
-                            "Allocating 8192 bytes\nAllocation success 0x", "Freeing 0x",
-                            "Allocating 1099511627776 bytes\nAllocation failed!\n"};
-  size_t at = 0;
-  for (const char* e : expected) {
-    at = trace.find(e, at);
-    ASSERT_NE(std::string::npos, at) << e << " in\n" << trace;
-  }
-  EXPECT_EQ(std::string::npos, trace.find("Allocating 4096 bytes", 1));
+  ExpectInOrder(trace, {"Allocating 4096 bytes\nAllocation success 0x",
+                        "Allocating 8192 bytes\nAllocation success 0x", "Freeing 0x",
+                        "Allocating 1099511627776 bytes\nAllocation failed!\n"});
+  EXPECT_EQ(std::string::npos, trace.find("Allocating 4096 bytes", 1));  // the steps that fit
 }
 
 TEST(MessageStorageTest, FileReadersGrowFourFold) {
   // The target alone, up to the largest 32-bit multiple of 4096.
-  const struct {
-    int64_t needed, target;
-  } targets[] = {{1, 4}, {536868864, 2147475456}, {536869888, 2147479552},
-                 {536869889, 2147479552}, {2147479552, 2147479552}, {2147479553, -1}, {-1, -1}};
+  const struct { int64_t needed, target; } targets[] = {
+      {1, 4}, {536868864, 2147475456}, {536869888, 2147479552}, {536869889, 2147479552},
+      {2147479552, 2147479552}, {2147479553, -1}, {-1, -1}};
   for (const auto& t : targets) EXPECT_EQ(t.target, MessageStorageTarget(t.needed)) << t.needed;
   // needed -> capacity, each row from a fresh storage holding `before`.
-  const struct {
-    int64_t before, needed, capacity;
-  } cases[] = {
+  const struct { int64_t before, needed, capacity; } cases[] = {
       {0, 1, 4096},        {0, 1025, 8192},  // 4 x 1025 = 4100, in 4096s
       {4096, 4096, 4096},                    // fits: untouched
       {4096, 4097, 20480},                   // 16388
@@ -83,9 +68,7 @@ TEST(MessageStorageTest, FileReadersGrowFourFold) {
   };
   for (const auto& c : cases) {
     Storage s;
-    if (c.before > 0) {
-      ASSERT_EQ(0, GrowMessageStorage(&s.opts, c.before));
-    }
+    ASSERT_EQ(0, c.before > 0 ? GrowMessageStorage(&s.opts, c.before) : 0);
     ASSERT_EQ(0, EnsureMessageStorage(&s.opts, c.needed)) << c.needed;
     EXPECT_EQ(c.capacity, s.opts.Message.Capacity) << c.needed;
   }

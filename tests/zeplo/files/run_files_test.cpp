@@ -28,19 +28,10 @@ int Deliver(TestRun* opts, std::string data) {
 }
 
 TEST(RunFilesTest, AccessModes) {
-  const struct {
-    const char* given;
-    char base;
-    const char* mode;
-  } cases[] = {{nullptr, 'r', "r"},
-               {"b", 'r', "rb"},
-               {"rb", 'r', "rb"},
-               {"b", 'w', "wb"},
-               {"w+", 'w', "w+"},
-               {"a", 'w', "a"},
-               {"a", 'r', "ra"},
-               {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
-               {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
+  const struct { const char* given; char base; const char* mode; } cases[] = {
+      {nullptr, 'r', "r"}, {"b", 'r', "rb"}, {"rb", 'r', "rb"}, {"b", 'w', "wb"}, {"w+", 'w', "w+"},
+      {"a", 'w', "a"}, {"a", 'r', "ra"}, {"bbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"},
+      {"rbbbbbbbbbbbbbbbbbbbbbbbb", 'r', "rbbbbbbbbbbbbbbbbbbb"}};
   for (const auto& c : cases) {
     char mode[21];
     FileAccessModeFor(c.given, c.base, mode);
@@ -61,12 +52,11 @@ TEST(RunFilesTest, OutputNeverGoesThroughALink) {
     const char* access;
     int rc, durable;
     mode_t type;  // of the name afterwards
-  } cases[] = {{dir / "link", nullptr, 0, 0, S_IFREG},
-               {dir / "link2", "a", 2208, 0, S_IFLNK},
+  } cases[] = {{dir / "link", nullptr, 0, 0, S_IFREG}, {dir / "link2", "a", 2208, 0, S_IFLNK},
                {"/dev/full", nullptr, 0, 2102, S_IFCHR}};
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", c.name.c_str());
+    Copy(opts->Parsed.OutputFile, c.name);
     opts->Parsed.ForceOverwrite = true;
     opts->Parsed.FileAccessMode = c.access;
     EXPECT_EQ(c.rc, OpenOutputFile(opts.get())) << c.name;
@@ -97,10 +87,10 @@ TEST(RunFilesTest, RollOverNames) {
   for (const auto& c : cases) {
     ScratchDir dir;
     auto opts = NewOptions();
-    std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", (dir / c.pattern).c_str());
-    std::snprintf(opts->Files.GenericDirectory, sizeof(opts->Files.GenericDirectory), "%s/", dir.path.c_str());
-    std::snprintf(opts->Files.GenericBaseName, sizeof(opts->Files.GenericBaseName), "Q1");
-    std::snprintf(opts->Files.GenericFileType, sizeof(opts->Files.GenericFileType), ".zpd");
+    Copy(opts->Parsed.OutputFile, dir / c.pattern);
+    Copy(opts->Files.GenericDirectory, dir.path + "/");
+    Copy(opts->Files.GenericBaseName, "Q1");
+    Copy(opts->Files.GenericFileType, ".zpd");
     opts->Parsed.Generic = c.generic;
     opts->Parsed.ForceOverwrite = c.force;
     opts->Parsed.LimitsActive = opts->Parsed.NoMqmd = opts->Parsed.NoHeader = true;
@@ -159,14 +149,12 @@ TEST(RunFilesTest, InputSequencesAndRefusals) {
       {dir / "in%n.zpd", nullptr, {dir / "in1.zpd", dir / "in2.zpd"}, ""},
       {dir / "none", nullptr, {}, "Can not open input file '" + dir / "none" + "'\n"},
       {dir / "none", "b", {}, "Can not open input file '" + dir / "none" + "'(rb)\n"},
-      {dir / "in1.zpd",
-       nullptr,
-       {dir / "in1.zpd"},
+      {dir / "in1.zpd", nullptr, {dir / "in1.zpd"},
        "Duplicate input file '" + dir / "in1.zpd" + "'\n"},
   };
   for (const auto& c : cases) {
     auto opts = NewOptions();
-    std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", c.pattern.c_str());
+    Copy(opts->Parsed.InputFile, c.pattern);
     opts->Parsed.FileAccessMode = c.access;
     for (const std::string& name : c.opened) {
       ASSERT_EQ(0, OpenBoth(opts.get()));
@@ -185,8 +173,8 @@ TEST(RunFilesTest, TheInputIsNeverOpenedForWriting) {
   ScratchDir dir;
   dir.Create("in.zpd", "keep me");
   auto opts = NewOptions();
-  std::snprintf(opts->Parsed.InputFile, sizeof(opts->Parsed.InputFile), "%s", (dir / "in.zpd").c_str());
-  std::snprintf(opts->Parsed.OutputFile, sizeof(opts->Parsed.OutputFile), "%s", (dir / "./in.zpd").c_str());
+  Copy(opts->Parsed.InputFile, dir / "in.zpd");
+  Copy(opts->Parsed.OutputFile, dir / "./in.zpd");
   opts->Parsed.ForceOverwrite = true;
   EXPECT_EQ(2208, OpenBoth(opts.get()));
   EXPECT_EQ("Output file '" + dir / "./in.zpd" + "' is the input file being read\n",
