@@ -213,6 +213,9 @@ def main():
     ap.add_argument("--timeout", type=int, default=300, help="seconds per test executable")
     ap.add_argument("--also", default="", help="comma-separated test executables added to each")
     a = ap.parse_args()
+    # The tests run with the build folder as their working directory: a
+    # relative path would be taken from there.
+    a.build = os.path.abspath(a.build)
     chosen = [int(n) for n in a.only.split(",")] if a.only else range(1, len(MUTANTS) + 1)
     for n in chosen:
         if not 1 <= n <= len(MUTANTS):
