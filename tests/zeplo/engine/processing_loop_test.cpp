@@ -28,9 +28,6 @@ class ProcessingLoopTest : public ::testing::Test {
     for (int i = 1; i <= messages; i++) FakeAddMessage("msg" + std::to_string(i));
     return RunProcessingLoop(&o_, &element_);
   }
-  size_t Count(const std::string& call) const {
-    return static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), call));
-  }
   static Strings Left() {
     Strings out;
     for (const FakeMessage& m : gFake.Queue) out.push_back(m.Data);
@@ -84,7 +81,7 @@ TEST_F(ProcessingLoopTest, FailedLastCommitBacksOutItsUnit) {
   o_.Parsed.TransactionLimit = 3;
   gFake.Faults.push_back({"MQCMIT", 2, MQCC_FAILED, 2009});
   EXPECT_EQ(2009, Run(7));
-  EXPECT_EQ(1u, Count("MQBACK(10)"));
+  EXPECT_EQ(1, std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQBACK(10)"));
   EXPECT_EQ(Strings{"msg7"}, Left());
   EXPECT_TRUE(gFake.Pending.empty());
   EXPECT_TRUE(o_.RolledBack);
@@ -117,25 +114,25 @@ TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
     EXPECT_STREQ(c.text, o_.ExitMessage);
     EXPECT_EQ(c.rc != 0 ? 3 : 0, o_.Counters.UncommittedReadCount);  // reset only by a commit
   }
-  // A failed commit leaves an earlier error text alone: the first sticks.
-  FakeReset(&o_);
-  o_.Engine.UseSyncpoint = true;
-  snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "Can not write to file 'f'");
-  gFake.Faults = {{"MQCMIT", 0, MQCC_FAILED, 2009}};
-  EXPECT_EQ(2009, CommitAll(&o_));
-  EXPECT_STREQ("Can not write to file 'f'", o_.ExitMessage);
-  // A failed backout keeps the error that caused it; a warning is ignored.
-  FakeReset(&o_);
-  snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "MQPUT(Q) failed");
-  gFake.Faults = {{"MQBACK", 0, MQCC_FAILED, 2009}};
-  EXPECT_EQ(2009, BackoutAll(&o_));
-  EXPECT_STREQ("MQPUT(Q) failed", o_.ExitMessage);
-  o_.ExitMessage[0] = '\0';
-  gFake.Faults = {{"MQBACK", 0, MQCC_FAILED, 2009}};
-  EXPECT_EQ(2009, BackoutAll(&o_));
-  EXPECT_STREQ("MQBCK(QM1) failed RC(2009) Connection broken", o_.ExitMessage);
-  gFake.Faults = {{"MQBACK", 0, MQCC_WARNING, 2009}};
-  EXPECT_EQ(0, BackoutAll(&o_));
+  // A failed commit or backout leaves an earlier error text alone: the
+  // first sticks. A backout's warning is ignored.
+  struct {
+    const char *call, *before;
+    MQLONG cc;
+    int rc;
+    const char* text;
+  } kept[] = {{"MQCMIT", "Can not write to file 'f'", MQCC_FAILED, 2009, "Can not write to file 'f'"},
+              {"MQBACK", "MQPUT(Q) failed", MQCC_FAILED, 2009, "MQPUT(Q) failed"},
+              {"MQBACK", "", MQCC_FAILED, 2009, "MQBCK(QM1) failed RC(2009) Connection broken"},
+              {"MQBACK", "", MQCC_WARNING, 0, ""}};
+  for (const auto& c : kept) {
+    FakeReset(&o_);
+    o_.Engine.UseSyncpoint = true;
+    snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "%s", c.before);
+    gFake.Faults = {{c.call, 0, c.cc, 2009}};
+    EXPECT_EQ(c.rc, c.call[2] == 'C' ? CommitAll(&o_) : BackoutAll(&o_)) << c.text;
+    EXPECT_STREQ(c.text, o_.ExitMessage);
+  }
 }
 
 TEST_F(ProcessingLoopTest, FlushFailureCommitsNothing) {

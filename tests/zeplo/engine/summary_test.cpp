@@ -75,15 +75,17 @@ TEST_F(SummaryTest, MessagesFallInTheirBuckets) {
 }
 
 TEST_F(SummaryTest, QueueSizeAgainstLimitsOrFileSize) {
+  const std::string kHead =
+      "Queue Size Summary\n==================\n"
+      "                     Current     Maximum     Full\n"
+      "                    ---------   ---------  -------\n"
+      "Messages                    4          10   40.0 %\n";
   for (int i = 0; i < 4; ++i) Add(5, 64, 1);
   QueueElement limits{};
   limits.MaxDepth = 10;
   limits.MaxMsgLength = 100;
   EXPECT_EQ(Display(limits),
-            "Queue Size Summary\n==================\n"
-            "                     Current     Maximum     Full\n"
-            "                    ---------   ---------  -------\n"
-            "Messages                    4          10   40.0 %\n"
+            kHead +
             "Message Bytes       256 bytes  1000 bytes   25.6 %\n");
   // With the file sizes of the status inquiry (megabytes).
   o.Counters.ReadBytes = 524288;
@@ -91,10 +93,7 @@ TEST_F(SummaryTest, QueueSizeAgainstLimitsOrFileSize) {
   files.QueueFileSize = 1;
   files.MaxQueueFileSize = 2;
   EXPECT_EQ(Display(files),
-            "Queue Size Summary\n==================\n"
-            "                     Current     Maximum     Full\n"
-            "                    ---------   ---------  -------\n"
-            "Messages                    4          10   40.0 %\n"
+            kHead +
             "Message Bytes         512 KBs       2 MBs   25.0 %\n"
             "Data Bytes         513.42 KBs       2 MBs   25.1 %\n"
             "Queue File Size          1 MB       2 MBs   50.0 %\n");
