@@ -5,18 +5,10 @@
 #ifndef ZEPLO_TESTS_LOGREPLAY_LOG_TEST_UTIL_H_
 #define ZEPLO_TESTS_LOGREPLAY_LOG_TEST_UTIL_H_
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <cstdio>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "localqm/log/log.h"
-#include "tests/zeplo/test_run.h"
-#include "zeplo/cs/cs.h"
-#include "zeplo/files/files.h"
+#include "tests/zeplo/files/files_test_util.h"
 #include "zeplo/logreplay/logreplay.h"
 
 // A formatter's output, record by record.
@@ -71,21 +63,11 @@ inline std::string ScratchFile(const std::string& name, const std::string& text)
   return path;
 }
 
-inline std::string FileText(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
-// Replays `logValue` (a -j value) for queue `queue`: every message read is
-// length-checked as the selection step does for a selected one.
+// Replays `logValue` (a -j value) for queue `queue`, stopping after `stop`
+// messages: every message read is length-checked as the selection step does
+// for a selected one.
 inline Replay RunReplay(const std::string& logValue, const char* queue = "APP.IN",
-                        const char* qmgr = "") {
+                        const char* qmgr = "", size_t stop = 1000) {
   auto run = std::make_unique<TestRun>();
   TestRun* t = run.get();
   RunOptions* o = &t->Parsed;
@@ -98,7 +80,7 @@ inline Replay RunReplay(const std::string& logValue, const char* queue = "APP.IN
   if (r.Rc == 0) r.Rc = OpenLogSource(t, queue);
   if (r.Rc == 0) r.Rc = GrowMessageStorage(t, kLogMessageStorage);
   if (r.Rc == 0) r.Rc = PrepareLogReader(t);
-  while (r.Rc == 0 && !t->StopRequested && r.Data.size() < 1000) {
+  while (r.Rc == 0 && !t->StopRequested && r.Data.size() < stop) {
     r.Rc = NextLogMessage(t);
     if (r.Rc != 0 || t->StopRequested) break;
     r.Rc = CheckLogMessage(t);
