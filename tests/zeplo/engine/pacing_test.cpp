@@ -2,17 +2,11 @@
 // random delay's range, both rate algorithms checked by what they print and
 // how they move their state, and one real wait by order of magnitude. (The
 // paced runs themselves are timed by the end-to-end tests.)
-#include <gtest/gtest.h>
-
 #include <ctime>
 #include <regex>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "tests/zeplo/test_run.h"
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "zeplo/engine/engine.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -125,9 +119,9 @@ TEST_F(PacingTest, TargetRateFollowsTheConsumer) {
     options_.Engine.PeriodCount = c.periodCount;
     options_.Engine.RateSlow = c.slow;
     options_.Parsed.RateDetails = c.details;
-    testing::internal::CaptureStdout();
-    int32_t remain = EndTargetRatePeriod(&options_, c.elapsed, c.depth);
-    EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout()) << c.name;
+    int32_t remain = 0;
+    auto period = [&] { remain = EndTargetRatePeriod(&options_, c.elapsed, c.depth); };
+    EXPECT_EQ(c.printed, Captured(period, true)) << c.name;
     EXPECT_EQ(1000 - c.elapsed, remain) << c.name;
     EXPECT_EQ(c.newGuess, options_.Engine.RateGuess) << c.name;
     EXPECT_EQ(c.newSlow, options_.Engine.RateSlow) << c.name;
@@ -137,11 +131,11 @@ TEST_F(PacingTest, TargetRateFollowsTheConsumer) {
 
 TEST_F(PacingTest, OverrunPeriodSleepsNothing) {
   options_.Parsed.Rate = 5;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
-  EXPECT_EQ(600, EndFixedRatePeriod(&options_, 400));
   EXPECT_EQ("Can not achieve 5 msgs/second, took 1.5 seconds\n5 msgs sent in 400 milliseconds\n",
-            testing::internal::GetCapturedStdout());
+            Captured([&] {
+              EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
+              EXPECT_EQ(600, EndFixedRatePeriod(&options_, 400));
+            }, true));
 }
 
 TEST_F(PacingTest, LongRelativeWaitIsAnnounced) {

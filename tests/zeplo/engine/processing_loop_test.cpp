@@ -2,15 +2,9 @@
 // manager: batching, commit and backout order and texts,
 // faults in mid-unit and at the last commit, filters on a move, ranges,
 // and the status line.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
 
-#include "tests/zeplo/test_run.h"
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/files/files.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -20,7 +14,7 @@ class ProcessingLoopTest : public ::testing::Test {
  public:
   void SetUp() override {
     FakeReset(&o_);
-    element_ = QueueElement{1, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0, "", ""};
+    element_ = OpenedQueue(1, "IN.Q");
     o_.Counters.MessageIndex = -1;
   }
   void TearDown() override { CloseOutputFile(&o_); }
@@ -89,49 +83,40 @@ TEST_F(ProcessingLoopTest, FailedLastCommitBacksOutItsUnit) {
 }
 
 TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
+  const Strings both = {"MQCMIT(20)", "MQCMIT(10)"}, one = {"MQCMIT(10)"}, back = {"MQBACK(10)"};
   struct Case {
     bool twoQmgrs, destructive;
-    MQLONG commitCc, commitRc;
-    int skip, rc;
+    const char* before;  // an error text set earlier
+    FakeFault fault;     // MQBACK: the call is BackoutAll, else CommitAll
+    int rc;
     Strings calls;
     const char* text;
   } cases[] = {
-      {true, true, 0, 0, 0, 0, {"MQCMIT(20)", "MQCMIT(10)"}, ""},  // output side first
-      {true, false, 0, 0, 0, 0, {"MQCMIT(20)"}, ""},                // a browse has no unit
-      {false, true, MQCC_WARNING, 2003, 0, 2003, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2003) Backed out"},
-      {false, true, MQCC_FAILED, 0, 0, 2195, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2195) Unexpected error"},
-      {true, true, MQCC_FAILED, 2009, 1, 2009, {"MQCMIT(20)", "MQCMIT(10)"},
-       "MQCMIT(QM1) failed RC(2009) Connection broken"},
+      {true, true, "", {}, 0, both, ""},  // output side first
+      {true, false, "", {}, 0, {"MQCMIT(20)"}, ""},  // a browse has no unit
+      {false, true, "", {"MQCMIT", 0, MQCC_WARNING, 2003}, 2003, one, "MQCMIT(QM1) failed RC(2003) Backed out"},
+      {false, true, "", {"MQCMIT", 0, MQCC_FAILED, 0}, 2195, one, "MQCMIT(QM1) failed RC(2195) Unexpected error"},
+      {true, true, "", {"MQCMIT", 1, MQCC_FAILED, 2009}, 2009, both, "MQCMIT(QM1) failed RC(2009) Connection broken"},
+      // A failed commit or backout leaves an earlier error text alone: the
+      // first sticks. A backout's warning is ignored.
+      {false, true, "Can not write to file 'f'", {"MQCMIT", 0, MQCC_FAILED, 2009}, 2009, one, "Can not write to file 'f'"},
+      {false, true, "MQPUT(Q) failed", {"MQBACK", 0, MQCC_FAILED, 2009}, 2009, back, "MQPUT(Q) failed"},
+      {false, true, "", {"MQBACK", 0, MQCC_FAILED, 2009}, 2009, back, "MQBCK(QM1) failed RC(2009) Connection broken"},
+      {false, true, "", {"MQBACK", 0, MQCC_WARNING, 2009}, 0, back, ""},
   };
   for (const Case& c : cases) {
     FakeReset(&o_, c.twoQmgrs);
+    const bool backout = c.fault.Call == "MQBACK";
     o_.Engine.UseSyncpoint = true;
     o_.Parsed.DestructiveGet = c.destructive;
     o_.Counters.UncommittedReadCount = 3;
-    if (c.commitCc != 0) gFake.Faults.push_back({"MQCMIT", c.skip, c.commitCc, c.commitRc});
-    EXPECT_EQ(c.rc, CommitAll(&o_));
-    EXPECT_EQ(c.calls, gFake.Calls);
-    EXPECT_STREQ(c.text, o_.ExitMessage);
-    EXPECT_EQ(c.rc != 0 ? 3 : 0, o_.Counters.UncommittedReadCount);  // reset only by a commit
-  }
-  // A failed commit or backout leaves an earlier error text alone: the
-  // first sticks. A backout's warning is ignored.
-  struct {
-    const char *call, *before;
-    MQLONG cc;
-    int rc;
-    const char* text;
-  } kept[] = {{"MQCMIT", "Can not write to file 'f'", MQCC_FAILED, 2009, "Can not write to file 'f'"},
-              {"MQBACK", "MQPUT(Q) failed", MQCC_FAILED, 2009, "MQPUT(Q) failed"},
-              {"MQBACK", "", MQCC_FAILED, 2009, "MQBCK(QM1) failed RC(2009) Connection broken"},
-              {"MQBACK", "", MQCC_WARNING, 0, ""}};
-  for (const auto& c : kept) {
-    FakeReset(&o_);
-    o_.Engine.UseSyncpoint = true;
     snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "%s", c.before);
-    gFake.Faults = {{c.call, 0, c.cc, 2009}};
-    EXPECT_EQ(c.rc, c.call[2] == 'C' ? CommitAll(&o_) : BackoutAll(&o_)) << c.text;
+    if (!c.fault.Call.empty()) gFake.Faults = {c.fault};
+    EXPECT_EQ(c.rc, backout ? BackoutAll(&o_) : CommitAll(&o_)) << c.text;
+    EXPECT_EQ(c.calls, gFake.Calls) << c.text;
     EXPECT_STREQ(c.text, o_.ExitMessage);
+    // Reset only by a commit; a backout keeps what was undone.
+    EXPECT_EQ(c.rc != 0 || backout ? 3 : 0, o_.Counters.UncommittedReadCount) << c.text;
   }
 }
 
@@ -154,13 +139,13 @@ TEST_F(ProcessingLoopTest, FlushFailureCommitsNothing) {
 TEST_F(ProcessingLoopTest, StatusLineAndProgress) {
   o_.Engine.ThruputTime = 1000;
   o_.Counters.WrittenCount = 8;
-  testing::internal::CaptureStderr();
-  for (auto [count, now] : {std::pair{10, 1004}, {10, 1004}, {5, 1005}}) {
-    o_.Engine.StatusCount = count;
-    o_.Counters.ReadCount += count;
-    PrintStatusLine(&o_, now);
-  }
-  std::string err = testing::internal::GetCapturedStderr();
+  std::string err = Captured([&] {
+    for (auto [count, now] : {std::pair{10, 1004}, {10, 1004}, {5, 1005}}) {
+      o_.Engine.StatusCount = count;
+      o_.Counters.ReadCount += count;
+      PrintStatusLine(&o_, now);
+    }
+  });
   Strings lines;  // without the local time HH:MM:SS at their front
   for (size_t p = 0, e; (e = err.find('\n', p)) != std::string::npos; p = e + 1)
     lines.push_back(err.substr(p + 8, e - p - 8));

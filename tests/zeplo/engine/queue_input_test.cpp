@@ -2,17 +2,9 @@
 // refusals and fallbacks of opening the input queues. (Storage growth is
 // the files layer's; the get options are judged by what whole runs keep
 // and lose, end to end, as are large messages read whole.)
-#include <gtest/gtest.h>
-
 #include <ctime>
-#include <string>
 
-#include "tests/zeplo/test_run.h"
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "zeplo/cs/cs.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/files/files.h"
-#include "zeplo/names/names.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -23,7 +15,7 @@ class QueueInputTest : public ::testing::Test {
   void SetUp() override {
     TearDown();  // a case that starts over
     FakeReset(&o_);
-    element_ = QueueElement{1, "Q1", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0, "", ""};
+    element_ = OpenedQueue(1, "Q1");
     o_.Engine.LastMessageTime = time(nullptr);
     ASSERT_EQ(0, GrowMessageStorage(&o_, 1));
     list_ = static_cast<QueueList*>(CSGetMem(QueueListBytes(1), "QUEUELIST"));
@@ -129,9 +121,7 @@ TEST_F(QueueInputTest, OpenTable) {
     gFake.BackoutQueue = c.backoutQueue != nullptr ? c.backoutQueue : "BACKOUT.Q";
     gFake.BackoutThreshold = 3, gFake.MaxDepth = 77, gFake.MaxMsgLength = 1234;
     if (c.fault != 0) gFake.Faults.push_back({"MQOPEN", 0, MQCC_FAILED, c.fault});
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(c.rc, OpenInputQueues(&o_)) << row;
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = Captured([&] { EXPECT_EQ(c.rc, OpenInputQueues(&o_)) << row; });
     EXPECT_NE(std::string::npos, err.find(c.err)) << row << err;
     EXPECT_EQ(c.opens, gFake.OpenOptions) << row;
     EXPECT_EQ(c.selection && c.destructive && !c.purge, o_.Settings.SelectionActive) << row;

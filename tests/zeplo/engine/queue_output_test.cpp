@@ -2,17 +2,7 @@
 // destinations at open and put, the counting rules, the PCF header repair
 // and the -A overrides. (The context modes and the put retries are run
 // whole against the stand-in queue manager by the end-to-end tests.)
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "tests/zeplo/test_run.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/files/files.h"
-#include "zeplo/names/names.h"
-#include "zeplo/util/util.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -82,9 +72,8 @@ class QueueOutputTest : public ::testing::Test {
     if (destinations.empty()) SetMqField(o_.Parsed.OutputQmgrName, "QM2");
     if (destinations.empty()) SetMqField(o_.Parsed.OutputQueueName, "OUT.Q");
     for (const char* d : destinations) EXPECT_EQ(0, AddDestination(&o_.Parsed, d, false));
-    testing::internal::CaptureStderr();
-    int rc = OpenOutputQueues(&o_);
-    err_ = testing::internal::GetCapturedStderr();
+    int rc = 0;
+    err_ = Captured([&] { rc = OpenOutputQueues(&o_); });
     return rc;
   }
   int Put(const std::string& text, const char* format = MQFMT_STRING, MQLONG encoding = 546) {
@@ -100,7 +89,7 @@ class QueueOutputTest : public ::testing::Test {
     return DeliverMessage(&o_, &input_);  // the -A overrides come on the way
   }
   TestRun o_{};
-  QueueElement input_{7, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0, "", ""};
+  QueueElement input_ = OpenedQueue(7, "IN.Q");
   std::string storage_, err_;
 };
 
@@ -219,9 +208,7 @@ TEST_F(QueueOutputTest, Cfh3RepairAndOverridesShapeWhatIsPut) {
     memcpy(o_.Parsed.Override.Format, "MQHRF2  ", 8);
     o_.Parsed.OverrideFields = kOverridePriority | kOverrideExpiry;
     ASSERT_EQ(0, Open());
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(0, Put(c.data, c.format, c.encoding));
-    EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout());
+    EXPECT_EQ(c.printed, Captured([&] { EXPECT_EQ(0, Put(c.data, c.format, c.encoding)); }, true));
     const MQMD& md = gOut.Puts.at(0).Md;
     EXPECT_EQ(c.put, gOut.Puts[0].Data);
     EXPECT_EQ((std::vector<MQLONG>{8, 3000}), (std::vector<MQLONG>{md.Priority, md.Expiry}));

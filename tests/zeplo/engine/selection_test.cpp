@@ -2,18 +2,8 @@
 // a descriptor-only read, and the log-message check. (Header stripping
 // itself is run whole, in every byte order and code page, by the end-to-end
 // tests.)
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "tests/zeplo/test_run.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/files/files.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 #include "zeplo/logreplay/logreplay.h"
-#include "zeplo/names/names.h"
-#include "zeplo/util/util.h"
 
 namespace {
 

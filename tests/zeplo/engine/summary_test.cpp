@@ -1,16 +1,11 @@
 // The queue summary: bucket boundaries, youngest/oldest/smallest/biggest
 // with ties, ages measured from the start of the run, and the "Queue Size
 // Summary" arithmetic in both its forms.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
-#include "tests/zeplo/test_run.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/util/util.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
