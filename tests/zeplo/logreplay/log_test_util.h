@@ -15,10 +15,8 @@
 struct LogText {
   std::string Text = "AMQ7701: DMPMQLOG command is starting.\n\nLOG FILE HEADER\n\n";
   int64_t Lsn = kLogFirstLsn;
-  // The records of a persistent put of `data`; `edit` may change them
-  // before they are printed.
-  void Put(const std::string& queue, const std::string& data, size_t piece = 64,
-           void (*edit)(std::vector<LqmLogRecord>*) = nullptr) {
+  // The records of a persistent put of `data`, in pieces of 64 bytes.
+  void Put(const std::string& queue, const std::string& data) {
     MQMD md = {MQMD_DEFAULT};
     md.Version = MQMD_VERSION_2;
     md.Persistence = MQPER_PERSISTENT;
@@ -26,16 +24,11 @@ struct LogText {
     memcpy(md.MsgId, ("ID" + std::to_string(data.size()) + "xxxxxxxxxxxxxxxxxxxxxxxx").data(), 24);
     memcpy(md.PutDate, "20240131", 8);
     std::vector<LqmLogRecord> records;
-    LqmLogPutRecords(queue.c_str(), &md, data.data(), data.size(), piece, Lsn, 0, &records);
-    if (edit != nullptr) edit(&records);
-    for (const LqmLogRecord& r : records) Add(r);
-  }
-  void Other(int kind, const std::string& queue) {
-    Add(LqmLogRecord{Lsn, 0, kind, 0, queue, {1, 2, 3}});
-  }
-  void Add(const LqmLogRecord& r) {
-    LqmLogFormatRecord(r, &Text);
-    Lsn = r.Lsn + kLogRecordOverhead + static_cast<int64_t>(r.Data.size());
+    LqmLogPutRecords(queue.c_str(), &md, data.data(), data.size(), 64, Lsn, 0, &records);
+    for (const LqmLogRecord& r : records) {
+      LqmLogFormatRecord(r, &Text);
+      Lsn = r.Lsn + kLogRecordOverhead + static_cast<int64_t>(r.Data.size());
+    }
   }
   std::string Done() const {
     return Text +
@@ -49,7 +42,6 @@ struct LogText {
 struct Replay {
   int Rc = 0;
   std::vector<std::string> Data;
-  std::vector<MQMD> Descriptors;
   std::string Err;
 };
 
@@ -87,7 +79,6 @@ inline Replay RunReplay(const std::string& logValue, const char* queue = "APP.IN
     if (r.Rc != 0) break;
     const MessageBuffer& m = t->Message;
     r.Data.emplace_back(reinterpret_cast<const char*>(m.Cursor), static_cast<size_t>(m.DataLength));
-    r.Descriptors.push_back(*m.Descriptor);
   }
   ReleaseLogReplay(t);
   r.Err = testing::internal::GetCapturedStderr();
