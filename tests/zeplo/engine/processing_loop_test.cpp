@@ -31,38 +31,39 @@ class ProcessingLoopTest : public ::testing::Test {
   QueueElement element_;
 };
 
-TEST_F(ProcessingLoopTest, FiltersOnAMoveTakeOnlyTheSelected) {
-  for (bool takenElsewhere : {false, true}) {
+// A browse reads up to the end of a range and takes nothing; a move takes
+// only what its filters select, and skips one taken by someone else.
+TEST_F(ProcessingLoopTest, RangesAndFiltersChooseWhatIsTaken) {
+  const Strings all = {"keep 1", "take 2", "keep 3", "take 4"};
+  struct {
+    int first, last;
+    bool inverted, move, takenElsewhere;
+    int read, selected;
+    Strings left;
+  } cases[] = {
+      {3, 3, false, false, false, 3, 1, all},
+      {2, 3, false, false, false, 3, 2, all},
+      {2, 3, true, false, false, 3, 1, all},
+      {3, 0, false, false, false, 4, 2, all},
+      {0, 0, false, true, false, 4, 2, {"keep 1", "keep 3"}},
+      // Calls: browse 1, browse 2, take 2 (gone), ...
+      {0, 0, false, true, true, 4, 1, {"keep 1", "take 2", "keep 3"}},
+  };
+  for (const auto& c : cases) {
     SetUp();
-    for (const char* m : {"keep 1", "take 2", "keep 3", "take 4"}) FakeAddMessage(m);
-    o_.Parsed.DestructiveGet = o_.Settings.SelectionActive = true;
-    o_.Parsed.SearchAscii[0] = SearchString{4, "take"};
-    // Calls: browse 1, browse 2, take 2 (gone when takenElsewhere), ...
-    if (takenElsewhere) gFake.Faults.push_back({"MQGET", 2, MQCC_FAILED, MQRC_NO_MSG_UNDER_CURSOR});
-    ASSERT_EQ(0, RunProcessingLoop(&o_, &element_));
-    Strings left = {"keep 1", "keep 3"};
-    if (takenElsewhere) left.insert(left.begin() + 1, "take 2");
-    EXPECT_EQ(left, Left());
-    EXPECT_STREQ("", o_.ExitMessage);
-    EXPECT_EQ(4, o_.Counters.ReadCount);
-    EXPECT_EQ(takenElsewhere ? 1 : 2, o_.Counters.SelectedCount);
-  }
-}
-
-TEST_F(ProcessingLoopTest, RangesEndTheRun) {
-  // {first, last, inverted, read, selected}
-  int cases[][5] = {{3, 3, 0, 3, 1}, {2, 4, 0, 4, 3}, {2, 4, 1, 4, 1}, {5, 0, 0, 9, 5}};
-  for (auto& c : cases) {
-    SetUp();
-    o_.Parsed.RangeFirst = c[0];
-    o_.Parsed.RangeLast = c[1];
-    o_.Parsed.InvertSelection = c[2] != 0;
+    const auto row = &c - cases;
+    for (const std::string& m : all) FakeAddMessage(m);
+    o_.Parsed.RangeFirst = c.first, o_.Parsed.RangeLast = c.last;
+    o_.Parsed.InvertSelection = c.inverted;
     o_.Settings.SelectionActive = true;
-    snprintf(o_.Parsed.OutputFile, sizeof o_.Parsed.OutputFile, "null");
-    ASSERT_EQ(0, Run(9));
-    EXPECT_EQ(c[3], o_.Counters.ReadCount) << c[0] << ".." << c[1];
-    EXPECT_EQ(c[4], o_.Counters.SelectedCount) << c[0] << ".." << c[1];
-    EXPECT_EQ(9u, gFake.Queue.size());  // browsed, nothing taken
+    if (c.move) o_.Parsed.DestructiveGet = true, o_.Parsed.SearchAscii[0] = SearchString{4, "take"};
+    else snprintf(o_.Parsed.OutputFile, sizeof o_.Parsed.OutputFile, "null");
+    if (c.takenElsewhere) gFake.Faults.push_back({"MQGET", 2, MQCC_FAILED, MQRC_NO_MSG_UNDER_CURSOR});
+    ASSERT_EQ(0, RunProcessingLoop(&o_, &element_)) << row;
+    EXPECT_STREQ("", o_.ExitMessage) << row;
+    EXPECT_EQ(c.read, o_.Counters.ReadCount) << row;
+    EXPECT_EQ(c.selected, o_.Counters.SelectedCount) << row;
+    EXPECT_EQ(c.left, Left()) << row;
     CloseOutputFile(&o_);
   }
 }
