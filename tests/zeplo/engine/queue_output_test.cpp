@@ -78,14 +78,10 @@ class QueueOutputTest : public ::testing::Test {
   }
   int Put(const std::string& text, const char* format = MQFMT_STRING, MQLONG encoding = 546) {
     storage_ = text;
-    storage_.resize(4096);
-    MessageBuffer& m = o_.Message;
-    m.Storage = m.Cursor = reinterpret_cast<unsigned char*>(storage_.data());
-    m.Capacity = 4096;
-    m.DataLength = static_cast<int32_t>(text.size());
-    ResetDescriptorDefaults(m.Descriptor);
-    memcpy(m.Descriptor->Format, format, 8);
-    m.Descriptor->Encoding = encoding;
+    SetMessage(&o_, &storage_);
+    ResetDescriptorDefaults(o_.Message.Descriptor);
+    memcpy(o_.Message.Descriptor->Format, format, 8);
+    o_.Message.Descriptor->Encoding = encoding;
     return DeliverMessage(&o_, &input_);  // the -A overrides come on the way
   }
   TestRun o_{};
