@@ -2,16 +2,11 @@
 // random delay's range, both rate algorithms checked by what they print and
 // how they move their state, and one real wait by order of magnitude. (The
 // paced runs themselves are timed by the end-to-end tests.)
-#include <gtest/gtest.h>
-
 #include <ctime>
 #include <regex>
-#include <string>
-#include <vector>
+#include <tuple>
 
-#include "tests/zeplo/test_run.h"
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "zeplo/engine/engine.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -29,61 +24,38 @@ class PacingTest : public ::testing::Test {
 };
 
 TEST_F(PacingTest, RelativeDelayReplaysTheGapsBetweenPutTimes) {
-  struct Step {
-    const char* date;
-    const char* time;
-    int32_t nowMs;
-    int64_t wait;
-  };
   struct Case {
     const char* name;
     int32_t percent;
-    std::vector<Step> steps;
+    std::vector<std::tuple<std::string, int32_t, int64_t>> steps;  // put date+time, clock, wait
   } cases[] = {
       // The reference is taken at clock 0, the clock's very first reading.
-      {"gap minus the time already gone",
-       100,
-       {{"20261206", "12000000", 0, 0},
-        {"20261206", "12000200", 500, 1500},
-        {"20261206", "12000250", 2600, 0}}},
-      {"hundredths count", 100, {{"20261206", "12000000", 0, 0}, {"20261206", "12000055", 0, 550}}},
-      {"half of each remaining gap",
-       50,
-       {{"20261206", "12000000", 10, 0}, {"20261206", "12000400", 1010, 1500}}},
-      {"put times going backwards restart from there",
-       100,
-       {{"20261206", "12001000", 0, 0},
-        {"20261206", "12000500", 100, 0},
-        {"20261206", "12000600", 200, 900}}},
-      {"across midnight", 100, {{"20261206", "23595900", 0, 0}, {"20261207", "00000100", 0, 2000}}},
-      {"no put time: no wait, reference kept",
-       100,
-       {{"        ", "        ", 0, 0},
-        {"20261206", "12000000", 0, 0},
-        {"2026120X", "12000000", 0, 0},
-        {"20261206", "12000100", 0, 1000}}},
+      {"gap minus the time already gone", 100,
+       {{"2026120612000000", 0, 0}, {"2026120612000200", 500, 1500},
+        {"2026120612000250", 2600, 0}}},
+      {"hundredths count", 100, {{"2026120612000000", 0, 0}, {"2026120612000055", 0, 550}}},
+      {"half of each gap", 50, {{"2026120612000000", 10, 0}, {"2026120612000400", 1010, 1500}}},
+      {"put times going backwards restart from there", 100,
+       {{"2026120612001000", 0, 0}, {"2026120612000500", 100, 0}, {"2026120612000600", 200, 900}}},
+      {"across midnight", 100, {{"2026120623595900", 0, 0}, {"2026120700000100", 0, 2000}}},
+      {"no put time: no wait, reference kept", 100,
+       {{std::string(16, ' '), 0, 0}, {"2026120612000000", 0, 0}, {"2026120X12000000", 0, 0},
+        {"2026120612000100", 0, 1000}}},
       // 364 days at 90 percent does not fit 32 bits: the wait is capped,
       // never wrapped into a short or negative one.
-      {"a year apart",
-       90,
-       {{"20260101", "00000000", 0, 0}, {"20261231", "00000000", 0, INT32_MAX}}},
+      {"a year apart", 90, {{"2026010100000000", 0, 0}, {"2026123100000000", 0, INT32_MAX}}},
       // The 32-bit clock wraps after about 24 days: 501 ms have gone.
-      {"clock wraps",
-       100,
-       {{"20261206", "12000000", INT32_MAX - 100, 0},
-        {"20261206", "12000200", INT32_MIN + 400, 1499}}},
-      {"negative percent never waits",
-       -50,
-       {{"20261206", "12000000", 0, 0}, {"20261206", "12000500", 0, 0}}},
+      {"clock wraps", 100,
+       {{"2026120612000000", INT32_MAX - 100, 0}, {"2026120612000200", INT32_MIN + 400, 1499}}},
+      {"negative percent", -50, {{"2026120612000000", 0, 0}, {"2026120612000500", 0, 0}}},
   };
   for (const Case& c : cases) {
     SetUp();
     options_.Parsed.RelativeDelay = true;
     options_.Parsed.Delay = c.percent;
-    for (size_t i = 0; i < c.steps.size(); i++) {
-      const Step& s = c.steps[i];
-      PutTime(s.date, s.time);
-      EXPECT_EQ(s.wait, RelativeDelayWait(&options_, s.nowMs)) << c.name << ", step " << i;
+    for (const auto& [when, now, wait] : c.steps) {
+      PutTime(when.c_str(), when.c_str() + 8);
+      EXPECT_EQ(wait, RelativeDelayWait(&options_, now)) << c.name << ", " << when;
     }
   }
 }
@@ -147,9 +119,9 @@ TEST_F(PacingTest, TargetRateFollowsTheConsumer) {
     options_.Engine.PeriodCount = c.periodCount;
     options_.Engine.RateSlow = c.slow;
     options_.Parsed.RateDetails = c.details;
-    testing::internal::CaptureStdout();
-    int32_t remain = EndTargetRatePeriod(&options_, c.elapsed, c.depth);
-    EXPECT_EQ(c.printed, testing::internal::GetCapturedStdout()) << c.name;
+    int32_t remain = 0;
+    auto period = [&] { remain = EndTargetRatePeriod(&options_, c.elapsed, c.depth); };
+    EXPECT_EQ(c.printed, Captured(period, true)) << c.name;
     EXPECT_EQ(1000 - c.elapsed, remain) << c.name;
     EXPECT_EQ(c.newGuess, options_.Engine.RateGuess) << c.name;
     EXPECT_EQ(c.newSlow, options_.Engine.RateSlow) << c.name;
@@ -159,11 +131,11 @@ TEST_F(PacingTest, TargetRateFollowsTheConsumer) {
 
 TEST_F(PacingTest, OverrunPeriodSleepsNothing) {
   options_.Parsed.Rate = 5;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
-  EXPECT_EQ(600, EndFixedRatePeriod(&options_, 400));
   EXPECT_EQ("Can not achieve 5 msgs/second, took 1.5 seconds\n5 msgs sent in 400 milliseconds\n",
-            testing::internal::GetCapturedStdout());
+            Captured([&] {
+              EXPECT_EQ(0, EndFixedRatePeriod(&options_, 1500));
+              EXPECT_EQ(600, EndFixedRatePeriod(&options_, 400));
+            }, true));
 }
 
 TEST_F(PacingTest, LongRelativeWaitIsAnnounced) {

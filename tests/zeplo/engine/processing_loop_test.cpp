@@ -2,15 +2,9 @@
 // manager: batching, commit and backout order and texts,
 // faults in mid-unit and at the last commit, filters on a move, ranges,
 // and the status line.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <string>
 
-#include "tests/zeplo/test_run.h"
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/files/files.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -20,16 +14,13 @@ class ProcessingLoopTest : public ::testing::Test {
  public:
   void SetUp() override {
     FakeReset(&o_);
-    element_ = QueueElement{1, "IN.Q", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0, "", ""};
+    element_ = OpenedQueue(1, "IN.Q");
     o_.Counters.MessageIndex = -1;
   }
   void TearDown() override { CloseOutputFile(&o_); }
   int Run(int messages) {
     for (int i = 1; i <= messages; i++) FakeAddMessage("msg" + std::to_string(i));
     return RunProcessingLoop(&o_, &element_);
-  }
-  size_t Count(const std::string& call) const {
-    return static_cast<size_t>(std::count(gFake.Calls.begin(), gFake.Calls.end(), call));
   }
   static Strings Left() {
     Strings out;
@@ -40,38 +31,39 @@ class ProcessingLoopTest : public ::testing::Test {
   QueueElement element_;
 };
 
-TEST_F(ProcessingLoopTest, FiltersOnAMoveTakeOnlyTheSelected) {
-  for (bool takenElsewhere : {false, true}) {
+// A browse reads up to the end of a range and takes nothing; a move takes
+// only what its filters select, and skips one taken by someone else.
+TEST_F(ProcessingLoopTest, RangesAndFiltersChooseWhatIsTaken) {
+  const Strings all = {"keep 1", "take 2", "keep 3", "take 4"};
+  struct {
+    int first, last;
+    bool inverted, move, takenElsewhere;
+    int read, selected;
+    Strings left;
+  } cases[] = {
+      {3, 3, false, false, false, 3, 1, all},
+      {2, 3, false, false, false, 3, 2, all},
+      {2, 3, true, false, false, 3, 1, all},
+      {3, 0, false, false, false, 4, 2, all},
+      {0, 0, false, true, false, 4, 2, {"keep 1", "keep 3"}},
+      // Calls: browse 1, browse 2, take 2 (gone), ...
+      {0, 0, false, true, true, 4, 1, {"keep 1", "take 2", "keep 3"}},
+  };
+  for (const auto& c : cases) {
     SetUp();
-    for (const char* m : {"keep 1", "take 2", "keep 3", "take 4"}) FakeAddMessage(m);
-    o_.Parsed.DestructiveGet = o_.Settings.SelectionActive = true;
-    o_.Parsed.SearchAscii[0] = SearchString{4, "take"};
-    // Calls: browse 1, browse 2, take 2 (gone when takenElsewhere), ...
-    if (takenElsewhere) gFake.Faults.push_back({"MQGET", 2, MQCC_FAILED, MQRC_NO_MSG_UNDER_CURSOR});
-    ASSERT_EQ(0, RunProcessingLoop(&o_, &element_));
-    Strings left = {"keep 1", "keep 3"};
-    if (takenElsewhere) left.insert(left.begin() + 1, "take 2");
-    EXPECT_EQ(left, Left());
-    EXPECT_STREQ("", o_.ExitMessage);
-    EXPECT_EQ(4, o_.Counters.ReadCount);
-    EXPECT_EQ(takenElsewhere ? 1 : 2, o_.Counters.SelectedCount);
-  }
-}
-
-TEST_F(ProcessingLoopTest, RangesEndTheRun) {
-  // {first, last, inverted, read, selected}
-  int cases[][5] = {{3, 3, 0, 3, 1}, {2, 4, 0, 4, 3}, {2, 4, 1, 4, 1}, {5, 0, 0, 9, 5}};
-  for (auto& c : cases) {
-    SetUp();
-    o_.Parsed.RangeFirst = c[0];
-    o_.Parsed.RangeLast = c[1];
-    o_.Parsed.InvertSelection = c[2] != 0;
+    const auto row = &c - cases;
+    for (const std::string& m : all) FakeAddMessage(m);
+    o_.Parsed.RangeFirst = c.first, o_.Parsed.RangeLast = c.last;
+    o_.Parsed.InvertSelection = c.inverted;
     o_.Settings.SelectionActive = true;
-    snprintf(o_.Parsed.OutputFile, sizeof o_.Parsed.OutputFile, "null");
-    ASSERT_EQ(0, Run(9));
-    EXPECT_EQ(c[3], o_.Counters.ReadCount) << c[0] << ".." << c[1];
-    EXPECT_EQ(c[4], o_.Counters.SelectedCount) << c[0] << ".." << c[1];
-    EXPECT_EQ(9u, gFake.Queue.size());  // browsed, nothing taken
+    if (c.move) o_.Parsed.DestructiveGet = true, o_.Parsed.SearchAscii[0] = SearchString{4, "take"};
+    else snprintf(o_.Parsed.OutputFile, sizeof o_.Parsed.OutputFile, "null");
+    if (c.takenElsewhere) gFake.Faults.push_back({"MQGET", 2, MQCC_FAILED, MQRC_NO_MSG_UNDER_CURSOR});
+    ASSERT_EQ(0, RunProcessingLoop(&o_, &element_)) << row;
+    EXPECT_STREQ("", o_.ExitMessage) << row;
+    EXPECT_EQ(c.read, o_.Counters.ReadCount) << row;
+    EXPECT_EQ(c.selected, o_.Counters.SelectedCount) << row;
+    EXPECT_EQ(c.left, Left()) << row;
     CloseOutputFile(&o_);
   }
 }
@@ -84,7 +76,7 @@ TEST_F(ProcessingLoopTest, FailedLastCommitBacksOutItsUnit) {
   o_.Parsed.TransactionLimit = 3;
   gFake.Faults.push_back({"MQCMIT", 2, MQCC_FAILED, 2009});
   EXPECT_EQ(2009, Run(7));
-  EXPECT_EQ(1u, Count("MQBACK(10)"));
+  EXPECT_EQ(1, std::count(gFake.Calls.begin(), gFake.Calls.end(), "MQBACK(10)"));
   EXPECT_EQ(Strings{"msg7"}, Left());
   EXPECT_TRUE(gFake.Pending.empty());
   EXPECT_TRUE(o_.RolledBack);
@@ -92,50 +84,41 @@ TEST_F(ProcessingLoopTest, FailedLastCommitBacksOutItsUnit) {
 }
 
 TEST_F(ProcessingLoopTest, CommitAndBackoutTable) {
+  const Strings both = {"MQCMIT(20)", "MQCMIT(10)"}, one = {"MQCMIT(10)"}, back = {"MQBACK(10)"};
   struct Case {
     bool twoQmgrs, destructive;
-    MQLONG commitCc, commitRc;
-    int skip, rc;
+    const char* before;  // an error text set earlier
+    FakeFault fault;     // MQBACK: the call is BackoutAll, else CommitAll
+    int rc;
     Strings calls;
     const char* text;
   } cases[] = {
-      {true, true, 0, 0, 0, 0, {"MQCMIT(20)", "MQCMIT(10)"}, ""},  // output side first
-      {true, false, 0, 0, 0, 0, {"MQCMIT(20)"}, ""},                // a browse has no unit
-      {false, true, MQCC_WARNING, 2003, 0, 2003, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2003) Backed out"},
-      {false, true, MQCC_FAILED, 0, 0, 2195, {"MQCMIT(10)"}, "MQCMIT(QM1) failed RC(2195) Unexpected error"},
-      {true, true, MQCC_FAILED, 2009, 1, 2009, {"MQCMIT(20)", "MQCMIT(10)"},
-       "MQCMIT(QM1) failed RC(2009) Connection broken"},
+      {true, true, "", {}, 0, both, ""},  // output side first
+      {true, false, "", {}, 0, {"MQCMIT(20)"}, ""},  // a browse has no unit
+      {false, true, "", {"MQCMIT", 0, MQCC_WARNING, 2003}, 2003, one, "MQCMIT(QM1) failed RC(2003) Backed out"},
+      {false, true, "", {"MQCMIT", 0, MQCC_FAILED, 0}, 2195, one, "MQCMIT(QM1) failed RC(2195) Unexpected error"},
+      {true, true, "", {"MQCMIT", 1, MQCC_FAILED, 2009}, 2009, both, "MQCMIT(QM1) failed RC(2009) Connection broken"},
+      // A failed commit or backout leaves an earlier error text alone: the
+      // first sticks. A backout's warning is ignored.
+      {false, true, "Can not write to file 'f'", {"MQCMIT", 0, MQCC_FAILED, 2009}, 2009, one, "Can not write to file 'f'"},
+      {false, true, "MQPUT(Q) failed", {"MQBACK", 0, MQCC_FAILED, 2009}, 2009, back, "MQPUT(Q) failed"},
+      {false, true, "", {"MQBACK", 0, MQCC_FAILED, 2009}, 2009, back, "MQBCK(QM1) failed RC(2009) Connection broken"},
+      {false, true, "", {"MQBACK", 0, MQCC_WARNING, 2009}, 0, back, ""},
   };
   for (const Case& c : cases) {
     FakeReset(&o_, c.twoQmgrs);
+    const bool backout = c.fault.Call == "MQBACK";
     o_.Engine.UseSyncpoint = true;
     o_.Parsed.DestructiveGet = c.destructive;
     o_.Counters.UncommittedReadCount = 3;
-    if (c.commitCc != 0) gFake.Faults.push_back({"MQCMIT", c.skip, c.commitCc, c.commitRc});
-    EXPECT_EQ(c.rc, CommitAll(&o_));
-    EXPECT_EQ(c.calls, gFake.Calls);
+    snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "%s", c.before);
+    if (!c.fault.Call.empty()) gFake.Faults = {c.fault};
+    EXPECT_EQ(c.rc, backout ? BackoutAll(&o_) : CommitAll(&o_)) << c.text;
+    EXPECT_EQ(c.calls, gFake.Calls) << c.text;
     EXPECT_STREQ(c.text, o_.ExitMessage);
-    EXPECT_EQ(c.rc != 0 ? 3 : 0, o_.Counters.UncommittedReadCount);  // reset only by a commit
+    // Reset only by a commit; a backout keeps what was undone.
+    EXPECT_EQ(c.rc != 0 || backout ? 3 : 0, o_.Counters.UncommittedReadCount) << c.text;
   }
-  // A failed commit leaves an earlier error text alone: the first sticks.
-  FakeReset(&o_);
-  o_.Engine.UseSyncpoint = true;
-  snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "Can not write to file 'f'");
-  gFake.Faults = {{"MQCMIT", 0, MQCC_FAILED, 2009}};
-  EXPECT_EQ(2009, CommitAll(&o_));
-  EXPECT_STREQ("Can not write to file 'f'", o_.ExitMessage);
-  // A failed backout keeps the error that caused it; a warning is ignored.
-  FakeReset(&o_);
-  snprintf(o_.ExitMessage, sizeof o_.ExitMessage, "MQPUT(Q) failed");
-  gFake.Faults = {{"MQBACK", 0, MQCC_FAILED, 2009}};
-  EXPECT_EQ(2009, BackoutAll(&o_));
-  EXPECT_STREQ("MQPUT(Q) failed", o_.ExitMessage);
-  o_.ExitMessage[0] = '\0';
-  gFake.Faults = {{"MQBACK", 0, MQCC_FAILED, 2009}};
-  EXPECT_EQ(2009, BackoutAll(&o_));
-  EXPECT_STREQ("MQBCK(QM1) failed RC(2009) Connection broken", o_.ExitMessage);
-  gFake.Faults = {{"MQBACK", 0, MQCC_WARNING, 2009}};
-  EXPECT_EQ(0, BackoutAll(&o_));
 }
 
 TEST_F(ProcessingLoopTest, FlushFailureCommitsNothing) {
@@ -157,13 +140,13 @@ TEST_F(ProcessingLoopTest, FlushFailureCommitsNothing) {
 TEST_F(ProcessingLoopTest, StatusLineAndProgress) {
   o_.Engine.ThruputTime = 1000;
   o_.Counters.WrittenCount = 8;
-  testing::internal::CaptureStderr();
-  for (auto [count, now] : {std::pair{10, 1004}, {10, 1004}, {5, 1005}}) {
-    o_.Engine.StatusCount = count;
-    o_.Counters.ReadCount += count;
-    PrintStatusLine(&o_, now);
-  }
-  std::string err = testing::internal::GetCapturedStderr();
+  std::string err = Captured([&] {
+    for (auto [count, now] : {std::pair{10, 1004}, {10, 1004}, {5, 1005}}) {
+      o_.Engine.StatusCount = count;
+      o_.Counters.ReadCount += count;
+      PrintStatusLine(&o_, now);
+    }
+  });
   Strings lines;  // without the local time HH:MM:SS at their front
   for (size_t p = 0, e; (e = err.find('\n', p)) != std::string::npos; p = e + 1)
     lines.push_back(err.substr(p + 8, e - p - 8));

@@ -2,17 +2,9 @@
 // refusals and fallbacks of opening the input queues. (Storage growth is
 // the files layer's; the get options are judged by what whole runs keep
 // and lose, end to end, as are large messages read whole.)
-#include <gtest/gtest.h>
-
 #include <ctime>
-#include <string>
 
-#include "tests/zeplo/test_run.h"
-#include "tests/zeplo/fake_mq/fake_mq.h"
-#include "zeplo/cs/cs.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/files/files.h"
-#include "zeplo/names/names.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -23,7 +15,7 @@ class QueueInputTest : public ::testing::Test {
   void SetUp() override {
     TearDown();  // a case that starts over
     FakeReset(&o_);
-    element_ = QueueElement{1, "Q1", 0, 0, "", 0, MQHO_UNUSABLE_HOBJ, 0, 0, 0, 0, "", ""};
+    element_ = OpenedQueue(1, "Q1");
     o_.Engine.LastMessageTime = time(nullptr);
     ASSERT_EQ(0, GrowMessageStorage(&o_, 1));
     list_ = static_cast<QueueList*>(CSGetMem(QueueListBytes(1), "QUEUELIST"));
@@ -94,40 +86,55 @@ TEST_F(QueueInputTest, FailureTable) {
 }
 
 TEST_F(QueueInputTest, OpenTable) {
+  const char* refused = "Cannot open queue 'IN.Q' for inquire. Backout requeue processing is "
+                        "disabled, ZEPLO will continue.\n";
   struct Case {
-    bool destructive, selection, exclusive, noBackout, purge;
+    bool destructive, selection, noBackout, purge;
     ContextMode context;
     MQLONG fault;
     int rc;
     Longs opens;
+    const char* backoutQueue;  // what the queue names; null: not asked
+    std::string err = "";
   } cases[] = {
-      {true, true, false, true, true, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED}},  // purge
-      {false, false, false, true, false, ContextMode::PassAll, 0, 2098, {}},  // nothing to pass
-      {true, false, false, true, false, ContextMode::PassIdentity, 0, 0, {MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT}},
-      {false, false, false, false, false, ContextMode::SetAll, 2035, 0, {MQOO_BROWSE | MQOO_INQUIRE, MQOO_BROWSE}},
-      {false, false, false, true, false, ContextMode::SetAll, 2085, 2085, {MQOO_BROWSE}},
+      {true, true, true, true, ContextMode::SetAll, 0, 0, {MQOO_INPUT_SHARED}, nullptr},  // purge
+      {false, false, true, false, ContextMode::PassAll, 0, 2098, {}, nullptr,
+       "To pass context you must GET the source message not browse"},
+      {true, false, true, false, ContextMode::PassIdentity, 0, 0,
+       {MQOO_INPUT_SHARED | MQOO_SAVE_ALL_CONTEXT}, nullptr},
+      {false, false, false, false, ContextMode::SetAll, 2035, 0,
+       {MQOO_BROWSE | MQOO_INQUIRE, MQOO_BROWSE}, nullptr, refused},
+      {false, false, true, false, ContextMode::SetAll, 2085, 2085, {MQOO_BROWSE}, nullptr,
+       "MQOPEN on object 'QM1/IN.Q' returned 2085"},
+      {false, false, false, false, ContextMode::SetAll, 0, 0, {MQOO_BROWSE | MQOO_INQUIRE}, "BO.Q"},
+      {false, false, false, false, ContextMode::SetAll, 0, 0, {MQOO_BROWSE | MQOO_INQUIRE}, ""},
   };
   for (const Case& c : cases) {
     SetUp();
+    const auto row = &c - cases;
     o_.Parsed.InputList = list_;
     o_.Parsed.DestructiveGet = c.destructive;
     o_.Settings.SelectionActive = c.selection;
-    o_.Parsed.ExclusiveInput = c.exclusive;
     o_.Settings.NoBackout = c.noBackout;
     o_.Parsed.Purge = c.purge;
     o_.Parsed.Context = c.context;
-    gFake.BackoutQueue = "BACKOUT.Q";
-    gFake.BackoutThreshold = 3;
+    gFake.BackoutQueue = c.backoutQueue != nullptr ? c.backoutQueue : "BACKOUT.Q";
+    gFake.BackoutThreshold = 3, gFake.MaxDepth = 77, gFake.MaxMsgLength = 1234;
     if (c.fault != 0) gFake.Faults.push_back({"MQOPEN", 0, MQCC_FAILED, c.fault});
-    EXPECT_EQ(c.rc, OpenInputQueues(&o_)) << &c - cases;
-    EXPECT_EQ(c.opens, gFake.OpenOptions) << &c - cases;
-    EXPECT_EQ(c.selection && c.destructive && !c.purge, o_.Settings.SelectionActive) << &c - cases;
+    std::string err = Captured([&] { EXPECT_EQ(c.rc, OpenInputQueues(&o_)) << row; });
+    EXPECT_NE(std::string::npos, err.find(c.err)) << row << err;
+    EXPECT_EQ(c.opens, gFake.OpenOptions) << row;
+    EXPECT_EQ(c.selection && c.destructive && !c.purge, o_.Settings.SelectionActive) << row;
     if (c.rc != 0 || c.opens.empty()) continue;
     const QueueElement& e = o_.Engine.Input.Elements[0];
-    EXPECT_STREQ("IN.Q", e.Name);
-    bool inquired = (c.opens.back() & MQOO_INQUIRE) != 0;  // refused inquire: no requeue
-    EXPECT_EQ(inquired ? 3 : 0, e.BackoutThreshold) << &c - cases;
-    EXPECT_EQ(!inquired, o_.Settings.NoBackout);
+    EXPECT_STREQ("IN.Q", e.Name) << row;
+    // A queue without a backout queue, or not asked, is read without requeue.
+    const char* bq = c.backoutQueue != nullptr ? c.backoutQueue : "";
+    EXPECT_STREQ(bq, e.BackoutQueueName) << row;
+    EXPECT_EQ(bq[0] != '\0' ? 3 : 0, e.BackoutThreshold) << row;
+    EXPECT_EQ(c.backoutQueue != nullptr ? 77 : 0, e.MaxDepth) << row;
+    EXPECT_EQ(c.backoutQueue != nullptr ? 1234 : 0, e.MaxMsgLength) << row;
+    EXPECT_EQ(c.backoutQueue == nullptr, o_.Settings.NoBackout) << row;
   }
 }
 

@@ -1,16 +1,11 @@
 // The queue summary: bucket boundaries, youngest/oldest/smallest/biggest
 // with ties, ages measured from the start of the run, and the "Queue Size
 // Summary" arithmetic in both its forms.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
-#include "tests/zeplo/test_run.h"
-#include "zeplo/engine/engine.h"
-#include "zeplo/util/util.h"
+#include "tests/zeplo/engine/engine_test_util.h"
 
 namespace {
 
@@ -75,15 +70,17 @@ TEST_F(SummaryTest, MessagesFallInTheirBuckets) {
 }
 
 TEST_F(SummaryTest, QueueSizeAgainstLimitsOrFileSize) {
+  const std::string kHead =
+      "Queue Size Summary\n==================\n"
+      "                     Current     Maximum     Full\n"
+      "                    ---------   ---------  -------\n"
+      "Messages                    4          10   40.0 %\n";
   for (int i = 0; i < 4; ++i) Add(5, 64, 1);
   QueueElement limits{};
   limits.MaxDepth = 10;
   limits.MaxMsgLength = 100;
   EXPECT_EQ(Display(limits),
-            "Queue Size Summary\n==================\n"
-            "                     Current     Maximum     Full\n"
-            "                    ---------   ---------  -------\n"
-            "Messages                    4          10   40.0 %\n"
+            kHead +
             "Message Bytes       256 bytes  1000 bytes   25.6 %\n");
   // With the file sizes of the status inquiry (megabytes).
   o.Counters.ReadBytes = 524288;
@@ -91,10 +88,7 @@ TEST_F(SummaryTest, QueueSizeAgainstLimitsOrFileSize) {
   files.QueueFileSize = 1;
   files.MaxQueueFileSize = 2;
   EXPECT_EQ(Display(files),
-            "Queue Size Summary\n==================\n"
-            "                     Current     Maximum     Full\n"
-            "                    ---------   ---------  -------\n"
-            "Messages                    4          10   40.0 %\n"
+            kHead +
             "Message Bytes         512 KBs       2 MBs   25.0 %\n"
             "Data Bytes         513.42 KBs       2 MBs   25.1 %\n"
             "Queue File Size          1 MB       2 MBs   50.0 %\n");

@@ -41,12 +41,10 @@ TEST_F(GenericFilesTest, FileSpecifications) {
     const char* directory;
     const char* type;
   } cases[] = {
-      {"/backup/*", 0, "/backup/", ".zpd"},
-      {"*.msg", 0, "./", ".msg"},
+      {"/backup/*", 0, "/backup/", ".zpd"}, {"*.msg", 0, "./", ".msg"},
       {"d/*.123456789012345678", 0, "d/", ".123456789012345678"},
       {"d/*.1234567890123456789", MQRC_OPTIONS_ERROR, "", ""},  // 20 characters
-      {"d/*.a-b", MQRC_OPTIONS_ERROR, "", ""},
-      {"d/x*", MQRC_OPTIONS_ERROR, "", ""},
+      {"d/*.a-b", MQRC_OPTIONS_ERROR, "", ""}, {"d/x*", MQRC_OPTIONS_ERROR, "", ""},
       {"d/*x", MQRC_OPTIONS_ERROR, "", ""},
   };
   for (const Case& c : cases) {

@@ -19,32 +19,29 @@ namespace {
 std::vector<std::vector<unsigned char>> gReplies;  // what MQGET hands out, in order
 size_t gNext;
 
-void Ok(PMQLONG cc, PMQLONG rc) { *cc = MQCC_OK, *rc = MQRC_NONE; }
+void Done(PMQLONG cc, PMQLONG rc, MQLONG reason = MQRC_NONE) {
+  *cc = reason == MQRC_NONE ? MQCC_OK : MQCC_FAILED, *rc = reason;
+}
 
 void FakeOpen(MQHCONN, PMQVOID od, MQLONG, PMQHOBJ hobj, PMQLONG cc, PMQLONG rc) {
   MQOD* d = static_cast<MQOD*>(od);
   if (memcmp(d->ObjectName, "SYSTEM.DEFAULT.MODEL", 20) == 0) SetMqField(d->ObjectName, "AMQ.R");
   *hobj = 7;
-  Ok(cc, rc);
+  Done(cc, rc);
 }
 void FakePut(MQHCONN, MQHOBJ, PMQVOID, PMQVOID, MQLONG, PMQVOID, PMQLONG cc, PMQLONG rc) {
-  Ok(cc, rc);
+  Done(cc, rc);
 }
 void FakeGet(MQHCONN, MQHOBJ, PMQVOID, PMQVOID, MQLONG length, PMQVOID buffer, PMQLONG dataLength,
              PMQLONG cc, PMQLONG rc) {
-  Ok(cc, rc);
-  if (gNext >= gReplies.size()) {
-    *cc = MQCC_FAILED, *rc = MQRC_NO_MSG_AVAILABLE;
-    return;
-  }
+  if (gNext >= gReplies.size()) return Done(cc, rc, MQRC_NO_MSG_AVAILABLE);
   const std::vector<unsigned char>& reply = gReplies[gNext];
   *dataLength = static_cast<MQLONG>(reply.size());
-  if (*dataLength > length) {  // the reply stays for a bigger buffer
-    *cc = MQCC_FAILED, *rc = MQRC_TRUNCATED_MSG_FAILED;
-    return;
-  }
+  // A reply longer than the buffer stays for a bigger one.
+  if (*dataLength > length) return Done(cc, rc, MQRC_TRUNCATED_MSG_FAILED);
   memcpy(buffer, reply.data(), reply.size());
   gNext++;
+  Done(cc, rc);
 }
 
 // A reply: header (command, control, reason) and parameter words.
@@ -70,20 +67,11 @@ int Collect(Run*, const PcfQueueInfo* q, void* context) {
   return 0;
 }
 
-struct ExchangeTest : ::testing::Test {
+TEST(ExchangeTest, InquireQueueRepliesAsTheyCome) {
   MqApi api{};
-  std::unique_ptr<TestRun> o{new TestRun};
-  void SetUp() override {
-    api.MQOPEN = FakeOpen;
-    api.MQPUT = FakePut;
-    api.MQGET = FakeGet;
-    o->Qmgrs[0] = QmgrSlot{nullptr, &api, "QM1", 10, 940, MQPL_UNIX, false, nullptr, nullptr};
-    gNext = 0;
-  }
-  void TearDown() override { QueueListRelease(&o->Parsed.InputList); }
-};
-
-TEST_F(ExchangeTest, InquireQueueRepliesAsTheyCome) {
+  api.MQOPEN = FakeOpen, api.MQPUT = FakePut, api.MQGET = FakeGet;
+  auto o = std::make_unique<TestRun>();
+  o->Qmgrs[0] = QmgrSlot{nullptr, &api, "QM1", 10, 940, MQPL_UNIX, false, nullptr, nullptr};
   std::vector<MQLONG> big = Queue('B', 9);
   big.insert(big.end(), {MQCFT_INTEGER_LIST, 16 + 4 * 2000, 1, 2000});
   big.resize(big.size() + 2000, 5);
@@ -110,12 +98,11 @@ TEST_F(ExchangeTest, InquireQueueRepliesAsTheyCome) {
     gNext = 0;
     std::string queues;
     testing::internal::CaptureStderr();
-    int rc = InquireQueues(o.get(), Collect, &queues);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(rc, c.rc) << c.what;
-    EXPECT_EQ(queues, c.queues) << c.what;
-    EXPECT_EQ(err, c.err) << c.what;
+    EXPECT_EQ(c.rc, InquireQueues(o.get(), Collect, &queues)) << c.what;
+    EXPECT_EQ(c.err, testing::internal::GetCapturedStderr()) << c.what;
+    EXPECT_EQ(c.queues, queues) << c.what;
   }
+  QueueListRelease(&o->Parsed.InputList);
 }
 
 }  // namespace

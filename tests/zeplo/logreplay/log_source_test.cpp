@@ -21,32 +21,30 @@ TEST(LogSourceTest, ParameterBuildsTheFormattersCommand) {
   const std::string dotted = testing::TempDir() + "log.dir";
   mkdir(dotted.c_str(), 0700);
   const std::string lsn49(49, '1');
+  const char* bad = "Unrecognised log file parameter format.\n";
   struct Case {
     std::string Value;
     const char* Qmgr;
-    bool OutputQueue;
+    bool OutputQueue, NoConnect;
     int Rc;
     std::string Command;  // or the refusal
-    bool NoConnect;
   } cases[] = {
-      {"*", "QM1", false, 0, "dmpmqlog -m QM1 -b ", true},
-      {"*", "QM1", true, 0, "dmpmqlog -m QM1 -b ", false},  // messages are put there
-      {"*", "", false, 0, "dmpmqlog -b ", false},
-      {"/var/mqm/log/QM1(0:0:1:100-0:0:2:0)", "", false, 0,
-       "dmpmqlog -f /var/mqm/log/QM1 -s 0:0:1:100 -e 0:0:2:0 ", false},
-      {"logs/QM1(-0:0:2:0)", "", false, 0, "dmpmqlog -f " + Cwd() + "/logs/QM1 -b -e 0:0:2:0 ",
-       false},
-      {dotted + "(5)", "", false, 0, "dmpmqlog -f " + dotted + " -s 5 ", false},
-      {"dump.txt", "QM1", false, 0, "", false},  // read, not formatted
-      {"file(0:0:1:1", "", false, 2046, "Unrecognised log file parameter format.\n", false},
-      {"dir(1)x", "", false, 2046, "Unrecognised log file parameter format.\n", false},
-      {std::string(256, 'd'), "", false, 2046, "longer than 255 characters", false},
-      {"d(" + lsn49 + "1)", "", false, 2046, "longer than 49 characters", false},
-      {"d(" + lsn49 + "-" + lsn49 + "1)", "", false, 2046, "longer than 49 characters", false},
-      {"dump.txt(0:0:1:1)", "", false, 2046, "LSN range can only be used with a log directory",
-       false},
-      {"/" + std::string(200, 'd') + "(" + lsn49 + "-" + lsn49 + ")", "QM1", false, 2046,
-       "DMPMQLOG command would be longer than 299 characters", true},
+      {"*", "QM1", false, true, 0, "dmpmqlog -m QM1 -b "},
+      {"*", "QM1", true, false, 0, "dmpmqlog -m QM1 -b "},  // messages are put there
+      {"*", "", false, false, 0, "dmpmqlog -b "},
+      {"/var/mqm/log/QM1(0:0:1:100-0:0:2:0)", "", false, false, 0,
+       "dmpmqlog -f /var/mqm/log/QM1 -s 0:0:1:100 -e 0:0:2:0 "},
+      {"logs/QM1(-0:0:2:0)", "", false, false, 0, "dmpmqlog -f " + Cwd() + "/logs/QM1 -b -e 0:0:2:0 "},
+      {dotted + "(5)", "", false, false, 0, "dmpmqlog -f " + dotted + " -s 5 "},
+      {"dump.txt", "QM1", false, false, 0, ""},  // read, not formatted
+      {"file(0:0:1:1", "", false, false, 2046, bad},
+      {"dir(1)x", "", false, false, 2046, bad},
+      {std::string(256, 'd'), "", false, false, 2046, "longer than 255 characters"},
+      {"d(" + lsn49 + "1)", "", false, false, 2046, "longer than 49 characters"},
+      {"d(" + lsn49 + "-" + lsn49 + "1)", "", false, false, 2046, "longer than 49 characters"},
+      {"dump.txt(0:0:1:1)", "", false, false, 2046, "LSN range can only be used with a log directory"},
+      {"/" + std::string(200, 'd') + "(" + lsn49 + "-" + lsn49 + ")", "QM1", false, true, 2046,
+       "DMPMQLOG command would be longer than 299 characters"},
   };
   for (const Case& c : cases) {
     auto options = std::make_unique<RunOptions>();
@@ -91,6 +89,7 @@ TEST(LogSourceTest, SplitPathFindsTheFileName) {
 
 TEST(LogSourceTest, SourcesThatCanNotBeReadAreRefused) {
   ScratchFile("S0000001.LOG", "raw");
+  const char* wild = "Wild cards are not supported in input queue name when in log mode.\n";
   struct Case {
     std::string Value;
     const char* Queue;
@@ -99,10 +98,8 @@ TEST(LogSourceTest, SourcesThatCanNotBeReadAreRefused) {
   } cases[] = {
       {"dump.txt", "", 2046,
        "Please specify the name of the queue to search the log for using the -i parameter.\n"},
-      {"dump.txt", "Q*", 2046,
-       "Wild cards are not supported in input queue name when in log mode.\n"},
-      {"dump.txt", "Q?", 2046,
-       "Wild cards are not supported in input queue name when in log mode.\n"},
+      {"dump.txt", "Q*", 2046, wild},
+      {"dump.txt", "Q?", 2046, wild},
       {testing::TempDir() + "S0000001.LOG", "Q", 2046,
        ".LOG file are not supported. Please format using DMPMQLOG.\n"},
       {testing::TempDir() + "not.there", "Q", 2208, "Can not access MQ log file.\n"},
@@ -120,9 +117,8 @@ TEST(LogSourceTest, SourcesThatCanNotBeReadAreRefused) {
 void Formatter(const std::string& install, const std::string& body) {
   mkdir(install.c_str(), 0700);
   mkdir((install + "/bin").c_str(), 0700);
-  std::string program = install + "/bin/dmpmqlog";
-  ScratchFile("install/bin/dmpmqlog", "#!/bin/sh\n" + body + "\n");
-  chmod(program.c_str(), 0700);
+  std::string program = ScratchFile("install/bin/dmpmqlog", "#!/bin/sh\n" + body + "\n");
+  chmod(program.c_str(), body.empty() ? 0600 : 0700);  // empty: not executable
 }
 
 bool NoChildLeft() {
@@ -143,18 +139,20 @@ TEST(LogSourceTest, FormatterIsRunAndWaitedForHoweverItEnds) {
     int Rc;
     size_t Messages;
     std::string Err;
+    size_t Stop = 1000;
   } cases[] = {
       {"echo \"$@\" > " + args + "; cat " + text, 0, 2,
        "Issuing command " + install + "/bin/dmpmqlog -m QM1 -b \n"},
       {"exit 0", 2142, 0, "No MQ log records found.\n"},
       {"cat " + text + "; exit 3", 2195, 2, "DMPMQLOG ended with exit status 3.\n"},
       {"cat " + text + "; kill -9 $$", 2195, 2, "DMPMQLOG was ended by signal 9.\n"},
-      {"", 2142, 0, "Error issuing execv() : "},  // not executable: written below
+      {"", 2142, 0, "Error issuing execv() : "},
+      // A run that stops before the log ends stops the formatter too.
+      {"cat " + text + "; exec sleep 60", 0, 1, "Issuing command", 1},
   };
   for (const Case& c : cases) {
     Formatter(install, c.Body);
-    if (c.Body.empty()) chmod((install + "/bin/dmpmqlog").c_str(), 0600);
-    Replay r = RunReplay("*", "APP.IN", "QM1");
+    Replay r = RunReplay("*", "APP.IN", "QM1", c.Stop);
     EXPECT_EQ(c.Rc, r.Rc) << c.Body << "\n" << r.Err;
     EXPECT_EQ(c.Messages, r.Data.size()) << c.Body;
     EXPECT_NE(std::string::npos, r.Err.find(c.Err)) << c.Body << "\n" << r.Err;
@@ -162,21 +160,6 @@ TEST(LogSourceTest, FormatterIsRunAndWaitedForHoweverItEnds) {
     EXPECT_TRUE(NoChildLeft()) << c.Body;
   }
   EXPECT_EQ("-m QM1 -b\n", FileText(args));
-
-  // A run that stops before the log ends stops the formatter too.
-  Formatter(install, "cat " + text + "; exec sleep 60");
-  auto run = std::make_unique<TestRun>();
-  TestRun* t = run.get();
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(0, ParseLogParameter(&t->Parsed, "*"));
-  ASSERT_EQ(0, PrepareLogCommand(&t->Parsed));
-  ASSERT_EQ(0, OpenLogSource(t, "APP.IN"));
-  ASSERT_EQ(0, PrepareLogReader(t));
-  EXPECT_EQ(0, NextLogMessage(t));
-  ReleaseLogReplay(t);
-  testing::internal::GetCapturedStderr();
-  CSReleaseMem(&t->Message.Storage);
-  EXPECT_TRUE(NoChildLeft());
 }
 
 }  // namespace

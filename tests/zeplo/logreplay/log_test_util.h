@@ -5,28 +5,18 @@
 #ifndef ZEPLO_TESTS_LOGREPLAY_LOG_TEST_UTIL_H_
 #define ZEPLO_TESTS_LOGREPLAY_LOG_TEST_UTIL_H_
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <cstdio>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "localqm/log/log.h"
-#include "tests/zeplo/test_run.h"
-#include "zeplo/cs/cs.h"
-#include "zeplo/files/files.h"
+#include "tests/zeplo/files/files_test_util.h"
 #include "zeplo/logreplay/logreplay.h"
 
 // A formatter's output, record by record.
 struct LogText {
   std::string Text = "AMQ7701: DMPMQLOG command is starting.\n\nLOG FILE HEADER\n\n";
   int64_t Lsn = kLogFirstLsn;
-  // The records of a persistent put of `data`; `edit` may change them
-  // before they are printed.
-  void Put(const std::string& queue, const std::string& data, size_t piece = 64,
-           void (*edit)(std::vector<LqmLogRecord>*) = nullptr) {
+  // The records of a persistent put of `data`, in pieces of 64 bytes.
+  void Put(const std::string& queue, const std::string& data) {
     MQMD md = {MQMD_DEFAULT};
     md.Version = MQMD_VERSION_2;
     md.Persistence = MQPER_PERSISTENT;
@@ -34,16 +24,11 @@ struct LogText {
     memcpy(md.MsgId, ("ID" + std::to_string(data.size()) + "xxxxxxxxxxxxxxxxxxxxxxxx").data(), 24);
     memcpy(md.PutDate, "20240131", 8);
     std::vector<LqmLogRecord> records;
-    LqmLogPutRecords(queue.c_str(), &md, data.data(), data.size(), piece, Lsn, 0, &records);
-    if (edit != nullptr) edit(&records);
-    for (const LqmLogRecord& r : records) Add(r);
-  }
-  void Other(int kind, const std::string& queue) {
-    Add(LqmLogRecord{Lsn, 0, kind, 0, queue, {1, 2, 3}});
-  }
-  void Add(const LqmLogRecord& r) {
-    LqmLogFormatRecord(r, &Text);
-    Lsn = r.Lsn + kLogRecordOverhead + static_cast<int64_t>(r.Data.size());
+    LqmLogPutRecords(queue.c_str(), &md, data.data(), data.size(), 64, Lsn, 0, &records);
+    for (const LqmLogRecord& r : records) {
+      LqmLogFormatRecord(r, &Text);
+      Lsn = r.Lsn + kLogRecordOverhead + static_cast<int64_t>(r.Data.size());
+    }
   }
   std::string Done() const {
     return Text +
@@ -57,7 +42,6 @@ struct LogText {
 struct Replay {
   int Rc = 0;
   std::vector<std::string> Data;
-  std::vector<MQMD> Descriptors;
   std::string Err;
 };
 
@@ -71,21 +55,11 @@ inline std::string ScratchFile(const std::string& name, const std::string& text)
   return path;
 }
 
-inline std::string FileText(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) text.append(block, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
-// Replays `logValue` (a -j value) for queue `queue`: every message read is
-// length-checked as the selection step does for a selected one.
+// Replays `logValue` (a -j value) for queue `queue`, stopping after `stop`
+// messages: every message read is length-checked as the selection step does
+// for a selected one.
 inline Replay RunReplay(const std::string& logValue, const char* queue = "APP.IN",
-                        const char* qmgr = "") {
+                        const char* qmgr = "", size_t stop = 1000) {
   auto run = std::make_unique<TestRun>();
   TestRun* t = run.get();
   RunOptions* o = &t->Parsed;
@@ -98,14 +72,13 @@ inline Replay RunReplay(const std::string& logValue, const char* queue = "APP.IN
   if (r.Rc == 0) r.Rc = OpenLogSource(t, queue);
   if (r.Rc == 0) r.Rc = GrowMessageStorage(t, kLogMessageStorage);
   if (r.Rc == 0) r.Rc = PrepareLogReader(t);
-  while (r.Rc == 0 && !t->StopRequested && r.Data.size() < 1000) {
+  while (r.Rc == 0 && !t->StopRequested && r.Data.size() < stop) {
     r.Rc = NextLogMessage(t);
     if (r.Rc != 0 || t->StopRequested) break;
     r.Rc = CheckLogMessage(t);
     if (r.Rc != 0) break;
     const MessageBuffer& m = t->Message;
     r.Data.emplace_back(reinterpret_cast<const char*>(m.Cursor), static_cast<size_t>(m.DataLength));
-    r.Descriptors.push_back(*m.Descriptor);
   }
   ReleaseLogReplay(t);
   r.Err = testing::internal::GetCapturedStderr();
