@@ -72,6 +72,15 @@ class LqmTest : public ::testing::Test {
     q.MaxDepth = maxDepth;
     DefineQueue(qmgr, q);
   }
+  // Moves the expiry of every message of `qmgr` that has one `ms` earlier:
+  // what the clock moving on by `ms` does to them, without the wait.
+  static void AgeMessages(const char* qmgr, int64_t ms) {
+    WithStore(qmgr, [ms](LqmStore* s) {
+      std::string sql =
+          "UPDATE messages SET expires = expires - " + std::to_string(ms) + " WHERE expires != 0";
+      return sqlite3_exec(s->Db, sql.c_str(), nullptr, nullptr, nullptr);
+    });
+  }
   static MQLONG Depth(const char* qmgr, const char* queue) {
     LqmStore s{};
     MQLONG d = -1;

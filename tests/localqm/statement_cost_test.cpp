@@ -6,7 +6,6 @@
 // at any depth; a scan costs a step per row passed, so a plan that degrades
 // to a scan shows up as thousands of extra steps. No timing is involved.
 #include <sqlite3.h>
-#include <time.h>
 
 #include <functional>
 #include <set>
@@ -137,11 +136,6 @@ void Browse(Bench* b, int count, MQLONG matchOptions = MQMO_NONE, const MQMD* ma
         << "browse " << i;
 }
 
-void Sleep(long ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
-
 struct CostCase {
   const char* Name;
   std::function<void(Bench*)> Setup;     // fills the queue, positions cursors
@@ -242,7 +236,7 @@ const std::vector<CostCase>& Cases() {
          Fill(
              b, 3, [](int, MQMD* md) { md->Priority = 9; }, 1);
          Fill(b, b->Depth, nullptr);
-         Sleep(150);
+         LqmTest::AgeMessages("QM", 1000);
        },
        [](Bench* b) {
          std::string data;
