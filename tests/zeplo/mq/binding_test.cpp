@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
-#include <vector>
 
 #include <unistd.h>
 
@@ -32,7 +32,7 @@ class BindingTest : public ::testing::Test {
   void SetUp() override {
     for (const char* name : kSearchVariables) unsetenv(name);
     scratch_ = fs::temp_directory_path() / ("mq_binding_" + std::to_string(getpid()));
-    fs::create_directories(scratch_ / "empty");
+    fs::create_directories(scratch_);
   }
   void TearDown() override {
     for (const char* name : kSearchVariables) unsetenv(name);
@@ -41,7 +41,7 @@ class BindingTest : public ::testing::Test {
   fs::path scratch_;
 };
 
-TEST_F(BindingTest, OversizedDirectoryOrPathIsRefusedCleanly) {
+TEST_F(BindingTest, OversizedNamesAndBrokenLibrariesAreRefusedCleanly) {
   std::string longDir(kMqLibraryDirectorySize, 'd');
   setenv("MQ_INSTALLATION_PATH", ("/" + longDir).c_str(), 1);
   EXPECT_EQ(nullptr, ServerLibraryDirectory());
@@ -63,26 +63,16 @@ TEST_F(BindingTest, OversizedDirectoryOrPathIsRefusedCleanly) {
   EXPECT_EQ(nullptr, handle);
   std::string file(kMqLibraryPathSize, 'x');
   EXPECT_EQ(ENAMETOOLONG, OpenMqLibrary(("/" + file).c_str(), nullptr, &handle));
-}
 
-TEST_F(BindingTest, MissingRequiredCallsFailWithEleven) {
-  struct {
-    const char* dir;
-  } const kBroken[] = {{"noclose"}, {"noopen"}};
-  for (const auto& b : kBroken) {
-    SCOPED_TRACE(b.dir);
-    setenv("MQM_DLL_PATH", (kFake + "/" + b.dir).c_str(), 1);
-    MqApi api = {};
-    EXPECT_EQ(kMqEntryMissing, BindMqApi("mqm", &api));
+  // Libraries without a required call fail with 11.
+  for (const char* broken : {"noclose", "noopen"}) {
+    setenv("MQM_DLL_PATH", (kFake + "/" + broken).c_str(), 1);
+    EXPECT_EQ(kMqEntryMissing, BindMqApi("mqm", &api)) << broken;
   }
   // The loader leaves errno alone: a failed load must still give a
   // meaningful non-zero code, never 0 (which would read as success).
   fs::path junk = scratch_ / "libjunk_r.so";
-  FILE* f = std::fopen(junk.c_str(), "w");
-  ASSERT_NE(nullptr, f);
-  std::fputs("not an ELF file\n", f);
-  std::fclose(f);
-  MqApi api = {};
+  std::ofstream(junk) << "not an ELF file\n";
   EXPECT_EQ(ELIBBAD, BindMqApi(junk.c_str(), &api));
   EXPECT_EQ(ENOENT, BindMqApi((scratch_ / "libgone_r.so").c_str(), &api));
 }
@@ -96,11 +86,11 @@ TEST_F(BindingTest, OldLibraryGetsFallbacksForEveryOptionalCall) {
   MQHMSG m = 1;
   MQLONG l = 0;
   char b[8] = {};
-  std::vector<std::pair<const char*, std::pair<MQLONG, MQLONG>>> results;
   auto run = [&](const char* name, auto call) {
     MQLONG cc = -9, reason = -9;
     call(&cc, &reason);
-    results.push_back({name, {cc, reason}});
+    EXPECT_EQ(MQCC_FAILED, cc) << name;
+    EXPECT_EQ(MQRC_FUNCTION_NOT_SUPPORTED, reason) << name;
   };
   run("MQCONNX", [&](PMQLONG c, PMQLONG r) { api.MQCONNX(b, nullptr, &h, c, r); });
   run("MQSUB", [&](PMQLONG c, PMQLONG r) { api.MQSUB(h, b, &o, &o, c, r); });
@@ -115,11 +105,6 @@ TEST_F(BindingTest, OldLibraryGetsFallbacksForEveryOptionalCall) {
   run("MQBUFMH", [&](PMQLONG c, PMQLONG r) { api.MQBUFMH(h, m, b, b, 1, b, &l, c, r); });
   run("MQMHBUF", [&](PMQLONG c, PMQLONG r) { api.MQMHBUF(h, m, b, b, b, 1, b, &l, c, r); });
   run("MQSTAT", [&](PMQLONG c, PMQLONG r) { api.MQSTAT(h, 1, b, c, r); });
-  ASSERT_EQ(13u, results.size());
-  for (const auto& r : results) {
-    EXPECT_EQ(MQCC_FAILED, r.second.first) << r.first;
-    EXPECT_EQ(MQRC_FUNCTION_NOT_SUPPORTED, r.second.second) << r.first;
-  }
   // The server build has them all: its own MQCB answers, not a fallback.
   setenv("MQM_DLL_PATH", (kFake + "/server").c_str(), 1);
   ASSERT_EQ(0, BindMqApi("mqm", &api));

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,29 +19,21 @@ namespace {
 
 const std::string kFake = FAKE_MQ_DIR;
 
-// The record of one stand-in library file.
-FakeQmgr* Control(const char* dir, const char* file) {
-  std::string path = kFake + "/" + dir + "/" + file;
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
-  if (handle == nullptr) return nullptr;
-  return static_cast<FakeQmgr*>(dlsym(handle, "gFake"));
-}
-
 class ConnectTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("MQM_DLL_PATH", (kFake + "/server").c_str(), 1);
     setenv("MQIC_DLL_PATH", (kFake + "/client").c_str(), 1);
-    control_ = Control("server", "libmqm_r.so");
+    // The control record of the server stand-in.
+    void* lib = dlopen((kFake + "/server/libmqm_r.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
+    control_ = lib != nullptr ? static_cast<FakeQmgr*>(dlsym(lib, "gFake")) : nullptr;
     ASSERT_NE(nullptr, control_);
     *control_ = FakeQmgr{};  // "FAKEQM", MQCNO up to version 8, level 945, MQPL_UNIX
     options_ = std::make_unique<TestRun>();
-    QmgrSlot* slot = &options_->Qmgrs[0];
-    slot->Api = &api_;
-    slot->Library = "mqm";
-    slot->Hconn = MQHC_UNUSABLE_HCONN;
-    slot->CommandLevel = -7;
-    slot->Platform = -7;
+    Slot()->Api = &api_;
+    Slot()->Library = "mqm";
+    Slot()->Hconn = MQHC_UNUSABLE_HCONN;
+    Slot()->CommandLevel = Slot()->Platform = -7;
   }
   void TearDown() override {
     unsetenv("MQM_DLL_PATH");
@@ -64,21 +54,18 @@ class ConnectTest : public ::testing::Test {
   std::string err_;
 };
 
-struct ConnectCase {
-  const char* name;
-  const char* qmgr;
-  const char* user;
-  const char* password;
-  MQLONG maxCno;
-  const char* requiredUser;   // "" = no authentication
-  int expectedRc;
-  std::vector<MQLONG> versions;  // MQCNO versions MQCONNX saw, in order
-  const char* expectedErr;
-};
-
-TEST_F(ConnectTest, VersionRetryAndRefusals) {
-  const ConnectCase cases[] = {
+TEST_F(ConnectTest, VersionRetryWarningsAndRefusals) {
+  const struct {
+    const char *name, *qmgr, *user, *password;
+    MQLONG maxCno;
+    const char* requiredUser;  // "" = no authentication
+    int expectedRc;
+    std::vector<MQLONG> versions;  // MQCNO versions MQCONNX saw, in order
+    const char* expectedErr;       // "" when connected
+  } cases[] = {
       {"plain", "FAKEQM", nullptr, nullptr, 8, "", 0, {7}, ""},
+      {"warning still connects but is returned", "", nullptr, nullptr, 8, "",
+       MQRC_ALREADY_CONNECTED, {7}, ""},
       {"v7 refused: plain retry", "", nullptr, nullptr, 6, "", 0, {7, 1}, ""},
       {"v7 refused with user: retry at 5", "", "app", "pw", 6, "app", 0, {7, 5}, ""},
       {"refused twice: no endless retry", "", "app", "pw", 4, "app", MQRC_CNO_ERROR, {7, 5},
@@ -90,7 +77,7 @@ TEST_F(ConnectTest, VersionRetryAndRefusals) {
       {"empty user counts as none", "", "", nullptr, 8, "app", MQRC_NOT_AUTHORIZED, {7},
        "MQCONN returned 2035 Not authorized.\n"},
   };
-  for (const ConnectCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
     std::snprintf(Slot()->Name, sizeof Slot()->Name, "%s", c.qmgr);
@@ -101,6 +88,7 @@ TEST_F(ConnectTest, VersionRetryAndRefusals) {
     control_->MaxCnoVersion = c.maxCno;
     control_->RequiredUser = c.requiredUser;
     control_->RequiredPassword = "pw";
+    if (c.expectedRc == MQRC_ALREADY_CONNECTED) control_->ConnectWarning = c.expectedRc;
     EXPECT_EQ(c.expectedRc, Connect());
     EXPECT_EQ(c.expectedErr, err_);
     EXPECT_EQ(nullptr, Slot()->Password);
@@ -108,34 +96,24 @@ TEST_F(ConnectTest, VersionRetryAndRefusals) {
     std::vector<MQLONG> versions;
     for (const MQCNO& cno : control_->Cnos) versions.push_back(cno.Version);
     EXPECT_EQ(c.versions, versions);
-    if (c.expectedRc == 0) {
-      EXPECT_NE(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
-      EXPECT_STREQ("FAKEQM", Slot()->Name);
-    } else {
-      EXPECT_EQ(MQHC_UNUSABLE_HCONN, Slot()->Hconn);
+    bool connected = c.expectedErr[0] == '\0';
+    EXPECT_EQ(connected ? 5 : MQHC_UNUSABLE_HCONN, Slot()->Hconn);
+    EXPECT_STREQ(connected ? "FAKEQM" : c.qmgr, Slot()->Name);
+    EXPECT_EQ(connected ? 945 : -7, Slot()->CommandLevel);
+    EXPECT_EQ(connected ? MQPL_UNIX : -7, Slot()->Platform);
+    if (!connected) {
       EXPECT_EQ(0u, control_->OpenOptions.size());
     }
   }
 }
 
-TEST_F(ConnectTest, WarningStillConnectsButIsReturned) {
-  control_->ConnectWarning = MQRC_ALREADY_CONNECTED;
-  EXPECT_EQ(MQRC_ALREADY_CONNECTED, Connect());
-  EXPECT_EQ(5, Slot()->Hconn);
-  EXPECT_STREQ("FAKEQM", Slot()->Name);
-  EXPECT_EQ(945, Slot()->CommandLevel);
-  EXPECT_EQ(MQPL_UNIX, Slot()->Platform);
-  EXPECT_EQ("", err_);
-}
-
 TEST_F(ConnectTest, FailedInquiryKeepsTheSlotAsItWas) {
-  struct {
-    MQLONG openReason;
-    MQLONG inqReason;
+  const struct {
+    MQLONG openReason, inqReason;
     int closes;
     MQLONG lastReason;  // InquireQmgr's result: the last call's reason
     const char* err;
-  } const kCases[] = {
+  } kCases[] = {
       {MQRC_NOT_AUTHORIZED, 0, 0, MQRC_NOT_AUTHORIZED,
        "MQCONN returned 0 OK.\nMQOPEN returned 2035 Not authorized.\n"},
       {0, MQRC_SELECTOR_ERROR, 1, MQRC_NONE,

@@ -3,33 +3,19 @@
 // the end-to-end tests'.)
 #include <gtest/gtest.h>
 
-#include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 
-#include "tests/zeplo/test_run.h"
 #include "zeplo/mq/mq.h"
 
 namespace {
 
-struct MaskedCase {
-  std::string input;
-  size_t size;
-  std::string password;
-  std::string echo;
-};
-
 TEST(ReadMaskedLineTest, StarsErasesAndLimits) {
+  struct MaskedCase { std::string input; size_t size; std::string password, echo; };
   const MaskedCase cases[] = {
       {"secret\n", 200, "secret", "******"},
       {"ab\x7f" "c\n", 200, "ac", "**\b \b*"},
@@ -63,25 +49,5 @@ TEST(ReadMaskedLineTest, StarsErasesAndLimits) {
     std::free(echoText);
   }
 }
-
-class PromptTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
-    ASSERT_EQ(0, tcgetattr(slave_, &before_));
-    ASSERT_NE(0u, before_.c_lflag & ICANON);
-    ASSERT_NE(0u, before_.c_lflag & ECHO);
-    options_ = std::make_unique<TestRun>();
-    options_->Qmgrs[0].User = "bob";
-  }
-  void TearDown() override {
-    close(master_);
-    close(slave_);
-  }
-  int master_ = -1;
-  int slave_ = -1;
-  struct termios before_;
-  std::unique_ptr<TestRun> options_;
-};
 
 }  // namespace
