@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/zeplo/names/names_test_util.h"
@@ -15,15 +16,12 @@ class DestinationFileTest : public testing::Test {
     ASSERT_NE(nullptr, mkdtemp(pattern));
     d_ = pattern;
   }
-  void TearDown() override { std::system(("rm -rf '" + d_ + "'").c_str()); }
+  void TearDown() override { std::filesystem::remove_all(d_); }
   // Writes d_/name, creating its directories.
   void Write(const std::string& name, const std::string& text) {
-    std::string path = d_ + "/" + name;
-    std::system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str());
-    FILE* file = std::fopen(path.c_str(), "w");
-    ASSERT_NE(nullptr, file) << path;
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+    std::filesystem::path path = d_ + "/" + name;
+    std::filesystem::create_directories(path.parent_path());
+    EXPECT_TRUE(std::ofstream(path) << text) << path;
   }
   // AddDestination to the input list, standard error kept in err_.
   int Add(const std::string& text) {
@@ -66,9 +64,7 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
   for (int i = 0; i < 70; ++i) Write("n" + std::to_string(i), "file:n" + std::to_string(i + 1));
   const std::string d = d_, p300 = "/" + std::string(299, 'p');
   const std::string kFile = "file:" + d + "/";
-  struct Case {
-    std::string Text, Message;
-  };
+  struct Case { std::string Text, Message; };
   const Case kCases[] = {
       {kFile + "self", "Recursive use of file '" + d + "/self'.\n  File '" + d +
                            "/self' includes file '" + d + "/self' on line 2.\n"},
