@@ -16,11 +16,7 @@ std::string Translate(bool toEbcdic, const std::string& in, int* count) {
 }
 
 TEST(CodePagesTest, TablesTranslateAsListedAndCountRealCharacters) {
-  struct Case {
-    bool ToEbcdic;
-    std::string In, Out;
-    int Count;
-  };
+  struct Case { bool ToEbcdic; std::string In, Out; int Count; };
   // Both ends of every letter and digit run, the irregular entries, and
   // bytes that have no translation.
   const Case kCases[] = {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -10,20 +9,16 @@
 namespace {
 
 TEST(MqTimeTest, PutDateAndTimeToEpoch) {
-  struct Case {
-    const char* Date;
-    const char* Time;
-    int64_t Seconds;       // read as UTC; -1 when missing or unreadable
-    int64_t Centiseconds;  // with the hundredths; 0 when unreadable
-  };
+  // Seconds read as UTC, -1 when missing or unreadable; Centiseconds with
+  // the hundredths, 0 when unreadable.
+  struct Case { const char *Date, *Time; int64_t Seconds, Centiseconds; };
   const Case kCases[] = {
       {"19700101", "00000000", 0, 0},
       {"20240229", "12345678", 1709210096, 170921009678},      // leap day
       {"20380119", "03140800", 2147483648LL, 214748364800LL},  // past 32 bits
-      {nullptr, "12000000", -1, 0},
-      {"20240101", nullptr, -1, 0},
+      {nullptr, "12000000", -1, 0}, {"20240101", nullptr, -1, 0},
       {"        ", "12000000", -1, 0},  // a descriptor without context
-      {"2024013", "12000000", -1, 0},   // short: stops at the terminator
+      {"2024013", "12000000", -1, 0},  // short: stops at the terminator
       {"20240101", "12:00:00", -1, 0},
   };
   for (const Case& c : kCases) {

@@ -8,17 +8,10 @@
 namespace {
 
 TEST(HexTest, BytesToHexAndBack) {
-  struct Case {
-    std::string Bytes;
-    int Width;
-    int Rc;
-    std::string Hex;
-  };
+  struct Case { std::string Bytes; int Width, Rc; std::string Hex; };
   const Case kCases[] = {
-      {std::string("\x00\x0A\xFF\x7E", 4), 0, 0, "000AFF7E"},
-      {"\xAB", 6, 0, "AB    "},
-      {"", 4, 0, "    "},
-      {std::string(24, '\x11'), 48, 0, std::string(48, '1')},
+      {std::string("\x00\x0A\xFF\x7E", 4), 0, 0, "000AFF7E"}, {"\xAB", 6, 0, "AB    "},
+      {"", 4, 0, "    "}, {std::string(24, '\x11'), 48, 0, std::string(48, '1')},
       {"\x12\x34\x56", 5, 1, "1234 "},  // only whole bytes fit a short field
   };
   for (const Case& c : kCases) {
@@ -30,15 +23,9 @@ TEST(HexTest, BytesToHexAndBack) {
   EXPECT_EQ(1, BytesToHex("\x01\x02\x03", 3, small, 0));
   EXPECT_STREQ("0102", small);
 
-  struct Back {
-    const char* Text;
-    int MaxChars;
-    int Rc;
-    std::string Bytes;  // MaxChars / 2 of them
-  };
+  struct Back { const char* Text; int MaxChars, Rc; std::string Bytes; };  // MaxChars / 2 bytes
   const Back kBack[] = {
-      {"0A", 48, 0, "\x0A" + std::string(23, '\0')},
-      {"abCD", 4, 0, "\xAB\xCD"},
+      {"0A", 48, 0, "\x0A" + std::string(23, '\0')}, {"abCD", 4, 0, "\xAB\xCD"},
       {"0102030405", 4, 0, "\x01\x02"},             // the maximum ends it quietly
       {"ABC", 8, 1, std::string("\xAB\0\0\0", 4)},  // lone last digit
       {"12G4", 4, 1, std::string("\x12\0", 2)},     // earlier bytes stay
@@ -54,19 +41,13 @@ TEST(HexTest, BytesToHexAndBack) {
 }
 
 TEST(MqNameTest, CopyAndSetFixedFields) {
-  struct Case {
-    std::string Field;
-    int FieldLength, MaxLength;
-    std::string Name;
-  };
+  struct Case { std::string Field; int FieldLength, MaxLength; std::string Name; };
   const std::string q48(48, 'Q');
   const Case kCases[] = {
       {"QUEUE.A" + std::string(41, ' '), 48, 48, "QUEUE.A"},
       {std::string("QM1\0junk", 8), 48, 0, "QM1"},
       {q48 + "NEXTFIELD", 48, 48, q48},  // a full field has no terminator
-      {"ABCDEFGH", 8, 4, "ABCD"},
-      {"ABCDEFGH", 3, 8, "ABC"},
-      {"        ", 8, 0, ""},
+      {"ABCDEFGH", 8, 4, "ABCD"}, {"ABCDEFGH", 3, 8, "ABC"}, {"        ", 8, 0, ""},
   };
   for (const Case& c : kCases) {
     char out[49];
@@ -96,15 +77,9 @@ TEST(NoCaseTest, ComparisonsAndSearches) {
   EXPECT_EQ(0, CompareNoCaseN("FILE:x", "file:y", 5));
   EXPECT_NE(0, CompareNoCaseN("FILE:x", "file:y", 6));
   EXPECT_EQ(0, CompareNoCaseN("ab", "AB", 10));  // stops at the terminator
-  struct Case {
-    std::string Buffer, Needle;
-    int At;  // -1: not found
-  };
+  struct Case { std::string Buffer, Needle; int At; };  // At -1: not found
   const Case kCases[] = {
-      {"the Summary topic", "SUMMARY", 4},
-      {"abc", "", 0},
-      {"", "a", -1},
-      {"abcABC", "cab", 2},
+      {"the Summary topic", "SUMMARY", 4}, {"abc", "", 0}, {"", "a", -1}, {"abcABC", "cab", 2},
       {"abcde", "DEF", -1},                // would pass the end
       {std::string("a\0Bc", 4), "bC", 2},  // a buffer is not a C string
   };
