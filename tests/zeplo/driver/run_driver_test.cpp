@@ -13,26 +13,18 @@
 namespace {
 
 TEST(GroupThousandsTest, CommasCountDigitsOnly) {
-  struct Case {
-    const char* In;
-    const char* Out;
-  } cases[] = {
-      {"0", "0"},
-      {"999", "999"},
-      {"1000", "1,000"},
-      {"   1234567", "   1,234,567"},
-      {"1234567890123", "1,234,567,890,123"},
-      {"-1234", "-1,234"},
-      {"      9999", "      9,999"},
+  const struct { const char *In, *Out; } cases[] = {
+      {"0", "0"}, {"999", "999"}, {"1000", "1,000"}, {"   1234567", "   1,234,567"},
+      {"1234567890123", "1,234,567,890,123"}, {"-1234", "-1,234"}, {"      9999", "      9,999"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     char out[64];
     GroupThousands(c.In, out, sizeof out);
-    EXPECT_STREQ(out, c.Out);
+    EXPECT_STREQ(c.Out, out);
   }
   char tiny[4];
-  EXPECT_EQ(GroupThousands("1234567", tiny, sizeof tiny), 3);
-  EXPECT_STREQ(tiny, "1,2");
+  EXPECT_EQ(3, GroupThousands("1234567", tiny, sizeof tiny));
+  EXPECT_STREQ("1,2", tiny);
 }
 
 class FinalReportTest : public testing::Test {
@@ -41,18 +33,17 @@ class FinalReportTest : public testing::Test {
     char* argv[] = {const_cast<char*>("zeplo"), nullptr};
     RunOptionsInit(&o_.Parsed, 1, argv);
     RunInit(&o_, &o_.Parsed);
-    o_.Counters.ReadCount = 12;
-    o_.Counters.ReadBytes = 1200;
-    o_.Counters.WrittenCount = 10;
-    o_.Counters.WrittenBytes = 1000;
-    o_.Counters.WrittenFiles = 1;
+    o_.Counters.ReadCount = 12, o_.Counters.ReadBytes = 1200;
+    o_.Counters.WrittenCount = 10, o_.Counters.WrittenBytes = 1000, o_.Counters.WrittenFiles = 1;
   }
-  void Report(bool countsDue, std::string* out, std::string* err) {
+  // The report's standard error; nothing goes to standard output.
+  std::string Report(bool countsDue) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     PrintFinalReport(&o_, countsDue);
-    *err = testing::internal::GetCapturedStderr();
-    *out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
+    return err;
   }
   TestRun o_;
 };
@@ -64,70 +55,57 @@ TEST_F(FinalReportTest, WhichLinesShow) {
       "Written - Files:   1  Messages:     10  Bytes:       1,000\n";
   const std::string counted =
       "Counted -             Messages:     10  Bytes:       1,000\n";
-  struct Case {
-    const char* Name;
-    void (*Set)(TestRun*);
-    bool CountsDue;
-    std::string Out, Err;
-  } cases[] = {
-      {"no output, count", [](TestRun* o) { o->Parsed.Count = true; }, true, "",
-       read + counted},
+  const struct { const char* Name; void (*Set)(TestRun*); bool CountsDue; std::string Err; }
+  cases[] = {
+      {"no output, count", [](TestRun* o) { o->Parsed.Count = true; }, true, read + counted},
       {"null file",
        [](TestRun* o) {
          snprintf(o->Parsed.OutputFile, 8, "null");
          o->Settings.OutputIsNull = true;
        },
-       true, "", read},
+       true, read},
       {"error text and counts",
        [](TestRun* o) {
          snprintf(o->ExitMessage, 40, "MQGET(Q1) failed RC(2009)");
          o->Engine.Output.Hobj = 5;
        },
-       true, "", "MQGET(Q1) failed RC(2009)\n" + read + written},
-      {"error text, no counts",
-       [](TestRun* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
-       false, "", "Can not open\n"},
-      {"quiet", [](TestRun* o) { o->Settings.Quiet = true; }, true, "", ""},
-      {"quiet count, not reached",
-       [](TestRun* o) { o->Settings.Quiet = o->Parsed.Count = true; }, false, "", ""},
+       true, "MQGET(Q1) failed RC(2009)\n" + read + written},
+      {"error text, no counts", [](TestRun* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
+       false, "Can not open\n"},
+      {"quiet", [](TestRun* o) { o->Settings.Quiet = true; }, true, ""},
+      {"quiet count, not reached", [](TestRun* o) { o->Settings.Quiet = o->Parsed.Count = true; },
+       false, ""},
       {"rolled back",
        [](TestRun* o) {
          o->RolledBack = true;
          o->Engine.Output.Hobj = 5;
-         o->Counters.UncommittedReadCount = 2;
-         o->Counters.UncommittedReadBytes = 200;
-         o->Counters.UncommittedWrittenCount = 2;
-         o->Counters.UncommittedWrittenBytes = 200;
+         o->Counters.UncommittedReadCount = o->Counters.UncommittedWrittenCount = 2;
+         o->Counters.UncommittedReadBytes = o->Counters.UncommittedWrittenBytes = 200;
        },
-       false, "",
+       false,
        "\nOperation rolled back, completed operations as follows:\n"
        "Read    - Files:   0  Messages:     10  Bytes:       1,000\n"
        "Written - Files:   1  Messages:      8  Bytes:         800\n"},
       {"rolled back, no output",
        [](TestRun* o) {
          o->RolledBack = true;
-         o->Counters.UncommittedReadCount = 12;
-         o->Counters.UncommittedReadBytes = 1200;
+         o->Counters.UncommittedReadCount = 12, o->Counters.UncommittedReadBytes = 1200;
        },
-       false, "",
+       false,
        "\nOperation rolled back, completed operations as follows:\n"
        "Read    - Files:   0  Messages:      0  Bytes:           0\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SetUp();
     c.Set(&o_);
-    std::string out, err;
-    Report(c.CountsDue, &out, &err);
-    EXPECT_EQ(out, c.Out) << c.Name;
-    EXPECT_EQ(err, c.Err) << c.Name;
+    EXPECT_EQ(c.Err, Report(c.CountsDue)) << c.Name;
   }
   // The summary takes the place of the count lines.
   SetUp();
   o_.Parsed.Summary = true;
-  std::string out, err;
-  Report(true, &out, &err);
-  EXPECT_EQ(err.substr(0, read.size() + 14), read + "\nMessage Ages\n");
-  EXPECT_EQ(err.find("Written"), std::string::npos);
+  std::string err = Report(true);
+  EXPECT_EQ(read + "\nMessage Ages\n", err.substr(0, read.size() + 14));
+  EXPECT_EQ(std::string::npos, err.find("Written"));
 }
 
 }  // namespace

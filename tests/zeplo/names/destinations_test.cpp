@@ -12,7 +12,8 @@ const std::string k48(48, 'Q'), k49(49, 'Q');
 
 TEST(DestinationsTest, ParseDestinationTable) {
   // Message: on standard error; refused (2046) when set.
-  struct Case { std::string Text; char Separator; std::string Qmgr, Queue; bool Quoted; std::string Message; };
+  struct Case { std::string Text; char Separator; std::string Qmgr, Queue; bool Quoted;
+                std::string Message; };
   const Case kCases[] = {
       {"QM1/Q1", 0, "QM1", "Q1", false, ""}, {"QM1#Q1", 0, "QM1", "Q1", false, ""},
       {"QM1,Q1", 0, "QM1", "Q1", false, ""},
