@@ -55,22 +55,17 @@ TEST(MqiDefaultsTest, InitialisersMatchIbmByteImages) {
   // MQCHARV_DEFAULT has only VSCCSID (at +20) non-zero.
   const std::string md1 = "0=MD__ 4:1 12:8 16:-1 24:546 32*8 40:-1 44:2";
   const struct { const char* name; std::string actual, expected; } cases[] = {
-      ROW(MQMD, 364, md1 + " 348:1 360:-1"),
-      ROW(MQMD1, 324, md1),
+      ROW(MQMD, 364, md1 + " 348:1 360:-1"), ROW(MQMD1, 324, md1),
       ROW(MQOD, 424, "0=OD__ 4:1 8:1 108=AMQ.* 364:-3 388:-3 412:-3"),
       ROW(MQGMO, 112, "0=GMO_ 4:1 72:3 76*4 96:-1"),
-      ROW(MQPMO, 184, "0=PMO_ 4:1 12:-1 180:9"),
-      ROW(MQCNO, 272, "0=CNO_ 4:1 224*28"),
-      ROW(MQCSP, 104, "0=CSP_ 4:1"),
-      ROW(MQCBD, 168, "0=CBD_ 4:1 8:1 160:-1"),
-      ROW(MQCTLO, 24, "0=CTLO 4:1 12:-1"),
-      ROW(MQDLH, 172, "0=DLH_ 4:1 116*8"),
+      ROW(MQPMO, 184, "0=PMO_ 4:1 12:-1 180:9"), ROW(MQCNO, 272, "0=CNO_ 4:1 224*28"),
+      ROW(MQCSP, 104, "0=CSP_ 4:1"), ROW(MQCBD, 168, "0=CBD_ 4:1 8:1 160:-1"),
+      ROW(MQCTLO, 24, "0=CTLO 4:1 12:-1"), ROW(MQDLH, 172, "0=DLH_ 4:1 116*8"),
       ROW(MQXQH, 428, "0=XQH_ 4:1 @104 " + md1),
       ROW(MQMDE, 72, "0=MDE_ 4:2 8:72 12:546 20*8 56:1 68:-1"),
       ROW(MQRFH2, 36, "0=RFH_ 4:2 8:36 12:546 16:-2 20*8 32:1208"),
       ROW(MQCFH, 36, "0:1 4:36 8:1 16:1 20:1"),
-      ROW(MQCFIN64, 24, "0:23 4:24"),
-      ROW(MQCFSL, 28, "0:6 4:24"),
+      ROW(MQCFIN64, 24, "0:23 4:24"), ROW(MQCFSL, 28, "0:6 4:24"),
   };
   for (const auto& c : cases) {
     ASSERT_EQ(c.expected.size(), c.actual.size()) << c.name;

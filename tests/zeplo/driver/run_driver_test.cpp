@@ -49,25 +49,20 @@ class FinalReportTest : public testing::Test {
 };
 
 TEST_F(FinalReportTest, WhichLinesShow) {
-  const std::string read =
-      "Read    - Files:   0  Messages:     12  Bytes:       1,200\n";
-  const std::string written =
-      "Written - Files:   1  Messages:     10  Bytes:       1,000\n";
-  const std::string counted =
-      "Counted -             Messages:     10  Bytes:       1,000\n";
+  const std::string read = "Read    - Files:   0  Messages:     12  Bytes:       1,200\n";
+  const std::string written = "Written - Files:   1  Messages:     10  Bytes:       1,000\n";
+  const std::string counted = "Counted -             Messages:     10  Bytes:       1,000\n";
   const struct { const char* Name; void (*Set)(TestRun*); bool CountsDue; std::string Err; }
   cases[] = {
       {"no output, count", [](TestRun* o) { o->Parsed.Count = true; }, true, read + counted},
       {"null file",
        [](TestRun* o) {
-         snprintf(o->Parsed.OutputFile, 8, "null");
-         o->Settings.OutputIsNull = true;
+         snprintf(o->Parsed.OutputFile, 8, "null"), o->Settings.OutputIsNull = true;
        },
        true, read},
       {"error text and counts",
        [](TestRun* o) {
-         snprintf(o->ExitMessage, 40, "MQGET(Q1) failed RC(2009)");
-         o->Engine.Output.Hobj = 5;
+         snprintf(o->ExitMessage, 40, "MQGET(Q1) failed RC(2009)"), o->Engine.Output.Hobj = 5;
        },
        true, "MQGET(Q1) failed RC(2009)\n" + read + written},
       {"error text, no counts", [](TestRun* o) { snprintf(o->ExitMessage, 40, "Can not open"); },
