@@ -37,14 +37,6 @@ const char* const kValues[] = {
 
 const char kLetters[] = "aAbcCdDeEfFgGhHiIljLmnoOpPqrRsStTuUvVwxXz$?";
 
-std::string LongValue(std::mt19937* rng) {
-  static const char kChars[] = "aZ09:/#,\\'.%*?-_ ";
-  std::string v;
-  for (size_t i = 0, length = (*rng)() % 320; i < length; i++)
-    v += kChars[(*rng)() % (sizeof kChars - 1)];
-  return v;
-}
-
 TEST(OptionsRobustnessTest, GeneratedCommandLines) {
   // Help displays page and ask questions: give them nothing to read, and
   // standard error goes nowhere while the lines run.
@@ -55,13 +47,19 @@ TEST(OptionsRobustnessTest, GeneratedCommandLines) {
   int savedErr = dup(2);
   dup2(fileno(null), 2);
   std::mt19937 rng(20261206);
+  auto longValue = [&rng] {
+    static const char kChars[] = "aZ09:/#,\\'.%*?-_ ";
+    std::string v(rng() % 320, ' ');
+    for (char& ch : v) ch = kChars[rng() % (sizeof kChars - 1)];
+    return v;
+  };
   int refused = 0, accepted = 0;
   for (int round = 0; round < 20000; round++) {
     std::vector<std::string> words = {"zeplo"};
     for (int i = 0, count = static_cast<int>(rng() % 7); i < count; i++) {
       char letter = kLetters[rng() % (sizeof kLetters - 1)];
       std::string value =
-          rng() % 5 == 0 ? LongValue(&rng) : kValues[rng() % (sizeof kValues / sizeof *kValues)];
+          rng() % 5 == 0 ? longValue() : kValues[rng() % (sizeof kValues / sizeof *kValues)];
       bool apart = rng() % 3 == 0;  // "-x value" rather than "-xvalue"
       words.push_back(std::string("-") + letter + (apart ? "" : value));
       if (apart) words.push_back(value);

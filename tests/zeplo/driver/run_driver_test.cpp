@@ -2,8 +2,8 @@
 // report, in the cases whole runs do not easily reach.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "tests/zeplo/test_run.h"
 #include "zeplo/driver/driver.h"
@@ -27,28 +27,24 @@ TEST(GroupThousandsTest, CommasCountDigitsOnly) {
   EXPECT_STREQ("1,2", tiny);
 }
 
-class FinalReportTest : public testing::Test {
- protected:
-  void SetUp() override {
+TEST(FinalReportTest, WhichLinesShow) {
+  // The report's standard error (nothing goes to standard output) for a
+  // fresh run that read 12 messages and wrote 10 to one file, then `set`.
+  auto report = [](void (*set)(TestRun*), bool countsDue) {
+    auto o = std::make_unique<TestRun>();
     char* argv[] = {const_cast<char*>("zeplo"), nullptr};
-    RunOptionsInit(&o_.Parsed, 1, argv);
-    RunInit(&o_, &o_.Parsed);
-    o_.Counters.ReadCount = 12, o_.Counters.ReadBytes = 1200;
-    o_.Counters.WrittenCount = 10, o_.Counters.WrittenBytes = 1000, o_.Counters.WrittenFiles = 1;
-  }
-  // The report's standard error; nothing goes to standard output.
-  std::string Report(bool countsDue) {
+    RunOptionsInit(&o->Parsed, 1, argv);
+    RunInit(o.get(), &o->Parsed);
+    o->Counters.ReadCount = 12, o->Counters.ReadBytes = 1200;
+    o->Counters.WrittenCount = 10, o->Counters.WrittenBytes = 1000, o->Counters.WrittenFiles = 1;
+    set(o.get());
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    PrintFinalReport(&o_, countsDue);
+    PrintFinalReport(o.get(), countsDue);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     return err;
-  }
-  TestRun o_;
-};
-
-TEST_F(FinalReportTest, WhichLinesShow) {
+  };
   const std::string read = "Read    - Files:   0  Messages:     12  Bytes:       1,200\n";
   const std::string written = "Written - Files:   1  Messages:     10  Bytes:       1,000\n";
   const std::string counted = "Counted -             Messages:     10  Bytes:       1,000\n";
@@ -90,15 +86,9 @@ TEST_F(FinalReportTest, WhichLinesShow) {
        "\nOperation rolled back, completed operations as follows:\n"
        "Read    - Files:   0  Messages:      0  Bytes:           0\n"},
   };
-  for (const auto& c : cases) {
-    SetUp();
-    c.Set(&o_);
-    EXPECT_EQ(c.Err, Report(c.CountsDue)) << c.Name;
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.Err, report(c.Set, c.CountsDue)) << c.Name;
   // The summary takes the place of the count lines.
-  SetUp();
-  o_.Parsed.Summary = true;
-  std::string err = Report(true);
+  std::string err = report([](TestRun* o) { o->Parsed.Summary = true; }, true);
   EXPECT_EQ(read + "\nMessage Ages\n", err.substr(0, read.size() + 14));
   EXPECT_EQ(std::string::npos, err.find("Written"));
 }
