@@ -37,21 +37,44 @@ enum : MQLONG { kServer = 9001 };
 const char* const kSearchVariables[] = {"MQM_DLL_PATH", "MQIC_DLL_PATH", "MQ_INSTALLATION_PATH",
                                         "MQACCESS_DEBUG"};
 
-class BindingTest : public ::testing::Test {
+class ConnectTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* name : kSearchVariables) unsetenv(name);
-    scratch_ = fs::temp_directory_path() / ("mq_binding_" + std::to_string(getpid()));
-    fs::create_directories(scratch_);
+    setenv("MQM_DLL_PATH", (kFake + "/server").c_str(), 1);
+    setenv("MQIC_DLL_PATH", (kFake + "/client").c_str(), 1);
+    // The control record of the server stand-in.
+    void* lib = dlopen((kFake + "/server/libmqm_r.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
+    control_ = lib != nullptr ? static_cast<FakeQmgr*>(dlsym(lib, "gFake")) : nullptr;
+    ASSERT_NE(nullptr, control_);
+    *control_ = FakeQmgr{};  // "FAKEQM", MQCNO up to version 8, level 945, MQPL_UNIX
+    options_ = std::make_unique<TestRun>();
+    Slot()->Api = &api_;
+    Slot()->Library = "mqm";
+    Slot()->Hconn = MQHC_UNUSABLE_HCONN;
+    Slot()->CommandLevel = Slot()->Platform = -7;
   }
   void TearDown() override {
     for (const char* name : kSearchVariables) unsetenv(name);
-    fs::remove_all(scratch_);
   }
-  fs::path scratch_;
+  // Connects slot 0 and returns its code, with standard error captured.
+  int Connect() {
+    testing::internal::CaptureStderr();
+    int rc = ConnectQmgr(options_.get(), 0);
+    err_ = testing::internal::GetCapturedStderr();
+    return rc;
+  }
+  QmgrSlot* Slot() { return &options_->Qmgrs[0]; }
+
+  FakeQmgr* control_ = nullptr;
+  std::unique_ptr<TestRun> options_;
+  MqApi api_ = {};
+  std::string err_;
 };
 
-TEST_F(BindingTest, OversizedNamesAndBrokenLibrariesAreRefusedCleanly) {
+TEST_F(ConnectTest, OversizedNamesAndBrokenLibrariesAreRefusedCleanly) {
+  unsetenv("MQM_DLL_PATH");
+  unsetenv("MQIC_DLL_PATH");
   std::string longDir(kMqLibraryDirectorySize, 'd');
   setenv("MQ_INSTALLATION_PATH", ("/" + longDir).c_str(), 1);
   EXPECT_EQ(nullptr, ServerLibraryDirectory());
@@ -81,13 +104,14 @@ TEST_F(BindingTest, OversizedNamesAndBrokenLibrariesAreRefusedCleanly) {
   }
   // The loader leaves errno alone: a failed load must still give a
   // meaningful non-zero code, never 0 (which would read as success).
-  fs::path junk = scratch_ / "libjunk_r.so";
+  fs::path junk = fs::temp_directory_path() / ("libjunk" + std::to_string(getpid()) + "_r.so");
   std::ofstream(junk) << "not an ELF file\n";
   EXPECT_EQ(ELIBBAD, BindMqApi(junk.c_str(), &api));
-  EXPECT_EQ(ENOENT, BindMqApi((scratch_ / "libgone_r.so").c_str(), &api));
+  fs::remove(junk);
+  EXPECT_EQ(ENOENT, BindMqApi(junk.c_str(), &api));
 }
 
-TEST_F(BindingTest, OldLibraryGetsFallbacksForEveryOptionalCall) {
+TEST_F(ConnectTest, OldLibraryGetsFallbacksForEveryOptionalCall) {
   setenv("MQM_DLL_PATH", (kFake + "/old").c_str(), 1);
   MqApi api = {};
   ASSERT_EQ(0, BindMqApi("mqm", &api));
@@ -122,40 +146,6 @@ TEST_F(BindingTest, OldLibraryGetsFallbacksForEveryOptionalCall) {
   api.MQCB(h, 1, b, o, b, b, &cc, &reason);
   EXPECT_EQ(kServer + 100, reason);
 }
-
-class ConnectTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("MQM_DLL_PATH", (kFake + "/server").c_str(), 1);
-    setenv("MQIC_DLL_PATH", (kFake + "/client").c_str(), 1);
-    // The control record of the server stand-in.
-    void* lib = dlopen((kFake + "/server/libmqm_r.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
-    control_ = lib != nullptr ? static_cast<FakeQmgr*>(dlsym(lib, "gFake")) : nullptr;
-    ASSERT_NE(nullptr, control_);
-    *control_ = FakeQmgr{};  // "FAKEQM", MQCNO up to version 8, level 945, MQPL_UNIX
-    options_ = std::make_unique<TestRun>();
-    Slot()->Api = &api_;
-    Slot()->Library = "mqm";
-    Slot()->Hconn = MQHC_UNUSABLE_HCONN;
-    Slot()->CommandLevel = Slot()->Platform = -7;
-  }
-  void TearDown() override {
-    for (const char* name : kSearchVariables) unsetenv(name);
-  }
-  // Connects slot 0 and returns its code, with standard error captured.
-  int Connect() {
-    testing::internal::CaptureStderr();
-    int rc = ConnectQmgr(options_.get(), 0);
-    err_ = testing::internal::GetCapturedStderr();
-    return rc;
-  }
-  QmgrSlot* Slot() { return &options_->Qmgrs[0]; }
-
-  FakeQmgr* control_ = nullptr;
-  std::unique_ptr<TestRun> options_;
-  MqApi api_ = {};
-  std::string err_;
-};
 
 TEST_F(ConnectTest, VersionRetryWarningsAndRefusals) {
   const struct {
