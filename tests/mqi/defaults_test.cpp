@@ -19,19 +19,17 @@ namespace {
 
 // A zero-filled image of `size` bytes written by the words of `spec`:
 // "N=TEXT" text at offset N ('_' for a blank), "N:V" the 4-byte MQLONG V,
-// "N*C" C blanks, "@N" later offsets counted from N.
+// "N*C" C blanks, "N@" later offsets counted from N.
 std::string Image(size_t size, const std::string& spec) {
   std::string image(size, '\0');
   std::istringstream words(spec);
   size_t base = 0;
   for (std::string w; words >> w;) {
-    if (w[0] == '@') {
-      base = std::stoul(w.substr(1));
-      continue;
-    }
-    size_t cut = w.find_first_of("=:*"), at = base + std::stoul(w.substr(0, cut));
+    size_t cut = w.find_first_of("=:*@"), at = base + std::stoul(w.substr(0, cut));
     std::string value = w.substr(cut + 1);
-    if (w[cut] == '=') {
+    if (w[cut] == '@') {
+      base = at;
+    } else if (w[cut] == '=') {
       for (char c : value) image.at(at++) = c == '_' ? ' ' : c;
     } else if (w[cut] == '*') {
       image.replace(at, std::stoul(value), std::stoul(value), ' ');
@@ -61,7 +59,7 @@ TEST(MqiDefaultsTest, InitialisersMatchIbmByteImages) {
       ROW(MQPMO, 184, "0=PMO_ 4:1 12:-1 180:9"), ROW(MQCNO, 272, "0=CNO_ 4:1 224*28"),
       ROW(MQCSP, 104, "0=CSP_ 4:1"), ROW(MQCBD, 168, "0=CBD_ 4:1 8:1 160:-1"),
       ROW(MQCTLO, 24, "0=CTLO 4:1 12:-1"), ROW(MQDLH, 172, "0=DLH_ 4:1 116*8"),
-      ROW(MQXQH, 428, "0=XQH_ 4:1 @104 " + md1),
+      ROW(MQXQH, 428, "0=XQH_ 4:1 104@ " + md1),
       ROW(MQMDE, 72, "0=MDE_ 4:2 8:72 12:546 20*8 56:1 68:-1"),
       ROW(MQRFH2, 36, "0=RFH_ 4:2 8:36 12:546 16:-2 20*8 32:1208"),
       ROW(MQCFH, 36, "0:1 4:36 8:1 16:1 20:1"),

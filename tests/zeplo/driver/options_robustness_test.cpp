@@ -2,8 +2,6 @@
 // and the reports: whatever the input, the run either refuses it with 2046
 // or yields options that keep their invariants, and nothing reads or
 // writes out of bounds (the sanitizer build watches).
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -38,14 +36,12 @@ const char* const kValues[] = {
 const char kLetters[] = "aAbcCdDeEfFgGhHiIljLmnoOpPqrRsStTuUvVwxXz$?";
 
 TEST(OptionsRobustnessTest, GeneratedCommandLines) {
-  // Help displays page and ask questions: give them nothing to read, and
-  // standard error goes nowhere while the lines run.
+  // Help displays page and ask questions: give them nothing to read. What
+  // the lines print on standard error is put aside.
   FILE* null = fopen("/dev/null", "r+");
   ASSERT_NE(nullptr, null);
   SetHelpStreams(null, null);
-  fflush(stderr);
-  int savedErr = dup(2);
-  dup2(fileno(null), 2);
+  testing::internal::CaptureStderr();
   std::mt19937 rng(20261206);
   auto longValue = [&rng] {
     static const char kChars[] = "aZ09:/#,\\'.%*?-_ ";
@@ -106,9 +102,7 @@ TEST(OptionsRobustnessTest, GeneratedCommandLines) {
     if (o.Selector != nullptr) CSFreeMem(o.Selector);
     ReleasePasswords(&o);
   }
-  fflush(stderr);
-  dup2(savedErr, 2);
-  close(savedErr);
+  testing::internal::GetCapturedStderr();
   SetHelpStreams(stderr, stdin);
   fclose(null);
   // The generator must reach both outcomes, or it tests nothing.

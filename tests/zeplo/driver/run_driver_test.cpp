@@ -7,7 +7,6 @@
 
 #include "tests/zeplo/test_run.h"
 #include "zeplo/driver/driver.h"
-#include "zeplo/mq/mq.h"
 #include "zeplo/util/util.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The value grammars of -T, -z, -P, -r, -D, -R and -w.
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <string>

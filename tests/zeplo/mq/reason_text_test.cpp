@@ -1,6 +1,7 @@
 // Reason descriptions and the one-line call report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>

@@ -165,8 +165,7 @@ TEST_F(DestinationFileTest, RefusalsPrintTheirMessage) {
   Write("empty", "* nothing\n\n   \n\t\n*");
   Write("long_comment", "*" + std::string(600, ' ') + "QX\n");  // the tail is no queue
   Write("no_queue", "Q2\nQM1/\n");
-  std::string deep = "deep";
-  for (int i = 0; i < 4; ++i) deep += "/" + std::string(60, 'd');
+  const std::string d60(60, 'd'), deep = "deep/" + d60 + "/" + d60 + "/" + d60 + "/" + d60;
   Write(deep + "/x", "file:" + std::string(30, 'f') + "\n");  // 303 once joined
   for (int i = 0; i < 70; ++i) Write("n" + std::to_string(i), "file:n" + std::to_string(i + 1));
   std::string many;  // a list without end, as a runaway generator writes
