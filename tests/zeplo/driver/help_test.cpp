@@ -1,11 +1,9 @@
 // Help displays and the pager, driven through files standing in for the
 // terminal: answers are fed from one, everything shown is read back from
 // the other.
-#include <climits>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <functional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,57 +18,16 @@ constexpr const char* kMore = "More <Press Enter>...";
 constexpr const char* kPrompt = "Help - Enter topic:";
 constexpr size_t kBanner = 4;
 
-class HelpTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    memset(&options_, 0, sizeof options_);
-    options_.TerminalLines = 100000;  // no pauses unless a test asks
-  }
-  void TearDown() override { SetHelpStreams(nullptr, nullptr); }
-
-  // Runs display from a fresh start with answers as standard input;
-  // returns the lines shown (after the banner when body is set).
-  Lines Show(const std::function<void()>& display, const std::string& answers = "",
-             bool body = true) {
-    ResetHelpState();
-    FILE* in = tmpfile();
-    FILE* out = tmpfile();
-    fwrite(answers.data(), 1, answers.size(), in);
-    rewind(in);
-    SetHelpStreams(out, in, true);
-    display();
-    SetHelpStreams(nullptr, nullptr);
-    std::string text(static_cast<size_t>(ftell(out)), '\0');
-    rewind(out);
-    EXPECT_EQ(text.size(), fread(text.data(), 1, text.size(), out));
-    fclose(in);
-    fclose(out);
-    EXPECT_TRUE(text.empty() || text.back() == '\n');
-    Lines lines;
-    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
-      lines.push_back(text.substr(at, nl - at));
-    if (body && !options_.Quiet) {
-      EXPECT_GE(lines.size(), kBanner);
-      lines.erase(lines.begin(), lines.begin() + std::min(kBanner, lines.size()));
-    }
-    return lines;
-  }
-
-  RunOptions options_;
-};
-
-TEST_F(HelpTest, AnswersAtPausesAndPrompts) {
+TEST(HelpTest, AnswersAtPausesAndPrompts) {
   const std::string longLine(150, 'x');
-  const struct {
-    int terminalLines;
-    const char* firstTopic;  // "usage" = the full usage instead
-    std::string answers;
-    Lines expected;  // after the banner
-    size_t compared = 0;  // lines compared; 0 = all
-  } cases[] = {
+  // firstTopic "usage": the full usage instead; expected: after the banner,
+  // the first `compared` lines of it (0: all).
+  const struct { int terminalLines; const char* firstTopic; std::string answers; Lines expected;
+                 size_t compared = 0; } cases[] = {
       // A "?" beyond the 99 characters a pause reads is neither seen nor
       // left over to answer the next question.
-      {5, "usage", longLine + "?\n", {kMore, HelpTable[0].Text, HelpTable[1].Text, kMore, HelpTable[2].Text}, 5},
+      {5, "usage", longLine + "?\n",
+       {kMore, HelpTable[0].Text, HelpTable[1].Text, kMore, HelpTable[2].Text}, 5},
       // Empty line or end of input ends the prompt; CR LF answers work.
       {1000, nullptr, "\nappend\n", {kPrompt}},
       {1000, "xyz", "qq\r\n", {"Options relating to 'xyz' not found", kPrompt,
@@ -86,19 +43,29 @@ TEST_F(HelpTest, AnswersAtPausesAndPrompts) {
       {8, "strip headers", "?\n", {"        [-h Strip headers]", kMore, kPrompt}},
   };
   for (const auto& c : cases) {
-    options_.TerminalLines = c.terminalLines;
-    int rc = -1;
-    Lines body = Show(
-        [&] {
-          if (c.firstTopic != nullptr && strcmp(c.firstTopic, "usage") == 0) {
-            PrintUsage(&options_);
-            rc = 0;
-          } else {
-            rc = InteractiveHelp(&options_, c.firstTopic);
-          }
-        },
-        c.answers);
-    EXPECT_EQ(0, rc);
+    RunOptions options;
+    memset(&options, 0, sizeof options);
+    options.TerminalLines = c.terminalLines;
+    ResetHelpState();
+    FILE* in = tmpfile();
+    FILE* out = tmpfile();
+    fwrite(c.answers.data(), 1, c.answers.size(), in);
+    rewind(in);
+    SetHelpStreams(out, in, true);
+    bool usage = c.firstTopic != nullptr && strcmp(c.firstTopic, "usage") == 0;
+    EXPECT_EQ(0, usage ? (PrintUsage(&options), 0) : InteractiveHelp(&options, c.firstTopic));
+    SetHelpStreams(nullptr, nullptr);
+    std::string text(static_cast<size_t>(ftell(out)), '\0');
+    rewind(out);
+    EXPECT_EQ(text.size(), fread(text.data(), 1, text.size(), out));
+    fclose(in);
+    fclose(out);
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << c.answers;
+    Lines body;  // the lines shown after the banner
+    for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+      body.push_back(text.substr(at, nl - at));
+    EXPECT_GE(body.size(), kBanner);
+    body.erase(body.begin(), body.begin() + std::min(kBanner, body.size()));
     if (c.compared != 0) body.resize(std::min(body.size(), c.compared));
     EXPECT_EQ(c.expected, body) << c.answers;
   }

@@ -2,9 +2,6 @@
 // and the reports: whatever the input, the run either refuses it with 2046
 // or yields options that keep their invariants, and nothing reads or
 // writes out of bounds (the sanitizer build watches).
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -38,55 +35,30 @@ const char* const kValues[] = {
 
 const char kLetters[] = "aAbcCdDeEfFgGhHiIljLmnoOpPqrRsStTuUvVwxXz$?";
 
-std::string LongValue(std::mt19937* rng) {
-  static const char kChars[] = "aZ09:/#,\\'.%*?-_ ";
-  size_t length = (*rng)() % 320;
-  std::string v;
-  for (size_t i = 0; i < length; i++) v += kChars[(*rng)() % (sizeof kChars - 1)];
-  return v;
-}
-
-class OptionsRobustnessTest : public testing::Test {
- protected:
-  void SetUp() override {
-    // Help displays page and ask questions: give them nothing to read.
-    null_ = fopen("/dev/null", "r+");
-    ASSERT_NE(null_, nullptr);
-    SetHelpStreams(null_, null_);
-    fflush(stderr);
-    savedErr_ = dup(2);
-    int fd = open("/dev/null", O_WRONLY);
-    dup2(fd, 2);
-    close(fd);
-  }
-  void TearDown() override {
-    fflush(stderr);
-    dup2(savedErr_, 2);
-    close(savedErr_);
-    SetHelpStreams(stderr, stdin);
-    fclose(null_);
-  }
-  FILE* null_ = nullptr;
-  int savedErr_ = -1;
-};
-
-TEST_F(OptionsRobustnessTest, GeneratedCommandLines) {
+TEST(OptionsRobustnessTest, GeneratedCommandLines) {
+  // Help displays page and ask questions: give them nothing to read. What
+  // the lines print on standard error is put aside.
+  FILE* null = fopen("/dev/null", "r+");
+  ASSERT_NE(nullptr, null);
+  SetHelpStreams(null, null);
+  testing::internal::CaptureStderr();
   std::mt19937 rng(20261206);
+  auto longValue = [&rng] {
+    static const char kChars[] = "aZ09:/#,\\'.%*?-_ ";
+    std::string v(rng() % 320, ' ');
+    for (char& ch : v) ch = kChars[rng() % (sizeof kChars - 1)];
+    return v;
+  };
   int refused = 0, accepted = 0;
   for (int round = 0; round < 20000; round++) {
     std::vector<std::string> words = {"zeplo"};
-    int count = static_cast<int>(rng() % 7);
-    for (int i = 0; i < count; i++) {
+    for (int i = 0, count = static_cast<int>(rng() % 7); i < count; i++) {
       char letter = kLetters[rng() % (sizeof kLetters - 1)];
-      std::string value = rng() % 5 == 0
-                              ? LongValue(&rng)
-                              : kValues[rng() % (sizeof kValues / sizeof *kValues)];
-      if (rng() % 3 == 0) {
-        words.push_back(std::string("-") + letter);
-        words.push_back(value);
-      } else {
-        words.push_back(std::string("-") + letter + value);
-      }
+      std::string value =
+          rng() % 5 == 0 ? longValue() : kValues[rng() % (sizeof kValues / sizeof *kValues)];
+      bool apart = rng() % 3 == 0;  // "-x value" rather than "-xvalue"
+      words.push_back(std::string("-") + letter + (apart ? "" : value));
+      if (apart) words.push_back(value);
     }
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
@@ -100,7 +72,7 @@ TEST_F(OptionsRobustnessTest, GeneratedCommandLines) {
     int rc = ParseOptions(&o, argc, argv.data(), &endRun);
     ASSERT_TRUE(rc == 0 || rc == kOptionsRefused) << rc;
     if (!endRun) {
-      ASSERT_EQ(rc, 0);
+      ASSERT_EQ(0, rc);
       rc = CheckOptions(&o);
       ASSERT_TRUE(rc == 0 || rc == kOptionsRefused);
     }
@@ -113,20 +85,15 @@ TEST_F(OptionsRobustnessTest, GeneratedCommandLines) {
       EXPECT_LE(strlen(o.InputFile), static_cast<size_t>(kFileNameLength));
       EXPECT_LE(strlen(o.OutputFile), static_cast<size_t>(kFileNameLength));
       EXPECT_LE(strlen(o.Qmgrs[0].Name), static_cast<size_t>(kMqNameLength));
-      EXPECT_LE(strlen(o.MsgStartDelimiter),
-                static_cast<size_t>(kDelimiterLength));
-      if (o.RangeFirst != 0 && o.RangeLast != 0) {
-        EXPECT_LE(o.RangeFirst, o.RangeLast);
-      }
+      EXPECT_LE(strlen(o.MsgStartDelimiter), static_cast<size_t>(kDelimiterLength));
+      if (o.RangeFirst != 0 && o.RangeLast != 0) { EXPECT_LE(o.RangeFirst, o.RangeLast); }
       EXPECT_GE(o.InitialBufferSize, 1);
       for (const SearchString* list : {o.SearchAscii, o.SearchHexNot})
         for (int i = 0; i < kSearchStringsPerKind; i++) {
           EXPECT_GE(list[i].Length, 0);
           EXPECT_LT(list[i].Length, kSearchStringBytes);
         }
-      if (o.LimitsActive && !o.Generic) {
-        EXPECT_TRUE(o.OutputFileHasInserts);
-      }
+      if (o.LimitsActive && !o.Generic) { EXPECT_TRUE(o.OutputFileHasInserts); }
     } else {
       refused++;
     }
@@ -135,6 +102,9 @@ TEST_F(OptionsRobustnessTest, GeneratedCommandLines) {
     if (o.Selector != nullptr) CSFreeMem(o.Selector);
     ReleasePasswords(&o);
   }
+  testing::internal::GetCapturedStderr();
+  SetHelpStreams(stderr, stdin);
+  fclose(null);
   // The generator must reach both outcomes, or it tests nothing.
   EXPECT_GT(accepted, 100);
   EXPECT_GT(refused, 100);
