@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,17 +31,13 @@ class GenericTest : public QueueTest {
   GenericTest() : QueueTest({"APP.A", "APP/B", "app.a", "APP.EMPTY", "OTHER"}) {}
   void SetUp() override {
     QueueTest::SetUp();
-    Put("APP.A", 3);
-    Put("APP/B", 2);
-    Put("app.a", 1);
-    Put("SYSTEM.DEAD.LETTER.QUEUE", 1);
-    Put("SYSTEM.ADMIN.QMGR.EVENT", 2);
+    for (const auto& [q, n] : std::map<std::string, int>{{"APP.A", 3}, {"APP/B", 2}, {"app.a", 1},
+                                                          {"SYSTEM.DEAD.LETTER.QUEUE", 1},
+                                                          {"SYSTEM.ADMIN.QMGR.EVENT", 2}})
+      for (int i = 1; i <= n; ++i)
+        LocalqmOrFail({"put", "QM1", q, "--text", q + " #" + std::to_string(i), "--priority",
+                       std::to_string(i % 3), "--correlid", "C0FFEE"});
     mkdir(ScratchPath("out").c_str(), 0700);
-  }
-  static void Put(const std::string& queue, int count) {
-    for (int i = 1; i <= count; ++i)
-      LocalqmOrFail({"put", "QM1", queue, "--text", queue + " #" + std::to_string(i), "--priority",
-                     std::to_string(i % 3), "--correlid", "C0FFEE"});
   }
   static void Clear(const std::vector<std::string>& queues) {
     for (const std::string& q : queues) LocalqmOrFail({"clear", "QM1", q});

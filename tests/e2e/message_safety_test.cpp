@@ -242,24 +242,20 @@ TEST_F(SafetyTest, RefusedRunsMoveNothing) {
   EXPECT_EQ(255, Zeplo({"-I", "SRC", "-o", "DST"}).exitStatus);
 }
 
-// A wait longer than an MQGET can be given waits for ever, rather than
-// failing every get (or wrapping to a short wait).
-TEST_F(SafetyTest, WaitPastTheLimitWaitsForEver) {
-  Fill(1);
-  RunResult r = RunProgram(
-      ZeploPath(), {"-m", "QM1", "-i", "SRC", "-F", "out.zpd", "-w", "2147484"}, "", {}, 3000);
-  EXPECT_EQ(-9, r.exitStatus) << r.err;  // still waiting when the harness ended it
-  EXPECT_EQ(1u, FileIds("out.zpd").size());
-}
-
 // -D paces the puts, and each one reaches the queue when it is made, not
-// in a burst at the end of a unit of 200.
-TEST_F(SafetyTest, PacedMessagesReachTheQueueAtTheirPace) {
+// in a burst at the end of a unit of 200. A wait longer than an MQGET can
+// be given waits for ever, rather than failing every get (or wrapping to a
+// short wait); it runs while the paced one does.
+TEST_F(SafetyTest, PacedPutsAndLongWaits) {
   Fill(4);
   BackgroundRun run({"-m", "QM1", "-i", "SRC", "-o", "DST", "-D", "500"});
   int depth = 0;
   ASSERT_TRUE(WaitFor([&depth] { return (depth = Depth("DST")) != 0; }, 30000));
   EXPECT_NE(4, depth) << "the first paced message came with the last";
+  RunResult r = RunProgram(
+      ZeploPath(), {"-m", "QM1", "-i", "SRC", "-F", "out.zpd", "-w", "2147484"}, "", {}, 3000);
+  EXPECT_EQ(-9, r.exitStatus) << r.err;  // still waiting when the harness ended it
+  EXPECT_EQ(4u, FileIds("out.zpd").size());
   EXPECT_EQ(0, run.Finish().exitStatus);
   EXPECT_EQ(4, Depth("DST"));
 }
