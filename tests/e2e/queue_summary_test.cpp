@@ -48,7 +48,8 @@ TEST_F(QueueSummaryTest, MessagesAreCountedByAgeAndSize) {
   RunResult r = RunZeplo({"-m", "QM1", "-i", "Q1", "-ds", "-dM"});
   ASSERT_EQ(0, r.exitStatus) << r.err;
   std::string err = AfterBanner(r.err);
-  EXPECT_EQ("Read    - Files:   0  Messages:     11  Bytes:       5,993", LineAfter(err, "Read ", 0));
+  EXPECT_EQ("Read    - Files:   0  Messages:     11  Bytes:       5,993",
+            LineAfter(err, "Read ", 0));
   EXPECT_EQ("        0         0         7         0         0         3 ",
             LineAfter(err, "< 2  secs < 10 secs < 1   min < 1  hour < 1   day < 1  week ", 2));
   EXPECT_EQ("        0         0         0         0         0         1 ",
