@@ -5,7 +5,6 @@
 // that pace or retry.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,6 @@
 
 namespace {
 
-using Fields = MessageFields;
 using Texts = std::vector<std::string>;
 const Texts kThree = {"first", "second", "third"};
 
@@ -25,140 +23,131 @@ class CopyTest : public QueueTest {
     for (const char* q : {"Q1", "Q2", "Q3"}) LocalqmOrFail({"clear", "QM1", q});
     Put(texts);
   }
-  // Every message of a queue, as localqm's browse lists its fields.
-  static std::vector<Fields> Browse(const std::string& queue, const std::string& qmgr = "QM1") {
-    return BrowseMessages(qmgr, queue);
-  }
 };
 
 TEST_F(CopyTest, OutputsTakeEveryMessageOnceAndStopAtTheFirstFailure) {
   WriteFileText(ScratchPath("dests.txt"), "* where the copies go\nQ2\n\nQ3\n");
+  const char* q3HoldsOne = "alter QM1 Q3 --maxdepth 1";
+  const Texts seven = {"m1", "m2", "m3", "m4", "m5", "m6", "m7"};
   struct {
-    Texts args;
-    bool q3HoldsOne;
-    int exit;
+    const char* args;
+    const char* setup;  // a localqm command before the run
+    int reason;
     const char* err;
     Texts q1, q2, q3;
+    Texts in = kThree;
   } cases[] = {
       // clang-format off
-      {{"-I", "Q1", "-o", "Q2"}, false, 0, "Written - Files:   0  Messages:      3", {}, kThree, {}},
-      {{"-i", "Q1", "-o", "Q2", "-o", "Q3", "-OI", "-vd"}, false, 0,
+      {"-I Q1 -o Q2", "", 0, "Written - Files:   0  Messages:      3", {}, kThree, {}},
+      {"-i Q1 -o Q2 -o Q3 -OI -vd", "", 0,
        "Output Destinations : Q2\n                    : Q3\n\n", kThree, kThree, kThree},
-      {{"-i", "Q1", "-o", "file:dests.txt"}, false, 0, "Messages:      6", kThree, kThree, kThree},
+      {"-i Q1 -o file:dests.txt", "", 0, "Messages:      6", kThree, kThree, kThree},
       // Q3 holds one message: under syncpoint the unit goes back whole;
       // without, the first message reached both, the second only Q2 and,
       // taken already, goes back to Q1 rather than vanish.
-      {{"-I", "Q1", "-o", "Q2", "-o", "Q3"}, true, 2053 & 0xFF, "MQPUT(Q3) failed RC(2053)", kThree,
-       {}, {}},
-      {{"-I", "Q1", "-o", "Q2", "-o", "Q3", "-t", "0"}, true, 2053 & 0xFF,
+      {"-I Q1 -o Q2 -o Q3", q3HoldsOne, 2053, "MQPUT(Q3) failed RC(2053)", kThree, {}, {}},
+      {"-I Q1 -o Q2 -o Q3 -t 0", q3HoldsOne, 2053,
        "' reached only 1 of its 2 destinations: it was put back on queue 'Q1'.\n",
        {"third", "second"}, {"first", "second"}, {"first"}},
       // A destination that does not exist stops the run before anything
       // is read or moved.
-      {{"-I", "Q1", "-o", "Q2", "-o", "NOT.THERE"}, false, 2085 & 0xFF,
-       "MQOPEN on object 'NOT.THERE' returned 2085", kThree, {}, {}},
+      {"-I Q1 -o Q2 -o NOT.THERE", "", 2085, "MQOPEN on object 'NOT.THERE' returned 2085",
+       kThree, {}, {}},
+      // The fifth put fails: the unit of messages 4 and 5 goes back. The
+      // report counts what was read and put, then only what stayed done.
+      {"-I Q1 -o Q2 -t 3", "fault QM1 MQPUT --reason 2053 --queue Q2 --after 4", 2053,
+       "\n\nMQPUT(Q2) failed RC(2053) Queue full\n"
+       "Read    - Files:   0  Messages:      5  Bytes:          10\n"
+       "Written - Files:   0  Messages:      4  Bytes:           8\n"
+       "\nOperation rolled back, completed operations as follows:\n"
+       "Read    - Files:   0  Messages:      3  Bytes:           6\n"
+       "Written - Files:   0  Messages:      3  Bytes:           6\n",
+       {"m4", "m5", "m6", "m7"}, {"m1", "m2", "m3"}, {}, seven},
       // clang-format on
   };
   for (const auto& c : cases) {
-    Refill(kThree);
-    Texts args = {"-m", "QM1"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    LocalqmOrFail({"alter", "QM1", "Q3", "--maxdepth", c.q3HoldsOne ? "1" : "5000"});
-    RunResult r = RunZeplo(args);
-    std::string name = c.args[2] + " " + c.args[3] + " " + c.args.back();
-    EXPECT_EQ(c.exit, r.exitStatus) << name << "\n" << r.err;
-    EXPECT_TRUE(Has(r.err, c.err)) << name << "\n" << r.err;
-    EXPECT_EQ(c.exit != 2085 % 256, Has(r.err, "Read    -")) << name << "\n" << r.err;
-    EXPECT_EQ(c.q1, QueueData("Q1")) << name;
-    EXPECT_EQ(c.q2, QueueData("Q2")) << name;
-    EXPECT_EQ(c.q3, QueueData("Q3")) << name;
+    Refill(c.in);
+    if (*c.setup) LocalqmOrFail(Words(c.setup));
+    RunResult r = RunZeplo(Words(std::string("-m QM1 ") + c.args));
+    if (*c.setup) {
+      LocalqmOrFail({"fault", "QM1", "--clear"});
+      LocalqmOrFail({"alter", "QM1", "Q3", "--maxdepth", "5000"});
+    }
+    EXPECT_EQ(Status(c.reason), r.exitStatus) << c.args << "\n" << r.err;
+    EXPECT_TRUE(Has(r.err, c.err)) << c.args << "\n" << r.err;
+    EXPECT_EQ(c.reason != 2085, Has(r.err, "Read    -")) << c.args << "\n" << r.err;
+    EXPECT_EQ(c.q1, QueueData("Q1")) << c.args;
+    EXPECT_EQ(c.q2, QueueData("Q2")) << c.args;
+    EXPECT_EQ(c.q3, QueueData("Q3")) << c.args;
   }
 }
 
 TEST_F(CopyTest, ContextModesDecideWhatThePutDescriptorKeeps) {
-  // identity: user and application identity; time: put date; appl: name.
-  struct {
+  // What the copy keeps of the user and application identity, the put
+  // date and the application name, and whether date and user are empty.
+  const struct {
     const char* mode;
-    bool identity, time, appl;
-  } cases[] = {{"A", true, true, true},   {"t", true, false, true},  {"I", true, false, false},
-               {"a", true, true, true},   {"i", true, false, false}, {"d", false, false, false},
-               {"n", false, false, false}};
+    const char* kept;
+  } cases[] = {{"A", "11110"}, {"t", "11010"}, {"I", "11000"}, {"a", "11110"},
+               {"i", "11000"}, {"d", "00000"}, {"n", "00001"}};
   for (const auto& c : cases) {
     Refill({});
     LocalqmOrFail({"put", "QM1", "Q1", "--text", "ctx", "--user", "bob", "--applid", "myid",
                    "--putappl", "myapp", "--putdate", "20200101", "--puttime", "10000000"});
     RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-C", c.mode});
     ASSERT_EQ(0, r.exitStatus) << c.mode << "\n" << r.err;
-    Fields f = Browse("Q2").at(0);
-    EXPECT_EQ(c.identity, f["UserIdentifier"] == "bob") << c.mode;
-    EXPECT_EQ(c.identity, f["ApplIdentityData"] == "myid") << c.mode;
-    EXPECT_EQ(c.time, f["PutDate"] == "20200101") << c.mode;
-    EXPECT_EQ(c.appl, f["PutApplName"] == "myapp") << c.mode;
-    EXPECT_EQ(*c.mode == 'n', f["PutDate"].empty() && f["UserIdentifier"].empty()) << c.mode;
+    MessageFields f = BrowseMessages("QM1", "Q2").at(0);
+    std::string kept;
+    for (bool b : {f["UserIdentifier"] == "bob", f["ApplIdentityData"] == "myid",
+                   f["PutDate"] == "20200101", f["PutApplName"] == "myapp",
+                   f["PutDate"].empty() && f["UserIdentifier"].empty()})
+      kept += b ? '1' : '0';
+    EXPECT_EQ(c.kept, kept) << c.mode;
   }
   Refill({"x"});  // context passes only from a queue really got from
-  EXPECT_EQ(2098 & 0xFF, RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-C", "a"}).exitStatus);
+  EXPECT_EQ(Status(2098), RunZeplo({"-m", "QM1", "-i", "Q1", "-o", "Q2", "-C", "a"}).exitStatus);
 }
 
-TEST_F(CopyTest, PutFailingMidUnitLeavesEveryMessageOnceSomewhere) {
-  Refill({"m1", "m2", "m3", "m4", "m5", "m6", "m7"});
-  // The fifth put fails: the unit of messages 4 and 5 goes back.
-  LocalqmOrFail({"fault", "QM1", "MQPUT", "--reason", "2053", "--queue", "Q2", "--after", "4"});
-  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-t", "3"});
-  LocalqmOrFail({"fault", "QM1", "--clear"});
-  EXPECT_EQ(2053 & 0xFF, r.exitStatus) << r.err;
-  // The report counts what was read and put, then only what stayed done.
-  EXPECT_TRUE(Has(r.err, "\n\nMQPUT(Q2) failed RC(2053) Queue full\n"
-                         "Read    - Files:   0  Messages:      5  Bytes:          10\n"
-                         "Written - Files:   0  Messages:      4  Bytes:           8\n"
-                         "\nOperation rolled back, completed operations as follows:\n"
-                         "Read    - Files:   0  Messages:      3  Bytes:           6\n"
-                         "Written - Files:   0  Messages:      3  Bytes:           6\n"))
-      << r.err;
-  EXPECT_EQ((Texts{"m1", "m2", "m3"}), QueueData("Q2"));
-  EXPECT_EQ((Texts{"m4", "m5", "m6", "m7"}), QueueData("Q1"));
-}
-
-TEST_F(CopyTest, TwoQueueManagersCommitOutputThenInput) {
+// Connected in the order named, left in the reverse order; each unit is
+// committed on the output side first. One unit for the whole run (-t -1)
+// is committed at its end, a unit of a single message too: never left to
+// the disconnect, which syncs no file.
+TEST_F(CopyTest, UnitsAreCommittedOutputThenInput) {
   LocalqmOrFail({"create", "QM2"});
   LocalqmOrFail({"define", "QM2", "R1"});
-  Refill({"a", "b", "c", "d", "e"});
-  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-m", "QM2", "-o", "R1", "-t", "2", "-va"});
-  EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"a", "b", "c", "d", "e"}), QueueData("R1", "QM2"));
-  // Connected in the order named, left in the reverse order; each unit is
-  // committed on the output side first.
-  Texts calls;
-  for (const std::string& l : SplitLines(r.err)) {
-    for (const char* call : {"MQCONN", "MQCMIT", "MQDISC"}) {
-      if (l.rfind(call, 0) == 0) calls.push_back(l.substr(0, 6) + " " + l.substr(16, 3));
+  const struct {
+    const char* args;
+    Texts data;
+    const char* qmgr;
+    const char* queue;
+    Texts calls;
+  } cases[] = {
+      {"-I Q1 -m QM2 -o R1 -t 2 -va", {"a", "b", "c", "d", "e"}, "QM2", "R1",
+       {"MQCONN QM1", "MQCONN QM2", "MQCMIT QM2", "MQCMIT QM1", "MQCMIT QM2", "MQCMIT QM1",
+        "MQCMIT QM2", "MQCMIT QM1", "MQDISC QM2", "MQDISC QM1"}},
+      {"-I Q1 -o Q2 -t -1 -va", {"only"}, "QM1", "Q2", {"MQCONN QM1", "MQCMIT QM1", "MQDISC QM1"}},
+  };
+  for (const auto& c : cases) {
+    Refill(c.data);
+    RunResult r = RunZeplo(Words(std::string("-m QM1 ") + c.args));
+    EXPECT_EQ(0, r.exitStatus) << c.args << "\n" << r.err;
+    EXPECT_EQ(c.data, QueueData(c.queue, c.qmgr)) << c.args;
+    Texts calls;
+    for (const std::string& l : SplitLines(r.err)) {
+      for (const char* call : {"MQCONN", "MQCMIT", "MQDISC"}) {
+        if (l.rfind(call, 0) == 0) calls.push_back(l.substr(0, 6) + " " + l.substr(16, 3));
+      }
     }
+    EXPECT_EQ(c.calls, calls) << c.args << "\n" << r.err;
   }
-  EXPECT_EQ((Texts{"MQCONN QM1", "MQCONN QM2", "MQCMIT QM2", "MQCMIT QM1", "MQCMIT QM2",
-                   "MQCMIT QM1", "MQCMIT QM2", "MQCMIT QM1", "MQDISC QM2", "MQDISC QM1"}),
-            calls)
-      << r.err;
-
   // A put failure on the second queue manager backs out both sides.
   Refill({"f", "g", "h"});
   LocalqmOrFail({"fault", "QM2", "MQPUT", "--reason", "2053", "--after", "1"});
-  r = RunZeplo({"-m", "QM1", "-I", "Q1", "-m", "QM2", "-o", "R1"});
+  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-m", "QM2", "-o", "R1"});
   LocalqmOrFail({"fault", "QM2", "--clear"});
-  EXPECT_EQ(2053 & 0xFF, r.exitStatus) << r.err;
+  EXPECT_EQ(Status(2053), r.exitStatus) << r.err;
   EXPECT_EQ((Texts{"f", "g", "h"}), QueueData("Q1"));
-  EXPECT_EQ(5u, QueueData("R1", "QM2").size());
-}
-
-// One unit for the whole run (-t -1) is committed at its end, a unit of a
-// single message too: never left to the disconnect, which syncs no file.
-TEST_F(CopyTest, TheRunsOnlyUnitIsCommittedAtTheEnd) {
-  Refill({"only"});
-  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-o", "Q2", "-t", "-1", "-va"});
-  EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ((Texts{"only"}), QueueData("Q2"));
-  size_t commit = r.err.find("MQCMIT"), disconnect = r.err.find("MQDISC");
-  ASSERT_NE(std::string::npos, commit) << r.err;
-  EXPECT_LT(commit, disconnect) << r.err;
+  EXPECT_EQ((Texts{"a", "b", "c", "d", "e"}), QueueData("R1", "QM2"));
 }
 
 TEST_F(CopyTest, PacingAndRetriedPuts) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,17 +31,13 @@ class GenericTest : public QueueTest {
   GenericTest() : QueueTest({"APP.A", "APP/B", "app.a", "APP.EMPTY", "OTHER"}) {}
   void SetUp() override {
     QueueTest::SetUp();
-    Put("APP.A", 3);
-    Put("APP/B", 2);
-    Put("app.a", 1);
-    Put("SYSTEM.DEAD.LETTER.QUEUE", 1);
-    Put("SYSTEM.ADMIN.QMGR.EVENT", 2);
+    for (const auto& [q, n] : std::map<std::string, int>{{"APP.A", 3}, {"APP/B", 2}, {"app.a", 1},
+                                                          {"SYSTEM.DEAD.LETTER.QUEUE", 1},
+                                                          {"SYSTEM.ADMIN.QMGR.EVENT", 2}})
+      for (int i = 1; i <= n; ++i)
+        LocalqmOrFail({"put", "QM1", q, "--text", q + " #" + std::to_string(i), "--priority",
+                       std::to_string(i % 3), "--correlid", "C0FFEE"});
     mkdir(ScratchPath("out").c_str(), 0700);
-  }
-  static void Put(const std::string& queue, int count) {
-    for (int i = 1; i <= count; ++i)
-      LocalqmOrFail({"put", "QM1", queue, "--text", queue + " #" + std::to_string(i), "--priority",
-                     std::to_string(i % 3), "--correlid", "C0FFEE"});
   }
   static void Clear(const std::vector<std::string>& queues) {
     for (const std::string& q : queues) LocalqmOrFail({"clear", "QM1", q});
@@ -75,12 +72,8 @@ TEST_F(GenericTest, QueuesGoToTheirFilesAndComeBackTheSame) {
             "app.a                                            1      Done.\n"
             "\nTotal : 4 Queues, 7 Messages\n");
   for (size_t i = 0; i < queues.size(); ++i) {
-    std::vector<MessageFields> after = BrowseMessages("QM1", queues[i], true);
-    if (queues[i] == "SYSTEM.ADMIN.QMGR.EVENT") {
-      EXPECT_TRUE(after.empty());
-      continue;
-    }
-    EXPECT_EQ(after, before[i]) << queues[i];
+    if (queues[i] == "SYSTEM.ADMIN.QMGR.EVENT") before[i].clear();
+    EXPECT_EQ(before[i], BrowseMessages("QM1", queues[i], true)) << queues[i];
   }
 }
 
@@ -105,12 +98,10 @@ TEST_F(GenericTest, ExistingFilesAreAskedAbout) {
     RunResult r = RunZeplo({"-m", "QM1", "-i", "APP.A", c.fileOption, "out/*"}, c.answers);
     EXPECT_EQ(c.exitStatus, r.exitStatus) << c.what << r.err;
     EXPECT_EQ(c.fileOption[1] == 'f',
-              r.err.find("out/APP.A.zpd\n\nThese files already exist and will be deleted.\n") !=
-                  std::string::npos)
+              Has(r.err, "out/APP.A.zpd\n\nThese files already exist and will be deleted.\n"))
         << c.what;
     EXPECT_EQ(c.askedAboutOthers,
-              r.err.find("out/Q9.zpd\n\nThese files already exist and will not be affected") !=
-                  std::string::npos)
+              Has(r.err, "out/Q9.zpd\n\nThese files already exist and will not be affected"))
         << c.what;
     EXPECT_EQ(c.exitStatus == 0, ReadFileText(ScratchPath("out/APP.A.zpd")) != "old\n") << c.what;
     EXPECT_EQ(c.otherKept, FileExists(ScratchPath("out/Q9.zpd"))) << c.what;
@@ -123,12 +114,11 @@ TEST_F(GenericTest, RollOverFilesLoadAsOneGroup) {
   EXPECT_EQ(FilesIn("out"), (std::set<std::string>{"APP.A$1.zpd", "APP.A$2.zpd", "APP.A$3.zpd"}));
   // A later unload lists the group as one.
   r = RunZeplo({"-m", "QM1", "-i", "APP.A", "-f", "out/*"}, "n\n");
-  EXPECT_NE(r.err.find("out/APP.A$1.zpd[-> $3]\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(Has(r.err, "out/APP.A$1.zpd[-> $3]\n")) << r.err;
   // Loading onto a queue that is not empty asks first.
   r = RunZeplo({"-m", "QM1", "-f", "out/*", "-o", "APP.A"}, "n\n");
   EXPECT_EQ(Status(2055), r.exitStatus) << r.err;
-  EXPECT_NE(r.err.find("APP.A                                            Not empty.\n"),
-            std::string::npos);
+  EXPECT_TRUE(Has(r.err, "APP.A                                            Not empty.\n"));
   Clear({"APP.A"});
   r = RunZeplo({"-m", "QM1", "-f", "out/*", "-o", "APP.A"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
@@ -146,7 +136,7 @@ TEST_F(GenericTest, RollOverFilesLoadAsOneGroup) {
     std::remove(ScratchPath(c.removed).c_str());
     r = RunZeplo({"-m", "QM1", "-f", "out/*", "-o", "APP.A"});
     EXPECT_EQ(Status(2100), r.exitStatus) << r.err;
-    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+    EXPECT_TRUE(Has(r.err, c.line)) << r.err;
     EXPECT_TRUE(BrowseMessages("QM1", "APP.A").empty());
   }
 }
@@ -155,49 +145,41 @@ TEST_F(GenericTest, RefusalsAndSilencesEndTheRun) {
   LocalqmOrFail({"create", "QMZ", "--platform", "1"});
   LocalqmOrFail({"define", "QMZ", "ZQ"});
   LocalqmOrFail({"put", "QMZ", "ZQ", "--text", "z"});
-  struct Case {
-    std::vector<std::string> args;
+  LocalqmOrFail({"create", "QMS"});
+  LocalqmOrFail({"cmdserver", "QMS", "stop"});
+  const struct {
+    const char* args;
     int exitStatus;
     std::string err;
     std::string out;
   } cases[] = {
-      {{"-m", "QM1", "-i", "NOPE*", "-f", "zz/*"}, Status(2085),
+      {"-m QM1 -i NOPE* -f zz/*", Status(2085),
        "Command Server Response failure. RC(2085) Unknown object name\n", ""},
-      {{"-m", "QM1", "-i", "APP.EMPTY", "-f", "zz/*"}, 0,
-       "No non-empty queues found matching 'APP.EMPTY'.\n", ""},
-      {{"-m", "QM1", "-i", "X*", "-i", "Y*", "-i", "Z*", "-f", "zz/*"}, 0,
+      {"-m QM1 -i APP.EMPTY -f zz/*", 0, "No non-empty queues found matching 'APP.EMPTY'.\n", ""},
+      {"-m QM1 -i X* -i Y* -i Z* -f zz/*", 0,
        "No non-empty queues found matching 'X*','Y*' or 'Z*'.\n", ""},
-      {{"-m", "QM1", "-I", "APP.A", "-f", "zz/*"}, Status(2046),
-       "You can not do a destructive generic unload.\n", ""},
-      {{"-m", "QM1", "-i", "APP.A", "-f", "zz/*.a-b"}, Status(2046),
-       "Invalid generic file type.\n", ""},
-      {{"-m", "QM1", "-f", "nodir/*", "-o", "APP.A"}, Status(2035),
-       "Can not open directory 'nodir/'.\n", ""},
-      {{"-m", "QM1", "-f", "zz/*", "-o", "NOPE"}, 0, "No matching ZEPLO files found.\n", ""},
+      {"-m QM1 -I APP.A -f zz/*", Status(2046), "You can not do a destructive generic unload.\n",
+       ""},
+      {"-m QM1 -i APP.A -f zz/*.a-b", Status(2046), "Invalid generic file type.\n", ""},
+      {"-m QM1 -f nodir/* -o APP.A", Status(2035), "Can not open directory 'nodir/'.\n", ""},
+      {"-m QM1 -f zz/* -o NOPE", 0, "No matching ZEPLO files found.\n", ""},
       // Files to files: there is no queue to ask or to load.
-      {{"-f", "in.zpd", "-f", "zz/*"}, Status(2046), "A generic unload needs input queue names.\n",
-       ""},
-      {{"-f", "zz/*", "-f", "out.zpd"}, Status(2046), "A generic load needs output queue names.\n",
-       ""},
+      {"-f in.zpd -f zz/*", Status(2046), "A generic unload needs input queue names.\n", ""},
+      {"-f zz/* -f out.zpd", Status(2046), "A generic load needs output queue names.\n", ""},
       // A z/OS queue manager gets the z/OS form of the request.
-      {{"-m", "QMZ", "-i", "Z*", "-f", "zz/*"}, 0, "",
+      {"-m QMZ -i Z* -f zz/*", 0, "",
        "ZQ                                                    1  Done.\n"
        "\nTotal : 1 Queues, 1 Messages\n"},
+      // A stopped command server: no answer within 10 seconds.
+      {"-m QMS -i APP.A -f zz/*", Status(2033), "No response from command server.\n", ""},
   };
   mkdir(ScratchPath("zz").c_str(), 0700);
-  for (const Case& c : cases) {
-    std::vector<std::string> args = c.args;
-    args.insert(args.begin(), "-q");
-    RunResult r = RunZeplo(args);
-    EXPECT_EQ(c.exitStatus, r.exitStatus) << c.args[3] << r.err;
-    EXPECT_EQ(c.err, r.err) << c.args[3];
-    EXPECT_EQ(c.out, r.out) << c.args[3];
+  for (const auto& c : cases) {
+    RunResult r = RunZeplo(Words(std::string("-q ") + c.args));
+    EXPECT_EQ(c.exitStatus, r.exitStatus) << c.args << r.err;
+    EXPECT_EQ(c.err, r.err) << c.args;
+    EXPECT_EQ(c.out, r.out) << c.args;
   }
-  // A stopped command server: no answer within 10 seconds.
-  LocalqmOrFail({"cmdserver", "QM1", "stop"});
-  RunResult r = RunZeplo({"-q", "-m", "QM1", "-i", "APP.A", "-f", "zz/*"});
-  EXPECT_EQ(Status(2033), r.exitStatus);
-  EXPECT_EQ("No response from command server.\n", r.err);
 }
 
 }  // namespace

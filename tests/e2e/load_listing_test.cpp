@@ -66,15 +66,11 @@ struct Form {
   bool auth, sections, bigEndianPrinter;  // sections: current levels
 };
 
-// The dead-letter header's fields in order: width 0 a number (4 bytes),
-// else text, printed up to its first NUL.
-const struct {
-  const char* name;
-  int width;
-} kDeadLetter[] = {{"StrucId", 4},        {"Version", 0},       {"Reason", 0},
-                   {"DestQName", 48},     {"DestQMgrName", 48}, {"Encoding", 0},
-                   {"CodedCharSetId", 0}, {"Format", 8},        {"PutApplType", 0},
-                   {"PutApplName", 28},   {"PutDate", 8},       {"PutTime", 8}};
+// The dead-letter header's fields in order, with the width of the text
+// ones (printed up to their first NUL); the others are 4-byte numbers.
+const char kDeadLetter[] =
+    "StrucId:4 Version Reason DestQName:48 DestQMgrName:48 Encoding CodedCharSetId Format:8 "
+    "PutApplType PutApplName:28 PutDate:8 PutTime:8";
 
 // What the browse sample prints for `m` (a localqm browse, data in hex).
 std::string ListMessage(MessageFields m, const Original& o, const Form& form, int number) {
@@ -106,14 +102,13 @@ std::string ListMessage(MessageFields m, const Original& o, const Form& form, in
   if (form.sections && format == "MQDEAD") {
     out += "\n\n****Dead Letter Header****\n";
     size_t field = 0;
-    for (const auto& f : kDeadLetter) {  // numbers as read in the sample's own byte order
+    for (const std::string& f : Words(kDeadLetter)) {  // numbers in the sample's own byte order
+      size_t colon = f.find(':'), width = colon == f.npos ? 0 : std::stoul(f.substr(colon + 1));
       int32_t n = static_cast<int32_t>(ReadInt(data, field, form.bigEndianPrinter));
-      out += "\n  " + std::string(f.name) + " : '" +
-             (f.width ? data.substr(field, f.width).c_str() : std::to_string(n)) + "'";
-      if (f.name == std::string("Reason")) {
-        out += n == MQRC_PUT_INHIBITED ? " [MQRC_PUT_INHIBITED]" : " [UNKNOWN RC]";
-      }
-      field += f.width ? f.width : 4;
+      out += "\n  " + f.substr(0, colon) + " : '" +
+             (width ? data.substr(field, width).c_str() : std::to_string(n)) + "'";
+      if (f == "Reason") out += n == MQRC_PUT_INHIBITED ? " [MQRC_PUT_INHIBITED]" : " [UNKNOWN RC]";
+      field += width ? width : 4;
     }
     data.erase(0, MQDLH_LENGTH_1);
   }
@@ -205,13 +200,7 @@ TEST(LoadListing, EveryFormLoadsTheMessagesItShows) {
     ASSERT_TRUE(WriteFileText(ScratchPath("listing.txt"), Listing(original, *c.originals, c.form)));
     RunResult r = RunZeplo({"-m", "QM1", "-f", "listing.txt", "-o", "Q2", "-q"});
     ASSERT_EQ(0, r.exitStatus) << c.form.name << "\n" << r.err;
-    std::vector<MessageFields> loaded = BrowseMessages("QM1", "Q2", true);
-    ASSERT_EQ(original.size(), loaded.size()) << c.form.name;
-    for (size_t i = 0; i < original.size(); i++) {
-      for (const auto& [field, value] : original[i]) {
-        EXPECT_EQ(value, loaded[i][field]) << c.form.name << ": " << field << " of message " << i;
-      }
-    }
+    EXPECT_EQ(original, BrowseMessages("QM1", "Q2", true)) << c.form.name;
   }
 }
 

@@ -54,6 +54,8 @@ class LogReplayTest : public QueueTest {
   }
 };
 
+// Cleared messages come back through the formatter and from its saved
+// text; every failure gives its text and status, and reads nothing.
 TEST_F(LogReplayTest, ClearedMessagesComeBackThroughTheFormatterAndFromItsText) {
   size_t sizes[] = {0, 10, 4096, 4097, 10000, 70000};
   for (size_t n : sizes) Put("APP.IN", n, "1", n % 3 == 0 ? "7" : "2");
@@ -66,10 +68,12 @@ TEST_F(LogReplayTest, ClearedMessagesComeBackThroughTheFormatterAndFromItsText) 
   RunResult dump = RunProgram(MqInstallPath() + "/bin/dmpmqlog", {"-m", "QM1", "-b"});
   ASSERT_EQ(0, dump.exitStatus) << dump.out;
   WriteFileText(ScratchPath("dump.txt"), dump.out);
-
-  struct Case {
-    Texts Args;
-    std::string Err;
+  WriteFileText(ScratchPath("bad.txt"), "not a log\n");
+  const struct {
+    Texts args;
+    std::string err;
+    int reason = 0;
+    Texts env = {};
   } cases[] = {
       {{"-m", "QM1", "-j*", "-i", "APP.IN"},
        "Issuing command " + MqInstallPath() + "/bin/dmpmqlog -m QM1 -b \n"},
@@ -77,18 +81,30 @@ TEST_F(LogReplayTest, ClearedMessagesComeBackThroughTheFormatterAndFromItsText) 
        "Searching for messages logged on queue 'app.in'.\n"},
       // A relative directory reaches the formatter made absolute.
       {{"-m", "QM1", "-jlocalqm/QM1", "-i", "APP.IN"}, "-f " + ScratchDir() + "/localqm/QM1 -b \n"},
+      {{"-j*", "-iAPP.IN"}, "Environment variable MQ_INSTALLATION_PATH not set.\n", 2046,
+       {"MQ_INSTALLATION_PATH"}},
+      {{"-mNOPE", "-j*", "-iAPP.IN"},
+       "AMQ8118: Queue manager 'NOPE' does not exist.\nDMPMQLOG ended with exit status 1.\n"
+       "No MQ log records found.\n", 2142},
+      {{"-jbad.txt", "-iAPP.IN"},
+       "Line No. 1: No MQ log records found.\n"
+       "Line No. 1: Are you sure file 'bad.txt' is the output from DMPMQLOG ?\n", 2142},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     LocalqmOrFail({"clear", "QM1", "APP.IN.RESTORED"});
-    Texts args = c.Args;
-    args.insert(args.end(), {"-o", "APP.IN.RESTORED"});
-    RunResult r = RunZeplo(args);
-    ASSERT_EQ(0, r.exitStatus) << c.Args[2] << "\n" << r.err;
-    EXPECT_TRUE(Has(r.err, c.Err)) << r.err;
+    Texts args = c.args, out = c.reason ? Texts{"-fout.zpd"} : Texts{"-o", "APP.IN.RESTORED"};
+    args.insert(args.end(), out.begin(), out.end());
+    RunResult r = RunZeplo(args, "", c.env);
+    const std::string& name = c.args[c.reason ? 0 : 2];
+    EXPECT_EQ(Status(c.reason), r.exitStatus) << name << "\n" << r.err;
+    EXPECT_TRUE(Has(r.err, c.err)) << name << "\n" << r.err;
+    EXPECT_EQ(c.reason == 0, Has(r.err, "Read    -")) << name;
+    EXPECT_EQ(c.reason == 0 ? before : std::vector<MessageFields>{}, Messages("APP.IN.RESTORED"))
+        << name;
+    if (c.reason != 0) continue;
     EXPECT_TRUE(Has(r.err, "DMPMQLOG Records : Line:")) << r.err;
     EXPECT_TRUE(Has(r.err, "Written - Files:   0  Messages:      6  Bytes:      88,203\n"))
         << r.err;
-    EXPECT_EQ(before, Messages("APP.IN.RESTORED")) << c.Args[2];
   }
 }
 
@@ -107,10 +123,8 @@ TEST_F(LogReplayTest, LsnRangesPickMessagesAndCutThoseWhosePartsLieOutside) {
     Texts Lengths;
   } cases[] = {
       {"(" + parts[0] + "-" + messages[1] + ")", 0, "Messages:      1", {"10000"}},
-      {"(" + messages[1] + ")",
-       Status(2242),
-       "Can not construct message 1, message length does not match.\n",
-       {}},
+      {"(" + messages[1] + ")", Status(2242),
+       "Can not construct message 1, message length does not match.\n", {}},
       {"(-" + messages[0] + ")", 0, "Messages:      1", {"7"}},
   };
   for (const Case& c : cases) {
@@ -128,40 +142,6 @@ TEST_F(LogReplayTest, LsnRangesPickMessagesAndCutThoseWhosePartsLieOutside) {
   RunResult r = RunZeplo({"-m", "NOT.HERE", "-j" + dir, "-i", "APP.IN", "-f", "out.zpd"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
   EXPECT_TRUE(Has(r.err, "Written - Files:   1  Messages:      3")) << r.err;
-}
-
-TEST_F(LogReplayTest, FailuresGiveTheirTextAndStatus) {
-  Put("APP.IN", 5);
-  WriteFileText(ScratchPath("bad.txt"), "not a log\n");
-  struct Case {
-    Texts Args;
-    Texts Env;
-    int Exit;
-    const char* Err;
-  } cases[] = {
-      {{"-j*"},
-       {"MQ_INSTALLATION_PATH"},
-       Status(2046),
-       "Environment variable MQ_INSTALLATION_PATH not set.\n"},
-      {{"-mNOPE", "-j*"},
-       {},
-       Status(2142),
-       "AMQ8118: Queue manager 'NOPE' does not exist.\nDMPMQLOG ended with exit status 1.\n"
-       "No MQ log records found.\n"},
-      {{"-jbad.txt"},
-       {},
-       Status(2142),
-       "Line No. 1: No MQ log records found.\n"
-       "Line No. 1: Are you sure file 'bad.txt' is the output from DMPMQLOG ?\n"},
-  };
-  for (const Case& c : cases) {
-    Texts args = c.Args;
-    args.insert(args.end(), {"-iAPP.IN", "-fout.zpd"});
-    RunResult r = RunZeplo(args, "", c.Env);
-    EXPECT_EQ(c.Exit, r.exitStatus) << c.Args[0] << "\n" << r.err;
-    EXPECT_TRUE(Has(r.err, c.Err)) << c.Args[0] << "\n" << r.err;
-    EXPECT_FALSE(Has(r.err, "Read    -")) << c.Args[0];
-  }
 }
 
 }  // namespace
