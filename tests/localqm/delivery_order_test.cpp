@@ -17,12 +17,7 @@ enum Action {
 };
 
 // Past a put: the data expected ("" with a reason).
-struct Step {
-  Action action;
-  MQLONG value;
-  const char* text;
-  MQLONG reason = 0;
-};
+struct Step { Action action; MQLONG value; const char* text; MQLONG reason = 0; };
 
 class DeliveryOrderTest : public LqmTest {
  protected:

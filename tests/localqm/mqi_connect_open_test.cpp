@@ -56,13 +56,9 @@ MQCSP* CspOf(MQCNO* cno) { return static_cast<MQCSP*>(cno->SecurityParmsPtr); }
 // store (carol's) into hashes at the next open, where they still work.
 TEST_F(ConnectOpenTest, ConnectResults) {
   EditQmgr("QM2", [](LqmQmgr* q) { q->Running = false; });
-  struct Case {
-    const char *name, *qmgr = "QM1";
-    MQLONG version = 5, reason = 0;
-    void (*edit)(MQCNO*) = nullptr;
-    const char *user = nullptr, *password = "s3cret";
-    bool byOffset = false;
-  } cases[] = {
+  struct Case { const char *name, *qmgr = "QM1"; MQLONG version = 5, reason = 0;
+      void (*edit)(MQCNO*) = nullptr; const char *user = nullptr, *password = "s3cret";
+      bool byOffset = false; } cases[] = {
       {.name = "v1", .version = 1},
       {.name = "blank is the default; no users yet", .qmgr = ""},
       {.name = "v6", .version = 6},
@@ -164,12 +160,9 @@ TEST_F(ConnectOpenTest, ConnectResults) {
 // connection holds the queue so, and the queue is free again afterwards.
 TEST_F(ConnectOpenTest, OpenResults) {
   const MQLONG S = MQOO_INPUT_SHARED, X = MQOO_INPUT_EXCLUSIVE;
-  struct Case {
-    const char *name, *qmgr = "";
-    MQLONG options, reason, type = MQOT_Q, version = MQOD_VERSION_1;
-    const char* resolved = nullptr;
-    MQLONG held = 0;
-  } cases[] = {
+  struct Case { const char *name, *qmgr = "";
+      MQLONG options, reason, type = MQOT_Q, version = MQOD_VERSION_1;
+      const char* resolved = nullptr; MQLONG held = 0; } cases[] = {
       {"Q1", "", MQOO_INPUT_AS_Q_DEF, 0},
       {"Q1", "QM1", MQOO_OUTPUT | MQOO_INQUIRE | MQOO_BROWSE | MQOO_SET, 0},
       {"ALIAS.Q1", "", S, 0},
@@ -294,11 +287,8 @@ TEST_F(ConnectOpenTest, UnitsOfWorkReachOtherQueueManagers) {
 TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
   DefineLocal("QM1", "Q2");
   const MQLONG U = MQRC_UNKNOWN_OBJECT_NAME, M = MQRC_MULTIPLE_REASONS, F = MQCC_FAILED;
-  struct Case {
-    std::vector<std::pair<const char*, const char*>> dests;
-    MQLONG cc, reason;
-    std::vector<MQLONG> perDest;
-  } cases[] = {
+  struct Case { std::vector<std::pair<const char*, const char*>> dests; MQLONG cc, reason;
+      std::vector<MQLONG> perDest; } cases[] = {
       {{{"Q1", ""}, {"Q2", ""}, {"REMOTE.Q", "QM2"}}, MQCC_OK, 0, {0, 0, 0}},
       {{{"Q1", ""}, {"NOSUCH", ""}}, MQCC_WARNING, M, {0, U}},
       {{{"NOSUCH", ""}, {"NOSUCH2", ""}}, F, U, {U, U}},

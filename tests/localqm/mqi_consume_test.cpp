@@ -85,8 +85,9 @@ class ConsumeTest : public MqiTest {
     MQCB(h_, op, &cbd, hobj, &md, &gmo, &cc, &reason);
     return CheckCc(cc, reason);
   }
-  MQLONG Ctl(MQLONG op, MQHCONN hconn = 0) {
+  MQLONG Ctl(MQLONG op, MQHCONN hconn = 0, MQLONG version = MQCTLO_VERSION_1) {
     MQCTLO ctlo = {MQCTLO_DEFAULT};
+    ctlo.Version = version;
     MQLONG cc, reason;
     MQCTL(hconn != 0 ? hconn : h_, op, &ctlo, &cc, &reason);
     return reason;
@@ -111,12 +112,9 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
   MQHOBJ outputOnly;
   ASSERT_EQ(0, Open(h_, "Q1", MQOO_OUTPUT, &outputOnly));
   const MQLONG R = MQOP_REGISTER;
-  const struct {
-    const char* what;
-    MQLONG op, hobj;  // 0: Q1's input handle
-    void (*edit)(MQCBD*, MQGMO*);
-    MQLONG reason;
-  } cbs[] = {
+  // hobj 0: Q1's input handle.
+  const struct { const char* what; MQLONG op, hobj; void (*edit)(MQCBD*, MQGMO*);
+      MQLONG reason; } cbs[] = {
       {"operation", MQOP_START, 0, nullptr, MQRC_OPERATION_ERROR},
       {"suspend and resume", R | MQOP_SUSPEND | MQOP_RESUME, 0, nullptr, MQRC_OPERATION_ERROR},
       {"descriptor", R, 0, [](MQCBD* d, MQGMO*) { d->Version = 2; }, MQRC_CBD_ERROR},
@@ -136,22 +134,15 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
   };
   for (const auto& c : cbs)
     EXPECT_EQ(c.reason, Cb(c.op, c.hobj != 0 ? c.hobj : q1_, 0, 0, 0, c.edit)) << c.what;
-  MQLONG cc, reason;
-  MQCTLO bad = {MQCTLO_DEFAULT};
-  bad.Version = 2;
-  MQCTL(h_, MQOP_START, &bad, &cc, &reason);
-  EXPECT_EQ(MQRC_CTLO_ERROR, reason);
-  const struct {
-    const char* what;
-    MQLONG op, hconn, reason;
-  } ctls[] = {
+  const struct { const char* what; MQLONG op, hconn, reason, version = 1; } ctls[] = {
+      {"control options", MQOP_START, 0, MQRC_CTLO_ERROR, 2},
       {"control operation", MQOP_REGISTER, 0, MQRC_OPERATION_ERROR},
       {"suspend when stopped", MQOP_SUSPEND, 0, MQRC_OPERATION_NOT_ALLOWED},
       {"wait with nothing", MQOP_START_WAIT, 0, MQRC_NO_CALLBACKS_ACTIVE},
       {"stop when stopped", MQOP_STOP, 0, 0},
       {"bad connection", MQOP_START, 99, MQRC_HCONN_ERROR},
   };
-  for (const auto& c : ctls) EXPECT_EQ(c.reason, Ctl(c.op, c.hconn)) << c.what;
+  for (const auto& c : ctls) EXPECT_EQ(c.reason, Ctl(c.op, c.hconn, c.version)) << c.what;
   EXPECT_EQ(0u, rec_.CountOf());
 }
 

@@ -36,14 +36,8 @@ TEST_F(InquireTest, AttributesLimitsAndNotApplicable) {
   ASSERT_EQ(0, Put(h, output, "b", MQPMO_SYNCPOINT));  // uncommitted still counts
   auto padded = [](std::string s, size_t n) { return s.resize(n, ' '), s; };
   const MQLONG NA = MQIAV_NOT_APPLICABLE, NOT_FOR_TYPE = MQRC_SELECTOR_NOT_FOR_TYPE;
-  struct Case {
-    const char* what;
-    MQHOBJ* obj;
-    std::vector<MQLONG> selectors;
-    MQLONG intRoom, charRoom, reason;
-    std::vector<MQLONG> ints;
-    std::string chars;
-  } cases[] = {
+  struct Case { const char* what; MQHOBJ* obj; std::vector<MQLONG> selectors;
+      MQLONG intRoom, charRoom, reason; std::vector<MQLONG> ints; std::string chars; } cases[] = {
       {"qmgr", &qmgr,
        {MQIA_PLATFORM, MQCA_Q_MGR_NAME, MQIA_COMMAND_LEVEL, MQIA_CODED_CHAR_SET_ID}, 10, 200, 0,
        {28, 915, 819}, padded("QMI", 48)},

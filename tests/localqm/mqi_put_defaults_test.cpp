@@ -25,11 +25,8 @@ class PutDefaultsTest : public MqiTest {
 
 TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
   const MQLONG D = MQMT_DATAGRAM, NO_REPLY_Q = MQRC_MISSING_REPLY_TO_Q, F0 = MQFB_NONE;
-  struct Case {
-    const char* what;
-    MQLONG msgType, reason, feedback = MQFB_NONE, report = MQRO_NONE;
-    const char* replyToQ = "";
-  } cases[] = {
+  struct Case { const char* what; MQLONG msgType, reason, feedback = MQFB_NONE, report = MQRO_NONE;
+      const char* replyToQ = ""; } cases[] = {
       {"datagram", D, 0},
       {"type 0", 0, MQRC_MSG_TYPE_ERROR},
       {"negative type", -8, MQRC_MSG_TYPE_ERROR},
@@ -63,11 +60,9 @@ TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
 TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
   // The test process's own name as Linux keeps it: 15 characters at most.
   const std::string comm = std::string(program_invocation_short_name).substr(0, 15);
-  struct Case {
-    const char* env;      // MQAPPLNAME, or null for unset
-    const char* cnoName;  // MQCNO version 7 ApplName, or null for a version-5 MQCNO
-    std::string expected;
-  } cases[] = {
+  // env: MQAPPLNAME, null for unset; cnoName: the ApplName of a version-7
+  // MQCNO, null for a version-5 one.
+  struct Case { const char *env, *cnoName; std::string expected; } cases[] = {
       {nullptr, nullptr, comm},
       {"   ", nullptr, comm},  // blank counts as not set
       {"payroll nightly", nullptr, "payroll nightly"},
@@ -109,15 +104,9 @@ TEST_F(PutDefaultsTest, OldPcfHeadersAreRefusedInVersionTwoDescriptors) {
   // version-1 descriptor) are tried through the program; these are the rest.
   const std::string v1 = Cfh(1, 36, false), v2 = Cfh(2, 36, false), v3 = Cfh(3, 36, false);
   const MQLONG BIG = 273, E = MQRC_CFH_ERROR;  // BIG: integers big-endian
-  struct Case {
-    const char* what;
-    MQLONG minVersion;
-    std::string data;
-    MQLONG reason;
-    bool put1 = false;
-    const char* format = MQFMT_ADMIN;
-    MQLONG encoding = MQENC_NATIVE, mdVersion = 2;
-  } cases[] = {
+  struct Case { const char* what; MQLONG minVersion; std::string data; MQLONG reason;
+      bool put1 = false; const char* format = MQFMT_ADMIN;
+      MQLONG encoding = MQENC_NATIVE, mdVersion = 2; } cases[] = {
       {"accepting all, not even a header", 0, "AB", 0},
       {"old header by MQPUT1", 3, v2, E, true},
       {"old header as MQEVENT", 2, v1, E, false, MQFMT_EVENT},

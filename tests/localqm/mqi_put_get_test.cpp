@@ -61,11 +61,7 @@ TEST_F(PutGetTest, InhibitsBadParametersAndPutLimits) {
   };
   const MQLONG S = MQIA_INHIBIT_PUT, G = MQIA_INHIBIT_GET, QQ = MQRC_Q_MGR_QUIESCING;
   const MQLONG OE = MQRC_OPTIONS_ERROR;
-  const struct {
-    const char* what;
-    std::function<MQLONG()> call;
-    MQLONG reason;
-  } cases[] = {
+  const struct { const char* what; std::function<MQLONG()> call; MQLONG reason; } cases[] = {
       {"inhibit puts", [&] { return Set(h_, q1_, S, MQQA_PUT_INHIBITED); }, 0},
       {"put inhibited", [&] { return Put(h_, q1_, "x"); }, MQRC_PUT_INHIBITED},
       {"allow puts", [&] { return Set(h_, q1_, S, MQQA_PUT_ALLOWED); }, 0},
@@ -126,11 +122,7 @@ TEST_F(PutGetTest, InhibitsBadParametersAndPutLimits) {
 
 TEST_F(PutGetTest, TruncationAndZeroLengthBuffers) {
   ASSERT_EQ(Put(h_, q1_, "0123456789"), 0);
-  struct Case {
-    MQLONG options, buffer, reason;
-    const char* data;
-    MQLONG depthAfter;
-  } cases[] = {
+  struct Case { MQLONG options, buffer, reason; const char* data; MQLONG depthAfter; } cases[] = {
       {MQGMO_NO_WAIT, 0, MQRC_TRUNCATED_MSG_FAILED, "", 1},
       {MQGMO_NO_WAIT, 4, MQRC_TRUNCATED_MSG_FAILED, "0123", 1},
       {MQGMO_BROWSE_FIRST, 4, MQRC_TRUNCATED_MSG_FAILED, "0123", 1},
@@ -164,12 +156,9 @@ TEST_F(PutGetTest, MatchOptionsPickTheMessage) {
     sent.push_back(md);  // MsgId filled in by the put
   }
   EXPECT_NE(memcmp(sent[0].MsgId, sent[1].MsgId, 24), 0);
-  struct Case {
-    MQLONG gmoVersion, matchOptions;
-    int msgIdOf, correlIdOf;  // -1: none
-    MQLONG reason;
-    const char* data;
-  } cases[] = {
+  // msgIdOf, correlIdOf: the message whose identifier the get asks for, -1: none.
+  struct Case { MQLONG gmoVersion, matchOptions; int msgIdOf, correlIdOf; MQLONG reason;
+      const char* data; } cases[] = {
       // Matching in delivery order is in the delivery-order tests; here
       // what the version and the options ask for.
       {2, MQMO_NONE, 1, 2, 0, "0"},  // fields given but not matched on
@@ -228,12 +217,8 @@ TEST_F(PutGetTest, SyncpointVisibilityCommitAndBackout) {
 TEST_F(PutGetTest, ConversionOfStringData) {
   MQHOBJ o2;
   ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_OUTPUT, &o2), 0);
-  struct Case {
-    const char* format;
-    MQLONG putCcsid, getCcsid;
-    std::string in, out;
-    MQLONG reason, ccsidAfter;
-  } cases[] = {
+  struct Case { const char* format; MQLONG putCcsid, getCcsid; std::string in, out;
+      MQLONG reason, ccsidAfter; } cases[] = {
       {MQFMT_STRING, 819, 37, "AB", "\xC1\xC2", 0, 37},
       {MQFMT_STRING, 819, 0, "caf\xE9", "caf\xC3\xA9", 0, 1208},  // 0: the qmgr's CCSID
       {MQFMT_STRING, 819, 9999, "AB", "AB", MQRC_NOT_CONVERTED, 819},
@@ -261,10 +246,7 @@ TEST_F(PutGetTest, ConversionOfStringData) {
 // version-1 reader gets the version-2 fields in an MQMDE before the data,
 // and a version-1 put of that turns it back into those fields.
 TEST_F(PutGetTest, Put1AndVersionOneStructures) {
-  struct {
-    MQMD1 md;
-    char guard[40];
-  } v1;
+  struct { MQMD1 md; char guard[40]; } v1;
   const MQMD1 init = {MQMD1_DEFAULT};
   const std::string guard(sizeof v1.guard, 0x5A);
   v1.md = init;
@@ -331,18 +313,13 @@ TEST_F(PutGetTest, WaitingGetterIsToldOfQuiescing) {
 
 // Every call named by a fault is hooked: with a one-shot fault set, the
 // call fails with its reason once and works the next time.
-TEST_F(LqmTest, EveryCallHonoursItsFault) {
-  CreateQmgr("QMF");
-  DefineLocal("QMF", "QF");
+TEST_F(PutGetTest, EveryCallHonoursItsFault) {
   MQLONG cc, reason, sel = MQIA_Q_TYPE, value;
   MQMD md = {MQMD_DEFAULT};
-  const struct {
-    const char* call;
-    std::function<MQLONG(MQHCONN*, MQHOBJ*)> run;
-  } cases[] = {
-      {"MQOPEN", [](MQHCONN* h, MQHOBJ* o) { return Open(*h, "QF", MQOO_OUTPUT, o); }},
+  const struct { const char* call; std::function<MQLONG(MQHCONN*, MQHOBJ*)> run; } cases[] = {
+      {"MQOPEN", [](MQHCONN* h, MQHOBJ* o) { return Open(*h, "Q2", MQOO_OUTPUT, o); }},
       {"MQPUT", [](MQHCONN* h, MQHOBJ* o) { return Put(*h, *o, "x"); }},
-      {"MQPUT1", [&](MQHCONN* h, MQHOBJ*) { return Put1(*h, "QF", &md, "p"); }},
+      {"MQPUT1", [&](MQHCONN* h, MQHOBJ*) { return Put1(*h, "Q2", &md, "p"); }},
       {"MQGET", [](MQHCONN* h, MQHOBJ* o) { return Get(*h, *o, nullptr); }},
       {"MQINQ", [&](MQHCONN* h, MQHOBJ* o) {
          return MQINQ(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason), reason; }},
@@ -353,24 +330,24 @@ TEST_F(LqmTest, EveryCallHonoursItsFault) {
   for (const auto& c : cases) {
     MQHCONN h;
     MQHOBJ o;
-    ASSERT_EQ(Connect("QMF", &h), 0);
-    ASSERT_EQ(Open(h, "QF", MQOO_OUTPUT | MQOO_INPUT_SHARED | MQOO_INQUIRE | MQOO_SET, &o), 0);
+    ASSERT_EQ(Connect("QM1", &h), 0);
+    ASSERT_EQ(Open(h, "Q2", MQOO_OUTPUT | MQOO_INPUT_SHARED | MQOO_INQUIRE | MQOO_SET, &o), 0);
     ASSERT_EQ(Put(h, o, "m"), 0);
-    WithStore("QMF", [&](LqmStore* s) { return LqmFaultAdd(s, c.call, "", 2195, 0, 1); });
+    WithStore("QM1", [&](LqmStore* s) { return LqmFaultAdd(s, c.call, "", 2195, 0, 1); });
     MQHOBJ spare = o;
     EXPECT_EQ(c.run(&h, &spare), 2195) << c.call;
     EXPECT_EQ(c.run(&h, &spare), 0) << c.call << " (fault used up)";
     if (spare != o) Close(h, &spare);
     Close(h, &o);
     Disconnect(&h);
-    WithStore("QMF", [](LqmStore* s) { return LqmFaultClear(s); });
+    WithStore("QM1", [](LqmStore* s) { return LqmFaultClear(s); });
   }
   // Connect and disconnect too.
-  WithStore("QMF", [](LqmStore* s) { return LqmFaultAdd(s, "MQCONNX", "", 2059, 0, 1); });
+  WithStore("QM1", [](LqmStore* s) { return LqmFaultAdd(s, "MQCONNX", "", 2059, 0, 1); });
   MQHCONN h;
-  EXPECT_EQ(Connect("QMF", &h), 2059);
-  ASSERT_EQ(Connect("QMF", &h), 0);
-  WithStore("QMF", [](LqmStore* s) { return LqmFaultAdd(s, "MQDISC", "", 2195, 0, 1); });
+  EXPECT_EQ(Connect("QM1", &h), 2059);
+  ASSERT_EQ(Connect("QM1", &h), 0);
+  WithStore("QM1", [](LqmStore* s) { return LqmFaultAdd(s, "MQDISC", "", 2195, 0, 1); });
   MQDISC(&h, &cc, &reason);
   EXPECT_EQ(reason, 2195);
   EXPECT_EQ(h, MQHC_UNUSABLE_HCONN);  // the connection is gone all the same
