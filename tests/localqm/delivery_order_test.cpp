@@ -4,7 +4,7 @@
 // at a higher priority is behind the cursor and is not); a get under the
 // cursor; rows of someone else's unit of work are skipped and come back in
 // their place on backout.
-#include "tests/localqm/lqm_test_util.h"
+#include "tests/localqm/mqi_test_util.h"
 
 namespace {
 
@@ -19,29 +19,25 @@ enum Action {
 // Past a put: the data expected ("" with a reason).
 struct Step { Action action; MQLONG value; const char* text; MQLONG reason = 0; };
 
-class DeliveryOrderTest : public LqmTest {
+class DeliveryOrderTest : public MqiTest {
  protected:
   void SetUp() override {
     LqmTest::SetUp();
-    CreateQmgr("QM1");
-    DefineLocal("QM1", "Q1");
-    ASSERT_EQ(Connect("QM1", &h_), 0);
+    Start(MQOO_BROWSE | MQOO_INPUT_SHARED | MQOO_OUTPUT);
     ASSERT_EQ(Connect("QM1", &other_), 0);
-    ASSERT_EQ(Open(h_, "Q1", MQOO_BROWSE | MQOO_INPUT_SHARED | MQOO_OUTPUT, &q_), 0);
     ASSERT_EQ(Open(other_, "Q1", MQOO_INPUT_SHARED | MQOO_OUTPUT, &o_), 0);
   }
   void TearDown() override {
     Disconnect(&other_);
-    Disconnect(&h_);
-    LqmTest::TearDown();
+    MqiTest::TearDown();
   }
   void Run(const std::vector<Step>& steps) {
     for (size_t i = 0; i < steps.size(); ++i) {
       const Step& s = steps[i];
       std::string data;
       MQLONG reason = 0;
-      if (s.action == kPut) reason = Put(h_, q_, s.text, MQPMO_NO_SYNCPOINT, nullptr, s.value);
-      if (s.action == kBrowse) reason = Get(h_, q_, &data, s.value);
+      if (s.action == kPut) reason = Put(h_, q1_, s.text, MQPMO_NO_SYNCPOINT, nullptr, s.value);
+      if (s.action == kBrowse) reason = Get(h_, q1_, &data, s.value);
       if (s.action == kOtherGet) reason = Get(other_, o_, &data, MQGMO_NO_SYNCPOINT);
       if (s.action == kOtherSync) reason = Get(other_, o_, &data, MQGMO_SYNCPOINT);
       if (s.action == kOtherBack) reason = EndUnit(other_, false);
@@ -49,8 +45,8 @@ class DeliveryOrderTest : public LqmTest {
       if (s.action != kPut && s.action != kOtherBack) { EXPECT_EQ(s.text, data) << "step " << i; }
     }
   }
-  MQHCONN h_ = 0, other_ = 0;
-  MQHOBJ q_ = 0, o_ = 0;
+  MQHCONN other_ = 0;
+  MQHOBJ o_ = 0;
 };
 
 constexpr MQLONG kFirst = MQGMO_BROWSE_FIRST, kNext = MQGMO_BROWSE_NEXT;

@@ -92,14 +92,12 @@ TEST_F(ConnectOpenTest, ConnectResults) {
     if (c.user != nullptr && !users) {
       users = true;
       WithStore("QM1", [](LqmStore* s) {
-        return LqmUserSet(s, "alice", "s3cret") | LqmUserSet(s, "bob", "s3cret");
+        return LqmUserSet(s, "alice", "s3cret") | LqmUserSet(s, "bob", "s3cret") |
+               sqlite3_exec(s->Db, "INSERT INTO users VALUES('carol', 'old')", 0, 0, 0);
       });
       std::string alice = SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'alice'");
       EXPECT_EQ(std::string::npos, alice.find("s3cret")) << alice;
       EXPECT_NE(alice, SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'bob'"));  // salted
-      WithStore("QM1", [](LqmStore* s) {
-        return sqlite3_exec(s->Db, "INSERT INTO users VALUES('carol', 'old')", 0, 0, 0);
-      });
     }
     MQCNO cno = {MQCNO_DEFAULT};
     MQCSP csp = {MQCSP_DEFAULT};

@@ -36,10 +36,7 @@ Recorder* gRec = nullptr;
 
 // Polls `condition` every 5 ms for up to 10 seconds; its last value.
 bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition()) return true;
-    usleep(5000);
-  }
+  for (int i = 0; i < 2000 && !condition(); ++i) usleep(5000);
   return condition();
 }
 

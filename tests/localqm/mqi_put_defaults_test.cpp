@@ -74,10 +74,7 @@ TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
     (void)(c.env != nullptr ? setenv("MQAPPLNAME", c.env, 1) : unsetenv("MQAPPLNAME"));
     MQCNO cno = {MQCNO_DEFAULT};
     cno.Version = c.cnoName != nullptr ? 7 : 5;
-    if (c.cnoName != nullptr) {
-      memset(cno.ApplName, ' ', sizeof cno.ApplName);
-      memcpy(cno.ApplName, c.cnoName, strlen(c.cnoName));
-    }
+    if (c.cnoName != nullptr) memcpy(cno.ApplName, (c.cnoName + std::string(28, ' ')).data(), 28);
     MQLONG cc, reason;
     MQCONNX(const_cast<char*>("QM1"), &cno, &h_, &cc, &reason);
     ASSERT_EQ(0, reason);
