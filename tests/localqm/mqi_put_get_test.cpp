@@ -300,10 +300,7 @@ TEST_F(PutGetTest, Put1AndVersionOneStructures) {
 // A getter waiting with the option is told as soon as quiescing starts.
 TEST_F(PutGetTest, WaitingGetterIsToldOfQuiescing) {
   std::string data;
-  std::thread later([] {
-    usleep(200 * 1000);
-    SetQuiescing(true);
-  });
+  std::thread later([] { usleep(200 * 1000), SetQuiescing(true); });
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Get(h_, q1_, &data, MQGMO_WAIT | MQGMO_FAIL_IF_QUIESCING, nullptr, 64, 10000),
             MQRC_Q_MGR_QUIESCING);
@@ -356,9 +353,7 @@ TEST_F(PutGetTest, EveryCallHonoursItsFault) {
 // Message records of a put to a distribution list: one MsgId, each
 // destination its own CorrelId and Feedback.
 TEST_F(PutGetTest, DistributionListPutMessageRecords) {
-  MQOR ors[2] = {};
-  SetMqField(ors[0].ObjectName, "Q1");
-  SetMqField(ors[1].ObjectName, "Q2");
+  MQOR ors[2] = {{"Q1", ""}, {"Q2", ""}};
   MQOD od = {MQOD_DEFAULT};
   od.Version = MQOD_VERSION_2;
   od.RecsPresent = 2;
