@@ -285,8 +285,8 @@ TEST_F(ConnectOpenTest, UnitsOfWorkReachOtherQueueManagers) {
 TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
   DefineLocal("QM1", "Q2");
   const MQLONG U = MQRC_UNKNOWN_OBJECT_NAME, M = MQRC_MULTIPLE_REASONS, F = MQCC_FAILED;
-  struct Case { std::vector<std::pair<const char*, const char*>> dests; MQLONG cc, reason;
-      std::vector<MQLONG> perDest; } cases[] = {
+  struct Case { std::vector<MQOR> dests; MQLONG cc, reason; std::vector<MQLONG> perDest; };
+  const Case cases[] = {
       {{{"Q1", ""}, {"Q2", ""}, {"REMOTE.Q", "QM2"}}, MQCC_OK, 0, {0, 0, 0}},
       {{{"Q1", ""}, {"NOSUCH", ""}}, MQCC_WARNING, M, {0, U}},
       {{{"NOSUCH", ""}, {"NOSUCH2", ""}}, F, U, {U, U}},
@@ -296,10 +296,8 @@ TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
   // unaligned, as a caller in another language might lay them out.
   for (const Case& c : cases) for (bool byOffset : {false, true}) {
     const size_t n = c.dests.size();
-    std::vector<MQOR> ors(n, MQOR{});
+    std::vector<MQOR> ors = c.dests;
     std::vector<MQRR> rrs(n, MQRR{-7, -7});
-    for (size_t i = 0; i < n; ++i) SetMqField(ors[i].ObjectName, c.dests[i].first);
-    for (size_t i = 0; i < n; ++i) SetMqField(ors[i].ObjectQMgrName, c.dests[i].second);
     std::vector<char> block(sizeof(MQOD) + n * sizeof(MQOR) + 1 + n * sizeof(MQRR), 0);
     MQOD od = {MQOD_DEFAULT};
     od.Version = MQOD_VERSION_2;
@@ -314,7 +312,7 @@ TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
     MQLONG cc, reason;
     MQOPEN(h_, block.data(), MQOO_OUTPUT, &o, &cc, &reason);
     if (byOffset) memcpy(rrs.data(), block.data() + od.ResponseRecOffset, n * sizeof(MQRR));
-    const std::string row = std::string(c.dests[0].first) + (byOffset ? " by offset" : "");
+    const std::string row = std::string(c.dests[0].ObjectName) + (byOffset ? " by offset" : "");
     EXPECT_EQ(c.cc, cc) << row;
     EXPECT_EQ(c.reason, reason) << row;
     for (size_t i = 0; i < n; ++i) {
