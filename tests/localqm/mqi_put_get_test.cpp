@@ -145,15 +145,13 @@ TEST_F(PutGetTest, TruncationAndZeroLengthBuffers) {
 }
 
 TEST_F(PutGetTest, MatchOptionsPickTheMessage) {
-  MQMD put = {MQMD_DEFAULT};
-  put.Version = 2;
-  std::vector<MQMD> sent;
+  std::vector<MQMD> sent(3, MQMD{MQMD_DEFAULT});  // each MsgId filled in by its put
   for (int i = 0; i < 3; ++i) {
-    MQMD md = put;
+    MQMD& md = sent[i];
+    md.Version = 2;
     memset(md.CorrelId, i == 2 ? 'B' : 'A', 24);
     memset(md.GroupId, 'g' + i, 24);
     ASSERT_EQ(PutMd(h_, q1_, &md, std::string(1, static_cast<char>('0' + i))), 0);
-    sent.push_back(md);  // MsgId filled in by the put
   }
   EXPECT_NE(memcmp(sent[0].MsgId, sent[1].MsgId, 24), 0);
   // msgIdOf, correlIdOf: the message whose identifier the get asks for, -1: none.
