@@ -22,7 +22,15 @@ class ConnectOpenTest : public LqmTest {
       snprintf(q.Target, sizeof q.Target, "%s", target);
       DefineQueue("QM1", q);
     }
+    ASSERT_EQ(0, Connect("QM1", &h_));
+    ASSERT_EQ(0, Connect("QM1", &other_));
   }
+  void TearDown() override {
+    for (MQHCONN* h : {&h_, &other_})
+      if (*h != MQHC_UNUSABLE_HCONN) Disconnect(h);
+    LqmTest::TearDown();
+  }
+  MQHCONN h_ = MQHC_UNUSABLE_HCONN, other_ = MQHC_UNUSABLE_HCONN;
 };
 
 // MQCONNX with `qmgr` (null: no name at all) and `cno` as given.
@@ -48,13 +56,9 @@ MQCSP* CspOf(MQCNO* cno) { return static_cast<MQCSP*>(cno->SecurityParmsPtr); }
 // store (carol's) into hashes at the next open, where they still work.
 TEST_F(ConnectOpenTest, ConnectResults) {
   EditQmgr("QM2", [](LqmQmgr* q) { q->Running = false; });
-  struct Case {
-    const char *name, *qmgr = "QM1";
-    MQLONG version = 5, reason = 0;
-    void (*edit)(MQCNO*) = nullptr;
-    const char *user = nullptr, *password = "s3cret";
-    bool byOffset = false;
-  } cases[] = {
+  struct Case { const char *name, *qmgr = "QM1"; MQLONG version = 5, reason = 0;
+      void (*edit)(MQCNO*) = nullptr; const char *user = nullptr, *password = "s3cret";
+      bool byOffset = false; } cases[] = {
       {.name = "v1", .version = 1},
       {.name = "blank is the default; no users yet", .qmgr = ""},
       {.name = "v6", .version = 6},
@@ -87,15 +91,13 @@ TEST_F(ConnectOpenTest, ConnectResults) {
   for (const Case& c : cases) {
     if (c.user != nullptr && !users) {
       users = true;
-      WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "alice", "s3cret"); });
-      WithStore("QM1", [](LqmStore* s) { return LqmUserSet(s, "bob", "s3cret"); });
+      WithStore("QM1", [](LqmStore* s) {
+        return LqmUserSet(s, "alice", "s3cret") | LqmUserSet(s, "bob", "s3cret") |
+               sqlite3_exec(s->Db, "INSERT INTO users VALUES('carol', 'old')", 0, 0, 0);
+      });
       std::string alice = SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'alice'");
       EXPECT_EQ(std::string::npos, alice.find("s3cret")) << alice;
       EXPECT_NE(alice, SqlValue(db, "SELECT hash FROM user_hashes WHERE name = 'bob'"));  // salted
-      sqlite3* raw = nullptr;
-      ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &raw));
-      EXPECT_EQ(SQLITE_OK, sqlite3_exec(raw, "INSERT INTO users VALUES('carol', 'old')", 0, 0, 0));
-      sqlite3_close(raw);
     }
     MQCNO cno = {MQCNO_DEFAULT};
     MQCSP csp = {MQCSP_DEFAULT};
@@ -126,18 +128,20 @@ TEST_F(ConnectOpenTest, ConnectResults) {
     memcpy(block.data(), &cno, sizeof cno);
     MQHCONN h = MQHC_UNUSABLE_HCONN;
     EXPECT_EQ(c.reason, Conn(c.qmgr, reinterpret_cast<MQCNO*>(block.data()), &h)) << c.name;
-    if (c.reason == 0) { EXPECT_GT(h, 0) << c.name; }
-    MQHOBJ o;
-    MQMD md = {MQMD_DEFAULT};
-    std::string data;
     if (c.reason == 0 && c.user != nullptr) {
+      MQHOBJ o;
+      MQMD md = {MQMD_DEFAULT};
+      std::string data;
       ASSERT_EQ(0, Open(h, "Q1", MQOO_OUTPUT | MQOO_INPUT_SHARED, &o)) << c.name;
       ASSERT_EQ(0, Put(h, o, "x")) << c.name;
       ASSERT_EQ(0, Get(h, o, &data, MQGMO_NO_WAIT, &md)) << c.name;
       EXPECT_EQ((c.user + std::string(12, ' ')).substr(0, 12), std::string(md.UserIdentifier, 12));
       Close(h, &o);
     }
-    if (c.reason == 0) Disconnect(&h);
+    if (c.reason == 0) {
+      EXPECT_GT(h, 0) << c.name;
+      Disconnect(&h);
+    }
     EXPECT_EQ(MQHC_UNUSABLE_HCONN, h) << c.name;
   }
   EXPECT_EQ("<none>", SqlValue(db, "SELECT password FROM users WHERE password IS NOT NULL"));
@@ -153,16 +157,10 @@ TEST_F(ConnectOpenTest, ConnectResults) {
 // null `resolved`: it stays untouched); rows with `held` open while another
 // connection holds the queue so, and the queue is free again afterwards.
 TEST_F(ConnectOpenTest, OpenResults) {
-  MQHCONN h, other;
-  ASSERT_EQ(0, Connect("QM1", &h));
-  ASSERT_EQ(0, Connect("QM1", &other));
   const MQLONG S = MQOO_INPUT_SHARED, X = MQOO_INPUT_EXCLUSIVE;
-  struct Case {
-    const char *name, *qmgr = "";
-    MQLONG options, reason, type = MQOT_Q, version = MQOD_VERSION_1;
-    const char* resolved = nullptr;
-    MQLONG held = 0;
-  } cases[] = {
+  struct Case { const char *name, *qmgr = "";
+      MQLONG options, reason, type = MQOT_Q, version = MQOD_VERSION_1;
+      const char* resolved = nullptr; MQLONG held = 0; } cases[] = {
       {"Q1", "", MQOO_INPUT_AS_Q_DEF, 0},
       {"Q1", "QM1", MQOO_OUTPUT | MQOO_INQUIRE | MQOO_BROWSE | MQOO_SET, 0},
       {"ALIAS.Q1", "", S, 0},
@@ -197,45 +195,40 @@ TEST_F(ConnectOpenTest, OpenResults) {
     const std::string row = std::string(c.name) + "@" + c.qmgr + " type " + std::to_string(c.type) +
                             " v" + std::to_string(c.version) + " held " + std::to_string(c.held);
     MQHOBJ o = MQHO_UNUSABLE_HOBJ, first = MQHO_UNUSABLE_HOBJ;
-    if (c.held != 0) { ASSERT_EQ(0, Open(other, c.name, c.held, &first)) << row; }
+    if (c.held != 0) { ASSERT_EQ(0, Open(other_, c.name, c.held, &first)) << row; }
     MQOD od = {MQOD_DEFAULT};
     od.Version = c.version;
     od.ObjectType = c.type;
     SetMqField(od.ObjectName, c.name);
     SetMqField(od.ObjectQMgrName, c.qmgr);
     memset(od.ResolvedQName, '#', 48);
-    EXPECT_EQ(c.reason, OpenOd(h, &od, c.options, &o)) << row;
+    EXPECT_EQ(c.reason, OpenOd(h_, &od, c.options, &o)) << row;
     char name[49];
     LqmNameFromField(od.ResolvedQName, 48, name);
     if (c.reason == 0) { EXPECT_EQ(c.resolved ? c.resolved : std::string(48, '#'), name) << row; }
     LqmNameFromField(od.ResolvedQMgrName, 48, name);
     if (c.resolved != nullptr) { EXPECT_STREQ("QM1", name) << row; }
-    if (c.reason == 0) Close(h, &o);
+    if (c.reason == 0) Close(h_, &o);
     if (c.held == 0) continue;
-    Close(other, &first);
-    ASSERT_EQ(0, Open(h, "Q1", X, &o)) << row;
-    Close(h, &o);
+    Close(other_, &first);
+    ASSERT_EQ(0, Open(h_, "Q1", X, &o)) << row;
+    Close(h_, &o);
   }
   MQHOBJ o;
-  EXPECT_EQ(MQRC_OD_ERROR, OpenOd(h, nullptr, MQOO_OUTPUT, &o));
-  EXPECT_EQ(MQRC_HCONN_ERROR, Open(h + 100, "Q1", MQOO_OUTPUT, &o));
+  EXPECT_EQ(MQRC_OD_ERROR, OpenOd(h_, nullptr, MQOO_OUTPUT, &o));
+  EXPECT_EQ(MQRC_HCONN_ERROR, Open(h_ + 100, "Q1", MQOO_OUTPUT, &o));
   MQHOBJ bogus = 77;
   MQLONG cc, reason;
-  MQCLOSE(h, &bogus, MQCO_NONE, &cc, &reason);
+  MQCLOSE(h_, &bogus, MQCO_NONE, &cc, &reason);
   EXPECT_EQ(MQRC_HOBJ_ERROR, reason);
-  Disconnect(&h);
-  Disconnect(&other);
 }
 
 TEST_F(ConnectOpenTest, TemporaryDynamicQueuesComeAndGo) {
-  MQHCONN h, other;
-  ASSERT_EQ(0, Connect("QM1", &h));
-  ASSERT_EQ(0, Connect("QM1", &other));
   MQOD od = {MQOD_DEFAULT};
   auto model = [&](const char* dynamic, MQLONG options, MQHOBJ* o) {
     SetMqField(od.ObjectName, "SYSTEM.DEFAULT.MODEL.QUEUE");
     SetMqField(od.DynamicQName, dynamic);
-    return OpenOd(h, &od, options, o);
+    return OpenOd(h_, &od, options, o);
   };
   MQHOBJ o, po, io;
   ASSERT_EQ(0, model("REPLY.*", MQOO_INPUT_AS_Q_DEF | MQOO_OUTPUT, &o));
@@ -243,80 +236,68 @@ TEST_F(ConnectOpenTest, TemporaryDynamicQueuesComeAndGo) {
   LqmNameFromField(od.ObjectName, 48, name);
   EXPECT_EQ(0, strncmp(name, "REPLY.", 6)) << name;
   EXPECT_GT(strlen(name), 6u);
-  ASSERT_EQ(0, Put(h, o, "reply"));
+  ASSERT_EQ(0, Put(h_, o, "reply"));
   // Another connection can put to it, but not read it: the model's
-  // default input is exclusive and h holds it.
-  ASSERT_EQ(0, Open(other, name, MQOO_OUTPUT, &po));
-  EXPECT_EQ(MQRC_OBJECT_IN_USE, Open(other, name, MQOO_INPUT_AS_Q_DEF, &io));
-  Close(h, &o);
-  EXPECT_EQ(MQRC_Q_DELETED, Put(other, po, "late"));
-  Close(other, &po);
-  EXPECT_EQ(MQRC_UNKNOWN_OBJECT_NAME, Open(other, name, MQOO_OUTPUT, &po));
+  // default input is exclusive and h_ holds it.
+  ASSERT_EQ(0, Open(other_, name, MQOO_OUTPUT, &po));
+  EXPECT_EQ(MQRC_OBJECT_IN_USE, Open(other_, name, MQOO_INPUT_AS_Q_DEF, &io));
+  Close(h_, &o);
+  EXPECT_EQ(MQRC_Q_DELETED, Put(other_, po, "late"));
+  Close(other_, &po);
+  EXPECT_EQ(MQRC_UNKNOWN_OBJECT_NAME, Open(other_, name, MQOO_OUTPUT, &po));
   // A fixed name that exists already is refused; a connection's queues go
   // with it, whatever state the messages on them are in.
   EXPECT_EQ(MQRC_OBJECT_ALREADY_EXISTS, model("Q1", MQOO_OUTPUT, &o));
   ASSERT_EQ(0, model("MINE", MQOO_INPUT_EXCLUSIVE | MQOO_OUTPUT, &o));
-  for (const char* t : {"a", "b"}) ASSERT_EQ(0, Put(h, o, t));
-  ASSERT_EQ(0, Put(h, o, "pending", MQPMO_SYNCPOINT));
+  for (const char* t : {"a", "b"}) ASSERT_EQ(0, Put(h_, o, t));
+  ASSERT_EQ(0, Put(h_, o, "pending", MQPMO_SYNCPOINT));
   std::string data;
-  ASSERT_EQ(0, Get(h, o, &data, MQGMO_SYNCPOINT));
+  ASSERT_EQ(0, Get(h_, o, &data, MQGMO_SYNCPOINT));
   const std::string db = root_ + "/QM1/qm.db";
   const char* rows = "SELECT count(*) FROM messages WHERE queue = 'MINE'";
   EXPECT_EQ(3, SqlCount(db, rows));
-  Disconnect(&h);
+  Disconnect(&h_);
   EXPECT_EQ(0, SqlCount(db, rows));
-  EXPECT_EQ(MQRC_UNKNOWN_OBJECT_NAME, Open(other, "MINE", MQOO_OUTPUT, &po));
-  Disconnect(&other);
+  EXPECT_EQ(MQRC_UNKNOWN_OBJECT_NAME, Open(other_, "MINE", MQOO_OUTPUT, &po));
 }
 
 TEST_F(ConnectOpenTest, UnitsOfWorkReachOtherQueueManagers) {
-  MQHCONN h, reader;
+  MQHCONN reader;
   MQHOBJ remote, local, ro;
-  ASSERT_EQ(0, Connect("QM1", &h));
-  ASSERT_EQ(0, Open(h, "REMOTE.Q", MQOO_OUTPUT, &remote, "QM2"));
-  ASSERT_EQ(0, Open(h, "Q1", MQOO_OUTPUT, &local));
+  ASSERT_EQ(0, Open(h_, "REMOTE.Q", MQOO_OUTPUT, &remote, "QM2"));
+  ASSERT_EQ(0, Open(h_, "Q1", MQOO_OUTPUT, &local));
   for (bool commit : {false, true}) {
-    ASSERT_EQ(0, Put(h, remote, "far", MQPMO_SYNCPOINT));
-    ASSERT_EQ(0, Put(h, local, "near", MQPMO_SYNCPOINT));
+    ASSERT_EQ(0, Put(h_, remote, "far", MQPMO_SYNCPOINT));
+    ASSERT_EQ(0, Put(h_, local, "near", MQPMO_SYNCPOINT));
     // Pending on both queue managers, visible on neither.
     ASSERT_EQ(0, Connect("QM2", &reader));
     ASSERT_EQ(0, Open(reader, "REMOTE.Q", MQOO_BROWSE, &ro));
     std::string data;
     EXPECT_EQ(MQRC_NO_MSG_AVAILABLE, Get(reader, ro, &data, MQGMO_BROWSE_FIRST)) << commit;
-    EXPECT_EQ(0, EndUnit(h, commit));
+    EXPECT_EQ(0, EndUnit(h_, commit));
     EXPECT_EQ(commit ? 0 : MQRC_NO_MSG_AVAILABLE, Get(reader, ro, &data, MQGMO_BROWSE_FIRST));
     Disconnect(&reader);
     EXPECT_EQ(commit ? 1 : 0, Depth("QM2", "REMOTE.Q"));
     EXPECT_EQ(commit ? 1 : 0, Depth("QM1", "Q1"));
   }
-  Disconnect(&h);
 }
 
 TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
   DefineLocal("QM1", "Q2");
-  MQHCONN h;
-  ASSERT_EQ(0, Connect("QM1", &h));
-  struct Case {
-    std::vector<std::pair<const char*, const char*>> dests;
-    MQLONG cc, reason;
-    std::vector<MQLONG> perDest;
-  } cases[] = {
+  const MQLONG U = MQRC_UNKNOWN_OBJECT_NAME, M = MQRC_MULTIPLE_REASONS, F = MQCC_FAILED;
+  struct Case { std::vector<MQOR> dests; MQLONG cc, reason; std::vector<MQLONG> perDest; };
+  const Case cases[] = {
       {{{"Q1", ""}, {"Q2", ""}, {"REMOTE.Q", "QM2"}}, MQCC_OK, 0, {0, 0, 0}},
-      {{{"Q1", ""}, {"NOSUCH", ""}}, MQCC_WARNING, MQRC_MULTIPLE_REASONS,
-       {0, MQRC_UNKNOWN_OBJECT_NAME}},
-      {{{"NOSUCH", ""}, {"NOSUCH2", ""}}, MQCC_FAILED, MQRC_UNKNOWN_OBJECT_NAME,
-       {MQRC_UNKNOWN_OBJECT_NAME, MQRC_UNKNOWN_OBJECT_NAME}},
-      {{{"NOSUCH", ""}, {"Q1", "QM9"}}, MQCC_FAILED, MQRC_MULTIPLE_REASONS,
-       {MQRC_UNKNOWN_OBJECT_NAME, MQRC_UNKNOWN_REMOTE_Q_MGR}},
+      {{{"Q1", ""}, {"NOSUCH", ""}}, MQCC_WARNING, M, {0, U}},
+      {{{"NOSUCH", ""}, {"NOSUCH2", ""}}, F, U, {U, U}},
+      {{{"NOSUCH", ""}, {"Q1", "QM9"}}, F, M, {U, MQRC_UNKNOWN_REMOTE_Q_MGR}},
   };
   // By offset, the records follow the MQOD and the response records are
   // unaligned, as a caller in another language might lay them out.
   for (const Case& c : cases) for (bool byOffset : {false, true}) {
     const size_t n = c.dests.size();
-    std::vector<MQOR> ors(n, MQOR{});
+    std::vector<MQOR> ors = c.dests;
     std::vector<MQRR> rrs(n, MQRR{-7, -7});
-    for (size_t i = 0; i < n; ++i) SetMqField(ors[i].ObjectName, c.dests[i].first);
-    for (size_t i = 0; i < n; ++i) SetMqField(ors[i].ObjectQMgrName, c.dests[i].second);
     std::vector<char> block(sizeof(MQOD) + n * sizeof(MQOR) + 1 + n * sizeof(MQRR), 0);
     MQOD od = {MQOD_DEFAULT};
     od.Version = MQOD_VERSION_2;
@@ -329,9 +310,9 @@ TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
     memcpy(block.data() + sizeof(MQOD), ors.data(), n * sizeof(MQOR));
     MQHOBJ o;
     MQLONG cc, reason;
-    MQOPEN(h, block.data(), MQOO_OUTPUT, &o, &cc, &reason);
+    MQOPEN(h_, block.data(), MQOO_OUTPUT, &o, &cc, &reason);
     if (byOffset) memcpy(rrs.data(), block.data() + od.ResponseRecOffset, n * sizeof(MQRR));
-    const std::string row = std::string(c.dests[0].first) + (byOffset ? " by offset" : "");
+    const std::string row = std::string(c.dests[0].ObjectName) + (byOffset ? " by offset" : "");
     EXPECT_EQ(c.cc, cc) << row;
     EXPECT_EQ(c.reason, reason) << row;
     for (size_t i = 0; i < n; ++i) {
@@ -346,16 +327,15 @@ TEST_F(ConnectOpenTest, DistributionListsReportEachDestination) {
     pmo.RecsPresent = od.RecsPresent;
     pmo.ResponseRecPtr = rrs.data();
     char text[] = "to many";
-    MQPUT(h, o, &md, &pmo, 7, text, &cc, &reason);
+    MQPUT(h_, o, &md, &pmo, 7, text, &cc, &reason);
     EXPECT_EQ(c.reason, reason) << row;
     EXPECT_EQ(static_cast<MQLONG>(std::count(c.perDest.begin(), c.perDest.end(), 0)),
               pmo.KnownDestCount + pmo.UnknownDestCount) << row;
-    Close(h, &o);
+    Close(h_, &o);
   }
   EXPECT_EQ(4, Depth("QM1", "Q1"));
   EXPECT_EQ(2, Depth("QM1", "Q2"));
   EXPECT_EQ(2, Depth("QM2", "REMOTE.Q"));
-  Disconnect(&h);
 }
 
 }  // namespace

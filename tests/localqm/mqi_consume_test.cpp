@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "tests/localqm/lqm_test_util.h"
+#include "tests/localqm/mqi_test_util.h"
 
 namespace {
 
@@ -22,15 +22,12 @@ struct Recorder {
   std::vector<Seen> Calls;
   std::atomic<int> Running{0}, Overlaps{0};
   std::function<void(MQHCONN, MQCBC*)> Act;  // runs inside every callback
-  size_t Count() {
-    std::lock_guard<std::mutex> g(Lock);
-    return Calls.size();
-  }
-  // Calls of `type`, for handle `hobj` unless it is 0.
-  size_t CountOf(MQLONG type, MQHOBJ hobj = 0) {
+  // Calls of `type` (0: of any), for handle `hobj` unless it is 0.
+  size_t CountOf(MQLONG type = 0, MQHOBJ hobj = 0) {
     std::lock_guard<std::mutex> g(Lock);
     size_t n = 0;
-    for (const Seen& s : Calls) n += s.CallType == type && (hobj == 0 || s.Hobj == hobj) ? 1 : 0;
+    for (const Seen& s : Calls)
+      n += (type == 0 || s.CallType == type) && (hobj == 0 || s.Hobj == hobj) ? 1 : 0;
     return n;
   }
 };
@@ -39,18 +36,14 @@ Recorder* gRec = nullptr;
 
 // Polls `condition` every 5 ms for up to 10 seconds; its last value.
 bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition()) return true;
-    usleep(5000);
-  }
+  for (int i = 0; i < 2000 && !condition(); ++i) usleep(5000);
   return condition();
 }
 
 extern "C" void RecordingConsumer(MQHCONN hconn, PMQVOID, PMQVOID, PMQVOID buffer, PMQCBC context) {
   if (gRec->Running.fetch_add(1) != 0) gRec->Overlaps++;
-  Seen s{context->CallType,         context->Hobj,  context->CompCode,
-         context->Reason,           context->State, "",
-         std::this_thread::get_id()};
+  Seen s{context->CallType, context->Hobj,  context->CompCode,           context->Reason,
+         context->State,    std::string(), std::this_thread::get_id()};
   if (buffer != nullptr) s.Data.assign(static_cast<char*>(buffer), context->DataLength);
   {
     std::lock_guard<std::mutex> g(gRec->Lock);
@@ -60,26 +53,23 @@ extern "C" void RecordingConsumer(MQHCONN hconn, PMQVOID, PMQVOID, PMQVOID buffe
   gRec->Running.fetch_sub(1);
 }
 
-class ConsumeTest : public LqmTest {
+class ConsumeTest : public MqiTest {
  protected:
   void SetUp() override {
     LqmTest::SetUp();
     gRec = &rec_;
-    CreateQmgr("QM1", true);
-    DefineLocal("QM1", "Q1");
-    DefineLocal("QM1", "Q2");
-    ASSERT_EQ(Connect("QM1", &h_), 0);
-    ASSERT_EQ(Open(h_, "Q1", MQOO_INPUT_SHARED | MQOO_OUTPUT | MQOO_BROWSE, &q1_), 0);
-    ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_OUTPUT, &q2_), 0);
+    Start(MQOO_INPUT_SHARED | MQOO_OUTPUT | MQOO_BROWSE);
+    ASSERT_EQ(0, Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_OUTPUT, &q2_));
   }
   void TearDown() override {
-    if (h_ != MQHC_UNUSABLE_HCONN) Disconnect(&h_);
+    MqiTest::TearDown();
     gRec = nullptr;
-    LqmTest::TearDown();
   }
-  // MQCB with a recording consumer; the reason.
+  // MQCB with a recording consumer, and what `edit` makes of its
+  // parameters; the reason.
   MQLONG Cb(MQLONG op, MQHOBJ hobj, MQLONG gmoOptions = MQGMO_NO_SYNCPOINT | MQGMO_WAIT,
-            MQLONG cbdOptions = MQCBDO_NONE, MQLONG waitMs = 0) {
+            MQLONG cbdOptions = MQCBDO_NONE, MQLONG waitMs = 0,
+            void (*edit)(MQCBD*, MQGMO*) = nullptr) {
     MQCBD cbd = {MQCBD_DEFAULT};
     cbd.CallbackFunction = reinterpret_cast<MQPTR>(RecordingConsumer);
     cbd.Options = cbdOptions;
@@ -87,12 +77,14 @@ class ConsumeTest : public LqmTest {
     MQGMO gmo = {MQGMO_DEFAULT};
     gmo.Options = gmoOptions;
     gmo.WaitInterval = waitMs;
+    if (edit != nullptr) edit(&cbd, &gmo);
     MQLONG cc, reason;
     MQCB(h_, op, &cbd, hobj, &md, &gmo, &cc, &reason);
     return CheckCc(cc, reason);
   }
-  MQLONG Ctl(MQLONG op, MQHCONN hconn = 0) {
+  MQLONG Ctl(MQLONG op, MQHCONN hconn = 0, MQLONG version = MQCTLO_VERSION_1) {
     MQCTLO ctlo = {MQCTLO_DEFAULT};
+    ctlo.Version = version;
     MQLONG cc, reason;
     MQCTL(hconn != 0 ? hconn : h_, op, &ctlo, &cc, &reason);
     return reason;
@@ -101,8 +93,7 @@ class ConsumeTest : public LqmTest {
     for (int i = 0; i < n; ++i) ASSERT_EQ(Put(h_, hobj, prefix + std::to_string(i)), 0);
   }
   Recorder rec_;
-  MQHCONN h_ = MQHC_UNUSABLE_HCONN;
-  MQHOBJ q1_ = MQHO_UNUSABLE_HOBJ, q2_ = MQHO_UNUSABLE_HOBJ;
+  MQHOBJ q2_ = MQHO_UNUSABLE_HOBJ;
 };
 
 // Each consumer deregisters itself at its first no-message event.
@@ -118,12 +109,9 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
   MQHOBJ outputOnly;
   ASSERT_EQ(0, Open(h_, "Q1", MQOO_OUTPUT, &outputOnly));
   const MQLONG R = MQOP_REGISTER;
-  const struct {
-    const char* what;
-    MQLONG op, hobj;  // 0: Q1's input handle
-    void (*edit)(MQCBD*, MQGMO*);
-    MQLONG reason;
-  } cbs[] = {
+  // hobj 0: Q1's input handle.
+  const struct { const char* what; MQLONG op, hobj; void (*edit)(MQCBD*, MQGMO*);
+      MQLONG reason; } cbs[] = {
       {"operation", MQOP_START, 0, nullptr, MQRC_OPERATION_ERROR},
       {"suspend and resume", R | MQOP_SUSPEND | MQOP_RESUME, 0, nullptr, MQRC_OPERATION_ERROR},
       {"descriptor", R, 0, [](MQCBD* d, MQGMO*) { d->Version = 2; }, MQRC_CBD_ERROR},
@@ -132,11 +120,8 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
       {"length", R, 0, [](MQCBD* d, MQGMO*) { d->MaxMsgLength = -2; }, MQRC_MAX_MSG_LENGTH_ERROR},
       {"no function", R, 0, [](MQCBD* d, MQGMO*) { d->CallbackFunction = nullptr; },
        MQRC_CALLBACK_ROUTINE_ERROR},
-      {"a name only", R, 0,
-       [](MQCBD* d, MQGMO*) {
-         d->CallbackFunction = nullptr;
-         memcpy(d->CallbackName, "lib(fn)", 7);
-       },
+      {"a name only", R, 0, [](MQCBD* d, MQGMO*) {
+         d->CallbackFunction = nullptr, memcpy(d->CallbackName, "lib(fn)", 7); },
        MQRC_CALLBACK_LINK_ERROR},
       {"under cursor", R, 0, [](MQCBD*, MQGMO* g) { g->Options = MQGMO_MSG_UNDER_CURSOR; },
        MQRC_OPTIONS_ERROR},
@@ -144,32 +129,18 @@ TEST_F(ConsumeTest, RefusalsOfRegistrationAndControl) {
       {"bad handle", R, 77, nullptr, MQRC_HOBJ_ERROR},
       {"nothing registered", MQOP_DEREGISTER, 0, nullptr, MQRC_CALLBACK_NOT_REGISTERED},
   };
-  MQLONG cc, reason;
-  for (const auto& c : cbs) {
-    MQCBD cbd = {MQCBD_DEFAULT};
-    cbd.CallbackFunction = reinterpret_cast<MQPTR>(RecordingConsumer);
-    MQMD md = {MQMD_DEFAULT};
-    MQGMO gmo = {MQGMO_DEFAULT};
-    if (c.edit != nullptr) c.edit(&cbd, &gmo);
-    MQCB(h_, c.op, &cbd, c.hobj != 0 ? c.hobj : q1_, &md, &gmo, &cc, &reason);
-    EXPECT_EQ(c.reason, reason) << c.what;
-  }
-  MQCTLO bad = {MQCTLO_DEFAULT};
-  bad.Version = 2;
-  MQCTL(h_, MQOP_START, &bad, &cc, &reason);
-  EXPECT_EQ(MQRC_CTLO_ERROR, reason);
-  const struct {
-    const char* what;
-    MQLONG op, hconn, reason;
-  } ctls[] = {
+  for (const auto& c : cbs)
+    EXPECT_EQ(c.reason, Cb(c.op, c.hobj != 0 ? c.hobj : q1_, 0, 0, 0, c.edit)) << c.what;
+  const struct { const char* what; MQLONG op, hconn, reason, version = 1; } ctls[] = {
+      {"control options", MQOP_START, 0, MQRC_CTLO_ERROR, 2},
       {"control operation", MQOP_REGISTER, 0, MQRC_OPERATION_ERROR},
       {"suspend when stopped", MQOP_SUSPEND, 0, MQRC_OPERATION_NOT_ALLOWED},
       {"wait with nothing", MQOP_START_WAIT, 0, MQRC_NO_CALLBACKS_ACTIVE},
       {"stop when stopped", MQOP_STOP, 0, 0},
       {"bad connection", MQOP_START, 99, MQRC_HCONN_ERROR},
   };
-  for (const auto& c : ctls) EXPECT_EQ(c.reason, Ctl(c.op, c.hconn)) << c.what;
-  EXPECT_EQ(0u, rec_.Count());
+  for (const auto& c : ctls) EXPECT_EQ(c.reason, Ctl(c.op, c.hconn, c.version)) << c.what;
+  EXPECT_EQ(0u, rec_.CountOf());
 }
 
 // START on the library's thread: messages put later by another connection
@@ -180,33 +151,30 @@ TEST_F(ConsumeTest, StartOnOwnThreadDeliversLaterPutsUntilStopped) {
   ASSERT_EQ(Cb(MQOP_REGISTER, q1_, MQGMO_BROWSE_FIRST | MQGMO_WAIT, MQCBDO_STOP_CALL), 0);
   ASSERT_EQ(Cb(MQOP_REGISTER, q2_, MQGMO_NO_SYNCPOINT | MQGMO_WAIT, MQCBDO_START_CALL), 0);
   ASSERT_EQ(Ctl(MQOP_START), 0);
-  std::thread producer([] {
-    MQHCONN other;
-    MQHOBJ o;
-    ASSERT_EQ(Connect("QM1", &other), 0);
-    ASSERT_EQ(Open(other, "Q2", MQOO_OUTPUT, &o), 0);
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(Put(other, o, "late"), 0);
-    Disconnect(&other);
-  });
-  producer.join();
+  MQHCONN other;
+  MQHOBJ o;
+  ASSERT_EQ(Connect("QM1", &other), 0);
+  ASSERT_EQ(Open(other, "Q2", MQOO_OUTPUT, &o), 0);
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(Put(other, o, "late"), 0);
+  Disconnect(&other);
   ASSERT_TRUE(WaitFor([&] { return rec_.CountOf(MQCBCT_MSG_REMOVED) == 20; }));
   ASSERT_TRUE(WaitFor([&] { return rec_.CountOf(MQCBCT_MSG_NOT_REMOVED) == 2; }));
   // Suspended, nothing is delivered until it resumes.
   EXPECT_EQ(Ctl(MQOP_SUSPEND), 0);
-  size_t suspended = rec_.Count();
+  size_t suspended = rec_.CountOf();
   ASSERT_EQ(Put(h_, q2_, "held"), 0);
-  EXPECT_EQ(rec_.Count(), suspended);
+  EXPECT_EQ(rec_.CountOf(), suspended);
   EXPECT_EQ(Ctl(MQOP_START), MQRC_OPERATION_NOT_ALLOWED);
   EXPECT_EQ(Ctl(MQOP_RESUME), 0);
   ASSERT_TRUE(WaitFor([&] { return rec_.CountOf(MQCBCT_MSG_REMOVED) == 21; }));
   EXPECT_EQ(Ctl(MQOP_STOP), 0);
-  size_t after = rec_.Count();
+  size_t after = rec_.CountOf();
   EXPECT_EQ(rec_.CountOf(MQCBCT_START_CALL), 1u);
   EXPECT_EQ(rec_.CountOf(MQCBCT_STOP_CALL), 1u);
   EXPECT_EQ(rec_.Overlaps.load(), 0);
   for (const Seen& s : rec_.Calls) EXPECT_NE(s.Thread, std::this_thread::get_id());
   ASSERT_EQ(Put(h_, q2_, "after stop"), 0);
-  EXPECT_EQ(rec_.Count(), after);  // stopped means no more callbacks
+  EXPECT_EQ(rec_.CountOf(), after);  // stopped means no more callbacks
   EXPECT_EQ(Depth("QM1", "Q1"), 2);
   EXPECT_EQ(Depth("QM1", "Q2"), 1);
 }

@@ -3,52 +3,30 @@
 // header check.
 #include <pwd.h>
 
-#include "tests/localqm/lqm_test_util.h"
+#include "tests/localqm/mqi_test_util.h"
 
 namespace {
 
-class PutDefaultsTest : public LqmTest {
+class PutDefaultsTest : public MqiTest {
  protected:
   void SetUp() override {
     LqmTest::SetUp();
-    CreateQmgr("QM1", true);
-    CreateQmgr("QM2");
-    DefineLocal("QM1", "Q1");
-    DefineLocal("QM2", "FAR");
-    ASSERT_EQ(Connect("QM1", &h_), 0);
-    ASSERT_EQ(Open(h_, "Q1", MQOO_INPUT_SHARED | MQOO_OUTPUT, &q1_), 0);
+    Start(MQOO_INPUT_SHARED | MQOO_OUTPUT);
   }
   void TearDown() override {
-    if (h_ != MQHC_UNUSABLE_HCONN) Disconnect(&h_);
     unsetenv("MQAPPLNAME");
-    LqmTest::TearDown();
+    MqiTest::TearDown();
   }
   // Puts md with MQPUT (put1 false) or MQPUT1 to Q1; the reason.
-  MQLONG PutTo(bool put1, MQMD* md, const std::string& data, MQLONG pmoOptions = 0) {
-    if (!put1) return PutMd(h_, q1_, md, data, pmoOptions);
-    MQPMO pmo = {MQPMO_DEFAULT};
-    pmo.Options = pmoOptions;
-    MQOD od = {MQOD_DEFAULT};
-    SetMqField(od.ObjectName, "Q1");
-    MQLONG cc, reason;
-    MQPUT1(h_, &od, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()),
-           &cc, &reason);
-    return CheckCc(cc, reason);
+  MQLONG PutTo(bool put1, MQMD* md, const std::string& data) {
+    return put1 ? Put1(h_, "Q1", md, data) : PutMd(h_, q1_, md, data);
   }
-  static void SetMinCfhVersion(MQLONG version) {
-    EditQmgr("QM1", [version](LqmQmgr* q) { q->MinCfhVersion = version; });
-  }
-  MQHCONN h_ = MQHC_UNUSABLE_HCONN;
-  MQHOBJ q1_ = MQHO_UNUSABLE_HOBJ;
 };
 
 TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
-  const MQLONG D = MQMT_DATAGRAM, NO_REPLY_Q = MQRC_MISSING_REPLY_TO_Q;
-  struct Case {
-    const char* what;
-    MQLONG msgType, reason, feedback = MQFB_NONE, report = MQRO_NONE;
-    const char* replyToQ = "";
-  } cases[] = {
+  const MQLONG D = MQMT_DATAGRAM, NO_REPLY_Q = MQRC_MISSING_REPLY_TO_Q, F0 = MQFB_NONE;
+  struct Case { const char* what; MQLONG msgType, reason, feedback = MQFB_NONE, report = MQRO_NONE;
+      const char* replyToQ = ""; } cases[] = {
       {"datagram", D, 0},
       {"type 0", 0, MQRC_MSG_TYPE_ERROR},
       {"negative type", -8, MQRC_MSG_TYPE_ERROR},
@@ -58,39 +36,33 @@ TEST_F(PutDefaultsTest, TypeFeedbackAndReportsAreChecked) {
       {"application feedback", D, 0, MQFB_APPL_LAST},
       {"negative feedback", D, MQRC_FEEDBACK_ERROR, -1},
       {"request without reply queue", MQMT_REQUEST, NO_REPLY_Q},
-      {"request", MQMT_REQUEST, 0, MQFB_NONE, MQRO_NONE, "RQ"},
-      {"COA without reply queue", D, NO_REPLY_Q, MQFB_NONE, MQRO_COA},
-      {"exception with data, blank reply queue", D, NO_REPLY_Q, MQFB_NONE,
-       MQRO_EXCEPTION_WITH_DATA, " "},
-      {"NAN without reply queue", D, NO_REPLY_Q, MQFB_NONE, MQRO_NAN},
-      {"COD with reply queue", D, 0, MQFB_NONE, MQRO_COD, "RQ"},
+      {"request", MQMT_REQUEST, 0, F0, MQRO_NONE, "RQ"},
+      {"COA without reply queue", D, NO_REPLY_Q, F0, MQRO_COA},
+      {"exception, blank reply queue", D, NO_REPLY_Q, F0, MQRO_EXCEPTION_WITH_DATA, " "},
+      {"NAN without reply queue", D, NO_REPLY_Q, F0, MQRO_NAN},
+      {"COD with reply queue", D, 0, F0, MQRO_COD, "RQ"},
       // Identifier and disposal options ask for no report.
-      {"identifier options only", D, 0, MQFB_NONE,
-       MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID | MQRO_DISCARD_MSG},
+      {"identifiers only", D, 0, F0, MQRO_PASS_MSG_ID | MQRO_PASS_CORREL_ID | MQRO_DISCARD_MSG},
   };
   MQLONG accepted = 0;
-  for (const Case& c : cases) {
-    for (bool put1 : {false, true}) {
-      MQMD md = {MQMD_DEFAULT};
-      md.MsgType = c.msgType;
-      md.Feedback = c.feedback;
-      md.Report = c.report;
-      SetMqField(md.ReplyToQ, c.replyToQ);
-      EXPECT_EQ(PutTo(put1, &md, "t"), c.reason) << c.what << (put1 ? " (MQPUT1)" : "");
-      if (c.reason == 0) accepted++;
-    }
+  for (const Case& c : cases) for (bool put1 : {false, true}) {
+    MQMD md = {MQMD_DEFAULT};
+    md.MsgType = c.msgType;
+    md.Feedback = c.feedback;
+    md.Report = c.report;
+    SetMqField(md.ReplyToQ, c.replyToQ);
+    EXPECT_EQ(c.reason, PutTo(put1, &md, "t")) << c.what << (put1 ? " (MQPUT1)" : "");
+    accepted += c.reason == 0 ? 1 : 0;
   }
-  EXPECT_EQ(Depth("QM1", "Q1"), accepted);
+  EXPECT_EQ(accepted, Depth("QM1", "Q1"));
 }
 
 TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
   // The test process's own name as Linux keeps it: 15 characters at most.
   const std::string comm = std::string(program_invocation_short_name).substr(0, 15);
-  struct Case {
-    const char* env;      // MQAPPLNAME, or null for unset
-    const char* cnoName;  // MQCNO version 7 ApplName, or null for a version-5 MQCNO
-    std::string expected;
-  } cases[] = {
+  // env: MQAPPLNAME, null for unset; cnoName: the ApplName of a version-7
+  // MQCNO, null for a version-5 one.
+  struct Case { const char *env, *cnoName; std::string expected; } cases[] = {
       {nullptr, nullptr, comm},
       {"   ", nullptr, comm},  // blank counts as not set
       {"payroll nightly", nullptr, "payroll nightly"},
@@ -99,16 +71,10 @@ TEST_F(PutDefaultsTest, PutApplNameFollowsTheApplicationsChoice) {
   };
   Disconnect(&h_);
   for (const Case& c : cases) {
-    if (c.env != nullptr)
-      setenv("MQAPPLNAME", c.env, 1);
-    else
-      unsetenv("MQAPPLNAME");
+    (void)(c.env != nullptr ? setenv("MQAPPLNAME", c.env, 1) : unsetenv("MQAPPLNAME"));
     MQCNO cno = {MQCNO_DEFAULT};
     cno.Version = c.cnoName != nullptr ? 7 : 5;
-    if (c.cnoName != nullptr) {
-      memset(cno.ApplName, ' ', sizeof cno.ApplName);
-      memcpy(cno.ApplName, c.cnoName, strlen(c.cnoName));
-    }
+    if (c.cnoName != nullptr) memcpy(cno.ApplName, (c.cnoName + std::string(28, ' ')).data(), 28);
     MQLONG cc, reason;
     MQCONNX(const_cast<char*>("QM1"), &cno, &h_, &cc, &reason);
     ASSERT_EQ(0, reason);
@@ -134,42 +100,34 @@ TEST_F(PutDefaultsTest, OldPcfHeadersAreRefusedInVersionTwoDescriptors) {
   // Headers that zeplo itself moves (old, current, from the future, under a
   // version-1 descriptor) are tried through the program; these are the rest.
   const std::string v1 = Cfh(1, 36, false), v2 = Cfh(2, 36, false), v3 = Cfh(3, 36, false);
-  struct Case {
-    const char* what;
-    MQLONG minVersion;
-    MQLONG mdVersion;
-    const char* format;
-    MQLONG encoding;
-    std::string data;
-    bool put1;
-    MQLONG reason;
-  } cases[] = {
-      {"accepting all, not even a header", 0, 2, MQFMT_ADMIN, MQENC_NATIVE, "AB", false, 0},
-      {"old header by MQPUT1", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v2, true, MQRC_CFH_ERROR},
-      {"old header as MQEVENT", 2, 2, MQFMT_EVENT, MQENC_NATIVE, v1, false, MQRC_CFH_ERROR},
-      {"new enough", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, v2, false, 0},
-      {"current", 3, 2, MQFMT_ADMIN, MQENC_NATIVE, v3 + "params", true, 0},
-      {"big-endian current", 3, 2, MQFMT_ADMIN, 273, Cfh(3, 36, true), false, 0},
-      {"big-endian old", 3, 2, MQFMT_ADMIN, 273, Cfh(1, 36, true), false, MQRC_CFH_ERROR},
+  const MQLONG BIG = 273, E = MQRC_CFH_ERROR;  // BIG: integers big-endian
+  struct Case { const char* what; MQLONG minVersion; std::string data; MQLONG reason;
+      bool put1 = false; const char* format = MQFMT_ADMIN;
+      MQLONG encoding = MQENC_NATIVE, mdVersion = 2; } cases[] = {
+      {"accepting all, not even a header", 0, "AB", 0},
+      {"old header by MQPUT1", 3, v2, E, true},
+      {"old header as MQEVENT", 2, v1, E, false, MQFMT_EVENT},
+      {"new enough", 2, v2, 0},
+      {"current", 3, v3 + "params", 0, true},
+      {"big-endian current", 3, Cfh(3, 36, true), 0, false, MQFMT_ADMIN, BIG},
+      {"big-endian old", 3, Cfh(1, 36, true), E, false, MQFMT_ADMIN, BIG},
       // Read in the wrong order, version 3 would be 0x03000000.
-      {"order from the encoding", 3, 2, MQFMT_ADMIN, 273, v3, false, MQRC_CFH_ERROR},
-      {"bad StrucLength", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, Cfh(3, 40, false), false,
-       MQRC_CFH_ERROR},
-      {"shorter than a header", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, v3.substr(0, 35), false,
-       MQRC_CFH_ERROR},
-      {"empty", 2, 2, MQFMT_ADMIN, MQENC_NATIVE, "", true, MQRC_CFH_ERROR},
-      {"not a PCF format", 3, 2, MQFMT_STRING, MQENC_NATIVE, v1, false, 0},
-      {"version-1 descriptor by MQPUT1", 3, 1, MQFMT_ADMIN, MQENC_NATIVE, "AB", true, 0},
+      {"order from the encoding", 3, v3, E, false, MQFMT_ADMIN, BIG},
+      {"bad StrucLength", 2, Cfh(3, 40, false), E},
+      {"shorter than a header", 2, v3.substr(0, 35), E},
+      {"empty", 2, "", E, true},
+      {"not a PCF format", 3, v1, 0, false, MQFMT_STRING},
+      {"version-1 descriptor by MQPUT1", 3, "AB", 0, true, MQFMT_ADMIN, MQENC_NATIVE, 1},
   };
   MQLONG accepted = 0;
   for (const Case& c : cases) {
-    SetMinCfhVersion(c.minVersion);
+    EditQmgr("QM1", [&c](LqmQmgr* q) { q->MinCfhVersion = c.minVersion; });
     MQMD md = {MQMD_DEFAULT};
     md.Version = c.mdVersion;
     md.Encoding = c.encoding;
     memcpy(md.Format, c.format, 8);
-    EXPECT_EQ(PutTo(c.put1, &md, c.data), c.reason) << c.what;
-    if (c.reason == 0) accepted++;
+    EXPECT_EQ(c.reason, PutTo(c.put1, &md, c.data)) << c.what;
+    accepted += c.reason == 0 ? 1 : 0;
   }
   // A refused put leaves nothing behind.
   EXPECT_EQ(Depth("QM1", "Q1"), accepted);

@@ -5,30 +5,16 @@
 #include <functional>
 #include <thread>
 
-#include "tests/localqm/lqm_test_util.h"
+#include "tests/localqm/mqi_test_util.h"
 
 namespace {
 
-class PutGetTest : public LqmTest {
+class PutGetTest : public MqiTest {
  protected:
   void SetUp() override {
     LqmTest::SetUp();
-    CreateQmgr("QM1", true);
-    LqmQueue q;
-    LqmQueueDefaults(&q, "Q1");
-    q.MaxDepth = 3;
-    q.MaxMsgLength = 100;
-    DefineQueue("QM1", q);
-    DefineLocal("QM1", "Q2");
-    ASSERT_EQ(Connect("QM1", &h_), 0);
-    ASSERT_EQ(Open(h_, "Q1", MQOO_INPUT_SHARED | MQOO_OUTPUT | MQOO_BROWSE | MQOO_SET, &q1_), 0);
+    Start(MQOO_INPUT_SHARED | MQOO_OUTPUT | MQOO_BROWSE | MQOO_SET, 3, 100);
   }
-  void TearDown() override {
-    if (h_ != MQHC_UNUSABLE_HCONN) Disconnect(&h_);
-    LqmTest::TearDown();
-  }
-  MQHCONN h_ = MQHC_UNUSABLE_HCONN;
-  MQHOBJ q1_ = MQHO_UNUSABLE_HOBJ;
 };
 
 MQLONG Set(MQHCONN h, MQHOBJ o, MQLONG selector, MQLONG value) {
@@ -37,15 +23,7 @@ MQLONG Set(MQHCONN h, MQHOBJ o, MQLONG selector, MQLONG value) {
   return CheckCc(cc, reason);
 }
 
-MQLONG Put1(MQHCONN h, const char* queue, void* md, const std::string& data) {
-  MQOD od = {MQOD_DEFAULT};
-  SetMqField(od.ObjectName, queue);
-  MQPMO pmo = {MQPMO_DEFAULT};
-  MQLONG cc, reason;
-  MQPUT1(h, &od, md, &pmo, static_cast<MQLONG>(data.size()), const_cast<char*>(data.data()), &cc,
-         &reason);
-  return CheckCc(cc, reason);
-}
+constexpr MQLONG kFirst = MQGMO_BROWSE_FIRST;
 
 void SetQuiescing(bool quiescing) {
   LqmTest::EditQmgr("QM1", [quiescing](LqmQmgr* q) { q->Quiescing = quiescing; });
@@ -60,83 +38,65 @@ TEST_F(PutGetTest, InhibitsBadParametersAndPutLimits) {
   MQHCONN other;
   MQMD md = {MQMD_DEFAULT};
   char buf[16];
-  auto get = [&](MQLONG options, MQLONG length, char* buffer, MQMD* m, bool gmoGiven,
-                 MQLONG* dataLength, MQLONG wait = 0) {
+  enum { kNoBuffer = 1, kNoMd = 2, kNoGmo = 4, kNoLength = 8 };  // parameters left out
+  auto get = [&](MQLONG options, MQLONG wait = 0, MQLONG length = 16, int missing = 0) {
     MQGMO gmo = {MQGMO_DEFAULT};
     gmo.Options = options;
     gmo.WaitInterval = wait;
-    MQGET(h_, q1_, m, gmoGiven ? &gmo : nullptr, length, buffer, dataLength, &cc, &reason);
-    return reason;
-  };
-  auto put = [&](MQLONG options, MQLONG length, bool pmoGiven = true, MQHOBJ o = 0) {
-    MQPMO pmo = {MQPMO_DEFAULT};
-    pmo.Options = options;
-    MQPUT(h_, o == 0 ? q1_ : o, &md, pmoGiven ? &pmo : nullptr, length, buf, &cc, &reason);
+    MQGET(h_, q1_, missing & kNoMd ? nullptr : &md, missing & kNoGmo ? nullptr : &gmo, length,
+          missing & kNoBuffer ? nullptr : buf, missing & kNoLength ? nullptr : &len, &cc, &reason);
     return reason;
   };
   // `length` bytes under a descriptor with these fields.
-  auto putMd = [&](MQLONG length, MQLONG priority, MQLONG persistence = 0, MQLONG expiry = -1) {
+  auto putMd = [&](MQLONG length, MQLONG priority, MQLONG persistence = 0, MQLONG expiry = -1,
+                   bool pmoGiven = true) {
     MQMD m = {MQMD_DEFAULT};
     m.Priority = priority;
     m.Persistence = persistence;
     m.Expiry = expiry;
     MQPMO pmo = {MQPMO_DEFAULT};
-    std::string data(static_cast<size_t>(length), 'x');
-    MQPUT(h_, q1_, &m, &pmo, length, data.data(), &cc, &reason);
+    std::string data(static_cast<size_t>(length < 0 ? 0 : length), 'x');
+    MQPUT(h_, q1_, &m, pmoGiven ? &pmo : nullptr, length, data.data(), &cc, &reason);
     return reason;
   };
-  const MQLONG S = MQIA_INHIBIT_PUT, G = MQIA_INHIBIT_GET;
-  const struct {
-    const char* what;
-    std::function<MQLONG()> call;
-    MQLONG reason;
-  } cases[] = {
+  const MQLONG S = MQIA_INHIBIT_PUT, G = MQIA_INHIBIT_GET, QQ = MQRC_Q_MGR_QUIESCING;
+  const MQLONG OE = MQRC_OPTIONS_ERROR;
+  const struct { const char* what; std::function<MQLONG()> call; MQLONG reason; } cases[] = {
       {"inhibit puts", [&] { return Set(h_, q1_, S, MQQA_PUT_INHIBITED); }, 0},
       {"put inhibited", [&] { return Put(h_, q1_, "x"); }, MQRC_PUT_INHIBITED},
       {"allow puts", [&] { return Set(h_, q1_, S, MQQA_PUT_ALLOWED); }, 0},
       {"put allowed", [&] { return Put(h_, q1_, "x"); }, 0},
       {"inhibit gets", [&] { return Set(h_, q1_, G, MQQA_GET_INHIBITED); }, 0},
       {"get inhibited", [&] { return Get(h_, q1_, nullptr); }, MQRC_GET_INHIBITED},
-      {"browse inhibited", [&] { return Get(h_, q1_, nullptr, MQGMO_BROWSE_FIRST); },
-       MQRC_GET_INHIBITED},
+      {"browse inhibited", [&] { return Get(h_, q1_, nullptr, kFirst); }, MQRC_GET_INHIBITED},
       {"allow gets", [&] { return Set(h_, q1_, G, MQQA_GET_ALLOWED); }, 0},
       {"quiesce", [&] { return SetQuiescing(true), 0; }, 0},
       {"open asking", [&] { return Open(h_, "Q2", MQOO_OUTPUT | MQOO_FAIL_IF_QUIESCING, &q2); },
-       MQRC_Q_MGR_QUIESCING},
-      {"put asking", [&] { return Put(h_, q1_, "x", MQPMO_FAIL_IF_QUIESCING); },
-       MQRC_Q_MGR_QUIESCING},
-      {"get asking", [&] { return Get(h_, q1_, nullptr, MQGMO_FAIL_IF_QUIESCING); },
-       MQRC_Q_MGR_QUIESCING},
+       QQ},
+      {"put asking", [&] { return Put(h_, q1_, "x", MQPMO_FAIL_IF_QUIESCING); }, QQ},
+      {"get asking", [&] { return Get(h_, q1_, nullptr, MQGMO_FAIL_IF_QUIESCING); }, QQ},
       {"put not asking", [&] { return Put(h_, q1_, "x"); }, 0},
       {"get not asking", [&] { return Get(h_, q1_, nullptr); }, 0},
-      {"new connection", [&] { return Connect("QM1", &other); }, MQRC_Q_MGR_QUIESCING},
+      {"new connection", [&] { return Connect("QM1", &other); }, QQ},
       {"quiesced no more", [&] { return SetQuiescing(false), 0; }, 0},
       {"bad inhibit value", [&] { return Set(h_, q1_, G, 5); }, MQRC_INHIBIT_VALUE_ERROR},
       {"not settable", [&] { return Set(h_, q1_, MQIA_MAX_Q_DEPTH, 5); }, MQRC_SELECTOR_ERROR},
-      {"negative buffer length", [&] { return get(0, -1, buf, &md, true, &len); },
-       MQRC_BUFFER_LENGTH_ERROR},
-      {"null buffer", [&] { return get(0, 16, nullptr, &md, true, &len); }, MQRC_BUFFER_ERROR},
-      {"null MQMD", [&] { return get(0, 16, buf, nullptr, true, &len); }, MQRC_MD_ERROR},
-      {"null MQGMO", [&] { return get(0, 16, buf, &md, false, &len); }, MQRC_GMO_ERROR},
-      {"null data length", [&] { return get(0, 16, buf, &md, true, nullptr); },
-       MQRC_DATA_LENGTH_ERROR},
-      {"two browse options",
-       [&] { return get(MQGMO_BROWSE_FIRST | MQGMO_BROWSE_NEXT, 16, buf, &md, true, &len); },
-       MQRC_OPTIONS_ERROR},
-      {"browse under syncpoint",
-       [&] { return get(MQGMO_BROWSE_FIRST | MQGMO_SYNCPOINT, 16, buf, &md, true, &len); },
-       MQRC_OPTIONS_ERROR},
-      {"bad wait interval", [&] { return get(MQGMO_WAIT, 16, buf, &md, true, &len, -5); },
-       MQRC_WAIT_INTERVAL_ERROR},
-      {"signals", [&] { return get(MQGMO_SET_SIGNAL, 16, buf, &md, true, &len); },
-       MQRC_OPTIONS_ERROR},
-      {"negative put length", [&] { return put(0, -1); }, MQRC_BUFFER_LENGTH_ERROR},
-      {"both syncpoint options", [&] { return put(MQPMO_SYNCPOINT | MQPMO_NO_SYNCPOINT, 1); },
-       MQRC_OPTIONS_ERROR},
-      {"set context not opened for", [&] { return put(MQPMO_SET_ALL_CONTEXT, 1); },
+      {"negative buffer length", [&] { return get(0, 0, -1); }, MQRC_BUFFER_LENGTH_ERROR},
+      {"null buffer", [&] { return get(0, 0, 16, kNoBuffer); }, MQRC_BUFFER_ERROR},
+      {"null MQMD", [&] { return get(0, 0, 16, kNoMd); }, MQRC_MD_ERROR},
+      {"null MQGMO", [&] { return get(0, 0, 16, kNoGmo); }, MQRC_GMO_ERROR},
+      {"null data length", [&] { return get(0, 0, 16, kNoLength); }, MQRC_DATA_LENGTH_ERROR},
+      {"two browse options", [&] { return get(kFirst | MQGMO_BROWSE_NEXT); }, OE},
+      {"browse under syncpoint", [&] { return get(kFirst | MQGMO_SYNCPOINT); }, OE},
+      {"bad wait interval", [&] { return get(MQGMO_WAIT, -5); }, MQRC_WAIT_INTERVAL_ERROR},
+      {"signals", [&] { return get(MQGMO_SET_SIGNAL); }, OE},
+      {"negative put length", [&] { return putMd(-1, 0); }, MQRC_BUFFER_LENGTH_ERROR},
+      {"both syncpoint options",
+       [&] { return Put(h_, q1_, "x", MQPMO_SYNCPOINT | MQPMO_NO_SYNCPOINT); }, OE},
+      {"set context not opened for", [&] { return Put(h_, q1_, "x", MQPMO_SET_ALL_CONTEXT); },
        MQRC_NOT_OPEN_FOR_SET_ALL},
-      {"null MQPMO", [&] { return put(0, 1, false); }, MQRC_PMO_ERROR},
-      {"bad object handle", [&] { return put(0, 1, true, 999); }, MQRC_HOBJ_ERROR},
+      {"null MQPMO", [&] { return putMd(1, 0, 0, -1, false); }, MQRC_PMO_ERROR},
+      {"bad object handle", [&] { return Put(h_, 999, "x"); }, MQRC_HOBJ_ERROR},
       {"none of that touched the queue", [&] { return Depth("QM1", "Q1"); }, 1},
       {"empty it", [&] { return Get(h_, q1_, nullptr); }, 0},
       {"fits", [&] { return putMd(100, 0); }, 0},
@@ -162,11 +122,7 @@ TEST_F(PutGetTest, InhibitsBadParametersAndPutLimits) {
 
 TEST_F(PutGetTest, TruncationAndZeroLengthBuffers) {
   ASSERT_EQ(Put(h_, q1_, "0123456789"), 0);
-  struct Case {
-    MQLONG options, buffer, reason;
-    const char* data;
-    MQLONG depthAfter;
-  } cases[] = {
+  struct Case { MQLONG options, buffer, reason; const char* data; MQLONG depthAfter; } cases[] = {
       {MQGMO_NO_WAIT, 0, MQRC_TRUNCATED_MSG_FAILED, "", 1},
       {MQGMO_NO_WAIT, 4, MQRC_TRUNCATED_MSG_FAILED, "0123", 1},
       {MQGMO_BROWSE_FIRST, 4, MQRC_TRUNCATED_MSG_FAILED, "0123", 1},
@@ -189,23 +145,18 @@ TEST_F(PutGetTest, TruncationAndZeroLengthBuffers) {
 }
 
 TEST_F(PutGetTest, MatchOptionsPickTheMessage) {
-  MQMD put = {MQMD_DEFAULT};
-  put.Version = 2;
-  std::vector<MQMD> sent;
+  std::vector<MQMD> sent(3, MQMD{MQMD_DEFAULT});  // each MsgId filled in by its put
   for (int i = 0; i < 3; ++i) {
-    MQMD md = put;
+    MQMD& md = sent[i];
+    md.Version = 2;
     memset(md.CorrelId, i == 2 ? 'B' : 'A', 24);
     memset(md.GroupId, 'g' + i, 24);
     ASSERT_EQ(PutMd(h_, q1_, &md, std::string(1, static_cast<char>('0' + i))), 0);
-    sent.push_back(md);  // MsgId filled in by the put
   }
   EXPECT_NE(memcmp(sent[0].MsgId, sent[1].MsgId, 24), 0);
-  struct Case {
-    MQLONG gmoVersion, matchOptions;
-    int msgIdOf, correlIdOf;  // -1: none
-    MQLONG reason;
-    const char* data;
-  } cases[] = {
+  // msgIdOf, correlIdOf: the message whose identifier the get asks for, -1: none.
+  struct Case { MQLONG gmoVersion, matchOptions; int msgIdOf, correlIdOf; MQLONG reason;
+      const char* data; } cases[] = {
       // Matching in delivery order is in the delivery-order tests; here
       // what the version and the options ask for.
       {2, MQMO_NONE, 1, 2, 0, "0"},  // fields given but not matched on
@@ -264,12 +215,8 @@ TEST_F(PutGetTest, SyncpointVisibilityCommitAndBackout) {
 TEST_F(PutGetTest, ConversionOfStringData) {
   MQHOBJ o2;
   ASSERT_EQ(Open(h_, "Q2", MQOO_INPUT_SHARED | MQOO_OUTPUT, &o2), 0);
-  struct Case {
-    const char* format;
-    MQLONG putCcsid, getCcsid;
-    std::string in, out;
-    MQLONG reason, ccsidAfter;
-  } cases[] = {
+  struct Case { const char* format; MQLONG putCcsid, getCcsid; std::string in, out;
+      MQLONG reason, ccsidAfter; } cases[] = {
       {MQFMT_STRING, 819, 37, "AB", "\xC1\xC2", 0, 37},
       {MQFMT_STRING, 819, 0, "caf\xE9", "caf\xC3\xA9", 0, 1208},  // 0: the qmgr's CCSID
       {MQFMT_STRING, 819, 9999, "AB", "AB", MQRC_NOT_CONVERTED, 819},
@@ -297,10 +244,7 @@ TEST_F(PutGetTest, ConversionOfStringData) {
 // version-1 reader gets the version-2 fields in an MQMDE before the data,
 // and a version-1 put of that turns it back into those fields.
 TEST_F(PutGetTest, Put1AndVersionOneStructures) {
-  struct {
-    MQMD1 md;
-    char guard[40];
-  } v1;
+  struct { MQMD1 md; char guard[40]; } v1;
   const MQMD1 init = {MQMD1_DEFAULT};
   const std::string guard(sizeof v1.guard, 0x5A);
   v1.md = init;
@@ -354,10 +298,7 @@ TEST_F(PutGetTest, Put1AndVersionOneStructures) {
 // A getter waiting with the option is told as soon as quiescing starts.
 TEST_F(PutGetTest, WaitingGetterIsToldOfQuiescing) {
   std::string data;
-  std::thread later([] {
-    usleep(200 * 1000);
-    SetQuiescing(true);
-  });
+  std::thread later([] { usleep(200 * 1000), SetQuiescing(true); });
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Get(h_, q1_, &data, MQGMO_WAIT | MQGMO_FAIL_IF_QUIESCING, nullptr, 64, 10000),
             MQRC_Q_MGR_QUIESCING);
@@ -367,24 +308,16 @@ TEST_F(PutGetTest, WaitingGetterIsToldOfQuiescing) {
 
 // Every call named by a fault is hooked: with a one-shot fault set, the
 // call fails with its reason once and works the next time.
-TEST_F(LqmTest, EveryCallHonoursItsFault) {
-  CreateQmgr("QMF");
-  DefineLocal("QMF", "QF");
-  MQLONG cc, reason;
-  const struct {
-    const char* call;
-    std::function<MQLONG(MQHCONN*, MQHOBJ*)> run;
-  } cases[] = {
-      {"MQOPEN", [](MQHCONN* h, MQHOBJ* o) { return Open(*h, "QF", MQOO_OUTPUT, o); }},
+TEST_F(PutGetTest, EveryCallHonoursItsFault) {
+  MQLONG cc, reason, sel = MQIA_Q_TYPE, value;
+  MQMD md = {MQMD_DEFAULT};
+  const struct { const char* call; std::function<MQLONG(MQHCONN*, MQHOBJ*)> run; } cases[] = {
+      {"MQOPEN", [](MQHCONN* h, MQHOBJ* o) { return Open(*h, "Q2", MQOO_OUTPUT, o); }},
       {"MQPUT", [](MQHCONN* h, MQHOBJ* o) { return Put(*h, *o, "x"); }},
-      {"MQPUT1", [](MQHCONN* h, MQHOBJ*) { MQMD md = {MQMD_DEFAULT}; return Put1(*h, "QF", &md, "p"); }},
+      {"MQPUT1", [&](MQHCONN* h, MQHOBJ*) { return Put1(*h, "Q2", &md, "p"); }},
       {"MQGET", [](MQHCONN* h, MQHOBJ* o) { return Get(*h, *o, nullptr); }},
-      {"MQINQ",
-       [&](MQHCONN* h, MQHOBJ* o) {
-         MQLONG sel = MQIA_Q_TYPE, value;
-         MQINQ(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason);
-         return reason;
-       }},
+      {"MQINQ", [&](MQHCONN* h, MQHOBJ* o) {
+         return MQINQ(*h, *o, 1, &sel, 1, &value, 0, nullptr, &cc, &reason), reason; }},
       {"MQSET", [](MQHCONN* h, MQHOBJ* o) { return Set(*h, *o, MQIA_INHIBIT_PUT, 0); }},
       {"MQCMIT", [](MQHCONN* h, MQHOBJ*) { return EndUnit(*h, true); }},
       {"MQBACK", [](MQHCONN* h, MQHOBJ*) { return EndUnit(*h, false); }},
@@ -392,42 +325,33 @@ TEST_F(LqmTest, EveryCallHonoursItsFault) {
   for (const auto& c : cases) {
     MQHCONN h;
     MQHOBJ o;
-    ASSERT_EQ(Connect("QMF", &h), 0);
-    ASSERT_EQ(Open(h, "QF", MQOO_OUTPUT | MQOO_INPUT_SHARED | MQOO_INQUIRE | MQOO_SET, &o), 0);
+    ASSERT_EQ(Connect("QM1", &h), 0);
+    ASSERT_EQ(Open(h, "Q2", MQOO_OUTPUT | MQOO_INPUT_SHARED | MQOO_INQUIRE | MQOO_SET, &o), 0);
     ASSERT_EQ(Put(h, o, "m"), 0);
-    WithStore("QMF", [&](LqmStore* s) { return LqmFaultAdd(s, c.call, "", 2195, 0, 1); });
+    WithStore("QM1", [&](LqmStore* s) { return LqmFaultAdd(s, c.call, "", 2195, 0, 1); });
     MQHOBJ spare = o;
     EXPECT_EQ(c.run(&h, &spare), 2195) << c.call;
     EXPECT_EQ(c.run(&h, &spare), 0) << c.call << " (fault used up)";
     if (spare != o) Close(h, &spare);
     Close(h, &o);
     Disconnect(&h);
-    WithStore("QMF", [](LqmStore* s) { return LqmFaultClear(s); });
+    WithStore("QM1", [](LqmStore* s) { return LqmFaultClear(s); });
   }
   // Connect and disconnect too.
-  WithStore("QMF", [](LqmStore* s) { return LqmFaultAdd(s, "MQCONNX", "", 2059, 0, 1); });
+  WithStore("QM1", [](LqmStore* s) { return LqmFaultAdd(s, "MQCONNX", "", 2059, 0, 1); });
   MQHCONN h;
-  EXPECT_EQ(Connect("QMF", &h), 2059);
-  ASSERT_EQ(Connect("QMF", &h), 0);
-  WithStore("QMF", [](LqmStore* s) { return LqmFaultAdd(s, "MQDISC", "", 2195, 0, 1); });
+  EXPECT_EQ(Connect("QM1", &h), 2059);
+  ASSERT_EQ(Connect("QM1", &h), 0);
+  WithStore("QM1", [](LqmStore* s) { return LqmFaultAdd(s, "MQDISC", "", 2195, 0, 1); });
   MQDISC(&h, &cc, &reason);
   EXPECT_EQ(reason, 2195);
   EXPECT_EQ(h, MQHC_UNUSABLE_HCONN);  // the connection is gone all the same
 }
 
-using PutRecordsTest = LqmTest;
-
 // Message records of a put to a distribution list: one MsgId, each
 // destination its own CorrelId and Feedback.
-TEST_F(PutRecordsTest, DistributionListPutMessageRecords) {
-  CreateQmgr("QM1");
-  DefineLocal("QM1", "QA");
-  DefineLocal("QM1", "QB");
-  MQHCONN h;
-  ASSERT_EQ(Connect("QM1", &h), 0);
-  MQOR ors[2] = {};
-  SetMqField(ors[0].ObjectName, "QA");
-  SetMqField(ors[1].ObjectName, "QB");
+TEST_F(PutGetTest, DistributionListPutMessageRecords) {
+  MQOR ors[2] = {{"Q1", ""}, {"Q2", ""}};
   MQOD od = {MQOD_DEFAULT};
   od.Version = MQOD_VERSION_2;
   od.RecsPresent = 2;
@@ -438,10 +362,7 @@ TEST_F(PutRecordsTest, DistributionListPutMessageRecords) {
     MQLONG Feedback;
   } recs[2];
   static_assert(sizeof(Rec) == 28, "records are packed field after field");
-  memset(recs[0].CorrelId, 'A', 24);
-  recs[0].Feedback = 11;
-  memset(recs[1].CorrelId, 'B', 24);
-  recs[1].Feedback = 22;
+  for (int i = 0; i < 2; ++i) memset(recs[i].CorrelId, 'A' + i, 24), recs[i].Feedback = 11 + 11 * i;
   MQRR rrs[2];
   MQMD md = {MQMD_DEFAULT};
   MQPMO pmo = {MQPMO_DEFAULT};
@@ -451,30 +372,29 @@ TEST_F(PutRecordsTest, DistributionListPutMessageRecords) {
   pmo.PutMsgRecPtr = recs;
   pmo.ResponseRecPtr = rrs;
   MQLONG cc, reason;
-  MQPUT1(h, &od, &md, &pmo, 1, const_cast<char*>("d"), &cc, &reason);
+  MQPUT1(h_, &od, &md, &pmo, 1, const_cast<char*>("d"), &cc, &reason);
   ASSERT_EQ(reason, 0);
   EXPECT_EQ(pmo.KnownDestCount, 2);
-  const char* queues[] = {"QA", "QB"};
+  const char* queues[] = {"Q1", "Q2"};
   for (int i = 0; i < 2; ++i) {
     MQHOBJ o;
-    ASSERT_EQ(Open(h, queues[i], MQOO_INPUT_SHARED, &o), 0);
+    ASSERT_EQ(Open(h_, queues[i], MQOO_INPUT_SHARED, &o), 0);
     MQMD got = {MQMD_DEFAULT};
     std::string data;
-    ASSERT_EQ(Get(h, o, &data, MQGMO_NO_WAIT, &got), 0);
-    EXPECT_EQ(got.CorrelId[0], i == 0 ? 'A' : 'B');
-    EXPECT_EQ(got.Feedback, i == 0 ? 11 : 22);
+    ASSERT_EQ(Get(h_, o, &data, MQGMO_NO_WAIT, &got), 0);
+    EXPECT_EQ('A' + i, got.CorrelId[0]);
+    EXPECT_EQ(11 + 11 * i, got.Feedback);
     EXPECT_EQ(memcmp(got.MsgId, md.MsgId, 24), 0) << "one MsgId for the list";
-    Close(h, &o);
+    Close(h_, &o);
   }
   // Record fields that do not exist, and a count that does not match.
   pmo.PutMsgRecFields = 0x100;
-  MQPUT1(h, &od, &md, &pmo, 1, const_cast<char*>("d"), &cc, &reason);
+  MQPUT1(h_, &od, &md, &pmo, 1, const_cast<char*>("d"), &cc, &reason);
   EXPECT_EQ(reason, MQRC_PMO_RECORD_FLAGS_ERROR);
   pmo.PutMsgRecFields = MQPMRF_FEEDBACK;
   pmo.RecsPresent = 3;
-  MQPUT1(h, &od, &md, &pmo, 1, const_cast<char*>("d"), &cc, &reason);
+  MQPUT1(h_, &od, &md, &pmo, 1, const_cast<char*>("d"), &cc, &reason);
   EXPECT_EQ(reason, MQRC_RECS_PRESENT_ERROR);
-  Disconnect(&h);
 }
 
 }  // namespace
