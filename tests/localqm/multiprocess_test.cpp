@@ -5,7 +5,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <set>
 
 #include "tests/localqm/lqm_test_util.h"
 
@@ -21,25 +20,11 @@ class MultiProcessTest : public LqmTest {
   }
 };
 
-// Runs `body` in a child process; its return value is the exit status.
-// The child never returns into the test framework.
-template <typename F>
-pid_t Spawn(F body) {
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  return pid;
-}
-
-bool WriteAll(int fd, const void* p, size_t n) {
-  const char* c = static_cast<const char*>(p);
-  while (n > 0) {
-    ssize_t w = write(fd, c, n);
-    if (w <= 0) return false;
-    c += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
+// What the children report goes through pipes a few bytes at a time: each
+// write is atomic (below PIPE_BUF), whole or failed.
+template <typename T>
+bool Send(int fd, const T& value) {
+  return write(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
 }
 
 constexpr int kMessages = 10000;
@@ -61,7 +46,7 @@ TEST_F(MultiProcessTest, ProducerAndTwoConsumersLoseAndDuplicateNothing) {
         if (r == MQRC_NO_MSG_AVAILABLE) break;
         if (r != 0) return 11;
         int n = atoi(data.c_str());
-        if (!WriteAll(pipes[index][1], &n, sizeof n)) return 12;
+        if (!Send(pipes[index][1], n)) return 12;
         static int sinceCommit = 0;
         if (++sinceCommit % 50 == 0 && EndUnit(h, true) != 0) return 13;
       }
@@ -98,12 +83,10 @@ TEST_F(MultiProcessTest, ProducerAndTwoConsumersLoseAndDuplicateNothing) {
   EXPECT_EQ(WaitExit(c0), 0);
   EXPECT_EQ(WaitExit(c1), 0);
   std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen.size(), static_cast<size_t>(kMessages));
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kMessages));
   EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end()) << "a duplicate";
-  if (!seen.empty()) {
-    EXPECT_EQ(seen.front(), 0);
-    EXPECT_EQ(seen.back(), kMessages - 1);
-  }
+  EXPECT_EQ(seen.front(), 0);
+  EXPECT_EQ(seen.back(), kMessages - 1);
   EXPECT_EQ(Depth("QM1", "Q1"), 0);
 }
 
@@ -126,8 +109,7 @@ TEST_F(MultiProcessTest, KilledInsideAUnitOfWorkPutsEverythingBack) {
       if (Get(vh, in, &data, MQGMO_SYNCPOINT) != 0) return 2;
       if (Put(vh, out, data, MQPMO_SYNCPOINT) != 0) return 3;
     }
-    char c = 'r';
-    if (!WriteAll(ready[1], &c, 1)) return 4;
+    if (!Send(ready[1], 'r')) return 4;
     pause();
     return 5;
   });
@@ -150,19 +132,8 @@ TEST_F(MultiProcessTest, KilledInsideAUnitOfWorkPutsEverythingBack) {
   Disconnect(&other);
   EXPECT_EQ(Depth("QM1", "Q2"), 0);
   EXPECT_EQ(Depth("QM1", "Q1"), 10);
-  std::vector<std::pair<std::string, MQLONG>> browsed;
-  MQLONG option = MQGMO_BROWSE_FIRST;
-  for (;;) {
-    MQMD md = {MQMD_DEFAULT};
-    if (Get(h, o, &data, option, &md) != 0) break;
-    browsed.emplace_back(data, md.BackoutCount);
-    option = MQGMO_BROWSE_NEXT;
-  }
-  ASSERT_EQ(browsed.size(), 10u);
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(browsed[i].first, std::to_string(i)) << "order kept";
-    EXPECT_EQ(browsed[i].second, i < 5 ? 1 : 0) << i;
-  }
+  // In order, the five the victim took counted as backed out once.
+  EXPECT_EQ("0/1 1/1 2/1 3/1 4/1 5/0 6/0 7/0 8/0 9/0", Browsed(h, o));
   Disconnect(&h);
 }
 
@@ -198,8 +169,7 @@ TEST_F(MultiProcessTest, WaitingGetIsWokenByAnotherProcessesPut) {
         MQHOBJ po;
         if (Connect("QM1", &ph) != 0 || Open(ph, "Q1", MQOO_OUTPUT, &po) != 0) return 1;
         if (Put(ph, po, "wake") != 0) return 2;
-        int64_t t = NowMs();
-        return WriteAll(stamp[1], &t, sizeof t) ? 0 : 3;
+        return Send(stamp[1], NowMs()) ? 0 : 3;
       });
     }
     close(stamp[1]);

@@ -36,17 +36,6 @@ class RecoveryLogTest : public LqmTest {
                             [&](const LqmLogRecord& r) { out.push_back(r); }));
     return out;
   }
-  // Runs dmpmqlog with `args`; *out gets its standard output.
-  static int Dmpmqlog(const std::string& args, std::string* out) {
-    std::string command = std::string(ZEPLO_BUILD_DIR) + "/mqinst/bin/dmpmqlog " + args;
-    FILE* p = popen(command.c_str(), "r");
-    out->clear();
-    char block[4096];
-    size_t n;
-    while (p != nullptr && (n = fread(block, 1, sizeof block, p)) > 0) out->append(block, n);
-    int status = p != nullptr ? pclose(p) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
 };
 
 std::string Bytes(size_t n) {
@@ -193,8 +182,9 @@ TEST_F(RecoveryLogTest, DmpmqlogPrintsTheRangeAskedForAndRefusesWhatItCannotRead
       {"-s 1:2", 1, 0, "AMQ7703:"},
   };
   for (const Case& c : cases) {
-    std::string out;
-    EXPECT_EQ(c.Exit, Dmpmqlog(c.Args, &out)) << c.Args << "\n" << out;
+    ToolRun run = RunCommand(std::string(ZEPLO_BUILD_DIR) + "/mqinst/bin/dmpmqlog " + c.Args);
+    const std::string& out = run.out;
+    EXPECT_EQ(c.Exit, run.status) << c.Args << "\n" << out << run.err;
     int count = 0;
     for (size_t at = 0; (at = out.find("LOG RECORD - LSN", at)) != std::string::npos; ++at) count++;
     EXPECT_EQ(c.Records, count) << c.Args;

@@ -23,9 +23,7 @@ constexpr int kDeep = 1500;
 constexpr long kSlack = 40;
 
 struct Cost {
-  long Steps = 0;
-  long FullScanSteps = 0;
-  long Sorts = 0;
+  long Steps = 0, FullScanSteps = 0, Sorts = 0;
   std::set<std::string> Sql;
 };
 
@@ -43,11 +41,10 @@ int OnProfile(unsigned type, void* context, void* p, void*) {
 // Forgets what every statement of `db` counted so far.
 void ResetCounters(sqlite3* db) {
   for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st != nullptr;
-       st = sqlite3_next_stmt(db, st)) {
-    sqlite3_stmt_status(st, SQLITE_STMTSTATUS_VM_STEP, 1);
-    sqlite3_stmt_status(st, SQLITE_STMTSTATUS_FULLSCAN_STEP, 1);
-    sqlite3_stmt_status(st, SQLITE_STMTSTATUS_SORT, 1);
-  }
+       st = sqlite3_next_stmt(db, st))
+    for (int op :
+         {SQLITE_STMTSTATUS_VM_STEP, SQLITE_STMTSTATUS_FULLSCAN_STEP, SQLITE_STMTSTATUS_SORT})
+      sqlite3_stmt_status(st, op, 1);
 }
 
 // One queue of a given depth, a connection with a handle on it, and a
@@ -60,6 +57,7 @@ struct Bench {
   std::vector<MQMD> Sent;  // descriptors as stored, in put order
 };
 
+// MQGET through the store of this process; *data gets at most 256 bytes.
 MQLONG CallGet(MQHCONN hconn, MQHOBJ hobj, MQLONG options, MQLONG matchOptions = MQMO_NONE,
                const MQMD* match = nullptr, std::string* data = nullptr) {
   MQMD md = {MQMD_DEFAULT};
@@ -76,37 +74,54 @@ MQLONG CallGet(MQHCONN hconn, MQHOBJ hobj, MQLONG options, MQLONG matchOptions =
   return reason;
 }
 
-MQLONG CallPut(MQHCONN hconn, MQHOBJ hobj, MQLONG options) {
+// A get of the measured connection that must bring message `want` ("m<want>"),
+// or any message when `want` is negative.
+void ExpectGet(Bench* b, MQLONG options, int want = -1, MQLONG matchOptions = MQMO_NONE,
+               const MQMD* match = nullptr) {
+  std::string data;
+  EXPECT_EQ(CallGet(b->Hconn, b->Hobj, options, matchOptions, match, &data), 0);
+  if (want >= 0) {
+    EXPECT_EQ(data, "m" + std::to_string(want));
+  }
+}
+
+// A one-byte put of the measured connection that must work.
+void ExpectPut(Bench* b, MQLONG options) {
   MQMD md = {MQMD_DEFAULT};
   MQPMO pmo = {MQPMO_DEFAULT};
   pmo.Options = options;
   char c = 'p';
   MQLONG cc, reason;
-  LqmMQPUT(hconn, hobj, &md, &pmo, 1, &c, &cc, &reason);
-  return reason;
+  LqmMQPUT(b->Hconn, b->Hobj, &md, &pmo, 1, &c, &cc, &reason);
+  EXPECT_EQ(reason, 0);
 }
 
-MQLONG Connect2(MQHCONN* hconn) {
+// MQCMIT, or MQBACK when `commit` is false, of the measured connection.
+void EndUnit(Bench* b, bool commit) {
+  MQLONG cc, reason;
+  if (commit) LqmMQCMIT(b->Hconn, &cc, &reason);
+  else LqmMQBACK(b->Hconn, &cc, &reason);
+  EXPECT_EQ(reason, 0);
+}
+
+// Connects to QM and opens `queue` for everything the cases do.
+void ConnectOpen(const std::string& queue, MQHCONN* hconn, MQHOBJ* hobj) {
   MQCHAR48 name = "QM";
   MQCNO cno = {MQCNO_DEFAULT};
-  MQLONG cc, reason;
-  LqmMQCONNX(name, &cno, hconn, &cc, &reason);
-  return reason;
-}
-
-MQLONG Open2(MQHCONN hconn, const std::string& queue, MQHOBJ* hobj) {
   MQOD od = {MQOD_DEFAULT};
   snprintf(od.ObjectName, sizeof od.ObjectName, "%s", queue.c_str());
   MQLONG cc, reason;
-  LqmMQOPEN(hconn, &od, MQOO_INPUT_SHARED | MQOO_BROWSE | MQOO_OUTPUT | MQOO_INQUIRE, hobj, &cc,
+  LqmMQCONNX(name, &cno, hconn, &cc, &reason);
+  EXPECT_EQ(reason, 0);
+  LqmMQOPEN(*hconn, &od, MQOO_INPUT_SHARED | MQOO_BROWSE | MQOO_OUTPUT | MQOO_INQUIRE, hobj, &cc,
             &reason);
-  return reason;
+  EXPECT_EQ(reason, 0);
 }
 
 // Stores `depth` messages in one transaction: message i has the priority
 // and identifiers that `shape` gives it (defaults: priority 5, a new
 // MsgId, no CorrelId or GroupId).
-void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape,
+void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape = nullptr,
           MQLONG expiryTenths = -1) {
   LqmStore s{};
   ASSERT_EQ(LqmStoreOpen("QM", &s), 0);
@@ -117,17 +132,17 @@ void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape,
     md.Priority = 5;
     LqmNewId(s.Name, md.MsgId);
     if (shape) shape(i, &md);
-    char text[16];
-    int n = snprintf(text, sizeof text, "m%d", static_cast<int>(b->Sent.size()));
-    ASSERT_EQ(
-        LqmMsgInsert(&s, b->Queue.c_str(), &md, text, static_cast<size_t>(n), expiryTenths, false),
-        0);
+    std::string text = "m" + std::to_string(b->Sent.size());
+    ASSERT_EQ(0, LqmMsgInsert(&s, b->Queue.c_str(), &md, text.data(), text.size(), expiryTenths,
+                              false));
     b->Sent.push_back(md);
   }
   ASSERT_EQ(LqmTxnEnd(&s, 0), 0);
   LqmStoreClose(&s);
 }
+void FillAll(Bench* b) { Fill(b, b->Depth); }
 
+// Browses the first `count` messages (those matching `match`).
 void Browse(Bench* b, int count, MQLONG matchOptions = MQMO_NONE, const MQMD* match = nullptr) {
   for (int i = 0; i < count; ++i)
     ASSERT_EQ(CallGet(b->Hconn, b->Hobj, i == 0 ? MQGMO_BROWSE_FIRST : MQGMO_BROWSE_NEXT,
@@ -145,86 +160,52 @@ struct CostCase {
 void SetCorrel(MQMD* md, char c) { memset(md->CorrelId, c, 24); }
 
 const std::vector<CostCase>& Cases() {
+  using B = Bench*;
   static const std::vector<CostCase> cases = {
-      {"browse first", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) { EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_FIRST), 0); }},
-      {"browse next deep within one priority",
-       [](Bench* b) {
-         Fill(b, b->Depth, nullptr);
-         Browse(b, b->Depth - 3);
-       },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth - 3));
-       }},
+      {"browse first", FillAll, [](B b) { ExpectGet(b, MQGMO_BROWSE_FIRST, 0); }},
+      {"browse next deep within one priority", [](B b) { FillAll(b), Browse(b, b->Depth - 3); },
+       [](B b) { ExpectGet(b, MQGMO_BROWSE_NEXT, b->Depth - 3); }},
       {"browse next from the end of one priority into the next",
-       [](Bench* b) {
+       [](B b) {
          Fill(b, b->Depth, [&](int i, MQMD* md) { md->Priority = i == b->Depth - 1 ? 2 : 7; });
          Browse(b, b->Depth - 1);
        },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth - 1));
-       }},
-      {"get under a deep browse cursor",
-       [](Bench* b) {
-         Fill(b, b->Depth, nullptr);
-         Browse(b, b->Depth - 2);
-       },
-       [](Bench* b) { EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_MSG_UNDER_CURSOR), 0); }},
+       [](B b) { ExpectGet(b, MQGMO_BROWSE_NEXT, b->Depth - 1); }},
+      {"get under a deep browse cursor", [](B b) { FillAll(b), Browse(b, b->Depth - 2); },
+       [](B b) { ExpectGet(b, MQGMO_MSG_UNDER_CURSOR, b->Depth - 3); }},
       {"get behind half the queue held by another unit of work",
-       [](Bench* b) {
-         Fill(b, b->Depth, nullptr);
+       [](B b) {
+         FillAll(b);
          for (int i = 0; i < b->Depth / 2; ++i)
            ASSERT_EQ(CallGet(b->Other, b->OtherObj, MQGMO_SYNCPOINT), 0);
        },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth / 2));
-       }},
-      {"get matching the MsgId of the last message", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_MSG_ID,
-                           &b->Sent.back(), &data),
-                   0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth - 1));
-       }},
+       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, b->Depth / 2); }},
+      {"get matching the MsgId of the last message", FillAll,
+       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, -1, MQMO_MATCH_MSG_ID, &b->Sent.back()); }},
       {"get matching a CorrelId only the last message has",
-       [](Bench* b) {
+       [](B b) {
          Fill(b, b->Depth, [&](int i, MQMD* md) { SetCorrel(md, i == b->Depth - 1 ? 'Z' : 'A'); });
        },
-       [](Bench* b) {
-         EXPECT_EQ(
-             CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_CORREL_ID, &b->Sent.back()),
-             0);
-       }},
+       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, -1, MQMO_MATCH_CORREL_ID, &b->Sent.back()); }},
       {"get matching a GroupId and CorrelId behind many of that CorrelId",
-       [](Bench* b) {
+       [](B b) {
          Fill(b, b->Depth, [&](int i, MQMD* md) {
            SetCorrel(md, 'C');
            if (i == b->Depth - 1) memset(md->GroupId, 'G', 24);
          });
        },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT,
-                           MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID, &b->Sent.back()),
-                   0);
+       [](B b) {
+         ExpectGet(b, MQGMO_NO_SYNCPOINT, -1, MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID,
+                   &b->Sent.back());
        }},
       {"browse next deep among messages sharing a CorrelId",
-       [](Bench* b) {
+       [](B b) {
          Fill(b, b->Depth, [](int, MQMD* md) { SetCorrel(md, 'S'); });
          Browse(b, b->Depth - 3, MQMO_MATCH_CORREL_ID, &b->Sent[0]);
        },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_MATCH_CORREL_ID, &b->Sent[0]),
-                   0);
-       }},
-      {"get that finds no matching MsgId", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
+       [](B b) { ExpectGet(b, MQGMO_BROWSE_NEXT, -1, MQMO_MATCH_CORREL_ID, &b->Sent[0]); }},
+      {"get that finds no matching MsgId", FillAll,
+       [](B b) {
          MQMD md = {MQMD_DEFAULT};
          md.Version = MQMD_VERSION_2;
          memset(md.MsgId, 'x', 24);
@@ -232,42 +213,21 @@ const std::vector<CostCase>& Cases() {
                    MQRC_NO_MSG_AVAILABLE);
        }},
       {"get past expired messages at the front",
-       [](Bench* b) {
-         Fill(
-             b, 3, [](int, MQMD* md) { md->Priority = 9; }, 1);
-         Fill(b, b->Depth, nullptr);
+       [](B b) {
+         Fill(b, 3, [](int, MQMD* md) { md->Priority = 9; }, 1);
+         FillAll(b);
          LqmTest::AgeMessages("QM", 1000);
        },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m3");
-       }},
-      {"put", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) { EXPECT_EQ(CallPut(b->Hconn, b->Hobj, MQPMO_NO_SYNCPOINT), 0); }},
-      {"put under syncpoint and commit", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         EXPECT_EQ(CallPut(b->Hconn, b->Hobj, MQPMO_SYNCPOINT), 0);
-         MQLONG cc, reason;
-         LqmMQCMIT(b->Hconn, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-       }},
-      {"get under syncpoint and commit", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_SYNCPOINT), 0);
-         MQLONG cc, reason;
-         LqmMQCMIT(b->Hconn, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-       }},
-      {"get under syncpoint and back out", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_SYNCPOINT), 0);
-         MQLONG cc, reason;
-         LqmMQBACK(b->Hconn, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-       }},
-      {"inquire the current depth", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
+       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, 3); }},
+      {"put", FillAll, [](B b) { ExpectPut(b, MQPMO_NO_SYNCPOINT); }},
+      {"put under syncpoint and commit", FillAll,
+       [](B b) { ExpectPut(b, MQPMO_SYNCPOINT), EndUnit(b, true); }},
+      {"get under syncpoint and commit", FillAll,
+       [](B b) { ExpectGet(b, MQGMO_SYNCPOINT, 0), EndUnit(b, true); }},
+      {"get under syncpoint and back out", FillAll,
+       [](B b) { ExpectGet(b, MQGMO_SYNCPOINT, 0), EndUnit(b, false); }},
+      {"inquire the current depth", FillAll,
+       [](B b) {
          MQLONG selector = MQIA_CURRENT_Q_DEPTH, depth = -1, cc, reason;
          LqmMQINQ(b->Hconn, b->Hobj, 1, &selector, 1, &depth, 0, nullptr, &cc, &reason);
          EXPECT_EQ(reason, 0);
@@ -287,10 +247,8 @@ class StatementCostTest : public LqmTest {
     b.Queue = "COST." + std::to_string(index) + "." + std::to_string(depth);
     b.Depth = depth;
     DefineLocal("QM", b.Queue.c_str(), 100000);
-    EXPECT_EQ(Connect2(&b.Hconn), 0);
-    EXPECT_EQ(Connect2(&b.Other), 0);
-    EXPECT_EQ(Open2(b.Hconn, b.Queue, &b.Hobj), 0);
-    EXPECT_EQ(Open2(b.Other, b.Queue, &b.OtherObj), 0);
+    ConnectOpen(b.Queue, &b.Hconn, &b.Hobj);
+    ConnectOpen(b.Queue, &b.Other, &b.OtherObj);
     c.Setup(&b);
     std::unique_lock<std::mutex> guard(LqmApiLock());
     LqmConnection* conn = LqmFindConnection(b.Hconn);
