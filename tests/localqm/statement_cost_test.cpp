@@ -7,7 +7,6 @@
 // to a scan shows up as thousands of extra steps. No timing is involved.
 #include <sqlite3.h>
 
-#include <functional>
 #include <set>
 
 #include "localqm/api/api.h"
@@ -57,6 +56,27 @@ struct Bench {
   std::vector<MQMD> Sent;  // descriptors as stored, in put order
 };
 
+// How a queue is filled: priority 5 and a new MsgId, no CorrelId or
+// GroupId, except as the shape says for the last message or for all.
+enum Shape { kPlain, kLastLower, kLastCorrel, kLastInGroup, kOneCorrel, kExpiredFront };
+
+// Message `want` of a case: from the start when >= 0, from the end when
+// negative (-1 the last), or these.
+constexpr int kAny = -10000, kHalf = -10001;
+
+struct CostCase {
+  const char* Name;
+  Shape Fill;
+  char Call;              // 'g' MQGET, 'p' MQPUT, 'i' MQINQ of the depth
+  MQLONG Options, Match;  // of the call (Match: of a get, and of the browse before it)
+  char With;              // get matching the 'f'irst or 'l'ast message, or 'x' one never put
+  int Want;               // the message the get brings
+  char End = 0;           // then 'c' MQCMIT or 'b' MQBACK
+  int BrowseLeft = 0;     // browse first until this many messages are left
+  bool OtherHalf = false; // another unit of work holds the first half
+  MQLONG Reason = 0;
+};
+
 // MQGET through the store of this process; *data gets at most 256 bytes.
 MQLONG CallGet(MQHCONN hconn, MQHOBJ hobj, MQLONG options, MQLONG matchOptions = MQMO_NONE,
                const MQMD* match = nullptr, std::string* data = nullptr) {
@@ -74,36 +94,6 @@ MQLONG CallGet(MQHCONN hconn, MQHOBJ hobj, MQLONG options, MQLONG matchOptions =
   return reason;
 }
 
-// A get of the measured connection that must bring message `want` ("m<want>"),
-// or any message when `want` is negative.
-void ExpectGet(Bench* b, MQLONG options, int want = -1, MQLONG matchOptions = MQMO_NONE,
-               const MQMD* match = nullptr) {
-  std::string data;
-  EXPECT_EQ(CallGet(b->Hconn, b->Hobj, options, matchOptions, match, &data), 0);
-  if (want >= 0) {
-    EXPECT_EQ(data, "m" + std::to_string(want));
-  }
-}
-
-// A one-byte put of the measured connection that must work.
-void ExpectPut(Bench* b, MQLONG options) {
-  MQMD md = {MQMD_DEFAULT};
-  MQPMO pmo = {MQPMO_DEFAULT};
-  pmo.Options = options;
-  char c = 'p';
-  MQLONG cc, reason;
-  LqmMQPUT(b->Hconn, b->Hobj, &md, &pmo, 1, &c, &cc, &reason);
-  EXPECT_EQ(reason, 0);
-}
-
-// MQCMIT, or MQBACK when `commit` is false, of the measured connection.
-void EndUnit(Bench* b, bool commit) {
-  MQLONG cc, reason;
-  if (commit) LqmMQCMIT(b->Hconn, &cc, &reason);
-  else LqmMQBACK(b->Hconn, &cc, &reason);
-  EXPECT_EQ(reason, 0);
-}
-
 // Connects to QM and opens `queue` for everything the cases do.
 void ConnectOpen(const std::string& queue, MQHCONN* hconn, MQHOBJ* hobj) {
   MQCHAR48 name = "QM";
@@ -118,11 +108,8 @@ void ConnectOpen(const std::string& queue, MQHCONN* hconn, MQHOBJ* hobj) {
   EXPECT_EQ(reason, 0);
 }
 
-// Stores `depth` messages in one transaction: message i has the priority
-// and identifiers that `shape` gives it (defaults: priority 5, a new
-// MsgId, no CorrelId or GroupId).
-void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape = nullptr,
-          MQLONG expiryTenths = -1) {
+// Stores `depth` messages "m<n>" in one transaction, shaped by `shape`.
+void Fill(Bench* b, int depth, Shape shape, MQLONG expiryTenths = -1) {
   LqmStore s{};
   ASSERT_EQ(LqmStoreOpen("QM", &s), 0);
   ASSERT_EQ(LqmTxnBegin(&s), 0);
@@ -131,7 +118,12 @@ void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape = nu
     md.Version = MQMD_VERSION_2;
     md.Priority = 5;
     LqmNewId(s.Name, md.MsgId);
-    if (shape) shape(i, &md);
+    bool last = i == depth - 1;
+    if (shape == kLastLower) md.Priority = last ? 2 : 7;
+    if (shape == kExpiredFront) md.Priority = 9;
+    if (shape == kLastCorrel) memset(md.CorrelId, last ? 'Z' : 'A', 24);
+    if (shape == kLastInGroup || shape == kOneCorrel) memset(md.CorrelId, 'C', 24);
+    if (shape == kLastInGroup && last) memset(md.GroupId, 'G', 24);
     std::string text = "m" + std::to_string(b->Sent.size());
     ASSERT_EQ(0, LqmMsgInsert(&s, b->Queue.c_str(), &md, text.data(), text.size(), expiryTenths,
                               false));
@@ -140,102 +132,86 @@ void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape = nu
   ASSERT_EQ(LqmTxnEnd(&s, 0), 0);
   LqmStoreClose(&s);
 }
-void FillAll(Bench* b) { Fill(b, b->Depth); }
 
-// Browses the first `count` messages (those matching `match`).
-void Browse(Bench* b, int count, MQLONG matchOptions = MQMO_NONE, const MQMD* match = nullptr) {
-  for (int i = 0; i < count; ++i)
-    ASSERT_EQ(CallGet(b->Hconn, b->Hobj, i == 0 ? MQGMO_BROWSE_FIRST : MQGMO_BROWSE_NEXT,
-                      matchOptions, match),
-              0)
+// The descriptor that case `c`'s gets match against, or null.
+const MQMD* MatchMd(const CostCase& c, const Bench& b) {
+  static const MQMD absent = [] {
+    MQMD md = {MQMD_DEFAULT};
+    md.Version = MQMD_VERSION_2;
+    memset(md.MsgId, 'x', 24);
+    return md;
+  }();
+  if (c.With == 'f' || c.With == 'l') return c.With == 'f' ? &b.Sent.front() : &b.Sent.back();
+  return c.With == 'x' ? &absent : nullptr;
+}
+
+// Fills the queue and positions the cursors and the other unit of work.
+void Prepare(const CostCase& c, Bench* b) {
+  if (c.Fill == kExpiredFront) Fill(b, 3, kExpiredFront, 1);
+  Fill(b, b->Depth, c.Fill == kExpiredFront ? kPlain : c.Fill);
+  if (c.Fill == kExpiredFront) LqmTest::AgeMessages("QM", 1000);
+  for (int i = 0; c.BrowseLeft > 0 && i < b->Depth - c.BrowseLeft; ++i)
+    ASSERT_EQ(0, CallGet(b->Hconn, b->Hobj, i == 0 ? MQGMO_BROWSE_FIRST : MQGMO_BROWSE_NEXT,
+                         c.Match, MatchMd(c, *b)))
         << "browse " << i;
+  for (int i = 0; c.OtherHalf && i < b->Depth / 2; ++i)
+    ASSERT_EQ(0, CallGet(b->Other, b->OtherObj, MQGMO_SYNCPOINT));
 }
 
-struct CostCase {
-  const char* Name;
-  std::function<void(Bench*)> Setup;     // fills the queue, positions cursors
-  std::function<void(Bench*)> Measured;  // the calls whose cost is counted
+// The calls whose cost is counted, and what they must bring.
+void Measure(const CostCase& c, Bench* b) {
+  MQLONG cc, reason = 0;
+  if (c.Call == 'g') {
+    std::string data;
+    EXPECT_EQ(c.Reason, CallGet(b->Hconn, b->Hobj, c.Options, c.Match, MatchMd(c, *b), &data));
+    int want = c.Want == kHalf ? b->Depth / 2 : c.Want < 0 ? b->Depth + c.Want : c.Want;
+    if (c.Want != kAny) {
+      EXPECT_EQ("m" + std::to_string(want), data);
+    }
+  } else if (c.Call == 'p') {
+    MQMD md = {MQMD_DEFAULT};
+    MQPMO pmo = {MQPMO_DEFAULT};
+    pmo.Options = c.Options;
+    char byte = 'p';
+    LqmMQPUT(b->Hconn, b->Hobj, &md, &pmo, 1, &byte, &cc, &reason);
+  } else {
+    MQLONG selector = MQIA_CURRENT_Q_DEPTH, depth = -1;
+    LqmMQINQ(b->Hconn, b->Hobj, 1, &selector, 1, &depth, 0, nullptr, &cc, &reason);
+    EXPECT_EQ(static_cast<MQLONG>(b->Sent.size()), depth);
+  }
+  EXPECT_EQ(0, reason);
+  if (c.End == 'c') LqmMQCMIT(b->Hconn, &cc, &reason);
+  if (c.End == 'b') LqmMQBACK(b->Hconn, &cc, &reason);
+  EXPECT_EQ(0, reason);
+}
+
+const CostCase kCases[] = {
+    {"browse first", kPlain, 'g', MQGMO_BROWSE_FIRST, MQMO_NONE, 0, 0},
+    {"browse next deep within one priority", kPlain, 'g', MQGMO_BROWSE_NEXT, MQMO_NONE, 0, -3, 0,
+     3},
+    {"browse next from the end of one priority into the next", kLastLower, 'g', MQGMO_BROWSE_NEXT,
+     MQMO_NONE, 0, -1, 0, 1},
+    {"get under a deep browse cursor", kPlain, 'g', MQGMO_MSG_UNDER_CURSOR, MQMO_NONE, 0, -3, 0, 2},
+    {"get behind half the queue held by another unit of work", kPlain, 'g', MQGMO_NO_SYNCPOINT,
+     MQMO_NONE, 0, kHalf, 0, 0, true},
+    {"get matching the MsgId of the last message", kPlain, 'g', MQGMO_NO_SYNCPOINT,
+     MQMO_MATCH_MSG_ID, 'l', -1},
+    {"get matching a CorrelId only the last message has", kLastCorrel, 'g', MQGMO_NO_SYNCPOINT,
+     MQMO_MATCH_CORREL_ID, 'l', -1},
+    {"get matching a GroupId and CorrelId behind many of that CorrelId", kLastInGroup, 'g',
+     MQGMO_NO_SYNCPOINT, MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID, 'l', -1},
+    {"browse next deep among messages sharing a CorrelId", kOneCorrel, 'g', MQGMO_BROWSE_NEXT,
+     MQMO_MATCH_CORREL_ID, 'f', -3, 0, 3},
+    {"get that finds no matching MsgId", kPlain, 'g', MQGMO_NO_SYNCPOINT, MQMO_MATCH_MSG_ID, 'x',
+     kAny, 0, 0, false, MQRC_NO_MSG_AVAILABLE},
+    {"get past expired messages at the front", kExpiredFront, 'g', MQGMO_NO_SYNCPOINT, MQMO_NONE, 0,
+     3},
+    {"put", kPlain, 'p', MQPMO_NO_SYNCPOINT, 0, 0, kAny},
+    {"put under syncpoint and commit", kPlain, 'p', MQPMO_SYNCPOINT, 0, 0, kAny, 'c'},
+    {"get under syncpoint and commit", kPlain, 'g', MQGMO_SYNCPOINT, MQMO_NONE, 0, 0, 'c'},
+    {"get under syncpoint and back out", kPlain, 'g', MQGMO_SYNCPOINT, MQMO_NONE, 0, 0, 'b'},
+    {"inquire the current depth", kPlain, 'i', 0, 0, 0, kAny},
 };
-
-void SetCorrel(MQMD* md, char c) { memset(md->CorrelId, c, 24); }
-
-const std::vector<CostCase>& Cases() {
-  using B = Bench*;
-  static const std::vector<CostCase> cases = {
-      {"browse first", FillAll, [](B b) { ExpectGet(b, MQGMO_BROWSE_FIRST, 0); }},
-      {"browse next deep within one priority", [](B b) { FillAll(b), Browse(b, b->Depth - 3); },
-       [](B b) { ExpectGet(b, MQGMO_BROWSE_NEXT, b->Depth - 3); }},
-      {"browse next from the end of one priority into the next",
-       [](B b) {
-         Fill(b, b->Depth, [&](int i, MQMD* md) { md->Priority = i == b->Depth - 1 ? 2 : 7; });
-         Browse(b, b->Depth - 1);
-       },
-       [](B b) { ExpectGet(b, MQGMO_BROWSE_NEXT, b->Depth - 1); }},
-      {"get under a deep browse cursor", [](B b) { FillAll(b), Browse(b, b->Depth - 2); },
-       [](B b) { ExpectGet(b, MQGMO_MSG_UNDER_CURSOR, b->Depth - 3); }},
-      {"get behind half the queue held by another unit of work",
-       [](B b) {
-         FillAll(b);
-         for (int i = 0; i < b->Depth / 2; ++i)
-           ASSERT_EQ(CallGet(b->Other, b->OtherObj, MQGMO_SYNCPOINT), 0);
-       },
-       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, b->Depth / 2); }},
-      {"get matching the MsgId of the last message", FillAll,
-       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, -1, MQMO_MATCH_MSG_ID, &b->Sent.back()); }},
-      {"get matching a CorrelId only the last message has",
-       [](B b) {
-         Fill(b, b->Depth, [&](int i, MQMD* md) { SetCorrel(md, i == b->Depth - 1 ? 'Z' : 'A'); });
-       },
-       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, -1, MQMO_MATCH_CORREL_ID, &b->Sent.back()); }},
-      {"get matching a GroupId and CorrelId behind many of that CorrelId",
-       [](B b) {
-         Fill(b, b->Depth, [&](int i, MQMD* md) {
-           SetCorrel(md, 'C');
-           if (i == b->Depth - 1) memset(md->GroupId, 'G', 24);
-         });
-       },
-       [](B b) {
-         ExpectGet(b, MQGMO_NO_SYNCPOINT, -1, MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID,
-                   &b->Sent.back());
-       }},
-      {"browse next deep among messages sharing a CorrelId",
-       [](B b) {
-         Fill(b, b->Depth, [](int, MQMD* md) { SetCorrel(md, 'S'); });
-         Browse(b, b->Depth - 3, MQMO_MATCH_CORREL_ID, &b->Sent[0]);
-       },
-       [](B b) { ExpectGet(b, MQGMO_BROWSE_NEXT, -1, MQMO_MATCH_CORREL_ID, &b->Sent[0]); }},
-      {"get that finds no matching MsgId", FillAll,
-       [](B b) {
-         MQMD md = {MQMD_DEFAULT};
-         md.Version = MQMD_VERSION_2;
-         memset(md.MsgId, 'x', 24);
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_MSG_ID, &md),
-                   MQRC_NO_MSG_AVAILABLE);
-       }},
-      {"get past expired messages at the front",
-       [](B b) {
-         Fill(b, 3, [](int, MQMD* md) { md->Priority = 9; }, 1);
-         FillAll(b);
-         LqmTest::AgeMessages("QM", 1000);
-       },
-       [](B b) { ExpectGet(b, MQGMO_NO_SYNCPOINT, 3); }},
-      {"put", FillAll, [](B b) { ExpectPut(b, MQPMO_NO_SYNCPOINT); }},
-      {"put under syncpoint and commit", FillAll,
-       [](B b) { ExpectPut(b, MQPMO_SYNCPOINT), EndUnit(b, true); }},
-      {"get under syncpoint and commit", FillAll,
-       [](B b) { ExpectGet(b, MQGMO_SYNCPOINT, 0), EndUnit(b, true); }},
-      {"get under syncpoint and back out", FillAll,
-       [](B b) { ExpectGet(b, MQGMO_SYNCPOINT, 0), EndUnit(b, false); }},
-      {"inquire the current depth", FillAll,
-       [](B b) {
-         MQLONG selector = MQIA_CURRENT_Q_DEPTH, depth = -1, cc, reason;
-         LqmMQINQ(b->Hconn, b->Hobj, 1, &selector, 1, &depth, 0, nullptr, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-         EXPECT_EQ(depth, static_cast<MQLONG>(b->Sent.size()));
-       }},
-  };
-  return cases;
-}
 
 class StatementCostTest : public LqmTest {
  protected:
@@ -249,7 +225,7 @@ class StatementCostTest : public LqmTest {
     DefineLocal("QM", b.Queue.c_str(), 100000);
     ConnectOpen(b.Queue, &b.Hconn, &b.Hobj);
     ConnectOpen(b.Queue, &b.Other, &b.OtherObj);
-    c.Setup(&b);
+    Prepare(c, &b);
     std::unique_lock<std::mutex> guard(LqmApiLock());
     LqmConnection* conn = LqmFindConnection(b.Hconn);
     EXPECT_NE(conn, nullptr);
@@ -258,7 +234,7 @@ class StatementCostTest : public LqmTest {
       ResetCounters(db);
       sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, OnProfile, &cost);
       guard.unlock();  // the MQI calls take the lock themselves
-      c.Measured(&b);
+      Measure(c, &b);
       guard.lock();
       sqlite3_trace_v2(db, 0, nullptr, nullptr);
     }
@@ -274,7 +250,7 @@ TEST_F(StatementCostTest, EveryCallCostsTheSameAtAnyDepth) {
   CreateQmgr("QM");
   std::set<std::string> sql;
   int index = 0;
-  for (const CostCase& c : Cases()) {
+  for (const CostCase& c : kCases) {
     SCOPED_TRACE(c.Name);
     Cost shallow = Run(c, index, kShallow);
     Cost deep = Run(c, index, kDeep);
