@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -145,18 +147,11 @@ struct ToolRun {
 inline ToolRun RunCommand(const std::string& command, const std::string& input = "") {
   const std::string file = std::string(getenv("LOCALQM_ROOT")) + "/tool.";
   auto slurp = [](const std::string& path) {
-    std::string text;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-      char buf[4096];
-      for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-      fclose(f);
-    }
-    return text;
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
   };
-  if (FILE* f = fopen((file + "in").c_str(), "wb")) {
-    fwrite(input.data(), 1, input.size(), f);
-    fclose(f);
-  }
+  std::ofstream(file + "in", std::ios::binary) << input;
   std::string line = command + " <'" + file + "in' >'" + file + "out' 2>'" + file + "err'";
   int status = system(line.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(file + "out"), slurp(file + "err")};
