@@ -13,9 +13,9 @@
 // whether the exit handler did the work.
 #include <dlfcn.h>
 #include <signal.h>
-#include <time.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "tests/localqm/lqm_test_util.h"
 
@@ -52,58 +52,43 @@ bool Send(int fd, const T& value) {
 constexpr int kMessages = 10000;
 
 TEST_F(MultiProcessTest, ProducerAndTwoConsumersLoseAndDuplicateNothing) {
-  int pipes[2][2];
-  ASSERT_EQ(pipe(pipes[0]), 0);
-  ASSERT_EQ(pipe(pipes[1]), 0);
-  auto consumer = [&](int index) {
-    return Spawn([&, index]() {
-      close(pipes[index][0]);
-      MQHCONN h;
-      MQHOBJ o;
-      if (Connect("QM1", &h) != 0 || Open(h, "Q1", MQOO_INPUT_SHARED, &o) != 0) return 10;
-      for (;;) {
-        std::string data;
-        // Gets under syncpoint, committed every 50 messages and at the end.
-        MQLONG r = Get(h, o, &data, MQGMO_WAIT | MQGMO_SYNCPOINT, nullptr, 64, 3000);
-        if (r == MQRC_NO_MSG_AVAILABLE) break;
-        if (r != 0) return 11;
-        int n = atoi(data.c_str());
-        if (!Send(pipes[index][1], n)) return 12;
-        static int sinceCommit = 0;
-        if (++sinceCommit % 50 == 0 && EndUnit(h, true) != 0) return 13;
-      }
-      MQLONG cc, reason;
-      MQDISC(&h, &cc, &reason);  // commits the last part
-      return reason == 0 ? 0 : 14;
-    });
+  int got[2];  // what the consumers got, one int per message
+  ASSERT_EQ(pipe(got), 0);
+  auto consumer = [&]() {
+    MQHCONN h;
+    MQHOBJ o;
+    if (Connect("QM1", &h) != 0 || Open(h, "Q1", MQOO_INPUT_SHARED, &o) != 0) return 10;
+    std::string data;
+    // Gets under syncpoint, committed every 50 messages and at the end.
+    for (int n = 1;; ++n) {
+      MQLONG r = Get(h, o, &data, MQGMO_WAIT | MQGMO_SYNCPOINT, nullptr, 64, 3000);
+      if (r == MQRC_NO_MSG_AVAILABLE) break;
+      if (r != 0 || !Send(got[1], atoi(data.c_str()))) return 11;
+      if (n % 50 == 0 && EndUnit(h, true) != 0) return 12;
+    }
+    MQLONG cc, reason;
+    MQDISC(&h, &cc, &reason);  // commits the last part
+    return reason == 0 ? 0 : 13;
   };
-  pid_t c0 = consumer(0);
-  pid_t c1 = consumer(1);
+  pid_t consumers[] = {Spawn(consumer), Spawn(consumer)};
   pid_t producer = Spawn([]() {
     MQHCONN h;
     MQHOBJ o;
     if (Connect("QM1", &h) != 0 || Open(h, "Q1", MQOO_OUTPUT, &o) != 0) return 20;
     for (int i = 0; i < kMessages; ++i) {
-      char text[16];
-      snprintf(text, sizeof text, "%d", i);
-      if (Put(h, o, text, MQPMO_SYNCPOINT) != 0) return 21;
+      if (Put(h, o, std::to_string(i), MQPMO_SYNCPOINT) != 0) return 21;
       if (i % 200 == 199 && EndUnit(h, true) != 0) return 22;
     }
     MQLONG cc, reason;
     MQDISC(&h, &cc, &reason);
     return reason == 0 ? 0 : 23;
   });
-  close(pipes[0][1]);
-  close(pipes[1][1]);
+  close(got[1]);
   std::vector<int> seen;
-  for (int c = 0; c < 2; ++c) {
-    int n;
-    while (read(pipes[c][0], &n, sizeof n) == static_cast<ssize_t>(sizeof n)) seen.push_back(n);
-    close(pipes[c][0]);
-  }
+  for (int n; read(got[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n);) seen.push_back(n);
+  close(got[0]);
+  for (pid_t c : consumers) EXPECT_EQ(WaitExit(c), 0);
   EXPECT_EQ(WaitExit(producer), 0);
-  EXPECT_EQ(WaitExit(c0), 0);
-  EXPECT_EQ(WaitExit(c1), 0);
   std::sort(seen.begin(), seen.end());
   ASSERT_EQ(seen.size(), static_cast<size_t>(kMessages));
   EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end()) << "a duplicate";
@@ -278,9 +263,8 @@ TEST_F(MultiProcessTest, UnloadingTheLibraryBacksItsConnectionsOut) {
 }
 
 int64_t NowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 TEST_F(MultiProcessTest, WaitingGetIsWokenByAnotherProcessesPut) {

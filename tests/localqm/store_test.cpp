@@ -89,10 +89,8 @@ TEST_F(StoreTest, DeadConnectionsAreRolledBackLiveOnesAreNot) {
   ASSERT_EQ(LqmMsgFind(&dead, "Q1", &any, &m, true), 0);
   ASSERT_EQ(LqmMsgTake(&dead, "Q1", m.Id, true), 0);
   Insert(&dead, "Q1", 0, "dead-pending", true);
-  char sql[128];
-  snprintf(sql, sizeof sql, "UPDATE conns SET pid = 999999999 WHERE id = %lld",
-           static_cast<long long>(dead.ConnId));
-  ASSERT_EQ(LqmExec(&dead, sql), 0);
+  std::string sql = "UPDATE conns SET pid = 999999999 WHERE id = " + std::to_string(dead.ConnId);
+  ASSERT_EQ(LqmExec(&dead, sql.c_str()), 0);
   LqmStoreClose(&dead);
   // Opening the store (as Depth does) recovers: the dead put is gone, the
   // dead get is back, the live put stays.
@@ -122,27 +120,21 @@ TEST_F(StoreTest, PreparedPutsFollowTheCoordinatorsDecision) {
     MQLONG depthAfter;
   } cases[] = {{"U0", "QM1", true, 1}, {"U1", "QM1", false, 0}, {"U2", "GONE", false, 0}};
   for (const Case& c : cases) {
-    const char* uow = c.uow;
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      LqmStore r{};
-      if (LqmStoreOpen("QM2", &r) != 0 || LqmConnRegister(&r, "dying") != 0) _exit(1);
-      Insert(&r, "RQ", 0, "moved", true);
+    pid_t pid = Spawn([&]() {
+      LqmStore r{}, m{};
       bool prepared = false;
+      if (LqmStoreOpen("QM2", &r) != 0 || LqmConnRegister(&r, "dying") != 0) return 1;
+      Insert(&r, "RQ", 0, "moved", true);
       if (LqmTxnBegin(&r) != 0 ||
-          LqmTxnEnd(&r, LqmUowPrepare(&r, uow, c.coordinator, &prepared)) != 0 || !prepared)
-        _exit(2);
-      if (c.decided) {
-        LqmStore m{};
-        if (LqmStoreOpen(c.coordinator, &m) != 0 || LqmTxnBegin(&m) != 0 ||
-            LqmTxnEnd(&m, LqmDecisionWrite(&m, uow)) != 0)
-          _exit(3);
-      }
-      _exit(0);  // dies before finishing: no resolve, no disconnect
-    }
-    ASSERT_EQ(0, WaitExit(pid)) << uow;
-    EXPECT_EQ(Depth("QM2", "RQ"), c.depthAfter) << uow;  // opening recovers
+          LqmTxnEnd(&r, LqmUowPrepare(&r, c.uow, c.coordinator, &prepared)) != 0 || !prepared)
+        return 2;
+      if (c.decided && (LqmStoreOpen(c.coordinator, &m) != 0 || LqmTxnBegin(&m) != 0 ||
+                        LqmTxnEnd(&m, LqmDecisionWrite(&m, c.uow)) != 0))
+        return 3;
+      return 0;  // dies before finishing: no resolve, no disconnect
+    });
+    ASSERT_EQ(0, WaitExit(pid)) << c.uow;
+    EXPECT_EQ(Depth("QM2", "RQ"), c.depthAfter) << c.uow;  // opening recovers
     LqmStore r{};
     ASSERT_EQ(LqmStoreOpen("QM2", &r), 0);
     LqmMatch any{};
