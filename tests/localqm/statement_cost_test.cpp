@@ -67,13 +67,14 @@ constexpr int kAny = -10000, kHalf = -10001;
 struct CostCase {
   const char* Name;
   Shape Fill;
-  char Call;              // 'g' MQGET, 'p' MQPUT, 'i' MQINQ of the depth
-  MQLONG Options, Match;  // of the call (Match: of a get, and of the browse before it)
-  char With;              // get matching the 'f'irst or 'l'ast message, or 'x' one never put
-  int Want;               // the message the get brings
-  char End = 0;           // then 'c' MQCMIT or 'b' MQBACK
-  int BrowseLeft = 0;     // browse first until this many messages are left
-  bool OtherHalf = false; // another unit of work holds the first half
+  char Call;                 // 'g' MQGET, 'p' MQPUT, 'i' MQINQ of the depth
+  MQLONG Options;            // of the get or put
+  int Want = kAny;           // the message the get brings
+  int BrowseLeft = 0;        // browse first until this many messages are left
+  char End = 0;              // then 'c' MQCMIT or 'b' MQBACK
+  MQLONG Match = MQMO_NONE;  // of the get, and of the browse before it
+  char With = 0;             // match the 'f'irst or 'l'ast message, or 'x' one never put
+  bool OtherHalf = false;    // another unit of work holds the first half
   MQLONG Reason = 0;
 };
 
@@ -186,31 +187,29 @@ void Measure(const CostCase& c, Bench* b) {
 }
 
 const CostCase kCases[] = {
-    {"browse first", kPlain, 'g', MQGMO_BROWSE_FIRST, MQMO_NONE, 0, 0},
-    {"browse next deep within one priority", kPlain, 'g', MQGMO_BROWSE_NEXT, MQMO_NONE, 0, -3, 0,
-     3},
+    {"browse first", kPlain, 'g', MQGMO_BROWSE_FIRST, 0},
+    {"browse next deep within one priority", kPlain, 'g', MQGMO_BROWSE_NEXT, -3, 3},
     {"browse next from the end of one priority into the next", kLastLower, 'g', MQGMO_BROWSE_NEXT,
-     MQMO_NONE, 0, -1, 0, 1},
-    {"get under a deep browse cursor", kPlain, 'g', MQGMO_MSG_UNDER_CURSOR, MQMO_NONE, 0, -3, 0, 2},
+     -1, 1},
+    {"get under a deep browse cursor", kPlain, 'g', MQGMO_MSG_UNDER_CURSOR, -3, 2},
     {"get behind half the queue held by another unit of work", kPlain, 'g', MQGMO_NO_SYNCPOINT,
-     MQMO_NONE, 0, kHalf, 0, 0, true},
-    {"get matching the MsgId of the last message", kPlain, 'g', MQGMO_NO_SYNCPOINT,
-     MQMO_MATCH_MSG_ID, 'l', -1},
-    {"get matching a CorrelId only the last message has", kLastCorrel, 'g', MQGMO_NO_SYNCPOINT,
-     MQMO_MATCH_CORREL_ID, 'l', -1},
+     kHalf, 0, 0, MQMO_NONE, 0, true},
+    {"get matching the MsgId of the last message", kPlain, 'g', MQGMO_NO_SYNCPOINT, -1, 0, 0,
+     MQMO_MATCH_MSG_ID, 'l'},
+    {"get matching a CorrelId only the last message has", kLastCorrel, 'g', MQGMO_NO_SYNCPOINT, -1,
+     0, 0, MQMO_MATCH_CORREL_ID, 'l'},
     {"get matching a GroupId and CorrelId behind many of that CorrelId", kLastInGroup, 'g',
-     MQGMO_NO_SYNCPOINT, MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID, 'l', -1},
-    {"browse next deep among messages sharing a CorrelId", kOneCorrel, 'g', MQGMO_BROWSE_NEXT,
-     MQMO_MATCH_CORREL_ID, 'f', -3, 0, 3},
-    {"get that finds no matching MsgId", kPlain, 'g', MQGMO_NO_SYNCPOINT, MQMO_MATCH_MSG_ID, 'x',
-     kAny, 0, 0, false, MQRC_NO_MSG_AVAILABLE},
-    {"get past expired messages at the front", kExpiredFront, 'g', MQGMO_NO_SYNCPOINT, MQMO_NONE, 0,
-     3},
-    {"put", kPlain, 'p', MQPMO_NO_SYNCPOINT, 0, 0, kAny},
-    {"put under syncpoint and commit", kPlain, 'p', MQPMO_SYNCPOINT, 0, 0, kAny, 'c'},
-    {"get under syncpoint and commit", kPlain, 'g', MQGMO_SYNCPOINT, MQMO_NONE, 0, 0, 'c'},
-    {"get under syncpoint and back out", kPlain, 'g', MQGMO_SYNCPOINT, MQMO_NONE, 0, 0, 'b'},
-    {"inquire the current depth", kPlain, 'i', 0, 0, 0, kAny},
+     MQGMO_NO_SYNCPOINT, -1, 0, 0, MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID, 'l'},
+    {"browse next deep among messages sharing a CorrelId", kOneCorrel, 'g', MQGMO_BROWSE_NEXT, -3,
+     3, 0, MQMO_MATCH_CORREL_ID, 'f'},
+    {"get that finds no matching MsgId", kPlain, 'g', MQGMO_NO_SYNCPOINT, kAny, 0, 0,
+     MQMO_MATCH_MSG_ID, 'x', false, MQRC_NO_MSG_AVAILABLE},
+    {"get past expired messages at the front", kExpiredFront, 'g', MQGMO_NO_SYNCPOINT, 3},
+    {"put", kPlain, 'p', MQPMO_NO_SYNCPOINT},
+    {"put under syncpoint and commit", kPlain, 'p', MQPMO_SYNCPOINT, kAny, 0, 'c'},
+    {"get under syncpoint and commit", kPlain, 'g', MQGMO_SYNCPOINT, 0, 0, 'c'},
+    {"get under syncpoint and back out", kPlain, 'g', MQGMO_SYNCPOINT, 0, 0, 'b'},
+    {"inquire the current depth", kPlain, 'i', 0},
 };
 
 class StatementCostTest : public LqmTest {
