@@ -21,8 +21,7 @@ TEST_F(AdminToolTest, VerbsAndExitStatuses) {
     const char* outHas;  // substring of standard output, or of standard error when failing
   } cases[] = {
       {{"--help"}, 0, "localqm fault QM CALL --reason R"},
-      {{}, 2, "Usage: localqm"},
-      {{"frobnicate"}, 2, "unknown verb"},
+      {{}, 2, "Usage: localqm"}, {{"frobnicate"}, 2, "unknown verb"},
       {{"create", "QMA", "--default", "--cmdlevel", "915", "--platform", "28"}, 0, "created"},
       {{"create", "QMA"}, 1, "already exists"},
       {{"create", "bad/name"}, 1, "not a valid queue manager name"},
@@ -41,8 +40,8 @@ TEST_F(AdminToolTest, VerbsAndExitStatuses) {
       {{"depth", "QMA", "Q1"}, 0, "2\n"},
       {{"depth", "QMA", "AL"}, 0, "2\n"},  // an alias counts its target
       {{"show", "QMA", "Q1"}, 0, "BackoutThreshold : 4\n"},
-      {{"show", "QMA"}, 0, "CommandLevel : 915\n"},
-      {{"show", "QMA"}, 0, "MinCfhVersion : 0\n"},  // accepts every PCF header
+      // Until altered, every PCF header is accepted.
+      {{"show", "QMA"}, 0, "CommandLevel : 915\n"}, {{"show", "QMA"}, 0, "MinCfhVersion : 0\n"},
       {{"alter-qmgr", "QMA", "--min-cfh-version", "3"}, 0, "altered"},
       {{"show", "QMA"}, 0, "MinCfhVersion : 3\n"},
       {{"alter-qmgr", "QMA", "--min-cfh-version", "4"}, 2, "from 0 to 3"},
@@ -56,14 +55,10 @@ TEST_F(AdminToolTest, VerbsAndExitStatuses) {
       {{"fault", "QMA", "MQFOO", "--reason", "1"}, 2, "not an MQI call"},
       {{"fault", "QMA", "MQPUT"}, 2, "needs --reason"},
       {{"show", "QMA"}, 0, "Fault : MQPUT queue=Q1 reason=2053 after=1"},
-      {{"fault", "QMA", "--clear"}, 0, "cleared"},
-      {{"list"}, 0, "QMA running default\n"},
-      {{"stop", "QMA"}, 0, "stopped"},
-      {{"list"}, 0, "QMA stopped default\n"},
-      {{"stop", "QMA", "--quiesce"}, 0, "quiescing"},
-      {{"list"}, 0, "QMA quiescing default\n"},
-      {{"start", "QMA"}, 0, "started"},
-      {{"list"}, 0, "QMA running default\n"},
+      {{"fault", "QMA", "--clear"}, 0, "cleared"}, {{"list"}, 0, "QMA running default\n"},
+      {{"stop", "QMA"}, 0, "stopped"}, {{"list"}, 0, "QMA stopped default\n"},
+      {{"stop", "QMA", "--quiesce"}, 0, "quiescing"}, {{"list"}, 0, "QMA quiescing default\n"},
+      {{"start", "QMA"}, 0, "started"}, {{"list"}, 0, "QMA running default\n"},
   };
   for (const Case& c : cases) {
     ToolRun r = Tool(c.args);

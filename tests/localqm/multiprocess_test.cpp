@@ -276,11 +276,7 @@ TEST_F(MultiProcessTest, WaitingGetIsWokenByAnotherProcessesPut) {
     MQLONG wait;      // the getter's WaitInterval
     int putAfterMs;   // -1: nobody puts
     MQLONG reason;
-  } cases[] = {
-      {5000, 300, 0},
-      {MQWI_UNLIMITED, 200, 0},
-      {300, -1, MQRC_NO_MSG_AVAILABLE},
-  };
+  } cases[] = {{5000, 300, 0}, {MQWI_UNLIMITED, 200, 0}, {300, -1, MQRC_NO_MSG_AVAILABLE}};
   for (const Case& c : cases) {
     int stamp[2];
     ASSERT_EQ(pipe(stamp), 0);
