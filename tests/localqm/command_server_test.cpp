@@ -12,8 +12,9 @@ namespace {
 
 // A request built field by field, in either byte order.
 struct Request {
+  explicit Request(bool big = false) : Big(big) {}
   std::vector<unsigned char> Bytes;
-  bool Big = false;
+  bool Big;
   Request& Longs(std::initializer_list<MQLONG> values) {
     for (MQLONG v : values)
       for (int i = 0; i < 4; ++i)
@@ -110,13 +111,6 @@ TEST_F(CommandServerTest, RepliesPerQueueAndIbmsReasonsForMalformedRequests) {
   // Inquire Queue (or Queue Status) headers announcing `count` parameters.
   auto inq = [](MQLONG count) { return Request().Header(MQCMD_INQUIRE_Q, count); };
   auto status = [](MQLONG count) { return Request().Header(MQCMD_INQUIRE_Q_STATUS, count); };
-  Request bigEndian;
-  bigEndian.Big = true;
-  bigEndian.Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
-  Request shortHeader;
-  shortHeader.Bytes.assign(20, 0);
-  Request trailing = inq(1).Str(MQCA_Q_NAME, "Q1");
-  trailing.Bytes.resize(trailing.Bytes.size() + 4);
   const MQLONG name = MQCA_Q_NAME;
   struct Case {
     const char* what;
@@ -140,15 +134,15 @@ TEST_F(CommandServerTest, RepliesPerQueueAndIbmsReasonsForMalformedRequests) {
                                                                       {1437, 1438}),
        {"2016=Q1 1103=1105 1437=1 1438=2088960", "2016=Q2 1103=1105 1437=0 1438=77"}, 0},
       {"status of an alias", status(1).Str(name, "QA"), {""}, MQRCCF_Q_WRONG_TYPE},
-      {"big-endian integers are read", bigEndian,
+      {"big-endian integers are read", Request(true).Header(MQCMD_INQUIRE_Q, 1).Str(name, "Q1"),
        {"2016=Q1 20=1 3=3 7=1 15=5000 13=4194304 6=0 10=0 9=0 17=0 18=0 2013="}, 0},
       {"not an admin message", inq(1).Str(name, "Q1"), {""}, MQRCCF_MD_FORMAT_ERROR, MQFMT_STRING},
       {"unknown command", Request().Header(99, 0), {""}, MQRCCF_CFH_COMMAND_ERROR},
-      {"shorter than a header", shortHeader, {""}, MQRCCF_MSG_LENGTH_ERROR},
+      {"shorter than a header", Request().Longs({0, 0, 0, 0, 0}), {""}, MQRCCF_MSG_LENGTH_ERROR},
       {"a reply is no request", Request().Header(MQCMD_INQUIRE_Q, 0, MQCFT_RESPONSE), {""},
        MQRCCF_CFH_TYPE_ERROR},
       {"negative count", inq(-1), {""}, MQRCCF_CFH_PARM_COUNT_ERROR},
-      {"data beyond the count", trailing, {""}, MQRCCF_MSG_LENGTH_ERROR},
+      {"data beyond the count", inq(1).Str(name, "Q1").Longs({0}), {""}, MQRCCF_MSG_LENGTH_ERROR},
       {"string longer than its structure", inq(1).Str(name, "Q1", 9), {"1012=2016"},
        MQRCCF_CFST_STRING_LENGTH_ERR},
       {"list count against length", inq(2).Str(name, "Q1").List(MQIACF_Q_ATTRS, {3}, 5),

@@ -212,38 +212,37 @@ const CostCase kCases[] = {
     {"inquire the current depth", kPlain, 'i', 0},
 };
 
-class StatementCostTest : public LqmTest {
- protected:
-  // Runs one case on a fresh queue of `depth` messages; the cost of its
-  // measured calls.
-  Cost Run(const CostCase& c, int index, int depth) {
-    Cost cost;
-    Bench b;
-    b.Queue = "COST." + std::to_string(index) + "." + std::to_string(depth);
-    b.Depth = depth;
-    DefineLocal("QM", b.Queue.c_str(), 100000);
-    ConnectOpen(b.Queue, &b.Hconn, &b.Hobj);
-    ConnectOpen(b.Queue, &b.Other, &b.OtherObj);
-    Prepare(c, &b);
-    std::unique_lock<std::mutex> guard(LqmApiLock());
-    LqmConnection* conn = LqmFindConnection(b.Hconn);
-    EXPECT_NE(conn, nullptr);
-    if (conn != nullptr) {
-      sqlite3* db = conn->Main.Db;
-      ResetCounters(db);
-      sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, OnProfile, &cost);
-      guard.unlock();  // the MQI calls take the lock themselves
-      Measure(c, &b);
-      guard.lock();
-      sqlite3_trace_v2(db, 0, nullptr, nullptr);
-    }
-    guard.unlock();
-    MQLONG cc, reason;
-    LqmMQDISC(&b.Other, &cc, &reason);
-    LqmMQDISC(&b.Hconn, &cc, &reason);
-    return cost;
+// Runs one case on a fresh queue of `depth` messages; the cost of its
+// measured calls.
+Cost RunCase(const CostCase& c, int index, int depth) {
+  Cost cost;
+  Bench b;
+  b.Queue = "COST." + std::to_string(index) + "." + std::to_string(depth);
+  b.Depth = depth;
+  LqmTest::DefineLocal("QM", b.Queue.c_str(), 100000);
+  ConnectOpen(b.Queue, &b.Hconn, &b.Hobj);
+  ConnectOpen(b.Queue, &b.Other, &b.OtherObj);
+  Prepare(c, &b);
+  std::unique_lock<std::mutex> guard(LqmApiLock());
+  LqmConnection* conn = LqmFindConnection(b.Hconn);
+  EXPECT_NE(conn, nullptr);
+  if (conn != nullptr) {
+    sqlite3* db = conn->Main.Db;
+    ResetCounters(db);
+    sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, OnProfile, &cost);
+    guard.unlock();  // the MQI calls take the lock themselves
+    Measure(c, &b);
+    guard.lock();
+    sqlite3_trace_v2(db, 0, nullptr, nullptr);
   }
-};
+  guard.unlock();
+  MQLONG cc, reason;
+  LqmMQDISC(&b.Other, &cc, &reason);
+  LqmMQDISC(&b.Hconn, &cc, &reason);
+  return cost;
+}
+
+using StatementCostTest = LqmTest;
 
 TEST_F(StatementCostTest, EveryCallCostsTheSameAtAnyDepth) {
   CreateQmgr("QM");
@@ -251,8 +250,8 @@ TEST_F(StatementCostTest, EveryCallCostsTheSameAtAnyDepth) {
   int index = 0;
   for (const CostCase& c : kCases) {
     SCOPED_TRACE(c.Name);
-    Cost shallow = Run(c, index, kShallow);
-    Cost deep = Run(c, index, kDeep);
+    Cost shallow = RunCase(c, index, kShallow);
+    Cost deep = RunCase(c, index, kDeep);
     ++index;
     EXPECT_GT(shallow.Steps, 0) << "nothing was measured";
     EXPECT_LE(deep.Steps, shallow.Steps + kSlack)
