@@ -50,10 +50,9 @@ TEST_F(RecoveryLogTest, PersistentPutsGetsAndCommitsAreLoggedAtGrowingLsns) {
   ASSERT_EQ(0, Connect("QM1", &hconn));
   ASSERT_EQ(0, Open(hconn, "Q", MQOO_OUTPUT | MQOO_INPUT_SHARED, &q));
   ASSERT_EQ(0, Open(hconn, "QN", MQOO_OUTPUT, &qn));
-  const std::vector<size_t> sizes = {0, 100, 101, 350};
-  std::vector<MQMD> mds(sizes.size());
-  for (size_t i = 0; i < sizes.size(); ++i)
-    ASSERT_EQ(0, Put(hconn, q, Bytes(sizes[i]), 0, &mds[i]));
+  MQMD mds[4];
+  MQMD* md = mds;
+  for (size_t size : {0, 100, 101, 350}) ASSERT_EQ(0, Put(hconn, q, Bytes(size), 0, md++));
   ASSERT_EQ(0, Put(hconn, qn, "not persistent"));
   ASSERT_EQ(0, Put(hconn, q, "unit", MQPMO_SYNCPOINT));
   ASSERT_EQ(0, EndUnit(hconn, true));

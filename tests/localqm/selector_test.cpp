@@ -186,7 +186,7 @@ class SelectingHandleTest : public LqmTest {
   MQHCONN h_ = MQHC_UNUSABLE_HCONN;
 };
 
-TEST_F(SelectingHandleTest, UnselectedMessagesAreInvisible) {
+TEST_F(SelectingHandleTest, UnselectedMessagesAreInvisibleAndBadStringsRefused) {
   MQHOBJ browse, input;
   ASSERT_EQ(OpenSelecting("region = 'EMEA'", MQOO_BROWSE, &browse), 0);
   EXPECT_EQ("EMEA EMEA", Drain(browse, MQGMO_BROWSE_FIRST, MQGMO_BROWSE_NEXT));
@@ -200,9 +200,7 @@ TEST_F(SelectingHandleTest, UnselectedMessagesAreInvisible) {
   ASSERT_EQ(Get(h_, both, &data, MQGMO_BROWSE_FIRST), 0);
   EXPECT_EQ(Get(h_, both, &data, MQGMO_MSG_UNDER_CURSOR), 0);
   EXPECT_EQ(Depth("QM1", "Q1"), 1);
-}
-
-TEST_F(SelectingHandleTest, OpenChecksTheSelectionString) {
+  // Opening checks the selection string.
   struct {
     const char* what;
     std::string selector;
