@@ -1,6 +1,7 @@
 // The command server on handmade PCF requests: the replies to Inquire
 // Queue and Inquire Queue Status, and IBM MQ's reasons for malformed
 // requests. A stopped server is the end-to-end runs' part.
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -11,36 +12,34 @@ namespace {
 
 // A request built field by field, in either byte order.
 struct Request {
+  explicit Request(bool big = false) : Big(big) {}
   std::vector<unsigned char> Bytes;
-  bool Big = false;
-  void Long(MQLONG v) {
-    for (int i = 0; i < 4; ++i)
-      Bytes.push_back(static_cast<unsigned char>(static_cast<uint32_t>(v) >> (Big ? 24 - 8 * i : 8 * i)));
-  }
-  Request& Header(MQLONG command, MQLONG count, MQLONG type = MQCFT_COMMAND, MQLONG length = 36) {
-    for (MQLONG v : {type, length, MQLONG{1}, command, MQLONG{1}, MQLONG{MQCFC_LAST}, MQLONG{0},
-                     MQLONG{0}, count})
-      Long(v);
+  bool Big;
+  Request& Longs(std::initializer_list<MQLONG> values) {
+    for (MQLONG v : values)
+      for (int i = 0; i < 4; ++i)
+        Bytes.push_back(static_cast<unsigned char>(static_cast<uint32_t>(v) >>
+                                                   (Big ? 24 - 8 * i : 8 * i)));
     return *this;
+  }
+  Request& Header(MQLONG command, MQLONG count, MQLONG type = MQCFT_COMMAND) {
+    return Longs({type, 36, 1, command, 1, MQCFC_LAST, 0, 0, count});
   }
   Request& Int(MQLONG parameter, MQLONG value) {
-    for (MQLONG v : {MQLONG{MQCFT_INTEGER}, MQLONG{16}, parameter, value}) Long(v);
-    return *this;
+    return Longs({MQCFT_INTEGER, 16, parameter, value});
   }
   Request& Str(MQLONG parameter, const std::string& text, MQLONG stringLength = -1) {
     size_t padded = (text.size() + 3) / 4 * 4;
-    for (MQLONG v : {MQLONG{MQCFT_STRING}, static_cast<MQLONG>(20 + padded), parameter, MQLONG{0},
-                     stringLength >= 0 ? stringLength : static_cast<MQLONG>(text.size())})
-      Long(v);
+    Longs({MQCFT_STRING, static_cast<MQLONG>(20 + padded), parameter, 0,
+           stringLength >= 0 ? stringLength : static_cast<MQLONG>(text.size())});
     Bytes.insert(Bytes.end(), text.begin(), text.end());
     Bytes.resize(Bytes.size() + padded - text.size(), ' ');
     return *this;
   }
   Request& List(MQLONG parameter, std::vector<MQLONG> values, MQLONG count = -1) {
-    for (MQLONG v : {MQLONG{MQCFT_INTEGER_LIST}, static_cast<MQLONG>(16 + 4 * values.size()),
-                     parameter, count >= 0 ? count : static_cast<MQLONG>(values.size())})
-      Long(v);
-    for (MQLONG v : values) Long(v);
+    Longs({MQCFT_INTEGER_LIST, static_cast<MQLONG>(16 + 4 * values.size()), parameter,
+           count >= 0 ? count : static_cast<MQLONG>(values.size())});
+    for (MQLONG v : values) Longs({v});
     return *this;
   }
 };
@@ -109,16 +108,10 @@ TEST_F(CommandServerTest, RepliesPerQueueAndIbmsReasonsForMalformedRequests) {
   Close(hc, &o);
   Disconnect(&hc);
   WithStore("QMC", [](LqmStore* s) { return LqmQueueSetMaxFileSize(s, "Q2", 77); });
-  const std::vector<MQLONG> attrs = {MQCA_Q_NAME, MQIA_Q_TYPE, MQIA_CURRENT_Q_DEPTH,
-                                     MQIA_DEFINITION_TYPE};
-  const std::vector<MQLONG> sizes = {MQIACF_CUR_Q_FILE_SIZE, MQIACF_CUR_MAX_FILE_SIZE};
-  Request bigEndian;
-  bigEndian.Big = true;
-  bigEndian.Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
-  Request shortHeader;
-  shortHeader.Bytes.assign(20, 0);
-  Request trailing = Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1");
-  trailing.Bytes.resize(trailing.Bytes.size() + 4);
+  // Inquire Queue (or Queue Status) headers announcing `count` parameters.
+  auto inq = [](MQLONG count) { return Request().Header(MQCMD_INQUIRE_Q, count); };
+  auto status = [](MQLONG count) { return Request().Header(MQCMD_INQUIRE_Q_STATUS, count); };
+  const MQLONG name = MQCA_Q_NAME;
   struct Case {
     const char* what;
     Request request;
@@ -127,45 +120,35 @@ TEST_F(CommandServerTest, RepliesPerQueueAndIbmsReasonsForMalformedRequests) {
     const char* format = MQFMT_ADMIN;
   } cases[] = {
       {"local queues of a prefix",
-       Request().Header(MQCMD_INQUIRE_Q, 3).Str(MQCA_Q_NAME, "Q*").Int(MQIA_Q_TYPE, MQQT_LOCAL)
-           .List(MQIACF_Q_ATTRS, attrs),
+       inq(3).Str(name, "Q*").Int(MQIA_Q_TYPE, MQQT_LOCAL).List(MQIACF_Q_ATTRS, {2016, 20, 3, 7}),
        {"2016=Q1 20=1 3=3 7=1", "2016=Q2 20=1 3=0 7=1"}, 0},
-      {"every type, one attribute", Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "Q*")
-           .List(MQIACF_Q_ATTRS, {MQIA_DEFINITION_TYPE}),
+      {"every type, one attribute", inq(2).Str(name, "Q*").List(MQIACF_Q_ATTRS, {7}),
        {"2016=Q1 20=1 7=1", "2016=Q2 20=1 7=1", "2016=QA 20=3"}, 0},
-      {"one queue by name, padded", Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "Q2  ")
-           .List(MQIACF_Q_ATTRS, {MQIA_CURRENT_Q_DEPTH}),
+      {"one queue by name, padded", inq(2).Str(name, "Q2  ").List(MQIACF_Q_ATTRS, {3}),
        {"2016=Q2 20=1 3=0"}, 0},
-      {"nothing matches", Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "NONE*"),
-       {""}, MQRC_UNKNOWN_OBJECT_NAME},
-      {"a name of another type", Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "QA")
-           .Int(MQIA_Q_TYPE, MQQT_LOCAL),
-       {""}, MQRCCF_Q_WRONG_TYPE},
-      {"file sizes in megabytes", Request().Header(MQCMD_INQUIRE_Q_STATUS, 3)
-           .Str(MQCA_Q_NAME, "Q*").Int(MQIACF_Q_STATUS_TYPE, MQIACF_Q_STATUS)
-           .List(MQIACF_Q_STATUS_ATTRS, sizes),
+      {"nothing matches", inq(1).Str(name, "NONE*"), {""}, MQRC_UNKNOWN_OBJECT_NAME},
+      {"a name of another type", inq(2).Str(name, "QA").Int(MQIA_Q_TYPE, MQQT_LOCAL), {""},
+       MQRCCF_Q_WRONG_TYPE},
+      {"file sizes in megabytes",
+       status(3).Str(name, "Q*").Int(MQIACF_Q_STATUS_TYPE, 1105).List(MQIACF_Q_STATUS_ATTRS,
+                                                                      {1437, 1438}),
        {"2016=Q1 1103=1105 1437=1 1438=2088960", "2016=Q2 1103=1105 1437=0 1438=77"}, 0},
-      {"status of an alias", Request().Header(MQCMD_INQUIRE_Q_STATUS, 1).Str(MQCA_Q_NAME, "QA"),
-       {""}, MQRCCF_Q_WRONG_TYPE},
-      {"big-endian integers are read", bigEndian,
+      {"status of an alias", status(1).Str(name, "QA"), {""}, MQRCCF_Q_WRONG_TYPE},
+      {"big-endian integers are read", Request(true).Header(MQCMD_INQUIRE_Q, 1).Str(name, "Q1"),
        {"2016=Q1 20=1 3=3 7=1 15=5000 13=4194304 6=0 10=0 9=0 17=0 18=0 2013="}, 0},
-      {"not an admin message", Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1"), {""},
-       MQRCCF_MD_FORMAT_ERROR, MQFMT_STRING},
+      {"not an admin message", inq(1).Str(name, "Q1"), {""}, MQRCCF_MD_FORMAT_ERROR, MQFMT_STRING},
       {"unknown command", Request().Header(99, 0), {""}, MQRCCF_CFH_COMMAND_ERROR},
-      {"shorter than a header", shortHeader, {""}, MQRCCF_MSG_LENGTH_ERROR},
+      {"shorter than a header", Request().Longs({0, 0, 0, 0, 0}), {""}, MQRCCF_MSG_LENGTH_ERROR},
       {"a reply is no request", Request().Header(MQCMD_INQUIRE_Q, 0, MQCFT_RESPONSE), {""},
        MQRCCF_CFH_TYPE_ERROR},
-      {"negative count", Request().Header(MQCMD_INQUIRE_Q, -1), {""}, MQRCCF_CFH_PARM_COUNT_ERROR},
-      {"data beyond the count", trailing, {""}, MQRCCF_MSG_LENGTH_ERROR},
-      {"string longer than its structure",
-       Request().Header(MQCMD_INQUIRE_Q, 1).Str(MQCA_Q_NAME, "Q1", 9), {"1012=2016"},
+      {"negative count", inq(-1), {""}, MQRCCF_CFH_PARM_COUNT_ERROR},
+      {"data beyond the count", inq(1).Str(name, "Q1").Longs({0}), {""}, MQRCCF_MSG_LENGTH_ERROR},
+      {"string longer than its structure", inq(1).Str(name, "Q1", 9), {"1012=2016"},
        MQRCCF_CFST_STRING_LENGTH_ERR},
-      {"list count against length",
-       Request().Header(MQCMD_INQUIRE_Q, 2).Str(MQCA_Q_NAME, "Q1").List(MQIACF_Q_ATTRS, {3}, 5),
+      {"list count against length", inq(2).Str(name, "Q1").List(MQIACF_Q_ATTRS, {3}, 5),
        {"1012=1002"}, MQRCCF_CFIL_LENGTH_ERROR},
-      {"name missing", Request().Header(MQCMD_INQUIRE_Q, 0), {""}, MQRCCF_PARM_COUNT_TOO_SMALL},
-      {"queue type is no status parameter",
-       Request().Header(MQCMD_INQUIRE_Q_STATUS, 2).Str(MQCA_Q_NAME, "Q1").Int(MQIA_Q_TYPE, 1105),
+      {"name missing", inq(0), {""}, MQRCCF_PARM_COUNT_TOO_SMALL},
+      {"queue type is no status parameter", status(2).Str(name, "Q1").Int(MQIA_Q_TYPE, 1105),
        {"1012=20"}, MQRCCF_CFIN_PARM_ID_ERROR},
   };
   for (const Case& c : cases) {
@@ -183,8 +166,7 @@ TEST_F(CommandServerTest, RepliesPerQueueAndIbmsReasonsForMalformedRequests) {
   }
   // Every cut of a valid request is refused with a reason, never read
   // past its end (the sanitizer build watches the reads).
-  Request whole = Request().Header(MQCMD_INQUIRE_Q, 3).Str(MQCA_Q_NAME, "Q*")
-                      .Int(MQIA_Q_TYPE, 1).List(MQIACF_Q_ATTRS, {3, 7});
+  Request whole = inq(3).Str(name, "Q*").Int(MQIA_Q_TYPE, 1).List(MQIACF_Q_ATTRS, {3, 7});
   for (size_t n = 0; n < whole.Bytes.size(); ++n) {
     Request cut = whole;
     cut.Bytes.resize(n);

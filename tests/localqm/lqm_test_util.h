@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -123,6 +125,38 @@ inline int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Runs `body` in a child process whose exit status is what `body` returns;
+// the child never returns into the test framework.
+template <typename F>
+pid_t Spawn(F body) {
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  return pid;
+}
+
+// What a command run through the shell did: its exit status (-1 when it
+// did not exit) and its outputs.
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+// Runs the shell command line `command` with `input` on its standard input;
+// the streams go through files in the test's data root.
+inline ToolRun RunCommand(const std::string& command, const std::string& input = "") {
+  const std::string file = std::string(getenv("LOCALQM_ROOT")) + "/tool.";
+  auto slurp = [](const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+  };
+  std::ofstream(file + "in", std::ios::binary) << input;
+  std::string line = command + " <'" + file + "in' >'" + file + "out' 2>'" + file + "err'";
+  int status = system(line.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(file + "out"), slurp(file + "err")};
+}
+
 // ---- MQI wrappers: each returns the reason, with the completion code
 // checked for consistency (0 <-> MQCC_OK). ----
 
@@ -217,6 +251,16 @@ inline MQLONG Get(MQHCONN hconn, MQHOBJ hobj, std::string* data, MQLONG gmoOptio
   }
   if (mdInOut != nullptr) *mdInOut = md;
   return reason;
+}
+
+// Every message that `hobj` browses, in order, as "data/BackoutCount" words.
+inline std::string Browsed(MQHCONN hconn, MQHOBJ hobj) {
+  std::string all, data;
+  MQLONG option = MQGMO_BROWSE_FIRST;
+  for (MQMD md = {MQMD_DEFAULT}; Get(hconn, hobj, &data, option, &md) == 0;
+       md = {MQMD_DEFAULT}, option = MQGMO_BROWSE_NEXT)
+    all += (all.empty() ? "" : " ") + data + "/" + std::to_string(md.BackoutCount);
+  return all;
 }
 
 // The tests that include this helper include it last: they are held to the

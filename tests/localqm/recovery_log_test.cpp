@@ -36,17 +36,6 @@ class RecoveryLogTest : public LqmTest {
                             [&](const LqmLogRecord& r) { out.push_back(r); }));
     return out;
   }
-  // Runs dmpmqlog with `args`; *out gets its standard output.
-  static int Dmpmqlog(const std::string& args, std::string* out) {
-    std::string command = std::string(ZEPLO_BUILD_DIR) + "/mqinst/bin/dmpmqlog " + args;
-    FILE* p = popen(command.c_str(), "r");
-    out->clear();
-    char block[4096];
-    size_t n;
-    while (p != nullptr && (n = fread(block, 1, sizeof block, p)) > 0) out->append(block, n);
-    int status = p != nullptr ? pclose(p) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
 };
 
 std::string Bytes(size_t n) {
@@ -61,10 +50,9 @@ TEST_F(RecoveryLogTest, PersistentPutsGetsAndCommitsAreLoggedAtGrowingLsns) {
   ASSERT_EQ(0, Connect("QM1", &hconn));
   ASSERT_EQ(0, Open(hconn, "Q", MQOO_OUTPUT | MQOO_INPUT_SHARED, &q));
   ASSERT_EQ(0, Open(hconn, "QN", MQOO_OUTPUT, &qn));
-  const std::vector<size_t> sizes = {0, 100, 101, 350};
-  std::vector<MQMD> mds(sizes.size());
-  for (size_t i = 0; i < sizes.size(); ++i)
-    ASSERT_EQ(0, Put(hconn, q, Bytes(sizes[i]), 0, &mds[i]));
+  MQMD mds[4];
+  MQMD* md = mds;
+  for (size_t size : {0, 100, 101, 350}) ASSERT_EQ(0, Put(hconn, q, Bytes(size), 0, md++));
   ASSERT_EQ(0, Put(hconn, qn, "not persistent"));
   ASSERT_EQ(0, Put(hconn, q, "unit", MQPMO_SYNCPOINT));
   ASSERT_EQ(0, EndUnit(hconn, true));
@@ -147,14 +135,13 @@ TEST_F(RecoveryLogTest, FormatterTextHasEveryFieldAtItsColumn) {
 
   struct LsnCase {
     const char* Text;
-    bool Valid;
-    int64_t Lsn;
-  } lsns[] = {{"<1:2:3:4>", true, 0x0001000200030004}, {"0:0:1:4464", true, 70000},
-              {"1:2:3", false, 0}, {"1:2:3:65536", false, 0}, {"1:2:3:4x", false, 0}};
+    int64_t Lsn;  // -1: refused
+  } lsns[] = {{"<1:2:3:4>", 0x0001000200030004}, {"0:0:1:4464", 70000}, {"1:2:3", -1},
+              {"1:2:3:65536", -1}, {"1:2:3:4x", -1}};
   for (const LsnCase& c : lsns) {
     int64_t lsn = -1;
-    EXPECT_EQ(c.Valid, LqmLogParseLsn(c.Text, &lsn)) << c.Text;
-    if (!c.Valid) continue;
+    EXPECT_EQ(c.Lsn >= 0, LqmLogParseLsn(c.Text, &lsn)) << c.Text;
+    if (c.Lsn < 0) continue;
     EXPECT_EQ(c.Lsn, lsn) << c.Text;
     char back[32];
     LqmLogFormatLsn(lsn, back, sizeof back);
@@ -193,8 +180,9 @@ TEST_F(RecoveryLogTest, DmpmqlogPrintsTheRangeAskedForAndRefusesWhatItCannotRead
       {"-s 1:2", 1, 0, "AMQ7703:"},
   };
   for (const Case& c : cases) {
-    std::string out;
-    EXPECT_EQ(c.Exit, Dmpmqlog(c.Args, &out)) << c.Args << "\n" << out;
+    ToolRun run = RunCommand(std::string(ZEPLO_BUILD_DIR) + "/mqinst/bin/dmpmqlog " + c.Args);
+    const std::string& out = run.out;
+    EXPECT_EQ(c.Exit, run.status) << c.Args << "\n" << out << run.err;
     int count = 0;
     for (size_t at = 0; (at = out.find("LOG RECORD - LSN", at)) != std::string::npos; ++at) count++;
     EXPECT_EQ(c.Records, count) << c.Args;

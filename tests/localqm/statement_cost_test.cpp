@@ -7,7 +7,6 @@
 // to a scan shows up as thousands of extra steps. No timing is involved.
 #include <sqlite3.h>
 
-#include <functional>
 #include <set>
 
 #include "localqm/api/api.h"
@@ -23,9 +22,7 @@ constexpr int kDeep = 1500;
 constexpr long kSlack = 40;
 
 struct Cost {
-  long Steps = 0;
-  long FullScanSteps = 0;
-  long Sorts = 0;
+  long Steps = 0, FullScanSteps = 0, Sorts = 0;
   std::set<std::string> Sql;
 };
 
@@ -43,11 +40,10 @@ int OnProfile(unsigned type, void* context, void* p, void*) {
 // Forgets what every statement of `db` counted so far.
 void ResetCounters(sqlite3* db) {
   for (sqlite3_stmt* st = sqlite3_next_stmt(db, nullptr); st != nullptr;
-       st = sqlite3_next_stmt(db, st)) {
-    sqlite3_stmt_status(st, SQLITE_STMTSTATUS_VM_STEP, 1);
-    sqlite3_stmt_status(st, SQLITE_STMTSTATUS_FULLSCAN_STEP, 1);
-    sqlite3_stmt_status(st, SQLITE_STMTSTATUS_SORT, 1);
-  }
+       st = sqlite3_next_stmt(db, st))
+    for (int op :
+         {SQLITE_STMTSTATUS_VM_STEP, SQLITE_STMTSTATUS_FULLSCAN_STEP, SQLITE_STMTSTATUS_SORT})
+      sqlite3_stmt_status(st, op, 1);
 }
 
 // One queue of a given depth, a connection with a handle on it, and a
@@ -60,6 +56,29 @@ struct Bench {
   std::vector<MQMD> Sent;  // descriptors as stored, in put order
 };
 
+// How a queue is filled: priority 5 and a new MsgId, no CorrelId or
+// GroupId, except as the shape says for the last message or for all.
+enum Shape { kPlain, kLastLower, kLastCorrel, kLastInGroup, kOneCorrel, kExpiredFront };
+
+// Message `want` of a case: from the start when >= 0, from the end when
+// negative (-1 the last), or these.
+constexpr int kAny = -10000, kHalf = -10001;
+
+struct CostCase {
+  const char* Name;
+  Shape Fill;
+  char Call;                 // 'g' MQGET, 'p' MQPUT, 'i' MQINQ of the depth
+  MQLONG Options;            // of the get or put
+  int Want = kAny;           // the message the get brings
+  int BrowseLeft = 0;        // browse first until this many messages are left
+  char End = 0;              // then 'c' MQCMIT or 'b' MQBACK
+  MQLONG Match = MQMO_NONE;  // of the get, and of the browse before it
+  char With = 0;             // match the 'f'irst or 'l'ast message, or 'x' one never put
+  bool OtherHalf = false;    // another unit of work holds the first half
+  MQLONG Reason = 0;
+};
+
+// MQGET through the store of this process; *data gets at most 256 bytes.
 MQLONG CallGet(MQHCONN hconn, MQHOBJ hobj, MQLONG options, MQLONG matchOptions = MQMO_NONE,
                const MQMD* match = nullptr, std::string* data = nullptr) {
   MQMD md = {MQMD_DEFAULT};
@@ -76,38 +95,22 @@ MQLONG CallGet(MQHCONN hconn, MQHOBJ hobj, MQLONG options, MQLONG matchOptions =
   return reason;
 }
 
-MQLONG CallPut(MQHCONN hconn, MQHOBJ hobj, MQLONG options) {
-  MQMD md = {MQMD_DEFAULT};
-  MQPMO pmo = {MQPMO_DEFAULT};
-  pmo.Options = options;
-  char c = 'p';
-  MQLONG cc, reason;
-  LqmMQPUT(hconn, hobj, &md, &pmo, 1, &c, &cc, &reason);
-  return reason;
-}
-
-MQLONG Connect2(MQHCONN* hconn) {
+// Connects to QM and opens `queue` for everything the cases do.
+void ConnectOpen(const std::string& queue, MQHCONN* hconn, MQHOBJ* hobj) {
   MQCHAR48 name = "QM";
   MQCNO cno = {MQCNO_DEFAULT};
-  MQLONG cc, reason;
-  LqmMQCONNX(name, &cno, hconn, &cc, &reason);
-  return reason;
-}
-
-MQLONG Open2(MQHCONN hconn, const std::string& queue, MQHOBJ* hobj) {
   MQOD od = {MQOD_DEFAULT};
   snprintf(od.ObjectName, sizeof od.ObjectName, "%s", queue.c_str());
   MQLONG cc, reason;
-  LqmMQOPEN(hconn, &od, MQOO_INPUT_SHARED | MQOO_BROWSE | MQOO_OUTPUT | MQOO_INQUIRE, hobj, &cc,
+  LqmMQCONNX(name, &cno, hconn, &cc, &reason);
+  EXPECT_EQ(reason, 0);
+  LqmMQOPEN(*hconn, &od, MQOO_INPUT_SHARED | MQOO_BROWSE | MQOO_OUTPUT | MQOO_INQUIRE, hobj, &cc,
             &reason);
-  return reason;
+  EXPECT_EQ(reason, 0);
 }
 
-// Stores `depth` messages in one transaction: message i has the priority
-// and identifiers that `shape` gives it (defaults: priority 5, a new
-// MsgId, no CorrelId or GroupId).
-void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape,
-          MQLONG expiryTenths = -1) {
+// Stores `depth` messages "m<n>" in one transaction, shaped by `shape`.
+void Fill(Bench* b, int depth, Shape shape, MQLONG expiryTenths = -1) {
   LqmStore s{};
   ASSERT_EQ(LqmStoreOpen("QM", &s), 0);
   ASSERT_EQ(LqmTxnBegin(&s), 0);
@@ -116,210 +119,139 @@ void Fill(Bench* b, int depth, const std::function<void(int, MQMD*)>& shape,
     md.Version = MQMD_VERSION_2;
     md.Priority = 5;
     LqmNewId(s.Name, md.MsgId);
-    if (shape) shape(i, &md);
-    char text[16];
-    int n = snprintf(text, sizeof text, "m%d", static_cast<int>(b->Sent.size()));
-    ASSERT_EQ(
-        LqmMsgInsert(&s, b->Queue.c_str(), &md, text, static_cast<size_t>(n), expiryTenths, false),
-        0);
+    bool last = i == depth - 1;
+    if (shape == kLastLower) md.Priority = last ? 2 : 7;
+    if (shape == kExpiredFront) md.Priority = 9;
+    if (shape == kLastCorrel) memset(md.CorrelId, last ? 'Z' : 'A', 24);
+    if (shape == kLastInGroup || shape == kOneCorrel) memset(md.CorrelId, 'C', 24);
+    if (shape == kLastInGroup && last) memset(md.GroupId, 'G', 24);
+    std::string text = "m" + std::to_string(b->Sent.size());
+    ASSERT_EQ(0, LqmMsgInsert(&s, b->Queue.c_str(), &md, text.data(), text.size(), expiryTenths,
+                              false));
     b->Sent.push_back(md);
   }
   ASSERT_EQ(LqmTxnEnd(&s, 0), 0);
   LqmStoreClose(&s);
 }
 
-void Browse(Bench* b, int count, MQLONG matchOptions = MQMO_NONE, const MQMD* match = nullptr) {
-  for (int i = 0; i < count; ++i)
-    ASSERT_EQ(CallGet(b->Hconn, b->Hobj, i == 0 ? MQGMO_BROWSE_FIRST : MQGMO_BROWSE_NEXT,
-                      matchOptions, match),
-              0)
+// The descriptor that case `c`'s gets match against, or null.
+const MQMD* MatchMd(const CostCase& c, const Bench& b) {
+  static const MQMD absent = [] {
+    MQMD md = {MQMD_DEFAULT};
+    md.Version = MQMD_VERSION_2;
+    memset(md.MsgId, 'x', 24);
+    return md;
+  }();
+  if (c.With == 'f' || c.With == 'l') return c.With == 'f' ? &b.Sent.front() : &b.Sent.back();
+  return c.With == 'x' ? &absent : nullptr;
+}
+
+// Fills the queue and positions the cursors and the other unit of work.
+void Prepare(const CostCase& c, Bench* b) {
+  if (c.Fill == kExpiredFront) Fill(b, 3, kExpiredFront, 1);
+  Fill(b, b->Depth, c.Fill == kExpiredFront ? kPlain : c.Fill);
+  if (c.Fill == kExpiredFront) LqmTest::AgeMessages("QM", 1000);
+  for (int i = 0; c.BrowseLeft > 0 && i < b->Depth - c.BrowseLeft; ++i)
+    ASSERT_EQ(0, CallGet(b->Hconn, b->Hobj, i == 0 ? MQGMO_BROWSE_FIRST : MQGMO_BROWSE_NEXT,
+                         c.Match, MatchMd(c, *b)))
         << "browse " << i;
+  for (int i = 0; c.OtherHalf && i < b->Depth / 2; ++i)
+    ASSERT_EQ(0, CallGet(b->Other, b->OtherObj, MQGMO_SYNCPOINT));
 }
 
-struct CostCase {
-  const char* Name;
-  std::function<void(Bench*)> Setup;     // fills the queue, positions cursors
-  std::function<void(Bench*)> Measured;  // the calls whose cost is counted
-};
-
-void SetCorrel(MQMD* md, char c) { memset(md->CorrelId, c, 24); }
-
-const std::vector<CostCase>& Cases() {
-  static const std::vector<CostCase> cases = {
-      {"browse first", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) { EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_FIRST), 0); }},
-      {"browse next deep within one priority",
-       [](Bench* b) {
-         Fill(b, b->Depth, nullptr);
-         Browse(b, b->Depth - 3);
-       },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth - 3));
-       }},
-      {"browse next from the end of one priority into the next",
-       [](Bench* b) {
-         Fill(b, b->Depth, [&](int i, MQMD* md) { md->Priority = i == b->Depth - 1 ? 2 : 7; });
-         Browse(b, b->Depth - 1);
-       },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth - 1));
-       }},
-      {"get under a deep browse cursor",
-       [](Bench* b) {
-         Fill(b, b->Depth, nullptr);
-         Browse(b, b->Depth - 2);
-       },
-       [](Bench* b) { EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_MSG_UNDER_CURSOR), 0); }},
-      {"get behind half the queue held by another unit of work",
-       [](Bench* b) {
-         Fill(b, b->Depth, nullptr);
-         for (int i = 0; i < b->Depth / 2; ++i)
-           ASSERT_EQ(CallGet(b->Other, b->OtherObj, MQGMO_SYNCPOINT), 0);
-       },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth / 2));
-       }},
-      {"get matching the MsgId of the last message", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_MSG_ID,
-                           &b->Sent.back(), &data),
-                   0);
-         EXPECT_EQ(data, "m" + std::to_string(b->Depth - 1));
-       }},
-      {"get matching a CorrelId only the last message has",
-       [](Bench* b) {
-         Fill(b, b->Depth, [&](int i, MQMD* md) { SetCorrel(md, i == b->Depth - 1 ? 'Z' : 'A'); });
-       },
-       [](Bench* b) {
-         EXPECT_EQ(
-             CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_CORREL_ID, &b->Sent.back()),
-             0);
-       }},
-      {"get matching a GroupId and CorrelId behind many of that CorrelId",
-       [](Bench* b) {
-         Fill(b, b->Depth, [&](int i, MQMD* md) {
-           SetCorrel(md, 'C');
-           if (i == b->Depth - 1) memset(md->GroupId, 'G', 24);
-         });
-       },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT,
-                           MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID, &b->Sent.back()),
-                   0);
-       }},
-      {"browse next deep among messages sharing a CorrelId",
-       [](Bench* b) {
-         Fill(b, b->Depth, [](int, MQMD* md) { SetCorrel(md, 'S'); });
-         Browse(b, b->Depth - 3, MQMO_MATCH_CORREL_ID, &b->Sent[0]);
-       },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_BROWSE_NEXT, MQMO_MATCH_CORREL_ID, &b->Sent[0]),
-                   0);
-       }},
-      {"get that finds no matching MsgId", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         MQMD md = {MQMD_DEFAULT};
-         md.Version = MQMD_VERSION_2;
-         memset(md.MsgId, 'x', 24);
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_MATCH_MSG_ID, &md),
-                   MQRC_NO_MSG_AVAILABLE);
-       }},
-      {"get past expired messages at the front",
-       [](Bench* b) {
-         Fill(
-             b, 3, [](int, MQMD* md) { md->Priority = 9; }, 1);
-         Fill(b, b->Depth, nullptr);
-         LqmTest::AgeMessages("QM", 1000);
-       },
-       [](Bench* b) {
-         std::string data;
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_NO_SYNCPOINT, MQMO_NONE, nullptr, &data), 0);
-         EXPECT_EQ(data, "m3");
-       }},
-      {"put", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) { EXPECT_EQ(CallPut(b->Hconn, b->Hobj, MQPMO_NO_SYNCPOINT), 0); }},
-      {"put under syncpoint and commit", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         EXPECT_EQ(CallPut(b->Hconn, b->Hobj, MQPMO_SYNCPOINT), 0);
-         MQLONG cc, reason;
-         LqmMQCMIT(b->Hconn, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-       }},
-      {"get under syncpoint and commit", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_SYNCPOINT), 0);
-         MQLONG cc, reason;
-         LqmMQCMIT(b->Hconn, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-       }},
-      {"get under syncpoint and back out", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         EXPECT_EQ(CallGet(b->Hconn, b->Hobj, MQGMO_SYNCPOINT), 0);
-         MQLONG cc, reason;
-         LqmMQBACK(b->Hconn, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-       }},
-      {"inquire the current depth", [](Bench* b) { Fill(b, b->Depth, nullptr); },
-       [](Bench* b) {
-         MQLONG selector = MQIA_CURRENT_Q_DEPTH, depth = -1, cc, reason;
-         LqmMQINQ(b->Hconn, b->Hobj, 1, &selector, 1, &depth, 0, nullptr, &cc, &reason);
-         EXPECT_EQ(reason, 0);
-         EXPECT_EQ(depth, static_cast<MQLONG>(b->Sent.size()));
-       }},
-  };
-  return cases;
-}
-
-class StatementCostTest : public LqmTest {
- protected:
-  // Runs one case on a fresh queue of `depth` messages; the cost of its
-  // measured calls.
-  Cost Run(const CostCase& c, int index, int depth) {
-    Cost cost;
-    Bench b;
-    b.Queue = "COST." + std::to_string(index) + "." + std::to_string(depth);
-    b.Depth = depth;
-    DefineLocal("QM", b.Queue.c_str(), 100000);
-    EXPECT_EQ(Connect2(&b.Hconn), 0);
-    EXPECT_EQ(Connect2(&b.Other), 0);
-    EXPECT_EQ(Open2(b.Hconn, b.Queue, &b.Hobj), 0);
-    EXPECT_EQ(Open2(b.Other, b.Queue, &b.OtherObj), 0);
-    c.Setup(&b);
-    std::unique_lock<std::mutex> guard(LqmApiLock());
-    LqmConnection* conn = LqmFindConnection(b.Hconn);
-    EXPECT_NE(conn, nullptr);
-    if (conn != nullptr) {
-      sqlite3* db = conn->Main.Db;
-      ResetCounters(db);
-      sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, OnProfile, &cost);
-      guard.unlock();  // the MQI calls take the lock themselves
-      c.Measured(&b);
-      guard.lock();
-      sqlite3_trace_v2(db, 0, nullptr, nullptr);
+// The calls whose cost is counted, and what they must bring.
+void Measure(const CostCase& c, Bench* b) {
+  MQLONG cc, reason = 0;
+  if (c.Call == 'g') {
+    std::string data;
+    EXPECT_EQ(c.Reason, CallGet(b->Hconn, b->Hobj, c.Options, c.Match, MatchMd(c, *b), &data));
+    int want = c.Want == kHalf ? b->Depth / 2 : c.Want < 0 ? b->Depth + c.Want : c.Want;
+    if (c.Want != kAny) {
+      EXPECT_EQ("m" + std::to_string(want), data);
     }
-    guard.unlock();
-    MQLONG cc, reason;
-    LqmMQDISC(&b.Other, &cc, &reason);
-    LqmMQDISC(&b.Hconn, &cc, &reason);
-    return cost;
+  } else if (c.Call == 'p') {
+    MQMD md = {MQMD_DEFAULT};
+    MQPMO pmo = {MQPMO_DEFAULT};
+    pmo.Options = c.Options;
+    char byte = 'p';
+    LqmMQPUT(b->Hconn, b->Hobj, &md, &pmo, 1, &byte, &cc, &reason);
+  } else {
+    MQLONG selector = MQIA_CURRENT_Q_DEPTH, depth = -1;
+    LqmMQINQ(b->Hconn, b->Hobj, 1, &selector, 1, &depth, 0, nullptr, &cc, &reason);
+    EXPECT_EQ(static_cast<MQLONG>(b->Sent.size()), depth);
   }
+  EXPECT_EQ(0, reason);
+  if (c.End == 'c') LqmMQCMIT(b->Hconn, &cc, &reason);
+  if (c.End == 'b') LqmMQBACK(b->Hconn, &cc, &reason);
+  EXPECT_EQ(0, reason);
+}
+
+const CostCase kCases[] = {
+    {"browse first", kPlain, 'g', MQGMO_BROWSE_FIRST, 0},
+    {"browse next deep within one priority", kPlain, 'g', MQGMO_BROWSE_NEXT, -3, 3},
+    {"browse next from the end of one priority into the next", kLastLower, 'g', MQGMO_BROWSE_NEXT,
+     -1, 1},
+    {"get under a deep browse cursor", kPlain, 'g', MQGMO_MSG_UNDER_CURSOR, -3, 2},
+    {"get behind half the queue held by another unit of work", kPlain, 'g', MQGMO_NO_SYNCPOINT,
+     kHalf, 0, 0, MQMO_NONE, 0, true},
+    {"get matching the MsgId of the last message", kPlain, 'g', MQGMO_NO_SYNCPOINT, -1, 0, 0,
+     MQMO_MATCH_MSG_ID, 'l'},
+    {"get matching a CorrelId only the last message has", kLastCorrel, 'g', MQGMO_NO_SYNCPOINT, -1,
+     0, 0, MQMO_MATCH_CORREL_ID, 'l'},
+    {"get matching a GroupId and CorrelId behind many of that CorrelId", kLastInGroup, 'g',
+     MQGMO_NO_SYNCPOINT, -1, 0, 0, MQMO_MATCH_GROUP_ID | MQMO_MATCH_CORREL_ID, 'l'},
+    {"browse next deep among messages sharing a CorrelId", kOneCorrel, 'g', MQGMO_BROWSE_NEXT, -3,
+     3, 0, MQMO_MATCH_CORREL_ID, 'f'},
+    {"get that finds no matching MsgId", kPlain, 'g', MQGMO_NO_SYNCPOINT, kAny, 0, 0,
+     MQMO_MATCH_MSG_ID, 'x', false, MQRC_NO_MSG_AVAILABLE},
+    {"get past expired messages at the front", kExpiredFront, 'g', MQGMO_NO_SYNCPOINT, 3},
+    {"put", kPlain, 'p', MQPMO_NO_SYNCPOINT},
+    {"put under syncpoint and commit", kPlain, 'p', MQPMO_SYNCPOINT, kAny, 0, 'c'},
+    {"get under syncpoint and commit", kPlain, 'g', MQGMO_SYNCPOINT, 0, 0, 'c'},
+    {"get under syncpoint and back out", kPlain, 'g', MQGMO_SYNCPOINT, 0, 0, 'b'},
+    {"inquire the current depth", kPlain, 'i', 0},
 };
+
+// Runs one case on a fresh queue of `depth` messages; the cost of its
+// measured calls.
+Cost RunCase(const CostCase& c, int index, int depth) {
+  Cost cost;
+  Bench b;
+  b.Queue = "COST." + std::to_string(index) + "." + std::to_string(depth);
+  b.Depth = depth;
+  LqmTest::DefineLocal("QM", b.Queue.c_str(), 100000);
+  ConnectOpen(b.Queue, &b.Hconn, &b.Hobj);
+  ConnectOpen(b.Queue, &b.Other, &b.OtherObj);
+  Prepare(c, &b);
+  std::unique_lock<std::mutex> guard(LqmApiLock());
+  LqmConnection* conn = LqmFindConnection(b.Hconn);
+  EXPECT_NE(conn, nullptr);
+  if (conn != nullptr) {
+    sqlite3* db = conn->Main.Db;
+    ResetCounters(db);
+    sqlite3_trace_v2(db, SQLITE_TRACE_PROFILE, OnProfile, &cost);
+    guard.unlock();  // the MQI calls take the lock themselves
+    Measure(c, &b);
+    guard.lock();
+    sqlite3_trace_v2(db, 0, nullptr, nullptr);
+  }
+  guard.unlock();
+  MQLONG cc, reason;
+  LqmMQDISC(&b.Other, &cc, &reason);
+  LqmMQDISC(&b.Hconn, &cc, &reason);
+  return cost;
+}
+
+using StatementCostTest = LqmTest;
 
 TEST_F(StatementCostTest, EveryCallCostsTheSameAtAnyDepth) {
   CreateQmgr("QM");
   std::set<std::string> sql;
   int index = 0;
-  for (const CostCase& c : Cases()) {
+  for (const CostCase& c : kCases) {
     SCOPED_TRACE(c.Name);
-    Cost shallow = Run(c, index, kShallow);
-    Cost deep = Run(c, index, kDeep);
+    Cost shallow = RunCase(c, index, kShallow);
+    Cost deep = RunCase(c, index, kDeep);
     ++index;
     EXPECT_GT(shallow.Steps, 0) << "nothing was measured";
     EXPECT_LE(deep.Steps, shallow.Steps + kSlack)
