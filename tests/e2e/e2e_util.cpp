@@ -107,7 +107,10 @@ void MakePlan(ExecPlan* plan, const std::string& path, const std::vector<std::st
 }
 
 [[noreturn]] void ExecInChild(const ExecPlan& plan) {
-  signal(SIGPIPE, SIG_DFL);
+  // A test started in the background of a shell inherits SIGINT and
+  // SIGQUIT ignored; the child must see the keys and signals a user's
+  // terminal would deliver.
+  for (int s : {SIGPIPE, SIGINT, SIGQUIT}) signal(s, SIG_DFL);
   if (chdir(plan.directory.c_str()) != 0) _exit(126);
   execve(plan.path.c_str(), plan.argv.data(), plan.envp.data());
   const char msg[] = "[e2e] exec failed\n";
@@ -378,6 +381,16 @@ int QueueTest::Depth(const std::string& queue, const std::string& qmgr) {
 std::vector<std::string> QueueTest::QueueData(const std::string& queue, const std::string& qmgr) {
   std::vector<std::string> data;
   for (MessageFields& m : BrowseMessages(qmgr, queue)) data.push_back(m["Data"]);
+  return data;
+}
+
+std::vector<std::string> FileMessages(const std::string& name) {
+  std::vector<std::string> data;
+  for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name)))) {
+    if (line.rfind("A VER ", 0) == 0) data.emplace_back();
+    for (size_t i = 2; line.rfind("X ", 0) == 0 && !data.empty() && i + 1 < line.size(); i += 2)
+      data.back() += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+  }
   return data;
 }
 
