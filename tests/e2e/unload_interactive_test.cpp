@@ -262,20 +262,18 @@ TEST_F(UnloadInteractiveTest, PasswordWithoutATerminal) {
   Put({"m"});
   LocalqmOrFail({"user", "QM1", "alice", "s3cret"});
   struct Case {
-    std::vector<std::string> credentials;
+    const char* credentials;
     int status;
     const char* errHas;
   } cases[] = {
-      {{"-u", "alice"}, Status(2046), "Password prompt not supported for non-stdin file\n"},
-      {{"-u", "alice", "-U", "wrong"}, Status(2035), "returned 2035 Not authorized."},
-      {{"-u", "alice", "-U", "s3cret"}, 0, "Written - Files:   1  Messages:      1"},
+      {"-u alice", Status(2046), "Password prompt not supported for non-stdin file\n"},
+      {"-u alice -U wrong", Status(2035), "returned 2035 Not authorized."},
+      {"-u alice -U s3cret", 0, "Written - Files:   1  Messages:      1"},
       // Users defined: connecting as nobody in particular is refused too.
-      {{}, Status(2035), "returned 2035 Not authorized."},
+      {"", Status(2035), "returned 2035 Not authorized."},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-F", "out.zpd"};
-    args.insert(args.end(), c.credentials.begin(), c.credentials.end());
-    RunResult r = RunZeplo(args, "s3cret\n");
+    RunResult r = RunZeplo(Words(std::string("-m QM1 -i Q1 -F out.zpd ") + c.credentials), "s3cret\n");
     EXPECT_EQ(c.status, r.exitStatus) << r.err;
     EXPECT_NE(std::string::npos, r.err.find(c.errHas)) << r.err;
     EXPECT_EQ("", r.out);
@@ -292,17 +290,17 @@ TEST_F(UnloadInteractiveTest, ProgressLine) {
   ASSERT_EQ(0, RunZeplo({"-q", "-m", "QM1", "-i", "Q1", "-f", "in.zpd"}).exitStatus);
   struct Case {
     const char* name;
-    std::vector<std::string> args;
+    const char* args;
     bool progress;  // a "Loading" line with a percentage that is erased
   } cases[] = {
       // From a queue the total is not known: no percentage is made up.
-      {"queue", {"-m", "QM1", "-i", "Q1", "-F", "out.zpd"}, false},
-      {"file", {"-f", "in.zpd", "-F", "out.zpd"}, true},
-      {"file quiet", {"-q", "-f", "in.zpd", "-F", "out.zpd"}, false},
+      {"queue", "-m QM1 -i Q1 -F out.zpd", false},
+      {"file", "-f in.zpd -F out.zpd", true},
+      {"file quiet", "-q -f in.zpd -F out.zpd", false},
   };
   for (const Case& c : cases) {
     PtySession pty;
-    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), c.args));
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), Words(c.args)));
     ASSERT_EQ(0, PtyFinish(&pty, 60000)) << c.name << "\n" << PtyText(pty);
     std::string shown = PtyText(pty);
     std::vector<std::string> screen = Rendered(shown);
