@@ -31,7 +31,7 @@ TEST_F(LoadTest, ContextAndOverridesOnTheWayIn) {
     LocalqmOrFail({"clear", "QM1", "Q2"});
     r = RunZeplo(Words(std::string("-m QM1 -f one.zpd -o Q2 ") + c.options));
     ASSERT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
-    const std::string value = BrowseMessages("QM1", "Q2").at(0)[c.field];
+    const std::string value = BrowseMessages("QM1", "Q2", true).at(0)[c.field];
     if (c.value != nullptr)
       EXPECT_EQ(c.value, value) << c.options;
     else
