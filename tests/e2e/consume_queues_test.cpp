@@ -187,8 +187,7 @@ TEST_F(ConsumeQueuesTest, OutputFileRollsOverByAgeWhileConsuming) {
   EXPECT_EQ(0, PtyFinish(&pty)) << PtyText(pty);
   EXPECT_EQ(kAll, FileData("out1.zpd"));
   EXPECT_EQ(std::vector<std::string>{"late"}, FileData("out2.zpd"));
-  EXPECT_NE(std::string::npos, PtyText(pty).find("Written - Files:   2  Messages:      8"))
-      << PtyText(pty);
+  EXPECT_TRUE(Has(PtyText(pty), "Written - Files:   2  Messages:      8")) << PtyText(pty);
 }
 
 // A stop signal while the run listens ends it at once, not when -w runs

@@ -137,9 +137,7 @@ TEST_F(LibrarySearchTest, WhereTheLibraryIsLookedFor) {
     ExpectDebugLines(c.out, r.out, c.name);
     if (c.status == 0) {
       EXPECT_EQ(std::string::npos, AfterBanner(r.err).find("Error")) << c.name << "\n" << r.err;
-      EXPECT_NE(std::string::npos, r.err.find("Written - Files:   1  Messages:      1"))
-          << c.name << "\n"
-          << r.err;
+      EXPECT_TRUE(Has(r.err, "Written - Files:   1  Messages:      1")) << c.name << "\n" << r.err;
     } else {
       EXPECT_EQ(c.err, AfterBanner(r.err)) << c.name;
     }

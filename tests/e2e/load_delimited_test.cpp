@@ -29,8 +29,7 @@ TEST_F(LoadDelimitedTest, LinesBecomeMessages) {
   ASSERT_TRUE(WriteFileText(ScratchPath("lines.txt"), "alpha\n\nbeta gamma\nlast"));
   RunResult r = RunZeplo({"-m", "QM1", "-o", "Q1", "-f", "lines.txt", "-nn", "-Cd"});
   ASSERT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_NE(std::string::npos, r.err.find("Read    - Files:   1  Messages:      4  Bytes:"))
-      << r.err;
+  EXPECT_TRUE(Has(r.err, "Read    - Files:   1  Messages:      4  Bytes:")) << r.err;
   std::vector<MessageFields> got = Browse();
   ASSERT_EQ(4u, got.size());
   const char* want[] = {"alpha", "", "beta gamma", "last"};

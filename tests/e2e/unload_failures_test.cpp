@@ -378,8 +378,7 @@ TEST_F(UnloadFailureTest, MessagePutDuringTheWaitIsTaken) {
     double sincePut = std::chrono::duration<double>(std::chrono::steady_clock::now() - put).count();
     EXPECT_EQ(0, r.exitStatus) << input << "\n" << r.err;
     EXPECT_EQ((std::vector<size_t>{5, 12}), FileMessageLengths("out.zpd")) << input;
-    EXPECT_NE(std::string::npos,
-              r.err.find("Read    - Files:   0  Messages:      2  Bytes:          17\n"))
+    EXPECT_TRUE(Has(r.err, "Read    - Files:   0  Messages:      2  Bytes:          17\n"))
         << r.err;
     EXPECT_GE(sincePut, 4.5) << input << ": the wait did not restart at the late message";
     EXPECT_EQ(std::string(input) == "-i" ? 2u : 0u, QueueData().size()) << input;

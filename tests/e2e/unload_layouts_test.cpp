@@ -91,10 +91,8 @@ TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
     RunResult r = Browse(std::string("-F out.zpd ") + c.options);
     EXPECT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
     EXPECT_EQ(c.expected, ReadFileText(ScratchPath("out.zpd"))) << c.options;
-    EXPECT_NE(std::string::npos,
-              r.err.find("Written - Files:   1  Messages:      5  Bytes:          51"))
-        << c.options << "\n"
-        << r.err;
+    EXPECT_TRUE(Has(r.err, "Written - Files:   1  Messages:      5  Bytes:          51"))
+        << c.options << "\n" << r.err;
   }
   EXPECT_EQ(kMessages, Depth());
 }
