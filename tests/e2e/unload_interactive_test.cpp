@@ -153,41 +153,38 @@ TEST_F(UnloadInteractiveTest, PasswordPrompt) {
   };
   struct Case {
     const char* name;
-    std::vector<std::string> args, qmgrSetup;
+    std::string args, qmgrSetup;
     std::vector<Prompt> prompts;
     std::string stars;  // what standard output shows
     int status;
     bool echo;  // the terminal echoes typed keys unless the program stops it
   } cases[] = {
       // clang-format off
-      {"typed", {"-m", "QM1", "-u", "alice"}, {}, {{kAlicePrompt, "s3cret\n"}}, "******\n", 0, false},
+      {"typed", "-m QM1 -u alice", "", {{kAlicePrompt, "s3cret\n"}}, "******\n", 0, false},
       // An erase at the start does nothing; later ones take one star back.
-      {"erased", {"-m", "QM1", "-u", "alice"}, {}, {{kAlicePrompt, "\x7fs3crx\x7f" "et\n"}},
+      {"erased", "-m QM1 -u alice", "", {{kAlicePrompt, "\x7fs3crx\x7f" "et\n"}},
        "*****\b \b**\n", 0, false},
-      {"backspace", {"-m", "QM1", "-u", "alice"}, {}, {{kAlicePrompt, "s3x\bcret\n"}},
-       "***\b \b****\n", 0, false},
-      {"echoing terminal", {"-m", "QM1", "-u", "alice"}, {}, {{kAlicePrompt, "s3cret\n"}},
-       "******\n", 0, true},
+      {"backspace", "-m QM1 -u alice", "", {{kAlicePrompt, "s3x\bcret\n"}}, "***\b \b****\n", 0,
+       false},
+      {"echoing terminal", "-m QM1 -u alice", "", {{kAlicePrompt, "s3cret\n"}}, "******\n", 0, true},
       // The default queue manager: no name is known at the prompt.
-      {"default qmgr", {"-u", "alice"}, {},
-       {{"Please enter password for User(alice) >", "s3cret\n"}}, "******\n", 0, false},
+      {"default qmgr", "-u alice", "", {{"Please enter password for User(alice) >", "s3cret\n"}},
+       "******\n", 0, false},
       // Longer than the buffer: cut, not written past it; then refused.
-      {"too long", {"-m", "QM1", "-u", "alice"}, {}, {{kAlicePrompt, std::string(300, 'p') + "\n"}},
+      {"too long", "-m QM1 -u alice", "", {{kAlicePrompt, std::string(300, 'p') + "\n"}},
        std::string(199, '*') + "\n", Status(2035), false},
-      {"retried connect", {"-m", "QM1", "-u", "alice"},
-       {"alter-qmgr", "QM1", "--max-cno-version", "5"}, {{kAlicePrompt, "s3cret\n"}}, "******\n",
-       0, false},
-      {"two queue managers",
-       {"-m", "QM1", "-u", "alice", "-i", "Q1", "-m", "QM2", "-u", "bob", "-o", "Q2"},
-       {"alter-qmgr", "QM1", "--max-cno-version", "8"},
+      {"retried connect", "-m QM1 -u alice", "alter-qmgr QM1 --max-cno-version 5",
+       {{kAlicePrompt, "s3cret\n"}}, "******\n", 0, false},
+      {"two queue managers", "-m QM1 -u alice -i Q1 -m QM2 -u bob -o Q2",
+       "alter-qmgr QM1 --max-cno-version 8",
        {{kAlicePrompt, "s3cret\n"}, {"Please enter password for QM(QM2) User(bob) >", "b22\n"}},
        "******\n***\n", 0, false},
       // clang-format on
   };
   for (const Case& c : cases) {
-    if (!c.qmgrSetup.empty()) LocalqmOrFail(c.qmgrSetup);
+    if (!c.qmgrSetup.empty()) LocalqmOrFail(Words(c.qmgrSetup));
     PtySession pty;
-    std::vector<std::string> args = c.args;
+    std::vector<std::string> args = Words(c.args);
     if (args.size() < 5) args.insert(args.end(), {"-i", "Q1", "-F", "out.zpd"});
     StartWithStdoutToFile(&pty, args, c.echo);
     for (const Prompt& p : c.prompts) {
