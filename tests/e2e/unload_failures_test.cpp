@@ -339,10 +339,9 @@ TEST_F(UnloadFailureTest, StorageGrowsForLargeMessages) {
       ASSERT_EQ(0, r.exitStatus) << label << "\n" << r.err;
       // The message page, then the line storage; each truncated get grows
       // the page before the message is read again.
-      std::vector<std::string> want = {c.extra.empty() ? "Allocating 4096 bytes"
-                                                       : "Allocating 16384 bytes",
-                                       "Allocating 1024 bytes"},
-                               trace;
+      std::vector<std::string> trace, want = {c.extra.empty() ? "Allocating 4096 bytes"
+                                                              : "Allocating 16384 bytes",
+                                              "Allocating 1024 bytes"};
       for (int size : c.grown)
         want.insert(want.end(), {"2080", "Allocating " + std::to_string(size) + " bytes"});
       for (const std::string& line : SplitLines(r.err)) {
