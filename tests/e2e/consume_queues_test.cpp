@@ -29,37 +29,18 @@ class ConsumeQueuesTest : public QueueTest {
     for (const std::string& t : kAll)
       LocalqmOrFail({"put", "QM1", t[0] == 'a' ? "Q1" : "Q2", "--text", t});
   }
-  static std::vector<std::string> QueueData(const std::string& queue) {
-    std::vector<std::string> data;
-    for (const MessageFields& m : BrowseMessages("QM1", queue)) data.push_back(m.at("Data"));
-    return data;
-  }
   // Every message on the three queues, sorted: what conservation compares.
   static std::vector<std::string> Everywhere() {
     std::vector<std::string> all;
-    for (const char* q : {"Q1", "Q2", "Q3"}) {
-      std::vector<std::string> d = QueueData(q);
-      all.insert(all.end(), d.begin(), d.end());
-    }
-    std::sort(all.begin(), all.end());
-    return all;
+    for (const char* q : {"Q1", "Q2", "Q3"})
+      for (const std::string& d : QueueData(q)) all.push_back(d);
+    return Sorted(all);
   }
-  // The data of every message in a message file (its X lines), sorted.
-  static std::vector<std::string> FileData(const std::string& name) {
-    std::vector<std::string> data;
-    for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name)))) {
-      if (line.rfind("A VER ", 0) == 0) data.emplace_back();
-      for (size_t i = 2; line.rfind("X ", 0) == 0 && i + 1 < line.size(); i += 2)
-        data.back() += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
-    }
-    std::sort(data.begin(), data.end());
-    return data;
+  static std::vector<std::string> Sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
   }
-  static size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-    return n;
-  }
+  static std::vector<std::string> FileData(const std::string& name) { return Sorted(FileMessages(name)); }
 };
 
 // Drained into one file; or, with a library without the optional entry
@@ -103,7 +84,9 @@ TEST_F(ConsumeQueuesTest, UnitsOfWorkEveryLimitAndWhenAllIdle) {
   Fill();
   RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-I", "Q2", "-o", "Q3", "-t", "3", "-va"});
   EXPECT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_EQ(3u, Count(r.err, "MQCMIT on qmgr 'QM1' returned 0")) << r.err;
+  size_t commits = 0;
+  for (const std::string& line : SplitLines(r.err)) commits += Has(line, "MQCMIT on qmgr 'QM1' returned 0");
+  EXPECT_EQ(3u, commits) << r.err;
   EXPECT_EQ(kAll, Everywhere());
 
   Fill();
@@ -204,8 +187,7 @@ TEST_F(ConsumeQueuesTest, OutputFileRollsOverByAgeWhileConsuming) {
   EXPECT_EQ(0, PtyFinish(&pty)) << PtyText(pty);
   EXPECT_EQ(kAll, FileData("out1.zpd"));
   EXPECT_EQ(std::vector<std::string>{"late"}, FileData("out2.zpd"));
-  EXPECT_NE(std::string::npos, PtyText(pty).find("Written - Files:   2  Messages:      8"))
-      << PtyText(pty);
+  EXPECT_TRUE(Has(PtyText(pty), "Written - Files:   2  Messages:      8")) << PtyText(pty);
 }
 
 // A stop signal while the run listens ends it at once, not when -w runs

@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,13 +62,7 @@ std::string NameOf(const std::string& entry) {
 
 void SetVariable(std::vector<std::string>* vars, const std::string& entry) {
   const std::string name = NameOf(entry);
-  for (size_t i = 0; i < vars->size();) {
-    if (NameOf((*vars)[i]) == name) {
-      vars->erase(vars->begin() + static_cast<long>(i));
-    } else {
-      ++i;
-    }
-  }
+  std::erase_if(*vars, [&name](const std::string& v) { return NameOf(v) == name; });
   if (entry.find('=') != std::string::npos) vars->push_back(entry);
 }
 
@@ -107,7 +102,10 @@ void MakePlan(ExecPlan* plan, const std::string& path, const std::vector<std::st
 }
 
 [[noreturn]] void ExecInChild(const ExecPlan& plan) {
-  signal(SIGPIPE, SIG_DFL);
+  // A test started in the background of a shell inherits SIGINT and
+  // SIGQUIT ignored; the child must see the keys and signals a user's
+  // terminal would deliver.
+  for (int s : {SIGPIPE, SIGINT, SIGQUIT}) signal(s, SIG_DFL);
   if (chdir(plan.directory.c_str()) != 0) _exit(126);
   execve(plan.path.c_str(), plan.argv.data(), plan.envp.data());
   const char msg[] = "[e2e] exec failed\n";
@@ -117,11 +115,7 @@ void MakePlan(ExecPlan* plan, const std::string& path, const std::vector<std::st
 }
 
 void IgnoreSigpipeOnce() {
-  static bool done = false;
-  if (!done) {
-    signal(SIGPIPE, SIG_IGN);
-    done = true;
-  }
+  [[maybe_unused]] static const auto previous = signal(SIGPIPE, SIG_IGN);
 }
 
 // Reads what is available on fd into text; returns false at end of file
@@ -144,9 +138,7 @@ std::string CurrentTestKey() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   if (info == nullptr) return "global";
   std::string key = std::string(info->test_suite_name()) + "." + info->name();
-  for (char& c : key) {
-    if (c == '/') c = '_';  // parameterised names
-  }
+  std::replace(key.begin(), key.end(), '/', '_');  // parameterised names
   return key;
 }
 
@@ -210,9 +202,7 @@ RunResult RunProgram(const std::string& path, const std::vector<std::string>& ar
     result.err = "[e2e] fork failed\n";
     return result;
   }
-  fcntl(in[1], F_SETFL, O_NONBLOCK);
-  fcntl(out[0], F_SETFL, O_NONBLOCK);
-  fcntl(err[0], F_SETFL, O_NONBLOCK);
+  for (int fd : {in[1], out[0], err[0]}) fcntl(fd, F_SETFL, O_NONBLOCK);
 
   const long long deadline = NowMs() + timeoutMs;
   size_t written = 0;
@@ -381,6 +371,16 @@ std::vector<std::string> QueueTest::QueueData(const std::string& queue, const st
   return data;
 }
 
+std::vector<std::string> FileMessages(const std::string& name) {
+  std::vector<std::string> data;
+  for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name)))) {
+    if (line.rfind("A VER ", 0) == 0) data.emplace_back();
+    for (size_t i = 2; line.rfind("X ", 0) == 0 && !data.empty() && i + 1 < line.size(); i += 2)
+      data.back() += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+  }
+  return data;
+}
+
 std::string AfterBanner(const std::string& err) {
   size_t at = err.find("\n\n");
   return at == std::string::npos ? err : err.substr(at + 2);
@@ -388,16 +388,8 @@ std::string AfterBanner(const std::string& err) {
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t nl = text.find('\n', start);
-    if (nl == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
 
@@ -415,10 +407,7 @@ bool PtyStart(PtySession* session, const std::string& path, const std::vector<st
   IgnoreSigpipeOnce();
   ExecPlan plan;
   MakePlan(&plan, path, args, options.env);
-  struct winsize size;
-  memset(&size, 0, sizeof size);
-  size.ws_row = options.rows;
-  size.ws_col = options.cols;
+  struct winsize size = {options.rows, options.cols, 0, 0};
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, &size);
   if (pid < 0) {
@@ -443,6 +432,20 @@ bool PtyStart(PtySession* session, const std::string& path, const std::vector<st
   return true;
 }
 
+namespace {
+
+// Waits up to waitMs for the terminal's output and reads it; at the end
+// of the child's terminal the master side is closed.
+void PtyRead(PtySession* session, int waitMs) {
+  struct pollfd fd = {session->master, POLLIN, 0};
+  if (poll(&fd, 1, waitMs) > 0 && !Drain(session->master, &session->output)) {
+    close(session->master);
+    session->master = -1;
+  }
+}
+
+}  // namespace
+
 bool PtyWaitFor(PtySession* session, const std::string& text, int timeoutMs) {
   const long long deadline = NowMs() + timeoutMs;
   for (;;) {
@@ -452,13 +455,8 @@ bool PtyWaitFor(PtySession* session, const std::string& text, int timeoutMs) {
       return true;
     }
     if (session->master < 0 || NowMs() >= deadline) return false;
-    struct pollfd fd = {session->master, POLLIN, 0};
     int wait = RemainingMs(deadline);
-    if (poll(&fd, 1, wait < 100 ? wait : 100) < 0 && errno != EINTR) return false;
-    if (fd.revents != 0 && !Drain(session->master, &session->output)) {
-      close(session->master);  // the child closed its terminal
-      session->master = -1;
-    }
+    PtyRead(session, wait < 100 ? wait : 100);
   }
 }
 
@@ -482,25 +480,16 @@ int PtyFinish(PtySession* session, int timeoutMs) {
   if (session->pid < 0) return session->exitStatus;
   const long long deadline = NowMs() + timeoutMs;
   int status = 0;
-  bool reaped = false;
-  while (!reaped) {
-    if (session->master >= 0) {
-      struct pollfd fd = {session->master, POLLIN, 0};
-      poll(&fd, 1, 20);
-      if (fd.revents != 0 && !Drain(session->master, &session->output)) {
-        close(session->master);
-        session->master = -1;
-      }
-    } else {
+  for (;;) {
+    if (session->master >= 0)
+      PtyRead(session, 20);
+    else
       usleep(5000);
-    }
-    pid_t done = waitpid(session->pid, &status, WNOHANG);
-    if (done == session->pid) {
-      reaped = true;
-    } else if (NowMs() >= deadline) {
+    if (waitpid(session->pid, &status, WNOHANG) == session->pid) break;
+    if (NowMs() >= deadline) {
       kill(session->pid, SIGKILL);
       waitpid(session->pid, &status, 0);
-      reaped = true;
+      break;
     }
   }
   // What the child wrote just before it ended is still in the terminal.

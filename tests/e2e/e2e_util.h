@@ -145,6 +145,11 @@ std::string Hex(const std::string& bytes);
 // form of a table row's arguments (none of which holds a space).
 std::vector<std::string> Words(const std::string& text);
 
+// The data of every message in the message file ScratchPath(name), in
+// file order, decoded from its X lines (a file still being written gives
+// the messages begun so far).
+std::vector<std::string> FileMessages(const std::string& name);
+
 // One message as localqm's admin command lists it: field name -> value.
 using MessageFields = std::map<std::string, std::string>;
 

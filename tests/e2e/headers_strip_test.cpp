@@ -212,8 +212,7 @@ TEST_F(HeadersStripTest, InnerDescriptorIsRestoredInEveryByteOrderAndCodePage) {
   for (Headers h : {kDlh, kXqh, kDlhXqh}) {
     for (const Variant& v : kVariants) {
       std::string what = std::string(kHeaderNames[h]) + ", " + v.name;
-      LocalqmOrFail({"clear", "QM1", "Q1"});
-      LocalqmOrFail({"clear", "QM1", "Q2"});
+      for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"clear", "QM1", q});
       std::string format;
       PutHex(MessageData(h, v, &format), format, v);
       Fields want = Expected(h);
@@ -252,31 +251,28 @@ TEST_F(HeadersStripTest, WhatIsNotAWholeHeaderIsLeftAlone) {
     const char* what;
     std::string data;
     const char* format;
-    std::vector<std::string> options;
+    const char* options;
     std::string format2;  // Format of the message that arrives
     std::string data2;    // its data
   } cases[] = {
       // clang-format off
-      {"dead-letter header cut short", std::string(100, 'd'), "MQDEAD", {"-h"}, "MQDEAD",
+      {"dead-letter header cut short", std::string(100, 'd'), "MQDEAD", "-h", "MQDEAD",
        std::string(100, 'd')},
-      {"transmission header cut short", std::string(427, 'x'), "MQXMIT", {"-h"}, "MQXMIT",
+      {"transmission header cut short", std::string(427, 'x'), "MQXMIT", "-h", "MQXMIT",
        std::string(427, 'x')},
       // The dead-letter header goes; what follows is too short for the
       // transmission header it announces.
       {"dead-letter header before a short transmission header",
-       dlhThenXqh.substr(0, MQDLH_LENGTH_1 + 200), "MQDEAD", {"-h"}, "MQXMIT",
+       dlhThenXqh.substr(0, MQDLH_LENGTH_1 + 200), "MQDEAD", "-h", "MQXMIT",
        dlhThenXqh.substr(MQDLH_LENGTH_1, 200)},
-      {"no -h", dlhThenXqh, "MQDEAD", {}, "MQDEAD", dlhThenXqh},
-      {"not a header format", dlhThenXqh, "MQSTR", {"-h"}, "MQSTR", dlhThenXqh},
+      {"no -h", dlhThenXqh, "MQDEAD", "", "MQDEAD", dlhThenXqh},
+      {"not a header format", dlhThenXqh, "MQSTR", "-h", "MQSTR", dlhThenXqh},
       // clang-format on
   };
   for (const Case& c : cases) {
-    LocalqmOrFail({"clear", "QM1", "Q1"});
-    LocalqmOrFail({"clear", "QM1", "Q2"});
+    for (const char* q : {"Q1", "Q2"}) LocalqmOrFail({"clear", "QM1", q});
     PutHex(c.data, c.format, native);
-    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-o", "Q2"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    RunResult r = RunZeplo(args);
+    RunResult r = RunZeplo(Words(std::string("-m QM1 -i Q1 -o Q2 ") + c.options));
     ASSERT_EQ(0, r.exitStatus) << c.what << "\n" << r.err;
     Fields moved = First("Q2");
     EXPECT_EQ(c.format2, moved["Format"]) << c.what;

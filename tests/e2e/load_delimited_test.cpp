@@ -23,18 +23,13 @@ const char kOrders[] =
 class LoadDelimitedTest : public QueueTest {
  public:
   static std::vector<MessageFields> Browse() { return BrowseMessages("QM1", "Q1", true); }
-  static std::vector<std::string> OrdersArgs() {
-    return {"-m", "QM1", "-o", "Q1", "-f", "orders.txt", "-ns:<order>", "-ne:</order>",
-            "-np:<props>", "-nq:</props>", "-Cd"};
-  }
 };
 
 TEST_F(LoadDelimitedTest, LinesBecomeMessages) {
   ASSERT_TRUE(WriteFileText(ScratchPath("lines.txt"), "alpha\n\nbeta gamma\nlast"));
   RunResult r = RunZeplo({"-m", "QM1", "-o", "Q1", "-f", "lines.txt", "-nn", "-Cd"});
   ASSERT_EQ(0, r.exitStatus) << r.err;
-  EXPECT_NE(std::string::npos, r.err.find("Read    - Files:   1  Messages:      4  Bytes:"))
-      << r.err;
+  EXPECT_TRUE(Has(r.err, "Read    - Files:   1  Messages:      4  Bytes:")) << r.err;
   std::vector<MessageFields> got = Browse();
   ASSERT_EQ(4u, got.size());
   const char* want[] = {"alpha", "", "beta gamma", "last"};
@@ -63,21 +58,18 @@ TEST_F(LoadDelimitedTest, RefusalsAndFaultsLeaveTheQueueAlone) {
   ASSERT_TRUE(WriteFileText(ScratchPath("lines.txt"), "a\nb\n"));
   ASSERT_TRUE(WriteFileText(ScratchPath("cut.txt"), "<m>a</m><m>b"));
   struct {
-    std::vector<std::string> args;
+    std::string args;
     int status;
     const char* message;
   } cases[] = {
-      {{"-f", "lines.txt", "-nn"}, Status(3229),
+      {"-f lines.txt -nn", Status(3229),
        "A non-ZEPLO file should be loaded with either DEFAULT or NO context.\n"},
-      {{"-f", "lines.txt", "-ns:AB", "-ne:AB", "-Cd"}, Status(3229),
-       "Message delimiters are the same.\n"},
-      {{"-f", "cut.txt", "-ns:<m>", "-ne:</m>", "-Cd"}, Status(2208),
+      {"-f lines.txt -ns:AB -ne:AB -Cd", Status(3229), "Message delimiters are the same.\n"},
+      {"-f cut.txt -ns:<m> -ne:</m> -Cd", Status(2208),
        "No end delimiter found for the message at byte 8 of file 'cut.txt'\n"},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> args = {"-q", "-m", "QM1", "-o", "Q1"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = RunZeplo(args);
+    RunResult r = RunZeplo(Words("-q -m QM1 -o Q1 " + c.args));
     EXPECT_EQ(c.status, r.exitStatus) << c.message;
     EXPECT_EQ(std::string(c.message) + "\n", r.err);  // the text, then the run's newline
     EXPECT_EQ(0, Depth("Q1")) << c.message;
@@ -94,7 +86,9 @@ TEST_F(LoadDelimitedTest, CountAndQuestionAtATerminal) {
   for (const auto& c : cases) {
     LocalqmOrFail({"clear", "QM1", "Q1"});
     PtySession pty;
-    ASSERT_TRUE(PtyStart(&pty, ZeploPath(), OrdersArgs()));
+    ASSERT_TRUE(PtyStart(&pty, ZeploPath(),
+                         Words("-m QM1 -o Q1 -f orders.txt -ns:<order> -ne:</order> -np:<props> "
+                               "-nq:</props> -Cd")));
     ASSERT_TRUE(PtyWaitFor(&pty, ": 3 messages found (2 with properties)\n"
                                  "Do you want to continue? (y/n)\n"))
         << PtyText(pty);
@@ -106,8 +100,7 @@ TEST_F(LoadDelimitedTest, CountAndQuestionAtATerminal) {
   }
   // Nothing found: no question, nothing put.
   PtySession pty;
-  ASSERT_TRUE(PtyStart(&pty, ZeploPath(),
-                       {"-m", "QM1", "-o", "Q1", "-f", "empty.txt", "-ns:<m>", "-ne:</m>", "-Cd"}));
+  ASSERT_TRUE(PtyStart(&pty, ZeploPath(), Words("-m QM1 -o Q1 -f empty.txt -ns:<m> -ne:</m> -Cd")));
   EXPECT_EQ(0, PtyFinish(&pty));
   std::string shown = PtyText(pty);
   EXPECT_NE(std::string::npos,

@@ -19,8 +19,8 @@ class ShapingMovesTest : public QueueTest {
     QueueTest::SetUp();
     LocalqmOrFail({"create", "QM2"});
     LocalqmOrFail({"define", "QM2", "Q2"});
-    LocalqmOrFail({"put", "QM1", "Q1", "--text", "one", "--priority", "2"});
-    LocalqmOrFail({"put", "QM1", "Q1", "--text", "two", "--priority", "1"});
+    for (const char* put : {"one --priority 2", "two --priority 1"})
+      LocalqmOrFail(Words(std::string("put QM1 Q1 --text ") + put));
   }
 };
 
@@ -38,19 +38,17 @@ TEST_F(ShapingMovesTest, ContextPassedOnASelectiveMove) {
 // Refused before anything is taken: each leaves both messages on Q1.
 TEST_F(ShapingMovesTest, MovesThatCouldNotBeUndoneAreRefused) {
   const struct {
-    std::vector<std::string> Args;
+    const char* Args;  // after -m QM1 -I Q1
     int Status;
     const char* Message;
   } cases[] = {
-      {{"-m", "QM1", "-I", "Q1", "-f", "t.txt", "-dT"}, kRefused,
-       "Time on queue option is not valid with move, use browse\n"},
-      {{"-m", "QM1", "-I", "Q1", "-f", "r.txt", "-dr"}, kRefused,
-       "Raw byte option is not valid with move, use browse\n"},
-      {{"-m", "QM1", "-I", "Q1", "-m", "QM2", "-o", "Q2", "-C", "a"}, Status(2098),
+      {"-f t.txt -dT", kRefused, "Time on queue option is not valid with move, use browse\n"},
+      {"-f r.txt -dr", kRefused, "Raw byte option is not valid with move, use browse\n"},
+      {"-m QM2 -o Q2 -C a", Status(2098),
        "Sorry, context can only be passed between queues of one Queue Manager\n"},
   };
   for (const auto& c : cases) {
-    RunResult r = RunZeplo(c.Args);
+    RunResult r = RunZeplo(Words(std::string("-m QM1 -I Q1 ") + c.Args));
     EXPECT_EQ(c.Status, r.exitStatus) << c.Message << r.err;
     EXPECT_EQ(c.Message, AfterBanner(r.err));
     EXPECT_EQ(2, Depth("Q1"));

@@ -41,16 +41,21 @@ class UnloadFailureTest : public QueueTest {
     LocalqmOrFail({"clear", "QM1", "Q1"});
     Put(texts);
   }
-  // Message data lengths in a message file, from its X (hex data) lines.
+  // Message data lengths in a message file.
   static std::vector<size_t> FileMessageLengths(const std::string& name) {
     std::vector<size_t> lengths;
-    for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name)))) {
-      if (line.rfind("A VER ", 0) == 0) lengths.push_back(0);
-      if (line.rfind("X ", 0) == 0 && !lengths.empty()) lengths.back() += (line.size() - 2) / 2;
-    }
+    for (const std::string& data : FileMessages(name)) lengths.push_back(data.size());
     return lengths;
   }
-  static size_t MessagesInFile(const std::string& name) { return FileMessageLengths(name).size(); }
+  static size_t MessagesInFile(const std::string& name) { return FileMessages(name).size(); }
+  // Runs zeplo on QM1 with `args` after setting the localqm fault `fault`
+  // (none when empty), which is cleared again after the run.
+  static RunResult RunWithFault(const std::string& fault, const std::string& args) {
+    if (!fault.empty()) LocalqmOrFail(Words("fault QM1 " + fault));
+    RunResult r = RunZeplo(Words("-m QM1 " + args));
+    LocalqmOrFail({"fault", "QM1", "--clear"});
+    return r;
+  }
 };
 
 const std::vector<std::string> kSeven = {"m1", "m2", "m3", "m4", "m5", "m6", "m7"};
@@ -60,50 +65,33 @@ const std::vector<std::string> kSeven = {"m1", "m2", "m3", "m4", "m5", "m6", "m7
 TEST_F(UnloadFailureTest, FailureMidRunLeavesEveryUncommittedMessage) {
   const std::string broken = "MQGET(Q1) failed RC(2009) Connection broken\n";
   const std::string backedOut = "MQCMIT(QM1) failed RC(2003) Backed out\n";
-  const auto getFails = [](int gets) {  // after `gets` good ones
-    return std::vector<std::string>{"MQGET",   "--reason",          "2009", "--queue", "Q1",
-                                    "--after", std::to_string(gets)};
-  };
-  const auto commitFails = [](int commits) {  // once, after `commits` good ones
-    return std::vector<std::string>{
-        "MQCMIT", "--reason", "2003", "--after", std::to_string(commits), "--times", "1"};
-  };
+  const std::string getFails = "MQGET --reason 2009 --queue Q1 --after ";  // + good gets
+  const std::string commitFails = "MQCMIT --reason 2003 --times 1 --after ";  // + good commits
   struct Case {
     const char* name;
-    std::vector<std::string> args, fault;
+    std::string args, fault;
     std::string first;  // the error line
     int moved;          // messages read and written before the failure
     std::vector<std::string> left;
     int committed;  // messages the rolled-back report keeps; -1: no report
   } cases[] = {
       // A browse takes nothing off the queue, so there is nothing to undo.
-      {"browse", {"-i", "Q1"}, getFails(4), broken, 4, kSeven, -1},
+      {"browse", "-i Q1", getFails + "4", broken, 4, kSeven, -1},
       // Units of two: m1..m4 committed, m5 in the open unit goes back.
-      {"units of 2", {"-I", "Q1", "-t", "2"}, getFails(5), broken, 5, {"m5", "m6", "m7"}, 4},
+      {"units of 2", "-I Q1 -t 2", getFails + "5", broken, 5, {"m5", "m6", "m7"}, 4},
       // No count limit: nothing is committed before the queue runs dry.
-      {"one unit", {"-I", "Q1", "-t", "-1"}, getFails(5), broken, 5, kSeven, 0},
+      {"one unit", "-I Q1 -t -1", getFails + "5", broken, 5, kSeven, 0},
       // Outside syncpoint each message is browsed, then taken: every get
       // is final and nothing is backed out.
-      {"no syncpoint", {"-I", "Q1", "-t", "0"}, getFails(10), broken, 5, {"m6", "m7"}, -1},
+      {"no syncpoint", "-I Q1 -t 0", getFails + "10", broken, 5, {"m6", "m7"}, -1},
       // The second commit (m4..m6) fails: m1..m3 stay moved.
-      {"commit",
-       {"-I", "Q1", "-t", "3"},
-       commitFails(1),
-       backedOut,
-       6,
-       {"m4", "m5", "m6", "m7"},
-       3},
+      {"commit", "-I Q1 -t 3", commitFails + "1", backedOut, 6, {"m4", "m5", "m6", "m7"}, 3},
       // The only commit, when the queue is found empty, fails: all return.
-      {"final commit", {"-I", "Q1"}, commitFails(0), backedOut, 7, kSeven, 0},
+      {"final commit", "-I Q1", commitFails + "0", backedOut, 7, kSeven, 0},
   };
   for (const Case& c : cases) {
     Reset(kSeven);
-    std::vector<std::string> fault = {"fault", "QM1"}, args = {"-m", "QM1", "-F", "out.zpd"};
-    fault.insert(fault.end(), c.fault.begin(), c.fault.end());
-    LocalqmOrFail(fault);
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = RunZeplo(args);
-    LocalqmOrFail({"fault", "QM1", "--clear"});
+    RunResult r = RunWithFault(c.fault, "-F out.zpd " + c.args);
     EXPECT_EQ(Status(c.first == broken ? 2009 : 2003), r.exitStatus) << c.name << "\n" << r.err;
     // A file the backed-out unit opened holds only its messages: it goes.
     int keptFiles = c.committed == 0 ? 0 : 1;
@@ -128,8 +116,8 @@ TEST_F(UnloadFailureTest, FailureMidRunLeavesEveryUncommittedMessage) {
 TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
   struct Case {
     const char* name;
-    std::vector<std::string> fault;   // set before the run
-    std::vector<std::string> action;  // done while the run waits
+    std::string fault;   // set before the run
+    std::string action;  // done while the run waits
     int reason;
     const char* text;
   } cases[] = {
@@ -137,21 +125,18 @@ TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
       // manager reports a deleted queue to the get that waits on it (the
       // third: the first takes the message, the second finds no more and
       // lets the unit be committed before waiting).
-      // clang-format off
-      {"queue deleted", {"fault", "QM1", "MQGET", "--reason", "2052", "--after", "2"}, {}, 2052,
-       "Queue deleted"},
-      {"qmgr stopped", {}, {"stop", "QM1"}, 2162, "QMgr stopping"},
-      // clang-format on
+      {"queue deleted", "fault QM1 MQGET --reason 2052 --after 2", "", 2052, "Queue deleted"},
+      {"qmgr stopped", "", "stop QM1", 2162, "QMgr stopping"},
   };
   for (const Case& c : cases) {
     Reset({"early"});
-    if (!c.fault.empty()) LocalqmOrFail(c.fault);
+    if (!c.fault.empty()) LocalqmOrFail(Words(c.fault));
     BackgroundRun run({"-m", "QM1", "-I", "Q1", "-w", "60", "-F", "out.zpd"});
     if (!c.action.empty()) {
       // The message is committed before the wait begins.
       ASSERT_TRUE(WaitFor([] { return MessagesInFile("out.zpd") == 1 && Depth() == 0; }, 30000))
           << c.name;
-      LocalqmOrFail(c.action);
+      LocalqmOrFail(Words(c.action));
     }
     const RunResult& r = run.Finish();
     EXPECT_LT(run.Seconds(), 50.0) << c.name << ": the run sat out its wait";
@@ -171,14 +156,10 @@ TEST_F(UnloadFailureTest, QueueOrQueueManagerGoingAwayDuringTheWait) {
 // The number of messages on a count line of the given label; -1 if none.
 int CountedMessages(const std::string& text, const std::string& label) {
   for (const std::string& line : SplitLines(text)) {
-    if (line.rfind(label, 0) != 0) continue;
-    size_t at = line.find("Messages:");
-    if (at == std::string::npos) continue;
-    std::string digits;
-    for (char ch : line.substr(at + 9, 8)) {
-      if (ch >= '0' && ch <= '9') digits += ch;
-    }
-    return atoi(digits.c_str());
+    size_t at = line.rfind(label, 0) == 0 ? line.find("Messages:") : std::string::npos;
+    std::string count = at == std::string::npos ? "" : line.substr(at + 9, 8);
+    std::erase(count, ',');  // thousands are grouped
+    if (!count.empty()) return atoi(count.c_str());
   }
   return -1;
 }
@@ -225,7 +206,7 @@ TEST_F(UnloadFailureTest, QueueManagerStoppedInMidStream) {
     // What the rolled-back report keeps is what left the queue, and the
     // undone unit's messages were taken back out of the file. Without the
     // report the stop found the unit empty: all was committed.
-    size_t report = err.find("\nOperation rolled back, completed operations as follows:\n");
+    size_t report = err.find(kRolledBack);
     int committed =
         CountedMessages(report == std::string::npos ? err : err.substr(report + 2), "Written");
     EXPECT_EQ(kMessages, committed + left) << c.input << " -t " << c.unit << "\n" << err;
@@ -282,58 +263,48 @@ TEST_F(UnloadFailureTest, RunEndedInMidUnitLosesNothing) {
 // the messages: the run stops before anything moves.
 TEST_F(UnloadFailureTest, OutputOrStorageFailingMovesNothing) {
   ASSERT_EQ(0, RunProgram("/bin/mkdir", {ScratchPath("adir")}).exitStatus);
-  const std::string openFailed = "Can not open output file 'adir'\n\n" + Counts(1, 0, 0);
-  const std::string full =
-      "Can not write to file '/dev/full'\n" + Counts(1, 1, 0) + kRolledBack + Counts(0, 1, 0);
+  const std::string writeFailed = "Can not write to file '/dev/full'\n";
   struct Case {
-    std::vector<std::string> args, fault;
+    std::string args, fault;
     int reason;
     std::string err;
     bool whole;  // err is the whole text after the banner, not just its start
-  } cases[] = {
-      // clang-format off
-      {{"-i", "Q1", "-F", "adir"}, {}, 2208, openFailed, true},
-      {{"-I", "Q1", "-F", "adir"}, {}, 2208, openFailed + kRolledBack + Counts(0, 0, 0), true},
-      {{"-i", "Q1", "-F", "adir", "-a", "b"}, {}, 2208,
-       "Can not open output file 'adir'(wb)\n\n" + Counts(1, 0, 0), true},
-      {{"-I", "Q1", "-F", "adir", "-a", "b"}, {}, 2208,
-       "Can not open output file 'adir'(wb)\n\n" + Counts(1, 0, 0) + kRolledBack + Counts(0, 0, 0),
-       true},
-      // Without -F an existing name is refused before any open is tried.
-      {{"-i", "Q1", "-f", "adir"}, {}, 2208, "File 'adir' already exists.\n\n" + Counts(1, 0, 0),
-       true},
-      {{"-I", "Q1", "-f", "adir"}, {}, 2208,
-       "File 'adir' already exists.\n\n" + Counts(1, 0, 0) + kRolledBack + Counts(0, 0, 0), true},
-      {{"-I", "Q1", "-F", "/dev/full", "-t", "2"}, {}, 2102, full, true},
+  };
+  std::vector<Case> cases = {
+      {"-I Q1 -F /dev/full -t 2", "", 2102,
+       writeFailed + Counts(1, 1, 0) + kRolledBack + Counts(0, 1, 0), true},
       // The write fails and so does the backout of the get (once, or every
       // time). The normal disconnect at the end of the run would commit the
       // open unit, taking a message off the queue that never reached the
       // file. The first error stays the one shown.
-      {{"-I", "Q1", "-F", "/dev/full"}, {"MQBACK", "--reason", "2195", "--times", "1"}, 2102,
-       "Can not write to file '/dev/full'\n", false},
-      {{"-I", "Q1", "-F", "/dev/full"}, {"MQBACK", "--reason", "2195", "--times", "0"}, 2102,
-       "Can not write to file '/dev/full'\n", false},
+      {"-I Q1 -F /dev/full", "MQBACK --reason 2195 --times 1", 2102, writeFailed, false},
+      {"-I Q1 -F /dev/full", "MQBACK --reason 2195 --times 0", 2102, writeFailed, false},
       // A first storage size beyond what a message length can describe is
       // refused as storage not available, before any message is touched.
-      {{"-I", "Q1", "-F", "out.zpd", "-b", "2097151"}, {}, 2071,
+      {"-I Q1 -F out.zpd -b 2097151", "", 2071,
        "Unable to allocate 2147483648 bytes message storage\n", true},
-      // clang-format on
   };
+  // The output is a directory. Without -F an existing name is refused
+  // before any open is tried.
+  for (const std::string input : {"-i", "-I"}) {
+    for (const auto& [args, first] : std::vector<std::pair<std::string, std::string>>{
+             {"-F adir", "Can not open output file 'adir'"},
+             {"-F adir -a b", "Can not open output file 'adir'(wb)"},
+             {"-f adir", "File 'adir' already exists."}}) {
+      cases.push_back({input + " Q1 " + args, "", 2208,
+                       first + "\n\n" + Counts(1, 0, 0) +
+                           (input == "-I" ? kRolledBack + Counts(0, 0, 0) : ""),
+                       true});
+    }
+  }
   for (const Case& c : cases) {
     Reset({"m1", "m2", "m3"});
-    std::string name;
-    for (const std::string& a : c.args) name += a + " ";
-    std::vector<std::string> fault = {"fault", "QM1"}, args = {"-m", "QM1"};
-    fault.insert(fault.end(), c.fault.begin(), c.fault.end());
-    if (!c.fault.empty()) LocalqmOrFail(fault);
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = RunZeplo(args);
-    LocalqmOrFail({"fault", "QM1", "--clear"});
-    EXPECT_EQ(Status(c.reason), r.exitStatus) << name << "\n" << r.err;
+    RunResult r = RunWithFault(c.fault, c.args);
+    EXPECT_EQ(Status(c.reason), r.exitStatus) << c.args << "\n" << r.err;
     std::string err = AfterBanner(r.err);
-    EXPECT_EQ(c.err, c.whole ? err : err.substr(0, c.err.size())) << name << "\n" << err;
-    EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m3"}), QueueData()) << name;
-    EXPECT_FALSE(FileExists(ScratchPath("out.zpd"))) << name;
+    EXPECT_EQ(c.err, c.whole ? err : err.substr(0, c.err.size())) << c.args << "\n" << err;
+    EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m3"}), QueueData()) << c.args;
+    EXPECT_FALSE(FileExists(ScratchPath("out.zpd"))) << c.args;
   }
 }
 
@@ -368,10 +339,9 @@ TEST_F(UnloadFailureTest, StorageGrowsForLargeMessages) {
       ASSERT_EQ(0, r.exitStatus) << label << "\n" << r.err;
       // The message page, then the line storage; each truncated get grows
       // the page before the message is read again.
-      std::vector<std::string> want = {c.extra.empty() ? "Allocating 4096 bytes"
-                                                       : "Allocating 16384 bytes",
-                                       "Allocating 1024 bytes"},
-                               trace;
+      std::vector<std::string> trace, want = {c.extra.empty() ? "Allocating 4096 bytes"
+                                                              : "Allocating 16384 bytes",
+                                              "Allocating 1024 bytes"};
       for (int size : c.grown)
         want.insert(want.end(), {"2080", "Allocating " + std::to_string(size) + " bytes"});
       for (const std::string& line : SplitLines(r.err)) {
@@ -407,8 +377,7 @@ TEST_F(UnloadFailureTest, MessagePutDuringTheWaitIsTaken) {
     double sincePut = std::chrono::duration<double>(std::chrono::steady_clock::now() - put).count();
     EXPECT_EQ(0, r.exitStatus) << input << "\n" << r.err;
     EXPECT_EQ((std::vector<size_t>{5, 12}), FileMessageLengths("out.zpd")) << input;
-    EXPECT_NE(std::string::npos,
-              r.err.find("Read    - Files:   0  Messages:      2  Bytes:          17\n"))
+    EXPECT_TRUE(Has(r.err, "Read    - Files:   0  Messages:      2  Bytes:          17\n"))
         << r.err;
     EXPECT_GE(sincePut, 4.5) << input << ": the wait did not restart at the late message";
     EXPECT_EQ(std::string(input) == "-i" ? 2u : 0u, QueueData().size()) << input;

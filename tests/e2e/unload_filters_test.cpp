@@ -84,10 +84,8 @@ class UnloadFiltersTest : public QueueTest {
   static Selection Numbers(const std::string& text, const std::string& prefix) {
     Selection found;
     for (const std::string& line : SplitLines(text)) {
-      if (line.rfind(prefix, 0) != 0) continue;
-      for (int n = 1; n <= 7; n++) {
+      for (int n = 1; n <= 7 && line.rfind(prefix, 0) == 0; n++)
         if (line.substr(prefix.size()) == MsgIdHex(n)) found.insert(n);
-      }
     }
     return found;
   }
@@ -191,7 +189,7 @@ TEST_F(UnloadFiltersTest, MoveTakesOnlyTheSelectedMessages) {
   // With purge the filters protect nothing: the selected messages are
   // written, the others discarded.
   Fill();
-  RunResult r = RunZeplo({"-m", "QM1", "-I", "Q1", "-F", "out.zpd", "-p", "-s", "alpha"});
+  RunResult r = RunZeplo(Words("-m QM1 -I Q1 -F out.zpd -p -s alpha"));
   ASSERT_EQ(0, r.exitStatus) << r.err;
   EXPECT_EQ((Selection{3, 4}), InFile());
   EXPECT_EQ(Selection{}, OnQueue());
@@ -203,19 +201,16 @@ TEST_F(UnloadFiltersTest, HeadersCutShortAreNeverMatched) {
   LocalqmOrFail({"clear", "QM1", "Q1"});
   const std::string full = DeadLetterHex();
   for (const std::string& hex :
-       {full, full.substr(0, 16), full.substr(0, 8), full.substr(0, 2 * (sizeof(MQDLH) - 1))}) {
+       {full, full.substr(0, 16), full.substr(0, 8), full.substr(0, 2 * (sizeof(MQDLH) - 1))})
     LocalqmOrFail({"put", "QM1", "Q1", "--hex", hex, "--format", "MQDEAD"});
-  }
   const std::string xmit = TransmissionHex();
   LocalqmOrFail({"put", "QM1", "Q1", "--hex", xmit.substr(0, 2 * 60), "--format", "MQXMIT"});
   for (const char* filter : {"-Gr:2053", "-Gt:QMX/Q7", "-Gt:*/*"}) {
     std::remove(ScratchPath("out.zpd").c_str());
     RunResult r = RunZeplo(Words("-m QM1 -i Q1 -dN -F out.zpd " + std::string(filter)));
     ASSERT_EQ(0, r.exitStatus) << filter << "\n" << r.err;
-    EXPECT_NE(std::string::npos,
-              r.err.find("Written - Files:   1  Messages:      1  Bytes:         181"))
-        << filter << "\n"
-        << r.err;
+    EXPECT_TRUE(Has(r.err, "Written - Files:   1  Messages:      1  Bytes:         181"))
+        << filter << "\n" << r.err;
   }
 }
 

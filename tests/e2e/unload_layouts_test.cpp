@@ -33,18 +33,11 @@ class UnloadLayoutsTest : public QueueTest {
  public:
   void SetUp() override {
     QueueTest::SetUp();
-    for (const char* hex : kMessageHex) {
-      if (hex[0] == '\0')
-        LocalqmOrFail({"put", "QM1", "Q1", "--text", ""});
-      else
-        LocalqmOrFail({"put", "QM1", "Q1", "--hex", hex});
-    }
+    for (const char* hex : kMessageHex)
+      LocalqmOrFail({"put", "QM1", "Q1", hex[0] == '\0' ? "--text" : "--hex", hex});
   }
-  static RunResult Unload(std::vector<std::string> extra, const std::string& file = "out.zpd") {
-    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-F", file};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return RunZeplo(args);
-  }
+  // A browse of Q1 with the options of `args` (split at spaces).
+  static RunResult Browse(const std::string& args) { return RunZeplo(Words("-m QM1 -i Q1 " + args)); }
 };
 
 // Each message's section with -dNH: the N line, the data lines, an empty
@@ -55,15 +48,21 @@ std::string Sections(const std::vector<std::string>& data) {
   return text;
 }
 
+// The data lines of each message in the default (hex) layout.
+const std::vector<std::string> kHexLines = {
+    "X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
+    "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"};
+
 TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
   const std::string blanks48(48, ' '), blanks50(50, ' ');
+  std::string indexed;
+  for (size_t i = 0; i < kHexLines.size(); i++)
+    indexed += "* Index " + std::to_string(i + 1) + "\n" + Sections({kHexLines[i]});
   struct Case {
     const char* options;
     std::string expected;
   } cases[] = {
-      {"-dNH",
-       Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
-                 "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+      {"-dNH", Sections(kHexLines)},
       {"-dNHA", Sections({"S \"Hello, \"\nX 22\nS \"world\"\nX 22\nS \" \"\nX 7E\nS \"x\"\n",
                           "S \nX 01\nS \"A\"\n", "S \n", "S \"A\"\nX 0D0A\nS \"B\"\nX 0A0A\n",
                           "S \"abcdefghijklmnopqrstuvwxyz\"\n"})},
@@ -86,54 +85,42 @@ TEST_F(UnloadLayoutsTest, DataLinesOfEveryLayout) {
                            "X 6162636465666768696A\nX 6B6C6D6E6F7071727374\nX 75767778797A\n"})},
       {"-dNHr", std::string("Hello, \"world\" ~x\n\x01"
                             "A\n\nA\r\nB\n\n\nabcdefghijklmnopqrstuvwxyz\n")},
-      {"-dNHi", "* Index 1\n" + Sections({"X 48656C6C6F2C2022776F726C6422207E78\n"}) +
-                    "* Index 2\n" + Sections({"X 0141\n"}) + "* Index 3\n" + Sections({"X \n"}) +
-                    "* Index 4\n" + Sections({"X 410D0A420A0A\n"}) + "* Index 5\n" +
-                    Sections({"X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"})},
+      {"-dNHi", indexed},
   };
   for (const Case& c : cases) {
-    RunResult r = Unload({c.options});
+    RunResult r = Browse(std::string("-F out.zpd ") + c.options);
     EXPECT_EQ(0, r.exitStatus) << c.options << "\n" << r.err;
     EXPECT_EQ(c.expected, ReadFileText(ScratchPath("out.zpd"))) << c.options;
-    EXPECT_NE(std::string::npos,
-              r.err.find("Written - Files:   1  Messages:      5  Bytes:          51"))
-        << c.options << "\n"
-        << r.err;
+    EXPECT_TRUE(Has(r.err, "Written - Files:   1  Messages:      5  Bytes:          51"))
+        << c.options << "\n" << r.err;
   }
   EXPECT_EQ(kMessages, Depth());
 }
 
 TEST_F(UnloadLayoutsTest, StandardOutputNullAndCounting) {
-  const std::string hexSections =
-      Sections({"X 48656C6C6F2C2022776F726C6422207E78\n", "X 0141\n", "X \n", "X 410D0A420A0A\n",
-                "X 6162636465666768696A6B6C6D6E6F70717273747576777879\nX 7A\n"});
   struct Case {
-    std::vector<std::string> args;
+    std::string args;
     std::string out;       // standard output, whole
     const char* errHas;    // a line standard error must hold ("" = nothing)
     const char* errLacks;  // text standard error must not hold
   } cases[] = {
-      {{"-f", "stdout", "-dNH"},
-       hexSections,
-       "Written - Files:   1  Messages:      5  Bytes:          51",
+      {"-f stdout -dNH", Sections(kHexLines), "Written - Files:   1  Messages:      5  Bytes:          51",
        "Counted"},
-      {{"-f", "null"}, "", "Read    - Files:   0  Messages:      5  Bytes:          51", "Written"},
-      {{"-dk"}, "", "Counted -             Messages:      5  Bytes:          51", "Written"},
-      {{"-dK"}, "5", "", "Read"},
+      {"-f null", "", "Read    - Files:   0  Messages:      5  Bytes:          51", "Written"},
+      {"-dk", "", "Counted -             Messages:      5  Bytes:          51", "Written"},
+      {"-dK", "5", "", "Read"},
       // Quiet counting still gives the bare count.
-      {{"-dk", "-q"}, "5", "", "Read"},
+      {"-dk -q", "5", "", "Read"},
       // Only reading (a browse with no output): the Read line alone.
-      {{"-r", "2..4"}, "",
+      {"-r 2..4", "",
        "Message selection active:\n  Message indexes 2 -> 4.\n\n"
        "Read    - Files:   0  Messages:      4  Bytes:          25\n",
        "Written"},
-      {{"-q", "-f", "null"}, "", "", "Read"},
+      {"-q -f null", "", "", "Read"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = RunZeplo(args);
-    std::string label = c.args[0] + " " + c.args.back();
+    RunResult r = Browse(c.args);
+    const std::string& label = c.args;
     EXPECT_EQ(0, r.exitStatus) << label << "\n" << r.err;
     EXPECT_EQ(c.out, r.out) << label;
     if (c.errHas[0] == '\0')
@@ -152,20 +139,18 @@ TEST_F(UnloadLayoutsTest, SelectionNumbersAndCountsOnlyTheSelected) {
   // Messages 1 and 5 hold an "l". Index lines number the messages written;
   // the time-on-queue listing numbers them by their place in the queue.
   struct Case {
-    std::vector<std::string> args;
+    std::string args;
     std::vector<std::string> linesWith;  // lines of the file (or "out:" text)
   } cases[] = {
-      {{"-dNHi", "-F", "out.zpd"}, {"* Index 1", "* Index 2"}},
-      {{"-dHT", "-F", "out.zpd"}, {"    1. MsgId:", "    5. MsgId:"}},
-      {{"-dk"}, {"err:Counted -             Messages:      2  Bytes:          43"}},
-      {{"-dK"}, {"out:2"}},
+      {"-dNHi -F out.zpd", {"* Index 1", "* Index 2"}},
+      {"-dHT -F out.zpd", {"    1. MsgId:", "    5. MsgId:"}},
+      {"-dk", {"err:Counted -             Messages:      2  Bytes:          43"}},
+      {"-dK", {"out:2"}},
   };
   for (const Case& c : cases) {
     std::remove(ScratchPath("out.zpd").c_str());
-    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-s", "l"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = RunZeplo(args);
-    EXPECT_EQ(0, r.exitStatus) << c.args[0] << "\n" << r.err;
+    RunResult r = Browse("-s l " + c.args);
+    EXPECT_EQ(0, r.exitStatus) << c.args << "\n" << r.err;
     std::vector<std::string> found;
     if (c.linesWith[0].rfind("out:", 0) == 0) {
       found.push_back("out:" + r.out);
@@ -178,26 +163,24 @@ TEST_F(UnloadLayoutsTest, SelectionNumbersAndCountsOnlyTheSelected) {
         if (line.find(". MsgId:") != std::string::npos) found.push_back(line.substr(0, 13));
       }
     }
-    EXPECT_EQ(c.linesWith, found) << c.args[0];
+    EXPECT_EQ(c.linesWith, found) << c.args;
   }
 }
 
 TEST_F(UnloadLayoutsTest, DisplayRefusalsLeaveTheQueueAlone) {
   struct Case {
-    std::vector<std::string> args;
+    std::string label;  // the arguments after -m QM1
     const char* err;
   } cases[] = {
       // Counting only browses.
-      {{"-I", "Q1", "-dK"}, "Count option is not valid with move, use browse"},
+      {"-I Q1 -dK", "Count option is not valid with move, use browse"},
       // Layouts that write into a file, with no file to write.
-      {{"-i", "Q1", "-dA"}, "Display options require an output file"},
-      {{"-I", "Q1", "-di"}, "Display options require an output file"},
+      {"-i Q1 -dA", "Display options require an output file"},
+      {"-I Q1 -di", "Display options require an output file"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"-m", "QM1"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    RunResult r = RunZeplo(args);
-    std::string label = c.args[0] + " " + c.args[2];
+    const std::string& label = c.label;
+    RunResult r = RunZeplo(Words("-m QM1 " + label));
     EXPECT_EQ(2046 & 0xFF, r.exitStatus) << label << "\n" << r.err;
     EXPECT_NE(std::string::npos, r.err.find(c.err)) << label << "\n" << r.err;
     EXPECT_FALSE(FileExists(ScratchPath("out.zpd"))) << label;

@@ -2,12 +2,12 @@
 // counter inserts that split a run over numbered files, a date insert, the
 // escapes, the -Lm, -Ls and -La roll-over limits, and an existing file met
 // in the middle of a numbered sequence.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,13 +32,9 @@ class UnloadNamesTest : public QueueTest {
   // message sections in it (an N line, or the VER line of a descriptor).
   static Files Written() {
     Files files;
-    DIR* dir = opendir(ScratchDir().c_str());
-    if (dir == nullptr) return files;
-    std::vector<std::string> names;
-    while (struct dirent* entry = readdir(dir)) names.push_back(entry->d_name);
-    closedir(dir);
-    for (const std::string& name : names) {
-      if (name == "localqm" || name == "." || name == "..") continue;
+    for (const auto& entry : std::filesystem::directory_iterator(ScratchDir())) {
+      const std::string name = entry.path().filename();
+      if (name == "localqm") continue;
       int n = 0;
       for (const std::string& line : SplitLines(ReadFileText(ScratchPath(name))))
         n += line == "N" || line == "A VER 2";
@@ -63,30 +59,28 @@ class UnloadNamesTest : public QueueTest {
 TEST_F(UnloadNamesTest, CounterInsertsNumberTheFiles) {
   Put(5);
   struct Case {
-    std::vector<std::string> args;
+    std::string args;
     Files files;
   } cases[] = {
       // Without -L a counter insert means one message per file.
-      {{"-f", "out%n.zpd"},
+      {"-f out%n.zpd",
        {{"out1.zpd", 1}, {"out2.zpd", 1}, {"out3.zpd", 1}, {"out4.zpd", 1}, {"out5.zpd", 1}}},
-      {{"-f", "out%N.zpd", "-r", "#2"}, {{"out00001.zpd", 1}, {"out00002.zpd", 1}}},
+      {"-f out%N.zpd -r #2", {{"out00001.zpd", 1}, {"out00002.zpd", 1}}},
       // %i is the message's place in the queue, %o its place among the
       // messages written.
-      {{"-f", "m%i.zpd", "-r", "3..4"}, {{"m3.zpd", 1}, {"m4.zpd", 1}}},
-      {{"-f", "w%o.zpd", "-r", "3..4"}, {{"w1.zpd", 1}, {"w2.zpd", 1}}},
-      {{"-f", "w%O.zpd", "-s", "m5"}, {{"w00001.zpd", 1}}},
+      {"-f m%i.zpd -r 3..4", {{"m3.zpd", 1}, {"m4.zpd", 1}}},
+      {"-f w%o.zpd -r 3..4", {{"w1.zpd", 1}, {"w2.zpd", 1}}},
+      {"-f w%O.zpd -s m5", {{"w00001.zpd", 1}}},
       // -Lm replaces the one-message default.
-      {{"-f", "out%n.zpd", "-Lm2"}, {{"out1.zpd", 2}, {"out2.zpd", 2}, {"out3.zpd", 1}}},
-      {{"-f", "out%n.zpd", "-Lm9"}, {{"out1.zpd", 5}}},
+      {"-f out%n.zpd -Lm2", {{"out1.zpd", 2}, {"out2.zpd", 2}, {"out3.zpd", 1}}},
+      {"-f out%n.zpd -Lm9", {{"out1.zpd", 5}}},
       // Date inserts alone do not split the output.
-      {{"-f", "d%y.zpd"}, {}},
+      {"-f d%y.zpd", {}},
       // An escaped % is not an insert either.
-      {{"-f", "p%%n.zpd"}, {{"p%n.zpd", 5}}},
+      {"-f p%%n.zpd", {{"p%n.zpd", 5}}},
   };
   for (Case& c : cases) {
     RemoveWritten();
-    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-dN"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
     if (c.files.empty()) {
       time_t now = time(nullptr);
       struct tm local;
@@ -95,8 +89,8 @@ TEST_F(UnloadNamesTest, CounterInsertsNumberTheFiles) {
       strftime(name, sizeof name, "d%Y.zpd", &local);
       c.files[name] = 5;
     }
-    RunResult r = RunZeplo(args);
-    std::string label = c.args[1] + (c.args.size() > 2 ? " " + c.args[2] : "");
+    RunResult r = RunZeplo(Words("-m QM1 -i Q1 -dN " + c.args));
+    const std::string& label = c.args;
     EXPECT_EQ(0, r.exitStatus) << label << "\n" << r.err;
     EXPECT_EQ(Describe(c.files), Describe(Written())) << label;
     char written[80];
@@ -113,20 +107,18 @@ TEST_F(UnloadNamesTest, SizeLimitRollsOverBeforeTheFileIsFull) {
   // the message is larger than the whole limit.
   Put(10, 1000);
   struct Case {
-    std::vector<std::string> limits;
+    std::string label;  // the limits
     std::vector<int> perFile;
   } cases[] = {
-      {{"-Ls10k"}, {4, 4, 2}},
-      {{"-Ls1k"}, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+      {"-Ls10k", {4, 4, 2}},
+      {"-Ls1k", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
       // The message limit and the size limit both hold.
-      {{"-Ls10k", "-Lm3"}, {3, 3, 3, 1}},
+      {"-Ls10k -Lm3", {3, 3, 3, 1}},
   };
   for (const Case& c : cases) {
     RemoveWritten();
-    std::vector<std::string> args = {"-m", "QM1", "-i", "Q1", "-dNH", "-f", "out%n.zpd"};
-    args.insert(args.end(), c.limits.begin(), c.limits.end());
-    const std::string label = c.limits.back();
-    RunResult r = RunZeplo(args);
+    const std::string& label = c.label;
+    RunResult r = RunZeplo(Words("-m QM1 -i Q1 -dNH -f out%n.zpd " + c.label));
     EXPECT_EQ(0, r.exitStatus) << label << "\n" << r.err;
     EXPECT_NE(std::string::npos, r.err.find("Output file limits active:")) << r.err;
     Files files = Written();
@@ -171,10 +163,7 @@ TEST_F(UnloadNamesTest, ExistingFileInTheSequenceStopsTheRunAndLosesNothing) {
         << r.err;
     EXPECT_EQ("keep me\n", ReadFileText(ScratchPath("out2.zpd")));
     EXPECT_EQ(c.files, Describe(Written())) << label;
-    std::vector<std::string> left;
-    for (const std::string& line : SplitLines(LocalqmOrFail({"browse", "QM1", "Q1"})))
-      if (line.rfind("Data : ", 0) == 0) left.push_back(line.substr(7));
-    EXPECT_EQ(c.left, left) << label;
+    EXPECT_EQ(c.left, QueueData()) << label;
   }
   // -F overwrites it.
   LocalqmOrFail({"clear", "QM1", "Q1"});
