@@ -393,13 +393,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-std::vector<std::string> Words(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
-
 // ---- Pseudo-terminal runs ---------------------------------------------
 
 bool PtyStart(PtySession* session, const std::string& path, const std::vector<std::string>& args,

@@ -36,6 +36,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/words.h"
+
 // What a finished child did. exitStatus is the exit status (0-255), or the
 // negated signal number when a signal ended it (-6 for an abort, -9 when
 // the harness killed it at its time limit).
@@ -140,10 +142,6 @@ bool Has(const std::string& text, const std::string& part);
 // Bytes as upper-case hex digits, two per byte.
 std::string Hex(const void* data, size_t length);
 std::string Hex(const std::string& bytes);
-
-// Splits a command line written as one text at its spaces: the compact
-// form of a table row's arguments (none of which holds a space).
-std::vector<std::string> Words(const std::string& text);
 
 // The data of every message in the message file ScratchPath(name), in
 // file order, decoded from its X lines (a file still being written gives

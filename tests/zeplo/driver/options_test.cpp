@@ -59,7 +59,7 @@ TEST_F(OptionsTest, AcceptedCommandLines) {
       {"-iQ1 -r2147483647#9", "RangeLast=2147483647"},
   };
   for (const auto& c : cases) {
-    Parsed p = Parse(OptionWords(c.args));
+    Parsed p = Parse(Words(c.args));
     ASSERT_EQ(0, p.Rc) << c.args << "\n" << p.Err;
     ASSERT_FALSE(p.EndRun) << c.args << "\n" << p.Err;
     EXPECT_EQ(c.fields, Fields(options_, c.fields)) << c.args;

@@ -13,23 +13,15 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/words.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
 #include "zeplo/names/names.h"
 
 constexpr int64_t kOptionsNow = 1419465600;  // Thu Dec 25 00:00:00 2014 UTC
-
-// A text's words, split at spaces.
-inline std::vector<std::string> OptionWords(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
 
 struct Parsed {
   int Rc;
@@ -76,7 +68,7 @@ class OptionsFixture : public testing::Test {
   // Parses "zeplo -q <args>" at kOptionsNow, which must succeed, then
   // checks the whole line; the check's code, its standard error in *err.
   int Check(const std::string& args, std::string* err) {
-    std::vector<std::string> words = OptionWords("-q " + args);
+    std::vector<std::string> words = Words("-q " + args);
     Parsed p = Parse(words, kOptionsNow);
     EXPECT_EQ(0, p.Rc) << args << "\n" << p.Err;
     EXPECT_FALSE(p.EndRun) << args;
@@ -166,7 +158,7 @@ inline std::string Fields(const RunOptions& o, const std::string& expected) {
 #undef FIELD
 #undef FIXED
   std::string out;
-  for (const std::string& word : OptionWords(expected)) {
+  for (const std::string& word : Words(expected)) {
     std::string name = word.substr(0, word.find('='));
     auto it = kFields.find(name);
     out += (out.empty() ? "" : " ") + name + "=" +
