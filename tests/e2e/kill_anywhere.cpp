@@ -32,9 +32,11 @@ const int kUnits[] = {1, 7, 20, 100};
 // MsgId -> how many times it was seen.
 using Seen = std::map<std::string, int>;
 
+// Only whole lines count: SIGKILL can cut a write to a file at a page
+// boundary, and the cut line's id would be a prefix of a real one.
 Seen CountIds(const std::string& text, const std::string& prefix) {
   Seen seen;
-  for (const std::string& line : SplitLines(text))
+  for (const std::string& line : SplitLines(text.substr(0, text.rfind('\n') + 1)))
     if (line.rfind(prefix, 0) == 0) seen[line.substr(prefix.size())]++;
   return seen;
 }
