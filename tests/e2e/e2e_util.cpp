@@ -342,16 +342,6 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-std::string Hex(const void* data, size_t length) {
-  std::string hex;
-  char pair[3];
-  for (size_t i = 0; i < length; i++)
-    snprintf(pair, sizeof pair, "%02X", static_cast<const unsigned char*>(data)[i]), hex += pair;
-  return hex;
-}
-
-std::string Hex(const std::string& bytes) { return Hex(bytes.data(), bytes.size()); }
-
 void QueueTest::SetUp() {
   LocalqmOrFail({"create", "QM1", "--default"});
   for (const std::string& q : queues_) LocalqmOrFail({"define", "QM1", q});

@@ -36,7 +36,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/words.h"
+#include "tests/test_text.h"
 
 // What a finished child did. exitStatus is the exit status (0-255), or the
 // negated signal number when a signal ended it (-6 for an abort, -9 when
@@ -138,10 +138,6 @@ std::vector<std::string> SplitLines(const std::string& text);
 
 // Whether `part` occurs in `text`.
 bool Has(const std::string& text, const std::string& part);
-
-// Bytes as upper-case hex digits, two per byte.
-std::string Hex(const void* data, size_t length);
-std::string Hex(const std::string& bytes);
 
 // The data of every message in the message file ScratchPath(name), in
 // file order, decoded from its X lines (a file still being written gives

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/words.h"
+#include "tests/test_text.h"
 #include "zeplo/cs/cs.h"
 #include "zeplo/driver/driver.h"
 #include "zeplo/names/names.h"
@@ -96,10 +96,8 @@ inline std::string FieldHex(const unsigned char* p, size_t n) {
   size_t end = n;
   while (end > 0 && p[end - 1] == p[n - 1]) --end;
   if (n - end < 4) end = n;
-  std::string out;
-  char pair[3];
-  for (size_t i = 0; i < end; ++i) snprintf(pair, sizeof pair, "%02X", p[i]), out += pair;
-  if (end < n) snprintf(pair, sizeof pair, "%02X", p[n - 1]), out += "(" + std::string(pair) + "*" + std::to_string(n - end) + ")";
+  std::string out = Hex(p, end);
+  if (end < n) out += "(" + Hex(p + n - 1, 1) + "*" + std::to_string(n - end) + ")";
   return out;
 }
 template <size_t N>

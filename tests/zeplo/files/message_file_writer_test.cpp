@@ -6,6 +6,7 @@
 #include <cstring>
 #include <regex>
 
+#include "tests/test_text.h"
 #include "tests/zeplo/test_run.h"
 #include "tests/zeplo/files/files_test_util.h"
 
@@ -13,13 +14,6 @@ namespace {
 
 enum Flag { kCols = 1, kAscii = 2, kPrint = 4, kText = 8, kRaw = 16, kNoMd = 32, kNull = 64,
             kCount = 128, kHeader = 256 /* the header rather than the message */ };
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes)
-    out += "0123456789ABCDEF"[c >> 4], out += "0123456789ABCDEF"[c & 15];
-  return out;
-}
 
 // Writes `data` as one message under `flags`; returns the stream's text.
 std::string Write(TestRun* opts, int flags, std::string data, int rc = 0) {
